@@ -1,0 +1,27 @@
+# Extension modules export mexFunction and nothing else: the core is compiled
+# into each module with hidden visibility, so two modules loaded into one
+# process never share core symbols or module-wide counters.
+set(QIR_EXPORTS_MAP ${CMAKE_CURRENT_LIST_DIR}/mexfunction.map CACHE INTERNAL "")
+
+# Flags every module build shares, whichever host it is built for.
+function(qir_module_properties target)
+  set_target_properties(${target} PROPERTIES
+    PREFIX ""
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    POSITION_INDEPENDENT_CODE ON)
+  # Unique symbols would pin the module in memory and keep its counters
+  # alive across an unload.
+  target_compile_options(${target} PRIVATE -fno-gnu-unique)
+  target_link_options(${target} PRIVATE
+    -Wl,--version-script=${QIR_EXPORTS_MAP} -Wl,--no-undefined)
+endfunction()
+
+# qir_add_module(<name> SOURCES ...): a module for the embedded host,
+# written to <build>/modules/<name>.so.
+function(qir_add_module name)
+  cmake_parse_arguments(ARG "" "" "SOURCES" ${ARGN})
+  add_library(${name} MODULE ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE qir_core qirhost)
+  qir_module_properties(${name})
+endfunction()

@@ -1,0 +1,41 @@
+#include "host_memory.h"
+
+#include <utility>
+
+namespace qir {
+
+HostRows HostRows::with_row_slots(std::int32_t rows, std::int32_t cols) {
+  HostRows result;
+  result.row_array_ = host_calloc<double *>(static_cast<std::size_t>(rows));
+  result.rows_ = rows;
+  result.cols_ = cols;
+  return result;
+}
+
+HostRows::HostRows(std::int32_t rows, std::int32_t cols)
+    : HostRows(with_row_slots(rows, cols)) {
+  for (std::int32_t i = 0; i < rows; ++i)
+    adopt_row(i, host_calloc<double>(static_cast<std::size_t>(cols)));
+}
+
+HostRows &HostRows::operator=(HostRows &&other) noexcept {
+  if (this != &other) {
+    clear();
+    row_array_ = std::move(other.row_array_);
+    rows_ = std::exchange(other.rows_, 0);
+    cols_ = std::exchange(other.cols_, 0);
+  }
+  return *this;
+}
+
+void HostRows::clear() {
+  if (row_array_) {
+    for (std::int32_t i = 0; i < rows_; ++i)
+      if (row_array_[i] != nullptr) mxFree(row_array_[i]);
+  }
+  row_array_.reset();
+  rows_ = 0;
+  cols_ = 0;
+}
+
+}  // namespace qir

@@ -1,0 +1,78 @@
+#include "marshal.h"
+
+#include <algorithm>
+
+namespace qir {
+
+namespace {
+
+mxArray *new_double_matrix(std::int32_t rows, std::int32_t cols) {
+  const mwSize dims[2] = {static_cast<mwSize>(rows), static_cast<mwSize>(cols)};
+  mxArray *array = mxCreateNumericArray(2, dims, mxDOUBLE_CLASS, mxREAL);
+  if (array == nullptr) throw std::bad_alloc();
+  return array;
+}
+
+}  // namespace
+
+std::optional<HostVector> mxArray1D_to_cArray1D(std::int32_t &n, const mxArray *array) {
+  if (mxGetNumberOfDimensions(array) != 2) {
+    n = 0;
+    mexWarnMsgTxt("mxArray1D_to_cArray1D: Argument passed was not appropriate!");
+    return std::nullopt;
+  }
+  const mwSize *dims = mxGetDimensions(array);
+  if (dims[0] == 1) {
+    n = static_cast<std::int32_t>(dims[1]);
+  } else if (dims[1] == 1) {
+    n = static_cast<std::int32_t>(dims[0]);
+  } else {
+    n = 0;
+    mexWarnMsgTxt("mxArray1D_to_cArray1D: mxArray argument passed was not appropriate!");
+    return std::nullopt;
+  }
+  HostVector vector{host_calloc<double>(static_cast<std::size_t>(n)), n};
+  if (n > 0) std::copy_n(mxGetPr(array), n, vector.data.get());
+  return vector;
+}
+
+std::optional<HostRows> mxArray2D_to_cArray2D(std::int32_t &rows, std::int32_t &cols,
+                                              const mxArray *array) {
+  if (mxGetNumberOfDimensions(array) != 2) {
+    rows = 0;
+    cols = 0;
+    mexWarnMsgTxt("mxArray2D_to_cArray2D: mxArray argument passed was not appropriate!");
+    return std::nullopt;
+  }
+  const mwSize *dims = mxGetDimensions(array);
+  rows = static_cast<std::int32_t>(dims[0]);
+  cols = static_cast<std::int32_t>(dims[1]);
+  HostRows matrix(rows, cols);
+  const double *data = mxGetPr(array);
+  // Read the host data in storage order.
+  for (std::int32_t j = 0; j < cols; ++j)
+    for (std::int32_t i = 0; i < rows; ++i)
+      matrix[i][j] = data[static_cast<std::size_t>(j) * rows + i];
+  return matrix;
+}
+
+mxArray *cArray1D_to_mxArray1D(std::int32_t n, HostVector &vector) {
+  mxArray *array = new_double_matrix(n, 1);
+  if (n > 0) std::copy_n(vector.data.get(), n, mxGetPr(array));
+  vector.data.reset();
+  vector.n = 0;
+  return array;
+}
+
+mxArray *cArray2D_to_mxArray2D(std::int32_t rows, std::int32_t cols, HostRows &matrix) {
+  mxArray *array = new_double_matrix(rows, cols);
+  double *data = mxGetPr(array);
+  // Write the host data in storage order.
+  for (std::int32_t j = 0; j < cols; ++j)
+    for (std::int32_t i = 0; i < rows; ++i)
+      data[static_cast<std::size_t>(j) * rows + i] = matrix[i][j];
+  matrix.clear();
+  return array;
+}
+
+}  // namespace qir

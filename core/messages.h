@@ -1,0 +1,42 @@
+// Error messages of the entry points: formatted into the call's one buffer,
+// always led by the module's name, and raised by the caller only after every
+// module-owned object is gone.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <new>
+
+namespace qir {
+
+constexpr std::size_t message_buffer_size = 1024;
+using MessageBuffer = char[message_buffer_size];
+
+constexpr const char *memory_message_format = "%s: Not enough memory available; unable to run!";
+
+// Formats `format` (whose first conversion is the module name) into the
+// buffer. Returns false so a failing check can `return fail(...)`.
+template <class... Values>
+bool fail(MessageBuffer &message, const char *format, const char *module, Values... values) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+  std::snprintf(message, message_buffer_size, format, module, values...);
+#pragma GCC diagnostic pop
+  return false;
+}
+
+// Runs the work of one call. `body` returns true on success, or false after
+// formatting its error. A refused allocation anywhere ends the call with
+// the memory message. Whatever the body owned is released by the time this
+// returns.
+template <class Body>
+bool run_guarded(MessageBuffer &message, const char *module, Body &&body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc &) {
+    return fail(message, memory_message_format, module);
+  }
+}
+
+}  // namespace qir

@@ -1,0 +1,94 @@
+// Gateway services and the call boundary: console and warning capture, flop
+// reports, and mexErrMsgTxt ending the call in progress.
+#include "call_context.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qirhost::detail::current_call;
+
+// Deliberately outside the std::exception hierarchy: module code catching
+// std::exception or std::bad_alloc must not swallow the end of the call.
+struct CallAborted {
+  std::string message;
+};
+
+std::atomic<std::int64_t> total_flops{0};
+
+std::string format_text(const char *format, std::va_list args) {
+  std::va_list measuring;
+  va_copy(measuring, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measuring);
+  va_end(measuring);
+  if (length <= 0) return {};
+  std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+  std::vsnprintf(buffer.data(), buffer.size(), format, args);
+  return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+extern "C" {
+
+void mexErrMsgTxt(const char *message) {
+  std::string text = message != nullptr ? message : "";
+  if (current_call() == nullptr) throw std::runtime_error(text);
+  throw CallAborted{std::move(text)};
+}
+
+void mexWarnMsgTxt(const char *message) {
+  const char *text = message != nullptr ? message : "";
+  if (auto *call = current_call())
+    call->warn(text);
+  else
+    std::fprintf(stderr, "Warning: %s\n", text);
+}
+
+int mexPrintf(const char *format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const std::string text = format_text(format, args);
+  va_end(args);
+  if (auto *call = current_call())
+    call->print(text);
+  else
+    std::fputs(text.c_str(), stdout);
+  return static_cast<int>(text.size());
+}
+
+void mexAddFlops(int count) {
+  total_flops += count;
+  if (auto *call = current_call()) call->add_flops(count);
+}
+
+}  // extern "C"
+
+namespace qirhost {
+
+CallResult run_call(int nlhs, const std::function<void(mxArray **plhs)> &body,
+                    const CallOptions &options) {
+  detail::CallContext context(nlhs, options);
+  detail::CurrentCall scope(context);
+  // MATLAB always provides one slot, even when no output is requested.
+  std::vector<mxArray *> slots(static_cast<std::size_t>(std::max(nlhs, 1)), nullptr);
+  try {
+    body(slots.data());
+    context.collect_outputs(slots);
+  } catch (const CallAborted &aborted) {
+    context.fail(aborted.message);
+  }
+  // Any other exception is a module fault: it leaves with the context
+  // reclaiming everything on the way out.
+  return context.finish();
+}
+
+std::int64_t flop_counter() { return total_flops.load(); }
+
+}  // namespace qirhost
