@@ -63,7 +63,7 @@ void CallContext::warn(std::string_view text) {
 }
 
 void CallContext::add_flops(std::int64_t count) {
-  result_.flop_reports.push_back(count);
+  if (options_.record_flop_reports) result_.flop_reports.push_back(count);
   result_.flops += count;
 }
 

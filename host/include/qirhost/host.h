@@ -48,6 +48,9 @@ struct CallOptions {
   // Receive console text and warnings as they are printed (e.g. to echo them).
   std::function<void(std::string_view)> on_print;
   std::function<void(std::string_view)> on_warning;
+  // Keep every mexAddFlops amount in CallResult::flop_reports. Long runs
+  // (benchmarks, the command line) turn it off and keep only the sum.
+  bool record_flop_reports = true;
 };
 
 struct CallResult {

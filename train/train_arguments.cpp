@@ -1,0 +1,165 @@
+#include "train_arguments.h"
+
+#include "arguments.h"
+
+#include <limits>
+#include <optional>
+
+namespace qir {
+
+namespace {
+
+constexpr int train_inputs = 11;
+constexpr int train_outputs = 3;
+
+enum Input { PATTERNS, PLABELS, D_IN, RATIO, VIGILANCE, ALPHA, LEARNING_RATE,
+             MAX_LIST_PRESENTATIONS, TRIM_OPTION, CT_OPTION, OFLAG };
+
+bool refuse(MessageBuffer &message, const char *format) {
+  return fail(message, format, train_module_name);
+}
+
+// A template row of 2M+1 values must be countable too.
+bool fits_template_width(mwSize M) {
+  return M <= static_cast<mwSize>((std::numeric_limits<std::int32_t>::max() - 1) / 2);
+}
+
+bool check_patterns(const mxArray *patterns, TrainArguments &args, MessageBuffer &message) {
+  if (!is_two_dimensional(patterns))
+    return refuse(message,
+                  "%s: 1st input argument (Patterns) must be  a two dimensional array (matrix).");
+  if (!is_full_real_double(patterns))
+    return refuse(message, "%s: 1st input argument (Patterns) must be a full real double matrix.");
+  const mwSize *dims = mxGetDimensions(patterns);
+  if (!fits_counts(patterns) || !fits_template_width(dims[1]))
+    return refuse(message, "%s: 1st input argument (Patterns) is too large.");
+  args.N = static_cast<std::int32_t>(dims[0]);
+  args.M = static_cast<std::int32_t>(dims[1]);
+  return true;
+}
+
+bool check_plabels(const mxArray *plabels, std::int32_t N, MessageBuffer &message) {
+  if (!is_two_dimensional(plabels))
+    return refuse(message, "%s: 2nd input argument (PLabels) must a vector.");
+  if (!is_full_real_double(plabels))
+    return refuse(message, "%s: 2nd input argument (PLabels) must be a full real double vector.");
+  const mwSize *dims = mxGetDimensions(plabels);
+  const mwSize n = static_cast<mwSize>(N);
+  if (!((dims[0] == 1 && dims[1] == n) || (dims[0] == n && dims[1] == 1)))
+    return fail(message, "%s: 2nd input argument (PLabels) must be of type  %dx1 or 1x%d.",
+                train_module_name, N, N);
+  if (!all_truncate_to_int(mxGetPr(plabels), n))
+    return refuse(message,
+                  "%s: 2nd input argument (PLabels) must hold labels that fit a 32-bit integer.");
+  return true;
+}
+
+// A double argument: its shape, then the condition its value must meet
+// (written so that NaN fails it).
+struct RealRule {
+  Input input;
+  double TrainArguments::*field;
+  const char *shape_message;
+  const char *range_message;
+  bool (*holds)(double);
+};
+
+const RealRule real_rules[] = {
+    {D_IN, &TrainArguments::D, "%s: 3rd input argument (D) must be a scalar.",
+     "%s: 3rd input argument (D) must be non-negative.", [](double v) { return v >= 0.0; }},
+    {RATIO, &TrainArguments::ratio, "%s: 4th input argument (ratio) must be a scalar.",
+     "%s: 4th input argument (ratio) must be in (0.0, 1.0].",
+     [](double v) { return 0.0 < v && v <= 1.0; }},
+    {VIGILANCE, &TrainArguments::vigilance,
+     "%s: 5th input argument (vigilance) must be a scalar.",
+     "%s: 5th input argument (vigilance) must be in [0.0, 1.0].",
+     [](double v) { return 0.0 <= v && v <= 1.0; }},
+    {ALPHA, &TrainArguments::alpha, "%s: 6th input argument (alpha) must be a scalar.",
+     "%s: 6th input argument (alpha) must be non-negative.", [](double v) { return v >= 0.0; }},
+    {LEARNING_RATE, &TrainArguments::learning_rate,
+     "%s: 7th input argument (learning_rate) must be a scalar.",
+     "%s: 7th input argument (learning_rate) must be in (0.0, 1.0].",
+     [](double v) { return 0.0 < v && v <= 1.0; }},
+};
+
+// An integer argument: its shape, then its value truncated toward zero,
+// refused with the range message when NaN, beyond 32 bits or outside
+// what `holds` allows.
+struct IntRule {
+  Input input;
+  std::int32_t TrainArguments::*field;
+  const char *shape_message;
+  const char *range_message;
+  bool (*holds)(std::int32_t);
+};
+
+bool is_flag(std::int32_t v) { return v == 0 || v == 1; }
+
+const IntRule int_rules[] = {
+    {MAX_LIST_PRESENTATIONS, &TrainArguments::max_list_presentations,
+     "%s: 8th input argument (max_list_presentations) must be a scalar.",
+     "%s: 8th input argument (max_list_presentations) must  be greater than 0.",
+     [](std::int32_t v) { return v >= 1; }},
+    {TRIM_OPTION, &TrainArguments::trim_option,
+     "%s: 9th input argument (trim_option) must be a scalar.",
+     "%s: 9th input argument (trim_option) must be either 0 or 1.", is_flag},
+    {CT_OPTION, &TrainArguments::ct_option,
+     "%s: 10th input argument (ct_option) must be a scalar.",
+     "%s: 10th input argument (ct_option) must be either 0 or 1.", is_flag},
+};
+
+bool check_real_arguments(const mxArray *const prhs[], TrainArguments &args,
+                          MessageBuffer &message) {
+  for (const RealRule &rule : real_rules) {
+    if (!is_scalar_shaped(prhs[rule.input])) return refuse(message, rule.shape_message);
+    const double value = mxGetScalar(prhs[rule.input]);
+    if (!rule.holds(value)) return refuse(message, rule.range_message);
+    args.*rule.field = value;
+  }
+  return true;
+}
+
+bool read_int(const mxArray *array, const char *range_message, bool (*holds)(std::int32_t),
+              std::int32_t &value, MessageBuffer &message) {
+  const std::optional<std::int32_t> truncated = truncate_to_int(mxGetScalar(array));
+  if (!truncated || !holds(*truncated)) return refuse(message, range_message);
+  value = *truncated;
+  return true;
+}
+
+bool check_int_arguments(const mxArray *const prhs[], TrainArguments &args,
+                         MessageBuffer &message) {
+  for (const IntRule &rule : int_rules) {
+    if (!is_scalar_shaped(prhs[rule.input])) return refuse(message, rule.shape_message);
+    if (!read_int(prhs[rule.input], rule.range_message, rule.holds, args.*rule.field, message))
+      return false;
+  }
+  return true;
+}
+
+// oflag words its two shape failures apart.
+bool check_oflag(const mxArray *oflag, TrainArguments &args, MessageBuffer &message) {
+  if (!is_two_dimensional(oflag))
+    return refuse(message, "%s: 11th input argument (oflag) must be scalar.");
+  if (!is_scalar_shaped(oflag)) return refuse(message, "%s: 11th input argument must be scalar.");
+  return read_int(oflag, "%s: 11th input argument (oflag) must be 0,1,2,3 or 4.",
+                  [](std::int32_t v) { return 0 <= v && v <= 4; }, args.oflag, message);
+}
+
+}  // namespace
+
+bool check_train_arguments(int nlhs, int nrhs, const mxArray *const prhs[],
+                           TrainArguments &args, MessageBuffer &message) {
+  if (nrhs != train_inputs)
+    return fail(message, "%s: %d input arguments required.", train_module_name, train_inputs);
+  if (!(check_patterns(prhs[PATTERNS], args, message) &&
+        check_plabels(prhs[PLABELS], args.N, message) &&
+        check_real_arguments(prhs, args, message) &&
+        check_int_arguments(prhs, args, message) && check_oflag(prhs[OFLAG], args, message)))
+    return false;
+  if (nlhs != train_outputs)
+    return fail(message, "%s: %d output arguments required.", train_module_name, train_outputs);
+  return true;
+}
+
+}  // namespace qir

@@ -1,0 +1,109 @@
+#include "training_report.h"
+
+#include "mex_api.h"
+#include "model.h"
+#include "process_clock.h"
+
+#include <cmath>
+
+namespace qir {
+
+namespace {
+
+struct SummaryFigures {
+  std::int32_t inactive_count = 0;
+  std::int32_t num_nodes = 0;
+  std::int32_t num_templates = 0;
+  std::int32_t elapsed = 0;
+};
+
+// inactive x 100 / nodes; a run without nodes has no redundancy.
+double redundancy(std::int32_t inactive_count, std::int32_t num_nodes) {
+  if (num_nodes == 0) return 0.0;
+  return static_cast<double>(inactive_count) * 100.0 / static_cast<double>(num_nodes);
+}
+
+// (N - K (2 - 1/M)) x 100 / N: the share of the patterns' values saved by
+// keeping K templates instead. Without features a template counts as one
+// value; without patterns nothing is saved.
+double compression(std::int32_t N, std::int32_t M, std::int32_t num_templates) {
+  if (N == 0) return 0.0;
+  const double per_template = M == 0 ? 1.0 : 2.0 - 1.0 / static_cast<double>(M);
+  return (static_cast<double>(N) - static_cast<double>(num_templates) * per_template) * 100.0 /
+         static_cast<double>(N);
+}
+
+void print_inactive_line(const SummaryFigures &figures, std::int32_t trim_option) {
+  const bool one = figures.inactive_count == 1;
+  if (trim_option == 1)
+    mexPrintf(one ? "%d inactive node trimmed " : "%d inactive nodes trimmed ",
+              figures.inactive_count);
+  else
+    mexPrintf(one ? "%d inactive node detected " : "%d inactive nodes detected ",
+              figures.inactive_count);
+  mexPrintf("(%f%% redundacy)\n", redundancy(figures.inactive_count, figures.num_nodes));
+}
+
+void print_summary(const TrainingOutcome &outcome, const SummaryFigures &figures,
+                   std::int32_t N, std::int32_t M, std::int32_t trim_option) {
+  mexPrintf("\nQIR training ");
+  mexPrintf(outcome.converged ? "converged " : "stopped ");
+  mexPrintf(outcome.num_list_presentations == 1 ? "after %d list presentation\n"
+                                                : "after %d list presentations\n",
+            outcome.num_list_presentations);
+  if (outcome.converged)
+    print_inactive_line(figures, trim_option);
+  else if (trim_option == 1)
+    mexPrintf("Trimming option ignored due to lack of convergence.\n");
+
+  const double P = compression(N, M, figures.num_templates);
+  mexPrintf(figures.num_templates == 1 ? "%d node created (%f%% " : "%d nodes created (%f%% ",
+            figures.num_templates, std::fabs(P));
+  mexPrintf(P >= 0.0 ? "compression)\n" : "inflation)\n");
+
+  // Unsigned 32-bit sums: the totals wrap like the counters themselves.
+  const std::uint32_t flops = op_counters.flop_count + outcome.run_flops;
+  const std::uint32_t comparisons = op_counters.comparison_count + outcome.run_comparisons;
+  mexPrintf("%lu FLOPs and %lu comparisons in %d seconds\n\n", static_cast<unsigned long>(flops),
+            static_cast<unsigned long>(comparisons), figures.elapsed);
+}
+
+// Writes the surviving nodes, in creation order, as template rows and
+// labels, releasing each node once visited.
+void export_nodes(NodeList &nodes, bool trimming, std::int32_t M, TrainingResults &results) {
+  const std::int32_t width = template_width(M);
+  results.template_rows = HostRows::with_row_slots(results.num_templates, width);
+  results.template_labels =
+      HostVector{host_calloc<double>(static_cast<std::size_t>(results.num_templates)),
+                 results.num_templates};
+  std::int32_t k = 0;
+  for (std::int32_t i = 0; i < nodes.size(); ++i) {
+    const Node &node = nodes[i];
+    if (!trimming || node.active == 1) {
+      results.template_rows.adopt_row(k, host_calloc<double>(static_cast<std::size_t>(width)));
+      node_to_template(node, results.template_rows[k]);
+      results.template_labels.data[k] = static_cast<double>(node.label);
+      ++k;
+    }
+    nodes.release_node(i);
+  }
+  nodes.release_all();
+}
+
+}  // namespace
+
+void close_training(NodeList &nodes, const TrainingOutcome &outcome, std::int32_t N,
+                    std::int32_t M, std::int32_t trim_option, std::int32_t oflag,
+                    TrainingResults &results) {
+  const bool trimming = trim_option == 1 && outcome.converged;
+  SummaryFigures figures;
+  figures.num_nodes = nodes.size();
+  figures.inactive_count = figures.num_nodes - outcome.active_count;
+  figures.num_templates = trimming ? outcome.active_count : figures.num_nodes;
+  results.num_templates = figures.num_templates;
+  figures.elapsed = elapsed_seconds(outcome.start_seconds, whole_seconds(process_clock_ms()));
+  if (oflag >= 1) print_summary(outcome, figures, N, M, trim_option);
+  export_nodes(nodes, trimming, M, results);
+}
+
+}  // namespace qir
