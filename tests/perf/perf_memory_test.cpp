@@ -1,0 +1,61 @@
+// Memory refused at each request in turn: the call ends with the memory
+// message and the module holds on to nothing.
+#include "perf_test_support.h"
+
+namespace perf_test {
+namespace {
+
+using MemoryTest = PerfModuleTest;
+
+PerfCase three_by_four() {
+  PerfCase c;
+  c.templates = {{0, 0, 1}, {4, 0, 1}, {8, 0, 1}};
+  c.nlabels = {1, 2, 3};
+  c.vigilance = 0.5;
+  c.patterns = {{0}, {4}, {9}, {30}};
+  c.oflag = 1;
+  return c;
+}
+
+TEST_F(MemoryTest, RequestsAreTheInputCopiesTheLabelsAndTheResult) {
+  // Templates: row array + 3 rows; NLabels: 1; Patterns: row array + 4
+  // rows; the label array; the result array.
+  const qirhost::CallResult result = run(three_by_four());
+  ASSERT_FALSE(result.error) << result.error.value_or("");
+  EXPECT_EQ(result.allocation_requests, 4u + 1u + 5u + 1u + 1u);
+  // The input copies are given back before the call returns.
+  EXPECT_EQ(result.blocks_left, 0u);
+  EXPECT_EQ(result.arrays_left, 0u);
+
+  // Empty copies are not requested at all: only Patterns (1 + 2), the
+  // label array and the result remain.
+  PerfCase no_nodes;
+  no_nodes.patterns = {{1}, {2}};
+  std::vector<ArrayPtr> inputs = host_inputs(no_nodes);
+  inputs[TEMPLATES] = qirhost::make_matrix(0, 3, {});
+  EXPECT_EQ(run(inputs).allocation_requests, 5u);
+}
+
+TEST_F(MemoryTest, EveryRefusedRequestEndsWithTheMemoryMessage) {
+  const std::size_t requests = run(three_by_four()).allocation_requests;
+  for (std::size_t k = 1; k <= requests; ++k) {
+    SCOPED_TRACE(k);
+    qirhost::CallOptions options;
+    options.fail_allocation = k;
+    const qirhost::CallResult result = run(three_by_four(), options);
+    EXPECT_EQ(result.error.value_or(""), memory_error);
+    EXPECT_FALSE(result.outputs[0]);
+    EXPECT_TRUE(result.warnings.empty());
+    EXPECT_EQ(result.blocks_left, 0u);
+    EXPECT_EQ(result.arrays_left, 0u);
+    // Only the result array is requested after the pass has reported.
+    const bool pass_ran = k == requests;
+    EXPECT_EQ(result.console.find("QIR performance phase summary") != std::string::npos,
+              pass_ran);
+  }
+  // The module is still sound afterwards.
+  EXPECT_EQ(labels_of(three_by_four()), (std::vector<double>{1, 2, 3, -1}));
+}
+
+}  // namespace
+}  // namespace perf_test
