@@ -1,0 +1,101 @@
+// qir classify: one qir_perf call with a saved model on a data file; the
+// labels saved on request, scored when the data carry true labels.
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "atomic_file.h"
+#include "command_support.h"
+#include "commands.h"
+#include "csv.h"
+#include "errors.h"
+#include "scores.h"
+
+namespace qircli {
+namespace {
+
+constexpr double default_unknown_label = 0;
+constexpr double default_oflag = 1;
+
+CommandSpec spec() {
+  CommandSpec s;
+  s.usage = "qir classify MODEL DATA.csv [-o LABELS.csv] [options]";
+  s.summary =
+      "Classifies the patterns in DATA.csv with the nodes in MODEL through the qir_perf\n"
+      "module. By default the last column of DATA.csv holds the true labels: the\n"
+      "command then prints the accuracy and a confusion table.";
+  s.options = {
+      {"--output", "-o", "LABELS.csv", "write the assigned labels, one per line ('-': stdout)"},
+      {"--unknown-label", "", "N", "label of patterns that no node classifies (default 0)"},
+      {"--D", "", "VALUE", "size bound D (default: the model's)"},
+      {"--ratio", "", "VALUE", "minor to major half-axis ratio (default: the model's)"},
+      {"--vigilance", "", "VALUE", "vigilance, in [0, 1] (default: the model's)"},
+      {"--alpha", "", "VALUE", "choice parameter alpha (default: the model's)"},
+      {"--ct", "", "0|1", "1: apply the choice-value test (default: the model's)"},
+      {"--oflag", "", "0-3", "module verbosity: 0 silent, 1 summary, 2-3 more detail (default 1)"},
+  };
+  for (auto &option : data_options(true)) s.options.push_back(option);
+  s.options.push_back(modules_option());
+  s.details =
+      "Example:\n"
+      "  qir classify circle.model data/circle_test.csv -o assigned.csv\n";
+  s.min_positional = s.max_positional = 2;
+  return s;
+}
+
+ClassifyParams classify_params(const Arguments &args, const TrainingParams &model) {
+  ClassifyParams p;
+  p.D = args.number("--D", model.D);
+  p.ratio = args.number("--ratio", model.ratio);
+  p.vigilance = args.number("--vigilance", model.vigilance);
+  p.alpha = args.number("--alpha", model.alpha);
+  p.ct = args.number("--ct", model.ct);
+  p.unknown_label = args.number("--unknown-label", default_unknown_label);
+  p.oflag = args.number("--oflag", default_oflag);
+  return p;
+}
+
+// A data file with exactly as many columns as the model has features was
+// most likely meant to be read without labels.
+void check_label_column(const Table &table, const Model &model, const LabelSource &source) {
+  if (source.kind == LabelSource::Kind::last_column &&
+      table.columns() == static_cast<std::size_t>(model.features))
+    throw InputError(table.path + ": " + std::to_string(model.features) +
+                     " columns, as many as the model has features: without labels, give "
+                     "--no-labels");
+}
+
+// The unknown label (an integer to the module) counts as such only when no
+// node carries it.
+std::optional<double> distinct_unknown(const Model &model, double unknown_option) {
+  const double unknown = std::trunc(unknown_option);
+  const bool taken =
+      std::find(model.labels.begin(), model.labels.end(), unknown) != model.labels.end();
+  return taken ? std::nullopt : std::optional<double>(unknown);
+}
+
+}  // namespace
+
+int classify_command(const Words &words) {
+  const CommandSpec command = spec();
+  const Arguments args = parse_arguments(command, words);
+  if (print_help_if_asked(command, args)) return 0;
+
+  const Model model = load_model(args.positional[0]);
+  const ClassifyParams params = classify_params(args, model.params);
+  const LabelSource source = label_source(args);
+  const Table table = read_csv(args.positional[1]);
+  check_label_column(table, model, source);
+  const Dataset data = dataset_from_table(table, source);
+
+  ModuleRunner runner = make_runner(args);
+  const std::vector<double> assigned = runner.classify(model, data.patterns, params);
+  if (const auto output = args.text("--output"))
+    write_file_atomically(*output, format_column(assigned));
+  if (data.labelled())
+    std::cout << format_scores(
+        score(data.labels, assigned, distinct_unknown(model, params.unknown_label)));
+  return 0;
+}
+
+}  // namespace qircli

@@ -1,0 +1,45 @@
+// The model file: what `qir train` learned, in a text form that MATLAB and
+// Octave read with `load` ('%' lines are comments to them).
+//
+//   % QIR model
+//   % format 1
+//   % features M
+//   % D <value>            ... one '% name value' line per training parameter
+//   % columns: center(1:M) direction(1:M) radius label
+//   <2M+2 numbers per node, separated by blanks>
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qircli {
+
+// The training arguments that shaped a model; the matching module
+// arguments are named in the file's header lines.
+struct TrainingParams {
+  double D = 0;
+  double ratio = 0;
+  double vigilance = 0;
+  double alpha = 0;
+  double learning_rate = 0;
+  double max_presentations = 0;
+  double trim = 0;
+  double ct = 0;
+};
+
+struct Model {
+  int features = 0;  // M
+  TrainingParams params;
+  double list_presentations = 0;               // as the training call reported it
+  std::vector<std::vector<double>> templates;  // one template row (2M+1 values) per node
+  std::vector<double> labels;                  // one label per node
+};
+
+std::string format_model(const Model &model);
+// Throws InputError naming `path` and the line of the first fault.
+Model parse_model(const std::string &text, const std::string &path);
+
+void save_model(const std::string &path, const Model &model);
+Model load_model(const std::string &path);
+
+}  // namespace qircli

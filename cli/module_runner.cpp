@@ -1,0 +1,123 @@
+#include "module_runner.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "errors.h"
+#include "qirhost/host.h"
+
+namespace qircli {
+namespace {
+
+using qirhost::ArrayPtr;
+
+ArrayPtr matrix_from_rows(const std::vector<std::vector<double>> &rows, std::size_t columns) {
+  std::vector<double> column_major(rows.size() * columns);
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    for (std::size_t c = 0; c < columns; ++c) column_major[c * rows.size() + r] = rows[r][c];
+  return qirhost::make_matrix(rows.size(), columns, column_major);
+}
+
+std::vector<std::vector<double>> rows_from_matrix(const mxArray *array) {
+  const auto dims = qirhost::dims_of(array);
+  const auto values = qirhost::values_of(array);
+  std::vector<std::vector<double>> rows(dims.at(0), std::vector<double>(dims.at(1)));
+  for (std::size_t r = 0; r < dims[0]; ++r)
+    for (std::size_t c = 0; c < dims[1]; ++c) rows[r][c] = values[c * dims[0] + r];
+  return rows;
+}
+
+// Console text appears as the module prints it; warnings go to stderr.
+qirhost::CallOptions echo_options() {
+  qirhost::CallOptions options;
+  options.record_flop_reports = false;  // one report per pattern would pile up on large data
+  options.on_print = [](std::string_view text) { std::cout << text << std::flush; };
+  options.on_warning = [](std::string_view text) {
+    std::cout << std::flush;
+    std::cerr << "Warning: " << text << (text.empty() || text.back() != '\n' ? "\n" : "")
+              << std::flush;
+  };
+  return options;
+}
+
+qirhost::CallResult checked(qirhost::CallResult result) {
+  std::cout << std::flush;
+  if (result.error) throw ModuleError(*result.error);
+  return result;
+}
+
+// A result slot the module must have filled when it returned normally.
+const mxArray *output(const qirhost::CallResult &result, std::size_t slot, const char *module) {
+  if (slot >= result.outputs.size() || !result.outputs[slot])
+    throw ModuleError(std::string(module) + " returned without result " + std::to_string(slot + 1));
+  return result.outputs[slot].get();
+}
+
+std::vector<const mxArray *> pointers(const std::vector<ArrayPtr> &arrays) {
+  std::vector<const mxArray *> raw;
+  for (const auto &array : arrays) raw.push_back(array.get());
+  return raw;
+}
+
+}  // namespace
+
+std::string module_directory(const std::optional<std::string> &option) {
+  if (option) return *option;
+  if (const char *env = std::getenv("QIR_MODULE_DIR"); env != nullptr && *env != '\0') return env;
+  return QIR_DEFAULT_MODULE_DIR;
+}
+
+ModuleRunner::ModuleRunner(std::string directory) : directory_(std::move(directory)) {}
+ModuleRunner::~ModuleRunner() = default;
+
+const qirhost::Module &ModuleRunner::module(std::unique_ptr<qirhost::Module> &slot,
+                                            const char *file) {
+  if (slot) return *slot;
+  const std::string path = directory_ + "/" + file;
+  try {
+    slot = std::make_unique<qirhost::Module>(path);
+  } catch (const std::exception &error) {
+    throw InputError(path + ": " + error.what() +
+                     "\n(choose the module directory with --modules DIR or QIR_MODULE_DIR)");
+  }
+  return *slot;
+}
+
+Model ModuleRunner::train(const Dataset &data, const TrainingParams &p, double oflag) {
+  std::vector<ArrayPtr> inputs;
+  inputs.push_back(matrix_from_rows(data.patterns, data.features()));
+  inputs.push_back(qirhost::make_column(data.labels));
+  for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.learning_rate, p.max_presentations,
+                       p.trim, p.ct, oflag})
+    inputs.push_back(qirhost::make_scalar(value));
+  const auto result =
+      checked(module(train_, QIR_TRAIN_FILE).call(3, pointers(inputs), echo_options()));
+
+  Model model;
+  model.features = static_cast<int>(data.features());
+  model.params = p;
+  model.templates = rows_from_matrix(output(result, 0, QIR_TRAIN_FILE));
+  model.labels = qirhost::values_of(output(result, 1, QIR_TRAIN_FILE));
+  model.list_presentations = qirhost::values_of(output(result, 2, QIR_TRAIN_FILE)).at(0);
+  return model;
+}
+
+std::vector<double> ModuleRunner::classify(const Model &model,
+                                           const std::vector<std::vector<double>> &patterns,
+                                           const ClassifyParams &p) {
+  const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
+  std::vector<ArrayPtr> inputs;
+  inputs.push_back(
+      matrix_from_rows(model.templates, 2 * static_cast<std::size_t>(model.features) + 1));
+  inputs.push_back(qirhost::make_column(model.labels));
+  for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.ct})
+    inputs.push_back(qirhost::make_scalar(value));
+  inputs.push_back(matrix_from_rows(patterns, features));
+  inputs.push_back(qirhost::make_scalar(p.unknown_label));
+  inputs.push_back(qirhost::make_scalar(p.oflag));
+  const auto result =
+      checked(module(perf_, QIR_PERF_FILE).call(1, pointers(inputs), echo_options()));
+  return qirhost::values_of(output(result, 0, QIR_PERF_FILE));
+}
+
+}  // namespace qircli

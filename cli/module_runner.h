@@ -1,0 +1,56 @@
+// Runs the two module files through the embedded host: builds their input
+// arrays, echoes their console text as they print, and turns their results
+// (or their error) into plain C++ values.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dataset.h"
+#include "model_file.h"
+
+namespace qirhost {
+class Module;
+}
+
+namespace qircli {
+
+// Module directory: the --modules option, else $QIR_MODULE_DIR, else the
+// build tree's module directory.
+std::string module_directory(const std::optional<std::string> &option);
+
+// Classification arguments besides the model's nodes and the patterns.
+struct ClassifyParams {
+  double D = 0;
+  double ratio = 0;
+  double vigilance = 0;
+  double alpha = 0;
+  double ct = 0;
+  double unknown_label = 0;
+  double oflag = 1;
+};
+
+class ModuleRunner {
+ public:
+  explicit ModuleRunner(std::string directory);
+  ~ModuleRunner();
+  ModuleRunner(const ModuleRunner &) = delete;
+  ModuleRunner &operator=(const ModuleRunner &) = delete;
+
+  // One qir_train call. Throws ModuleError with the module's message when
+  // the module refuses the call, InputError when the module can't be loaded.
+  Model train(const Dataset &data, const TrainingParams &params, double oflag);
+  // One qir_perf call: one label per pattern.
+  std::vector<double> classify(const Model &model, const std::vector<std::vector<double>> &patterns,
+                               const ClassifyParams &params);
+
+ private:
+  const qirhost::Module &module(std::unique_ptr<qirhost::Module> &slot, const char *file);
+  std::string directory_;
+  std::unique_ptr<qirhost::Module> train_;
+  std::unique_ptr<qirhost::Module> perf_;
+};
+
+}  // namespace qircli

@@ -1,0 +1,42 @@
+#include "number_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace qircli {
+
+std::string format_number(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
+  // The fewest digits that still read back as the same double: 0.7, not
+  // 0.69999999999999996; 17 always suffice.
+  char buffer[32];
+  for (int digits = 15; digits <= 17; ++digits) {
+    std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+    if (parse_number(buffer) == value) break;
+  }
+  return buffer;
+}
+
+std::string_view trim(std::string_view text) {
+  const char *blanks = " \t\r";
+  const auto first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+std::optional<double> parse_number(std::string_view text) {
+  text = trim(text);
+  // from_chars refuses a leading '+', which spreadsheets sometimes write.
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  double value = 0;
+  const char *end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+}  // namespace qircli

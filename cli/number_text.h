@@ -1,0 +1,22 @@
+// Numbers as text: exact round trips for the files the commands write, and
+// strict parsing for the files and options they read.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qircli {
+
+// A form that reads back to the same double (%.15g to %.17g), with Inf, -Inf
+// and NaN spelled so that MATLAB and Octave `load` accept them.
+std::string format_number(double value);
+
+// The whole of `text` (surrounding blanks allowed) as a double; nothing when
+// any other character is present or the text is empty.
+std::optional<double> parse_number(std::string_view text);
+
+// Removes blanks, tabs and carriage returns at both ends.
+std::string_view trim(std::string_view text);
+
+}  // namespace qircli

@@ -1,0 +1,100 @@
+#include "options.h"
+
+#include <algorithm>
+
+#include "errors.h"
+#include "number_text.h"
+
+namespace qircli {
+namespace {
+
+const OptionSpec *find_option(const CommandSpec &spec, const std::string &word) {
+  for (const auto &option : spec.options)
+    if (word == option.name || (!option.short_name.empty() && word == option.short_name))
+      return &option;
+  return nullptr;
+}
+
+void check_positional_count(const CommandSpec &spec, const Arguments &args) {
+  const std::size_t count = args.positional.size();
+  if (count < spec.min_positional) throw UsageError("missing argument (usage: " + spec.usage + ")");
+  if (count > spec.max_positional)
+    throw UsageError("unexpected argument '" + args.positional[spec.max_positional] +
+                     "' (usage: " + spec.usage + ")");
+}
+
+}  // namespace
+
+std::optional<std::string> Arguments::text(const std::string &name) const {
+  const auto found = values_.find(name);
+  if (found == values_.end()) return std::nullopt;
+  return found->second;
+}
+
+double Arguments::number(const std::string &name, double fallback) const {
+  const auto value = text(name);
+  if (!value) return fallback;
+  const auto parsed = parse_number(*value);
+  if (!parsed) throw UsageError("option " + name + ": '" + *value + "' is not a number");
+  return *parsed;
+}
+
+Arguments parse_arguments(const CommandSpec &spec, const std::vector<std::string> &words) {
+  Arguments args;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    std::string word = words[i];
+    if (word == "--help" || word == "-h") {
+      args.help = true;
+      continue;
+    }
+    if (word.size() < 2 || word[0] != '-') {
+      args.positional.push_back(word);
+      continue;
+    }
+    std::optional<std::string> inline_value;
+    if (const auto equals = word.find('=');
+        word.rfind("--", 0) == 0 && equals != std::string::npos) {
+      inline_value = word.substr(equals + 1);
+      word.erase(equals);
+    }
+    const OptionSpec *option = find_option(spec, word);
+    if (option == nullptr) throw UsageError("unknown option '" + word + "' (see --help)");
+    if (option->value_name.empty()) {
+      if (inline_value) throw UsageError("option " + option->name + " takes no value");
+      args.set(option->name, "");
+    } else if (inline_value) {
+      args.set(option->name, *inline_value);
+    } else if (i + 1 < words.size()) {
+      args.set(option->name, words[++i]);
+    } else {
+      throw UsageError("option " + option->name + " needs a value " + option->value_name);
+    }
+  }
+  if (!args.help) check_positional_count(spec, args);
+  return args;
+}
+
+std::string help_text(const CommandSpec &spec) {
+  std::string text = "Usage: " + spec.usage + "\n\n" + spec.summary + "\n";
+  if (!spec.options.empty()) text += "\nOptions:\n";
+  std::vector<std::string> heads;
+  for (const auto &option : spec.options) {
+    std::string head =
+        option.short_name.empty() ? option.name : option.short_name + ", " + option.name;
+    if (!option.value_name.empty()) head += " " + option.value_name;
+    heads.push_back(head);
+  }
+  std::size_t width = 0;
+  for (const auto &head : heads) width = std::max(width, head.size());
+  for (std::size_t k = 0; k < heads.size(); ++k)
+    text += "  " + heads[k] + std::string(width - heads[k].size() + 2, ' ') + spec.options[k].help +
+            "\n";
+  const std::string help_head = "-h, --help";
+  text += "  " + help_head +
+          std::string(std::max(width, help_head.size()) - help_head.size() + 2, ' ') +
+          "show this text\n";
+  if (!spec.details.empty()) text += "\n" + spec.details;
+  return text;
+}
+
+}  // namespace qircli

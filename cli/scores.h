@@ -1,0 +1,33 @@
+// How well assigned labels agree with the true ones: accuracy and the
+// confusion table that `qir classify` and `qir demo` print.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qircli {
+
+struct Scores {
+  std::size_t total = 0;
+  std::size_t correct = 0;
+  std::size_t unclassified = 0;                             // assigned the unknown label
+  std::vector<double> true_labels;                          // sorted, distinct
+  std::vector<double> assigned_labels;                      // sorted, distinct
+  std::map<std::pair<double, double>, std::size_t> counts;  // (true, assigned) -> patterns
+  std::optional<double> unknown_label;
+  double accuracy_percent() const { return total == 0 ? 0.0 : 100.0 * correct / total; }
+};
+
+// `unknown_label` is the label of unclassified patterns, when it can be told
+// apart from every class label; an unclassified pattern is never correct.
+Scores score(const std::vector<double> &truth, const std::vector<double> &assigned,
+             std::optional<double> unknown_label);
+
+// "Accuracy: ..." line, the unclassified count, and the confusion table with
+// one row per true label and one column per assigned label.
+std::string format_scores(const Scores &scores);
+
+}  // namespace qircli

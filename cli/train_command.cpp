@@ -1,0 +1,72 @@
+// qir train: one qir_train call on a data file, the result saved as a model.
+#include <iostream>
+
+#include "command_support.h"
+#include "commands.h"
+#include "errors.h"
+#include "model_file.h"
+#include "number_text.h"
+
+namespace qircli {
+namespace {
+
+// Starting values chosen on the bundled data sets (see the README).
+TrainingParams default_params() {
+  TrainingParams p;
+  p.D = 1;
+  p.ratio = 0.5;
+  p.vigilance = 0.75;
+  p.alpha = 0.001;
+  p.learning_rate = 1;
+  p.max_presentations = 100;
+  p.trim = 1;
+  p.ct = 0;
+  return p;
+}
+
+constexpr double default_oflag = 1;
+
+CommandSpec spec() {
+  CommandSpec s;
+  s.usage = "qir train DATA.csv -o MODEL [options]";
+  s.summary =
+      "Learns category nodes from the labelled patterns in DATA.csv with the qir_train\n"
+      "module and writes them to the model file MODEL. DATA.csv holds one pattern per\n"
+      "row, the class label (a whole number) in the last column.";
+  s.options = {{"--output", "-o", "MODEL", "model file to write (required)"}};
+  for (auto &option : training_options(default_params())) s.options.push_back(option);
+  s.options.push_back({"--oflag", "", "0-4",
+                       "module verbosity: 0 silent, 1 summary, 2-4 more detail "
+                       "(default 1)"});
+  for (auto &option : data_options(false)) s.options.push_back(option);
+  s.options.push_back(modules_option());
+  s.details =
+      "The parameters are stored in the model file and are the defaults of\n"
+      "`qir classify`. Example:\n"
+      "  qir train data/circle_train.csv -o circle.model --vigilance 0.8\n";
+  s.min_positional = s.max_positional = 1;
+  return s;
+}
+
+}  // namespace
+
+int train_command(const Words &words) {
+  const CommandSpec command = spec();
+  const Arguments args = parse_arguments(command, words);
+  if (print_help_if_asked(command, args)) return 0;
+  const auto output = args.text("--output");
+  if (!output || output->empty()) throw UsageError("qir train needs -o MODEL (see --help)");
+
+  const TrainingParams params = training_params(args, default_params());
+  const double oflag = args.number("--oflag", default_oflag);
+  const Dataset data = load_dataset(args.positional[0], label_source(args));
+  ModuleRunner runner = make_runner(args);
+  const Model model = runner.train(data, params, oflag);
+  save_model(*output, model);
+  std::cout << "Model written to " << *output << ": " << model.templates.size() << " nodes, "
+            << model.features << " features, " << format_number(model.list_presentations)
+            << " list presentations\n";
+  return 0;
+}
+
+}  // namespace qircli

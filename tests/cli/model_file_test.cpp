@@ -1,0 +1,122 @@
+// Model files: exact round trips, and refusals that point at the fault.
+#include "model_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "errors.h"
+#include "number_text.h"
+#include "temp_dir.h"
+
+using namespace qircli;
+
+namespace {
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+Model awkward_model() {
+  Model model;
+  model.features = 2;
+  model.params = {1.0 / 3, 0.1, 0.7500000000000001, 1e-300, 0.3, 100, 1, 0};
+  model.list_presentations = 7;
+  model.templates = {{0.1, 0.2, 0.6, 0.8, 0.30000000000000004},
+                     {std::nextafter(1.0, 2.0), -0.0, 0, 0, 0},
+                     {4.9406564584124654e-324, 1.7976931348623157e308, -0.6, 0.8, 123456789.125}};
+  model.labels = {1, -2, 2147483647};
+  return model;
+}
+
+std::string failure(const std::string &text) {
+  try {
+    parse_model(text, "m.txt");
+  } catch (const InputError &error) {
+    return error.what();
+  }
+  return "(accepted)";
+}
+
+const std::string good_header =
+    "% format 1\n% features 1\n% D 1\n% ratio 0.5\n% vigilance 0.7\n% alpha 0.001\n"
+    "% learning_rate 1\n% max_list_presentations 10\n% trim_option 1\n% ct_option 0\n"
+    "% list_presentations 2\n";
+
+}  // namespace
+
+TEST(ModelFile, RoundTripKeepsEveryBit) {
+  TempDir dir;
+  const Model original = awkward_model();
+  save_model(dir.path("m.model"), original);
+  const Model copy = load_model(dir.path("m.model"));
+
+  EXPECT_EQ(copy.features, 2);
+  const double *a = &original.params.D, *b = &copy.params.D;
+  for (int k = 0; k < 8; ++k) EXPECT_TRUE(same_bits(a[k], b[k])) << "parameter " << k;
+  EXPECT_EQ(copy.list_presentations, 7);
+  ASSERT_EQ(copy.templates.size(), original.templates.size());
+  for (std::size_t r = 0; r < copy.templates.size(); ++r) {
+    ASSERT_EQ(copy.templates[r].size(), 5u);
+    for (std::size_t c = 0; c < 5; ++c)
+      EXPECT_TRUE(same_bits(copy.templates[r][c], original.templates[r][c])) << r << "," << c;
+    EXPECT_EQ(copy.labels[r], original.labels[r]);
+  }
+  EXPECT_TRUE(std::signbit(copy.templates[1][1]));
+}
+
+TEST(ModelFile, ModelWithoutNodesRoundTrips) {
+  Model empty = awkward_model();
+  empty.templates.clear();
+  empty.labels.clear();
+  const Model copy = parse_model(format_model(empty), "m.txt");
+  EXPECT_EQ(copy.features, 2);
+  EXPECT_TRUE(copy.templates.empty());
+}
+
+TEST(ModelFile, NonFiniteValuesUseSpellingsThatLoadAccepts) {
+  Model model = awkward_model();
+  model.templates[0] = {INFINITY, -INFINITY, NAN, 0, 1};
+  const std::string text = format_model(model);
+  EXPECT_NE(text.find("Inf -Inf NaN 0 1 1\n"), std::string::npos);
+  const Model copy = parse_model(text, "m.txt");
+  EXPECT_EQ(copy.templates[0][0], INFINITY);
+  EXPECT_EQ(copy.templates[0][1], -INFINITY);
+  EXPECT_TRUE(std::isnan(copy.templates[0][2]));
+}
+
+TEST(ModelFile, RefusalsNameTheFaultAndLine) {
+  EXPECT_EQ(failure(good_header + "% nodes 1\n0.5 0 0 1\n0.5 1 0\n"),
+            "m.txt:14: 3 values, a node row has 4");
+  EXPECT_EQ(failure(good_header + "% nodes 1\n0.5 0 zero 1\n"), "m.txt:13: 'zero' is not a number");
+  EXPECT_EQ(failure(good_header + "% nodes 2\n0.5 0 0 1\n"),
+            "m.txt: header says 2 nodes, the file has 1");
+  EXPECT_EQ(failure("0.5 0 0 1\n" + good_header),
+            "m.txt:1: node row before the '% features' header line");
+  EXPECT_EQ(failure("1,2,3\n4,5,6\n"), "m.txt:1: node row before the '% features' header line");
+  EXPECT_EQ(failure(good_header + "% D 2\n% nodes 0\n"), "m.txt:12: header value 'D' given twice");
+  EXPECT_EQ(failure("% format 2\n% features 1\n"),
+            "m.txt: model file format 2 is not supported (this version reads format 1)");
+  EXPECT_EQ(failure("% format 1\n% features 1.5\n"),
+            "m.txt:2: '% features' must be a whole number >= 1");
+  std::string no_alpha = good_header + "% nodes 0\n";
+  no_alpha.erase(no_alpha.find("% alpha 0.001\n"), 14);
+  EXPECT_EQ(failure(no_alpha), "m.txt: not a model file: no '% alpha' header line");
+}
+
+TEST(NumberText, FormatsReadBackExactly) {
+  const double values[] = {0.1,
+                           1.0 / 3,
+                           -2.5e-310,
+                           1e22,
+                           9007199254740993.0,
+                           -0.0,
+                           std::numeric_limits<double>::max(),
+                           std::numeric_limits<double>::min()};
+  for (double value : values) {
+    const auto back = parse_number(format_number(value));
+    ASSERT_TRUE(back) << format_number(value);
+    EXPECT_TRUE(same_bits(*back, value)) << format_number(value);
+  }
+  EXPECT_EQ(format_number(3), "3");
+}

@@ -1,0 +1,31 @@
+// Accuracy and the confusion table of assigned against true labels.
+#include "scores.h"
+
+#include <gtest/gtest.h>
+
+using namespace qircli;
+
+TEST(Scores, CountsCorrectUnclassifiedAndEachPair) {
+  const Scores s = score({1, 1, 2, 2, 2, 3}, {1, 2, 2, 0, 2, 1}, 0.0);
+  EXPECT_EQ(s.total, 6u);
+  EXPECT_EQ(s.correct, 3u);
+  EXPECT_EQ(s.unclassified, 1u);
+  EXPECT_DOUBLE_EQ(s.accuracy_percent(), 50.0);
+  EXPECT_EQ(s.true_labels, (std::vector<double>{1, 2, 3}));
+  EXPECT_EQ(s.assigned_labels, (std::vector<double>{0, 1, 2}));
+  EXPECT_EQ(s.counts.at({1, 1}), 1u);
+  EXPECT_EQ(s.counts.at({1, 2}), 1u);
+  EXPECT_EQ(s.counts.at({2, 2}), 2u);
+  EXPECT_EQ(s.counts.at({2, 0}), 1u);
+  EXPECT_EQ(s.counts.at({3, 1}), 1u);
+}
+
+TEST(Scores, TableHasOneRowPerTrueLabelAndNamesTheUnknownColumn) {
+  const std::string text = format_scores(score({1, 1, 2, 2}, {1, 0, 2, 2}, 0.0));
+  EXPECT_NE(text.find("Accuracy: 75.00% (3 of 4 patterns)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Unclassified: 1 patterns\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("unknown"), std::string::npos) << text;
+  // Row for true label 1: 1 unclassified, 1 correct, 0 as label 2.
+  EXPECT_NE(text.find("        1        1        1        0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("        2        0        0        2\n"), std::string::npos) << text;
+}
