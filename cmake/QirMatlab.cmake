@@ -1,0 +1,71 @@
+# MATLAB modules, built with CMake's FindMatlab when it finds a MATLAB
+# installation: <build>/matlab/qir_train.<mexext> and qir_perf.<mexext>,
+# each with its help file copied next to it. They use the R2017b (separate
+# complex) API, since the modules read their data through mxGetPr.
+#
+#   QIR_MATLAB              option, ON: look for MATLAB (pass -DMatlab_ROOT_DIR=
+#                           to pick an installation)
+#   QIR_MATLAB_ENABLED      set when MATLAB was found and the modules are built
+#   qir_add_matlab_module(<name> SOURCES ... [HELP <file.m>])   target <name>_matlab
+#
+# No MATLAB is available where this project is built and tested, so this
+# path is kept to the minimum and is not covered by ctest; toolbox/make.m
+# is the supported way to build inside MATLAB.
+include_guard(GLOBAL)
+
+option(QIR_MATLAB "Build the MATLAB modules when MATLAB is found" ON)
+set(QIR_MATLAB_ENABLED OFF)
+if(QIR_MATLAB AND NOT QIR_SANITIZE)
+  find_package(Matlab QUIET COMPONENTS MX_LIBRARY)
+  if(Matlab_FOUND)
+    set(QIR_MATLAB_ENABLED ON)
+    # Releases that still count operations declare mexAddFlops; for the
+    # others each module supplies its own.
+    find_file(_qir_matlab_mex_h mex.h PATHS ${Matlab_INCLUDE_DIRS} NO_DEFAULT_PATH NO_CACHE)
+    set(_qir_matlab_has_add_flops)
+    if(_qir_matlab_mex_h)
+      file(STRINGS ${_qir_matlab_mex_h} _qir_matlab_has_add_flops REGEX "mexAddFlops")
+    endif()
+    message(STATUS "QIR: MATLAB modules enabled (${Matlab_ROOT_DIR})")
+  endif()
+endif()
+
+function(qir_add_matlab_module name)
+  cmake_parse_arguments(ARG "" "HELP" "SOURCES" ${ARGN})
+  set(target ${name}_matlab)
+  set(sources ${ARG_SOURCES} ${QIR_CORE_SOURCES})
+  if(NOT _qir_matlab_has_add_flops)
+    list(APPEND sources ${QIR_CORE_DIR}/add_flops_fallback.cpp)
+  endif()
+  if(WIN32)
+    list(APPEND sources ${QIR_CORE_DIR}/qir_version.rc)
+  endif()
+  set(help)
+  if(ARG_HELP)
+    set(help DOCUMENTATION ${ARG_HELP})
+  endif()
+  set(source_dirs)
+  foreach(source IN LISTS ARG_SOURCES)
+    get_filename_component(dir ${source} DIRECTORY)
+    list(APPEND source_dirs ${dir})
+  endforeach()
+  list(REMOVE_DUPLICATES source_dirs)
+
+  # matlab_add_mex supplies MATLAB's include path, libraries and export list.
+  matlab_add_mex(NAME ${target} MODULE R2017b OUTPUT_NAME ${name} SRC ${sources} ${help})
+  set_target_properties(${target} PROPERTIES
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
+  target_include_directories(${target} PRIVATE ${source_dirs} ${QIR_CORE_DIR})
+  if(NOT _qir_matlab_has_add_flops)
+    target_compile_definitions(${target} PRIVATE QIR_SUPPLY_MEXADDFLOPS)
+  endif()
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    set_target_properties(${target} PROPERTIES
+      CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  endif()
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    # Unique symbols would keep the module loaded after `clear mex`.
+    target_compile_options(${target} PRIVATE -fno-gnu-unique)
+  endif()
+endfunction()

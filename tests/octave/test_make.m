@@ -1,0 +1,72 @@
+% toolbox/make.m as a user runs it, `cd toolbox; make`, in a copy of the
+% source tree (links to core/, train/, perf/ and cmake/, a copy of
+% toolbox/), so the real toolbox folder stays untouched. The modules it
+% builds must behave exactly as the ones CMake builds.
+env = qir_test_setup();
+check(~isempty(env.root), 'QIR_SOURCE_ROOT is not set');
+
+tree = fullfile(env.work, 'tree');
+toolbox = fullfile(tree, 'toolbox');
+if exist(tree, 'dir')
+  confirm_recursive_rmdir(false);
+  rmdir(tree, 's');
+end
+mkdir(toolbox);
+for d = {'core', 'train', 'perf', 'cmake'}
+  [status, output] = system(sprintf('ln -s "%s" "%s"', fullfile(env.root, d{1}), fullfile(tree, d{1})));
+  check(status == 0, 'cannot link %s: %s', d{1}, output);
+end
+copyfile(fullfile(env.toolbox, '*.m'), toolbox);
+
+here = pwd();
+cd(toolbox);
+output = evalc('make');
+cd(here);
+printf('%s', output);
+for name = {'qir_train', 'qir_perf'}
+  file = fullfile(toolbox, [name{1} '.mex']);
+  check(numel(dir(file)) == 1, 'make left no %s', file);
+  check(~isempty(strfind(output, file)), 'make did not say where %s is', file);
+  % Both version strings are in the file.
+  fid = fopen(file, 'r');
+  bytes = fread(fid, Inf, 'uint8=>char')';
+  fclose(fid);
+  check(~isempty(strfind(bytes, ['MATLAB 5.1 native' char(0)])) ...
+        && ~isempty(strfind(bytes, ['not inlined' char(0)])), '%s lacks the version strings', file);
+  % mexFunction is its only export.
+  [status, table] = system(sprintf('nm -D --defined-only "%s"', file));
+  if status == 0
+    names = regexp(table, '\S+$', 'match', 'lineanchors');
+    check(isequal(names, {'mexFunction'}), '%s exports %s', file, strjoin(names, ' '));
+  end
+end
+
+% The same calls through both builds, each freshly loaded: identical
+% results, errors and console text (operation totals included).
+[P, L] = qir_grid_data();
+function results = some_calls(P, L)
+  results = {};
+  r = qir_call('qir_train', 3, {P, L, sqrt(2), 0.6, 0.1, 0.001, 0.7, 40, 1, 1, 4});
+  results{end + 1} = r;
+  results{end + 1} = qir_call('qir_perf', 1, {r.outputs{1:2}, sqrt(2), 0.6, 0.3, 0.001, 1, ...
+                                              [P; 2 2], -1, 3});
+  results{end + 1} = qir_call('qir_train', 3, {int32(P), L, 1, 1, 0, 0.001, 1, 10, 0, 0, 1});
+  results{end + 1} = qir_call('qir_perf', 2, {r.outputs{1:2}, 1, 1, 0, 0, 0, P, -1, 0});
+  for k = 1:numel(results)
+    results{k}.console = same_seconds(results{k}.console);
+  end
+end
+
+addpath(toolbox);
+clear qir_train qir_perf
+check(strcmp(which('qir_train'), fullfile(toolbox, 'qir_train.mex')), 'qir_train is %s', which('qir_train'));
+from_make = some_calls(P, L);
+rmpath(toolbox);
+clear qir_train qir_perf
+check(strcmp(which('qir_train'), fullfile(env.modules, 'qir_train.mex')), 'qir_train is %s', which('qir_train'));
+from_cmake = some_calls(P, L);
+check(isempty(from_cmake{1}.error) && ~isempty(from_cmake{3}.error), 'the calls did not run as meant');
+for k = 1:numel(from_make)
+  check(isequal(from_make{k}, from_cmake{k}), ...
+        'call %d differs between the make and the CMake builds', k);
+end

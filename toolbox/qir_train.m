@@ -1,0 +1,69 @@
+%QIR_TRAIN  Learn category nodes (hyper-ellipsoids) from labelled patterns.
+%   [Templates, NLabels, num_list_presentations] = qir_train(Patterns, PLabels,
+%       D, ratio, vigilance, alpha, learning_rate, max_list_presentations,
+%       trim_option, ct_option, oflag)
+%
+%   Presents the whole list of patterns again and again. A pattern that no
+%   node of its class takes in creates a new node (a point at the pattern);
+%   the winning node of the right class grows toward the pattern; a winning
+%   node of the wrong class raises the vigilance for that pattern (match
+%   tracking). Training stops when one presentation creates and changes no
+%   node (convergence) or after max_list_presentations presentations.
+%
+%   All eleven arguments are required, in this order; all are real doubles.
+%   Integer arguments are truncated toward zero.
+%
+%   Patterns                N x M matrix, one pattern of M features per row.
+%                           Scale the features to similar ranges, e.g. [0, 1].
+%   PLabels                 N x 1 or 1 x N class labels (whole numbers).
+%   D                       Size bound, D >= 0. A node's size plus what it
+%                           still needs to take in a pattern must stay below D.
+%                           Start with the diameter of the data, e.g. sqrt(M)
+%                           for features in [0, 1].
+%   ratio                   0 < ratio <= 1: length of every minor half-axis
+%                           relative to the major one. 1 gives balls; start
+%                           with 1 and lower it for elongated classes.
+%   vigilance               0 <= vigilance <= 1: the least match a node must
+%                           offer a pattern. Start with 0 and let match
+%                           tracking raise it where needed.
+%   alpha                   alpha >= 0: choice parameter; a small positive
+%                           value such as 0.001 favours smaller nodes.
+%   learning_rate           0 < learning_rate <= 1: share of the needed growth
+%                           applied in one update. Start with 1.
+%   max_list_presentations  At least 1. Start with 100.
+%   trim_option             1 removes after convergence the nodes that no
+%                           pattern chose in the last presentation, 0 keeps
+%                           them. Start with 0.
+%   ct_option               1 also applies the choice-value test, 0 leaves it
+%                           out. Start with 0.
+%   oflag                   Console output: 0 none, 1 summary, 2 one line per
+%                           presentation, 3 one line per pattern, 4 every
+%                           node test as well. Start with 1.
+%
+%   Templates               K x (2M+1), one node per row: its centre (M
+%                           values), the unit direction of its major axis (M
+%                           values, zeros while the node is a point) and its
+%                           radius, the half-length of the major axis.
+%   NLabels                 K x 1, the class label of each node.
+%   num_list_presentations  Number of list presentations made; after
+%                           convergence the final presentation, which changed
+%                           nothing, is not counted.
+%
+%   Exactly three results must be requested. Wrong arguments raise an error
+%   whose message begins "QIR_TRAIN: " and names the first argument at fault.
+%   The operation totals in the summary add up over every call while the
+%   module stays loaded; "clear qir_train" starts them again from zero.
+%
+%   Example (two classes, the left and the right half of the unit square):
+%       [x, y] = meshgrid(0:0.1:1);
+%       Patterns = [x(:), y(:)];
+%       PLabels = 1 + (Patterns(:, 1) > 0.5);
+%       [Templates, NLabels, n] = qir_train(Patterns, PLabels, sqrt(2), 1, ...
+%           0, 0.001, 1, 100, 0, 0, 1);
+%       Labels = qir_perf(Templates, NLabels, sqrt(2), 1, 0, 0.001, 0, ...
+%           Patterns, -1, 0);
+%       accuracy = mean(Labels == PLabels)
+%
+%   Build the module with make in the toolbox folder.
+%
+%   See also qir_perf, make.
