@@ -60,6 +60,19 @@ std::vector<OptionSpec> training_options(const TrainingParams &d) {
   };
 }
 
+TrainingParams default_training_params() {
+  TrainingParams p;
+  p.D = 1;
+  p.ratio = 0.5;
+  p.vigilance = 0.75;
+  p.alpha = 0.001;
+  p.learning_rate = 1;
+  p.max_presentations = 100;
+  p.trim = 1;
+  p.ct = 0;
+  return p;
+}
+
 TrainingParams training_params(const Arguments &args, const TrainingParams &d) {
   TrainingParams p;
   p.D = args.number("--D", d.D);

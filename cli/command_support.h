@@ -26,6 +26,8 @@ ModuleRunner make_runner(const Arguments &args);
 bool print_help_if_asked(const CommandSpec &spec, const Arguments &args);
 
 // The training arguments given on the command line, over `defaults`.
+// Starting values for qir train, chosen on the bundled data sets.
+TrainingParams default_training_params();
 TrainingParams training_params(const Arguments &args, const TrainingParams &defaults);
 std::vector<OptionSpec> training_options(const TrainingParams &defaults);
 

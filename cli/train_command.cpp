@@ -10,20 +10,6 @@
 namespace qircli {
 namespace {
 
-// Starting values chosen on the bundled data sets (see the README).
-TrainingParams default_params() {
-  TrainingParams p;
-  p.D = 1;
-  p.ratio = 0.5;
-  p.vigilance = 0.75;
-  p.alpha = 0.001;
-  p.learning_rate = 1;
-  p.max_presentations = 100;
-  p.trim = 1;
-  p.ct = 0;
-  return p;
-}
-
 constexpr double default_oflag = 1;
 
 CommandSpec spec() {
@@ -34,7 +20,7 @@ CommandSpec spec() {
       "module and writes them to the model file MODEL. DATA.csv holds one pattern per\n"
       "row, the class label (a whole number) in the last column.";
   s.options = {{"--output", "-o", "MODEL", "model file to write (required)"}};
-  for (auto &option : training_options(default_params())) s.options.push_back(option);
+  for (auto &option : training_options(default_training_params())) s.options.push_back(option);
   s.options.push_back({"--oflag", "", "0-4",
                        "module verbosity: 0 silent, 1 summary, 2-4 more detail "
                        "(default 1)"});
@@ -57,7 +43,7 @@ int train_command(const Words &words) {
   const auto output = args.text("--output");
   if (!output || output->empty()) throw UsageError("qir train needs -o MODEL (see --help)");
 
-  const TrainingParams params = training_params(args, default_params());
+  const TrainingParams params = training_params(args, default_training_params());
   const double oflag = args.number("--oflag", default_oflag);
   const Dataset data = load_dataset(args.positional[0], label_source(args));
   ModuleRunner runner = make_runner(args);

@@ -95,7 +95,7 @@ endif()
 # the module's sources and the core, with the flags every module build
 # shares (QirModule.cmake).
 function(qir_add_octave_module name)
-  cmake_parse_arguments(ARG "" "" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "HELP" "SOURCES" ${ARGN})
   set(target ${name}_octave)
   set(sources ${ARG_SOURCES} ${QIR_CORE_SOURCES} ${QIR_CORE_DIR}/add_flops_fallback.cpp)
   if(WIN32)
@@ -123,4 +123,10 @@ function(qir_add_octave_module name)
   target_compile_definitions(${target} PRIVATE QIR_SUPPLY_MEXADDFLOPS)
   target_link_options(${target} PRIVATE ${QIR_OCTAVE_LINK_FLAGS})
   target_link_libraries(${target} PRIVATE ${QIR_OCTAVE_LIBRARIES})
+  if(ARG_HELP)
+    # `help name` reads the stub beside the module; the module still wins
+    # the call.
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${ARG_HELP} ${QIR_OCTAVE_MODULE_DIR}/)
+  endif()
 endfunction()

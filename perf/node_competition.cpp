@@ -31,6 +31,25 @@ bool is_candidate(Node &node, std::int32_t number, const CompetitionRules &rules
   return true;
 }
 
+// The decisions for node i, just matched with the pattern: VT, CFV, CT,
+// the trace line of a candidate and the winner.
+void decide(Node &node, std::int32_t i, const CompetitionRules &rules, CompetitionResult &result,
+            double &best_cfv) {
+  if (!is_candidate(node, i + 1, rules, result.pattern_comparisons)) return;
+  if (rules.oflag >= 3) mexPrintf("      Node #%d is candidate (CFV=%f)\n", i + 1, node.cfv);
+  if (result.winner < 0) {
+    result.winner = i;
+    best_cfv = node.cfv;
+    return;
+  }
+  result.pattern_comparisons += 1;
+  // Ties keep the earlier node; an unordered (NaN) value takes the place.
+  if (!(best_cfv >= node.cfv)) {
+    result.winner = i;
+    best_cfv = node.cfv;
+  }
+}
+
 }  // namespace
 
 CompetitionResult compete_for_pattern(std::vector<NodePtr> &nodes, const double *pattern,
@@ -39,23 +58,50 @@ CompetitionResult compete_for_pattern(std::vector<NodePtr> &nodes, const double 
   double best_cfv = 0.0;
   const std::int32_t count = static_cast<std::int32_t>(nodes.size());
   for (std::int32_t i = 0; i < count; ++i) {
-    Node &node = *nodes[i];
-    node_match(node, pattern);
-    if (!is_candidate(node, i + 1, rules, result.pattern_comparisons)) continue;
-    if (rules.oflag >= 3) mexPrintf("      Node #%d is candidate (CFV=%f)\n", i + 1, node.cfv);
-    if (result.winner < 0) {
-      result.winner = i;
-      best_cfv = node.cfv;
-      continue;
-    }
-    result.pattern_comparisons += 1;
-    // Ties keep the earlier node; an unordered (NaN) value takes the place.
-    if (!(best_cfv >= node.cfv)) {
-      result.winner = i;
-      best_cfv = node.cfv;
-    }
+    node_match(*nodes[i], pattern);
+    decide(*nodes[i], i, rules, result, best_cfv);
   }
   return result;
+}
+
+PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes)
+    : packed_(model_params.num_features) {
+  packed_.reserve(static_cast<std::int32_t>(nodes.size()));
+  for (const NodePtr &node : nodes) packed_.push_back(*node);
+}
+
+CompetitionResult PackedCompetition::compete(std::vector<NodePtr> &nodes, const double *pattern,
+                                             const CompetitionRules &rules) {
+  const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
+  matcher_.evaluate(packed_, pattern, params, ops_);
+  flush_ops(ops_);
+  CompetitionResult result;
+  double best_cfv = 0.0;
+  const std::int32_t count = packed_.size();
+  if (rules.oflag >= 3) {
+    // The trace lists every node, in order.
+    for (std::int32_t i = 0; i < count; ++i) consider(*nodes[i], i, rules, result, best_cfv);
+    return result;
+  }
+  // Only nodes that pass VT can become candidates; the others cost their
+  // VT comparison and nothing else.
+  std::int32_t visited = 0;
+  const std::int32_t words = static_cast<std::int32_t>((std::int64_t{count} + 63) / 64);
+  for (std::int32_t w = 0; w < words; ++w) {
+    for (std::uint64_t bits = matcher_.passes_vt_word(w); bits != 0; bits &= bits - 1) {
+      const std::int32_t i = w * 64 + __builtin_ctzll(bits);
+      consider(*nodes[i], i, rules, result, best_cfv);
+      ++visited;
+    }
+  }
+  result.pattern_comparisons += static_cast<std::uint32_t>(count - visited);
+  return result;
+}
+
+void PackedCompetition::consider(Node &node, std::int32_t i, const CompetitionRules &rules,
+                                 CompetitionResult &result, double &best_cfv) {
+  matcher_.store_into(i, node);
+  decide(node, i, rules, result, best_cfv);
 }
 
 }  // namespace qir

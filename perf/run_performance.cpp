@@ -42,10 +42,10 @@ std::vector<NodePtr> make_nodes(std::int32_t N, const double *const *template_ro
 
 // Runs pattern j's competition (j counted from 1), writes its label and
 // reports its comparisons to the host.
-void classify_pattern(std::int32_t j, std::vector<NodePtr> &nodes, const double *pattern,
-                      const CompetitionRules &rules, std::int32_t unknown_label, double &label,
-                      PassTally &tally) {
-  const CompetitionResult outcome = compete_for_pattern(nodes, pattern, rules);
+void classify_pattern(std::int32_t j, std::vector<NodePtr> &nodes, NodeCompetition &competition,
+                      const double *pattern, const CompetitionRules &rules,
+                      std::int32_t unknown_label, double &label, PassTally &tally) {
+  const CompetitionResult outcome = competition.compete(nodes, pattern, rules);
   if (outcome.winner < 0) {
     label = static_cast<double>(unknown_label);
     tally.unclassified_count += 1;
@@ -87,14 +87,15 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   const CompetitionRules rules{vigilance, compute_Tu(D, alpha), alpha, ct_option, oflag};
   mexAddFlops(tu_flops);
   std::vector<NodePtr> nodes = make_nodes(N, template_rows, labels);
+  NodeCompetition competition(nodes);
   label_array = HostVector{host_calloc<double>(static_cast<std::size_t>(P)), P};
 
   PassTally tally;
   const std::int64_t start_seconds = whole_seconds(process_clock_ms());
   if (oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", P);
   for (std::int32_t j = 1; j <= P; ++j)
-    classify_pattern(j, nodes, patterns[j - 1], rules, unknown_label, label_array.data[j - 1],
-                     tally);
+    classify_pattern(j, nodes, competition, patterns[j - 1], rules, unknown_label,
+                     label_array.data[j - 1], tally);
 
   PerformanceSummary summary;
   summary.N = N;

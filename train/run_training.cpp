@@ -20,6 +20,7 @@ struct Training {
   double vigilance = 0.0;
   SearchRules rules;
   NodeList nodes;
+  TrainingSearch search;  // follows every change to `nodes`
   // Counts of the current presentation.
   std::int32_t new_nodes = 0;
   std::int32_t node_updates = 0;
@@ -51,7 +52,8 @@ void create_node(Training &run, const PatternStep &step) {
   // Labels are whole after truncation toward zero; the entry point has
   // checked that they fit.
   const std::int32_t label = static_cast<std::int32_t>(step.label);
-  node_init(run.nodes.add(), step.pattern, label, 0);
+  Node &node = node_init(run.nodes.add(), step.pattern, label, 0);
+  run.search.node_added(node);
   run.new_nodes += 1;
   if (run.rules.oflag >= 3) {
     mexPrintf("   Pattern #%d created  node #%d (label %d)", step.J + 1, run.nodes.size(), label);
@@ -62,7 +64,10 @@ void create_node(Training &run, const PatternStep &step) {
 void learn_on_winner(Training &run, const PatternStep &step, std::int32_t winner) {
   Node &node = run.nodes[winner];
   const bool changed = node_learn(node, step.pattern) != 0;
-  if (changed) run.node_updates += 1;
+  if (changed) {
+    run.node_updates += 1;
+    run.search.node_changed(winner, node);
+  }
   // Only a choice without MT and without change shows the node is needed
   // as it stands.
   if (!step.during_mt && !changed && node.active == 0) {
@@ -86,7 +91,7 @@ std::int32_t engage_mt(Training &run, PatternStep &step, std::int32_t winner) {
   if (run.rules.oflag == 4)
     mexPrintf("      Node #%d (label %d) misclassifies pattern #%d - Engage MT (set rho=%f)\n",
               winner + 1, node.label, step.J + 1, step.rho);
-  return choose_during_mt(run.nodes, step.rho, step.tally);
+  return run.search.choose_during_mt(run.nodes, step.rho, step.tally);
 }
 
 void present_pattern(Training &run, std::int32_t J) {
@@ -100,7 +105,7 @@ void present_pattern(Training &run, std::int32_t J) {
               static_cast<std::int32_t>(step.label));
   std::int32_t winner = -1;
   if (run.nodes.size() > 0)
-    winner = search_nodes(run.nodes, step.pattern, step.rho, run.rules, step.tally);
+    winner = run.search.search(run.nodes, step.pattern, step.rho, run.rules, step.tally);
   // Each MT round drops at least the wrong winner, so this ends.
   for (;;) {
     if (winner < 0) {

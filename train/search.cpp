@@ -3,6 +3,8 @@
 #include "mex_api.h"
 #include "model.h"
 
+#include <algorithm>
+
 namespace qir {
 
 namespace {
@@ -84,6 +86,69 @@ std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) 
       continue;
     }
     consider_candidate(node, i, winner, best_cfv, tally);
+  }
+  return winner;
+}
+
+PackedSearch::PackedSearch() : packed_(model_params.num_features) {}
+
+void PackedSearch::node_added(const Node &node) {
+  packed_.push_back(node);
+  eligible_.resize((static_cast<std::size_t>(packed_.size()) + 63) / 64);
+}
+
+std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double rho,
+                                  const SearchRules &rules, PatternTally &tally) {
+  const MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
+  matcher_.evaluate(packed_, pattern, params, ops_);
+  flush_ops(ops_);
+  const std::int32_t count = packed_.size();
+  // One FLOP and one comparison per node evaluated (32-bit wrap-around).
+  tally.pattern_flops += static_cast<std::uint32_t>(count);
+  tally.pattern_comparisons += static_cast<std::uint32_t>(count);
+  std::fill(eligible_.begin(), eligible_.end(), 0);
+  std::int32_t winner = -1;
+  double best_cfv = 0.0;
+  if (rules.oflag == 4) {
+    // The trace lists every node, in order.
+    for (std::int32_t i = 0; i < count; ++i)
+      consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
+    return winner;
+  }
+  // A node failing VT only costs what was tallied above.
+  for (std::size_t w = 0; w < eligible_.size(); ++w) {
+    for (std::uint64_t bits = matcher_.passes_vt_word(static_cast<std::int32_t>(w)); bits != 0;
+         bits &= bits - 1) {
+      const std::int32_t i = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(bits);
+      consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
+    }
+  }
+  return winner;
+}
+
+void PackedSearch::consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
+                            PatternTally &tally, std::int32_t &winner, double &best_cfv) {
+  matcher_.store_into(i, node);
+  if (!passes_tests(node, i, rho, rules, tally)) return;
+  eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
+  consider_candidate(node, i, winner, best_cfv, tally);
+  if (rules.oflag == 4) mexPrintf("      Node #%d is candidate (CFV=%f)\n", i + 1, node.cfv);
+}
+
+std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {
+  std::int32_t winner = -1;
+  double best_cfv = 0.0;
+  for (std::size_t w = 0; w < eligible_.size(); ++w) {
+    for (std::uint64_t bits = eligible_[w]; bits != 0; bits &= bits - 1) {
+      const std::int32_t i = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(bits);
+      Node &node = nodes[i];
+      tally.pattern_comparisons += 1;
+      if (!(node.mfv > rho)) {
+        eligible_[w] &= ~(std::uint64_t{1} << (i & 63));
+        continue;
+      }
+      consider_candidate(node, i, winner, best_cfv, tally);
+    }
   }
   return winner;
 }

@@ -1,11 +1,15 @@
 // The competition of the nodes for one training pattern, and the choice
-// again under a raised vigilance during match tracking. This is the plain
-// node-at-a-time search; any faster search must agree with it exactly.
+// again under a raised vigilance during match tracking. search_nodes and
+// choose_during_mt are the plain node-at-a-time search; PackedSearch
+// evaluates through a packed copy of the nodes and must agree with them
+// exactly.
 #pragma once
 
+#include "node_block.h"
 #include "node_list.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace qir {
 
@@ -32,5 +36,55 @@ std::int32_t search_nodes(NodeList &nodes, const double *pattern, double rho,
 // Keeps among the eligible nodes those whose stored MFV exceeds rho and
 // returns the one with the greatest stored CFV, or -1. Evaluates nothing.
 std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
+
+// The plain search behind the interface of the packed one.
+class PlainSearch {
+ public:
+  void node_added(const Node &) {}
+  void node_changed(std::int32_t, const Node &) {}
+  std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
+                      PatternTally &tally) {
+    return search_nodes(nodes, pattern, rho, rules, tally);
+  }
+  std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {
+    return qir::choose_during_mt(nodes, rho, tally);
+  }
+};
+
+// Keeps a packed copy of the nodes' geometry in step with the list (the
+// caller reports every new node and every changed one) and evaluates all
+// nodes at once. The decisions are those of search_nodes and
+// choose_during_mt, node by node, with the same trace and tallies; only the
+// nodes that pass VT are visited unless the trace lists the others. The
+// node operations reach count_ops once per search, in the same totals.
+// Nodes that pass VT get their evaluation fields and cfv in their records,
+// which is all that MT and node_learn read; eligibility is kept here.
+class PackedSearch {
+ public:
+  // Reads num_features: made after the model parameters are set.
+  PackedSearch();
+  void node_added(const Node &node);
+  void node_changed(std::int32_t i, const Node &node) { packed_.refresh(i, node); }
+  std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
+                      PatternTally &tally);
+  std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
+
+ private:
+  void consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
+                PatternTally &tally, std::int32_t &winner, double &best_cfv);
+
+  PackedNodes packed_;
+  BlockMatcher matcher_;
+  OpTally ops_;
+  std::vector<std::uint64_t> eligible_;  // one bit per node
+};
+
+// The search the module uses: the packed one, or the plain one in the
+// reference build that the tests and benchmarks compare it with.
+#ifdef QIR_PLAIN_SEARCH
+using TrainingSearch = PlainSearch;
+#else
+using TrainingSearch = PackedSearch;
+#endif
 
 }  // namespace qir

@@ -1,0 +1,36 @@
+// The portable kernel: one lane at a time, for processors without the SIMD
+// kernels and as a check on them.
+#include "match_kernel_impl.h"
+
+#include <cmath>
+
+namespace qir::kernels {
+namespace {
+
+struct ScalarOps {
+  using V = double;
+  using Mask = bool;
+  static constexpr int width = 1;
+  static V set1(double x) { return x; }
+  static V load(const double *p) { return *p; }
+  static void store(double *p, V v) { *p = v; }
+  static V add(V a, V b) { return a + b; }
+  static V sub(V a, V b) { return a - b; }
+  static V mul(V a, V b) { return a * b; }
+  static V div(V a, V b) { return a / b; }
+  static V sqrt(V a) { return std::sqrt(a); }
+  static Mask load_mask(const std::uint64_t *p) { return *p != 0; }
+  static V select(Mask m, V a, V b) { return m ? a : b; }
+  static Mask greater(V a, V b) { return a > b; }
+  static Mask greater_equal(V a, V b) { return a >= b; }
+  static unsigned bits(Mask m) { return m ? 1u : 0u; }
+};
+
+}  // namespace
+
+std::int64_t match_scalar(const PackedView &nodes, const double *pattern,
+                          const MatchParams &params, const MatchOut &out) {
+  return match_all<ScalarOps, 1>(nodes, pattern, params, out);
+}
+
+}  // namespace qir::kernels

@@ -1,0 +1,43 @@
+// The x86-64 baseline kernel: SSE2, two lanes per register, which every
+// x86-64 processor runs.
+#if defined(__x86_64__)
+
+#include "match_kernel_impl.h"
+
+#include <emmintrin.h>
+
+namespace qir::kernels {
+namespace {
+
+struct Sse2Ops {
+  using V = __m128d;
+  using Mask = __m128d;
+  static constexpr int width = 2;
+  static V set1(double x) { return _mm_set1_pd(x); }
+  static V load(const double *p) { return _mm_load_pd(p); }
+  static void store(double *p, V v) { _mm_store_pd(p, v); }
+  static V add(V a, V b) { return _mm_add_pd(a, b); }
+  static V sub(V a, V b) { return _mm_sub_pd(a, b); }
+  static V mul(V a, V b) { return _mm_mul_pd(a, b); }
+  static V div(V a, V b) { return _mm_div_pd(a, b); }
+  static V sqrt(V a) { return _mm_sqrt_pd(a); }
+  static Mask load_mask(const std::uint64_t *p) {
+    return _mm_castsi128_pd(_mm_load_si128(reinterpret_cast<const __m128i *>(p)));
+  }
+  static V select(Mask m, V a, V b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
+  // Ordered comparisons: false when either side is NaN, like the scalar ones.
+  static Mask greater(V a, V b) { return _mm_cmpgt_pd(a, b); }
+  static Mask greater_equal(V a, V b) { return _mm_cmpge_pd(a, b); }
+  static unsigned bits(Mask m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
+};
+
+}  // namespace
+
+std::int64_t match_sse2(const PackedView &nodes, const double *pattern,
+                        const MatchParams &params, const MatchOut &out) {
+  return match_all<Sse2Ops, 2>(nodes, pattern, params, out);
+}
+
+}  // namespace qir::kernels
+
+#endif

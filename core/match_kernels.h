@@ -1,0 +1,24 @@
+// The evaluation kernels behind BlockMatcher, one per instruction set. Each
+// fills MatchOut for every slot of every block and returns how many nodes
+// lie outside their radius (padding slots never do).
+#pragma once
+
+#include "node_block.h"
+
+#include <cstdint>
+
+namespace qir::kernels {
+
+using MatchFn = std::int64_t (*)(const PackedView &nodes, const double *pattern,
+                                 const MatchParams &params, const MatchOut &out);
+
+std::int64_t match_scalar(const PackedView &nodes, const double *pattern,
+                          const MatchParams &params, const MatchOut &out);
+#if defined(__x86_64__)
+std::int64_t match_sse2(const PackedView &nodes, const double *pattern,
+                        const MatchParams &params, const MatchOut &out);
+std::int64_t match_avx2(const PackedView &nodes, const double *pattern,
+                        const MatchParams &params, const MatchOut &out);
+#endif
+
+}  // namespace qir::kernels

@@ -1,0 +1,281 @@
+// The packed evaluator against node_match, node by node: every kernel must
+// give the same four values bit for bit, the same vigilance decisions and
+// the same operation totals, for any node count, feature count and node
+// shape, including the ones that produce NaN.
+#include "model.h"
+#include "node.h"
+#include "node_block.h"
+
+#include "qirhost/host.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace qir {
+namespace {
+
+std::uint64_t bits_of(double x) {
+  std::uint64_t b;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+std::vector<MatchKernel> supported_kernels() {
+  std::vector<MatchKernel> kernels;
+  for (MatchKernel k : {MatchKernel::scalar, MatchKernel::sse2, MatchKernel::avx2})
+    if (match_kernel_supported(k)) kernels.push_back(k);
+  return kernels;
+}
+
+// Nodes of every shape the cores meet, and some they should never meet.
+class NodeFactory {
+ public:
+  NodeFactory(std::int32_t M, std::uint64_t seed) : M_(M), rng_(seed) {}
+
+  Node make() {
+    std::vector<double> row(2 * M_ + 1);
+    for (std::int32_t f = 0; f < M_; ++f) row[f] = uniform(-1.0, 2.0);
+    const int shape = static_cast<int>(rng_() % 6);
+    if (shape >= 2) set_direction(row, shape == 5 ? uniform(0.5, 2.0) : 1.0);
+    // Mostly ordinary radii; sometimes 0, negative or beyond D/2.
+    const int size = static_cast<int>(rng_() % 8);
+    row[2 * M_] = size == 0 ? 0.0 : size == 1 ? -0.25 : size == 2 ? 5.0 : uniform(0.0, 1.2);
+    Node node;
+    node_init(node, row.data(), 1, 1);
+    return node;
+  }
+
+  std::vector<double> pattern_near(const Node &node) {
+    std::vector<double> p(M_);
+    const double spread = (rng_() % 3 == 0) ? 0.05 : 1.0;
+    for (std::int32_t f = 0; f < M_; ++f) p[f] = node.center[f] + uniform(-spread, spread);
+    return p;
+  }
+
+  std::vector<double> pattern() {
+    std::vector<double> p(M_);
+    for (double &x : p) x = uniform(-1.0, 2.0);
+    return p;
+  }
+
+  double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+  std::uint64_t next() { return rng_(); }
+
+ private:
+  // A direction of the given length (1: unit, else a NaN source).
+  void set_direction(std::vector<double> &row, double length) {
+    double s = 0.0;
+    for (std::int32_t f = 0; f < M_; ++f) {
+      row[M_ + f] = uniform(-1.0, 1.0);
+      s += row[M_ + f] * row[M_ + f];
+    }
+    if (M_ > 0 && s == 0.0) row[M_] = s = 1.0;
+    for (std::int32_t f = 0; f < M_; ++f) row[M_ + f] *= length / std::sqrt(s);
+  }
+
+  std::int32_t M_;
+  std::mt19937_64 rng_;
+};
+
+struct Totals {
+  std::uint32_t flops = 0;
+  std::uint32_t comparisons = 0;
+  std::int64_t host = 0;
+};
+
+// Runs `body` as a host call and returns what it added to the counters.
+template <class Body>
+Totals counted(Body body) {
+  const OpCounters before = op_counters;
+  const qirhost::CallResult result = qirhost::run_call(0, [&](mxArray **) { body(); });
+  return Totals{op_counters.flop_count - before.flop_count,
+                op_counters.comparison_count - before.comparison_count, result.flops};
+}
+
+void expect_same_bits(double expected, double actual, const char *what, std::int32_t i) {
+  EXPECT_EQ(bits_of(expected), bits_of(actual))
+      << what << " of node " << i << ": " << expected << " vs " << actual;
+}
+
+// One pattern against every node: node_match one node at a time, then the
+// packed kernel; values, vigilance bits and counts must agree.
+void compare_pattern(std::vector<Node> &nodes, const PackedNodes &packed, BlockMatcher &matcher,
+                     const std::vector<double> &pattern, const MatchParams &params) {
+  const Totals expected = counted([&] {
+    for (Node &node : nodes) node_match(node, pattern.data());
+  });
+  const Totals actual = counted([&] {
+    OpTally tally;
+    matcher.evaluate(packed, pattern.data(), params, tally);
+    flush_ops(tally);
+  });
+  for (std::int32_t i = 0; i < static_cast<std::int32_t>(nodes.size()); ++i) {
+    expect_same_bits(nodes[i].distance, matcher.distance(i), "distance", i);
+    expect_same_bits(nodes[i].excess, matcher.excess(i), "excess", i);
+    expect_same_bits(nodes[i].fit, matcher.fit(i), "fit", i);
+    expect_same_bits(nodes[i].mfv, matcher.mfv(i), "mfv", i);
+    const bool passes = nodes[i].mfv + params.vt_tolerance >= params.vt_threshold;
+    EXPECT_EQ(passes, matcher.passes_vt(i)) << "vigilance of node " << i;
+  }
+  // Padding slots of the last block never pass.
+  const std::int32_t padded = (packed.size() + block_lanes - 1) / block_lanes * block_lanes;
+  for (std::int32_t i = packed.size(); i < padded; ++i) EXPECT_FALSE(matcher.passes_vt(i)) << i;
+  EXPECT_EQ(expected.flops, actual.flops);
+  EXPECT_EQ(expected.comparisons, actual.comparisons);
+  EXPECT_EQ(expected.host, actual.host);
+}
+
+struct Scenario {
+  double D;
+  double ratio;
+  double vt_tolerance;
+  double vt_threshold;
+};
+
+void run_scenario(MatchKernel kernel, std::int32_t M, std::int32_t N, const Scenario &s,
+                  std::uint64_t seed) {
+  SCOPED_TRACE(std::string(match_kernel_name(kernel)) + " M=" + std::to_string(M) +
+               " N=" + std::to_string(N) + " D=" + std::to_string(s.D) +
+               " ratio=" + std::to_string(s.ratio));
+  model_params = ModelParams{M, s.D, s.ratio, 0.01, 1.0};
+  NodeFactory factory(M, seed);
+  std::vector<Node> nodes;
+  PackedNodes packed(M);
+  for (std::int32_t i = 0; i < N; ++i) {
+    nodes.push_back(factory.make());
+    packed.push_back(nodes.back());
+  }
+  BlockMatcher matcher(kernel);
+  ASSERT_EQ(matcher.kernel(), kernel);
+  const MatchParams params{s.ratio, s.D, s.vt_tolerance, s.vt_threshold};
+  for (int p = 0; p < 6; ++p) {
+    std::vector<double> pattern =
+        (N > 0 && p % 2 == 0) ? factory.pattern_near(nodes[factory.next() % N]) : factory.pattern();
+    compare_pattern(nodes, packed, matcher, pattern, params);
+  }
+  if (N > 0) compare_pattern(nodes, packed, matcher, nodes[N - 1].center, params);
+}
+
+TEST(PackedMatch, EveryKernelMatchesNodeMatchBitForBit) {
+  const std::vector<Scenario> scenarios{
+      {4.0, 0.5, 0.0, 0.5},    // classification-like
+      {4.0, 0.5, 1e-7, 0.5},   // training-like vigilance test
+      {2.0, 1.0, 0.0, 0.0},    // Euclidean whatever the direction
+      {1.0, 1e-3, 0.0, 0.25},  // tiny ratio: roots of negative values
+      {0.0, 0.7, 0.0, 0.0},    // D = 0: infinite and NaN MFVs
+  };
+  std::uint64_t seed = 1;
+  for (MatchKernel kernel : supported_kernels())
+    for (std::int32_t M : {0, 1, 2, 3, 4, 5, 8, 16, 17})
+      for (std::int32_t N : {0, 1, 2, 3, 4, 5, 7, 8, 9, 13, 66})
+        for (const Scenario &s : scenarios) run_scenario(kernel, M, N, s, seed++);
+}
+
+TEST(PackedMatch, ToleranceBoundaryAndNonFiniteInputs) {
+  for (MatchKernel kernel : supported_kernels()) {
+    SCOPED_TRACE(match_kernel_name(kernel));
+    model_params = ModelParams{2, 4.0, 0.5, 0.01, 1.0};
+    // Balls of radius 1 at the origin: patterns just inside and just beyond
+    // the 1e-8 tolerance, and on the boundary exactly.
+    std::vector<Node> nodes(5);
+    PackedNodes packed(2);
+    for (Node &node : nodes) {
+      node_init(node, std::vector<double>{0, 0, 0, 0, 1.0}.data(), 1, 1);
+      packed.push_back(node);
+    }
+    BlockMatcher matcher(kernel);
+    const MatchParams params{0.5, 4.0, 0.0, 0.5};
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const std::vector<double> &p :
+         {std::vector<double>{1.0 + 0.5e-8, 0}, {1.0 + 2e-8, 0}, {1.0, 0}, {0.6, 0.8},
+          {inf, 0}, {-inf, inf}, {nan, 0}, {1e300, 1e300}})
+      compare_pattern(nodes, packed, matcher, p, params);
+  }
+}
+
+TEST(PackedNodes, RefreshFollowsAChangedNodeAndItsShape) {
+  model_params = ModelParams{3, 4.0, 0.5, 0.01, 1.0};
+  NodeFactory factory(3, 99);
+  std::vector<Node> nodes;
+  PackedNodes packed(3);
+  for (int i = 0; i < 6; ++i) {
+    Node node;
+    const std::vector<double> p = factory.pattern();
+    node_init(node, p.data(), 1, 0);  // point nodes, as training makes them
+    nodes.push_back(node);
+    packed.push_back(node);
+  }
+  EXPECT_EQ(packed.point_count(), 6);
+  // Slot 4 becomes an ellipsoid and moves, as a first update would do.
+  nodes[4].direction = {0.6, 0.0, 0.8};
+  nodes[4].is_point = 0;
+  nodes[4].center[1] += 0.25;
+  nodes[4].radius = 0.3;
+  nodes[4].free_size = 4.0 - 0.6;
+  packed.refresh(4, nodes[4]);
+  EXPECT_EQ(packed.point_count(), 5);
+  for (MatchKernel kernel : supported_kernels()) {
+    BlockMatcher matcher(kernel);
+    for (int p = 0; p < 5; ++p)
+      compare_pattern(nodes, packed, matcher, factory.pattern_near(nodes[4]),
+                      MatchParams{0.5, 4.0, 1e-7, 0.5});
+    Node copy = nodes[2];
+    matcher.store_into(2, copy);
+    EXPECT_EQ(bits_of(copy.mfv), bits_of(nodes[2].mfv));
+    EXPECT_EQ(bits_of(copy.excess), bits_of(nodes[2].excess));
+  }
+  packed.reset(1);
+  EXPECT_EQ(packed.size(), 0);
+  EXPECT_EQ(packed.point_count(), 0);
+}
+
+TEST(OpBatching, LargeTalliesReachCountersAndHostUnchanged) {
+  // 5e9 flops and 3e9 comparisons: more than one int call can carry.
+  OpTally tally{5000000000ull, 3000000000ull};
+  const OpCounters before = op_counters;
+  const qirhost::CallResult result = qirhost::run_call(0, [&](mxArray **) { flush_ops(tally); });
+  EXPECT_EQ(op_counters.flop_count - before.flop_count,
+            static_cast<std::uint32_t>(5000000000ull));
+  EXPECT_EQ(op_counters.comparison_count - before.comparison_count,
+            static_cast<std::uint32_t>(3000000000ull));
+  EXPECT_EQ(result.flops, 8000000000ll);
+  for (std::int64_t amount : result.flop_reports) {
+    EXPECT_GT(amount, 0);
+    EXPECT_LE(amount, std::numeric_limits<std::int32_t>::max());
+  }
+  EXPECT_EQ(tally.flops, 0u);
+  EXPECT_EQ(tally.comparisons, 0u);
+  // Nothing to report: no call at all, as when no node was evaluated.
+  EXPECT_TRUE(qirhost::run_call(0, [&](mxArray **) { flush_ops(tally); }).flop_reports.empty());
+}
+
+TEST(KernelChoice, EnvironmentSelectsOnlyKernelsTheProcessorRuns) {
+  const MatchKernel best = best_match_kernel();
+  EXPECT_TRUE(match_kernel_supported(best));
+  EXPECT_TRUE(match_kernel_supported(MatchKernel::scalar));
+#if defined(__x86_64__)
+  EXPECT_TRUE(match_kernel_supported(MatchKernel::sse2));
+  EXPECT_NE(best, MatchKernel::scalar);
+#endif
+  const char *saved = std::getenv("QIR_MATCH_KERNEL");
+  const std::string restore = saved ? saved : "";
+  setenv("QIR_MATCH_KERNEL", "scalar", 1);
+  EXPECT_EQ(select_match_kernel(), MatchKernel::scalar);
+  setenv("QIR_MATCH_KERNEL", "no-such-kernel", 1);
+  EXPECT_EQ(select_match_kernel(), best);
+  unsetenv("QIR_MATCH_KERNEL");
+  EXPECT_EQ(select_match_kernel(), best);
+  if (saved) setenv("QIR_MATCH_KERNEL", restore.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace qir
