@@ -17,7 +17,7 @@ namespace {
 constexpr double default_unknown_label = 0;
 constexpr double default_oflag = 1;
 
-CommandSpec spec() {
+CommandSpec command_spec() {
   CommandSpec s;
   s.usage = "qir classify MODEL DATA.csv [-o LABELS.csv] [options]";
   s.summary =
@@ -77,7 +77,7 @@ std::optional<double> distinct_unknown(const Model &model, double unknown_option
 }  // namespace
 
 int classify_command(const Words &words) {
-  const CommandSpec command = spec();
+  const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
 

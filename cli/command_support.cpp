@@ -38,8 +38,8 @@ ModuleRunner make_runner(const Arguments &args) {
   return ModuleRunner(module_directory(args.text("--modules")));
 }
 
-bool print_help_if_asked(const CommandSpec &spec, const Arguments &args) {
-  if (args.help) std::cout << help_text(spec);
+bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args) {
+  if (args.help) std::cout << help_text(command_spec);
   return args.help;
 }
 

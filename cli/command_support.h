@@ -23,7 +23,7 @@ LabelSource label_source(const Arguments &args);
 ModuleRunner make_runner(const Arguments &args);
 
 // Prints the command's help to stdout when --help was given.
-bool print_help_if_asked(const CommandSpec &spec, const Arguments &args);
+bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args);
 
 // The training arguments given on the command line, over `defaults`.
 // Starting values for qir train, chosen on the bundled data sets.

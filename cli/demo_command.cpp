@@ -31,7 +31,7 @@ std::string parameter_text(const TrainingParams &p) {
          format_number(p.ct);
 }
 
-CommandSpec spec() {
+CommandSpec command_spec() {
   CommandSpec s;
   s.usage = "qir demo [options]";
   s.summary =
@@ -56,7 +56,7 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int demo_command(const Words &words) {
-  const CommandSpec command = spec();
+  const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
   const std::string folder = args.text("--data").value_or(QIR_DEFAULT_DATA_DIR);

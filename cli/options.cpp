@@ -8,19 +8,19 @@
 namespace qircli {
 namespace {
 
-const OptionSpec *find_option(const CommandSpec &spec, const std::string &word) {
-  for (const auto &option : spec.options)
+const OptionSpec *find_option(const CommandSpec &command_spec, const std::string &word) {
+  for (const auto &option : command_spec.options)
     if (word == option.name || (!option.short_name.empty() && word == option.short_name))
       return &option;
   return nullptr;
 }
 
-void check_positional_count(const CommandSpec &spec, const Arguments &args) {
+void check_positional_count(const CommandSpec &command_spec, const Arguments &args) {
   const std::size_t count = args.positional.size();
-  if (count < spec.min_positional) throw UsageError("missing argument (usage: " + spec.usage + ")");
-  if (count > spec.max_positional)
-    throw UsageError("unexpected argument '" + args.positional[spec.max_positional] +
-                     "' (usage: " + spec.usage + ")");
+  if (count < command_spec.min_positional) throw UsageError("missing argument (usage: " + command_spec.usage + ")");
+  if (count > command_spec.max_positional)
+    throw UsageError("unexpected argument '" + args.positional[command_spec.max_positional] +
+                     "' (usage: " + command_spec.usage + ")");
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ double Arguments::number(const std::string &name, double fallback) const {
   return *parsed;
 }
 
-Arguments parse_arguments(const CommandSpec &spec, const std::vector<std::string> &words) {
+Arguments parse_arguments(const CommandSpec &command_spec, const std::vector<std::string> &words) {
   Arguments args;
   for (std::size_t i = 0; i < words.size(); ++i) {
     std::string word = words[i];
@@ -57,7 +57,7 @@ Arguments parse_arguments(const CommandSpec &spec, const std::vector<std::string
       inline_value = word.substr(equals + 1);
       word.erase(equals);
     }
-    const OptionSpec *option = find_option(spec, word);
+    const OptionSpec *option = find_option(command_spec, word);
     if (option == nullptr) throw UsageError("unknown option '" + word + "' (see --help)");
     if (option->value_name.empty()) {
       if (inline_value) throw UsageError("option " + option->name + " takes no value");
@@ -70,15 +70,15 @@ Arguments parse_arguments(const CommandSpec &spec, const std::vector<std::string
       throw UsageError("option " + option->name + " needs a value " + option->value_name);
     }
   }
-  if (!args.help) check_positional_count(spec, args);
+  if (!args.help) check_positional_count(command_spec, args);
   return args;
 }
 
-std::string help_text(const CommandSpec &spec) {
-  std::string text = "Usage: " + spec.usage + "\n\n" + spec.summary + "\n";
-  if (!spec.options.empty()) text += "\nOptions:\n";
+std::string help_text(const CommandSpec &command_spec) {
+  std::string text = "Usage: " + command_spec.usage + "\n\n" + command_spec.summary + "\n";
+  if (!command_spec.options.empty()) text += "\nOptions:\n";
   std::vector<std::string> heads;
-  for (const auto &option : spec.options) {
+  for (const auto &option : command_spec.options) {
     std::string head =
         option.short_name.empty() ? option.name : option.short_name + ", " + option.name;
     if (!option.value_name.empty()) head += " " + option.value_name;
@@ -87,13 +87,13 @@ std::string help_text(const CommandSpec &spec) {
   std::size_t width = 0;
   for (const auto &head : heads) width = std::max(width, head.size());
   for (std::size_t k = 0; k < heads.size(); ++k)
-    text += "  " + heads[k] + std::string(width - heads[k].size() + 2, ' ') + spec.options[k].help +
+    text += "  " + heads[k] + std::string(width - heads[k].size() + 2, ' ') + command_spec.options[k].help +
             "\n";
   const std::string help_head = "-h, --help";
   text += "  " + help_head +
           std::string(std::max(width, help_head.size()) - help_head.size() + 2, ' ') +
           "show this text\n";
-  if (!spec.details.empty()) text += "\n" + spec.details;
+  if (!command_spec.details.empty()) text += "\n" + command_spec.details;
   return text;
 }
 

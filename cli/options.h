@@ -43,8 +43,8 @@ class Arguments {
 
 // Throws UsageError for an unknown option, a missing value or a wrong number
 // of positional arguments (the last is not checked when --help is given).
-Arguments parse_arguments(const CommandSpec &spec, const std::vector<std::string> &args);
+Arguments parse_arguments(const CommandSpec &command_spec, const std::vector<std::string> &args);
 
-std::string help_text(const CommandSpec &spec);
+std::string help_text(const CommandSpec &command_spec);
 
 }  // namespace qircli

@@ -10,7 +10,7 @@
 namespace qircli {
 namespace {
 
-CommandSpec spec() {
+CommandSpec command_spec() {
   CommandSpec s;
   s.usage = "qir plot MODEL [DATA.csv] -o FILE.svg [options]";
   s.summary =
@@ -29,7 +29,7 @@ CommandSpec spec() {
 }  // namespace
 
 int plot_command(const Words &words) {
-  const CommandSpec command = spec();
+  const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
   const auto output = args.text("--output");

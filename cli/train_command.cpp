@@ -12,7 +12,7 @@ namespace {
 
 constexpr double default_oflag = 1;
 
-CommandSpec spec() {
+CommandSpec command_spec() {
   CommandSpec s;
   s.usage = "qir train DATA.csv -o MODEL [options]";
   s.summary =
@@ -37,7 +37,7 @@ CommandSpec spec() {
 }  // namespace
 
 int train_command(const Words &words) {
-  const CommandSpec command = spec();
+  const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
   const auto output = args.text("--output");

@@ -10,15 +10,15 @@ using namespace qircli;
 namespace {
 
 CommandSpec sample() {
-  CommandSpec spec;
-  spec.usage = "qir sample IN [OUT]";
-  spec.summary = "A sample.";
-  spec.options = {{"--output", "-o", "FILE", "where"},
+  CommandSpec command_spec;
+  command_spec.usage = "qir sample IN [OUT]";
+  command_spec.summary = "A sample.";
+  command_spec.options = {{"--output", "-o", "FILE", "where"},
                   {"--level", "", "VALUE", "how much"},
                   {"--quiet", "", "", "say nothing"}};
-  spec.min_positional = 1;
-  spec.max_positional = 2;
-  return spec;
+  command_spec.min_positional = 1;
+  command_spec.max_positional = 2;
+  return command_spec;
 }
 
 std::string refusal(const std::vector<std::string> &words) {

@@ -84,22 +84,7 @@ class Generator {
   std::mt19937_64 rng_;
 };
 
-void expect_same(const qirhost::CallResult &fast, const qirhost::CallResult &plain) {
-  ASSERT_EQ(fast.error, plain.error);
-  ASSERT_EQ(fast.outputs.size(), plain.outputs.size());
-  if (!plain.error) {
-    EXPECT_EQ(qirhost::values_of(fast.outputs[0].get()),
-              qirhost::values_of(plain.outputs[0].get()));
-  }
-  EXPECT_EQ(steady(fast.console), steady(plain.console));
-  EXPECT_EQ(fast.flops, plain.flops);
-}
-
-class PackedSearchTest : public ::testing::TestWithParam<const char *> {
- protected:
-  void SetUp() override { setenv("QIR_MATCH_KERNEL", GetParam(), 1); }
-  void TearDown() override { unsetenv("QIR_MATCH_KERNEL"); }
-};
+using PackedSearchTest = qirtest::KernelTest;
 
 TEST_P(PackedSearchTest, RandomCasesMatchThePlainSearch) {
   // One module copy each for the whole sequence: the totals printed by
@@ -113,7 +98,7 @@ TEST_P(PackedSearchTest, RandomCasesMatchThePlainSearch) {
     SCOPED_TRACE("case " + std::to_string(n));
     const std::vector<ArrayPtr> inputs = host_inputs(c);
     const qirhost::CallResult plain_result = plain.call(1, raw(inputs));
-    expect_same(fast.call(1, raw(inputs)), plain_result);
+    qirtest::expect_same_call(fast.call(1, raw(inputs)), plain_result);
     if (HasFatalFailure()) return;
     if (!plain_result.error) {
       const std::vector<double> labels = qirhost::values_of(plain_result.outputs[0].get());

@@ -3,12 +3,15 @@
 #pragma once
 
 #include "qirhost/host.h"
+#include "../support/module_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
+
+using qirtest::steady;
 
 namespace perf_test {
 
@@ -53,13 +56,6 @@ inline std::vector<const mxArray *> raw(const std::vector<ArrayPtr> &inputs) {
   return pointers;
 }
 
-// A whole-second boundary may fall inside even a short call.
-inline std::string steady(std::string console) {
-  const std::string crossed = " in 1 seconds\n";
-  const std::size_t at = console.find(crossed);
-  if (at != std::string::npos) console.replace(at, crossed.size(), " in 0 seconds\n");
-  return console;
-}
 
 // Each test loads its own copy of the module, so its operation totals start
 // at zero.

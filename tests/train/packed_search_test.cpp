@@ -70,25 +70,7 @@ class Generator {
   std::mt19937_64 rng_;
 };
 
-void expect_same(const qirhost::CallResult &fast, const qirhost::CallResult &plain) {
-  ASSERT_EQ(fast.error, plain.error);
-  ASSERT_EQ(fast.outputs.size(), plain.outputs.size());
-  for (std::size_t k = 0; k < plain.outputs.size(); ++k) {
-    ASSERT_EQ(fast.outputs[k] == nullptr, plain.outputs[k] == nullptr) << "output " << k;
-    if (!plain.outputs[k]) continue;
-    EXPECT_EQ(qirhost::dims_of(fast.outputs[k].get()), qirhost::dims_of(plain.outputs[k].get()));
-    EXPECT_EQ(qirhost::values_of(fast.outputs[k].get()), qirhost::values_of(plain.outputs[k].get()))
-        << "output " << k;
-  }
-  EXPECT_EQ(steady(fast.console), steady(plain.console));
-  EXPECT_EQ(fast.flops, plain.flops);
-}
-
-class PackedSearchTest : public ::testing::TestWithParam<const char *> {
- protected:
-  void SetUp() override { setenv("QIR_MATCH_KERNEL", GetParam(), 1); }
-  void TearDown() override { unsetenv("QIR_MATCH_KERNEL"); }
-};
+using PackedSearchTest = qirtest::KernelTest;
 
 TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
   // One module copy each for the whole sequence: the totals printed by
@@ -104,7 +86,7 @@ TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
     const std::vector<ArrayPtr> inputs = host_inputs(c);
     for (const ArrayPtr &input : inputs) raw.push_back(input.get());
     const qirhost::CallResult plain_result = plain.call(3, raw);
-    expect_same(fast.call(3, raw), plain_result);
+    qirtest::expect_same_call(fast.call(3, raw), plain_result);
     if (HasFatalFailure()) return;
     with_mt += plain_result.console.find("Engage MT") != std::string::npos;
   }

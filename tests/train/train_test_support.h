@@ -3,12 +3,15 @@
 #pragma once
 
 #include "qirhost/host.h"
+#include "../support/module_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
+
+using qirtest::steady;
 
 namespace train_test {
 
@@ -39,13 +42,6 @@ inline TrainCase with(TrainCase c, Input input, double value) {
   return c;
 }
 
-// A whole-second boundary may fall inside even a short call.
-inline std::string steady(std::string console) {
-  const std::string one = " in 1 seconds\n";
-  for (std::size_t at = console.find(one); at != std::string::npos; at = console.find(one, at))
-    console.replace(at + 4, 1, "0");
-  return console;
-}
 
 class TrainModuleTest : public ::testing::Test {
  protected:
