@@ -1,6 +1,7 @@
 // Shape, class and value tests shared by the entry points.
 #pragma once
 
+#include "messages.h"
 #include "mex_api.h"
 
 #include <cstdint>
@@ -25,5 +26,37 @@ std::optional<std::int32_t> truncate_to_int(double value);
 
 // True when every value truncates to a signed 32-bit int (labels).
 bool all_truncate_to_int(const double *values, std::size_t n);
+
+}  // namespace qir
+
+namespace qir {
+
+// A scalar-shaped argument read as a double; refused with `range_message`
+// unless `holds` (written so that NaN fails it).
+bool read_real(const mxArray *array, const char *module, const char *shape_message,
+               const char *range_message, bool (*holds)(double), double &value,
+               MessageBuffer &message);
+
+// A scalar-shaped argument truncated toward zero to an int; refused with
+// `range_message` when NaN, beyond 32 bits, or not `holds`.
+bool read_int(const mxArray *array, const char *module, const char *shape_message,
+              const char *range_message, bool (*holds)(std::int32_t), std::int32_t &value,
+              MessageBuffer &message);
+
+// D, ratio, vigilance and alpha: the 3rd to 6th inputs of both modules,
+// tested alike and in this order.
+struct ModelScalars {
+  double D = 0.0;
+  double ratio = 0.0;
+  double vigilance = 0.0;
+  double alpha = 0.0;
+};
+bool check_model_scalars(const mxArray *const inputs[4], const char *module,
+                         ModelScalars &scalars, MessageBuffer &message);
+
+// The 2nd input of both modules: labels as a 1 x N or N x 1 real double
+// vector whose values truncate to ints. `name` is the argument's name.
+bool check_label_vector(const mxArray *array, std::int32_t N, const char *name,
+                        const char *module, MessageBuffer &message);
 
 }  // namespace qir

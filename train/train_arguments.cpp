@@ -38,49 +38,21 @@ bool check_patterns(const mxArray *patterns, TrainArguments &args, MessageBuffer
   return true;
 }
 
-bool check_plabels(const mxArray *plabels, std::int32_t N, MessageBuffer &message) {
-  if (!is_two_dimensional(plabels))
-    return refuse(message, "%s: 2nd input argument (PLabels) must a vector.");
-  if (!is_full_real_double(plabels))
-    return refuse(message, "%s: 2nd input argument (PLabels) must be a full real double vector.");
-  const mwSize *dims = mxGetDimensions(plabels);
-  const mwSize n = static_cast<mwSize>(N);
-  if (!((dims[0] == 1 && dims[1] == n) || (dims[0] == n && dims[1] == 1)))
-    return fail(message, "%s: 2nd input argument (PLabels) must be of type  %dx1 or 1x%d.",
-                train_module_name, N, N);
-  if (!all_truncate_to_int(mxGetPr(plabels), n))
-    return refuse(message,
-                  "%s: 2nd input argument (PLabels) must hold labels that fit a 32-bit integer.");
-  return true;
+// D, ratio, vigilance and alpha as both modules take them, then
+// learning_rate.
+bool check_real_arguments(const mxArray *const prhs[], TrainArguments &args,
+                          MessageBuffer &message) {
+  ModelScalars scalars;
+  if (!check_model_scalars(&prhs[D_IN], train_module_name, scalars, message)) return false;
+  args.D = scalars.D;
+  args.ratio = scalars.ratio;
+  args.vigilance = scalars.vigilance;
+  args.alpha = scalars.alpha;
+  return read_real(prhs[LEARNING_RATE], train_module_name,
+                   "%s: 7th input argument (learning_rate) must be a scalar.",
+                   "%s: 7th input argument (learning_rate) must be in (0.0, 1.0].",
+                   [](double v) { return 0.0 < v && v <= 1.0; }, args.learning_rate, message);
 }
-
-// A double argument: its shape, then the condition its value must meet
-// (written so that NaN fails it).
-struct RealRule {
-  Input input;
-  double TrainArguments::*field;
-  const char *shape_message;
-  const char *range_message;
-  bool (*holds)(double);
-};
-
-const RealRule real_rules[] = {
-    {D_IN, &TrainArguments::D, "%s: 3rd input argument (D) must be a scalar.",
-     "%s: 3rd input argument (D) must be non-negative.", [](double v) { return v >= 0.0; }},
-    {RATIO, &TrainArguments::ratio, "%s: 4th input argument (ratio) must be a scalar.",
-     "%s: 4th input argument (ratio) must be in (0.0, 1.0].",
-     [](double v) { return 0.0 < v && v <= 1.0; }},
-    {VIGILANCE, &TrainArguments::vigilance,
-     "%s: 5th input argument (vigilance) must be a scalar.",
-     "%s: 5th input argument (vigilance) must be in [0.0, 1.0].",
-     [](double v) { return 0.0 <= v && v <= 1.0; }},
-    {ALPHA, &TrainArguments::alpha, "%s: 6th input argument (alpha) must be a scalar.",
-     "%s: 6th input argument (alpha) must be non-negative.", [](double v) { return v >= 0.0; }},
-    {LEARNING_RATE, &TrainArguments::learning_rate,
-     "%s: 7th input argument (learning_rate) must be a scalar.",
-     "%s: 7th input argument (learning_rate) must be in (0.0, 1.0].",
-     [](double v) { return 0.0 < v && v <= 1.0; }},
-};
 
 // An integer argument: its shape, then its value truncated toward zero,
 // refused with the range message when NaN, beyond 32 bits or outside
@@ -108,30 +80,11 @@ const IntRule int_rules[] = {
      "%s: 10th input argument (ct_option) must be either 0 or 1.", is_flag},
 };
 
-bool check_real_arguments(const mxArray *const prhs[], TrainArguments &args,
-                          MessageBuffer &message) {
-  for (const RealRule &rule : real_rules) {
-    if (!is_scalar_shaped(prhs[rule.input])) return refuse(message, rule.shape_message);
-    const double value = mxGetScalar(prhs[rule.input]);
-    if (!rule.holds(value)) return refuse(message, rule.range_message);
-    args.*rule.field = value;
-  }
-  return true;
-}
-
-bool read_int(const mxArray *array, const char *range_message, bool (*holds)(std::int32_t),
-              std::int32_t &value, MessageBuffer &message) {
-  const std::optional<std::int32_t> truncated = truncate_to_int(mxGetScalar(array));
-  if (!truncated || !holds(*truncated)) return refuse(message, range_message);
-  value = *truncated;
-  return true;
-}
-
 bool check_int_arguments(const mxArray *const prhs[], TrainArguments &args,
                          MessageBuffer &message) {
   for (const IntRule &rule : int_rules) {
-    if (!is_scalar_shaped(prhs[rule.input])) return refuse(message, rule.shape_message);
-    if (!read_int(prhs[rule.input], rule.range_message, rule.holds, args.*rule.field, message))
+    if (!read_int(prhs[rule.input], train_module_name, rule.shape_message, rule.range_message,
+                  rule.holds, args.*rule.field, message))
       return false;
   }
   return true;
@@ -141,8 +94,8 @@ bool check_int_arguments(const mxArray *const prhs[], TrainArguments &args,
 bool check_oflag(const mxArray *oflag, TrainArguments &args, MessageBuffer &message) {
   if (!is_two_dimensional(oflag))
     return refuse(message, "%s: 11th input argument (oflag) must be scalar.");
-  if (!is_scalar_shaped(oflag)) return refuse(message, "%s: 11th input argument must be scalar.");
-  return read_int(oflag, "%s: 11th input argument (oflag) must be 0,1,2,3 or 4.",
+  return read_int(oflag, train_module_name, "%s: 11th input argument must be scalar.",
+                  "%s: 11th input argument (oflag) must be 0,1,2,3 or 4.",
                   [](std::int32_t v) { return 0 <= v && v <= 4; }, args.oflag, message);
 }
 
@@ -153,7 +106,7 @@ bool check_train_arguments(int nlhs, int nrhs, const mxArray *const prhs[],
   if (nrhs != train_inputs)
     return fail(message, "%s: %d input arguments required.", train_module_name, train_inputs);
   if (!(check_patterns(prhs[PATTERNS], args, message) &&
-        check_plabels(prhs[PLABELS], args.N, message) &&
+        check_label_vector(prhs[PLABELS], args.N, "PLabels", train_module_name, message) &&
         check_real_arguments(prhs, args, message) &&
         check_int_arguments(prhs, args, message) && check_oflag(prhs[OFLAG], args, message)))
     return false;
