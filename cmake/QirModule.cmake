@@ -17,11 +17,21 @@ function(qir_module_properties target)
     -Wl,--version-script=${QIR_EXPORTS_MAP} -Wl,--no-undefined)
 endfunction()
 
-# qir_add_module(<name> SOURCES ...): a module for the embedded host,
-# written to <build>/modules/<name>.so.
+# qir_add_module(<name> SOURCES ... [WITH_REFERENCE]): a module for the
+# embedded host, written to <build>/modules/<name>.so. WITH_REFERENCE also
+# builds <name>_reference from the same sources with the plain
+# node-at-a-time search: what the tests and benchmarks compare the packed
+# search with. It goes to <build>/reference-modules, away from the modules
+# users load.
 function(qir_add_module name)
-  cmake_parse_arguments(ARG "" "" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "WITH_REFERENCE" "" "SOURCES" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE qir_core qirhost)
   qir_module_properties(${name})
+  if(ARG_WITH_REFERENCE)
+    qir_add_module(${name}_reference SOURCES ${ARG_SOURCES})
+    target_compile_definitions(${name}_reference PRIVATE QIR_PLAIN_SEARCH)
+    set_target_properties(${name}_reference PROPERTIES
+      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/reference-modules)
+  endif()
 endfunction()
