@@ -64,8 +64,6 @@ function(qir_add_matlab_module name)
     set_target_properties(${target} PROPERTIES
       CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   endif()
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    # Unique symbols would keep the module loaded after `clear mex`.
-    target_compile_options(${target} PRIVATE -fno-gnu-unique)
-  endif()
+  # Unique symbols would keep the module loaded after `clear mex`.
+  target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
 endfunction()

@@ -12,9 +12,17 @@ function(qir_module_properties target)
     POSITION_INDEPENDENT_CODE ON)
   # Unique symbols would pin the module in memory and keep its counters
   # alive across an unload.
-  target_compile_options(${target} PRIVATE -fno-gnu-unique)
-  target_link_options(${target} PRIVATE
-    -Wl,--version-script=${QIR_EXPORTS_MAP} -Wl,--no-undefined)
+  target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
+  # One exported symbol, and every reference resolved at link time. Each
+  # linker says so its own way; on Windows the export is mexFunction's
+  # dllexport and a DLL has no undefined references anyway.
+  if(APPLE)
+    target_link_options(${target} PRIVATE
+      LINKER:-exported_symbol,_mexFunction LINKER:-undefined,error)
+  elseif(NOT WIN32)
+    target_link_options(${target} PRIVATE
+      LINKER:--version-script=${QIR_EXPORTS_MAP} LINKER:--no-undefined)
+  endif()
 endfunction()
 
 # qir_add_module(<name> SOURCES ... [WITH_REFERENCE]): a module for the

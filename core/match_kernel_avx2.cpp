@@ -1,22 +1,17 @@
 // The AVX2 kernel: four lanes per register, one block per register. Only
-// this file is compiled for AVX2 (by the pragma below, not by build flags),
-// and it runs only where the processor reports AVX2 (see node_block.cpp).
-// FMA stays off: a fused multiply-add would round differently.
-#if defined(__x86_64__)
+// the functions of this file are compiled for AVX2 (by their target
+// attribute, not by build flags), and they run only where the processor
+// reports AVX2 (see node_block.cpp). FMA stays off: a fused multiply-add
+// would round differently.
+#include "portability.h"
 
-// Every header that defines shared (inline or template) code comes before
-// the pragma, so no copy of it is compiled for AVX2.
-#include "match_kernels.h"
-#include "node_block.h"
+#if defined(QIR_X86_64)
 
 #include <immintrin.h>
 
 #include <cstdint>
-#include <cstring>
 
-#pragma GCC push_options
-#pragma GCC target("avx2,no-fma")
-
+#define QIR_KERNEL_TARGET QIR_TARGET_AVX2
 #include "match_kernel_impl.h"
 
 namespace qir::kernels {
@@ -26,33 +21,33 @@ struct Avx2Ops {
   using V = __m256d;
   using Mask = __m256d;
   static constexpr int width = 4;
-  static V set1(double x) { return _mm256_set1_pd(x); }
-  static V load(const double *p) { return _mm256_load_pd(p); }
-  static void store(double *p, V v) { _mm256_store_pd(p, v); }
-  static V add(V a, V b) { return _mm256_add_pd(a, b); }
-  static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
-  static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
-  static V div(V a, V b) { return _mm256_div_pd(a, b); }
-  static V sqrt(V a) { return _mm256_sqrt_pd(a); }
-  static Mask load_mask(const std::uint64_t *p) {
+  QIR_TARGET_AVX2 static V set1(double x) { return _mm256_set1_pd(x); }
+  QIR_TARGET_AVX2 static V load(const double *p) { return _mm256_load_pd(p); }
+  QIR_TARGET_AVX2 static void store(double *p, V v) { _mm256_store_pd(p, v); }
+  QIR_TARGET_AVX2 static V add(V a, V b) { return _mm256_add_pd(a, b); }
+  QIR_TARGET_AVX2 static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
+  QIR_TARGET_AVX2 static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+  QIR_TARGET_AVX2 static V div(V a, V b) { return _mm256_div_pd(a, b); }
+  QIR_TARGET_AVX2 static V sqrt(V a) { return _mm256_sqrt_pd(a); }
+  QIR_TARGET_AVX2 static Mask load_mask(const std::uint64_t *p) {
     return _mm256_castsi256_pd(_mm256_load_si256(reinterpret_cast<const __m256i *>(p)));
   }
-  static V select(Mask m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
+  QIR_TARGET_AVX2 static V select(Mask m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
   // Ordered, non-signalling: false when either side is NaN.
-  static Mask greater(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
-  static Mask greater_equal(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
-  static unsigned bits(Mask m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
+  QIR_TARGET_AVX2 static Mask greater(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
+  QIR_TARGET_AVX2 static Mask greater_equal(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
+  QIR_TARGET_AVX2 static unsigned bits(Mask m) {
+    return static_cast<unsigned>(_mm256_movemask_pd(m));
+  }
 };
 
 }  // namespace
 
-std::int64_t match_avx2(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out) {
+QIR_TARGET_AVX2 std::int64_t match_avx2(const PackedView &nodes, const double *pattern,
+                                        const MatchParams &params, const MatchOut &out) {
   return match_all<Avx2Ops, 4>(nodes, pattern, params, out);
 }
 
 }  // namespace qir::kernels
-
-#pragma GCC pop_options
 
 #endif

@@ -11,9 +11,16 @@
 #pragma once
 
 #include "match_kernels.h"
+#include "portability.h"
 
 #include <cstdint>
 #include <cstring>
+
+// The including file may name the target attribute of its instruction set
+// (QIR_TARGET_AVX2), which every function here then carries.
+#ifndef QIR_KERNEL_TARGET
+#define QIR_KERNEL_TARGET
+#endif
 
 namespace qir::kernels {
 namespace {
@@ -27,7 +34,7 @@ struct Constants {
   typename Ops::V inside_tolerance;
   typename Ops::V vt_tolerance;
   typename Ops::V vt_threshold;
-  explicit Constants(const MatchParams &p)
+  QIR_KERNEL_TARGET explicit Constants(const MatchParams &p)
       : keep(Ops::set1(1.0 - p.ratio * p.ratio)),
         ratio(Ops::set1(p.ratio)),
         D(Ops::set1(p.D)),
@@ -42,7 +49,7 @@ constexpr int regs_per_block = block_lanes / Ops::width;
 
 // Sums over the features of NB consecutive blocks, starting at block b.
 template <class Ops, int NB>
-inline void accumulate(const PackedView &nodes, std::int32_t b, const double *pattern,
+QIR_KERNEL_TARGET inline void accumulate(const PackedView &nodes, std::int32_t b, const double *pattern,
                        typename Ops::V (&sq)[NB][regs_per_block<Ops>],
                        typename Ops::V (&proj)[NB][regs_per_block<Ops>]) {
   constexpr int R = regs_per_block<Ops>;
@@ -50,16 +57,16 @@ inline void accumulate(const PackedView &nodes, std::int32_t b, const double *pa
   const double *c = nodes.center + static_cast<std::size_t>(b) * stride;
   const double *u = nodes.direction + static_cast<std::size_t>(b) * stride;
   // Fully unrolled, so the accumulators stay in registers.
-#pragma GCC unroll 8
+QIR_UNROLL(8)
   for (int k = 0; k < NB; ++k)
-#pragma GCC unroll 4
+QIR_UNROLL(4)
     for (int r = 0; r < R; ++r) sq[k][r] = proj[k][r] = Ops::set1(0.0);
   for (std::int32_t f = 0; f < nodes.M; ++f) {
     const typename Ops::V x = Ops::set1(pattern[f]);
-#pragma GCC unroll 8
+QIR_UNROLL(8)
     for (int k = 0; k < NB; ++k) {
       const std::size_t base = k * stride + static_cast<std::size_t>(f) * block_lanes;
-#pragma GCC unroll 4
+QIR_UNROLL(4)
       for (int r = 0; r < R; ++r) {
         const typename Ops::V d = Ops::sub(Ops::load(c + base + r * Ops::width), x);
         sq[k][r] = Ops::add(sq[k][r], Ops::mul(d, d));
@@ -77,7 +84,7 @@ struct LaneBits {
 // Distance, excess, fit, MFV and the vigilance test for the Ops::width
 // nodes starting at slot i, from their sums.
 template <class Ops>
-inline LaneBits finish(const PackedView &nodes, std::int32_t i, typename Ops::V sq,
+QIR_KERNEL_TARGET inline LaneBits finish(const PackedView &nodes, std::int32_t i, typename Ops::V sq,
                        typename Ops::V proj, const Constants<Ops> &k, const MatchOut &out) {
   using V = typename Ops::V;
   const typename Ops::Mask point = Ops::load_mask(nodes.point_mask + i);
@@ -102,25 +109,25 @@ inline LaneBits finish(const PackedView &nodes, std::int32_t i, typename Ops::V 
 }
 
 // Set bits among the low four (no popcount instruction on the baseline).
-inline int popcount4(unsigned bits) {
+QIR_KERNEL_TARGET inline int popcount4(unsigned bits) {
   static constexpr std::int8_t count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
   return count[bits & 15u];
 }
 
 // Evaluates NB blocks from block b; returns the number of outside nodes.
 template <class Ops, int NB>
-inline std::int64_t match_blocks(const PackedView &nodes, std::int32_t b, const double *pattern,
+QIR_KERNEL_TARGET inline std::int64_t match_blocks(const PackedView &nodes, std::int32_t b, const double *pattern,
                                  const Constants<Ops> &k, const MatchOut &out) {
   constexpr int R = regs_per_block<Ops>;
   typename Ops::V sq[NB][R];
   typename Ops::V proj[NB][R];
   accumulate<Ops, NB>(nodes, b, pattern, sq, proj);
   std::int64_t outside = 0;
-#pragma GCC unroll 8
+QIR_UNROLL(8)
   for (int j = 0; j < NB; ++j) {
     const std::int32_t block = b + j;
     unsigned passes = 0;
-#pragma GCC unroll 4
+QIR_UNROLL(4)
     for (int r = 0; r < R; ++r) {
       const std::int32_t slot = block * block_lanes + r * Ops::width;
       const LaneBits lanes = finish<Ops>(nodes, slot, sq[j][r], proj[j][r], k, out);
@@ -133,7 +140,7 @@ inline std::int64_t match_blocks(const PackedView &nodes, std::int32_t b, const 
 }
 
 template <class Ops, int NB>
-inline std::int64_t match_all(const PackedView &nodes, const double *pattern,
+QIR_KERNEL_TARGET inline std::int64_t match_all(const PackedView &nodes, const double *pattern,
                               const MatchParams &params, const MatchOut &out) {
   const Constants<Ops> k(params);
   std::memset(out.passes_vt, 0, static_cast<std::size_t>((nodes.blocks + 15) / 16) * 8);

@@ -1,6 +1,8 @@
 // The x86-64 baseline kernel: SSE2, two lanes per register, which every
 // x86-64 processor runs.
-#if defined(__x86_64__)
+#include "portability.h"
+
+#if defined(QIR_X86_64)
 
 #include "match_kernel_impl.h"
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "node_block.h"
+#include "portability.h"
 
 #include <cstdint>
 
@@ -14,10 +15,14 @@ using MatchFn = std::int64_t (*)(const PackedView &nodes, const double *pattern,
 
 std::int64_t match_scalar(const PackedView &nodes, const double *pattern,
                           const MatchParams &params, const MatchOut &out);
-#if defined(__x86_64__)
+#if defined(QIR_X86_64)
 std::int64_t match_sse2(const PackedView &nodes, const double *pattern,
                         const MatchParams &params, const MatchOut &out);
 std::int64_t match_avx2(const PackedView &nodes, const double *pattern,
+                        const MatchParams &params, const MatchOut &out);
+#endif
+#if defined(QIR_AARCH64)
+std::int64_t match_neon(const PackedView &nodes, const double *pattern,
                         const MatchParams &params, const MatchOut &out);
 #endif
 

@@ -3,6 +3,8 @@
 // module-owned object is gone.
 #pragma once
 
+#include "portability.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <new>
@@ -18,11 +20,9 @@ constexpr const char *memory_message_format = "%s: Not enough memory available; 
 // buffer. Returns false so a failing check can `return fail(...)`.
 template <class... Values>
 bool fail(MessageBuffer &message, const char *format, const char *module, Values... values) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#pragma GCC diagnostic ignored "-Wformat-security"
+  QIR_NONLITERAL_FORMAT_BEGIN
   std::snprintf(message, message_buffer_size, format, module, values...);
-#pragma GCC diagnostic pop
+  QIR_NONLITERAL_FORMAT_END
   return false;
 }
 

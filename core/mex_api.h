@@ -3,10 +3,11 @@
 #pragma once
 
 #include "mex.h"
+#include "portability.h"
 
 // mexFunction must stay visible although the core is built with hidden
 // visibility; the host's own declaration may not say so.
-#define QIR_MODULE_ENTRY extern "C" __attribute__((visibility("default")))
+#define QIR_MODULE_ENTRY extern "C" QIR_EXPORT
 
 #ifdef QIR_SUPPLY_MEXADDFLOPS
 // Hosts that no longer count operations lack mexAddFlops; the module

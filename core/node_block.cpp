@@ -2,6 +2,7 @@
 
 #include "match_kernels.h"
 #include "model.h"
+#include "portability.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -86,12 +87,17 @@ bool match_kernel_supported(MatchKernel kernel) {
   switch (kernel) {
     case MatchKernel::scalar:
       return true;
-#if defined(__x86_64__)
+#if defined(QIR_X86_64)
     case MatchKernel::sse2:
       return true;
-    case MatchKernel::avx2:
-      __builtin_cpu_init();
-      return __builtin_cpu_supports("avx2");
+    case MatchKernel::avx2: {
+      static const bool has_avx2 = qir_cpu_has_avx2();
+      return has_avx2;
+    }
+#endif
+#if defined(QIR_AARCH64)
+    case MatchKernel::neon:
+      return true;
 #endif
     default:
       return false;
@@ -101,6 +107,7 @@ bool match_kernel_supported(MatchKernel kernel) {
 MatchKernel best_match_kernel() {
   if (match_kernel_supported(MatchKernel::avx2)) return MatchKernel::avx2;
   if (match_kernel_supported(MatchKernel::sse2)) return MatchKernel::sse2;
+  if (match_kernel_supported(MatchKernel::neon)) return MatchKernel::neon;
   return MatchKernel::scalar;
 }
 
@@ -110,6 +117,8 @@ const char *match_kernel_name(MatchKernel kernel) {
       return "sse2";
     case MatchKernel::avx2:
       return "avx2";
+    case MatchKernel::neon:
+      return "neon";
     default:
       return "scalar";
   }
@@ -118,7 +127,7 @@ const char *match_kernel_name(MatchKernel kernel) {
 MatchKernel select_match_kernel() {
   const char *wanted = std::getenv("QIR_MATCH_KERNEL");
   if (wanted != nullptr) {
-    for (MatchKernel k : {MatchKernel::scalar, MatchKernel::sse2, MatchKernel::avx2})
+    for (MatchKernel k : all_match_kernels)
       if (std::strcmp(wanted, match_kernel_name(k)) == 0 && match_kernel_supported(k)) return k;
   }
   return best_match_kernel();
@@ -139,9 +148,12 @@ void flush_ops(OpTally &tally) {
 namespace {
 
 kernels::MatchFn kernel_function(MatchKernel kernel) {
-#if defined(__x86_64__)
+#if defined(QIR_X86_64)
   if (kernel == MatchKernel::avx2) return kernels::match_avx2;
   if (kernel == MatchKernel::sse2) return kernels::match_sse2;
+#endif
+#if defined(QIR_AARCH64)
+  if (kernel == MatchKernel::neon) return kernels::match_neon;
 #endif
   (void)kernel;
   return kernels::match_scalar;

@@ -106,12 +106,14 @@ class PackedNodes {
   std::vector<std::int32_t> is_point_;  // per real node, for the point count
 };
 
-enum class MatchKernel : std::int32_t { scalar = 0, sse2 = 1, avx2 = 2 };
+enum class MatchKernel : std::int32_t { scalar = 0, sse2 = 1, avx2 = 2, neon = 3 };
+constexpr MatchKernel all_match_kernels[] = {MatchKernel::scalar, MatchKernel::sse2,
+                                             MatchKernel::avx2, MatchKernel::neon};
 
 // The best kernel this processor runs.
 MatchKernel best_match_kernel();
 // The kernel a module call uses: the best one, unless the environment
-// variable QIR_MATCH_KERNEL names another ("scalar", "sse2", "avx2") that
+// variable QIR_MATCH_KERNEL names another ("scalar", "sse2", "avx2", "neon") that
 // this processor runs. Lets tests drive every path on one machine.
 MatchKernel select_match_kernel();
 const char *match_kernel_name(MatchKernel kernel);

@@ -4,16 +4,9 @@
 // Nothing reads the object at run time, so it is marked to survive the
 // compiler, the linker's section garbage collection and `strip`, which
 // removes symbols but not data.
-#if !defined(_WIN32)
+#include "portability.h"
 
-#if defined(__has_attribute)
-#if __has_attribute(retain)
-#define QIR_KEEP __attribute__((used, retain))
-#endif
-#endif
-#ifndef QIR_KEEP
-#define QIR_KEEP __attribute__((used))
-#endif
+#if !defined(_WIN32)
 
 // extern "C": one unmangled name, so the build can ask the linker for it
 // by name and pull it out of the core's static library.

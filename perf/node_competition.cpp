@@ -2,6 +2,7 @@
 
 #include "mex_api.h"
 #include "model.h"
+#include "portability.h"
 
 namespace qir {
 
@@ -89,7 +90,7 @@ CompetitionResult PackedCompetition::compete(std::vector<NodePtr> &nodes, const 
   const std::int32_t words = static_cast<std::int32_t>((std::int64_t{count} + 63) / 64);
   for (std::int32_t w = 0; w < words; ++w) {
     for (std::uint64_t bits = matcher_.passes_vt_word(w); bits != 0; bits &= bits - 1) {
-      const std::int32_t i = w * 64 + __builtin_ctzll(bits);
+      const std::int32_t i = w * 64 + qir_count_trailing_zeros(bits);
       consider(*nodes[i], i, rules, result, best_cfv);
       ++visited;
     }

@@ -2,6 +2,7 @@
 
 #include "mex_api.h"
 #include "model.h"
+#include "portability.h"
 
 #include <algorithm>
 
@@ -119,7 +120,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double
   for (std::size_t w = 0; w < eligible_.size(); ++w) {
     for (std::uint64_t bits = matcher_.passes_vt_word(static_cast<std::int32_t>(w)); bits != 0;
          bits &= bits - 1) {
-      const std::int32_t i = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(bits);
+      const std::int32_t i = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
       consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
     }
   }
@@ -140,7 +141,7 @@ std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, Pattern
   double best_cfv = 0.0;
   for (std::size_t w = 0; w < eligible_.size(); ++w) {
     for (std::uint64_t bits = eligible_[w]; bits != 0; bits &= bits - 1) {
-      const std::int32_t i = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(bits);
+      const std::int32_t i = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
       Node &node = nodes[i];
       tally.pattern_comparisons += 1;
       if (!(node.mfv > rho)) {

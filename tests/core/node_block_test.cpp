@@ -5,6 +5,7 @@
 #include "model.h"
 #include "node.h"
 #include "node_block.h"
+#include "portability.h"
 
 #include "qirhost/host.h"
 
@@ -14,6 +15,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <limits>
 #include <random>
 #include <string>
@@ -30,7 +33,7 @@ std::uint64_t bits_of(double x) {
 
 std::vector<MatchKernel> supported_kernels() {
   std::vector<MatchKernel> kernels;
-  for (MatchKernel k : {MatchKernel::scalar, MatchKernel::sse2, MatchKernel::avx2})
+  for (MatchKernel k : all_match_kernels)
     if (match_kernel_supported(k)) kernels.push_back(k);
   return kernels;
 }
@@ -262,9 +265,13 @@ TEST(KernelChoice, EnvironmentSelectsOnlyKernelsTheProcessorRuns) {
   const MatchKernel best = best_match_kernel();
   EXPECT_TRUE(match_kernel_supported(best));
   EXPECT_TRUE(match_kernel_supported(MatchKernel::scalar));
-#if defined(__x86_64__)
+#if defined(QIR_X86_64)
   EXPECT_TRUE(match_kernel_supported(MatchKernel::sse2));
+  EXPECT_FALSE(match_kernel_supported(MatchKernel::neon));
   EXPECT_NE(best, MatchKernel::scalar);
+#elif defined(QIR_AARCH64)
+  EXPECT_EQ(best, MatchKernel::neon);
+  EXPECT_FALSE(match_kernel_supported(MatchKernel::sse2));
 #endif
   const char *saved = std::getenv("QIR_MATCH_KERNEL");
   const std::string restore = saved ? saved : "";
@@ -275,6 +282,30 @@ TEST(KernelChoice, EnvironmentSelectsOnlyKernelsTheProcessorRuns) {
   unsetenv("QIR_MATCH_KERNEL");
   EXPECT_EQ(select_match_kernel(), best);
   if (saved) setenv("QIR_MATCH_KERNEL", restore.c_str(), 1);
+}
+
+#if defined(QIR_X86_64) && defined(__linux__)
+// The cpuid/xgetbv probe agrees with what the kernel tells Linux programs.
+TEST(KernelChoice, Avx2ProbeAgreesWithTheKernelsFlags) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  bool listed = false;
+  while (std::getline(cpuinfo, line))
+    if (line.rfind("flags", 0) == 0) {
+      listed = (line + " ").find(" avx2 ") != std::string::npos;
+      break;
+    }
+  EXPECT_EQ(qir_cpu_has_avx2(), listed);
+  EXPECT_EQ(match_kernel_supported(MatchKernel::avx2), listed);
+}
+#endif
+
+TEST(Portability, CountTrailingZerosOverTheWholeWord) {
+  for (int bit = 0; bit < 64; ++bit) {
+    const std::uint64_t one = std::uint64_t{1} << bit;
+    EXPECT_EQ(qir_count_trailing_zeros(one), bit);
+    EXPECT_EQ(qir_count_trailing_zeros(~std::uint64_t{0} << bit), bit);
+  }
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ void failing_call(mxArray *plhs[]) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void mexFunction(
+// Exported by the declaration in mex.h.
+extern "C" void mexFunction(
     int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   ++calls;
   mexPrintf("probe call %d\n", calls);

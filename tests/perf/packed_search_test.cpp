@@ -109,7 +109,7 @@ TEST_P(PackedSearchTest, RandomCasesMatchThePlainSearch) {
   EXPECT_GT(classified, 1000);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2"));
+INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2", "neon"));
 
 }  // namespace
 }  // namespace perf_test

@@ -94,7 +94,7 @@ TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
   EXPECT_GT(with_mt, 10);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2"));
+INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2", "neon"));
 
 }  // namespace
 }  // namespace train_test
