@@ -77,13 +77,13 @@
 #define QIR_NONLITERAL_FORMAT_END
 #endif
 
-// Compiles one function for AVX2 whatever the build's baseline. FMA stays
-// off: the kernel must round like the scalar code. MSVC needs nothing: it
-// accepts AVX2 intrinsics in any function.
-#if defined(QIR_X86_64) && defined(__clang__)
+// Compiles one function for AVX2 whatever the build's baseline. It adds no
+// FMA, and never removes it either ("no-fma" would clash with the
+// intrinsics of a build for a newer baseline, -march=native say): what
+// keeps multiply-adds unfused is the contraction setting above. MSVC needs
+// nothing: it accepts AVX2 intrinsics in any function.
+#if defined(QIR_X86_64) && (defined(__GNUC__) || defined(__clang__))
 #define QIR_TARGET_AVX2 __attribute__((target("avx2")))
-#elif defined(QIR_X86_64) && defined(__GNUC__)
-#define QIR_TARGET_AVX2 __attribute__((target("avx2,no-fma")))
 #else
 #define QIR_TARGET_AVX2
 #endif

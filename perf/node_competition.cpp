@@ -1,5 +1,6 @@
 #include "node_competition.h"
 
+#include "console_number.h"
 #include "mex_api.h"
 #include "model.h"
 #include "portability.h"
@@ -16,7 +17,8 @@ bool is_candidate(Node &node, std::int32_t number, const CompetitionRules &rules
   comparisons += 1;  // VT, whatever its outcome
   if (!(node.mfv >= rules.vigilance)) {
     if (rules.oflag >= 3)
-      mexPrintf("      Node #%d fails VT (MFV=%f < rho=%f)\n", number, node.mfv, rules.vigilance);
+      mexPrintf("      Node #%d fails VT (MFV=%s < rho=%s)\n", number, format_fixed(node.mfv).text,
+                format_fixed(rules.vigilance).text);
     return false;
   }
   node.cfv = compute_cfv(node.fit, node.free_size, rules.alpha);
@@ -24,7 +26,8 @@ bool is_candidate(Node &node, std::int32_t number, const CompetitionRules &rules
   if (rules.ct_option == 1) {
     if (!(node.cfv >= rules.Tu)) {
       if (rules.oflag >= 3)
-        mexPrintf("      Node #%d fails CT (CFV=%f < Tu=%f)\n", number, node.cfv, rules.Tu);
+        mexPrintf("      Node #%d fails CT (CFV=%s < Tu=%s)\n", number, format_fixed(node.cfv).text,
+                  format_fixed(rules.Tu).text);
       return false;
     }
     comparisons += 1;
@@ -37,7 +40,8 @@ bool is_candidate(Node &node, std::int32_t number, const CompetitionRules &rules
 void decide(Node &node, std::int32_t i, const CompetitionRules &rules, CompetitionResult &result,
             double &best_cfv) {
   if (!is_candidate(node, i + 1, rules, result.pattern_comparisons)) return;
-  if (rules.oflag >= 3) mexPrintf("      Node #%d is candidate (CFV=%f)\n", i + 1, node.cfv);
+  if (rules.oflag >= 3)
+    mexPrintf("      Node #%d is candidate (CFV=%s)\n", i + 1, format_fixed(node.cfv).text);
   if (result.winner < 0) {
     result.winner = i;
     best_cfv = node.cfv;

@@ -1,5 +1,6 @@
 #include "performance_report.h"
 
+#include "console_number.h"
 #include "mex_api.h"
 #include "model.h"
 
@@ -21,10 +22,10 @@ void print_performance_summary(const PerformanceSummary &summary) {
     mexPrintf("%d inactive node detected ", summary.inactive_count);
   else
     mexPrintf("%d inactive nodes detected ", summary.inactive_count);
-  mexPrintf("(%f%%)\n", percentage(summary.inactive_count, summary.N));
+  mexPrintf("(%s%%)\n", format_fixed(percentage(summary.inactive_count, summary.N)).text);
   if (summary.unclassified_count > 0) {
     mexPrintf("unable to classify %d patterns ", summary.unclassified_count);
-    mexPrintf("(%f%%)\n", percentage(summary.unclassified_count, summary.P));
+    mexPrintf("(%s%%)\n", format_fixed(percentage(summary.unclassified_count, summary.P)).text);
   }
   // Unsigned 32-bit sums: the totals wrap like the counters themselves.
   const std::uint32_t flops = op_counters.flop_count + static_cast<std::uint32_t>(tu_flops);

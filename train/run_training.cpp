@@ -1,5 +1,6 @@
 #include "run_training.h"
 
+#include "console_number.h"
 #include "mex_api.h"
 #include "model.h"
 #include "node_learn.h"
@@ -89,8 +90,8 @@ std::int32_t engage_mt(Training &run, PatternStep &step, std::int32_t winner) {
   step.rho = node.mfv;
   step.during_mt = true;
   if (run.rules.oflag == 4)
-    mexPrintf("      Node #%d (label %d) misclassifies pattern #%d - Engage MT (set rho=%f)\n",
-              winner + 1, node.label, step.J + 1, step.rho);
+    mexPrintf("      Node #%d (label %d) misclassifies pattern #%d - Engage MT (set rho=%s)\n",
+              winner + 1, node.label, step.J + 1, format_fixed(step.rho).text);
   return run.search.choose_during_mt(run.nodes, step.rho, step.tally);
 }
 

@@ -1,5 +1,6 @@
 #include "search.h"
 
+#include "console_number.h"
 #include "mex_api.h"
 #include "model.h"
 #include "portability.h"
@@ -19,7 +20,8 @@ bool passes_tests(Node &node, std::int32_t i, double rho, const SearchRules &rul
                   PatternTally &tally) {
   if (!(node.mfv + test_tolerance >= rho)) {
     if (rules.oflag == 4)
-      mexPrintf("      Node #%d fails VT (MFV=%f < rho=%f)\n", i + 1, node.mfv, rho);
+      mexPrintf("      Node #%d fails VT (MFV=%s < rho=%s)\n", i + 1, format_fixed(node.mfv).text,
+                format_fixed(rho).text);
     return false;
   }
   node.cfv = compute_cfv(node.fit, node.free_size, rules.alpha);
@@ -29,7 +31,8 @@ bool passes_tests(Node &node, std::int32_t i, double rho, const SearchRules &rul
   tally.pattern_comparisons += 1;
   if (!(node.cfv + test_tolerance >= rules.Tu)) {
     if (rules.oflag == 4)
-      mexPrintf("      Node #%d fails CT (CFV=%f < Tu=%f)\n", i + 1, node.cfv, rules.Tu);
+      mexPrintf("      Node #%d fails CT (CFV=%s < Tu=%s)\n", i + 1, format_fixed(node.cfv).text,
+                format_fixed(rules.Tu).text);
     return false;
   }
   return true;
@@ -69,7 +72,8 @@ std::int32_t search_nodes(NodeList &nodes, const double *pattern, double rho,
       continue;
     }
     consider_candidate(node, i, winner, best_cfv, tally);
-    if (rules.oflag == 4) mexPrintf("      Node #%d is candidate (CFV=%f)\n", i + 1, node.cfv);
+    if (rules.oflag == 4)
+    mexPrintf("      Node #%d is candidate (CFV=%s)\n", i + 1, format_fixed(node.cfv).text);
   }
   return winner;
 }
@@ -133,7 +137,8 @@ void PackedSearch::consider(Node &node, std::int32_t i, double rho, const Search
   if (!passes_tests(node, i, rho, rules, tally)) return;
   eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
   consider_candidate(node, i, winner, best_cfv, tally);
-  if (rules.oflag == 4) mexPrintf("      Node #%d is candidate (CFV=%f)\n", i + 1, node.cfv);
+  if (rules.oflag == 4)
+    mexPrintf("      Node #%d is candidate (CFV=%s)\n", i + 1, format_fixed(node.cfv).text);
 }
 
 std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {

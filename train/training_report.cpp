@@ -1,5 +1,6 @@
 #include "training_report.h"
 
+#include "console_number.h"
 #include "mex_api.h"
 #include "model.h"
 #include "process_clock.h"
@@ -41,7 +42,8 @@ void print_inactive_line(const SummaryFigures &figures, std::int32_t trim_option
   else
     mexPrintf(one ? "%d inactive node detected " : "%d inactive nodes detected ",
               figures.inactive_count);
-  mexPrintf("(%f%% redundacy)\n", redundancy(figures.inactive_count, figures.num_nodes));
+  mexPrintf("(%s%% redundacy)\n",
+            format_fixed(redundancy(figures.inactive_count, figures.num_nodes)).text);
 }
 
 void print_summary(const TrainingOutcome &outcome, const SummaryFigures &figures,
@@ -57,8 +59,8 @@ void print_summary(const TrainingOutcome &outcome, const SummaryFigures &figures
     mexPrintf("Trimming option ignored due to lack of convergence.\n");
 
   const double P = compression(N, M, figures.num_templates);
-  mexPrintf(figures.num_templates == 1 ? "%d node created (%f%% " : "%d nodes created (%f%% ",
-            figures.num_templates, std::fabs(P));
+  mexPrintf(figures.num_templates == 1 ? "%d node created (%s%% " : "%d nodes created (%s%% ",
+            figures.num_templates, format_fixed(std::fabs(P)).text);
   mexPrintf(P >= 0.0 ? "compression)\n" : "inflation)\n");
 
   // Unsigned 32-bit sums: the totals wrap like the counters themselves.
