@@ -8,6 +8,7 @@
 //
 // With OUT_DIR, each call's console text is also written to OUT_DIR/NAME.txt,
 // to compare a platform that differs with the reference line by line.
+#include "../support/console_text.h"
 #include "qirhost/host.h"
 
 #include <cstdint>
@@ -115,27 +116,11 @@ class Digest {
   std::uint64_t hash_ = 14695981039346656037ull;
 };
 
-// " in 12 seconds" reads " in # seconds": the one figure that may differ.
-std::string without_seconds(const std::string &console) {
-  static const std::string before = " in ", after = " seconds";
-  std::string out;
-  std::size_t at = 0;
-  for (std::size_t hit = console.find(before); hit != std::string::npos;
-       hit = console.find(before, hit + 1)) {
-    std::size_t end = hit + before.size();
-    while (end < console.size() && console[end] >= '0' && console[end] <= '9') ++end;
-    if (end == hit + before.size() || console.compare(end, after.size(), after) != 0) continue;
-    out.append(console, at, hit + before.size() - at).append("#");
-    at = end;
-  }
-  return out.append(console, at, std::string::npos);
-}
-
 void keep_console(const char *out_dir, const char *name, const qirhost::CallResult &result) {
   if (out_dir == nullptr) return;
   const std::string path = std::string(out_dir) + "/" + name + ".txt";
   if (std::FILE *file = std::fopen(path.c_str(), "wb")) {
-    const std::string text = without_seconds(result.console);
+    const std::string text = qirtest::steady(result.console);
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
   }
@@ -152,7 +137,7 @@ std::string digest_of(const qirhost::CallResult &result) {
     for (std::size_t extent : qirhost::dims_of(output.get())) d.add(std::to_string(extent));
     for (double value : qirhost::values_of(output.get())) d.add_bits(value);
   }
-  d.add(without_seconds(result.console));
+  d.add(qirtest::steady(result.console));
   d.add(std::to_string(result.flops));
   return d.hex();
 }
