@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# CI job: ARM64 cross build (g++-aarch64-linux-gnu, GoogleTest built from
+# /usr/src/googletest for the target), the embedded-host test suites and the
+# golden identity test run under qemu-aarch64. The NEON kernel is the one
+# chosen there; the kernel tests compare it with the scalar kernel.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+command -v aarch64-linux-gnu-g++ >/dev/null || need+=(g++-aarch64-linux-gnu)
+command -v qemu-aarch64 >/dev/null || need+=(qemu-user)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+command -v cmake >/dev/null || need+=(cmake)
+command -v python3 >/dev/null || need+=(python3)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y "${need[@]}"
+fi
+
+export QEMU_LD_PREFIX=/usr/aarch64-linux-gnu
+build=build-aarch64
+toolchain=$PWD/cmake/toolchain-aarch64-linux-gnu.cmake
+jobs=$(nproc)
+
+if [ ! -f "$build/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  cmake -S /usr/src/googletest -B "$build/gtest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$PWD/$build/gtest"
+  cmake --build "$build/gtest-build" -j "$jobs"
+  cmake --install "$build/gtest-build"
+fi
+
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_FIND_ROOT_PATH="$PWD/$build/gtest" -DGTest_DIR="$PWD/$build/gtest/lib/cmake/GTest" \
+  -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF
+# The host's and the modules' suites and the golden test; the command-line
+# tests drive the qir program from Python and stay with the native jobs.
+targets=(host_tests core_tests train_tests perf_tests qir qir_bench qir_golden_calls)
+cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+ctest --test-dir "$build" --output-on-failure -j "$jobs" -E '^cli\.|^octave|_NOT_BUILT$'
+echo "aarch64 job: $(uname -m) host, $(aarch64-linux-gnu-g++ -dumpversion) cross compiler, tests under qemu-aarch64"
