@@ -10,7 +10,23 @@
 #include <stdbool.h>
 #endif
 
+/* The host library exports its functions, each module its mexFunction. */
+#if defined(_WIN32)
+#if defined(QIRHOST_BUILDING)
+#define QIRHOST_API __declspec(dllexport)
+#else
+#define QIRHOST_API __declspec(dllimport)
+#endif
+#define QIRHOST_MODULE_ENTRY __declspec(dllexport)
+#else
 #define QIRHOST_API __attribute__((visibility("default")))
+#define QIRHOST_MODULE_ENTRY QIRHOST_API
+#endif
+#if defined(__GNUC__)
+#define QIRHOST_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define QIRHOST_PRINTF_FORMAT
+#endif
 
 typedef size_t mwSize;
 typedef size_t mwIndex;
@@ -74,12 +90,11 @@ QIRHOST_API void mxDestroyArray(mxArray *array);
 /* Gateway services. mexErrMsgTxt ends the call and never returns. */
 QIRHOST_API void mexErrMsgTxt(const char *message);
 QIRHOST_API void mexWarnMsgTxt(const char *message);
-QIRHOST_API int mexPrintf(const char *format, ...)
-    __attribute__((format(printf, 1, 2)));
+QIRHOST_API int mexPrintf(const char *format, ...) QIRHOST_PRINTF_FORMAT;
 QIRHOST_API void mexAddFlops(int count);
 
 /* Implemented by the module. */
-__attribute__((visibility("default"))) void mexFunction(
+QIRHOST_MODULE_ENTRY void mexFunction(
     int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 
 #ifdef __cplusplus

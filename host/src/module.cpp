@@ -1,31 +1,52 @@
 // Loading modules. RTLD_LOCAL keeps each module's symbols, and so its
-// module-wide state, to itself; dlclose on destruction really unloads it.
+// module-wide state, to itself; unloading on destruction really unloads it.
+// Windows DLLs keep their symbols to themselves anyway.
 #include "qirhost/host.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <stdexcept>
 
 namespace qirhost {
 namespace {
 
-struct LibraryCloser {
-  void operator()(void *handle) const { dlclose(handle); }
-};
-using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
-
+#if defined(_WIN32)
+void *open_library(const std::string &path) { return LoadLibraryA(path.c_str()); }
+void *find_entry(void *library) {
+  return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), "mexFunction"));
+}
+void close_library(void *library) { FreeLibrary(static_cast<HMODULE>(library)); }
+std::string last_load_error() { return "error " + std::to_string(GetLastError()); }
+#else
+void *open_library(const std::string &path) {
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+void *find_entry(void *library) {
+  dlerror();
+  return dlsym(library, "mexFunction");
+}
+void close_library(void *library) { dlclose(library); }
 std::string last_load_error() {
   const char *text = dlerror();
   return text != nullptr ? text : "unknown error";
 }
+#endif
+
+struct LibraryCloser {
+  void operator()(void *handle) const { close_library(handle); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
 
 }  // namespace
 
 Module::Module(const std::string &path) : path_(path) {
-  LibraryHandle library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  LibraryHandle library(open_library(path));
   if (!library) throw std::runtime_error("cannot load module: " + last_load_error());
-  dlerror();
-  void *entry = dlsym(library.get(), "mexFunction");
+  void *entry = find_entry(library.get());
   if (entry == nullptr)
     throw std::runtime_error("no mexFunction in " + path + ": " + last_load_error());
   entry_ = reinterpret_cast<Entry>(entry);
