@@ -77,11 +77,14 @@ cxxflags = [strtrim(cxxflags) ' ' gcc_flags(octave_compiler())];
 old = getenv('CXXFLAGS');
 restore = onCleanup(@() restore_variable('CXXFLAGS', old));
 setenv('CXXFLAGS', cxxflags);
+% Export mexFunction alone, also the library templates that hidden
+% visibility leaves public. Each linker has its own way; on Windows
+% (MinGW) mexFunction's dllexport already makes it the only export.
 link = {};
 map = fullfile(root, 'cmake', 'mexfunction.map');
-if isunix() && ~ismac() && exist(map, 'file')
-  % Export mexFunction alone, also the library templates that hidden
-  % visibility leaves public.
+if ismac()
+  link = {'-Wl,-exported_symbol,_mexFunction'};
+elseif isunix() && exist(map, 'file')
   link = {['-Wl,--version-script=' map]};
 end
 mkoctfile('--mex', '-o', target, flags{:}, link{:}, sources{:});
@@ -105,7 +108,8 @@ end
 short = lower(cc(1).ShortName);
 options = {'-R2017b', '-outdir', outdir, '-output', name};
 if ~isempty(strfind(short, 'msvc'))
-  % /fp:precise neither contracts nor reorders floating-point operations.
+  % /fp:precise neither reorders floating-point operations nor, together
+  % with the fp_contract pragma of the sources, contracts them.
   options{end + 1} = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise';
   res = extra(~cellfun(@isempty, regexp(extra, '\.res$', 'once')));
   if ~isempty(res)
@@ -126,6 +130,11 @@ flags = '-std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden -fvisib
 if ~isempty(strfind(compiler, 'g++')) && isempty(strfind(compiler, 'clang')) && isunix() && ~ismac()
   % gcc's unique symbols would keep a module loaded after clear.
   flags = [flags ' -fno-gnu-unique'];
+end
+if ~isempty(regexp(computer(), '^i[3-6]86', 'once'))
+  % 32-bit x86: SSE2 arithmetic, never the x87 unit's extended precision
+  % (the sources refuse to compile without it).
+  flags = [flags ' -msse2 -mfpmath=sse'];
 end
 end
 
@@ -164,7 +173,9 @@ else
   if ~isempty(strfind(lower(cc(1).ShortName), 'msvc'))
     tool = 'rc';
     output = fullfile(work, 'qir_version.res');
-    command = sprintf('rc /nologo /fo "%s" "%s"', output, script);
+    % rc lives in the Windows SDK, rarely on MATLAB's PATH: run it in the
+    % environment that mex sets up for the compiler.
+    command = sprintf('%src /nologo /fo "%s" "%s"', msvc_environment(cc(1)), output, script);
   else
     tool = fullfile(cc(1).Location, 'bin', 'windres');
     output = fullfile(work, 'qir_version_res.o');
@@ -177,6 +188,20 @@ if status == 0
 else
   warning('make: %s could not compile %s, so the modules carry no version resource:\n%s', ...
           tool, script, text);
+end
+end
+
+% The compiler configuration's "set NAME=value" commands (PATH with the
+% SDK's bin folder among them) as a prefix for one system() command line.
+function prefix = msvc_environment(cc)
+prefix = '';
+if ~isfield(cc.Details, 'SetEnv') && ~isprop(cc.Details, 'SetEnv')
+  return;
+end
+lines = strtrim(strsplit(cc.Details.SetEnv, {char(10), char(13)}));
+lines = lines(~cellfun(@isempty, regexp(lines, '^set ', 'once')));
+if ~isempty(lines)
+  prefix = [strjoin(lines, ' & ') ' & '];
 end
 end
 
