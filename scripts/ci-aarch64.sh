@@ -6,32 +6,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v aarch64-linux-gnu-g++ >/dev/null || need+=(g++-aarch64-linux-gnu)
-command -v qemu-aarch64 >/dev/null || need+=(qemu-user)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-command -v cmake >/dev/null || need+=(cmake)
-command -v python3 >/dev/null || need+=(python3)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "Installing: ${need[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y "${need[@]}"
-fi
+source scripts/ci-lib.sh
+ci_need 'command -v aarch64-linux-gnu-g++' g++-aarch64-linux-gnu
+ci_need 'command -v qemu-aarch64' qemu-user
+ci_need '[ -f /usr/src/googletest/CMakeLists.txt ]' googletest
+ci_need 'command -v cmake' cmake
+ci_need 'command -v python3' python3
+ci_install
 
 export QEMU_LD_PREFIX=/usr/aarch64-linux-gnu
 build=build-aarch64
 toolchain=$PWD/cmake/toolchain-aarch64-linux-gnu.cmake
 jobs=$(nproc)
 
-if [ ! -f "$build/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
-  cmake -S /usr/src/googletest -B "$build/gtest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$PWD/$build/gtest"
-  cmake --build "$build/gtest-build" -j "$jobs"
-  cmake --install "$build/gtest-build"
-fi
+gtest_dir=$(ci_gtest "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain")
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_FIND_ROOT_PATH="$PWD/$build/gtest" -DGTest_DIR="$PWD/$build/gtest/lib/cmake/GTest" \
+  -DCMAKE_FIND_ROOT_PATH="$PWD/$build/gtest" -DGTest_DIR="$gtest_dir" \
   -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF
 # The host's and the modules' suites and the golden test; the command-line
 # tests drive the qir program from Python and stay with the native jobs.

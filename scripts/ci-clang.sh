@@ -5,16 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v clang++ >/dev/null || need+=(clang)
-command -v cmake >/dev/null || need+=(cmake)
-command -v python3 >/dev/null || need+=(python3)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "Installing: ${need[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y "${need[@]}"
-fi
+source scripts/ci-lib.sh
+ci_need 'command -v clang++' clang
+ci_need 'command -v cmake' cmake
+ci_need 'command -v python3' python3
+ci_need '[ -f /usr/include/gtest/gtest.h ]' libgtest-dev
+ci_install
 
 build=build-clang
 jobs=$(nproc)

@@ -4,28 +4,26 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-[ -d /usr/lib/gcc/x86_64-linux-gnu/12/32 ] || need+=(g++-multilib)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-command -v cmake >/dev/null || need+=(cmake)
-command -v python3 >/dev/null || need+=(python3)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "Installing: ${need[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
-fi
+source scripts/ci-lib.sh
+# g++-12-multilib, not g++-multilib: that one conflicts with the aarch64
+# cross compiler of the aarch64 job.
+ci_need '[ -d /usr/lib/gcc/x86_64-linux-gnu/12/32 ]' g++-12-multilib
+ci_need '[ -f /usr/src/googletest/CMakeLists.txt ]' googletest
+ci_need 'command -v cmake' cmake
+ci_need 'command -v python3' python3
+ci_install
 
 build=build-i686
 jobs=$(nproc)
-export CFLAGS=-m32 CXXFLAGS=-m32 LDFLAGS=-m32
-if [ ! -f "$build/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
-  cmake -S /usr/src/googletest -B "$build/gtest-build" -DCMAKE_BUILD_TYPE=Release \
-    -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$PWD/$build/gtest"
-  cmake --build "$build/gtest-build" -j "$jobs"
-  cmake --install "$build/gtest-build"
-fi
+# The one header link g++-multilib would add: <asm/...> for -m32 (the x86
+# kernel headers serve both widths).
+mkdir -p "$build/include"
+ln -sfn /usr/include/x86_64-linux-gnu/asm "$build/include/asm"
+export CFLAGS="-m32 -isystem $PWD/$build/include" CXXFLAGS="-m32 -isystem $PWD/$build/include"
+export LDFLAGS=-m32
+gtest_dir=$(ci_gtest "$build")
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF \
-  -DGTest_DIR="$PWD/$build/gtest/lib/cmake/GTest"
+  -DGTest_DIR="$gtest_dir"
 targets=(host_tests core_tests train_tests perf_tests qir qir_golden_calls)
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 ctest --test-dir "$build" --output-on-failure -j "$jobs" -E '^cli\.|^bench|_NOT_BUILT$'

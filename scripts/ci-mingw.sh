@@ -6,32 +6,22 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-command -v cmake >/dev/null || need+=(cmake)
-command -v wine64 >/dev/null || command -v wine >/dev/null || [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "Installing: ${need[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}" ||
-    echo "mingw job: install failed; going on with what is there"
-fi
+source scripts/ci-lib.sh
+ci_need 'command -v x86_64-w64-mingw32-g++-posix' g++-mingw-w64-x86-64-posix
+ci_need '[ -f /usr/src/googletest/CMakeLists.txt ]' googletest
+ci_need 'command -v cmake' cmake
+ci_need 'command -v wine64 || command -v wine || [ -x /usr/lib/wine/wine64 ]' wine64
+ci_install || echo "mingw job: install failed; going on with what is there"
 
 build=build-mingw
 toolchain=$PWD/cmake/toolchain-x86_64-w64-mingw32.cmake
 jobs=$(nproc)
 
 # GoogleTest only so that the project configures; no suite runs here.
-if [ ! -f "$build/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
-  cmake -S /usr/src/googletest -B "$build/gtest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$PWD/$build/gtest"
-  cmake --build "$build/gtest-build" -j "$jobs" --target gtest gtest_main
-  cmake --install "$build/gtest-build"
-fi
+gtest_dir=$(ci_gtest "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain")
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DGTest_DIR="$PWD/$build/gtest/lib/cmake/GTest" -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF
+  -DGTest_DIR="$gtest_dir" -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF
 cmake --build "$build" -j "$jobs" --target qir_train qir_perf qir_golden_calls
 echo "mingw job: modules built: $(ls "$build"/modules/*.dll | xargs -n1 basename | tr '\n' ' ')"
 

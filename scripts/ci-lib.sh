@@ -1,0 +1,28 @@
+# Shared by the scripts/ci-*.sh jobs (sourced, not run).
+
+# ci_need CHECK PACKAGE: adds PACKAGE to the install list unless the shell
+# test CHECK succeeds. ci_install installs the list (apt-get update first).
+ci_packages=()
+ci_need() {
+  eval "$1" >/dev/null 2>&1 || ci_packages+=("$2")
+}
+ci_install() {
+  [ ${#ci_packages[@]} -gt 0 ] || return 0
+  echo "Installing: ${ci_packages[*]}"
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${ci_packages[@]}"
+}
+
+# ci_gtest BUILD [CMAKE ARGS...]: GoogleTest from /usr/src/googletest,
+# built for the job's target into BUILD/gtest once; prints its GTest_DIR.
+ci_gtest() {
+  local build=$1
+  shift
+  if [ ! -f "$build/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+    cmake -S /usr/src/googletest -B "$build/gtest-build" "$@" -DCMAKE_BUILD_TYPE=Release \
+      -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$PWD/$build/gtest" >&2
+    cmake --build "$build/gtest-build" -j "$(nproc)" --target gtest gtest_main >&2
+    cmake --install "$build/gtest-build" >&2
+  fi
+  echo "$PWD/$build/gtest/lib/cmake/GTest"
+}
