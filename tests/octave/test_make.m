@@ -33,6 +33,10 @@ for name = {'qir_train', 'qir_perf'}
   fclose(fid);
   check(~isempty(strfind(bytes, ['MATLAB 5.1 native' char(0)])) ...
         && ~isempty(strfind(bytes, ['not inlined' char(0)])), '%s lacks the version strings', file);
+  % Built by the compiler asked for (mkoctfile takes CXX from the environment).
+  if ~isempty(strfind(getenv('CXX'), 'clang'))
+    check(~isempty(strfind(bytes, 'clang version')), '%s was not compiled by clang', file);
+  end
   % mexFunction is its only export.
   [status, table] = system(sprintf('nm -D --defined-only "%s"', file));
   if status == 0
