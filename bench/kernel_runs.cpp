@@ -50,7 +50,7 @@ std::vector<KernelTiming> time_kernels(const NodeSet &set, const Rows &patterns,
   qir::PackedNodes packed(M);
   for (const auto &node : nodes) packed.push_back(*node);
   const qir::MatchParams params{ratio, D, 0.0, 0.5};
-  for (qir::MatchKernel k : {qir::MatchKernel::scalar, qir::MatchKernel::sse2, qir::MatchKernel::avx2}) {
+  for (qir::MatchKernel k : qir::all_match_kernels) {
     if (!qir::match_kernel_supported(k)) continue;
     qir::BlockMatcher matcher(k);
     qir::OpTally tally;

@@ -288,7 +288,7 @@ void smoke(const Options &o) {
   pp.oflag = 3;
   TrainParams tp;
   tp.oflag = 4;
-  for (const char *kernel : {"scalar", "sse2", "avx2"}) {
+  for (const char *kernel : {"scalar", "sse2", "avx2", "neon"}) {
     use_kernel(kernel);
     std::printf("kernel %s\n", kernel);
     if (perf && perf_ref)
