@@ -80,22 +80,26 @@ TEST(InterruptTest, TrainingStopsBetweenPatternsWhenACallbackAsks) {
 
 TEST(InterruptTest, ClassificationStopsWhenAnotherThreadAsks) {
   const qirhost::Module perf(QIR_PERF_MODULE_PATH);
-  const std::vector<ArrayPtr> inputs = host_inputs(long_classification());
   qirhost::InterruptFlag stop;
   qirhost::CallOptions options;
   options.interrupt = &stop;
+  // The header line comes once the nodes are made, just before the first
+  // pattern: from then on the other thread asks the call to stop.
+  std::atomic<bool> started{false};
+  options.on_print = [&started](std::string_view text) {
+    if (text.find("List presentation of") != std::string_view::npos) started = true;
+  };
   std::atomic<bool> done{false};
   Clock::time_point asked{};
-  // Asks again and again: a request made before the call starts is cleared.
   std::thread requester([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    while (!started.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
     asked = Clock::now();
-    while (!done.load()) {
-      stop.request();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    stop.request();
+    while (!done.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
   });
-  const qirhost::CallResult stopped = perf.call(1, raw(inputs), options);
+  std::vector<ArrayPtr> verbose = host_inputs(long_classification());
+  verbose[OFLAG] = qirhost::make_scalar(2);
+  const qirhost::CallResult stopped = perf.call(1, raw(verbose), options);
   const Clock::time_point ended = Clock::now();
   done = true;
   requester.join();
@@ -108,6 +112,7 @@ TEST(InterruptTest, ClassificationStopsWhenAnotherThreadAsks) {
   small.patterns.resize(50);
   const qirhost::Module fresh(QIR_PERF_MODULE_PATH);
   const qirhost::CallResult expected = fresh.call(1, raw(host_inputs(small)));
+  options.on_print = nullptr;
   const qirhost::CallResult again = perf.call(1, raw(host_inputs(small)), options);
   ASSERT_FALSE(again.error) << *again.error;
   EXPECT_EQ(qirhost::values_of(again.outputs[0].get()),
