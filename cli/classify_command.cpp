@@ -1,6 +1,5 @@
 // qir classify: one qir_perf call with a saved model on a data file; the
 // labels saved on request, scored when the data carry true labels.
-#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -26,8 +25,7 @@ CommandSpec command_spec() {
   s.options = {
       {"--output", "-o", "LABELS.csv", "write the assigned labels, one per line ('-': stdout)"},
       {"--unknown-label", "", "N",
-       "label written for patterns that no node classifies (default: one below the\n"
-       "smallest node label)"},
+       "label written for unclassified patterns (default: smallest node label - 1)"},
       {"--D", "", "VALUE", "size bound D (default: the model's)"},
       {"--ratio", "", "VALUE", "minor to major half-axis ratio (default: the model's)"},
       {"--vigilance", "", "VALUE", "vigilance, in [0, 1] (default: the model's)"},
@@ -70,12 +68,17 @@ void check_label_column(const Table &table, const Model &model, const LabelSourc
                      "--no-labels");
 }
 
-// The labels as written: the caller's unknown label for the unclassified.
-std::vector<double> labels_to_write(std::vector<double> assigned, double unknown,
-                                    const Arguments &args) {
+// The label written for unclassified patterns: --unknown-label, truncated
+// like every label, or the one the module used.
+double written_unknown_label(const Arguments &args, double unknown) {
   const double written = std::trunc(args.number("--unknown-label", unknown));
   if (!(std::fabs(written) <= 2147483647))
     throw UsageError("--unknown-label must be a whole number of at most 2147483647 in size");
+  return written;
+}
+
+std::vector<double> labels_to_write(std::vector<double> assigned, double unknown,
+                                    double written) {
   for (double &label : assigned)
     if (label == unknown) label = written;
   return assigned;
@@ -90,6 +93,7 @@ int classify_command(const Words &words) {
 
   const Model model = load_model(args.positional[0]);
   const ClassifyParams params = classify_params(args, model);
+  const double written_unknown = written_unknown_label(args, params.unknown_label);
   const LabelSource source = label_source(args);
   const Table table = read_csv(args.positional[1]);
   check_label_column(table, model, source);
@@ -99,7 +103,7 @@ int classify_command(const Words &words) {
   const std::vector<double> assigned = runner.classify(model, data.patterns, params);
   if (const auto output = args.text("--output"))
     write_file_atomically(*output,
-                          format_column(labels_to_write(assigned, params.unknown_label, args)));
+                          format_column(labels_to_write(assigned, params.unknown_label, written_unknown)));
   if (data.labelled())
     std::cout << format_scores(score(data.labels, assigned, params.unknown_label));
   return 0;
