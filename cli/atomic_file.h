@@ -6,9 +6,12 @@
 
 namespace qircli {
 
-// Writes `content` to a temporary file beside `path`, then renames it onto
-// `path`. Throws InputError naming `path` on failure, after removing the
-// temporary file. The path "-" writes to standard output instead.
+// Writes `content` to a temporary file beside `path`, flushes it to disk,
+// then renames it onto `path`. An existing file keeps its permission bits;
+// a symbolic link keeps being a link and its target is replaced. The
+// temporary file is removed on failure and on SIGINT, SIGTERM or SIGHUP.
+// Throws InputError naming `path` on failure. The path "-" writes to
+// standard output instead.
 void write_file_atomically(const std::string &path, const std::string &content);
 
 }  // namespace qircli

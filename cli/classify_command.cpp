@@ -1,6 +1,5 @@
 // qir classify: one qir_perf call with a saved model on a data file; the
 // labels saved on request, scored when the data carry true labels.
-#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -14,7 +13,6 @@
 namespace qircli {
 namespace {
 
-constexpr double default_unknown_label = 0;
 constexpr double default_oflag = 1;
 
 CommandSpec command_spec() {
@@ -26,7 +24,8 @@ CommandSpec command_spec() {
       "command then prints the accuracy and a confusion table.";
   s.options = {
       {"--output", "-o", "LABELS.csv", "write the assigned labels, one per line ('-': stdout)"},
-      {"--unknown-label", "", "N", "label of patterns that no node classifies (default 0)"},
+      {"--unknown-label", "", "N",
+       "label written for unclassified patterns (default: smallest node label - 1)"},
       {"--D", "", "VALUE", "size bound D (default: the model's)"},
       {"--ratio", "", "VALUE", "minor to major half-axis ratio (default: the model's)"},
       {"--vigilance", "", "VALUE", "vigilance, in [0, 1] (default: the model's)"},
@@ -43,14 +42,18 @@ CommandSpec command_spec() {
   return s;
 }
 
-ClassifyParams classify_params(const Arguments &args, const TrainingParams &model) {
+ClassifyParams classify_params(const Arguments &args, const Model &model_file) {
+  const TrainingParams &model = model_file.params;
   ClassifyParams p;
   p.D = args.number("--D", model.D);
   p.ratio = args.number("--ratio", model.ratio);
   p.vigilance = args.number("--vigilance", model.vigilance);
   p.alpha = args.number("--alpha", model.alpha);
   p.ct = args.number("--ct", model.ct);
-  p.unknown_label = args.number("--unknown-label", default_unknown_label);
+  // The module always marks unclassified patterns with a label no node
+  // carries, so that they are scored as wrong; --unknown-label only
+  // changes what is written for them.
+  p.unknown_label = unused_label(model_file.labels);
   p.oflag = args.number("--oflag", default_oflag);
   return p;
 }
@@ -65,13 +68,20 @@ void check_label_column(const Table &table, const Model &model, const LabelSourc
                      "--no-labels");
 }
 
-// The unknown label (an integer to the module) counts as such only when no
-// node carries it.
-std::optional<double> distinct_unknown(const Model &model, double unknown_option) {
-  const double unknown = std::trunc(unknown_option);
-  const bool taken =
-      std::find(model.labels.begin(), model.labels.end(), unknown) != model.labels.end();
-  return taken ? std::nullopt : std::optional<double>(unknown);
+// The label written for unclassified patterns: --unknown-label, truncated
+// like every label, or the one the module used.
+double written_unknown_label(const Arguments &args, double unknown) {
+  const double written = std::trunc(args.number("--unknown-label", unknown));
+  if (!(std::fabs(written) <= 2147483647))
+    throw UsageError("--unknown-label must be a whole number of at most 2147483647 in size");
+  return written;
+}
+
+std::vector<double> labels_to_write(std::vector<double> assigned, double unknown,
+                                    double written) {
+  for (double &label : assigned)
+    if (label == unknown) label = written;
+  return assigned;
 }
 
 }  // namespace
@@ -82,7 +92,8 @@ int classify_command(const Words &words) {
   if (print_help_if_asked(command, args)) return 0;
 
   const Model model = load_model(args.positional[0]);
-  const ClassifyParams params = classify_params(args, model.params);
+  const ClassifyParams params = classify_params(args, model);
+  const double written_unknown = written_unknown_label(args, params.unknown_label);
   const LabelSource source = label_source(args);
   const Table table = read_csv(args.positional[1]);
   check_label_column(table, model, source);
@@ -91,10 +102,10 @@ int classify_command(const Words &words) {
   ModuleRunner runner = make_runner(args);
   const std::vector<double> assigned = runner.classify(model, data.patterns, params);
   if (const auto output = args.text("--output"))
-    write_file_atomically(*output, format_column(assigned));
+    write_file_atomically(*output,
+                          format_column(labels_to_write(assigned, params.unknown_label, written_unknown)));
   if (data.labelled())
-    std::cout << format_scores(
-        score(data.labels, assigned, distinct_unknown(model, params.unknown_label)));
+    std::cout << format_scores(score(data.labels, assigned, params.unknown_label));
   return 0;
 }
 

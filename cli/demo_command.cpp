@@ -21,8 +21,6 @@ TrainingParams demo_params() {
   return p;
 }
 
-constexpr double unknown_label = 0;
-
 std::string parameter_text(const TrainingParams &p) {
   return "D " + format_number(p.D) + ", ratio " + format_number(p.ratio) + ", vigilance " +
          format_number(p.vigilance) + ", alpha " + format_number(p.alpha) + ", learning rate " +
@@ -72,6 +70,7 @@ int demo_command(const Words &words) {
   const auto start = std::chrono::steady_clock::now();
   const Model model = runner.train(train, params, oflag);
   const double train_seconds = seconds_since(start);
+  const double unknown_label = unused_label(model.labels);
   const ClassifyParams classify{
       params.D, params.ratio, params.vigilance, params.alpha, params.ct, unknown_label, oflag};
   const auto assigned = runner.classify(model, test.patterns, classify);

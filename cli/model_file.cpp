@@ -85,8 +85,8 @@ struct Reader {
 
   void take_features() {
     const double m = header["features"];
-    if (!(m >= 1 && m <= 1e6 && std::trunc(m) == m))
-      fail("'% features' must be a whole number >= 1");
+    if (!(m >= 1 && m <= max_model_features && std::trunc(m) == m))
+      fail("'% features' must be a whole number from 1 to " + std::to_string(max_model_features));
     model.features = static_cast<int>(m);
   }
 

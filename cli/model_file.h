@@ -27,6 +27,10 @@ struct TrainingParams {
   double ct = 0;
 };
 
+// The most features a model file may hold, for reading and for training
+// alike, so that every model `qir train` writes can be read back.
+constexpr int max_model_features = 1000000;
+
 struct Model {
   int features = 0;  // M
   TrainingParams params;

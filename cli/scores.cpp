@@ -1,7 +1,9 @@
 #include "scores.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <set>
 
 #include "number_text.h"
@@ -24,6 +26,19 @@ std::string table_row(const std::vector<std::string> &cells, std::size_t width) 
 }
 
 }  // namespace
+
+double unused_label(const std::vector<double> &node_labels) {
+  if (node_labels.empty()) return -1;
+  const std::set<double> taken(node_labels.begin(), node_labels.end());
+  const double lowest = std::numeric_limits<std::int32_t>::min();
+  if (*taken.begin() > lowest) return *taken.begin() - 1;
+  double candidate = lowest;
+  for (double label : taken) {
+    if (label != candidate) break;
+    candidate += 1;
+  }
+  return candidate;  // a gap: 2^32 labels are never all taken
+}
 
 Scores score(const std::vector<double> &truth, const std::vector<double> &assigned,
              std::optional<double> unknown_label) {
@@ -49,8 +64,7 @@ std::string format_scores(const Scores &scores) {
   std::snprintf(line, sizeof line, "Accuracy: %.2f%% (%zu of %zu patterns)\n",
                 scores.accuracy_percent(), scores.correct, scores.total);
   std::string text = line;
-  if (scores.unclassified > 0)
-    text += "Unclassified: " + std::to_string(scores.unclassified) + " patterns\n";
+  text += "Unclassified: " + std::to_string(scores.unclassified) + " patterns\n";
 
   std::size_t width = std::string("unknown").size();
   for (double label : scores.true_labels) width = std::max(width, format_number(label).size());

@@ -21,12 +21,19 @@ struct Scores {
   double accuracy_percent() const { return total == 0 ? 0.0 : 100.0 * correct / total; }
 };
 
+// A whole number that no node carries, for the patterns no node classifies:
+// one below the smallest node label (-1 without nodes), or, when that does
+// not fit a 32-bit int, the first free label above. Such patterns can then
+// always be told apart, and are scored as wrong.
+double unused_label(const std::vector<double> &node_labels);
+
 // `unknown_label` is the label of unclassified patterns, when it can be told
 // apart from every class label; an unclassified pattern is never correct.
 Scores score(const std::vector<double> &truth, const std::vector<double> &assigned,
              std::optional<double> unknown_label);
 
-// "Accuracy: ..." line, the unclassified count, and the confusion table with
+// "Accuracy: ..." line, the unclassified count (also when 0), and the
+// confusion table with
 // one row per true label and one column per assigned label.
 std::string format_scores(const Scores &scores);
 

@@ -46,6 +46,9 @@ int train_command(const Words &words) {
   const TrainingParams params = training_params(args, default_training_params());
   const double oflag = args.number("--oflag", default_oflag);
   const Dataset data = load_dataset(args.positional[0], label_source(args));
+  if (data.features() > static_cast<std::size_t>(max_model_features))
+    throw InputError(data.path + ": " + std::to_string(data.features()) +
+                     " features; a model holds at most " + std::to_string(max_model_features));
   ModuleRunner runner = make_runner(args);
   const Model model = runner.train(data, params, oflag);
   save_model(*output, model);

@@ -26,6 +26,14 @@ if(QIR_MATLAB AND NOT QIR_SANITIZE)
     if(_qir_matlab_mex_h)
       file(STRINGS ${_qir_matlab_mex_h} _qir_matlab_has_add_flops REGEX "mexAddFlops")
     endif()
+    # utIsInterruptPending, which the modules poll for Ctrl-C, lives in
+    # libut beside the MX library; FindMatlab does not name it.
+    get_filename_component(_qir_matlab_lib_dir "${Matlab_MX_LIBRARY}" DIRECTORY)
+    find_library(QIR_MATLAB_UT_LIBRARY NAMES ut libut PATHS ${_qir_matlab_lib_dir}
+                 NO_DEFAULT_PATH)
+    if(NOT QIR_MATLAB_UT_LIBRARY)
+      message(FATAL_ERROR "QIR: MATLAB's libut not found in ${_qir_matlab_lib_dir}")
+    endif()
     message(STATUS "QIR: MATLAB modules enabled (${Matlab_ROOT_DIR})")
   endif()
 endif()
@@ -52,7 +60,8 @@ function(qir_add_matlab_module name)
   list(REMOVE_DUPLICATES source_dirs)
 
   # matlab_add_mex supplies MATLAB's include path, libraries and export list.
-  matlab_add_mex(NAME ${target} MODULE R2017b OUTPUT_NAME ${name} SRC ${sources} ${help})
+  matlab_add_mex(NAME ${target} MODULE R2017b OUTPUT_NAME ${name} SRC ${sources} ${help}
+                 LINK_TO ${QIR_MATLAB_UT_LIBRARY})
   set_target_properties(${target} PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)

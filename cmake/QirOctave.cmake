@@ -10,7 +10,9 @@
 #   qir_add_octave_module(<name> SOURCES ...)   target <name>_octave
 #
 # Octave has no mexAddFlops: each module carries its own from
-# core/add_flops_fallback.cpp, hidden like everything but mexFunction.
+# core/add_flops_fallback.cpp, hidden like everything but mexFunction. Nor
+# has it libut: core/octave/interrupt_pending.cpp answers the modules'
+# interrupt poll from the interpreter's own state.
 include_guard(GLOBAL)
 
 find_program(QIR_MKOCTFILE NAMES mkoctfile DOC "Octave's mkoctfile")
@@ -97,7 +99,8 @@ endif()
 function(qir_add_octave_module name)
   cmake_parse_arguments(ARG "" "HELP" "SOURCES" ${ARGN})
   set(target ${name}_octave)
-  set(sources ${ARG_SOURCES} ${QIR_CORE_SOURCES} ${QIR_CORE_DIR}/add_flops_fallback.cpp)
+  set(sources ${ARG_SOURCES} ${QIR_CORE_SOURCES} ${QIR_CORE_DIR}/add_flops_fallback.cpp
+              ${QIR_CORE_DIR}/octave/interrupt_pending.cpp)
   if(WIN32)
     list(APPEND sources ${QIR_CORE_DIR}/qir_version.rc)
   endif()

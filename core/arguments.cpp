@@ -15,8 +15,9 @@ bool is_scalar_shaped(const mxArray *array) {
   const mwSize *dims = mxGetDimensions(array);
   if (dims[0] != 1 && dims[1] != 1) return false;
   // An empty row has no value to read, and cells, structs and text are no
-  // numbers.
-  return !mxIsEmpty(array) && (mxIsNumeric(array) || mxIsLogical(array));
+  // numbers. Nor is a complex or sparse value read as its real part.
+  return !mxIsEmpty(array) && (mxIsNumeric(array) || mxIsLogical(array)) &&
+         !mxIsComplex(array) && !mxIsSparse(array);
 }
 
 bool is_full_real_double(const mxArray *array) {

@@ -12,7 +12,7 @@ namespace qir {
 bool is_two_dimensional(const mxArray *array);
 
 // Two dimensions with a size of 1 among them (any row or column), holding
-// at least one numeric or logical value to read as the scalar.
+// at least one real, full numeric or logical value to read as the scalar.
 bool is_scalar_shaped(const mxArray *array);
 
 // Data that can be read as doubles: full, real, double.

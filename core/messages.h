@@ -4,6 +4,7 @@
 #pragma once
 
 #include "portability.h"
+#include "interrupt.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -28,14 +29,16 @@ bool fail(MessageBuffer &message, const char *format, const char *module, Values
 
 // Runs the work of one call. `body` returns true on success, or false after
 // formatting its error. A refused allocation anywhere ends the call with
-// the memory message. Whatever the body owned is released by the time this
-// returns.
+// the memory message, a stop requested by the host with the interrupted
+// message. Whatever the body owned is released by the time this returns.
 template <class Body>
 bool run_guarded(MessageBuffer &message, const char *module, Body &&body) {
   try {
     return body();
   } catch (const std::bad_alloc &) {
     return fail(message, memory_message_format, module);
+  } catch (const Interrupted &) {
+    return fail(message, interrupted_message_format, module);
   }
 }
 

@@ -1,6 +1,8 @@
 #include "perf_arguments.h"
 
 #include "arguments.h"
+#include "data_checks.h"
+#include "template_geometry.h"
 
 #include <optional>
 
@@ -25,15 +27,20 @@ bool check_templates(const mxArray *templates, PerfArguments &args, MessageBuffe
   if (!is_full_real_double(templates))
     return refuse(message, "%s: 1st input argument (Templates) must be a full real double matrix.");
   const mwSize *dims = mxGetDimensions(templates);
-  // A row needs at least a centre, a direction and a radius to be read.
-  if (dims[0] > 0 && dims[1] < 3)
-    return refuse(message, "%s: 1st input argument (Templates) must have at least 3 columns.");
+  // A row needs its radius at least: one column gives M = 0, what training
+  // returns for patterns without features.
+  if (dims[0] > 0 && dims[1] < 1)
+    return refuse(message, "%s: 1st input argument (Templates) must have at least 1 column.");
   if (!fits_counts(templates))
     return refuse(message, "%s: 1st input argument (Templates) is too large.");
   args.N = static_cast<std::int32_t>(dims[0]);
   args.K = static_cast<std::int32_t>(dims[1]);
   args.M = (args.K - 1) / 2;  // truncates toward zero: K = 0 gives 0
-  return true;
+  // The last column of an even width is never read, so it is not tested.
+  const std::int32_t read_columns = args.K > 0 ? 2 * args.M + 1 : 0;
+  return check_finite(templates, read_columns, "1st input argument (Templates)",
+                      perf_module_name, message) &&
+         check_template_geometry(mxGetPr(templates), args.N, args.M, perf_module_name, message);
 }
 
 // D, ratio, vigilance and alpha as both modules take them.
@@ -62,7 +69,8 @@ bool check_patterns(const mxArray *patterns, PerfArguments &args, MessageBuffer 
     return fail(message, "%s: 8th input argument (Patterns) must be of type  %dx%d.",
                 perf_module_name, rows, args.M);
   args.P = rows;
-  return true;
+  return check_finite(patterns, args.M, "8th input argument (Patterns)", perf_module_name,
+                      message);
 }
 
 bool check_scalar_arguments(const mxArray *const prhs[], PerfArguments &args,

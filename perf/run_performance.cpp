@@ -1,5 +1,6 @@
 #include "run_performance.h"
 
+#include "interrupt.h"
 #include "mex_api.h"
 #include "model.h"
 #include "node.h"
@@ -93,9 +94,13 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   PassTally tally;
   const std::int64_t start_seconds = whole_seconds(process_clock_ms());
   if (oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", P);
-  for (std::int32_t j = 1; j <= P; ++j)
+  InterruptPoll poll;
+  const std::uint64_t work = static_cast<std::uint64_t>(N) * (static_cast<std::uint64_t>(M) + 1);
+  for (std::int32_t j = 1; j <= P; ++j) {
     classify_pattern(j, nodes, competition, patterns[j - 1], rules, unknown_label,
                      label_array.data[j - 1], tally);
+    poll.after_pattern(work);
+  }
 
   PerformanceSummary summary;
   summary.N = N;

@@ -13,7 +13,8 @@ namespace qir {
 // (M values each) into `label_array`, a fresh block of P doubles from the
 // host allocator, prints the trace and summary at `oflag`, and releases
 // every node. The caller's rows and labels are only read.
-// Throws std::bad_alloc when memory runs out; every node is released then.
+// Throws std::bad_alloc when memory runs out and Interrupted when the host
+// asks to stop between patterns; every node is released then.
 void run_performance(std::int32_t N, std::int32_t M, const double *const *template_rows,
                      const double *labels, double D, double ratio, double vigilance,
                      double alpha, std::int32_t ct_option, std::int32_t P,

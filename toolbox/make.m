@@ -39,6 +39,14 @@ end
 if ~host_counts_flops
   core{end + 1} = fallback;
 end
+% Ctrl-C: MATLAB answers the modules' interrupt poll from its libut; Octave
+% has none, so the modules carry their own answer from Octave's state.
+interrupt_link = {};
+if is_octave
+  core{end + 1} = fullfile(core_dir, 'octave', 'interrupt_pending.cpp');
+else
+  interrupt_link = {'-lut'};
+end
 
 work = tempname();
 mkdir(work);
@@ -59,7 +67,7 @@ for k = 1:size(modules, 1)
   if is_octave
     target = build_octave(name, outdir, sources, [includes, defines], root);
   else
-    target = build_matlab(name, outdir, sources, [includes, defines], extra);
+    target = build_matlab(name, outdir, sources, [includes, defines, interrupt_link], extra);
   end
   fprintf('  %s\n', target);
 end

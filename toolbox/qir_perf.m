@@ -33,7 +33,10 @@
 %   Labels         P x 1, the label given to each pattern.
 %
 %   Exactly one result must be requested. Wrong arguments raise an error
-%   whose message begins "QIR_PERF: " and names the first argument at fault.
+%   whose message begins "QIR_PERF: " and names the first argument at fault;
+%   Templates and Patterns must be finite, and Templates must hold what
+%   training gives (radii >= 0, directions all zeros or of unit length).
+%   Ctrl-C stops a long call with "QIR_PERF: Interrupted." within moments.
 %   The operation totals in the summary add up over every call while the
 %   module stays loaded; "clear qir_perf" starts them again from zero.
 %

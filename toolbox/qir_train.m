@@ -50,8 +50,10 @@
 %                           nothing, is not counted.
 %
 %   Exactly three results must be requested. Wrong arguments raise an error
-%   whose message begins "QIR_TRAIN: " and names the first argument at fault.
-%   The operation totals in the summary add up over every call while the
+%   whose message begins "QIR_TRAIN: " and names the first argument at fault;
+%   Patterns must be finite (a NaN or Inf is reported with its row and
+%   column) and PLabels whole numbers. Ctrl-C stops a long call with
+%   "QIR_TRAIN: Interrupted." within moments. The operation totals in the summary add up over every call while the
 %   module stays loaded; "clear qir_train" starts them again from zero.
 %
 %   Example (two classes, the left and the right half of the unit square):

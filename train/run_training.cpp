@@ -1,6 +1,7 @@
 #include "run_training.h"
 
 #include "console_number.h"
+#include "interrupt.h"
 #include "mex_api.h"
 #include "model.h"
 #include "node_learn.h"
@@ -26,6 +27,7 @@ struct Training {
   std::int32_t new_nodes = 0;
   std::int32_t node_updates = 0;
   TrainingOutcome outcome;
+  InterruptPoll poll;
 };
 
 // The state of one pattern step.
@@ -134,7 +136,11 @@ bool present_list(Training &run) {
   for (std::int32_t i = 0; i < run.nodes.size(); ++i) run.nodes[i].active = 0;
   const std::int32_t oflag = run.rules.oflag;
   if (oflag == 4) mexPrintf("\nList presentation #%d:\n", presentation);
-  for (std::int32_t J = 0; J < run.N; ++J) present_pattern(run, J);
+  const std::uint64_t features = static_cast<std::uint64_t>(model_params.num_features) + 1;
+  for (std::int32_t J = 0; J < run.N; ++J) {
+    present_pattern(run, J);
+    run.poll.after_pattern(static_cast<std::uint64_t>(run.nodes.size()) * features);
+  }
   if (oflag == 2)
     mexPrintf("List presentation #%d: %d new nodes created, %d node updates\n", presentation,
               run.new_nodes, run.node_updates);

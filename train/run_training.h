@@ -14,8 +14,8 @@ namespace qir {
 // num_templates template rows of 2M+1 values and their labels, fresh host
 // blocks that become the caller's, and the number of list presentations.
 // Prints the trace and summary at `oflag`. The patterns and labels are only
-// read. Throws std::bad_alloc when memory runs out; every node is released
-// by then.
+// read. Throws std::bad_alloc when memory runs out and Interrupted when the
+// host asks to stop between patterns; every node is released by then.
 void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
                   const double *labels, double D, double ratio, double vigilance, double alpha,
                   double learning_rate, std::int32_t max_list_presentations,

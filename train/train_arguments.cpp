@@ -1,6 +1,7 @@
 #include "train_arguments.h"
 
 #include "arguments.h"
+#include "data_checks.h"
 
 #include <limits>
 #include <optional>
@@ -35,6 +36,16 @@ bool check_patterns(const mxArray *patterns, TrainArguments &args, MessageBuffer
     return refuse(message, "%s: 1st input argument (Patterns) is too large.");
   args.N = static_cast<std::int32_t>(dims[0]);
   args.M = static_cast<std::int32_t>(dims[1]);
+  return check_finite(patterns, args.M, "1st input argument (Patterns)", train_module_name,
+                      message);
+}
+
+// Node labels are whole numbers, so a fractional label would never match
+// its own node and every presentation would add a node for it.
+bool check_plabels(const mxArray *plabels, std::int32_t N, MessageBuffer &message) {
+  if (!check_label_vector(plabels, N, "PLabels", train_module_name, message)) return false;
+  if (!all_whole(mxGetPr(plabels), static_cast<std::size_t>(N)))
+    return refuse(message, "%s: 2nd input argument (PLabels) must hold whole numbers.");
   return true;
 }
 
@@ -106,7 +117,7 @@ bool check_train_arguments(int nlhs, int nrhs, const mxArray *const prhs[],
   if (nrhs != train_inputs)
     return fail(message, "%s: %d input arguments required.", train_module_name, train_inputs);
   if (!(check_patterns(prhs[PATTERNS], args, message) &&
-        check_label_vector(prhs[PLABELS], args.N, "PLabels", train_module_name, message) &&
+        check_plabels(prhs[PLABELS], args.N, message) &&
         check_real_arguments(prhs, args, message) &&
         check_int_arguments(prhs, args, message) && check_oflag(prhs[OFLAG], args, message)))
     return false;

@@ -63,6 +63,13 @@ int mexPrintf(const char *format, ...) {
   return static_cast<int>(text.size());
 }
 
+// The modules poll this between patterns on the calling thread: the
+// request of the call in progress on this thread, if any.
+QIRHOST_API bool utIsInterruptPending(void) {
+  const auto *call = current_call();
+  return call != nullptr && call->interrupt_requested();
+}
+
 void mexAddFlops(int count) {
   total_flops += count;
   if (auto *call = current_call()) call->add_flops(count);
@@ -74,6 +81,7 @@ namespace qirhost {
 
 CallResult run_call(int nlhs, const std::function<void(mxArray **plhs)> &body,
                     const CallOptions &options) {
+  if (options.interrupt != nullptr) options.interrupt->clear();
   detail::CallContext context(nlhs, options);
   detail::CurrentCall scope(context);
   // MATLAB always provides one slot, even when no output is requested.

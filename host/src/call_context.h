@@ -36,6 +36,9 @@ class CallContext {
   void warn(std::string_view text);
   void add_flops(std::int64_t count);
   void fail(std::string message);
+  bool interrupt_requested() const {
+    return options_.interrupt != nullptr && options_.interrupt->requested();
+  }
 
   // Moves the arrays in the output slots into the result.
   void collect_outputs(const std::vector<mxArray *> &slots);

@@ -58,6 +58,7 @@ Module::~Module() { LibraryHandle unload(handle_); }
 CallResult Module::call(int nlhs, const std::vector<const mxArray *> &inputs,
                         const CallOptions &options) const {
   std::vector<const mxArray *> prhs = inputs;  // the entry takes a mutable array of pointers
+  const std::lock_guard<std::mutex> serialised(call_lock_);
   return run_call(
       nlhs,
       [&](mxArray **plhs) { entry_(nlhs, plhs, static_cast<int>(prhs.size()), prhs.data()); },

@@ -126,6 +126,14 @@ class ErrorCases(Base):
                 out = self.path(name + ".labels")
                 self.check_refused(run("classify", model, path, "-o", out), path, line, out)
 
+    def test_train_refuses_more_features_than_a_model_file_holds(self):
+        wide = self.write("wide.csv", "0," * 1000001 + "1\n")
+        out = self.path("wide.model")
+        result = run("train", wide, "-o", out)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(wide + ": 1000001 features; a model holds at most 1000000", result.stderr)
+        self.assertFalse(os.path.exists(out))
+
     def test_existing_output_survives_a_failure(self):
         out = self.write("keep.model", "previous\n")
         bad = self.write("bad.csv", "1,2,1\n3,x,1\n")
@@ -272,6 +280,25 @@ class EndToEnd(Base):
                 "--unknown-label", "-7")
         self.assertEqual(open(implicit).read(), open(explicit).read())
         self.assertIn("-7\n", open(other).read())
+
+
+    def test_unclassified_patterns_are_wrong_even_where_label_0_is_true(self):
+        # Point nodes labelled 0 and 1; the middle pattern is too far from
+        # both (MFV 0.29 < 0.75), so no node classifies it.
+        model = self.write("m.model", model_text(2, [[0, 0, 0, 0, 0], [1, 1, 0, 0, 0]], [0, 1]))
+        points = self.write("p.csv", "0,0,0\n1,1,1\n0.5,0.5,0\n")
+        out = self.path("labels.csv")
+        result = self.ok("classify", model, points, "-o", out)
+        self.assertIn("Accuracy: 66.67% (2 of 3 patterns)", result.stdout)
+        self.assertIn("Unclassified: 1 patterns", result.stdout)
+        self.assertEqual(open(out).read().split(), ["0", "1", "-1"])  # one below the smallest
+        result = self.ok("classify", model, points, "-o", out, "--unknown-label", "0")
+        self.assertIn("Accuracy: 66.67% (2 of 3 patterns)", result.stdout)
+        self.assertEqual(open(out).read().split(), ["0", "1", "0"])
+        # Without vigilance and CT the first of the equally near nodes wins.
+        result = self.ok("classify", model, points, "--vigilance", "0", "--ct", "0")
+        self.assertIn("Accuracy: 100.00% (3 of 3 patterns)", result.stdout)
+        self.assertIn("Unclassified: 0 patterns", result.stdout)
 
 
 class Pictures(Base):

@@ -98,7 +98,10 @@ TEST(ModelFile, RefusalsNameTheFaultAndLine) {
   EXPECT_EQ(failure("% format 2\n% features 1\n"),
             "m.txt: model file format 2 is not supported (this version reads format 1)");
   EXPECT_EQ(failure("% format 1\n% features 1.5\n"),
-            "m.txt:2: '% features' must be a whole number >= 1");
+            "m.txt:2: '% features' must be a whole number from 1 to 1000000");
+  EXPECT_EQ(failure("% format 1\n% features 1000001\n"),
+            "m.txt:2: '% features' must be a whole number from 1 to 1000000");
+  EXPECT_EQ(failure("% format 1\n% features 1000000\n").find("features"), std::string::npos);
   std::string no_alpha = good_header + "% nodes 0\n";
   no_alpha.erase(no_alpha.find("% alpha 0.001\n"), 14);
   EXPECT_EQ(failure(no_alpha), "m.txt: not a model file: no '% alpha' header line");

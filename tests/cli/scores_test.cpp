@@ -29,3 +29,13 @@ TEST(Scores, TableHasOneRowPerTrueLabelAndNamesTheUnknownColumn) {
   EXPECT_NE(text.find("        1        1        1        0\n"), std::string::npos) << text;
   EXPECT_NE(text.find("        2        0        0        2\n"), std::string::npos) << text;
 }
+
+TEST(Scores, UnusedLabelIsOneBelowTheSmallestOrTheFirstGap) {
+  EXPECT_EQ(unused_label({3, 0, 7}), -1);
+  EXPECT_EQ(unused_label({-5}), -6);
+  EXPECT_EQ(unused_label({}), -1);
+  EXPECT_EQ(unused_label({-2147483648.0, -2147483647.0, 4}), -2147483646.0);
+  // Nothing unclassified: the count is still shown.
+  EXPECT_NE(format_scores(score({1, 2}, {1, 2}, -1.0)).find("Unclassified: 0 patterns\n"),
+            std::string::npos);
+}

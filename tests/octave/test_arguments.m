@@ -93,6 +93,35 @@ end
 expect_error('QIR_TRAIN: 1st input argument (Patterns) must be a full real double matrix.', ...
              'qir_train', 3, with(train, 1, complex(P, 0)));
 
+% --- values that would silently corrupt a run: refused ---
+P2 = P; P2(3, 1) = NaN; P2(5, 2) = Inf;
+expect_error('QIR_TRAIN: 1st input argument (Patterns) holds a non-finite value at row 3, column 1.', ...
+             'qir_train', 3, with(train, 1, P2));
+expect_error('QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 3, column 1.', ...
+             'qir_perf', 1, with(perf, 8, P2));
+L2 = L; L2(4) = 1.5;
+expect_error('QIR_TRAIN: 2nd input argument (PLabels) must hold whole numbers.', 'qir_train', 3, ...
+             with(train, 2, L2));
+T2 = T; T2(2, end) = -0.25;
+expect_error('QIR_PERF: 1st input argument (Templates) holds a negative radius at row 2.', ...
+             'qir_perf', 1, with(perf, 1, T2));
+T2 = T; T2(1, 3:4) = [3, 0];
+expect_error(['QIR_PERF: 1st input argument (Templates) holds a direction at row 1 that is ' ...
+              'neither zero nor of unit length.'], 'qir_perf', 1, with(perf, 1, T2));
+T2 = T; T2(end, 1) = NaN;
+expect_error(sprintf('QIR_PERF: 1st input argument (Templates) holds a non-finite value at row %d, column 1.', ...
+                     size(T, 1)), 'qir_perf', 1, with(perf, 1, T2));
+expect_error('QIR_TRAIN: 3rd input argument (D) must be a scalar.', 'qir_train', 3, ...
+             with(train, 3, 1 + 5i));
+expect_error('QIR_PERF: 5th input argument (vigilance) must be a scalar.', 'qir_perf', 1, ...
+             with(perf, 5, sparse(0.5)));
+% Results of training without features are one column wide (the radius):
+% classification takes them.
+r = qir_call('qir_train', 3, with(train, 1, zeros(36, 0)));
+check(isempty(r.error) && size(r.outputs{1}, 2) == 1, 'featureless training: "%s"', r.error);
+r = qir_call('qir_perf', 1, with(with(with(perf, 1, r.outputs{1}), 2, r.outputs{2}), 8, zeros(36, 0)));
+check(isempty(r.error), 'one-column Templates refused: "%s"', r.error);
+
 % The refusals left nothing behind: the same calls give the same results.
 again = qir_call('qir_train', 3, train);
 check(isequal(again.outputs, good.outputs), 'training changed after the refused calls');

@@ -27,12 +27,12 @@ class Generator {
   template <class T>
   T one_of(std::initializer_list<T> values) { return *(values.begin() + pick(values.size())); }
 
-  // Centre, direction (none, unit, or of another length), radius (mostly
-  // ordinary; sometimes 0, negative or beyond D/2).
+  // Centre, direction (none or unit: the entry point refuses other
+  // lengths), radius (mostly ordinary; sometimes 0 or beyond D/2).
   std::vector<double> template_row(std::int32_t M, double D) {
     std::vector<double> row;
     for (std::int32_t i = 0; i < M; ++i) row.push_back(uniform(0.0, 1.0));
-    const double length = one_of({0.0, 1.0, 1.0, 1.0, 0.7, 1.6});
+    const double length = one_of({0.0, 1.0, 1.0, 1.0});
     std::vector<double> u(M);
     double s = 0.0;
     for (double &x : u) {
@@ -42,8 +42,7 @@ class Generator {
     for (double x : u) row.push_back(s > 0 ? x * length / std::sqrt(s) : 0.0);
     const std::size_t kind = pick(8);
     row.push_back(kind == 0   ? 0.0
-                  : kind == 1 ? -0.1
-                  : kind == 2 ? D
+                  : kind == 1 ? D
                               : uniform(0.0, 0.4 * std::sqrt(M + 1.0)));
     return row;
   }

@@ -45,13 +45,29 @@ const std::vector<Refusal> refusals = {
     {"sparse Templates", TEMPLATES,
      [] { return make_array(mxDOUBLE_CLASS, {2, 3}, {0, 2, 0, 0, 1, 1}, {}, true); },
      "QIR_PERF: 1st input argument (Templates) must be a full real double matrix."},
-    {"2-column Templates", TEMPLATES, [] { return make_matrix(2, 2, {0, 2, 0, 0}); },
-     "QIR_PERF: 1st input argument (Templates) must have at least 3 columns."},
     {"Templates without columns", TEMPLATES, [] { return make_matrix(2, 0, {}); },
-     "QIR_PERF: 1st input argument (Templates) must have at least 3 columns."},
+     "QIR_PERF: 1st input argument (Templates) must have at least 1 column."},
     {"Templates wider than 32 bits", TEMPLATES,
      [] { return make_array(mxDOUBLE_CLASS, {0, std::size_t{1} << 31}); },
      "QIR_PERF: 1st input argument (Templates) is too large."},
+    {"NaN radius", TEMPLATES, [] { return make_matrix(2, 3, {0, 2, 0, 0, 1, nan_value}); },
+     "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 2, column 3."},
+    {"first non-finite in row order, not storage order", TEMPLATES,
+     [] { return make_matrix(2, 3, {0, INFINITY, 0, 0, -INFINITY, 1}); },
+     "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 1, column 3."},
+    {"negative radius", TEMPLATES, [] { return make_matrix(2, 3, {0, 2, 0, 0, 1, -0.5}); },
+     "QIR_PERF: 1st input argument (Templates) holds a negative radius at row 2."},
+    {"direction scaled by 3", TEMPLATES, [] { return make_matrix(2, 3, {0, 2, 0, 3, 1, 1}); },
+     "QIR_PERF: 1st input argument (Templates) holds a direction at row 2 that is neither "
+     "zero nor of unit length."},
+    {"direction just beyond the tolerance", TEMPLATES,
+     [] { return make_matrix(2, 3, {0, 2, 1 - 2e-6, 0, 1, 1}); },
+     "QIR_PERF: 1st input argument (Templates) holds a direction at row 1 that is neither "
+     "zero nor of unit length."},
+    {"direction too small to square", TEMPLATES,
+     [] { return make_matrix(2, 3, {0, 2, 1e-200, 0, 1, 1}); },
+     "QIR_PERF: 1st input argument (Templates) holds a direction at row 1 that is neither "
+     "zero nor of unit length."},
     {"3-D NLabels", NLABELS, [] { return make_array(mxDOUBLE_CLASS, {2, 1, 2}); },
      "QIR_PERF: 2nd input argument (NLabels) must a vector."},
     {"int32 NLabels", NLABELS, [] { return make_array(mxINT32_CLASS, {2, 1}, {1, 2}); },
@@ -66,6 +82,10 @@ const std::vector<Refusal> refusals = {
      "QIR_PERF: 2nd input argument (NLabels) must hold labels that fit a 32-bit integer."},
     {"NaN label", NLABELS, [] { return make_row({nan_value, 1}); },
      "QIR_PERF: 2nd input argument (NLabels) must hold labels that fit a 32-bit integer."},
+    {"complex D", D, [] { return make_array(mxDOUBLE_CLASS, {1, 1}, {8}, {5}); },
+     "QIR_PERF: 3rd input argument (D) must be a scalar."},
+    {"sparse D", D, [] { return make_array(mxDOUBLE_CLASS, {1, 1}, {8}, {}, true); },
+     "QIR_PERF: 3rd input argument (D) must be a scalar."},
     {"2 x 2 D", D, [] { return make_matrix(2, 2, {1, 1, 1, 1}); },
      "QIR_PERF: 3rd input argument (D) must be a scalar."},
     {"3-D D", D, [] { return make_array(mxDOUBLE_CLASS, {1, 1, 2}, {8, 8}); },
@@ -106,6 +126,8 @@ const std::vector<Refusal> refusals = {
      "QIR_PERF: 7th input argument (ct_option) must be a scalar."},
     {"cell ct_option", CT_OPTION, [] { return make_array(mxCELL_CLASS, {1, 1}); },
      "QIR_PERF: 7th input argument (ct_option) must be a scalar."},
+    {"complex ct_option", CT_OPTION, [] { return make_array(mxDOUBLE_CLASS, {1, 1}, {1}, {1}); },
+     "QIR_PERF: 7th input argument (ct_option) must be a scalar."},
     {"ct_option 2", CT_OPTION, [] { return make_scalar(2); },
      "QIR_PERF: 7th input argument (ct_option) must be either 0 or 1."},
     {"ct_option -1", CT_OPTION, [] { return make_scalar(-1); },
@@ -123,6 +145,14 @@ const std::vector<Refusal> refusals = {
      "QIR_PERF: 8th input argument (Patterns) is too large."},
     {"Patterns of 2 columns against M = 1", PATTERNS, [] { return make_matrix(3, 2, {0, 0, 0, 0, 0, 0}); },
      "QIR_PERF: 8th input argument (Patterns) must be of type  3x1."},
+    {"NaN pattern value", PATTERNS, [] { return make_matrix(3, 1, {0, nan_value, 1}); },
+     "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 2, column 1."},
+    {"infinite pattern value", PATTERNS, [] { return make_matrix(1, 1, {-INFINITY}); },
+     "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 1, column 1."},
+    {"sparse unknown_label", UNKNOWN_LABEL, [] { return make_array(mxDOUBLE_CLASS, {1, 1}, {0}, {}, true); },
+     "QIR_PERF: 9th input argument (unknown_label) must be a scalar."},
+    {"complex oflag", OFLAG, [] { return make_array(mxDOUBLE_CLASS, {1, 1}, {0}, {2}); },
+     "QIR_PERF: 10th input argument (oflag) must be scalar."},
     {"2 x 2 unknown_label", UNKNOWN_LABEL, [] { return make_matrix(2, 2, {1, 1, 1, 1}); },
      "QIR_PERF: 9th input argument (unknown_label) must be a scalar."},
     {"NaN unknown_label", UNKNOWN_LABEL, [] { return make_scalar(nan_value); },
@@ -153,6 +183,7 @@ class PerfArgumentsTest : public PerfModuleTest {
     EXPECT_EQ(result.console, "");
     EXPECT_TRUE(result.warnings.empty());
     EXPECT_TRUE(result.flop_reports.empty());
+    EXPECT_EQ(result.allocation_requests, 0u);
   }
 };
 
@@ -197,6 +228,57 @@ TEST_F(PerfArgumentsTest, EarlierArgumentIsReportedFirst) {
       "QIR_PERF: 1st input argument (Templates) must be  a two dimensional array (matrix).");
 }
 
+// Each value test runs right after the shape and class tests of its own
+// argument: a broken earlier argument is reported instead, a broken later
+// one is not looked at.
+TEST_F(PerfArgumentsTest, ValueTestsTakeTheirArgumentsPlaceInTheOrder) {
+  std::vector<ArrayPtr> inputs = host_inputs(valid_case());
+  inputs[TEMPLATES] = make_matrix(2, 3, {0, 2, 0, 0, 1, -1});
+  inputs[NLABELS] = make_scalar(1);
+  inputs[PATTERNS] = make_matrix(1, 1, {nan_value});
+  inputs[OFLAG] = make_scalar(9);
+  expect_refused(run(inputs), "QIR_PERF: 1st input argument (Templates) holds a negative radius at row 2.");
+  inputs[TEMPLATES] = make_matrix(2, 3, {0, 2, 0, 0, nan_value, -1});
+  expect_refused(run(inputs),
+                 "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 1, column 3.");
+  inputs[TEMPLATES] = make_matrix(2, 2, {0, 2, nan_value, nan_value});  // shape is not in question
+  expect_refused(run(inputs), "QIR_PERF: 2nd input argument (NLabels) must be of type  2x1 or 1x2.");
+  inputs[NLABELS] = make_row({1, 2});
+  expect_refused(run(inputs),
+                 "QIR_PERF: 8th input argument (Patterns) must be of type  1x0.");
+  inputs[PATTERNS] = make_matrix(2, 0, {});
+  expect_refused(run(inputs), "QIR_PERF: 10th input argument (oflag) must be 0,1,2 or 3.");
+  inputs[PATTERNS] = make_matrix(1, 1, {nan_value});
+  inputs[TEMPLATES] = make_matrix(2, 3, {0, 2, 0, 0, 1, 1});
+  inputs[ALPHA] = make_scalar(-1);
+  expect_refused(run(inputs), "QIR_PERF: 6th input argument (alpha) must be non-negative.");
+  inputs[ALPHA] = make_scalar(0);
+  expect_refused(run(inputs),
+                 "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 1, column 1.");
+}
+
+// What qir_train can return is accepted right at every bound: one column
+// (a radius only) or two (the second never read, NaN or not), zero radii,
+// directions within the tolerance, the largest finite values.
+TEST_F(PerfArgumentsTest, GeometryAtItsBoundsIsAccepted) {
+  const std::vector<std::pair<Rows, Rows>> accepted = {
+      {{{0.5}, {2}}, {{}, {}}},
+      {{{0.5, nan_value}, {2, 7}}, {{}, {}}},
+      {{{0, 0, 0}, {2, 0, -0.0}}, {{1}, {2}}},
+      {{{0, 1 + 9e-7, 1}, {2, -(1 - 9e-7), 1}}, {{1}, {2}}},
+      {{{0, 0, 0.6, 0.8, 1}, {1, 1, -0.8, 0.6, 2}}, {{1, 1}, {0, 0}}},
+      {{{0, 0, 1e300}, {-1e300, 0, 0}}, {{1.7976931348623157e308}, {-1e300}}},
+  };
+  for (const auto &[templates, patterns] : accepted) {
+    PerfCase c = valid_case();
+    c.templates = templates;
+    c.patterns = patterns;
+    const qirhost::CallResult result = run(c);
+    EXPECT_FALSE(result.error) << result.error.value_or("") << " with "
+                               << templates.front().size() << " columns";
+  }
+}
+
 TEST_F(PerfArgumentsTest, BoundaryValuesAndShapesAreAccepted) {
   const std::vector<std::pair<Input, std::function<ArrayPtr()>>> accepted = {
       {D, [] { return make_scalar(0); }},
@@ -209,6 +291,7 @@ TEST_F(PerfArgumentsTest, BoundaryValuesAndShapesAreAccepted) {
       {VIGILANCE, [] { return make_column({0.5, 7}); }},
       {NLABELS, [] { return make_row({1, 2}); }},
       {NLABELS, [] { return make_column({-2147483648.9, 2147483647.9}); }},
+      {NLABELS, [] { return make_column({1.5, 2}); }},  // truncated, as the layout says
       {CT_OPTION, [] { return make_array(mxLOGICAL_CLASS, {1, 1}, {1}); }},
       {UNKNOWN_LABEL, [] { return make_scalar(2147483647.9); }},
       {UNKNOWN_LABEL, [] { return make_scalar(-2147483648.0); }},

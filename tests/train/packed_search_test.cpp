@@ -29,7 +29,8 @@ class Generator {
   }
 
   // Overlapping clusters of a few classes; now and then a repeated pattern
-  // (equal choice values) or a label no node can carry (not whole).
+  // (equal choice values), sometimes under another label (a conflict that
+  // never converges).
   TrainCase make_case() {
     TrainCase c;
     c.patterns.clear();
@@ -45,14 +46,14 @@ class Generator {
       if (j > 0 && pick(8) == 0) {
         const std::size_t k = pick(j);
         c.patterns.push_back(c.patterns[k]);
-        c.plabels.push_back(c.plabels[k]);
+        c.plabels.push_back(pick(5) == 0 ? c.plabels[k] + 1 : c.plabels[k]);
         continue;
       }
       const std::size_t k = pick(centres.size());
       std::vector<double> x(M);
       for (std::int32_t i = 0; i < M; ++i) x[i] = centres[k][i] + uniform(-spread, spread);
       c.patterns.push_back(x);
-      c.plabels.push_back(pick(40) == 0 ? 1.5 : static_cast<double>(1 + k % classes));
+      c.plabels.push_back(static_cast<double>(1 + k % classes));
     }
     c.scalars = {one_of({1.0, 4.0, 0.5, 0.0}),         // D
                  one_of({0.5, 1.0, 0.2, 0.01}),        // ratio

@@ -13,7 +13,7 @@ using qirhost::make_scalar;
 class ArgumentTest : public TrainModuleTest {
  protected:
   // The error of a call whose input `input` is replaced; a refused call
-  // prints nothing and fills no slot.
+  // prints nothing, allocates nothing and fills no slot.
   std::string refused(Input input, ArrayPtr value, int nlhs = 3,
                       const TrainCase &c = TrainCase{}) const {
     std::vector<ArrayPtr> inputs = host_inputs(c);
@@ -21,6 +21,7 @@ class ArgumentTest : public TrainModuleTest {
     const qirhost::CallResult result = run(inputs, nlhs);
     if (!result.error) return "(accepted)";
     EXPECT_EQ(result.console, "");
+    EXPECT_EQ(result.allocation_requests, 0u);
     for (const ArrayPtr &output : result.outputs) EXPECT_FALSE(output);
     return *result.error;
   }
@@ -60,7 +61,24 @@ TEST_F(ArgumentTest, ArraysAreCheckedForShapeClassSizeAndLabels) {
   for (double bad : {nan, inf, 2147483648.0, -2147483649.0})
     EXPECT_EQ(refused(PLABELS, qirhost::make_column({1, bad})),
               l + "must hold labels that fit a 32-bit integer.");
-  EXPECT_EQ(refused(PLABELS, qirhost::make_column({1, -2147483648.9})), "(accepted)");
+  EXPECT_EQ(refused(PLABELS, qirhost::make_column({1, -2147483648.0})), "(accepted)");
+  for (double fraction : {1.5, -0.25, 2147483647.5})
+    EXPECT_EQ(refused(PLABELS, qirhost::make_column({1, fraction})), l + "must hold whole numbers.");
+
+  // Non-finite patterns, reported at the first row holding one, after the
+  // shape of Patterns and before anything about PLabels.
+  EXPECT_EQ(refused(PATTERNS, qirhost::make_rows({{0, 1}, {inf, nan}})),
+            p + "holds a non-finite value at row 2, column 1.");
+  EXPECT_EQ(refused(PATTERNS, qirhost::make_rows({{0, 1}, {2, -inf}})),
+            p + "holds a non-finite value at row 2, column 2.");
+  EXPECT_EQ(refused(PATTERNS, qirhost::make_rows({{1.7976931348623157e308, -1e300}, {0, 0}})),
+            "(accepted)");
+  TrainCase late{{{nan}, {0}}, {1.5}, TrainCase{}.scalars};
+  late.scalars[0] = -1;
+  EXPECT_EQ(refused(OFLAG, make_scalar(9), 1, late), p + "holds a non-finite value at row 1, column 1.");
+  late.patterns = {{0}, {1}};
+  late.plabels = {1.5, 2};
+  EXPECT_EQ(refused(OFLAG, make_scalar(9), 1, late), l + "must hold whole numbers.");
 }
 
 TEST_F(ArgumentTest, ScalarsAreCheckedForShapeThenRange) {
@@ -80,6 +98,11 @@ TEST_F(ArgumentTest, ScalarsAreCheckedForShapeThenRange) {
     for (ArrayPtr (*shape)() : {three_d, square, empty_row})
       EXPECT_EQ(refused(rule.input, shape()), start + "must be a scalar.");
     EXPECT_EQ(refused(rule.input, qirhost::make_string("1")), start + "must be a scalar.");
+    // Never read through the real part alone.
+    EXPECT_EQ(refused(rule.input, make_array(mxDOUBLE_CLASS, {1, 1}, {1}, {5})),
+              start + "must be a scalar.");
+    EXPECT_EQ(refused(rule.input, make_array(mxDOUBLE_CLASS, {1, 1}, {1}, {}, true)),
+              start + "must be a scalar.");
     EXPECT_EQ(refused(rule.input, make_scalar(rule.bad)), start + rule.range);
   }
   for (double bad : {1.5, nan}) EXPECT_NE(refused(RATIO, make_scalar(bad)), "(accepted)");
@@ -109,11 +132,12 @@ TEST_F(ArgumentTest, BoundsAreInclusiveWhereStatedAndIntegersTruncate) {
                               {D, inf}, {ALPHA, inf}})
     EXPECT_FALSE(run(with(TrainCase{}, input, value)).error) << input << " " << value;
 
-  // A label of 1.5 never matches its node's 1: one new node per presentation.
-  TrainCase never_matches{{{0.0}}, {1.5}, {1, 1, 0, 0.001, 1, 2.9, 1.7, 0, 4.5}};
+  // The same pattern under two labels never converges: from the second
+  // presentation on, MT drops every node and adds one for the second label.
+  TrainCase never_matches{{{0.0}, {0.0}}, {1, 2}, {1, 1, 0, 0.001, 1, 2.9, 1.7, 0, 4.5}};
   qirhost::CallResult result = trained(never_matches);
   EXPECT_EQ(qirhost::values_of(result.outputs[2].get()), std::vector<double>{2});
-  EXPECT_EQ(qirhost::values_of(result.outputs[1].get()), (std::vector<double>{1, 1}));
+  EXPECT_EQ(qirhost::values_of(result.outputs[1].get()), (std::vector<double>{1, 2, 2}));
   EXPECT_NE(result.console.find("\nList presentation #2:\n"), std::string::npos);
   EXPECT_NE(result.console.find("Trimming option ignored"), std::string::npos);
   EXPECT_EQ(trained(with(never_matches, TRIM, -0.5)).console.find("Trimming"),

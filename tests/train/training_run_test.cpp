@@ -201,19 +201,23 @@ TEST_F(TrainingTest, StoppingAtTheLimitIgnoresTrimming) {
             "2 nodes created (0.000000% compression)\n");
   EXPECT_EQ(values_of(stopped.outputs[2].get()), std::vector<double>{1});
 
-  // A label of -1.5 is never matched: a node per presentation, labelled -1.
-  // Its search and MT counts are the only operations of the fresh module.
+  // One pattern under labels 1 and 2: from the second presentation on, node
+  // 1 wins it for label 2, MT drops every node (none has MFV above 1) and
+  // a node is added. Node evaluations 1 + 4 + 6 = 11 at 7 FLOPs and 1
+  // comparison each, 2 FLOPs of CFV each: 99 FLOPs and 11 comparisons
+  // through the counters; the search and MT tallies 14 FLOPs (3 for Tu)
+  // and 2 + 8 + 13 = 23 comparisons.
   reload();
-  TrainCase c{{{0.0}}, {-1.5}, {1, 1, 0, 0.001, 1, 3, 0, 0, 2}};
+  TrainCase c{{{0.0}, {0.0}}, {1, 2}, {1, 1, 0, 0.001, 1, 3, 0, 0, 2}};
   const qirhost::CallResult unmatched = trained(c);
   EXPECT_EQ(unmatched.console,
-            "List presentation #1: 1 new nodes created, 0 node updates\n"
+            "List presentation #1: 2 new nodes created, 0 node updates\n"
             "List presentation #2: 1 new nodes created, 0 node updates\n"
             "List presentation #3: 1 new nodes created, 0 node updates\n"
             "\nQIR training stopped after 3 list presentations\n"
-            "3 nodes created (200.000000% inflation)\n"
-            "33 FLOPs and 10 comparisons in 0 seconds\n\n");
-  EXPECT_EQ(values_of(unmatched.outputs[1].get()), (std::vector<double>{-1, -1, -1}));
+            "4 nodes created (100.000000% inflation)\n"
+            "113 FLOPs and 34 comparisons in 0 seconds\n\n");
+  EXPECT_EQ(values_of(unmatched.outputs[1].get()), (std::vector<double>{1, 2, 2, 2}));
 }
 
 TEST_F(TrainingTest, NoPatternsConvergeAtOnceWithEmptyResults) {

@@ -5,9 +5,11 @@
 
 #include "mex.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +43,22 @@ std::vector<std::size_t> dims_of(const mxArray *array);
 // Elements in storage order, converted to double.
 std::vector<double> values_of(const mxArray *array);
 
+// A request to stop a call, as Ctrl-C makes one in MATLAB or GNU Octave.
+// Request it from any thread, or from a callback of the call (on_print);
+// the module sees it when it next polls utIsInterruptPending, between
+// patterns, and ends the call with "<MODULE>: Interrupted." The call clears
+// the flag when it starts, so a request left over from an earlier call does
+// not end the next one.
+class InterruptFlag {
+ public:
+  void request() noexcept { requested_.store(true, std::memory_order_relaxed); }
+  void clear() noexcept { requested_.store(false, std::memory_order_relaxed); }
+  bool requested() const noexcept { return requested_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<bool> requested_{false};
+};
+
 struct CallOptions {
   // 1-based index of the allocating request (mxCalloc, mxMalloc, mxRealloc,
   // mxCreateNumericArray, mxCreateDoubleMatrix) that returns null; 0: none.
@@ -51,6 +69,8 @@ struct CallOptions {
   // Keep every mexAddFlops amount in CallResult::flop_reports. Long runs
   // (benchmarks, the command line) turn it off and keep only the sum.
   bool record_flop_reports = true;
+  // The call's stop request, if the caller wants to be able to make one.
+  InterruptFlag *interrupt = nullptr;
 };
 
 struct CallResult {
@@ -73,6 +93,12 @@ CallResult run_call(int nlhs, const std::function<void(mxArray **plhs)> &body,
                     const CallOptions &options = {});
 
 // A module file loaded with dlopen; unloading happens on destruction.
+// Calls into one module are serialised: a module keeps module-wide values
+// (its parameters and operation counters) that two overlapping calls would
+// corrupt, so `call` holds the module's own lock for the whole call and a
+// second thread waits for the first call to end. Calls into different
+// modules still run in parallel. A module's callbacks (on_print,
+// on_warning) run under that lock and must not call the same module.
 class Module {
  public:
   explicit Module(const std::string &path);  // throws std::runtime_error
@@ -89,6 +115,7 @@ class Module {
   void *handle_ = nullptr;
   using Entry = void (*)(int, mxArray **, int, const mxArray **);
   Entry entry_ = nullptr;
+  mutable std::mutex call_lock_;
 };
 
 // Total of every mexAddFlops amount since the process started.

@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Ctrl-C in an interactive GNU Octave session: a training call that would
+run for minutes ends within a second with "QIR_TRAIN: Interrupted.", the
+prompt comes back, and the next call gives the same result as before the
+interrupt. Likewise for a long classification. Octave runs under a
+pseudo-terminal, as a user's session does. Usage: ctrl_c_test.py (the
+environment names octave-cli as QIR_OCTAVE_CLI and the module folder as
+QIR_OCTAVE_MODULES)."""
+import os
+import pty
+import select
+import signal
+import sys
+import time
+
+OCTAVE = os.environ.get("QIR_OCTAVE_CLI", "octave-cli")
+MODULES = os.environ["QIR_OCTAVE_MODULES"]
+# Pieced together in Octave, so that the echoed input never shows it.
+PROMPT = b"qir-ready> "
+
+SETUP = (
+    "more off; page_output_immediately(true); PS1(['qir-' 'ready> ']);"
+    f"addpath('{MODULES}');"
+    # Every point twice, under two labels: training never converges and
+    # grows without end (minutes before the presentation limit).
+    "P = [(0:299)'/300, 0.5*ones(300,1)]; P = [P; P]; L = [ones(300,1); 2*ones(300,1)];"
+    "small = @() qir_train(P(1:40:end,:), L(1:40:end), 1, 0.5, 0, 0.001, 1, 5, 0, 0, 0);"
+    "[T0, N0, C0] = small();"
+    "T = [(0:1999)'/2000, 0.5*ones(2000,1), zeros(2000,2), 0.01*ones(2000,1)];"
+    "same = @(yes) disp(['SAME-' char('NY'(yes + 1))]);"
+    "X = [rand(400000,1), 0.5*ones(400000,1)]; labels0 = qir_perf(T, mod(0:1999,3)', 1, 0.5, 0, 0, 0, X(1:1000,:), -1, 0);"
+)
+
+# A long call, Ctrl-C, and the check that follows it.
+CASES = [
+    ("training",
+     "[T, N, C] = qir_train(P, L, 1, 0.5, 0, 0.001, 1, 1e6, 0, 0, 0); disp('not interrupted')",
+     "QIR_TRAIN: Interrupted.",
+     "[T1, N1, C1] = small(); same(isequal(T0, T1) && isequal(N0, N1) && isequal(C0, C1))"),
+    ("classification",
+     "for k = 1:100, y = qir_perf(T, mod(0:1999,3)', 1, 0.5, 0, 0, 0, X, -1, 0); end; disp('not interrupted')",
+     "QIR_PERF: Interrupted.",
+     "same(isequal(labels0, qir_perf(T, mod(0:1999,3)', 1, 0.5, 0, 0, 0, X(1:1000,:), -1, 0)))"),
+]
+
+
+class Session:
+    def __init__(self):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.execvp(OCTAVE, [OCTAVE, "--no-gui", "--norc", "--no-history", "--quiet"])
+        self.seen = b""
+
+    def read_until(self, needle, timeout):
+        """Output up to and including `needle`, or None after `timeout` s."""
+        end = time.monotonic() + timeout
+        while needle not in self.seen:
+            left = end - time.monotonic()
+            if left <= 0:
+                return None
+            ready, _, _ = select.select([self.fd], [], [], left)
+            if ready:
+                try:
+                    chunk = os.read(self.fd, 4096)
+                except OSError:
+                    return None
+                if not chunk:
+                    return None
+                self.seen += chunk
+        at = self.seen.index(needle) + len(needle)
+        text, self.seen = self.seen[:at], self.seen[at:]
+        return text.decode(errors="replace")
+
+    def send(self, text):
+        os.write(self.fd, text.encode())
+
+    def close(self):
+        try:
+            os.kill(self.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        os.waitpid(self.pid, 0)
+
+
+def fail(session, message):
+    session.close()
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def main():
+    session = Session()
+    if session.read_until(b">", 60) is None:
+        fail(session, "no Octave prompt")
+    session.send(SETUP + "\n")
+    if session.read_until(PROMPT, 120) is None:
+        fail(session, "setup did not finish")
+    for name, call, message, check in CASES:
+        session.send(call + "\n")
+        # Let the call get well under way, then press Ctrl-C.
+        time.sleep(3)
+        session.send("\x03")
+        pressed = time.monotonic()
+        text = session.read_until(PROMPT, 1.0)
+        if text is None:
+            fail(session, f"{name}: no prompt within 1 s of Ctrl-C")
+        waited = time.monotonic() - pressed
+        if message not in text or "not interrupted\r" in text:
+            fail(session, f"{name}: expected {message!r}, got {text!r}")
+        session.send(check + "\n")
+        text = session.read_until(PROMPT, 60)
+        if text is None or "SAME-Y" not in text:
+            fail(session, f"{name}: the next call differs: {text!r}")
+        print(f"{name}: interrupted, prompt back in {waited:.3f} s, next call unchanged")
+    session.send("exit\n")
+    session.close()
+
+
+if __name__ == "__main__":
+    main()
