@@ -4,6 +4,7 @@
 #include "model.h"
 #include "node.h"
 #include "node_competition.h"
+#include "pattern_chunks.h"
 #include "performance_report.h"
 #include "process_clock.h"
 
@@ -40,12 +41,11 @@ std::vector<NodePtr> make_nodes(std::int32_t N, const double *const *template_ro
   return nodes;
 }
 
-// Runs pattern j's competition (j counted from 1), writes its label and
+// Labels pattern j (counted from 1) by the outcome of its competition and
 // reports its comparisons to the host.
-void classify_pattern(std::int32_t j, std::vector<NodePtr> &nodes, NodeCompetition &competition,
-                      const double *pattern, const CompetitionRules &rules,
-                      std::int32_t unknown_label, double &label, PassTally &tally) {
-  const CompetitionResult outcome = competition.compete(nodes, pattern, rules);
+void label_pattern(std::int32_t j, const CompetitionResult &outcome, std::vector<NodePtr> &nodes,
+                   const CompetitionRules &rules, std::int32_t unknown_label, double &label,
+                   PassTally &tally) {
   if (outcome.winner < 0) {
     label = static_cast<double>(unknown_label);
     tally.unclassified_count += 1;
@@ -63,6 +63,24 @@ void classify_pattern(std::int32_t j, std::vector<NodePtr> &nodes, NodeCompetiti
   }
   mexAddFlops(static_cast<int>(outcome.pattern_comparisons));
   tally.run_comparisons += outcome.pattern_comparisons;
+}
+
+// Every pattern's competition and label, in pattern order; over worker
+// threads when the search can be split and the call is large.
+template <class Competition>
+void classify_patterns(Competition &competition, std::vector<NodePtr> &nodes, std::int32_t P,
+                       const double *const *patterns, const CompetitionRules &rules,
+                       std::int32_t unknown_label, double *labels, PassTally &tally) {
+  const auto label = [&](std::int32_t j, const CompetitionResult &outcome) {
+    label_pattern(j + 1, outcome, nodes, rules, unknown_label, labels[j], tally);
+  };
+  if constexpr (Competition::splittable) {
+    const std::int32_t M = model_params.num_features;
+    const std::int32_t N = static_cast<std::int32_t>(nodes.size());
+    const std::int32_t threads = pass_threads(N, M, P, rules);
+    if (threads > 1) return classify_in_chunks(competition, rules, P, patterns, threads, label);
+  }
+  for (std::int32_t j = 0; j < P; ++j) label(j, competition.compete(nodes, patterns[j], rules));
 }
 
 // Each node's centre, then its direction, then the record; then the list.
@@ -87,15 +105,15 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   const CompetitionRules rules{vigilance, compute_Tu(D, alpha), alpha, ct_option, oflag};
   mexAddFlops(tu_flops);
   std::vector<NodePtr> nodes = make_nodes(N, template_rows, labels);
-  NodeCompetition competition(nodes);
+  NodeCompetition competition(nodes, rules, P);
   label_array = HostVector{host_calloc<double>(static_cast<std::size_t>(P)), P};
 
   PassTally tally;
-  const std::int64_t start_seconds = whole_seconds(process_clock_ms());
+  // The clock is read only for the summary that prints the seconds.
+  const std::int64_t start_seconds = oflag >= 1 ? whole_seconds(process_clock_ms()) : 0;
   if (oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", P);
-  for (std::int32_t j = 1; j <= P; ++j)
-    classify_pattern(j, nodes, competition, patterns[j - 1], rules, unknown_label,
-                     label_array.data[j - 1], tally);
+  classify_patterns(competition, nodes, P, patterns, rules, unknown_label, label_array.data.get(),
+                    tally);
 
   PerformanceSummary summary;
   summary.N = N;
@@ -103,9 +121,10 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   summary.inactive_count = N - tally.active_count;
   summary.unclassified_count = tally.unclassified_count;
   summary.run_comparisons = tally.run_comparisons;
-  summary.elapsed_seconds =
-      elapsed_seconds(start_seconds, whole_seconds(process_clock_ms()));
-  if (oflag >= 1) print_performance_summary(summary);
+  if (oflag >= 1) {
+    summary.elapsed_seconds = elapsed_seconds(start_seconds, whole_seconds(process_clock_ms()));
+    print_performance_summary(summary);
+  }
   release_nodes(nodes);
 }
 

@@ -158,9 +158,11 @@ void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
   run.N = N;
   run.vigilance = vigilance;
   run.rules = SearchRules{compute_Tu(D, alpha), alpha, ct_option, oflag};
+  run.search.start(vigilance, run.rules);
   mexAddFlops(tu_flops);
   run.outcome.run_flops = tu_flops;
-  run.outcome.start_seconds = whole_seconds(process_clock_ms());
+  // The clock is read only for the summary that prints the seconds.
+  if (oflag >= 1) run.outcome.start_seconds = whole_seconds(process_clock_ms());
 
   do {
     run.outcome.converged = present_list(run);

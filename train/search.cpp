@@ -92,15 +92,38 @@ std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) 
 
 PackedSearch::PackedSearch() : packed_(model_params.num_features) {}
 
+void PackedSearch::start(double vigilance, const SearchRules &rules) {
+  const std::int32_t M = model_params.num_features;
+  const double D = model_params.D;
+  vigilance_ = vigilance;
+  groups_.reset(M, make_reach_rule(M, D, model_params.ratio, vigilance, test_tolerance));
+  // Nodes are grouped from the start; the trace of failing nodes needs
+  // every node evaluated, so it skips nothing.
+  prune_ = groups_.usable() && pruning_enabled();
+  join_distance_ = 0.5 * D * (1.0 - vigilance);
+  if (rules.oflag == 4) prune_ = false;
+}
+
 void PackedSearch::node_added(const Node &node) {
-  packed_.push_back(node);
+  if (prune_)
+    packed_.place(node, groups_.place(node, join_distance_));
+  else
+    packed_.push_back(node);
   eligible_.resize((static_cast<std::size_t>(packed_.size()) + 63) / 64);
+}
+
+void PackedSearch::node_changed(std::int32_t i, const Node &node) {
+  packed_.refresh(i, node);
+  if (prune_) groups_.update(packed_.slot_of(i), node);
 }
 
 std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double rho,
                                   const SearchRules &rules, PatternTally &tally) {
   const MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
-  matcher_.evaluate(packed_, pattern, params, ops_);
+  // The groups' reach holds for the call's vigilance, which every search
+  // starts from.
+  const bool skip = prune_ && rho == vigilance_;
+  matcher_.evaluate(packed_, pattern, params, ops_, skip ? &groups_ : nullptr);
   flush_ops(ops_);
   const std::int32_t count = packed_.size();
   // One FLOP and one comparison per node evaluated (32-bit wrap-around).
@@ -116,19 +139,15 @@ std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double
     return winner;
   }
   // A node failing VT only costs what was tallied above.
-  for (std::size_t w = 0; w < eligible_.size(); ++w) {
-    for (std::uint64_t bits = matcher_.passes_vt_word(static_cast<std::int32_t>(w)); bits != 0;
-         bits &= bits - 1) {
-      const std::int32_t i = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(bits);
-      consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
-    }
-  }
+  matcher_.for_each_passing(packed_, [&](std::int32_t i) {
+    consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
+  });
   return winner;
 }
 
 void PackedSearch::consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
                             PatternTally &tally, std::int32_t &winner, double &best_cfv) {
-  matcher_.store_into(i, node);
+  matcher_.store_into(packed_.slot_of(i), node);
   if (!passes_tests(node, i, rho, rules, tally)) return;
   eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
   consider_candidate(node, i, winner, best_cfv, tally);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "node_block.h"
+#include "node_groups.h"
 #include "node_list.h"
 
 #include <cstdint>
@@ -40,6 +41,7 @@ std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
 // The plain search behind the interface of the packed one.
 class PlainSearch {
  public:
+  void start(double, const SearchRules &) {}
   void node_added(const Node &) {}
   void node_changed(std::int32_t, const Node &) {}
   std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
@@ -53,7 +55,9 @@ class PlainSearch {
 
 // Keeps a packed copy of the nodes' geometry in step with the list (the
 // caller reports every new node and every changed one) and evaluates all
-// nodes at once. The decisions are those of search_nodes and
+// nodes at once. Near nodes share groups, and unless the trace lists
+// failing nodes, the groups beyond the pattern's reach are skipped (see
+// node_groups.h). The decisions are those of search_nodes and
 // choose_during_mt, node by node, with the same trace and tallies; only the
 // nodes that pass VT are visited unless the trace lists the others. The
 // node operations reach count_ops once per search, in the same totals.
@@ -63,8 +67,10 @@ class PackedSearch {
  public:
   // Reads num_features: made after the model parameters are set.
   PackedSearch();
+  // The call's vigilance and rules, before the first node is added.
+  void start(double vigilance, const SearchRules &rules);
   void node_added(const Node &node);
-  void node_changed(std::int32_t i, const Node &node) { packed_.refresh(i, node); }
+  void node_changed(std::int32_t i, const Node &node);
   std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
                       PatternTally &tally);
   std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
@@ -74,6 +80,10 @@ class PackedSearch {
                 PatternTally &tally, std::int32_t &winner, double &best_cfv);
 
   PackedNodes packed_;
+  NodeGroups groups_;
+  double vigilance_ = 0.0;
+  double join_distance_ = 0.0;  // how near a new node must be to join a group
+  bool prune_ = false;
   BlockMatcher matcher_;
   OpTally ops_;
   std::vector<std::uint64_t> eligible_;  // one bit per node

@@ -1,0 +1,67 @@
+// Bounding balls over groups of packed slots, to skip whole groups of
+// nodes that provably fail the vigilance test for a pattern (see
+// vigilance_reach.h). Group g holds slots group_slots*g … group_slots*(g+1)-1.
+// Its bound is the largest, over its nodes, of the distance from the
+// group's centre to the node's centre plus the node's reach; a pattern
+// farther than that from the group's centre is beyond every node's reach
+// (triangle inequality), so no node of the group can pass.
+#pragma once
+
+#include "node.h"
+#include "node_block.h"
+#include "vigilance_reach.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace qir {
+
+constexpr std::int32_t group_slots = 4 * block_lanes;
+
+// False when the environment variable QIR_PRUNE is "0": every node is then
+// evaluated (the benchmarks compare both ways).
+bool pruning_enabled();
+
+class NodeGroups {
+ public:
+  void reset(std::int32_t num_features, const ReachRule &rule);
+  bool usable() const { return rule_.usable; }
+  std::int32_t count() const { return static_cast<std::int32_t>(bound_.size()); }
+  std::int32_t members(std::int32_t g) const { return members_[g]; }
+
+  // An order of the nodes in which every run of group_slots consecutive
+  // nodes lies close together: each run is a seed (the first node not yet
+  // taken) and its nearest untaken nodes.
+  static std::vector<std::int32_t> compact_order(const std::vector<const Node *> &nodes,
+                                                 std::int32_t num_features);
+
+  // Balls for nodes already placed (slot of node k = slot_of(k)); each
+  // group's centre is the mean of its nodes' centres.
+  void build(const std::vector<const Node *> &nodes, const PackedNodes &packed);
+
+  // Where a node made during training goes: the nearest group with room
+  // whose centre lies within `join_distance` of the node's, else a new
+  // group centred on it. Records the node; returns its slot.
+  std::int32_t place(const Node &node, double join_distance);
+  // The node in `slot` changed.
+  void update(std::int32_t slot, const Node &node);
+
+  // True when every node of group g fails the vigilance test for the
+  // pattern.
+  bool beyond_reach(std::int32_t g, const double *pattern) const;
+
+ private:
+  double distance_to_center(std::int32_t g, const double *point) const;
+  double term(std::int32_t g, const Node &node) const;
+  void raise_bound(std::int32_t g);
+  std::int32_t add_group(const double *center);
+
+  std::int32_t M_ = 0;
+  ReachRule rule_;
+  std::vector<double> centers_;      // M per group
+  std::vector<double> bound_;        // per group
+  std::vector<double> terms_;        // per slot; -inf where empty
+  std::vector<std::int32_t> members_;
+};
+
+}  // namespace qir
