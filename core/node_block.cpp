@@ -15,6 +15,7 @@ void PackedNodes::reset(std::int32_t num_features) {
   M_ = num_features;
   count_ = 0;
   points_ = 0;
+  end_slot_ = 0;
   center_.clear();
   direction_.clear();
   radius_.clear();
@@ -69,8 +70,7 @@ void PackedNodes::store(std::int32_t slot, std::int32_t i, const Node &node) {
 }
 
 void PackedNodes::push_back(const Node &node) {
-  const std::int32_t last = count_ == 0 ? -1 : slot_of_[count_ - 1];
-  place(node, last + 1);
+  place(node, end_slot_);
 }
 
 void PackedNodes::place(const Node &node, std::int32_t slot) {
@@ -80,6 +80,7 @@ void PackedNodes::place(const Node &node, std::int32_t slot) {
   slot_of_.push_back(slot);
   node_at_[slot] = i;
   in_order_ = in_order_ && slot == i;
+  end_slot_ = std::max(end_slot_, slot + 1);
   store(slot, i, node);
   ++count_;
 }
@@ -172,6 +173,8 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   const std::size_t n = static_cast<std::size_t>(nodes.slots());
   if (node_bits_.size() * 64 < static_cast<std::size_t>(nodes.size()))
     node_bits_.resize(std::max(node_bits_.size() * 2, (static_cast<std::size_t>(nodes.size()) + 63) / 64));
+  // At most one group per group_slots slots.
+  if (group_distance_.size() * group_slots < n) group_distance_.resize((n + group_slots - 1) / group_slots);
   if (distance_.size() >= n) return;
   // Doubling keeps growth rare while a training run adds nodes one by one.
   const std::size_t capacity = std::max(n, 2 * distance_.size());
@@ -200,11 +203,12 @@ std::int64_t BlockMatcher::match_pruned(const PackedNodes &nodes, const double *
                      passes_vt_.data()};
   const PackedView view = nodes.view();
   constexpr std::int32_t group_blocks = group_slots / block_lanes;
+  const std::int32_t count = groups.count();
+  groups.square_distances(pattern, group_distance_.data());
   std::int64_t outside = 0;
   std::int32_t run_start = 0;  // first block of the run of groups to evaluate
-  const std::int32_t count = groups.count();
   for (std::int32_t g = 0; g < count; ++g) {
-    if (!groups.beyond_reach(g, pattern)) continue;
+    if (!groups.beyond_reach(g, group_distance_[g])) continue;
     // Every node of the group is outside: counted, never evaluated.
     outside += groups.members(g);
     skipped_ += static_cast<std::uint64_t>(groups.members(g));

@@ -83,7 +83,7 @@ class PackedNodes {
   void reset(std::int32_t num_features);
   void reserve(std::int32_t nodes);
   // Adds a copy of the node's geometry as node size(), in the slot after
-  // the last one in use.
+  // the highest one in use.
   void push_back(const Node &node);
   // Adds the node as node size() in `slot`, a padding slot; slots beyond
   // the last block are added as padding first.
@@ -96,6 +96,7 @@ class PackedNodes {
   std::int32_t slots() const { return static_cast<std::int32_t>(radius_.size()); }
   std::int32_t blocks() const { return slots() / block_lanes; }
   std::int32_t point_count() const { return points_; }
+  std::int32_t end_slot() const { return end_slot_; }
   std::int32_t slot_of(std::int32_t i) const { return slot_of_[i]; }
   // Node in a slot, or -1 for padding.
   std::int32_t node_at(std::int32_t slot) const { return node_at_[slot]; }
@@ -110,6 +111,7 @@ class PackedNodes {
   std::int32_t M_ = 0;
   std::int32_t count_ = 0;
   std::int32_t points_ = 0;
+  std::int32_t end_slot_ = 0;  // one past the highest slot in use
   bool in_order_ = true;
   AlignedVector<double> center_;
   AlignedVector<double> direction_;
@@ -197,6 +199,7 @@ class BlockMatcher {
   AlignedVector<double> mfv_;
   std::vector<std::uint64_t> passes_vt_;   // by slot
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
+  std::vector<double> group_distance_;     // squared, per group
   std::uint64_t skipped_ = 0;
   // Group tests stop paying off when almost nothing is skipped; then they
   // are made for one pattern in 16 only, until skipping pays again.

@@ -34,8 +34,9 @@ bool pruning_enabled() {
 void NodeGroups::reset(std::int32_t num_features, const ReachRule &rule) {
   M_ = num_features;
   rule_ = rule;
+  count_ = 0;
   centers_.clear();
-  bound_.clear();
+  limit_.clear();
   terms_.clear();
   members_.clear();
 }
@@ -66,81 +67,75 @@ std::vector<std::int32_t> NodeGroups::compact_order(const std::vector<const Node
   return order;
 }
 
-std::int32_t NodeGroups::add_group(const double *center) {
-  centers_.insert(centers_.end(), center, center + M_);
-  bound_.push_back(-infinite);
-  terms_.resize(terms_.size() + group_slots, -infinite);
-  members_.push_back(0);
-  return count() - 1;
-}
-
-double NodeGroups::distance_to_center(std::int32_t g, const double *point) const {
-  return euclidean(point, centers_.data() + static_cast<std::size_t>(g) * M_, M_);
-}
-
 double NodeGroups::term(std::int32_t g, const Node &node) const {
-  const double offset = distance_to_center(g, node.center.data());
-  const double t = offset * (1.0 + reach_margin) + node_reach(rule_, node);
+  double s = 0.0;
+  for (std::int32_t f = 0; f < M_; ++f) {
+    const double d = node.center[f] - centers_[static_cast<std::size_t>(f) * count_ + g];
+    s += d * d;
+  }
+  const double t = std::sqrt(s) * (1.0 + reach_margin) + node_reach(rule_, node);
   return std::isnan(t) ? infinite : t;
 }
 
-void NodeGroups::raise_bound(std::int32_t g) {
+// A pattern at distance d from the centre is beyond every node's reach when
+// d (1 - margin) exceeds the largest term; compared squared, with the
+// margin taken once more for the rounding of the squares.
+void NodeGroups::set_bound(std::int32_t g) {
   const auto first = terms_.begin() + static_cast<std::ptrdiff_t>(g) * group_slots;
-  bound_[g] = *std::max_element(first, first + group_slots);
+  const double bound = *std::max_element(first, first + group_slots);
+  if (bound < 0.0) {
+    limit_[g] = -1.0;  // every node fails whatever the pattern
+    return;
+  }
+  const double d = bound / (1.0 - reach_margin) * (1.0 + reach_margin);
+  // Beyond this the kernels' own sums could overflow: never skip there.
+  limit_[g] = d < largest_distance ? d * d : infinite;
 }
 
 void NodeGroups::build(const std::vector<const Node *> &nodes, const PackedNodes &packed) {
-  const std::int32_t groups = (packed.slots() + group_slots - 1) / group_slots;
-  std::vector<double> mean(static_cast<std::size_t>(M_));
-  for (std::int32_t g = 0; g < groups; ++g) {
-    std::fill(mean.begin(), mean.end(), 0.0);
-    std::int32_t n = 0;
-    for (std::int32_t s = g * group_slots; s < std::min(packed.slots(), (g + 1) * group_slots); ++s) {
-      if (packed.node_at(s) < 0) continue;
-      const Node &node = *nodes[packed.node_at(s)];
-      for (std::int32_t f = 0; f < M_; ++f) mean[f] += node.center[f];
-      ++n;
-    }
-    for (double &x : mean) x /= std::max(n, 1);
-    add_group(mean.data());
-    members_[g] = n;
+  count_ = (packed.slots() + group_slots - 1) / group_slots;
+  const std::size_t G = static_cast<std::size_t>(count_);
+  centers_.assign(static_cast<std::size_t>(M_) * G, 0.0);
+  members_.assign(G, 0);
+  limit_.assign(G, -1.0);
+  terms_.assign(G * group_slots, -infinite);
+  for (std::int32_t k = 0; k < packed.size(); ++k) {
+    const std::int32_t g = packed.slot_of(k) / group_slots;
+    for (std::int32_t f = 0; f < M_; ++f) centers_[f * G + g] += nodes[k]->center[f];
+    members_[g] += 1;
   }
+  for (std::int32_t f = 0; f < M_; ++f)
+    for (std::size_t g = 0; g < G; ++g) centers_[f * G + g] /= std::max(members_[g], 1);
   for (std::int32_t k = 0; k < packed.size(); ++k) {
     const std::int32_t slot = packed.slot_of(k);
     terms_[slot] = term(slot / group_slots, *nodes[k]);
   }
-  for (std::int32_t g = 0; g < groups; ++g) raise_bound(g);
-}
-
-std::int32_t NodeGroups::place(const Node &node, double join_distance) {
-  std::int32_t best = -1;
-  double best_distance = join_distance;
-  for (std::int32_t g = 0; g < count(); ++g) {
-    if (members_[g] == group_slots) continue;
-    const double d = distance_to_center(g, node.center.data());
-    if (d <= best_distance) {
-      best = g;
-      best_distance = d;
-    }
-  }
-  if (best < 0) best = add_group(node.center.data());
-  const std::int32_t slot = best * group_slots + members_[best];
-  members_[best] += 1;
-  update(slot, node);
-  return slot;
+  for (std::int32_t g = 0; g < count_; ++g) set_bound(g);
 }
 
 void NodeGroups::update(std::int32_t slot, const Node &node) {
   const std::int32_t g = slot / group_slots;
   terms_[slot] = term(g, node);
-  raise_bound(g);
+  set_bound(g);
 }
 
-bool NodeGroups::beyond_reach(std::int32_t g, const double *pattern) const {
-  const double d = distance_to_center(g, pattern);
-  // Not finite, or so large that the kernels' sums could overflow: evaluate.
-  if (!(d < largest_distance)) return false;
-  return d * (1.0 - reach_margin) > bound_[g];
+void NodeGroups::square_distances(const double *pattern, double *out) const {
+  const std::size_t G = static_cast<std::size_t>(count_);
+  std::fill(out, out + G, 0.0);
+  // Feature by feature over all groups: one simple loop the compiler
+  // vectorises.
+  for (std::int32_t f = 0; f < M_; ++f) {
+    const double x = pattern[f];
+    const double *c = centers_.data() + f * G;
+    for (std::size_t g = 0; g < G; ++g) {
+      const double d = c[g] - x;
+      out[g] += d * d;
+    }
+  }
+  // A pattern this far off (a value that is not finite, or sums that
+  // overflow) is never beyond reach: the kernels' own sums would overflow.
+  for (std::size_t g = 0; g < G; ++g)
+    if (!std::isfinite(out[g])) out[g] = -infinite;
 }
 
 }  // namespace qir

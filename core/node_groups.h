@@ -26,7 +26,7 @@ class NodeGroups {
  public:
   void reset(std::int32_t num_features, const ReachRule &rule);
   bool usable() const { return rule_.usable; }
-  std::int32_t count() const { return static_cast<std::int32_t>(bound_.size()); }
+  std::int32_t count() const { return count_; }
   std::int32_t members(std::int32_t g) const { return members_[g]; }
 
   // An order of the nodes in which every run of group_slots consecutive
@@ -35,32 +35,32 @@ class NodeGroups {
   static std::vector<std::int32_t> compact_order(const std::vector<const Node *> &nodes,
                                                  std::int32_t num_features);
 
-  // Balls for nodes already placed (slot of node k = slot_of(k)); each
-  // group's centre is the mean of its nodes' centres.
+  // Balls over every slot of `packed` (node k in slot packed.slot_of(k));
+  // each group's centre is the mean of its nodes' centres. Slots added to
+  // `packed` later belong to no group.
   void build(const std::vector<const Node *> &nodes, const PackedNodes &packed);
-
-  // Where a node made during training goes: the nearest group with room
-  // whose centre lies within `join_distance` of the node's, else a new
-  // group centred on it. Records the node; returns its slot.
-  std::int32_t place(const Node &node, double join_distance);
-  // The node in `slot` changed.
+  // The node in `slot`, a slot of some group, changed.
   void update(std::int32_t slot, const Node &node);
 
-  // True when every node of group g fails the vigilance test for the
-  // pattern.
-  bool beyond_reach(std::int32_t g, const double *pattern) const;
+  // Squared distances from the pattern to every group's centre, into
+  // out[0 … count()-1].
+  void square_distances(const double *pattern, double *out) const;
+  // True when every node of group g fails the vigilance test for a pattern
+  // at that squared distance from the group's centre.
+  bool beyond_reach(std::int32_t g, double square_distance) const {
+    return square_distance > limit_[g];
+  }
 
  private:
-  double distance_to_center(std::int32_t g, const double *point) const;
   double term(std::int32_t g, const Node &node) const;
-  void raise_bound(std::int32_t g);
-  std::int32_t add_group(const double *center);
+  void set_bound(std::int32_t g);
 
   std::int32_t M_ = 0;
+  std::int32_t count_ = 0;
   ReachRule rule_;
-  std::vector<double> centers_;      // M per group
-  std::vector<double> bound_;        // per group
-  std::vector<double> terms_;        // per slot; -inf where empty
+  std::vector<double> centers_;  // [feature][group]
+  std::vector<double> limit_;    // per group: squared distance beyond which to skip
+  std::vector<double> terms_;    // per slot; -inf where empty
   std::vector<std::int32_t> members_;
 };
 

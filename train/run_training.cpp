@@ -52,8 +52,8 @@ void create_node(Training &run, const PatternStep &step) {
   // Labels are whole after truncation toward zero; the entry point has
   // checked that they fit.
   const std::int32_t label = static_cast<std::int32_t>(step.label);
-  Node &node = node_init(run.nodes.add(), step.pattern, label, 0);
-  run.search.node_added(node);
+  node_init(run.nodes.add(), step.pattern, label, 0);
+  run.search.node_added(run.nodes);
   run.new_nodes += 1;
   if (run.rules.oflag >= 3) {
     mexPrintf("   Pattern #%d created  node #%d (label %d)", step.J + 1, run.nodes.size(), label);

@@ -94,27 +94,43 @@ PackedSearch::PackedSearch() : packed_(model_params.num_features) {}
 
 void PackedSearch::start(double vigilance, const SearchRules &rules) {
   const std::int32_t M = model_params.num_features;
-  const double D = model_params.D;
   vigilance_ = vigilance;
-  groups_.reset(M, make_reach_rule(M, D, model_params.ratio, vigilance, test_tolerance));
-  // Nodes are grouped from the start; the trace of failing nodes needs
-  // every node evaluated, so it skips nothing.
-  prune_ = groups_.usable() && pruning_enabled();
-  join_distance_ = 0.5 * D * (1.0 - vigilance);
-  if (rules.oflag == 4) prune_ = false;
+  groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, vigilance,
+                                   test_tolerance));
+  // The trace of failing nodes needs every node evaluated.
+  prune_ = groups_.usable() && pruning_enabled() && rules.oflag != 4;
 }
 
-void PackedSearch::node_added(const Node &node) {
-  if (prune_)
-    packed_.place(node, groups_.place(node, join_distance_));
-  else
-    packed_.push_back(node);
+void PackedSearch::node_added(const NodeList &nodes) {
+  const std::int32_t i = nodes.size() - 1;
+  // After the last group, never inside it: a group's bound covers only
+  // the nodes it was built with.
+  packed_.place(nodes[i], std::max(packed_.end_slot(), groups_.count() * group_slots));
   eligible_.resize((static_cast<std::size_t>(packed_.size()) + 63) / 64);
+  // New nodes wait after the groups, always evaluated, until they are as
+  // many as half the grouped ones: regrouping then costs about as much
+  // again as all grouping so far.
+  const std::int32_t waiting = packed_.size() - grouped_;
+  if (prune_ && waiting >= std::max(2 * group_slots, grouped_ / 2)) regroup(nodes);
+}
+
+void PackedSearch::regroup(const NodeList &nodes) {
+  std::vector<const Node *> all(static_cast<std::size_t>(nodes.size()));
+  for (std::int32_t i = 0; i < nodes.size(); ++i) all[i] = &nodes[i];
+  const std::int32_t M = model_params.num_features;
+  const std::vector<std::int32_t> order = NodeGroups::compact_order(all, M);
+  std::vector<std::int32_t> slot(order.size());
+  for (std::size_t k = 0; k < order.size(); ++k) slot[order[k]] = static_cast<std::int32_t>(k);
+  packed_.reset(M);
+  packed_.reserve(nodes.size());
+  for (std::int32_t i = 0; i < nodes.size(); ++i) packed_.place(nodes[i], slot[i]);
+  groups_.build(all, packed_);
+  grouped_ = nodes.size();
 }
 
 void PackedSearch::node_changed(std::int32_t i, const Node &node) {
   packed_.refresh(i, node);
-  if (prune_) groups_.update(packed_.slot_of(i), node);
+  if (i < grouped_) groups_.update(packed_.slot_of(i), node);
 }
 
 std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double rho,

@@ -42,7 +42,7 @@ std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
 class PlainSearch {
  public:
   void start(double, const SearchRules &) {}
-  void node_added(const Node &) {}
+  void node_added(const NodeList &) {}
   void node_changed(std::int32_t, const Node &) {}
   std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
                       PatternTally &tally) {
@@ -69,7 +69,7 @@ class PackedSearch {
   PackedSearch();
   // The call's vigilance and rules, before the first node is added.
   void start(double vigilance, const SearchRules &rules);
-  void node_added(const Node &node);
+  void node_added(const NodeList &nodes);
   void node_changed(std::int32_t i, const Node &node);
   std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
                       PatternTally &tally);
@@ -79,11 +79,13 @@ class PackedSearch {
   void consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
                 PatternTally &tally, std::int32_t &winner, double &best_cfv);
 
+  void regroup(const NodeList &nodes);
+
   PackedNodes packed_;
   NodeGroups groups_;
   double vigilance_ = 0.0;
-  double join_distance_ = 0.0;  // how near a new node must be to join a group
   bool prune_ = false;
+  std::int32_t grouped_ = 0;  // nodes 0 … grouped_-1 sit in groups; later ones after them
   BlockMatcher matcher_;
   OpTally ops_;
   std::vector<std::uint64_t> eligible_;  // one bit per node

@@ -18,22 +18,22 @@ PerfCase three_by_four() {
 }
 
 TEST_F(MemoryTest, RequestsAreTheInputCopiesTheLabelsAndTheResult) {
-  // Templates: row array + 3 rows; NLabels: 1; Patterns: row array + 4
-  // rows; the label array; the result array.
+  // Templates and Patterns: row array + the rows' one block each; NLabels:
+  // 1; the label array; the result array.
   const qirhost::CallResult result = run(three_by_four());
   ASSERT_FALSE(result.error) << result.error.value_or("");
-  EXPECT_EQ(result.allocation_requests, 4u + 1u + 5u + 1u + 1u);
+  EXPECT_EQ(result.allocation_requests, 2u + 1u + 2u + 1u + 1u);
   // The input copies are given back before the call returns.
   EXPECT_EQ(result.blocks_left, 0u);
   EXPECT_EQ(result.arrays_left, 0u);
 
-  // Empty copies are not requested at all: only Patterns (1 + 2), the
-  // label array and the result remain.
+  // Empty copies are not requested at all: only Patterns (2), the label
+  // array and the result remain.
   PerfCase no_nodes;
   no_nodes.patterns = {{1}, {2}};
   std::vector<ArrayPtr> inputs = host_inputs(no_nodes);
   inputs[TEMPLATES] = qirhost::make_matrix(0, 3, {});
-  EXPECT_EQ(run(inputs).allocation_requests, 5u);
+  EXPECT_EQ(run(inputs).allocation_requests, 4u);
 }
 
 TEST_F(MemoryTest, EveryRefusedRequestEndsWithTheMemoryMessage) {
