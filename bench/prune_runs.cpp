@@ -29,7 +29,8 @@ double skipped_share(const ClassificationSet &set, const PerfParams &p) {
   const qir::CompetitionRules rules{p.vigilance, qir::compute_Tu(p.D, p.alpha), p.alpha,
                                     static_cast<std::int32_t>(p.ct_option), 0};
   const std::int32_t P = static_cast<std::int32_t>(set.patterns.size());
-  qir::PackedCompetition competition(nodes, rules, P);
+  qir::SearchWorkspace workspace;
+  qir::PackedCompetition competition(nodes, rules, P, workspace);
   qir::BlockMatcher matcher;
   competition.prepare(matcher);
   for (const auto &x : set.patterns) competition.decide(x.data(), rules, matcher);

@@ -169,6 +169,10 @@ kernels::MatchFn kernel_function(MatchKernel kernel) {
 BlockMatcher::BlockMatcher(MatchKernel kernel)
     : kernel_(match_kernel_supported(kernel) ? kernel : best_match_kernel()) {}
 
+void BlockMatcher::select(MatchKernel kernel) {
+  kernel_ = match_kernel_supported(kernel) ? kernel : best_match_kernel();
+}
+
 void BlockMatcher::grow(const PackedNodes &nodes) {
   const std::size_t n = static_cast<std::size_t>(nodes.slots());
   if (node_bits_.size() * 64 < static_cast<std::size_t>(nodes.size()))

@@ -167,6 +167,8 @@ class BlockMatcher {
   void prepare(const PackedNodes &nodes) { grow(nodes); }
 
   MatchKernel kernel() const { return kernel_; }
+  // Uses another kernel from now on (a supported one, else the best).
+  void select(MatchKernel kernel);
   double distance(std::int32_t slot) const { return distance_[slot]; }
   double excess(std::int32_t slot) const { return excess_[slot]; }
   double fit(std::int32_t slot) const { return fit_[slot]; }

@@ -83,11 +83,19 @@ std::vector<const Node *> views(const std::vector<NodePtr> &nodes) {
 
 }  // namespace
 
+void SearchWorkspace::trim() {
+  constexpr std::int32_t small_call_slots = 1024;
+  if (packed.slots() > small_call_slots) *this = SearchWorkspace();
+}
+
 PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
-                                     const CompetitionRules &rules, std::int32_t patterns)
-    : packed_(model_params.num_features) {
+                                     const CompetitionRules &rules, std::int32_t patterns,
+                                     SearchWorkspace &workspace)
+    : packed_(workspace.packed), groups_(workspace.groups), matcher_(workspace.matcher) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
+  matcher_.select(select_match_kernel());
+  packed_.reset(M);
   packed_.reserve(N);
   groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0));
   grouped_ = groups_.usable() && worth_grouping(N, patterns, rules);

@@ -33,11 +33,22 @@ struct CompetitionResult {
 CompetitionResult compete_for_pattern(std::vector<NodePtr> &nodes, const double *pattern,
                                       const CompetitionRules &rules);
 
+// The packed search's storage. A module keeps one from call to call, so
+// that a small call takes no memory for it (a large call's is given back).
+struct SearchWorkspace {
+  PackedNodes packed;
+  NodeGroups groups;
+  BlockMatcher matcher;
+  // Gives the memory back when it is more than a small call needs.
+  void trim();
+};
+
 // The plain search behind the interface of the packed one.
 class PlainCompetition {
  public:
   static constexpr bool splittable = false;
-  PlainCompetition(const std::vector<NodePtr> &, const CompetitionRules &, std::int32_t) {}
+  PlainCompetition(const std::vector<NodePtr> &, const CompetitionRules &, std::int32_t,
+                   SearchWorkspace &) {}
   CompetitionResult compete(std::vector<NodePtr> &nodes, const double *pattern,
                             const CompetitionRules &rules) {
     return compete_for_pattern(nodes, pattern, rules);
@@ -68,7 +79,7 @@ class PackedCompetition {
   // when the call is large enough for skipping to pay. Reads the model
   // parameters.
   PackedCompetition(const std::vector<NodePtr> &nodes, const CompetitionRules &rules,
-                    std::int32_t patterns);
+                    std::int32_t patterns, SearchWorkspace &workspace);
   CompetitionResult compete(std::vector<NodePtr> &nodes, const double *pattern,
                             const CompetitionRules &rules);
 
@@ -92,10 +103,10 @@ class PackedCompetition {
   CompetitionResult compete_traced(std::vector<NodePtr> &nodes, const double *pattern,
                                    const CompetitionRules &rules);
 
-  PackedNodes packed_;
-  NodeGroups groups_;
+  PackedNodes &packed_;
+  NodeGroups &groups_;
   bool grouped_ = false;
-  BlockMatcher matcher_;
+  BlockMatcher &matcher_;
   OpTally ops_;
 };
 

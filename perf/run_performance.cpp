@@ -8,12 +8,28 @@
 #include "performance_report.h"
 #include "process_clock.h"
 
+#include <exception>
 #include <memory>
 #include <vector>
 
 namespace qir {
 
 namespace {
+
+// Kept from call to call (calls into a module never overlap).
+SearchWorkspace workspace;
+
+// Gives the workspace's memory back at the end of a call when it is large,
+// and always when the call fails.
+struct WorkspaceTrim {
+  const int failures = std::uncaught_exceptions();
+  ~WorkspaceTrim() {
+    if (std::uncaught_exceptions() > failures)
+      workspace = SearchWorkspace();
+    else
+      workspace.trim();
+  }
+};
 
 struct PassTally {
   std::int32_t active_count = 0;
@@ -105,7 +121,8 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   const CompetitionRules rules{vigilance, compute_Tu(D, alpha), alpha, ct_option, oflag};
   mexAddFlops(tu_flops);
   std::vector<NodePtr> nodes = make_nodes(N, template_rows, labels);
-  NodeCompetition competition(nodes, rules, P);
+  const WorkspaceTrim trim;
+  NodeCompetition competition(nodes, rules, P, workspace);
   label_array = HostVector{host_calloc<double>(static_cast<std::size_t>(P)), P};
 
   PassTally tally;
