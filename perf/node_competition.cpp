@@ -84,8 +84,9 @@ std::vector<const Node *> views(const std::vector<NodePtr> &nodes) {
 }  // namespace
 
 void SearchWorkspace::trim() {
-  constexpr std::int32_t small_call_slots = 1024;
-  if (packed.slots() > small_call_slots) *this = SearchWorkspace();
+  constexpr std::int32_t small_call_nodes = 1024;
+  if (nodes.size() > small_call_nodes || packed.slots() > small_call_nodes)
+    *this = SearchWorkspace();
 }
 
 PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,

@@ -33,9 +33,11 @@ struct CompetitionResult {
 CompetitionResult compete_for_pattern(std::vector<NodePtr> &nodes, const double *pattern,
                                       const CompetitionRules &rules);
 
-// The packed search's storage. A module keeps one from call to call, so
-// that a small call takes no memory for it (a large call's is given back).
+// The nodes and the packed search's storage. A module keeps one from call
+// to call, so that a small call allocates nothing for them; a large call's
+// are released at its end.
 struct SearchWorkspace {
+  std::vector<NodePtr> nodes;
   PackedNodes packed;
   NodeGroups groups;
   BlockMatcher matcher;

@@ -44,17 +44,17 @@ void set_model_params(std::int32_t M, double D, double ratio, double alpha) {
   model_params.alpha = alpha;
 }
 
-// One inactive node per template row, in row order.
-std::vector<NodePtr> make_nodes(std::int32_t N, const double *const *template_rows,
-                                const double *labels) {
-  std::vector<NodePtr> nodes(static_cast<std::size_t>(N));
+// One inactive node per template row, in row order, into `nodes`; records
+// left from an earlier call are filled again.
+void make_nodes(std::int32_t N, const double *const *template_rows, const double *labels,
+                std::vector<NodePtr> &nodes) {
+  nodes.resize(static_cast<std::size_t>(N));
   for (std::int32_t k = 0; k < N; ++k) {
-    nodes[k] = std::make_unique<Node>();
+    if (!nodes[k]) nodes[k] = std::make_unique<Node>();
     // The entry point has checked that every label fits an int.
     node_init(*nodes[k], template_rows[k], static_cast<std::int32_t>(labels[k]), 1);
     nodes[k]->active = 0;
   }
-  return nodes;
 }
 
 // Labels pattern j (counted from 1) by the outcome of its competition and
@@ -99,17 +99,6 @@ void classify_patterns(Competition &competition, std::vector<NodePtr> &nodes, st
   for (std::int32_t j = 0; j < P; ++j) label(j, competition.compete(nodes, patterns[j], rules));
 }
 
-// Each node's centre, then its direction, then the record; then the list.
-void release_nodes(std::vector<NodePtr> &nodes) {
-  for (NodePtr &node : nodes) {
-    if (!node) continue;
-    std::vector<double>().swap(node->center);
-    std::vector<double>().swap(node->direction);
-    node.reset();
-  }
-  std::vector<NodePtr>().swap(nodes);
-}
-
 }  // namespace
 
 void run_performance(std::int32_t N, std::int32_t M, const double *const *template_rows,
@@ -120,8 +109,9 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   set_model_params(M, D, ratio, alpha);
   const CompetitionRules rules{vigilance, compute_Tu(D, alpha), alpha, ct_option, oflag};
   mexAddFlops(tu_flops);
-  std::vector<NodePtr> nodes = make_nodes(N, template_rows, labels);
   const WorkspaceTrim trim;
+  std::vector<NodePtr> &nodes = workspace.nodes;
+  make_nodes(N, template_rows, labels, nodes);
   NodeCompetition competition(nodes, rules, P, workspace);
   label_array = HostVector{host_calloc<double>(static_cast<std::size_t>(P)), P};
 
@@ -142,7 +132,6 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
     summary.elapsed_seconds = elapsed_seconds(start_seconds, whole_seconds(process_clock_ms()));
     print_performance_summary(summary);
   }
-  release_nodes(nodes);
 }
 
 }  // namespace qir
