@@ -30,7 +30,9 @@ double skipped_share(const ClassificationSet &set, const PerfParams &p) {
                                     static_cast<std::int32_t>(p.ct_option), 0};
   const std::int32_t P = static_cast<std::int32_t>(set.patterns.size());
   qir::SearchWorkspace workspace;
-  qir::PackedCompetition competition(nodes, rules, P, workspace);
+  std::vector<const double *> rows;
+  for (const auto &x : set.patterns) rows.push_back(x.data());
+  qir::PackedCompetition competition(nodes, rules, P, rows.data(), workspace);
   qir::BlockMatcher matcher;
   competition.prepare(matcher);
   for (const auto &x : set.patterns) competition.decide(x.data(), rules, matcher);

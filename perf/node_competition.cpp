@@ -90,8 +90,8 @@ void SearchWorkspace::trim() {
 }
 
 PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
-                                     const CompetitionRules &rules, std::int32_t patterns,
-                                     SearchWorkspace &workspace)
+                                     const CompetitionRules &rules, std::int32_t P,
+                                     const double *const *patterns, SearchWorkspace &workspace)
     : packed_(workspace.packed), groups_(workspace.groups), matcher_(workspace.matcher) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
@@ -99,11 +99,34 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
   packed_.reset(M);
   packed_.reserve(N);
   groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0));
-  grouped_ = groups_.usable() && worth_grouping(N, patterns, rules);
-  if (!grouped_) {
-    for (const NodePtr &node : nodes) packed_.push_back(*node);
-    return;
+  grouped_ = groups_.usable() && worth_grouping(N, P, rules);
+  if (grouped_) group(nodes);
+  grouped_ = grouped_ && skipping_pays(P, patterns);
+  if (grouped_) return;
+  // Nodes in index order: the decisions need no reordering.
+  packed_.reset(M);
+  for (const NodePtr &node : nodes) packed_.push_back(*node);
+}
+
+// Whether groups beyond reach hold at least an eighth of the nodes for
+// a sample of the patterns; otherwise the group tests and the reordering
+// would cost more than they save.
+bool PackedCompetition::skipping_pays(std::int32_t P, const double *const *patterns) {
+  constexpr std::int32_t sample = 64;
+  std::vector<double> square(static_cast<std::size_t>(groups_.count()));
+  std::int64_t skipped = 0;
+  for (std::int32_t k = 0; k < sample; ++k) {
+    const double *x = patterns[static_cast<std::int64_t>(k) * P / sample];
+    groups_.square_distances(x, square.data());
+    for (std::int32_t g = 0; g < groups_.count(); ++g)
+      if (groups_.beyond_reach(g, square[g])) skipped += groups_.members(g);
   }
+  return 8 * skipped >= std::int64_t{sample} * packed_.size();
+}
+
+void PackedCompetition::group(const std::vector<NodePtr> &nodes) {
+  const std::int32_t N = static_cast<std::int32_t>(nodes.size());
+  const std::int32_t M = model_params.num_features;
   // Slot k holds node order[k]; nodes are added in index order.
   const std::vector<const Node *> all = views(nodes);
   const std::vector<std::int32_t> order = NodeGroups::compact_order(all, M);

@@ -50,7 +50,7 @@ class PlainCompetition {
  public:
   static constexpr bool splittable = false;
   PlainCompetition(const std::vector<NodePtr> &, const CompetitionRules &, std::int32_t,
-                   SearchWorkspace &) {}
+                   const double *const *, SearchWorkspace &) {}
   CompetitionResult compete(std::vector<NodePtr> &nodes, const double *pattern,
                             const CompetitionRules &rules) {
     return compete_for_pattern(nodes, pattern, rules);
@@ -78,10 +78,10 @@ class PackedCompetition {
  public:
   static constexpr bool splittable = true;
   // Packs the nodes once (they do not change during the pass), grouped
-  // when the call is large enough for skipping to pay. Reads the model
-  // parameters.
+  // when the call is large enough and a sample of its P patterns shows
+  // that skipping pays. Reads the model parameters.
   PackedCompetition(const std::vector<NodePtr> &nodes, const CompetitionRules &rules,
-                    std::int32_t patterns, SearchWorkspace &workspace);
+                    std::int32_t P, const double *const *patterns, SearchWorkspace &workspace);
   CompetitionResult compete(std::vector<NodePtr> &nodes, const double *pattern,
                             const CompetitionRules &rules);
 
@@ -102,6 +102,8 @@ class PackedCompetition {
  private:
   void consider(Node &node, std::int32_t i, const CompetitionRules &rules,
                 CompetitionResult &result, double &best_cfv);
+  void group(const std::vector<NodePtr> &nodes);
+  bool skipping_pays(std::int32_t P, const double *const *patterns);
   CompetitionResult compete_traced(std::vector<NodePtr> &nodes, const double *pattern,
                                    const CompetitionRules &rules);
 

@@ -112,7 +112,7 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   const WorkspaceTrim trim;
   std::vector<NodePtr> &nodes = workspace.nodes;
   make_nodes(N, template_rows, labels, nodes);
-  NodeCompetition competition(nodes, rules, P, workspace);
+  NodeCompetition competition(nodes, rules, P, patterns, workspace);
   label_array = HostVector{host_calloc<double>(static_cast<std::size_t>(P)), P};
 
   PassTally tally;
