@@ -4,6 +4,7 @@
 #include "workload.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -15,11 +16,15 @@ namespace qirbench {
 namespace {
 
 // A fresh copy per measurement: the printed totals run on over its calls.
+// `cpu` receives the processor time of all threads per call, on average.
 TimedCall fresh_run(const std::string &path, const ClassificationSet &set, const PerfParams &params,
-                    std::int32_t repeats) {
+                    std::int32_t repeats, double &cpu) {
   const auto module = load(path);
   if (!module) return {};
-  return fastest(repeats, [&] { return run_classification(*module, set.nodes, set.patterns, params); });
+  const std::clock_t start = std::clock();
+  TimedCall t = fastest(repeats, [&] { return run_classification(*module, set.nodes, set.patterns, params); });
+  cpu = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC / repeats;
+  return t;
 }
 
 }  // namespace
@@ -36,10 +41,12 @@ void threads(const std::string &perf_path, std::int32_t patterns, std::int32_t n
     TimedCall one;
     for (std::int32_t t = 1; t <= most; ++t) {
       set_env("QIR_THREADS", std::to_string(t));
-      TimedCall run = fresh_run(perf_path, set, params, repeats);
+      double cpu = 0.0;
+      TimedCall run = fresh_run(perf_path, set, params, repeats, cpu);
       const double speed_up = t == 1 ? 1.0 : one.seconds / run.seconds;
-      std::printf("  pruning %-3s %2d thread%s %8.3f s  %5.2fx one thread\n",
-                  *prune == '1' ? "on" : "off", t, t == 1 ? " " : "s", run.seconds, speed_up);
+      std::printf("  pruning %-3s %2d thread%s %8.3f s  %5.2fx one thread  (%.3f s of processor"
+                  " time)\n", *prune == '1' ? "on" : "off", t, t == 1 ? " " : "s", run.seconds,
+                  speed_up, cpu);
       if (t == 1)
         one = std::move(run);
       else
