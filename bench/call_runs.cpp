@@ -27,6 +27,25 @@ TimedCall fresh_run(const std::string &path, const ClassificationSet &set, const
   return t;
 }
 
+// The ten inputs of a silent classification of the set (D 4, ratio 0.5,
+// vigilance 0.5, alpha 0.01, CT on, unknown label -1, oflag 0).
+std::vector<qirhost::ArrayPtr> silent_inputs(const ClassificationSet &set) {
+  std::vector<qirhost::ArrayPtr> in;
+  in.push_back(qirhost::make_rows(set.nodes.templates));
+  in.push_back(qirhost::make_column(set.nodes.labels));
+  for (double v : {4.0, 0.5, 0.5, 0.01, 1.0}) in.push_back(qirhost::make_scalar(v));
+  in.push_back(qirhost::make_rows(set.patterns));
+  in.push_back(qirhost::make_scalar(-1.0));
+  in.push_back(qirhost::make_scalar(0.0));
+  return in;
+}
+
+std::vector<const mxArray *> pointers(const std::vector<qirhost::ArrayPtr> &arrays) {
+  std::vector<const mxArray *> raw;
+  for (const auto &a : arrays) raw.push_back(a.get());
+  return raw;
+}
+
 }  // namespace
 
 void threads(const std::string &perf_path, std::int32_t patterns, std::int32_t nodes,
@@ -61,15 +80,8 @@ void tiny(const std::string &perf_path) {
   const auto module = load(perf_path);
   if (!module) return;
   const ClassificationSet set = classification_set(10, 10, 16, 0.5, 61);
-  std::vector<qirhost::ArrayPtr> in;
-  in.push_back(qirhost::make_rows(set.nodes.templates));
-  in.push_back(qirhost::make_column(set.nodes.labels));
-  for (double v : {4.0, 0.5, 0.5, 0.01, 1.0}) in.push_back(qirhost::make_scalar(v));
-  in.push_back(qirhost::make_rows(set.patterns));
-  in.push_back(qirhost::make_scalar(-1.0));
-  in.push_back(qirhost::make_scalar(0.0));
-  std::vector<const mxArray *> args;
-  for (const auto &a : in) args.push_back(a.get());
+  std::vector<qirhost::ArrayPtr> in = silent_inputs(set);
+  std::vector<const mxArray *> args = pointers(in);
   const std::vector<const mxArray *> refused(args.begin(), args.begin() + 3);
   qirhost::CallOptions options;
   options.record_flop_reports = false;
@@ -120,15 +132,8 @@ void memory(const std::string &perf_path, std::int32_t patterns) {
   const auto module = load(perf_path);
   if (!module) return;
   const ClassificationSet set = classification_set(patterns, 100, 16, 0.5, 71);
-  std::vector<qirhost::ArrayPtr> in;
-  in.push_back(qirhost::make_rows(set.nodes.templates));
-  in.push_back(qirhost::make_column(set.nodes.labels));
-  for (double v : {4.0, 0.5, 0.5, 0.01, 1.0}) in.push_back(qirhost::make_scalar(v));
-  in.push_back(qirhost::make_rows(set.patterns));
-  in.push_back(qirhost::make_scalar(-1.0));
-  in.push_back(qirhost::make_scalar(0.0));
-  std::vector<const mxArray *> args;
-  for (const auto &a : in) args.push_back(a.get());
+  const std::vector<qirhost::ArrayPtr> in = silent_inputs(set);
+  const std::vector<const mxArray *> args = pointers(in);
   qirhost::CallOptions options;
   options.record_flop_reports = false;
   const double matrix_mib = static_cast<double>(patterns) * 16 * 8 / (1 << 20);

@@ -54,6 +54,18 @@ TimedCall fresh_training(const std::string &path, const Labelled &data, const Tr
   return fastest(repeats, [&] { return run_training(*module, data, params); });
 }
 
+// Runs without and with pruning, prints both times and checks identity.
+template <class Run>
+void off_and_on(Run run) {
+  set_env("QIR_PRUNE", "0");
+  const TimedCall off = run();
+  set_env("QIR_PRUNE", "1");
+  const TimedCall on = run();
+  std::printf(" %.3f s without, %.3f s with pruning: %.2fx\n", off.seconds, on.seconds,
+              off.seconds / on.seconds);
+  check_identical("    with against without", on, off);
+}
+
 void classification(const std::string &perf_path, std::int32_t patterns, std::int32_t repeats) {
   // 40 clusters spread over [0,2]^16, 1,000 nodes near them.
   const ClassificationSet set = classification_set(patterns, 1000, 16, 0.5, 81, 2.0);
@@ -62,14 +74,9 @@ void classification(const std::string &perf_path, std::int32_t patterns, std::in
   for (double vigilance : {0.0, 0.5, 0.75, 0.9}) {
     PerfParams params;
     params.vigilance = vigilance;
-    set_env("QIR_PRUNE", "0");
-    const TimedCall off = fresh_classification(perf_path, set, params, repeats);
-    set_env("QIR_PRUNE", "1");
-    const TimedCall on = fresh_classification(perf_path, set, params, repeats);
-    std::printf("  vigilance %.2f: %5.1f%% of evaluations skipped; %.3f s without, %.3f s with"
-                " pruning: %.2fx\n", vigilance, skipped_share(set, params), off.seconds, on.seconds,
-                off.seconds / on.seconds);
-    check_identical("    with against without", on, off);
+    std::printf("  vigilance %.2f: %5.1f%% of evaluations skipped;", vigilance,
+                skipped_share(set, params));
+    off_and_on([&] { return fresh_classification(perf_path, set, params, repeats); });
   }
 }
 
@@ -79,13 +86,8 @@ void training(const std::string &train_path, std::int32_t train_patterns, std::i
   for (double vigilance : {0.5, 0.75, 0.9}) {
     TrainParams params;
     params.vigilance = vigilance;
-    set_env("QIR_PRUNE", "0");
-    const TimedCall off = fresh_training(train_path, data, params, repeats);
-    set_env("QIR_PRUNE", "1");
-    const TimedCall on = fresh_training(train_path, data, params, repeats);
-    std::printf("  vigilance %.2f: %.3f s without, %.3f s with pruning: %.2fx\n", vigilance,
-                off.seconds, on.seconds, off.seconds / on.seconds);
-    check_identical("    with against without", on, off);
+    std::printf("  vigilance %.2f:", vigilance);
+    off_and_on([&] { return fresh_training(train_path, data, params, repeats); });
   }
 }
 

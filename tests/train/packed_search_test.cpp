@@ -70,6 +70,18 @@ class Generator {
   std::mt19937_64 rng_;
 };
 
+// Runs the case on both modules, expects the same outcome and returns the
+// plain one's.
+qirhost::CallResult same_on_both(const qirhost::Module &fast, const qirhost::Module &plain,
+                                 const TrainCase &c) {
+  std::vector<const mxArray *> raw;
+  const std::vector<ArrayPtr> inputs = host_inputs(c);
+  for (const ArrayPtr &input : inputs) raw.push_back(input.get());
+  qirhost::CallResult plain_result = plain.call(3, raw);
+  qirtest::expect_same_call(fast.call(3, raw), plain_result);
+  return plain_result;
+}
+
 using PackedSearchTest = qirtest::KernelTest;
 
 TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
@@ -82,11 +94,7 @@ TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
   for (int n = 0; n < 250; ++n) {
     const TrainCase c = generator.make_case();
     SCOPED_TRACE("case " + std::to_string(n));
-    std::vector<const mxArray *> raw;
-    const std::vector<ArrayPtr> inputs = host_inputs(c);
-    for (const ArrayPtr &input : inputs) raw.push_back(input.get());
-    const qirhost::CallResult plain_result = plain.call(3, raw);
-    qirtest::expect_same_call(fast.call(3, raw), plain_result);
+    const qirhost::CallResult plain_result = same_on_both(fast, plain, c);
     if (HasFatalFailure()) return;
     with_mt += plain_result.console.find("Engage MT") != std::string::npos;
   }
@@ -124,11 +132,7 @@ TEST(LargeRuns, PrunedRunsMatchThePlainSearch) {
         c.scalars = {4.0, ratio, vigilance, 0.001, g.one_of({1.0, 0.5}), 4.0, 1.0,
                      g.one_of({0.0, 1.0}), g.one_of({0.0, 1.0, 3.0})};
         SCOPED_TRACE("run " + std::to_string(n++));
-        std::vector<const mxArray *> raw;
-        const std::vector<ArrayPtr> inputs = host_inputs(c);
-        for (const ArrayPtr &input : inputs) raw.push_back(input.get());
-        const qirhost::CallResult plain_result = plain.call(3, raw);
-        qirtest::expect_same_call(fast.call(3, raw), plain_result);
+        const qirhost::CallResult plain_result = same_on_both(fast, plain, c);
         if (HasFatalFailure()) return;
         if (!plain_result.error)
           many_nodes += qirhost::values_of(plain_result.outputs[1].get()).size() >= 64;
