@@ -57,5 +57,37 @@ TEST_F(MemoryTest, EveryRefusedRequestEndsWithTheMemoryMessage) {
   EXPECT_EQ(labels_of(three_by_four()), (std::vector<double>{1, 2, 3, -1}));
 }
 
+TEST_F(MemoryTest, RefusalsInASplitCallEndCleanly) {
+  // Large enough for worker threads: every request is still made by the
+  // calling thread, and a refusal ends the call with every thread joined.
+  setenv("QIR_THREADS", "3", 1);
+  PerfCase c;
+  for (int k = 0; k < 200; ++k) {
+    c.templates.push_back({k * 0.01, 0.5 * k, 0.0, 1.0, 0.3});
+    c.nlabels.push_back(1 + k % 3);
+  }
+  for (int j = 0; j < 3000; ++j) c.patterns.push_back({j * 0.001, j * 0.03});
+  c.vigilance = 0.9;
+  c.oflag = 1;
+  const qirhost::CallResult full = run(c);
+  ASSERT_FALSE(full.error) << full.error.value_or("");
+  for (std::size_t k = 1; k <= full.allocation_requests; ++k) {
+    SCOPED_TRACE(k);
+    qirhost::CallOptions options;
+    options.fail_allocation = k;
+    const qirhost::CallResult result = run(c, options);
+    EXPECT_EQ(result.error.value_or(""), memory_error);
+    EXPECT_EQ(result.blocks_left, 0u);
+    EXPECT_EQ(result.arrays_left, 0u);
+  }
+  // The split call gives what one thread gives (in a fresh copy of the
+  // module, whose totals start at zero again).
+  setenv("QIR_THREADS", "1", 1);
+  perf.reset();
+  perf = std::make_unique<qirhost::Module>(QIR_PERF_MODULE_PATH);
+  qirtest::expect_same_call(run(c), full);
+  unsetenv("QIR_THREADS");
+}
+
 }  // namespace
 }  // namespace perf_test
