@@ -119,6 +119,21 @@ void NodeGroups::update(std::int32_t slot, const Node &node) {
   set_bound(g);
 }
 
+bool NodeGroups::skipping_pays(std::int32_t P, const double *const *patterns) const {
+  constexpr std::int32_t sample = 64;
+  if (P <= 0) return false;
+  std::vector<double> square(static_cast<std::size_t>(count_));
+  std::int64_t skipped = 0;
+  std::int64_t nodes = 0;
+  for (std::int32_t g = 0; g < count_; ++g) nodes += members_[g];
+  for (std::int32_t k = 0; k < sample; ++k) {
+    square_distances(patterns[static_cast<std::int64_t>(k) * P / sample], square.data());
+    for (std::int32_t g = 0; g < count_; ++g)
+      if (beyond_reach(g, square[g])) skipped += members_[g];
+  }
+  return 8 * skipped >= sample * nodes;
+}
+
 void NodeGroups::square_distances(const double *pattern, double *out) const {
   const std::size_t G = static_cast<std::size_t>(count_);
   std::fill(out, out + G, 0.0);

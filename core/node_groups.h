@@ -39,8 +39,15 @@ class NodeGroups {
   // each group's centre is the mean of its nodes' centres. Slots added to
   // `packed` later belong to no group.
   void build(const std::vector<const Node *> &nodes, const PackedNodes &packed);
+  // Drops every group (the rule stays).
+  void clear_groups() { reset(M_, rule_); }
   // The node in `slot`, a slot of some group, changed.
   void update(std::int32_t slot, const Node &node);
+
+  // Whether, for a sample of the P patterns, groups beyond reach hold at
+  // least an eighth of the nodes; otherwise group tests and the reordering
+  // of the nodes cost more than they save.
+  bool skipping_pays(std::int32_t P, const double *const *patterns) const;
 
   // Squared distances from the pattern to every group's centre, into
   // out[0 … count()-1].

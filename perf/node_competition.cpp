@@ -101,27 +101,11 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
   groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0));
   grouped_ = groups_.usable() && worth_grouping(N, P, rules);
   if (grouped_) group(nodes);
-  grouped_ = grouped_ && skipping_pays(P, patterns);
+  grouped_ = grouped_ && groups_.skipping_pays(P, patterns);
   if (grouped_) return;
   // Nodes in index order: the decisions need no reordering.
   packed_.reset(M);
   for (const NodePtr &node : nodes) packed_.push_back(*node);
-}
-
-// Whether groups beyond reach hold at least an eighth of the nodes for
-// a sample of the patterns; otherwise the group tests and the reordering
-// would cost more than they save.
-bool PackedCompetition::skipping_pays(std::int32_t P, const double *const *patterns) {
-  constexpr std::int32_t sample = 64;
-  std::vector<double> square(static_cast<std::size_t>(groups_.count()));
-  std::int64_t skipped = 0;
-  for (std::int32_t k = 0; k < sample; ++k) {
-    const double *x = patterns[static_cast<std::int64_t>(k) * P / sample];
-    groups_.square_distances(x, square.data());
-    for (std::int32_t g = 0; g < groups_.count(); ++g)
-      if (groups_.beyond_reach(g, square[g])) skipped += groups_.members(g);
-  }
-  return 8 * skipped >= std::int64_t{sample} * packed_.size();
 }
 
 void PackedCompetition::group(const std::vector<NodePtr> &nodes) {

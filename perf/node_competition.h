@@ -103,7 +103,6 @@ class PackedCompetition {
   void consider(Node &node, std::int32_t i, const CompetitionRules &rules,
                 CompetitionResult &result, double &best_cfv);
   void group(const std::vector<NodePtr> &nodes);
-  bool skipping_pays(std::int32_t P, const double *const *patterns);
   CompetitionResult compete_traced(std::vector<NodePtr> &nodes, const double *pattern,
                                    const CompetitionRules &rules);
 

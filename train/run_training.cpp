@@ -158,7 +158,7 @@ void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
   run.N = N;
   run.vigilance = vigilance;
   run.rules = SearchRules{compute_Tu(D, alpha), alpha, ct_option, oflag};
-  run.search.start(vigilance, run.rules);
+  run.search.start(vigilance, run.rules, N, patterns);
   mexAddFlops(tu_flops);
   run.outcome.run_flops = tu_flops;
   // The clock is read only for the summary that prints the seconds.

@@ -92,9 +92,12 @@ std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) 
 
 PackedSearch::PackedSearch() : packed_(model_params.num_features) {}
 
-void PackedSearch::start(double vigilance, const SearchRules &rules) {
+void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_t N,
+                         const double *const *patterns) {
   const std::int32_t M = model_params.num_features;
   vigilance_ = vigilance;
+  N_ = N;
+  patterns_ = patterns;
   groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, vigilance,
                                    test_tolerance));
   // The trace of failing nodes needs every node evaluated.
@@ -126,11 +129,17 @@ void PackedSearch::regroup(const NodeList &nodes) {
   for (std::int32_t i = 0; i < nodes.size(); ++i) packed_.place(nodes[i], slot[i]);
   groups_.build(all, packed_);
   grouped_ = nodes.size();
+  if (groups_.skipping_pays(N_, patterns_)) return;
+  // Not worth it for now: back to node order, no groups, until the node
+  // count has grown by half again.
+  packed_.reset(M);
+  for (std::int32_t i = 0; i < nodes.size(); ++i) packed_.push_back(nodes[i]);
+  groups_.clear_groups();
 }
 
 void PackedSearch::node_changed(std::int32_t i, const Node &node) {
   packed_.refresh(i, node);
-  if (i < grouped_) groups_.update(packed_.slot_of(i), node);
+  if (i < grouped_ && groups_.count() > 0) groups_.update(packed_.slot_of(i), node);
 }
 
 std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double rho,
@@ -138,7 +147,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double
   const MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
   // The groups' reach holds for the call's vigilance, which every search
   // starts from.
-  const bool skip = prune_ && rho == vigilance_;
+  const bool skip = prune_ && rho == vigilance_ && groups_.count() > 0;
   matcher_.evaluate(packed_, pattern, params, ops_, skip ? &groups_ : nullptr);
   flush_ops(ops_);
   const std::int32_t count = packed_.size();

@@ -41,7 +41,7 @@ std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
 // The plain search behind the interface of the packed one.
 class PlainSearch {
  public:
-  void start(double, const SearchRules &) {}
+  void start(double, const SearchRules &, std::int32_t, const double *const *) {}
   void node_added(const NodeList &) {}
   void node_changed(std::int32_t, const Node &) {}
   std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
@@ -67,8 +67,10 @@ class PackedSearch {
  public:
   // Reads num_features: made after the model parameters are set.
   PackedSearch();
-  // The call's vigilance and rules, before the first node is added.
-  void start(double vigilance, const SearchRules &rules);
+  // The call's vigilance, rules and N patterns, before the first node is
+  // added.
+  void start(double vigilance, const SearchRules &rules, std::int32_t N,
+             const double *const *patterns);
   void node_added(const NodeList &nodes);
   void node_changed(std::int32_t i, const Node &node);
   std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
@@ -85,6 +87,8 @@ class PackedSearch {
   NodeGroups groups_;
   double vigilance_ = 0.0;
   bool prune_ = false;
+  std::int32_t N_ = 0;
+  const double *const *patterns_ = nullptr;
   std::int32_t grouped_ = 0;  // nodes 0 … grouped_-1 sit in groups; later ones after them
   BlockMatcher matcher_;
   OpTally ops_;
