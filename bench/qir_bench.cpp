@@ -1,12 +1,16 @@
 // Benchmarks of the two modules, loaded from their built files into the
 // embedded host, and of the evaluation kernels alone.
 //
-//   qir_bench [classify|train|scaling|kernels|smoke|all] [options]
+//   qir_bench [classify|train|scaling|kernels|threads|prune|tiny|memory|smoke|all]
+//             [options]
 //
 // The "reference" modules are builds of the same sources with the plain
 // node-at-a-time search; where they are built, every comparison also checks
 // that both give identical results, console text and operation totals.
+#include "bench_support.h"
+#include "call_runs.h"
 #include "kernel_runs.h"
+#include "prune_runs.h"
 #include "module_runs.h"
 #include "workload.h"
 
@@ -35,16 +39,18 @@ struct Options {
   std::int32_t features = 16;
   std::int32_t reference_patterns = 10000;  // the plain search is slow
   std::int32_t train_patterns = 5000;
+  std::int32_t memory_patterns = 1000000;
   std::int32_t repeats = 1;
 };
 
 void usage() {
   std::puts(
-      "usage: qir_bench [classify|train|scaling|kernels|smoke|all]\n"
+      "usage: qir_bench [classify|train|scaling|kernels|threads|prune|tiny|memory|smoke|all]\n"
       "  --patterns N --nodes N --features M   classification size (100000, 1000, 16)\n"
       "  --reference-patterns N                patterns for the plain search (10000)\n"
       "  --train-patterns N                    training size (5000)\n"
       "  --repeats N                           keep the fastest of N runs (1)\n"
+      "  --memory-patterns N                   patterns of the memory run (1000000)\n"
       "  --perf FILE --train FILE --perf-reference FILE --train-reference FILE");
 }
 
@@ -61,6 +67,7 @@ std::optional<Options> parse(int argc, char **argv) {
     else if (key == "--reference-patterns") o.reference_patterns = std::atoi(value);
     else if (key == "--train-patterns") o.train_patterns = std::atoi(value);
     else if (key == "--repeats") o.repeats = std::max(1, std::atoi(value));
+    else if (key == "--memory-patterns") o.memory_patterns = std::atoi(value);
     else if (key == "--perf") o.perf = value;
     else if (key == "--train") o.train = value;
     else if (key == "--perf-reference") o.perf_reference = value;
@@ -71,44 +78,8 @@ std::optional<Options> parse(int argc, char **argv) {
   return o;
 }
 
-std::unique_ptr<qirhost::Module> load(const std::string &path) {
-  if (path.empty()) return nullptr;
-  try {
-    return std::make_unique<qirhost::Module>(path);
-  } catch (const std::exception &e) {
-    std::printf("  (cannot load %s: %s)\n", path.c_str(), e.what());
-    return nullptr;
-  }
-}
-
 // Selects the kernel that the modules' next calls use; empty: the best.
-void use_kernel(const std::string &name) {
-  if (name.empty())
-    unsetenv("QIR_MATCH_KERNEL");
-  else
-    setenv("QIR_MATCH_KERNEL", name.c_str(), 1);
-}
-
-// The first run's outcome (the printed totals run on over a module's
-// calls, so only first calls of fresh copies compare) with the shortest
-// time of `repeats` runs.
-template <class Run>
-TimedCall fastest(std::int32_t repeats, Run run) {
-  TimedCall first = run();
-  for (std::int32_t r = 1; r < repeats; ++r) first.seconds = std::min(first.seconds, run().seconds);
-  return first;
-}
-
-// Counts mismatches found by the identity checks; the exit status.
-int mismatches = 0;
-
-void check_identical(const char *what, const TimedCall &a, const TimedCall &b) {
-  std::string why;
-  const bool same = same_outcome(a.result, b.result, why);
-  if (!same) ++mismatches;
-  std::printf("  %s: %s\n", what, same ? "identical results, text and operation totals"
-                                       : ("MISMATCH: " + why).c_str());
-}
+void use_kernel(const std::string &name) { set_env("QIR_MATCH_KERNEL", name); }
 
 double classified_share(const TimedCall &t, double unknown) {
   if (t.result.error) return 0.0;
@@ -315,5 +286,10 @@ int main(int argc, char **argv) {
   if (c == "train" || c == "all") train(o);
   if (c == "kernels" || c == "all") kernels(o);
   if (c == "scaling" || c == "all") scaling(o);
-  return mismatches == 0 ? 0 : 1;
+  if (c == "threads" || c == "all") threads(o.perf, o.patterns, o.nodes, o.features, o.repeats);
+  if (c == "prune" || c == "all")
+    prune(o.perf, o.train, o.patterns, o.train_patterns, o.repeats);
+  if (c == "tiny" || c == "all") tiny(o.perf);
+  if (c == "memory" || c == "all") memory(o.perf, o.memory_patterns);
+  return mismatches() == 0 ? 0 : 1;
 }

@@ -36,6 +36,8 @@ CommandSpec command_spec() {
   for (auto &option : data_options(true)) s.options.push_back(option);
   s.options.push_back(modules_option());
   s.details =
+      "Large data sets are classified on every processor core; the environment\n"
+      "variable QIR_THREADS sets the number of threads (1: one).\n"
       "Example:\n"
       "  qir classify circle.model data/circle_test.csv -o assigned.csv\n";
   s.min_positional = s.max_positional = 2;

@@ -66,6 +66,7 @@ function(qir_add_matlab_module name)
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
   target_include_directories(${target} PRIVATE ${source_dirs} ${QIR_CORE_DIR})
+  target_link_libraries(${target} Threads::Threads)
   if(NOT _qir_matlab_has_add_flops)
     target_compile_definitions(${target} PRIVATE QIR_SUPPLY_MEXADDFLOPS)
   endif()

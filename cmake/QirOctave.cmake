@@ -125,7 +125,7 @@ function(qir_add_octave_module name)
   target_include_directories(${target} SYSTEM PRIVATE ${QIR_OCTAVE_INCLUDE_DIRS})
   target_compile_definitions(${target} PRIVATE QIR_SUPPLY_MEXADDFLOPS)
   target_link_options(${target} PRIVATE ${QIR_OCTAVE_LINK_FLAGS})
-  target_link_libraries(${target} PRIVATE ${QIR_OCTAVE_LIBRARIES})
+  target_link_libraries(${target} PRIVATE ${QIR_OCTAVE_LIBRARIES} Threads::Threads)
   if(ARG_HELP)
     # `help name` reads the stub beside the module; the module still wins
     # the call.

@@ -34,12 +34,14 @@ struct HostVector {
   std::int32_t n = 0;
 };
 
-// Module matrix: a host block of row pointers, each row a host block of
-// cols doubles. Owns its rows.
+// Module matrix: a host block of row pointers, each row cols doubles. Rows
+// either all lie in one host block (one request instead of one per row, and
+// no per-block overhead in the allocator) or are host blocks of their own,
+// adopted one by one. Owns its rows.
 class HostRows {
  public:
   HostRows() = default;
-  // Throws std::bad_alloc; rows obtained before a refusal are released.
+  // Rows in one block. Throws std::bad_alloc; nothing is kept then.
   HostRows(std::int32_t rows, std::int32_t cols);
   ~HostRows() { clear(); }
   HostRows(HostRows &&other) noexcept { *this = std::move(other); }
@@ -54,7 +56,7 @@ class HostRows {
   double *const *data() const { return row_array_.get(); }
   // Takes ownership of a host block as row i (for rows filled one by one).
   void adopt_row(std::int32_t i, HostBlock<double> row) { row_array_[i] = row.release(); }
-  // Frees every row, then the row array.
+  // Frees every row (or their one block), then the row array.
   void clear();
 
   // An empty row array with room for `rows` rows of `cols` values, rows not
@@ -63,6 +65,7 @@ class HostRows {
 
  private:
   HostBlock<double *> row_array_;
+  HostBlock<double> slab_;  // the rows' one block, when they share one
   std::int32_t rows_ = 0;
   std::int32_t cols_ = 0;
 };

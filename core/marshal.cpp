@@ -48,11 +48,16 @@ std::optional<HostRows> mxArray2D_to_cArray2D(std::int32_t &rows, std::int32_t &
   rows = static_cast<std::int32_t>(dims[0]);
   cols = static_cast<std::int32_t>(dims[1]);
   HostRows matrix(rows, cols);
+  if (rows == 0 || cols == 0) return matrix;
   const double *data = mxGetPr(array);
-  // Read the host data in storage order.
-  for (std::int32_t j = 0; j < cols; ++j)
-    for (std::int32_t i = 0; i < rows; ++i)
-      matrix[i][j] = data[static_cast<std::size_t>(j) * rows + i];
+  // The rows lie one after another in one block: write it directly,
+  // reading the host data in storage order.
+  double *slab = matrix[0];
+  const std::size_t width = static_cast<std::size_t>(cols);
+  for (std::size_t j = 0; j < width; ++j) {
+    const double *column = data + j * static_cast<std::size_t>(rows);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(rows); ++i) slab[i * width + j] = column[i];
+  }
   return matrix;
 }
 

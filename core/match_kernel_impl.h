@@ -14,7 +14,6 @@
 #include "portability.h"
 
 #include <cstdint>
-#include <cstring>
 
 // The including file may name the target attribute of its instruction set
 // (QIR_TARGET_AVX2), which every function here then carries.
@@ -139,15 +138,16 @@ QIR_UNROLL(4)
   return outside;
 }
 
+// Blocks first … end-1; their bits in out.passes_vt must be clear.
 template <class Ops, int NB>
-QIR_KERNEL_TARGET inline std::int64_t match_all(const PackedView &nodes, const double *pattern,
-                              const MatchParams &params, const MatchOut &out) {
+QIR_KERNEL_TARGET inline std::int64_t match_range(const PackedView &nodes, const double *pattern,
+                                                  const MatchParams &params, const MatchOut &out,
+                                                  std::int32_t first, std::int32_t end) {
   const Constants<Ops> k(params);
-  std::memset(out.passes_vt, 0, static_cast<std::size_t>((nodes.blocks + 15) / 16) * 8);
   std::int64_t outside = 0;
-  std::int32_t b = 0;
-  for (; b + NB <= nodes.blocks; b += NB) outside += match_blocks<Ops, NB>(nodes, b, pattern, k, out);
-  for (; b < nodes.blocks; ++b) outside += match_blocks<Ops, 1>(nodes, b, pattern, k, out);
+  std::int32_t b = first;
+  for (; b + NB <= end; b += NB) outside += match_blocks<Ops, NB>(nodes, b, pattern, k, out);
+  for (; b < end; ++b) outside += match_blocks<Ops, 1>(nodes, b, pattern, k, out);
   return outside;
 }
 

@@ -29,8 +29,9 @@ struct ScalarOps {
 }  // namespace
 
 std::int64_t match_scalar(const PackedView &nodes, const double *pattern,
-                          const MatchParams &params, const MatchOut &out) {
-  return match_all<ScalarOps, 1>(nodes, pattern, params, out);
+                          const MatchParams &params, const MatchOut &out, std::int32_t first,
+                        std::int32_t end) {
+  return match_range<ScalarOps, 1>(nodes, pattern, params, out, first, end);
 }
 
 }  // namespace qir::kernels

@@ -3,6 +3,7 @@
 #include "match_kernels.h"
 #include "model.h"
 #include "portability.h"
+#include "node_groups.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -15,12 +16,16 @@ void PackedNodes::reset(std::int32_t num_features) {
   M_ = num_features;
   count_ = 0;
   points_ = 0;
+  end_slot_ = 0;
   center_.clear();
   direction_.clear();
   radius_.clear();
   free_size_.clear();
   point_mask_.clear();
   is_point_.clear();
+  slot_of_.clear();
+  node_at_.clear();
+  in_order_ = true;
 }
 
 void PackedNodes::reserve(std::int32_t nodes) {
@@ -31,7 +36,9 @@ void PackedNodes::reserve(std::int32_t nodes) {
   radius_.reserve(slots);
   free_size_.reserve(slots);
   point_mask_.reserve(slots);
+  node_at_.reserve(slots);
   is_point_.reserve(static_cast<std::size_t>(nodes));
+  slot_of_.reserve(static_cast<std::size_t>(nodes));
 }
 
 // A padding slot is a ball of infinite radius (never outside) whose free
@@ -44,32 +51,42 @@ void PackedNodes::add_block() {
   free_size_.resize(free_size_.size() + block_lanes,
                     std::numeric_limits<double>::quiet_NaN());
   point_mask_.resize(point_mask_.size() + block_lanes, ~std::uint64_t{0});
+  node_at_.resize(node_at_.size() + block_lanes, -1);
 }
 
-void PackedNodes::store(std::int32_t i, const Node &node) {
-  const std::size_t block = static_cast<std::size_t>(i / block_lanes);
-  const std::size_t lane = static_cast<std::size_t>(i % block_lanes);
+void PackedNodes::store(std::int32_t slot, std::int32_t i, const Node &node) {
+  const std::size_t block = static_cast<std::size_t>(slot / block_lanes);
+  const std::size_t lane = static_cast<std::size_t>(slot % block_lanes);
   double *center = center_.data() + block * M_ * block_lanes + lane;
   double *direction = direction_.data() + block * M_ * block_lanes + lane;
   for (std::int32_t f = 0; f < M_; ++f) {
     center[static_cast<std::size_t>(f) * block_lanes] = node.center[f];
     direction[static_cast<std::size_t>(f) * block_lanes] = node.direction[f];
   }
-  radius_[i] = node.radius;
-  free_size_[i] = node.free_size;
-  point_mask_[i] = node.is_point != 0 ? ~std::uint64_t{0} : 0;
+  radius_[slot] = node.radius;
+  free_size_[slot] = node.free_size;
+  point_mask_[slot] = node.is_point != 0 ? ~std::uint64_t{0} : 0;
   points_ += (node.is_point != 0) - is_point_[i];
   is_point_[i] = node.is_point != 0;
 }
 
 void PackedNodes::push_back(const Node &node) {
-  if (count_ % block_lanes == 0) add_block();
+  place(node, end_slot_);
+}
+
+void PackedNodes::place(const Node &node, std::int32_t slot) {
+  while (slot >= slots()) add_block();
+  const std::int32_t i = count_;
   is_point_.push_back(0);
-  store(count_, node);
+  slot_of_.push_back(slot);
+  node_at_[slot] = i;
+  in_order_ = in_order_ && slot == i;
+  end_slot_ = std::max(end_slot_, slot + 1);
+  store(slot, i, node);
   ++count_;
 }
 
-void PackedNodes::refresh(std::int32_t i, const Node &node) { store(i, node); }
+void PackedNodes::refresh(std::int32_t i, const Node &node) { store(slot_of_[i], i, node); }
 
 PackedView PackedNodes::view() const {
   PackedView v;
@@ -164,8 +181,16 @@ kernels::MatchFn kernel_function(MatchKernel kernel) {
 BlockMatcher::BlockMatcher(MatchKernel kernel)
     : kernel_(match_kernel_supported(kernel) ? kernel : best_match_kernel()) {}
 
-void BlockMatcher::grow(std::int32_t slots) {
-  const std::size_t n = static_cast<std::size_t>(slots);
+void BlockMatcher::select(MatchKernel kernel) {
+  kernel_ = match_kernel_supported(kernel) ? kernel : best_match_kernel();
+}
+
+void BlockMatcher::grow(const PackedNodes &nodes) {
+  const std::size_t n = static_cast<std::size_t>(nodes.slots());
+  if (node_bits_.size() * 64 < static_cast<std::size_t>(nodes.size()))
+    node_bits_.resize(std::max(node_bits_.size() * 2, (static_cast<std::size_t>(nodes.size()) + 63) / 64));
+  // At most one group per group_slots slots.
+  if (group_distance_.size() * group_slots < n) group_distance_.resize((n + group_slots - 1) / group_slots);
   if (distance_.size() >= n) return;
   // Doubling keeps growth rare while a training run adds nodes one by one.
   const std::size_t capacity = std::max(n, 2 * distance_.size());
@@ -176,13 +201,57 @@ void BlockMatcher::grow(std::int32_t slots) {
   passes_vt_.resize((capacity + 63) / 64);
 }
 
-void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
-                            const MatchParams &params, OpTally &tally) {
-  if (nodes.size() == 0) return;
-  grow(nodes.blocks() * block_lanes);
+bool BlockMatcher::worth_testing() {
+  constexpr std::uint64_t window = 4096;  // group tests between decisions
+  constexpr std::uint64_t probe_every = 16;
+  if (groups_tested_ >= window) {
+    testing_ = groups_skipped_ * 16 >= groups_tested_;
+    groups_tested_ = 0;
+    groups_skipped_ = 0;
+  }
+  return testing_ || patterns_++ % probe_every == 0;
+}
+
+std::int64_t BlockMatcher::match_pruned(const PackedNodes &nodes, const double *pattern,
+                                        const MatchParams &params, const NodeGroups &groups) {
+  const kernels::MatchFn fn = kernel_function(kernel_);
   const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
                      passes_vt_.data()};
-  const std::int64_t outside = kernel_function(kernel_)(nodes.view(), pattern, params, out);
+  const PackedView view = nodes.view();
+  constexpr std::int32_t group_blocks = group_slots / block_lanes;
+  const std::int32_t count = groups.count();
+  groups.square_distances(pattern, group_distance_.data());
+  std::int64_t outside = 0;
+  std::int32_t run_start = 0;  // first block of the run of groups to evaluate
+  for (std::int32_t g = 0; g < count; ++g) {
+    if (!groups.beyond_reach(g, group_distance_[g])) continue;
+    // Every node of the group is outside: counted, never evaluated.
+    outside += groups.members(g);
+    skipped_ += static_cast<std::uint64_t>(groups.members(g));
+    groups_skipped_ += 1;
+    if (run_start < g * group_blocks) outside += fn(view, pattern, params, out, run_start, g * group_blocks);
+    run_start = (g + 1) * group_blocks;
+  }
+  groups_tested_ += static_cast<std::uint64_t>(count);
+  if (run_start < view.blocks) outside += fn(view, pattern, params, out, run_start, view.blocks);
+  return outside;
+}
+
+std::int64_t BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
+                                 const MatchParams &params, const NodeGroups *groups) {
+  std::memset(passes_vt_.data(), 0, static_cast<std::size_t>((nodes.slots() + 63) / 64) * 8);
+  if (groups != nullptr && groups->usable() && worth_testing())
+    return match_pruned(nodes, pattern, params, *groups);
+  const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
+                     passes_vt_.data()};
+  return kernel_function(kernel_)(nodes.view(), pattern, params, out, 0, nodes.blocks());
+}
+
+void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
+                            const MatchParams &params, OpTally &tally, const NodeGroups *groups) {
+  if (nodes.size() == 0) return;
+  grow(nodes);
+  const std::int64_t outside = match(nodes, pattern, params, groups);
   // Per evaluation node_match counts 5M + 2, plus 6 for an ellipsoid and 2
   // when outside, and one comparison.
   const std::uint64_t n = static_cast<std::uint64_t>(nodes.size());
@@ -192,11 +261,22 @@ void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
   tally.comparisons += n;
 }
 
-void BlockMatcher::store_into(std::int32_t i, Node &node) const {
-  node.distance = distance_[i];
-  node.excess = excess_[i];
-  node.fit = fit_[i];
-  node.mfv = mfv_[i];
+const std::uint64_t *BlockMatcher::node_order_bits(const PackedNodes &nodes) {
+  std::fill(node_bits_.begin(), node_bits_.end(), 0);
+  const std::int32_t words = (nodes.slots() + 63) / 64;
+  for (std::int32_t w = 0; w < words; ++w)
+    for (std::uint64_t b = passes_vt_[w]; b != 0; b &= b - 1) {
+      const std::int32_t i = nodes.node_at(w * 64 + qir_count_trailing_zeros(b));
+      node_bits_[i >> 6] |= std::uint64_t{1} << (i & 63);
+    }
+  return node_bits_.data();
+}
+
+void BlockMatcher::store_into(std::int32_t slot, Node &node) const {
+  node.distance = distance_[slot];
+  node.excess = excess_[slot];
+  node.fit = fit_[slot];
+  node.mfv = mfv_[slot];
 }
 
 }  // namespace qir

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "node.h"
+#include "portability.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -70,9 +71,11 @@ struct MatchOut {
   std::uint64_t *passes_vt = nullptr;
 };
 
-// The nodes' geometry in block layout. Padding slots in the last block are
-// built so that they are never outside and never pass the vigilance test,
-// so kernels need no tail handling.
+// The nodes' geometry in block layout. Node i (its index in the caller's
+// list) sits in slot slot_of(i); by default slots follow the node order, but
+// a caller may place nodes elsewhere (to keep near nodes in one block).
+// Slots holding no node are padding, built so that they are never outside
+// and never pass the vigilance test, so kernels need no tail handling.
 class PackedNodes {
  public:
   explicit PackedNodes(std::int32_t num_features = 0) : M_(num_features) {}
@@ -80,30 +83,45 @@ class PackedNodes {
   // Drops every node and sets the number of features.
   void reset(std::int32_t num_features);
   void reserve(std::int32_t nodes);
-  // Appends a copy of the node's geometry as slot size().
+  // Adds a copy of the node's geometry as node size(), in the slot after
+  // the highest one in use.
   void push_back(const Node &node);
-  // Copies slot i's geometry again after the node changed.
+  // Adds the node as node size() in `slot`, a padding slot; slots beyond
+  // the last block are added as padding first.
+  void place(const Node &node, std::int32_t slot);
+  // Copies node i's geometry again after the node changed.
   void refresh(std::int32_t i, const Node &node);
 
   std::int32_t size() const { return count_; }
   std::int32_t features() const { return M_; }
-  std::int32_t blocks() const { return (count_ + block_lanes - 1) / block_lanes; }
+  std::int32_t slots() const { return static_cast<std::int32_t>(radius_.size()); }
+  std::int32_t blocks() const { return slots() / block_lanes; }
   std::int32_t point_count() const { return points_; }
+  std::int32_t end_slot() const { return end_slot_; }
+  std::int32_t slot_of(std::int32_t i) const { return slot_of_[i]; }
+  // Node in a slot, or -1 for padding.
+  std::int32_t node_at(std::int32_t slot) const { return node_at_[slot]; }
+  // True while every node sits in the slot of its own index.
+  bool in_node_order() const { return in_order_; }
   PackedView view() const;
 
  private:
   void add_block();
-  void store(std::int32_t i, const Node &node);
+  void store(std::int32_t slot, std::int32_t i, const Node &node);
 
   std::int32_t M_ = 0;
   std::int32_t count_ = 0;
   std::int32_t points_ = 0;
+  std::int32_t end_slot_ = 0;  // one past the highest slot in use
+  bool in_order_ = true;
   AlignedVector<double> center_;
   AlignedVector<double> direction_;
   AlignedVector<double> radius_;
   AlignedVector<double> free_size_;
   AlignedVector<std::uint64_t> point_mask_;
   std::vector<std::int32_t> is_point_;  // per real node, for the point count
+  std::vector<std::int32_t> slot_of_;   // per node
+  std::vector<std::int32_t> node_at_;   // per slot, -1 for padding
 };
 
 enum class MatchKernel : std::int32_t { scalar = 0, sse2 = 1, avx2 = 2, neon = 3 };
@@ -131,37 +149,77 @@ struct OpTally {
 // arguments) and clears it.
 void flush_ops(OpTally &tally);
 
-// Evaluates every packed node against one pattern with one kernel and keeps
-// the results; storage grows with the node set, never per pattern.
+class NodeGroups;
+
+// Evaluates the packed nodes against one pattern with one kernel and keeps
+// the results (by slot); storage grows with the node set, never per
+// pattern. Given groups, it skips the groups that lie beyond every node's
+// reach; skipped nodes are counted as what they provably are, outside and
+// failing the vigilance test, and have no results.
 class BlockMatcher {
  public:
   explicit BlockMatcher(MatchKernel kernel = select_match_kernel());
 
-  // Fills the results for nodes 0 … nodes.size()-1 and adds the operations
-  // that node_match would have counted for them to `tally`.
+  // Fills the results of every node not skipped and adds the operations
+  // that node_match would have counted for all nodes to `tally`.
   void evaluate(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
-                OpTally &tally);
+                OpTally &tally, const NodeGroups *groups = nullptr);
+
+  // Sizes the storage for these nodes now rather than at the next
+  // evaluation.
+  void prepare(const PackedNodes &nodes) { grow(nodes); }
 
   MatchKernel kernel() const { return kernel_; }
-  double distance(std::int32_t i) const { return distance_[i]; }
-  double excess(std::int32_t i) const { return excess_[i]; }
-  double fit(std::int32_t i) const { return fit_[i]; }
-  double mfv(std::int32_t i) const { return mfv_[i]; }
-  bool passes_vt(std::int32_t i) const { return (passes_vt_[i >> 6] >> (i & 63)) & 1u; }
-  // Bits of nodes 64w … 64w+63 that passed the vigilance test.
-  std::uint64_t passes_vt_word(std::int32_t w) const { return passes_vt_[w]; }
-  // Writes node i's results into its record, as node_match would have.
-  void store_into(std::int32_t i, Node &node) const;
+  // Uses another kernel from now on (a supported one, else the best).
+  void select(MatchKernel kernel);
+  double distance(std::int32_t slot) const { return distance_[slot]; }
+  double excess(std::int32_t slot) const { return excess_[slot]; }
+  double fit(std::int32_t slot) const { return fit_[slot]; }
+  double mfv(std::int32_t slot) const { return mfv_[slot]; }
+  bool passes_vt(std::int32_t slot) const { return (passes_vt_[slot >> 6] >> (slot & 63)) & 1u; }
+  // Writes the results of the node in `slot` into its record, as node_match
+  // would have.
+  void store_into(std::int32_t slot, Node &node) const;
+  // Node evaluations skipped so far.
+  std::uint64_t skipped() const { return skipped_; }
+
+  // Calls visit(i) for every node i that passed the vigilance test, in
+  // increasing i.
+  template <class Visit>
+  void for_each_passing(const PackedNodes &nodes, Visit visit);
 
  private:
-  void grow(std::int32_t slots);
+  void grow(const PackedNodes &nodes);
+  std::int64_t match(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
+                     const NodeGroups *groups);
+  std::int64_t match_pruned(const PackedNodes &nodes, const double *pattern,
+                            const MatchParams &params, const NodeGroups &groups);
+  bool worth_testing();
+  const std::uint64_t *node_order_bits(const PackedNodes &nodes);
 
   MatchKernel kernel_;
   AlignedVector<double> distance_;
   AlignedVector<double> excess_;
   AlignedVector<double> fit_;
   AlignedVector<double> mfv_;
-  std::vector<std::uint64_t> passes_vt_;
+  std::vector<std::uint64_t> passes_vt_;   // by slot
+  std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
+  std::vector<double> group_distance_;     // squared, per group
+  std::uint64_t skipped_ = 0;
+  // Group tests stop paying off when almost nothing is skipped; then they
+  // are made for one pattern in 16 only, until skipping pays again.
+  std::uint64_t patterns_ = 0;
+  std::uint64_t groups_tested_ = 0;
+  std::uint64_t groups_skipped_ = 0;
+  bool testing_ = true;
 };
+
+template <class Visit>
+void BlockMatcher::for_each_passing(const PackedNodes &nodes, Visit visit) {
+  const std::uint64_t *bits = nodes.in_node_order() ? passes_vt_.data() : node_order_bits(nodes);
+  const std::int32_t words = (nodes.size() + 63) / 64;
+  for (std::int32_t w = 0; w < words; ++w)
+    for (std::uint64_t b = bits[w]; b != 0; b &= b - 1) visit(w * 64 + qir_count_trailing_zeros(b));
+}
 
 }  // namespace qir

@@ -69,44 +69,127 @@ CompetitionResult compete_for_pattern(std::vector<NodePtr> &nodes, const double 
   return result;
 }
 
-PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes)
-    : packed_(model_params.num_features) {
-  packed_.reserve(static_cast<std::int32_t>(nodes.size()));
+namespace {
+
+// Grouping costs about N^2 M / 16 operations once; it pays when the
+// patterns are many against the nodes, and only the trace of failing nodes
+// needs every node evaluated.
+bool worth_grouping(std::int32_t N, std::int32_t P, const CompetitionRules &rules) {
+  return rules.oflag < 3 && pruning_enabled() && N >= 2 * group_slots && P >= 64 &&
+         2 * static_cast<std::int64_t>(P) >= N;
+}
+
+std::vector<const Node *> views(const std::vector<NodePtr> &nodes) {
+  std::vector<const Node *> v;
+  v.reserve(nodes.size());
+  for (const NodePtr &node : nodes) v.push_back(node.get());
+  return v;
+}
+
+}  // namespace
+
+void SearchWorkspace::trim() {
+  constexpr std::int32_t small_call_nodes = 1024;
+  if (nodes.size() > small_call_nodes || packed.slots() > small_call_nodes)
+    *this = SearchWorkspace();
+}
+
+PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
+                                     const CompetitionRules &rules, std::int32_t P,
+                                     const double *const *patterns, SearchWorkspace &workspace)
+    : packed_(workspace.packed), groups_(workspace.groups), matcher_(workspace.matcher) {
+  const std::int32_t N = static_cast<std::int32_t>(nodes.size());
+  const std::int32_t M = model_params.num_features;
+  matcher_.select(select_match_kernel());
+  packed_.reset(M);
+  packed_.reserve(N);
+  groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0));
+  grouped_ = groups_.usable() && worth_grouping(N, P, rules);
+  if (grouped_) group(nodes);
+  grouped_ = grouped_ && groups_.skipping_pays(P, patterns);
+  if (grouped_) return;
+  // Nodes in index order: the decisions need no reordering.
+  packed_.reset(M);
   for (const NodePtr &node : nodes) packed_.push_back(*node);
+}
+
+void PackedCompetition::group(const std::vector<NodePtr> &nodes) {
+  const std::int32_t N = static_cast<std::int32_t>(nodes.size());
+  const std::int32_t M = model_params.num_features;
+  // Slot k holds node order[k]; nodes are added in index order.
+  const std::vector<const Node *> all = views(nodes);
+  const std::vector<std::int32_t> order = NodeGroups::compact_order(all, M);
+  std::vector<std::int32_t> slot(order.size());
+  for (std::size_t k = 0; k < order.size(); ++k) slot[order[k]] = static_cast<std::int32_t>(k);
+  for (std::int32_t i = 0; i < N; ++i) packed_.place(*nodes[i], slot[i]);
+  groups_.build(all, packed_);
+}
+
+void PackedCompetition::prepare(BlockMatcher &matcher) const { matcher.prepare(packed_); }
+
+PatternDecision PackedCompetition::decide(const double *pattern, const CompetitionRules &rules,
+                                          BlockMatcher &matcher) const {
+  PatternDecision d;
+  const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
+  matcher.evaluate(packed_, pattern, params, d.evaluation, grouped_ ? &groups_ : nullptr);
+  const double *free_size = packed_.view().free_size;
+  double best_cfv = 0.0;
+  // The decisions of compete_for_pattern for the nodes that pass VT; every
+  // other node costs its VT comparison and nothing else.
+  matcher.for_each_passing(packed_, [&](std::int32_t i) {
+    const std::int32_t slot = packed_.slot_of(i);
+    const double cfv = compute_cfv(matcher.fit(slot), free_size[slot], rules.alpha);
+    d.cfv_count += 1;
+    if (rules.ct_option == 1) {
+      if (!(cfv >= rules.Tu)) return;
+      d.pattern_comparisons += 1;
+    }
+    if (d.winner < 0) {
+      d.winner = i;
+      best_cfv = cfv;
+      return;
+    }
+    d.pattern_comparisons += 1;
+    if (!(best_cfv >= cfv)) {
+      d.winner = i;
+      best_cfv = cfv;
+    }
+  });
+  d.pattern_comparisons += static_cast<std::uint32_t>(packed_.size());  // VT, every node
+  return d;
+}
+
+CompetitionResult PackedCompetition::replay(const PatternDecision &decision) {
+  ops_.flops += decision.evaluation.flops;
+  ops_.comparisons += decision.evaluation.comparisons;
+  flush_ops(ops_);
+  for (std::int32_t k = 0; k < decision.cfv_count; ++k) count_ops(2, 0);
+  return CompetitionResult{decision.winner, decision.pattern_comparisons};
 }
 
 CompetitionResult PackedCompetition::compete(std::vector<NodePtr> &nodes, const double *pattern,
                                              const CompetitionRules &rules) {
+  if (replayable(rules)) return replay(decide(pattern, rules, matcher_));
+  return compete_traced(nodes, pattern, rules);
+}
+
+CompetitionResult PackedCompetition::compete_traced(std::vector<NodePtr> &nodes,
+                                                    const double *pattern,
+                                                    const CompetitionRules &rules) {
   const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
   matcher_.evaluate(packed_, pattern, params, ops_);
   flush_ops(ops_);
   CompetitionResult result;
   double best_cfv = 0.0;
-  const std::int32_t count = packed_.size();
-  if (rules.oflag >= 3) {
-    // The trace lists every node, in order.
-    for (std::int32_t i = 0; i < count; ++i) consider(*nodes[i], i, rules, result, best_cfv);
-    return result;
-  }
-  // Only nodes that pass VT can become candidates; the others cost their
-  // VT comparison and nothing else.
-  std::int32_t visited = 0;
-  const std::int32_t words = static_cast<std::int32_t>((std::int64_t{count} + 63) / 64);
-  for (std::int32_t w = 0; w < words; ++w) {
-    for (std::uint64_t bits = matcher_.passes_vt_word(w); bits != 0; bits &= bits - 1) {
-      const std::int32_t i = w * 64 + qir_count_trailing_zeros(bits);
-      consider(*nodes[i], i, rules, result, best_cfv);
-      ++visited;
-    }
-  }
-  result.pattern_comparisons += static_cast<std::uint32_t>(count - visited);
+  // The trace lists every node, in order.
+  for (std::int32_t i = 0; i < packed_.size(); ++i) consider(*nodes[i], i, rules, result, best_cfv);
   return result;
 }
 
 void PackedCompetition::consider(Node &node, std::int32_t i, const CompetitionRules &rules,
                                  CompetitionResult &result, double &best_cfv) {
-  matcher_.store_into(i, node);
-  decide(node, i, rules, result, best_cfv);
+  matcher_.store_into(packed_.slot_of(i), node);
+  qir::decide(node, i, rules, result, best_cfv);
 }
 
 }  // namespace qir

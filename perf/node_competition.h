@@ -6,6 +6,7 @@
 
 #include "node.h"
 #include "node_block.h"
+#include "node_groups.h"
 
 #include <cstdint>
 #include <vector>
@@ -32,35 +33,83 @@ struct CompetitionResult {
 CompetitionResult compete_for_pattern(std::vector<NodePtr> &nodes, const double *pattern,
                                       const CompetitionRules &rules);
 
+// The nodes and the packed search's storage. A module keeps one from call
+// to call, so that a small call allocates nothing for them; a large call's
+// are released at its end.
+struct SearchWorkspace {
+  std::vector<NodePtr> nodes;
+  PackedNodes packed;
+  NodeGroups groups;
+  BlockMatcher matcher;
+  // Gives the memory back when it is more than a small call needs.
+  void trim();
+};
+
 // The plain search behind the interface of the packed one.
 class PlainCompetition {
  public:
-  explicit PlainCompetition(const std::vector<NodePtr> &) {}
+  static constexpr bool splittable = false;
+  PlainCompetition(const std::vector<NodePtr> &, const CompetitionRules &, std::int32_t,
+                   const double *const *, SearchWorkspace &) {}
   CompetitionResult compete(std::vector<NodePtr> &nodes, const double *pattern,
                             const CompetitionRules &rules) {
     return compete_for_pattern(nodes, pattern, rules);
   }
 };
 
+// What one pattern's competition decided and counted, worked out without
+// any host call, so that worker threads can compute it and the calling
+// thread replay it.
+struct PatternDecision {
+  OpTally evaluation;  // what node_match would have counted, all nodes
+  std::int32_t winner = -1;
+  std::uint32_t pattern_comparisons = 0;
+  std::int32_t cfv_count = 0;  // nodes that passed VT, each with its CFV
+};
+
 // Evaluates all nodes at once through their packed geometry, then takes the
 // decisions of compete_for_pattern node by node, visiting only the nodes
-// that pass VT unless the trace lists the others. The node operations reach
-// count_ops once per pattern, in the same totals. Writes cfv into the
-// nodes that pass VT; the evaluation fields stay in the packed results.
+// that pass VT unless the trace lists the others. Unless the trace lists
+// failing nodes, groups of nodes beyond the pattern's reach are skipped
+// (see node_groups.h). The node operations reach count_ops once per
+// pattern, in the same totals. The trace path writes the evaluation fields
+// and cfv into the nodes; the other path touches no node record.
 class PackedCompetition {
  public:
-  // Packs the nodes once (they do not change during the pass). Reads
-  // num_features.
-  explicit PackedCompetition(const std::vector<NodePtr> &nodes);
+  static constexpr bool splittable = true;
+  // Packs the nodes once (they do not change during the pass), grouped
+  // when the call is large enough and a sample of its P patterns shows
+  // that skipping pays. Reads the model parameters.
+  PackedCompetition(const std::vector<NodePtr> &nodes, const CompetitionRules &rules,
+                    std::int32_t P, const double *const *patterns, SearchWorkspace &workspace);
   CompetitionResult compete(std::vector<NodePtr> &nodes, const double *pattern,
                             const CompetitionRules &rules);
+
+  // Whether decide/replay may stand in for compete: the trace prints
+  // nothing per node.
+  static bool replayable(const CompetitionRules &rules) { return rules.oflag < 3; }
+  // Sizes a matcher for these nodes, so that decide never allocates.
+  void prepare(BlockMatcher &matcher) const;
+  // The pattern's competition, without host calls or writes to any node:
+  // safe on any thread with its own matcher.
+  PatternDecision decide(const double *pattern, const CompetitionRules &rules,
+                         BlockMatcher &matcher) const;
+  // The host calls of a decided pattern, exactly as compete makes them.
+  CompetitionResult replay(const PatternDecision &decision);
+
+  BlockMatcher &matcher() { return matcher_; }
 
  private:
   void consider(Node &node, std::int32_t i, const CompetitionRules &rules,
                 CompetitionResult &result, double &best_cfv);
+  void group(const std::vector<NodePtr> &nodes);
+  CompetitionResult compete_traced(std::vector<NodePtr> &nodes, const double *pattern,
+                                   const CompetitionRules &rules);
 
-  PackedNodes packed_;
-  BlockMatcher matcher_;
+  PackedNodes &packed_;
+  NodeGroups &groups_;
+  bool grouped_ = false;
+  BlockMatcher &matcher_;
   OpTally ops_;
 };
 

@@ -5,15 +5,32 @@
 #include "model.h"
 #include "node.h"
 #include "node_competition.h"
+#include "pattern_chunks.h"
 #include "performance_report.h"
 #include "process_clock.h"
 
+#include <exception>
 #include <memory>
 #include <vector>
 
 namespace qir {
 
 namespace {
+
+// Kept from call to call (calls into a module never overlap).
+SearchWorkspace workspace;
+
+// Gives the workspace's memory back at the end of a call when it is large,
+// and always when the call fails.
+struct WorkspaceTrim {
+  const int failures = std::uncaught_exceptions();
+  ~WorkspaceTrim() {
+    if (std::uncaught_exceptions() > failures)
+      workspace = SearchWorkspace();
+    else
+      workspace.trim();
+  }
+};
 
 struct PassTally {
   std::int32_t active_count = 0;
@@ -28,25 +45,24 @@ void set_model_params(std::int32_t M, double D, double ratio, double alpha) {
   model_params.alpha = alpha;
 }
 
-// One inactive node per template row, in row order.
-std::vector<NodePtr> make_nodes(std::int32_t N, const double *const *template_rows,
-                                const double *labels) {
-  std::vector<NodePtr> nodes(static_cast<std::size_t>(N));
+// One inactive node per template row, in row order, into `nodes`; records
+// left from an earlier call are filled again.
+void make_nodes(std::int32_t N, const double *const *template_rows, const double *labels,
+                std::vector<NodePtr> &nodes) {
+  nodes.resize(static_cast<std::size_t>(N));
   for (std::int32_t k = 0; k < N; ++k) {
-    nodes[k] = std::make_unique<Node>();
+    if (!nodes[k]) nodes[k] = std::make_unique<Node>();
     // The entry point has checked that every label fits an int.
     node_init(*nodes[k], template_rows[k], static_cast<std::int32_t>(labels[k]), 1);
     nodes[k]->active = 0;
   }
-  return nodes;
 }
 
-// Runs pattern j's competition (j counted from 1), writes its label and
+// Labels pattern j (counted from 1) by the outcome of its competition and
 // reports its comparisons to the host.
-void classify_pattern(std::int32_t j, std::vector<NodePtr> &nodes, NodeCompetition &competition,
-                      const double *pattern, const CompetitionRules &rules,
-                      std::int32_t unknown_label, double &label, PassTally &tally) {
-  const CompetitionResult outcome = competition.compete(nodes, pattern, rules);
+void label_pattern(std::int32_t j, const CompetitionResult &outcome, std::vector<NodePtr> &nodes,
+                   const CompetitionRules &rules, std::int32_t unknown_label, double &label,
+                   PassTally &tally) {
   if (outcome.winner < 0) {
     label = static_cast<double>(unknown_label);
     tally.unclassified_count += 1;
@@ -66,15 +82,28 @@ void classify_pattern(std::int32_t j, std::vector<NodePtr> &nodes, NodeCompetiti
   tally.run_comparisons += outcome.pattern_comparisons;
 }
 
-// Each node's centre, then its direction, then the record; then the list.
-void release_nodes(std::vector<NodePtr> &nodes) {
-  for (NodePtr &node : nodes) {
-    if (!node) continue;
-    std::vector<double>().swap(node->center);
-    std::vector<double>().swap(node->direction);
-    node.reset();
+// Every pattern's competition and label, in pattern order; over worker
+// threads when the search can be split and the call is large.
+template <class Competition>
+void classify_patterns(Competition &competition, std::vector<NodePtr> &nodes, std::int32_t P,
+                       const double *const *patterns, const CompetitionRules &rules,
+                       std::int32_t unknown_label, double *labels, PassTally &tally) {
+  // Labels are given on the calling thread, in pattern order, so the poll
+  // for a stop request stays there too (also between chunks of threads).
+  InterruptPoll poll;
+  const std::uint64_t work = static_cast<std::uint64_t>(nodes.size()) *
+                             (static_cast<std::uint64_t>(model_params.num_features) + 1);
+  const auto label = [&](std::int32_t j, const CompetitionResult &outcome) {
+    label_pattern(j + 1, outcome, nodes, rules, unknown_label, labels[j], tally);
+    poll.after_pattern(work);
+  };
+  if constexpr (Competition::splittable) {
+    const std::int32_t M = model_params.num_features;
+    const std::int32_t N = static_cast<std::int32_t>(nodes.size());
+    const std::int32_t threads = pass_threads(N, M, P, rules);
+    if (threads > 1) return classify_in_chunks(competition, rules, P, patterns, threads, label);
   }
-  std::vector<NodePtr>().swap(nodes);
+  for (std::int32_t j = 0; j < P; ++j) label(j, competition.compete(nodes, patterns[j], rules));
 }
 
 }  // namespace
@@ -87,20 +116,18 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   set_model_params(M, D, ratio, alpha);
   const CompetitionRules rules{vigilance, compute_Tu(D, alpha), alpha, ct_option, oflag};
   mexAddFlops(tu_flops);
-  std::vector<NodePtr> nodes = make_nodes(N, template_rows, labels);
-  NodeCompetition competition(nodes);
+  const WorkspaceTrim trim;
+  std::vector<NodePtr> &nodes = workspace.nodes;
+  make_nodes(N, template_rows, labels, nodes);
+  NodeCompetition competition(nodes, rules, P, patterns, workspace);
   label_array = HostVector{host_calloc<double>(static_cast<std::size_t>(P)), P};
 
   PassTally tally;
-  const std::int64_t start_seconds = whole_seconds(process_clock_ms());
+  // The clock is read only for the summary that prints the seconds.
+  const std::int64_t start_seconds = oflag >= 1 ? whole_seconds(process_clock_ms()) : 0;
   if (oflag >= 2) mexPrintf("\nList presentation of %d patterns:\n", P);
-  InterruptPoll poll;
-  const std::uint64_t work = static_cast<std::uint64_t>(N) * (static_cast<std::uint64_t>(M) + 1);
-  for (std::int32_t j = 1; j <= P; ++j) {
-    classify_pattern(j, nodes, competition, patterns[j - 1], rules, unknown_label,
-                     label_array.data[j - 1], tally);
-    poll.after_pattern(work);
-  }
+  classify_patterns(competition, nodes, P, patterns, rules, unknown_label, label_array.data.get(),
+                    tally);
 
   PerformanceSummary summary;
   summary.N = N;
@@ -108,10 +135,10 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   summary.inactive_count = N - tally.active_count;
   summary.unclassified_count = tally.unclassified_count;
   summary.run_comparisons = tally.run_comparisons;
-  summary.elapsed_seconds =
-      elapsed_seconds(start_seconds, whole_seconds(process_clock_ms()));
-  if (oflag >= 1) print_performance_summary(summary);
-  release_nodes(nodes);
+  if (oflag >= 1) {
+    summary.elapsed_seconds = elapsed_seconds(start_seconds, whole_seconds(process_clock_ms()));
+    print_performance_summary(summary);
+  }
 }
 
 }  // namespace qir

@@ -40,6 +40,13 @@
 %   The operation totals in the summary add up over every call while the
 %   module stays loaded; "clear qir_perf" starts them again from zero.
 %
+%   Large calls (oflag 0 to 2) share the patterns among worker threads, one
+%   per processor core; nodes that provably fail the vigilance test for a
+%   pattern are skipped (counted as evaluated). Results, console text and
+%   operation totals are the same either way. The environment variable
+%   QIR_THREADS sets the number of threads; inside parfor, where every
+%   worker would start its own, set it to 1: setenv('QIR_THREADS', '1').
+%
 %   Example (train on a grid over the unit square, then classify new points):
 %       [x, y] = meshgrid(0:0.1:1);
 %       Patterns = [x(:), y(:)];

@@ -55,8 +55,8 @@ void create_node(Training &run, const PatternStep &step) {
   // Labels are whole after truncation toward zero; the entry point has
   // checked that they fit.
   const std::int32_t label = static_cast<std::int32_t>(step.label);
-  Node &node = node_init(run.nodes.add(), step.pattern, label, 0);
-  run.search.node_added(node);
+  node_init(run.nodes.add(), step.pattern, label, 0);
+  run.search.node_added(run.nodes);
   run.new_nodes += 1;
   if (run.rules.oflag >= 3) {
     mexPrintf("   Pattern #%d created  node #%d (label %d)", step.J + 1, run.nodes.size(), label);
@@ -165,9 +165,11 @@ void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
   run.N = N;
   run.vigilance = vigilance;
   run.rules = SearchRules{compute_Tu(D, alpha), alpha, ct_option, oflag};
+  run.search.start(vigilance, run.rules, N, patterns);
   mexAddFlops(tu_flops);
   run.outcome.run_flops = tu_flops;
-  run.outcome.start_seconds = whole_seconds(process_clock_ms());
+  // The clock is read only for the summary that prints the seconds.
+  if (oflag >= 1) run.outcome.start_seconds = whole_seconds(process_clock_ms());
 
   do {
     run.outcome.converged = present_list(run);

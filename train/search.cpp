@@ -97,15 +97,63 @@ std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) 
 
 PackedSearch::PackedSearch() : packed_(model_params.num_features) {}
 
-void PackedSearch::node_added(const Node &node) {
-  packed_.push_back(node);
+void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_t N,
+                         const double *const *patterns) {
+  const std::int32_t M = model_params.num_features;
+  vigilance_ = vigilance;
+  N_ = N;
+  patterns_ = patterns;
+  groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, vigilance,
+                                   test_tolerance));
+  // The trace of failing nodes needs every node evaluated.
+  prune_ = groups_.usable() && pruning_enabled() && rules.oflag != 4;
+}
+
+void PackedSearch::node_added(const NodeList &nodes) {
+  const std::int32_t i = nodes.size() - 1;
+  // After the last group, never inside it: a group's bound covers only
+  // the nodes it was built with.
+  packed_.place(nodes[i], std::max(packed_.end_slot(), groups_.count() * group_slots));
   eligible_.resize((static_cast<std::size_t>(packed_.size()) + 63) / 64);
+  // New nodes wait after the groups, always evaluated, until they are as
+  // many as half the grouped ones: regrouping then costs about as much
+  // again as all grouping so far.
+  const std::int32_t waiting = packed_.size() - grouped_;
+  if (prune_ && waiting >= std::max(2 * group_slots, grouped_ / 2)) regroup(nodes);
+}
+
+void PackedSearch::regroup(const NodeList &nodes) {
+  std::vector<const Node *> all(static_cast<std::size_t>(nodes.size()));
+  for (std::int32_t i = 0; i < nodes.size(); ++i) all[i] = &nodes[i];
+  const std::int32_t M = model_params.num_features;
+  const std::vector<std::int32_t> order = NodeGroups::compact_order(all, M);
+  std::vector<std::int32_t> slot(order.size());
+  for (std::size_t k = 0; k < order.size(); ++k) slot[order[k]] = static_cast<std::int32_t>(k);
+  packed_.reset(M);
+  packed_.reserve(nodes.size());
+  for (std::int32_t i = 0; i < nodes.size(); ++i) packed_.place(nodes[i], slot[i]);
+  groups_.build(all, packed_);
+  grouped_ = nodes.size();
+  if (groups_.skipping_pays(N_, patterns_)) return;
+  // Not worth it for now: back to node order, no groups, until the node
+  // count has grown by half again.
+  packed_.reset(M);
+  for (std::int32_t i = 0; i < nodes.size(); ++i) packed_.push_back(nodes[i]);
+  groups_.clear_groups();
+}
+
+void PackedSearch::node_changed(std::int32_t i, const Node &node) {
+  packed_.refresh(i, node);
+  if (i < grouped_ && groups_.count() > 0) groups_.update(packed_.slot_of(i), node);
 }
 
 std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double rho,
                                   const SearchRules &rules, PatternTally &tally) {
   const MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
-  matcher_.evaluate(packed_, pattern, params, ops_);
+  // The groups' reach holds for the call's vigilance, which every search
+  // starts from.
+  const bool skip = prune_ && rho == vigilance_ && groups_.count() > 0;
+  matcher_.evaluate(packed_, pattern, params, ops_, skip ? &groups_ : nullptr);
   flush_ops(ops_);
   const std::int32_t count = packed_.size();
   // One FLOP and one comparison per node evaluated (32-bit wrap-around).
@@ -121,19 +169,15 @@ std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double
     return winner;
   }
   // A node failing VT only costs what was tallied above.
-  for (std::size_t w = 0; w < eligible_.size(); ++w) {
-    for (std::uint64_t bits = matcher_.passes_vt_word(static_cast<std::int32_t>(w)); bits != 0;
-         bits &= bits - 1) {
-      const std::int32_t i = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
-      consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
-    }
-  }
+  matcher_.for_each_passing(packed_, [&](std::int32_t i) {
+    consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
+  });
   return winner;
 }
 
 void PackedSearch::consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
                             PatternTally &tally, std::int32_t &winner, double &best_cfv) {
-  matcher_.store_into(i, node);
+  matcher_.store_into(packed_.slot_of(i), node);
   if (!passes_tests(node, i, rho, rules, tally)) return;
   eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
   consider_candidate(node, i, winner, best_cfv, tally);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "node_block.h"
+#include "node_groups.h"
 #include "node_list.h"
 
 #include <cstdint>
@@ -40,7 +41,8 @@ std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
 // The plain search behind the interface of the packed one.
 class PlainSearch {
  public:
-  void node_added(const Node &) {}
+  void start(double, const SearchRules &, std::int32_t, const double *const *) {}
+  void node_added(const NodeList &) {}
   void node_changed(std::int32_t, const Node &) {}
   std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
                       PatternTally &tally) {
@@ -53,7 +55,9 @@ class PlainSearch {
 
 // Keeps a packed copy of the nodes' geometry in step with the list (the
 // caller reports every new node and every changed one) and evaluates all
-// nodes at once. The decisions are those of search_nodes and
+// nodes at once. Near nodes share groups, and unless the trace lists
+// failing nodes, the groups beyond the pattern's reach are skipped (see
+// node_groups.h). The decisions are those of search_nodes and
 // choose_during_mt, node by node, with the same trace and tallies; only the
 // nodes that pass VT are visited unless the trace lists the others. The
 // node operations reach count_ops once per search, in the same totals.
@@ -63,8 +67,12 @@ class PackedSearch {
  public:
   // Reads num_features: made after the model parameters are set.
   PackedSearch();
-  void node_added(const Node &node);
-  void node_changed(std::int32_t i, const Node &node) { packed_.refresh(i, node); }
+  // The call's vigilance, rules and N patterns, before the first node is
+  // added.
+  void start(double vigilance, const SearchRules &rules, std::int32_t N,
+             const double *const *patterns);
+  void node_added(const NodeList &nodes);
+  void node_changed(std::int32_t i, const Node &node);
   std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
                       PatternTally &tally);
   std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
@@ -73,7 +81,15 @@ class PackedSearch {
   void consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
                 PatternTally &tally, std::int32_t &winner, double &best_cfv);
 
+  void regroup(const NodeList &nodes);
+
   PackedNodes packed_;
+  NodeGroups groups_;
+  double vigilance_ = 0.0;
+  bool prune_ = false;
+  std::int32_t N_ = 0;
+  const double *const *patterns_ = nullptr;
+  std::int32_t grouped_ = 0;  // nodes 0 … grouped_-1 sit in groups; later ones after them
   BlockMatcher matcher_;
   OpTally ops_;
   std::vector<std::uint64_t> eligible_;  // one bit per node

@@ -103,8 +103,10 @@ void close_training(NodeList &nodes, const TrainingOutcome &outcome, std::int32_
   figures.inactive_count = figures.num_nodes - outcome.active_count;
   figures.num_templates = trimming ? outcome.active_count : figures.num_nodes;
   results.num_templates = figures.num_templates;
-  figures.elapsed = elapsed_seconds(outcome.start_seconds, whole_seconds(process_clock_ms()));
-  if (oflag >= 1) print_summary(outcome, figures, N, M, trim_option);
+  if (oflag >= 1) {
+    figures.elapsed = elapsed_seconds(outcome.start_seconds, whole_seconds(process_clock_ms()));
+    print_summary(outcome, figures, N, M, trim_option);
+  }
   export_nodes(nodes, trimming, M, results);
 }
 

@@ -110,5 +110,68 @@ TEST_P(PackedSearchTest, RandomCasesMatchThePlainSearch) {
 
 INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2", "neon"));
 
+// Calls large enough to be split over threads and to group their nodes for
+// pruning: clustered nodes, patterns on and beside the nodes' reach,
+// duplicate nodes, ratios near their limits, M = 1 and M = 100, every
+// verbosity, one to three threads.
+PerfCase large_case(Generator &g, std::int32_t M, double ratio, double vigilance, double oflag) {
+  PerfCase c;
+  c.D = 4.0;
+  c.ratio = ratio;
+  c.vigilance = vigilance;
+  c.alpha = 0.01;
+  c.ct_option = g.one_of({0.0, 1.0});
+  c.oflag = oflag;
+  std::vector<std::vector<double>> centres(8, std::vector<double>(M));
+  for (auto &centre : centres)
+    for (double &x : centre) x = g.uniform(0.0, 3.0);
+  for (std::int32_t k = 0; k < 300; ++k) {
+    if (k > 0 && g.pick(6) == 0) {
+      c.templates.push_back(c.templates[g.pick(k)]);
+    } else {
+      std::vector<double> row = g.template_row(M, c.D);
+      const auto &centre = centres[g.pick(centres.size())];
+      for (std::int32_t i = 0; i < M; ++i) row[i] = centre[i] + g.uniform(-0.2, 0.2);
+      c.templates.push_back(row);
+    }
+    c.nlabels.push_back(static_cast<double>(1 + g.pick(4)));
+  }
+  for (std::int32_t j = 0; j < 200; ++j) {
+    const auto &row = c.templates[g.pick(c.templates.size())];
+    std::vector<double> x(row.begin(), row.begin() + M);
+    // On the node's reach along its direction (or an axis), at the limit
+    // of the vigilance test, or a hair either side of it.
+    const double radius = row[2 * M];
+    const double reach = (c.D - 2 * radius) + radius - vigilance * c.D;
+    const double at = reach * g.one_of({1.0, 1.0 + 1e-15, 1.0 - 1e-15, 1.0 + 1e-9, 0.5, 3.0});
+    double length = 0.0;
+    for (std::int32_t i = 0; i < M; ++i) length += row[M + i] * row[M + i];
+    for (std::int32_t i = 0; i < M; ++i) x[i] += at * (length > 0 ? row[M + i] : i == 0);
+    c.patterns.push_back(x);
+  }
+  return c;
+}
+
+TEST(LargeCalls, SplitAndPrunedCallsMatchThePlainSearch) {
+  const qirhost::Module fast(QIR_PERF_MODULE_PATH);
+  const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
+  Generator generator(99);
+  int n = 0;
+  for (const char *threads : {"1", "3"}) {
+    setenv("QIR_THREADS", threads, 1);
+    for (std::int32_t M : {1, 16, 100})
+      for (double ratio : {1.0, 0.5, 1e-3, 1e-7})
+        for (double vigilance : {0.0, 0.75, 0.95}) {
+          const double oflag = generator.one_of({0.0, 1.0, 2.0, 2.0, 3.0});
+          const PerfCase c = large_case(generator, M, ratio, vigilance, oflag);
+          SCOPED_TRACE("case " + std::to_string(n++) + " threads " + threads);
+          const std::vector<ArrayPtr> inputs = host_inputs(c);
+          qirtest::expect_same_call(fast.call(1, raw(inputs)), plain.call(1, raw(inputs)));
+          if (HasFatalFailure()) break;
+        }
+  }
+  unsetenv("QIR_THREADS");
+}
+
 }  // namespace
 }  // namespace perf_test

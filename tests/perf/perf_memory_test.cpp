@@ -18,22 +18,22 @@ PerfCase three_by_four() {
 }
 
 TEST_F(MemoryTest, RequestsAreTheInputCopiesTheLabelsAndTheResult) {
-  // Templates: row array + 3 rows; NLabels: 1; Patterns: row array + 4
-  // rows; the label array; the result array.
+  // Templates and Patterns: row array + the rows' one block each; NLabels:
+  // 1; the label array; the result array.
   const qirhost::CallResult result = run(three_by_four());
   ASSERT_FALSE(result.error) << result.error.value_or("");
-  EXPECT_EQ(result.allocation_requests, 4u + 1u + 5u + 1u + 1u);
+  EXPECT_EQ(result.allocation_requests, 2u + 1u + 2u + 1u + 1u);
   // The input copies are given back before the call returns.
   EXPECT_EQ(result.blocks_left, 0u);
   EXPECT_EQ(result.arrays_left, 0u);
 
-  // Empty copies are not requested at all: only Patterns (1 + 2), the
-  // label array and the result remain.
+  // Empty copies are not requested at all: only Patterns (2), the label
+  // array and the result remain.
   PerfCase no_nodes;
   no_nodes.patterns = {{1}, {2}};
   std::vector<ArrayPtr> inputs = host_inputs(no_nodes);
   inputs[TEMPLATES] = qirhost::make_matrix(0, 3, {});
-  EXPECT_EQ(run(inputs).allocation_requests, 5u);
+  EXPECT_EQ(run(inputs).allocation_requests, 4u);
 }
 
 TEST_F(MemoryTest, EveryRefusedRequestEndsWithTheMemoryMessage) {
@@ -55,6 +55,38 @@ TEST_F(MemoryTest, EveryRefusedRequestEndsWithTheMemoryMessage) {
   }
   // The module is still sound afterwards.
   EXPECT_EQ(labels_of(three_by_four()), (std::vector<double>{1, 2, 3, -1}));
+}
+
+TEST_F(MemoryTest, RefusalsInASplitCallEndCleanly) {
+  // Large enough for worker threads: every request is still made by the
+  // calling thread, and a refusal ends the call with every thread joined.
+  setenv("QIR_THREADS", "3", 1);
+  PerfCase c;
+  for (int k = 0; k < 200; ++k) {
+    c.templates.push_back({k * 0.01, 0.5 * k, 0.0, 1.0, 0.3});
+    c.nlabels.push_back(1 + k % 3);
+  }
+  for (int j = 0; j < 3000; ++j) c.patterns.push_back({j * 0.001, j * 0.03});
+  c.vigilance = 0.9;
+  c.oflag = 1;
+  const qirhost::CallResult full = run(c);
+  ASSERT_FALSE(full.error) << full.error.value_or("");
+  for (std::size_t k = 1; k <= full.allocation_requests; ++k) {
+    SCOPED_TRACE(k);
+    qirhost::CallOptions options;
+    options.fail_allocation = k;
+    const qirhost::CallResult result = run(c, options);
+    EXPECT_EQ(result.error.value_or(""), memory_error);
+    EXPECT_EQ(result.blocks_left, 0u);
+    EXPECT_EQ(result.arrays_left, 0u);
+  }
+  // The split call gives what one thread gives (in a fresh copy of the
+  // module, whose totals start at zero again).
+  setenv("QIR_THREADS", "1", 1);
+  perf.reset();
+  perf = std::make_unique<qirhost::Module>(QIR_PERF_MODULE_PATH);
+  qirtest::expect_same_call(run(c), full);
+  unsetenv("QIR_THREADS");
 }
 
 }  // namespace

@@ -71,6 +71,18 @@ class Generator {
   std::mt19937_64 rng_;
 };
 
+// Runs the case on both modules, expects the same outcome and returns the
+// plain one's.
+qirhost::CallResult same_on_both(const qirhost::Module &fast, const qirhost::Module &plain,
+                                 const TrainCase &c) {
+  std::vector<const mxArray *> raw;
+  const std::vector<ArrayPtr> inputs = host_inputs(c);
+  for (const ArrayPtr &input : inputs) raw.push_back(input.get());
+  qirhost::CallResult plain_result = plain.call(3, raw);
+  qirtest::expect_same_call(fast.call(3, raw), plain_result);
+  return plain_result;
+}
+
 using PackedSearchTest = qirtest::KernelTest;
 
 TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
@@ -83,11 +95,7 @@ TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
   for (int n = 0; n < 250; ++n) {
     const TrainCase c = generator.make_case();
     SCOPED_TRACE("case " + std::to_string(n));
-    std::vector<const mxArray *> raw;
-    const std::vector<ArrayPtr> inputs = host_inputs(c);
-    for (const ArrayPtr &input : inputs) raw.push_back(input.get());
-    const qirhost::CallResult plain_result = plain.call(3, raw);
-    qirtest::expect_same_call(fast.call(3, raw), plain_result);
+    const qirhost::CallResult plain_result = same_on_both(fast, plain, c);
     if (HasFatalFailure()) return;
     with_mt += plain_result.console.find("Engage MT") != std::string::npos;
   }
@@ -96,6 +104,43 @@ TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2", "neon"));
+
+// Runs that make enough nodes to be grouped and pruned: tight clusters far
+// apart, repeated patterns, ratios near their limits, M = 1 and M = 50.
+TEST(LargeRuns, PrunedRunsMatchThePlainSearch) {
+  const qirhost::Module fast(QIR_TRAIN_MODULE_PATH);
+  const qirhost::Module plain(QIR_TRAIN_REFERENCE_PATH);
+  Generator g(17);
+  int n = 0;
+  int many_nodes = 0;
+  for (std::int32_t M : {1, 16, 50})
+    for (double ratio : {1.0, 0.5, 1e-3})
+      for (double vigilance : {0.5, 0.8, 0.95}) {
+        TrainCase c;
+        c.patterns.clear();
+        c.plabels.clear();
+        std::vector<std::vector<double>> centres(12, std::vector<double>(M));
+        for (auto &centre : centres)
+          for (double &x : centre) x = g.uniform(0.0, 4.0);
+        for (std::int32_t j = 0; j < 300; ++j) {
+          const std::size_t k = g.pick(centres.size());
+          std::vector<double> x(centres[k]);
+          for (double &v : x) v += g.uniform(-0.3, 0.3);
+          if (j > 0 && g.pick(10) == 0) x = c.patterns[g.pick(j)];
+          c.patterns.push_back(x);
+          c.plabels.push_back(static_cast<double>(1 + k % 3));
+        }
+        c.scalars = {4.0, ratio, vigilance, 0.001, g.one_of({1.0, 0.5}), 4.0, 1.0,
+                     g.one_of({0.0, 1.0}), g.one_of({0.0, 1.0, 3.0})};
+        SCOPED_TRACE("run " + std::to_string(n++));
+        const qirhost::CallResult plain_result = same_on_both(fast, plain, c);
+        if (HasFatalFailure()) return;
+        if (!plain_result.error)
+          many_nodes += qirhost::values_of(plain_result.outputs[1].get()).size() >= 64;
+      }
+  // Nodes are grouped (and pruned) from 32 on: most runs must get there.
+  EXPECT_GT(many_nodes, 12);
+}
 
 }  // namespace
 }  // namespace train_test

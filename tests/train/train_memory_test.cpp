@@ -9,12 +9,12 @@ using MemoryTest = TrainModuleTest;
 
 TEST_F(MemoryTest, EveryRefusedRequestEndsCleanlyWithTheMemoryMessage) {
   const TrainCase c = with(TrainCase{}, OFLAG, 1);
-  // Patterns: row array + 2 rows; PLabels; the node list's first slot and
-  // its growth; row block, label block, 2 rows; Templates, NLabels, the
-  // count's double and its array.
+  // Patterns: row array + the rows' one block; PLabels; the node list's
+  // first slot and its growth; row block, label block, 2 rows; Templates,
+  // NLabels, the count's double and its array.
   const qirhost::CallResult full = trained(c);
-  ASSERT_EQ(full.allocation_requests, 3u + 1u + 2u + 4u + 4u);
-  const std::size_t first_export_request = 7;
+  ASSERT_EQ(full.allocation_requests, 2u + 1u + 2u + 4u + 4u);
+  const std::size_t first_export_request = 6;
   for (std::size_t k = 1; k <= full.allocation_requests; ++k) {
     SCOPED_TRACE(k);
     qirhost::CallOptions options;
