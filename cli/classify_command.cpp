@@ -9,6 +9,9 @@
 #include "commands.h"
 #include "csv.h"
 #include "errors.h"
+#include "fitting.h"
+#include "hints.h"
+#include "output_path.h"
 #include "scores.h"
 
 namespace qircli {
@@ -80,8 +83,12 @@ int classify_command(const Words &words) {
   const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
+  const auto output = args.text("--output");
+  if (output) check_output_path(*output);
+  // With the labels on standard output, everything else goes to standard error.
+  std::ostream &report = output == "-" ? std::cerr : std::cout;
 
-  const Model model = load_model(args.positional[0]);
+  const Model model = load_model_argument(args.positional[0], command);
   const ClassifyParams params = classify_params(args, model.params);
   const LabelSource source = label_source(args);
   const Table table = read_csv(args.positional[1]);
@@ -89,12 +96,15 @@ int classify_command(const Words &words) {
   const Dataset data = dataset_from_table(table, source);
 
   ModuleRunner runner = make_runner(args);
-  const std::vector<double> assigned = runner.classify(model, data.patterns, params);
-  if (const auto output = args.text("--output"))
-    write_file_atomically(*output, format_column(assigned));
+  runner.echo_to(report);
+  const std::vector<double> assigned = apply_model(runner, model, data.patterns, params);
+  if (output) write_file_atomically(*output, format_column(assigned));
   if (data.labelled())
-    std::cout << format_scores(
+    report << format_scores(
         score(data.labels, assigned, distinct_unknown(model, params.unknown_label)));
+  const auto unknown = static_cast<std::size_t>(
+      std::count(assigned.begin(), assigned.end(), std::trunc(params.unknown_label)));
+  if (const auto hint = classification_hint(unknown, assigned.size())) std::cerr << *hint << "\n";
   return 0;
 }
 

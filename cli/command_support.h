@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cross_validation.h"
 #include "dataset.h"
 #include "module_runner.h"
 #include "options.h"
@@ -22,13 +23,25 @@ LabelSource label_source(const Arguments &args);
 // the build default.
 ModuleRunner make_runner(const Arguments &args);
 
+// The model file named on the command line; a data file given in its place
+// is a usage error that shows the command's usage line.
+Model load_model_argument(const std::string &path, const CommandSpec &command_spec);
+
 // Prints the command's help to stdout when --help was given.
 bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args);
 
-// The training arguments given on the command line, over `defaults`.
-// Starting values for qir train, chosen on the bundled data sets.
-TrainingParams default_training_params();
-TrainingParams training_params(const Arguments &args, const TrainingParams &defaults);
-std::vector<OptionSpec> training_options(const TrainingParams &defaults);
+// The training options with their defaults (training_defaults.h), and the
+// values given on the command line for data of `features` features.
+std::vector<OptionSpec> training_options();
+TrainingParams training_params(const Arguments &args, std::size_t features);
+// --scale: whether the features are scaled to [0, 1] before training.
+bool scaling_wanted(const Arguments &args);
+
+// "D 2, ratio 1, ..., scaled": the setting as one line.
+std::string parameter_text(const TrainingParams &params, bool scale);
+
+// --folds and --seed of cross-validation, and their values (with --scale).
+std::vector<OptionSpec> cv_options();
+CvSettings cv_settings(const Arguments &args);
 
 }  // namespace qircli

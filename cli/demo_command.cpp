@@ -6,6 +6,8 @@
 #include "atomic_file.h"
 #include "command_support.h"
 #include "commands.h"
+#include "fitting.h"
+#include "training_defaults.h"
 #include "number_text.h"
 #include "scores.h"
 #include "svg_plot.h"
@@ -13,23 +15,11 @@
 namespace qircli {
 namespace {
 
-// The circle data's class boundary wants a little less vigilance than the
-// general default (chosen by experiment, see the README).
-TrainingParams demo_params() {
-  TrainingParams p = default_training_params();
-  p.vigilance = 0.7;
-  return p;
-}
+// The command's own defaults: the demo shows what a new user gets.
+TrainingParams demo_params() { return training_params(Arguments{}, 2); }
+constexpr bool demo_scaling = training_defaults.scale;
 
 constexpr double unknown_label = 0;
-
-std::string parameter_text(const TrainingParams &p) {
-  return "D " + format_number(p.D) + ", ratio " + format_number(p.ratio) + ", vigilance " +
-         format_number(p.vigilance) + ", alpha " + format_number(p.alpha) + ", learning rate " +
-         format_number(p.learning_rate) + ", max presentations " +
-         format_number(p.max_presentations) + ", trim " + format_number(p.trim) + ", ct " +
-         format_number(p.ct);
-}
 
 CommandSpec command_spec() {
   CommandSpec s;
@@ -45,7 +35,7 @@ CommandSpec command_spec() {
                 "(default: the bundled data)"},
                {"--oflag", "", "0-3", "module verbosity (default 1: summaries)"},
                modules_option()};
-  s.details = "Training parameters: " + parameter_text(demo_params()) + "\n";
+  s.details = "Training parameters: " + parameter_text(demo_params(), demo_scaling) + "\n";
   return s;
 }
 
@@ -66,15 +56,15 @@ int demo_command(const Words &words) {
   const Dataset train = load_dataset(folder + "/circle_train.csv", {});
   const Dataset test = load_dataset(folder + "/circle_test.csv", {});
   const TrainingParams params = demo_params();
-  std::cout << "QIR demo: circle in the square\nParameters: " << parameter_text(params) << "\n";
+  std::cout << "QIR demo: circle in the square\nParameters: " << parameter_text(params, demo_scaling) << "\n";
   ModuleRunner runner = make_runner(args);
 
   const auto start = std::chrono::steady_clock::now();
-  const Model model = runner.train(train, params, oflag);
+  const Model model = fit_model(runner, train, params, demo_scaling, oflag);
   const double train_seconds = seconds_since(start);
   const ClassifyParams classify{
       params.D, params.ratio, params.vigilance, params.alpha, params.ct, unknown_label, oflag};
-  const auto assigned = runner.classify(model, test.patterns, classify);
+  const auto assigned = apply_model(runner, model, test.patterns, classify);
   const double total_seconds = seconds_since(start);
 
   std::cout << "Test set (" << test.path << "):\n"
