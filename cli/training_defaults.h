@@ -22,9 +22,9 @@ struct TrainingDefaults {
 };
 
 inline constexpr TrainingDefaults training_defaults{
-    /*ratio=*/1,
+    /*ratio=*/0.5,
     /*vigilance=*/0,
-    /*alpha=*/0.001,
+    /*alpha=*/0.1,
     /*learning_rate=*/1,
     /*max_presentations=*/100,
     /*trim=*/0,

@@ -193,8 +193,152 @@ class ModuleErrors(Base):
         out = self.path("labels.csv")
         self.refused(["classify", model, data("circle_test.csv"), "-o", out, "--vigilance", "1.5"],
                      "QIR_PERF: 5th input argument (vigilance) must be in [0.0, 1.0].", out)
-        self.refused(["classify", model, data("iris.csv"), "-o", out],
-                     "QIR_PERF: 8th input argument (Patterns) must be of type  150x2.", out)
+
+
+class Practice(Base):
+    """Scaling, cross-validation and search on the bundled sets, and the
+    README's accuracy table, which must be what `qir cv` measures."""
+
+    def cv(self, *args):
+        out = self.ok("cv", *args).stdout
+        mean = re.search(r"^Mean\s+\S+\s+([0-9.]+)%\s+([0-9.]+)%\s+([0-9.]+)", out, re.M)
+        folds = re.findall(r"^\d+\s+(\d+)\s+([0-9.]+)%", out, re.M)
+        return float(mean.group(1)), float(mean.group(2)), folds, out
+
+    def readme_table(self):
+        readme = open(os.path.join(DATA, "..", "README.md")).read()
+        section = readme.split("<!-- accuracy table -->")[1]
+        rows = {}
+        for line in section.splitlines():
+            cells = [c.strip() for c in line.strip().strip("|").split("|")]
+            if len(cells) >= 7 and cells[0].endswith(".csv"):
+                rows[cells[0]] = cells
+            elif rows and not line.strip():
+                break
+        return rows
+
+    def test_defaults_match_the_readme_and_meet_the_targets(self):
+        rows = self.readme_table()
+        self.assertEqual(set(rows), {"iris.csv", "wine.csv", "breast_cancer.csv", "digits.csv"})
+        for name, cells in rows.items():
+            with self.subTest(name):
+                percent, unknown, _, _ = self.cv(data(name))
+                self.assertEqual(f"{percent:.2f}%", cells[1])
+                self.assertEqual(f"{unknown:.2f}%", cells[2])
+                best = float(cells[3].rstrip("%"))
+                self.assertLess(unknown, 2)
+                self.assertGreaterEqual(percent, best - 3)
+
+    def test_folds_are_stratified_and_fixed_by_the_seed(self):
+        _, _, folds, first = self.cv(data("wine.csv"), "--folds", "4")
+        # 178 patterns: fold sizes 45, 45, 44, 44.
+        self.assertEqual([int(size) for size, _ in folds], [45, 45, 44, 44])
+        self.assertEqual(first, self.cv(data("wine.csv"), "--folds", "4")[3])
+        other = self.cv(data("wine.csv"), "--folds", "4", "--seed", "7")[3]
+        self.assertNotEqual([l for l in first.splitlines()[3:]], [l for l in other.splitlines()[3:]])
+        for bad in (["--folds", "1"], ["--folds", "2.5"], ["--seed", "-1"], ["--scale", "2"]):
+            with self.subTest(bad=bad):
+                self.assertEqual(run("cv", data("wine.csv"), *bad).returncode, 2)
+
+    def test_search_ranks_settings_and_its_best_line_reproduces(self):
+        model = self.path("best.model")
+        out = self.ok("search", data("iris.csv"), "--folds", "3", "-o", model).stdout
+        ranks = re.findall(r"^\s+\d+\s+([0-9.]+)%\s+([0-9.]+)%", out, re.M)
+        self.assertEqual(len(ranks), 10)
+        accuracies = [float(a) for a, _ in ranks]
+        self.assertEqual(accuracies, sorted(accuracies, reverse=True))
+        line = re.search(r"^Best setting: qir train \S+ -o MODEL (.*)$", out, re.M).group(1).split()
+        again, _, _, _ = self.cv(data("iris.csv"), "--folds", "3", *line)
+        self.assertEqual(again, accuracies[0])
+        header, _ = read_model(model)
+        for key, value in zip(line[0::2], line[1::2]):
+            name = {"--D": "D", "--ratio": "ratio", "--vigilance": "vigilance",
+                    "--alpha": "alpha", "--ct": "ct_option"}[key]
+            self.assertEqual(header[name], float(value))
+
+    def test_model_scales_by_the_training_range_and_classify_applies_it(self):
+        model = self.path("wine.model")
+        self.ok("train", data("wine.csv"), "-o", model, "--oflag", "0")
+        rows = [[float(v) for v in line.split(",")] for line in open(data("wine.csv"))]
+        text = open(model).read()
+        self.assertIn("% format 2\n", text)
+        low = re.search(r"^% feature_min (.*)$", text, re.M).group(1).split()
+        high = re.search(r"^% feature_max (.*)$", text, re.M).group(1).split()
+        self.assertEqual([float(v) for v in low], [min(r[k] for r in rows) for k in range(13)])
+        self.assertEqual([float(v) for v in high], [max(r[k] for r in rows) for k in range(13)])
+        _, nodes = read_model(model)
+        for node in nodes:  # centres live in the unit cube
+            self.assertTrue(all(-1e-12 <= v <= 1 + 1e-12 for v in node[:13]), node)
+        percent, _, _ = accuracy(self.ok("classify", model, data("wine.csv")).stdout)
+        self.assertGreater(percent, 95)
+
+        raw = self.path("raw.model")
+        self.ok("train", data("wine.csv"), "-o", raw, "--scale", "0", "--oflag", "0")
+        self.assertIn("% format 1\n", open(raw).read())
+        self.assertNotIn("feature_min", open(raw).read())
+
+    def test_hints_name_what_to_change(self):
+        model = self.path("tiny.model")
+        result = self.ok("train", data("wine.csv"), "-o", model, "--D", "0.01", "--oflag", "0")
+        self.assertRegex(result.stderr, r"Hint: 100% of the patterns got a node of their own; a larger --D")
+        result = self.ok("classify", model, data("iris.csv").replace("iris", "wine"), "--oflag", "0",
+                         "--vigilance", "1")
+        self.assertEqual(result.stderr, "")  # its own patterns: all classified
+        result = self.ok("cv", data("wine.csv"), "--D", "0.01")
+        self.assertRegex(result.stderr, r"Hint: \d+% of the patterns were left unclassified")
+        self.assertNotIn("Hint", self.ok("cv", data("wine.csv")).stderr)
+
+
+class Polish(Base):
+    """Messages and conveniences of the command line."""
+
+    def test_feature_count_and_model_argument_mistakes_are_explained(self):
+        model = self.write("m.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], [1]))
+        result = run("classify", model, data("iris.csv"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("the model has 2 features, the data have 4", result.stderr)
+        result = run("classify", data("iris.csv"), data("iris.csv"))
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("is a data file, not a model file (usage: qir classify MODEL", result.stderr)
+
+    def test_did_you_mean_version_and_help(self):
+        result = run("train", data("iris.csv"), "-o", self.path("m"), "--vigilence", "0.5")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("unknown option '--vigilence' (did you mean --vigilance?)", result.stderr)
+        result = run("clasify")
+        self.assertIn("did you mean 'classify'?", result.stderr)
+        self.assertNotIn("did you mean", run("train", "x", "--zzzzzz").stderr)
+        self.assertRegex(self.ok("--version").stdout, r"^qir \d+\.\d+\.\d+\n$")
+        self.assertEqual(self.ok("help", "cv").stdout, self.ok("cv", "--help").stdout)
+        self.assertEqual(run("help", "nonsense").returncode, 2)
+
+    def test_output_paths_are_checked_before_any_work(self):
+        nowhere = self.path("no/such/folder/m.model")
+        for args in (["train", data("iris.csv"), "-o", nowhere],
+                     ["search", data("iris.csv"), "-o", nowhere],
+                     ["classify", self.write("m.model", model_text(4, [[0] * 9], [1])), data("iris.csv"),
+                      "-o", nowhere]):
+            with self.subTest(args[0]):
+                result = run(*args, "--modules", self.path("absent"))
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("cannot write there", result.stderr)
+                self.assertNotIn("absent", result.stderr)  # no module was loaded
+        result = run("train", data("iris.csv"), "-o", self.dir)
+        self.assertIn("is a folder", result.stderr)
+
+    def test_labels_alone_go_to_stdout_with_dash(self):
+        model = self.path("m.model")
+        self.ok("train", data("iris.csv"), "-o", model, "--oflag", "0")
+        result = self.ok("classify", model, data("iris.csv"), "-o", "-")
+        self.assertEqual(len(result.stdout.splitlines()), 150)
+        self.assertTrue(all(line in ("1", "2", "3") for line in result.stdout.splitlines()))
+        self.assertIn("Accuracy", result.stderr)
+        self.assertIn("QIR performance phase summary", result.stderr)
+
+    def test_own_lines_use_singular_and_plural(self):
+        one = self.write("one.csv", "0.5,0.5,1\n")
+        out = self.ok("train", one, "-o", self.path("m"), "--oflag", "0").stdout
+        self.assertIn(": 1 node, 2 features, 1 list presentation\n", out)
 
 
 class EndToEnd(Base):
