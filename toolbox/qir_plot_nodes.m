@@ -24,7 +24,7 @@ function varargout = qir_plot_nodes(varargin)
 %   Example:
 %     P = rand(500, 2);
 %     L = 1 + (sum((P - 0.5).^2, 2) >= 1/(2*pi));
-%     [T, NL] = qir_train(P, L, 1, 0.5, 0.75, 0.001, 1, 100, 1, 1, 0);
+%     [T, NL, n] = qir_train(P, L, 1, 0.5, 0.75, 0.001, 1, 100, 1, 1, 0);
 %     figure('visible', 'off'); qir_plot_nodes(T, NL, 0.5); close
 %
 %   See also QIR_TRAIN, QIR_FIT, QIR_PERF, QIR_DEMO, QIR_READ_MODEL.
