@@ -11,6 +11,7 @@
 #include "errors.h"
 #include "fitting.h"
 #include "hints.h"
+#include "number_text.h"
 #include "output_path.h"
 #include "scores.h"
 
@@ -77,6 +78,18 @@ std::optional<double> distinct_unknown(const Model &model, double unknown_option
   return taken ? std::nullopt : std::optional<double>(unknown);
 }
 
+// One label per line: the class name where the model has one.
+std::string format_labels(const std::vector<double> &assigned, const ClassNames &names) {
+  if (names.empty()) return format_column(assigned);
+  std::string text;
+  for (double label : assigned) {
+    const auto named = std::find_if(names.begin(), names.end(),
+                                    [&](const auto &entry) { return entry.first == label; });
+    text += (named != names.end() ? named->second : format_number(label)) + "\n";
+  }
+  return text;
+}
+
 }  // namespace
 
 int classify_command(const Words &words) {
@@ -91,14 +104,18 @@ int classify_command(const Words &words) {
   const Model model = load_model_argument(args.positional[0], command);
   const ClassifyParams params = classify_params(args, model.params);
   const LabelSource source = label_source(args);
-  const Table table = read_csv(args.positional[1]);
+  const CsvFormat format = csv_format(args);
+  const Table table = read_csv(args.positional[1], format);
   check_label_column(table, model, source);
-  const Dataset data = dataset_from_table(table, source);
+  if (table.text_labels() && model.class_names.empty() &&
+      source.kind == LabelSource::Kind::last_column)
+    throw InputError(table.path + ": the labels are names, but the model's classes are numbers");
+  const Dataset data = dataset_from_table(table, source, format, model.class_names);
 
   ModuleRunner runner = make_runner(args);
   runner.echo_to(report);
   const std::vector<double> assigned = apply_model(runner, model, data.patterns, params);
-  if (output) write_file_atomically(*output, format_column(assigned));
+  if (output) write_file_atomically(*output, format_labels(assigned, model.class_names));
   if (data.labelled())
     report << format_scores(
         score(data.labels, assigned, distinct_unknown(model, params.unknown_label)));

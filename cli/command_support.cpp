@@ -17,7 +17,10 @@ OptionSpec modules_option() {
 
 std::vector<OptionSpec> data_options(bool allow_unlabelled) {
   std::vector<OptionSpec> options{
-      {"--labels", "", "FILE", "labels in FILE (one per line); every data column is a feature"}};
+      {"--labels", "", "FILE", "labels in FILE (one per line); every data column is a feature"},
+      {"--delimiter", "", "D",
+       "cell separator: ',', ';', 'tab' or 'space' (default: found on the first line)"},
+      {"--header", "", "", "the first line is a header (default: when it holds only words)"}};
   if (allow_unlabelled)
     options.push_back(
         {"--no-labels", "", "", "the data carry no labels; every column is a feature"});
@@ -35,6 +38,13 @@ LabelSource label_source(const Arguments &args) {
     source.kind = LabelSource::Kind::none;
   }
   return source;
+}
+
+CsvFormat csv_format(const Arguments &args) {
+  CsvFormat format;
+  if (const auto name = args.text("--delimiter")) format.delimiter = delimiter_named(*name);
+  format.header = args.has("--header");
+  return format;
 }
 
 ModuleRunner make_runner(const Arguments &args) {

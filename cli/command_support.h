@@ -13,11 +13,15 @@
 namespace qircli {
 
 OptionSpec modules_option();
-// --labels FILE, and --no-labels where unlabelled data make sense.
+// --labels FILE, --delimiter, --header, and --no-labels where unlabelled
+// data make sense.
 std::vector<OptionSpec> data_options(bool allow_unlabelled);
 
 // Where the labels are, from --labels / --no-labels.
 LabelSource label_source(const Arguments &args);
+
+// How to read the data files, from --delimiter and --header.
+CsvFormat csv_format(const Arguments &args);
 
 // Runner for the module directory chosen by --modules, $QIR_MODULE_DIR or
 // the build default.

@@ -70,7 +70,7 @@ int cv_command(const Words &words) {
   if (print_help_if_asked(command, args)) return 0;
   CvSettings settings = cv_settings(args);
 
-  const Dataset data = load_dataset(args.positional[0], label_source(args));
+  const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
   const TrainingParams params = training_params(args, data.features());
   const std::set<double> classes(data.labels.begin(), data.labels.end());
   std::cout << "Cross-validation of " << data.path << ": "

@@ -10,13 +10,19 @@ namespace qircli {
 
 Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
                 bool scale, double oflag) {
-  if (!scale) return runner.train(data, params, oflag);
-  const FeatureRange range = fit_feature_range(data.patterns);
-  Dataset scaled = data;
-  scaled.patterns = scale_patterns(data.patterns, range);
-  Model model = runner.train(scaled, params, oflag);
+  FeatureRange range;  // stays empty without scaling
+  Model model;
+  if (scale) {
+    range = fit_feature_range(data.patterns);
+    Dataset scaled = data;
+    scaled.patterns = scale_patterns(data.patterns, range);
+    model = runner.train(scaled, params, oflag);
+  } else {
+    model = runner.train(data, params, oflag);
+  }
   model.feature_min = range.min;
   model.feature_max = range.max;
+  model.class_names = data.class_names;
   return model;
 }
 

@@ -39,7 +39,7 @@ int plot_command(const Words &words) {
   const Model model = load_model_argument(args.positional[0], command);
   PlotPoints points;
   if (args.positional.size() == 2) {
-    Dataset data = load_dataset(args.positional[1], label_source(args));
+    Dataset data = load_dataset(args.positional[1], label_source(args), csv_format(args));
     // The nodes live in the scaled space of a scaling model; so must the points.
     points.points = model.scales() && data.features() == model.feature_min.size()
                         ? scale_patterns(data.patterns, {model.feature_min, model.feature_max})

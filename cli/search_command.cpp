@@ -99,7 +99,7 @@ int search_command(const Words &words) {
   const auto output = args.text("--output");
   if (output) check_output_path(*output);
 
-  const Dataset data = load_dataset(args.positional[0], label_source(args));
+  const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
   const std::size_t settings_count = search_grid(data.features()).size();
   std::cout << "Search on " << data.path << ": " << count_of(data.patterns.size(), "pattern")
             << ", " << count_of(data.features(), "feature") << "; "

@@ -50,7 +50,7 @@ int train_command(const Words &words) {
   const bool scale = scaling_wanted(args);
   check_output_path(*output);
 
-  const Dataset data = load_dataset(args.positional[0], label_source(args));
+  const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
   const TrainingParams params = training_params(args, data.features());
   ModuleRunner runner = make_runner(args);
   const Model model = fit_model(runner, data, params, scale, oflag);
