@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "errors.h"
+#include "install_location.h"
 #include "qirhost/host.h"
 
 namespace qircli {
@@ -64,6 +65,8 @@ std::vector<const mxArray *> pointers(const std::vector<ArrayPtr> &arrays) {
 std::string module_directory(const std::optional<std::string> &option) {
   if (option) return *option;
   if (const char *env = std::getenv("QIR_MODULE_DIR"); env != nullptr && *env != '\0') return env;
+  if (const auto installed = installed_folder(QIR_INSTALLED_MODULE_DIR, QIR_TRAIN_FILE))
+    return *installed;
   return QIR_DEFAULT_MODULE_DIR;
 }
 

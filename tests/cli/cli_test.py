@@ -335,6 +335,18 @@ class Polish(Base):
         self.assertIn("Accuracy", result.stderr)
         self.assertIn("QIR performance phase summary", result.stderr)
 
+    def test_installed_qir_finds_its_modules_and_data_beside_it(self):
+        build = os.path.dirname(os.path.dirname(os.path.abspath(QIR)))
+        prefix = self.path("prefix")
+        subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
+                       capture_output=True, timeout=120)
+        env = {k: v for k, v in os.environ.items() if k != "QIR_MODULE_DIR"}
+        result = subprocess.run([os.path.join(prefix, "bin", "qir"), "demo", "--oflag", "0"],
+                                capture_output=True, text=True, cwd=self.dir, env=env, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(os.path.join(prefix, "share", "qir", "data"), result.stdout)
+        self.assertGreater(accuracy(result.stdout)[0], 90)
+
     def test_own_lines_use_singular_and_plural(self):
         one = self.write("one.csv", "0.5,0.5,1\n")
         out = self.ok("train", one, "-o", self.path("m"), "--oflag", "0").stdout
