@@ -229,13 +229,56 @@ class Practice(Base):
                 self.assertLess(unknown, 2)
                 self.assertGreaterEqual(percent, best - 3)
 
+    def test_defaults_agree_in_help_readme_toolbox_and_demo(self):
+        helped = dict(re.findall(r"^\s+--([a-z-]+|D) \S+\s+.*\(default ([^)]+)\)$",
+                                 self.ok("train", "--help").stdout, re.M))
+        readme = open(os.path.join(DATA, "..", "README.md")).read()
+        table = dict(re.findall(r"^\| `--([a-zA-Z-]+)` \| [^|]+ \| ([^|]+) \|$", readme, re.M))
+        fit_help = open(os.path.join(TOOLBOX, "qir_fit.m")).read()
+        toolbox = dict(re.findall(r"^%\s+'(\w+)'\s+.*\(default ([^)]+)\)$", fit_help, re.M))
+        self.assertIn("(default sqrt(M), M features)", self.ok("train", "--help").stdout)
+        self.assertIn("| `--D` | size bound `D` | sqrt(M), M features |", readme)
+        self.assertIn("(default sqrt(M))", fit_help)
+        names = {"ratio": "Ratio", "vigilance": "Vigilance", "alpha": "Alpha",
+                 "learning-rate": "LearningRate", "max-presentations": "MaxPresentations",
+                 "trim": "Trim", "ct": "CT", "oflag": "Oflag"}
+        for option, name in names.items():
+            with self.subTest(option):
+                expected = helped[option]
+                self.assertEqual(table[option].strip(), expected)
+                self.assertEqual(toolbox[name].replace("true", "1"), expected)
+        demo = self.ok("demo", "--help").stdout
+        self.assertIn("D 1.4142135623730951, ratio %s, vigilance %s, alpha %s" %
+                      (helped["ratio"], helped["vigilance"], helped["alpha"]), demo)
+
+    def test_progress_line_only_on_a_terminal(self):
+        self.assertEqual(run("cv", data("iris.csv")).stderr, "")
+        import pty
+        leader, follower = pty.openpty()
+        process = subprocess.Popen([QIR, "cv", data("iris.csv")], stdout=subprocess.DEVNULL,
+                                   stderr=follower)
+        os.close(follower)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+        process.wait(timeout=60)
+        os.close(leader)
+        self.assertRegex(shown.decode(), r"\rfold 1/5, \d+\.\d s")
+
     def test_folds_are_stratified_and_fixed_by_the_seed(self):
+        untimed = lambda out: [line.split()[:6] for line in out.splitlines()[3:]]
         _, _, folds, first = self.cv(data("wine.csv"), "--folds", "4")
         # 178 patterns: fold sizes 45, 45, 44, 44.
         self.assertEqual([int(size) for size, _ in folds], [45, 45, 44, 44])
-        self.assertEqual(first, self.cv(data("wine.csv"), "--folds", "4")[3])
+        self.assertEqual(untimed(first), untimed(self.cv(data("wine.csv"), "--folds", "4")[3]))
         other = self.cv(data("wine.csv"), "--folds", "4", "--seed", "7")[3]
-        self.assertNotEqual([l for l in first.splitlines()[3:]], [l for l in other.splitlines()[3:]])
+        self.assertNotEqual(untimed(first), untimed(other))
         for bad in (["--folds", "1"], ["--folds", "2.5"], ["--seed", "-1"], ["--scale", "2"]):
             with self.subTest(bad=bad):
                 self.assertEqual(run("cv", data("wine.csv"), *bad).returncode, 2)
