@@ -74,8 +74,10 @@ int demo_command(const Words &words) {
   char timing[160];
   std::snprintf(
       timing, sizeof timing,
-      "Nodes: %zu (after %s list presentations)\nRun time: %.3f s training, %.3f s in all\n",
-      model.templates.size(), format_number(model.list_presentations).c_str(), train_seconds,
+      "Nodes: %zu (after %s)\nRun time: %.3f s training, %.3f s in all\n",
+      model.templates.size(),
+      count_of(static_cast<std::size_t>(model.list_presentations), "list presentation").c_str(),
+      train_seconds,
       total_seconds);
   std::cout << timing;
   write_file_atomically(output,

@@ -57,8 +57,8 @@ int train_command(const Words &words) {
   save_model(*output, model);
   std::cout << "Model written to " << *output << ": " << count_of(model.templates.size(), "node")
             << ", " << count_of(static_cast<std::size_t>(model.features), "feature") << ", "
-            << format_number(model.list_presentations) << " list presentation"
-            << (model.list_presentations == 1 ? "" : "s") << "\n";
+            << count_of(static_cast<std::size_t>(model.list_presentations), "list presentation")
+            << "\n";
   if (const auto hint = training_hint(model.templates.size(), data.patterns.size()))
     std::cerr << *hint << "\n";
   return 0;
