@@ -81,16 +81,6 @@ close all
 % Every help example of the friendly layer runs as printed.
 for name = {'qir_fit', 'qir_predict', 'qir_save_model', 'qir_load_model', 'qir_cv', ...
             'qir_search', 'qir_plot_nodes'}
-  raw = strsplit(get_help_text(name{1}), "\n");
-  first = find(strncmp(strtrim(raw), 'Example', 7), 1);
-  check(~isempty(first), '%s: no example', name{1});
-  indent = @(line) numel(line) - numel(regexprep(line, '^\s+', ''));
-  last = first;
-  while last < numel(raw) && ~isempty(strtrim(raw{last + 1})) ...
-        && indent(raw{last + 1}) > indent(raw{first})
-    last = last + 1;
-  end
-  check(last > first, '%s: the example is empty', name{1});
-  evalc(strjoin(raw(first + 1:last), "\n"));
+  evalc(help_example(name{1}));
 end
 check(~isempty(strfind(get_help_text('Contents'), 'qir_fit')), 'Contents lists qir_fit');
