@@ -81,9 +81,14 @@ std::vector<OptionSpec> training_options() {
        with_default("most list presentations, >= 1", d.max_presentations)},
       {"--trim", "", "0|1", with_default("1: drop nodes that no pattern chose", d.trim)},
       {"--ct", "", "0|1", with_default("1: apply the choice-value test", d.ct)},
-      {"--scale", "", "0|1",
-       with_default("1: scale each feature to [0, 1] by its training range", d.scale ? 1 : 0)},
+      scale_option(),
   };
+}
+
+OptionSpec scale_option() {
+  return {"--scale", "", "0|1",
+          std::string("1: scale each feature to [0, 1] by its training range (default ") +
+              (training_defaults.scale ? "1" : "0") + ")"};
 }
 
 TrainingParams training_params(const Arguments &args, std::size_t features) {

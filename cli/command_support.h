@@ -38,6 +38,7 @@ bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args)
 // values given on the command line for data of `features` features.
 std::vector<OptionSpec> training_options();
 TrainingParams training_params(const Arguments &args, std::size_t features);
+OptionSpec scale_option();
 // --scale: whether the features are scaled to [0, 1] before training.
 bool scaling_wanted(const Arguments &args);
 

@@ -30,7 +30,7 @@ CommandSpec command_spec() {
   s.options = {{"--output", "-o", "MODEL", "train the best setting on all data, save it here"},
                {"--show", "", "N", "number of settings listed (default 10)"}};
   for (auto &option : cv_options()) s.options.push_back(option);
-  s.options.push_back(training_options().back());  // --scale
+  s.options.push_back(scale_option());
   for (auto &option : data_options(false)) s.options.push_back(option);
   s.options.push_back(modules_option());
   s.details = "The grid (every combination; learning rate, presentations and trimming at\n"

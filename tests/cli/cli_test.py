@@ -390,6 +390,25 @@ class Polish(Base):
         self.assertIn(os.path.join(prefix, "share", "qir", "data"), result.stdout)
         self.assertGreater(accuracy(result.stdout)[0], 90)
 
+    def test_headers_semicolons_blanks_and_named_classes(self):
+        names = {"1": "setosa", "2": "versicolor", "3": "virginica"}
+        rows = [line.strip().split(",") for line in open(data("iris.csv"))]
+        named = self.write("named.csv", "sepal_l;sepal_w;petal_l;petal_w;species\n" + "".join(
+            ";".join(r[:4] + [names[r[4]]]) + "\n" for r in rows))
+        blanks = self.write("blanks.txt", "".join("  ".join(r) + "\n" for r in rows))
+        model, numeric = self.path("named.model"), self.path("numeric.model")
+        self.ok("train", named, "-o", model, "--oflag", "0")
+        self.ok("train", blanks, "-o", numeric, "--oflag", "0")
+        text = open(model).read()
+        self.assertIn("% class 1 setosa\n% class 2 versicolor\n% class 3 virginica\n", text)
+        strip = lambda t: [l for l in t.splitlines() if not l.startswith("% class") and "format" not in l]
+        self.assertEqual(strip(text), strip(open(numeric).read()))  # same nodes either way
+        out = self.ok("classify", model, named, "-o", "-", "--oflag", "0").stdout.split()
+        self.assertEqual(len(out), 150)
+        self.assertTrue(set(out) <= set(names.values()))
+        result = run("classify", numeric, named, "--oflag", "0")
+        self.assertIn("the labels are names, but the model's classes are numbers", result.stderr)
+
     def test_own_lines_use_singular_and_plural(self):
         one = self.write("one.csv", "0.5,0.5,1\n")
         out = self.ok("train", one, "-o", self.path("m"), "--oflag", "0").stdout
