@@ -65,5 +65,9 @@ if o.Display
   end
   fprintf('Mean %8.2f%% %8.2f%% %8.1f %8.3f\n', result.accuracy, result.unknown, result.nodes, ...
           result.seconds / o.Folds);
+  if result.unknown > 10
+    fprintf(['Hint: %.0f%% of the patterns were left unclassified; a lower Vigilance or a ' ...
+             'larger D classifies more of them\n'], result.unknown);
+  end
 end
 end

@@ -52,6 +52,12 @@ check(isa(qir_predict(m8, I(1:3, 1:4)), 'uint8'), 'uint8 labels stay uint8');
 [l, info] = qir_predict(m, I(1:2, 1:4), 'Vigilance', 1, 'D', 0.001);
 check(all(info.unknown) && all(strcmp(l, '')), 'unknown text label is empty');
 
+% Hints when training learns the patterns by heart or leaves most unknown.
+check(~isempty(strfind(evalc('qir_fit(X, y, ''D'', 0.01);'), 'Hint: 100% of the patterns got a node')), ...
+      'qir_fit hint');
+check(~isempty(strfind(evalc('qir_cv(X, y, ''D'', 0.01);'), 'were left unclassified')), 'qir_cv hint');
+check(isempty(strfind(evalc('qir_fit(X, y);'), 'Hint')), 'no hint for the defaults');
+
 % Cross-validation and search give the command's figures (same folds).
 r = qir_cv(X, y, 'Display', false);
 out = command(qir, ['cv ' fullfile(data, 'wine.csv')]);
