@@ -8,6 +8,10 @@
 #include "commands.h"
 #include "csv.h"
 #include "errors.h"
+#include "fitting.h"
+#include "hints.h"
+#include "number_text.h"
+#include "output_path.h"
 #include "scores.h"
 
 namespace qircli {
@@ -86,28 +90,52 @@ std::vector<double> labels_to_write(std::vector<double> assigned, double unknown
   return assigned;
 }
 
+// One label per line: the class name where the model has one.
+std::string format_labels(const std::vector<double> &assigned, const ClassNames &names) {
+  if (names.empty()) return format_column(assigned);
+  std::string text;
+  for (double label : assigned) {
+    const auto named = std::find_if(names.begin(), names.end(),
+                                    [&](const auto &entry) { return entry.first == label; });
+    text += (named != names.end() ? named->second : format_number(label)) + "\n";
+  }
+  return text;
+}
+
 }  // namespace
 
 int classify_command(const Words &words) {
   const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
+  const auto output = args.text("--output");
+  if (output) check_output_path(*output);
+  // With the labels on standard output, everything else goes to standard error.
+  std::ostream &report = output == "-" ? std::cerr : std::cout;
 
-  const Model model = load_model(args.positional[0]);
+  const Model model = load_model_argument(args.positional[0], command);
   const ClassifyParams params = classify_params(args, model);
   const double written_unknown = written_unknown_label(args, params.unknown_label);
   const LabelSource source = label_source(args);
-  const Table table = read_csv(args.positional[1]);
+  const CsvFormat format = csv_format(args);
+  const Table table = read_csv(args.positional[1], format);
   check_label_column(table, model, source);
-  const Dataset data = dataset_from_table(table, source);
+  if (table.text_labels() && model.class_names.empty() &&
+      source.kind == LabelSource::Kind::last_column)
+    throw InputError(table.path + ": the labels are names, but the model's classes are numbers");
+  const Dataset data = dataset_from_table(table, source, format, model.class_names);
 
   ModuleRunner runner = make_runner(args);
-  const std::vector<double> assigned = runner.classify(model, data.patterns, params);
-  if (const auto output = args.text("--output"))
-    write_file_atomically(*output,
-                          format_column(labels_to_write(assigned, params.unknown_label, written_unknown)));
-  if (data.labelled())
-    std::cout << format_scores(score(data.labels, assigned, params.unknown_label));
+  runner.echo_to(report);
+  const std::vector<double> assigned = apply_model(runner, model, data.patterns, params);
+  if (output)
+    write_file_atomically(
+        *output, format_labels(labels_to_write(assigned, params.unknown_label, written_unknown),
+                               model.class_names));
+  if (data.labelled()) report << format_scores(score(data.labels, assigned, params.unknown_label));
+  const auto unknown = static_cast<std::size_t>(
+      std::count(assigned.begin(), assigned.end(), params.unknown_label));
+  if (const auto hint = classification_hint(unknown, assigned.size())) std::cerr << *hint << "\n";
   return 0;
 }
 

@@ -1,9 +1,12 @@
 #include "command_support.h"
 
+#include <cmath>
 #include <iostream>
 
+#include "csv.h"
 #include "errors.h"
 #include "number_text.h"
+#include "training_defaults.h"
 
 namespace qircli {
 
@@ -14,7 +17,10 @@ OptionSpec modules_option() {
 
 std::vector<OptionSpec> data_options(bool allow_unlabelled) {
   std::vector<OptionSpec> options{
-      {"--labels", "", "FILE", "labels in FILE (one per line); every data column is a feature"}};
+      {"--labels", "", "FILE", "labels in FILE (one per line); every data column is a feature"},
+      {"--delimiter", "", "D",
+       "cell separator: ',', ';', 'tab' or 'space' (default: found on the first line)"},
+      {"--header", "", "", "the first line is a header (default: when it holds only words)"}};
   if (allow_unlabelled)
     options.push_back(
         {"--no-labels", "", "", "the data carry no labels; every column is a feature"});
@@ -34,8 +40,24 @@ LabelSource label_source(const Arguments &args) {
   return source;
 }
 
+CsvFormat csv_format(const Arguments &args) {
+  CsvFormat format;
+  if (const auto name = args.text("--delimiter")) format.delimiter = delimiter_named(*name);
+  format.header = args.has("--header");
+  return format;
+}
+
 ModuleRunner make_runner(const Arguments &args) {
   return ModuleRunner(module_directory(args.text("--modules")));
+}
+
+Model load_model_argument(const std::string &path, const CommandSpec &command_spec) {
+  const std::string text = read_text_file(path);
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first != std::string::npos && text[first] != '%')
+    throw UsageError(path + " is a data file, not a model file (usage: " + command_spec.usage +
+                     ")");
+  return parse_model(text, path);
 }
 
 bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args) {
@@ -43,12 +65,14 @@ bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args)
   return args.help;
 }
 
-std::vector<OptionSpec> training_options(const TrainingParams &d) {
+std::vector<OptionSpec> training_options() {
+  const TrainingDefaults &d = training_defaults;
   auto with_default = [](const std::string &text, double value) {
     return text + " (default " + format_number(value) + ")";
   };
   return {
-      {"--D", "", "VALUE", with_default("size bound D >= 0: nodes stay shorter than D", d.D)},
+      {"--D", "", "VALUE",
+       "size bound D >= 0: nodes stay shorter than D (default sqrt(M), M features)"},
       {"--ratio", "", "VALUE", with_default("minor to major half-axis ratio, in (0, 1]", d.ratio)},
       {"--vigilance", "", "VALUE", with_default("vigilance, in [0, 1]", d.vigilance)},
       {"--alpha", "", "VALUE", with_default("choice parameter alpha >= 0", d.alpha)},
@@ -57,25 +81,20 @@ std::vector<OptionSpec> training_options(const TrainingParams &d) {
        with_default("most list presentations, >= 1", d.max_presentations)},
       {"--trim", "", "0|1", with_default("1: drop nodes that no pattern chose", d.trim)},
       {"--ct", "", "0|1", with_default("1: apply the choice-value test", d.ct)},
+      scale_option(),
   };
 }
 
-TrainingParams default_training_params() {
-  TrainingParams p;
-  p.D = 1;
-  p.ratio = 0.5;
-  p.vigilance = 0.75;
-  p.alpha = 0.001;
-  p.learning_rate = 1;
-  p.max_presentations = 100;
-  p.trim = 1;
-  p.ct = 0;
-  return p;
+OptionSpec scale_option() {
+  return {"--scale", "", "0|1",
+          std::string("1: scale each feature to [0, 1] by its training range (default ") +
+              (training_defaults.scale ? "1" : "0") + ")"};
 }
 
-TrainingParams training_params(const Arguments &args, const TrainingParams &d) {
+TrainingParams training_params(const Arguments &args, std::size_t features) {
+  const TrainingDefaults &d = training_defaults;
   TrainingParams p;
-  p.D = args.number("--D", d.D);
+  p.D = args.number("--D", default_D(static_cast<int>(features)));
   p.ratio = args.number("--ratio", d.ratio);
   p.vigilance = args.number("--vigilance", d.vigilance);
   p.alpha = args.number("--alpha", d.alpha);
@@ -84,6 +103,39 @@ TrainingParams training_params(const Arguments &args, const TrainingParams &d) {
   p.trim = args.number("--trim", d.trim);
   p.ct = args.number("--ct", d.ct);
   return p;
+}
+
+bool scaling_wanted(const Arguments &args) {
+  const double scale = args.number("--scale", training_defaults.scale ? 1 : 0);
+  if (scale != 0 && scale != 1) throw UsageError("option --scale takes 0 or 1");
+  return scale == 1;
+}
+
+std::string parameter_text(const TrainingParams &p, bool scale) {
+  return "D " + format_number(p.D) + ", ratio " + format_number(p.ratio) + ", vigilance " +
+         format_number(p.vigilance) + ", alpha " + format_number(p.alpha) + ", learning rate " +
+         format_number(p.learning_rate) + ", max presentations " +
+         format_number(p.max_presentations) + ", trim " + format_number(p.trim) + ", ct " +
+         format_number(p.ct) + (scale ? ", features scaled to [0, 1]" : ", features unscaled");
+}
+
+std::vector<OptionSpec> cv_options() {
+  return {{"--folds", "", "K", "number of folds, >= 2 (default 5)"},
+          {"--seed", "", "N", "seed of the random split into folds (default 1)"}};
+}
+
+CvSettings cv_settings(const Arguments &args) {
+  CvSettings settings;
+  const double folds = args.number("--folds", settings.folds);
+  const double seed = args.number("--seed", static_cast<double>(settings.seed));
+  if (!(folds >= 2 && folds <= 1e6 && std::trunc(folds) == folds))
+    throw UsageError("option --folds takes a whole number >= 2");
+  if (!(seed >= 0 && seed <= 9007199254740992.0 && std::trunc(seed) == seed))
+    throw UsageError("option --seed takes a whole number >= 0");
+  settings.folds = static_cast<int>(folds);
+  settings.seed = static_cast<std::uint64_t>(seed);
+  settings.scale = scaling_wanted(args);
+  return settings;
 }
 
 }  // namespace qircli

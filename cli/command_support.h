@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cross_validation.h"
 #include "dataset.h"
 #include "module_runner.h"
 #include "options.h"
@@ -12,23 +13,40 @@
 namespace qircli {
 
 OptionSpec modules_option();
-// --labels FILE, and --no-labels where unlabelled data make sense.
+// --labels FILE, --delimiter, --header, and --no-labels where unlabelled
+// data make sense.
 std::vector<OptionSpec> data_options(bool allow_unlabelled);
 
 // Where the labels are, from --labels / --no-labels.
 LabelSource label_source(const Arguments &args);
 
+// How to read the data files, from --delimiter and --header.
+CsvFormat csv_format(const Arguments &args);
+
 // Runner for the module directory chosen by --modules, $QIR_MODULE_DIR or
 // the build default.
 ModuleRunner make_runner(const Arguments &args);
 
+// The model file named on the command line; a data file given in its place
+// is a usage error that shows the command's usage line.
+Model load_model_argument(const std::string &path, const CommandSpec &command_spec);
+
 // Prints the command's help to stdout when --help was given.
 bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args);
 
-// The training arguments given on the command line, over `defaults`.
-// Starting values for qir train, chosen on the bundled data sets.
-TrainingParams default_training_params();
-TrainingParams training_params(const Arguments &args, const TrainingParams &defaults);
-std::vector<OptionSpec> training_options(const TrainingParams &defaults);
+// The training options with their defaults (training_defaults.h), and the
+// values given on the command line for data of `features` features.
+std::vector<OptionSpec> training_options();
+TrainingParams training_params(const Arguments &args, std::size_t features);
+OptionSpec scale_option();
+// --scale: whether the features are scaled to [0, 1] before training.
+bool scaling_wanted(const Arguments &args);
+
+// "D 2, ratio 1, ..., scaled": the setting as one line.
+std::string parameter_text(const TrainingParams &params, bool scale);
+
+// --folds and --seed of cross-validation, and their values (with --scale).
+std::vector<OptionSpec> cv_options();
+CvSettings cv_settings(const Arguments &args);
 
 }  // namespace qircli

@@ -13,5 +13,7 @@ int train_command(const Words &args);
 int classify_command(const Words &args);
 int plot_command(const Words &args);
 int demo_command(const Words &args);
+int cv_command(const Words &args);
+int search_command(const Words &args);
 
 }  // namespace qircli

@@ -1,5 +1,6 @@
 #include "csv.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -16,33 +17,102 @@ std::string where(const std::string &path, int line) {
   return path + ":" + std::to_string(line) + ": ";
 }
 
-std::vector<double> parse_row(std::string_view line, const std::string &path, int line_number) {
-  std::vector<double> row;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t comma = line.find(',', start);
-    const std::string_view cell = line.substr(
-        start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-    const auto value = parse_number(cell);
-    const std::string column = "column " + std::to_string(row.size() + 1);
-    if (trim(cell).empty()) throw InputError(where(path, line_number) + column + " is empty");
-    if (!value)
-      throw InputError(where(path, line_number) + column + ": '" + std::string(trim(cell)) +
-                       "' is not a number");
-    if (!std::isfinite(*value))
-      throw InputError(where(path, line_number) + column + ": '" + std::string(trim(cell)) +
-                       "' is not a finite number");
-    row.push_back(*value);
-    if (comma == std::string_view::npos) return row;
-    start = comma + 1;
+std::vector<std::string_view> split(std::string_view line, char delimiter) {
+  std::vector<std::string_view> cells;
+  if (delimiter == ' ') {
+    const char *blanks = " \t\r";
+    for (std::size_t start = line.find_first_not_of(blanks); start != std::string_view::npos;) {
+      const std::size_t end = line.find_first_of(blanks, start);
+      cells.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
+      start = end == std::string_view::npos ? end : line.find_first_not_of(blanks, end);
+    }
+    return cells;
+  }
+  for (std::size_t start = 0;;) {
+    const std::size_t end = line.find(delimiter, start);
+    cells.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) return cells;
+    start = end + 1;
   }
 }
 
-void check_width(const Table &table, std::size_t width, int line_number) {
-  if (table.rows.empty() || width == table.columns()) return;
-  throw InputError(where(table.path, line_number) + std::to_string(width) + " columns, but line " +
-                   std::to_string(table.lines.front()) + " has " + std::to_string(table.columns()));
+char find_delimiter(std::string_view line) {
+  for (char candidate : {',', ';', '\t'})
+    if (line.find(candidate) != std::string_view::npos) return candidate;
+  return ' ';
 }
+
+// A class name: text that starts with a letter (or '_', or any non-ASCII
+// character), so that a mistyped number is never taken for a name.
+bool name_like(const std::string &text) {
+  const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text.front());
+  return std::isalpha(first) != 0 || first == '_' || first >= 0x80;
+}
+
+std::string unquoted(std::string text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+    text = std::string(trim(text.substr(1, text.size() - 2)));
+  return text;
+}
+
+bool all_words(const std::vector<std::string_view> &cells) {
+  for (auto cell : cells)
+    if (trim(cell).empty() || parse_number(cell)) return false;
+  return true;
+}
+
+// Reading state: the rows so far and whether the label column holds text.
+struct Reader {
+  Table table;
+  bool header_skipped = false;
+  int first_text_line = 0, first_number_line = 0;
+
+  void cell(std::string_view cell, std::size_t column, bool last, int line_number,
+            std::vector<double> &row) {
+    const std::string name = "column " + std::to_string(column + 1);
+    const std::string text(trim(cell));
+    if (text.empty()) throw InputError(where(table.path, line_number) + name + " is empty");
+    const auto value = parse_number(text);
+    if (value && !std::isfinite(*value))
+      throw InputError(where(table.path, line_number) + name + ": '" + text +
+                       "' is not a finite number");
+    if (!value && !(last && name_like(unquoted(text))))
+      throw InputError(where(table.path, line_number) + name + ": '" + text + "' is not a number" +
+                       (!header_skipped && line_number == table_first_line() && name_like(text)
+                            ? header_advice()
+                            : ""));
+    if (last) note_label_kind(value.has_value(), line_number, unquoted(text), name);
+    row.push_back(value.value_or(0));
+  }
+
+  int table_first_line() const { return table.lines.empty() ? 0 : table.lines.front(); }
+  static std::string header_advice() { return " (a header line? give --header)"; }
+
+  void note_label_kind(bool number, int line_number, const std::string &text,
+                       const std::string &name) {
+    int &first = number ? first_number_line : first_text_line;
+    if (first == 0) first = line_number;
+    if (first_text_line != 0 && first_number_line != 0)
+      throw InputError(where(table.path, line_number) + name + ": '" + text + "' is " +
+                       (number ? "a number" : "not a number") + ", but line " +
+                       std::to_string(number ? first_text_line : first_number_line) +
+                       "'s label is " + (number ? "a name" : "a number"));
+    if (!number) table.last_text.push_back(text);
+  }
+
+  void row(std::string_view line, char delimiter, int line_number) {
+    const auto cells = split(line, delimiter);
+    if (!table.rows.empty() && cells.size() != table.columns())
+      throw InputError(where(table.path, line_number) + std::to_string(cells.size()) +
+                       " columns, but line " + std::to_string(table.lines.front()) + " has " +
+                       std::to_string(table.columns()));
+    table.lines.push_back(line_number);  // before the cells, for the header advice
+    std::vector<double> values;
+    for (std::size_t k = 0; k < cells.size(); ++k)
+      cell(cells[k], k, k + 1 == cells.size(), line_number, values);
+    table.rows.push_back(std::move(values));
+  }
+};
 
 }  // namespace
 
@@ -55,23 +125,41 @@ std::string read_text_file(const std::string &path) {
   return text.str();
 }
 
-Table parse_csv(const std::string &text, const std::string &path) {
-  Table table;
-  table.path = path;
+Table parse_csv(const std::string &text, const std::string &path, const CsvFormat &format) {
+  Reader reader;
+  reader.table.path = path;
   std::istringstream stream(text);
   std::string line;
+  char delimiter = format.delimiter;
+  bool header_pending = true;
   for (int line_number = 1; std::getline(stream, line); ++line_number) {
     if (trim(line).empty()) continue;
-    std::vector<double> row = parse_row(line, path, line_number);
-    check_width(table, row.size(), line_number);
-    table.rows.push_back(std::move(row));
-    table.lines.push_back(line_number);
+    if (delimiter == 0) delimiter = find_delimiter(line);
+    if (header_pending) {
+      header_pending = false;
+      if (format.header || all_words(split(line, delimiter))) {
+        reader.header_skipped = true;
+        continue;
+      }
+    }
+    reader.row(line, delimiter, line_number);
   }
-  if (table.rows.empty()) throw InputError(path + ":1: no data rows (the file is empty)");
-  return table;
+  if (reader.table.rows.empty())
+    throw InputError(path + ":1: no data rows (the file is empty)");
+  return std::move(reader.table);
 }
 
-Table read_csv(const std::string &path) { return parse_csv(read_text_file(path), path); }
+Table read_csv(const std::string &path, const CsvFormat &format) {
+  return parse_csv(read_text_file(path), path, format);
+}
+
+char delimiter_named(const std::string &name) {
+  if (name == "," || name == "comma") return ',';
+  if (name == ";" || name == "semicolon") return ';';
+  if (name == "tab" || name == "\t") return '\t';
+  if (name == "space" || name == "blank" || name == " ") return ' ';
+  throw UsageError("option --delimiter takes ',', ';', 'tab' or 'space', not '" + name + "'");
+}
 
 std::string format_column(const std::vector<double> &values) {
   std::string text;

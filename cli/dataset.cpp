@@ -1,6 +1,8 @@
 #include "dataset.h"
 
+#include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "csv.h"
 #include "errors.h"
@@ -21,52 +23,81 @@ void check_label(const Table &table, std::size_t row, double label) {
                      " is not a whole number in the 32-bit range");
 }
 
-Dataset split_last_column(const Table &table) {
+// A table whose last column holds names, where no labels are expected.
+void refuse_text(const Table &table) {
+  if (table.text_labels())
+    throw InputError(at(table, 0) + "column " + std::to_string(table.columns()) + ": '" +
+                     table.last_text.front() + "' is not a number");
+}
+
+std::vector<double> labels_of_names(const std::vector<std::string> &names, ClassNames &classes) {
+  int next = 1;
+  for (const auto &[label, name] : classes) next = std::max(next, label + 1);
+  const std::set<std::string> sorted(names.begin(), names.end());
+  for (const auto &name : sorted) {
+    const bool known = std::any_of(classes.begin(), classes.end(),
+                                   [&](const auto &entry) { return entry.second == name; });
+    if (!known) classes.emplace_back(next++, name);
+  }
+  std::vector<double> labels;
+  for (const auto &name : names)
+    for (const auto &[label, known_name] : classes)
+      if (known_name == name) labels.push_back(label);
+  return labels;
+}
+
+// The last column as labels: numbers checked, or names mapped.
+std::vector<double> column_labels(const Table &table, std::size_t column, ClassNames &classes) {
+  if (table.text_labels()) return labels_of_names(table.last_text, classes);
+  std::vector<double> labels;
+  for (std::size_t row = 0; row < table.rows.size(); ++row) {
+    check_label(table, row, table.rows[row][column]);
+    labels.push_back(table.rows[row][column]);
+  }
+  return labels;
+}
+
+Dataset split_last_column(const Table &table, const ClassNames &known) {
   if (table.columns() < 2)
     throw InputError(at(table, 0) +
                      "needs at least one feature column and a label column (the last one)");
   Dataset data;
-  for (std::size_t row = 0; row < table.rows.size(); ++row) {
-    std::vector<double> features = table.rows[row];
-    const double label = features.back();
-    features.pop_back();
-    check_label(table, row, label);
-    data.patterns.push_back(std::move(features));
-    data.labels.push_back(label);
-  }
+  data.class_names = known;
+  data.labels = column_labels(table, table.columns() - 1, data.class_names);
+  for (const auto &row : table.rows) data.patterns.emplace_back(row.begin(), row.end() - 1);
   return data;
 }
 
-std::vector<double> read_label_file(const std::string &path, std::size_t expected_rows) {
-  const Table table = read_csv(path);
+std::vector<double> read_label_file(const std::string &path, std::size_t expected_rows,
+                                    const CsvFormat &format, ClassNames &classes) {
+  const Table table = read_csv(path, format);
   if (table.columns() != 1)
     throw InputError(at(table, 0) + "a label file has one column, this one has " +
                      std::to_string(table.columns()));
   if (table.rows.size() != expected_rows)
     throw InputError(path + ": " + std::to_string(table.rows.size()) + " labels for " +
                      std::to_string(expected_rows) + " patterns");
-  std::vector<double> labels;
-  for (std::size_t row = 0; row < table.rows.size(); ++row) {
-    check_label(table, row, table.rows[row][0]);
-    labels.push_back(table.rows[row][0]);
-  }
-  return labels;
+  return column_labels(table, 0, classes);
 }
 
 }  // namespace
 
-Dataset load_dataset(const std::string &path, const LabelSource &source) {
-  return dataset_from_table(read_csv(path), source);
+Dataset load_dataset(const std::string &path, const LabelSource &source, const CsvFormat &format,
+                     const ClassNames &known) {
+  return dataset_from_table(read_csv(path, format), source, format, known);
 }
 
-Dataset dataset_from_table(const Table &table, const LabelSource &source) {
+Dataset dataset_from_table(const Table &table, const LabelSource &source, const CsvFormat &format,
+                           const ClassNames &known) {
   Dataset data;
   if (source.kind == LabelSource::Kind::last_column) {
-    data = split_last_column(table);
+    data = split_last_column(table, known);
   } else {
+    refuse_text(table);
     data.patterns = table.rows;
+    data.class_names = known;
     if (source.kind == LabelSource::Kind::separate_file)
-      data.labels = read_label_file(source.file, table.rows.size());
+      data.labels = read_label_file(source.file, table.rows.size(), format, data.class_names);
   }
   data.path = table.path;
   return data;

@@ -1,7 +1,8 @@
-// Patterns and their class labels as the commands take them from CSV files.
+// Patterns and their class labels as the commands take them from data files.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "csv.h"
@@ -15,20 +16,28 @@ struct LabelSource {
   std::string file;  // for separate_file
 };
 
+// Class names and the integer labels that stand for them.
+using ClassNames = std::vector<std::pair<int, std::string>>;
+
 struct Dataset {
   std::string path;
   std::vector<std::vector<double>> patterns;  // one row of features per pattern
   std::vector<double> labels;                 // empty when the data carry none
+  ClassNames class_names;                     // when the labels were names
   bool labelled() const { return !labels.empty(); }
   std::size_t features() const { return patterns.empty() ? 0 : patterns.front().size(); }
 };
 
 // Reads the patterns of `path` and their labels from where `source` says.
-// Labels must be whole numbers within the 32-bit range, since the modules
-// keep node labels as integers and a fractional label would never match.
-// Throws InputError naming the file and line of the first fault.
-Dataset load_dataset(const std::string &path, const LabelSource &source);
+// Numeric labels must be whole numbers within the 32-bit range, since the
+// modules keep node labels as integers and a fractional label would never
+// match. Labels that are names become integers: the names of `known` keep
+// their labels, others get 1, 2, ... (after the largest known) in name
+// order. Throws InputError naming the file and line of the first fault.
+Dataset load_dataset(const std::string &path, const LabelSource &source,
+                     const CsvFormat &format = {}, const ClassNames &known = {});
 // The same for a table already read.
-Dataset dataset_from_table(const Table &table, const LabelSource &source);
+Dataset dataset_from_table(const Table &table, const LabelSource &source,
+                           const CsvFormat &format = {}, const ClassNames &known = {});
 
 }  // namespace qircli

@@ -6,6 +6,9 @@
 #include "atomic_file.h"
 #include "command_support.h"
 #include "commands.h"
+#include "fitting.h"
+#include "install_location.h"
+#include "training_defaults.h"
 #include "number_text.h"
 #include "scores.h"
 #include "svg_plot.h"
@@ -13,21 +16,10 @@
 namespace qircli {
 namespace {
 
-// The circle data's class boundary wants a little less vigilance than the
-// general default (chosen by experiment, see the README).
-TrainingParams demo_params() {
-  TrainingParams p = default_training_params();
-  p.vigilance = 0.7;
-  return p;
-}
+// The command's own defaults: the demo shows what a new user gets.
+TrainingParams demo_params() { return training_params(Arguments{}, 2); }
+constexpr bool demo_scaling = training_defaults.scale;
 
-std::string parameter_text(const TrainingParams &p) {
-  return "D " + format_number(p.D) + ", ratio " + format_number(p.ratio) + ", vigilance " +
-         format_number(p.vigilance) + ", alpha " + format_number(p.alpha) + ", learning rate " +
-         format_number(p.learning_rate) + ", max presentations " +
-         format_number(p.max_presentations) + ", trim " + format_number(p.trim) + ", ct " +
-         format_number(p.ct);
-}
 
 CommandSpec command_spec() {
   CommandSpec s;
@@ -43,7 +35,7 @@ CommandSpec command_spec() {
                 "(default: the bundled data)"},
                {"--oflag", "", "0-3", "module verbosity (default 1: summaries)"},
                modules_option()};
-  s.details = "Training parameters: " + parameter_text(demo_params()) + "\n";
+  s.details = "Training parameters: " + parameter_text(demo_params(), demo_scaling) + "\n";
   return s;
 }
 
@@ -57,23 +49,24 @@ int demo_command(const Words &words) {
   const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
-  const std::string folder = args.text("--data").value_or(QIR_DEFAULT_DATA_DIR);
+  const std::string folder = args.text("--data").value_or(
+      installed_folder(QIR_INSTALLED_DATA_DIR, "circle_train.csv").value_or(QIR_DEFAULT_DATA_DIR));
   const std::string output = args.text("--output").value_or("qir-demo.svg");
   const double oflag = args.number("--oflag", 1);
 
   const Dataset train = load_dataset(folder + "/circle_train.csv", {});
   const Dataset test = load_dataset(folder + "/circle_test.csv", {});
   const TrainingParams params = demo_params();
-  std::cout << "QIR demo: circle in the square\nParameters: " << parameter_text(params) << "\n";
+  std::cout << "QIR demo: circle in the square\nParameters: " << parameter_text(params, demo_scaling) << "\n";
   ModuleRunner runner = make_runner(args);
 
   const auto start = std::chrono::steady_clock::now();
-  const Model model = runner.train(train, params, oflag);
+  const Model model = fit_model(runner, train, params, demo_scaling, oflag);
   const double train_seconds = seconds_since(start);
   const double unknown_label = unused_label(model.labels);
   const ClassifyParams classify{
       params.D, params.ratio, params.vigilance, params.alpha, params.ct, unknown_label, oflag};
-  const auto assigned = runner.classify(model, test.patterns, classify);
+  const auto assigned = apply_model(runner, model, test.patterns, classify);
   const double total_seconds = seconds_since(start);
 
   std::cout << "Test set (" << test.path << "):\n"
@@ -81,8 +74,10 @@ int demo_command(const Words &words) {
   char timing[160];
   std::snprintf(
       timing, sizeof timing,
-      "Nodes: %zu (after %s list presentations)\nRun time: %.3f s training, %.3f s in all\n",
-      model.templates.size(), format_number(model.list_presentations).c_str(), train_seconds,
+      "Nodes: %zu (after %s)\nRun time: %.3f s training, %.3f s in all\n",
+      model.templates.size(),
+      count_of(static_cast<std::size_t>(model.list_presentations), "list presentation").c_str(),
+      train_seconds,
       total_seconds);
   std::cout << timing;
   write_file_atomically(output,

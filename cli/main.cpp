@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "options.h"
 
 namespace {
 
@@ -15,7 +16,9 @@ const std::map<std::string, Command> &commands() {
   static const std::map<std::string, Command> table{{"train", qircli::train_command},
                                                     {"classify", qircli::classify_command},
                                                     {"plot", qircli::plot_command},
-                                                    {"demo", qircli::demo_command}};
+                                                    {"demo", qircli::demo_command},
+                                                    {"cv", qircli::cv_command},
+                                                    {"search", qircli::search_command}};
   return table;
 }
 
@@ -27,10 +30,13 @@ const char *overview =
     "Commands:\n"
     "  train     learn category nodes from a labelled CSV file, save them as a model\n"
     "  classify  label the patterns of a CSV file with a model; score them\n"
+    "  cv        cross-validate a training setting on a labelled CSV file\n"
+    "  search    find a good training setting by cross-validation over a grid\n"
     "  plot      draw a 2-D model (and data) as an SVG picture\n"
     "  demo      the circle-in-the-square benchmark end to end, with a picture\n"
     "\n"
-    "'qir COMMAND --help' describes each command.\n";
+    "'qir help COMMAND' (or 'qir COMMAND --help') describes each command;\n"
+    "'qir --version' prints the version.\n";
 
 int run(const std::string &name, const qircli::Words &args) {
   try {
@@ -49,17 +55,37 @@ int run(const std::string &name, const qircli::Words &args) {
   }
 }
 
+std::vector<std::string> command_names() {
+  std::vector<std::string> names;
+  for (const auto &entry : commands()) names.push_back(entry.first);
+  return names;
+}
+
+int unknown_command(const std::string &name) {
+  std::cerr << "qir: unknown command '" << name << "'";
+  if (const auto guess = qircli::closest_word(name, command_names()))
+    std::cerr << " (did you mean '" << *guess << "'?)";
+  std::cerr << "\n\n" << overview;
+  return qircli::exit_usage;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   const qircli::Words words(argv + 1, argv + argc);
-  if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+  if (words.empty() || words[0] == "--help" || words[0] == "-h" ||
+      (words[0] == "help" && words.size() == 1)) {
     std::cout << overview;
     return words.empty() ? qircli::exit_usage : 0;
   }
-  if (commands().count(words[0]) == 0) {
-    std::cerr << "qir: unknown command '" << words[0] << "'\n\n" << overview;
-    return qircli::exit_usage;
+  if (words[0] == "--version" || words[0] == "version") {
+    std::cout << "qir " << QIR_VERSION << "\n";
+    return 0;
   }
+  if (words[0] == "help") {
+    if (commands().count(words[1]) == 0) return unknown_command(words[1]);
+    return run(words[1], {"--help"});
+  }
+  if (commands().count(words[0]) == 0) return unknown_command(words[0]);
   return run(words[0], qircli::Words(words.begin() + 1, words.end()));
 }

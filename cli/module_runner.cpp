@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "errors.h"
+#include "install_location.h"
 #include "qirhost/host.h"
 
 namespace qircli {
@@ -28,12 +29,12 @@ std::vector<std::vector<double>> rows_from_matrix(const mxArray *array) {
 }
 
 // Console text appears as the module prints it; warnings go to stderr.
-qirhost::CallOptions echo_options() {
+qirhost::CallOptions echo_options(std::ostream &console) {
   qirhost::CallOptions options;
   options.record_flop_reports = false;  // one report per pattern would pile up on large data
-  options.on_print = [](std::string_view text) { std::cout << text << std::flush; };
-  options.on_warning = [](std::string_view text) {
-    std::cout << std::flush;
+  options.on_print = [&console](std::string_view text) { console << text << std::flush; };
+  options.on_warning = [&console](std::string_view text) {
+    console << std::flush;
     std::cerr << "Warning: " << text << (text.empty() || text.back() != '\n' ? "\n" : "")
               << std::flush;
   };
@@ -64,10 +65,13 @@ std::vector<const mxArray *> pointers(const std::vector<ArrayPtr> &arrays) {
 std::string module_directory(const std::optional<std::string> &option) {
   if (option) return *option;
   if (const char *env = std::getenv("QIR_MODULE_DIR"); env != nullptr && *env != '\0') return env;
+  if (const auto installed = installed_folder(QIR_INSTALLED_MODULE_DIR, QIR_TRAIN_FILE))
+    return *installed;
   return QIR_DEFAULT_MODULE_DIR;
 }
 
-ModuleRunner::ModuleRunner(std::string directory) : directory_(std::move(directory)) {}
+ModuleRunner::ModuleRunner(std::string directory)
+    : directory_(std::move(directory)), console_(&std::cout) {}
 ModuleRunner::~ModuleRunner() = default;
 
 const qirhost::Module &ModuleRunner::module(std::unique_ptr<qirhost::Module> &slot,
@@ -91,7 +95,7 @@ Model ModuleRunner::train(const Dataset &data, const TrainingParams &p, double o
                        p.trim, p.ct, oflag})
     inputs.push_back(qirhost::make_scalar(value));
   const auto result =
-      checked(module(train_, QIR_TRAIN_FILE).call(3, pointers(inputs), echo_options()));
+      checked(module(train_, QIR_TRAIN_FILE).call(3, pointers(inputs), echo_options(*console_)));
 
   Model model;
   model.features = static_cast<int>(data.features());
@@ -116,7 +120,7 @@ std::vector<double> ModuleRunner::classify(const Model &model,
   inputs.push_back(qirhost::make_scalar(p.unknown_label));
   inputs.push_back(qirhost::make_scalar(p.oflag));
   const auto result =
-      checked(module(perf_, QIR_PERF_FILE).call(1, pointers(inputs), echo_options()));
+      checked(module(perf_, QIR_PERF_FILE).call(1, pointers(inputs), echo_options(*console_)));
   return qirhost::values_of(output(result, 0, QIR_PERF_FILE));
 }
 

@@ -3,6 +3,7 @@
 // (or their error) into plain C++ values.
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,9 @@ class ModuleRunner {
   ModuleRunner(const ModuleRunner &) = delete;
   ModuleRunner &operator=(const ModuleRunner &) = delete;
 
+  // Where the modules' console text goes (standard output by default).
+  void echo_to(std::ostream &console) { console_ = &console; }
+
   // One qir_train call. Throws ModuleError with the module's message when
   // the module refuses the call, InputError when the module can't be loaded.
   Model train(const Dataset &data, const TrainingParams &params, double oflag);
@@ -49,6 +53,7 @@ class ModuleRunner {
  private:
   const qirhost::Module &module(std::unique_ptr<qirhost::Module> &slot, const char *file);
   std::string directory_;
+  std::ostream *console_;
   std::unique_ptr<qirhost::Module> train_;
   std::unique_ptr<qirhost::Module> perf_;
 };

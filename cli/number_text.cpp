@@ -19,6 +19,11 @@ std::string format_number(double value) {
   return buffer;
 }
 
+std::string count_of(std::size_t count, const std::string &noun, const std::string &plural) {
+  if (count == 1) return "1 " + noun;
+  return std::to_string(count) + " " + (plural.empty() ? noun + "s" : plural);
+}
+
 std::string_view trim(std::string_view text) {
   const char *blanks = " \t\r";
   const auto first = text.find_first_not_of(blanks);

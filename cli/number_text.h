@@ -16,6 +16,10 @@ std::string format_number(double value);
 // any other character is present or the text is empty.
 std::optional<double> parse_number(std::string_view text);
 
+// "1 node", "3 nodes", "2 classes": a count with its noun in the right
+// number (the plural is the noun with an 's' unless given).
+std::string count_of(std::size_t count, const std::string &noun, const std::string &plural = "");
+
 // Removes blanks, tabs and carriage returns at both ends.
 std::string_view trim(std::string_view text);
 

@@ -23,7 +23,45 @@ void check_positional_count(const CommandSpec &command_spec, const Arguments &ar
                      "' (usage: " + command_spec.usage + ")");
 }
 
+std::size_t edit_distance(const std::string &a, const std::string &b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+std::string unknown_option_message(const CommandSpec &command_spec, const std::string &word) {
+  std::vector<std::string> names;
+  for (const auto &option : command_spec.options) names.push_back(option.name);
+  names.push_back("--help");
+  const auto guess = closest_word(word, names);
+  return "unknown option '" + word + "'" + (guess ? " (did you mean " + *guess + "?)" : "") +
+         " (see --help)";
+}
+
 }  // namespace
+
+std::optional<std::string> closest_word(const std::string &word,
+                                        const std::vector<std::string> &candidates) {
+  std::optional<std::string> best;
+  std::size_t best_distance = word.size() / 3 + 2;  // one more than allowed
+  for (const auto &candidate : candidates) {
+    const std::size_t distance = edit_distance(word, candidate);
+    if (distance < best_distance) {
+      best = candidate;
+      best_distance = distance;
+    }
+  }
+  return best;
+}
 
 std::optional<std::string> Arguments::text(const std::string &name) const {
   const auto found = values_.find(name);
@@ -58,7 +96,7 @@ Arguments parse_arguments(const CommandSpec &command_spec, const std::vector<std
       word.erase(equals);
     }
     const OptionSpec *option = find_option(command_spec, word);
-    if (option == nullptr) throw UsageError("unknown option '" + word + "' (see --help)");
+    if (option == nullptr) throw UsageError(unknown_option_message(command_spec, word));
     if (option->value_name.empty()) {
       if (inline_value) throw UsageError("option " + option->name + " takes no value");
       args.set(option->name, "");

@@ -47,4 +47,9 @@ Arguments parse_arguments(const CommandSpec &command_spec, const std::vector<std
 
 std::string help_text(const CommandSpec &command_spec);
 
+// The candidate nearest to `word` by edit distance, when it is near enough
+// to be a likely typing slip (at most a third of its letters differ).
+std::optional<std::string> closest_word(const std::string &word,
+                                        const std::vector<std::string> &candidates);
+
 }  // namespace qircli

@@ -5,6 +5,7 @@
 #include "command_support.h"
 #include "commands.h"
 #include "errors.h"
+#include "feature_scaling.h"
 #include "svg_plot.h"
 
 namespace qircli {
@@ -35,11 +36,14 @@ int plot_command(const Words &words) {
   const auto output = args.text("--output");
   if (!output || output->empty()) throw UsageError("qir plot needs -o FILE.svg (see --help)");
 
-  const Model model = load_model(args.positional[0]);
+  const Model model = load_model_argument(args.positional[0], command);
   PlotPoints points;
   if (args.positional.size() == 2) {
-    Dataset data = load_dataset(args.positional[1], label_source(args));
-    points.points = std::move(data.patterns);
+    Dataset data = load_dataset(args.positional[1], label_source(args), csv_format(args));
+    // The nodes live in the scaled space of a scaling model; so must the points.
+    points.points = model.scales() && data.features() == model.feature_min.size()
+                        ? scale_patterns(data.patterns, {model.feature_min, model.feature_max})
+                        : std::move(data.patterns);
     points.labels = std::move(data.labels);
   }
   const std::string title = args.text("--title").value_or(args.positional[0]);

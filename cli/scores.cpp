@@ -64,7 +64,7 @@ std::string format_scores(const Scores &scores) {
   std::snprintf(line, sizeof line, "Accuracy: %.2f%% (%zu of %zu patterns)\n",
                 scores.accuracy_percent(), scores.correct, scores.total);
   std::string text = line;
-  text += "Unclassified: " + std::to_string(scores.unclassified) + " patterns\n";
+  text += "Unclassified: " + count_of(scores.unclassified, "pattern") + "\n";
 
   std::size_t width = std::string("unknown").size();
   for (double label : scores.true_labels) width = std::max(width, format_number(label).size());

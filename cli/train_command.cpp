@@ -4,13 +4,15 @@
 #include "command_support.h"
 #include "commands.h"
 #include "errors.h"
+#include "fitting.h"
+#include "hints.h"
 #include "model_file.h"
+#include "output_path.h"
 #include "number_text.h"
+#include "training_defaults.h"
 
 namespace qircli {
 namespace {
-
-constexpr double default_oflag = 1;
 
 CommandSpec command_spec() {
   CommandSpec s;
@@ -18,18 +20,20 @@ CommandSpec command_spec() {
   s.summary =
       "Learns category nodes from the labelled patterns in DATA.csv with the qir_train\n"
       "module and writes them to the model file MODEL. DATA.csv holds one pattern per\n"
-      "row, the class label (a whole number) in the last column.";
+      "row, the class label in the last column.";
   s.options = {{"--output", "-o", "MODEL", "model file to write (required)"}};
-  for (auto &option : training_options(default_training_params())) s.options.push_back(option);
+  for (auto &option : training_options()) s.options.push_back(option);
   s.options.push_back({"--oflag", "", "0-4",
                        "module verbosity: 0 silent, 1 summary, 2-4 more detail "
-                       "(default 1)"});
+                       "(default " + format_number(training_defaults.oflag) + ")"});
   for (auto &option : data_options(false)) s.options.push_back(option);
   s.options.push_back(modules_option());
   s.details =
-      "The parameters are stored in the model file and are the defaults of\n"
-      "`qir classify`. Example:\n"
-      "  qir train data/circle_train.csv -o circle.model --vigilance 0.8\n";
+      "The defaults were chosen by cross-validation on the bundled data sets (see\n"
+      "`qir search` for a setting that suits your data). The parameters and the\n"
+      "scaling are stored in the model file and are the defaults of `qir classify`.\n"
+      "Example:\n"
+      "  qir train data/wine.csv -o wine.model\n";
   s.min_positional = s.max_positional = 1;
   return s;
 }
@@ -42,19 +46,24 @@ int train_command(const Words &words) {
   if (print_help_if_asked(command, args)) return 0;
   const auto output = args.text("--output");
   if (!output || output->empty()) throw UsageError("qir train needs -o MODEL (see --help)");
+  const double oflag = args.number("--oflag", training_defaults.oflag);
+  const bool scale = scaling_wanted(args);
+  check_output_path(*output);
 
-  const TrainingParams params = training_params(args, default_training_params());
-  const double oflag = args.number("--oflag", default_oflag);
-  const Dataset data = load_dataset(args.positional[0], label_source(args));
+  const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
   if (data.features() > static_cast<std::size_t>(max_model_features))
     throw InputError(data.path + ": " + std::to_string(data.features()) +
                      " features; a model holds at most " + std::to_string(max_model_features));
+  const TrainingParams params = training_params(args, data.features());
   ModuleRunner runner = make_runner(args);
-  const Model model = runner.train(data, params, oflag);
+  const Model model = fit_model(runner, data, params, scale, oflag);
   save_model(*output, model);
-  std::cout << "Model written to " << *output << ": " << model.templates.size() << " nodes, "
-            << model.features << " features, " << format_number(model.list_presentations)
-            << " list presentations\n";
+  std::cout << "Model written to " << *output << ": " << count_of(model.templates.size(), "node")
+            << ", " << count_of(static_cast<std::size_t>(model.features), "feature") << ", "
+            << count_of(static_cast<std::size_t>(model.list_presentations), "list presentation")
+            << "\n";
+  if (const auto hint = training_hint(model.templates.size(), data.patterns.size()))
+    std::cerr << *hint << "\n";
   return 0;
 }
 

@@ -9,44 +9,53 @@ function [accuracy, Templates, NLabels] = qir_demo()
 %   [accuracy, Templates, NLabels] = QIR_DEMO returns the test accuracy in
 %   percent and the trained nodes.
 %
-%   The data folder is found beside this toolbox folder. The parameters are
-%   those of the 'qir demo' command, so both print the same figures.
+%   The data folder is found beside this toolbox folder (or inside it, in
+%   the Octave package). The parameters are the defaults that 'qir demo'
+%   uses too, so both print the same figures.
 %
 %   Example:
 %     acc = qir_demo();
 %
-%   See also QIR_TRAIN, QIR_PERF, QIR_PLOT_NODES, QIR_READ_MODEL.
+%   See also QIR_FIT, QIR_PREDICT, QIR_PLOT_NODES, QIR_TRAIN, QIR_PERF.
 
-data_dir = fullfile(fileparts(mfilename('fullpath')), '..', 'data');
+here = fileparts(mfilename('fullpath'));
+data_dir = fullfile(here, 'data');
+if ~exist(fullfile(data_dir, 'circle_train.csv'), 'file')
+  data_dir = fullfile(here, '..', 'data');
+end
 train = dlmread(fullfile(data_dir, 'circle_train.csv'), ',');
 test = dlmread(fullfile(data_dir, 'circle_test.csv'), ',');
 
-% Same choices as the 'qir demo' command.
-D = 1; ratio = 0.5; vigilance = 0.7; alpha = 0.001; learning_rate = 1;
-max_presentations = 100; trim = 1; ct = 0; unknown_label = 0; oflag = 1;
-
+% The defaults of qir_fit, as the 'qir demo' command uses the command's:
+% scaled features, D sqrt(2), ratio 0.5, vigilance 0, alpha 0.1, learning
+% rate 1, at most 100 presentations, no trimming, CT off.
 started = tic;
-[Templates, NLabels, presentations] = qir_train(train(:, 1:2), train(:, 3), D, ratio, ...
-    vigilance, alpha, learning_rate, max_presentations, trim, ct, oflag);
-assigned = qir_perf(Templates, NLabels, D, ratio, vigilance, alpha, ct, test(:, 1:2), ...
-                    unknown_label, oflag);
+model = qir_fit(train(:, 1:2), train(:, 3));
+[assigned, info] = qir_predict(model, test(:, 1:2), 'Oflag', 1, 'UnknownLabel', 0);
 seconds = toc(started);
+Templates = model.Templates;
+NLabels = model.NLabels;
 
-accuracy = 100 * mean(assigned == test(:, 3));
-fprintf('Accuracy: %.2f%% (%d of %d patterns)\n', accuracy, sum(assigned == test(:, 3)), ...
-        size(test, 1));
-fprintf('Nodes: %d (after %d list presentations)\n', size(Templates, 1), presentations);
+right = assigned == test(:, 3);
+accuracy = 100 * sum(right) / numel(right);
+fprintf('Accuracy: %.2f%% (%d of %d patterns)\n', accuracy, sum(right), size(test, 1));
+if any(info.unknown)
+  fprintf('Unclassified: %d patterns\n', sum(info.unknown));
+end
+fprintf('Nodes: %d (after %d list presentations)\n', size(Templates, 1), ...
+        model.num_list_presentations);
 fprintf('Run time: %.2f s\n', seconds);
 
 figure;
-qir_plot_nodes(Templates, NLabels, ratio);
+qir_plot_nodes(model);
 hold on
 % Points last, so they stay visible where a graphics toolkit draws the
-% node regions opaque.
+% node regions opaque; scaled as the model sees them.
+points = qir_scale(train(:, 1:2), model.feature_min, model.feature_max);
 colours = [31 119 180; 214 39 40] / 255;
 for label = 1:2
-  points = train(train(:, 3) == label, 1:2);
-  plot(points(:, 1), points(:, 2), '.', 'Color', colours(label, :), 'MarkerSize', 6);
+  chosen = points(train(:, 3) == label, :);
+  plot(chosen(:, 1), chosen(:, 2), '.', 'Color', colours(label, :), 'MarkerSize', 6);
 end
 axis equal
 title(sprintf('QIR demo: %d nodes, %.2f%% test accuracy', size(Templates, 1), accuracy));

@@ -18,9 +18,12 @@
 %   D              Size bound, D >= 0; the value used for training.
 %   ratio          0 < ratio <= 1; the value used for training.
 %   vigilance      0 <= vigilance <= 1: the least match a node must offer.
-%                  0 classifies every pattern (unless ct_option is 1);
-%                  higher values leave far-off patterns unknown.
-%   alpha          alpha >= 0; the value used for training, e.g. 0.001.
+%                  0 still leaves a pattern unknown when every node
+%                  would have to grow beyond the size bound D to take it
+%                  in (or, with ct_option 1, fails the choice-value
+%                  test): with a small D many patterns stay unknown.
+%                  Higher values leave more far-off patterns unknown.
+%   alpha          alpha >= 0; the value used for training, e.g. 0.1.
 %   ct_option      1 applies the choice-value test, 0 leaves it out.
 %                  Start with 0.
 %   Patterns       P x M matrix, one pattern per row, M = (columns of
@@ -51,11 +54,11 @@
 %       [x, y] = meshgrid(0:0.1:1);
 %       Patterns = [x(:), y(:)];
 %       PLabels = 1 + (Patterns(:, 1) > 0.5);
-%       [Templates, NLabels, n] = qir_train(Patterns, PLabels, sqrt(2), 1, ...
-%           0, 0.001, 1, 100, 0, 0, 0);
-%       Labels = qir_perf(Templates, NLabels, sqrt(2), 1, 0, 0.001, 0, ...
+%       [Templates, NLabels, n] = qir_train(Patterns, PLabels, sqrt(2), 0.5, ...
+%           0, 0.1, 1, 100, 0, 0, 0);
+%       Labels = qir_perf(Templates, NLabels, sqrt(2), 0.5, 0, 0.1, 0, ...
 %           [0.2 0.7; 0.9 0.1], -1, 1)
 %
 %   Build the module with make in the toolbox folder.
 %
-%   See also qir_train, make.
+%   See also qir_train, qir_predict, make.

@@ -8,6 +8,10 @@ function [Templates, NLabels, params] = qir_read_model(file)
 %   ratio, vigilance, alpha, learning_rate, max_list_presentations,
 %   trim_option, ct_option, list_presentations and nodes.
 %
+%   The nodes of a model that scales its features (format 2 files, with
+%   '% feature_min' lines) live in the scaled space: QIR_LOAD_MODEL and
+%   QIR_PREDICT apply the scaling.
+%
 %   The file is plain text: '%' lines hold the parameters, every other line
 %   is one node [template_row label], so LOAD(file, '-ascii') alone gives
 %   the matrix [Templates NLabels].

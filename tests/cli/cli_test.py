@@ -201,8 +201,226 @@ class ModuleErrors(Base):
         out = self.path("labels.csv")
         self.refused(["classify", model, data("circle_test.csv"), "-o", out, "--vigilance", "1.5"],
                      "QIR_PERF: 5th input argument (vigilance) must be in [0.0, 1.0].", out)
-        self.refused(["classify", model, data("iris.csv"), "-o", out],
-                     "QIR_PERF: 8th input argument (Patterns) must be of type  150x2.", out)
+
+
+class Practice(Base):
+    """Scaling, cross-validation and search on the bundled sets, and the
+    README's accuracy table, which must be what `qir cv` measures."""
+
+    def cv(self, *args):
+        out = self.ok("cv", *args).stdout
+        mean = re.search(r"^Mean\s+\S+\s+([0-9.]+)%\s+([0-9.]+)%\s+([0-9.]+)", out, re.M)
+        folds = re.findall(r"^\d+\s+(\d+)\s+([0-9.]+)%", out, re.M)
+        return float(mean.group(1)), float(mean.group(2)), folds, out
+
+    def readme_table(self):
+        readme = open(os.path.join(DATA, "..", "README.md")).read()
+        section = readme.split("<!-- accuracy table -->")[1]
+        rows = {}
+        for line in section.splitlines():
+            cells = [c.strip() for c in line.strip().strip("|").split("|")]
+            if len(cells) >= 7 and cells[0].endswith(".csv"):
+                rows[cells[0]] = cells
+            elif rows and not line.strip():
+                break
+        return rows
+
+    def test_defaults_match_the_readme_and_meet_the_targets(self):
+        rows = self.readme_table()
+        self.assertEqual(set(rows), {"iris.csv", "wine.csv", "breast_cancer.csv", "digits.csv"})
+        for name, cells in rows.items():
+            with self.subTest(name):
+                percent, unknown, _, _ = self.cv(data(name))
+                self.assertEqual(f"{percent:.2f}%", cells[1])
+                self.assertEqual(f"{unknown:.2f}%", cells[2])
+                best = float(cells[3].rstrip("%"))
+                self.assertLess(unknown, 2)
+                self.assertGreaterEqual(percent, best - 3)
+
+    def test_defaults_agree_in_help_readme_toolbox_and_demo(self):
+        helped = dict(re.findall(r"^\s+--([a-z-]+|D) \S+\s+.*\(default ([^)]+)\)$",
+                                 self.ok("train", "--help").stdout, re.M))
+        readme = open(os.path.join(DATA, "..", "README.md")).read()
+        table = dict(re.findall(r"^\| `--([a-zA-Z-]+)` \| [^|]+ \| ([^|]+) \|$", readme, re.M))
+        fit_help = open(os.path.join(TOOLBOX, "qir_fit.m")).read()
+        toolbox = dict(re.findall(r"^%\s+'(\w+)'\s+.*\(default ([^)]+)\)$", fit_help, re.M))
+        self.assertIn("(default sqrt(M), M features)", self.ok("train", "--help").stdout)
+        self.assertIn("| `--D` | size bound `D` | sqrt(M), M features |", readme)
+        self.assertIn("(default sqrt(M))", fit_help)
+        names = {"ratio": "Ratio", "vigilance": "Vigilance", "alpha": "Alpha",
+                 "learning-rate": "LearningRate", "max-presentations": "MaxPresentations",
+                 "trim": "Trim", "ct": "CT", "oflag": "Oflag"}
+        for option, name in names.items():
+            with self.subTest(option):
+                expected = helped[option]
+                self.assertEqual(table[option].strip(), expected)
+                self.assertEqual(toolbox[name].replace("true", "1"), expected)
+        demo = self.ok("demo", "--help").stdout
+        self.assertIn("D 1.4142135623730951, ratio %s, vigilance %s, alpha %s" %
+                      (helped["ratio"], helped["vigilance"], helped["alpha"]), demo)
+
+    def test_progress_line_only_on_a_terminal(self):
+        self.assertEqual(run("cv", data("iris.csv")).stderr, "")
+        import pty
+        leader, follower = pty.openpty()
+        process = subprocess.Popen([QIR, "cv", data("iris.csv")], stdout=subprocess.DEVNULL,
+                                   stderr=follower)
+        os.close(follower)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+        process.wait(timeout=60)
+        os.close(leader)
+        self.assertRegex(shown.decode(), r"\rfold 1/5, \d+\.\d s")
+
+    def test_folds_are_stratified_and_fixed_by_the_seed(self):
+        untimed = lambda out: [line.split()[:6] for line in out.splitlines()[3:]]
+        _, _, folds, first = self.cv(data("wine.csv"), "--folds", "4")
+        # 178 patterns: fold sizes 45, 45, 44, 44.
+        self.assertEqual([int(size) for size, _ in folds], [45, 45, 44, 44])
+        self.assertEqual(untimed(first), untimed(self.cv(data("wine.csv"), "--folds", "4")[3]))
+        other = self.cv(data("wine.csv"), "--folds", "4", "--seed", "7")[3]
+        self.assertNotEqual(untimed(first), untimed(other))
+        for bad in (["--folds", "1"], ["--folds", "2.5"], ["--seed", "-1"], ["--scale", "2"]):
+            with self.subTest(bad=bad):
+                self.assertEqual(run("cv", data("wine.csv"), *bad).returncode, 2)
+
+    def test_search_ranks_settings_and_its_best_line_reproduces(self):
+        model = self.path("best.model")
+        out = self.ok("search", data("iris.csv"), "--folds", "3", "-o", model).stdout
+        ranks = re.findall(r"^\s+\d+\s+([0-9.]+)%\s+([0-9.]+)%", out, re.M)
+        self.assertEqual(len(ranks), 10)
+        accuracies = [float(a) for a, _ in ranks]
+        self.assertEqual(accuracies, sorted(accuracies, reverse=True))
+        line = re.search(r"^Best setting: qir train \S+ -o MODEL (.*)$", out, re.M).group(1).split()
+        again, _, _, _ = self.cv(data("iris.csv"), "--folds", "3", *line)
+        self.assertEqual(again, accuracies[0])
+        header, _ = read_model(model)
+        for key, value in zip(line[0::2], line[1::2]):
+            name = {"--D": "D", "--ratio": "ratio", "--vigilance": "vigilance",
+                    "--alpha": "alpha", "--ct": "ct_option"}[key]
+            self.assertEqual(header[name], float(value))
+
+    def test_model_scales_by_the_training_range_and_classify_applies_it(self):
+        model = self.path("wine.model")
+        self.ok("train", data("wine.csv"), "-o", model, "--oflag", "0")
+        rows = [[float(v) for v in line.split(",")] for line in open(data("wine.csv"))]
+        text = open(model).read()
+        self.assertIn("% format 2\n", text)
+        low = re.search(r"^% feature_min (.*)$", text, re.M).group(1).split()
+        high = re.search(r"^% feature_max (.*)$", text, re.M).group(1).split()
+        self.assertEqual([float(v) for v in low], [min(r[k] for r in rows) for k in range(13)])
+        self.assertEqual([float(v) for v in high], [max(r[k] for r in rows) for k in range(13)])
+        _, nodes = read_model(model)
+        for node in nodes:  # centres live in the unit cube
+            self.assertTrue(all(-1e-12 <= v <= 1 + 1e-12 for v in node[:13]), node)
+        percent, _, _ = accuracy(self.ok("classify", model, data("wine.csv")).stdout)
+        self.assertGreater(percent, 95)
+
+        raw = self.path("raw.model")
+        self.ok("train", data("wine.csv"), "-o", raw, "--scale", "0", "--oflag", "0")
+        self.assertIn("% format 1\n", open(raw).read())
+        self.assertNotIn("feature_min", open(raw).read())
+
+    def test_hints_name_what_to_change(self):
+        model = self.path("tiny.model")
+        result = self.ok("train", data("wine.csv"), "-o", model, "--D", "0.01", "--oflag", "0")
+        self.assertRegex(result.stderr, r"Hint: 100% of the patterns got a node of their own; a larger --D")
+        result = self.ok("classify", model, data("iris.csv").replace("iris", "wine"), "--oflag", "0",
+                         "--vigilance", "1")
+        self.assertEqual(result.stderr, "")  # its own patterns: all classified
+        result = self.ok("cv", data("wine.csv"), "--D", "0.01")
+        self.assertRegex(result.stderr, r"Hint: \d+% of the patterns were left unclassified")
+        self.assertNotIn("Hint", self.ok("cv", data("wine.csv")).stderr)
+
+
+class Polish(Base):
+    """Messages and conveniences of the command line."""
+
+    def test_feature_count_and_model_argument_mistakes_are_explained(self):
+        model = self.write("m.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], [1]))
+        result = run("classify", model, data("iris.csv"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("the model has 2 features, the data have 4", result.stderr)
+        result = run("classify", data("iris.csv"), data("iris.csv"))
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("is a data file, not a model file (usage: qir classify MODEL", result.stderr)
+
+    def test_did_you_mean_version_and_help(self):
+        result = run("train", data("iris.csv"), "-o", self.path("m"), "--vigilence", "0.5")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("unknown option '--vigilence' (did you mean --vigilance?)", result.stderr)
+        result = run("clasify")
+        self.assertIn("did you mean 'classify'?", result.stderr)
+        self.assertNotIn("did you mean", run("train", "x", "--zzzzzz").stderr)
+        self.assertRegex(self.ok("--version").stdout, r"^qir \d+\.\d+\.\d+\n$")
+        self.assertEqual(self.ok("help", "cv").stdout, self.ok("cv", "--help").stdout)
+        self.assertEqual(run("help", "nonsense").returncode, 2)
+
+    def test_output_paths_are_checked_before_any_work(self):
+        nowhere = self.path("no/such/folder/m.model")
+        for args in (["train", data("iris.csv"), "-o", nowhere],
+                     ["search", data("iris.csv"), "-o", nowhere],
+                     ["classify", self.write("m.model", model_text(4, [[0] * 9], [1])), data("iris.csv"),
+                      "-o", nowhere]):
+            with self.subTest(args[0]):
+                result = run(*args, "--modules", self.path("absent"))
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("cannot write there", result.stderr)
+                self.assertNotIn("absent", result.stderr)  # no module was loaded
+        result = run("train", data("iris.csv"), "-o", self.dir)
+        self.assertIn("is a folder", result.stderr)
+
+    def test_labels_alone_go_to_stdout_with_dash(self):
+        model = self.path("m.model")
+        self.ok("train", data("iris.csv"), "-o", model, "--oflag", "0")
+        result = self.ok("classify", model, data("iris.csv"), "-o", "-")
+        self.assertEqual(len(result.stdout.splitlines()), 150)
+        self.assertTrue(all(line in ("1", "2", "3") for line in result.stdout.splitlines()))
+        self.assertIn("Accuracy", result.stderr)
+        self.assertIn("QIR performance phase summary", result.stderr)
+
+    def test_installed_qir_finds_its_modules_and_data_beside_it(self):
+        build = os.path.dirname(os.path.dirname(os.path.abspath(QIR)))
+        prefix = self.path("prefix")
+        subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
+                       capture_output=True, timeout=120)
+        env = {k: v for k, v in os.environ.items() if k != "QIR_MODULE_DIR"}
+        result = subprocess.run([os.path.join(prefix, "bin", "qir"), "demo", "--oflag", "0"],
+                                capture_output=True, text=True, cwd=self.dir, env=env, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(os.path.join(prefix, "share", "qir", "data"), result.stdout)
+        self.assertGreater(accuracy(result.stdout)[0], 90)
+
+    def test_headers_semicolons_blanks_and_named_classes(self):
+        names = {"1": "setosa", "2": "versicolor", "3": "virginica"}
+        rows = [line.strip().split(",") for line in open(data("iris.csv"))]
+        named = self.write("named.csv", "sepal_l;sepal_w;petal_l;petal_w;species\n" + "".join(
+            ";".join(r[:4] + [names[r[4]]]) + "\n" for r in rows))
+        blanks = self.write("blanks.txt", "".join("  ".join(r) + "\n" for r in rows))
+        model, numeric = self.path("named.model"), self.path("numeric.model")
+        self.ok("train", named, "-o", model, "--oflag", "0")
+        self.ok("train", blanks, "-o", numeric, "--oflag", "0")
+        text = open(model).read()
+        self.assertIn("% class 1 setosa\n% class 2 versicolor\n% class 3 virginica\n", text)
+        strip = lambda t: [l for l in t.splitlines() if not l.startswith("% class") and "format" not in l]
+        self.assertEqual(strip(text), strip(open(numeric).read()))  # same nodes either way
+        out = self.ok("classify", model, named, "-o", "-", "--oflag", "0").stdout.split()
+        self.assertEqual(len(out), 150)
+        self.assertTrue(set(out) <= set(names.values()))
+        result = run("classify", numeric, named, "--oflag", "0")
+        self.assertIn("the labels are names, but the model's classes are numbers", result.stderr)
+
+    def test_own_lines_use_singular_and_plural(self):
+        one = self.write("one.csv", "0.5,0.5,1\n")
+        out = self.ok("train", one, "-o", self.path("m"), "--oflag", "0").stdout
+        self.assertIn(": 1 node, 2 features, 1 list presentation\n", out)
 
 
 class EndToEnd(Base):
@@ -290,7 +508,7 @@ class EndToEnd(Base):
         out = self.path("labels.csv")
         result = self.ok("classify", model, points, "-o", out)
         self.assertIn("Accuracy: 66.67% (2 of 3 patterns)", result.stdout)
-        self.assertIn("Unclassified: 1 patterns", result.stdout)
+        self.assertIn("Unclassified: 1 pattern\n", result.stdout)
         self.assertEqual(open(out).read().split(), ["0", "1", "-1"])  # one below the smallest
         result = self.ok("classify", model, points, "-o", out, "--unknown-label", "0")
         self.assertIn("Accuracy: 66.67% (2 of 3 patterns)", result.stdout)

@@ -6,6 +6,7 @@
 
 #include "dataset.h"
 #include "errors.h"
+#include "options.h"
 #include "temp_dir.h"
 
 using namespace qircli;
@@ -44,14 +45,49 @@ TEST(Csv, ReadsRowsWithTheirLineNumbersSkippingBlankLines) {
 TEST(Csv, RefusalsNameFileLineAndColumn) {
   EXPECT_EQ(failure("1,2,3\n4,5\n"), "in.csv:2: 2 columns, but line 1 has 3");
   EXPECT_EQ(failure("1,2\n\n3,4,5\n"), "in.csv:3: 3 columns, but line 1 has 2");
-  EXPECT_EQ(failure("1,2\n3,x\n"), "in.csv:2: column 2: 'x' is not a number");
+  EXPECT_EQ(failure("1,2\n3,x\n"),
+            "in.csv:2: column 2: 'x' is not a number, but line 1's label is a number");
+  EXPECT_EQ(failure("1,a\n3,2\n"), "in.csv:2: column 2: '2' is a number, but line 1's label is a name");
+  EXPECT_EQ(failure("1,x,1\n"), "in.csv:1: column 2: 'x' is not a number (a header line? give --header)");
   EXPECT_EQ(failure("1,2\n3,4.5.6\n"), "in.csv:2: column 2: '4.5.6' is not a number");
-  EXPECT_EQ(failure("sepal,petal\n1,2\n"), "in.csv:1: column 1: 'sepal' is not a number");
+  EXPECT_EQ(failure("1,a\n3,-b\n"), "in.csv:2: column 2: '-b' is not a number");
+  EXPECT_EQ(failure("x,y\nsepal,1\n"), "in.csv:2: column 1: 'sepal' is not a number");
   EXPECT_EQ(failure("1,,2\n"), "in.csv:1: column 2 is empty");
   EXPECT_EQ(failure("1,2,\n"), "in.csv:1: column 3 is empty");
   EXPECT_EQ(failure("1,nan\n"), "in.csv:1: column 2: 'nan' is not a finite number");
   EXPECT_EQ(failure("inf,1\n"), "in.csv:1: column 1: 'inf' is not a finite number");
   EXPECT_EQ(failure("1,1e999\n"), "in.csv:1: column 2: '1e999' is not a number");
+}
+
+TEST(Csv, HeadersDelimitersAndBlankSeparatedNumbers) {
+  const auto rows = [](const std::string &text, CsvFormat format = {}) {
+    return parse_csv(text, "in.csv", format).rows;
+  };
+  const std::vector<std::vector<double>> expected{{1, 2.5, 3}, {4, 5, 6}};
+  EXPECT_EQ(rows("a,b,label\n1,2.5,3\n4,5,6\n"), expected);   // header of words
+  EXPECT_EQ(rows("1;2.5;3\n4;5;6\n"), expected);
+  EXPECT_EQ(rows("1\t2.5\t3\n4\t5\t6\n"), expected);
+  EXPECT_EQ(rows("   1.0000000e+00   2.5000000e+00   3.0000000e+00\n 4 5  6\n"), expected);
+  EXPECT_EQ(rows("x 1\n1 2.5 3\n4 5 6\n", {' ', true}), expected);  // forced header
+  EXPECT_EQ(rows("1 2.5 3\n4 5 6\n", {' ', false}), expected);
+  EXPECT_EQ(failure("1,2.5;3\n"), "in.csv:1: column 2: '2.5;3' is not a number");
+  EXPECT_THROW(delimiter_named("|"), UsageError);
+  EXPECT_EQ(delimiter_named("tab"), '\t');
+}
+
+TEST(Dataset, NamedLabelsBecomeIntegersInNameOrderAndKeepKnownOnes) {
+  TempDir dir;
+  const std::string file =
+      dir.file("n.csv", "5.1,setosa\n7.0,\"versicolor\"\n6.3,virginica\n5.0,setosa\n");
+  const Dataset data = load_dataset(file, {});
+  EXPECT_EQ(data.labels, (std::vector<double>{1, 2, 3, 1}));
+  EXPECT_EQ(data.class_names, (ClassNames{{1, "setosa"}, {2, "versicolor"}, {3, "virginica"}}));
+  EXPECT_EQ(data.patterns[1], (std::vector<double>{7.0}));
+
+  const Dataset again = load_dataset(file, {}, {}, {{7, "virginica"}, {2, "setosa"}});
+  EXPECT_EQ(again.labels, (std::vector<double>{2, 8, 7, 2}));  // new name after the largest
+  EXPECT_EQ(load_failure(file, {LabelSource::Kind::none, ""}),
+            file + ":1: column 2: 'setosa' is not a number");
 }
 
 TEST(Csv, FileWithoutRowsIsRefused) {

@@ -23,7 +23,7 @@ TEST(Scores, CountsCorrectUnclassifiedAndEachPair) {
 TEST(Scores, TableHasOneRowPerTrueLabelAndNamesTheUnknownColumn) {
   const std::string text = format_scores(score({1, 1, 2, 2}, {1, 0, 2, 2}, 0.0));
   EXPECT_NE(text.find("Accuracy: 75.00% (3 of 4 patterns)\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("Unclassified: 1 patterns\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Unclassified: 1 pattern\n"), std::string::npos) << text;
   EXPECT_NE(text.find("unknown"), std::string::npos) << text;
   // Row for true label 1: 1 unclassified, 1 correct, 0 as label 2.
   EXPECT_NE(text.find("        1        1        1        0\n"), std::string::npos) << text;

@@ -46,18 +46,7 @@ for k = 1:size(forms, 1)
   check(~isempty(regexp(text, ['See also\s+' other], 'once')), '%s: no See also %s', name, other);
 
   % The example runs as printed: the lines indented below its heading.
-  raw = strsplit(text, "\n");
-  first = find(strncmp(lines, 'Example', 7), 1);
-  check(~isempty(first), '%s: no example', name);
-  indent = @(line) numel(line) - numel(regexprep(line, '^\s+', ''));
-  last = first;
-  while last < numel(raw) && ~isempty(strtrim(raw{last + 1})) ...
-        && indent(raw{last + 1}) > indent(raw{first})
-    last = last + 1;
-  end
-  check(last > first, '%s: the example is empty', name);
-  example = strjoin(raw(first + 1:last), "\n");
-  output = evalc(example);
+  output = evalc(help_example(name));
   check(exist('Labels', 'var') == 1 && ~any(Labels == -1), ...
         '%s: the example left no labels or unknown ones:\n%s', name, output);
   clear Labels

@@ -1,0 +1,48 @@
+// k-fold cross-validation of one training setting: train on all folds but
+// one, classify that one, for each fold in turn.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "dataset.h"
+#include "model_file.h"
+#include "module_runner.h"
+
+namespace qircli {
+
+struct FoldResult {
+  std::size_t patterns = 0;  // in the test fold
+  std::size_t correct = 0;
+  std::size_t unknown = 0;  // left unclassified; they count as wrong
+  std::size_t nodes = 0;
+  double presentations = 0;
+  double train_seconds = 0;
+  double classify_seconds = 0;
+  double accuracy_percent() const { return patterns == 0 ? 0 : 100.0 * correct / patterns; }
+  double unknown_percent() const { return patterns == 0 ? 0 : 100.0 * unknown / patterns; }
+};
+
+struct CvResult {
+  std::vector<FoldResult> folds;
+  // Means over the folds.
+  double accuracy_percent() const;
+  double unknown_percent() const;
+  double nodes() const;
+  double seconds() const;  // training and classification, summed over folds
+};
+
+struct CvSettings {
+  int folds = 5;
+  std::uint64_t seed = 1;
+  bool scale = true;
+};
+
+// `on_fold(k)` is called before fold k (0-based) is trained. The modules run
+// silently. Throws UsageError when the number of folds is below 2 or above
+// the number of patterns.
+CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
+                        const CvSettings &settings, const std::function<void(int)> &on_fold);
+
+}  // namespace qircli

@@ -1,0 +1,29 @@
+// Training and classification as the commands do them: the modules' calls,
+// with the min-max scaling of the features around them.
+#pragma once
+
+#include <vector>
+
+#include "dataset.h"
+#include "model_file.h"
+#include "module_runner.h"
+
+namespace qircli {
+
+// One qir_train call on `data`; with `scale` the features are first scaled
+// to [0, 1] by their range in `data`, which the model keeps.
+Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
+                bool scale, double oflag);
+
+// One qir_perf call: one label per pattern, the patterns scaled first when
+// the model scales. Throws InputError when the data have a different number
+// of features than the model.
+std::vector<double> apply_model(ModuleRunner &runner, const Model &model,
+                                const std::vector<std::vector<double>> &patterns,
+                                const ClassifyParams &params);
+
+// A label that no class of `labels` carries (one below the smallest), for
+// patterns that no node classifies.
+double free_label(const std::vector<double> &labels);
+
+}  // namespace qircli

@@ -1,0 +1,25 @@
+#include "output_path.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "errors.h"
+
+namespace qircli {
+
+void check_output_path(const std::string &path) {
+  if (path == "-") return;
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    throw InputError(path + ": is a folder, not a file");
+  const auto slash = path.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  if (access(folder.c_str(), W_OK) != 0)
+    throw InputError(path + ": cannot write there (" + folder + ": " + std::strerror(errno) + ")");
+}
+
+}  // namespace qircli

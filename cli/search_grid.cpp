@@ -1,0 +1,47 @@
+#include "search_grid.h"
+
+#include "number_text.h"
+#include "training_defaults.h"
+
+namespace qircli {
+namespace {
+
+// Chosen from an exhaustive grid on the bundled data sets (see the README):
+// these few values contain a setting within a point of the best on each.
+const std::vector<double> D_factors{0.5, 1, 2};
+const std::vector<double> vigilances{0, 0.5, 0.75};
+const std::vector<double> ratios{0.5, 1};
+const std::vector<double> alphas{0.001, 0.1};
+const std::vector<double> cts{0, 1};
+
+std::string list_text(const std::vector<double> &values) {
+  std::string text;
+  for (double value : values) text += (text.empty() ? "" : ", ") + format_number(value);
+  return text;
+}
+
+}  // namespace
+
+std::vector<TrainingParams> search_grid(std::size_t features) {
+  const TrainingDefaults &d = training_defaults;
+  const double root_m = default_D(static_cast<int>(features));
+  std::vector<TrainingParams> grid;
+  for (double factor : D_factors)
+    for (double vigilance : vigilances)
+      for (double ratio : ratios)
+        for (double alpha : alphas)
+          for (double ct : cts)
+            grid.push_back({factor * root_m, ratio, vigilance, alpha, d.learning_rate,
+                            d.max_presentations, d.trim, ct});
+  return grid;
+}
+
+std::string search_grid_text() {
+  return "  D          " + list_text(D_factors) + " times sqrt(M)\n" +
+         "  vigilance  " + list_text(vigilances) + "\n" +
+         "  ratio      " + list_text(ratios) + "\n" +
+         "  alpha      " + list_text(alphas) + "\n" +
+         "  ct         " + list_text(cts) + "\n";
+}
+
+}  // namespace qircli

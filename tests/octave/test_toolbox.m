@@ -1,0 +1,92 @@
+% The friendly toolbox layer: qir_fit/qir_predict with scaling and label
+% types, model files both ways with the qir command, cross-validation and
+% search that agree with the command's, plotting, and every help example.
+env = qir_test_setup();
+addpath(env.toolbox);
+addpath(env.modules);  % the modules ahead of their help files
+qir = getenv('QIR_COMMAND');
+data = fullfile(env.root, 'data');
+set(0, 'defaultfigurevisible', 'off');
+
+function out = command(qir, args)
+  [status, out] = system([qir ' ' args]);
+  check(status == 0, 'qir %s failed:\n%s', args, out);
+end
+
+% Scaling: the model keeps the training range, predict applies it (clipped).
+W = dlmread(fullfile(data, 'wine.csv'));
+X = W(:, 1:13); y = W(:, 14);
+model = qir_fit(X, y, 'Oflag', 0);
+check(isequal(model.feature_min, min(X)) && isequal(model.feature_max, max(X)), 'range kept');
+check(model.D == sqrt(13) && model.ratio == 0.5 && model.alpha == 0.1, 'defaults');
+[labels, info] = qir_predict(model, X);
+check(mean(labels == y) > 0.95 && ~any(info.unknown), 'wine training accuracy');
+far = qir_predict(model, [X(1, :) * 1000; X(2, :) * -1000]);
+check(numel(far) == 2, 'clipped patterns classify');
+
+% Model files both ways with the command give the same labels.
+file = fullfile(env.work, 'toolbox.model');
+qir_save_model(model, file);
+out = command(qir, sprintf('classify %s %s -o - --oflag 0 2>/dev/null', file, ...
+                           fullfile(data, 'wine.csv')));
+check(isequal(str2double(strsplit(strtrim(out), "\n"))', labels), 'command reads qir_save_model');
+command(qir, sprintf('train %s -o %s --oflag 0', fullfile(data, 'iris.csv'), file));
+loaded = qir_load_model(file);
+I = dlmread(fullfile(data, 'iris.csv'));
+out = command(qir, sprintf('classify %s %s -o - --oflag 0 2>/dev/null', file, ...
+                           fullfile(data, 'iris.csv')));
+check(isequal(str2double(strsplit(strtrim(out), "\n"))', qir_predict(loaded, I(:, 1:4))), ...
+      'qir_load_model reads the command''s model');
+check(isempty(loaded.class_names) && loaded.features == 4, 'loaded fields');
+
+% Text labels are mapped to 1..K in name order and back; numeric types stay.
+names = {'setosa'; 'versicolor'; 'virginica'};
+m = qir_fit(I(:, 1:4), names(I(:, 5)), 'Oflag', 0);
+check(isequal(m.class_names, names) && isequal(m.class_labels, [1; 2; 3]), 'names mapped');
+predicted = qir_predict(m, I(:, 1:4));
+check(iscellstr(predicted) && mean(strcmp(predicted, names(I(:, 5)))) > 0.9, 'names back');
+qir_save_model(m, file);
+check(isequal(qir_load_model(file).class_names, names), 'names survive the file');
+m8 = qir_fit(I(:, 1:4), uint8(I(:, 5)), 'Oflag', 0);
+check(isa(qir_predict(m8, I(1:3, 1:4)), 'uint8'), 'uint8 labels stay uint8');
+[l, info] = qir_predict(m, I(1:2, 1:4), 'Vigilance', 1, 'D', 0.001);
+check(all(info.unknown) && all(strcmp(l, '')), 'unknown text label is empty');
+
+% Hints when training learns the patterns by heart or leaves most unknown.
+check(~isempty(strfind(evalc('qir_fit(X, y, ''D'', 0.01);'), 'Hint: 100% of the patterns got a node')), ...
+      'qir_fit hint');
+check(~isempty(strfind(evalc('qir_cv(X, y, ''D'', 0.01);'), 'were left unclassified')), 'qir_cv hint');
+check(isempty(strfind(evalc('qir_fit(X, y);'), 'Hint')), 'no hint for the defaults');
+
+% Cross-validation and search give the command's figures (same folds).
+r = qir_cv(X, y, 'Display', false);
+out = command(qir, ['cv ' fullfile(data, 'wine.csv')]);
+mean_line = regexp(out, 'Mean\s+\S+\s+([0-9.]+)%', 'tokens', 'once');
+check(strcmp(sprintf('%.2f', r.accuracy), mean_line{1}), 'qir_cv %.2f, qir cv %s', r.accuracy, mean_line{1});
+check(numel(unique(r.fold)) == 5 && all(abs(accumarray(r.fold, 1) - 178 / 5) < 1), 'fold sizes');
+[ranked, best, bm] = qir_search(I(:, 1:4), I(:, 5), 'Folds', 3, 'Display', false);
+out = command(qir, ['search ' fullfile(data, 'iris.csv') ' --folds 3 --show 1']);
+top = regexp(out, '\n\s+1\s+([0-9.]+)%', 'tokens', 'once');
+check(numel(ranked) == 72 && strcmp(sprintf('%.2f', ranked(1).accuracy), top{1}), 'search top');
+check(all(diff([ranked.accuracy]) <= 0) && isstruct(bm) && numel(best) == 12, 'search ranking');
+
+% Plotting: handles only when asked, equal aspect, shadows of a wider model.
+figure;
+qir_plot_nodes(model, [1 2]);
+check(~exist('ans', 'var') || ~isequal(ans, 0), 'no result without an output');
+T = [0.5 0.5 0.5 0 0 1 0.2];  % M = 3, long axis along feature 3
+h = qir_plot_nodes(T, 1, 0.5, [1 3]);
+x = get(h, 'xdata'); z = get(h, 'ydata');
+check(abs(max(x) - 0.6) < 1e-3 && abs(max(z) - 0.7) < 1e-3, 'shadow on features 1 and 3');
+h = qir_plot_nodes(T, 1, 0.5, [1 2]);
+check(abs(max(get(h, 'xdata')) - 0.6) < 1e-3 && abs(max(get(h, 'ydata')) - 0.6) < 1e-3, ...
+      'shadow across the long axis is a circle');
+check(isequal(daspect()(1:2), [1 1]), 'aspect ratio equal');
+close all
+
+% Every help example of the friendly layer runs as printed.
+for name = {'qir_fit', 'qir_predict', 'qir_save_model', 'qir_load_model', 'qir_cv', ...
+            'qir_search', 'qir_plot_nodes'}
+  evalc(help_example(name{1}));
+end
+check(~isempty(strfind(get_help_text('Contents'), 'qir_fit')), 'Contents lists qir_fit');

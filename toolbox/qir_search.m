@@ -1,0 +1,76 @@
+function [ranked, best, model] = qir_search(X, y, varargin)
+%QIR_SEARCH  Find a good QIR training setting by cross-validation over a grid.
+%   ranked = qir_search(X, y)
+%   [ranked, best, model] = qir_search(X, y, 'Name', value, ...)
+%
+%   Cross-validates (qir_cv) every combination of the grid below on the
+%   patterns X with labels y and ranks the settings by mean accuracy, then
+%   fewer unclassified patterns, then fewer nodes. The grid is that of
+%   'qir search' (M is the number of features):
+%     D          0.5, 1, 2 times sqrt(M)
+%     Vigilance  0, 0.5, 0.75
+%     Ratio      0.5, 1
+%     Alpha      0.001, 0.1
+%     CT         0, 1
+%   The other parameters keep the defaults of qir_fit.
+%
+%   Options: 'Folds' (default 5), 'Seed' (default 1), 'Scale' (default
+%   true), 'Display' (default true: print the ten best settings).
+%
+%   ranked is a struct array, best first, with fields D, Ratio, Vigilance,
+%   Alpha, CT, accuracy, unknown and nodes. best is the best setting as a
+%   cell array of name-value pairs for qir_fit, and model (when asked for)
+%   is qir_fit of the best setting on all of X and y.
+%
+%   Example:
+%     X = rand(120, 2);
+%     y = 1 + (X(:, 1) > X(:, 2));
+%     [ranked, best] = qir_search(X, y, 'Folds', 3, 'Display', false);
+%     top = ranked(1)
+%
+%   See also QIR_CV, QIR_FIT.
+
+if nargin < 2
+  error('qir_search:arguments', 'qir_search needs patterns X and labels y.');
+end
+o = qir_options(struct('Folds', 5, 'Seed', 1, 'Scale', true, 'Display', true), varargin, ...
+                'qir_search');
+root_m = sqrt(size(X, 2));
+ranked = struct('D', {}, 'Ratio', {}, 'Vigilance', {}, 'Alpha', {}, 'CT', {}, ...
+                'accuracy', {}, 'unknown', {}, 'nodes', {});
+% The loops run in the command's order, so equal settings rank alike.
+for factor = [0.5 1 2]
+  for vigilance = [0 0.5 0.75]
+    for ratio = [0.5 1]
+      for alpha = [0.001 0.1]
+        for ct = [0 1]
+          r = qir_cv(X, y, 'Folds', o.Folds, 'Seed', o.Seed, 'Display', false, ...
+                     'Scale', o.Scale, 'D', factor * root_m, 'Vigilance', vigilance, ...
+                     'Ratio', ratio, 'Alpha', alpha, 'CT', ct);
+          ranked(end + 1) = struct('D', factor * root_m, 'Ratio', ratio, ...
+                                   'Vigilance', vigilance, 'Alpha', alpha, 'CT', ct, ...
+                                   'accuracy', r.accuracy, 'unknown', r.unknown, 'nodes', r.nodes);
+        end
+      end
+    end
+  end
+end
+% Stable sort by accuracy (down), unknown share (up), nodes (up).
+[~, order] = sortrows([-[ranked.accuracy]', [ranked.unknown]', [ranked.nodes]', ...
+                       (1:numel(ranked))']);
+ranked = ranked(order);
+b = ranked(1);
+best = {'D', b.D, 'Ratio', b.Ratio, 'Vigilance', b.Vigilance, 'Alpha', b.Alpha, 'CT', b.CT, ...
+        'Scale', o.Scale};
+if o.Display
+  fprintf('Rank  Accuracy   Unknown    Nodes          D  Ratio  Vigilance  Alpha  CT\n');
+  for k = 1:min(10, numel(ranked))
+    r = ranked(k);
+    fprintf('%4d %8.2f%% %8.2f%% %8.1f %10.4g %6g %10g %6g %3g\n', k, r.accuracy, r.unknown, ...
+            r.nodes, r.D, r.Ratio, r.Vigilance, r.Alpha, r.CT);
+  end
+end
+if nargout > 2
+  model = qir_fit(X, y, best{:}, 'Oflag', 0);
+end
+end
