@@ -95,13 +95,54 @@ TEST(ModelFile, RefusalsNameTheFaultAndLine) {
             "m.txt:1: node row before the '% features' header line");
   EXPECT_EQ(failure("1,2,3\n4,5,6\n"), "m.txt:1: node row before the '% features' header line");
   EXPECT_EQ(failure(good_header + "% D 2\n% nodes 0\n"), "m.txt:12: header value 'D' given twice");
-  EXPECT_EQ(failure("% format 2\n% features 1\n"),
-            "m.txt: model file format 2 is not supported (this version reads format 1)");
+  EXPECT_EQ(failure("% format 3\n% features 1\n"),
+            "m.txt: model file format 3 is not supported (this version reads formats 1 and 2)");
   EXPECT_EQ(failure("% format 1\n% features 1.5\n"),
             "m.txt:2: '% features' must be a whole number >= 1");
   std::string no_alpha = good_header + "% nodes 0\n";
   no_alpha.erase(no_alpha.find("% alpha 0.001\n"), 14);
   EXPECT_EQ(failure(no_alpha), "m.txt: not a model file: no '% alpha' header line");
+}
+
+TEST(ModelFile, ScalingRangesAndClassNamesMakeFormat2AndRoundTrip) {
+  Model model = awkward_model();
+  EXPECT_NE(format_model(model).find("% format 1\n"), std::string::npos);
+  model.feature_min = {0.1, -3};
+  model.feature_max = {1.0 / 3, -3};
+  model.class_names = {{1, "Iris setosa"}, {-2, " padded "}, {2147483647, "x"}};
+  const std::string text = format_model(model);
+  EXPECT_NE(text.find("% format 2\n% features 2\n% feature_min 0.1 -3\n"
+                      "% feature_max 0.3333333333333333 -3\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("% class 1 Iris setosa\n% class -2 padded\n"), std::string::npos);
+
+  const Model copy = parse_model(text, "m.txt");
+  EXPECT_EQ(copy.feature_min, model.feature_min);
+  EXPECT_EQ(copy.feature_max, model.feature_max);
+  ASSERT_EQ(copy.class_names.size(), 3u);
+  EXPECT_EQ(copy.class_names[0], (std::pair<int, std::string>{1, "Iris setosa"}));
+  EXPECT_EQ(copy.class_names[1].second, "padded");
+  EXPECT_EQ(copy.templates, model.templates);
+
+  model.class_names = {{1, "two\nlines"}};
+  EXPECT_THROW(format_model(model), InputError);
+  model.class_names.clear();
+  model.feature_max = {1};
+  EXPECT_THROW(format_model(model), InputError);
+}
+
+TEST(ModelFile, RefusesBrokenScalingAndClassLines) {
+  const std::string head = "% format 2\n" + good_header.substr(good_header.find("% features"));
+  EXPECT_EQ(failure(head + "% feature_min 0\n% nodes 0\n"),
+            "m.txt: '% feature_min' and '% feature_max' come together");
+  EXPECT_EQ(failure(head + "% feature_min 0 1\n% feature_max 1 2\n% nodes 0\n"),
+            "m.txt: '% feature_min' and '% feature_max' need 1 values each, one per feature");
+  EXPECT_EQ(failure(head + "% feature_min 2\n% feature_max 1\n% nodes 0\n"),
+            "m.txt: feature 1: '% feature_min' is above '% feature_max'");
+  EXPECT_EQ(failure(head + "% feature_min x\n"), "m.txt:12: 'x' is not a finite number");
+  EXPECT_EQ(failure(head + "% class 1.5 a\n"), "m.txt:12: class label '1.5' is not a whole number");
+  EXPECT_EQ(failure(head + "% class 1\n"), "m.txt:12: class 1 has no name");
+  EXPECT_EQ(failure(head + "% class 1 a\n% class 1 b\n"), "m.txt:13: class 1 named twice");
 }
 
 TEST(NumberText, FormatsReadBackExactly) {

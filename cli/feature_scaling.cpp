@@ -1,0 +1,43 @@
+#include "feature_scaling.h"
+
+#include <algorithm>
+
+namespace qircli {
+
+FeatureRange fit_feature_range(const std::vector<std::vector<double>> &patterns) {
+  FeatureRange range;
+  if (patterns.empty()) return range;
+  range.min = range.max = patterns.front();
+  for (const auto &row : patterns)
+    for (std::size_t k = 0; k < row.size() && k < range.min.size(); ++k) {
+      range.min[k] = std::min(range.min[k], row[k]);
+      range.max[k] = std::max(range.max[k], row[k]);
+    }
+  return range;
+}
+
+double scale_value(double value, double min, double max) {
+  if (max == min) return 0;
+  const double scaled = (value - min) / (max - min);
+  if (scaled < 0) return 0;
+  if (scaled > 1) return 1;
+  return scaled;
+}
+
+void scale_rows(double *values, std::size_t rows, std::size_t features,
+                const std::vector<double> &min, const std::vector<double> &max) {
+  for (std::size_t r = 0; r < rows; ++r)
+    for (std::size_t k = 0; k < features; ++k) {
+      double &value = values[r * features + k];
+      value = scale_value(value, min[k], max[k]);
+    }
+}
+
+std::vector<std::vector<double>> scale_patterns(const std::vector<std::vector<double>> &patterns,
+                                                const FeatureRange &range) {
+  std::vector<std::vector<double>> scaled = patterns;
+  for (auto &row : scaled) scale_rows(row.data(), 1, row.size(), range.min, range.max);
+  return scaled;
+}
+
+}  // namespace qircli

@@ -1,0 +1,39 @@
+// The training defaults of the qir command, in one place. They were chosen
+// by cross-validation on the four bundled data sets scaled to [0, 1] (see
+// the README's accuracy table); the Python package exposes the same values.
+#pragma once
+
+#include <cmath>
+
+namespace qircli {
+
+struct TrainingDefaults {
+  // D is sqrt(M): the diagonal of the unit cube that scaled patterns fill,
+  // so one node may span the whole data.
+  double ratio;
+  double vigilance;
+  double alpha;
+  double learning_rate;
+  double max_presentations;
+  double trim;
+  double ct;
+  double oflag;
+  bool scale;  // min-max scaling of the features (feature_scaling.h)
+};
+
+inline constexpr TrainingDefaults training_defaults{
+    /*ratio=*/1,
+    /*vigilance=*/0,
+    /*alpha=*/0.001,
+    /*learning_rate=*/1,
+    /*max_presentations=*/100,
+    /*trim=*/0,
+    /*ct=*/0,
+    /*oflag=*/1,
+    /*scale=*/true,
+};
+
+// The default size bound for patterns of `features` features.
+inline double default_D(int features) { return std::sqrt(static_cast<double>(features)); }
+
+}  // namespace qircli
