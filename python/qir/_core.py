@@ -26,6 +26,11 @@ def training_defaults():
     return dict(_qir.training_defaults())
 
 
+def default_D(features):
+    """The command's default size bound D for patterns of `features` features."""
+    return _qir.default_D(features)
+
+
 def train(patterns, labels, params, oflag):
     """One qir_train call: (templates K x (2M+1), node labels, list presentations)."""
     templates, node_labels, presentations, text = _qir.train(patterns, labels, params, oflag)

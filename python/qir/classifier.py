@@ -29,7 +29,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     """Supervised classifier made of hyper-ellipsoidal category nodes.
 
     The training arguments are those of the qir_train module, with the qir
-    command's defaults.
+    command's defaults; D=None stands for the command's default size bound
+    for the number of features (sqrt(M), the diagonal of the scaled data).
 
     scale : bool
         Min-max scale each feature to [0, 1] with the training data's range
@@ -51,13 +52,13 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     cannot take earlier nodes in, so learning more data means fitting again.
     """
 
-    def __init__(self, D=_DEFAULTS["D"], ratio=_DEFAULTS["ratio"],
+    def __init__(self, D=None, ratio=_DEFAULTS["ratio"],
                  vigilance=_DEFAULTS["vigilance"], alpha=_DEFAULTS["alpha"],
                  learning_rate=_DEFAULTS["learning_rate"],
                  max_list_presentations=int(_DEFAULTS["max_list_presentations"]),
                  trim_option=int(_DEFAULTS["trim_option"]),
                  ct_option=int(_DEFAULTS["ct_option"]),
-                 scale=False, unknown_label=None, oflag=1):
+                 scale=_DEFAULTS["scale"], unknown_label=None, oflag=int(_DEFAULTS["oflag"])):
         self.D = D
         self.ratio = ratio
         self.vigilance = vigilance
@@ -80,7 +81,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             X = scale(X, self.feature_min_, self.feature_max_)
         else:
             self.feature_min_ = self.feature_max_ = None
-        self._params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS}
+        self._params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS[1:]}
+        self._params["D"] = float(_core.default_D(X.shape[1]) if self.D is None else self.D)
         templates, node_codes, presentations = _core.train(
             X, codes.astype(np.float64), self._params, float(self.oflag))
         self.classes_ = classes

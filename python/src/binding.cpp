@@ -13,11 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "command_support.h"
 #include "errors.h"
+#include "feature_scaling.h"
 #include "model_file.h"
 #include "module_runner.h"
 #include "qirhost/host.h"
+#include "training_defaults.h"
 
 namespace py = pybind11;
 
@@ -185,15 +186,25 @@ py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict
   return py::make_tuple(to_numpy(std::move(assigned)), text.to_python());
 }
 
-// The model file needs format 2 for scaling ranges and class names.
+std::vector<double> optional_values(const py::handle &values) {
+  if (values.is_none()) return {};
+  const auto array = values.cast<Vector>();
+  return {array.data(), array.data() + array.size()};
+}
+
+py::object optional_array(std::vector<double> &&values) {
+  if (values.empty()) return py::none();
+  return to_numpy(std::move(values));
+}
+
 void save_model(const std::string &path, const py::dict &d) {
   auto model = model_from_numpy(d["templates"].cast<Matrix>(), d["labels"].cast<Vector>(),
                                 d["features"].cast<int>());
   model.params = training_params(d["params"].cast<py::dict>());
   model.list_presentations = d["list_presentations"].cast<double>();
-  if (!d["feature_min"].is_none() || !d["class_names"].cast<py::list>().empty())
-    throw py::value_error(
-        "this model file format holds neither scaling ranges nor class names");
+  model.feature_min = optional_values(d["feature_min"]);
+  model.feature_max = optional_values(d["feature_max"]);
+  model.class_names = d["class_names"].cast<std::vector<std::pair<int, std::string>>>();
   qircli::save_model(path, model);
 }
 
@@ -205,9 +216,40 @@ py::dict load_model(const std::string &path) {
   d["list_presentations"] = model.list_presentations;
   d["templates"] = templates_to_numpy(model);
   d["labels"] = to_numpy(std::move(model.labels));
-  d["feature_min"] = py::none();
-  d["feature_max"] = py::none();
-  d["class_names"] = py::list();
+  d["feature_min"] = optional_array(std::move(model.feature_min));
+  d["feature_max"] = optional_array(std::move(model.feature_max));
+  d["class_names"] = model.class_names;
+  return d;
+}
+
+// The command's scaling of the patterns, on a C-ordered copy.
+py::array_t<double> scale(const Matrix &patterns, const Vector &min, const Vector &max) {
+  if (patterns.ndim() != 2 || min.size() != patterns.shape(1) || max.size() != patterns.shape(1))
+    throw py::value_error("patterns must have one column per scaling range");
+  py::array_t<double> scaled({patterns.shape(0), patterns.shape(1)});
+  const auto in = patterns.unchecked<2>();
+  double *out = scaled.mutable_data();
+  for (py::ssize_t r = 0; r < in.shape(0); ++r)
+    for (py::ssize_t c = 0; c < in.shape(1); ++c) *out++ = in(r, c);
+  const std::vector<double> lo(min.data(), min.data() + min.size());
+  const std::vector<double> hi(max.data(), max.data() + max.size());
+  qircli::scale_rows(scaled.mutable_data(), static_cast<std::size_t>(scaled.shape(0)), lo.size(),
+                     lo, hi);
+  return scaled;
+}
+
+py::dict training_defaults() {
+  const auto &t = qircli::training_defaults;
+  py::dict d;
+  d["ratio"] = t.ratio;
+  d["vigilance"] = t.vigilance;
+  d["alpha"] = t.alpha;
+  d["learning_rate"] = t.learning_rate;
+  d["max_list_presentations"] = t.max_presentations;
+  d["trim_option"] = t.trim;
+  d["ct_option"] = t.ct;
+  d["oflag"] = t.oflag;
+  d["scale"] = t.scale;
   return d;
 }
 
@@ -238,7 +280,9 @@ PYBIND11_MODULE(_qir, m) {
     }
   });
   m.def("module_directory", [] { return qircli::module_directory(std::nullopt); });
-  m.def("training_defaults", [] { return params_dict(qircli::default_training_params()); });
+  m.def("training_defaults", &training_defaults);
+  m.def("default_D", &qircli::default_D, py::arg("features"));
+  m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
         py::arg("oflag"));
   m.def("classify", &classify, py::arg("templates"), py::arg("labels"), py::arg("params"),

@@ -10,16 +10,20 @@ from sklearn.utils.estimator_checks import check_estimator
 import qir
 from qir._scaling import scale
 
+# Raw features and a demanding vigilance: patterns away from the nodes stay
+# unclassified at the first qir_perf call.
+STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, scale=False)
+
 
 def test_passes_scikit_learns_estimator_checks():
     check_estimator(qir.QIRClassifier())
-    check_estimator(qir.QIRClassifier(scale=True, unknown_label=None))
+    check_estimator(qir.QIRClassifier(**STRICT))
 
 
 def test_learns_the_circle(circle):
     X, y, X_test, y_test = circle
     model = qir.QIRClassifier().fit(X, y)
-    assert model.n_features_in_ == 2
+    assert model.n_features_in_ == 2 and model.D is None
     assert list(model.classes_) == [1, 2]
     assert model.nodes_.shape == (len(model.node_labels_), 5)
     assert set(model.node_labels_) == {1, 2}
@@ -44,8 +48,8 @@ class TestUnclassifiedPatterns:
     def setting(self, circle):
         X, y, X_test, _ = circle
         far = np.array([[5.0, 5.0], [-3.0, 0.5], [0.5, 40.0], [1e6, -1e6]])
-        fallback = qir.QIRClassifier().fit(X, y)
-        reported = qir.QIRClassifier(unknown_label=-1).fit(X, y)
+        fallback = qir.QIRClassifier(**STRICT).fit(X, y)
+        reported = qir.QIRClassifier(unknown_label=-1, **STRICT).fit(X, y)
         return fallback, reported, np.vstack([X_test[:500], far])
 
     def test_reports_them_with_the_unknown_label(self, setting):

@@ -7,10 +7,13 @@ from distributed import Client, LocalCluster
 import qir
 import qir.dask
 
+# Raw features and a demanding vigilance: far patterns need the fallback.
+STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, scale=False, oflag=0)
+
 
 @pytest.fixture(scope="module")
 def model(circle):
-    return qir.QIRClassifier(oflag=0).fit(circle[0], circle[1])
+    return qir.QIRClassifier(**STRICT).fit(circle[0], circle[1])
 
 
 def test_two_worker_processes_give_the_in_process_labels(model):
@@ -29,7 +32,7 @@ def test_two_worker_processes_give_the_in_process_labels(model):
 
 def test_reported_unknowns_and_string_classes_in_blocks(circle):
     X, y, X_test, _ = circle
-    model = qir.QIRClassifier(unknown_label="none", oflag=0).fit(
+    model = qir.QIRClassifier(unknown_label="none", **STRICT).fit(
         X, np.where(y == 1, "in", "out"))
     patterns = np.vstack([X_test, [[4.0, 4.0]]])
     labels = qir.dask.predict(model, da.from_array(patterns, chunks=(3000, 1))).compute(

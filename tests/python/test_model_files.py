@@ -7,6 +7,10 @@ import pytest
 
 import qir
 
+# Raw features and a demanding vigilance, so that some patterns are
+# unclassified and the unknown label is compared too.
+STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, trim_option=1, scale=False)
+
 
 def _labels_file(path):
     return np.loadtxt(path, delimiter=",", ndmin=1)
@@ -20,7 +24,7 @@ def far_and_test(circle):
 
 def test_save_and_load_keep_every_label(circle, far_and_test, tmp_path):
     X, y, _, _ = circle
-    model = qir.QIRClassifier(vigilance=0.8, ratio=0.4).fit(X, y)
+    model = qir.QIRClassifier(D=0.9, vigilance=0.8, ratio=0.4, scale=True).fit(X, y)
     model.save(tmp_path / "m.model")
     loaded = qir.QIRClassifier.load(tmp_path / "m.model")
     assert loaded.get_params() == model.get_params()
@@ -30,9 +34,22 @@ def test_save_and_load_keep_every_label(circle, far_and_test, tmp_path):
     assert loaded.n_list_presentations_ == model.n_list_presentations_
 
 
+def test_class_names_and_scaling_ranges_survive_the_file(circle, tmp_path):
+    X, y, X_test, _ = circle
+    names = np.where(y == 1, "inside the circle", "outside")
+    model = qir.QIRClassifier(scale=True).fit(X * 10 - 3, names)
+    model.save(tmp_path / "named.model")
+    text = (tmp_path / "named.model").read_text()
+    assert "% class 0 inside the circle" in text and "% feature_min" in text
+    loaded = qir.load_model(tmp_path / "named.model")
+    assert list(loaded.classes_) == ["inside the circle", "outside"]
+    np.testing.assert_array_equal(loaded.feature_min_, model.feature_min_)
+    np.testing.assert_array_equal(loaded.predict(X_test * 10 - 3), model.predict(X_test * 10 - 3))
+
+
 def test_python_model_classifies_the_same_in_octave(circle, far_and_test, octave, tmp_path):
     X, y, _, _ = circle
-    model = qir.QIRClassifier(unknown_label=-1).fit(X, y)
+    model = qir.QIRClassifier(unknown_label=-1, **STRICT).fit(X, y)
     model.save(tmp_path / "m.model")
     np.savetxt(tmp_path / "x.csv", far_and_test, delimiter=",", fmt="%.17g")
     octave(f"[T, NL, p] = qir_read_model('{tmp_path}/m.model'); "
@@ -47,7 +64,7 @@ def test_python_model_classifies_the_same_in_octave(circle, far_and_test, octave
 
 def test_python_model_classifies_the_same_in_the_command(circle, qir_command, tmp_path):
     X, y, _, _ = circle
-    model = qir.QIRClassifier(unknown_label=-1, vigilance=0.85).fit(X, y)
+    model = qir.QIRClassifier(unknown_label=-1, **dict(STRICT, vigilance=0.85)).fit(X, y)
     model.save(tmp_path / "m.model")
     test_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_test.csv")
     subprocess.run([qir_command, "classify", str(tmp_path / "m.model"), test_file, "-o",
@@ -61,7 +78,8 @@ def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_pa
     train_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_train.csv")
     test_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_test.csv")
     subprocess.run([qir_command, "train", train_file, "-o", str(tmp_path / "m.model"),
-                    "--ratio", "0.3", "--oflag", "0"], check=True, capture_output=True)
+                    "--D", "1", "--ratio", "0.3", "--vigilance", "0.75", "--trim", "1", "--oflag", "0"],
+                   check=True, capture_output=True)
     subprocess.run([qir_command, "classify", str(tmp_path / "m.model"), test_file, "-o",
                     str(tmp_path / "labels.csv"), "--unknown-label", "-1", "--oflag", "0"],
                    check=True, capture_output=True)
@@ -70,7 +88,7 @@ def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_pa
     np.testing.assert_array_equal(model.predict(circle[2]),
                                   _labels_file(tmp_path / "labels.csv"))
     # The same training in Python gives the same nodes.
-    refit = qir.QIRClassifier(ratio=0.3).fit(circle[0], circle[1])
+    refit = qir.QIRClassifier(**dict(STRICT, ratio=0.3)).fit(circle[0], circle[1])
     np.testing.assert_array_equal(refit.nodes_, model.nodes_)
 
 
