@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -108,29 +109,37 @@ qircli::Model model_from_numpy(const Matrix &templates, const Vector &labels, in
   return model;
 }
 
+// The training arguments that the parameter record and the defaults record
+// share, under the modules' argument names.
+template <class Record>
+std::array<std::pair<const char *, double Record::*>, 7> shared_fields() {
+  return {{{"ratio", &Record::ratio},
+           {"vigilance", &Record::vigilance},
+           {"alpha", &Record::alpha},
+           {"learning_rate", &Record::learning_rate},
+           {"max_list_presentations", &Record::max_presentations},
+           {"trim_option", &Record::trim},
+           {"ct_option", &Record::ct}}};
+}
+
+template <class Record>
+py::dict shared_dict(const Record &record) {
+  py::dict d;
+  for (const auto &[name, field] : shared_fields<Record>()) d[name] = record.*field;
+  return d;
+}
+
 qircli::TrainingParams training_params(const py::dict &d) {
   qircli::TrainingParams p;
   p.D = d["D"].cast<double>();
-  p.ratio = d["ratio"].cast<double>();
-  p.vigilance = d["vigilance"].cast<double>();
-  p.alpha = d["alpha"].cast<double>();
-  p.learning_rate = d["learning_rate"].cast<double>();
-  p.max_presentations = d["max_list_presentations"].cast<double>();
-  p.trim = d["trim_option"].cast<double>();
-  p.ct = d["ct_option"].cast<double>();
+  for (const auto &[name, field] : shared_fields<qircli::TrainingParams>())
+    p.*field = d[name].cast<double>();
   return p;
 }
 
 py::dict params_dict(const qircli::TrainingParams &p) {
-  py::dict d;
+  py::dict d = shared_dict(p);
   d["D"] = p.D;
-  d["ratio"] = p.ratio;
-  d["vigilance"] = p.vigilance;
-  d["alpha"] = p.alpha;
-  d["learning_rate"] = p.learning_rate;
-  d["max_list_presentations"] = p.max_presentations;
-  d["trim_option"] = p.trim;
-  d["ct_option"] = p.ct;
   return d;
 }
 
@@ -239,17 +248,9 @@ py::array_t<double> scale(const Matrix &patterns, const Vector &min, const Vecto
 }
 
 py::dict training_defaults() {
-  const auto &t = qircli::training_defaults;
-  py::dict d;
-  d["ratio"] = t.ratio;
-  d["vigilance"] = t.vigilance;
-  d["alpha"] = t.alpha;
-  d["learning_rate"] = t.learning_rate;
-  d["max_list_presentations"] = t.max_presentations;
-  d["trim_option"] = t.trim;
-  d["ct_option"] = t.ct;
-  d["oflag"] = t.oflag;
-  d["scale"] = t.scale;
+  py::dict d = shared_dict(qircli::training_defaults);
+  d["oflag"] = qircli::training_defaults.oflag;
+  d["scale"] = qircli::training_defaults.scale;
   return d;
 }
 
