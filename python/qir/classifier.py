@@ -10,7 +10,8 @@ from ._scaling import feature_range, scale
 
 _DEFAULTS = _core.training_defaults()
 _UNCLASSIFIED = -1.0  # module label for "no node": never a class index
-_TRAINING_ARGUMENTS = ("D", "ratio", "vigilance", "alpha", "learning_rate",
+# qir_train's arguments besides the data and D (whose default depends on M).
+_TRAINING_ARGUMENTS = ("ratio", "vigilance", "alpha", "learning_rate",
                        "max_list_presentations", "trim_option", "ct_option")
 _LABEL_LIMIT = 2**31 - 1  # the modules keep labels as 32-bit integers
 
@@ -81,7 +82,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             X = scale(X, self.feature_min_, self.feature_max_)
         else:
             self.feature_min_ = self.feature_max_ = None
-        self._params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS[1:]}
+        self._params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS}
         self._params["D"] = float(_core.default_D(X.shape[1]) if self.D is None else self.D)
         templates, node_codes, presentations = _core.train(
             X, codes.astype(np.float64), self._params, float(self.oflag))
@@ -174,7 +175,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         """A fitted classifier from a model file of the qir command (or of save)."""
         model = _core.read_model(str(path))
         stored = dict(model["params"])
-        arguments = {name: stored[name] for name in _TRAINING_ARGUMENTS}
+        arguments = {name: stored[name] for name in ("D",) + _TRAINING_ARGUMENTS}
         for name in ("max_list_presentations", "trim_option", "ct_option"):
             arguments[name] = int(arguments[name])
         arguments["scale"] = model["feature_min"] is not None
