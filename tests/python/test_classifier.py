@@ -115,17 +115,25 @@ def test_console_text_goes_to_the_qir_logger(circle, caplog):
     assert not [r for r in caplog.records if r.name == "qir"]
 
 
-def test_defaults_are_the_commands(qir_command):
+def test_defaults_are_the_commands(qir_command, tmp_path):
     help_text = subprocess.run([qir_command, "train", "--help"], capture_output=True, text=True,
                                check=True).stdout
     params = qir.QIRClassifier().get_params()
-    options = {"D": "--D", "ratio": "--ratio", "vigilance": "--vigilance", "alpha": "--alpha",
+    options = {"ratio": "--ratio", "vigilance": "--vigilance", "alpha": "--alpha",
                "learning_rate": "--learning-rate", "max_list_presentations": "--max-presentations",
-               "trim_option": "--trim", "ct_option": "--ct"}
+               "trim_option": "--trim", "ct_option": "--ct", "scale": "--scale",
+               "oflag": "--oflag"}
+    defaults = {}
+    for line in help_text.splitlines():
+        if "(default " in line:
+            defaults[line.split()[0]] = line.split("(default ")[1].split(")")[0]
     for name, option in options.items():
-        line = next(l for l in help_text.splitlines() if l.strip().startswith(option + " "))
-        default = line.split("(default ")[1].split(")")[0]
-        assert float(default) == params[name], (name, line)
+        assert float(defaults[option]) == float(params[name]), (name, defaults[option])
+    # D's default depends on the number of features: 2 for 4 features.
+    assert defaults["--D"].startswith("sqrt(M)") and params["D"] is None
+    X = np.random.default_rng(3).random((20, 4))
+    qir.QIRClassifier(oflag=0).fit(X, X[:, 0] > 0.5).save(tmp_path / "m.model")
+    assert "% D 2\n" in (tmp_path / "m.model").read_text()
 
 
 def test_scaling_follows_the_min_max_formula():

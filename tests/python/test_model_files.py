@@ -4,6 +4,7 @@ import subprocess
 
 import numpy as np
 import pytest
+from sklearn.base import clone
 
 import qir
 
@@ -78,8 +79,7 @@ def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_pa
     train_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_train.csv")
     test_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_test.csv")
     subprocess.run([qir_command, "train", train_file, "-o", str(tmp_path / "m.model"),
-                    "--D", "1", "--ratio", "0.3", "--vigilance", "0.75", "--trim", "1", "--oflag", "0"],
-                   check=True, capture_output=True)
+                    "--ratio", "0.3", "--oflag", "0"], check=True, capture_output=True)
     subprocess.run([qir_command, "classify", str(tmp_path / "m.model"), test_file, "-o",
                     str(tmp_path / "labels.csv"), "--unknown-label", "-1", "--oflag", "0"],
                    check=True, capture_output=True)
@@ -87,9 +87,10 @@ def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_pa
     assert model.ratio == 0.3 and model.n_features_in_ == 2
     np.testing.assert_array_equal(model.predict(circle[2]),
                                   _labels_file(tmp_path / "labels.csv"))
-    # The same training in Python gives the same nodes.
-    refit = qir.QIRClassifier(**dict(STRICT, ratio=0.3)).fit(circle[0], circle[1])
+    # The same training in Python, with the parameters the file holds, gives the same nodes.
+    refit = clone(model).fit(circle[0], circle[1])
     np.testing.assert_array_equal(refit.nodes_, model.nodes_)
+    np.testing.assert_array_equal(refit.node_labels_, model.node_labels_)
 
 
 def test_a_damaged_model_file_is_refused(tmp_path):
