@@ -29,15 +29,23 @@ std::vector<std::vector<double>> rows_from_matrix(const mxArray *array) {
 }
 
 // Console text appears as the module prints it; warnings go to stderr.
-qirhost::CallOptions echo_options(std::ostream &console) {
-  qirhost::CallOptions options;
-  options.record_flop_reports = false;  // one report per pattern would pile up on large data
-  options.on_print = [&console](std::string_view text) { console << text << std::flush; };
-  options.on_warning = [&console](std::string_view text) {
-    console << std::flush;
+Console echo_console(std::ostream &out) {
+  Console console;
+  console.print = [&out](std::string_view text) { out << text << std::flush; };
+  console.warn = [&out](std::string_view text) {
+    out << std::flush;
     std::cerr << "Warning: " << text << (text.empty() || text.back() != '\n' ? "\n" : "")
               << std::flush;
   };
+  return console;
+}
+
+qirhost::CallOptions call_options(const Console &console) {
+  qirhost::CallOptions options;
+  options.record_flop_reports = false;  // one report per pattern would pile up on large data
+  const Console echo = echo_console(std::cout);
+  options.on_print = console.print ? console.print : echo.print;
+  options.on_warning = console.warn ? console.warn : echo.warn;
   return options;
 }
 
@@ -71,8 +79,10 @@ std::string module_directory(const std::optional<std::string> &option) {
 }
 
 ModuleRunner::ModuleRunner(std::string directory)
-    : directory_(std::move(directory)), console_(&std::cout) {}
+    : directory_(std::move(directory)) {}
 ModuleRunner::~ModuleRunner() = default;
+
+void ModuleRunner::echo_to(std::ostream &console) { console_ = echo_console(console); }
 
 const qirhost::Module &ModuleRunner::module(std::unique_ptr<qirhost::Module> &slot,
                                             const char *file) {
@@ -88,17 +98,24 @@ const qirhost::Module &ModuleRunner::module(std::unique_ptr<qirhost::Module> &sl
 }
 
 Model ModuleRunner::train(const Dataset &data, const TrainingParams &p, double oflag) {
-  std::vector<ArrayPtr> inputs;
-  inputs.push_back(matrix_from_rows(data.patterns, data.features()));
-  inputs.push_back(qirhost::make_column(data.labels));
+  const auto patterns = matrix_from_rows(data.patterns, data.features());
+  const auto labels = qirhost::make_column(data.labels);
+  return train(patterns.get(), labels.get(), p, oflag);
+}
+
+Model ModuleRunner::train(const mxArray *patterns, const mxArray *labels, const TrainingParams &p,
+                          double oflag) {
+  std::vector<ArrayPtr> scalars;
   for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.learning_rate, p.max_presentations,
                        p.trim, p.ct, oflag})
-    inputs.push_back(qirhost::make_scalar(value));
+    scalars.push_back(qirhost::make_scalar(value));
+  std::vector<const mxArray *> inputs{patterns, labels};
+  for (const auto &scalar : pointers(scalars)) inputs.push_back(scalar);
   const auto result =
-      checked(module(train_, QIR_TRAIN_FILE).call(3, pointers(inputs), echo_options(*console_)));
+      checked(module(train_, QIR_TRAIN_FILE).call(3, inputs, call_options(console_)));
 
   Model model;
-  model.features = static_cast<int>(data.features());
+  model.features = static_cast<int>(qirhost::dims_of(patterns).at(1));
   model.params = p;
   model.templates = rows_from_matrix(output(result, 0, QIR_TRAIN_FILE));
   model.labels = qirhost::values_of(output(result, 1, QIR_TRAIN_FILE));
@@ -110,17 +127,23 @@ std::vector<double> ModuleRunner::classify(const Model &model,
                                            const std::vector<std::vector<double>> &patterns,
                                            const ClassifyParams &p) {
   const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
+  return classify(model, matrix_from_rows(patterns, features).get(), p);
+}
+
+std::vector<double> ModuleRunner::classify(const Model &model, const mxArray *patterns,
+                                           const ClassifyParams &p) {
   std::vector<ArrayPtr> inputs;
   inputs.push_back(
       matrix_from_rows(model.templates, 2 * static_cast<std::size_t>(model.features) + 1));
   inputs.push_back(qirhost::make_column(model.labels));
   for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.ct})
     inputs.push_back(qirhost::make_scalar(value));
-  inputs.push_back(matrix_from_rows(patterns, features));
+  inputs.push_back(nullptr);  // the caller's patterns, placed below
   inputs.push_back(qirhost::make_scalar(p.unknown_label));
   inputs.push_back(qirhost::make_scalar(p.oflag));
-  const auto result =
-      checked(module(perf_, QIR_PERF_FILE).call(1, pointers(inputs), echo_options(*console_)));
+  auto raw = pointers(inputs);
+  raw[7] = patterns;
+  const auto result = checked(module(perf_, QIR_PERF_FILE).call(1, raw, call_options(console_)));
   return qirhost::values_of(output(result, 0, QIR_PERF_FILE));
 }
 

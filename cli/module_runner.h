@@ -3,13 +3,16 @@
 // (or their error) into plain C++ values.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataset.h"
+#include "mex.h"
 #include "model_file.h"
 
 namespace qirhost {
@@ -33,6 +36,13 @@ struct ClassifyParams {
   double oflag = 1;
 };
 
+// Where the modules' console text and warnings go. Left empty, text is
+// echoed to stdout as the module prints it and warnings to stderr.
+struct Console {
+  std::function<void(std::string_view)> print;
+  std::function<void(std::string_view)> warn;
+};
+
 class ModuleRunner {
  public:
   explicit ModuleRunner(std::string directory);
@@ -41,7 +51,7 @@ class ModuleRunner {
   ModuleRunner &operator=(const ModuleRunner &) = delete;
 
   // Where the modules' console text goes (standard output by default).
-  void echo_to(std::ostream &console) { console_ = &console; }
+  void echo_to(std::ostream &console);
 
   // One qir_train call. Throws ModuleError with the module's message when
   // the module refuses the call, InputError when the module can't be loaded.
@@ -50,10 +60,19 @@ class ModuleRunner {
   std::vector<double> classify(const Model &model, const std::vector<std::vector<double>> &patterns,
                                const ClassifyParams &params);
 
+  // The same calls with the patterns (and labels) already in host arrays,
+  // for front ends that fill them straight from their own storage.
+  Model train(const mxArray *patterns, const mxArray *labels, const TrainingParams &params,
+              double oflag);
+  std::vector<double> classify(const Model &model, const mxArray *patterns,
+                               const ClassifyParams &params);
+
+  void set_console(Console console) { console_ = std::move(console); }
+
  private:
   const qirhost::Module &module(std::unique_ptr<qirhost::Module> &slot, const char *file);
   std::string directory_;
-  std::ostream *console_;
+  Console console_;
   std::unique_ptr<qirhost::Module> train_;
   std::unique_ptr<qirhost::Module> perf_;
 };

@@ -1,0 +1,10 @@
+"""QIR for Python: the qir_train and qir_perf modules as a scikit-learn classifier.
+
+The package runs the real module files through the embedded host, as the
+``qir`` command does. Module console text goes to the ``qir`` logger (INFO for
+the modules' own text, WARNING for their warnings).
+"""
+from ._core import module_directory, training_defaults
+from .classifier import QIRClassifier, load_model
+
+__all__ = ["QIRClassifier", "load_model", "module_directory", "training_defaults"]

@@ -1,0 +1,49 @@
+"""Thin layer over the _qir extension: module calls with their console text
+sent to the ``qir`` logger. Module errors arrive as ValueError (refused
+arguments), MemoryError (the memory message) or KeyboardInterrupt."""
+import logging
+
+from . import _qir
+
+logger = logging.getLogger("qir")
+
+
+def _log(text):
+    console, warnings = text
+    if console.strip():
+        logger.info("%s", console.strip("\n"))
+    for warning in warnings:
+        logger.warning("%s", warning.rstrip("\n"))
+
+
+def module_directory():
+    """Directory the module files are loaded from ($QIR_MODULE_DIR or the build tree)."""
+    return _qir.module_directory()
+
+
+def training_defaults():
+    """The qir command's default training arguments, by module argument name."""
+    return dict(_qir.training_defaults())
+
+
+def default_D(features):
+    """The command's default size bound D for patterns of `features` features."""
+    return _qir.default_D(features)
+
+
+def train(patterns, labels, params, oflag):
+    """One qir_train call: (templates K x (2M+1), node labels, list presentations)."""
+    templates, node_labels, presentations, text = _qir.train(patterns, labels, params, oflag)
+    _log(text)
+    return templates, node_labels, presentations
+
+
+def classify(templates, labels, params, patterns, unknown_label, oflag):
+    """One qir_perf call: one label per pattern."""
+    assigned, text = _qir.classify(templates, labels, params, patterns, unknown_label, oflag)
+    _log(text)
+    return assigned
+
+
+save_model = _qir.save_model
+read_model = _qir.load_model

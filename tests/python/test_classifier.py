@@ -1,0 +1,153 @@
+"""QIRClassifier as a scikit-learn estimator over the real module files."""
+import logging
+import subprocess
+
+import numpy as np
+import pytest
+from sklearn.base import clone
+from sklearn.utils.estimator_checks import check_estimator
+
+import qir
+from qir._scaling import scale
+
+# Raw features and a demanding vigilance: patterns away from the nodes stay
+# unclassified at the first qir_perf call.
+STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, scale=False)
+
+
+def test_passes_scikit_learns_estimator_checks():
+    check_estimator(qir.QIRClassifier())
+    check_estimator(qir.QIRClassifier(**STRICT))
+
+
+def test_learns_the_circle(circle):
+    X, y, X_test, y_test = circle
+    model = qir.QIRClassifier().fit(X, y)
+    assert model.n_features_in_ == 2 and model.D is None
+    assert list(model.classes_) == [1, 2]
+    assert model.nodes_.shape == (len(model.node_labels_), 5)
+    assert set(model.node_labels_) == {1, 2}
+    assert model.score(X_test, y_test) > 0.9
+
+
+def test_labels_of_any_type_map_through_classes(circle):
+    X, y, X_test, _ = circle
+    numeric = qir.QIRClassifier().fit(X, y)
+    names = np.where(y == 1, "inside", "outside")
+    named = qir.QIRClassifier().fit(X, names)
+    assert list(named.classes_) == ["inside", "outside"]
+    expected = np.where(numeric.predict(X_test) == 1, "inside", "outside")
+    np.testing.assert_array_equal(named.predict(X_test), expected)
+    np.testing.assert_array_equal(named.node_labels_ == "inside", numeric.node_labels_ == 1)
+
+
+class TestUnclassifiedPatterns:
+    """Patterns far outside every node: reported when asked, else the fallback."""
+
+    @pytest.fixture(scope="class")
+    def setting(self, circle):
+        X, y, X_test, _ = circle
+        far = np.array([[5.0, 5.0], [-3.0, 0.5], [0.5, 40.0], [1e6, -1e6]])
+        fallback = qir.QIRClassifier(**STRICT).fit(X, y)
+        reported = qir.QIRClassifier(unknown_label=-1, **STRICT).fit(X, y)
+        return fallback, reported, np.vstack([X_test[:500], far])
+
+    def test_reports_them_with_the_unknown_label(self, setting):
+        _, reported, X = setting
+        labels = reported.predict(X)
+        assert np.all(labels[-4:] == -1)
+        assert set(np.unique(labels)) <= {-1, 1, 2}
+
+    def test_fallback_stays_within_classes_and_keeps_classified_ones(self, setting):
+        fallback, reported, X = setting
+        labels, marked = fallback.predict(X), reported.predict(X)
+        assert set(np.unique(labels)) <= set(fallback.classes_)
+        known = marked != -1
+        np.testing.assert_array_equal(labels[known], marked[known])
+
+    def test_fallback_label_does_not_depend_on_the_batch(self, setting):
+        fallback, _, X = setting
+        together = fallback.predict(X)
+        one_by_one = np.concatenate([fallback.predict(X[i:i + 1])
+                                     for i in range(len(X) - 10, len(X))])
+        np.testing.assert_array_equal(together[-10:], one_by_one)
+
+    def test_fallback_picks_the_class_around_a_far_pattern(self, setting):
+        fallback, _, _ = setting
+        # Far to the right of the square, the nearest nodes lie outside the circle.
+        assert fallback.predict(np.array([[3.0, 0.5]]))[0] == 2
+
+
+def test_reads_patterns_in_any_memory_layout(circle):
+    X, y, X_test, _ = circle
+    model = qir.QIRClassifier().fit(X, y)
+    expected = model.predict(X_test)
+    wide = np.zeros((len(X_test), 4))
+    wide[:, ::2] = X_test
+    np.testing.assert_array_equal(model.predict(np.asfortranarray(X_test)), expected)
+    np.testing.assert_array_equal(model.predict(wide[:, ::2]), expected)
+    np.testing.assert_array_equal(model.predict(X_test.astype(np.float32).astype(np.float64)),
+                                  model.predict(X_test.astype(np.float32)))
+
+
+def test_module_errors_become_python_exceptions(circle):
+    X, y, _, _ = circle
+    with pytest.raises(ValueError, match=r"^QIR_TRAIN: 4th input argument \(ratio\) must be in"):
+        qir.QIRClassifier(ratio=0).fit(X, y)
+    with pytest.raises(ValueError, match=r"^QIR_TRAIN: 5th input argument \(vigilance\)"):
+        qir.QIRClassifier(vigilance=1.5).fit(X, y)
+    model = qir.QIRClassifier().fit(X, y)
+    with pytest.raises(ValueError, match="features"):
+        model.predict(X[:, :1])
+
+
+def test_console_text_goes_to_the_qir_logger(circle, caplog):
+    X, y, X_test, _ = circle
+    with caplog.at_level(logging.INFO, logger="qir"):
+        model = qir.QIRClassifier(oflag=1).fit(X, y)
+        model.predict(X_test[:10])
+    texts = [r.getMessage() for r in caplog.records if r.name == "qir"]
+    assert any("QIR training converged" in t for t in texts)
+    assert any("QIR performance phase summary" in t for t in texts)
+    caplog.clear()
+    with caplog.at_level(logging.INFO, logger="qir"):
+        qir.QIRClassifier(oflag=0).fit(X, y).predict(X_test[:10])
+    assert not [r for r in caplog.records if r.name == "qir"]
+
+
+def test_defaults_are_the_commands(qir_command, tmp_path):
+    help_text = subprocess.run([qir_command, "train", "--help"], capture_output=True, text=True,
+                               check=True).stdout
+    params = qir.QIRClassifier().get_params()
+    options = {"ratio": "--ratio", "vigilance": "--vigilance", "alpha": "--alpha",
+               "learning_rate": "--learning-rate", "max_list_presentations": "--max-presentations",
+               "trim_option": "--trim", "ct_option": "--ct", "scale": "--scale",
+               "oflag": "--oflag"}
+    defaults = {}
+    for line in help_text.splitlines():
+        if "(default " in line:
+            defaults[line.split()[0]] = line.split("(default ")[1].split(")")[0]
+    for name, option in options.items():
+        assert float(defaults[option]) == float(params[name]), (name, defaults[option])
+    # D's default depends on the number of features: 2 for 4 features.
+    assert defaults["--D"].startswith("sqrt(M)") and params["D"] is None
+    X = np.random.default_rng(3).random((20, 4))
+    qir.QIRClassifier(oflag=0).fit(X, X[:, 0] > 0.5).save(tmp_path / "m.model")
+    assert "% D 2\n" in (tmp_path / "m.model").read_text()
+
+
+def test_scaling_follows_the_min_max_formula():
+    X = np.array([[0.0, 3.0, -2.0], [5.0, 3.0, 2.0], [10.0, 3.0, 0.0]])
+    lo, hi = X.min(axis=0), X.max(axis=0)
+    np.testing.assert_array_equal(scale(X, lo, hi), [[0, 0, 0], [0.5, 0, 1], [1, 0, 0.5]])
+    # Beyond the training range: clipped; a constant feature stays 0.
+    np.testing.assert_array_equal(scale(np.array([[20.0, 7.0, -4.0]]), lo, hi), [[1, 0, 0]])
+
+
+def test_scaling_makes_the_classifier_invariant_to_units(circle):
+    X, y, X_test, _ = circle
+    plain = qir.QIRClassifier(scale=True).fit(X, y)
+    units = np.array([1024.0, 1 / 128])  # powers of two: the scaled values are the same
+    stretched = qir.QIRClassifier(scale=True).fit(X * units, y)
+    np.testing.assert_array_equal(plain.predict(X_test), stretched.predict(X_test * units))
+    np.testing.assert_array_equal(plain.nodes_, stretched.nodes_)

@@ -1,0 +1,46 @@
+"""Prediction of a large Dask array on a local cluster of worker processes."""
+import dask.array as da
+import numpy as np
+import pytest
+from distributed import Client, LocalCluster
+
+import qir
+import qir.dask
+
+# Raw features and a demanding vigilance: far patterns need the fallback.
+STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, scale=False, oflag=0)
+
+
+@pytest.fixture(scope="module")
+def model(circle):
+    return qir.QIRClassifier(**STRICT).fit(circle[0], circle[1])
+
+
+def test_two_worker_processes_give_the_in_process_labels(model):
+    # Inside and far outside the square, so the fallback runs on the workers too.
+    patterns = np.random.default_rng(7).uniform(-0.5, 1.5, size=(1_000_000, 2))
+    expected = model.predict(patterns)
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        chunks = da.from_array(patterns, chunks=(125_000, 2))
+        labels = qir.dask.predict(model, chunks).compute()
+        workers = client.run(lambda: __import__("os").getpid())
+    assert len(set(workers.values())) == 2
+    assert labels.dtype == expected.dtype
+    np.testing.assert_array_equal(labels, expected)
+
+
+def test_reported_unknowns_and_string_classes_in_blocks(circle):
+    X, y, X_test, _ = circle
+    model = qir.QIRClassifier(unknown_label="none", **STRICT).fit(
+        X, np.where(y == 1, "in", "out"))
+    patterns = np.vstack([X_test, [[4.0, 4.0]]])
+    labels = qir.dask.predict(model, da.from_array(patterns, chunks=(3000, 1))).compute(
+        scheduler="threads")
+    np.testing.assert_array_equal(labels, model.predict(patterns))
+    assert labels[-1] == "none"
+
+
+def test_refuses_a_wrong_number_of_columns(model):
+    with pytest.raises(ValueError, match="2 columns"):
+        qir.dask.predict(model, da.zeros((10, 3), chunks=5))

@@ -1,0 +1,99 @@
+"""Model files shared by Python, the qir command and Octave."""
+import os
+import subprocess
+
+import numpy as np
+import pytest
+from sklearn.base import clone
+
+import qir
+
+# Raw features and a demanding vigilance, so that some patterns are
+# unclassified and the unknown label is compared too.
+STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, trim_option=1, scale=False)
+
+
+def _labels_file(path):
+    return np.loadtxt(path, delimiter=",", ndmin=1)
+
+
+@pytest.fixture(scope="module")
+def far_and_test(circle):
+    # Some patterns far away, so unclassified ones are compared too.
+    return np.vstack([circle[2], [[3.0, 3.0], [-2.0, 0.5]]])
+
+
+def test_save_and_load_keep_every_label(circle, far_and_test, tmp_path):
+    X, y, _, _ = circle
+    model = qir.QIRClassifier(D=0.9, vigilance=0.8, ratio=0.4, scale=True).fit(X, y)
+    model.save(tmp_path / "m.model")
+    loaded = qir.QIRClassifier.load(tmp_path / "m.model")
+    assert loaded.get_params() == model.get_params()
+    np.testing.assert_array_equal(loaded.nodes_, model.nodes_)
+    np.testing.assert_array_equal(loaded.node_labels_, model.node_labels_)
+    np.testing.assert_array_equal(loaded.predict(far_and_test), model.predict(far_and_test))
+    assert loaded.n_list_presentations_ == model.n_list_presentations_
+
+
+def test_class_names_and_scaling_ranges_survive_the_file(circle, tmp_path):
+    X, y, X_test, _ = circle
+    names = np.where(y == 1, "inside the circle", "outside")
+    model = qir.QIRClassifier(scale=True).fit(X * 10 - 3, names)
+    model.save(tmp_path / "named.model")
+    text = (tmp_path / "named.model").read_text()
+    assert "% class 0 inside the circle" in text and "% feature_min" in text
+    loaded = qir.load_model(tmp_path / "named.model")
+    assert list(loaded.classes_) == ["inside the circle", "outside"]
+    np.testing.assert_array_equal(loaded.feature_min_, model.feature_min_)
+    np.testing.assert_array_equal(loaded.predict(X_test * 10 - 3), model.predict(X_test * 10 - 3))
+
+
+def test_python_model_classifies_the_same_in_octave(circle, far_and_test, octave, tmp_path):
+    X, y, _, _ = circle
+    model = qir.QIRClassifier(unknown_label=-1, **STRICT).fit(X, y)
+    model.save(tmp_path / "m.model")
+    np.savetxt(tmp_path / "x.csv", far_and_test, delimiter=",", fmt="%.17g")
+    octave(f"[T, NL, p] = qir_read_model('{tmp_path}/m.model'); "
+           f"X = dlmread('{tmp_path}/x.csv', ','); "
+           "L = qir_perf(T, NL, p.D, p.ratio, p.vigilance, p.alpha, p.ct_option, X, -1, 0); "
+           f"dlmwrite('{tmp_path}/labels.csv', L, 'precision', '%.17g');")
+    in_octave = _labels_file(tmp_path / "labels.csv")
+    in_python = model.predict(far_and_test)
+    assert np.count_nonzero(in_python == -1) >= 2
+    np.testing.assert_array_equal(in_octave, in_python)
+
+
+def test_python_model_classifies_the_same_in_the_command(circle, qir_command, tmp_path):
+    X, y, _, _ = circle
+    model = qir.QIRClassifier(unknown_label=-1, **dict(STRICT, vigilance=0.85)).fit(X, y)
+    model.save(tmp_path / "m.model")
+    test_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_test.csv")
+    subprocess.run([qir_command, "classify", str(tmp_path / "m.model"), test_file, "-o",
+                    str(tmp_path / "labels.csv"), "--unknown-label", "-1", "--oflag", "0"],
+                   check=True, capture_output=True)
+    np.testing.assert_array_equal(_labels_file(tmp_path / "labels.csv"),
+                                  model.predict(circle[2]))
+
+
+def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_path):
+    train_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_train.csv")
+    test_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_test.csv")
+    subprocess.run([qir_command, "train", train_file, "-o", str(tmp_path / "m.model"),
+                    "--ratio", "0.3", "--oflag", "0"], check=True, capture_output=True)
+    subprocess.run([qir_command, "classify", str(tmp_path / "m.model"), test_file, "-o",
+                    str(tmp_path / "labels.csv"), "--unknown-label", "-1", "--oflag", "0"],
+                   check=True, capture_output=True)
+    model = qir.load_model(tmp_path / "m.model", unknown_label=-1)
+    assert model.ratio == 0.3 and model.n_features_in_ == 2
+    np.testing.assert_array_equal(model.predict(circle[2]),
+                                  _labels_file(tmp_path / "labels.csv"))
+    # The same training in Python, with the parameters the file holds, gives the same nodes.
+    refit = clone(model).fit(circle[0], circle[1])
+    np.testing.assert_array_equal(refit.nodes_, model.nodes_)
+    np.testing.assert_array_equal(refit.node_labels_, model.node_labels_)
+
+
+def test_a_damaged_model_file_is_refused(tmp_path):
+    (tmp_path / "bad.model").write_text("% QIR model\n% format 1\n% features 2\n1 2 3\n")
+    with pytest.raises(OSError, match="bad.model"):
+        qir.load_model(tmp_path / "bad.model")
