@@ -37,7 +37,8 @@ ifeq ($(shell $(MKOCTFILE) -p CXX | xargs -I{} sh -c '{} --version' | grep -ci c
 QIR_FLAGS += -fno-gnu-unique
 endif
 LINK := -Wl,--version-script=mexfunction.map
-CORE := $(wildcard core/*.cpp)
+# Octave answers the modules' interrupt poll through our own definition.
+CORE := $(wildcard core/*.cpp) core/octave/interrupt_pending.cpp
 
 all: qir_train.mex qir_perf.mex
 
@@ -48,7 +49,7 @@ qir_perf.mex: $(wildcard perf/*.cpp) $(CORE)
 	CXXFLAGS="$(CXXFLAGS)" $(MKOCTFILE) --mex -o $@ -Iperf -Icore -DQIR_SUPPLY_MEXADDFLOPS $(LINK) $^
 
 clean:
-	rm -f *.mex *.o core/*.o train/*.o perf/*.o
+	rm -f *.mex *.o core/*.o core/octave/*.o train/*.o perf/*.o
 
 .PHONY: all clean
 MAKE

@@ -130,7 +130,7 @@ def test_defaults_are_the_commands(qir_command, tmp_path):
     for name, option in options.items():
         assert float(defaults[option]) == float(params[name]), (name, defaults[option])
     # D's default depends on the number of features: 2 for 4 features.
-    assert defaults["--D"].startswith("sqrt(M)") and params["D"] is None
+    assert defaults["--D"].startswith("sqrt(M") and params["D"] is None
     X = np.random.default_rng(3).random((20, 4))
     qir.QIRClassifier(oflag=0).fit(X, X[:, 0] > 0.5).save(tmp_path / "m.model")
     assert "% D 2\n" in (tmp_path / "m.model").read_text()
