@@ -40,8 +40,9 @@ Console echo_console(std::ostream &out) {
   return console;
 }
 
-qirhost::CallOptions call_options(const Console &console) {
+qirhost::CallOptions call_options(const Console &console, qirhost::InterruptFlag *interrupt) {
   qirhost::CallOptions options;
+  options.interrupt = interrupt;
   options.record_flop_reports = false;  // one report per pattern would pile up on large data
   const Console echo = echo_console(std::cout);
   options.on_print = console.print ? console.print : echo.print;
@@ -112,7 +113,7 @@ Model ModuleRunner::train(const mxArray *patterns, const mxArray *labels, const 
   std::vector<const mxArray *> inputs{patterns, labels};
   for (const auto &scalar : pointers(scalars)) inputs.push_back(scalar);
   const auto result =
-      checked(module(train_, QIR_TRAIN_FILE).call(3, inputs, call_options(console_)));
+      checked(module(train_, QIR_TRAIN_FILE).call(3, inputs, call_options(console_, interrupt_)));
 
   Model model;
   model.features = static_cast<int>(qirhost::dims_of(patterns).at(1));
@@ -143,7 +144,7 @@ std::vector<double> ModuleRunner::classify(const Model &model, const mxArray *pa
   inputs.push_back(qirhost::make_scalar(p.oflag));
   auto raw = pointers(inputs);
   raw[7] = patterns;
-  const auto result = checked(module(perf_, QIR_PERF_FILE).call(1, raw, call_options(console_)));
+  const auto result = checked(module(perf_, QIR_PERF_FILE).call(1, raw, call_options(console_, interrupt_)));
   return qirhost::values_of(output(result, 0, QIR_PERF_FILE));
 }
 

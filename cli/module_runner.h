@@ -17,6 +17,7 @@
 
 namespace qirhost {
 class Module;
+class InterruptFlag;
 }
 
 namespace qircli {
@@ -68,11 +69,15 @@ class ModuleRunner {
                                const ClassifyParams &params);
 
   void set_console(Console console) { console_ = std::move(console); }
+  // A flag that ends a running call with "Interrupted." once requested
+  // (set from a signal handler, for instance); none by default.
+  void set_interrupt(qirhost::InterruptFlag *flag) { interrupt_ = flag; }
 
  private:
   const qirhost::Module &module(std::unique_ptr<qirhost::Module> &slot, const char *file);
   std::string directory_;
   Console console_;
+  qirhost::InterruptFlag *interrupt_ = nullptr;
   std::unique_ptr<qirhost::Module> train_;
   std::unique_ptr<qirhost::Module> perf_;
 };

@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <array>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -30,6 +31,42 @@ namespace {
 using Matrix = py::array_t<double, py::array::forcecast>;
 using Vector = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
+// Ctrl-C during a call: Python runs its own handler only once the call has
+// returned, so while a call runs on the main thread a handler of ours asks
+// the module to stop between patterns; its "Interrupted." becomes
+// KeyboardInterrupt. The flag is a lock-free atomic: safe in a handler.
+qirhost::InterruptFlag stop_request;
+
+extern "C" void request_stop(int) { stop_request.request(); }
+
+class SigintDuringCall {
+ public:
+  // Constructed with the GIL held.
+  SigintDuringCall() {
+#if defined(__unix__) || defined(__APPLE__)
+    const py::module_ threading = py::module_::import("threading");
+    if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) return;
+    struct sigaction action {};
+    action.sa_handler = request_stop;
+    sigemptyset(&action.sa_mask);
+    installed_ = sigaction(SIGINT, &action, &previous_) == 0;
+#endif
+  }
+  ~SigintDuringCall() {
+#if defined(__unix__) || defined(__APPLE__)
+    if (installed_) sigaction(SIGINT, &previous_, nullptr);
+#endif
+  }
+  SigintDuringCall(const SigintDuringCall &) = delete;
+  SigintDuringCall &operator=(const SigintDuringCall &) = delete;
+
+ private:
+#if defined(__unix__) || defined(__APPLE__)
+  bool installed_ = false;
+  struct sigaction previous_ {};
+#endif
+};
+
 // One runner per process: the modules are loaded on first use and stay
 // loaded. Their state is module-wide, so calls are serialised.
 struct Modules {
@@ -43,6 +80,7 @@ struct Modules {
       runner.emplace(qircli::module_directory(std::nullopt));
       runner->set_console({[this](std::string_view text) { console.append(text); },
                            [this](std::string_view text) { warnings.emplace_back(text); }});
+      runner->set_interrupt(&stop_request);
     }
     console.clear();
     warnings.clear();
@@ -161,6 +199,7 @@ py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &pa
   qircli::Model model;
   CallText text;
   {
+    const SigintDuringCall sigint;
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     model = m.get().train(x.get(), y.get(), p, oflag);
@@ -187,6 +226,7 @@ py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict
   std::vector<double> assigned;
   CallText text;
   {
+    const SigintDuringCall sigint;
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     assigned = m.get().classify(model, x.get(), p);
