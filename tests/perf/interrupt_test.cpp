@@ -109,9 +109,9 @@ TEST(InterruptTest, ClassificationStopsWhenAnotherThreadAsks) {
   ASSERT_TRUE(stopped.error);
   EXPECT_EQ(*stopped.error, "QIR_PERF: Interrupted.");
   EXPECT_FALSE(stopped.outputs[0]);
-  // Split calls poll between chunks of patterns (a chunk takes a few
-  // milliseconds, a few hundred under sanitizers): well within a second.
-  EXPECT_LT(last_line - asked, std::chrono::milliseconds(1000));
+  // Split calls poll between chunks of patterns: a chunk takes a few
+  // milliseconds natively, a few hundred under sanitizers or an emulator.
+  EXPECT_LT(last_line - asked, std::chrono::milliseconds(3000));
   EXPECT_EQ(stopped.console.find("Pattern #200000 "), std::string::npos);
 
   PerfCase small = long_classification();
