@@ -1,6 +1,7 @@
 // The host allocator. Inside a call every block is tracked so the host can
 // reclaim what a module forgets; outside a call blocks belong to the caller.
 #include "call_context.h"
+#include "checked_size.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -36,7 +37,7 @@ extern "C" {
 void *mxCalloc(std::size_t n, std::size_t size) {
   if (!admit_request()) return nullptr;
   std::size_t bytes = 0;
-  if (__builtin_mul_overflow(n, size, &bytes)) return nullptr;
+  if (!qirhost::multiply_size(n, size, &bytes)) return nullptr;
   return track(std::calloc(nonzero(bytes), 1), bytes);
 }
 

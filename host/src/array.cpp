@@ -1,6 +1,7 @@
 // Host arrays: elements stored in each class's own type, the mx functions
 // that inspect and create them, and the C++ helpers that build and read them.
 #include "array_impl.h"
+#include "checked_size.h"
 #include "call_context.h"
 #include "qirhost/host.h"
 
@@ -100,9 +101,9 @@ void normalize_dims(std::vector<mwSize> &dims) {
 std::optional<std::size_t> storage_bytes(mxClassID class_id, const std::vector<mwSize> &dims) {
   std::size_t count = 1;
   for (mwSize extent : dims)
-    if (__builtin_mul_overflow(count, extent, &count)) return std::nullopt;
+    if (!multiply_size(count, extent, &count)) return std::nullopt;
   std::size_t bytes = 0;
-  if (__builtin_mul_overflow(count, element_size(class_id), &bytes)) return std::nullopt;
+  if (!multiply_size(count, element_size(class_id), &bytes)) return std::nullopt;
   if (bytes > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()))
     return std::nullopt;
   return bytes;
