@@ -46,33 +46,54 @@ struct Constants {
 template <class Ops>
 constexpr int regs_per_block = block_lanes / Ops::width;
 
-// Sums over the features of NB consecutive blocks, starting at block b.
+// Adds the features of segment s of the NB given blocks to their sums.
 template <class Ops, int NB>
-QIR_KERNEL_TARGET inline void accumulate(const PackedView &nodes, std::int32_t b, const double *pattern,
-                       typename Ops::V (&sq)[NB][regs_per_block<Ops>],
-                       typename Ops::V (&proj)[NB][regs_per_block<Ops>]) {
+QIR_KERNEL_TARGET inline void accumulate(const PackedView &nodes, const std::int32_t (&blocks)[NB],
+                                         const double *pattern, std::int32_t s,
+                                         typename Ops::V (&sq)[NB][regs_per_block<Ops>],
+                                         typename Ops::V (&proj)[NB][regs_per_block<Ops>]) {
   constexpr int R = regs_per_block<Ops>;
-  const std::size_t stride = static_cast<std::size_t>(nodes.M) * block_lanes;
-  const double *c = nodes.center + static_cast<std::size_t>(b) * stride;
-  const double *u = nodes.direction + static_cast<std::size_t>(b) * stride;
-  // Fully unrolled, so the accumulators stay in registers.
+  const std::int32_t begin = nodes.segment_begin(s);
+  const std::int32_t width = nodes.segment_end(s) - begin;
+  const std::size_t stride = static_cast<std::size_t>(width) * block_lanes;
+  const double *x_at = pattern + begin;
+  const double *c[NB];
+  const double *u[NB];
 QIR_UNROLL(8)
-  for (int k = 0; k < NB; ++k)
-QIR_UNROLL(4)
-    for (int r = 0; r < R; ++r) sq[k][r] = proj[k][r] = Ops::set1(0.0);
-  for (std::int32_t f = 0; f < nodes.M; ++f) {
-    const typename Ops::V x = Ops::set1(pattern[f]);
+  for (int k = 0; k < NB; ++k) {
+    c[k] = nodes.center[s] + static_cast<std::size_t>(blocks[k]) * stride;
+    u[k] = nodes.direction[s] + static_cast<std::size_t>(blocks[k]) * stride;
+  }
+  for (std::int32_t f = 0; f < width; ++f) {
+    const typename Ops::V x = Ops::set1(x_at[f]);
+    const std::size_t base = static_cast<std::size_t>(f) * block_lanes;
+    // Fully unrolled, so the accumulators stay in registers.
 QIR_UNROLL(8)
     for (int k = 0; k < NB; ++k) {
-      const std::size_t base = k * stride + static_cast<std::size_t>(f) * block_lanes;
 QIR_UNROLL(4)
       for (int r = 0; r < R; ++r) {
-        const typename Ops::V d = Ops::sub(Ops::load(c + base + r * Ops::width), x);
+        const typename Ops::V d = Ops::sub(Ops::load(c[k] + base + r * Ops::width), x);
         sq[k][r] = Ops::add(sq[k][r], Ops::mul(d, d));
-        proj[k][r] = Ops::add(proj[k][r], Ops::mul(Ops::load(u + base + r * Ops::width), d));
+        proj[k][r] = Ops::add(proj[k][r], Ops::mul(Ops::load(u[k] + base + r * Ops::width), d));
       }
     }
   }
+}
+
+// Sums of NB blocks: zero, or as a cut stage left them in the distance and
+// excess slots of the output.
+template <class Ops, int NB>
+QIR_KERNEL_TARGET inline void load_sums(const std::int32_t (&blocks)[NB], bool fresh, const MatchOut &out,
+                                        typename Ops::V (&sq)[NB][regs_per_block<Ops>],
+                                        typename Ops::V (&proj)[NB][regs_per_block<Ops>]) {
+QIR_UNROLL(8)
+  for (int k = 0; k < NB; ++k)
+QIR_UNROLL(4)
+    for (int r = 0; r < regs_per_block<Ops>; ++r) {
+      const std::int32_t slot = blocks[k] * block_lanes + r * Ops::width;
+      sq[k][r] = fresh ? Ops::set1(0.0) : Ops::load(out.distance + slot);
+      proj[k][r] = fresh ? Ops::set1(0.0) : Ops::load(out.excess + slot);
+    }
 }
 
 struct LaneBits {
@@ -113,18 +134,17 @@ QIR_KERNEL_TARGET inline int popcount4(unsigned bits) {
   return count[bits & 15u];
 }
 
-// Evaluates NB blocks from block b; returns the number of outside nodes.
+// Finishes NB blocks from their sums; returns how many nodes lie outside.
 template <class Ops, int NB>
-QIR_KERNEL_TARGET inline std::int64_t match_blocks(const PackedView &nodes, std::int32_t b, const double *pattern,
-                                 const Constants<Ops> &k, const MatchOut &out) {
+QIR_KERNEL_TARGET inline std::int64_t finish_blocks(const PackedView &nodes, const std::int32_t (&blocks)[NB],
+                                                    typename Ops::V (&sq)[NB][regs_per_block<Ops>],
+                                                    typename Ops::V (&proj)[NB][regs_per_block<Ops>],
+                                                    const Constants<Ops> &k, const MatchOut &out) {
   constexpr int R = regs_per_block<Ops>;
-  typename Ops::V sq[NB][R];
-  typename Ops::V proj[NB][R];
-  accumulate<Ops, NB>(nodes, b, pattern, sq, proj);
   std::int64_t outside = 0;
 QIR_UNROLL(8)
   for (int j = 0; j < NB; ++j) {
-    const std::int32_t block = b + j;
+    const std::int32_t block = blocks[j];
     unsigned passes = 0;
 QIR_UNROLL(4)
     for (int r = 0; r < R; ++r) {
@@ -138,17 +158,124 @@ QIR_UNROLL(4)
   return outside;
 }
 
+// Evaluates NB consecutive blocks from block b in full.
+template <class Ops, int NB>
+QIR_KERNEL_TARGET inline std::int64_t match_blocks(const PackedView &nodes, std::int32_t b, const double *pattern,
+                                                   const Constants<Ops> &k, const MatchOut &out) {
+  constexpr int R = regs_per_block<Ops>;
+  std::int32_t blocks[NB];
+QIR_UNROLL(8)
+  for (int j = 0; j < NB; ++j) blocks[j] = b + j;
+  typename Ops::V sq[NB][R];
+  typename Ops::V proj[NB][R];
+  load_sums<Ops, NB>(blocks, true, out, sq, proj);
+  for (std::int32_t s = 0; s < nodes.segments(); ++s) accumulate<Ops, NB>(nodes, blocks, pattern, s, sq, proj);
+  return finish_blocks<Ops, NB>(nodes, blocks, sq, proj, k, out);
+}
+
+// 1 when the sums so far prove, by cut c, that every node of the block
+// fails the vigilance test (see early_cut.h), else 0.
+template <class Ops>
+QIR_KERNEL_TARGET inline unsigned cut_holds(const PackedView &nodes, std::int32_t c, std::int32_t block,
+                                            const typename Ops::V (&sq)[regs_per_block<Ops>],
+                                            const typename Ops::V (&proj)[regs_per_block<Ops>]) {
+  unsigned bits = 0;
+QIR_UNROLL(4)
+  for (int r = 0; r < regs_per_block<Ops>; ++r) {
+    const std::int32_t slot = block * block_lanes + r * Ops::width;
+    const typename Ops::V least =
+        Ops::sub(Ops::mul(Ops::load(nodes.cut_scale[c] + slot), sq[r]),
+                 Ops::mul(Ops::load(nodes.cut_weight[c] + slot), Ops::mul(proj[r], proj[r])));
+    bits |= Ops::bits(Ops::greater(least, Ops::load(nodes.cut_limit[c] + slot))) << (r * Ops::width);
+  }
+  return static_cast<unsigned>(bits == (1u << block_lanes) - 1u);
+}
+
+// One stage over NB listed blocks (list[i] …): their sums run on to the
+// cut point c, and those the cut does not prove failing are listed again
+// from list[kept] on, their sums kept in the output. No branch depends on
+// the outcome, which is hard to predict.
+template <class Ops, int NB>
+QIR_KERNEL_TARGET inline std::int32_t cut_stage(const PackedView &nodes, std::int32_t c,
+                                                const double *pattern, const MatchOut &out,
+                                                std::int32_t i, std::int32_t kept, MatchCount &count) {
+  constexpr int R = regs_per_block<Ops>;
+  std::int32_t blocks[NB];
+QIR_UNROLL(8)
+  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
+  typename Ops::V sq[NB][R];
+  typename Ops::V proj[NB][R];
+  load_sums<Ops, NB>(blocks, c == 0, out, sq, proj);
+  accumulate<Ops, NB>(nodes, blocks, pattern, c, sq, proj);
+QIR_UNROLL(8)
+  for (int j = 0; j < NB; ++j) {
+    const unsigned holds = cut_holds<Ops>(nodes, c, blocks[j], sq[j], proj[j]);
+    const std::int64_t members = nodes.block_members[blocks[j]];
+    count.outside += holds * members;
+    count.cut += holds * members;
+    count.cut_blocks += holds;
+QIR_UNROLL(4)
+    for (int r = 0; r < R; ++r) {
+      const std::int32_t slot = blocks[j] * block_lanes + r * Ops::width;
+      Ops::store(out.distance + slot, sq[j][r]);
+      Ops::store(out.excess + slot, proj[j][r]);
+    }
+    out.block_list[kept] = blocks[j];
+    kept += static_cast<std::int32_t>(1u - holds);
+  }
+  count.cut_tests += NB;
+  return kept;
+}
+
+// The listed blocks' last features and results.
+template <class Ops, int NB>
+QIR_KERNEL_TARGET inline std::int64_t finish_listed(const PackedView &nodes, const double *pattern, const Constants<Ops> &k,
+                                                    const MatchOut &out, std::int32_t i) {
+  constexpr int R = regs_per_block<Ops>;
+  std::int32_t blocks[NB];
+QIR_UNROLL(8)
+  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
+  typename Ops::V sq[NB][R];
+  typename Ops::V proj[NB][R];
+  load_sums<Ops, NB>(blocks, false, out, sq, proj);
+  accumulate<Ops, NB>(nodes, blocks, pattern, nodes.cuts.count, sq, proj);
+  return finish_blocks<Ops, NB>(nodes, blocks, sq, proj, k, out);
+}
+
+// Blocks first … end-1 in stages: after each cut point only the blocks
+// whose nodes might still pass go on.
+template <class Ops, int NB>
+QIR_KERNEL_TARGET inline MatchCount match_staged(const PackedView &nodes, const double *pattern,
+                                                 const Constants<Ops> &k, const MatchOut &out,
+                                                 std::int32_t first, std::int32_t end) {
+  MatchCount count;
+  std::int32_t listed = end - first;
+  for (std::int32_t j = 0; j < listed; ++j) out.block_list[j] = first + j;
+  for (std::int32_t c = 0; c < nodes.cuts.count && listed > 0; ++c) {
+    // In place: a block is listed again at or before its old place.
+    std::int32_t kept = 0, i = 0;
+    for (; i + NB <= listed; i += NB) kept = cut_stage<Ops, NB>(nodes, c, pattern, out, i, kept, count);
+    for (; i < listed; ++i) kept = cut_stage<Ops, 1>(nodes, c, pattern, out, i, kept, count);
+    listed = kept;
+  }
+  std::int32_t i = 0;
+  for (; i + NB <= listed; i += NB) count.outside += finish_listed<Ops, NB>(nodes, pattern, k, out, i);
+  for (; i < listed; ++i) count.outside += finish_listed<Ops, 1>(nodes, pattern, k, out, i);
+  return count;
+}
+
 // Blocks first … end-1; their bits in out.passes_vt must be clear.
 template <class Ops, int NB>
-QIR_KERNEL_TARGET inline std::int64_t match_range(const PackedView &nodes, const double *pattern,
-                                                  const MatchParams &params, const MatchOut &out,
-                                                  std::int32_t first, std::int32_t end) {
+QIR_KERNEL_TARGET inline MatchCount match_range(const PackedView &nodes, const double *pattern,
+                                                const MatchParams &params, const MatchOut &out,
+                                                std::int32_t first, std::int32_t end) {
   const Constants<Ops> k(params);
-  std::int64_t outside = 0;
+  if (params.cut && nodes.cuts.count > 0) return match_staged<Ops, NB>(nodes, pattern, k, out, first, end);
+  MatchCount count;
   std::int32_t b = first;
-  for (; b + NB <= end; b += NB) outside += match_blocks<Ops, NB>(nodes, b, pattern, k, out);
-  for (; b < end; ++b) outside += match_blocks<Ops, 1>(nodes, b, pattern, k, out);
-  return outside;
+  for (; b + NB <= end; b += NB) count.outside += match_blocks<Ops, NB>(nodes, b, pattern, k, out);
+  for (; b < end; ++b) count.outside += match_blocks<Ops, 1>(nodes, b, pattern, k, out);
+  return count;
 }
 
 }  // namespace

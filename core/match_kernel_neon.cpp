@@ -36,7 +36,7 @@ struct NeonOps {
 
 }  // namespace
 
-std::int64_t match_neon(const PackedView &nodes, const double *pattern,
+MatchCount match_neon(const PackedView &nodes, const double *pattern,
                         const MatchParams &params, const MatchOut &out,
                         std::int32_t first, std::int32_t end) {
   return match_range<NeonOps, 2>(nodes, pattern, params, out, first, end);

@@ -28,7 +28,7 @@ struct ScalarOps {
 
 }  // namespace
 
-std::int64_t match_scalar(const PackedView &nodes, const double *pattern,
+MatchCount match_scalar(const PackedView &nodes, const double *pattern,
                           const MatchParams &params, const MatchOut &out, std::int32_t first,
                         std::int32_t end) {
   return match_range<ScalarOps, 1>(nodes, pattern, params, out, first, end);

@@ -35,7 +35,7 @@ struct Sse2Ops {
 
 }  // namespace
 
-std::int64_t match_sse2(const PackedView &nodes, const double *pattern,
+MatchCount match_sse2(const PackedView &nodes, const double *pattern,
                         const MatchParams &params, const MatchOut &out, std::int32_t first,
                         std::int32_t end) {
   return match_range<Sse2Ops, 2>(nodes, pattern, params, out, first, end);

@@ -12,16 +12,26 @@
 
 namespace qir {
 
-void PackedNodes::reset(std::int32_t num_features) {
+void PackedNodes::reset(std::int32_t num_features, const ReachRule &rule) {
   M_ = num_features;
+  rule_ = rule;
+  cuts_ = rule.usable ? qir::cut_points(num_features) : CutPoints();
   count_ = 0;
   points_ = 0;
   end_slot_ = 0;
-  center_.clear();
-  direction_.clear();
+  for (std::int32_t s = 0; s < max_segments; ++s) {
+    center_[s].clear();
+    direction_[s].clear();
+  }
   radius_.clear();
   free_size_.clear();
   point_mask_.clear();
+  for (std::int32_t c = 0; c < max_cuts; ++c) {
+    cut_scale_[c].clear();
+    cut_weight_[c].clear();
+    cut_limit_[c].clear();
+  }
+  block_members_.clear();
   is_point_.clear();
   slot_of_.clear();
   node_at_.clear();
@@ -31,41 +41,71 @@ void PackedNodes::reset(std::int32_t num_features) {
 void PackedNodes::reserve(std::int32_t nodes) {
   const std::size_t slots = (static_cast<std::size_t>(nodes) + block_lanes - 1) /
                             block_lanes * block_lanes;
-  center_.reserve(slots * M_);
-  direction_.reserve(slots * M_);
+  for (std::int32_t s = 0; s <= cuts_.count; ++s) {
+    center_[s].reserve(slots * segment_width(s));
+    direction_[s].reserve(slots * segment_width(s));
+  }
   radius_.reserve(slots);
   free_size_.reserve(slots);
   point_mask_.reserve(slots);
+  for (std::int32_t c = 0; c < cuts_.count; ++c) {
+    cut_scale_[c].reserve(slots);
+    cut_weight_[c].reserve(slots);
+    cut_limit_[c].reserve(slots);
+  }
+  block_members_.reserve(slots / block_lanes);
   node_at_.reserve(slots);
   is_point_.reserve(static_cast<std::size_t>(nodes));
   slot_of_.reserve(static_cast<std::size_t>(nodes));
 }
 
 // A padding slot is a ball of infinite radius (never outside) whose free
-// size is NaN (its MFV is NaN, so it never passes the vigilance test).
+// size is NaN (its MFV is NaN, so it never passes the vigilance test). Its
+// cut always holds, so it never keeps a block from being cut; a cut block
+// counts only its real nodes.
 void PackedNodes::add_block() {
-  const std::size_t per_block = static_cast<std::size_t>(M_) * block_lanes;
-  center_.resize(center_.size() + per_block, 0.0);
-  direction_.resize(direction_.size() + per_block, 0.0);
+  for (std::int32_t s = 0; s <= cuts_.count; ++s) {
+    const std::size_t per_block = static_cast<std::size_t>(segment_width(s)) * block_lanes;
+    center_[s].resize(center_[s].size() + per_block, 0.0);
+    direction_[s].resize(direction_[s].size() + per_block, 0.0);
+  }
   radius_.resize(radius_.size() + block_lanes, std::numeric_limits<double>::infinity());
   free_size_.resize(free_size_.size() + block_lanes,
                     std::numeric_limits<double>::quiet_NaN());
   point_mask_.resize(point_mask_.size() + block_lanes, ~std::uint64_t{0});
+  for (std::int32_t c = 0; c < cuts_.count; ++c) {
+    cut_scale_[c].resize(cut_scale_[c].size() + block_lanes, 1.0);
+    cut_weight_[c].resize(cut_weight_[c].size() + block_lanes, 0.0);
+    cut_limit_[c].resize(cut_limit_[c].size() + block_lanes,
+                         -std::numeric_limits<double>::infinity());
+  }
+  block_members_.push_back(0);
   node_at_.resize(node_at_.size() + block_lanes, -1);
 }
 
 void PackedNodes::store(std::int32_t slot, std::int32_t i, const Node &node) {
   const std::size_t block = static_cast<std::size_t>(slot / block_lanes);
   const std::size_t lane = static_cast<std::size_t>(slot % block_lanes);
-  double *center = center_.data() + block * M_ * block_lanes + lane;
-  double *direction = direction_.data() + block * M_ * block_lanes + lane;
-  for (std::int32_t f = 0; f < M_; ++f) {
-    center[static_cast<std::size_t>(f) * block_lanes] = node.center[f];
-    direction[static_cast<std::size_t>(f) * block_lanes] = node.direction[f];
+  const PackedView v = view();
+  for (std::int32_t s = 0; s < v.segments(); ++s) {
+    const std::int32_t begin = v.segment_begin(s);
+    const std::size_t width = static_cast<std::size_t>(v.segment_end(s) - begin);
+    double *center = center_[s].data() + block * width * block_lanes + lane;
+    double *direction = direction_[s].data() + block * width * block_lanes + lane;
+    for (std::size_t f = 0; f < width; ++f) {
+      center[f * block_lanes] = node.center[begin + f];
+      direction[f * block_lanes] = node.direction[begin + f];
+    }
   }
   radius_[slot] = node.radius;
   free_size_[slot] = node.free_size;
   point_mask_[slot] = node.is_point != 0 ? ~std::uint64_t{0} : 0;
+  for (std::int32_t c = 0; c < cuts_.count; ++c) {
+    const EarlyCut cut = early_cut(rule_, node, cuts_.at[c]);
+    cut_scale_[c][slot] = cut.scale;
+    cut_weight_[c][slot] = cut.weight;
+    cut_limit_[c][slot] = cut.limit;
+  }
   points_ += (node.is_point != 0) - is_point_[i];
   is_point_[i] = node.is_point != 0;
 }
@@ -80,6 +120,7 @@ void PackedNodes::place(const Node &node, std::int32_t slot) {
   is_point_.push_back(0);
   slot_of_.push_back(slot);
   node_at_[slot] = i;
+  block_members_[slot / block_lanes] += 1;
   in_order_ = in_order_ && slot == i;
   end_slot_ = std::max(end_slot_, slot + 1);
   store(slot, i, node);
@@ -88,13 +129,28 @@ void PackedNodes::place(const Node &node, std::int32_t slot) {
 
 void PackedNodes::refresh(std::int32_t i, const Node &node) { store(slot_of_[i], i, node); }
 
+std::int32_t PackedNodes::segment_width(std::int32_t s) const {
+  const std::int32_t begin = s == 0 ? 0 : cuts_.at[s - 1];
+  const std::int32_t end = s == cuts_.count ? M_ : cuts_.at[s];
+  return end - begin;
+}
+
 PackedView PackedNodes::view() const {
   PackedView v;
-  v.center = center_.data();
-  v.direction = direction_.data();
+  for (std::int32_t s = 0; s <= cuts_.count; ++s) {
+    v.center[s] = center_[s].data();
+    v.direction[s] = direction_[s].data();
+  }
   v.radius = radius_.data();
   v.free_size = free_size_.data();
   v.point_mask = point_mask_.data();
+  v.cuts = cuts_;
+  for (std::int32_t c = 0; c < cuts_.count; ++c) {
+    v.cut_scale[c] = cut_scale_[c].data();
+    v.cut_weight[c] = cut_weight_[c].data();
+    v.cut_limit[c] = cut_limit_[c].data();
+  }
+  v.block_members = block_members_.data();
   v.M = M_;
   v.blocks = blocks();
   return v;
@@ -199,59 +255,72 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   fit_.resize(capacity);
   mfv_.resize(capacity);
   passes_vt_.resize((capacity + 63) / 64);
+  block_list_.resize(capacity / block_lanes);
 }
 
-bool BlockMatcher::worth_testing() {
-  constexpr std::uint64_t window = 4096;  // group tests between decisions
+bool BlockMatcher::Adaptive::worth_trying() {
+  constexpr std::uint64_t window = 4096;  // tests between decisions
   constexpr std::uint64_t probe_every = 16;
-  if (groups_tested_ >= window) {
-    testing_ = groups_skipped_ * 16 >= groups_tested_;
-    groups_tested_ = 0;
-    groups_skipped_ = 0;
+  if (tested >= window) {
+    trying = hits * share >= tested;
+    tested = 0;
+    hits = 0;
   }
-  return testing_ || patterns_++ % probe_every == 0;
+  return trying || patterns++ % probe_every == 0;
 }
 
-std::int64_t BlockMatcher::match_pruned(const PackedNodes &nodes, const double *pattern,
-                                        const MatchParams &params, const NodeGroups &groups) {
+MatchCount BlockMatcher::match_pruned(const PackedNodes &nodes, const double *pattern,
+                                      const MatchParams &params, const NodeGroups &groups) {
   const kernels::MatchFn fn = kernel_function(kernel_);
   const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
-                     passes_vt_.data()};
+                     passes_vt_.data(), block_list_.data()};
   const PackedView view = nodes.view();
   constexpr std::int32_t group_blocks = group_slots / block_lanes;
   const std::int32_t count = groups.count();
   groups.square_distances(pattern, group_distance_.data());
-  std::int64_t outside = 0;
+  MatchCount total;
   std::int32_t run_start = 0;  // first block of the run of groups to evaluate
   for (std::int32_t g = 0; g < count; ++g) {
     if (!groups.beyond_reach(g, group_distance_[g])) continue;
     // Every node of the group is outside: counted, never evaluated.
-    outside += groups.members(g);
+    total.outside += groups.members(g);
     skipped_ += static_cast<std::uint64_t>(groups.members(g));
-    groups_skipped_ += 1;
-    if (run_start < g * group_blocks) outside += fn(view, pattern, params, out, run_start, g * group_blocks);
+    group_tests_.hits += 1;
+    if (run_start < g * group_blocks) add(total, fn(view, pattern, params, out, run_start, g * group_blocks));
     run_start = (g + 1) * group_blocks;
   }
-  groups_tested_ += static_cast<std::uint64_t>(count);
-  if (run_start < view.blocks) outside += fn(view, pattern, params, out, run_start, view.blocks);
-  return outside;
+  group_tests_.tested += static_cast<std::uint64_t>(count);
+  if (run_start < view.blocks) add(total, fn(view, pattern, params, out, run_start, view.blocks));
+  return total;
 }
 
-std::int64_t BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
-                                 const MatchParams &params, const NodeGroups *groups) {
+void BlockMatcher::add(MatchCount &total, const MatchCount &part) {
+  total.outside += part.outside;
+  skipped_ += static_cast<std::uint64_t>(part.cut);
+  cut_tests_.tested += static_cast<std::uint64_t>(part.cut_tests);
+  cut_tests_.hits += static_cast<std::uint64_t>(part.cut_blocks);
+}
+
+MatchCount BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
+                               const MatchParams &params, const NodeGroups *groups) {
   std::memset(passes_vt_.data(), 0, static_cast<std::size_t>((nodes.slots() + 63) / 64) * 8);
-  if (groups != nullptr && groups->usable() && worth_testing())
-    return match_pruned(nodes, pattern, params, *groups);
+  MatchParams p = params;
+  p.cut = groups != nullptr && nodes.cut_points().count > 0 && cut_tests_.worth_trying() &&
+          cut_safe_pattern(pattern, nodes.features());
+  if (groups != nullptr && groups->usable() && groups->count() > 0 && group_tests_.worth_trying())
+    return match_pruned(nodes, pattern, p, *groups);
   const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
-                     passes_vt_.data()};
-  return kernel_function(kernel_)(nodes.view(), pattern, params, out, 0, nodes.blocks());
+                     passes_vt_.data(), block_list_.data()};
+  MatchCount total;
+  add(total, kernel_function(kernel_)(nodes.view(), pattern, p, out, 0, nodes.blocks()));
+  return total;
 }
 
 void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
                             const MatchParams &params, OpTally &tally, const NodeGroups *groups) {
   if (nodes.size() == 0) return;
   grow(nodes);
-  const std::int64_t outside = match(nodes, pattern, params, groups);
+  const std::int64_t outside = match(nodes, pattern, params, groups).outside;
   // Per evaluation node_match counts 5M + 2, plus 6 for an ellipsoid and 2
   // when outside, and one comparison.
   const std::uint64_t n = static_cast<std::uint64_t>(nodes.size());
@@ -259,6 +328,29 @@ void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
   const std::uint64_t ellipsoids = n - static_cast<std::uint64_t>(nodes.point_count());
   tally.flops += n * (5 * M + 2) + 6 * ellipsoids + 2 * static_cast<std::uint64_t>(outside);
   tally.comparisons += n;
+}
+
+double BlockMatcher::sampled_skip_share(const PackedNodes &nodes, const MatchParams &params,
+                                        const NodeGroups &groups, std::int32_t P,
+                                        const double *const *patterns) {
+  constexpr std::int32_t sample = 64;
+  if (P <= 0 || nodes.size() == 0) return 0.0;
+  const Adaptive group_tests = group_tests_;
+  const Adaptive cut_tests = cut_tests_;
+  const std::uint64_t skipped = skipped_;
+  // Every test made, as when skipping pays.
+  group_tests_ = Adaptive{group_tests.share};
+  cut_tests_ = Adaptive{cut_tests.share};
+  const std::int32_t count = std::min(P, sample);
+  OpTally uncounted;
+  for (std::int32_t k = 0; k < count; ++k)
+    evaluate(nodes, patterns[static_cast<std::int64_t>(k) * P / count], params, uncounted, &groups);
+  const double share = static_cast<double>(skipped_ - skipped) /
+                       (static_cast<double>(count) * static_cast<double>(nodes.size()));
+  group_tests_ = group_tests;
+  cut_tests_ = cut_tests;
+  skipped_ = skipped;
+  return share;
 }
 
 const std::uint64_t *BlockMatcher::node_order_bits(const PackedNodes &nodes) {

@@ -6,8 +6,10 @@
 // what node_match computes for that node, bit for bit.
 #pragma once
 
+#include "early_cut.h"
 #include "node.h"
 #include "portability.h"
+#include "vigilance_reach.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,15 +41,31 @@ using AlignedVector = std::vector<T, AlignedAllocator<T>>;
 
 constexpr std::int32_t block_lanes = 4;
 
-// What a kernel reads: plain pointers into PackedNodes.
+constexpr std::int32_t max_segments = max_cuts + 1;
+
+// What a kernel reads: plain pointers into PackedNodes. The features are
+// stored in segments split at the cut points, so that a stage that reads
+// only the first features of every block streams through one compact
+// array: segment s holds features segment_begin(s) … segment_end(s)-1 of
+// every block as [block][feature][lane].
 struct PackedView {
-  const double *center = nullptr;     // [block][feature][lane]
-  const double *direction = nullptr;  // same layout
+  const double *center[max_segments] = {};
+  const double *direction[max_segments] = {};
   const double *radius = nullptr;     // [node], padded to whole blocks
   const double *free_size = nullptr;
   const std::uint64_t *point_mask = nullptr;  // all ones where is_point
+  // Each slot's early cut at each cut point (see early_cut.h), and the
+  // nodes in each block.
+  CutPoints cuts;
+  const double *cut_scale[max_cuts] = {};
+  const double *cut_weight[max_cuts] = {};
+  const double *cut_limit[max_cuts] = {};
+  const std::int32_t *block_members = nullptr;
   std::int32_t M = 0;
   std::int32_t blocks = 0;
+  std::int32_t segments() const { return cuts.count + 1; }
+  std::int32_t segment_begin(std::int32_t s) const { return s == 0 ? 0 : cuts.at[s - 1]; }
+  std::int32_t segment_end(std::int32_t s) const { return s == cuts.count ? M : cuts.at[s]; }
 };
 
 // Per-call values that every evaluation reads.
@@ -59,6 +77,17 @@ struct MatchParams {
   // plain test: x + 0 compares exactly as x for every double.
   double vt_tolerance = 0.0;
   double vt_threshold = 0.0;
+  // Whether a block whose every node provably fails at a cut point is left
+  // unfinished (the nodes' cuts must hold for this test).
+  bool cut = false;
+};
+
+// What a kernel counts over its blocks.
+struct MatchCount {
+  std::int64_t outside = 0;  // nodes outside their radius (padding never is)
+  std::int64_t cut = 0;      // nodes left unfinished, all of them outside
+  std::int64_t cut_tests = 0;    // blocks tested for a cut
+  std::int64_t cut_blocks = 0;   // blocks cut
 };
 
 // Where a kernel writes: one entry per node slot (padded), and one bit per
@@ -69,6 +98,7 @@ struct MatchOut {
   double *fit = nullptr;
   double *mfv = nullptr;
   std::uint64_t *passes_vt = nullptr;
+  std::int32_t *block_list = nullptr;  // room for one entry per block
 };
 
 // The nodes' geometry in block layout. Node i (its index in the caller's
@@ -80,8 +110,9 @@ class PackedNodes {
  public:
   explicit PackedNodes(std::int32_t num_features = 0) : M_(num_features) {}
 
-  // Drops every node and sets the number of features.
-  void reset(std::int32_t num_features);
+  // Drops every node and sets the number of features. Given a usable
+  // rule, every node also gets its early cut for that rule's test.
+  void reset(std::int32_t num_features, const ReachRule &rule = ReachRule());
   void reserve(std::int32_t nodes);
   // Adds a copy of the node's geometry as node size(), in the slot after
   // the highest one in use.
@@ -103,6 +134,8 @@ class PackedNodes {
   std::int32_t node_at(std::int32_t slot) const { return node_at_[slot]; }
   // True while every node sits in the slot of its own index.
   bool in_node_order() const { return in_order_; }
+  // Where the nodes' cuts may be tested; none without a usable rule.
+  const CutPoints &cut_points() const { return cuts_; }
   PackedView view() const;
 
  private:
@@ -114,11 +147,19 @@ class PackedNodes {
   std::int32_t points_ = 0;
   std::int32_t end_slot_ = 0;  // one past the highest slot in use
   bool in_order_ = true;
-  AlignedVector<double> center_;
-  AlignedVector<double> direction_;
+  ReachRule rule_;
+  CutPoints cuts_;
+  std::int32_t segment_width(std::int32_t s) const;
+
+  AlignedVector<double> center_[max_segments];
+  AlignedVector<double> direction_[max_segments];
   AlignedVector<double> radius_;
   AlignedVector<double> free_size_;
   AlignedVector<std::uint64_t> point_mask_;
+  AlignedVector<double> cut_scale_[max_cuts];
+  AlignedVector<double> cut_weight_[max_cuts];
+  AlignedVector<double> cut_limit_[max_cuts];
+  std::vector<std::int32_t> block_members_;
   std::vector<std::int32_t> is_point_;  // per real node, for the point count
   std::vector<std::int32_t> slot_of_;   // per node
   std::vector<std::int32_t> node_at_;   // per slot, -1 for padding
@@ -153,9 +194,11 @@ class NodeGroups;
 
 // Evaluates the packed nodes against one pattern with one kernel and keeps
 // the results (by slot); storage grows with the node set, never per
-// pattern. Given groups, it skips the groups that lie beyond every node's
-// reach; skipped nodes are counted as what they provably are, outside and
-// failing the vigilance test, and have no results.
+// pattern. Given groups (skipping allowed, for the rule the nodes were
+// packed with), it skips the groups that lie beyond every node's reach and
+// leaves unfinished the blocks whose cuts hold; skipped nodes are counted
+// as what they provably are, outside and failing the vigilance test, and
+// have no results.
 class BlockMatcher {
  public:
   explicit BlockMatcher(MatchKernel kernel = select_match_kernel());
@@ -164,6 +207,13 @@ class BlockMatcher {
   // that node_match would have counted for all nodes to `tally`.
   void evaluate(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                 OpTally &tally, const NodeGroups *groups = nullptr);
+
+  // The share of the node evaluations that skipping saves for a sample of
+  // the P patterns (64 of them, spread over all), with the groups and cuts
+  // as evaluate uses them. Leaves no trace in what evaluate decides later.
+  double sampled_skip_share(const PackedNodes &nodes, const MatchParams &params,
+                            const NodeGroups &groups, std::int32_t P,
+                            const double *const *patterns);
 
   // Sizes the storage for these nodes now rather than at the next
   // evaluation.
@@ -189,12 +239,23 @@ class BlockMatcher {
   void for_each_passing(const PackedNodes &nodes, Visit visit);
 
  private:
+  // Skipping tests stop paying off when they rarely skip anything; then
+  // they are made for one pattern in 16 only, until skipping pays again.
+  struct Adaptive {
+    std::uint64_t share;  // pays while at least 1/share of the tests skip
+    std::uint64_t patterns = 0;
+    std::uint64_t tested = 0;
+    std::uint64_t hits = 0;
+    bool trying = true;
+    bool worth_trying();
+  };
+
   void grow(const PackedNodes &nodes);
-  std::int64_t match(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
-                     const NodeGroups *groups);
-  std::int64_t match_pruned(const PackedNodes &nodes, const double *pattern,
-                            const MatchParams &params, const NodeGroups &groups);
-  bool worth_testing();
+  MatchCount match(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
+                   const NodeGroups *groups);
+  MatchCount match_pruned(const PackedNodes &nodes, const double *pattern,
+                          const MatchParams &params, const NodeGroups &groups);
+  void add(MatchCount &total, const MatchCount &part);
   const std::uint64_t *node_order_bits(const PackedNodes &nodes);
 
   MatchKernel kernel_;
@@ -203,15 +264,12 @@ class BlockMatcher {
   AlignedVector<double> fit_;
   AlignedVector<double> mfv_;
   std::vector<std::uint64_t> passes_vt_;   // by slot
+  std::vector<std::int32_t> block_list_;   // the kernels' work list
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
   std::vector<double> group_distance_;     // squared, per group
   std::uint64_t skipped_ = 0;
-  // Group tests stop paying off when almost nothing is skipped; then they
-  // are made for one pattern in 16 only, until skipping pays again.
-  std::uint64_t patterns_ = 0;
-  std::uint64_t groups_tested_ = 0;
-  std::uint64_t groups_skipped_ = 0;
-  bool testing_ = true;
+  Adaptive group_tests_{16};  // a group test costs about one node's evaluation
+  Adaptive cut_tests_{5};     // a cut test costs about a fifth of a block's
 };
 
 template <class Visit>

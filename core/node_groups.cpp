@@ -49,6 +49,7 @@ std::vector<std::int32_t> NodeGroups::compact_order(const std::vector<const Node
   std::iota(rest.begin(), rest.end(), 0);
   std::vector<std::pair<double, std::int32_t>> near;
   near.reserve(nodes.size());
+  std::vector<char> taken(nodes.size(), 0);
   while (!rest.empty()) {
     const double *seed = nodes[rest.front()]->center.data();
     near.clear();
@@ -58,11 +59,12 @@ std::vector<std::int32_t> NodeGroups::compact_order(const std::vector<const Node
     // The group keeps node order among itself; the rest keeps its order.
     std::sort(near.begin(), near.begin() + take,
               [](const auto &a, const auto &b) { return a.second < b.second; });
-    for (std::size_t t = 0; t < take; ++t) order.push_back(near[t].second);
-    std::sort(near.begin() + take, near.end(),
-              [](const auto &a, const auto &b) { return a.second < b.second; });
-    rest.clear();
-    for (std::size_t t = take; t < near.size(); ++t) rest.push_back(near[t].second);
+    for (std::size_t t = 0; t < take; ++t) {
+      order.push_back(near[t].second);
+      taken[near[t].second] = 1;
+    }
+    rest.erase(std::remove_if(rest.begin(), rest.end(), [&](std::int32_t k) { return taken[k] != 0; }),
+               rest.end());
   }
   return order;
 }
@@ -117,21 +119,6 @@ void NodeGroups::update(std::int32_t slot, const Node &node) {
   const std::int32_t g = slot / group_slots;
   terms_[slot] = term(g, node);
   set_bound(g);
-}
-
-bool NodeGroups::skipping_pays(std::int32_t P, const double *const *patterns) const {
-  constexpr std::int32_t sample = 64;
-  if (P <= 0) return false;
-  std::vector<double> square(static_cast<std::size_t>(count_));
-  std::int64_t skipped = 0;
-  std::int64_t nodes = 0;
-  for (std::int32_t g = 0; g < count_; ++g) nodes += members_[g];
-  for (std::int32_t k = 0; k < sample; ++k) {
-    square_distances(patterns[static_cast<std::int64_t>(k) * P / sample], square.data());
-    for (std::int32_t g = 0; g < count_; ++g)
-      if (beyond_reach(g, square[g])) skipped += members_[g];
-  }
-  return 8 * skipped >= sample * nodes;
 }
 
 void NodeGroups::square_distances(const double *pattern, double *out) const {

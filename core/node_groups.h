@@ -26,6 +26,7 @@ class NodeGroups {
  public:
   void reset(std::int32_t num_features, const ReachRule &rule);
   bool usable() const { return rule_.usable; }
+  const ReachRule &rule() const { return rule_; }
   std::int32_t count() const { return count_; }
   std::int32_t members(std::int32_t g) const { return members_[g]; }
 
@@ -43,11 +44,6 @@ class NodeGroups {
   void clear_groups() { reset(M_, rule_); }
   // The node in `slot`, a slot of some group, changed.
   void update(std::int32_t slot, const Node &node);
-
-  // Whether, for a sample of the P patterns, groups beyond reach hold at
-  // least an eighth of the nodes; otherwise group tests and the reordering
-  // of the nodes cost more than they save.
-  bool skipping_pays(std::int32_t P, const double *const *patterns) const;
 
   // Squared distances from the pattern to every group's centre, into
   // out[0 … count()-1].

@@ -26,6 +26,7 @@ ReachRule make_reach_rule(std::int32_t M, double D, double ratio, double vt_thre
   ReachRule rule;
   rule.M = M;
   rule.D = D;
+  rule.ratio = ratio;
   rule.threshold = vt_threshold - vt_tolerance;
   const double loss = (direction_tolerance + 8.0 * (M + 4.0) * unit_rounding) / (ratio * ratio);
   const double lambda_squared = 1.0 - loss;
@@ -36,7 +37,7 @@ ReachRule make_reach_rule(std::int32_t M, double D, double ratio, double vt_thre
   return rule;
 }
 
-double node_reach(const ReachRule &rule, const Node &node) {
+double distance_limit(const ReachRule &rule, const Node &node) {
   if (!rule.usable) return infinite;
   const double radius = node.radius;
   const double free_size = node.free_size;
@@ -50,6 +51,11 @@ double node_reach(const ReachRule &rule, const Node &node) {
   // A negative limit (the node fails for every pattern) is taken as 0:
   // dividing it by lambda would move it the wrong way.
   const double limit = std::max(0.0, std::max(fails_vt, outside) + reach_margin * scale);
+  return std::isfinite(limit) ? limit : infinite;
+}
+
+double node_reach(const ReachRule &rule, const Node &node) {
+  const double limit = distance_limit(rule, node);
   const double reach = limit / ((1.0 - reach_margin) * rule.lambda);
   return std::isfinite(reach) ? reach : infinite;
 }

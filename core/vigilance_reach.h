@@ -32,6 +32,7 @@ struct ReachRule {
   bool usable = false;  // false: nothing may be skipped in this call
   std::int32_t M = 0;
   double D = 0.0;
+  double ratio = 1.0;
   double threshold = 0.0;  // vigilance threshold minus the tolerance added to MFV
   double lambda = 0.0;     // computed distance >= lambda x Euclidean distance
 };
@@ -44,6 +45,11 @@ constexpr double reach_margin = 1e-9;
 // a ratio so small that lambda^2 < 1/4, M = 0 or M above 100000.
 ReachRule make_reach_rule(std::int32_t M, double D, double ratio, double vt_threshold,
                           double vt_tolerance);
+
+// A distance, as the module computes it for the node (ellipsoidal or
+// Euclidean), beyond which (by the margin) the node fails the vigilance
+// test. Infinite where node_reach is.
+double distance_limit(const ReachRule &rule, const Node &node);
 
 // A Euclidean distance from the node's centre beyond which (by the margin)
 // every pattern is outside the node and fails the vigilance test. Infinite

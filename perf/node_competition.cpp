@@ -101,15 +101,21 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
   matcher_.select(select_match_kernel());
-  packed_.reset(M);
-  packed_.reserve(N);
-  groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0));
+  const ReachRule rule =
+      make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0);
+  groups_.reset(M, rule);
   grouped_ = groups_.usable() && worth_grouping(N, P, rules);
-  if (grouped_) group(nodes);
-  grouped_ = grouped_ && groups_.skipping_pays(P, patterns);
-  if (grouped_) return;
+  if (grouped_) {
+    packed_.reset(M, rule);
+    packed_.reserve(N);
+    group(nodes);
+    const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
+    grouped_ = matcher_.sampled_skip_share(packed_, params, groups_, P, patterns) >= 1.0 / 8;
+    if (grouped_) return;
+  }
   // Nodes in index order: the decisions need no reordering.
   packed_.reset(M);
+  packed_.reserve(N);
   for (const NodePtr &node : nodes) packed_.push_back(*node);
 }
 

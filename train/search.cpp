@@ -103,10 +103,12 @@ void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_
   vigilance_ = vigilance;
   N_ = N;
   patterns_ = patterns;
-  groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, vigilance,
-                                   test_tolerance));
+  const ReachRule rule =
+      make_reach_rule(M, model_params.D, model_params.ratio, vigilance, test_tolerance);
+  groups_.reset(M, rule);
   // The trace of failing nodes needs every node evaluated.
   prune_ = groups_.usable() && pruning_enabled() && rules.oflag != 4;
+  packed_.reset(M, prune_ ? rule : ReachRule());
 }
 
 void PackedSearch::node_added(const NodeList &nodes) {
@@ -129,14 +131,15 @@ void PackedSearch::regroup(const NodeList &nodes) {
   const std::vector<std::int32_t> order = NodeGroups::compact_order(all, M);
   std::vector<std::int32_t> slot(order.size());
   for (std::size_t k = 0; k < order.size(); ++k) slot[order[k]] = static_cast<std::int32_t>(k);
-  packed_.reset(M);
+  packed_.reset(M, groups_.rule());
   packed_.reserve(nodes.size());
   for (std::int32_t i = 0; i < nodes.size(); ++i) packed_.place(nodes[i], slot[i]);
   groups_.build(all, packed_);
   grouped_ = nodes.size();
-  if (groups_.skipping_pays(N_, patterns_)) return;
-  // Not worth it for now: back to node order, no groups, until the node
-  // count has grown by half again.
+  const MatchParams params{model_params.ratio, model_params.D, test_tolerance, vigilance_};
+  if (matcher_.sampled_skip_share(packed_, params, groups_, N_, patterns_) >= 1.0 / 8) return;
+  // Not worth it for now: back to node order, no groups and no cuts, until
+  // the node count has grown by half again.
   packed_.reset(M);
   for (std::int32_t i = 0; i < nodes.size(); ++i) packed_.push_back(nodes[i]);
   groups_.clear_groups();
@@ -150,9 +153,9 @@ void PackedSearch::node_changed(std::int32_t i, const Node &node) {
 std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double rho,
                                   const SearchRules &rules, PatternTally &tally) {
   const MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
-  // The groups' reach holds for the call's vigilance, which every search
-  // starts from.
-  const bool skip = prune_ && rho == vigilance_ && groups_.count() > 0;
+  // The groups' reach and the cuts hold for the call's vigilance, which
+  // every search starts from.
+  const bool skip = prune_ && rho == vigilance_;
   matcher_.evaluate(packed_, pattern, params, ops_, skip ? &groups_ : nullptr);
   flush_ops(ops_);
   const std::int32_t count = packed_.size();
