@@ -191,6 +191,19 @@ QIR_UNROLL(4)
   return static_cast<unsigned>(bits == (1u << block_lanes) - 1u);
 }
 
+// The NB blocks listed from list[i] on, their sums carried through
+// segment s (from zero for the first segment).
+template <class Ops, int NB>
+QIR_KERNEL_TARGET inline void listed_sums(const PackedView &nodes, const double *pattern, const MatchOut &out,
+                                          std::int32_t i, std::int32_t s, std::int32_t (&blocks)[NB],
+                                          typename Ops::V (&sq)[NB][regs_per_block<Ops>],
+                                          typename Ops::V (&proj)[NB][regs_per_block<Ops>]) {
+QIR_UNROLL(8)
+  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
+  load_sums<Ops, NB>(blocks, s == 0, out, sq, proj);
+  accumulate<Ops, NB>(nodes, blocks, pattern, s, sq, proj);
+}
+
 // One stage over NB listed blocks (list[i] …): their sums run on to the
 // cut point c, and those the cut does not prove failing are listed again
 // from list[kept] on, their sums kept in the output. No branch depends on
@@ -201,12 +214,9 @@ QIR_KERNEL_TARGET inline std::int32_t cut_stage(const PackedView &nodes, std::in
                                                 std::int32_t i, std::int32_t kept, MatchCount &count) {
   constexpr int R = regs_per_block<Ops>;
   std::int32_t blocks[NB];
-QIR_UNROLL(8)
-  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
   typename Ops::V sq[NB][R];
   typename Ops::V proj[NB][R];
-  load_sums<Ops, NB>(blocks, c == 0, out, sq, proj);
-  accumulate<Ops, NB>(nodes, blocks, pattern, c, sq, proj);
+  listed_sums<Ops, NB>(nodes, pattern, out, i, c, blocks, sq, proj);
 QIR_UNROLL(8)
   for (int j = 0; j < NB; ++j) {
     const unsigned holds = cut_holds<Ops>(nodes, c, blocks[j], sq[j], proj[j]);
@@ -229,16 +239,14 @@ QIR_UNROLL(4)
 
 // The listed blocks' last features and results.
 template <class Ops, int NB>
-QIR_KERNEL_TARGET inline std::int64_t finish_listed(const PackedView &nodes, const double *pattern, const Constants<Ops> &k,
-                                                    const MatchOut &out, std::int32_t i) {
+QIR_KERNEL_TARGET inline std::int64_t finish_listed(const PackedView &nodes, const double *pattern,
+                                                    const Constants<Ops> &k, const MatchOut &out,
+                                                    std::int32_t i) {
   constexpr int R = regs_per_block<Ops>;
   std::int32_t blocks[NB];
-QIR_UNROLL(8)
-  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
   typename Ops::V sq[NB][R];
   typename Ops::V proj[NB][R];
-  load_sums<Ops, NB>(blocks, false, out, sq, proj);
-  accumulate<Ops, NB>(nodes, blocks, pattern, nodes.cuts.count, sq, proj);
+  listed_sums<Ops, NB>(nodes, pattern, out, i, nodes.cuts.count, blocks, sq, proj);
   return finish_blocks<Ops, NB>(nodes, blocks, sq, proj, k, out);
 }
 
