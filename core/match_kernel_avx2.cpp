@@ -44,9 +44,8 @@ struct Avx2Ops {
 }  // namespace
 
 QIR_TARGET_AVX2 MatchCount match_avx2(const PackedView &nodes, const double *pattern,
-                                        const MatchParams &params, const MatchOut &out,
-                                        std::int32_t first, std::int32_t end) {
-  return match_range<Avx2Ops, 4>(nodes, pattern, params, out, first, end);
+                                      const MatchParams &params, const MatchOut &out, std::int32_t listed) {
+  return match_list<Avx2Ops, 4>(nodes, pattern, params, out, listed);
 }
 
 }  // namespace qir::kernels

@@ -135,6 +135,8 @@ QIR_KERNEL_TARGET inline int popcount4(unsigned bits) {
 }
 
 // Finishes NB blocks from their sums; returns how many nodes lie outside.
+// Also notes, per block, the lanes that failed the vigilance test lying
+// outside, or hold no node.
 template <class Ops, int NB>
 QIR_KERNEL_TARGET inline std::int64_t finish_blocks(const PackedView &nodes, const std::int32_t (&blocks)[NB],
                                                     typename Ops::V (&sq)[NB][regs_per_block<Ops>],
@@ -145,27 +147,30 @@ QIR_KERNEL_TARGET inline std::int64_t finish_blocks(const PackedView &nodes, con
 QIR_UNROLL(8)
   for (int j = 0; j < NB; ++j) {
     const std::int32_t block = blocks[j];
-    unsigned passes = 0;
+    unsigned passes = 0, beyond = 0;
 QIR_UNROLL(4)
     for (int r = 0; r < R; ++r) {
       const std::int32_t slot = block * block_lanes + r * Ops::width;
       const LaneBits lanes = finish<Ops>(nodes, slot, sq[j][r], proj[j][r], k, out);
       outside += popcount4(lanes.outside);
       passes |= lanes.passes << (r * Ops::width);
+      beyond |= lanes.outside << (r * Ops::width);
     }
     out.passes_vt[block >> 4] |= static_cast<std::uint64_t>(passes) << ((block & 15) * 4);
+    out.failing[block] = static_cast<std::uint8_t>(~passes & (beyond | nodes.empty_lanes[block]) & 15u);
   }
   return outside;
 }
 
-// Evaluates NB consecutive blocks from block b in full.
+// Evaluates in full the NB blocks listed from list[i] on.
 template <class Ops, int NB>
-QIR_KERNEL_TARGET inline std::int64_t match_blocks(const PackedView &nodes, std::int32_t b, const double *pattern,
-                                                   const Constants<Ops> &k, const MatchOut &out) {
+QIR_KERNEL_TARGET inline std::int64_t match_listed(const PackedView &nodes, const double *pattern,
+                                                   const Constants<Ops> &k, const MatchOut &out,
+                                                   std::int32_t i) {
   constexpr int R = regs_per_block<Ops>;
   std::int32_t blocks[NB];
 QIR_UNROLL(8)
-  for (int j = 0; j < NB; ++j) blocks[j] = b + j;
+  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
   typename Ops::V sq[NB][R];
   typename Ops::V proj[NB][R];
   load_sums<Ops, NB>(blocks, true, out, sq, proj);
@@ -230,6 +235,7 @@ QIR_UNROLL(4)
       Ops::store(out.distance + slot, sq[j][r]);
       Ops::store(out.excess + slot, proj[j][r]);
     }
+    out.failing[blocks[j]] = 15u;  // finishing writes over it
     out.block_list[kept] = blocks[j];
     kept += static_cast<std::int32_t>(1u - holds);
   }
@@ -250,15 +256,13 @@ QIR_KERNEL_TARGET inline std::int64_t finish_listed(const PackedView &nodes, con
   return finish_blocks<Ops, NB>(nodes, blocks, sq, proj, k, out);
 }
 
-// Blocks first … end-1 in stages: after each cut point only the blocks
-// whose nodes might still pass go on.
+// The listed blocks in stages: after each cut point only the blocks whose
+// nodes might still pass go on.
 template <class Ops, int NB>
 QIR_KERNEL_TARGET inline MatchCount match_staged(const PackedView &nodes, const double *pattern,
                                                  const Constants<Ops> &k, const MatchOut &out,
-                                                 std::int32_t first, std::int32_t end) {
+                                                 std::int32_t listed) {
   MatchCount count;
-  std::int32_t listed = end - first;
-  for (std::int32_t j = 0; j < listed; ++j) out.block_list[j] = first + j;
   for (std::int32_t c = 0; c < nodes.cuts.count && listed > 0; ++c) {
     // In place: a block is listed again at or before its old place.
     std::int32_t kept = 0, i = 0;
@@ -272,17 +276,18 @@ QIR_KERNEL_TARGET inline MatchCount match_staged(const PackedView &nodes, const 
   return count;
 }
 
-// Blocks first … end-1; their bits in out.passes_vt must be clear.
+// The blocks out.block_list[0 … listed-1]; their bits in out.passes_vt must
+// be clear.
 template <class Ops, int NB>
-QIR_KERNEL_TARGET inline MatchCount match_range(const PackedView &nodes, const double *pattern,
-                                                const MatchParams &params, const MatchOut &out,
-                                                std::int32_t first, std::int32_t end) {
+QIR_KERNEL_TARGET inline MatchCount match_list(const PackedView &nodes, const double *pattern,
+                                               const MatchParams &params, const MatchOut &out,
+                                               std::int32_t listed) {
   const Constants<Ops> k(params);
-  if (params.cut && nodes.cuts.count > 0) return match_staged<Ops, NB>(nodes, pattern, k, out, first, end);
+  if (params.cut && nodes.cuts.count > 0) return match_staged<Ops, NB>(nodes, pattern, k, out, listed);
   MatchCount count;
-  std::int32_t b = first;
-  for (; b + NB <= end; b += NB) count.outside += match_blocks<Ops, NB>(nodes, b, pattern, k, out);
-  for (; b < end; ++b) count.outside += match_blocks<Ops, 1>(nodes, b, pattern, k, out);
+  std::int32_t i = 0;
+  for (; i + NB <= listed; i += NB) count.outside += match_listed<Ops, NB>(nodes, pattern, k, out, i);
+  for (; i < listed; ++i) count.outside += match_listed<Ops, 1>(nodes, pattern, k, out, i);
   return count;
 }
 

@@ -37,9 +37,8 @@ struct NeonOps {
 }  // namespace
 
 MatchCount match_neon(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out,
-                        std::int32_t first, std::int32_t end) {
-  return match_range<NeonOps, 2>(nodes, pattern, params, out, first, end);
+                      const MatchParams &params, const MatchOut &out, std::int32_t listed) {
+  return match_list<NeonOps, 2>(nodes, pattern, params, out, listed);
 }
 
 }  // namespace qir::kernels

@@ -29,9 +29,8 @@ struct ScalarOps {
 }  // namespace
 
 MatchCount match_scalar(const PackedView &nodes, const double *pattern,
-                          const MatchParams &params, const MatchOut &out, std::int32_t first,
-                        std::int32_t end) {
-  return match_range<ScalarOps, 1>(nodes, pattern, params, out, first, end);
+                        const MatchParams &params, const MatchOut &out, std::int32_t listed) {
+  return match_list<ScalarOps, 1>(nodes, pattern, params, out, listed);
 }
 
 }  // namespace qir::kernels

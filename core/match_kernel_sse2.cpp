@@ -36,9 +36,8 @@ struct Sse2Ops {
 }  // namespace
 
 MatchCount match_sse2(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out, std::int32_t first,
-                        std::int32_t end) {
-  return match_range<Sse2Ops, 2>(nodes, pattern, params, out, first, end);
+                      const MatchParams &params, const MatchOut &out, std::int32_t listed) {
+  return match_list<Sse2Ops, 2>(nodes, pattern, params, out, listed);
 }
 
 }  // namespace qir::kernels

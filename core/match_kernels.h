@@ -1,6 +1,7 @@
 // The evaluation kernels behind BlockMatcher, one per instruction set. Each
-// fills MatchOut for every slot of blocks first … end-1 that it does not
-// cut and returns what it counted.
+// evaluates the blocks out.block_list[0 … listed-1] (and uses the list as
+// its work space): it fills MatchOut for every slot of the blocks it does
+// not cut, notes each block's failing lanes, and returns what it counted.
 #pragma once
 
 #include "node_block.h"
@@ -11,24 +12,19 @@
 namespace qir::kernels {
 
 using MatchFn = MatchCount (*)(const PackedView &nodes, const double *pattern,
-                                 const MatchParams &params, const MatchOut &out,
-                                 std::int32_t first, std::int32_t end);
+                                 const MatchParams &params, const MatchOut &out, std::int32_t listed);
 
 MatchCount match_scalar(const PackedView &nodes, const double *pattern,
-                          const MatchParams &params, const MatchOut &out,
-                          std::int32_t first, std::int32_t end);
+                          const MatchParams &params, const MatchOut &out, std::int32_t listed);
 #if defined(QIR_X86_64)
 MatchCount match_sse2(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out,
-                        std::int32_t first, std::int32_t end);
+                        const MatchParams &params, const MatchOut &out, std::int32_t listed);
 MatchCount match_avx2(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out,
-                        std::int32_t first, std::int32_t end);
+                        const MatchParams &params, const MatchOut &out, std::int32_t listed);
 #endif
 #if defined(QIR_AARCH64)
 MatchCount match_neon(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out,
-                        std::int32_t first, std::int32_t end);
+                        const MatchParams &params, const MatchOut &out, std::int32_t listed);
 #endif
 
 }  // namespace qir::kernels

@@ -32,6 +32,7 @@ void PackedNodes::reset(std::int32_t num_features, const ReachRule &rule) {
     cut_limit_[c].clear();
   }
   block_members_.clear();
+  empty_lanes_.clear();
   is_point_.clear();
   slot_of_.clear();
   node_at_.clear();
@@ -80,6 +81,7 @@ void PackedNodes::add_block() {
                          -std::numeric_limits<double>::infinity());
   }
   block_members_.push_back(0);
+  empty_lanes_.push_back(15u);
   node_at_.resize(node_at_.size() + block_lanes, -1);
 }
 
@@ -121,6 +123,7 @@ void PackedNodes::place(const Node &node, std::int32_t slot) {
   slot_of_.push_back(slot);
   node_at_[slot] = i;
   block_members_[slot / block_lanes] += 1;
+  empty_lanes_[slot / block_lanes] &= static_cast<std::uint8_t>(~(1u << (slot % block_lanes)));
   in_order_ = in_order_ && slot == i;
   end_slot_ = std::max(end_slot_, slot + 1);
   store(slot, i, node);
@@ -151,6 +154,7 @@ PackedView PackedNodes::view() const {
     v.cut_limit[c] = cut_limit_[c].data();
   }
   v.block_members = block_members_.data();
+  v.empty_lanes = empty_lanes_.data();
   v.M = M_;
   v.blocks = blocks();
   return v;
@@ -256,6 +260,7 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   mfv_.resize(capacity);
   passes_vt_.resize((capacity + 63) / 64);
   block_list_.resize(capacity / block_lanes);
+  failing_.resize(capacity / block_lanes);
 }
 
 bool BlockMatcher::Adaptive::worth_trying() {
@@ -269,29 +274,37 @@ bool BlockMatcher::Adaptive::worth_trying() {
   return trying || patterns++ % probe_every == 0;
 }
 
-MatchCount BlockMatcher::match_pruned(const PackedNodes &nodes, const double *pattern,
-                                      const MatchParams &params, const NodeGroups &groups) {
-  const kernels::MatchFn fn = kernel_function(kernel_);
-  const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
-                     passes_vt_.data(), block_list_.data()};
-  const PackedView view = nodes.view();
+void BlockMatcher::skip_block(const PackedNodes &nodes, std::int32_t block, MatchCount &total) {
+  const std::int32_t members = nodes.view().block_members[block];
+  total.outside += members;
+  skipped_ += static_cast<std::uint64_t>(members);
+  failing_[block] = 15u;
+}
+
+// Lists for the kernel the blocks that neither `known` nor a group test
+// rules out; counts the others as skipped.
+std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *pattern,
+                                       const NodeGroups *groups, const std::uint8_t *known,
+                                       MatchCount &total) {
   constexpr std::int32_t group_blocks = group_slots / block_lanes;
-  const std::int32_t count = groups.count();
-  groups.square_distances(pattern, group_distance_.data());
-  MatchCount total;
-  std::int32_t run_start = 0;  // first block of the run of groups to evaluate
-  for (std::int32_t g = 0; g < count; ++g) {
-    if (!groups.beyond_reach(g, group_distance_[g])) continue;
-    // Every node of the group is outside: counted, never evaluated.
-    total.outside += groups.members(g);
-    skipped_ += static_cast<std::uint64_t>(groups.members(g));
-    group_tests_.hits += 1;
-    if (run_start < g * group_blocks) add(total, fn(view, pattern, params, out, run_start, g * group_blocks));
-    run_start = (g + 1) * group_blocks;
+  const std::int32_t blocks = nodes.blocks();
+  const bool test_groups = groups != nullptr && groups->usable() && groups->count() > 0 &&
+                           group_tests_.worth_trying();
+  if (test_groups) groups->square_distances(pattern, group_distance_.data());
+  const std::int32_t tested = test_groups ? std::min(groups->count() * group_blocks, blocks) : 0;
+  std::int32_t listed = 0;
+  for (std::int32_t b = 0; b < blocks; ++b) {
+    const std::int32_t g = b / group_blocks;
+    // Every node of a group beyond reach is outside: counted, never evaluated.
+    const bool beyond = b < tested && groups->beyond_reach(g, group_distance_[g]);
+    if (beyond && b % group_blocks == 0) group_tests_.hits += 1;
+    if (beyond || (known != nullptr && known[b] != 0))
+      skip_block(nodes, b, total);
+    else
+      block_list_[listed++] = b;
   }
-  group_tests_.tested += static_cast<std::uint64_t>(count);
-  if (run_start < view.blocks) add(total, fn(view, pattern, params, out, run_start, view.blocks));
-  return total;
+  if (test_groups) group_tests_.tested += static_cast<std::uint64_t>(groups->count());
+  return listed;
 }
 
 void BlockMatcher::add(MatchCount &total, const MatchCount &part) {
@@ -302,25 +315,27 @@ void BlockMatcher::add(MatchCount &total, const MatchCount &part) {
 }
 
 MatchCount BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
-                               const MatchParams &params, const NodeGroups *groups) {
+                               const MatchParams &params, const NodeGroups *groups,
+                               const std::uint8_t *known) {
   std::memset(passes_vt_.data(), 0, static_cast<std::size_t>((nodes.slots() + 63) / 64) * 8);
   MatchParams p = params;
   p.cut = groups != nullptr && nodes.cut_points().count > 0 && cut_tests_.worth_trying() &&
           cut_safe_pattern(pattern, nodes.features());
-  if (groups != nullptr && groups->usable() && groups->count() > 0 && group_tests_.worth_trying())
-    return match_pruned(nodes, pattern, p, *groups);
-  const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
-                     passes_vt_.data(), block_list_.data()};
   MatchCount total;
-  add(total, kernel_function(kernel_)(nodes.view(), pattern, p, out, 0, nodes.blocks()));
+  const std::int32_t listed =
+      list_blocks(nodes, pattern, groups, groups != nullptr ? known : nullptr, total);
+  const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
+                     passes_vt_.data(), block_list_.data(), failing_.data()};
+  if (listed > 0) add(total, kernel_function(kernel_)(nodes.view(), pattern, p, out, listed));
   return total;
 }
 
 void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
-                            const MatchParams &params, OpTally &tally, const NodeGroups *groups) {
+                            const MatchParams &params, OpTally &tally, const NodeGroups *groups,
+                            const std::uint8_t *known) {
   if (nodes.size() == 0) return;
   grow(nodes);
-  const std::int64_t outside = match(nodes, pattern, params, groups).outside;
+  const std::int64_t outside = match(nodes, pattern, params, groups, known).outside;
   // Per evaluation node_match counts 5M + 2, plus 6 for an ellipsoid and 2
   // when outside, and one comparison.
   const std::uint64_t n = static_cast<std::uint64_t>(nodes.size());

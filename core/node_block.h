@@ -61,6 +61,7 @@ struct PackedView {
   const double *cut_weight[max_cuts] = {};
   const double *cut_limit[max_cuts] = {};
   const std::int32_t *block_members = nullptr;
+  const std::uint8_t *empty_lanes = nullptr;  // per block: a bit per lane without a node
   std::int32_t M = 0;
   std::int32_t blocks = 0;
   std::int32_t segments() const { return cuts.count + 1; }
@@ -98,7 +99,11 @@ struct MatchOut {
   double *fit = nullptr;
   double *mfv = nullptr;
   std::uint64_t *passes_vt = nullptr;
-  std::int32_t *block_list = nullptr;  // room for one entry per block
+  std::int32_t *block_list = nullptr;  // the blocks to evaluate; room for every block
+  // Per block: a bit for each lane whose node failed the vigilance test
+  // lying outside, or that holds no node. All four bits for a block left
+  // unfinished.
+  std::uint8_t *failing = nullptr;
 };
 
 // The nodes' geometry in block layout. Node i (its index in the caller's
@@ -160,6 +165,7 @@ class PackedNodes {
   AlignedVector<double> cut_weight_[max_cuts];
   AlignedVector<double> cut_limit_[max_cuts];
   std::vector<std::int32_t> block_members_;
+  std::vector<std::uint8_t> empty_lanes_;
   std::vector<std::int32_t> is_point_;  // per real node, for the point count
   std::vector<std::int32_t> slot_of_;   // per node
   std::vector<std::int32_t> node_at_;   // per slot, -1 for padding
@@ -204,9 +210,16 @@ class BlockMatcher {
   explicit BlockMatcher(MatchKernel kernel = select_match_kernel());
 
   // Fills the results of every node not skipped and adds the operations
-  // that node_match would have counted for all nodes to `tally`.
+  // that node_match would have counted for all nodes to `tally`. With
+  // skipping allowed, the blocks marked in `known` (one byte per block,
+  // nonzero: every node of the block is known to fail the vigilance test
+  // lying outside) are skipped too.
   void evaluate(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
-                OpTally &tally, const NodeGroups *groups = nullptr);
+                OpTally &tally, const NodeGroups *groups = nullptr,
+                const std::uint8_t *known = nullptr);
+  // After an evaluation, per block: the lanes whose node failed the
+  // vigilance test lying outside, or that hold no node (15: all of them).
+  const std::uint8_t *failing() const { return failing_.data(); }
 
   // The share of the node evaluations that skipping saves for a sample of
   // the P patterns (64 of them, spread over all), with the groups and cuts
@@ -252,9 +265,10 @@ class BlockMatcher {
 
   void grow(const PackedNodes &nodes);
   MatchCount match(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
-                   const NodeGroups *groups);
-  MatchCount match_pruned(const PackedNodes &nodes, const double *pattern,
-                          const MatchParams &params, const NodeGroups &groups);
+                   const NodeGroups *groups, const std::uint8_t *known);
+  std::int32_t list_blocks(const PackedNodes &nodes, const double *pattern,
+                           const NodeGroups *groups, const std::uint8_t *known, MatchCount &total);
+  void skip_block(const PackedNodes &nodes, std::int32_t block, MatchCount &total);
   void add(MatchCount &total, const MatchCount &part);
   const std::uint64_t *node_order_bits(const PackedNodes &nodes);
 
@@ -265,6 +279,7 @@ class BlockMatcher {
   AlignedVector<double> mfv_;
   std::vector<std::uint64_t> passes_vt_;   // by slot
   std::vector<std::int32_t> block_list_;   // the kernels' work list
+  std::vector<std::uint8_t> failing_;      // by block
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
   std::vector<double> group_distance_;     // squared, per group
   std::uint64_t skipped_ = 0;

@@ -108,7 +108,7 @@ void present_pattern(Training &run, std::int32_t J) {
               static_cast<std::int32_t>(step.label));
   std::int32_t winner = -1;
   if (run.nodes.size() > 0)
-    winner = run.search.search(run.nodes, step.pattern, step.rho, run.rules, step.tally);
+    winner = run.search.search(run.nodes, J, step.pattern, step.rho, run.rules, step.tally);
   // Each MT round drops at least the wrong winner, so this ends.
   for (;;) {
     if (winner < 0) {

@@ -109,6 +109,7 @@ void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_
   // The trace of failing nodes needs every node evaluated.
   prune_ = groups_.usable() && pruning_enabled() && rules.oflag != 4;
   packed_.reset(M, prune_ ? rule : ReachRule());
+  memory_.start(N, prune_);
 }
 
 void PackedSearch::node_added(const NodeList &nodes) {
@@ -116,6 +117,7 @@ void PackedSearch::node_added(const NodeList &nodes) {
   // After the last group, never inside it: a group's bound covers only
   // the nodes it was built with.
   packed_.place(nodes[i], std::max(packed_.end_slot(), groups_.count() * group_slots));
+  memory_.block_changed(packed_.slot_of(i) / block_lanes);
   eligible_.resize((static_cast<std::size_t>(packed_.size()) + 63) / 64);
   // New nodes wait after the groups, always evaluated, until they are as
   // many as half the grouped ones: regrouping then costs about as much
@@ -136,6 +138,7 @@ void PackedSearch::regroup(const NodeList &nodes) {
   for (std::int32_t i = 0; i < nodes.size(); ++i) packed_.place(nodes[i], slot[i]);
   groups_.build(all, packed_);
   grouped_ = nodes.size();
+  memory_.all_changed();
   const MatchParams params{model_params.ratio, model_params.D, test_tolerance, vigilance_};
   if (matcher_.sampled_skip_share(packed_, params, groups_, N_, patterns_) >= 1.0 / 8) return;
   // Not worth it for now: back to node order, no groups and no cuts, until
@@ -147,16 +150,23 @@ void PackedSearch::regroup(const NodeList &nodes) {
 
 void PackedSearch::node_changed(std::int32_t i, const Node &node) {
   packed_.refresh(i, node);
+  memory_.block_changed(packed_.slot_of(i) / block_lanes);
   if (i < grouped_ && groups_.count() > 0) groups_.update(packed_.slot_of(i), node);
 }
 
-std::int32_t PackedSearch::search(NodeList &nodes, const double *pattern, double rho,
-                                  const SearchRules &rules, PatternTally &tally) {
+std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double *pattern,
+                                  double rho, const SearchRules &rules, PatternTally &tally) {
   const MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
   // The groups' reach and the cuts hold for the call's vigilance, which
   // every search starts from.
   const bool skip = prune_ && rho == vigilance_;
-  matcher_.evaluate(packed_, pattern, params, ops_, skip ? &groups_ : nullptr);
+  if (skip) {
+    memory_.next_search();
+    matcher_.evaluate(packed_, pattern, params, ops_, &groups_, memory_.recall(J, packed_.blocks()));
+    memory_.remember(J, packed_.blocks(), matcher_.failing());
+  } else {
+    matcher_.evaluate(packed_, pattern, params, ops_);
+  }
   flush_ops(ops_);
   const std::int32_t count = packed_.size();
   // One FLOP and one comparison per node evaluated (32-bit wrap-around).

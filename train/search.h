@@ -8,6 +8,7 @@
 #include "node_block.h"
 #include "node_groups.h"
 #include "node_list.h"
+#include "search_memory.h"
 
 #include <cstdint>
 #include <vector>
@@ -44,8 +45,8 @@ class PlainSearch {
   void start(double, const SearchRules &, std::int32_t, const double *const *) {}
   void node_added(const NodeList &) {}
   void node_changed(std::int32_t, const Node &) {}
-  std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
-                      PatternTally &tally) {
+  std::int32_t search(NodeList &nodes, std::int32_t, const double *pattern, double rho,
+                      const SearchRules &rules, PatternTally &tally) {
     return search_nodes(nodes, pattern, rho, rules, tally);
   }
   std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {
@@ -57,7 +58,8 @@ class PlainSearch {
 // caller reports every new node and every changed one) and evaluates all
 // nodes at once. Near nodes share groups, and unless the trace lists
 // failing nodes, the groups beyond the pattern's reach are skipped (see
-// node_groups.h). The decisions are those of search_nodes and
+// node_groups.h), blocks are cut short (early_cut.h), and blocks known to
+// fail from the pattern's last search are skipped (search_memory.h). The decisions are those of search_nodes and
 // choose_during_mt, node by node, with the same trace and tallies; only the
 // nodes that pass VT are visited unless the trace lists the others. The
 // node operations reach count_ops once per search, in the same totals.
@@ -73,8 +75,9 @@ class PackedSearch {
              const double *const *patterns);
   void node_added(const NodeList &nodes);
   void node_changed(std::int32_t i, const Node &node);
-  std::int32_t search(NodeList &nodes, const double *pattern, double rho, const SearchRules &rules,
-                      PatternTally &tally);
+  // The search for pattern J of the call's N.
+  std::int32_t search(NodeList &nodes, std::int32_t J, const double *pattern, double rho,
+                      const SearchRules &rules, PatternTally &tally);
   std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
 
  private:
@@ -91,6 +94,7 @@ class PackedSearch {
   const double *const *patterns_ = nullptr;
   std::int32_t grouped_ = 0;  // nodes 0 … grouped_-1 sit in groups; later ones after them
   BlockMatcher matcher_;
+  SearchMemory memory_;
   OpTally ops_;
   std::vector<std::uint64_t> eligible_;  // one bit per node
 };

@@ -1,0 +1,69 @@
+// What a pattern's last search found is recalled only for blocks that did
+// not change since; the memory starts afresh when the blocks outgrow it and
+// is dropped when it would grow too large. (Whole training runs with it are
+// checked against the plain search in packed_search_test.cpp.)
+#include "search_memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace qir {
+namespace {
+
+const std::vector<std::uint8_t> failed = {15, 15, 7, 15};
+
+TEST(SearchMemory, RecallsOnlyBlocksUnchangedSinceTheSearch) {
+  SearchMemory memory;
+  memory.start(3, true);
+  for (std::int32_t b = 0; b < 4; ++b) memory.block_changed(b);
+  memory.next_search();
+  EXPECT_EQ(memory.recall(1, 4), nullptr);  // never searched
+  memory.remember(1, 4, failed.data());
+  memory.block_changed(3);  // learning after the search, in the same step
+  memory.next_search();
+  memory.block_changed(1);  // a later step
+  const std::uint8_t *known = memory.recall(1, 4);
+  ASSERT_NE(known, nullptr);
+  EXPECT_EQ(std::vector<std::uint8_t>(known, known + 4), (std::vector<std::uint8_t>{1, 0, 0, 0}));
+  EXPECT_EQ(memory.recall(0, 4), nullptr);  // another pattern
+  memory.next_search();
+  // A fifth block no node was placed in counts as changed: unknown.
+  known = memory.recall(1, 5);
+  ASSERT_NE(known, nullptr);
+  EXPECT_EQ(known[4], 0);
+  // More blocks than were kept room for: the memory starts afresh.
+  memory.remember(2, 40, std::vector<std::uint8_t>(40, 15).data());
+  EXPECT_EQ(memory.recall(1, 4), nullptr);
+  EXPECT_NE(memory.recall(2, 40), nullptr);
+}
+
+TEST(SearchMemory, MovedNodesAndOffMemoryRecallNothing) {
+  SearchMemory memory;
+  memory.start(2, true);
+  memory.next_search();
+  memory.remember(0, 4, failed.data());
+  memory.all_changed();
+  memory.next_search();
+  const std::uint8_t *known = memory.recall(0, 4);
+  ASSERT_NE(known, nullptr);
+  EXPECT_EQ(known[0] + known[1] + known[3], 0);
+
+  SearchMemory off;
+  off.start(2, false);
+  off.next_search();
+  off.remember(0, 4, failed.data());
+  EXPECT_EQ(off.recall(0, 4), nullptr);
+
+  // Five million patterns at 16 blocks would take 80 MB: dropped, not kept.
+  SearchMemory large;
+  large.start(5000000, true);
+  large.next_search();
+  large.remember(0, 4, failed.data());
+  large.next_search();
+  EXPECT_EQ(large.recall(0, 4), nullptr);
+}
+
+}  // namespace
+}  // namespace qir

@@ -1,0 +1,66 @@
+#include "search_memory.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qir {
+
+namespace {
+
+// Beyond this the memory is dropped for the rest of the call: it would
+// cost more than the patterns themselves in most runs.
+constexpr std::size_t largest_memory = std::size_t{64} << 20;
+constexpr std::uint8_t all_lanes = 15u;
+
+}  // namespace
+
+void SearchMemory::start(std::int32_t N, bool enabled) {
+  *this = SearchMemory();
+  enabled_ = enabled && N > 0;
+  N_ = N;
+}
+
+void SearchMemory::widen(std::int32_t blocks) {
+  const std::int32_t stride = std::max({2 * stride_, blocks, 16});
+  if (static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride) > largest_memory) {
+    start(N_, false);
+    return;
+  }
+  // What was kept is laid out for the old width: start afresh.
+  stride_ = stride;
+  failing_.assign(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
+  searched_at_.assign(static_cast<std::size_t>(N_), 0);
+  known_.resize(static_cast<std::size_t>(stride));
+}
+
+const std::uint8_t *SearchMemory::recall(std::int32_t J, std::int32_t blocks) {
+  if (!enabled_ || blocks > stride_ || searched_at_[J] == 0) return nullptr;
+  // Blocks no node was ever placed in count as changed now.
+  if (changed_at_.size() < static_cast<std::size_t>(blocks))
+    changed_at_.resize(static_cast<std::size_t>(blocks), now_);
+  const std::uint8_t *row = failing_.data() + static_cast<std::size_t>(J) * stride_;
+  const std::uint64_t then = searched_at_[J];
+  for (std::int32_t b = 0; b < blocks; ++b)
+    known_[b] = static_cast<std::uint8_t>(row[b] == all_lanes && changed_at_[b] < then);
+  return known_.data();
+}
+
+void SearchMemory::remember(std::int32_t J, std::int32_t blocks, const std::uint8_t *failing) {
+  if (!enabled_) return;
+  if (blocks > stride_) widen(blocks);
+  if (!enabled_) return;
+  std::memcpy(failing_.data() + static_cast<std::size_t>(J) * stride_, failing,
+              static_cast<std::size_t>(blocks));
+  searched_at_[J] = now_;
+}
+
+void SearchMemory::block_changed(std::int32_t b) {
+  if (!enabled_) return;
+  if (static_cast<std::size_t>(b) >= changed_at_.size())
+    changed_at_.resize(static_cast<std::size_t>(b) + 1, now_);
+  changed_at_[b] = now_;
+}
+
+void SearchMemory::all_changed() { std::fill(changed_at_.begin(), changed_at_.end(), now_); }
+
+}  // namespace qir

@@ -1,0 +1,45 @@
+// What each training pattern's last search found: per block of packed
+// nodes, which nodes failed the vigilance test lying outside. The test of
+// an unchanged node against the same pattern at the same vigilance gives
+// the same result, so a block whose nodes all failed, none of which has
+// changed since, fails again: the next search of that pattern skips it
+// (counted as the evaluation would have been). Over the later list
+// presentations, where few nodes still change, most blocks are skipped so.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qir {
+
+class SearchMemory {
+ public:
+  // For N patterns; `enabled` false: nothing is kept or recalled.
+  void start(std::int32_t N, bool enabled);
+  // A new search begins: nodes changed from now on count as changed after it.
+  void next_search() { ++now_; }
+  // Per block (one byte each, nonzero: known to fail), for pattern J and
+  // the first `blocks` blocks; null when nothing is known.
+  const std::uint8_t *recall(std::int32_t J, std::int32_t blocks);
+  // Keeps what pattern J's search found (`failing`: per block, a bit per
+  // lane that failed lying outside or holds no node).
+  void remember(std::int32_t J, std::int32_t blocks, const std::uint8_t *failing);
+  // A node in block b was added or changed.
+  void block_changed(std::int32_t b);
+  // The nodes moved to other blocks.
+  void all_changed();
+
+ private:
+  void widen(std::int32_t blocks);
+
+  bool enabled_ = false;
+  std::int32_t N_ = 0;
+  std::int32_t stride_ = 0;            // blocks kept per pattern
+  std::vector<std::uint8_t> failing_;  // [pattern][block]
+  std::vector<std::uint64_t> searched_at_;  // per pattern; 0: never
+  std::vector<std::uint64_t> changed_at_;   // per block
+  std::vector<std::uint8_t> known_;         // per block, for one pattern
+  std::uint64_t now_ = 0;
+};
+
+}  // namespace qir
