@@ -274,36 +274,40 @@ bool BlockMatcher::Adaptive::worth_trying() {
   return trying || patterns++ % probe_every == 0;
 }
 
-void BlockMatcher::skip_block(const PackedNodes &nodes, std::int32_t block, MatchCount &total) {
-  const std::int32_t members = nodes.view().block_members[block];
-  total.outside += members;
-  skipped_ += static_cast<std::uint64_t>(members);
-  failing_[block] = 15u;
-}
-
 // Lists for the kernel the blocks that neither `known` nor a group test
-// rules out; counts the others as skipped.
+// rules out; counts the others as skipped (all four lanes failing).
 std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *pattern,
-                                       const NodeGroups *groups, const std::uint8_t *known,
+                                       const NodeGroups *groups, const KnownFailures &known,
                                        MatchCount &total) {
   constexpr std::int32_t group_blocks = group_slots / block_lanes;
   const std::int32_t blocks = nodes.blocks();
+  const std::int32_t *members = nodes.view().block_members;
+  std::memset(failing_.data(), 15, static_cast<std::size_t>(blocks));  // the kernel writes the rest
   const bool test_groups = groups != nullptr && groups->usable() && groups->count() > 0 &&
                            group_tests_.worth_trying();
   if (test_groups) groups->square_distances(pattern, group_distance_.data());
   const std::int32_t tested = test_groups ? std::min(groups->count() * group_blocks, blocks) : 0;
+  std::int64_t skipped = 0;
   std::int32_t listed = 0;
-  for (std::int32_t b = 0; b < blocks; ++b) {
-    const std::int32_t g = b / group_blocks;
+  for (std::int32_t b = 0; b < tested; ++b) {
     // Every node of a group beyond reach is outside: counted, never evaluated.
-    const bool beyond = b < tested && groups->beyond_reach(g, group_distance_[g]);
-    if (beyond && b % group_blocks == 0) group_tests_.hits += 1;
-    if (beyond || (known != nullptr && known[b] != 0))
-      skip_block(nodes, b, total);
-    else
-      block_list_[listed++] = b;
+    const std::int32_t g = b / group_blocks;
+    const bool beyond = groups->beyond_reach(g, group_distance_[g]);
+    group_tests_.hits += beyond && b % group_blocks == 0;
+    const bool skip = beyond || (known.failing != nullptr && known.hold(b));
+    skipped += skip ? members[b] : 0;
+    block_list_[listed] = b;
+    listed += !skip;
   }
   if (test_groups) group_tests_.tested += static_cast<std::uint64_t>(groups->count());
+  for (std::int32_t b = tested; b < blocks; ++b) {
+    const bool skip = known.failing != nullptr && known.hold(b);
+    skipped += skip ? members[b] : 0;
+    block_list_[listed] = b;
+    listed += !skip;
+  }
+  total.outside += skipped;
+  skipped_ += static_cast<std::uint64_t>(skipped);
   return listed;
 }
 
@@ -316,14 +320,14 @@ void BlockMatcher::add(MatchCount &total, const MatchCount &part) {
 
 MatchCount BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
                                const MatchParams &params, const NodeGroups *groups,
-                               const std::uint8_t *known) {
+                               const KnownFailures &known) {
   std::memset(passes_vt_.data(), 0, static_cast<std::size_t>((nodes.slots() + 63) / 64) * 8);
   MatchParams p = params;
   p.cut = groups != nullptr && nodes.cut_points().count > 0 && cut_tests_.worth_trying() &&
           cut_safe_pattern(pattern, nodes.features());
   MatchCount total;
   const std::int32_t listed =
-      list_blocks(nodes, pattern, groups, groups != nullptr ? known : nullptr, total);
+      list_blocks(nodes, pattern, groups, groups != nullptr ? known : KnownFailures(), total);
   const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
                      passes_vt_.data(), block_list_.data(), failing_.data()};
   if (listed > 0) add(total, kernel_function(kernel_)(nodes.view(), pattern, p, out, listed));
@@ -332,7 +336,7 @@ MatchCount BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
 
 void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
                             const MatchParams &params, OpTally &tally, const NodeGroups *groups,
-                            const std::uint8_t *known) {
+                            const KnownFailures &known) {
   if (nodes.size() == 0) return;
   grow(nodes);
   const std::int64_t outside = match(nodes, pattern, params, groups, known).outside;
@@ -369,7 +373,7 @@ double BlockMatcher::sampled_skip_share(const PackedNodes &nodes, const MatchPar
 }
 
 const std::uint64_t *BlockMatcher::node_order_bits(const PackedNodes &nodes) {
-  std::fill(node_bits_.begin(), node_bits_.end(), 0);
+  std::fill(node_bits_.begin(), node_bits_.begin() + (nodes.size() + 63) / 64, 0);
   const std::int32_t words = (nodes.slots() + 63) / 64;
   for (std::int32_t w = 0; w < words; ++w)
     for (std::uint64_t b = passes_vt_[w]; b != 0; b &= b - 1) {

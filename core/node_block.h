@@ -198,6 +198,16 @@ void flush_ops(OpTally &tally);
 
 class NodeGroups;
 
+// Blocks known to fail for one pattern: those whose every lane failed the
+// vigilance test lying outside (or held no node) at the pattern's last
+// search, and that have not changed since.
+struct KnownFailures {
+  const std::uint8_t *failing = nullptr;  // per block, as BlockMatcher::failing(); null: none
+  const std::uint64_t *changed_at = nullptr;  // per block
+  std::uint64_t searched_at = 0;
+  bool hold(std::int32_t b) const { return failing[b] == 15u && changed_at[b] < searched_at; }
+};
+
 // Evaluates the packed nodes against one pattern with one kernel and keeps
 // the results (by slot); storage grows with the node set, never per
 // pattern. Given groups (skipping allowed, for the rule the nodes were
@@ -211,12 +221,10 @@ class BlockMatcher {
 
   // Fills the results of every node not skipped and adds the operations
   // that node_match would have counted for all nodes to `tally`. With
-  // skipping allowed, the blocks marked in `known` (one byte per block,
-  // nonzero: every node of the block is known to fail the vigilance test
-  // lying outside) are skipped too.
+  // skipping allowed, the blocks `known` to fail are skipped too.
   void evaluate(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                 OpTally &tally, const NodeGroups *groups = nullptr,
-                const std::uint8_t *known = nullptr);
+                const KnownFailures &known = KnownFailures());
   // After an evaluation, per block: the lanes whose node failed the
   // vigilance test lying outside, or that hold no node (15: all of them).
   const std::uint8_t *failing() const { return failing_.data(); }
@@ -265,10 +273,10 @@ class BlockMatcher {
 
   void grow(const PackedNodes &nodes);
   MatchCount match(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
-                   const NodeGroups *groups, const std::uint8_t *known);
+                   const NodeGroups *groups, const KnownFailures &known);
   std::int32_t list_blocks(const PackedNodes &nodes, const double *pattern,
-                           const NodeGroups *groups, const std::uint8_t *known, MatchCount &total);
-  void skip_block(const PackedNodes &nodes, std::int32_t block, MatchCount &total);
+                           const NodeGroups *groups, const KnownFailures &known,
+                           MatchCount &total);
   void add(MatchCount &total, const MatchCount &part);
   const std::uint64_t *node_order_bits(const PackedNodes &nodes);
 

@@ -10,7 +10,6 @@ namespace {
 // Beyond this the memory is dropped for the rest of the call: it would
 // cost more than the patterns themselves in most runs.
 constexpr std::size_t largest_memory = std::size_t{64} << 20;
-constexpr std::uint8_t all_lanes = 15u;
 
 }  // namespace
 
@@ -30,19 +29,15 @@ void SearchMemory::widen(std::int32_t blocks) {
   stride_ = stride;
   failing_.assign(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
   searched_at_.assign(static_cast<std::size_t>(N_), 0);
-  known_.resize(static_cast<std::size_t>(stride));
 }
 
-const std::uint8_t *SearchMemory::recall(std::int32_t J, std::int32_t blocks) {
-  if (!enabled_ || blocks > stride_ || searched_at_[J] == 0) return nullptr;
+KnownFailures SearchMemory::recall(std::int32_t J, std::int32_t blocks) {
+  if (!enabled_ || blocks > stride_ || searched_at_[J] == 0) return KnownFailures();
   // Blocks no node was ever placed in count as changed now.
   if (changed_at_.size() < static_cast<std::size_t>(blocks))
     changed_at_.resize(static_cast<std::size_t>(blocks), now_);
-  const std::uint8_t *row = failing_.data() + static_cast<std::size_t>(J) * stride_;
-  const std::uint64_t then = searched_at_[J];
-  for (std::int32_t b = 0; b < blocks; ++b)
-    known_[b] = static_cast<std::uint8_t>(row[b] == all_lanes && changed_at_[b] < then);
-  return known_.data();
+  return KnownFailures{failing_.data() + static_cast<std::size_t>(J) * stride_, changed_at_.data(),
+                       searched_at_[J]};
 }
 
 void SearchMemory::remember(std::int32_t J, std::int32_t blocks, const std::uint8_t *failing) {

@@ -7,6 +7,8 @@
 // presentations, where few nodes still change, most blocks are skipped so.
 #pragma once
 
+#include "node_block.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -18,9 +20,8 @@ class SearchMemory {
   void start(std::int32_t N, bool enabled);
   // A new search begins: nodes changed from now on count as changed after it.
   void next_search() { ++now_; }
-  // Per block (one byte each, nonzero: known to fail), for pattern J and
-  // the first `blocks` blocks; null when nothing is known.
-  const std::uint8_t *recall(std::int32_t J, std::int32_t blocks);
+  // The blocks known to fail for pattern J, of the first `blocks` blocks.
+  KnownFailures recall(std::int32_t J, std::int32_t blocks);
   // Keeps what pattern J's search found (`failing`: per block, a bit per
   // lane that failed lying outside or holds no node).
   void remember(std::int32_t J, std::int32_t blocks, const std::uint8_t *failing);
@@ -38,7 +39,6 @@ class SearchMemory {
   std::vector<std::uint8_t> failing_;  // [pattern][block]
   std::vector<std::uint64_t> searched_at_;  // per pattern; 0: never
   std::vector<std::uint64_t> changed_at_;   // per block
-  std::vector<std::uint8_t> known_;         // per block, for one pattern
   std::uint64_t now_ = 0;
 };
 

@@ -14,29 +14,35 @@ namespace {
 
 const std::vector<std::uint8_t> failed = {15, 15, 7, 15};
 
+std::vector<bool> held(const KnownFailures &known, std::int32_t blocks) {
+  std::vector<bool> out;
+  for (std::int32_t b = 0; b < blocks; ++b) out.push_back(known.hold(b));
+  return out;
+}
+
 TEST(SearchMemory, RecallsOnlyBlocksUnchangedSinceTheSearch) {
   SearchMemory memory;
   memory.start(3, true);
   for (std::int32_t b = 0; b < 4; ++b) memory.block_changed(b);
   memory.next_search();
-  EXPECT_EQ(memory.recall(1, 4), nullptr);  // never searched
+  EXPECT_EQ(memory.recall(1, 4).failing, nullptr);  // never searched
   memory.remember(1, 4, failed.data());
   memory.block_changed(3);  // learning after the search, in the same step
   memory.next_search();
   memory.block_changed(1);  // a later step
-  const std::uint8_t *known = memory.recall(1, 4);
-  ASSERT_NE(known, nullptr);
-  EXPECT_EQ(std::vector<std::uint8_t>(known, known + 4), (std::vector<std::uint8_t>{1, 0, 0, 0}));
-  EXPECT_EQ(memory.recall(0, 4), nullptr);  // another pattern
+  KnownFailures known = memory.recall(1, 4);
+  ASSERT_NE(known.failing, nullptr);
+  EXPECT_EQ(held(known, 4), (std::vector<bool>{true, false, false, false}));
+  EXPECT_EQ(memory.recall(0, 4).failing, nullptr);  // another pattern
   memory.next_search();
   // A fifth block no node was placed in counts as changed: unknown.
   known = memory.recall(1, 5);
-  ASSERT_NE(known, nullptr);
-  EXPECT_EQ(known[4], 0);
+  ASSERT_NE(known.failing, nullptr);
+  EXPECT_FALSE(known.hold(4));
   // More blocks than were kept room for: the memory starts afresh.
   memory.remember(2, 40, std::vector<std::uint8_t>(40, 15).data());
-  EXPECT_EQ(memory.recall(1, 4), nullptr);
-  EXPECT_NE(memory.recall(2, 40), nullptr);
+  EXPECT_EQ(memory.recall(1, 4).failing, nullptr);
+  EXPECT_NE(memory.recall(2, 40).failing, nullptr);
 }
 
 TEST(SearchMemory, MovedNodesAndOffMemoryRecallNothing) {
@@ -46,15 +52,15 @@ TEST(SearchMemory, MovedNodesAndOffMemoryRecallNothing) {
   memory.remember(0, 4, failed.data());
   memory.all_changed();
   memory.next_search();
-  const std::uint8_t *known = memory.recall(0, 4);
-  ASSERT_NE(known, nullptr);
-  EXPECT_EQ(known[0] + known[1] + known[3], 0);
+  const KnownFailures known = memory.recall(0, 4);
+  ASSERT_NE(known.failing, nullptr);
+  EXPECT_EQ(held(known, 4), std::vector<bool>(4, false));
 
   SearchMemory off;
   off.start(2, false);
   off.next_search();
   off.remember(0, 4, failed.data());
-  EXPECT_EQ(off.recall(0, 4), nullptr);
+  EXPECT_EQ(off.recall(0, 4).failing, nullptr);
 
   // Five million patterns at 16 blocks would take 80 MB: dropped, not kept.
   SearchMemory large;
@@ -62,7 +68,7 @@ TEST(SearchMemory, MovedNodesAndOffMemoryRecallNothing) {
   large.next_search();
   large.remember(0, 4, failed.data());
   large.next_search();
-  EXPECT_EQ(large.recall(0, 4), nullptr);
+  EXPECT_EQ(large.recall(0, 4).failing, nullptr);
 }
 
 }  // namespace
