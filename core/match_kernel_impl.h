@@ -7,7 +7,10 @@
 // proj = proj + u*d over the features in order, then the same root,
 // division, tolerance test and MFV, each a correctly rounded IEEE operation.
 // Several blocks are summed at once only to keep independent chains in
-// flight; no lane ever mixes with another.
+// flight; no lane ever mixes with another. With cuts, the sums stop at the
+// cut point, and a block goes on from the same sums only when its cut does
+// not prove every node failing (see early_cut.h): its results are those of
+// a full evaluation.
 #pragma once
 
 #include "match_kernels.h"

@@ -12,19 +12,19 @@
 namespace qir::kernels {
 
 using MatchFn = MatchCount (*)(const PackedView &nodes, const double *pattern,
-                                 const MatchParams &params, const MatchOut &out, std::int32_t listed);
+                               const MatchParams &params, const MatchOut &out, std::int32_t listed);
 
 MatchCount match_scalar(const PackedView &nodes, const double *pattern,
-                          const MatchParams &params, const MatchOut &out, std::int32_t listed);
+                        const MatchParams &params, const MatchOut &out, std::int32_t listed);
 #if defined(QIR_X86_64)
 MatchCount match_sse2(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out, std::int32_t listed);
+                      const MatchParams &params, const MatchOut &out, std::int32_t listed);
 MatchCount match_avx2(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out, std::int32_t listed);
+                      const MatchParams &params, const MatchOut &out, std::int32_t listed);
 #endif
 #if defined(QIR_AARCH64)
 MatchCount match_neon(const PackedView &nodes, const double *pattern,
-                        const MatchParams &params, const MatchOut &out, std::int32_t listed);
+                      const MatchParams &params, const MatchOut &out, std::int32_t listed);
 #endif
 
 }  // namespace qir::kernels
