@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace qir {
 
@@ -26,9 +27,14 @@ void SearchMemory::widen(std::int32_t blocks) {
     return;
   }
   // What was kept is laid out for the old width: start afresh.
-  stride_ = stride;
-  failing_.assign(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
-  searched_at_.assign(static_cast<std::size_t>(N_), 0);
+  try {
+    failing_.assign(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
+    searched_at_.assign(static_cast<std::size_t>(N_), 0);
+    stride_ = stride;
+  } catch (const std::bad_alloc &) {
+    // Only a shortcut: training goes on without it.
+    start(N_, false);
+  }
 }
 
 KnownFailures SearchMemory::recall(std::int32_t J, std::int32_t blocks) {
