@@ -96,15 +96,19 @@ void SearchWorkspace::trim() {
 
 PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
                                      const CompetitionRules &rules, std::int32_t P,
-                                     const double *const *patterns, SearchWorkspace &workspace)
+                                     const double *const *patterns, SearchWorkspace &workspace,
+                                     bool nodes_unchanged)
     : packed_(workspace.packed), groups_(workspace.groups), matcher_(workspace.matcher) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
   matcher_.select(select_match_kernel());
-  packed_.reset(M);
-  packed_.reserve(N);
   groups_.reset(M, make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0));
   grouped_ = groups_.usable() && worth_grouping(N, P, rules);
+  if (!grouped_ && nodes_unchanged && packed_.in_node_order() && packed_.size() == N &&
+      packed_.features() == M)
+    return;  // the last call's packing of these nodes
+  packed_.reset(M);
+  packed_.reserve(N);
   if (grouped_) group(nodes);
   grouped_ = grouped_ && groups_.skipping_pays(P, patterns);
   if (grouped_) return;
