@@ -34,7 +34,8 @@ inline void prepare_memory_message(MessageBuffer &message, const char *module) {
   constexpr char text[] = ": Not enough memory available; unable to run!";
   std::size_t n = 0;
   for (; module[n] != '\0' && n < message_buffer_size - 1; ++n) message[n] = module[n];
-  for (std::size_t k = 0; k + 1 < sizeof text && n < message_buffer_size - 1; ++k) message[n++] = text[k];
+  for (std::size_t k = 0; k + 1 < sizeof text && n < message_buffer_size - 1; ++k)
+    message[n++] = text[k];
   message[n] = '\0';
 }
 

@@ -43,7 +43,8 @@ TEST(MarshalIn, EveryShapeIsTransposedIntoRows) {
   for (std::size_t rows = 1; rows <= 9; ++rows)
     for (std::size_t cols = 1; cols <= 5; ++cols) {
       std::vector<double> column_major(rows * cols);
-      for (std::size_t k = 0; k < column_major.size(); ++k) column_major[k] = static_cast<double>(k);
+      for (std::size_t k = 0; k < column_major.size(); ++k)
+        column_major[k] = static_cast<double>(k);
       const auto host = qirhost::make_matrix(rows, cols, column_major);
       run_call(0, [&](mxArray **) {
         std::int32_t r = -1, c = -1;
