@@ -76,10 +76,34 @@ void threads(const std::string &perf_path, std::int32_t patterns, std::int32_t n
   set_env("QIR_PRUNE", "");
 }
 
+namespace {
+
+// The tiny call's nodes and patterns.
+ClassificationSet tiny_set() { return classification_set(10, 10, 16, 0.5, 61); }
+
+bool write_csv(const std::string &path, const Rows &rows) {
+  std::FILE *file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) return false;
+  for (const std::vector<double> &row : rows)
+    for (std::size_t k = 0; k < row.size(); ++k)
+      std::fprintf(file, "%.17g%c", row[k], k + 1 < row.size() ? ',' : '\n');
+  return std::fclose(file) == 0;
+}
+
+}  // namespace
+
+bool write_tiny_inputs(const std::string &dir) {
+  const ClassificationSet set = tiny_set();
+  Rows labels;
+  for (double label : set.nodes.labels) labels.push_back({label});
+  return write_csv(dir + "/templates.csv", set.nodes.templates) &&
+         write_csv(dir + "/nlabels.csv", labels) && write_csv(dir + "/patterns.csv", set.patterns);
+}
+
 void tiny(const std::string &perf_path) {
   const auto module = load(perf_path);
   if (!module) return;
-  const ClassificationSet set = classification_set(10, 10, 16, 0.5, 61);
+  const ClassificationSet set = tiny_set();
   std::vector<qirhost::ArrayPtr> in = silent_inputs(set);
   std::vector<const mxArray *> args = pointers(in);
   const std::vector<const mxArray *> refused(args.begin(), args.begin() + 3);

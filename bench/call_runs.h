@@ -16,6 +16,10 @@ void threads(const std::string &perf_path, std::int32_t patterns, std::int32_t n
 // that the module refuses at once (the host's own cost).
 void tiny(const std::string &perf_path);
 
+// The tiny call's inputs as templates.csv, nlabels.csv and patterns.csv in
+// `dir`, for bench/octave_tiny_call.m. False when a file cannot be written.
+bool write_tiny_inputs(const std::string &dir);
+
 // Peak memory of one classification of `patterns` x 16 on top of its
 // inputs, against the size of the pattern matrix.
 void memory(const std::string &perf_path, std::int32_t patterns);

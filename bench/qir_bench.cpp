@@ -41,6 +41,7 @@ struct Options {
   std::int32_t train_patterns = 5000;
   std::int32_t memory_patterns = 1000000;
   std::int32_t repeats = 1;
+  std::string write_inputs;  // tiny: write the inputs there instead of timing
 };
 
 void usage() {
@@ -51,6 +52,7 @@ void usage() {
       "  --train-patterns N                    training size (5000)\n"
       "  --repeats N                           keep the fastest of N runs (1)\n"
       "  --memory-patterns N                   patterns of the memory run (1000000)\n"
+      "  --write-inputs DIR                    tiny: write the inputs as CSV files, no timing\n"
       "  --perf FILE --train FILE --perf-reference FILE --train-reference FILE");
 }
 
@@ -72,6 +74,7 @@ std::optional<Options> parse(int argc, char **argv) {
     else if (key == "--train") o.train = value;
     else if (key == "--perf-reference") o.perf_reference = value;
     else if (key == "--train-reference") o.train_reference = value;
+    else if (key == "--write-inputs") o.write_inputs = value;
     else return std::nullopt;
   }
   if (i != argc) return std::nullopt;
@@ -281,6 +284,15 @@ int main(int argc, char **argv) {
   }
   const Options &o = *options;
   const std::string &c = o.command;
+  if (!o.write_inputs.empty()) {
+    if (c != "tiny") {
+      usage();
+      return 2;
+    }
+    if (write_tiny_inputs(o.write_inputs)) return 0;
+    std::fprintf(stderr, "qir_bench: cannot write the inputs to %s\n", o.write_inputs.c_str());
+    return 1;
+  }
   if (c == "smoke") smoke(o);
   if (c == "classify" || c == "all") classify(o);
   if (c == "train" || c == "all") train(o);

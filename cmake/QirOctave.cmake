@@ -95,14 +95,22 @@ endif()
 
 # qir_add_octave_module(<name> SOURCES ...): <build>/octave/<name>.mex from
 # the module's sources and the core, with the flags every module build
-# shares (QirModule.cmake).
+# shares (QirModule.cmake). BARE leaves the core out (the benchmarks'
+# baseline modules); DESTINATION puts the file elsewhere.
 function(qir_add_octave_module name)
-  cmake_parse_arguments(ARG "" "HELP" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "BARE" "HELP;DESTINATION" "SOURCES" ${ARGN})
   set(target ${name}_octave)
-  set(sources ${ARG_SOURCES} ${QIR_CORE_SOURCES} ${QIR_CORE_DIR}/add_flops_fallback.cpp
-              ${QIR_CORE_DIR}/octave/interrupt_pending.cpp)
-  if(WIN32)
-    list(APPEND sources ${QIR_CORE_DIR}/qir_version.rc)
+  set(destination ${QIR_OCTAVE_MODULE_DIR})
+  if(ARG_DESTINATION)
+    set(destination ${ARG_DESTINATION})
+  endif()
+  set(sources ${ARG_SOURCES})
+  if(NOT ARG_BARE)
+    list(APPEND sources ${QIR_CORE_SOURCES} ${QIR_CORE_DIR}/add_flops_fallback.cpp
+                ${QIR_CORE_DIR}/octave/interrupt_pending.cpp)
+    if(WIN32)
+      list(APPEND sources ${QIR_CORE_DIR}/qir_version.rc)
+    endif()
   endif()
   # The module's own headers sit next to its sources.
   set(source_dirs)
@@ -117,7 +125,7 @@ function(qir_add_octave_module name)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${name}
     SUFFIX ".mex"
-    LIBRARY_OUTPUT_DIRECTORY ${QIR_OCTAVE_MODULE_DIR}
+    LIBRARY_OUTPUT_DIRECTORY ${destination}
     # Octave has its libraries loaded already; no search path, as with mkoctfile.
     SKIP_BUILD_RPATH ON)
   target_include_directories(${target} PRIVATE ${source_dirs} ${QIR_CORE_DIR})

@@ -27,6 +27,18 @@ bool fail(MessageBuffer &message, const char *format, const char *module, Values
   return false;
 }
 
+// Puts the memory message into the buffer, as fail(message,
+// memory_message_format, module) would, without printf's cost: every call
+// prepares it.
+inline void prepare_memory_message(MessageBuffer &message, const char *module) {
+  constexpr char text[] = ": Not enough memory available; unable to run!";
+  std::size_t n = 0;
+  for (; module[n] != '\0' && n < message_buffer_size - 1; ++n) message[n] = module[n];
+  for (std::size_t k = 0; k + 1 < sizeof text && n < message_buffer_size - 1; ++k)
+    message[n++] = text[k];
+  message[n] = '\0';
+}
+
 // Runs the work of one call. `body` returns true on success, or false after
 // formatting its error. A refused allocation anywhere ends the call with
 // the memory message, a stop requested by the host with the interrupted

@@ -11,8 +11,8 @@ Node &node_init(Node &node, const double *values, std::int32_t label,
   const std::int32_t M = model_params.num_features;
   node.label = label;
   node.center.assign(values, values + M);
-  node.direction.assign(M, 0.0);
   if (from_template == 0) {
+    node.direction.assign(M, 0.0);
     node.radius = 0.0;
     node.is_point = 1;
     node.free_size = model_params.D;
@@ -20,14 +20,13 @@ Node &node_init(Node &node, const double *values, std::int32_t label,
     return node;
   }
   node.active = 0;
-  node.is_point = 1;
-  for (std::int32_t i = 0; i < M; ++i) {
-    node.direction[i] = values[M + i];
-    if (node.direction[i] != 0.0) node.is_point = 0;  // -0 counts as zero
-  }
+  node.direction.assign(values + M, values + 2 * M);
+  bool any_nonzero = false;
+  for (std::int32_t i = 0; i < M; ++i) any_nonzero |= values[M + i] != 0.0;  // -0 counts as zero
+  node.is_point = any_nonzero ? 0 : 1;
   node.radius = values[2 * M];
   node.free_size = model_params.D - (node.radius + node.radius);
-  count_ops(2, 0);
+  count_ops(node_init_flops, 0);
   return node;
 }
 

@@ -32,6 +32,9 @@ inline std::int32_t template_width(std::int32_t num_features) {
   return 2 * num_features + 1;
 }
 
+// Operations node_init counts for a node from a template row.
+constexpr std::int32_t node_init_flops = 2;
+
 // Fills `node` from a pattern of M values (from_template == 0: a point node
 // of radius 0, active) or from a template row of 2M+1 values (nonzero:
 // inactive, direction used as stored). Reads num_features and D.

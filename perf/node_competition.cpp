@@ -96,7 +96,8 @@ void SearchWorkspace::trim() {
 
 PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
                                      const CompetitionRules &rules, std::int32_t P,
-                                     const double *const *patterns, SearchWorkspace &workspace)
+                                     const double *const *patterns, SearchWorkspace &workspace,
+                                     bool nodes_unchanged)
     : packed_(workspace.packed), groups_(workspace.groups), matcher_(workspace.matcher) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
@@ -105,6 +106,11 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
       make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0);
   groups_.reset(M, rule);
   grouped_ = groups_.usable() && worth_grouping(N, P, rules);
+  // The last call's packing of these nodes serves again in node order (any
+  // cuts it holds go unused without groups).
+  if (!grouped_ && nodes_unchanged && packed_.in_node_order() && packed_.size() == N &&
+      packed_.features() == M)
+    return;
   if (grouped_) {
     packed_.reset(M, rule);
     packed_.reserve(N);

@@ -50,7 +50,7 @@ class PlainCompetition {
  public:
   static constexpr bool splittable = false;
   PlainCompetition(const std::vector<NodePtr> &, const CompetitionRules &, std::int32_t,
-                   const double *const *, SearchWorkspace &) {}
+                   const double *const *, SearchWorkspace &, bool = false) {}
   CompetitionResult compete(std::vector<NodePtr> &nodes, const double *pattern,
                             const CompetitionRules &rules) {
     return compete_for_pattern(nodes, pattern, rules);
@@ -79,9 +79,12 @@ class PackedCompetition {
   static constexpr bool splittable = true;
   // Packs the nodes once (they do not change during the pass), grouped
   // when the call is large enough and a sample of its P patterns shows
-  // that skipping pays. Reads the model parameters.
+  // that skipping pays. Reads the model parameters. `nodes_unchanged`: the
+  // nodes are the workspace's from the last call, as they were, so a
+  // packing in node order can stay.
   PackedCompetition(const std::vector<NodePtr> &nodes, const CompetitionRules &rules,
-                    std::int32_t P, const double *const *patterns, SearchWorkspace &workspace);
+                    std::int32_t P, const double *const *patterns, SearchWorkspace &workspace,
+                    bool nodes_unchanged = false);
   CompetitionResult compete(std::vector<NodePtr> &nodes, const double *pattern,
                             const CompetitionRules &rules);
 

@@ -40,7 +40,7 @@ bool perf_call(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[],
                qir::MessageBuffer &message) {
   qir::PerfArguments args;
   if (!qir::check_perf_arguments(nlhs, nrhs, prhs, args, message)) return false;
-  qir::fail(message, qir::memory_message_format, qir::perf_module_name);
+  qir::prepare_memory_message(message, qir::perf_module_name);
   return qir::run_guarded(message, qir::perf_module_name,
                           [&] { return classify(args, prhs, plhs); });
 }

@@ -9,8 +9,10 @@
 #include "performance_report.h"
 #include "process_clock.h"
 
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace qir {
@@ -19,6 +21,10 @@ namespace {
 
 // Kept from call to call (calls into a module never overlap).
 SearchWorkspace workspace;
+
+// The plain reference build remakes its nodes every call: it is what the
+// kept nodes are checked against.
+constexpr bool keeps_nodes = std::is_same_v<NodeCompetition, PackedCompetition>;
 
 // Gives the workspace's memory back at the end of a call when it is large,
 // and always when the call fails.
@@ -45,17 +51,57 @@ void set_model_params(std::int32_t M, double D, double ratio, double alpha) {
   model_params.alpha = alpha;
 }
 
+bool same_bits(const double *a, const double *b, std::size_t n) {
+  return n == 0 || std::memcmp(a, b, n * sizeof(double)) == 0;
+}
+
+// Whether `node` is what node_init makes of this row and label under the
+// current model parameters, bit for bit.
+bool node_holds(const Node &node, const double *row, std::int32_t label) {
+  const std::size_t M = static_cast<std::size_t>(model_params.num_features);
+  const double radius = row[M + M];
+  const double free_size = model_params.D - (radius + radius);
+  return node.label == label && node.center.size() == M && node.direction.size() == M &&
+         same_bits(node.center.data(), row, M) && same_bits(node.direction.data(), row + M, M) &&
+         same_bits(&node.radius, &radius, 1) && same_bits(&node.free_size, &free_size, 1);
+}
+
+// The entry point has checked that every label fits an int.
+std::int32_t label_of(const double *labels, std::int32_t k) {
+  return static_cast<std::int32_t>(labels[k]);
+}
+
+// Whether the nodes left by the last call are those these rows make: a
+// model classifying a few patterns per call keeps its nodes and their
+// packing.
+bool nodes_hold(const std::vector<NodePtr> &nodes, std::int32_t N,
+                const double *const *template_rows, const double *labels) {
+  if (nodes.size() != static_cast<std::size_t>(N)) return false;
+  for (std::int32_t k = 0; k < N; ++k)
+    if (!nodes[k] || !node_holds(*nodes[k], template_rows[k], label_of(labels, k))) return false;
+  return true;
+}
+
 // One inactive node per template row, in row order, into `nodes`; records
-// left from an earlier call are filled again.
-void make_nodes(std::int32_t N, const double *const *template_rows, const double *labels,
+// left from an earlier call are filled again. Returns true when they held
+// these very nodes already: then only their flags are reset and node_init's
+// operations counted, in the same amounts and order.
+bool make_nodes(std::int32_t N, const double *const *template_rows, const double *labels,
                 std::vector<NodePtr> &nodes) {
+  if (keeps_nodes && nodes_hold(nodes, N, template_rows, labels)) {
+    for (const NodePtr &node : nodes) {
+      node->active = 0;
+      count_ops(node_init_flops, 0);
+    }
+    return true;
+  }
   nodes.resize(static_cast<std::size_t>(N));
   for (std::int32_t k = 0; k < N; ++k) {
     if (!nodes[k]) nodes[k] = std::make_unique<Node>();
-    // The entry point has checked that every label fits an int.
-    node_init(*nodes[k], template_rows[k], static_cast<std::int32_t>(labels[k]), 1);
+    node_init(*nodes[k], template_rows[k], label_of(labels, k), 1);
     nodes[k]->active = 0;
   }
+  return false;
 }
 
 // Labels pattern j (counted from 1) by the outcome of its competition and
@@ -118,8 +164,8 @@ void run_performance(std::int32_t N, std::int32_t M, const double *const *templa
   mexAddFlops(tu_flops);
   const WorkspaceTrim trim;
   std::vector<NodePtr> &nodes = workspace.nodes;
-  make_nodes(N, template_rows, labels, nodes);
-  NodeCompetition competition(nodes, rules, P, patterns, workspace);
+  const bool nodes_kept = make_nodes(N, template_rows, labels, nodes);
+  NodeCompetition competition(nodes, rules, P, patterns, workspace, nodes_kept);
   label_array = HostVector{host_calloc<double>(static_cast<std::size_t>(P)), P};
 
   PassTally tally;

@@ -74,7 +74,7 @@ bool train_call(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[],
                 qir::MessageBuffer &message) {
   qir::TrainArguments args;
   if (!qir::check_train_arguments(nlhs, nrhs, prhs, args, message)) return false;
-  qir::fail(message, qir::memory_message_format, qir::train_module_name);
+  qir::prepare_memory_message(message, qir::train_module_name);
   return qir::run_guarded(message, qir::train_module_name,
                           [&] { return train(args, prhs, plhs); });
 }

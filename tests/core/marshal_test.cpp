@@ -37,6 +37,27 @@ TEST(MarshalIn, MatrixIsTransposedIntoRows) {
   EXPECT_EQ(result.blocks_left, 0u);  // rows and row array released
 }
 
+// The copy goes four rows at a time and then row by row: every element of
+// every shape up to 9 x 5 lands in its place.
+TEST(MarshalIn, EveryShapeIsTransposedIntoRows) {
+  for (std::size_t rows = 1; rows <= 9; ++rows)
+    for (std::size_t cols = 1; cols <= 5; ++cols) {
+      std::vector<double> column_major(rows * cols);
+      for (std::size_t k = 0; k < column_major.size(); ++k)
+        column_major[k] = static_cast<double>(k);
+      const auto host = qirhost::make_matrix(rows, cols, column_major);
+      run_call(0, [&](mxArray **) {
+        std::int32_t r = -1, c = -1;
+        auto matrix = mxArray2D_to_cArray2D(r, c, host.get());
+        ASSERT_TRUE(matrix.has_value());
+        for (std::size_t i = 0; i < rows; ++i)
+          for (std::size_t j = 0; j < cols; ++j)
+            ASSERT_EQ((*matrix)[static_cast<std::int32_t>(i)][j], column_major[j * rows + i])
+                << rows << " x " << cols << " at " << i << ", " << j;
+      });
+    }
+}
+
 TEST(MarshalIn, RowsAndColumnsBothGiveVectors) {
   for (const auto &host : {qirhost::make_row({1, 2, 3, 4}), qirhost::make_column({1, 2, 3, 4})}) {
     run_call(0, [&](mxArray **) {

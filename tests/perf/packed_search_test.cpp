@@ -173,5 +173,155 @@ TEST(LargeCalls, SplitAndPrunedCallsMatchThePlainSearch) {
   unsetenv("QIR_THREADS");
 }
 
+
+// A module keeps its nodes, and their packing, while calls bring the same
+// nodes. Calls that differ from the one before in every way that matters
+// to the nodes (or does not), in turn, against the plain build, which makes
+// its nodes afresh each time: labels, text (inactive counts, running
+// totals) and the host's total must agree at every step.
+TEST(KeptNodes, CallsInTurnMatchThePlainSearch) {
+  const qirhost::Module fast(QIR_PERF_MODULE_PATH);
+  const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
+  Generator g(7);
+  PerfCase base;
+  const std::int32_t M = 3;
+  for (std::int32_t k = 0; k < 9; ++k) {
+    std::vector<double> row = g.template_row(M, base.D);
+    // Node 0 a point, the others each with their own direction.
+    const double u[M] = {1.0, 0.5 * k - 2.0, 1.0};
+    const double length = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    for (std::int32_t i = 0; i < M; ++i) row[M + i] = k == 0 ? 0.0 : u[i] / length;
+    base.templates.push_back(row);
+    base.nlabels.push_back(static_cast<double>(1 + k % 3));
+  }
+  const auto patterns_near = [&](const PerfCase &c, std::int32_t P) {
+    Rows x;
+    for (std::int32_t j = 0; j < P; ++j) {
+      const auto &row = c.templates[g.pick(c.templates.size())];
+      std::vector<double> p(row.begin(), row.begin() + M);
+      for (double &v : p) v += g.uniform(-0.3, 0.3);
+      x.push_back(p);
+    }
+    return x;
+  };
+  base.D = 2.0;
+  base.vigilance = 0.3;
+  base.alpha = 0.01;
+  base.oflag = 1;
+  base.patterns = patterns_near(base, 6);
+
+  std::vector<std::pair<std::string, PerfCase>> steps;
+  const auto step = [&](const std::string &name, const auto &change) {
+    PerfCase c = base;
+    change(c);
+    steps.emplace_back(name, c);
+  };
+  const auto same = [](PerfCase &) {};
+  step("first call", same);
+  step("the same call", same);
+  step("other patterns", [&](PerfCase &c) { c.patterns = patterns_near(c, 11); });
+  step("back", same);
+  step("other D", [](PerfCase &c) { c.D = 1.5; });
+  step("back", same);
+  step("a radius one unit in the last place larger",
+       [](PerfCase &c) { c.templates[4][2 * M] = std::nextafter(c.templates[4][2 * M], 9.0); });
+  step("back", same);
+  step("a centre one unit in the last place off",
+       [](PerfCase &c) { c.templates[8][0] = std::nextafter(c.templates[8][0], -9.0); });
+  step("a centre moved", [](PerfCase &c) { c.templates[8][1] += 0.01; });
+  step("a radius grown", [](PerfCase &c) { c.templates[1][2 * M] += 0.01; });
+  step("a direction turned", [](PerfCase &c) {
+    std::swap(c.templates[6][M], c.templates[6][M + 1]);
+  });
+  step("a direction dropped: a point node", [](PerfCase &c) {
+    for (std::int32_t i = 0; i < M; ++i) c.templates[2][M + i] = 0.0;
+  });
+  step("the same point node with -0", [](PerfCase &c) {
+    for (std::int32_t i = 0; i < M; ++i) c.templates[2][M + i] = -0.0;
+  });
+  step("back", same);
+  step("another label", [](PerfCase &c) { c.nlabels[5] = 7; });
+  step("a label that truncates to the same", [](PerfCase &c) { c.nlabels[5] += 0.75; });
+  step("back", same);
+  step("one node fewer", [](PerfCase &c) {
+    c.templates.pop_back();
+    c.nlabels.pop_back();
+  });
+  step("back", same);
+  step("an unread last column", [](PerfCase &c) {
+    for (auto &row : c.templates) row.push_back(123.0);
+  });
+  step("a feature more, same leading values", [&](PerfCase &c) {
+    for (auto &row : c.templates) {
+      row.insert(row.begin() + 2 * M + 1, 0.0);  // direction gains a zero
+      row.insert(row.begin() + M, 0.25);         // centre gains a value
+    }
+    for (auto &x : c.patterns) x.push_back(0.25);
+  });
+  step("back", same);
+  step("other rules", [](PerfCase &c) {
+    c.ratio = 0.5;
+    c.vigilance = 0.6;
+    c.alpha = 0.0;
+    c.ct_option = 1;
+  });
+  step("no nodes", [](PerfCase &c) {
+    c.templates.clear();
+    c.nlabels.clear();
+  });
+  step("back", same);
+
+  std::int32_t n = 0;
+  const auto expect_same = [&](const std::string &name, const PerfCase &c,
+                               const qirhost::CallOptions &options = {}) {
+    SCOPED_TRACE("step " + std::to_string(n++) + ": " + name);
+    const std::vector<ArrayPtr> inputs = host_inputs(c);
+    qirtest::expect_same_call(fast.call(1, raw(inputs), options),
+                              plain.call(1, raw(inputs), options));
+  };
+  // Each step once with the summary and once more with the trace, whose
+  // match and choice values show the geometry the search used.
+  for (const auto &[name, c] : steps) {
+    expect_same(name, c);
+    PerfCase traced = c;
+    traced.oflag = 3;
+    expect_same(name + ", traced", traced);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+
+  // A call refused for its arguments, or ended for want of memory at any
+  // request, and then the same nodes again; the kernel changed between
+  // calls of the same nodes.
+  std::vector<ArrayPtr> refused = host_inputs(base);
+  refused[OFLAG] = qirhost::make_scalar(7);
+  qirtest::expect_same_call(fast.call(1, raw(refused)), plain.call(1, raw(refused)));
+  expect_same("after a refused call", base);
+  const std::size_t requests = plain.call(1, raw(host_inputs(base))).allocation_requests;
+  fast.call(1, raw(host_inputs(base)));  // keeps the two modules' totals in step
+  for (std::size_t k = 1; k <= requests; ++k) {
+    qirhost::CallOptions options;
+    options.fail_allocation = k;
+    expect_same("memory refused at request " + std::to_string(k), base, options);
+    expect_same("then the same nodes", base);
+  }
+  for (const char *kernel : {"scalar", "sse2", "avx2", "neon", ""}) {
+    setenv("QIR_MATCH_KERNEL", kernel, 1);
+    expect_same(std::string("kernel ") + kernel, base);
+  }
+  unsetenv("QIR_MATCH_KERNEL");
+
+  // Nodes grouped for skipping (a large, clustered call), the same nodes
+  // for a few patterns (not grouped), and grouped once more.
+  for (double vigilance : {0.75, 0.95}) {
+    PerfCase large = large_case(g, 16, 0.5, vigilance, 1.0);
+    PerfCase few = large;
+    few.patterns.resize(5);
+    expect_same("grouped", large);
+    expect_same("the same nodes, few patterns", few);
+    expect_same("again", few);
+    expect_same("grouped again", large);
+  }
+}
+
 }  // namespace
 }  // namespace perf_test

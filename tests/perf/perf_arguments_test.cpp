@@ -68,6 +68,24 @@ const std::vector<Refusal> refusals = {
      [] { return make_matrix(2, 3, {0, 2, 1e-200, 0, 1, 1}); },
      "QIR_PERF: 1st input argument (Templates) holds a direction at row 1 that is neither "
      "zero nor of unit length."},
+    // Rows go four at a time, then one by one: the first failing row in
+    // row order is named, whichever of its tests fails.
+    {"bad direction before a negative radius, rows in fours", TEMPLATES,
+     [] { return make_matrix(6, 3, {0, 0, 0, 0, 0, 0, 1, -1, 3, 0, 1, 1, 1, 1, 1, 1, -1, 1}); },
+     "QIR_PERF: 1st input argument (Templates) holds a direction at row 3 that is neither "
+     "zero nor of unit length."},
+    {"negative radius in the last row of a four", TEMPLATES,
+     [] { return make_matrix(5, 3, {0, 0, 0, 0, 0, 1, -1, 0, 1, 0.5, 1, 1, 1, -1, 1}); },
+     "QIR_PERF: 1st input argument (Templates) holds a negative radius at row 4."},
+    {"negative radius in a row after the fours", TEMPLATES,
+     [] { return make_matrix(6, 3, {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, -0.0, 1, 1, 1, 1, 1, -2}); },
+     "QIR_PERF: 1st input argument (Templates) holds a negative radius at row 6."},
+    {"direction off in a row after the fours", TEMPLATES,
+     [] { return make_matrix(9, 3, {0, 0, 0, 0, 0, 0, 0, 0, 0,  //
+                                    1, 1, 1, 1, 1, 1, 1, 1, 2,  //
+                                    1, 1, 1, 1, 1, 1, 1, 1, 1}); },
+     "QIR_PERF: 1st input argument (Templates) holds a direction at row 9 that is neither "
+     "zero nor of unit length."},
     {"3-D NLabels", NLABELS, [] { return make_array(mxDOUBLE_CLASS, {2, 1, 2}); },
      "QIR_PERF: 2nd input argument (NLabels) must a vector."},
     {"int32 NLabels", NLABELS, [] { return make_array(mxINT32_CLASS, {2, 1}, {1, 2}); },
