@@ -281,7 +281,7 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
                                        MatchCount &total) {
   constexpr std::int32_t group_blocks = group_slots / block_lanes;
   const std::int32_t blocks = nodes.blocks();
-  const std::int32_t *members = nodes.view().block_members;
+  const std::int32_t *members = nodes.block_members();
   std::memset(failing_.data(), 15, static_cast<std::size_t>(blocks));  // the kernel writes the rest
   const bool test_groups = groups != nullptr && groups->usable() && groups->count() > 0 &&
                            group_tests_.worth_trying();

@@ -139,6 +139,8 @@ class PackedNodes {
   std::int32_t node_at(std::int32_t slot) const { return node_at_[slot]; }
   // True while every node sits in the slot of its own index.
   bool in_node_order() const { return in_order_; }
+  // Per block, the number of nodes in it.
+  const std::int32_t *block_members() const { return block_members_.data(); }
   // Where the nodes' cuts may be tested; none without a usable rule.
   const CutPoints &cut_points() const { return cuts_; }
   PackedView view() const;

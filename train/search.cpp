@@ -106,8 +106,11 @@ void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_
   const ReachRule rule =
       make_reach_rule(M, model_params.D, model_params.ratio, vigilance, test_tolerance);
   groups_.reset(M, rule);
-  // The trace of failing nodes needs every node evaluated.
-  prune_ = groups_.usable() && pruning_enabled() && rules.oflag != 4;
+  // The trace of failing nodes needs every node evaluated; a small call
+  // never has nodes enough to group, and its cuts and memory would cost
+  // more than they save.
+  constexpr std::int32_t few_patterns = 64;
+  prune_ = groups_.usable() && pruning_enabled() && rules.oflag != 4 && N >= few_patterns;
   packed_.reset(M, prune_ ? rule : ReachRule());
   memory_.start(N, prune_);
 }
