@@ -165,22 +165,6 @@ QIR_UNROLL(4)
   return outside;
 }
 
-// Evaluates in full the NB blocks listed from list[i] on.
-template <class Ops, int NB>
-QIR_KERNEL_TARGET inline std::int64_t match_listed(const PackedView &nodes, const double *pattern,
-                                                   const Constants<Ops> &k, const MatchOut &out,
-                                                   std::int32_t i) {
-  constexpr int R = regs_per_block<Ops>;
-  std::int32_t blocks[NB];
-QIR_UNROLL(8)
-  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
-  typename Ops::V sq[NB][R];
-  typename Ops::V proj[NB][R];
-  load_sums<Ops, NB>(blocks, true, out, sq, proj);
-  for (std::int32_t s = 0; s < nodes.segments(); ++s) accumulate<Ops, NB>(nodes, blocks, pattern, s, sq, proj);
-  return finish_blocks<Ops, NB>(nodes, blocks, sq, proj, k, out);
-}
-
 // 1 when the sums so far prove, by cut c, that every node of the block
 // fails the vigilance test (see early_cut.h), else 0.
 template <class Ops>
@@ -246,16 +230,21 @@ QIR_UNROLL(4)
   return kept;
 }
 
-// The listed blocks' last features and results.
+// The NB blocks listed from list[i] on: their features from segment
+// `from` on (from zero, or from the sums a cut stage left), and their
+// results.
 template <class Ops, int NB>
 QIR_KERNEL_TARGET inline std::int64_t finish_listed(const PackedView &nodes, const double *pattern,
                                                     const Constants<Ops> &k, const MatchOut &out,
-                                                    std::int32_t i) {
+                                                    std::int32_t i, std::int32_t from) {
   constexpr int R = regs_per_block<Ops>;
   std::int32_t blocks[NB];
+QIR_UNROLL(8)
+  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
   typename Ops::V sq[NB][R];
   typename Ops::V proj[NB][R];
-  listed_sums<Ops, NB>(nodes, pattern, out, i, nodes.cuts.count, blocks, sq, proj);
+  load_sums<Ops, NB>(blocks, from == 0, out, sq, proj);
+  for (std::int32_t s = from; s < nodes.segments(); ++s) accumulate<Ops, NB>(nodes, blocks, pattern, s, sq, proj);
   return finish_blocks<Ops, NB>(nodes, blocks, sq, proj, k, out);
 }
 
@@ -273,9 +262,10 @@ QIR_KERNEL_TARGET inline MatchCount match_staged(const PackedView &nodes, const 
     for (; i < listed; ++i) kept = cut_stage<Ops, 1>(nodes, c, pattern, out, i, kept, count);
     listed = kept;
   }
+  const std::int32_t from = nodes.cuts.count;
   std::int32_t i = 0;
-  for (; i + NB <= listed; i += NB) count.outside += finish_listed<Ops, NB>(nodes, pattern, k, out, i);
-  for (; i < listed; ++i) count.outside += finish_listed<Ops, 1>(nodes, pattern, k, out, i);
+  for (; i + NB <= listed; i += NB) count.outside += finish_listed<Ops, NB>(nodes, pattern, k, out, i, from);
+  for (; i < listed; ++i) count.outside += finish_listed<Ops, 1>(nodes, pattern, k, out, i, from);
   return count;
 }
 
@@ -289,8 +279,8 @@ QIR_KERNEL_TARGET inline MatchCount match_list(const PackedView &nodes, const do
   if (params.cut && nodes.cuts.count > 0) return match_staged<Ops, NB>(nodes, pattern, k, out, listed);
   MatchCount count;
   std::int32_t i = 0;
-  for (; i + NB <= listed; i += NB) count.outside += match_listed<Ops, NB>(nodes, pattern, k, out, i);
-  for (; i < listed; ++i) count.outside += match_listed<Ops, 1>(nodes, pattern, k, out, i);
+  for (; i + NB <= listed; i += NB) count.outside += finish_listed<Ops, NB>(nodes, pattern, k, out, i, 0);
+  for (; i < listed; ++i) count.outside += finish_listed<Ops, 1>(nodes, pattern, k, out, i, 0);
   return count;
 }
 
