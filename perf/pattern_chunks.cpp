@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 #include <vector>
 
 namespace qir {
@@ -13,9 +14,94 @@ namespace {
 // Below about a millisecond of work, starting threads costs more than it
 // saves.
 constexpr std::int64_t min_parallel_work = std::int64_t{1} << 20;  // node features
-// Patterns a worker takes at a time, and per thread in one chunk.
+// Patterns a thread takes at a time, and grains in flight per thread.
 constexpr std::int32_t grain = 16;
-constexpr std::int32_t chunk_per_thread = 1024;
+constexpr std::int32_t grains_per_thread = 128;
+
+// The decisions of a ring of grains: grain g sits in slot g % window until
+// the calling thread has replayed it. Any thread computes grains; only the
+// calling thread replays them, in order, while the others compute ahead,
+// so the replay overlaps the computing instead of waiting for it.
+class Pipeline {
+ public:
+  Pipeline(PackedCompetition &competition, const CompetitionRules &rules, std::int32_t P,
+           const double *const *patterns, std::int32_t threads)
+      : competition_(competition),
+        rules_(rules),
+        P_(P),
+        patterns_(patterns),
+        grains_((P + grain - 1) / grain),
+        window_(std::min(grains_, grains_per_thread * threads)),
+        decisions_(static_cast<std::size_t>(window_) * grain),
+        done_(static_cast<std::size_t>(window_)) {
+    for (auto &d : done_) d.store(-1, std::memory_order_relaxed);
+  }
+
+  // The work of thread t (0: the calling thread, which also replays).
+  void work(std::int32_t t, BlockMatcher &matcher, const LabelPattern &label) {
+    try {
+      if (t == 0)
+        replay_all(matcher, label);
+      else
+        compute_all(matcher);
+    } catch (...) {
+      stop_.store(true);
+      throw;
+    }
+  }
+
+ private:
+  void compute(std::int32_t g, BlockMatcher &matcher) {
+    PatternDecision *slot = &decisions_[static_cast<std::size_t>(g % window_) * grain];
+    for (std::int32_t j = g * grain; j < std::min(P_, (g + 1) * grain); ++j)
+      *slot++ = competition_.decide(patterns_[j], rules_, matcher);
+    done_[g % window_].store(g, std::memory_order_release);
+  }
+
+  // A helper takes the next grain and waits, if need be, for its slot.
+  void compute_all(BlockMatcher &matcher) {
+    for (std::int32_t g = next_.fetch_add(1); g < grains_; g = next_.fetch_add(1)) {
+      while (g >= replayed_.load(std::memory_order_acquire) + window_) {
+        if (stop_.load()) return;
+        std::this_thread::yield();
+      }
+      if (stop_.load()) return;
+      compute(g, matcher);
+    }
+  }
+
+  // The calling thread replays grain after grain as each is done, and
+  // computes one itself when the next is not done yet and a slot is free.
+  void replay_all(BlockMatcher &matcher, const LabelPattern &label) {
+    for (std::int32_t r = 0; r < grains_;) {
+      if (done_[r % window_].load(std::memory_order_acquire) == r) {
+        const PatternDecision *slot = &decisions_[static_cast<std::size_t>(r % window_) * grain];
+        for (std::int32_t j = r * grain; j < std::min(P_, (r + 1) * grain); ++j)
+          label(j, competition_.replay(*slot++));
+        replayed_.store(++r, std::memory_order_release);
+        continue;
+      }
+      if (stop_.load()) return;  // a helper failed: its error ends the call
+      std::int32_t g = next_.load();
+      if (g < grains_ && g < r + window_ && next_.compare_exchange_weak(g, g + 1))
+        compute(g, matcher);
+      else
+        std::this_thread::yield();
+    }
+  }
+
+  PackedCompetition &competition_;
+  const CompetitionRules &rules_;
+  const std::int32_t P_;
+  const double *const *patterns_;
+  const std::int32_t grains_;
+  const std::int32_t window_;
+  std::vector<PatternDecision> decisions_;
+  std::vector<std::atomic<std::int32_t>> done_;  // per slot: the grain done there, or -1
+  std::atomic<std::int32_t> next_{0};      // the next grain nobody has taken
+  std::atomic<std::int32_t> replayed_{0};  // grains replayed so far
+  std::atomic<bool> stop_{false};
+};
 
 }  // namespace
 
@@ -31,22 +117,12 @@ void classify_in_chunks(PackedCompetition &competition, const CompetitionRules &
                         std::int32_t P, const double *const *patterns, std::int32_t threads,
                         const LabelPattern &label) {
   WorkerPool pool(threads);
-  // Everything the workers use is obtained here, before they start.
+  // Everything the threads use is obtained here, before they start.
   std::vector<BlockMatcher> matchers(static_cast<std::size_t>(pool.size()),
                                      BlockMatcher(competition.matcher().kernel()));
   for (BlockMatcher &matcher : matchers) competition.prepare(matcher);
-  const std::int32_t chunk = std::min(P, chunk_per_thread * pool.size());
-  std::vector<PatternDecision> decisions(static_cast<std::size_t>(chunk));
-  for (std::int32_t start = 0; start < P; start += chunk) {
-    const std::int32_t end = std::min(P, start + chunk);
-    std::atomic<std::int32_t> next{start};
-    pool.run([&](std::int32_t t) {
-      for (std::int32_t first = next.fetch_add(grain); first < end; first = next.fetch_add(grain))
-        for (std::int32_t j = first; j < std::min(end, first + grain); ++j)
-          decisions[j - start] = competition.decide(patterns[j], rules, matchers[t]);
-    });
-    for (std::int32_t j = start; j < end; ++j) label(j, competition.replay(decisions[j - start]));
-  }
+  Pipeline pipeline(competition, rules, P, patterns, pool.size());
+  pool.run([&](std::int32_t t) { pipeline.work(t, matchers[t], label); });
 }
 
 }  // namespace qir

@@ -1,9 +1,10 @@
-// Classification split over worker threads. The patterns go in chunks of a
-// fixed size: the workers decide every pattern of a chunk (no host call, no
-// node record touched), then the calling thread replays the decisions in
-// pattern order, making every host call itself. Results, console text and
-// operation counts are those of one thread; memory is one chunk of
-// decisions and one set of evaluation results per thread.
+// Classification split over worker threads. The patterns go in grains of a
+// fixed size: any thread decides the patterns of a grain (no host call, no
+// node record touched), and the calling thread replays the decisions in
+// pattern order as they are done, making every host call itself, while the
+// others decide the next grains. Results, console text and operation
+// counts are those of one thread; memory is a fixed ring of decisions and
+// one set of evaluation results per thread.
 #pragma once
 
 #include "node_competition.h"

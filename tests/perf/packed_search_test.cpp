@@ -174,7 +174,38 @@ TEST(LargeCalls, SplitAndPrunedCallsMatchThePlainSearch) {
 }
 
 
-// A module keeps its nodes, and their packing, while calls bring the same
+// Calls long enough for the ring of decisions to wrap around many times,
+// with the per-pattern trace: every label and line in pattern order.
+TEST(LargeCalls, LongSplitCallsMatchThePlainSearch) {
+  const qirhost::Module fast(QIR_PERF_MODULE_PATH);
+  const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
+  Generator generator(5);
+  for (const char *threads : {"2", "3"}) {
+    setenv("QIR_THREADS", threads, 1);
+    PerfCase c = generator.make_case();
+    c.templates.clear();
+    c.nlabels.clear();
+    c.patterns.clear();
+    const std::int32_t M = 4;
+    c.D = 4.0;
+    c.ratio = 0.5;
+    c.vigilance = 0.5;
+    c.oflag = 2.0;
+    for (int k = 0; k < 64; ++k) {
+      c.templates.push_back(generator.template_row(M, c.D));
+      c.nlabels.push_back(static_cast<double>(1 + k % 4));
+    }
+    for (int j = 0; j < 20000; ++j) {
+      std::vector<double> x;
+      for (std::int32_t i = 0; i < M; ++i) x.push_back(generator.uniform(-0.5, 1.5));
+      c.patterns.push_back(x);
+    }
+    SCOPED_TRACE(std::string("threads ") + threads);
+    const std::vector<ArrayPtr> inputs = host_inputs(c);
+    qirtest::expect_same_call(fast.call(1, raw(inputs)), plain.call(1, raw(inputs)));
+  }
+  unsetenv("QIR_THREADS");
+}
 // nodes. Calls that differ from the one before in every way that matters
 // to the nodes (or does not), in turn, against the plain build, which makes
 // its nodes afresh each time: labels, text (inactive counts, running
