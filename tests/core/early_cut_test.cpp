@@ -9,6 +9,7 @@
 #include "node.h"
 #include "node_block.h"
 #include "node_groups.h"
+#include "../support/reach_setting.h"
 
 #include <gtest/gtest.h>
 
@@ -20,16 +21,11 @@
 namespace qir {
 namespace {
 
-struct Case {
-  std::int32_t M;
-  double D, ratio, vigilance, tolerance;
-};
+using Case = qirtest::ReachSetting;
 
 class Tight {
  public:
-  Tight(const Case &c, std::uint64_t seed) : c_(c), rng_(seed) {}
-
-  double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+  Tight(const Case &c, std::uint64_t seed) : c_(c), uniform(seed) {}
 
   Node node() {
     std::vector<double> row(static_cast<std::size_t>(2 * c_.M + 1));
@@ -39,7 +35,7 @@ class Tight {
       row[c_.M + f] = uniform(-1.0, 1.0);
       q += row[c_.M + f] * row[c_.M + f];
     }
-    const bool ball = rng_() % 5 == 0;
+    const bool ball = uniform.bits() % 5 == 0;
     for (std::int32_t f = 0; f < c_.M; ++f) row[c_.M + f] = ball ? 0.0 : row[c_.M + f] / std::sqrt(q);
     row[2 * c_.M] = ball ? 0.0 : uniform(0.0, 0.4) * c_.D;
     Node n;
@@ -65,7 +61,7 @@ class Tight {
         v[f] = std::copysign(s, head) * n.direction[f] / std::sqrt(tail);
     }
     const double scale[] = {1.0, 1.0 + 1e-15, 1.0 - 1e-15, 1.0 + 1e-9, 1.0 - 1e-9, 0.5, 2.0};
-    const double wanted = std::max(limit, n.radius) * scale[rng_() % 7];
+    const double wanted = std::max(limit, n.radius) * scale[uniform.bits() % 7];
     const double now = distance_of(n, v);
     std::vector<double> x(n.center);
     for (std::int32_t f = 0; f < c_.M; ++f) x[f] -= now > 0.0 ? v[f] * wanted / now : 0.0;
@@ -84,7 +80,9 @@ class Tight {
   }
 
   Case c_;
-  std::mt19937_64 rng_;
+
+ public:
+  qirtest::Uniform uniform;
 };
 
 // The kernels' test, in their order of operations.

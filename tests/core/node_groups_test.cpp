@@ -11,6 +11,7 @@
 #include "node_block.h"
 #include "node_groups.h"
 #include "vigilance_reach.h"
+#include "../support/reach_setting.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +23,11 @@
 namespace qir {
 namespace {
 
-struct Setting {
-  std::int32_t M;
-  double D, ratio, vigilance, tolerance;
-};
+using Setting = qirtest::ReachSetting;
 
 class Geometry {
  public:
-  Geometry(const Setting &s, std::uint64_t seed) : s_(s), rng_(seed) {}
-
-  double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+  Geometry(const Setting &s, std::uint64_t seed) : s_(s), uniform(seed) {}
 
   std::vector<double> unit(double length) {
     std::vector<double> u(s_.M);
@@ -51,13 +47,13 @@ class Geometry {
     std::vector<std::vector<double>> centres(6);
     for (auto &c : centres) c = unit(uniform(0.0, 3.0));
     for (std::int32_t k = 0; k < count; ++k) {
-      if (k > 0 && rng_() % 7 == 0) {
-        out.push_back(out[rng_() % out.size()]);
+      if (k > 0 && uniform.bits() % 7 == 0) {
+        out.push_back(out[uniform.bits() % out.size()]);
         continue;
       }
-      std::vector<double> row(centres[rng_() % centres.size()]);
+      std::vector<double> row(centres[uniform.bits() % centres.size()]);
       for (double &x : row) x += uniform(-0.1, 0.1);
-      const int shape = static_cast<int>(rng_() % 5);
+      const int shape = static_cast<int>(uniform.bits() % 5);
       const std::vector<double> u = shape == 0 ? std::vector<double>(s_.M, 0.0)
                                     : shape == 1 ? unit(1.0 + 1e-10)
                                                  : unit(1.0);
@@ -74,9 +70,9 @@ class Geometry {
   // distance equals the Euclidean one) at the limit of the vigilance test,
   // times 1, 1 +- 1e-15, 1 +- 1e-9; or anywhere near the nodes.
   std::vector<double> pattern(const std::vector<Node> &all) {
-    const Node &node = all[rng_() % all.size()];
+    const Node &node = all[uniform.bits() % all.size()];
     std::vector<double> x(node.center);
-    const int kind = static_cast<int>(rng_() % 6);
+    const int kind = static_cast<int>(uniform.bits() % 6);
     if (kind == 5) {
       for (double &v : x) v += uniform(-2.0, 2.0);
       return x;
@@ -90,7 +86,9 @@ class Geometry {
 
  private:
   Setting s_;
-  std::mt19937_64 rng_;
+
+ public:
+  qirtest::Uniform uniform;
 };
 
 // Evaluates every pattern with groups; returns how many node evaluations
