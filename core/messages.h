@@ -31,11 +31,11 @@ bool fail(MessageBuffer &message, const char *format, const char *module, Values
 // memory_message_format, module) would, without printf's cost: every call
 // prepares it.
 inline void prepare_memory_message(MessageBuffer &message, const char *module) {
-  constexpr char text[] = ": Not enough memory available; unable to run!";
+  static_assert(memory_message_format[0] == '%' && memory_message_format[1] == 's');
+  const char *text = memory_message_format + 2;
   std::size_t n = 0;
   for (; module[n] != '\0' && n < message_buffer_size - 1; ++n) message[n] = module[n];
-  for (std::size_t k = 0; k + 1 < sizeof text && n < message_buffer_size - 1; ++k)
-    message[n++] = text[k];
+  for (; *text != '\0' && n < message_buffer_size - 1; ++text) message[n++] = *text;
   message[n] = '\0';
 }
 
