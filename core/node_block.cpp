@@ -88,10 +88,9 @@ void PackedNodes::add_block() {
 void PackedNodes::store(std::int32_t slot, std::int32_t i, const Node &node) {
   const std::size_t block = static_cast<std::size_t>(slot / block_lanes);
   const std::size_t lane = static_cast<std::size_t>(slot % block_lanes);
-  const PackedView v = view();
-  for (std::int32_t s = 0; s < v.segments(); ++s) {
-    const std::int32_t begin = v.segment_begin(s);
-    const std::size_t width = static_cast<std::size_t>(v.segment_end(s) - begin);
+  for (std::int32_t s = 0; s <= cuts_.count; ++s) {
+    const std::int32_t begin = segment_begin(cuts_, s);
+    const std::size_t width = static_cast<std::size_t>(segment_width(s));
     double *center = center_[s].data() + block * width * block_lanes + lane;
     double *direction = direction_[s].data() + block * width * block_lanes + lane;
     for (std::size_t f = 0; f < width; ++f) {
@@ -133,9 +132,7 @@ void PackedNodes::place(const Node &node, std::int32_t slot) {
 void PackedNodes::refresh(std::int32_t i, const Node &node) { store(slot_of_[i], i, node); }
 
 std::int32_t PackedNodes::segment_width(std::int32_t s) const {
-  const std::int32_t begin = s == 0 ? 0 : cuts_.at[s - 1];
-  const std::int32_t end = s == cuts_.count ? M_ : cuts_.at[s];
-  return end - begin;
+  return segment_end(cuts_, M_, s) - segment_begin(cuts_, s);
 }
 
 PackedView PackedNodes::view() const {
@@ -349,11 +346,11 @@ void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
   tally.comparisons += n;
 }
 
-double BlockMatcher::sampled_skip_share(const PackedNodes &nodes, const MatchParams &params,
-                                        const NodeGroups &groups, std::int32_t P,
-                                        const double *const *patterns) {
+bool BlockMatcher::skipping_pays(const PackedNodes &nodes, const MatchParams &params,
+                                 const NodeGroups &groups, std::int32_t P,
+                                 const double *const *patterns) {
   constexpr std::int32_t sample = 64;
-  if (P <= 0 || nodes.size() == 0) return 0.0;
+  if (P <= 0 || nodes.size() == 0) return false;
   const Adaptive group_tests = group_tests_;
   const Adaptive cut_tests = cut_tests_;
   const std::uint64_t skipped = skipped_;
@@ -364,12 +361,11 @@ double BlockMatcher::sampled_skip_share(const PackedNodes &nodes, const MatchPar
   OpTally uncounted;
   for (std::int32_t k = 0; k < count; ++k)
     evaluate(nodes, patterns[static_cast<std::int64_t>(k) * P / count], params, uncounted, &groups);
-  const double share = static_cast<double>(skipped_ - skipped) /
-                       (static_cast<double>(count) * static_cast<double>(nodes.size()));
+  const std::uint64_t saved = skipped_ - skipped;
   group_tests_ = group_tests;
   cut_tests_ = cut_tests;
   skipped_ = skipped;
-  return share;
+  return 8 * saved >= static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(nodes.size());
 }
 
 const std::uint64_t *BlockMatcher::node_order_bits(const PackedNodes &nodes) {

@@ -43,6 +43,15 @@ constexpr std::int32_t block_lanes = 4;
 
 constexpr std::int32_t max_segments = max_cuts + 1;
 
+// The features split at the cut points: segment s holds features
+// segment_begin … segment_end - 1.
+inline std::int32_t segment_begin(const CutPoints &cuts, std::int32_t s) {
+  return s == 0 ? 0 : cuts.at[s - 1];
+}
+inline std::int32_t segment_end(const CutPoints &cuts, std::int32_t M, std::int32_t s) {
+  return s == cuts.count ? M : cuts.at[s];
+}
+
 // What a kernel reads: plain pointers into PackedNodes. The features are
 // stored in segments split at the cut points, so that a stage that reads
 // only the first features of every block streams through one compact
@@ -65,8 +74,8 @@ struct PackedView {
   std::int32_t M = 0;
   std::int32_t blocks = 0;
   std::int32_t segments() const { return cuts.count + 1; }
-  std::int32_t segment_begin(std::int32_t s) const { return s == 0 ? 0 : cuts.at[s - 1]; }
-  std::int32_t segment_end(std::int32_t s) const { return s == cuts.count ? M : cuts.at[s]; }
+  std::int32_t segment_begin(std::int32_t s) const { return qir::segment_begin(cuts, s); }
+  std::int32_t segment_end(std::int32_t s) const { return qir::segment_end(cuts, M, s); }
 };
 
 // Per-call values that every evaluation reads.
@@ -231,12 +240,13 @@ class BlockMatcher {
   // vigilance test lying outside, or that hold no node (15: all of them).
   const std::uint8_t *failing() const { return failing_.data(); }
 
-  // The share of the node evaluations that skipping saves for a sample of
-  // the P patterns (64 of them, spread over all), with the groups and cuts
-  // as evaluate uses them. Leaves no trace in what evaluate decides later.
-  double sampled_skip_share(const PackedNodes &nodes, const MatchParams &params,
-                            const NodeGroups &groups, std::int32_t P,
-                            const double *const *patterns);
+  // Whether skipping saves at least an eighth of the node evaluations for
+  // a sample of the P patterns (64 of them, spread over all), with the
+  // groups and cuts as evaluate uses them; below that, group tests and the
+  // reordering of the nodes cost more than they save. Leaves no trace in
+  // what evaluate decides later.
+  bool skipping_pays(const PackedNodes &nodes, const MatchParams &params,
+                     const NodeGroups &groups, std::int32_t P, const double *const *patterns);
 
   // Sizes the storage for these nodes now rather than at the next
   // evaluation.

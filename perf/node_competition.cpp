@@ -116,7 +116,7 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
     packed_.reserve(N);
     group(nodes);
     const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
-    grouped_ = matcher_.sampled_skip_share(packed_, params, groups_, P, patterns) >= 1.0 / 8;
+    grouped_ = matcher_.skipping_pays(packed_, params, groups_, P, patterns);
     if (grouped_) return;
   }
   // Nodes in index order: the decisions need no reordering.

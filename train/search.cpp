@@ -143,7 +143,7 @@ void PackedSearch::regroup(const NodeList &nodes) {
   grouped_ = nodes.size();
   memory_.all_changed();
   const MatchParams params{model_params.ratio, model_params.D, test_tolerance, vigilance_};
-  if (matcher_.sampled_skip_share(packed_, params, groups_, N_, patterns_) >= 1.0 / 8) return;
+  if (matcher_.skipping_pays(packed_, params, groups_, N_, patterns_)) return;
   // Not worth it for now: back to node order, no groups and no cuts, until
   // the node count has grown by half again.
   packed_.reset(M);
