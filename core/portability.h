@@ -44,6 +44,23 @@
 #define QIR_EXPORT __attribute__((visibility("default")))
 #endif
 
+// The embedded host's library exports its mx and mex functions and the
+// modules import them (on Windows each side must say which).
+#if defined(_WIN32) && defined(QIRHOST_BUILDING)
+#define QIR_HOST_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define QIR_HOST_API __declspec(dllimport)
+#else
+#define QIR_HOST_API QIR_EXPORT
+#endif
+
+// A function whose first argument is a printf format for the rest.
+#if defined(__GNUC__)
+#define QIR_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define QIR_PRINTF_FORMAT
+#endif
+
 // Data that nothing references but that must stay in the module file.
 #if defined(QIR_MSVC)
 #define QIR_KEEP

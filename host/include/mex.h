@@ -6,27 +6,12 @@
 #define QIRHOST_MEX_H
 
 #include <stddef.h>
-#ifndef __cplusplus
-#include <stdbool.h>
-#endif
 
 /* The host library exports its functions, each module its mexFunction. */
-#if defined(_WIN32)
-#if defined(QIRHOST_BUILDING)
-#define QIRHOST_API __declspec(dllexport)
-#else
-#define QIRHOST_API __declspec(dllimport)
-#endif
-#define QIRHOST_MODULE_ENTRY __declspec(dllexport)
-#else
-#define QIRHOST_API __attribute__((visibility("default")))
-#define QIRHOST_MODULE_ENTRY QIRHOST_API
-#endif
-#if defined(__GNUC__)
-#define QIRHOST_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
-#else
-#define QIRHOST_PRINTF_FORMAT
-#endif
+#include "portability.h"
+#define QIRHOST_API QIR_HOST_API
+#define QIRHOST_MODULE_ENTRY QIR_EXPORT
+#define QIRHOST_PRINTF_FORMAT QIR_PRINTF_FORMAT
 
 typedef size_t mwSize;
 typedef size_t mwIndex;
