@@ -49,8 +49,7 @@ int demo_command(const Words &words) {
   const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
-  const std::string folder = args.text("--data").value_or(
-      installed_folder(QIR_INSTALLED_DATA_DIR, "circle_train.csv").value_or(QIR_DEFAULT_DATA_DIR));
+  const std::string folder = args.text("--data").value_or(bundled_data_folder());
   const std::string output = args.text("--output").value_or("qir-demo.svg");
   const double oflag = args.number("--oflag", 1);
 

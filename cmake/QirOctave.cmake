@@ -106,7 +106,7 @@ function(qir_add_octave_module name)
   endif()
   set(sources ${ARG_SOURCES})
   if(NOT ARG_BARE)
-    list(APPEND sources ${QIR_CORE_SOURCES} ${QIR_CORE_DIR}/add_flops_fallback.cpp
+    list(APPEND sources ${QIR_CORE_SOURCES} ${QIR_FAST_SOURCES} ${QIR_CORE_DIR}/add_flops_fallback.cpp
                 ${QIR_CORE_DIR}/octave/interrupt_pending.cpp)
     if(WIN32)
       list(APPEND sources ${QIR_CORE_DIR}/qir_version.rc)
@@ -128,7 +128,7 @@ function(qir_add_octave_module name)
     LIBRARY_OUTPUT_DIRECTORY ${destination}
     # Octave has its libraries loaded already; no search path, as with mkoctfile.
     SKIP_BUILD_RPATH ON)
-  target_include_directories(${target} PRIVATE ${source_dirs} ${QIR_CORE_DIR})
+  target_include_directories(${target} PRIVATE ${source_dirs} ${QIR_FAST_DIR} ${QIR_CORE_DIR})
   # SYSTEM: Octave's headers are not ours to keep warnings-clean.
   target_include_directories(${target} SYSTEM PRIVATE ${QIR_OCTAVE_INCLUDE_DIRS})
   target_compile_definitions(${target} PRIVATE QIR_SUPPLY_MEXADDFLOPS)

@@ -24,7 +24,7 @@ export LDFLAGS=-m32
 gtest_dir=$(ci_gtest "$build")
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF \
   -DGTest_DIR="$gtest_dir"
-targets=(host_tests core_tests train_tests perf_tests qir qir_golden_calls)
+targets=(host_tests core_tests fast_tests train_tests perf_tests qir qir_golden_calls)
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 ctest --test-dir "$build" --output-on-failure -j "$jobs" -E '^cli\.|^bench|_NOT_BUILT$'
 echo "i686 job: $(file -b "$build"/modules/qir_train.so | cut -d, -f1-2)"

@@ -23,7 +23,7 @@ cp -r "$root/toolbox/private" "$pkg/inst/"
 cp "$root/data/circle_train.csv" "$root/data/circle_test.csv" "$pkg/inst/data/"
 
 # Module sources, as toolbox/make.m compiles them.
-cp -r "$root/core" "$root/train" "$root/perf" "$pkg/src/"
+cp -r "$root/core" "$root/fast" "$root/train" "$root/perf" "$pkg/src/"
 rm -f "$pkg"/src/*/CMakeLists.txt
 cp "$root/cmake/mexfunction.map" "$pkg/src/"
 cat > "$pkg/src/Makefile" <<'MAKE'
@@ -38,18 +38,18 @@ QIR_FLAGS += -fno-gnu-unique
 endif
 LINK := -Wl,--version-script=mexfunction.map
 # Octave answers the modules' interrupt poll through our own definition.
-CORE := $(wildcard core/*.cpp) core/octave/interrupt_pending.cpp
+CORE := $(wildcard core/*.cpp) $(wildcard fast/*.cpp) core/octave/interrupt_pending.cpp
 
 all: qir_train.mex qir_perf.mex
 
 %.mex: CXXFLAGS := $(shell $(MKOCTFILE) -p CXXFLAGS) $(QIR_FLAGS)
 qir_train.mex: $(wildcard train/*.cpp) $(CORE)
-	CXXFLAGS="$(CXXFLAGS)" $(MKOCTFILE) --mex -o $@ -Itrain -Icore -DQIR_SUPPLY_MEXADDFLOPS $(LINK) $^
+	CXXFLAGS="$(CXXFLAGS)" $(MKOCTFILE) --mex -o $@ -Itrain -Ifast -Icore -DQIR_SUPPLY_MEXADDFLOPS $(LINK) $^
 qir_perf.mex: $(wildcard perf/*.cpp) $(CORE)
-	CXXFLAGS="$(CXXFLAGS)" $(MKOCTFILE) --mex -o $@ -Iperf -Icore -DQIR_SUPPLY_MEXADDFLOPS $(LINK) $^
+	CXXFLAGS="$(CXXFLAGS)" $(MKOCTFILE) --mex -o $@ -Iperf -Ifast -Icore -DQIR_SUPPLY_MEXADDFLOPS $(LINK) $^
 
 clean:
-	rm -f *.mex *.o core/*.o core/octave/*.o train/*.o perf/*.o
+	rm -f *.mex *.o core/*.o fast/*.o core/octave/*.o train/*.o perf/*.o
 
 .PHONY: all clean
 MAKE

@@ -1,6 +1,6 @@
 function make(outdir)
 %MAKE  Build the QIR modules qir_train and qir_perf for this MATLAB or Octave.
-%   MAKE compiles the C++ sources in ../core, ../train and ../perf (every
+%   MAKE compiles the C++ sources in ../core, ../fast, ../train and ../perf (every
 %   .cpp file found there) into qir_train and qir_perf in the toolbox folder,
 %   next to this file. Run it from the toolbox folder:
 %
@@ -27,7 +27,8 @@ end
 
 is_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
 core_dir = fullfile(root, 'core');
-core = cpp_files(core_dir);
+fast_dir = fullfile(root, 'fast');
+core = [cpp_files(core_dir), cpp_files(fast_dir)];
 % The fallback mexAddFlops goes only into modules for hosts without one.
 fallback = fullfile(core_dir, 'add_flops_fallback.cpp');
 core = core(~strcmp(core, fallback));
@@ -58,7 +59,7 @@ for k = 1:size(modules, 1)
   name = modules{k, 1};
   own_dir = fullfile(root, modules{k, 2});
   sources = [cpp_files(own_dir), core, extra];
-  includes = {['-I' own_dir], ['-I' core_dir]};
+  includes = {['-I' own_dir], ['-I' fast_dir], ['-I' core_dir]};
   defines = {};
   if ~host_counts_flops
     defines = {'-DQIR_SUPPLY_MEXADDFLOPS'};

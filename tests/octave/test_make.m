@@ -1,5 +1,5 @@
 % toolbox/make.m as a user runs it, `cd toolbox; make`, in a copy of the
-% source tree (links to core/, train/, perf/ and cmake/, a copy of
+% source tree (links to core/, fast/, train/, perf/ and cmake/, a copy of
 % toolbox/), so the real toolbox folder stays untouched. The modules it
 % builds must behave exactly as the ones CMake builds.
 env = qir_test_setup();
@@ -12,7 +12,7 @@ if exist(tree, 'dir')
   rmdir(tree, 's');
 end
 mkdir(toolbox);
-for d = {'core', 'train', 'perf', 'cmake'}
+for d = {'core', 'fast', 'train', 'perf', 'cmake'}
   [status, output] = system(sprintf('ln -s "%s" "%s"', fullfile(env.root, d{1}), fullfile(tree, d{1})));
   check(status == 0, 'cannot link %s: %s', d{1}, output);
 end

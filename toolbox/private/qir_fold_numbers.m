@@ -1,6 +1,6 @@
 function fold = qir_fold_numbers(labels, folds, seed)
 %QIR_FOLD_NUMBERS  Stratified folds (1..FOLDS) exactly as 'qir cv' makes them
-%   (cli/folds.cpp): each class's patterns in order are shuffled by
+%   (lib/folds.cpp): each class's patterns in order are shuffled by
 %   Fisher-Yates from the last down with the minimal standard generator
 %   x <- 16807 x mod (2^31 - 1), x0 = mod(seed, 2^31 - 2) + 1, position k
 %   swapped with floor(x k / (2^31 - 1)) + 1; then the classes in ascending

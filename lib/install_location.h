@@ -13,4 +13,7 @@ namespace qircli {
 // tree).
 std::optional<std::string> installed_folder(const std::string &relative, const std::string &file);
 
+// The bundled data sets: installed beside the binary, else the source tree's.
+std::string bundled_data_folder();
+
 }  // namespace qircli

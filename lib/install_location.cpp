@@ -28,4 +28,8 @@ std::optional<std::string> installed_folder(const std::string &relative, const s
   return folder;
 }
 
+std::string bundled_data_folder() {
+  return installed_folder(QIR_INSTALLED_DATA_DIR, "circle_train.csv").value_or(QIR_DEFAULT_DATA_DIR);
+}
+
 }  // namespace qircli

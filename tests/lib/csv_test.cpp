@@ -6,7 +6,6 @@
 
 #include "dataset.h"
 #include "errors.h"
-#include "options.h"
 #include "temp_dir.h"
 
 using namespace qircli;
