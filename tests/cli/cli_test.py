@@ -205,7 +205,7 @@ class ModuleErrors(Base):
 
 class Practice(Base):
     """Scaling, cross-validation and search on the bundled sets, and the
-    README's accuracy table, which must be what `qir cv` measures."""
+    accuracy table in the command's docs, which must be what `qir cv` measures."""
 
     def cv(self, *args):
         out = self.ok("cv", *args).stdout
@@ -214,7 +214,7 @@ class Practice(Base):
         return float(mean.group(1)), float(mean.group(2)), folds, out
 
     def readme_table(self):
-        readme = open(os.path.join(DATA, "..", "README.md")).read()
+        readme = open(os.path.join(DATA, "..", "docs", "command.md")).read()
         section = readme.split("<!-- accuracy table -->")[1]
         rows = {}
         for line in section.splitlines():
@@ -240,7 +240,7 @@ class Practice(Base):
     def test_defaults_agree_in_help_readme_toolbox_and_demo(self):
         helped = dict(re.findall(r"^\s+--([a-z-]+|D) \S+\s+.*\(default ([^)]+)\)$",
                                  self.ok("train", "--help").stdout, re.M))
-        readme = open(os.path.join(DATA, "..", "README.md")).read()
+        readme = open(os.path.join(DATA, "..", "docs", "command.md")).read()
         table = dict(re.findall(r"^\| `--([a-zA-Z-]+)` \| [^|]+ \| ([^|]+) \|$", readme, re.M))
         fit_help = open(os.path.join(TOOLBOX, "qir_fit.m")).read()
         toolbox = dict(re.findall(r"^%\s+'(\w+)'\s+.*\(default ([^)]+)\)$", fit_help, re.M))
