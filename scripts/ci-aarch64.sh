@@ -23,7 +23,7 @@ gtest_dir=$(ci_gtest "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain")
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_FIND_ROOT_PATH="$PWD/$build/gtest" -DGTest_DIR="$gtest_dir" \
-  -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF
+  -DQIR_TESTS=ON -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF
 # The host's and the modules' suites and the golden test; the command-line
 # tests drive the qir program from Python and stay with the native jobs.
 targets=(host_tests core_tests fast_tests train_tests perf_tests qir qir_bench qir_golden_calls)

@@ -22,7 +22,7 @@ ln -sfn /usr/include/x86_64-linux-gnu/asm "$build/include/asm"
 export CFLAGS="-m32 -isystem $PWD/$build/include" CXXFLAGS="-m32 -isystem $PWD/$build/include"
 export LDFLAGS=-m32
 gtest_dir=$(ci_gtest "$build")
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIR_TESTS=ON -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF \
   -DGTest_DIR="$gtest_dir"
 targets=(host_tests core_tests fast_tests train_tests perf_tests qir qir_golden_calls)
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"

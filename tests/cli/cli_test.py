@@ -5,10 +5,12 @@ QIR, QIR_MAKE_DATA, QIR_DATA_DIR, QIR_TOOLBOX."""
 import math
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -20,7 +22,7 @@ SKIPPED = 77
 
 
 def run(*args, cwd=None):
-    return subprocess.run([QIR, *args], capture_output=True, text=True, cwd=cwd, timeout=600)
+    return subprocess.run([QIR, *args], capture_output=True, text=True, cwd=cwd, timeout=180)
 
 
 def data(name):
@@ -267,16 +269,22 @@ class Practice(Base):
                                    stderr=follower)
         os.close(follower)
         shown = b""
-        while True:
-            try:
-                chunk = os.read(leader, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            shown += chunk
-        process.wait(timeout=60)
-        os.close(leader)
+        deadline = time.monotonic() + 60
+        try:
+            while time.monotonic() < deadline:
+                if not select.select([leader], [], [], deadline - time.monotonic())[0]:
+                    break
+                try:
+                    chunk = os.read(leader, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            process.wait(timeout=max(deadline - time.monotonic(), 1))
+        finally:
+            process.kill()
+            os.close(leader)
         self.assertRegex(shown.decode(), r"\rfold 1/5, \d+\.\d s")
 
     def test_folds_are_stratified_and_fixed_by_the_seed(self):

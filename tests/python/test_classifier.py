@@ -117,7 +117,7 @@ def test_console_text_goes_to_the_qir_logger(circle, caplog):
 
 def test_defaults_are_the_commands(qir_command, tmp_path):
     help_text = subprocess.run([qir_command, "train", "--help"], capture_output=True, text=True,
-                               check=True).stdout
+                               check=True, timeout=60).stdout
     params = qir.QIRClassifier().get_params()
     options = {"ratio": "--ratio", "vigilance": "--vigilance", "alpha": "--alpha",
                "learning_rate": "--learning-rate", "max_list_presentations": "--max-presentations",

@@ -70,7 +70,7 @@ def test_python_model_classifies_the_same_in_the_command(circle, qir_command, tm
     test_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_test.csv")
     subprocess.run([qir_command, "classify", str(tmp_path / "m.model"), test_file, "-o",
                     str(tmp_path / "labels.csv"), "--unknown-label", "-1", "--oflag", "0"],
-                   check=True, capture_output=True)
+                   check=True, capture_output=True, timeout=60)
     np.testing.assert_array_equal(_labels_file(tmp_path / "labels.csv"),
                                   model.predict(circle[2]))
 
@@ -79,10 +79,10 @@ def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_pa
     train_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_train.csv")
     test_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_test.csv")
     subprocess.run([qir_command, "train", train_file, "-o", str(tmp_path / "m.model"),
-                    "--ratio", "0.3", "--oflag", "0"], check=True, capture_output=True)
+                    "--ratio", "0.3", "--oflag", "0"], check=True, capture_output=True, timeout=60)
     subprocess.run([qir_command, "classify", str(tmp_path / "m.model"), test_file, "-o",
                     str(tmp_path / "labels.csv"), "--unknown-label", "-1", "--oflag", "0"],
-                   check=True, capture_output=True)
+                   check=True, capture_output=True, timeout=60)
     model = qir.load_model(tmp_path / "m.model", unknown_label=-1)
     assert model.ratio == 0.3 and model.n_features_in_ == 2
     np.testing.assert_array_equal(model.predict(circle[2]),
