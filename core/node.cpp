@@ -68,7 +68,7 @@ void node_match(Node &node, const double *pattern) {
     node.distance = std::sqrt(sq - ((1.0 - r * r) * proj) * proj) / r;
   }
   // A NaN distance compares false and so counts as inside.
-  const bool outside = node.distance - 1e-8 > node.radius;
+  const bool outside = node.distance - inside_tolerance > node.radius;
   if (outside) {
     node.excess = node.distance - node.radius;
     node.fit = node.free_size - node.excess;

@@ -32,6 +32,11 @@ inline std::int32_t template_width(std::int32_t num_features) {
   return 2 * num_features + 1;
 }
 
+// How far a computed distance may lie beyond the radius and still count as
+// inside the node. Every evaluation, plain or packed, and every bound on
+// them uses this one value.
+constexpr double inside_tolerance = 1e-8;
+
 // Operations node_init counts for a node from a template row.
 constexpr std::int32_t node_init_flops = 2;
 

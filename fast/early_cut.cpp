@@ -13,6 +13,9 @@ constexpr double slack = 1e-9;
 // Below this share of the direction's length left, the least radicand
 // gives nothing useful and its weight grows too large to round safely.
 constexpr double least_room = 1e-6;
+// Added to the squared length of the rest of the direction, so that a tail
+// of zeros still rounds up to something above zero.
+constexpr double least_tail = 1e-300;
 
 bool centre_in_range(const Node &node) {
   for (double c : node.center)
@@ -26,7 +29,7 @@ double tail_weight(const ReachRule &rule, const Node &node, std::int32_t h) {
   double tail = 0.0;
   for (std::size_t f = static_cast<std::size_t>(h); f < node.direction.size(); ++f)
     tail += node.direction[f] * node.direction[f];
-  tail = tail * (1.0 + slack) + 1e-300;
+  tail = tail * (1.0 + slack) + least_tail;
   const double keep = (1.0 - rule.ratio * rule.ratio) * (1.0 + slack);
   const double room = 1.0 - keep * tail;
   if (!(room >= least_room)) return std::nan("");

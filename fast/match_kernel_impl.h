@@ -40,7 +40,7 @@ struct Constants {
       : keep(Ops::set1(1.0 - p.ratio * p.ratio)),
         ratio(Ops::set1(p.ratio)),
         D(Ops::set1(p.D)),
-        inside_tolerance(Ops::set1(1e-8)),
+        inside_tolerance(Ops::set1(qir::inside_tolerance)),
         vt_tolerance(Ops::set1(p.vt_tolerance)),
         vt_threshold(Ops::set1(p.vt_threshold)) {}
 };

@@ -46,8 +46,8 @@ double distance_limit(const ReachRule &rule, const Node &node) {
   for (double c : node.center)
     if (!std::isfinite(c)) return infinite;
   const double fails_vt = free_size + radius - rule.threshold * rule.D;
-  const double outside = radius + 1e-8;
-  const double scale = std::fabs(free_size) + 2.0 * std::fabs(radius) + rule.D + 1e-8;
+  const double outside = radius + inside_tolerance;
+  const double scale = std::fabs(free_size) + 2.0 * std::fabs(radius) + rule.D + inside_tolerance;
   // A negative limit (the node fails for every pattern) is taken as 0:
   // dividing it by lambda would move it the wrong way.
   const double limit = std::max(0.0, std::max(fails_vt, outside) + reach_margin * scale);

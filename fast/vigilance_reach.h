@@ -12,7 +12,7 @@
 // computed distance is still at least lambda |v| with
 //   lambda^2 = 1 - (eps + 8 (M + 4) u) / r^2,
 // which is why a tiny ratio (lambda small) turns the bound off.
-// A pattern at distance d > radius + 1e-8 is outside: fit = free_size -
+// A pattern at distance d > radius + inside_tolerance is outside: fit = free_size -
 // (d - radius) and MFV = fit / D (D > 0), which fails the test MFV +
 // tolerance >= threshold once d > free_size + radius - (threshold -
 // tolerance) D. The reach is the larger of the two limits. Every quantity
