@@ -1,12 +1,12 @@
 #include "node_block.h"
 
+#include "environment_settings.h"
 #include "match_kernels.h"
 #include "model.h"
 #include "portability.h"
 #include "node_groups.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -199,7 +199,7 @@ const char *match_kernel_name(MatchKernel kernel) {
 }
 
 MatchKernel select_match_kernel() {
-  const char *wanted = std::getenv("QIR_MATCH_KERNEL");
+  const char *wanted = requested_match_kernel();
   if (wanted != nullptr) {
     for (MatchKernel k : all_match_kernels)
       if (std::strcmp(wanted, match_kernel_name(k)) == 0 && match_kernel_supported(k)) return k;

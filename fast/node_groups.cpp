@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -25,11 +23,6 @@ double euclidean(const double *a, const double *b, std::int32_t M) {
 }
 
 }  // namespace
-
-bool pruning_enabled() {
-  const char *setting = std::getenv("QIR_PRUNE");
-  return setting == nullptr || std::strcmp(setting, "0") != 0;
-}
 
 void NodeGroups::reset(std::int32_t num_features, const ReachRule &rule) {
   M_ = num_features;

@@ -18,10 +18,6 @@ namespace qir {
 
 constexpr std::int32_t group_slots = 4 * block_lanes;
 
-// False when the environment variable QIR_PRUNE is "0": every node is then
-// evaluated (the benchmarks compare both ways).
-bool pruning_enabled();
-
 class NodeGroups {
  public:
   void reset(std::int32_t num_features, const ReachRule &rule);

@@ -1,22 +1,17 @@
 #include "worker_pool.h"
 
+#include "environment_settings.h"
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <system_error>
 
 namespace qir {
 
 std::int32_t configured_threads() {
-  constexpr long most = 256;
-  if (const char *setting = std::getenv("QIR_THREADS"); setting != nullptr && *setting != '\0') {
-    char *end = nullptr;
-    errno = 0;
-    const long n = std::strtol(setting, &end, 10);
-    if (errno == 0 && *end == '\0' && n >= 1 && n <= most) return static_cast<std::int32_t>(n);
-  }
+  constexpr unsigned most = 256;
+  if (const std::int32_t n = requested_threads(); n > 0) return n;
   const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<std::int32_t>(std::min<unsigned>(cores, most));
+  return cores == 0 ? 1 : static_cast<std::int32_t>(std::min(cores, most));
 }
 
 WorkerPool::WorkerPool(std::int32_t threads) {

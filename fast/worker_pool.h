@@ -13,9 +13,8 @@
 
 namespace qir {
 
-// Threads a call may use: QIR_THREADS when it holds a whole number from 1
-// to 256, else the processor count (at least 1). Users running several
-// calls at once (parfor) set QIR_THREADS=1.
+// Threads a call may use: QIR_THREADS when set (environment_settings.h), else the
+// processor count (at least 1, at most 256).
 std::int32_t configured_threads();
 
 class WorkerPool {

@@ -1,6 +1,7 @@
 #include "node_competition.h"
 
 #include "console_number.h"
+#include "environment_settings.h"
 #include "mex_api.h"
 #include "model.h"
 #include "portability.h"

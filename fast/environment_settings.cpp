@@ -1,0 +1,27 @@
+#include "environment_settings.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace qir {
+
+std::int32_t requested_threads() {
+  constexpr long most = 256;
+  const char *setting = std::getenv("QIR_THREADS");
+  if (setting == nullptr || *setting == '\0') return 0;
+  char *end = nullptr;
+  errno = 0;
+  const long n = std::strtol(setting, &end, 10);
+  if (errno == 0 && *end == '\0' && n >= 1 && n <= most) return static_cast<std::int32_t>(n);
+  return 0;
+}
+
+bool pruning_enabled() {
+  const char *setting = std::getenv("QIR_PRUNE");
+  return setting == nullptr || std::strcmp(setting, "0") != 0;
+}
+
+const char *requested_match_kernel() { return std::getenv("QIR_MATCH_KERNEL"); }
+
+}  // namespace qir

@@ -1,0 +1,28 @@
+// Every environment variable the modules read, and the one place that reads
+// them. Each is read afresh at every call, so a session may change them
+// between calls.
+//
+//   QIR_THREADS       threads a call may use, a whole number from 1 to 256
+//                     (unset or anything else: the processor count). Users
+//                     running several calls at once (parfor) set 1.
+//   QIR_PRUNE         "0": every node is evaluated for every pattern, with
+//                     no groups, cuts or training memory (the benchmarks
+//                     compare both ways).
+//   QIR_MATCH_KERNEL  scalar, sse2, avx2 or neon: that evaluation kernel
+//                     when the processor has it, else the best one it has.
+#pragma once
+
+#include <cstdint>
+
+namespace qir {
+
+// QIR_THREADS as a number from 1 to 256; 0 when unset or anything else.
+std::int32_t requested_threads();
+
+// False when QIR_PRUNE is "0".
+bool pruning_enabled();
+
+// QIR_MATCH_KERNEL as set; null when unset.
+const char *requested_match_kernel();
+
+}  // namespace qir
