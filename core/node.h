@@ -12,7 +12,7 @@ struct Node {
   std::vector<double> center;     // M values
   std::vector<double> direction;  // unit major axis; all zero while is_point
   double radius = 0.0;            // half-length of the major axis
-  std::int32_t eligible = 0;
+  std::int32_t eligible = 0;  // still competes for the pattern in training
   std::int32_t active = 0;
   std::int32_t label = 0;
   std::int32_t is_point = 1;

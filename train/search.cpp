@@ -176,7 +176,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // One FLOP and one comparison per node evaluated (32-bit wrap-around).
   tally.pattern_flops += static_cast<std::uint32_t>(count);
   tally.pattern_comparisons += static_cast<std::uint32_t>(count);
-  std::fill(eligible_.begin(), eligible_.end(), 0);
+  clear_eligible(nodes);
   std::int32_t winner = -1;
   double best_cfv = 0.0;
   if (rules.oflag == 4) {
@@ -196,10 +196,19 @@ void PackedSearch::consider(Node &node, std::int32_t i, double rho, const Search
                             PatternTally &tally, std::int32_t &winner, double &best_cfv) {
   matcher_.store_into(packed_.slot_of(i), node);
   if (!passes_tests(node, i, rho, rules, tally)) return;
+  node.eligible = 1;
   eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
   consider_candidate(node, i, winner, best_cfv, tally);
   if (rules.oflag == 4)
     mexPrintf("      Node #%d is candidate (CFV=%s)\n", i + 1, format_fixed(node.cfv).text);
+}
+
+void PackedSearch::clear_eligible(NodeList &nodes) {
+  for (std::size_t w = 0; w < eligible_.size(); ++w) {
+    for (std::uint64_t bits = eligible_[w]; bits != 0; bits &= bits - 1)
+      nodes[static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits)].eligible = 0;
+    eligible_[w] = 0;
+  }
 }
 
 std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {
@@ -211,6 +220,7 @@ std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, Pattern
       Node &node = nodes[i];
       tally.pattern_comparisons += 1;
       if (!(node.mfv > rho)) {
+        node.eligible = 0;
         eligible_[w] &= ~(std::uint64_t{1} << (i & 63));
         continue;
       }

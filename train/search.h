@@ -64,7 +64,10 @@ class PlainSearch {
 // nodes that pass VT are visited unless the trace lists the others. The
 // node operations reach count_ops once per search, in the same totals.
 // Nodes that pass VT get their evaluation fields and cfv in their records,
-// which is all that MT and node_learn read; eligibility is kept here.
+// which is all that MT and node_learn read. Eligibility is kept twice, in
+// step: each node's flag, as the plain search leaves it, and a bitset of
+// the eligible nodes, so that a search clears only the flags the last one
+// set and MT visits only the eligible nodes.
 class PackedSearch {
  public:
   // Reads num_features: made after the model parameters are set.
@@ -85,6 +88,8 @@ class PackedSearch {
                 PatternTally &tally, std::int32_t &winner, double &best_cfv);
 
   void regroup(const NodeList &nodes);
+  // Clears every node's eligibility, visiting only the eligible nodes.
+  void clear_eligible(NodeList &nodes);
 
   PackedNodes packed_;
   NodeGroups groups_;
@@ -96,7 +101,7 @@ class PackedSearch {
   BlockMatcher matcher_;
   SearchMemory memory_;
   OpTally ops_;
-  std::vector<std::uint64_t> eligible_;  // one bit per node
+  std::vector<std::uint64_t> eligible_;  // one bit per node, set where its eligible flag is 1
 };
 
 // The search the module uses: the packed one, or the plain one in the

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 namespace qir {
 namespace {
 
@@ -102,6 +105,63 @@ TEST(MatchTracking, NewWinnerHasTheHighestChoiceValueAmongHigherMatches) {
   // Raised to the winner's MFV, it and its twin drop out as well.
   EXPECT_EQ(choose_during_mt(nodes, 0.4, tally), 1);
   EXPECT_EQ(tally.pattern_comparisons, 6u + 3u);
+}
+
+// The packed search keeps its own list of eligible nodes; the nodes' own
+// flags must still say what the plain search leaves in them, after the
+// search and after each round of match tracking, when grouped or not.
+TEST(MatchTracking, PackedSearchLeavesTheSameEligibilityAsThePlainOne) {
+  const qirhost::CallResult call = qirhost::run_call(0, [](mxArray **) {
+    model_params = ModelParams{2, 1.0, 0.5, 0.001, 1.0};
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<std::vector<double>> points(300, std::vector<double>(2));
+    for (auto &p : points)
+      for (double &x : p) x = unit(rng);
+    const SearchRules rules{compute_Tu(1.0, 0.001), 0.001, 0, 0};
+    std::vector<const double *> patterns;
+    for (const auto &p : points) patterns.push_back(p.data());
+    const auto N = static_cast<std::int32_t>(patterns.size());
+    for (std::int32_t nodes_made : {20, 200}) {
+      NodeList plain_nodes, packed_nodes;
+      PlainSearch plain;
+      PackedSearch packed;
+      plain.start(0.8, rules, N, patterns.data());
+      packed.start(0.8, rules, N, patterns.data());
+      // Ellipsoids of many sizes, so that the best choice is often not the
+      // best match and match tracking finds other candidates.
+      for (std::int32_t k = 0; k < nodes_made; ++k) {
+        const double stretch[] = {points[k][0] + 0.3 * unit(rng) - 0.15,
+                                  points[k][1] + 0.3 * unit(rng) - 0.15};
+        for (NodeList *nodes : {&plain_nodes, &packed_nodes}) {
+          Node &node = node_init(nodes->add(), patterns[k], 1, 0);
+          node_match(node, stretch);
+          node_learn(node, stretch);
+        }
+        plain.node_added(plain_nodes);
+        packed.node_added(packed_nodes);
+      }
+      int second_winners = 0;
+      for (std::int32_t J = 0; J < N; ++J) {
+        PatternTally a, b;
+        double rho = 0.8;
+        std::int32_t plain_winner = plain.search(plain_nodes, J, patterns[J], rho, rules, a);
+        std::int32_t packed_winner = packed.search(packed_nodes, J, patterns[J], rho, rules, b);
+        for (;;) {
+          ASSERT_EQ(packed_winner, plain_winner) << "pattern " << J;
+          for (std::int32_t i = 0; i < nodes_made; ++i)
+            ASSERT_EQ(packed_nodes[i].eligible, plain_nodes[i].eligible) << "pattern " << J << " node " << i;
+          if (plain_winner < 0) break;
+          rho = plain_nodes[plain_winner].mfv;
+          plain_winner = plain.choose_during_mt(plain_nodes, rho, a);
+          packed_winner = packed.choose_during_mt(packed_nodes, rho, b);
+          second_winners += plain_winner >= 0;
+        }
+      }
+      EXPECT_GT(second_winners, 5);  // match tracking found other candidates
+    }
+  });
+  EXPECT_EQ(call.blocks_left, 0u);
 }
 
 TEST(ClosingPhase, EveryNodeTrimmedLeavesEmptyResults) {
