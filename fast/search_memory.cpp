@@ -20,6 +20,8 @@ void SearchMemory::start(std::int32_t N, bool enabled) {
   N_ = N;
 }
 
+// Every allocation here is for a shortcut only: when one fails, the memory
+// is dropped for the rest of the call and training goes on without it.
 void SearchMemory::widen(std::int32_t blocks) {
   const std::int32_t stride = std::max({2 * stride_, blocks, 16});
   if (static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride) > largest_memory) {
@@ -32,16 +34,25 @@ void SearchMemory::widen(std::int32_t blocks) {
     searched_at_.assign(static_cast<std::size_t>(N_), 0);
     stride_ = stride;
   } catch (const std::bad_alloc &) {
-    // Only a shortcut: training goes on without it.
     start(N_, false);
+  }
+}
+
+bool SearchMemory::cover_blocks(std::int32_t blocks) {
+  if (changed_at_.size() >= static_cast<std::size_t>(blocks)) return true;
+  try {
+    // Blocks no node was ever placed in count as changed now.
+    changed_at_.resize(static_cast<std::size_t>(blocks), now_);
+    return true;
+  } catch (const std::bad_alloc &) {
+    start(N_, false);
+    return false;
   }
 }
 
 KnownFailures SearchMemory::recall(std::int32_t J, std::int32_t blocks) {
   if (!enabled_ || blocks > stride_ || searched_at_[J] == 0) return KnownFailures();
-  // Blocks no node was ever placed in count as changed now.
-  if (changed_at_.size() < static_cast<std::size_t>(blocks))
-    changed_at_.resize(static_cast<std::size_t>(blocks), now_);
+  if (!cover_blocks(blocks)) return KnownFailures();
   return KnownFailures{failing_.data() + static_cast<std::size_t>(J) * stride_, changed_at_.data(),
                        searched_at_[J]};
 }
@@ -56,9 +67,7 @@ void SearchMemory::remember(std::int32_t J, std::int32_t blocks, const std::uint
 }
 
 void SearchMemory::block_changed(std::int32_t b) {
-  if (!enabled_) return;
-  if (static_cast<std::size_t>(b) >= changed_at_.size())
-    changed_at_.resize(static_cast<std::size_t>(b) + 1, now_);
+  if (!enabled_ || !cover_blocks(b + 1)) return;
   changed_at_[b] = now_;
 }
 

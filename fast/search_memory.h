@@ -5,6 +5,8 @@
 // changed since, fails again: the next search of that pattern skips it
 // (counted as the evaluation would have been). Over the later list
 // presentations, where few nodes still change, most blocks are skipped so.
+// Being only a shortcut, the memory never fails a call: when it cannot
+// have the room it needs, it is dropped for the rest of the call.
 #pragma once
 
 #include "node_block.h"
@@ -32,6 +34,8 @@ class SearchMemory {
 
  private:
   void widen(std::int32_t blocks);
+  // Room for a change time per block; false when the memory was dropped.
+  bool cover_blocks(std::int32_t blocks);
 
   bool enabled_ = false;
   std::int32_t N_ = 0;

@@ -4,6 +4,8 @@
 // checked against the plain search in packed_search_test.cpp.)
 #include "search_memory.h"
 
+#include "../support/allocation_failure.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -69,6 +71,36 @@ TEST(SearchMemory, MovedNodesAndOffMemoryRecallNothing) {
   large.remember(0, 4, failed.data());
   large.next_search();
   EXPECT_EQ(large.recall(0, 4).failing, nullptr);
+}
+
+// Whichever of its allocations fails, the memory is dropped and recalls
+// nothing more; the search goes on as if it had never been kept.
+TEST(SearchMemory, AnAllocationFailureDropsTheMemoryAndNothingElse) {
+  const std::vector<std::uint8_t> wide(40, 15);
+  for (long k = 0;; ++k) {
+    SearchMemory memory;
+    memory.start(3, true);
+    qirtest::fail_allocation_after(k);
+    EXPECT_NO_THROW({
+      for (std::int32_t b = 0; b < 4; ++b) memory.block_changed(b);
+      memory.next_search();
+      memory.remember(1, 4, failed.data());
+      memory.block_changed(30);
+      memory.next_search();
+      memory.remember(2, 40, wide.data());
+      memory.next_search();
+      memory.recall(2, 40);  // room for the blocks no node was placed in
+    }) << "failing allocation " << k;
+    const bool dropped = qirtest::allocation_failed();
+    qirtest::fail_allocation_after(-1);
+    const KnownFailures known = memory.recall(2, 40);
+    if (!dropped) {
+      EXPECT_NE(known.failing, nullptr);  // every allocation was tried
+      EXPECT_GE(k, 4);
+      return;
+    }
+    EXPECT_EQ(known.failing, nullptr) << "failing allocation " << k;
+  }
 }
 
 }  // namespace
