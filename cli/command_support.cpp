@@ -53,8 +53,7 @@ ModuleRunner make_runner(const Arguments &args) {
 
 Model load_model_argument(const std::string &path, const CommandSpec &command_spec) {
   const std::string text = read_text_file(path);
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first != std::string::npos && text[first] != '%')
+  if (!looks_like_model_file(text))
     throw UsageError(path + " is a data file, not a model file (usage: " + command_spec.usage +
                      ")");
   return parse_model(text, path);

@@ -1,7 +1,10 @@
 #include "model_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "atomic_file.h"
@@ -13,16 +16,53 @@ namespace qircli {
 namespace {
 
 // Format 2 adds the scaling ranges and class names; a model without them is
-// still written as format 1, so older readers keep reading it.
+// still written as format 1, so older readers keep reading it. A new format
+// raises newest_format and names the keys it adds in header_keys.
 constexpr int plain_format = 1;
 constexpr int extended_format = 2;
+constexpr int newest_format = extended_format;
 
 int format_of(const Model &model) {
   return model.scales() || !model.class_names.empty() ? extended_format : plain_format;
 }
 
-// Header keys in file order, each bound to the value it holds.
-std::vector<std::pair<std::string, double *>> header_fields(Model &model) {
+enum class KeyKind { count, parameter, list, class_name };
+
+struct HeaderKey {
+  std::string_view name;
+  KeyKind kind;
+  int since_format;  // the first format that may carry the key
+  bool required;
+};
+
+// Every header key a model file may carry, in the order they are written.
+// A line whose first word is none of these is a comment.
+constexpr HeaderKey header_keys[] = {
+    {"format", KeyKind::count, plain_format, true},
+    {"features", KeyKind::count, plain_format, true},
+    {"feature_min", KeyKind::list, extended_format, false},
+    {"feature_max", KeyKind::list, extended_format, false},
+    {"D", KeyKind::parameter, plain_format, true},
+    {"ratio", KeyKind::parameter, plain_format, true},
+    {"vigilance", KeyKind::parameter, plain_format, true},
+    {"alpha", KeyKind::parameter, plain_format, true},
+    {"learning_rate", KeyKind::parameter, plain_format, true},
+    {"max_list_presentations", KeyKind::parameter, plain_format, true},
+    {"trim_option", KeyKind::parameter, plain_format, true},
+    {"ct_option", KeyKind::parameter, plain_format, true},
+    {"list_presentations", KeyKind::parameter, plain_format, true},
+    {"class", KeyKind::class_name, extended_format, false},
+    {"nodes", KeyKind::count, plain_format, true},
+};
+
+const HeaderKey *find_key(std::string_view name) {
+  for (const HeaderKey &key : header_keys)
+    if (key.name == name) return &key;
+  return nullptr;
+}
+
+// The parameter keys, each bound to the value it holds.
+std::vector<std::pair<std::string, double *>> parameter_slots(Model &model) {
   TrainingParams &p = model.params;
   return {{"D", &p.D},
           {"ratio", &p.ratio},
@@ -33,6 +73,113 @@ std::vector<std::pair<std::string, double *>> header_fields(Model &model) {
           {"trim_option", &p.trim},
           {"ct_option", &p.ct},
           {"list_presentations", &model.list_presentations}};
+}
+
+// A value as a message shows it: a file can hold words of any length.
+std::string quoted(std::string_view word) {
+  constexpr std::size_t shown = 24;
+  if (word.size() <= shown) return "'" + std::string(word) + "'";
+  return "'" + std::string(word.substr(0, shown)) + "...' (" + std::to_string(word.size()) +
+         " characters)";
+}
+
+std::string label_text(double label) { return format_number(label); }
+
+// Where a fault of a whole model lies, so that the reader can name the line.
+enum class Place { none, key, node, class_line };
+
+struct Fault {
+  std::string what;
+  Place place = Place::none;
+  std::string key;        // Place::key
+  std::size_t index = 0;  // Place::node, Place::class_line
+};
+
+std::optional<Fault> parameter_fault(const Model &model) {
+  Model copy = model;  // parameter_slots binds to mutable slots
+  for (const auto &[key, slot] : parameter_slots(copy))
+    if (std::isnan(*slot)) return Fault{"'% " + key + "' is NaN", Place::key, key};
+  return std::nullopt;
+}
+
+std::optional<Fault> range_fault(const Model &model) {
+  if (!model.scales() && model.feature_max.empty()) return std::nullopt;
+  const std::size_t m = static_cast<std::size_t>(model.features);
+  if (model.feature_min.size() != m || model.feature_max.size() != m)
+    return Fault{"'% feature_min' and '% feature_max' need " + std::to_string(m) +
+                     " values each, one per feature",
+                 Place::key, model.feature_min.size() != m ? "feature_min" : "feature_max"};
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::string feature = "feature " + std::to_string(k + 1) + ": ";
+    if (!std::isfinite(model.feature_min[k]))
+      return Fault{feature + "'% feature_min' is not finite", Place::key, "feature_min"};
+    if (!std::isfinite(model.feature_max[k]))
+      return Fault{feature + "'% feature_max' is not finite", Place::key, "feature_max"};
+    if (model.feature_min[k] > model.feature_max[k])
+      return Fault{feature + "'% feature_min' is above '% feature_max'", Place::key,
+                   "feature_max"};
+  }
+  return std::nullopt;
+}
+
+std::optional<Fault> node_fault(const Model &model) {
+  const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
+  if (model.labels.size() != model.templates.size())
+    return Fault{std::to_string(model.templates.size()) + " template rows but " +
+                 std::to_string(model.labels.size()) + " labels",
+                 Place::none, "", 0};
+  for (std::size_t k = 0; k < model.templates.size(); ++k) {
+    const auto &row = model.templates[k];
+    if (row.size() != width)
+      return Fault{std::to_string(row.size() + 1) + " values, a node row has " +
+                       std::to_string(width + 1),
+                   Place::node, "", k};
+    for (double value : row)
+      if (!std::isfinite(value))
+        return Fault{"node value " + format_number(value) + " is not finite", Place::node, "", k};
+    if (!is_class_label(model.labels[k]))
+      return Fault{"node label " + label_text(model.labels[k]) +
+                       " is not a whole number from -2147483648 to 2147483647",
+                   Place::node, "", k};
+  }
+  return std::nullopt;
+}
+
+// With class names, names and node labels correspond one to one.
+std::optional<Fault> class_fault(const Model &model) {
+  if (model.class_names.empty()) return std::nullopt;
+  std::set<double> named;
+  std::set<std::string> names;
+  const std::set<double> carried(model.labels.begin(), model.labels.end());
+  for (std::size_t k = 0; k < model.class_names.size(); ++k) {
+    const auto &[label, name] = model.class_names[k];
+    const std::string_view trimmed = trim(name);
+    if (trimmed.empty() || trimmed.find_first_of("\n\r") != std::string_view::npos)
+      return Fault{"class name '" + name + "' is empty or spans lines", Place::class_line, "", k};
+    if (!named.insert(label).second)
+      return Fault{"class " + std::to_string(label) + " named twice", Place::class_line, "", k};
+    if (!names.insert(std::string(trimmed)).second)
+      return Fault{"class name '" + std::string(trimmed) + "' given to two labels",
+                   Place::class_line, "", k};
+    if (carried.count(label) == 0)
+      return Fault{"class " + std::to_string(label) + " is the label of no node",
+                   Place::class_line, "", k};
+  }
+  for (std::size_t k = 0; k < model.labels.size(); ++k)
+    if (named.count(model.labels[k]) == 0)
+      return Fault{"node label " + label_text(model.labels[k]) + " has no '% class' line",
+                   Place::node, "", k};
+  return std::nullopt;
+}
+
+std::optional<Fault> first_fault(const Model &model) {
+  if (!(model.features >= 1 && model.features <= max_model_features))
+    return Fault{"'% features' must be a whole number from 1 to " +
+                     std::to_string(max_model_features),
+                 Place::key, "features"};
+  for (auto check : {parameter_fault, range_fault, node_fault, class_fault})
+    if (auto fault = check(model)) return fault;
+  return std::nullopt;
 }
 
 std::string format_row(const std::vector<double> &row, double label) {
@@ -47,160 +194,200 @@ std::string format_list(const std::string &key, const std::vector<double> &value
   return line + "\n";
 }
 
-std::string checked_name(const std::string &name) {
-  const std::string_view trimmed = trim(name);
-  if (trimmed.empty() || trimmed.find_first_of("\n\r") != std::string_view::npos)
-    throw InputError("class name '" + name + "' cannot be stored: it is empty or spans lines");
-  return std::string(trimmed);
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+std::string_view without_byte_order_mark(std::string_view text) {
+  if (text.substr(0, byte_order_mark.size()) == byte_order_mark)
+    text.remove_prefix(byte_order_mark.size());
+  return text;
 }
 
-bool whole_label(double value) {
-  return std::trunc(value) == value && value >= -2147483648.0 && value <= 2147483647.0;
+// Digits, signs, points and exponents only: a number too large for a double.
+bool numeric_looking(std::string_view word) {
+  return word.find_first_not_of("0123456789+-.eE") == std::string_view::npos;
 }
 
-// Parsing state: which header values have been seen, and the node rows.
+// Parsing state: the header values seen, where each was, and the node rows.
 struct Reader {
   const std::string &path;
   Model model;
-  std::map<std::string, double> header;
-  std::map<std::string, std::vector<double>> lists;  // feature_min, feature_max
+  std::map<std::string, double, std::less<>> counts;  // format, features, nodes
+  std::map<std::string, int, std::less<>> key_lines;
+  std::vector<int> node_lines, class_lines;
   int line_number = 0;
 
-  [[noreturn]] void fail(const std::string &what) const {
-    throw InputError(path + ":" + std::to_string(line_number) + ": " + what);
+  [[noreturn]] void fail_at(int line, const std::string &what) const {
+    throw InputError(path + ":" + std::to_string(line) + ": " + what);
+  }
+  [[noreturn]] void fail(const std::string &what) const { fail_at(line_number, what); }
+
+  double number(std::string_view word) const {
+    const auto value = parse_number(word);
+    if (value) return *value;
+    if (numeric_looking(word)) fail(quoted(word) + " is beyond the range of doubles");
+    fail(quoted(word) + " is not a number");
   }
 
   std::vector<double> numbers(std::istringstream &words) const {
     std::vector<double> values;
-    for (std::string word; words >> word;) {
-      const auto value = parse_number(word);
-      if (!value || !std::isfinite(*value)) fail("'" + word + "' is not a finite number");
-      values.push_back(*value);
-    }
+    for (std::string word; words >> word;) values.push_back(number(word));
     return values;
   }
 
+  double one_number(const HeaderKey &key, std::istringstream &words) const {
+    std::string value, rest;
+    if (!(words >> value) || (words >> rest))
+      fail("'% " + std::string(key.name) + "' takes one value");
+    return number(value);
+  }
+
   void class_line(std::istringstream &words) {
-    std::string label_text, name;
-    words >> label_text;
+    std::string label_word, name;
+    words >> label_word;
     std::getline(words, name);
-    const auto label = parse_number(label_text);
-    if (!label || !whole_label(*label)) fail("class label '" + label_text + "' is not a whole number");
-    if (trim(name).empty()) fail("class " + label_text + " has no name");
-    for (const auto &[known, _] : model.class_names)
-      if (known == *label) fail("class " + label_text + " named twice");
+    const auto label = parse_number(label_word);
+    if (!label || !is_class_label(*label))
+      fail("class label " + quoted(label_word) + " is not a whole number");
+    if (trim(name).empty()) fail("class " + label_word + " has no name");
     model.class_names.emplace_back(static_cast<int>(*label), std::string(trim(name)));
+    class_lines.push_back(line_number);
+  }
+
+  void count_line(const HeaderKey &key, std::istringstream &words) {
+    const double value = one_number(key, words);
+    const bool whole = value >= 0 && std::trunc(value) == value;
+    if (key.name == "features") {
+      if (!(whole && value >= 1 && value <= max_model_features))
+        fail("'% features' must be a whole number from 1 to " +
+             std::to_string(max_model_features));
+      model.features = static_cast<int>(value);
+    }
+    if (!whole) fail("'% " + std::string(key.name) + "' must be a whole number");
+    counts.emplace(key.name, value);
+  }
+
+  void parameter_line(const HeaderKey &key, std::istringstream &words) {
+    const double value = one_number(key, words);
+    for (auto &[name, slot] : parameter_slots(model))
+      if (name == key.name) *slot = value;
   }
 
   void header_line(std::string_view text) {
     std::istringstream words{std::string(text.substr(1))};
-    std::string key, value, rest;
-    if (!(words >> key)) return;
-    if (key == "class") return class_line(words);
-    if (key == "feature_min" || key == "feature_max") {
-      if (lists.count(key) != 0) fail("header value '" + key + "' given twice");
-      lists[key] = numbers(words);
-      return;
+    std::string word;
+    if (!(words >> word)) return;
+    const HeaderKey *key = find_key(word);
+    if (key == nullptr) return;  // a comment
+    if (key->kind != KeyKind::class_name && !key_lines.emplace(word, line_number).second)
+      fail("header value '" + word + "' given twice");
+    switch (key->kind) {
+      case KeyKind::count: return count_line(*key, words);
+      case KeyKind::parameter: return parameter_line(*key, words);
+      case KeyKind::list:
+        (word == "feature_min" ? model.feature_min : model.feature_max) = numbers(words);
+        return;
+      case KeyKind::class_name: key_lines.emplace(word, line_number); return class_line(words);
     }
-    if (!(words >> value) || (words >> rest)) return;  // free comment
-    const auto number = parse_number(value);
-    if (!number) return;
-    if (header.count(key) != 0) fail("header value '" + key + "' given twice");
-    header[key] = *number;
   }
 
   void node_line(std::string_view text) {
     if (model.features <= 0) fail("node row before the '% features' header line");
     std::istringstream cells{std::string(text)};
-    std::vector<double> row;
-    for (std::string cell; cells >> cell;) {
-      const auto value = parse_number(cell);
-      if (!value) fail("'" + cell + "' is not a number");
-      row.push_back(*value);
-    }
+    std::vector<double> row = numbers(cells);
     const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 2;
     if (row.size() != width)
       fail(std::to_string(row.size()) + " values, a node row has " + std::to_string(width));
     model.labels.push_back(row.back());
     row.pop_back();
     model.templates.push_back(std::move(row));
+    node_lines.push_back(line_number);
   }
 
   void line(std::string_view text) {
     text = trim(text);
     if (text.empty()) return;
-    if (text.front() == '%') {
+    if (text.front() == '%')
       header_line(text);
-      if (header.count("features") != 0 && model.features == 0) take_features();
-    } else {
+    else
       node_line(text);
+  }
+
+  int line_of(const std::string &key) const {
+    const auto found = key_lines.find(key);
+    return found == key_lines.end() ? 0 : found->second;
+  }
+
+  void check_format() const {
+    const auto format = counts.find("format");
+    if (format == counts.end()) throw InputError(path + ": not a model file: no '% format' header line");
+    if (format->second < plain_format || format->second > newest_format)
+      fail_at(line_of("format"), "model file format " + format_number(format->second) +
+                                     " is not supported (this version reads formats up to " +
+                                     std::to_string(newest_format) + ")");
+    for (const HeaderKey &key : header_keys) {
+      const std::string name(key.name);
+      if (key.required && key_lines.count(name) == 0)
+        throw InputError(path + ": not a model file: no '% " + name + "' header line");
+      if (key_lines.count(name) != 0 && key.since_format > format->second)
+        fail_at(line_of(name), "'% " + name + "' needs model file format " +
+                                   std::to_string(key.since_format) + " or later");
     }
   }
 
-  void take_features() {
-    const double m = header["features"];
-    if (!(m >= 1 && m <= max_model_features && std::trunc(m) == m))
-      fail("'% features' must be a whole number from 1 to " + std::to_string(max_model_features));
-    model.features = static_cast<int>(m);
+  void check_pairs() const {
+    const bool has_min = key_lines.count("feature_min") != 0;
+    const bool has_max = key_lines.count("feature_max") != 0;
+    if (has_min && !has_max) fail_at(line_of("feature_min"), "'% feature_min' without '% feature_max'");
+    if (has_max && !has_min) fail_at(line_of("feature_max"), "'% feature_max' without '% feature_min'");
+    const double nodes = counts.at("nodes");
+    if (nodes != static_cast<double>(model.templates.size()))
+      fail_at(line_of("nodes"), "header says " + format_number(nodes) + " nodes, the file has " +
+                                    std::to_string(model.templates.size()));
   }
 
-  double required(const std::string &key) const {
-    const auto found = header.find(key);
-    if (found == header.end())
-      throw InputError(path + ": not a model file: no '% " + key + "' header line");
-    return found->second;
-  }
-
-  void take_ranges() {
-    const bool has_min = lists.count("feature_min") != 0, has_max = lists.count("feature_max") != 0;
-    if (has_min != has_max)
-      throw InputError(path + ": '% feature_min' and '% feature_max' come together");
-    if (!has_min) return;
-    model.feature_min = lists["feature_min"];
-    model.feature_max = lists["feature_max"];
-    const std::size_t m = static_cast<std::size_t>(model.features);
-    if (model.feature_min.size() != m || model.feature_max.size() != m)
-      throw InputError(path + ": '% feature_min' and '% feature_max' need " +
-                       std::to_string(m) + " values each, one per feature");
-    for (std::size_t k = 0; k < m; ++k)
-      if (!(model.feature_min[k] <= model.feature_max[k]))
-        throw InputError(path + ": feature " + std::to_string(k + 1) +
-                         ": '% feature_min' is above '% feature_max'");
+  int line_of(const Fault &fault) const {
+    switch (fault.place) {
+      case Place::key: return line_of(fault.key);
+      case Place::node: return node_lines.at(fault.index);
+      case Place::class_line: return class_lines.at(fault.index);
+      case Place::none: break;
+    }
+    return 0;
   }
 
   Model finish() {
-    const double format = required("format");
-    if (format != plain_format && format != extended_format)
-      throw InputError(path + ": model file format " + format_number(format) +
-                       " is not supported (this version reads formats 1 and 2)");
-    required("features");
-    take_ranges();
-    for (auto &[key, slot] : header_fields(model)) *slot = required(key);
-    if (required("nodes") != static_cast<double>(model.templates.size()))
-      throw InputError(path + ": header says " + format_number(header["nodes"]) +
-                       " nodes, the file has " + std::to_string(model.templates.size()));
+    check_format();
+    check_pairs();
+    if (const auto fault = first_fault(model)) {
+      const int line = line_of(*fault);
+      if (line == 0) throw InputError(path + ": " + fault->what);
+      fail_at(line, fault->what);
+    }
     return std::move(model);
   }
 };
 
 }  // namespace
 
+bool is_class_label(double value) {
+  return std::trunc(value) == value && value >= -2147483648.0 && value <= 2147483647.0;
+}
+
 std::string format_model(const Model &model) {
-  Model copy = model;  // header_fields binds to mutable slots
+  if (const auto fault = first_fault(model))
+    throw InputError("the model cannot be stored: " + fault->what);
+  Model copy = model;  // parameter_slots binds to mutable slots
   std::string text = "% QIR model: category nodes learned by qir_train\n";
   text += "% format " + std::to_string(format_of(model)) + "\n";
   text += "% features " + std::to_string(model.features) + "\n";
   if (model.scales()) {
-    const std::size_t m = static_cast<std::size_t>(model.features);
-    if (model.feature_min.size() != m || model.feature_max.size() != m)
-      throw InputError("the scaling ranges need one value per feature");
     text += format_list("feature_min", model.feature_min);
     text += format_list("feature_max", model.feature_max);
   }
-  for (const auto &[key, slot] : header_fields(copy))
+  for (const auto &[key, slot] : parameter_slots(copy))
     text += "% " + key + " " + format_number(*slot) + "\n";
   for (const auto &[label, name] : model.class_names)
-    text += "% class " + std::to_string(label) + " " + checked_name(name) + "\n";
+    text += "% class " + std::to_string(label) + " " + std::string(trim(name)) + "\n";
   text += "% nodes " + std::to_string(model.templates.size()) + "\n";
   const std::string m = std::to_string(model.features);
   text += "% columns: center(1:" + m + ") direction(1:" + m + ") radius label\n";
@@ -209,9 +396,9 @@ std::string format_model(const Model &model) {
   return text;
 }
 
-Model parse_model(const std::string &text, const std::string &path) {
-  Reader reader{path, {}, {}, {}, 0};
-  std::istringstream stream(text);
+Model parse_model(std::string_view text, const std::string &path) {
+  Reader reader{path, {}, {}, {}, {}, {}, 0};
+  std::istringstream stream{std::string(without_byte_order_mark(text))};
   std::string line;
   while (std::getline(stream, line)) {
     ++reader.line_number;
@@ -220,10 +407,31 @@ Model parse_model(const std::string &text, const std::string &path) {
   return reader.finish();
 }
 
+bool looks_like_model_file(std::string_view text) {
+  text = without_byte_order_mark(text);
+  const auto first = text.find_first_not_of(" \t\r\n");
+  return first == std::string_view::npos || text[first] == '%';
+}
+
 void save_model(const std::string &path, const Model &model) {
   write_file_atomically(path, format_model(model));
 }
 
 Model load_model(const std::string &path) { return parse_model(read_text_file(path), path); }
+
+ModelClasses model_classes(const Model &model) {
+  ModelClasses classes;
+  const std::set<double> distinct(model.labels.begin(), model.labels.end());
+  classes.labels.assign(distinct.begin(), distinct.end());
+  if (!model.class_names.empty()) {
+    const std::map<double, std::string> names(model.class_names.begin(), model.class_names.end());
+    for (double label : classes.labels) classes.names.push_back(names.at(label));
+  }
+  for (double label : model.labels)
+    classes.of_node.push_back(static_cast<std::size_t>(
+        std::lower_bound(classes.labels.begin(), classes.labels.end(), label) -
+        classes.labels.begin()));
+  return classes;
+}
 
 }  // namespace qircli

@@ -1,5 +1,7 @@
-// The model file: what `qir train` learned, in a text form that MATLAB and
-// Octave read with `load` ('%' lines are comments to them).
+// The model file: what training learned, in a text form that MATLAB and
+// Octave read with `load` ('%' lines are comments to them). This is the one
+// reader and writer of model files: the command, the Python package and the
+// toolbox all go through it (docs/model-files.md describes the format).
 //
 //   % QIR model
 //   % format 1                (2 when the file carries scaling or class names)
@@ -7,12 +9,15 @@
 //   % feature_min v1 ... vM   (only for a model that scales its inputs)
 //   % feature_max v1 ... vM
 //   % D <value>               ... one '% name value' line per training parameter
-//   % class LABEL NAME        (one line per named class)
+//   % class LABEL NAME        (one line per node label, or none)
+//   % nodes K
 //   % columns: center(1:M) direction(1:M) radius label
 //   <2M+2 numbers per node, separated by blanks>
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,17 +50,35 @@ struct Model {
   // space (see feature_scaling.h). Empty: the model takes raw features.
   std::vector<double> feature_min, feature_max;
   // The class names behind the integer labels; empty: numeric labels.
+  // Otherwise every node label has exactly one name and every name a node.
   std::vector<std::pair<int, std::string>> class_names;
   bool scales() const { return !feature_min.empty(); }
 };
 
-// Throws InputError when a class name is empty or holds a line break, or
-// the scaling ranges do not have one value per feature.
+// Whether `value` can be a class label: a whole number that fits a 32-bit
+// signed integer, as the modules keep labels.
+bool is_class_label(double value);
+
+// Throws InputError, naming the fault, for a model that could not be read
+// back (the same rules that parse_model applies, without line numbers).
 std::string format_model(const Model &model);
 // Throws InputError naming `path` and the line of the first fault.
-Model parse_model(const std::string &text, const std::string &path);
+Model parse_model(std::string_view text, const std::string &path);
+
+// Whether the text starts as a model file does (with a '%' line), as
+// opposed to a data file given in its place.
+bool looks_like_model_file(std::string_view text);
 
 void save_model(const std::string &path, const Model &model);
 Model load_model(const std::string &path);
+
+// The classes of a model in ascending label order, and the class of each
+// node: what a front end with its own class numbering maps through.
+struct ModelClasses {
+  std::vector<double> labels;        // distinct node labels, ascending
+  std::vector<std::string> names;    // their names; empty for numeric labels
+  std::vector<std::size_t> of_node;  // index into labels, one per node
+};
+ModelClasses model_classes(const Model &model);
 
 }  // namespace qircli

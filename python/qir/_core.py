@@ -31,6 +31,11 @@ def default_D(features):
     return _qir.default_D(features)
 
 
+def is_class_label(value):
+    """Whether a number can be a class label in a model file (a whole 32-bit number)."""
+    return _qir.is_class_label(value)
+
+
 def train(patterns, labels, params, oflag):
     """One qir_train call: (templates K x (2M+1), node labels, list presentations)."""
     templates, node_labels, presentations, text = _qir.train(patterns, labels, params, oflag)

@@ -13,7 +13,6 @@ _UNCLASSIFIED = -1.0  # module label for "no node": never a class index
 # qir_train's arguments besides the data and D (whose default depends on M).
 _TRAINING_ARGUMENTS = ("ratio", "vigilance", "alpha", "learning_rate",
                        "max_list_presentations", "trim_option", "ct_option")
-_LABEL_LIMIT = 2**31 - 1  # the modules keep labels as 32-bit integers
 
 
 def _validate(estimator, X, y="no_validation", reset=True):
@@ -155,9 +154,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     def save(self, path):
         """Write the model in the qir command's model file format."""
         check_is_fitted(self, "nodes_")
-        numeric = self.classes_.dtype.kind in "iub" or (
-            self.classes_.dtype.kind == "f" and np.all(self.classes_ == np.trunc(self.classes_)))
-        numeric = numeric and np.all(np.abs(self.classes_.astype(np.float64)) <= _LABEL_LIMIT)
+        numeric = self.classes_.dtype.kind in "iubf" and all(
+            _core.is_class_label(float(label)) for label in self.classes_)
         if numeric:
             file_labels = self.node_labels_.astype(np.float64)
             class_names = []
@@ -182,24 +180,17 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         arguments.update(params)
         estimator = cls(**arguments)
         estimator._params = stored
-        estimator._adopt_file_labels(model["labels"], model["class_names"])
+        if model["class_names"]:
+            estimator.classes_ = np.array(model["class_names"])
+        else:
+            estimator.classes_ = model["class_labels"].astype(np.int64)
+        estimator._node_codes = model["node_classes"].astype(np.intp)
         estimator.n_features_in_ = int(model["features"])
         estimator.n_list_presentations_ = int(model["list_presentations"])
         estimator.feature_min_ = model["feature_min"]
         estimator.feature_max_ = model["feature_max"]
         estimator._set_nodes(model["templates"], estimator._node_codes)
         return estimator
-
-    def _adopt_file_labels(self, labels, class_names):
-        if class_names:
-            names = dict(class_names)
-            numbers = sorted(names)
-            self.classes_ = np.array([names[n] for n in numbers])
-            self._node_codes = np.searchsorted(numbers, labels).astype(np.intp)
-        else:
-            classes = np.unique(labels)
-            self.classes_ = classes.astype(np.int64)
-            self._node_codes = np.searchsorted(classes, labels).astype(np.intp)
 
 
 def load_model(path, **params):

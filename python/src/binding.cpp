@@ -257,9 +257,16 @@ void save_model(const std::string &path, const py::dict &d) {
   qircli::save_model(path, model);
 }
 
+// The file's classes come as the library maps them: labels ascending, their
+// names (none for numeric labels) and the class of every node.
 py::dict load_model(const std::string &path) {
   auto model = qircli::load_model(path);
+  auto classes = qircli::model_classes(model);
+  std::vector<double> node_classes(classes.of_node.begin(), classes.of_node.end());
   py::dict d;
+  d["class_labels"] = to_numpy(std::move(classes.labels));
+  d["class_names"] = classes.names;
+  d["node_classes"] = to_numpy(std::move(node_classes));
   d["features"] = model.features;
   d["params"] = params_dict(model.params);
   d["list_presentations"] = model.list_presentations;
@@ -267,7 +274,6 @@ py::dict load_model(const std::string &path) {
   d["labels"] = to_numpy(std::move(model.labels));
   d["feature_min"] = optional_array(std::move(model.feature_min));
   d["feature_max"] = optional_array(std::move(model.feature_max));
-  d["class_names"] = model.class_names;
   return d;
 }
 
@@ -323,6 +329,7 @@ PYBIND11_MODULE(_qir, m) {
   m.def("module_directory", [] { return qircli::module_directory(std::nullopt); });
   m.def("training_defaults", &training_defaults);
   m.def("default_D", &qircli::default_D, py::arg("features"));
+  m.def("is_class_label", &qircli::is_class_label, py::arg("value"));
   m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
         py::arg("oflag"));

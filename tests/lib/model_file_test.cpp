@@ -74,15 +74,12 @@ TEST(ModelFile, ModelWithoutNodesRoundTrips) {
   EXPECT_TRUE(copy.templates.empty());
 }
 
-TEST(ModelFile, NonFiniteValuesUseSpellingsThatLoadAccepts) {
+TEST(ModelFile, NonFiniteNodeValuesAreNeitherWrittenNorRead) {
   Model model = awkward_model();
   model.templates[0] = {INFINITY, -INFINITY, NAN, 0, 1};
-  const std::string text = format_model(model);
-  EXPECT_NE(text.find("Inf -Inf NaN 0 1 1\n"), std::string::npos);
-  const Model copy = parse_model(text, "m.txt");
-  EXPECT_EQ(copy.templates[0][0], INFINITY);
-  EXPECT_EQ(copy.templates[0][1], -INFINITY);
-  EXPECT_TRUE(std::isnan(copy.templates[0][2]));
+  EXPECT_THROW(format_model(model), InputError);
+  EXPECT_EQ(failure(good_header + "% nodes 1\nInf 0 0 1\n"), "m.txt:13: node value Inf is not finite");
+  EXPECT_EQ(failure(good_header + "% nodes 1\n0 0 NaN 1\n"), "m.txt:13: node value NaN is not finite");
 }
 
 TEST(ModelFile, RefusalsNameTheFaultAndLine) {
@@ -90,13 +87,13 @@ TEST(ModelFile, RefusalsNameTheFaultAndLine) {
             "m.txt:14: 3 values, a node row has 4");
   EXPECT_EQ(failure(good_header + "% nodes 1\n0.5 0 zero 1\n"), "m.txt:13: 'zero' is not a number");
   EXPECT_EQ(failure(good_header + "% nodes 2\n0.5 0 0 1\n"),
-            "m.txt: header says 2 nodes, the file has 1");
+            "m.txt:12: header says 2 nodes, the file has 1");
   EXPECT_EQ(failure("0.5 0 0 1\n" + good_header),
             "m.txt:1: node row before the '% features' header line");
   EXPECT_EQ(failure("1,2,3\n4,5,6\n"), "m.txt:1: node row before the '% features' header line");
   EXPECT_EQ(failure(good_header + "% D 2\n% nodes 0\n"), "m.txt:12: header value 'D' given twice");
   EXPECT_EQ(failure("% format 3\n% features 1\n"),
-            "m.txt: model file format 3 is not supported (this version reads formats 1 and 2)");
+            "m.txt:1: model file format 3 is not supported (this version reads formats up to 2)");
   EXPECT_EQ(failure("% format 1\n% features 1.5\n"),
             "m.txt:2: '% features' must be a whole number from 1 to 1000000");
   EXPECT_EQ(failure("% format 1\n% features 1000001\n"),
@@ -137,15 +134,88 @@ TEST(ModelFile, ScalingRangesAndClassNamesMakeFormat2AndRoundTrip) {
 TEST(ModelFile, RefusesBrokenScalingAndClassLines) {
   const std::string head = "% format 2\n" + good_header.substr(good_header.find("% features"));
   EXPECT_EQ(failure(head + "% feature_min 0\n% nodes 0\n"),
-            "m.txt: '% feature_min' and '% feature_max' come together");
+            "m.txt:12: '% feature_min' without '% feature_max'");
   EXPECT_EQ(failure(head + "% feature_min 0 1\n% feature_max 1 2\n% nodes 0\n"),
-            "m.txt: '% feature_min' and '% feature_max' need 1 values each, one per feature");
+            "m.txt:12: '% feature_min' and '% feature_max' need 1 values each, one per feature");
   EXPECT_EQ(failure(head + "% feature_min 2\n% feature_max 1\n% nodes 0\n"),
-            "m.txt: feature 1: '% feature_min' is above '% feature_max'");
-  EXPECT_EQ(failure(head + "% feature_min x\n"), "m.txt:12: 'x' is not a finite number");
+            "m.txt:13: feature 1: '% feature_min' is above '% feature_max'");
+  EXPECT_EQ(failure(head + "% feature_min x\n"), "m.txt:12: 'x' is not a number");
   EXPECT_EQ(failure(head + "% class 1.5 a\n"), "m.txt:12: class label '1.5' is not a whole number");
   EXPECT_EQ(failure(head + "% class 1\n"), "m.txt:12: class 1 has no name");
-  EXPECT_EQ(failure(head + "% class 1 a\n% class 1 b\n"), "m.txt:13: class 1 named twice");
+  EXPECT_EQ(failure(head + "% class 1 a\n% class 1 b\n% nodes 1\n0 0 0 1\n"),
+            "m.txt:13: class 1 named twice");
+}
+
+// A named, scaled model of two nodes; each case below changes one line.
+std::string named_file(const std::string &from, const std::string &to) {
+  std::string text = "% format 2\n% features 1\n% feature_min 0\n% feature_max 2\n" +
+                     good_header.substr(good_header.find("% D")) +
+                     "% class 1 small\n% class 2 large\n% nodes 2\n0.25 0 0 1\n0.75 0 0 2\n";
+  if (!from.empty()) text.replace(text.find(from), from.size(), to);
+  return text;
+}
+
+TEST(ModelFile, RefusesFilesWhoseLinesContradictEachOther) {
+  const struct {
+    std::string from, to, message;
+  } cases[] = {
+      {"% class 2 large\n", "% class 2 large\n% class 7 spare\n",
+       "m.txt:16: class 7 is the label of no node"},
+      {"% class 2 large\n", "", "m.txt:17: node label 2 has no '% class' line"},
+      {"% class 2 large", "% class 2 small", "m.txt:15: class name 'small' given to two labels"},
+      {"0.75 0 0 2", "0.75 0 0 nan", "m.txt:18: node label NaN is not a whole number from "
+                                      "-2147483648 to 2147483647"},
+      {"0.75 0 0 2", "0.75 0 0 2.5", "m.txt:18: node label 2.5 is not a whole number from "
+                                      "-2147483648 to 2147483647"},
+      {"% feature_max 2", "% feature_max inf", "m.txt:4: feature 1: '% feature_max' is not finite"},
+      {"% feature_max 2", "% feature_max -1", "m.txt:4: feature 1: '% feature_min' is above "
+                                              "'% feature_max'"},
+      {"% feature_max 2\n", "", "m.txt:3: '% feature_min' without '% feature_max'"},
+      {"% ratio 0.5\n", "% ratio 0.5\n% ratio 0.5\n", "m.txt:7: header value 'ratio' given twice"},
+      {"% D 1", "% D " + std::string(400, '9'),
+       "m.txt:5: '999999999999999999999999...' (400 characters) is beyond the range of doubles"},
+      {"% D 1", "% D NaN", "m.txt:5: '% D' is NaN"},
+      {"% D 1", "% D 1 2", "m.txt:5: '% D' takes one value"},
+      {"% format 2", "% format 1", "m.txt:3: '% feature_min' needs model file format 2 or later"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(failure(named_file(c.from, c.to)), c.message) << c.to;
+}
+
+TEST(ModelFile, AcceptsByteOrderMarkAndInfiniteParameters) {
+  const std::string marked = "\xEF\xBB\xBF" + named_file("% D 1", "% D Inf");
+  EXPECT_TRUE(looks_like_model_file(marked));
+  EXPECT_FALSE(looks_like_model_file("\xEF\xBB\xBF" "1,2,3\n"));
+  const Model model = parse_model(marked, "m.txt");
+  EXPECT_EQ(model.params.D, INFINITY);
+  EXPECT_EQ(parse_model(format_model(model), "m.txt").params.D, INFINITY);
+}
+
+TEST(ModelFile, WriterRefusesWhatTheReaderWould) {
+  Model model = parse_model(named_file("", ""), "m.txt");
+  model.class_names.push_back({7, "spare"});
+  EXPECT_THROW(format_model(model), InputError);
+  model.class_names.resize(1);
+  EXPECT_THROW(format_model(model), InputError);
+  model.class_names.clear();
+  model.labels[0] = 0.5;
+  EXPECT_THROW(format_model(model), InputError);
+  model.labels[0] = -2147483648.0;  // the smallest 32-bit label is a label like any other
+  EXPECT_EQ(parse_model(format_model(model), "m.txt").labels[0], -2147483648.0);
+}
+
+TEST(ModelFile, ClassesFollowLabelOrderWhateverTheFileOrder) {
+  Model model = parse_model(named_file("% class 1 small\n% class 2 large\n",
+                                       "% class 2 large\n% class 1 small\n"),
+                            "m.txt");
+  model.labels = {2, 1};
+  const ModelClasses classes = model_classes(model);
+  EXPECT_EQ(classes.labels, (std::vector<double>{1, 2}));
+  EXPECT_EQ(classes.names, (std::vector<std::string>{"small", "large"}));
+  EXPECT_EQ(classes.of_node, (std::vector<std::size_t>{1, 0}));
+  model.class_names.clear();
+  model.labels = {-3, 5};
+  EXPECT_TRUE(model_classes(model).names.empty());
+  EXPECT_EQ(model_classes(model).of_node, (std::vector<std::size_t>{0, 1}));
 }
 
 TEST(NumberText, FormatsReadBackExactly) {
