@@ -14,11 +14,15 @@ namespace {
 
 // Tolerance of VT and CT: a value this close below its threshold passes.
 constexpr double test_tolerance = 1e-7;
+// Operations of one CFV.
+constexpr std::int32_t cfv_flops = 2;
 
 // Whether node i passes VT and (when enabled) CT for the pattern just
-// matched; sets its cfv on passing VT.
+// matched; sets its cfv on passing VT. The CFV's operations go to
+// count_ops, or are gathered in `cfv_ops` when given (one host amount per
+// search instead of one per node; the same totals).
 bool passes_tests(Node &node, std::int32_t i, double rho, const SearchRules &rules,
-                  PatternTally &tally) {
+                  PatternTally &tally, OpTally *cfv_ops = nullptr) {
   if (!(node.mfv + test_tolerance >= rho)) {
     if (rules.oflag == 4)
       mexPrintf("      Node #%d fails VT (MFV=%s < rho=%s)\n", i + 1, format_fixed(node.mfv).text,
@@ -26,7 +30,10 @@ bool passes_tests(Node &node, std::int32_t i, double rho, const SearchRules &rul
     return false;
   }
   node.cfv = compute_cfv(node.fit, node.free_size, rules.alpha);
-  count_ops(2, 0);
+  if (cfv_ops != nullptr)
+    cfv_ops->flops += cfv_flops;
+  else
+    count_ops(cfv_flops, 0);
   if (rules.ct_option != 1) return true;
   tally.pattern_flops += 1;
   tally.pattern_comparisons += 1;
@@ -171,7 +178,6 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   } else {
     matcher_.evaluate(packed_, pattern, params, ops_);
   }
-  flush_ops(ops_);
   const std::int32_t count = packed_.size();
   // One FLOP and one comparison per node evaluated (32-bit wrap-around).
   tally.pattern_flops += static_cast<std::uint32_t>(count);
@@ -183,19 +189,21 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
     // The trace lists every node, in order.
     for (std::int32_t i = 0; i < count; ++i)
       consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
-    return winner;
+  } else {
+    // A node failing VT only costs what was tallied above.
+    matcher_.for_each_passing(packed_, [&](std::int32_t i) {
+      consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
+    });
   }
-  // A node failing VT only costs what was tallied above.
-  matcher_.for_each_passing(packed_, [&](std::int32_t i) {
-    consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
-  });
+  // The node evaluations and their CFVs reach the host in one amount.
+  flush_ops(ops_);
   return winner;
 }
 
 void PackedSearch::consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
                             PatternTally &tally, std::int32_t &winner, double &best_cfv) {
   matcher_.store_into(packed_.slot_of(i), node);
-  if (!passes_tests(node, i, rho, rules, tally)) return;
+  if (!passes_tests(node, i, rho, rules, tally, &ops_)) return;
   node.eligible = 1;
   eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
   consider_candidate(node, i, winner, best_cfv, tally);
