@@ -6,7 +6,7 @@
 #   QIR_MATLAB              option, ON: look for MATLAB (pass -DMatlab_ROOT_DIR=
 #                           to pick an installation)
 #   QIR_MATLAB_ENABLED      set when MATLAB was found and the modules are built
-#   qir_add_matlab_module(<name> SOURCES ... [HELP <file.m>])   target <name>_matlab
+#   qir_add_matlab_module(<module> [HELP <file.m>])   target <module>_matlab
 #
 # No MATLAB is available where this project is built and tested, so this
 # path is kept to the minimum and is not covered by ctest; toolbox/make.m
@@ -29,51 +29,45 @@ if(QIR_MATLAB AND NOT QIR_SANITIZE)
     # utIsInterruptPending, which the modules poll for Ctrl-C, lives in
     # libut beside the MX library; FindMatlab does not name it.
     get_filename_component(_qir_matlab_lib_dir "${Matlab_MX_LIBRARY}" DIRECTORY)
-    find_library(QIR_MATLAB_UT_LIBRARY NAMES ut libut PATHS ${_qir_matlab_lib_dir}
-                 NO_DEFAULT_PATH)
-    if(NOT QIR_MATLAB_UT_LIBRARY)
-      message(FATAL_ERROR "QIR: MATLAB's libut not found in ${_qir_matlab_lib_dir}")
-    endif()
+    set(QIR_MATLAB_LIBRARY_FILES)
+    foreach(library IN LISTS QIR_MATLAB_LIBRARIES)
+      find_library(QIR_MATLAB_${library}_LIBRARY NAMES ${library} lib${library}
+                   PATHS ${_qir_matlab_lib_dir} NO_DEFAULT_PATH)
+      if(NOT QIR_MATLAB_${library}_LIBRARY)
+        message(FATAL_ERROR "QIR: MATLAB's lib${library} not found in ${_qir_matlab_lib_dir}")
+      endif()
+      list(APPEND QIR_MATLAB_LIBRARY_FILES ${QIR_MATLAB_${library}_LIBRARY})
+    endforeach()
     message(STATUS "QIR: MATLAB modules enabled (${Matlab_ROOT_DIR})")
   endif()
 endif()
 
 function(qir_add_matlab_module name)
-  cmake_parse_arguments(ARG "" "HELP" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "HELP" "" ${ARGN})
   set(target ${name}_matlab)
-  set(sources ${ARG_SOURCES} ${QIR_CORE_SOURCES} ${QIR_FAST_SOURCES})
+  qir_module_sources(${name} sources)
   if(NOT _qir_matlab_has_add_flops)
-    list(APPEND sources ${QIR_CORE_DIR}/add_flops_fallback.cpp)
+    list(APPEND sources ${QIR_ADD_FLOPS_FALLBACK_FILE})
   endif()
   if(WIN32)
-    list(APPEND sources ${QIR_CORE_DIR}/qir_version.rc)
+    list(APPEND sources ${QIR_VERSION_RESOURCE_FILE})
   endif()
   set(help)
   if(ARG_HELP)
     set(help DOCUMENTATION ${ARG_HELP})
   endif()
-  set(source_dirs)
-  foreach(source IN LISTS ARG_SOURCES)
-    get_filename_component(dir ${source} DIRECTORY)
-    list(APPEND source_dirs ${dir})
-  endforeach()
-  list(REMOVE_DUPLICATES source_dirs)
+  qir_source_dirs(source_dirs ${sources})
 
   # matlab_add_mex supplies MATLAB's include path, libraries and export list.
   matlab_add_mex(NAME ${target} MODULE R2017b OUTPUT_NAME ${name} SRC ${sources} ${help}
-                 LINK_TO ${QIR_MATLAB_UT_LIBRARY})
+                 LINK_TO ${QIR_MATLAB_LIBRARY_FILES})
   set_target_properties(${target} PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
-  target_include_directories(${target} PRIVATE ${source_dirs} ${QIR_FAST_DIR} ${QIR_CORE_DIR})
+  target_include_directories(${target} PRIVATE ${source_dirs})
   target_link_libraries(${target} Threads::Threads)
   if(NOT _qir_matlab_has_add_flops)
-    target_compile_definitions(${target} PRIVATE QIR_SUPPLY_MEXADDFLOPS)
+    target_compile_definitions(${target} PRIVATE ${QIR_ADD_FLOPS_FALLBACK_DEFINE})
   endif()
-  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    set_target_properties(${target} PROPERTIES
-      CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-  endif()
-  # Unique symbols would keep the module loaded after `clear mex`.
-  target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
+  qir_module_flags(${target})
 endfunction()

@@ -7,12 +7,12 @@
 #   QIR_OCTAVE_ENABLED       set when the Octave modules are built
 #   QIR_OCTAVE_CLI           octave-cli, which runs the Octave tests
 #   QIR_OCTAVE_MODULE_DIR    where the .mex files go
-#   qir_add_octave_module(<name> SOURCES ...)   target <name>_octave
+#   qir_add_octave_module(<module> ...)   target <module>_octave
 #
-# Octave has no mexAddFlops: each module carries its own from
-# core/add_flops_fallback.cpp, hidden like everything but mexFunction. Nor
-# has it libut: core/octave/interrupt_pending.cpp answers the modules'
-# interrupt poll from the interpreter's own state.
+# Octave has no mexAddFlops: each module carries its own, hidden like
+# everything but mexFunction. Nor has it libut: the modules answer their
+# interrupt poll from the interpreter's own state (both files named in
+# cmake/modules.mk).
 include_guard(GLOBAL)
 
 find_program(QIR_MKOCTFILE NAMES mkoctfile DOC "Octave's mkoctfile")
@@ -93,10 +93,11 @@ if(QIR_OCTAVE_ENABLED)
   message(STATUS "QIR: GNU Octave modules enabled (mex.h in ${_qir_octave_mex_h})")
 endif()
 
-# qir_add_octave_module(<name> SOURCES ...): <build>/octave/<name>.mex from
-# the module's sources and the core, with the flags every module build
-# shares (QirModule.cmake). BARE leaves the core out (the benchmarks'
-# baseline modules); DESTINATION puts the file elsewhere.
+# qir_add_octave_module(<module> [HELP <file.m>] [DESTINATION <dir>]):
+# <build>/octave/<module>.mex from the module's sources (cmake/modules.mk)
+# and what Octave lacks, with the flags every module build shares
+# (QirModule.cmake). BARE SOURCES ... builds the given sources alone (the
+# benchmarks' baseline modules); DESTINATION puts the file elsewhere.
 function(qir_add_octave_module name)
   cmake_parse_arguments(ARG "BARE" "HELP;DESTINATION" "SOURCES" ${ARGN})
   set(target ${name}_octave)
@@ -104,21 +105,19 @@ function(qir_add_octave_module name)
   if(ARG_DESTINATION)
     set(destination ${ARG_DESTINATION})
   endif()
-  set(sources ${ARG_SOURCES})
-  if(NOT ARG_BARE)
-    list(APPEND sources ${QIR_CORE_SOURCES} ${QIR_FAST_SOURCES} ${QIR_CORE_DIR}/add_flops_fallback.cpp
-                ${QIR_CORE_DIR}/octave/interrupt_pending.cpp)
+  if(ARG_BARE)
+    # Compiled alone, but with the node core's headers at hand.
+    set(sources ${ARG_SOURCES} ${QIR_GROUP_core})
+    qir_source_dirs(source_dirs ${sources})
+    set(sources ${ARG_SOURCES})
+  else()
+    qir_module_sources(${name} sources)
+    list(APPEND sources ${QIR_ADD_FLOPS_FALLBACK_FILE} ${QIR_OCTAVE_INTERRUPT_FILE})
     if(WIN32)
-      list(APPEND sources ${QIR_CORE_DIR}/qir_version.rc)
+      list(APPEND sources ${QIR_VERSION_RESOURCE_FILE})
     endif()
+    qir_source_dirs(source_dirs ${sources})
   endif()
-  # The module's own headers sit next to its sources.
-  set(source_dirs)
-  foreach(source IN LISTS ARG_SOURCES)
-    get_filename_component(dir ${source} DIRECTORY)
-    list(APPEND source_dirs ${dir})
-  endforeach()
-  list(REMOVE_DUPLICATES source_dirs)
 
   add_library(${target} MODULE ${sources})
   qir_module_properties(${target})
@@ -128,10 +127,10 @@ function(qir_add_octave_module name)
     LIBRARY_OUTPUT_DIRECTORY ${destination}
     # Octave has its libraries loaded already; no search path, as with mkoctfile.
     SKIP_BUILD_RPATH ON)
-  target_include_directories(${target} PRIVATE ${source_dirs} ${QIR_FAST_DIR} ${QIR_CORE_DIR})
+  target_include_directories(${target} PRIVATE ${source_dirs})
   # SYSTEM: Octave's headers are not ours to keep warnings-clean.
   target_include_directories(${target} SYSTEM PRIVATE ${QIR_OCTAVE_INCLUDE_DIRS})
-  target_compile_definitions(${target} PRIVATE QIR_SUPPLY_MEXADDFLOPS)
+  target_compile_definitions(${target} PRIVATE ${QIR_ADD_FLOPS_FALLBACK_DEFINE})
   target_link_options(${target} PRIVATE ${QIR_OCTAVE_LINK_FLAGS})
   target_link_libraries(${target} PRIVATE ${QIR_OCTAVE_LIBRARIES} Threads::Threads)
   if(ARG_HELP)

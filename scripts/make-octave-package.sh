@@ -2,8 +2,9 @@
 # Builds the GNU Octave package qir-<version>.tar.gz in the standard layout:
 #   DESCRIPTION, INDEX, COPYING
 #   inst/  the toolbox m-files (with private/ and the demo's data)
-#   src/   the module sources and a Makefile that builds qir_train.mex and
-#          qir_perf.mex through mkoctfile with the project's flags
+#   src/   the module sources, cmake/modules.mk that lists them with the
+#          project's flags, and a Makefile that builds the modules from it
+#          through mkoctfile
 # Usage: scripts/make-octave-package.sh [OUTPUT_FOLDER]   (default build/)
 # Install in Octave with: pkg install build/qir-<version>.tar.gz
 set -euo pipefail
@@ -22,34 +23,47 @@ done
 cp -r "$root/toolbox/private" "$pkg/inst/"
 cp "$root/data/circle_train.csv" "$root/data/circle_test.csv" "$pkg/inst/data/"
 
-# Module sources, as toolbox/make.m compiles them.
-cp -r "$root/core" "$root/fast" "$root/train" "$root/perf" "$pkg/src/"
-rm -f "$pkg"/src/*/CMakeLists.txt
-cp "$root/cmake/mexfunction.map" "$pkg/src/"
+# Module sources, as cmake/modules.mk lists them: their folders (headers
+# too) and the list itself, which the Makefile includes.
+folders=$(sed -e ':a' -e '/\\$/N; s/\\\n/ /; ta' "$root/cmake/modules.mk" |
+  sed -n 's/^QIR_GROUP_[A-Za-z0-9_]* *= *//p; s/^QIR_[A-Z0-9_]*_FILE *= *//p' |
+  tr -s ' \t' '\n\n' | sed -n 's|/.*||p' | sort -u)
+for folder in $folders; do
+  cp -r "$root/$folder" "$pkg/src/"
+done
+rm -f "$pkg"/src/*/CMakeLists.txt "$pkg"/src/cmake/*.cmake
 cat > "$pkg/src/Makefile" <<'MAKE'
-# Builds the two modules as Octave mex files. The flags are the project's:
-# no contraction of a*b+c and no fast-math (results are bit-identical on
-# every platform), hidden symbols so that each module exports mexFunction
-# alone.
+# Builds the modules as Octave mex files, from the sources and with the
+# flags that cmake/modules.mk lists: no contraction of a*b+c and no
+# fast-math (results are bit-identical on every platform), hidden symbols
+# so that each module exports mexFunction alone.
+include cmake/modules.mk
+
 MKOCTFILE ?= mkoctfile
-QIR_FLAGS := -std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden -fvisibility-inlines-hidden
+FLAGS := -std=c++$(QIR_CXX_STANDARD) $(QIR_GCC_FLAGS) $(QIR_GCC_MODULE_FLAGS)
 ifeq ($(shell $(MKOCTFILE) -p CXX | xargs -I{} sh -c '{} --version' | grep -ci clang),0)
-QIR_FLAGS += -fno-gnu-unique
+FLAGS += $(QIR_GNU_MODULE_FLAGS)
 endif
-LINK := -Wl,--version-script=mexfunction.map
-# Octave answers the modules' interrupt poll through our own definition.
-CORE := $(wildcard core/*.cpp) $(wildcard fast/*.cpp) core/octave/interrupt_pending.cpp
+ifneq ($(filter i386 i486 i586 i686,$(shell uname -m)),)
+FLAGS += $(QIR_X86_32_FLAGS)
+endif
+# Octave counts no operations and has no libut: the modules carry their own.
+HOST := $(QIR_ADD_FLOPS_FALLBACK_FILE) $(QIR_OCTAVE_INTERRUPT_FILE)
+DEFINES := $(addprefix -D,$(QIR_ADD_FLOPS_FALLBACK_DEFINE))
+LINK := -Wl,--version-script=$(QIR_EXPORTS_MAP_FILE)
+sources = $(foreach group,$(QIR_MODULE_$(1)),$(QIR_GROUP_$(group))) $(HOST)
 
-all: qir_train.mex qir_perf.mex
+all: $(addsuffix .mex,$(QIR_MODULES))
 
-%.mex: CXXFLAGS := $(shell $(MKOCTFILE) -p CXXFLAGS) $(QIR_FLAGS)
-qir_train.mex: $(wildcard train/*.cpp) $(CORE)
-	CXXFLAGS="$(CXXFLAGS)" $(MKOCTFILE) --mex -o $@ -Itrain -Ifast -Icore -DQIR_SUPPLY_MEXADDFLOPS $(LINK) $^
-qir_perf.mex: $(wildcard perf/*.cpp) $(CORE)
-	CXXFLAGS="$(CXXFLAGS)" $(MKOCTFILE) --mex -o $@ -Iperf -Ifast -Icore -DQIR_SUPPLY_MEXADDFLOPS $(LINK) $^
+%.mex: CXXFLAGS := $(shell $(MKOCTFILE) -p CXXFLAGS) $(FLAGS)
+define module_rule
+$(1).mex: $(call sources,$(1))
+	CXXFLAGS="$$(CXXFLAGS)" $$(MKOCTFILE) --mex -o $$@ $$(addprefix -I,$$(sort $$(dir $$^))) $$(DEFINES) $$(LINK) $$^
+endef
+$(foreach module,$(QIR_MODULES),$(eval $(call module_rule,$(module))))
 
 clean:
-	rm -f *.mex *.o core/*.o fast/*.o core/octave/*.o train/*.o perf/*.o
+	rm -f *.mex *.o $(foreach folder,$(sort $(dir $(foreach module,$(QIR_MODULES),$(call sources,$(module))))),$(folder)*.o)
 
 .PHONY: all clean
 MAKE

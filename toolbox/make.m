@@ -1,8 +1,8 @@
 function make(outdir)
 %MAKE  Build the QIR modules qir_train and qir_perf for this MATLAB or Octave.
-%   MAKE compiles the C++ sources in ../core, ../fast, ../train and ../perf (every
-%   .cpp file found there) into qir_train and qir_perf in the toolbox folder,
-%   next to this file. Run it from the toolbox folder:
+%   MAKE compiles the modules' C++ sources, as ../cmake/modules.mk lists
+%   them with the flags every build of them uses, into qir_train and qir_perf
+%   in the toolbox folder, next to this file. Run it from the toolbox folder:
 %
 %       cd toolbox
 %       make
@@ -24,65 +24,104 @@ end
 if ~exist(outdir, 'dir')
   error('make: output folder %s does not exist', outdir);
 end
+build = read_build_list(root);
 
 is_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
-core_dir = fullfile(root, 'core');
-fast_dir = fullfile(root, 'fast');
-core = [cpp_files(core_dir), cpp_files(fast_dir)];
 % The fallback mexAddFlops goes only into modules for hosts without one.
-fallback = fullfile(core_dir, 'add_flops_fallback.cpp');
-core = core(~strcmp(core, fallback));
 if is_octave
   host_counts_flops = false;
 else
   host_counts_flops = matlab_has_add_flops();
 end
+host = {};
+defines = {};
 if ~host_counts_flops
-  core{end + 1} = fallback;
+  host = build.QIR_ADD_FLOPS_FALLBACK_FILE;
+  defines = strcat('-D', build.QIR_ADD_FLOPS_FALLBACK_DEFINE);
 end
 % Ctrl-C: MATLAB answers the modules' interrupt poll from its libut; Octave
 % has none, so the modules carry their own answer from Octave's state.
-interrupt_link = {};
+libraries = {};
 if is_octave
-  core{end + 1} = fullfile(core_dir, 'octave', 'interrupt_pending.cpp');
+  host = [host, build.QIR_OCTAVE_INTERRUPT_FILE];
 else
-  interrupt_link = {'-lut'};
+  libraries = strcat('-l', build.QIR_MATLAB_LIBRARIES);
 end
 
 work = tempname();
 mkdir(work);
 cleanup = onCleanup(@() remove_folder(work));
-extra = version_resource(is_octave, work, fullfile(core_dir, 'qir_version.rc'));
+extra = version_resource(is_octave, work, build.QIR_VERSION_RESOURCE_FILE{1});
 
-modules = {'qir_train', 'train'; 'qir_perf', 'perf'};
-for k = 1:size(modules, 1)
-  name = modules{k, 1};
-  own_dir = fullfile(root, modules{k, 2});
-  sources = [cpp_files(own_dir), core, extra];
-  includes = {['-I' own_dir], ['-I' fast_dir], ['-I' core_dir]};
-  defines = {};
-  if ~host_counts_flops
-    defines = {'-DQIR_SUPPLY_MEXADDFLOPS'};
-  end
+for k = 1:numel(build.QIR_MODULES)
+  name = build.QIR_MODULES{k};
+  sources = [module_sources(build, name), host, extra];
+  includes = strcat('-I', source_folders(sources));
   fprintf('Building %s from %d source files ...\n', name, numel(sources));
   if is_octave
-    target = build_octave(name, outdir, sources, [includes, defines], root);
+    target = build_octave(name, outdir, sources, [includes, defines], build);
   else
-    target = build_matlab(name, outdir, sources, [includes, defines, interrupt_link], extra);
+    target = build_matlab(name, outdir, sources, [includes, defines, libraries], extra, build);
   end
   fprintf('  %s\n', target);
 end
 fprintf('Done. Add the folder to the path to use them:  addpath(''%s'')\n', outdir);
 end
 
-function target = build_octave(name, outdir, sources, flags, root)
+% cmake/modules.mk, which CMake and the Octave package's Makefile read too:
+% one field per "NAME = words" line, each a cell array of its words; the
+% paths (QIR_GROUP_* and *_FILE) made whole.
+function build = read_build_list(root)
+file = fullfile(root, 'cmake', 'modules.mk');
+if ~exist(file, 'file')
+  error('make: %s is missing: run make from the toolbox folder of a QIR source tree', file);
+end
+text = regexprep(fileread(file), '#[^\n]*', '');
+text = regexprep(text, '\\\r?\n', ' ');
+build = struct();
+for line = regexp(text, '\r?\n', 'split')
+  entry = strtrim(line{1});
+  if isempty(entry)
+    continue;
+  end
+  parts = regexp(entry, '^(\w+)\s*=\s*(.*)$', 'tokens', 'once');
+  if isempty(parts)
+    error('make: %s: not a NAME = words line: %s', file, entry);
+  end
+  words = regexp(parts{2}, '\S+', 'match');
+  if ~isempty(regexp(parts{1}, '^QIR_GROUP_|_FILE$', 'once'))
+    words = cellfun(@(w) fullfile(root, strrep(w, '/', filesep)), words, 'UniformOutput', false);
+  end
+  build.(parts{1}) = words;
+end
+end
+
+function sources = module_sources(build, name)
+sources = {};
+for group = build.(['QIR_MODULE_' name])
+  sources = [sources, build.(['QIR_GROUP_' group{1}])];
+end
+end
+
+% A module's include path: the folders of its sources, in their order.
+function folders = source_folders(sources)
+folders = {};
+for k = 1:numel(sources)
+  folder = fileparts(sources{k});
+  if ~any(strcmp(folders, folder))
+    folders{end + 1} = folder;
+  end
+end
+end
+
+function target = build_octave(name, outdir, sources, flags, build)
 target = fullfile(outdir, [name '.mex']);
 [cxxflags, status] = mkoctfile('-p', 'CXXFLAGS');
 if status ~= 0
   error('make: mkoctfile -p CXXFLAGS failed');
 end
 % mkoctfile takes compiler flags from the environment only.
-cxxflags = [strtrim(cxxflags) ' ' gcc_flags(octave_compiler())];
+cxxflags = [strtrim(cxxflags) ' ' gcc_flags(octave_compiler(), build)];
 old = getenv('CXXFLAGS');
 restore = onCleanup(@() restore_variable('CXXFLAGS', old));
 setenv('CXXFLAGS', cxxflags);
@@ -90,7 +129,7 @@ setenv('CXXFLAGS', cxxflags);
 % visibility leaves public. Each linker has its own way; on Windows
 % (MinGW) mexFunction's dllexport already makes it the only export.
 link = {};
-map = fullfile(root, 'cmake', 'mexfunction.map');
+map = build.QIR_EXPORTS_MAP_FILE{1};
 if ismac()
   link = {'-Wl,-exported_symbol,_mexFunction'};
 elseif isunix() && exist(map, 'file')
@@ -108,7 +147,7 @@ else
 end
 end
 
-function target = build_matlab(name, outdir, sources, flags, extra)
+function target = build_matlab(name, outdir, sources, flags, extra, build)
 target = fullfile(outdir, [name '.' mexext]);
 cc = mex.getCompilerConfigurations('C++', 'Selected');
 if isempty(cc)
@@ -117,34 +156,29 @@ end
 short = lower(cc(1).ShortName);
 options = {'-R2017b', '-outdir', outdir, '-output', name};
 if ~isempty(strfind(short, 'msvc'))
-  % /fp:precise neither reorders floating-point operations nor, together
-  % with the fp_contract pragma of the sources, contracts them.
-  options{end + 1} = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise';
+  options{end + 1} = ['COMPFLAGS=$COMPFLAGS /std:c++' build.QIR_CXX_STANDARD{1} ' ' ...
+                      strjoin(build.QIR_MSVC_FLAGS, ' ')];
   res = extra(~cellfun(@isempty, regexp(extra, '\.res$', 'once')));
   if ~isempty(res)
     options{end + 1} = ['LINKFLAGS=$LINKFLAGS "' res{1} '"'];
   end
   sources = setdiff(sources, res, 'stable');
 else
-  options{end + 1} = ['CXXFLAGS=$CXXFLAGS ' gcc_flags(short)];
+  options{end + 1} = ['CXXFLAGS=$CXXFLAGS ' gcc_flags(short, build)];
 end
 mex(options{:}, flags{:}, sources{:});
 end
 
-% Flags every gcc or clang build of the modules needs: C++17; no fused
-% multiply-add or reassociation, so that results are bit-identical on every
-% platform; hidden symbols, so mexFunction is the module's only export.
-function flags = gcc_flags(compiler)
-flags = '-std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden -fvisibility-inlines-hidden';
+% The flags of every gcc or clang build of the modules.
+function flags = gcc_flags(compiler, build)
+words = [{['-std=c++' build.QIR_CXX_STANDARD{1}]}, build.QIR_GCC_FLAGS, build.QIR_GCC_MODULE_FLAGS];
 if ~isempty(strfind(compiler, 'g++')) && isempty(strfind(compiler, 'clang')) && isunix() && ~ismac()
-  % gcc's unique symbols would keep a module loaded after clear.
-  flags = [flags ' -fno-gnu-unique'];
+  words = [words, build.QIR_GNU_MODULE_FLAGS];
 end
 if ~isempty(regexp(computer(), '^i[3-6]86', 'once'))
-  % 32-bit x86: SSE2 arithmetic, never the x87 unit's extended precision
-  % (the sources refuse to compile without it).
-  flags = [flags ' -msse2 -mfpmath=sse'];
+  words = [words, build.QIR_X86_32_FLAGS];
 end
+flags = strjoin(words, ' ');
 end
 
 function compiler = octave_compiler()
@@ -212,12 +246,6 @@ lines = lines(~cellfun(@isempty, regexp(lines, '^set ', 'once')));
 if ~isempty(lines)
   prefix = [strjoin(lines, ' & ') ' & '];
 end
-end
-
-function files = cpp_files(folder)
-listing = dir(fullfile(folder, '*.cpp'));
-names = sort({listing.name});
-files = cellfun(@(n) fullfile(folder, n), names, 'UniformOutput', false);
 end
 
 function remove_folder(folder)

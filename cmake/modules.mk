@@ -1,0 +1,89 @@
+# The extension modules' sources and the compiler flags of every build of
+# them, stated once. CMake (cmake/QirModule.cmake), toolbox/make.m and the
+# GNU Octave package's Makefile all read this file. It holds only
+# "NAME = words" lines (a line ending in a backslash goes on in the next),
+# so that make includes it as it stands. Paths are
+# relative to the source tree's root; a module's include path is the folders
+# of its sources.
+
+# The modules, each compiled from the groups of sources named after it. A
+# module's entry point (mexFunction) is <module>.cpp.
+QIR_MODULES = qir_train qir_perf
+QIR_MODULE_qir_train = train fast core
+QIR_MODULE_qir_perf = perf fast core
+
+QIR_GROUP_train = \
+  train/qir_train.cpp \
+  train/train_arguments.cpp \
+  train/run_training.cpp \
+  train/search.cpp \
+  train/node_list.cpp \
+  train/node_learn.cpp \
+  train/training_report.cpp
+QIR_GROUP_perf = \
+  perf/qir_perf.cpp \
+  perf/perf_arguments.cpp \
+  perf/template_geometry.cpp \
+  perf/run_performance.cpp \
+  perf/node_competition.cpp \
+  perf/pattern_chunks.cpp \
+  perf/performance_report.cpp
+# The fast path: packed node blocks, the matching kernels, groups, early
+# cuts, the vigilance reach, the worker pool, the training memory and the
+# environment settings.
+QIR_GROUP_fast = \
+  fast/early_cut.cpp \
+  fast/environment_settings.cpp \
+  fast/match_kernel_avx2.cpp \
+  fast/match_kernel_neon.cpp \
+  fast/match_kernel_scalar.cpp \
+  fast/match_kernel_sse2.cpp \
+  fast/node_block.cpp \
+  fast/node_groups.cpp \
+  fast/search_memory.cpp \
+  fast/vigilance_reach.cpp \
+  fast/worker_pool.cpp
+# The node core both modules share.
+QIR_GROUP_core = \
+  core/arguments.cpp \
+  core/console_number.cpp \
+  core/data_checks.cpp \
+  core/interrupt.cpp \
+  core/host_memory.cpp \
+  core/marshal.cpp \
+  core/model.cpp \
+  core/node.cpp \
+  core/process_clock.cpp \
+  core/version_stamp.cpp
+
+# Added by host. A host without mexAddFlops (GNU Octave, MATLAB releases
+# that no longer count operations) gets the module's own, with
+# QIR_SUPPLY_MEXADDFLOPS defined. GNU Octave has no libut: the modules
+# answer their interrupt poll from its state; MATLAB links libut. Windows
+# builds carry the version as a resource.
+QIR_ADD_FLOPS_FALLBACK_FILE = core/add_flops_fallback.cpp
+QIR_ADD_FLOPS_FALLBACK_DEFINE = QIR_SUPPLY_MEXADDFLOPS
+QIR_OCTAVE_INTERRUPT_FILE = core/octave/interrupt_pending.cpp
+QIR_MATLAB_LIBRARIES = ut
+QIR_VERSION_RESOURCE_FILE = core/qir_version.rc
+# mexFunction alone exported (GNU and other ELF linkers).
+QIR_EXPORTS_MAP_FILE = cmake/mexfunction.map
+
+# Flags. Results must be bit-identical on every platform: never contract
+# a*b+c into one fused operation, never reassociate.
+QIR_CXX_STANDARD = 17
+# GCC and clang, every build.
+QIR_GCC_FLAGS = -ffp-contract=off -fno-fast-math
+QIR_GCC_WARNINGS = -Wall -Wextra
+# GCC and clang, the modules and what is linked into them: hidden symbols,
+# so that mexFunction is a module's only export.
+QIR_GCC_MODULE_FLAGS = -fvisibility=hidden -fvisibility-inlines-hidden
+# GCC alone: unique symbols would keep a module loaded after clear.
+QIR_GNU_MODULE_FLAGS = -fno-gnu-unique
+# 32-bit x86 with GCC or clang: SSE2 arithmetic, never the x87 unit's
+# extended precision (the sources refuse to compile without it).
+QIR_X86_32_FLAGS = -msse2 -mfpmath=sse
+# MSVC, every build: neither reorders floating-point operations nor,
+# with the fp_contract pragma of the sources, contracts them.
+QIR_MSVC_FLAGS = /fp:precise
+QIR_MSVC_WARNINGS = /W4
