@@ -3,6 +3,9 @@
 // Windows DLLs keep their symbols to themselves anyway.
 #include "qirhost/host.h"
 
+#include <iterator>
+#include <map>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -41,6 +44,26 @@ struct LibraryCloser {
 };
 using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
 
+// Loading one file twice hands back the same library, with one copy of its
+// module-wide state, so the lock belongs to the library, not the Module.
+std::shared_ptr<std::mutex> lock_of_library(void *library) {
+  struct Registry {
+    std::mutex lock;
+    std::map<void *, std::weak_ptr<std::mutex>> locks;
+  };
+  static auto *registry = new Registry;  // never destroyed: Modules may outlive statics
+  const std::lock_guard<std::mutex> guard(registry->lock);
+  for (auto it = registry->locks.begin(); it != registry->locks.end();)
+    it = it->second.expired() ? registry->locks.erase(it) : std::next(it);
+  std::weak_ptr<std::mutex> &slot = registry->locks[library];
+  std::shared_ptr<std::mutex> lock = slot.lock();
+  if (!lock) {
+    lock = std::make_shared<std::mutex>();
+    slot = lock;
+  }
+  return lock;
+}
+
 }  // namespace
 
 Module::Module(const std::string &path) : path_(path) {
@@ -50,6 +73,7 @@ Module::Module(const std::string &path) : path_(path) {
   if (entry == nullptr)
     throw std::runtime_error("no mexFunction in " + path + ": " + last_load_error());
   entry_ = reinterpret_cast<Entry>(entry);
+  call_lock_ = lock_of_library(library.get());
   handle_ = library.release();
 }
 
@@ -58,7 +82,7 @@ Module::~Module() { LibraryHandle unload(handle_); }
 CallResult Module::call(int nlhs, const std::vector<const mxArray *> &inputs,
                         const CallOptions &options) const {
   std::vector<const mxArray *> prhs = inputs;  // the entry takes a mutable array of pointers
-  const std::lock_guard<std::mutex> serialised(call_lock_);
+  const std::lock_guard<std::mutex> serialised(*call_lock_);
   return run_call(
       nlhs,
       [&](mxArray **plhs) { entry_(nlhs, plhs, static_cast<int>(prhs.size()), prhs.data()); },

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -333,6 +338,62 @@ TEST(Modules, ServicesWorkAcrossTheModuleBoundary) {
   EXPECT_EQ(failed.outputs.at(0), nullptr);
   EXPECT_EQ(failed.arrays_left, 1u);
   EXPECT_EQ(failed.bytes_left, 32u);
+}
+
+// How many calls were inside the module at once, at most, when two threads
+// each call their own Module object (`first` and `second`) `rounds` times.
+// Every call lingers in its console callback, so overlapping calls meet.
+int most_calls_at_once(const qirhost::Module &first, const qirhost::Module &second) {
+  std::atomic<int> inside{0};
+  std::atomic<int> most{0};
+  CallOptions options;
+  options.on_print = [&](std::string_view) {
+    const int now = ++inside;
+    for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    --inside;
+  };
+  auto calls = [&](const qirhost::Module &module) {
+    for (int round = 0; round < 8; ++round) module.call(1, {}, options);
+  };
+  std::thread a(calls, std::cref(first));
+  std::thread b(calls, std::cref(second));
+  a.join();
+  b.join();
+  return most.load();
+}
+
+// Loading one file twice shares one copy of its module-wide state, so the
+// two objects must take turns; separate files must not wait for each other.
+TEST(Modules, OneFileLoadedTwiceIsCalledOneCallAtATime) {
+  const qirhost::Module probe(PROBE_A_PATH);
+  const qirhost::Module again(PROBE_A_PATH);
+  EXPECT_EQ(most_calls_at_once(probe, again), 1);
+  EXPECT_EQ(counter_after_call(probe), 17);
+}
+
+TEST(Modules, SeparateFilesAreCalledInParallel) {
+  const qirhost::Module a(PROBE_A_PATH);
+  const qirhost::Module b(PROBE_B_PATH);
+  // Each call waits in its callback until the other file's call is inside
+  // too: if the calls were serialised, neither would ever see the other.
+  std::mutex lock;
+  std::condition_variable changed;
+  int inside = 0;
+  bool met = true;
+  CallOptions options;
+  options.on_print = [&](std::string_view) {
+    std::unique_lock<std::mutex> held(lock);
+    ++inside;
+    changed.notify_all();
+    if (!changed.wait_for(held, std::chrono::seconds(5), [&] { return inside == 2; })) met = false;
+  };
+  std::thread first([&] { a.call(1, {}, options); });
+  std::thread second([&] { b.call(1, {}, options); });
+  first.join();
+  second.join();
+  EXPECT_TRUE(met);
 }
 
 std::string load_error(const std::string &path) {

@@ -127,9 +127,11 @@ TEST(InterruptTest, ClassificationStopsWhenAnotherThreadAsks) {
 
 // Without the module's lock the second thread's call would overwrite the
 // module-wide parameters and counters under the first (a heap overflow
-// under ASan). With it, each thread gets exactly the sequential results.
-TEST(OverlappingCallsTest, TwoThreadsCallingOneModuleGetSequentialResults) {
+// under ASan). With it, each thread gets exactly the sequential results,
+// also when each thread has its own Module object of the one file.
+TEST(OverlappingCallsTest, TwoThreadsCallingOneModuleFileGetSequentialResults) {
   const qirhost::Module train(QIR_TRAIN_MODULE_PATH);
+  const qirhost::Module same_file(QIR_TRAIN_MODULE_PATH);
   const std::vector<ArrayPtr> narrow = endless_training(40, 6);
   Rows wide_patterns;
   std::vector<double> wide_labels;
@@ -148,14 +150,15 @@ TEST(OverlappingCallsTest, TwoThreadsCallingOneModuleGetSequentialResults) {
       qirhost::values_of(train_call(reference, wide).outputs[0].get());
 
   std::atomic<int> mismatches{0};
-  auto worker = [&](const std::vector<ArrayPtr> &inputs, const std::vector<double> &expected) {
+  auto worker = [&](const qirhost::Module &module, const std::vector<ArrayPtr> &inputs,
+                    const std::vector<double> &expected) {
     for (int round = 0; round < 15; ++round) {
-      const qirhost::CallResult result = train_call(train, inputs);
+      const qirhost::CallResult result = train_call(module, inputs);
       if (result.error || qirhost::values_of(result.outputs[0].get()) != expected) ++mismatches;
     }
   };
-  std::thread first(worker, std::cref(narrow), std::cref(narrow_nodes));
-  std::thread second(worker, std::cref(wide), std::cref(wide_nodes));
+  std::thread first(worker, std::cref(train), std::cref(narrow), std::cref(narrow_nodes));
+  std::thread second(worker, std::cref(same_file), std::cref(wide), std::cref(wide_nodes));
   first.join();
   second.join();
   EXPECT_EQ(mismatches.load(), 0);

@@ -93,12 +93,14 @@ CallResult run_call(int nlhs, const std::function<void(mxArray **plhs)> &body,
                     const CallOptions &options = {});
 
 // A module file loaded with dlopen; unloading happens on destruction.
-// Calls into one module are serialised: a module keeps module-wide values
-// (its parameters and operation counters) that two overlapping calls would
-// corrupt, so `call` holds the module's own lock for the whole call and a
-// second thread waits for the first call to end. Calls into different
-// modules still run in parallel. A module's callbacks (on_print,
-// on_warning) run under that lock and must not call the same module.
+// Calls into one loaded module are serialised: a module keeps module-wide
+// values (its parameters and operation counters) that two overlapping calls
+// would corrupt, so `call` holds the loaded library's lock for the whole
+// call and a second thread waits for the first call to end. Two Module
+// objects of one file share one loaded library, and so one lock; calls into
+// different files (also separate copies of one module file) still run in
+// parallel. A module's callbacks (on_print, on_warning) run under that lock
+// and must not call the same module.
 class Module {
  public:
   explicit Module(const std::string &path);  // throws std::runtime_error
@@ -115,7 +117,7 @@ class Module {
   void *handle_ = nullptr;
   using Entry = void (*)(int, mxArray **, int, const mxArray **);
   Entry entry_ = nullptr;
-  mutable std::mutex call_lock_;
+  std::shared_ptr<std::mutex> call_lock_;  // shared by every Module of this library
 };
 
 // Total of every mexAddFlops amount since the process started.
