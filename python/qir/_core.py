@@ -50,5 +50,11 @@ def classify(templates, labels, params, patterns, unknown_label, oflag):
     return assigned
 
 
+def interruptible(module):
+    """A section (``with``) in which Ctrl-C, on whichever thread the work
+    runs, ends the work with KeyboardInterrupt("<module>: Interrupted.")."""
+    return _qir.Interruptible(module)
+
+
 save_model = _qir.save_model
 read_model = _qir.load_model

@@ -73,6 +73,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
 
     # ----------------------------------------------------------------- fit
     def fit(self, X, y):
+        with _core.interruptible("QIR_TRAIN"):
+            return self._fit(X, y)
+
+    def _fit(self, X, y):
         X, y = _validate(self, X, y, reset=True)
         check_classification_targets(y)
         classes, codes = np.unique(y, return_inverse=True)
@@ -97,6 +101,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
 
     # ------------------------------------------------------------- predict
     def predict(self, X):
+        with _core.interruptible("QIR_PERF"):
+            return self._predict(X)
+
+    def _predict(self, X):
         check_is_fitted(self, "nodes_")
         X = _validate(self, X, reset=False)
         if self.feature_min_ is not None:

@@ -6,7 +6,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <mutex>
@@ -31,41 +33,141 @@ namespace {
 using Matrix = py::array_t<double, py::array::forcecast>;
 using Vector = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
-// Ctrl-C during a call: Python runs its own handler only once the call has
-// returned, so while a call runs on the main thread a handler of ours asks
-// the module to stop between patterns; its "Interrupted." becomes
-// KeyboardInterrupt. The flag is a lock-free atomic: safe in a handler.
+// Ctrl-C while QIR works on any thread. Python runs its own SIGINT handler
+// only on the main thread and only between bytecodes, so a module call, or
+// the copying and scaling before it, would otherwise run to its end: on a
+// Dask worker thread, or on the main thread inside one long C++ step. While
+// any thread is inside an interruptible section (a fit or predict), a
+// handler of ours takes SIGINT: it asks the running module call to stop
+// between patterns, and every section open at that moment ends at its next
+// check with KeyboardInterrupt("<MODULE>: Interrupted."), also the calls
+// still waiting for their turn. A second Ctrl-C while the first is still
+// pending goes on to Python's own handler.
+// The handler touches only lock-free atomics.
 qirhost::InterruptFlag stop_request;
+std::atomic<unsigned> sigint_count{0};
+std::atomic<bool> sigint_pending{false};  // taken, and no fit or predict has ended since
+static_assert(std::atomic<unsigned>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the SIGINT handler may only touch lock-free atomics");
 
-extern "C" void request_stop(int) { stop_request.request(); }
+struct PreviousHandler {
+  struct sigaction action {};
+  std::atomic<bool> is_function{false};
+};
 
-class SigintDuringCall {
+#if defined(__unix__) || defined(__APPLE__)
+PreviousHandler previous_sigint;
+
+extern "C" void on_sigint(int signal) {
+  if (sigint_pending.load() && previous_sigint.is_function.load()) {
+    previous_sigint.action.sa_handler(signal);
+    return;
+  }
+  sigint_pending.store(true);
+  sigint_count.fetch_add(1);
+  stop_request.request();
+}
+#endif
+
+// Our handler stays in place while at least one section is open.
+class SigintHook {
  public:
-  // Constructed with the GIL held.
-  SigintDuringCall() {
+  static void enter() {
+    const std::lock_guard<std::mutex> guard(lock());
+    if (open_sections()++ > 0) return;
 #if defined(__unix__) || defined(__APPLE__)
-    const py::module_ threading = py::module_::import("threading");
-    if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) return;
     struct sigaction action {};
-    action.sa_handler = request_stop;
+    action.sa_handler = on_sigint;
     sigemptyset(&action.sa_mask);
-    installed_ = sigaction(SIGINT, &action, &previous_) == 0;
+    struct sigaction before {};
+    if (sigaction(SIGINT, &action, &before) != 0) return;
+    previous_sigint.action = before;
+    previous_sigint.is_function.store(!(before.sa_flags & SA_SIGINFO) &&
+                                      before.sa_handler != SIG_DFL &&
+                                      before.sa_handler != SIG_IGN);
+    installed() = true;
 #endif
   }
-  ~SigintDuringCall() {
+  static void leave() {
+    const std::lock_guard<std::mutex> guard(lock());
+    if (--open_sections() > 0) return;
 #if defined(__unix__) || defined(__APPLE__)
-    if (installed_) sigaction(SIGINT, &previous_, nullptr);
+    if (installed()) sigaction(SIGINT, &previous_sigint.action, nullptr);
+    installed() = false;
 #endif
   }
-  SigintDuringCall(const SigintDuringCall &) = delete;
-  SigintDuringCall &operator=(const SigintDuringCall &) = delete;
 
  private:
-#if defined(__unix__) || defined(__APPLE__)
-  bool installed_ = false;
-  struct sigaction previous_ {};
-#endif
+  static std::mutex &lock() {
+    static auto *mutex = new std::mutex;
+    return *mutex;
+  }
+  static int &open_sections() {
+    static int count = 0;
+    return count;
+  }
+  static bool &installed() {
+    static bool flag = false;
+    return flag;
+  }
 };
+
+// Raised by a section's checks; becomes KeyboardInterrupt.
+struct SectionInterrupted {
+  std::string message;
+};
+
+// One fit or predict, from its first Python step to its last: sections
+// nest on a thread, and the outermost one decides, so a call that began
+// waiting or copying before a Ctrl-C is stopped by it.
+class Interruptible {
+ public:
+  explicit Interruptible(std::string module) : module_(std::move(module)) {}
+  void enter() {
+    SigintHook::enter();
+    start_ = sigint_count.load();
+    outer_ = outermost;
+    if (outer_ == nullptr) outermost = this;
+  }
+  void leave() {
+    if (outermost == this) {
+      outermost = outer_;
+      sigint_pending.store(false);
+    }
+    SigintHook::leave();
+  }
+  bool interrupted() const { return sigint_count.load() != start_; }
+  std::string message() const { return module_ + ": Interrupted."; }
+
+  // Throws when the thread's outermost section was interrupted.
+  static void check() {
+    if (outermost != nullptr && outermost->interrupted())
+      throw SectionInterrupted{outermost->message()};
+  }
+
+ private:
+  static thread_local Interruptible *outermost;
+  std::string module_;
+  unsigned start_ = 0;
+  Interruptible *outer_ = nullptr;
+};
+thread_local Interruptible *Interruptible::outermost = nullptr;
+
+// A section for the length of one binding call, inside the caller's own if
+// there is one.
+class SectionScope {
+ public:
+  explicit SectionScope(const char *module) : section_(module) { section_.enter(); }
+  ~SectionScope() { section_.leave(); }
+  SectionScope(const SectionScope &) = delete;
+  SectionScope &operator=(const SectionScope &) = delete;
+
+ private:
+  Interruptible section_;
+};
+
+// Long copies look at the stop request every this many elements.
+constexpr std::size_t check_interval = std::size_t{1} << 16;
 
 // One runner per process: the modules are loaded on first use and stay
 // loaded. Their state is module-wide, so calls are serialised.
@@ -102,7 +204,11 @@ qirhost::ArrayPtr host_matrix(const Matrix &values) {
   double *out = mxGetPr(array.get());
   const auto in = values.unchecked<2>();
   for (std::size_t c = 0; c < cols; ++c)
-    for (std::size_t r = 0; r < rows; ++r) *out++ = in(r, c);
+    for (std::size_t first = 0; first < rows; first += check_interval) {
+      Interruptible::check();
+      const std::size_t last = std::min(rows, first + check_interval);
+      for (std::size_t r = first; r < last; ++r) *out++ = in(r, c);
+    }
   return array;
 }
 
@@ -192,6 +298,7 @@ CallText take_text(Modules &m) { return {std::move(m.console), std::move(m.warni
 
 py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &params,
                 double oflag) {
+  const SectionScope section("QIR_TRAIN");
   const auto p = training_params(params);
   auto x = host_matrix(patterns);
   auto y = host_column(labels);
@@ -199,9 +306,9 @@ py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &pa
   qircli::Model model;
   CallText text;
   {
-    const SigintDuringCall sigint;
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
+    Interruptible::check();
     model = m.get().train(x.get(), y.get(), p, oflag);
     text = take_text(m);
   }
@@ -211,6 +318,7 @@ py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &pa
 
 py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict &params,
                    const Matrix &patterns, double unknown_label, double oflag) {
+  const SectionScope section("QIR_PERF");
   const auto features = static_cast<int>((templates.ndim() == 2 ? templates.shape(1) : 1) - 1) / 2;
   const auto model = model_from_numpy(templates, labels, features);
   qircli::ClassifyParams p;
@@ -226,9 +334,9 @@ py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict
   std::vector<double> assigned;
   CallText text;
   {
-    const SigintDuringCall sigint;
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
+    Interruptible::check();
     assigned = m.get().classify(model, x.get(), p);
     text = take_text(m);
   }
@@ -283,13 +391,21 @@ py::array_t<double> scale(const Matrix &patterns, const Vector &min, const Vecto
     throw py::value_error("patterns must have one column per scaling range");
   py::array_t<double> scaled({patterns.shape(0), patterns.shape(1)});
   const auto in = patterns.unchecked<2>();
-  double *out = scaled.mutable_data();
-  for (py::ssize_t r = 0; r < in.shape(0); ++r)
-    for (py::ssize_t c = 0; c < in.shape(1); ++c) *out++ = in(r, c);
+  const auto rows = static_cast<std::size_t>(in.shape(0));
+  const auto cols = static_cast<std::size_t>(in.shape(1));
   const std::vector<double> lo(min.data(), min.data() + min.size());
   const std::vector<double> hi(max.data(), max.data() + max.size());
-  qircli::scale_rows(scaled.mutable_data(), static_cast<std::size_t>(scaled.shape(0)), lo.size(),
-                     lo, hi);
+  const std::size_t rows_per_check = std::max<std::size_t>(1, check_interval / std::max<std::size_t>(1, cols));
+  double *out = scaled.mutable_data();
+  for (std::size_t first = 0; first < rows; first += rows_per_check) {
+    Interruptible::check();
+    const std::size_t count = std::min(rows_per_check, rows - first);
+    double *block = out + first * cols;
+    for (std::size_t r = 0; r < count; ++r)
+      for (std::size_t c = 0; c < cols; ++c)
+        block[r * cols + c] = in(static_cast<py::ssize_t>(first + r), static_cast<py::ssize_t>(c));
+    qircli::scale_rows(block, count, cols, lo, hi);
+  }
   return scaled;
 }
 
@@ -324,8 +440,26 @@ PYBIND11_MODULE(_qir, m) {
       translate_module_error(error);
     } catch (const qircli::InputError &error) {
       PyErr_SetString(PyExc_OSError, error.what());
+    } catch (const SectionInterrupted &stop) {
+      PyErr_SetString(PyExc_KeyboardInterrupt, stop.message.c_str());
     }
   });
+  // with _qir.Interruptible("QIR_PERF"): ... (see SigintHook)
+  py::class_<Interruptible>(m, "Interruptible")
+      .def(py::init<std::string>(), py::arg("module"))
+      .def("__enter__", [](Interruptible &section) -> Interruptible & {
+        section.enter();
+        return section;
+      }, py::return_value_policy::reference)
+      .def("__exit__", [](Interruptible &section, const py::object &type, const py::object &,
+                          const py::object &) {
+        const bool interrupted = section.interrupted();
+        section.leave();
+        // A Ctrl-C that our handler took must not vanish, even when it
+        // came after the last module call.
+        if (type.is_none() && interrupted) throw SectionInterrupted{section.message()};
+        return false;
+      });
   m.def("module_directory", [] { return qircli::module_directory(std::nullopt); });
   m.def("training_defaults", &training_defaults);
   m.def("default_D", &qircli::default_D, py::arg("features"));

@@ -151,24 +151,3 @@ def test_scaling_makes_the_classifier_invariant_to_units(circle):
     stretched = qir.QIRClassifier(scale=True).fit(X * units, y)
     np.testing.assert_array_equal(plain.predict(X_test), stretched.predict(X_test * units))
     np.testing.assert_array_equal(plain.nodes_, stretched.nodes_)
-
-
-def test_ctrl_c_stops_a_long_fit_and_the_next_call_still_works(circle):
-    import os
-    import signal
-    import threading
-    # Random labels at high vigilance: about a node per pattern, so one
-    # presentation takes many seconds unless it is stopped.
-    rng = np.random.default_rng(7)
-    X = rng.random((60000, 16))
-    y = rng.integers(0, 10, 60000)
-    slow = qir.QIRClassifier(vigilance=0.95, scale=False, oflag=0)
-    timer = threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT))
-    timer.start()
-    try:
-        with pytest.raises(KeyboardInterrupt, match="Interrupted"):
-            slow.fit(X, y)
-    finally:
-        timer.cancel()
-    X_small, y_small, X_test, y_test = circle
-    assert qir.QIRClassifier().fit(X_small, y_small).score(X_test, y_test) > 0.9
