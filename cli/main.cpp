@@ -3,6 +3,7 @@
 // into messages and exit statuses.
 #include <iostream>
 #include <map>
+#include <new>
 
 #include "commands.h"
 #include "errors.h"
@@ -48,6 +49,9 @@ int run(const std::string &name, const qircli::Words &args) {
     // The module's own words, unchanged.
     const std::string text = error.what();
     std::cerr << text << (text.empty() || text.back() != '\n' ? "\n" : "");
+    return qircli::exit_failure;
+  } catch (const std::bad_alloc &) {
+    std::cerr << "qir " << name << ": " << qircli::out_of_memory_text << "\n";
     return qircli::exit_failure;
   } catch (const std::exception &error) {
     std::cerr << "qir " << name << ": " << error.what() << "\n";

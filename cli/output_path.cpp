@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "atomic_file.h"
 #include "errors.h"
 
 namespace qircli {
@@ -15,11 +16,14 @@ void check_output_path(const std::string &path) {
   struct stat info {};
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
     throw InputError(path + ": is a folder, not a file");
-  const auto slash = path.find_last_of('/');
+  // A link is written through, so its target's folder is the one that counts.
+  const std::string target = file_behind_links(path);
+  const auto slash = target.find_last_of('/');
   const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
   if (access(folder.c_str(), W_OK) != 0)
-    throw InputError(path + ": cannot write there (" + folder + ": " + std::strerror(errno) + ")");
+    throw InputError(path + ": cannot write there (" + folder + ": " + std::strerror(errno) +
+                     (target != path ? "; the path is a link to " + target : std::string()) + ")");
 }
 
 }  // namespace qircli

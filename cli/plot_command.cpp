@@ -34,7 +34,7 @@ int plot_command(const Words &words) {
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
   const auto output = args.text("--output");
-  if (!output || output->empty()) throw UsageError("qir plot needs -o FILE.svg (see --help)");
+  if (!output || output->empty()) throw UsageError("-o FILE.svg is missing: name the picture to write (see --help)");
 
   const Model model = load_model_argument(args.positional[0], command);
   PlotPoints points;

@@ -45,7 +45,7 @@ int train_command(const Words &words) {
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
   const auto output = args.text("--output");
-  if (!output || output->empty()) throw UsageError("qir train needs -o MODEL (see --help)");
+  if (!output || output->empty()) throw UsageError("-o MODEL is missing: name the model file to write (see --help)");
   const double oflag = args.number("--oflag", training_defaults.oflag);
   const bool scale = scaling_wanted(args);
   check_output_path(*output);

@@ -47,12 +47,12 @@ Cell first_non_finite(const double *column_major, std::int32_t rows, std::int32_
 }
 
 bool check_finite(const mxArray *array, std::int32_t cols, const char *argument,
-                  const char *module, MessageBuffer &message) {
+                  const char *advice, const char *module, MessageBuffer &message) {
   const std::int32_t rows = static_cast<std::int32_t>(mxGetM(array));
   const Cell cell = first_non_finite(mxGetPr(array), rows, cols);
   if (!cell.found()) return true;
-  return fail(message, "%s: %s holds a non-finite value at row %d, column %d.", module, argument,
-              cell.row + 1, cell.col + 1);
+  return fail(message, "%s: %s holds a non-finite value at row %d, column %d; %s.", module,
+              argument, cell.row + 1, cell.col + 1, advice);
 }
 
 bool all_whole(const double *values, std::size_t n) {

@@ -23,9 +23,13 @@ Cell first_non_finite(const double *column_major, std::int32_t rows, std::int32_
 
 // Refuses a full real double matrix holding a NaN or infinity in its first
 // `cols` columns, naming `argument` (e.g. "8th input argument (Patterns)")
-// and the first such element, 1-based.
+// and the first such element, 1-based, followed by `advice`: what to do.
 bool check_finite(const mxArray *array, std::int32_t cols, const char *argument,
-                  const char *module, MessageBuffer &message);
+                  const char *advice, const char *module, MessageBuffer &message);
+
+// Advice for a non-finite value in patterns, and in template rows.
+constexpr const char *pattern_value_advice = "drop that pattern or give it a number there";
+constexpr const char *template_value_advice = "the nodes are damaged; train them again";
 
 // True when every value is a whole number (no fraction, finite).
 bool all_whole(const double *values, std::size_t n);

@@ -27,10 +27,10 @@ std::string folder_of(const std::string &path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The file a path finally names: a symbolic link is followed (also one
-// whose target does not exist yet), so the link stays a link and its
-// target gets the new content.
-std::string through_links(const std::string &path) {
+}  // namespace
+
+// A symbolic link stays a link and its target gets the new content.
+std::string file_behind_links(const std::string &path) {
   std::string current = path;
   for (int depth = 0; depth < 40; ++depth) {  // as many as the system follows
     struct stat info {};
@@ -44,6 +44,8 @@ std::string through_links(const std::string &path) {
   }
   return current;
 }
+
+namespace {
 
 // The permission bits the new file gets: the existing file's, or those a
 // plain create would give.
@@ -121,7 +123,7 @@ void write_file_atomically(const std::string &path, const std::string &content) 
     std::cout << content << std::flush;
     return;
   }
-  const std::string target = through_links(path);
+  const std::string target = file_behind_links(path);
   TemporaryFile file(target);
   file.write_all(path, content);
   file.rename_to(target);

@@ -14,4 +14,8 @@ namespace qircli {
 // standard output instead.
 void write_file_atomically(const std::string &path, const std::string &content);
 
+// The file that writing to `path` replaces: symbolic links followed, also
+// one whose target does not exist yet.
+std::string file_behind_links(const std::string &path);
+
 }  // namespace qircli

@@ -71,11 +71,12 @@ struct Reader {
             std::vector<double> &row) {
     const std::string name = "column " + std::to_string(column + 1);
     const std::string text(trim(cell));
-    if (text.empty()) throw InputError(where(table.path, line_number) + name + " is empty");
+    if (text.empty())
+      throw InputError(where(table.path, line_number) + name + " is empty" + missing_advice);
     const auto value = parse_number(text);
     if (value && !std::isfinite(*value))
       throw InputError(where(table.path, line_number) + name + ": '" + text +
-                       "' is not a finite number");
+                       "' is not a finite number" + missing_advice);
     if (!value && !(last && name_like(unquoted(text))))
       throw InputError(where(table.path, line_number) + name + ": '" + text + "' is not a number" +
                        (!header_skipped && line_number == table_first_line() && name_like(text)
@@ -87,6 +88,8 @@ struct Reader {
 
   int table_first_line() const { return table.lines.empty() ? 0 : table.lines.front(); }
   static std::string header_advice() { return " (a header line? give --header)"; }
+  // Missing values have no place in the patterns.
+  static constexpr const char *missing_advice = "; fill in the value or drop the line";
 
   void note_label_kind(bool number, int line_number, const std::string &text,
                        const std::string &name) {

@@ -22,6 +22,12 @@ struct ModuleError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a front end says when its own work (reading data, holding results)
+// runs out of memory, as opposed to the modules' memory message.
+constexpr const char *out_of_memory_text =
+    "not enough memory for this data: free memory or raise the process's memory limit "
+    "(ulimit -v), or split the data file and run the parts one by one";
+
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 

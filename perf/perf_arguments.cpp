@@ -39,7 +39,7 @@ bool check_templates(const mxArray *templates, PerfArguments &args, MessageBuffe
   // The last column of an even width is never read, so it is not tested.
   const std::int32_t read_columns = args.K > 0 ? 2 * args.M + 1 : 0;
   return check_finite(templates, read_columns, "1st input argument (Templates)",
-                      perf_module_name, message) &&
+                      template_value_advice, perf_module_name, message) &&
          check_template_geometry(mxGetPr(templates), args.N, args.M, perf_module_name, message);
 }
 
@@ -69,8 +69,8 @@ bool check_patterns(const mxArray *patterns, PerfArguments &args, MessageBuffer 
     return fail(message, "%s: 8th input argument (Patterns) must be of type  %dx%d.",
                 perf_module_name, rows, args.M);
   args.P = rows;
-  return check_finite(patterns, args.M, "8th input argument (Patterns)", perf_module_name,
-                      message);
+  return check_finite(patterns, args.M, "8th input argument (Patterns)", pattern_value_advice,
+                      perf_module_name, message);
 }
 
 bool check_scalar_arguments(const mxArray *const prhs[], PerfArguments &args,

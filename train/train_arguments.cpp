@@ -36,8 +36,8 @@ bool check_patterns(const mxArray *patterns, TrainArguments &args, MessageBuffer
     return refuse(message, "%s: 1st input argument (Patterns) is too large.");
   args.N = static_cast<std::int32_t>(dims[0]);
   args.M = static_cast<std::int32_t>(dims[1]);
-  return check_finite(patterns, args.M, "1st input argument (Patterns)", train_module_name,
-                      message);
+  return check_finite(patterns, args.M, "1st input argument (Patterns)", pattern_value_advice,
+                      train_module_name, message);
 }
 
 // Node labels are whole numbers, so a fractional label would never match

@@ -431,6 +431,61 @@ class Polish(Base):
         self.assertIn(": 1 node, 2 features, 1 list presentation\n", out)
 
 
+class Messages(Base):
+    """Failures explained in the user's terms, with what to do, and only once."""
+
+    def test_a_missing_output_option_is_named_once(self):
+        for args, missing in ((["train", data("iris.csv")], "-o MODEL is missing"),
+                              (["plot", self.write("m.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], [1]))],
+                               "-o FILE.svg is missing")):
+            with self.subTest(args[0]):
+                result = run(*args)
+                self.assertEqual(result.returncode, 2)
+                self.assertTrue(result.stderr.startswith(f"qir {args[0]}: {missing}"), result.stderr)
+                self.assertEqual(result.stderr.count("qir "), 1, result.stderr)
+
+    def test_a_link_into_a_missing_folder_is_refused_before_any_work(self):
+        link = self.path("labels.csv")
+        os.symlink(self.path("no/such/folder/labels.csv"), link)
+        model = self.write("m.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], [1]))
+        for args in (["train", data("circle_train.csv"), "-o", link],
+                     ["classify", model, data("circle_test.csv"), "-o", link]):
+            with self.subTest(args[0]):
+                result = run(*args, "--modules", self.path("absent"))
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(link + ": cannot write there", result.stderr)
+                self.assertIn("link to " + self.path("no/such/folder/labels.csv"), result.stderr)
+                self.assertNotIn("absent", result.stderr)  # no module was loaded
+
+    @unittest.skipIf(os.environ.get("QIR_SANITIZED"), "the sanitizers reserve more than the limit")
+    def test_running_out_of_memory_says_what_to_do(self):
+        import resource
+        rows = "\n".join(f"{k % 997 / 997:.4f},{k % 991 / 991:.4f},{1 + k % 2}" for k in range(400_000))
+        big = self.write("big.csv", rows + "\n")
+        model = self.write("m.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], [1]))
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (80 << 20, 80 << 20))
+
+        result = subprocess.run([QIR, "classify", model, big], capture_output=True, text=True,
+                                preexec_fn=limit, timeout=600)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("qir classify: not enough memory for this data", result.stderr)
+        self.assertIn("split the data file", result.stderr)
+        self.assertNotIn("bad_alloc", result.stderr)
+
+    def test_contradicting_labels_get_a_hint_that_counts_nodes(self):
+        rows = [f"{k / 40:.3f},{(k * 7 % 40) / 40:.3f}" for k in range(40)]
+        both = self.write("both.csv", "".join(f"{r},{label}\n" for label in (1, 2) for r in rows))
+        result = self.ok("train", both, "-o", self.path("m.model"), "--oflag", "0",
+                         "--max-presentations", "20")
+        hint = re.search(r"Hint: (\d+) nodes for 80 patterns: .*repeat with different labels",
+                         result.stderr)
+        self.assertIsNotNone(hint, result.stderr)
+        self.assertGreater(int(hint.group(1)), 80)
+        self.assertNotRegex(result.stderr, r"\d{3,}%")
+
+
 class EndToEnd(Base):
     """qir train, then qir classify, on the bundled data."""
 

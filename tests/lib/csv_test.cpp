@@ -51,10 +51,10 @@ TEST(Csv, RefusalsNameFileLineAndColumn) {
   EXPECT_EQ(failure("1,2\n3,4.5.6\n"), "in.csv:2: column 2: '4.5.6' is not a number");
   EXPECT_EQ(failure("1,a\n3,-b\n"), "in.csv:2: column 2: '-b' is not a number");
   EXPECT_EQ(failure("x,y\nsepal,1\n"), "in.csv:2: column 1: 'sepal' is not a number");
-  EXPECT_EQ(failure("1,,2\n"), "in.csv:1: column 2 is empty");
-  EXPECT_EQ(failure("1,2,\n"), "in.csv:1: column 3 is empty");
-  EXPECT_EQ(failure("1,nan\n"), "in.csv:1: column 2: 'nan' is not a finite number");
-  EXPECT_EQ(failure("inf,1\n"), "in.csv:1: column 1: 'inf' is not a finite number");
+  EXPECT_EQ(failure("1,,2\n"), "in.csv:1: column 2 is empty; fill in the value or drop the line");
+  EXPECT_EQ(failure("1,2,\n"), "in.csv:1: column 3 is empty; fill in the value or drop the line");
+  EXPECT_EQ(failure("1,nan\n"), "in.csv:1: column 2: 'nan' is not a finite number; fill in the value or drop the line");
+  EXPECT_EQ(failure("inf,1\n"), "in.csv:1: column 1: 'inf' is not a finite number; fill in the value or drop the line");
   EXPECT_EQ(failure("1,1e999\n"), "in.csv:1: column 2: '1e999' is not a number");
 }
 

@@ -51,10 +51,10 @@ const std::vector<Refusal> refusals = {
      [] { return make_array(mxDOUBLE_CLASS, {0, std::size_t{1} << 31}); },
      "QIR_PERF: 1st input argument (Templates) is too large."},
     {"NaN radius", TEMPLATES, [] { return make_matrix(2, 3, {0, 2, 0, 0, 1, nan_value}); },
-     "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 2, column 3."},
+     "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 2, column 3; the nodes are damaged; train them again."},
     {"first non-finite in row order, not storage order", TEMPLATES,
      [] { return make_matrix(2, 3, {0, INFINITY, 0, 0, -INFINITY, 1}); },
-     "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 1, column 3."},
+     "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 1, column 3; the nodes are damaged; train them again."},
     {"negative radius", TEMPLATES, [] { return make_matrix(2, 3, {0, 2, 0, 0, 1, -0.5}); },
      "QIR_PERF: 1st input argument (Templates) holds a negative radius at row 2."},
     {"direction scaled by 3", TEMPLATES, [] { return make_matrix(2, 3, {0, 2, 0, 3, 1, 1}); },
@@ -164,9 +164,9 @@ const std::vector<Refusal> refusals = {
     {"Patterns of 2 columns against M = 1", PATTERNS, [] { return make_matrix(3, 2, {0, 0, 0, 0, 0, 0}); },
      "QIR_PERF: 8th input argument (Patterns) must be of type  3x1."},
     {"NaN pattern value", PATTERNS, [] { return make_matrix(3, 1, {0, nan_value, 1}); },
-     "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 2, column 1."},
+     "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 2, column 1; drop that pattern or give it a number there."},
     {"infinite pattern value", PATTERNS, [] { return make_matrix(1, 1, {-INFINITY}); },
-     "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 1, column 1."},
+     "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 1, column 1; drop that pattern or give it a number there."},
     {"sparse unknown_label", UNKNOWN_LABEL, [] { return make_array(mxDOUBLE_CLASS, {1, 1}, {0}, {}, true); },
      "QIR_PERF: 9th input argument (unknown_label) must be a scalar."},
     {"complex oflag", OFLAG, [] { return make_array(mxDOUBLE_CLASS, {1, 1}, {0}, {2}); },
@@ -258,7 +258,7 @@ TEST_F(PerfArgumentsTest, ValueTestsTakeTheirArgumentsPlaceInTheOrder) {
   expect_refused(run(inputs), "QIR_PERF: 1st input argument (Templates) holds a negative radius at row 2.");
   inputs[TEMPLATES] = make_matrix(2, 3, {0, 2, 0, 0, nan_value, -1});
   expect_refused(run(inputs),
-                 "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 1, column 3.");
+                 "QIR_PERF: 1st input argument (Templates) holds a non-finite value at row 1, column 3; the nodes are damaged; train them again.");
   inputs[TEMPLATES] = make_matrix(2, 2, {0, 2, nan_value, nan_value});  // shape is not in question
   expect_refused(run(inputs), "QIR_PERF: 2nd input argument (NLabels) must be of type  2x1 or 1x2.");
   inputs[NLABELS] = make_row({1, 2});
@@ -272,7 +272,7 @@ TEST_F(PerfArgumentsTest, ValueTestsTakeTheirArgumentsPlaceInTheOrder) {
   expect_refused(run(inputs), "QIR_PERF: 6th input argument (alpha) must be non-negative.");
   inputs[ALPHA] = make_scalar(0);
   expect_refused(run(inputs),
-                 "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 1, column 1.");
+                 "QIR_PERF: 8th input argument (Patterns) holds a non-finite value at row 1, column 1; drop that pattern or give it a number there.");
 }
 
 // What qir_train can return is accepted right at every bound: one column

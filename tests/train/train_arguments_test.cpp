@@ -68,14 +68,18 @@ TEST_F(ArgumentTest, ArraysAreCheckedForShapeClassSizeAndLabels) {
   // Non-finite patterns, reported at the first row holding one, after the
   // shape of Patterns and before anything about PLabels.
   EXPECT_EQ(refused(PATTERNS, qirhost::make_rows({{0, 1}, {inf, nan}})),
-            p + "holds a non-finite value at row 2, column 1.");
+            p + "holds a non-finite value at row 2, column 1; drop that pattern or give it a "
+                "number there.");
   EXPECT_EQ(refused(PATTERNS, qirhost::make_rows({{0, 1}, {2, -inf}})),
-            p + "holds a non-finite value at row 2, column 2.");
+            p + "holds a non-finite value at row 2, column 2; drop that pattern or give it a "
+                "number there.");
   EXPECT_EQ(refused(PATTERNS, qirhost::make_rows({{1.7976931348623157e308, -1e300}, {0, 0}})),
             "(accepted)");
   TrainCase late{{{nan}, {0}}, {1.5}, TrainCase{}.scalars};
   late.scalars[0] = -1;
-  EXPECT_EQ(refused(OFLAG, make_scalar(9), 1, late), p + "holds a non-finite value at row 1, column 1.");
+  EXPECT_EQ(refused(OFLAG, make_scalar(9), 1, late),
+            p + "holds a non-finite value at row 1, column 1; drop that pattern or give it a "
+                "number there.");
   late.patterns = {{0}, {1}};
   late.plabels = {1.5, 2};
   EXPECT_EQ(refused(OFLAG, make_scalar(9), 1, late), l + "must hold whole numbers.");
