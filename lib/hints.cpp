@@ -18,9 +18,9 @@ std::optional<std::string> training_hint(std::size_t nodes, std::size_t patterns
   if (patterns == 0 || nodes <= node_share_limit * patterns) return std::nullopt;
   if (nodes > patterns)
     return "Hint: " + std::to_string(nodes) + " nodes for " + std::to_string(patterns) +
-           " patterns: training kept making nodes, usually because patterns repeat with "
-           "different labels; remove such contradictions, or stop early with a small "
-           "--max-presentations";
+           " patterns: each list presentation added nodes instead of growing those it had "
+           "(a --D of 0, or patterns repeated with different labels, do that); a larger --D, "
+           "consistent labels or a small --max-presentations stop it";
   return "Hint: " + percent(nodes, patterns) +
          " of the patterns got a node of their own; a larger --D, a lower --vigilance or a "
          "--ratio nearer 1 lets nodes grow (see qir search)";

@@ -9,7 +9,8 @@ namespace qircli {
 
 // When training made a node for more than 90% of its patterns, the model
 // has learned the patterns by heart and will leave new ones unclassified.
-// More nodes than patterns usually come from patterns with two labels.
+// More nodes than patterns: presentations kept adding nodes (D = 0, or a
+// pattern with two labels).
 std::optional<std::string> training_hint(std::size_t nodes, std::size_t patterns);
 
 // When classification left more than 10% of the patterns unclassified.

@@ -479,7 +479,7 @@ class Messages(Base):
         both = self.write("both.csv", "".join(f"{r},{label}\n" for label in (1, 2) for r in rows))
         result = self.ok("train", both, "-o", self.path("m.model"), "--oflag", "0",
                          "--max-presentations", "20")
-        hint = re.search(r"Hint: (\d+) nodes for 80 patterns: .*repeat with different labels",
+        hint = re.search(r"Hint: (\d+) nodes for 80 patterns: .*repeated with different labels",
                          result.stderr)
         self.assertIsNotNone(hint, result.stderr)
         self.assertGreater(int(hint.group(1)), 80)
