@@ -444,6 +444,13 @@ class Messages(Base):
                 self.assertTrue(result.stderr.startswith(f"qir {args[0]}: {missing}"), result.stderr)
                 self.assertEqual(result.stderr.count("qir "), 1, result.stderr)
 
+    def test_a_nan_node_label_is_blamed_on_the_model_file(self):
+        model = self.write("nan.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], ["nan"]))
+        result = run("classify", model, data("circle_test.csv"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(model + ":13: node label NaN", result.stderr)
+        self.assertNotIn("--unknown-label", result.stderr)
+
     def test_a_link_into_a_missing_folder_is_refused_before_any_work(self):
         link = self.path("labels.csv")
         os.symlink(self.path("no/such/folder/labels.csv"), link)
