@@ -5,8 +5,10 @@
 #include "model.h"
 #include "portability.h"
 #include "node_groups.h"
+#include "choice_gaps.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -271,40 +273,83 @@ bool BlockMatcher::Adaptive::worth_trying() {
   return trying || patterns++ % probe_every == 0;
 }
 
+MatchCount BlockMatcher::run_kernel(const PackedNodes &nodes, const double *pattern,
+                                    const MatchParams &params, std::int32_t listed) {
+  const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
+                     passes_vt_.data(), block_list_.data(), failing_.data()};
+  return kernel_function(kernel_)(nodes.view(), pattern, params, out, listed);
+}
+
+// Evaluates block b first and returns the best CFV among its nodes that
+// pass the vigilance test (NaN when none has a finite one): the very value
+// the core computes for them.
+double BlockMatcher::evaluate_seed(const PackedNodes &nodes, const double *pattern,
+                                   const MatchParams &params, std::int32_t b, double alpha,
+                                   MatchCount &total) {
+  block_list_[0] = b;
+  add(total, run_kernel(nodes, pattern, params, 1));
+  const double *free_size = nodes.view().free_size;
+  double best = std::numeric_limits<double>::quiet_NaN();
+  for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
+    if (!passes_vt(slot)) continue;
+    const double cfv = compute_cfv(fit_[slot], free_size[slot], alpha);
+    if (std::isfinite(cfv) && !(cfv <= best)) best = cfv;
+  }
+  return best;
+}
+
 // Lists for the kernel the blocks that neither `known` nor a group test
-// rules out; counts the others as skipped (all four lanes failing).
+// rules out; counts the others as skipped (all four lanes failing), or as
+// deferred in a winner search.
 std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *pattern,
-                                       const NodeGroups *groups, const KnownFailures &known,
+                                       const MatchParams &params, const NodeGroups *groups,
+                                       const KnownFailures &known, const WinnerSearch *winner,
                                        MatchCount &total) {
   constexpr std::int32_t group_blocks = group_slots / block_lanes;
   const std::int32_t blocks = nodes.blocks();
   const std::int32_t *members = nodes.block_members();
+  const std::uint8_t *empty_lanes = nodes.view().empty_lanes;
   std::memset(failing_.data(), 15, static_cast<std::size_t>(blocks));  // the kernel writes the rest
   const bool test_groups = groups != nullptr && groups->usable() && groups->count() > 0 &&
                            group_tests_.worth_trying();
   if (test_groups) groups->square_distances(pattern, group_distance_.data());
   const std::int32_t tested = test_groups ? std::min(groups->count() * group_blocks, blocks) : 0;
+  const bool by_winner = winner != nullptr && known.failing != nullptr && known.gaps != nullptr;
+  std::int32_t seed = -1;
+  double best = std::numeric_limits<double>::quiet_NaN();
+  if (by_winner && winner->likely_block >= 0 && winner->likely_block < blocks) {
+    seed = winner->likely_block;
+    best = evaluate_seed(nodes, pattern, params, seed, winner->alpha, total);
+  }
   std::int64_t skipped = 0;
   std::int32_t listed = 0;
-  for (std::int32_t b = 0; b < tested; ++b) {
-    // Every node of a group beyond reach is outside: counted, never evaluated.
-    const std::int32_t g = b / group_blocks;
-    const bool beyond = groups->beyond_reach(g, group_distance_[g]);
-    group_tests_.hits += beyond && b % group_blocks == 0;
-    const bool skip = beyond || (known.failing != nullptr && known.hold(b));
+  for (std::int32_t b = 0; b < blocks; ++b) {
+    if (b == seed) continue;  // evaluated and counted already
+    bool skip = false;
+    if (b < tested) {
+      // Every node of a group beyond reach is outside: counted, never evaluated.
+      const std::int32_t g = b / group_blocks;
+      skip = groups->beyond_reach(g, group_distance_[g]);
+      group_tests_.hits += skip && b % group_blocks == 0;
+    }
+    skip = skip || (known.failing != nullptr && known.hold(b));
+    if (!skip && by_winner && known.unchanged(b)) {
+      // Unchanged nodes, each outside and passing, every CFV below best.
+      const std::uint32_t steps = cfv_steps(known.gaps[b]);
+      if (steps > 0 && upper_bound(known.best_cfv, steps) < best) {
+        deferred_blocks_.push_back(b);
+        deferred_nodes_ += members[b];
+        failing_[b] = empty_lanes[b];
+        continue;
+      }
+    }
     skipped += skip ? members[b] : 0;
     block_list_[listed] = b;
     listed += !skip;
   }
   if (test_groups) group_tests_.tested += static_cast<std::uint64_t>(groups->count());
-  for (std::int32_t b = tested; b < blocks; ++b) {
-    const bool skip = known.failing != nullptr && known.hold(b);
-    skipped += skip ? members[b] : 0;
-    block_list_[listed] = b;
-    listed += !skip;
-  }
-  total.outside += skipped;
-  skipped_ += static_cast<std::uint64_t>(skipped);
+  total.outside += skipped + deferred_nodes_;
+  skipped_ += static_cast<std::uint64_t>(skipped + deferred_nodes_);
   return listed;
 }
 
@@ -317,26 +362,35 @@ void BlockMatcher::add(MatchCount &total, const MatchCount &part) {
 
 MatchCount BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
                                const MatchParams &params, const NodeGroups *groups,
-                               const KnownFailures &known) {
+                               const KnownFailures &known, const WinnerSearch *winner) {
   std::memset(passes_vt_.data(), 0, static_cast<std::size_t>((nodes.slots() + 63) / 64) * 8);
   MatchParams p = params;
   p.cut = groups != nullptr && nodes.cut_points().count > 0 && cut_tests_.worth_trying() &&
           cut_safe_pattern(pattern, nodes.features());
   MatchCount total;
-  const std::int32_t listed =
-      list_blocks(nodes, pattern, groups, groups != nullptr ? known : KnownFailures(), total);
-  const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
-                     passes_vt_.data(), block_list_.data(), failing_.data()};
-  if (listed > 0) add(total, kernel_function(kernel_)(nodes.view(), pattern, p, out, listed));
+  const std::int32_t listed = list_blocks(nodes, pattern, p, groups,
+                                          groups != nullptr ? known : KnownFailures(),
+                                          groups != nullptr ? winner : nullptr, total);
+  if (listed > 0) add(total, run_kernel(nodes, pattern, p, listed));
   return total;
+}
+
+void BlockMatcher::evaluate_block(const PackedNodes &nodes, const double *pattern,
+                                  const MatchParams &params, std::int32_t b) {
+  MatchParams p = params;
+  p.cut = false;
+  block_list_[0] = b;
+  run_kernel(nodes, pattern, p, 1);
 }
 
 void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
                             const MatchParams &params, OpTally &tally, const NodeGroups *groups,
-                            const KnownFailures &known) {
+                            const KnownFailures &known, const WinnerSearch *winner) {
+  deferred_blocks_.clear();
+  deferred_nodes_ = 0;
   if (nodes.size() == 0) return;
   grow(nodes);
-  const std::int64_t outside = match(nodes, pattern, params, groups, known).outside;
+  const std::int64_t outside = match(nodes, pattern, params, groups, known, winner).outside;
   // Per evaluation node_match counts 5M + 2, plus 6 for an ellipsoid and 2
   // when outside, and one comparison.
   const std::uint64_t n = static_cast<std::uint64_t>(nodes.size());

@@ -146,6 +146,7 @@ class PackedNodes {
   std::int32_t slot_of(std::int32_t i) const { return slot_of_[i]; }
   // Node in a slot, or -1 for padding.
   std::int32_t node_at(std::int32_t slot) const { return node_at_[slot]; }
+  double free_size(std::int32_t slot) const { return free_size_[slot]; }
   // True while every node sits in the slot of its own index.
   bool in_node_order() const { return in_order_; }
   // Per block, the number of nodes in it.
@@ -209,14 +210,27 @@ void flush_ops(OpTally &tally);
 
 class NodeGroups;
 
-// Blocks known to fail for one pattern: those whose every lane failed the
-// vigilance test lying outside (or held no node) at the pattern's last
-// search, and that have not changed since.
+// What one pattern's last search found, for the blocks none of whose nodes
+// has changed since: those whose every lane failed the vigilance test lying
+// outside (or held no node), and how far below the best CFV the others
+// stayed (choice_gaps.h).
 struct KnownFailures {
   const std::uint8_t *failing = nullptr;  // per block, as BlockMatcher::failing(); null: none
   const std::uint64_t *changed_at = nullptr;  // per block
   std::uint64_t searched_at = 0;
-  bool hold(std::int32_t b) const { return failing[b] == 15u && changed_at[b] < searched_at; }
+  const std::uint8_t *gaps = nullptr;  // per block; null: none kept
+  double best_cfv = 0.0;               // what the CFV gaps are measured from
+  bool unchanged(std::int32_t b) const { return changed_at[b] < searched_at; }
+  bool hold(std::int32_t b) const { return failing[b] == 15u && unchanged(b); }
+};
+
+// A training search that may leave unevaluated the blocks whose nodes
+// cannot win (choice_gaps.h): the block of the node that won the pattern's
+// last search is evaluated first, and the best CFV among its nodes that
+// pass the vigilance test is what the others must stay below.
+struct WinnerSearch {
+  double alpha = 0.0;
+  std::int32_t likely_block = -1;  // -1: none
 };
 
 // Evaluates the packed nodes against one pattern with one kernel and keeps
@@ -233,9 +247,21 @@ class BlockMatcher {
   // Fills the results of every node not skipped and adds the operations
   // that node_match would have counted for all nodes to `tally`. With
   // skipping allowed, the blocks `known` to fail are skipped too.
+  // Given `winner` too, the blocks whose nodes cannot win are deferred:
+  // counted as outside (they pass the vigilance test), left without
+  // results, listed by deferred_blocks().
   void evaluate(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                 OpTally &tally, const NodeGroups *groups = nullptr,
-                const KnownFailures &known = KnownFailures());
+                const KnownFailures &known = KnownFailures(),
+                const WinnerSearch *winner = nullptr);
+  // The blocks the last evaluation deferred, in increasing order, and the
+  // nodes in them.
+  const std::vector<std::int32_t> &deferred_blocks() const { return deferred_blocks_; }
+  std::int64_t deferred_nodes() const { return deferred_nodes_; }
+  // Evaluates block b for the pattern of the last evaluation, counting
+  // nothing (its nodes were counted when they were deferred).
+  void evaluate_block(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
+                      std::int32_t b);
   // After an evaluation, per block: the lanes whose node failed the
   // vigilance test lying outside, or that hold no node (15: all of them).
   const std::uint8_t *failing() const { return failing_.data(); }
@@ -285,10 +311,16 @@ class BlockMatcher {
 
   void grow(const PackedNodes &nodes);
   MatchCount match(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
-                   const NodeGroups *groups, const KnownFailures &known);
+                   const NodeGroups *groups, const KnownFailures &known,
+                   const WinnerSearch *winner);
   std::int32_t list_blocks(const PackedNodes &nodes, const double *pattern,
-                           const NodeGroups *groups, const KnownFailures &known,
+                           const MatchParams &params, const NodeGroups *groups,
+                           const KnownFailures &known, const WinnerSearch *winner,
                            MatchCount &total);
+  double evaluate_seed(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
+                       std::int32_t b, double alpha, MatchCount &total);
+  MatchCount run_kernel(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
+                        std::int32_t listed);
   void add(MatchCount &total, const MatchCount &part);
   const std::uint64_t *node_order_bits(const PackedNodes &nodes);
 
@@ -302,6 +334,8 @@ class BlockMatcher {
   std::vector<std::uint8_t> failing_;      // by block
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
   std::vector<double> group_distance_;     // squared, per group
+  std::vector<std::int32_t> deferred_blocks_;
+  std::int64_t deferred_nodes_ = 0;
   std::uint64_t skipped_ = 0;
   Adaptive group_tests_{16};  // a group test costs about one node's evaluation
   Adaptive cut_tests_{5};     // a cut test costs about a fifth of a block's

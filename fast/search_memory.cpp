@@ -2,21 +2,24 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace qir {
 
 namespace {
 
-// Beyond this the memory is dropped for the rest of the call: it would
-// cost more than the patterns themselves in most runs.
+// Beyond this (per byte kept per pattern and block) the memory is dropped
+// for the rest of the call: it would cost more than the patterns themselves
+// in most runs.
 constexpr std::size_t largest_memory = std::size_t{64} << 20;
 
 }  // namespace
 
-void SearchMemory::start(std::int32_t N, bool enabled) {
+void SearchMemory::start(std::int32_t N, bool enabled, bool with_gaps) {
   *this = SearchMemory();
   enabled_ = enabled && N > 0;
+  with_gaps_ = enabled_ && with_gaps;
   N_ = N;
 }
 
@@ -32,6 +35,12 @@ void SearchMemory::widen(std::int32_t blocks) {
   try {
     failing_.assign(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
     searched_at_.assign(static_cast<std::size_t>(N_), 0);
+    if (with_gaps_) {
+      // A gap of 0 bounds nothing.
+      gaps_.assign(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
+      best_cfv_.assign(static_cast<std::size_t>(N_), std::numeric_limits<double>::quiet_NaN());
+      winner_mfv_.assign(static_cast<std::size_t>(N_), std::numeric_limits<double>::quiet_NaN());
+    }
     stride_ = stride;
   } catch (const std::bad_alloc &) {
     start(N_, false);
@@ -53,8 +62,15 @@ bool SearchMemory::cover_blocks(std::int32_t blocks) {
 KnownFailures SearchMemory::recall(std::int32_t J, std::int32_t blocks) {
   if (!enabled_ || blocks > stride_ || searched_at_[J] == 0) return KnownFailures();
   if (!cover_blocks(blocks)) return KnownFailures();
-  return KnownFailures{failing_.data() + static_cast<std::size_t>(J) * stride_, changed_at_.data(),
-                       searched_at_[J]};
+  const std::size_t row = static_cast<std::size_t>(J) * stride_;
+  return KnownFailures{failing_.data() + row, changed_at_.data(), searched_at_[J],
+                       with_gaps_ ? gaps_.data() + row : nullptr,
+                       with_gaps_ ? best_cfv_[J] : 0.0};
+}
+
+std::uint8_t *SearchMemory::gaps(std::int32_t J) {
+  if (!enabled_ || !with_gaps_ || searched_at_[J] == 0) return nullptr;
+  return gaps_.data() + static_cast<std::size_t>(J) * stride_;
 }
 
 void SearchMemory::remember(std::int32_t J, std::int32_t blocks, const std::uint8_t *failing) {

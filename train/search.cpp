@@ -1,5 +1,6 @@
 #include "search.h"
 
+#include "choice_gaps.h"
 #include "console_number.h"
 #include "environment_settings.h"
 #include "mex_api.h"
@@ -7,6 +8,8 @@
 #include "portability.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace qir {
 
@@ -120,7 +123,11 @@ void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_
   constexpr std::int32_t few_patterns = 64;
   prune_ = groups_.usable() && pruning_enabled() && rules.oflag != 4 && N >= few_patterns;
   packed_.reset(M, prune_ ? rule : ReachRule());
-  memory_.start(N, prune_);
+  // The choice-value test would make candidates of only some passing nodes.
+  by_winner_ = prune_ && rules.ct_option == 0;
+  alpha_ = rules.alpha;
+  last_winner_.assign(by_winner_ ? static_cast<std::size_t>(N) : 0, -1);
+  memory_.start(N, prune_, by_winner_);
 }
 
 void PackedSearch::node_added(const NodeList &nodes) {
@@ -130,6 +137,7 @@ void PackedSearch::node_added(const NodeList &nodes) {
   packed_.place(nodes[i], std::max(packed_.end_slot(), groups_.count() * group_slots));
   memory_.block_changed(packed_.slot_of(i) / block_lanes);
   eligible_.resize((static_cast<std::size_t>(packed_.size()) + 63) / 64);
+  deferred_.resize(eligible_.size());
   // New nodes wait after the groups, always evaluated, until they are as
   // many as half the grouped ones: regrouping then costs about as much
   // again as all grouping so far.
@@ -171,13 +179,21 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // The groups' reach and the cuts hold for the call's vigilance, which
   // every search starts from.
   const bool skip = prune_ && rho == vigilance_;
+  std::fill(deferred_.begin(), deferred_.end(), 0);
   if (skip) {
     memory_.next_search();
-    matcher_.evaluate(packed_, pattern, params, ops_, &groups_, memory_.recall(J, packed_.blocks()));
+    WinnerSearch winner_search{rules.alpha, -1};
+    if (by_winner_ && last_winner_[J] >= 0)
+      winner_search.likely_block = packed_.slot_of(last_winner_[J]) / block_lanes;
+    matcher_.evaluate(packed_, pattern, params, ops_, &groups_, memory_.recall(J, packed_.blocks()),
+                      by_winner_ ? &winner_search : nullptr);
     memory_.remember(J, packed_.blocks(), matcher_.failing());
   } else {
     matcher_.evaluate(packed_, pattern, params, ops_);
   }
+  J_ = J;
+  pattern_ = pattern;
+  params_ = params;
   const std::int32_t count = packed_.size();
   // One FLOP and one comparison per node evaluated (32-bit wrap-around).
   tally.pattern_flops += static_cast<std::uint32_t>(count);
@@ -195,9 +211,110 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
       consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
     });
   }
+  // Each deferred node passes the vigilance test: its CFV and, as a
+  // candidate after the first (an evaluated node beats it), one
+  // comparison, counted as if it had been evaluated.
+  const std::int64_t deferred_count = matcher_.deferred_nodes();
+  if (deferred_count > 0) {
+    ops_.flops += static_cast<std::uint64_t>(cfv_flops) * static_cast<std::uint64_t>(deferred_count);
+    tally.pattern_comparisons += static_cast<std::uint32_t>(deferred_count);
+    deferred_total_ += static_cast<std::uint64_t>(deferred_count);
+    defer(nodes);
+  }
   // The node evaluations and their CFVs reach the host in one amount.
   flush_ops(ops_);
+  if (by_winner_ && skip) {
+    remember_choices(nodes, J, winner);
+    last_winner_[J] = winner;
+  }
   return winner;
+}
+
+void PackedSearch::defer(NodeList &nodes) {
+  for (std::int32_t b : matcher_.deferred_blocks())
+    for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
+      const std::int32_t i = packed_.node_at(slot);
+      if (i < 0) continue;
+      const std::uint64_t bit = std::uint64_t{1} << (i & 63);
+      eligible_[i >> 6] |= bit;
+      deferred_[i >> 6] |= bit;
+      nodes[i].eligible = 1;
+    }
+}
+
+// The gaps of an evaluated block: none unless every node in it lies
+// outside and passes the vigilance test with a finite CFV and MFV (so that
+// a later search can count it unevaluated), else how far below `best` and
+// `top_mfv` its largest CFV and MFV are. The CFVs are those the search
+// computed, from the same values.
+std::uint8_t PackedSearch::evaluated_gaps(std::int32_t b, double best, double top_mfv) const {
+  double most_cfv = -std::numeric_limits<double>::infinity();
+  double most_mfv = most_cfv;
+  bool any = false;
+  for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
+    if (packed_.node_at(slot) < 0) continue;
+    if (!matcher_.passes_vt(slot) || !(matcher_.excess(slot) > 0.0)) return 0;
+    const double cfv = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha_);
+    const double mfv = matcher_.mfv(slot);
+    if (!std::isfinite(cfv) || !std::isfinite(mfv)) return 0;
+    most_cfv = std::max(most_cfv, cfv);
+    most_mfv = std::max(most_mfv, mfv);
+    any = true;
+  }
+  if (!any) return 0;
+  return pack_gaps(gap_steps(best, most_cfv), gap_steps(top_mfv, most_mfv));
+}
+
+// Keeps, per block, how far its nodes stayed below this search's best CFV
+// and its winner's MFV: measured for the blocks evaluated, carried over
+// for those deferred (as they are when both values are the same as last
+// time, else measured again from their bounds).
+void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::int32_t winner) {
+  std::uint8_t *gaps = memory_.gaps(J);
+  if (gaps == nullptr) return;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double best = winner >= 0 ? nodes[winner].cfv : nan;
+  const double top_mfv = winner >= 0 ? nodes[winner].mfv : nan;
+  const double old_cfv = memory_.best_cfv(J), old_mfv = memory_.winner_mfv(J);
+  const bool same_cfv = best == old_cfv, same_mfv = top_mfv == old_mfv;
+  const std::vector<std::int32_t> &deferred = matcher_.deferred_blocks();
+  std::size_t d = 0;
+  for (std::int32_t b = 0; b < packed_.blocks(); ++b) {
+    if (d < deferred.size() && deferred[d] == b) {
+      ++d;
+      if (same_cfv && same_mfv) continue;
+      const std::uint32_t c = cfv_steps(gaps[b]), m = mfv_steps(gaps[b]);
+      gaps[b] = pack_gaps(same_cfv ? c : c > 0 ? gap_steps(best, upper_bound(old_cfv, c)) : 0,
+                          same_mfv ? m : m > 0 ? gap_steps(top_mfv, upper_bound(old_mfv, m)) : 0);
+      continue;
+    }
+    gaps[b] = evaluated_gaps(b, best, top_mfv);
+  }
+  memory_.best_cfv(J) = best;
+  memory_.winner_mfv(J) = top_mfv;
+}
+
+// Whether deferred node i provably has an MFV of at most rho.
+bool PackedSearch::drops_out(std::int32_t i, double rho) {
+  const std::uint8_t *gaps = memory_.gaps(J_);
+  if (gaps == nullptr) return false;
+  const std::uint32_t m = mfv_steps(gaps[packed_.slot_of(i) / block_lanes]);
+  return m > 0 && upper_bound(memory_.winner_mfv(J_), m) <= rho;
+}
+
+// Evaluates the block of deferred node i now, for the same pattern and the
+// same, unchanged nodes: the search's own results, counted then.
+void PackedSearch::evaluate_deferred(NodeList &nodes, std::int32_t i) {
+  const std::int32_t b = packed_.slot_of(i) / block_lanes;
+  matcher_.evaluate_block(packed_, pattern_, params_, b);
+  for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
+    const std::int32_t k = packed_.node_at(slot);
+    if (k < 0 || !deferred(k)) continue;
+    Node &node = nodes[k];
+    matcher_.store_into(slot, node);
+    node.cfv = compute_cfv(node.fit, node.free_size, alpha_);
+    deferred_[k >> 6] &= ~(std::uint64_t{1} << (k & 63));
+  }
 }
 
 void PackedSearch::consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
@@ -227,7 +344,8 @@ std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, Pattern
       const std::int32_t i = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
       Node &node = nodes[i];
       tally.pattern_comparisons += 1;
-      if (!(node.mfv > rho)) {
+      if (deferred(i) && !drops_out(i, rho)) evaluate_deferred(nodes, i);
+      if (deferred(i) || !(node.mfv > rho)) {
         node.eligible = 0;
         eligible_[w] &= ~(std::uint64_t{1} << (i & 63));
         continue;

@@ -58,13 +58,16 @@ class PlainSearch {
 // caller reports every new node and every changed one) and evaluates all
 // nodes at once. Near nodes share groups, and unless the trace lists
 // failing nodes, the groups beyond the pattern's reach are skipped (see
-// node_groups.h), blocks are cut short (early_cut.h), and blocks known to
-// fail from the pattern's last search are skipped (search_memory.h). The decisions are those of search_nodes and
+// node_groups.h), blocks are cut short (early_cut.h), blocks known to fail
+// from the pattern's last search are skipped (search_memory.h), and without
+// CT, unchanged blocks known to stay below the best CFV found are deferred
+// (choice_gaps.h). The decisions are those of search_nodes and
 // choose_during_mt, node by node, with the same trace and tallies; only the
 // nodes that pass VT are visited unless the trace lists the others. The
 // node operations reach count_ops once per search, in the same totals.
-// Nodes that pass VT get their evaluation fields and cfv in their records,
-// which is all that MT and node_learn read. Eligibility is kept twice, in
+// Nodes that pass VT get their evaluation fields and cfv in their records
+// (a deferred node when MT first needs them), which is all that MT and
+// node_learn read. Eligibility is kept twice, in
 // step: each node's flag, as the plain search leaves it, and a bitset of
 // the eligible nodes, so that a search clears only the flags the last one
 // set and MT visits only the eligible nodes.
@@ -88,6 +91,12 @@ class PackedSearch {
                 PatternTally &tally, std::int32_t &winner, double &best_cfv);
 
   void regroup(const NodeList &nodes);
+  bool deferred(std::int32_t i) const { return (deferred_[i >> 6] >> (i & 63)) & 1u; }
+  void defer(NodeList &nodes);
+  void remember_choices(const NodeList &nodes, std::int32_t J, std::int32_t winner);
+  std::uint8_t evaluated_gaps(std::int32_t b, double best, double top_mfv) const;
+  bool drops_out(std::int32_t i, double rho);
+  void evaluate_deferred(NodeList &nodes, std::int32_t i);
   // Clears every node's eligibility, visiting only the eligible nodes.
   void clear_eligible(NodeList &nodes);
 
@@ -102,6 +111,22 @@ class PackedSearch {
   SearchMemory memory_;
   OpTally ops_;
   std::vector<std::uint64_t> eligible_;  // one bit per node, set where its eligible flag is 1
+  // Leaving unevaluated the nodes that cannot win (no CT; first search of
+  // each pattern): the node each pattern's last search chose, the nodes of
+  // the current search left unevaluated (one bit per node), and what
+  // evaluating them later needs.
+  bool by_winner_ = false;
+  double alpha_ = 0.0;
+  std::vector<std::int32_t> last_winner_;
+  std::vector<std::uint64_t> deferred_;
+  std::int32_t J_ = 0;
+  const double *pattern_ = nullptr;
+  MatchParams params_;
+  std::uint64_t deferred_total_ = 0;
+
+ public:
+  // Node evaluations left undone because the nodes could not win.
+  std::uint64_t deferred_total() const { return deferred_total_; }
 };
 
 // The search the module uses: the packed one, or the plain one in the
