@@ -1,7 +1,7 @@
 // Benchmarks of the two modules, loaded from their built files into the
 // embedded host, and of the evaluation kernels alone.
 //
-//   qir_bench [classify|train|scaling|kernels|threads|prune|tiny|memory|smoke|all]
+//   qir_bench [classify|train|large|scaling|kernels|threads|prune|tiny|memory|smoke|all]
 //             [options]
 //
 // The "reference" modules are builds of the same sources with the plain
@@ -10,6 +10,7 @@
 #include "bench_support.h"
 #include "call_runs.h"
 #include "kernel_runs.h"
+#include "large_runs.h"
 #include "prune_runs.h"
 #include "module_runs.h"
 #include "workload.h"
@@ -39,6 +40,8 @@ struct Options {
   std::int32_t features = 16;
   std::int32_t reference_patterns = 10000;  // the plain search is slow
   std::int32_t train_patterns = 5000;
+  std::int32_t large_patterns = 50000;
+  bool large_reference = false;
   std::int32_t memory_patterns = 1000000;
   std::int32_t repeats = 1;
   std::string write_inputs;  // tiny: write the inputs there instead of timing
@@ -46,10 +49,12 @@ struct Options {
 
 void usage() {
   std::puts(
-      "usage: qir_bench [classify|train|scaling|kernels|threads|prune|tiny|memory|smoke|all]\n"
+      "usage: qir_bench [classify|train|large|scaling|kernels|threads|prune|tiny|memory|smoke|all]\n"
       "  --patterns N --nodes N --features M   classification size (100000, 1000, 16)\n"
       "  --reference-patterns N                patterns for the plain search (10000)\n"
       "  --train-patterns N                    training size (5000)\n"
+      "  --large-patterns N                    overlapping workload of `large` (50000)\n"
+      "  --large-reference 1                   `large`: also run the plain search and compare\n"
       "  --repeats N                           keep the fastest of N runs (1)\n"
       "  --memory-patterns N                   patterns of the memory run (1000000)\n"
       "  --write-inputs DIR                    tiny: write the inputs as CSV files, no timing\n"
@@ -68,6 +73,8 @@ std::optional<Options> parse(int argc, char **argv) {
     else if (key == "--features") o.features = std::atoi(value);
     else if (key == "--reference-patterns") o.reference_patterns = std::atoi(value);
     else if (key == "--train-patterns") o.train_patterns = std::atoi(value);
+    else if (key == "--large-patterns") o.large_patterns = std::atoi(value);
+    else if (key == "--large-reference") o.large_reference = std::atoi(value) != 0;
     else if (key == "--repeats") o.repeats = std::max(1, std::atoi(value));
     else if (key == "--memory-patterns") o.memory_patterns = std::atoi(value);
     else if (key == "--perf") o.perf = value;
@@ -296,6 +303,9 @@ int main(int argc, char **argv) {
   if (c == "smoke") smoke(o);
   if (c == "classify" || c == "all") classify(o);
   if (c == "train" || c == "all") train(o);
+  if (c == "large")
+    large(o.train, o.large_reference ? o.train_reference : std::string(), o.large_patterns,
+          QIR_BENCH_FOREST_SCRIPT);
   if (c == "kernels" || c == "all") kernels(o);
   if (c == "scaling" || c == "all") scaling(o);
   if (c == "threads" || c == "all") threads(o.perf, o.patterns, o.nodes, o.features, o.repeats);

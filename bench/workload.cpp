@@ -128,4 +128,71 @@ Labelled clustered_patterns(std::int32_t count, std::int32_t M, std::int32_t cla
   return data;
 }
 
+namespace {
+
+void scale_to_unit(Rows &rows) {
+  if (rows.empty()) return;
+  const std::size_t M = rows[0].size();
+  for (std::size_t i = 0; i < M; ++i) {
+    double lo = rows[0][i], hi = rows[0][i];
+    for (const auto &x : rows) {
+      lo = std::min(lo, x[i]);
+      hi = std::max(hi, x[i]);
+    }
+    const double range = hi > lo ? hi - lo : 1.0;
+    for (auto &x : rows) x[i] = (x[i] - lo) / range;
+  }
+}
+
+Labelled finished(Labelled data, bool sorted) {
+  scale_to_unit(data.patterns);
+  if (!sorted) return data;
+  std::vector<std::size_t> order(data.labels.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return data.labels[a] < data.labels[b]; });
+  Labelled out;
+  for (std::size_t k : order) {
+    out.patterns.push_back(data.patterns[k]);
+    out.labels.push_back(data.labels[k]);
+  }
+  return out;
+}
+
+}  // namespace
+
+Labelled overlapping_clusters(std::int32_t count, std::uint64_t seed, bool sorted) {
+  constexpr std::int32_t M = 20, clusters = 25, classes = 5;
+  Random rng(seed);
+  Rows centres(clusters, std::vector<double>(M));
+  for (auto &c : centres)
+    for (double &x : c) x = 1.1 * rng.normal();
+  Labelled data;
+  for (std::int32_t j = 0; j < count; ++j) {
+    const std::uint32_t c = rng.below(clusters);
+    std::vector<double> x(centres[c]);
+    for (double &v : x) v += 0.9 * rng.normal();
+    data.patterns.push_back(std::move(x));
+    data.labels.push_back(1.0 + static_cast<double>(c % classes));
+  }
+  return finished(std::move(data), sorted);
+}
+
+Labelled letters_like(std::int32_t count, std::uint64_t seed, bool sorted) {
+  constexpr std::int32_t M = 16, classes = 26, prototypes = 4;
+  Random rng(seed);
+  Rows centres(classes * prototypes, std::vector<double>(M));
+  for (auto &c : centres)
+    for (double &x : c) x = static_cast<double>(rng.below(16));
+  Labelled data;
+  for (std::int32_t j = 0; j < count; ++j) {
+    const std::uint32_t c = rng.below(classes * prototypes);
+    std::vector<double> x(centres[c]);
+    for (double &v : x) v = std::min(15.0, std::max(0.0, std::nearbyint(v + 3.0 * rng.normal())));
+    data.patterns.push_back(std::move(x));
+    data.labels.push_back(1.0 + static_cast<double>(c % classes));
+  }
+  return finished(std::move(data), sorted);
+}
+
 }  // namespace qirbench

@@ -55,4 +55,14 @@ ClassificationSet classification_set(std::int32_t patterns, std::int32_t nodes, 
 Labelled clustered_patterns(std::int32_t count, std::int32_t M, std::int32_t classes,
                             std::int32_t clusters, double spread, std::uint64_t seed);
 
+// Training at scale. Overlapping: 25 cluster centres drawn from
+// N(0, 1.1^2) in 20 dimensions, each pattern a centre plus N(0, 0.9^2)
+// noise, class = cluster mod 5. Letters-like: 16 integer features 0-15,
+// 26 classes of 4 prototypes each (integers 0-15), each pattern a prototype
+// plus N(0, 3^2) noise rounded and clipped to 0-15. Both are min-max scaled
+// to [0, 1] per feature, as the qir command scales them; `sorted` puts the
+// patterns in class order (stable).
+Labelled overlapping_clusters(std::int32_t count, std::uint64_t seed, bool sorted);
+Labelled letters_like(std::int32_t count, std::uint64_t seed, bool sorted);
+
 }  // namespace qirbench
