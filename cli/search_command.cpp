@@ -45,14 +45,6 @@ struct Ranked {
   CvResult result;
 };
 
-bool better(const Ranked &a, const Ranked &b) {
-  if (a.result.accuracy_percent() != b.result.accuracy_percent())
-    return a.result.accuracy_percent() > b.result.accuracy_percent();
-  if (a.result.unknown_percent() != b.result.unknown_percent())
-    return a.result.unknown_percent() < b.result.unknown_percent();
-  return a.result.nodes() < b.result.nodes();
-}
-
 std::string ranking_table(const std::vector<Ranked> &ranked, std::size_t shown) {
   std::string text = "Rank  Accuracy   Unknown    Nodes          D  ratio  vigilance  alpha  ct\n";
   for (std::size_t k = 0; k < ranked.size() && k < shown; ++k) {
@@ -83,8 +75,12 @@ std::vector<Ranked> run_grid(ModuleRunner &runner, const Dataset &data, const Cv
                                       std::to_string(settings.folds));
                       })});
   }
-  std::stable_sort(ranked.begin(), ranked.end(), better);
-  return ranked;
+  std::vector<SettingScore> scores;
+  for (const Ranked &r : ranked)
+    scores.push_back({r.result.accuracy_percent(), r.result.unknown_percent(), r.result.nodes()});
+  std::vector<Ranked> best_first;
+  for (std::size_t k : rank_settings(scores)) best_first.push_back(ranked[k]);
+  return best_first;
 }
 
 }  // namespace

@@ -8,9 +8,10 @@
 
 # The modules, each compiled from the groups of sources named after it. A
 # module's entry point (mexFunction) is <module>.cpp.
-QIR_MODULES = qir_train qir_perf
+QIR_MODULES = qir_train qir_perf qir_library
 QIR_MODULE_qir_train = train fast core
 QIR_MODULE_qir_perf = perf fast core
+QIR_MODULE_qir_library = library
 
 QIR_GROUP_train = \
   train/qir_train.cpp \
@@ -28,6 +29,19 @@ QIR_GROUP_perf = \
   perf/node_competition.cpp \
   perf/pattern_chunks.cpp \
   perf/performance_report.cpp
+# The toolbox's third module: the library's host-free rules (model files,
+# scaling, folds, defaults, the search grid) for the m-files, with no node
+# core; the version stamp marks it as the other modules are marked.
+QIR_GROUP_library = \
+  toolbox/gateway/qir_library.cpp \
+  core/version_stamp.cpp \
+  lib/csv.cpp \
+  lib/feature_scaling.cpp \
+  lib/folds.cpp \
+  lib/model_file.cpp \
+  lib/number_text.cpp \
+  lib/scores.cpp \
+  lib/search_grid.cpp
 # The fast path: packed node blocks, the matching kernels, groups, early
 # cuts, the vigilance reach, the worker pool, the training memory and the
 # environment settings.

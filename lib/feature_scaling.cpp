@@ -1,6 +1,10 @@
 #include "feature_scaling.h"
 
 #include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "errors.h"
 
 namespace qircli {
 
@@ -24,19 +28,30 @@ double scale_value(double value, double min, double max) {
   return scaled;
 }
 
+namespace {
+
+void scale_row(double *row, std::size_t features, const std::vector<double> &min,
+               const std::vector<double> &max, std::size_t row_number) {
+  for (std::size_t k = 0; k < features; ++k) {
+    if (!std::isfinite(row[k]))
+      throw InputError("pattern " + std::to_string(row_number) + ", feature " +
+                       std::to_string(k + 1) + " is not finite");
+    row[k] = scale_value(row[k], min[k], max[k]);
+  }
+}
+
+}  // namespace
+
 void scale_rows(double *values, std::size_t rows, std::size_t features,
                 const std::vector<double> &min, const std::vector<double> &max) {
-  for (std::size_t r = 0; r < rows; ++r)
-    for (std::size_t k = 0; k < features; ++k) {
-      double &value = values[r * features + k];
-      value = scale_value(value, min[k], max[k]);
-    }
+  for (std::size_t r = 0; r < rows; ++r) scale_row(values + r * features, features, min, max, r + 1);
 }
 
 std::vector<std::vector<double>> scale_patterns(const std::vector<std::vector<double>> &patterns,
                                                 const FeatureRange &range) {
   std::vector<std::vector<double>> scaled = patterns;
-  for (auto &row : scaled) scale_rows(row.data(), 1, row.size(), range.min, range.max);
+  for (std::size_t r = 0; r < scaled.size(); ++r)
+    scale_row(scaled[r].data(), scaled[r].size(), range.min, range.max, r + 1);
   return scaled;
 }
 

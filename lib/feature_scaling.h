@@ -4,8 +4,8 @@
 //   x' = (x - min) / (max - min), then clipped to [0, 1];
 //   a feature whose max equals its min maps to 0.
 //
-// The toolbox m-files and the Python package apply the same formula with the
-// same operations in the same order, so all three give identical doubles.
+// The command, the Python package and the toolbox all scale through this
+// code, so all three give identical doubles.
 #pragma once
 
 #include <cstddef>
@@ -24,7 +24,9 @@ FeatureRange fit_feature_range(const std::vector<std::vector<double>> &patterns)
 // One value scaled by its feature's range.
 double scale_value(double value, double min, double max);
 
-// Scales `rows` row-major rows of `features` values in place.
+// Scales `rows` row-major rows of `features` values in place. Throws
+// InputError naming the first value that is not finite (1-based): clipping
+// would quietly turn an infinity into an edge of the range.
 void scale_rows(double *values, std::size_t rows, std::size_t features,
                 const std::vector<double> &min, const std::vector<double> &max);
 

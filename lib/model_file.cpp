@@ -7,8 +7,6 @@
 #include <set>
 #include <sstream>
 
-#include "atomic_file.h"
-#include "csv.h"
 #include "errors.h"
 #include "number_text.h"
 
@@ -412,12 +410,6 @@ bool looks_like_model_file(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r\n");
   return first == std::string_view::npos || text[first] == '%';
 }
-
-void save_model(const std::string &path, const Model &model) {
-  write_file_atomically(path, format_model(model));
-}
-
-Model load_model(const std::string &path) { return parse_model(read_text_file(path), path); }
 
 ModelClasses model_classes(const Model &model) {
   ModelClasses classes;

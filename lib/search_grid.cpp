@@ -1,5 +1,8 @@
 #include "search_grid.h"
 
+#include <algorithm>
+#include <numeric>
+
 #include "number_text.h"
 #include "training_defaults.h"
 
@@ -42,6 +45,18 @@ std::string search_grid_text() {
          "  ratio      " + list_text(ratios) + "\n" +
          "  alpha      " + list_text(alphas) + "\n" +
          "  ct         " + list_text(cts) + "\n";
+}
+
+std::vector<std::size_t> rank_settings(const std::vector<SettingScore> &scores) {
+  std::vector<std::size_t> order(scores.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
+    const SettingScore &a = scores[i], &b = scores[j];
+    if (a.accuracy != b.accuracy) return a.accuracy > b.accuracy;
+    if (a.unknown != b.unknown) return a.unknown < b.unknown;
+    return a.nodes < b.nodes;
+  });
+  return order;
 }
 
 }  // namespace qircli

@@ -18,4 +18,15 @@ std::vector<TrainingParams> search_grid(std::size_t features);
 // The grid's values, for the help text.
 std::string search_grid_text();
 
+// How one setting fared in cross-validation (mean percentages and nodes).
+struct SettingScore {
+  double accuracy = 0;
+  double unknown = 0;
+  double nodes = 0;
+};
+
+// The settings best first: higher accuracy, then fewer unclassified
+// patterns, then fewer nodes; equal scores keep their grid order.
+std::vector<std::size_t> rank_settings(const std::vector<SettingScore> &scores);
+
 }  // namespace qircli

@@ -92,7 +92,7 @@ DESC
   echo "Modules"
   echo " qir_train qir_perf"
   echo "Other"
-  echo " qir_read_model"
+  echo " qir_read_model qir_library"
 } > "$pkg/INDEX"
 
 cat > "$pkg/COPYING" <<'COPY'

@@ -16,4 +16,5 @@
 %
 % Other
 %   qir_read_model  - Nodes and parameters of a model file as matrices.
-%   make            - Build the two modules for Octave or MATLAB.
+%   qir_library     - The library's rules (model files, scaling, folds, defaults).
+%   make            - Build the modules for Octave or MATLAB.

@@ -1,14 +1,16 @@
 function make(outdir)
-%MAKE  Build the QIR modules qir_train and qir_perf for this MATLAB or Octave.
+%MAKE  Build the QIR modules qir_train, qir_perf and qir_library for this MATLAB or Octave.
 %   MAKE compiles the modules' C++ sources, as ../cmake/modules.mk lists
-%   them with the flags every build of them uses, into qir_train and qir_perf
-%   in the toolbox folder, next to this file. Run it from the toolbox folder:
+%   them with the flags every build of them uses, into qir_train, qir_perf
+%   and qir_library (the library's model files, scaling, folds, defaults and
+%   search grid, which the toolbox's m-files use) in the toolbox folder,
+%   next to this file. Run it from the toolbox folder:
 %
 %       cd toolbox
 %       make
 %
-%   In GNU Octave this gives qir_train.mex and qir_perf.mex (through
-%   mkoctfile --mex); in MATLAB qir_train.<mexext> and qir_perf.<mexext>
+%   In GNU Octave this gives qir_train.mex, qir_perf.mex and qir_library.mex
+%   (through mkoctfile --mex); in MATLAB qir_train.<mexext> and so on
 %   (through mex, with the R2017b API). A C++17 compiler is needed: in MATLAB
 %   choose one with "mex -setup C++" first.
 %

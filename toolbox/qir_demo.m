@@ -51,7 +51,7 @@ qir_plot_nodes(model);
 hold on
 % Points last, so they stay visible where a graphics toolkit draws the
 % node regions opaque; scaled as the model sees them.
-points = qir_scale(train(:, 1:2), model.feature_min, model.feature_max);
+points = qir_library('scale', train(:, 1:2), model.feature_min, model.feature_max);
 colours = [31 119 180; 214 39 40] / 255;
 for label = 1:2
   chosen = points(train(:, 3) == label, :);

@@ -5,7 +5,7 @@ function model = qir_fit(X, y, varargin)
 %
 %   Trains qir_train on the patterns X (N x M, one per row) with labels y
 %   (N values: numbers, a cell array of text, a string array or a
-%   categorical array) and returns a model struct for qir_predict,
+%   categorical array); X may be sparse and returns a model struct for qir_predict,
 %   qir_save_model and qir_plot_nodes. The features are scaled to [0, 1]
 %   by their range in X first, and the model keeps that range, so
 %   qir_predict scales new patterns in the same way (clipping values
@@ -44,17 +44,15 @@ function model = qir_fit(X, y, varargin)
 if nargin < 2
   error('qir_fit:arguments', 'qir_fit needs patterns X and labels y.');
 end
-if ~isnumeric(X) || ~ismatrix(X) || isempty(X)
+if ~(isnumeric(X) || islogical(X)) || ~ismatrix(X) || isempty(X)
   error('qir_fit:patterns', 'qir_fit: X must be a non-empty numeric matrix, one pattern per row.');
 end
-X = double(X);
+X = full(double(X));
 if numel(y) ~= size(X, 1)
   error('qir_fit:labels', 'qir_fit: %d labels for %d patterns.', numel(y), size(X, 1));
 end
 M = size(X, 2);
-defaults = qir_defaults();
-defaults.D = sqrt(M);
-o = qir_options(defaults, varargin, 'qir_fit');
+o = qir_options(qir_library('defaults', M), varargin, 'qir_fit');
 [labels, names, type] = qir_labels(y, 'qir_fit');
 
 model = struct('Templates', [], 'NLabels', [], 'num_list_presentations', 0, 'features', M, ...
@@ -63,9 +61,8 @@ model = struct('Templates', [], 'NLabels', [], 'num_list_presentations', 0, 'fea
                'trim_option', o.Trim, 'ct_option', o.CT, 'feature_min', [], 'feature_max', [], ...
                'class_names', {names}, 'class_labels', (1:numel(names))', 'label_type', type);
 if o.Scale
-  model.feature_min = min(X, [], 1);
-  model.feature_max = max(X, [], 1);
-  X = qir_scale(X, model.feature_min, model.feature_max);
+  [model.feature_min, model.feature_max] = qir_library('range', X);
+  X = qir_library('scale', X, model.feature_min, model.feature_max);
 end
 [model.Templates, model.NLabels, model.num_list_presentations] = qir_train(X, labels, o.D, ...
     o.Ratio, o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, o.Oflag);

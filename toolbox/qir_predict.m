@@ -7,9 +7,10 @@ function [labels, info] = qir_predict(model, X, varargin)
 %   qir_perf with the model's parameters and returns one label per pattern,
 %   of the same kind as the training labels (numbers of the same class,
 %   text, or categorical). A pattern that no node classifies gets the
-%   unknown label: numeric models give it 'UnknownLabel' (default one below
-%   the smallest node label, so it is never a class), text models give ''
-%   and categorical models <undefined>.
+%   unknown label: numeric models give it 'UnknownLabel' (default a label no
+%   node carries, one below the smallest where there is room), text models
+%   give '' and categorical models <undefined>. X may be sparse; values
+%   that are not finite are refused.
 %
 %   Options:
 %     'UnknownLabel'  label of unclassified patterns (numeric labels only)
@@ -40,16 +41,13 @@ if size(X, 2) ~= model.features
   error('qir_predict:features', 'qir_predict: the model has %d features, the data have %d.', ...
         model.features, size(X, 2));
 end
-unknown = 0;
-if ~isempty(model.NLabels)
-  unknown = min(model.NLabels) - 1;
-end
-defaults = struct('UnknownLabel', unknown, 'Vigilance', model.vigilance, 'D', model.D, ...
+defaults = struct('UnknownLabel', qir_library('unknown_label', model.NLabels), 'Vigilance', model.vigilance, 'D', model.D, ...
                   'Ratio', model.ratio, 'Alpha', model.alpha, 'CT', model.ct_option, 'Oflag', 0);
 o = qir_options(defaults, varargin, 'qir_predict');
-X = double(X);
+X = full(double(X));
 if ~isempty(model.feature_min)
-  X = qir_scale(X, model.feature_min, model.feature_max);
+  % Refuses infinite patterns, as qir_perf does for a model without scaling.
+  X = qir_library('scale', X, model.feature_min, model.feature_max);
 end
 codes = qir_perf(model.Templates, model.NLabels, o.D, o.Ratio, o.Vigilance, o.Alpha, o.CT, X, ...
                  o.UnknownLabel, o.Oflag);

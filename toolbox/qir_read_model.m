@@ -4,9 +4,10 @@ function [Templates, NLabels, params] = qir_read_model(file)
 %   training parameters that 'qir train' saved. Templates has one row
 %   [center(1:M) direction(1:M) radius] per node and NLabels its labels, as
 %   QIR_TRAIN returns them, so they can go straight to QIR_PERF or
-%   QIR_PLOT_NODES. params is a struct of the header values: features, D,
-%   ratio, vigilance, alpha, learning_rate, max_list_presentations,
-%   trim_option, ct_option, list_presentations and nodes.
+%   QIR_PLOT_NODES. params is the model struct of QIR_LOAD_MODEL (features,
+%   D, ratio, vigilance, alpha, learning_rate, max_list_presentations,
+%   trim_option, ct_option, ...) with list_presentations and nodes added:
+%   both functions read through the one model-file reader.
 %
 %   The nodes of a model that scales its features (format 2 files, with
 %   '% feature_min' lines) live in the scaled space: QIR_LOAD_MODEL and
@@ -23,40 +24,10 @@ function [Templates, NLabels, params] = qir_read_model(file)
 %
 %   See also QIR_TRAIN, QIR_PERF, QIR_PLOT_NODES, LOAD.
 
-params = read_header(file);
-if ~isfield(params, 'features')
-  error('qir_read_model:format', '%s: not a model file (no %% features line).', file);
-end
-columns = 2 * params.features + 1;
-if isfield(params, 'nodes') && params.nodes == 0
-  X = zeros(0, columns + 1);
-else
-  X = load(file, '-ascii');
-end
-if size(X, 2) ~= columns + 1
-  error('qir_read_model:format', '%s: node rows have %d values, expected %d.', ...
-        file, size(X, 2), columns + 1);
-end
-Templates = X(:, 1:columns);
-NLabels = X(:, end);
-end
-
-function params = read_header(file)
-fid = fopen(file, 'r');
-if fid < 0
-  error('qir_read_model:open', 'Cannot open %s.', file);
-end
-cleanup = onCleanup(@() fclose(fid));
-params = struct();
-line = fgetl(fid);
-while ischar(line)
-  words = regexp(strtrim(line), '^%\s*([A-Za-z_]\w*)\s+(\S+)$', 'tokens', 'once');
-  if ~isempty(words)
-    value = str2double(words{2});
-    if ~isnan(value) || strcmpi(words{2}, 'NaN')
-      params.(words{1}) = value;
-    end
-  end
-  line = fgetl(fid);
-end
+model = qir_load_model(file);
+Templates = model.Templates;
+NLabels = model.NLabels;
+params = model;
+params.list_presentations = model.num_list_presentations;
+params.nodes = size(Templates, 1);
 end

@@ -35,30 +35,20 @@ if nargin < 2
 end
 o = qir_options(struct('Folds', 5, 'Seed', 1, 'Scale', true, 'Display', true), varargin, ...
                 'qir_search');
-root_m = sqrt(size(X, 2));
+grid = qir_library('grid', size(X, 2));
 ranked = struct('D', {}, 'Ratio', {}, 'Vigilance', {}, 'Alpha', {}, 'CT', {}, ...
                 'accuracy', {}, 'unknown', {}, 'nodes', {});
-% The loops run in the command's order, so equal settings rank alike.
-for factor = [0.5 1 2]
-  for vigilance = [0 0.5 0.75]
-    for ratio = [0.5 1]
-      for alpha = [0.001 0.1]
-        for ct = [0 1]
-          r = qir_cv(X, y, 'Folds', o.Folds, 'Seed', o.Seed, 'Display', false, ...
-                     'Scale', o.Scale, 'D', factor * root_m, 'Vigilance', vigilance, ...
-                     'Ratio', ratio, 'Alpha', alpha, 'CT', ct);
-          ranked(end + 1) = struct('D', factor * root_m, 'Ratio', ratio, ...
-                                   'Vigilance', vigilance, 'Alpha', alpha, 'CT', ct, ...
-                                   'accuracy', r.accuracy, 'unknown', r.unknown, 'nodes', r.nodes);
-        end
-      end
-    end
-  end
+for k = 1:numel(grid)
+  g = grid(k);
+  r = qir_cv(X, y, 'Folds', o.Folds, 'Seed', o.Seed, 'Display', false, 'Scale', o.Scale, ...
+             'D', g.D, 'Vigilance', g.Vigilance, 'Ratio', g.Ratio, 'Alpha', g.Alpha, 'CT', g.CT, ...
+             'LearningRate', g.LearningRate, 'MaxPresentations', g.MaxPresentations, 'Trim', g.Trim);
+  ranked(end + 1) = struct('D', g.D, 'Ratio', g.Ratio, 'Vigilance', g.Vigilance, ...
+                           'Alpha', g.Alpha, 'CT', g.CT, 'accuracy', r.accuracy, ...
+                           'unknown', r.unknown, 'nodes', r.nodes);
 end
-% Stable sort by accuracy (down), unknown share (up), nodes (up).
-[~, order] = sortrows([-[ranked.accuracy]', [ranked.unknown]', [ranked.nodes]', ...
-                       (1:numel(ranked))']);
-ranked = ranked(order);
+% Ranked as 'qir search' ranks: accuracy, then fewer unknown, then fewer nodes.
+ranked = ranked(qir_library('rank', [ranked.accuracy], [ranked.unknown], [ranked.nodes]));
 b = ranked(1);
 best = {'D', b.D, 'Ratio', b.Ratio, 'Vigilance', b.Vigilance, 'Alpha', b.Alpha, 'CT', b.CT, ...
         'Scale', o.Scale};

@@ -18,6 +18,7 @@ QIR = os.environ.get("QIR", "qir")
 MAKE_DATA = os.environ.get("QIR_MAKE_DATA", "qir_make_data")
 DATA = os.environ.get("QIR_DATA_DIR", "data")
 TOOLBOX = os.environ.get("QIR_TOOLBOX", "toolbox")
+OCTAVE_MODULES = os.environ.get("QIR_OCTAVE_MODULES")  # the toolbox's modules, when built
 SKIPPED = 77
 
 
@@ -658,7 +659,8 @@ class Octave(Base):
 
     def octave(self, script):
         command = [shutil.which("octave-cli") or shutil.which("octave"), "--no-gui", "--quiet",
-                   "--no-window-system", "--eval", f"addpath('{TOOLBOX}'); {script}"]
+                   "--no-window-system", "--eval",
+                   f"addpath('{TOOLBOX}'); addpath('{OCTAVE_MODULES}'); {script}"]
         result = subprocess.run(command, capture_output=True, text=True, timeout=300)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         return result.stdout
@@ -693,6 +695,9 @@ if __name__ == "__main__":
     group = sys.argv[1]
     if group == "Octave" and not (shutil.which("octave-cli") or shutil.which("octave")):
         print("GNU Octave not found: skipped")
+        sys.exit(SKIPPED)
+    if group == "Octave" and not OCTAVE_MODULES:
+        print("the Octave modules are not built: skipped")
         sys.exit(SKIPPED)
     suite = unittest.TestLoader().loadTestsFromTestCase(globals()[group])
     outcome = unittest.TextTestRunner(verbosity=2).run(suite)

@@ -1,6 +1,6 @@
 % toolbox/make.m as a user runs it, `cd toolbox; make`, in a copy of the
-% source tree (links to core/, fast/, train/, perf/ and cmake/, a copy of
-% toolbox/), so the real toolbox folder stays untouched. The modules it
+% source tree (links to core/, fast/, train/, perf/, lib/ and cmake/, a copy
+% of toolbox/), so the real toolbox folder stays untouched. The modules it
 % builds must behave exactly as the ones CMake builds.
 env = qir_test_setup();
 check(~isempty(env.root), 'QIR_SOURCE_ROOT is not set');
@@ -12,11 +12,12 @@ if exist(tree, 'dir')
   rmdir(tree, 's');
 end
 mkdir(toolbox);
-for d = {'core', 'fast', 'train', 'perf', 'cmake'}
+for d = {'core', 'fast', 'train', 'perf', 'lib', 'cmake'}
   [status, output] = system(sprintf('ln -s "%s" "%s"', fullfile(env.root, d{1}), fullfile(tree, d{1})));
   check(status == 0, 'cannot link %s: %s', d{1}, output);
 end
 copyfile(fullfile(env.toolbox, '*.m'), toolbox);
+copyfile(fullfile(env.toolbox, 'gateway'), fullfile(toolbox, 'gateway'));
 
 here = pwd();
 cd(toolbox);
@@ -45,6 +46,14 @@ for name = {'qir_train', 'qir_perf'}
   end
 end
 
+% The third module, from the same list of sources, exports mexFunction alone
+% and answers like CMake's.
+library = fullfile(toolbox, 'qir_library.mex');
+check(numel(dir(library)) == 1 && ~isempty(strfind(output, library)), 'make left no %s', library);
+[status, table] = system(sprintf('nm -D --defined-only "%s"', library));
+check(status ~= 0 || isequal(regexp(table, '\S+$', 'match', 'lineanchors'), {'mexFunction'}), ...
+      '%s exports more than mexFunction', library);
+
 % The same calls through both builds, each freshly loaded: identical
 % results, errors and console text (operation totals included).
 [P, L] = qir_grid_data();
@@ -62,11 +71,13 @@ function results = some_calls(P, L)
 end
 
 addpath(toolbox);
-clear qir_train qir_perf
+clear qir_train qir_perf qir_library
 check(strcmp(which('qir_train'), fullfile(toolbox, 'qir_train.mex')), 'qir_train is %s', which('qir_train'));
 from_make = some_calls(P, L);
+grid_of_make = qir_library('grid', 3);
 rmpath(toolbox);
-clear qir_train qir_perf
+clear qir_train qir_perf qir_library
+check(isequal(grid_of_make, qir_library('grid', 3)), 'the two qir_library builds differ');
 check(strcmp(which('qir_train'), fullfile(env.modules, 'qir_train.mex')), 'qir_train is %s', which('qir_train'));
 from_cmake = some_calls(P, L);
 check(isempty(from_cmake{1}.error) && ~isempty(from_cmake{3}.error), 'the calls did not run as meant');

@@ -52,6 +52,27 @@ check(isa(qir_predict(m8, I(1:3, 1:4)), 'uint8'), 'uint8 labels stay uint8');
 [l, info] = qir_predict(m, I(1:2, 1:4), 'Vigilance', 1, 'D', 0.001);
 check(all(info.unknown) && all(strcmp(l, '')), 'unknown text label is empty');
 
+% The toolbox takes the library's rules: infinite patterns are refused, not
+% clipped into range; the label -2^31 is a label; sparse X is taken as full;
+% a categorical's unused categories do not reach the model file.
+try
+  qir_predict(model, [X(1, 1:12) Inf]);
+  check(false, 'qir_predict classified an infinite pattern');
+catch e
+  check(~isempty(strfind(e.message, 'pattern 1, feature 13 is not finite')), 'Inf: %s', e.message);
+end
+low = qir_fit(I(:, 1:4), -2^31 + (I(:, 5) - 1) * 7, 'Oflag', 0);
+[l, info] = qir_predict(low, I(:, 1:4));
+check(mean(l == -2^31 + (I(:, 5) - 1) * 7) > 0.9 && ~any(info.unknown), 'label -2^31');
+sparse_model = qir_fit(sparse(X), y, 'Oflag', 0);
+check(isequal(sparse_model.Templates, model.Templates), 'sparse X trains as full X');
+check(isequal(qir_predict(model, sparse(X)), labels), 'sparse X classifies as full X');
+if exist('categorical', 'file')
+  c = categorical(names(I(:, 5)), [names; {'unused'}]);
+  qir_save_model(qir_fit(I(:, 1:4), c, 'Oflag', 0), file);
+  check(isequal(qir_load_model(file).class_names, names), 'only used categories are named');
+end
+
 % Hints when training learns the patterns by heart or leaves most unknown.
 check(~isempty(strfind(evalc('qir_fit(X, y, ''D'', 0.01);'), 'Hint: 100% of the patterns got a node')), ...
       'qir_fit hint');
@@ -86,7 +107,7 @@ close all
 
 % Every help example of the friendly layer runs as printed.
 for name = {'qir_fit', 'qir_predict', 'qir_save_model', 'qir_load_model', 'qir_cv', ...
-            'qir_search', 'qir_plot_nodes'}
+            'qir_search', 'qir_plot_nodes', 'qir_library'}
   evalc(help_example(name{1}));
 end
 check(~isempty(strfind(get_help_text('Contents'), 'qir_fit')), 'Contents lists qir_fit');

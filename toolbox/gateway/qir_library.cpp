@@ -1,0 +1,337 @@
+// qir_library: the library's rules for the toolbox, so that its m-files
+// read and write model files, scale, draw folds, take defaults and walk the
+// search grid exactly as the qir command and the Python package do.
+//
+//   model  = qir_library('read', file)
+//   text   = qir_library('format', model)
+//   S      = qir_library('scale', X, feature_min, feature_max)
+//   [lo, hi] = qir_library('range', X)
+//   fold   = qir_library('folds', labels, folds, seed)
+//   d      = qir_library('defaults', M)
+//   grid   = qir_library('grid', M)
+//   order  = qir_library('rank', accuracy, unknown, nodes)
+//   label  = qir_library('unknown_label', NLabels)
+//   ok     = qir_library('is_label', values)
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "csv.h"
+#include "errors.h"
+#include "feature_scaling.h"
+#include "folds.h"
+#include "mex_api.h"
+#include "model_file.h"
+#include "scores.h"
+#include "search_grid.h"
+#include "training_defaults.h"
+
+namespace {
+
+using namespace qircli;
+
+// The model struct's training parameters, as qir_fit names them.
+std::vector<std::pair<const char *, double TrainingParams::*>> parameter_fields() {
+  return {{"D", &TrainingParams::D},
+          {"ratio", &TrainingParams::ratio},
+          {"vigilance", &TrainingParams::vigilance},
+          {"alpha", &TrainingParams::alpha},
+          {"learning_rate", &TrainingParams::learning_rate},
+          {"max_list_presentations", &TrainingParams::max_presentations},
+          {"trim_option", &TrainingParams::trim},
+          {"ct_option", &TrainingParams::ct}};
+}
+
+// Arrays made here belong to the host, which reclaims them if the call
+// ends early; only host-side failures to create one throw.
+mxArray *checked(mxArray *array) {
+  if (array == nullptr) throw std::bad_alloc();
+  return array;
+}
+
+mxArray *matrix(std::size_t rows, std::size_t cols) {
+  return checked(mxCreateDoubleMatrix(rows, cols, mxREAL));
+}
+
+mxArray *scalar(double value) { return checked(mxCreateDoubleScalar(value)); }
+
+mxArray *column(const std::vector<double> &values) {
+  mxArray *array = matrix(values.size(), 1);
+  if (!values.empty()) std::memcpy(mxGetPr(array), values.data(), values.size() * sizeof(double));
+  return array;
+}
+
+mxArray *row(const std::vector<double> &values) {
+  if (values.empty()) return matrix(0, 0);
+  mxArray *array = matrix(1, values.size());
+  std::memcpy(mxGetPr(array), values.data(), values.size() * sizeof(double));
+  return array;
+}
+
+mxArray *text_cells(const std::vector<std::string> &texts) {
+  mxArray *cells = checked(mxCreateCellMatrix(texts.size(), 1));
+  for (std::size_t k = 0; k < texts.size(); ++k)
+    mxSetCell(cells, k, checked(mxCreateString(texts[k].c_str())));
+  return cells;
+}
+
+std::string text_argument(const mxArray *array, const std::string &what) {
+  if (!mxIsChar(array)) throw InputError(what + " must be text");
+  char *raw = mxArrayToString(array);
+  if (raw == nullptr) throw std::bad_alloc();
+  std::string text(raw);
+  mxFree(raw);
+  return text;
+}
+
+// A full real double array: what the toolbox's m-files pass after double().
+const double *real_data(const mxArray *array, const std::string &what) {
+  if (!mxIsDouble(array) || mxIsComplex(array) || mxIsSparse(array))
+    throw InputError(what + " must be a full real double array");
+  return mxGetPr(array);
+}
+
+std::vector<double> values_of(const mxArray *array, const std::string &what) {
+  const double *data = real_data(array, what);
+  return std::vector<double>(data, data + mxGetNumberOfElements(array));
+}
+
+double scalar_argument(const mxArray *array, const std::string &what) {
+  const std::vector<double> values = values_of(array, what);
+  if (values.size() != 1) throw InputError(what + " must be one number");
+  return values[0];
+}
+
+// Rows of a column-major matrix.
+std::vector<std::vector<double>> rows_of(const mxArray *array, const std::string &what) {
+  const double *data = real_data(array, what);
+  const std::size_t rows = mxGetM(array), cols = mxGetN(array);
+  std::vector<std::vector<double>> out(rows, std::vector<double>(cols));
+  for (std::size_t c = 0; c < cols; ++c)
+    for (std::size_t r = 0; r < rows; ++r) out[r][c] = data[c * rows + r];
+  return out;
+}
+
+const mxArray *field(const mxArray *model, const char *name) {
+  const mxArray *value = mxGetField(model, 0, name);
+  if (value == nullptr) throw InputError(std::string("the model struct has no field '") + name + "'");
+  return value;
+}
+
+mxArray *model_struct(const Model &model) {
+  const char *names[] = {"Templates", "NLabels", "num_list_presentations", "features", "D",
+                         "ratio", "vigilance", "alpha", "learning_rate",
+                         "max_list_presentations", "trim_option", "ct_option", "feature_min",
+                         "feature_max", "class_names", "class_labels"};
+  mxArray *out = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
+  const std::size_t nodes = model.templates.size();
+  const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
+  mxArray *templates = matrix(nodes, width);
+  double *t = mxGetPr(templates);
+  for (std::size_t k = 0; k < nodes; ++k)
+    for (std::size_t j = 0; j < width; ++j) t[j * nodes + k] = model.templates[k][j];
+  mxSetField(out, 0, "Templates", templates);
+  mxSetField(out, 0, "NLabels", column(model.labels));
+  mxSetField(out, 0, "num_list_presentations", scalar(model.list_presentations));
+  mxSetField(out, 0, "features", scalar(model.features));
+  for (const auto &[name, value] : parameter_fields())
+    mxSetField(out, 0, name, scalar(model.params.*value));
+  mxSetField(out, 0, "feature_min", row(model.feature_min));
+  mxSetField(out, 0, "feature_max", row(model.feature_max));
+  const ModelClasses classes = model_classes(model);
+  mxSetField(out, 0, "class_names", text_cells(classes.names));
+  mxSetField(out, 0, "class_labels",
+             column(classes.names.empty() ? std::vector<double>{} : classes.labels));
+  return out;
+}
+
+Model model_from_struct(const mxArray *array) {
+  if (!mxIsStruct(array) || mxGetNumberOfElements(array) != 1)
+    throw InputError("the model must be one struct, as qir_fit returns it");
+  Model model;
+  const double features = scalar_argument(field(array, "features"), "model.features");
+  if (!(features >= 1 && features <= max_model_features && std::trunc(features) == features))
+    throw InputError("model.features must be a whole number from 1 to " +
+                     std::to_string(max_model_features));
+  model.features = static_cast<int>(features);
+  model.templates = rows_of(field(array, "Templates"), "model.Templates");
+  model.labels = values_of(field(array, "NLabels"), "model.NLabels");
+  model.list_presentations =
+      scalar_argument(field(array, "num_list_presentations"), "model.num_list_presentations");
+  for (const auto &[name, value] : parameter_fields())
+    model.params.*value = scalar_argument(field(array, name), std::string("model.") + name);
+  model.feature_min = values_of(field(array, "feature_min"), "model.feature_min");
+  model.feature_max = values_of(field(array, "feature_max"), "model.feature_max");
+  const mxArray *names = field(array, "class_names");
+  const std::vector<double> labels = values_of(field(array, "class_labels"), "model.class_labels");
+  if (!mxIsCell(names) || mxGetNumberOfElements(names) != labels.size())
+    throw InputError("model.class_names must be a cell array of one name per class label");
+  for (std::size_t k = 0; k < labels.size(); ++k) {
+    if (!is_class_label(labels[k]))
+      throw InputError("model.class_labels must hold whole 32-bit numbers");
+    const mxArray *name = mxGetCell(names, k);
+    if (name == nullptr) throw InputError("model.class_names must hold text");
+    model.class_names.emplace_back(static_cast<int>(labels[k]),
+                                   text_argument(name, "model.class_names"));
+  }
+  return model;
+}
+
+void scale(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 4 || nlhs > 1) throw InputError("scale takes X, feature_min and feature_max");
+  const std::size_t rows = mxGetM(prhs[1]), cols = mxGetN(prhs[1]);
+  const double *x = real_data(prhs[1], "X");
+  const std::vector<double> lo = values_of(prhs[2], "feature_min");
+  const std::vector<double> hi = values_of(prhs[3], "feature_max");
+  if (lo.size() != cols || hi.size() != cols)
+    throw InputError("X has " + std::to_string(cols) + " features, the scaling range " +
+                     std::to_string(lo.size()));
+  std::vector<double> row_major(rows * cols);
+  for (std::size_t c = 0; c < cols; ++c)
+    for (std::size_t r = 0; r < rows; ++r) row_major[r * cols + c] = x[c * rows + r];
+  scale_rows(row_major.data(), rows, cols, lo, hi);
+  plhs[0] = matrix(rows, cols);
+  double *out = mxGetPr(plhs[0]);
+  for (std::size_t c = 0; c < cols; ++c)
+    for (std::size_t r = 0; r < rows; ++r) out[c * rows + r] = row_major[r * cols + c];
+}
+
+void range(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 2 || nlhs > 2) throw InputError("range takes X");
+  const FeatureRange found = fit_feature_range(rows_of(prhs[1], "X"));
+  plhs[0] = row(found.min);
+  if (nlhs > 1) plhs[1] = row(found.max);
+}
+
+void folds(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 4 || nlhs > 1) throw InputError("folds takes labels, the number of folds and a seed");
+  const std::vector<double> labels = values_of(prhs[1], "labels");
+  const double count = scalar_argument(prhs[2], "folds");
+  const double seed = scalar_argument(prhs[3], "seed");
+  if (!(count >= 1 && count <= 1e6 && std::trunc(count) == count))
+    throw InputError("folds must be a whole number from 1 to 1000000");
+  if (!(seed >= 0 && seed <= 9007199254740992.0 && std::trunc(seed) == seed))
+    throw InputError("the seed must be a whole number >= 0");
+  const std::vector<int> fold =
+      stratified_folds(labels, static_cast<int>(count), static_cast<std::uint64_t>(seed));
+  std::vector<double> numbers(fold.begin(), fold.end());
+  for (double &n : numbers) n += 1;
+  plhs[0] = column(numbers);
+}
+
+int features_argument(int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 2) throw InputError("give the number of features");
+  const double m = scalar_argument(prhs[1], "M");
+  if (!(m >= 1 && m <= max_model_features && std::trunc(m) == m))
+    throw InputError("M must be a whole number from 1 to " + std::to_string(max_model_features));
+  return static_cast<int>(m);
+}
+
+// The toolbox's option names for the training arguments.
+const char *const option_names[] = {"D",  "Ratio", "Vigilance", "Alpha", "LearningRate",
+                                    "MaxPresentations", "Trim", "CT"};
+
+void set_options(mxArray *out, std::size_t index, const TrainingParams &p) {
+  const double values[] = {p.D,  p.ratio, p.vigilance, p.alpha, p.learning_rate,
+                           p.max_presentations, p.trim, p.ct};
+  for (std::size_t k = 0; k < 8; ++k) mxSetField(out, index, option_names[k], scalar(values[k]));
+}
+
+void defaults(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  const int m = features_argument(nrhs, prhs);
+  if (nlhs > 1) throw InputError("defaults gives one struct");
+  const TrainingDefaults &d = training_defaults;
+  const TrainingParams p{default_D(m), d.ratio, d.vigilance, d.alpha, d.learning_rate,
+                         d.max_presentations, d.trim, d.ct};
+  const char *names[] = {"D", "Ratio", "Vigilance", "Alpha", "LearningRate",
+                         "MaxPresentations", "Trim", "CT", "Scale", "Oflag"};
+  plhs[0] = checked(mxCreateStructMatrix(1, 1, 10, names));
+  set_options(plhs[0], 0, p);
+  mxSetField(plhs[0], 0, "Scale", checked(mxCreateLogicalScalar(d.scale)));
+  mxSetField(plhs[0], 0, "Oflag", scalar(d.oflag));
+}
+
+void grid(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  const int m = features_argument(nrhs, prhs);
+  if (nlhs > 1) throw InputError("grid gives one struct array");
+  const std::vector<TrainingParams> settings = search_grid(static_cast<std::size_t>(m));
+  plhs[0] = checked(mxCreateStructMatrix(1, settings.size(), 8,
+                                         const_cast<const char **>(option_names)));
+  for (std::size_t k = 0; k < settings.size(); ++k) set_options(plhs[0], k, settings[k]);
+}
+
+void rank(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 4 || nlhs > 1) throw InputError("rank takes accuracy, unknown and nodes");
+  const std::vector<double> accuracy = values_of(prhs[1], "accuracy");
+  const std::vector<double> unknown = values_of(prhs[2], "unknown");
+  const std::vector<double> nodes = values_of(prhs[3], "nodes");
+  if (unknown.size() != accuracy.size() || nodes.size() != accuracy.size())
+    throw InputError("accuracy, unknown and nodes need one value per setting");
+  std::vector<SettingScore> scores;
+  for (std::size_t k = 0; k < accuracy.size(); ++k)
+    scores.push_back({accuracy[k], unknown[k], nodes[k]});
+  std::vector<double> order;
+  for (std::size_t k : rank_settings(scores)) order.push_back(static_cast<double>(k + 1));
+  plhs[0] = column(order);
+}
+
+void unknown_label(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 2 || nlhs > 1) throw InputError("unknown_label takes the node labels");
+  plhs[0] = scalar(unused_label(values_of(prhs[1], "NLabels")));
+}
+
+void is_label(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 2 || nlhs > 1) throw InputError("is_label takes the values to test");
+  const std::vector<double> values = values_of(prhs[1], "values");
+  plhs[0] = checked(mxCreateLogicalMatrix(mxGetM(prhs[1]), mxGetN(prhs[1])));
+  mxLogical *out = mxGetLogicals(plhs[0]);
+  for (std::size_t k = 0; k < values.size(); ++k) out[k] = is_class_label(values[k]);
+}
+
+void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 2 || nlhs > 1) throw InputError("read takes a file name");
+  const std::string path = text_argument(prhs[1], "the file name");
+  plhs[0] = model_struct(parse_model(read_text_file(path), path));
+}
+
+void format(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 2 || nlhs > 1) throw InputError("format takes a model struct");
+  plhs[0] = checked(mxCreateString(format_model(model_from_struct(prhs[1])).c_str()));
+}
+
+using Command = void (*)(int, mxArray *[], int, const mxArray *[]);
+
+const std::pair<const char *, Command> commands[] = {
+    {"read", read},         {"format", format}, {"scale", scale},
+    {"range", range},       {"folds", folds},   {"defaults", defaults},
+    {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
+    {"is_label", is_label}};
+
+void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs < 1) throw InputError("give a command, such as 'read'");
+  const std::string name = text_argument(prhs[0], "the command");
+  for (const auto &[known, command] : commands)
+    if (name == known) return command(nlhs, plhs, nrhs, prhs);
+  throw InputError("unknown command '" + name + "'");
+}
+
+// The message of a failed call, kept until every C++ object of the call is
+// gone: the host's error ends the call without unwinding it.
+char failure[1024];
+
+}  // namespace
+
+QIR_MODULE_ENTRY void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  failure[0] = '\0';
+  try {
+    run(nlhs, plhs, nrhs, prhs);
+  } catch (const std::bad_alloc &) {
+    std::snprintf(failure, sizeof failure, "qir_library: Not enough memory available.");
+  } catch (const std::exception &error) {
+    std::snprintf(failure, sizeof failure, "%s", error.what());
+  }
+  if (failure[0] != '\0') mexErrMsgIdAndTxt("qir_library:refused", "%s", failure);
+}

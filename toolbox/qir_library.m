@@ -1,0 +1,28 @@
+%QIR_LIBRARY  The rules the toolbox shares with the qir command and Python.
+%   qir_library is the toolbox's third module, built by make beside
+%   qir_train and qir_perf. It carries the C++ library's model-file reader
+%   and writer, feature scaling, stratified folds, training defaults and
+%   search grid, so that qir_fit, qir_predict, qir_cv, qir_search,
+%   qir_load_model and qir_save_model give what 'qir' and the Python
+%   package give, to the last bit. Call those functions rather than this
+%   module; its commands are:
+%
+%     model    = qir_library('read', file)
+%     text     = qir_library('format', model)
+%     S        = qir_library('scale', X, feature_min, feature_max)
+%     [lo, hi] = qir_library('range', X)
+%     fold     = qir_library('folds', labels, folds, seed)
+%     d        = qir_library('defaults', M)
+%     grid     = qir_library('grid', M)
+%     order    = qir_library('rank', accuracy, unknown, nodes)
+%     label    = qir_library('unknown_label', NLabels)
+%     ok       = qir_library('is_label', values)
+%
+%   Refusals raise the error 'qir_library:refused' with the library's
+%   message, such as 'm.model:17: node label 2 has no ''% class'' line'.
+%
+%   Example:
+%     d = qir_library('defaults', 4);
+%     size_bound = d.D
+%
+%   See also qir_load_model, qir_save_model, qir_fit, make.
