@@ -17,12 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "errors.h"
-#include "feature_scaling.h"
-#include "model_file.h"
-#include "module_runner.h"
+#include "qir.h"
 #include "qirhost/host.h"
-#include "training_defaults.h"
 
 namespace py = pybind11;
 
