@@ -152,7 +152,7 @@ class Workspace:
                 os.symlink(os.path.join(source_toolbox, name), os.path.join(toolbox, name))
         modules = os.environ.get("QIR_OCTAVE_MODULES")
         if modules:
-            for name in ("qir_train.mex", "qir_perf.mex"):
+            for name in ("qir_train.mex", "qir_perf.mex", "qir_library.mex"):
                 os.symlink(os.path.join(modules, name), os.path.join(toolbox, name))
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith("QIR_") and k != "PYTHONPATH"}
