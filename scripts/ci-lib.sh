@@ -2,15 +2,21 @@
 
 # ci_need CHECK PACKAGE: adds PACKAGE to the install list unless the shell
 # test CHECK succeeds. ci_install installs the list (apt-get update first).
+# With QIR_CI_PREPARE=1 the job ends there: .ci/run installs every job's
+# packages one job at a time before running jobs side by side.
 ci_packages=()
 ci_need() {
   eval "$1" >/dev/null 2>&1 || ci_packages+=("$2")
 }
 ci_install() {
-  [ ${#ci_packages[@]} -gt 0 ] || return 0
-  echo "Installing: ${ci_packages[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${ci_packages[@]}"
+  if [ ${#ci_packages[@]} -gt 0 ]; then
+    echo "Installing: ${ci_packages[*]}"
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${ci_packages[@]}"
+  fi
+  if [ "${QIR_CI_PREPARE:-}" = 1 ]; then
+    exit 0
+  fi
 }
 
 # ci_gtest BUILD [CMAKE ARGS...]: GoogleTest from /usr/src/googletest,
