@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "class_colours.h"
 #include "errors.h"
 #include "number_text.h"
 
@@ -60,10 +61,11 @@ std::string escape(const std::string &text) {
   return out;
 }
 
-const char *colour(std::size_t index) {
-  static const char *palette[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd",
-                                  "#8c564b", "#e377c2", "#17becf", "#bcbd22", "#7f7f7f"};
-  return palette[index % (sizeof palette / sizeof *palette)];
+std::string colour(std::size_t index) {
+  char text[8];
+  std::snprintf(text, sizeof text, "#%06x",
+                static_cast<unsigned>(class_colours[index % class_colours.size()]));
+  return text;
 }
 
 Frame make_frame(const Model &model, const PlotPoints &data) {
@@ -83,7 +85,7 @@ Frame make_frame(const Model &model, const PlotPoints &data) {
   return frame;
 }
 
-std::string node_element(const NodeShape &s, const Frame &f, const char *fill) {
+std::string node_element(const NodeShape &s, const Frame &f, const std::string &fill) {
   const std::string style = std::string(" fill=\"") + fill + "\" fill-opacity=\"0.18\" stroke=\"" +
                             fill + "\" stroke-width=\"1.2\"/>\n";
   const std::string centre = "cx=\"" + num(f.x(s.cx)) + "\" cy=\"" + num(f.y(s.cy)) + "\"";
@@ -97,7 +99,7 @@ std::string node_element(const NodeShape &s, const Frame &f, const char *fill) {
          num(f.x(s.cx)) + " " + num(f.y(s.cy)) + ")\"" + style;
 }
 
-std::string point_element(const std::vector<double> &p, const Frame &f, const char *fill) {
+std::string point_element(const std::vector<double> &p, const Frame &f, const std::string &fill) {
   return "<circle class=\"point\" cx=\"" + num(f.x(p[0])) + "\" cy=\"" + num(f.y(p[1])) +
          "\" r=\"1.8\" fill=\"" + fill + "\" fill-opacity=\"0.7\"/>\n";
 }

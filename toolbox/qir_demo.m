@@ -52,7 +52,7 @@ hold on
 % Points last, so they stay visible where a graphics toolkit draws the
 % node regions opaque; scaled as the model sees them.
 points = qir_library('scale', train(:, 1:2), model.feature_min, model.feature_max);
-colours = [31 119 180; 214 39 40] / 255;
+colours = qir_library('colours');
 for label = 1:2
   chosen = points(train(:, 3) == label, :);
   plot(chosen(:, 1), chosen(:, 2), '.', 'Color', colours(label, :), 'MarkerSize', 6);

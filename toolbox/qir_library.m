@@ -1,8 +1,8 @@
 %QIR_LIBRARY  The rules the toolbox shares with the qir command and Python.
 %   qir_library is the toolbox's third module, built by make beside
 %   qir_train and qir_perf. It carries the C++ library's model-file reader
-%   and writer, feature scaling, stratified folds, training defaults and
-%   search grid, so that qir_fit, qir_predict, qir_cv, qir_search,
+%   and writer, feature scaling, stratified folds, training defaults,
+%   search grid and class colours, so that qir_fit, qir_predict, qir_cv, qir_search,
 %   qir_load_model and qir_save_model give what 'qir' and the Python
 %   package give, to the last bit. Call those functions rather than this
 %   module; its commands are:
@@ -17,6 +17,7 @@
 %     order    = qir_library('rank', accuracy, unknown, nodes)
 %     label    = qir_library('unknown_label', NLabels)
 %     ok       = qir_library('is_label', values)
+%     rgb      = qir_library('colours')
 %
 %   Refusals raise the error 'qir_library:refused' with the library's
 %   message, such as 'm.model:17: node label 2 has no ''% class'' line'.

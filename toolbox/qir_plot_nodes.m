@@ -116,8 +116,7 @@ handle = patch(centre(1) + points(1, :)', centre(2) + points(2, :)', colour, ...
 end
 
 function colour = node_colour(index)
-% The palette of the qir command's pictures, so both show the same colours.
-palette = [31 119 180; 214 39 40; 44 160 44; 255 127 14; 148 103 189; ...
-           140 86 75; 227 119 194; 23 190 207; 188 189 34; 127 127 127] / 255;
+% The colours of the qir command's pictures, so both show the same.
+palette = qir_library('colours');
 colour = palette(mod(index - 1, size(palette, 1)) + 1, :);
 end

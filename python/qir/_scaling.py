@@ -7,7 +7,7 @@ from . import _qir
 
 def feature_range(patterns):
     """Per-feature minimum and maximum of the training patterns."""
-    return patterns.min(axis=0), patterns.max(axis=0)
+    return _qir.feature_range(patterns)
 
 
 def scale(patterns, feature_min, feature_max):

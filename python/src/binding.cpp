@@ -405,6 +405,17 @@ py::array_t<double> scale(const Matrix &patterns, const Vector &min, const Vecto
   return scaled;
 }
 
+// The training range of each feature, as the command fits it.
+py::tuple feature_range(const Matrix &patterns) {
+  if (patterns.ndim() != 2) throw py::value_error("patterns must be a two-dimensional array");
+  const auto in = patterns.unchecked<2>();
+  std::vector<std::vector<double>> rows(static_cast<std::size_t>(in.shape(0)));
+  for (py::ssize_t r = 0; r < in.shape(0); ++r)
+    for (py::ssize_t c = 0; c < in.shape(1); ++c) rows[r].push_back(in(r, c));
+  auto range = qircli::fit_feature_range(rows);
+  return py::make_tuple(to_numpy(std::move(range.min)), to_numpy(std::move(range.max)));
+}
+
 py::dict training_defaults() {
   py::dict d = shared_dict(qircli::training_defaults);
   d["oflag"] = qircli::training_defaults.oflag;
@@ -460,6 +471,7 @@ PYBIND11_MODULE(_qir, m) {
   m.def("training_defaults", &training_defaults);
   m.def("default_D", &qircli::default_D, py::arg("features"));
   m.def("is_class_label", &qircli::is_class_label, py::arg("value"));
+  m.def("feature_range", &feature_range, py::arg("patterns"));
   m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
         py::arg("oflag"));

@@ -12,6 +12,7 @@
 //   order  = qir_library('rank', accuracy, unknown, nodes)
 //   label  = qir_library('unknown_label', NLabels)
 //   ok     = qir_library('is_label', values)
+//   rgb    = qir_library('colours')
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "class_colours.h"
 #include "csv.h"
 #include "errors.h"
 #include "feature_scaling.h"
@@ -291,6 +293,17 @@ void is_label(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   for (std::size_t k = 0; k < values.size(); ++k) out[k] = is_class_label(values[k]);
 }
 
+// The class colours as MATLAB takes them: one row of red, green, blue in [0, 1].
+void colours(int nlhs, mxArray *plhs[], int nrhs, const mxArray *[]) {
+  if (nrhs != 1 || nlhs > 1) throw InputError("colours takes no arguments");
+  const std::size_t count = class_colours.size();
+  plhs[0] = matrix(count, 3);
+  double *rgb = mxGetPr(plhs[0]);
+  for (std::size_t k = 0; k < count; ++k)
+    for (std::size_t c = 0; c < 3; ++c)
+      rgb[c * count + k] = static_cast<double>((class_colours[k] >> (16 - 8 * c)) & 0xff) / 255;
+}
+
 void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("read takes a file name");
   const std::string path = text_argument(prhs[1], "the file name");
@@ -308,7 +321,7 @@ const std::pair<const char *, Command> commands[] = {
     {"read", read},         {"format", format}, {"scale", scale},
     {"range", range},       {"folds", folds},   {"defaults", defaults},
     {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
-    {"is_label", is_label}};
+    {"is_label", is_label}, {"colours", colours}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");
