@@ -24,7 +24,6 @@ QIR_GROUP_train = \
 QIR_GROUP_perf = \
   perf/qir_perf.cpp \
   perf/perf_arguments.cpp \
-  perf/template_geometry.cpp \
   perf/run_performance.cpp \
   perf/node_competition.cpp \
   perf/pattern_chunks.cpp \
@@ -68,6 +67,7 @@ QIR_GROUP_core = \
   core/model.cpp \
   core/node.cpp \
   core/process_clock.cpp \
+  core/template_geometry.cpp \
   core/version_stamp.cpp
 
 # Added by host. A host without mexAddFlops (GNU Octave, MATLAB releases
