@@ -89,21 +89,17 @@ bool check_model_scalars(const mxArray *const inputs[4], const char *module,
                    scalars.alpha, message);
 }
 
-bool check_label_vector(const mxArray *array, std::int32_t N, const char *name,
+bool check_label_vector(const mxArray *array, std::int32_t N, const char *argument,
                         const char *module, MessageBuffer &message) {
-  if (!is_two_dimensional(array))
-    return fail(message, "%s: 2nd input argument (%s) must a vector.", module, name);
+  if (!is_two_dimensional(array)) return fail(message, "%s: %s must a vector.", module, argument);
   if (!is_full_real_double(array))
-    return fail(message, "%s: 2nd input argument (%s) must be a full real double vector.", module,
-                name);
+    return fail(message, "%s: %s must be a full real double vector.", module, argument);
   const mwSize *dims = mxGetDimensions(array);
   const mwSize n = static_cast<mwSize>(N);
   if (!((dims[0] == 1 && dims[1] == n) || (dims[0] == n && dims[1] == 1)))
-    return fail(message, "%s: 2nd input argument (%s) must be of type  %dx1 or 1x%d.", module,
-                name, N, N);
+    return fail(message, "%s: %s must be of type  %dx1 or 1x%d.", module, argument, N, N);
   if (!all_truncate_to_int(mxGetPr(array), n))
-    return fail(message, "%s: 2nd input argument (%s) must hold labels that fit a 32-bit integer.",
-                module, name);
+    return fail(message, "%s: %s must hold labels that fit a 32-bit integer.", module, argument);
   return true;
 }
 

@@ -54,9 +54,9 @@ struct ModelScalars {
 bool check_model_scalars(const mxArray *const inputs[4], const char *module,
                          ModelScalars &scalars, MessageBuffer &message);
 
-// The 2nd input of both modules: labels as a 1 x N or N x 1 real double
-// vector whose values truncate to ints. `name` is the argument's name.
-bool check_label_vector(const mxArray *array, std::int32_t N, const char *name,
+// Labels as a 1 x N or N x 1 real double vector whose values truncate to
+// ints. `argument` names it in messages, e.g. "2nd input argument (PLabels)".
+bool check_label_vector(const mxArray *array, std::int32_t N, const char *argument,
                         const char *module, MessageBuffer &message);
 
 }  // namespace qir

@@ -1,5 +1,7 @@
 #include "template_geometry.h"
 
+#include "data_checks.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -35,17 +37,16 @@ struct DirectionSums {
 // fails, in row order.
 bool check_rows(const double *column_major, std::size_t height, std::int32_t M,
                 std::int32_t first, const DirectionSums *sums, std::int32_t count,
-                const char *module, MessageBuffer &message) {
+                const char *argument, const char *module, MessageBuffer &message) {
   const double *radii = column_major + 2 * static_cast<std::size_t>(M) * height;
   for (std::int32_t r = 0; r < count; ++r) {
     if (radii[first + r] < 0.0)
-      return fail(message, "%s: 1st input argument (Templates) holds a negative radius at row %d.",
-                  module, first + r + 1);
+      return fail(message, "%s: %s holds a negative radius at row %d.", module, argument,
+                  first + r + 1);
     if (!is_direction_length(sums[r].squares, sums[r].magnitude != 0))
       return fail(message,
-                  "%s: 1st input argument (Templates) holds a direction at row %d that is "
-                  "neither zero nor of unit length.",
-                  module, first + r + 1);
+                  "%s: %s holds a direction at row %d that is neither zero nor of unit length.",
+                  module, argument, first + r + 1);
   }
   return true;
 }
@@ -53,7 +54,7 @@ bool check_rows(const double *column_major, std::size_t height, std::int32_t M,
 }  // namespace
 
 bool check_template_geometry(const double *column_major, std::int32_t N, std::int32_t M,
-                             const char *module, MessageBuffer &message) {
+                             const char *argument, const char *module, MessageBuffer &message) {
   const std::size_t height = static_cast<std::size_t>(N);
   const double *directions = column_major + static_cast<std::size_t>(M) * height;
   // Four rows at a time, each pass down the direction columns reading four
@@ -69,15 +70,24 @@ bool check_template_geometry(const double *column_major, std::int32_t N, std::in
       sums[2].add(column[2]);
       sums[3].add(column[3]);
     }
-    if (!check_rows(column_major, height, M, first, sums, 4, module, message)) return false;
+    if (!check_rows(column_major, height, M, first, sums, 4, argument, module, message))
+      return false;
   }
   for (; first < N; ++first) {
     DirectionSums sums[1];
     const double *column = directions + first;
     for (std::int32_t i = 0; i < M; ++i, column += height) sums[0].add(column[0]);
-    if (!check_rows(column_major, height, M, first, sums, 1, module, message)) return false;
+    if (!check_rows(column_major, height, M, first, sums, 1, argument, module, message))
+      return false;
   }
   return true;
+}
+
+bool check_template_values(const mxArray *templates, std::int32_t N, std::int32_t M,
+                           const char *argument, const char *module, MessageBuffer &message) {
+  return check_finite(templates, N > 0 ? 2 * M + 1 : 0, argument, template_value_advice, module,
+                      message) &&
+         check_template_geometry(mxGetPr(templates), N, M, argument, module, message);
 }
 
 }  // namespace qir

@@ -17,8 +17,14 @@ namespace qir {
 constexpr double direction_length_tolerance = 1e-6;
 
 // Tests the N rows of a column-major Templates matrix of M features, whose
-// values are known to be finite. Refuses the first row, 1-based, that fails.
+// values are known to be finite. Refuses the first row, 1-based, that fails,
+// naming `argument` (e.g. "1st input argument (Templates)").
 bool check_template_geometry(const double *column_major, std::int32_t N, std::int32_t M,
-                             const char *module, MessageBuffer &message);
+                             const char *argument, const char *module, MessageBuffer &message);
+
+// The values of a full real double Templates matrix of N rows whose first
+// 2M+1 columns are read: all finite, then the geometry above.
+bool check_template_values(const mxArray *templates, std::int32_t N, std::int32_t M,
+                           const char *argument, const char *module, MessageBuffer &message);
 
 }  // namespace qir

@@ -37,10 +37,8 @@ bool check_templates(const mxArray *templates, PerfArguments &args, MessageBuffe
   args.K = static_cast<std::int32_t>(dims[1]);
   args.M = (args.K - 1) / 2;  // truncates toward zero: K = 0 gives 0
   // The last column of an even width is never read, so it is not tested.
-  const std::int32_t read_columns = args.K > 0 ? 2 * args.M + 1 : 0;
-  return check_finite(templates, read_columns, "1st input argument (Templates)",
-                      template_value_advice, perf_module_name, message) &&
-         check_template_geometry(mxGetPr(templates), args.N, args.M, perf_module_name, message);
+  return check_template_values(templates, args.N, args.M, "1st input argument (Templates)",
+                               perf_module_name, message);
 }
 
 // D, ratio, vigilance and alpha as both modules take them.
@@ -101,7 +99,8 @@ bool check_perf_arguments(int nlhs, int nrhs, const mxArray *const prhs[],
   if (nrhs != perf_inputs)
     return fail(message, "%s: %d input arguments required.", perf_module_name, perf_inputs);
   if (!(check_templates(prhs[TEMPLATES], args, message) &&
-        check_label_vector(prhs[NLABELS], args.N, "NLabels", perf_module_name, message) &&
+        check_label_vector(prhs[NLABELS], args.N, "2nd input argument (NLabels)", perf_module_name,
+                           message) &&
         check_scalar_arguments(prhs, args, message) &&
         check_patterns(prhs[PATTERNS], args, message) &&
         check_trailing_arguments(prhs, args, message)))

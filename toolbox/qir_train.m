@@ -2,6 +2,7 @@
 %   [Templates, NLabels, num_list_presentations] = qir_train(Patterns, PLabels,
 %       D, ratio, vigilance, alpha, learning_rate, max_list_presentations,
 %       trim_option, ct_option, oflag)
+%   [...] = qir_train(..., oflag, Templates, NLabels)
 %
 %   Presents the whole list of patterns again and again. A pattern that no
 %   node of its class takes in creates a new node (a point at the pattern);
@@ -10,8 +11,20 @@
 %   tracking). Training stops when one presentation creates and changes no
 %   node (convergence) or after max_list_presentations presentations.
 %
-%   All eleven arguments are required, in this order; all are real doubles.
+%   The eleven arguments are required, in this order; all are real doubles.
 %   Integer arguments are truncated toward zero.
+%
+%   Continuing (incremental training): given Templates and NLabels of an
+%   earlier result (or written by hand) as the 12th and 13th arguments,
+%   training starts from those nodes instead of none. They are made before
+%   the first pattern, in row order, exactly as qir_perf makes them, and
+%   compete and learn like new nodes; trimming never removes them, so
+%   classes missing from the new patterns are not forgotten. Pass the same D,
+%   ratio and scaling of the features as in the earlier call. Templates
+%   must have 2M+1 columns for the M columns of Patterns; [] and [] (no
+%   nodes) train from scratch. Both or neither: 12 arguments are refused.
+%   The summary then also gives the nodes given (how many of them no
+%   pattern chose) and created, and the nodes returned.
 %
 %   Patterns                N x M matrix, one pattern of M features per row.
 %                           Scale the features to [0, 1] (qir_fit does it).
@@ -52,8 +65,10 @@
 %   Exactly three results must be requested. Wrong arguments raise an error
 %   whose message begins "QIR_TRAIN: " and names the first argument at fault;
 %   Patterns must be finite (a NaN or Inf is reported with its row and
-%   column) and PLabels whole numbers. Ctrl-C stops a long call with
-%   "QIR_TRAIN: Interrupted." within moments. The operation totals in the summary add up over every call while the
+%   column) and PLabels whole numbers; given Templates and NLabels are
+%   checked as qir_perf checks its own, and NLabels must be whole numbers.
+%   Ctrl-C stops a long call with "QIR_TRAIN: Interrupted." within moments.
+%   The operation totals in the summary add up over every call while the
 %   module stays loaded; "clear qir_train" starts them again from zero.
 %
 %   Example (two classes, the left and the right half of the unit square):
@@ -65,6 +80,11 @@
 %       Labels = qir_perf(Templates, NLabels, sqrt(2), 0.5, 0, 0.1, 0, ...
 %           Patterns, -1, 0);
 %       accuracy = mean(Labels == PLabels)
+%
+%   Continuing with a third class that the first call never saw:
+%       More = 0.5 + 0.05 * randn(20, 2);
+%       [Templates, NLabels, n] = qir_train(More, 3 * ones(20, 1), sqrt(2), ...
+%           0.5, 0, 0.1, 1, 100, 0, 0, 1, Templates, NLabels);
 %
 %   The starting values above are the defaults of qir_fit and of the qir
 %   command, chosen by cross-validation on four public data sets scaled to

@@ -11,7 +11,6 @@
 
 namespace {
 
-enum Input { PATTERNS = 0, PLABELS = 1 };
 enum Output { TEMPLATES = 0, NLABELS = 1, NUM_LIST_PRESENTATIONS = 2 };
 constexpr int num_outputs = 3;
 
@@ -43,16 +42,29 @@ class ResultSlots {
 bool train(const qir::TrainArguments &args, const mxArray *const prhs[], mxArray *plhs[]) {
   std::int32_t N = args.N;
   std::int32_t M = args.M;
-  std::optional<qir::HostRows> patterns = qir::mxArray2D_to_cArray2D(N, M, prhs[PATTERNS]);
+  std::optional<qir::HostRows> patterns = qir::mxArray2D_to_cArray2D(N, M, prhs[qir::TRAIN_PATTERNS]);
   if (!patterns) return false;
-  std::optional<qir::HostVector> labels = qir::mxArray1D_to_cArray1D(N, prhs[PLABELS]);
+  std::optional<qir::HostVector> labels = qir::mxArray1D_to_cArray1D(N, prhs[qir::TRAIN_PLABELS]);
   if (!labels) return false;
+  // The nodes to continue from, when given.
+  std::optional<qir::HostRows> given_rows;
+  std::optional<qir::HostVector> given_labels;
+  qir::GivenNodes given;
+  if (args.num_given > 0) {
+    std::int32_t rows = 0;
+    std::int32_t width = 0;
+    given_rows = qir::mxArray2D_to_cArray2D(rows, width, prhs[qir::TRAIN_TEMPLATES]);
+    if (!given_rows) return false;
+    given_labels = qir::mxArray1D_to_cArray1D(rows, prhs[qir::TRAIN_NLABELS]);
+    if (!given_labels) return false;
+    given = qir::GivenNodes{rows, given_rows->data(), given_labels->data.get()};
+  }
 
   std::int32_t num_templates = 0;
   std::int32_t num_list_presentations = 0;
   qir::HostRows template_rows;
   qir::HostVector template_labels;
-  qir::run_training(N, M, patterns->data(), labels->data.get(), args.D, args.ratio,
+  qir::run_training(N, M, patterns->data(), labels->data.get(), given, args.D, args.ratio,
                     args.vigilance, args.alpha, args.learning_rate, args.max_list_presentations,
                     args.trim_option, args.ct_option, num_templates, template_rows,
                     template_labels, num_list_presentations, args.oflag);

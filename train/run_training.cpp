@@ -97,6 +97,16 @@ std::int32_t engage_mt(Training &run, PatternStep &step, std::int32_t winner) {
   return run.search.choose_during_mt(run.nodes, step.rho, step.tally);
 }
 
+// The given nodes, in row order, as classification makes them from its
+// templates.
+void add_given_nodes(Training &run, const GivenNodes &given) {
+  for (std::int32_t k = 0; k < given.count; ++k) {
+    node_init(run.nodes.add(), given.rows[k], static_cast<std::int32_t>(given.labels[k]), 1);
+    run.search.node_added(run.nodes);
+  }
+  run.outcome.num_given = given.count;
+}
+
 void present_pattern(Training &run, std::int32_t J) {
   PatternStep step;
   step.J = J;
@@ -153,9 +163,10 @@ bool present_list(Training &run) {
 }  // namespace
 
 void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
-                  const double *labels, double D, double ratio, double vigilance, double alpha,
-                  double learning_rate, std::int32_t max_list_presentations,
-                  std::int32_t trim_option, std::int32_t ct_option, std::int32_t &num_templates,
+                  const double *labels, const GivenNodes &given, double D, double ratio,
+                  double vigilance, double alpha, double learning_rate,
+                  std::int32_t max_list_presentations, std::int32_t trim_option,
+                  std::int32_t ct_option, std::int32_t &num_templates,
                   HostRows &template_rows, HostVector &template_labels,
                   std::int32_t &num_list_presentations, std::int32_t oflag) {
   set_model_params(M, D, ratio, alpha, learning_rate);
@@ -170,6 +181,7 @@ void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
   run.outcome.run_flops = tu_flops;
   // The clock is read only for the summary that prints the seconds.
   if (oflag >= 1) run.outcome.start_seconds = whole_seconds(process_clock_ms());
+  add_given_nodes(run, given);
 
   do {
     run.outcome.converged = present_list(run);

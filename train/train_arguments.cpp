@@ -2,6 +2,8 @@
 
 #include "arguments.h"
 #include "data_checks.h"
+#include "node.h"
+#include "template_geometry.h"
 
 #include <limits>
 #include <optional>
@@ -10,7 +12,6 @@ namespace qir {
 
 namespace {
 
-constexpr int train_inputs = 11;
 constexpr int train_outputs = 3;
 
 enum Input { PATTERNS, PLABELS, D_IN, RATIO, VIGILANCE, ALPHA, LEARNING_RATE,
@@ -43,7 +44,8 @@ bool check_patterns(const mxArray *patterns, TrainArguments &args, MessageBuffer
 // Node labels are whole numbers, so a fractional label would never match
 // its own node and every presentation would add a node for it.
 bool check_plabels(const mxArray *plabels, std::int32_t N, MessageBuffer &message) {
-  if (!check_label_vector(plabels, N, "PLabels", train_module_name, message)) return false;
+  if (!check_label_vector(plabels, N, "2nd input argument (PLabels)", train_module_name, message))
+    return false;
   if (!all_whole(mxGetPr(plabels), static_cast<std::size_t>(N)))
     return refuse(message, "%s: 2nd input argument (PLabels) must hold whole numbers.");
   return true;
@@ -110,16 +112,62 @@ bool check_oflag(const mxArray *oflag, TrainArguments &args, MessageBuffer &mess
                   [](std::int32_t v) { return 0 <= v && v <= 4; }, args.oflag, message);
 }
 
+// Nodes to continue from, tested as qir_perf tests its own, and made for
+// these Patterns: 2M+1 columns. No rows at all is no nodes, whatever the
+// width ([] in MATLAB).
+bool check_given_templates(const mxArray *templates, TrainArguments &args,
+                           MessageBuffer &message) {
+  constexpr const char *argument = "12th input argument (Templates)";
+  if (!is_two_dimensional(templates))
+    return fail(message, "%s: %s must be  a two dimensional array (matrix).", train_module_name,
+                argument);
+  if (!is_full_real_double(templates))
+    return fail(message, "%s: %s must be a full real double matrix.", train_module_name, argument);
+  if (!fits_counts(templates))
+    return fail(message, "%s: %s is too large.", train_module_name, argument);
+  const mwSize *dims = mxGetDimensions(templates);
+  const std::int32_t rows = static_cast<std::int32_t>(dims[0]);
+  const std::int32_t width = template_width(args.M);
+  if (rows > 0 && dims[1] != static_cast<mwSize>(width))
+    return fail(message,
+                "%s: %s has %d columns; Patterns of %d columns need templates of 2M+1 = %d.",
+                train_module_name, argument, static_cast<std::int32_t>(dims[1]), args.M, width);
+  if (!check_template_values(templates, rows, args.M, argument, train_module_name, message))
+    return false;
+  args.num_given = rows;
+  return true;
+}
+
+// Node labels are whole numbers: a fraction would be cut off silently. No
+// nodes take any empty labels ([] with []).
+bool check_given_labels(const mxArray *nlabels, std::int32_t N, MessageBuffer &message) {
+  constexpr const char *argument = "13th input argument (NLabels)";
+  if (N == 0 && is_two_dimensional(nlabels) && is_full_real_double(nlabels) &&
+      mxIsEmpty(nlabels))
+    return true;
+  if (!check_label_vector(nlabels, N, argument, train_module_name, message)) return false;
+  if (!all_whole(mxGetPr(nlabels), static_cast<std::size_t>(N)))
+    return fail(message, "%s: %s must hold whole numbers.", train_module_name, argument);
+  return true;
+}
+
 }  // namespace
 
 bool check_train_arguments(int nlhs, int nrhs, const mxArray *const prhs[],
                            TrainArguments &args, MessageBuffer &message) {
-  if (nrhs != train_inputs)
+  // The optional pair is not advertised here: a call with a wrong count
+  // most likely meant the usual eleven.
+  if (nrhs != train_inputs && nrhs != train_inputs_with_nodes)
     return fail(message, "%s: %d input arguments required.", train_module_name, train_inputs);
   if (!(check_patterns(prhs[PATTERNS], args, message) &&
         check_plabels(prhs[PLABELS], args.N, message) &&
         check_real_arguments(prhs, args, message) &&
         check_int_arguments(prhs, args, message) && check_oflag(prhs[OFLAG], args, message)))
+    return false;
+  args.num_given = 0;
+  if (nrhs == train_inputs_with_nodes &&
+      !(check_given_templates(prhs[TRAIN_TEMPLATES], args, message) &&
+        check_given_labels(prhs[TRAIN_NLABELS], args.num_given, message)))
     return false;
   if (nlhs != train_outputs)
     return fail(message, "%s: %d output arguments required.", train_module_name, train_outputs);

@@ -24,9 +24,19 @@ struct TrainArguments {
   std::int32_t trim_option = 0;
   std::int32_t ct_option = 0;
   std::int32_t oflag = 0;
+  // Nodes to continue from (the 12th and 13th inputs): their count, 0 when
+  // none are given.
+  std::int32_t num_given = 0;
 };
 
-// Tests the number of inputs, the eleven inputs and the number of outputs.
+// Inputs of a call that starts from no nodes, and of one that continues from
+// given Templates and NLabels.
+constexpr int train_inputs = 11;
+constexpr int train_inputs_with_nodes = 13;
+enum TrainInput { TRAIN_PATTERNS, TRAIN_PLABELS, TRAIN_TEMPLATES = 11, TRAIN_NLABELS = 12 };
+
+// Tests the number of inputs, the eleven inputs (and the given nodes when
+// there are thirteen) and the number of outputs.
 // Returns false with the first failure's message in `message`.
 bool check_train_arguments(int nlhs, int nrhs, const mxArray *const prhs[],
                            TrainArguments &args, MessageBuffer &message);

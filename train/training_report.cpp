@@ -16,7 +16,21 @@ struct SummaryFigures {
   std::int32_t num_nodes = 0;
   std::int32_t num_templates = 0;
   std::int32_t elapsed = 0;
+  std::int32_t num_given = 0;
+  std::int32_t inactive_given = 0;  // kept even when trimming
 };
+
+// Whether node i leaves the run: given nodes always do, so that classes
+// absent from this call's patterns are not forgotten.
+bool exported(const Node &node, std::int32_t i, bool trimming, std::int32_t num_given) {
+  return !trimming || i < num_given || node.active == 1;
+}
+
+std::int32_t count_inactive_given(const NodeList &nodes, std::int32_t num_given) {
+  std::int32_t count = 0;
+  for (std::int32_t i = 0; i < num_given; ++i) count += nodes[i].active == 0;
+  return count;
+}
 
 // inactive x 100 / nodes; a run without nodes has no redundancy.
 double redundancy(std::int32_t inactive_count, std::int32_t num_nodes) {
@@ -34,14 +48,16 @@ double compression(std::int32_t N, std::int32_t M, std::int32_t num_templates) {
          static_cast<double>(N);
 }
 
+// Trimming removes only the inactive nodes made in this call.
 void print_inactive_line(const SummaryFigures &figures, std::int32_t trim_option) {
-  const bool one = figures.inactive_count == 1;
-  if (trim_option == 1)
-    mexPrintf(one ? "%d inactive node trimmed " : "%d inactive nodes trimmed ",
+  if (trim_option == 1) {
+    const std::int32_t trimmed = figures.inactive_count - figures.inactive_given;
+    mexPrintf(trimmed == 1 ? "%d inactive node trimmed " : "%d inactive nodes trimmed ", trimmed);
+  } else {
+    mexPrintf(figures.inactive_count == 1 ? "%d inactive node detected "
+                                          : "%d inactive nodes detected ",
               figures.inactive_count);
-  else
-    mexPrintf(one ? "%d inactive node detected " : "%d inactive nodes detected ",
-              figures.inactive_count);
+  }
   mexPrintf("(%s%% redundacy)\n",
             format_fixed(redundancy(figures.inactive_count, figures.num_nodes)).text);
 }
@@ -59,8 +75,18 @@ void print_summary(const TrainingOutcome &outcome, const SummaryFigures &figures
     mexPrintf("Trimming option ignored due to lack of convergence.\n");
 
   const double P = compression(N, M, figures.num_templates);
-  mexPrintf(figures.num_templates == 1 ? "%d node created (%s%% " : "%d nodes created (%s%% ",
-            figures.num_templates, format_fixed(std::fabs(P)).text);
+  const bool one = figures.num_templates == 1;
+  if (figures.num_given > 0) {
+    // A continued run: how many nodes came in, how many were made.
+    mexPrintf(figures.num_given == 1 ? "%d node given (%d inactive), %d created\n"
+                                     : "%d nodes given (%d inactive), %d created\n",
+              figures.num_given, figures.inactive_given, figures.num_nodes - figures.num_given);
+    mexPrintf(one ? "%d node returned (%s%% " : "%d nodes returned (%s%% ", figures.num_templates,
+              format_fixed(std::fabs(P)).text);
+  } else {
+    mexPrintf(one ? "%d node created (%s%% " : "%d nodes created (%s%% ", figures.num_templates,
+              format_fixed(std::fabs(P)).text);
+  }
   mexPrintf(P >= 0.0 ? "compression)\n" : "inflation)\n");
 
   // Unsigned 32-bit sums: the totals wrap like the counters themselves.
@@ -72,7 +98,8 @@ void print_summary(const TrainingOutcome &outcome, const SummaryFigures &figures
 
 // Writes the surviving nodes, in creation order, as template rows and
 // labels, releasing each node once visited.
-void export_nodes(NodeList &nodes, bool trimming, std::int32_t M, TrainingResults &results) {
+void export_nodes(NodeList &nodes, bool trimming, std::int32_t num_given, std::int32_t M,
+                  TrainingResults &results) {
   const std::int32_t width = template_width(M);
   results.template_rows = HostRows::with_row_slots(results.num_templates, width);
   results.template_labels =
@@ -81,7 +108,7 @@ void export_nodes(NodeList &nodes, bool trimming, std::int32_t M, TrainingResult
   std::int32_t k = 0;
   for (std::int32_t i = 0; i < nodes.size(); ++i) {
     const Node &node = nodes[i];
-    if (!trimming || node.active == 1) {
+    if (exported(node, i, trimming, num_given)) {
       results.template_rows.adopt_row(k, host_calloc<double>(static_cast<std::size_t>(width)));
       node_to_template(node, results.template_rows[k]);
       results.template_labels.data[k] = static_cast<double>(node.label);
@@ -101,13 +128,16 @@ void close_training(NodeList &nodes, const TrainingOutcome &outcome, std::int32_
   SummaryFigures figures;
   figures.num_nodes = nodes.size();
   figures.inactive_count = figures.num_nodes - outcome.active_count;
-  figures.num_templates = trimming ? outcome.active_count : figures.num_nodes;
+  figures.num_given = outcome.num_given;
+  figures.inactive_given = count_inactive_given(nodes, outcome.num_given);
+  figures.num_templates =
+      trimming ? outcome.active_count + figures.inactive_given : figures.num_nodes;
   results.num_templates = figures.num_templates;
   if (oflag >= 1) {
     figures.elapsed = elapsed_seconds(outcome.start_seconds, whole_seconds(process_clock_ms()));
     print_summary(outcome, figures, N, M, trim_option);
   }
-  export_nodes(nodes, trimming, M, results);
+  export_nodes(nodes, trimming, outcome.num_given, M, results);
 }
 
 }  // namespace qir

@@ -17,6 +17,7 @@ struct TrainingOutcome {
   std::uint32_t run_flops = 0;
   std::uint32_t run_comparisons = 0;
   std::int64_t start_seconds = 0;
+  std::int32_t num_given = 0;  // the first nodes, given by the caller
 };
 
 // Where the exported nodes go: fresh host blocks that become the caller's.
@@ -27,7 +28,8 @@ struct TrainingResults {
 };
 
 // Prints the summary at oflag 1 and above, exports the nodes that survive
-// trimming into `results` and releases every node and the node list.
+// trimming (which spares the given nodes) into `results` and releases every
+// node and the node list.
 // Throws std::bad_alloc when a result block is refused; the nodes are the
 // list's to release then.
 void close_training(NodeList &nodes, const TrainingOutcome &outcome, std::int32_t N,
