@@ -17,6 +17,12 @@ std::int32_t requested_threads() {
   return 0;
 }
 
+const char *unusable_threads_setting() {
+  const char *setting = std::getenv("QIR_THREADS");
+  if (setting == nullptr || *setting == '\0' || requested_threads() > 0) return nullptr;
+  return setting;
+}
+
 bool pruning_enabled() {
   const char *setting = std::getenv("QIR_PRUNE");
   return setting == nullptr || std::strcmp(setting, "0") != 0;

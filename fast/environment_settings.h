@@ -3,8 +3,9 @@
 // between calls.
 //
 //   QIR_THREADS       threads a call may use, a whole number from 1 to 256
-//                     (unset or anything else: the processor count). Users
-//                     running several calls at once (parfor) set 1.
+//                     (unset or anything else: the processor count, and
+//                     qir_perf warns about anything else). Users running
+//                     several calls at once (parfor) set 1.
 //   QIR_PRUNE         "0": every node is evaluated for every pattern, with
 //                     no groups, cuts or training memory (the benchmarks
 //                     compare both ways).
@@ -18,6 +19,10 @@ namespace qir {
 
 // QIR_THREADS as a number from 1 to 256; 0 when unset or anything else.
 std::int32_t requested_threads();
+
+// QIR_THREADS when it is set but not a number from 1 to 256 (what a
+// warning quotes); null otherwise.
+const char *unusable_threads_setting();
 
 // False when QIR_PRUNE is "0".
 bool pruning_enabled();

@@ -280,5 +280,30 @@ TEST(TotalsTest, FiguresAccumulateAcrossCallsUntilReload) {
   EXPECT_NE(steady(perf->call(1, raw(inputs)).console).find(lines[0]), std::string::npos);
 }
 
+// A QIR_THREADS that cannot be used is named, once per value, and the
+// labels stay what they are with any thread count.
+TEST_F(CompetitionTest, AnUnusableThreadSettingIsNamedOncePerValue) {
+  const PerfCase c = four_node_case(1, 0);
+  auto warnings_with = [&](const char *setting) {
+    setenv("QIR_THREADS", setting, 1);
+    const qirhost::CallResult result = run(c);
+    EXPECT_FALSE(result.error) << *result.error;
+    EXPECT_EQ(qirhost::values_of(result.outputs.at(0).get()), (std::vector<double>{20, 40}));
+    return result.warnings;
+  };
+  const std::string tail = " is not a whole number from 1 to 256; using the processor count (";
+  for (const char *bad : {"0", "-1", "abc", "257", "100000", "2x"}) {
+    const auto warnings = warnings_with(bad);
+    ASSERT_EQ(warnings.size(), 1u) << bad;
+    EXPECT_EQ(warnings[0].rfind(std::string("QIR_PERF: QIR_THREADS=") + bad + tail, 0), 0u)
+        << warnings[0];
+    EXPECT_TRUE(warnings_with(bad).empty()) << bad;  // the same value again: no repeat
+  }
+  EXPECT_TRUE(warnings_with("2").empty());
+  EXPECT_TRUE(warnings_with("").empty());
+  unsetenv("QIR_THREADS");
+  EXPECT_TRUE(run(c).warnings.empty());
+}
+
 }  // namespace
 }  // namespace perf_test
