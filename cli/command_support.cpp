@@ -99,6 +99,10 @@ TrainingParams training_params(const Arguments &args, std::size_t features) {
   p.alpha = args.number("--alpha", d.alpha);
   p.learning_rate = args.number("--learning-rate", d.learning_rate);
   p.max_presentations = args.number("--max-presentations", d.max_presentations);
+  if (!(p.max_presentations >= 1 && p.max_presentations < most_presentations + 1))
+    throw UsageError("--max-presentations takes a whole number from 1 to " +
+                     format_number(most_presentations) +
+                     "; training stops by itself once a presentation changes nothing");
   p.trim = args.number("--trim", d.trim);
   p.ct = args.number("--ct", d.ct);
   return p;

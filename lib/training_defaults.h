@@ -33,6 +33,10 @@ inline constexpr TrainingDefaults training_defaults{
     /*scale=*/true,
 };
 
+// The most list presentations the modules take (they count in 32 bits);
+// more would be refused as if the number were not above 0.
+inline constexpr double most_presentations = 2147483647;
+
 // The default size bound for patterns of `features` features.
 inline double default_D(int features) { return std::sqrt(static_cast<double>(features)); }
 

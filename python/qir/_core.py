@@ -26,6 +26,9 @@ def training_defaults():
     return dict(_qir.training_defaults())
 
 
+MOST_PRESENTATIONS = int(_qir.most_presentations)
+
+
 def default_D(features):
     """The command's default size bound D for patterns of `features` features."""
     return _qir.default_D(features)

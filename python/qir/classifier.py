@@ -86,6 +86,12 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         else:
             self.feature_min_ = self.feature_max_ = None
         self._params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS}
+        if not 1 <= self._params["max_list_presentations"] < _core.MOST_PRESENTATIONS + 1:
+            raise ValueError(
+                f"max_list_presentations must be a whole number from 1 to "
+                f"{_core.MOST_PRESENTATIONS}, got {self.max_list_presentations!r}; training "
+                f"stops by itself once a presentation changes nothing, so "
+                f"{int(_DEFAULTS['max_list_presentations'])} is usually plenty")
         self._params["D"] = float(_core.default_D(X.shape[1]) if self.D is None else self.D)
         templates, node_codes, presentations = _core.train(
             X, codes.astype(np.float64), self._params, float(self.oflag))

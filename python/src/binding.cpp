@@ -470,6 +470,7 @@ PYBIND11_MODULE(_qir, m) {
   m.def("module_directory", [] { return qircli::module_directory(std::nullopt); });
   m.def("training_defaults", &training_defaults);
   m.def("default_D", &qircli::default_D, py::arg("features"));
+  m.attr("most_presentations") = qircli::most_presentations;
   m.def("is_class_label", &qircli::is_class_label, py::arg("value"));
   m.def("feature_range", &feature_range, py::arg("patterns"));
   m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));

@@ -445,6 +445,13 @@ class Messages(Base):
                 self.assertTrue(result.stderr.startswith(f"qir {args[0]}: {missing}"), result.stderr)
                 self.assertEqual(result.stderr.count("qir "), 1, result.stderr)
 
+    def test_a_presentation_limit_beyond_32_bits_is_not_called_negative(self):
+        result = run("train", data("iris.csv"), "-o", self.path("m.model"),
+                     "--max-presentations", "1099511627776")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--max-presentations takes a whole number from 1 to 2147483647", result.stderr)
+        self.assertNotIn("greater than 0", result.stderr)
+
     def test_a_nan_node_label_is_blamed_on_the_model_file(self):
         model = self.write("nan.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], ["nan"]))
         result = run("classify", model, data("circle_test.csv"))

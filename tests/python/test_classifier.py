@@ -151,3 +151,12 @@ def test_scaling_makes_the_classifier_invariant_to_units(circle):
     stretched = qir.QIRClassifier(scale=True).fit(X * units, y)
     np.testing.assert_array_equal(plain.predict(X_test), stretched.predict(X_test * units))
     np.testing.assert_array_equal(plain.nodes_, stretched.nodes_)
+
+
+def test_a_presentation_limit_beyond_32_bits_is_explained(circle):
+    X, y, _, _ = circle
+    with pytest.raises(ValueError, match=r"max_list_presentations must be a whole number from 1 "
+                                         r"to 2147483647, got 1099511627776; training stops"):
+        qir.QIRClassifier(max_list_presentations=2**40).fit(X, y)
+    most = qir.QIRClassifier(max_list_presentations=2**31 - 1, oflag=0).fit(X[:50], y[:50])
+    assert most.n_list_presentations_ >= 1
