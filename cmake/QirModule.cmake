@@ -117,6 +117,8 @@ function(_qir_embedded_module target module)
   target_include_directories(${target} PRIVATE ${dirs})
   target_link_libraries(${target} PRIVATE ${libraries} qirhost)
   qir_module_properties(${target})
+  # Installed, a module finds the embedded host's library beside itself.
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
 endfunction()
 
 function(qir_add_module module)

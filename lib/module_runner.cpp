@@ -1,5 +1,7 @@
 #include "module_runner.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <iostream>
 
@@ -71,9 +73,12 @@ std::vector<const mxArray *> pointers(const std::vector<ArrayPtr> &arrays) {
 
 }  // namespace
 
-std::string module_directory(const std::optional<std::string> &option) {
+std::string module_directory(const std::optional<std::string> &option,
+                             const std::string &packaged) {
   if (option) return *option;
   if (const char *env = std::getenv("QIR_MODULE_DIR"); env != nullptr && *env != '\0') return env;
+  if (!packaged.empty() && access((packaged + "/" + QIR_TRAIN_FILE).c_str(), R_OK) == 0)
+    return packaged;
   if (const auto installed = installed_folder(QIR_INSTALLED_MODULE_DIR, QIR_TRAIN_FILE))
     return *installed;
   return QIR_DEFAULT_MODULE_DIR;

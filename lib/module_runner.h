@@ -22,9 +22,12 @@ class InterruptFlag;
 
 namespace qircli {
 
-// Module directory: the --modules option, else $QIR_MODULE_DIR, else the
-// build tree's module directory.
-std::string module_directory(const std::optional<std::string> &option);
+// Module directory: the --modules option, else $QIR_MODULE_DIR, else
+// `packaged` when it holds the module files (the copy a package carries
+// with it, as the Python package does), else those installed beside the
+// running program, else the build tree's module directory.
+std::string module_directory(const std::optional<std::string> &option,
+                             const std::string &packaged = {});
 
 // Classification arguments besides the model's nodes and the patterns.
 struct ClassifyParams {

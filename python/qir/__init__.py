@@ -5,6 +5,7 @@ The package runs the real module files through the embedded host, as the
 the modules' own text, WARNING for their warnings).
 """
 from ._core import module_directory, training_defaults
+from ._qir import __version__
 from .classifier import QIRClassifier, load_model
 
 __all__ = ["QIRClassifier", "load_model", "module_directory", "training_defaults"]

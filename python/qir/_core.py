@@ -2,10 +2,14 @@
 sent to the ``qir`` logger. Module errors arrive as ValueError (refused
 arguments), MemoryError (the memory message) or KeyboardInterrupt."""
 import logging
+import os
 
 from . import _qir
 
 logger = logging.getLogger("qir")
+
+# An installed package carries its module files in qir/modules.
+_qir.use_packaged_modules(os.path.join(os.path.dirname(os.path.abspath(__file__)), "modules"))
 
 
 def _log(text):
@@ -17,7 +21,8 @@ def _log(text):
 
 
 def module_directory():
-    """Directory the module files are loaded from ($QIR_MODULE_DIR or the build tree)."""
+    """Directory the module files are loaded from: $QIR_MODULE_DIR, else the
+    package's own qir/modules, else the build tree the package came from."""
     return _qir.module_directory()
 
 

@@ -165,6 +165,15 @@ class SectionScope {
 // Long copies look at the stop request every this many elements.
 constexpr std::size_t check_interval = std::size_t{1} << 16;
 
+// The package's own copy of the module files (qir/modules), when it has
+// one: installed packages do, the build tree's does not.
+std::string &packaged_modules() {
+  static auto *folder = new std::string;
+  return *folder;
+}
+
+std::string modules_folder() { return qircli::module_directory(std::nullopt, packaged_modules()); }
+
 // One runner per process: the modules are loaded on first use and stay
 // loaded. Their state is module-wide, so calls are serialised.
 struct Modules {
@@ -175,7 +184,7 @@ struct Modules {
 
   qircli::ModuleRunner &get() {
     if (!runner) {
-      runner.emplace(qircli::module_directory(std::nullopt));
+      runner.emplace(modules_folder());
       runner->set_console({[this](std::string_view text) { console.append(text); },
                            [this](std::string_view text) { warnings.emplace_back(text); }});
       runner->set_interrupt(&stop_request);
@@ -467,7 +476,10 @@ PYBIND11_MODULE(_qir, m) {
         if (type.is_none() && interrupted) throw SectionInterrupted{section.message()};
         return false;
       });
-  m.def("module_directory", [] { return qircli::module_directory(std::nullopt); });
+  m.attr("__version__") = QIR_VERSION;
+  m.def("use_packaged_modules", [](const std::string &folder) { packaged_modules() = folder; },
+        py::arg("folder"));
+  m.def("module_directory", &modules_folder);
   m.def("training_defaults", &training_defaults);
   m.def("default_D", &qircli::default_D, py::arg("features"));
   m.attr("most_presentations") = qircli::most_presentations;
