@@ -56,8 +56,11 @@ sources = $(foreach group,$(QIR_MODULE_$(1)),$(QIR_GROUP_$(group))) $(HOST)
 all: $(addsuffix .mex,$(QIR_MODULES))
 
 %.mex: CXXFLAGS := $(shell $(MKOCTFILE) -p CXXFLAGS) $(FLAGS)
+# One line per module on standard error, which pkg install shows while it
+# compiles (it keeps standard output for the end).
 define module_rule
 $(1).mex: $(call sources,$(1))
+	@echo "qir: building $$@ ($$(words $$^) source files) ..." >&2
 	CXXFLAGS="$$(CXXFLAGS)" $$(MKOCTFILE) --mex -o $$@ $$(addprefix -I,$$(sort $$(dir $$^))) $$(DEFINES) $$(LINK) $$^
 endef
 $(foreach module,$(QIR_MODULES),$(eval $(call module_rule,$(module))))
