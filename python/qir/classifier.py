@@ -48,8 +48,9 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     template row [center direction radius] per node), ``node_labels_`` (the
     class of each node), ``n_list_presentations_``.
 
-    There is no ``partial_fit``: qir_train always starts from no nodes and
-    cannot take earlier nodes in, so learning more data means fitting again.
+    There is no ``partial_fit`` yet: qir_train can continue from given nodes,
+    but this class does not offer it, so learning more data means fitting
+    again.
     """
 
     def __init__(self, D=None, ratio=_DEFAULTS["ratio"],
