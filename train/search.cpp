@@ -198,7 +198,11 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // One FLOP and one comparison per node evaluated (32-bit wrap-around).
   tally.pattern_flops += static_cast<std::uint32_t>(count);
   tally.pattern_comparisons += static_cast<std::uint32_t>(count);
-  clear_eligible(nodes);
+  // The flags are brought in step at the end: only those that change are
+  // written (a search at vigilance 0 makes nearly every node eligible, and
+  // so did the last one unless match tracking followed).
+  was_eligible_.assign(eligible_.begin(), eligible_.end());
+  std::fill(eligible_.begin(), eligible_.end(), 0);
   std::int32_t winner = -1;
   double best_cfv = 0.0;
   if (rules.oflag == 4) {
@@ -219,8 +223,9 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
     ops_.flops += static_cast<std::uint64_t>(cfv_flops) * static_cast<std::uint64_t>(deferred_count);
     tally.pattern_comparisons += static_cast<std::uint32_t>(deferred_count);
     deferred_total_ += static_cast<std::uint64_t>(deferred_count);
-    defer(nodes);
+    defer();
   }
+  sync_flags(nodes);
   // The node evaluations and their CFVs reach the host in one amount.
   flush_ops(ops_);
   if (by_winner_ && skip) {
@@ -230,7 +235,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   return winner;
 }
 
-void PackedSearch::defer(NodeList &nodes) {
+void PackedSearch::defer() {
   for (std::int32_t b : matcher_.deferred_blocks())
     for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
       const std::int32_t i = packed_.node_at(slot);
@@ -238,7 +243,6 @@ void PackedSearch::defer(NodeList &nodes) {
       const std::uint64_t bit = std::uint64_t{1} << (i & 63);
       eligible_[i >> 6] |= bit;
       deferred_[i >> 6] |= bit;
-      nodes[i].eligible = 1;
     }
 }
 
@@ -321,19 +325,18 @@ void PackedSearch::consider(Node &node, std::int32_t i, double rho, const Search
                             PatternTally &tally, std::int32_t &winner, double &best_cfv) {
   matcher_.store_into(packed_.slot_of(i), node);
   if (!passes_tests(node, i, rho, rules, tally, &ops_)) return;
-  node.eligible = 1;
   eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
   consider_candidate(node, i, winner, best_cfv, tally);
   if (rules.oflag == 4)
     mexPrintf("      Node #%d is candidate (CFV=%s)\n", i + 1, format_fixed(node.cfv).text);
 }
 
-void PackedSearch::clear_eligible(NodeList &nodes) {
-  for (std::size_t w = 0; w < eligible_.size(); ++w) {
-    for (std::uint64_t bits = eligible_[w]; bits != 0; bits &= bits - 1)
-      nodes[static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits)].eligible = 0;
-    eligible_[w] = 0;
-  }
+void PackedSearch::sync_flags(NodeList &nodes) {
+  for (std::size_t w = 0; w < eligible_.size(); ++w)
+    for (std::uint64_t bits = eligible_[w] ^ was_eligible_[w]; bits != 0; bits &= bits - 1) {
+      const std::int32_t i = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
+      nodes[i].eligible = static_cast<std::int32_t>((eligible_[w] >> (i & 63)) & 1u);
+    }
 }
 
 std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {

@@ -92,13 +92,13 @@ class PackedSearch {
 
   void regroup(const NodeList &nodes);
   bool deferred(std::int32_t i) const { return (deferred_[i >> 6] >> (i & 63)) & 1u; }
-  void defer(NodeList &nodes);
+  void defer();
   void remember_choices(const NodeList &nodes, std::int32_t J, std::int32_t winner);
   std::uint8_t evaluated_gaps(std::int32_t b, double best, double top_mfv) const;
   bool drops_out(std::int32_t i, double rho);
   void evaluate_deferred(NodeList &nodes, std::int32_t i);
   // Clears every node's eligibility, visiting only the eligible nodes.
-  void clear_eligible(NodeList &nodes);
+  void sync_flags(NodeList &nodes);
 
   PackedNodes packed_;
   NodeGroups groups_;
@@ -111,6 +111,7 @@ class PackedSearch {
   SearchMemory memory_;
   OpTally ops_;
   std::vector<std::uint64_t> eligible_;  // one bit per node, set where its eligible flag is 1
+  std::vector<std::uint64_t> was_eligible_;  // eligible_ before the current search
   // Leaving unevaluated the nodes that cannot win (no CT; first search of
   // each pattern): the node each pattern's last search chose, the nodes of
   // the current search left unevaluated (one bit per node), and what
