@@ -28,6 +28,8 @@ CommandSpec command_spec() {
       "command then prints the accuracy and a confusion table.";
   s.options = {
       {"--output", "-o", "LABELS.csv", "write the assigned labels, one per line ('-': stdout)"},
+      {"--scores", "", "SCORES.csv",
+       "write each pattern's vote shares, one column per class (header: the classes)"},
       {"--unknown-label", "", "N",
        "label written for unclassified patterns (default: smallest node label - 1)"},
       {"--D", "", "VALUE", "size bound D (default: the model's)"},
@@ -59,7 +61,7 @@ ClassifyParams classify_params(const Arguments &args, const Model &model_file) {
   // The module always marks unclassified patterns with a label no node
   // carries, so that they are scored as wrong; --unknown-label only
   // changes what is written for them.
-  p.unknown_label = unused_label(model_file.labels);
+  p.unknown_label = unused_label(model_classes(model_file).labels);
   p.oflag = args.number("--oflag", default_oflag);
   return p;
 }
@@ -90,14 +92,32 @@ std::vector<double> labels_to_write(std::vector<double> assigned, double unknown
   return assigned;
 }
 
+std::string class_text(double label, const ClassNames &names) {
+  const auto named = std::find_if(names.begin(), names.end(),
+                                  [&](const auto &entry) { return entry.first == label; });
+  return named != names.end() ? named->second : format_number(label);
+}
+
 // One label per line: the class name where the model has one.
 std::string format_labels(const std::vector<double> &assigned, const ClassNames &names) {
   if (names.empty()) return format_column(assigned);
   std::string text;
-  for (double label : assigned) {
-    const auto named = std::find_if(names.begin(), names.end(),
-                                    [&](const auto &entry) { return entry.first == label; });
-    text += (named != names.end() ? named->second : format_number(label)) + "\n";
+  for (double label : assigned) text += class_text(label, names) + "\n";
+  return text;
+}
+
+// A header row of the classes, then one row of vote shares per pattern
+// (all 0 for a pattern that no member classified).
+std::string format_shares(const VoteResult &result, const ClassNames &names) {
+  std::string text;
+  for (std::size_t c = 0; c < result.classes.size(); ++c)
+    text += (c == 0 ? "" : ",") + class_text(result.classes[c], names);
+  text += "\n";
+  const std::size_t width = result.classes.size();
+  for (std::size_t p = 0; p < result.labels.size(); ++p) {
+    for (std::size_t c = 0; c < width; ++c)
+      text += (c == 0 ? "" : ",") + format_number(result.shares[p * width + c]);
+    text += "\n";
   }
   return text;
 }
@@ -110,6 +130,8 @@ int classify_command(const Words &words) {
   if (print_help_if_asked(command, args)) return 0;
   const auto output = args.text("--output");
   if (output) check_output_path(*output);
+  const auto scores_path = args.text("--scores");
+  if (scores_path) check_output_path(*scores_path);
   // With the labels on standard output, everything else goes to standard error.
   std::ostream &report = output == "-" ? std::cerr : std::cout;
 
@@ -127,7 +149,9 @@ int classify_command(const Words &words) {
 
   ModuleRunner runner = make_runner(args);
   runner.echo_to(report);
-  const std::vector<double> assigned = apply_model(runner, model, data.patterns, params);
+  const VoteResult voted = vote_on(runner, model, data.patterns, params);
+  const std::vector<double> &assigned = voted.labels;
+  if (scores_path) write_file_atomically(*scores_path, format_shares(voted, model.class_names));
   if (output)
     write_file_atomically(
         *output, format_labels(labels_to_write(assigned, params.unknown_label, written_unknown),

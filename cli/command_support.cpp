@@ -81,7 +81,41 @@ std::vector<OptionSpec> training_options() {
       {"--trim", "", "0|1", with_default("1: drop nodes that no pattern chose", d.trim)},
       {"--ct", "", "0|1", with_default("1: apply the choice-value test", d.ct)},
       scale_option(),
+      {"--voters", "", "K",
+       with_default("members of the ensemble, each trained in its own order; they vote",
+                    d.voters)},
+      {"--shuffle", "", "0|1",
+       with_default("1: each member sees the patterns in a shuffled order", d.shuffle ? 1 : 0)},
   };
+}
+
+OptionSpec seed_option() {
+  return {"--seed", "", "N",
+          "seed of the members' shuffled orders (default " + format_number(training_defaults.seed) +
+              ")"};
+}
+
+namespace {
+
+std::uint64_t seed_value(const Arguments &args) {
+  const double seed = args.number("--seed", training_defaults.seed);
+  if (!(seed >= 0 && seed <= 9007199254740992.0 && std::trunc(seed) == seed))
+    throw UsageError("option --seed takes a whole number >= 0");
+  return static_cast<std::uint64_t>(seed);
+}
+
+}  // namespace
+
+VotingSettings voting_settings(const Arguments &args) {
+  const double voters = args.number("--voters", training_defaults.voters);
+  const double shuffle = args.number("--shuffle", training_defaults.shuffle ? 1 : 0);
+  if (!(voters >= 1 && voters <= 1000 && std::trunc(voters) == voters))
+    throw UsageError("option --voters takes a whole number from 1 to 1000");
+  if (shuffle != 0 && shuffle != 1) throw UsageError("option --shuffle takes 0 or 1");
+  VotingSettings voting{static_cast<int>(voters), seed_value(args), shuffle == 1};
+  if (voting.voters > 1 && !voting.shuffle)
+    throw UsageError("--voters above 1 needs --shuffle 1: unshuffled members would all be alike");
+  return voting;
 }
 
 OptionSpec scale_option() {
@@ -124,20 +158,19 @@ std::string parameter_text(const TrainingParams &p, bool scale) {
 
 std::vector<OptionSpec> cv_options() {
   return {{"--folds", "", "K", "number of folds, >= 2 (default 5)"},
-          {"--seed", "", "N", "seed of the random split into folds (default 1)"}};
+          {"--seed", "", "N",
+           "seed of the random split into folds and of the members' orders (default 1)"}};
 }
 
 CvSettings cv_settings(const Arguments &args) {
   CvSettings settings;
   const double folds = args.number("--folds", settings.folds);
-  const double seed = args.number("--seed", static_cast<double>(settings.seed));
   if (!(folds >= 2 && folds <= 1e6 && std::trunc(folds) == folds))
     throw UsageError("option --folds takes a whole number >= 2");
-  if (!(seed >= 0 && seed <= 9007199254740992.0 && std::trunc(seed) == seed))
-    throw UsageError("option --seed takes a whole number >= 0");
   settings.folds = static_cast<int>(folds);
-  settings.seed = static_cast<std::uint64_t>(seed);
+  settings.seed = seed_value(args);
   settings.scale = scaling_wanted(args);
+  settings.voting = voting_settings(args);
   return settings;
 }
 

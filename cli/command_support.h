@@ -45,8 +45,13 @@ bool scaling_wanted(const Arguments &args);
 // "D 2, ratio 1, ..., scaled": the setting as one line.
 std::string parameter_text(const TrainingParams &params, bool scale);
 
-// --folds and --seed of cross-validation, and their values (with --scale).
+// --folds and --seed of cross-validation, and their values (with --scale,
+// and the ensemble's --voters and --shuffle, whose orders --seed also draws).
 std::vector<OptionSpec> cv_options();
 CvSettings cv_settings(const Arguments &args);
+
+// --voters and --shuffle (part of training_options()), and --seed.
+OptionSpec seed_option();
+VotingSettings voting_settings(const Arguments &args);
 
 }  // namespace qircli

@@ -1,4 +1,5 @@
 // qir train: one qir_train call on a data file, the result saved as a model.
+#include <algorithm>
 #include <iostream>
 
 #include "command_support.h"
@@ -9,6 +10,7 @@
 #include "model_file.h"
 #include "output_path.h"
 #include "number_text.h"
+#include "progress.h"
 #include "training_defaults.h"
 
 namespace qircli {
@@ -23,6 +25,7 @@ CommandSpec command_spec() {
       "row, the class label in the last column.";
   s.options = {{"--output", "-o", "MODEL", "model file to write (required)"}};
   for (auto &option : training_options()) s.options.push_back(option);
+  s.options.push_back(seed_option());
   s.options.push_back({"--oflag", "", "0-4",
                        "module verbosity: 0 silent, 1 summary, 2-4 more detail "
                        "(default " + format_number(training_defaults.oflag) + ")"});
@@ -32,6 +35,7 @@ CommandSpec command_spec() {
       "The defaults were chosen by cross-validation on the bundled data sets (see\n"
       "`qir search` for a setting that suits your data). The parameters and the\n"
       "scaling are stored in the model file and are the defaults of `qir classify`.\n"
+      "An ensemble's members train side by side, one per processor core.\n"
       "Example:\n"
       "  qir train data/wine.csv -o wine.model\n";
   s.min_positional = s.max_positional = 1;
@@ -55,14 +59,34 @@ int train_command(const Words &words) {
     throw InputError(data.path + ": " + std::to_string(data.features()) +
                      " features; a model holds at most " + std::to_string(max_model_features));
   const TrainingParams params = training_params(args, data.features());
+  const VotingSettings voting = voting_settings(args);
   ModuleRunner runner = make_runner(args);
-  const Model model = fit_model(runner, data, params, scale, oflag);
+  Model model;
+  {
+    Progress progress(1.0);
+    EnsembleOptions options;
+    if (progress.shown())
+      options.on_progress = [&progress](const MemberProgress &step) {
+        progress.show(training_step(step.member, step.members, step.presentation, step.nodes));
+      };
+    model = fit_model(runner, data, params, scale, oflag, voting, options);
+  }
   save_model(*output, model);
-  std::cout << "Model written to " << *output << ": " << count_of(model.templates.size(), "node")
-            << ", " << count_of(static_cast<std::size_t>(model.features), "feature") << ", "
+  std::cout << "Model written to " << *output << ": ";
+  if (model.members() > 1)
+    std::cout << count_of(model.members(), "member") << " with "
+              << count_of(model.total_nodes(), "node") << " in all, ";
+  else
+    std::cout << count_of(model.templates.size(), "node") << ", ";
+  std::cout << count_of(static_cast<std::size_t>(model.features), "feature") << ", "
             << count_of(static_cast<std::size_t>(model.list_presentations), "list presentation")
-            << "\n";
+            << (model.members() > 1 ? " (member 1)" : "") << "\n";
   if (const auto hint = training_hint(model.templates.size(), data.patterns.size()))
+    std::cerr << *hint << "\n";
+  double most_presentations = model.list_presentations;
+  for (const auto &member : model.further_members)
+    most_presentations = std::max(most_presentations, member.list_presentations);
+  if (const auto hint = presentation_limit_hint(most_presentations, params.max_presentations))
     std::cerr << *hint << "\n";
   return 0;
 }

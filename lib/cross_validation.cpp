@@ -25,18 +25,22 @@ void split(const Dataset &data, const std::vector<int> &fold, int test, Dataset 
 }
 
 FoldResult run_fold(ModuleRunner &runner, const Dataset &train, const Dataset &test,
-                    const TrainingParams &p, bool scale, double unknown) {
+                    const TrainingParams &p, const CvSettings &settings, double unknown) {
   FoldResult result;
   const auto start = Clock::now();
-  const Model model = fit_model(runner, train, p, scale, 0);
+  EnsembleOptions options;
+  options.workers = settings.workers;
+  const Model model = fit_model(runner, train, p, settings.scale, 0, settings.voting, options);
   result.train_seconds = seconds_since(start);
   const ClassifyParams classify{p.D, p.ratio, p.vigilance, p.alpha, p.ct, unknown, 0};
   const auto classified = Clock::now();
   const std::vector<double> assigned = apply_model(runner, model, test.patterns, classify);
   result.classify_seconds = seconds_since(classified);
   result.patterns = test.labels.size();
-  result.nodes = model.templates.size();
+  result.nodes = model.total_nodes();
   result.presentations = model.list_presentations;
+  for (const auto &member : model.further_members) result.presentations += member.list_presentations;
+  result.presentations /= static_cast<double>(model.members());
   for (std::size_t k = 0; k < assigned.size(); ++k) {
     result.unknown += assigned[k] == unknown ? 1 : 0;
     result.correct += assigned[k] == test.labels[k] ? 1 : 0;
@@ -80,7 +84,7 @@ CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const Trainin
     on_fold(test);
     Dataset train, held_out;
     split(data, fold, test, train, held_out);
-    result.folds.push_back(run_fold(runner, train, held_out, params, settings.scale, unknown));
+    result.folds.push_back(run_fold(runner, train, held_out, params, settings, unknown));
   }
   return result;
 }

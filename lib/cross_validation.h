@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dataset.h"
+#include "ensemble.h"
 #include "model_file.h"
 #include "module_runner.h"
 
@@ -35,8 +36,10 @@ struct CvResult {
 
 struct CvSettings {
   int folds = 5;
-  std::uint64_t seed = 1;
+  std::uint64_t seed = 1;  // of the folds
   bool scale = true;
+  VotingSettings voting;  // one plain member unless set
+  int workers = 0;        // members trained at once (ensemble.h)
 };
 
 // `on_fold(k)` is called before fold k (0-based) is trained. The modules run

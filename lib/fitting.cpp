@@ -5,38 +5,54 @@
 #include "errors.h"
 #include "feature_scaling.h"
 #include "number_text.h"
+#include "qirhost/host.h"
 
 namespace qircli {
 
+namespace {
+
+qirhost::ArrayPtr host_rows(const std::vector<std::vector<double>> &rows, std::size_t columns) {
+  std::vector<double> column_major(rows.size() * columns);
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    for (std::size_t c = 0; c < columns; ++c) column_major[c * rows.size() + r] = rows[r][c];
+  return qirhost::make_matrix(rows.size(), columns, column_major);
+}
+
+}  // namespace
+
 Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
-                bool scale, double oflag) {
+                bool scale, double oflag, const VotingSettings &voting,
+                const EnsembleOptions &options) {
   FeatureRange range;  // stays empty without scaling
-  Model model;
-  if (scale) {
-    range = fit_feature_range(data.patterns);
-    Dataset scaled = data;
-    scaled.patterns = scale_patterns(data.patterns, range);
-    model = runner.train(scaled, params, oflag);
-  } else {
-    model = runner.train(data, params, oflag);
-  }
+  if (scale) range = fit_feature_range(data.patterns);
+  const auto patterns =
+      host_rows(scale ? scale_patterns(data.patterns, range) : data.patterns, data.features());
+  const auto labels = qirhost::make_column(data.labels);
+  Model model =
+      train_ensemble(runner, patterns.get(), labels.get(), params, voting, oflag, options);
   model.feature_min = range.min;
   model.feature_max = range.max;
   model.class_names = data.class_names;
   return model;
 }
 
-std::vector<double> apply_model(ModuleRunner &runner, const Model &model,
-                                const std::vector<std::vector<double>> &patterns,
-                                const ClassifyParams &params) {
+VoteResult vote_on(ModuleRunner &runner, const Model &model,
+                   const std::vector<std::vector<double>> &patterns,
+                   const ClassifyParams &params) {
   const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
   if (!patterns.empty() && features != static_cast<std::size_t>(model.features))
     throw InputError("the model has " + count_of(static_cast<std::size_t>(model.features), "feature") + ", the data have " +
                      std::to_string(features));
-  if (!model.scales()) return runner.classify(model, patterns, params);
-  return runner.classify(model,
-                         scale_patterns(patterns, {model.feature_min, model.feature_max}),
-                         params);
+  const auto rows = host_rows(
+      model.scales() ? scale_patterns(patterns, {model.feature_min, model.feature_max}) : patterns,
+      features);
+  return classify_ensemble(runner, model, rows.get(), params);
+}
+
+std::vector<double> apply_model(ModuleRunner &runner, const Model &model,
+                                const std::vector<std::vector<double>> &patterns,
+                                const ClassifyParams &params) {
+  return vote_on(runner, model, patterns, params).labels;
 }
 
 double free_label(const std::vector<double> &labels) {

@@ -5,19 +5,25 @@
 #include <vector>
 
 #include "dataset.h"
+#include "ensemble.h"
 #include "model_file.h"
 #include "module_runner.h"
 
 namespace qircli {
 
-// One qir_train call on `data`; with `scale` the features are first scaled
-// to [0, 1] by their range in `data`, which the model keeps.
+// The members' qir_train calls on `data` (one call for a plain model); with
+// `scale` the features are first scaled to [0, 1] by their range in `data`,
+// which the model keeps.
 Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
-                bool scale, double oflag);
+                bool scale, double oflag, const VotingSettings &voting = {},
+                const EnsembleOptions &options = {});
 
-// One qir_perf call: one label per pattern, the patterns scaled first when
-// the model scales. Throws InputError when the data have a different number
-// of features than the model.
+// One qir_perf call per member and their vote: one label per pattern, the
+// patterns scaled first when the model scales. Throws InputError when the
+// data have a different number of features than the model.
+VoteResult vote_on(ModuleRunner &runner, const Model &model,
+                   const std::vector<std::vector<double>> &patterns,
+                   const ClassifyParams &params);
 std::vector<double> apply_model(ModuleRunner &runner, const Model &model,
                                 const std::vector<std::vector<double>> &patterns,
                                 const ClassifyParams &params);

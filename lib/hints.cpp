@@ -26,6 +26,13 @@ std::optional<std::string> training_hint(std::size_t nodes, std::size_t patterns
          "--ratio nearer 1 lets nodes grow (see qir search)";
 }
 
+std::optional<std::string> presentation_limit_hint(double presentations, double limit) {
+  if (presentations < limit) return std::nullopt;
+  return "Hint: training stopped after " + std::to_string(static_cast<long>(limit)) +
+         " list presentations without converging; a larger --max-presentations lets it "
+         "finish (the nodes learned so far are kept and used)";
+}
+
 std::optional<std::string> classification_hint(std::size_t unknown, std::size_t patterns) {
   if (patterns == 0 || unknown <= unknown_share_limit * patterns) return std::nullopt;
   return "Hint: " + percent(unknown, patterns) +

@@ -13,6 +13,9 @@ namespace qircli {
 // pattern with two labels).
 std::optional<std::string> training_hint(std::size_t nodes, std::size_t patterns);
 
+// When training stopped at its presentation limit without converging.
+std::optional<std::string> presentation_limit_hint(double presentations, double limit);
+
 // When classification left more than 10% of the patterns unclassified.
 std::optional<std::string> classification_hint(std::size_t unknown, std::size_t patterns);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -13,18 +14,30 @@
 namespace qircli {
 namespace {
 
-// Format 2 adds the scaling ranges and class names; a model without them is
-// still written as format 1, so older readers keep reading it. A new format
-// raises newest_format and names the keys it adds in header_keys.
+// Format 2 adds the scaling ranges and class names, format 3 the members of
+// an ensemble; a model is written in the lowest format that holds it, so
+// older readers keep reading what they can. A new format raises
+// newest_format and names the keys it adds in header_keys.
 constexpr int plain_format = 1;
 constexpr int extended_format = 2;
-constexpr int newest_format = extended_format;
+constexpr int ensemble_format = 3;
+constexpr int newest_format = ensemble_format;
+
+bool is_ensemble(const Model &model) {
+  return model.members() > 1 || model.voting.shuffle || model.voting.voters != 1;
+}
 
 int format_of(const Model &model) {
+  if (is_ensemble(model)) return ensemble_format;
   return model.scales() || !model.class_names.empty() ? extended_format : plain_format;
 }
 
-enum class KeyKind { count, parameter, list, class_name };
+std::string member_line(std::size_t number, std::size_t nodes, double presentations) {
+  return "% member " + std::to_string(number) + " nodes " + std::to_string(nodes) +
+         " list_presentations " + format_number(presentations) + "\n";
+}
+
+enum class KeyKind { count, parameter, list, class_name, member };
 
 struct HeaderKey {
   std::string_view name;
@@ -49,8 +62,12 @@ constexpr HeaderKey header_keys[] = {
     {"trim_option", KeyKind::parameter, plain_format, true},
     {"ct_option", KeyKind::parameter, plain_format, true},
     {"list_presentations", KeyKind::parameter, plain_format, true},
+    {"voters", KeyKind::count, ensemble_format, false},
+    {"seed", KeyKind::count, ensemble_format, false},
+    {"shuffle", KeyKind::count, ensemble_format, false},
     {"class", KeyKind::class_name, extended_format, false},
     {"nodes", KeyKind::count, plain_format, true},
+    {"member", KeyKind::member, ensemble_format, false},
 };
 
 const HeaderKey *find_key(std::string_view name) {
@@ -120,26 +137,66 @@ std::optional<Fault> range_fault(const Model &model) {
   return std::nullopt;
 }
 
+// Each member's nodes with the index of its first row among all rows.
+struct MemberView {
+  const std::vector<std::vector<double>> &templates;
+  const std::vector<double> &labels;
+  std::size_t first_row;
+};
+
+std::vector<MemberView> member_views(const Model &model) {
+  std::vector<MemberView> views{{model.templates, model.labels, 0}};
+  std::size_t rows = model.templates.size();
+  for (const auto &member : model.further_members) {
+    views.push_back({member.templates, member.labels, rows});
+    rows += member.templates.size();
+  }
+  return views;
+}
+
+// The node labels of every member, in file order.
+std::vector<double> all_node_labels(const Model &model) {
+  std::vector<double> labels;
+  for (const auto &view : member_views(model))
+    labels.insert(labels.end(), view.labels.begin(), view.labels.end());
+  return labels;
+}
+
 std::optional<Fault> node_fault(const Model &model) {
   const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
-  if (model.labels.size() != model.templates.size())
-    return Fault{std::to_string(model.templates.size()) + " template rows but " +
-                 std::to_string(model.labels.size()) + " labels",
-                 Place::none, "", 0};
-  for (std::size_t k = 0; k < model.templates.size(); ++k) {
-    const auto &row = model.templates[k];
-    if (row.size() != width)
-      return Fault{std::to_string(row.size() + 1) + " values, a node row has " +
-                       std::to_string(width + 1),
-                   Place::node, "", k};
-    for (double value : row)
-      if (!std::isfinite(value))
-        return Fault{"node value " + format_number(value) + " is not finite", Place::node, "", k};
-    if (!is_class_label(model.labels[k]))
-      return Fault{"node label " + label_text(model.labels[k]) +
-                       " is not a whole number from -2147483648 to 2147483647",
-                   Place::node, "", k};
+  for (const MemberView &member : member_views(model)) {
+    if (member.labels.size() != member.templates.size())
+      return Fault{std::to_string(member.templates.size()) + " template rows but " +
+                   std::to_string(member.labels.size()) + " labels",
+                   Place::none, "", 0};
+    for (std::size_t k = 0; k < member.templates.size(); ++k) {
+      const auto &row = member.templates[k];
+      const std::size_t at = member.first_row + k;
+      if (row.size() != width)
+        return Fault{std::to_string(row.size() + 1) + " values, a node row has " +
+                         std::to_string(width + 1),
+                     Place::node, "", at};
+      for (double value : row)
+        if (!std::isfinite(value))
+          return Fault{"node value " + format_number(value) + " is not finite", Place::node, "",
+                       at};
+      if (!is_class_label(member.labels[k]))
+        return Fault{"node label " + label_text(member.labels[k]) +
+                         " is not a whole number from -2147483648 to 2147483647",
+                     Place::node, "", at};
+    }
   }
+  return std::nullopt;
+}
+
+std::optional<Fault> voting_fault(const Model &model) {
+  if (!is_ensemble(model)) return std::nullopt;
+  if (model.voting.voters != static_cast<int>(model.members()))
+    return Fault{"'% voters " + std::to_string(model.voting.voters) + "' but " +
+                     std::to_string(model.members()) + " members",
+                 Place::key, "voters"};
+  if (model.members() > 1 && !model.voting.shuffle)
+    return Fault{"members without '% shuffle 1' would all be alike", Place::key, "shuffle"};
   return std::nullopt;
 }
 
@@ -148,7 +205,8 @@ std::optional<Fault> class_fault(const Model &model) {
   if (model.class_names.empty()) return std::nullopt;
   std::set<double> named;
   std::set<std::string> names;
-  const std::set<double> carried(model.labels.begin(), model.labels.end());
+  const std::vector<double> labels = all_node_labels(model);
+  const std::set<double> carried(labels.begin(), labels.end());
   for (std::size_t k = 0; k < model.class_names.size(); ++k) {
     const auto &[label, name] = model.class_names[k];
     const std::string_view trimmed = trim(name);
@@ -163,9 +221,9 @@ std::optional<Fault> class_fault(const Model &model) {
       return Fault{"class " + std::to_string(label) + " is the label of no node",
                    Place::class_line, "", k};
   }
-  for (std::size_t k = 0; k < model.labels.size(); ++k)
-    if (named.count(model.labels[k]) == 0)
-      return Fault{"node label " + label_text(model.labels[k]) + " has no '% class' line",
+  for (std::size_t k = 0; k < labels.size(); ++k)
+    if (named.count(labels[k]) == 0)
+      return Fault{"node label " + label_text(labels[k]) + " has no '% class' line",
                    Place::node, "", k};
   return std::nullopt;
 }
@@ -175,7 +233,7 @@ std::optional<Fault> first_fault(const Model &model) {
     return Fault{"'% features' must be a whole number from 1 to " +
                      std::to_string(max_model_features),
                  Place::key, "features"};
-  for (auto check : {parameter_fault, range_fault, node_fault, class_fault})
+  for (auto check : {parameter_fault, range_fault, node_fault, class_fault, voting_fault})
     if (auto fault = check(model)) return fault;
   return std::nullopt;
 }
@@ -213,6 +271,50 @@ struct Reader {
   std::map<std::string, int, std::less<>> key_lines;
   std::vector<int> node_lines, class_lines;
   int line_number = 0;
+  // The node count that each '% member' line promised, and its line.
+  std::vector<double> member_nodes;
+  std::vector<int> member_lines;
+
+  std::vector<std::vector<double>> &current_templates() {
+    return member_nodes.size() <= 1 ? model.templates : model.further_members.back().templates;
+  }
+  std::vector<double> &current_labels() {
+    return member_nodes.size() <= 1 ? model.labels : model.further_members.back().labels;
+  }
+
+  void member_line(std::istringstream &words) {
+    std::string index_word, nodes_word, count_word, presentations_word, presentations_value, rest;
+    words >> index_word >> nodes_word >> count_word >> presentations_word >> presentations_value;
+    if (nodes_word != "nodes" || presentations_word != "list_presentations" || (words >> rest))
+      fail("a member line reads '% member K nodes N list_presentations P'");
+    const double k = number(index_word), n = number(count_word), p = number(presentations_value);
+    if (k != static_cast<double>(member_nodes.size() + 1))
+      fail("member " + format_number(k) + " out of order (expected member " +
+           std::to_string(member_nodes.size() + 1) + ")");
+    if (!(n >= 0 && std::trunc(n) == n)) fail("member " + format_number(k) + ": bad node count");
+    close_member();
+    member_nodes.push_back(n);
+    member_lines.push_back(line_number);
+    if (member_nodes.size() == 1) {
+      member_one_presentations = p;
+    } else {
+      model.further_members.emplace_back();
+      model.further_members.back().list_presentations = p;
+    }
+  }
+  double member_one_presentations = 0;
+
+  // The member whose rows came last has as many as its line promised.
+  void close_member() const {
+    if (member_nodes.empty()) return;
+    const std::size_t rows = member_nodes.size() == 1
+                                 ? model.templates.size()
+                                 : model.further_members.back().templates.size();
+    if (static_cast<double>(rows) != member_nodes.back())
+      fail_at(member_lines.back(), "member " + std::to_string(member_nodes.size()) +
+                                       " promised " + format_number(member_nodes.back()) +
+                                       " nodes and has " + std::to_string(rows));
+  }
 
   [[noreturn]] void fail_at(int line, const std::string &what) const {
     throw InputError(path + ":" + std::to_string(line) + ": " + what);
@@ -276,7 +378,8 @@ struct Reader {
     if (!(words >> word)) return;
     const HeaderKey *key = find_key(word);
     if (key == nullptr) return;  // a comment
-    if (key->kind != KeyKind::class_name && !key_lines.emplace(word, line_number).second)
+    if (key->kind != KeyKind::class_name && key->kind != KeyKind::member &&
+        !key_lines.emplace(word, line_number).second)
       fail("header value '" + word + "' given twice");
     switch (key->kind) {
       case KeyKind::count: return count_line(*key, words);
@@ -285,6 +388,7 @@ struct Reader {
         (word == "feature_min" ? model.feature_min : model.feature_max) = numbers(words);
         return;
       case KeyKind::class_name: key_lines.emplace(word, line_number); return class_line(words);
+      case KeyKind::member: key_lines.emplace(word, line_number); return member_line(words);
     }
   }
 
@@ -295,9 +399,9 @@ struct Reader {
     const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 2;
     if (row.size() != width)
       fail(std::to_string(row.size()) + " values, a node row has " + std::to_string(width));
-    model.labels.push_back(row.back());
+    current_labels().push_back(row.back());
     row.pop_back();
-    model.templates.push_back(std::move(row));
+    current_templates().push_back(std::move(row));
     node_lines.push_back(line_number);
   }
 
@@ -338,9 +442,26 @@ struct Reader {
     if (has_min && !has_max) fail_at(line_of("feature_min"), "'% feature_min' without '% feature_max'");
     if (has_max && !has_min) fail_at(line_of("feature_max"), "'% feature_max' without '% feature_min'");
     const double nodes = counts.at("nodes");
-    if (nodes != static_cast<double>(model.templates.size()))
+    if (nodes != static_cast<double>(model.total_nodes()))
       fail_at(line_of("nodes"), "header says " + format_number(nodes) + " nodes, the file has " +
-                                    std::to_string(model.templates.size()));
+                                    std::to_string(model.total_nodes()));
+  }
+
+  // Format 3: the voting settings, and the members that the lines announced.
+  void take_voting() {
+    if (counts.at("format") != ensemble_format) return;
+    for (const char *key : {"voters", "seed", "shuffle"})
+      if (counts.count(key) == 0)
+        throw InputError(path + ": an ensemble needs a '% " + key + "' header line");
+    if (member_nodes.empty()) throw InputError(path + ": an ensemble without '% member' lines");
+    close_member();
+    const double shuffle = counts.at("shuffle"), seed = counts.at("seed");
+    if (shuffle > 1) fail_at(line_of("shuffle"), "'% shuffle' must be 0 or 1");
+    if (seed > 9007199254740992.0) fail_at(line_of("seed"), "'% seed' is too large");
+    if (counts.at("voters") > 1000000) fail_at(line_of("voters"), "'% voters' is too large");
+    model.voting = {static_cast<int>(counts.at("voters")), static_cast<std::uint64_t>(seed),
+                    shuffle == 1};
+    model.list_presentations = member_one_presentations;  // from its own line as well
   }
 
   int line_of(const Fault &fault) const {
@@ -355,6 +476,7 @@ struct Reader {
 
   Model finish() {
     check_format();
+    take_voting();
     check_pairs();
     if (const auto fault = first_fault(model)) {
       const int line = line_of(*fault);
@@ -384,18 +506,38 @@ std::string format_model(const Model &model) {
   }
   for (const auto &[key, slot] : parameter_slots(copy))
     text += "% " + key + " " + format_number(*slot) + "\n";
+  const bool ensemble = is_ensemble(model);
+  if (ensemble) {
+    text += "% voters " + std::to_string(model.voting.voters) + "\n";
+    text += "% seed " + std::to_string(model.voting.seed) + "\n";
+    text += "% shuffle " + std::string(model.voting.shuffle ? "1" : "0") + "\n";
+  }
   for (const auto &[label, name] : model.class_names)
     text += "% class " + std::to_string(label) + " " + std::string(trim(name)) + "\n";
-  text += "% nodes " + std::to_string(model.templates.size()) + "\n";
+  text += "% nodes " + std::to_string(model.total_nodes()) + "\n";
   const std::string m = std::to_string(model.features);
   text += "% columns: center(1:" + m + ") direction(1:" + m + ") radius label\n";
-  for (std::size_t k = 0; k < model.templates.size(); ++k)
-    text += format_row(model.templates[k], model.labels[k]);
+  const auto members = member_views(model);
+  for (std::size_t member = 0; member < members.size(); ++member) {
+    const MemberView &nodes = members[member];
+    if (ensemble)
+      text += member_line(member + 1, nodes.templates.size(),
+                          member == 0 ? model.list_presentations
+                                      : model.further_members[member - 1].list_presentations);
+    for (std::size_t k = 0; k < nodes.templates.size(); ++k)
+      text += format_row(nodes.templates[k], nodes.labels[k]);
+  }
   return text;
 }
 
+std::size_t Model::total_nodes() const {
+  std::size_t nodes = templates.size();
+  for (const auto &member : further_members) nodes += member.templates.size();
+  return nodes;
+}
+
 Model parse_model(std::string_view text, const std::string &path) {
-  Reader reader{path, {}, {}, {}, {}, {}, 0};
+  Reader reader{path, {}, {}, {}, {}, {}, 0, {}, {}, 0};
   std::istringstream stream{std::string(without_byte_order_mark(text))};
   std::string line;
   while (std::getline(stream, line)) {
@@ -413,13 +555,14 @@ bool looks_like_model_file(std::string_view text) {
 
 ModelClasses model_classes(const Model &model) {
   ModelClasses classes;
-  const std::set<double> distinct(model.labels.begin(), model.labels.end());
+  const std::vector<double> labels = all_node_labels(model);
+  const std::set<double> distinct(labels.begin(), labels.end());
   classes.labels.assign(distinct.begin(), distinct.end());
   if (!model.class_names.empty()) {
     const std::map<double, std::string> names(model.class_names.begin(), model.class_names.end());
     for (double label : classes.labels) classes.names.push_back(names.at(label));
   }
-  for (double label : model.labels)
+  for (double label : labels)
     classes.of_node.push_back(static_cast<std::size_t>(
         std::lower_bound(classes.labels.begin(), classes.labels.end(), label) -
         classes.labels.begin()));

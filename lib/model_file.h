@@ -13,9 +13,16 @@
 //   % nodes K
 //   % columns: center(1:M) direction(1:M) radius label
 //   <2M+2 numbers per node, separated by blanks>
+//
+// Format 3 holds an ensemble: '% voters K', '% seed S' and '% shuffle 0|1'
+// after the training parameters, '% nodes' counts the rows of every member,
+// and each member's rows follow its own line
+//   % member k nodes n list_presentations p
+// (member 1's rows first; '% list_presentations' repeats member 1's count).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -40,6 +47,22 @@ struct TrainingParams {
 // alike, so that every model `qir train` writes can be read back.
 constexpr int max_model_features = 1000000;
 
+// How the members of an ensemble were trained: `voters` qir_train calls on
+// the same data, each in its own order drawn from `seed` when `shuffle` is
+// on (see ensemble.h). One member without shuffling is a plain model.
+struct VotingSettings {
+  int voters = 1;
+  std::uint64_t seed = 1;
+  bool shuffle = false;
+};
+
+// The nodes of one member beyond the first.
+struct MemberNodes {
+  std::vector<std::vector<double>> templates;
+  std::vector<double> labels;
+  double list_presentations = 0;
+};
+
 struct Model {
   int features = 0;  // M
   TrainingParams params;
@@ -52,7 +75,12 @@ struct Model {
   // The class names behind the integer labels; empty: numeric labels.
   // Otherwise every node label has exactly one name and every name a node.
   std::vector<std::pair<int, std::string>> class_names;
+  // An ensemble's settings and its members 2..K; member 1 is the fields above.
+  VotingSettings voting;
+  std::vector<MemberNodes> further_members;
   bool scales() const { return !feature_min.empty(); }
+  std::size_t members() const { return 1 + further_members.size(); }
+  std::size_t total_nodes() const;
 };
 
 // Whether `value` can be a class label: a whole number that fits a 32-bit
@@ -72,12 +100,12 @@ bool looks_like_model_file(std::string_view text);
 void save_model(const std::string &path, const Model &model);
 Model load_model(const std::string &path);
 
-// The classes of a model in ascending label order, and the class of each
-// node: what a front end with its own class numbering maps through.
+// The classes of a model (of all its members) in ascending label order, and
+// the class of each node: what a front end with its own class numbering maps through.
 struct ModelClasses {
   std::vector<double> labels;        // distinct node labels, ascending
   std::vector<std::string> names;    // their names; empty for numeric labels
-  std::vector<std::size_t> of_node;  // index into labels, one per node
+  std::vector<std::size_t> of_node;  // index into labels, one per node of every member, in file order
 };
 ModelClasses model_classes(const Model &model);
 

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 
 #include "errors.h"
 #include "install_location.h"
@@ -71,6 +73,28 @@ std::vector<const mxArray *> pointers(const std::vector<ArrayPtr> &arrays) {
   return raw;
 }
 
+// A copy of a module file in a folder of its own, for a loaded module that
+// shares no state with other loads of the same file. Once loaded, the copy
+// is removed where the system allows it (a loaded file stays usable).
+std::unique_ptr<qirhost::Module> load_private_copy(const std::string &path) {
+  namespace fs = std::filesystem;
+  std::string folder_template = (fs::temp_directory_path() / "qir-module-XXXXXX").string();
+  if (mkdtemp(folder_template.data()) == nullptr)
+    throw std::runtime_error("cannot make a folder for a private copy of the module");
+  const fs::path folder(folder_template);
+  const fs::path copy = folder / fs::path(path).filename();
+  std::error_code ignored;
+  try {
+    fs::copy_file(path, copy);
+    auto module = std::make_unique<qirhost::Module>(copy.string());
+    fs::remove_all(folder, ignored);
+    return module;
+  } catch (...) {
+    fs::remove_all(folder, ignored);
+    throw;
+  }
+}
+
 }  // namespace
 
 std::string module_directory(const std::optional<std::string> &option,
@@ -90,12 +114,34 @@ ModuleRunner::~ModuleRunner() = default;
 
 void ModuleRunner::echo_to(std::ostream &console) { console_ = echo_console(console); }
 
+ModuleRunner &ModuleRunner::worker(std::size_t k) {
+  while (workers_.size() < k) {
+    auto runner = std::make_unique<ModuleRunner>(directory_);
+    runner->private_copies_ = true;
+    workers_.push_back(std::move(runner));
+  }
+  ModuleRunner &chosen = *workers_[k - 1];
+  chosen.console_ = console_;
+  chosen.interrupt_ = interrupt_;
+  return chosen;
+}
+
+void ModuleRunner::print(std::string_view text) const {
+  if (console_.print) return console_.print(text);
+  echo_console(std::cout).print(text);
+}
+
+void ModuleRunner::warn(std::string_view text) const {
+  if (console_.warn) return console_.warn(text);
+  echo_console(std::cout).warn(text);
+}
+
 const qirhost::Module &ModuleRunner::module(std::unique_ptr<qirhost::Module> &slot,
                                             const char *file) {
   if (slot) return *slot;
   const std::string path = directory_ + "/" + file;
   try {
-    slot = std::make_unique<qirhost::Module>(path);
+    slot = private_copies_ ? load_private_copy(path) : std::make_unique<qirhost::Module>(path);
   } catch (const std::exception &error) {
     throw InputError(path + ": " + error.what() +
                      "\n(choose the module directory with --modules DIR or QIR_MODULE_DIR)");
@@ -138,10 +184,15 @@ std::vector<double> ModuleRunner::classify(const Model &model,
 
 std::vector<double> ModuleRunner::classify(const Model &model, const mxArray *patterns,
                                            const ClassifyParams &p) {
+  return classify(model.templates, model.labels, model.features, patterns, p);
+}
+
+std::vector<double> ModuleRunner::classify(const std::vector<std::vector<double>> &templates,
+                                           const std::vector<double> &labels, int features,
+                                           const mxArray *patterns, const ClassifyParams &p) {
   std::vector<ArrayPtr> inputs;
-  inputs.push_back(
-      matrix_from_rows(model.templates, 2 * static_cast<std::size_t>(model.features) + 1));
-  inputs.push_back(qirhost::make_column(model.labels));
+  inputs.push_back(matrix_from_rows(templates, 2 * static_cast<std::size_t>(features) + 1));
+  inputs.push_back(qirhost::make_column(labels));
   for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.ct})
     inputs.push_back(qirhost::make_scalar(value));
   inputs.push_back(nullptr);  // the caller's patterns, placed below

@@ -70,6 +70,21 @@ class ModuleRunner {
               double oflag);
   std::vector<double> classify(const Model &model, const mxArray *patterns,
                                const ClassifyParams &params);
+  // One qir_perf call with the given nodes (one ensemble member's, say).
+  std::vector<double> classify(const std::vector<std::vector<double>> &templates,
+                               const std::vector<double> &labels, int features,
+                               const mxArray *patterns, const ClassifyParams &params);
+
+  // The k-th (k >= 1) runner beside this one, kept for later calls: it
+  // loads its own private copies of the module files. The modules keep
+  // module-wide state, so calls into one loaded module file take turns;
+  // calls through a private copy run beside this runner's.
+  ModuleRunner &worker(std::size_t k);
+
+  // Text sent where the modules' console text and warnings go.
+  void print(std::string_view text) const;
+  void warn(std::string_view text) const;
+  const Console &console() const { return console_; }
 
   void set_console(Console console) { console_ = std::move(console); }
   // A flag that ends a running call with "Interrupted." once requested
@@ -79,10 +94,12 @@ class ModuleRunner {
  private:
   const qirhost::Module &module(std::unique_ptr<qirhost::Module> &slot, const char *file);
   std::string directory_;
+  bool private_copies_ = false;
   Console console_;
   qirhost::InterruptFlag *interrupt_ = nullptr;
   std::unique_ptr<qirhost::Module> train_;
   std::unique_ptr<qirhost::Module> perf_;
+  std::vector<std::unique_ptr<ModuleRunner>> workers_;
 };
 
 }  // namespace qircli

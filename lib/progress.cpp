@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 namespace qircli {
 
-Progress::Progress() : on_terminal_(isatty(STDERR_FILENO) == 1), start_(std::chrono::steady_clock::now()) {}
+Progress::Progress(double quiet_seconds)
+    : on_terminal_(isatty(STDERR_FILENO) == 1),
+      quiet_seconds_(quiet_seconds),
+      start_(std::chrono::steady_clock::now()) {}
 
 Progress::~Progress() {
   if (on_terminal_ && width_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
@@ -17,6 +21,7 @@ void Progress::show(const std::string &step) {
   if (!on_terminal_) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  if (seconds < quiet_seconds_) return;
   char line[200];
   const int length = std::snprintf(line, sizeof line, "%s, %.1f s", step.c_str(), seconds);
   const std::size_t shown =
@@ -25,6 +30,12 @@ void Progress::show(const std::string &step) {
                static_cast<int>(width_ > shown ? width_ - shown : 0), "");
   std::fflush(stderr);
   width_ = shown;
+}
+
+std::string training_step(int member, int members, int presentation, std::size_t nodes) {
+  return "member " + std::to_string(member + 1) + "/" + std::to_string(members) +
+         ", list presentation " + std::to_string(presentation) + ", " + std::to_string(nodes) +
+         (nodes == 1 ? " node" : " nodes");
 }
 
 }  // namespace qircli

@@ -10,17 +10,25 @@ namespace qircli {
 
 class Progress {
  public:
-  Progress();
+  // Nothing is shown until `quiet_seconds` have passed, so that short work
+  // stays silent.
+  explicit Progress(double quiet_seconds = 0);
   ~Progress();  // clears the line
   Progress(const Progress &) = delete;
   Progress &operator=(const Progress &) = delete;
 
   void show(const std::string &step);
+  // Whether lines can be shown at all (standard error is a terminal).
+  bool shown() const { return on_terminal_; }
 
  private:
   bool on_terminal_;
+  double quiet_seconds_;
   std::size_t width_ = 0;  // of the line last shown
   std::chrono::steady_clock::time_point start_;
 };
+
+// "member 2/5, list presentation 7, 130 nodes": the step of a training run.
+std::string training_step(int member, int members, int presentation, std::size_t nodes);
 
 }  // namespace qircli

@@ -19,6 +19,11 @@ struct TrainingDefaults {
   double ct;
   double oflag;
   bool scale;  // min-max scaling of the features (feature_scaling.h)
+  // Ensembles (ensemble.h): members trained in shuffled orders, and the seed
+  // of their orders.
+  int voters;
+  bool shuffle;
+  double seed;
 };
 
 inline constexpr TrainingDefaults training_defaults{
@@ -31,6 +36,9 @@ inline constexpr TrainingDefaults training_defaults{
     /*ct=*/0,
     /*oflag=*/1,
     /*scale=*/true,
+    /*voters=*/5,
+    /*shuffle=*/true,
+    /*seed=*/1,
 };
 
 // The most list presentations the modules take (they count in 32 bits);

@@ -44,11 +44,22 @@ def is_class_label(value):
     return _qir.is_class_label(value)
 
 
-def train(patterns, labels, params, oflag):
-    """One qir_train call: (templates K x (2M+1), node labels, list presentations)."""
-    templates, node_labels, presentations, text = _qir.train(patterns, labels, params, oflag)
+def train(patterns, labels, params, oflag, voting, workers=0):
+    """The members' qir_train calls (one for a plain model), side by side:
+    a list of (templates K x (2M+1), node labels, list presentations)."""
+    members, text = _qir.train(patterns, labels, params, oflag, voting, workers, True)
     _log(text)
-    return templates, node_labels, presentations
+    return members
+
+
+def vote(member_labels, classes, unknown_label):
+    """The members' vote: (labels, vote shares patterns x classes, votes cast)."""
+    return _qir.vote(member_labels, classes, unknown_label)
+
+
+def stratified_folds(labels, folds, seed):
+    """The fold of each pattern, as `qir cv` and `qir_cv` draw them."""
+    return _qir.stratified_folds(labels, folds, seed)
 
 
 def classify(templates, labels, params, patterns, unknown_label, oflag):

@@ -1,5 +1,7 @@
-"""QIRClassifier: a scikit-learn estimator whose fit is one qir_train call
-and whose predict is one qir_perf call (two for patterns no node takes)."""
+"""QIRClassifier: a scikit-learn estimator whose fit trains an ensemble of
+members (one qir_train call each, each in its own shuffled order) and whose
+predict is the members' vote (one qir_perf call per member, and one more for
+patterns no node takes)."""
 import numpy as np
 from sklearn.base import BaseEstimator, ClassifierMixin
 from sklearn.utils.multiclass import check_classification_targets
@@ -40,13 +42,34 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         call at vigilance 0 with a size bound D wide enough for every node
         to qualify: the best-fitting node's class, so predict stays within
         ``classes_``. Give a label here (for instance -1) to get it instead.
+    n_voters : int
+        Members of the ensemble. Each is one qir_train call on the same
+        (scaled) data in its own shuffled order; predict is their majority
+        vote (a tie goes to the first of the tied classes in ``classes_``,
+        and a member that leaves a pattern unclassified casts no vote).
+        ``n_voters=1, shuffle=False`` is a single model in the data's order.
+    shuffle : bool
+        Each member sees the patterns in a shuffled order (needed for more
+        than one voter).
+    random_state : None, int or numpy RandomState
+        Seed of the members' orders; None is the command's default seed, so
+        a fit is repeatable.
+    n_jobs : None or int
+        Members trained at once (None: one per processor core). The members
+        are the same for any value.
     oflag : int
         Module verbosity (0 silent, 1 summary, higher more detail); the text
         goes to the ``qir`` logger at level INFO.
 
-    Attributes after fit: ``classes_``, ``n_features_in_``, ``nodes_`` (one
-    template row [center direction radius] per node), ``node_labels_`` (the
-    class of each node), ``n_list_presentations_``.
+    Attributes after fit: ``classes_``, ``n_features_in_``, ``members_`` (a
+    list of (nodes, node labels) per member), ``nodes_`` (member 1's template
+    rows [center direction radius]), ``node_labels_`` (the class of each of
+    them), ``n_list_presentations_`` (member 1's).
+
+    predict_proba gives the vote shares (for a pattern that no member
+    classifies, the shares of the members' best-fitting nodes);
+    decision_function gives the same shares (for two classes, the share of
+    the second class minus that of the first).
 
     There is no ``partial_fit`` yet: qir_train can continue from given nodes,
     but this class does not offer it, so learning more data means fitting
@@ -59,7 +82,9 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                  max_list_presentations=int(_DEFAULTS["max_list_presentations"]),
                  trim_option=int(_DEFAULTS["trim_option"]),
                  ct_option=int(_DEFAULTS["ct_option"]),
-                 scale=_DEFAULTS["scale"], unknown_label=None, oflag=int(_DEFAULTS["oflag"])):
+                 scale=_DEFAULTS["scale"], n_voters=int(_DEFAULTS["voters"]),
+                 shuffle=bool(_DEFAULTS["shuffle"]), random_state=None, n_jobs=None,
+                 unknown_label=None, oflag=int(_DEFAULTS["oflag"])):
         self.D = D
         self.ratio = ratio
         self.vigilance = vigilance
@@ -69,6 +94,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         self.trim_option = trim_option
         self.ct_option = ct_option
         self.scale = scale
+        self.n_voters = n_voters
+        self.shuffle = shuffle
+        self.random_state = random_state
+        self.n_jobs = n_jobs
         self.unknown_label = unknown_label
         self.oflag = oflag
 
@@ -94,41 +123,93 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                 f"stops by itself once a presentation changes nothing, so "
                 f"{int(_DEFAULTS['max_list_presentations'])} is usually plenty")
         self._params["D"] = float(_core.default_D(X.shape[1]) if self.D is None else self.D)
-        templates, node_codes, presentations = _core.train(
-            X, codes.astype(np.float64), self._params, float(self.oflag))
+        self._voting = {"voters": int(self.n_voters), "seed": self._seed(),
+                        "shuffle": bool(self.shuffle)}
+        members = _core.train(X, codes.astype(np.float64), self._params, float(self.oflag),
+                              self._voting, 0 if self.n_jobs is None else int(self.n_jobs))
         self.classes_ = classes
-        self._set_nodes(templates, node_codes.astype(np.intp))
-        self.n_list_presentations_ = int(presentations)
+        self._set_members([(templates, node_codes.astype(np.intp), presentations)
+                           for templates, node_codes, presentations in members])
         return self
 
-    def _set_nodes(self, templates, node_codes):
-        self.nodes_ = templates
-        self._node_codes = node_codes
-        self.node_labels_ = self.classes_[node_codes]
+    def _seed(self):
+        if self.random_state is None:
+            return int(_DEFAULTS["seed"])
+        if isinstance(self.random_state, np.random.RandomState):
+            return int(self.random_state.randint(0, 2**31 - 1))
+        seed = int(self.random_state)
+        if seed < 0:
+            raise ValueError("random_state must be None, a RandomState or an int >= 0")
+        return seed
+
+    def _set_members(self, members):
+        """members: (templates, class codes, list presentations) per member."""
+        self._members = [(templates, codes) for templates, codes, _ in members]
+        self.members_ = [(templates, self.classes_[codes]) for templates, codes in self._members]
+        self._presentations = [float(p) for _, _, p in members]
+        self.nodes_, self._node_codes = self._members[0]
+        self.node_labels_ = self.classes_[self._node_codes]
+        self.n_list_presentations_ = int(self._presentations[0])
 
     # ------------------------------------------------------------- predict
+    def _prepared(self, X):
+        check_is_fitted(self, "members_")
+        X = _validate(self, X, reset=False)
+        if self.feature_min_ is not None:
+            X = scale(X, self.feature_min_, self.feature_max_)
+        return X
+
+    def _vote(self, member_codes):
+        codes, shares, cast = _core.vote([c.astype(np.float64) for c in member_codes],
+                                         np.arange(len(self.classes_), dtype=np.float64),
+                                         _UNCLASSIFIED)
+        return codes.astype(np.intp), shares, cast == 0
+
+    def _votes(self, X):
+        """Voted class codes, vote shares and which patterns got no vote."""
+        return self._vote([self._classify(X, self._params, nodes, codes)
+                           for nodes, codes in self._members])
+
+    def _fallback_votes(self, X):
+        """The vote of every member's best-fitting node (see _fallback)."""
+        codes, shares, _ = self._vote([self._fallback(X, nodes, codes)
+                                       for nodes, codes in self._members])
+        return codes, shares
+
     def predict(self, X):
         with _core.interruptible("QIR_PERF"):
             return self._predict(X)
 
     def _predict(self, X):
-        check_is_fitted(self, "nodes_")
-        X = _validate(self, X, reset=False)
-        if self.feature_min_ is not None:
-            X = scale(X, self.feature_min_, self.feature_max_)
-        codes = self._classify(X, self._params)
-        unknown = codes < 0
+        X = self._prepared(X)
+        codes, _, unknown = self._votes(X)
         if self.unknown_label is None:
             if unknown.any():
-                codes[unknown] = self._fallback(X[unknown])
+                codes[unknown], _ = self._fallback_votes(X[unknown])
             return self.classes_[codes]
         labels = np.empty(len(codes), dtype=self._label_dtype())
         labels[~unknown] = self.classes_[codes[~unknown]]
         labels[unknown] = self.unknown_label
         return labels
 
-    def _classify(self, X, params):
-        assigned = _core.classify(self.nodes_, self._node_codes.astype(np.float64), params,
+    def predict_proba(self, X):
+        """Vote shares, one column per class of ``classes_``; rows sum to 1."""
+        with _core.interruptible("QIR_PERF"):
+            X = self._prepared(X)
+            _, shares, unknown = self._votes(X)
+            if unknown.any():
+                _, shares[unknown] = self._fallback_votes(X[unknown])
+            return shares
+
+    def decision_function(self, X):
+        """The vote shares; for two classes, the second's share minus the first's."""
+        shares = self.predict_proba(X)
+        if len(self.classes_) == 2:
+            return shares[:, 1] - shares[:, 0]
+        return shares
+
+    def _classify(self, X, params, nodes, codes):
+        assigned = _core.classify(nodes, codes.astype(np.float64), params,
                                   X, _UNCLASSIFIED, float(min(self.oflag, 3)))
         return assigned.astype(np.intp)
 
@@ -138,14 +219,18 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         except TypeError:
             return object
 
-    def _fallback(self, X):
+    def _fallback(self, X, nodes, node_codes):
         """Module labels for patterns no node took: qir_perf again with
         vigilance 0, no CT and a D above 2*radius + excess of every node, so
         every node qualifies and the best fit wins. D depends only on the
         pattern (a power of two above a bound on its distances), so a pattern
         gets the same label whichever batch it comes in."""
         m = self.n_features_in_
-        centers, radii = self.nodes_[:, :m], self.nodes_[:, -1]
+        codes = np.empty(len(X), dtype=np.intp)
+        if len(nodes) == 0:  # a member without nodes votes for the first class
+            codes[:] = 0
+            return codes
+        centers, radii = nodes[:, :m], nodes[:, -1]
         middle = centers.mean(axis=0)
         spread = np.sqrt(((centers - middle) ** 2).sum(axis=1)).max()
         with np.errstate(over="ignore", invalid="ignore"):
@@ -154,15 +239,15 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             needed = 2.0 * (reach + 2.0 * radii.max()) + 1.0
             exponents = np.minimum(np.ceil(np.log2(needed)), 1023)
         exponents[~np.isfinite(exponents)] = 1023
-        codes = np.empty(len(X), dtype=np.intp)
         wide = dict(self._params, vigilance=0.0, ct_option=0.0)
         for exponent in np.unique(exponents):
             group = exponents == exponent
             wide["D"] = float(2.0 ** exponent)
-            codes[group] = self._classify(np.ascontiguousarray(X[group]), wide)
+            codes[group] = self._classify(np.ascontiguousarray(X[group]), wide, nodes,
+                                          node_codes)
         # Only beyond the range of doubles can a pattern still be left over:
         # it gets the class with the most nodes.
-        codes[codes < 0] = np.bincount(self._node_codes).argmax()
+        codes[codes < 0] = np.bincount(node_codes).argmax()
         return codes
 
     # --------------------------------------------------------- model files
@@ -172,16 +257,19 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         numeric = self.classes_.dtype.kind in "iubf" and all(
             _core.is_class_label(float(label)) for label in self.classes_)
         if numeric:
-            file_labels = self.node_labels_.astype(np.float64)
+            file_labels = lambda codes: self.classes_[codes].astype(np.float64)
             class_names = []
         else:  # the file holds class numbers and names them
-            file_labels = self._node_codes.astype(np.float64)
+            file_labels = lambda codes: codes.astype(np.float64)
             class_names = [(int(code), str(name)) for code, name in enumerate(self.classes_)]
+        further = [(nodes, file_labels(codes), presentations) for (nodes, codes), presentations
+                   in zip(self._members[1:], self._presentations[1:])]
         _core.save_model(str(path), {
-            "features": self.n_features_in_, "templates": self.nodes_, "labels": file_labels,
+            "features": self.n_features_in_, "templates": self.nodes_,
+            "labels": file_labels(self._node_codes),
             "params": self._params, "list_presentations": self.n_list_presentations_,
             "feature_min": self.feature_min_, "feature_max": self.feature_max_,
-            "class_names": class_names})
+            "class_names": class_names, "voting": self._voting, "further_members": further})
 
     @classmethod
     def load(cls, path, **params):
@@ -192,6 +280,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         for name in ("max_list_presentations", "trim_option", "ct_option"):
             arguments[name] = int(arguments[name])
         arguments["scale"] = model["feature_min"] is not None
+        voting = model["voting"]
+        arguments.update(n_voters=int(voting["voters"]), shuffle=bool(voting["shuffle"]),
+                         random_state=None if voting["seed"] == _DEFAULTS["seed"]
+                         else int(voting["seed"]))
         arguments.update(params)
         estimator = cls(**arguments)
         estimator._params = stored
@@ -199,12 +291,17 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             estimator.classes_ = np.array(model["class_names"])
         else:
             estimator.classes_ = model["class_labels"].astype(np.int64)
-        estimator._node_codes = model["node_classes"].astype(np.intp)
+        estimator._voting = dict(voting)
+        members = [(model["templates"], model["list_presentations"])]
+        members += [(nodes, presentations) for nodes, _, presentations in model["further_members"]]
+        # The library maps the labels of every member's nodes, in file order.
+        codes = np.split(model["node_classes"].astype(np.intp),
+                         np.cumsum([len(nodes) for nodes, _ in members])[:-1])
         estimator.n_features_in_ = int(model["features"])
-        estimator.n_list_presentations_ = int(model["list_presentations"])
         estimator.feature_min_ = model["feature_min"]
         estimator.feature_max_ = model["feature_max"]
-        estimator._set_nodes(model["templates"], estimator._node_codes)
+        estimator._set_members([(nodes, member_codes, presentations) for (nodes, presentations),
+                                member_codes in zip(members, codes)])
         return estimator
 
 

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "ensemble.h"
+#include "progress.h"
 #include "qir.h"
 #include "qirhost/host.h"
 
@@ -301,10 +303,45 @@ struct CallText {
 
 CallText take_text(Modules &m) { return {std::move(m.console), std::move(m.warnings)}; }
 
+qircli::VotingSettings voting_settings(const py::dict &d) {
+  qircli::VotingSettings voting;
+  voting.voters = d["voters"].cast<int>();
+  voting.seed = d["seed"].cast<std::uint64_t>();
+  voting.shuffle = d["shuffle"].cast<bool>();
+  return voting;
+}
+
+py::dict voting_dict(const qircli::VotingSettings &voting) {
+  py::dict d;
+  d["voters"] = voting.voters;
+  d["seed"] = voting.seed;
+  d["shuffle"] = voting.shuffle;
+  return d;
+}
+
+// The members as (templates, labels, list presentations) tuples.
+py::list members_to_python(qircli::Model &model) {
+  py::list members;
+  members.append(py::make_tuple(templates_to_numpy(model), to_numpy(std::move(model.labels)),
+                                model.list_presentations));
+  for (auto &member : model.further_members) {
+    qircli::Model nodes;
+    nodes.features = model.features;
+    nodes.templates = std::move(member.templates);
+    members.append(py::make_tuple(templates_to_numpy(nodes), to_numpy(std::move(member.labels)),
+                                  member.list_presentations));
+  }
+  return members;
+}
+
+// Trains the members of an ensemble (one plain member: one qir_train call),
+// side by side in private copies of the training module. With `progress`,
+// a progress line is shown on a terminal's standard error after a second.
 py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &params,
-                double oflag) {
+                double oflag, const py::dict &voting, int workers, bool progress) {
   const SectionScope section("QIR_TRAIN");
   const auto p = training_params(params);
+  const auto settings = voting_settings(voting);
   auto x = host_matrix(patterns);
   auto y = host_column(labels);
   Modules &m = modules();
@@ -314,11 +351,39 @@ py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &pa
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     Interruptible::check();
-    model = m.get().train(x.get(), y.get(), p, oflag);
+    qircli::Progress line(1.0);
+    qircli::EnsembleOptions options;
+    options.workers = workers;
+    if (progress && line.shown())
+      options.on_progress = [&line](const qircli::MemberProgress &step) {
+        line.show(qircli::training_step(step.member, step.members, step.presentation, step.nodes));
+      };
+    model = qircli::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag, options);
     text = take_text(m);
   }
-  return py::make_tuple(templates_to_numpy(model), to_numpy(std::move(model.labels)),
-                        model.list_presentations, text.to_python());
+  return py::make_tuple(members_to_python(model), text.to_python());
+}
+
+// The ensemble's vote over one label vector per member.
+py::tuple vote(const std::vector<Vector> &member_labels, const Vector &classes,
+               double unknown_label) {
+  std::vector<std::vector<double>> labels;
+  for (const auto &member : member_labels) {
+    if (!labels.empty() && member.size() != static_cast<py::ssize_t>(labels.front().size()))
+      throw py::value_error("every member must label the same patterns");
+    labels.emplace_back(member.data(), member.data() + member.size());
+  }
+  std::vector<double> known(classes.data(), classes.data() + classes.size());
+  if (!std::is_sorted(known.begin(), known.end()))
+    throw py::value_error("the classes must be in ascending order");
+  auto result = qircli::vote(labels, known, unknown_label);
+  const auto rows = static_cast<py::ssize_t>(result.labels.size());
+  const auto width = static_cast<py::ssize_t>(known.size());
+  py::array_t<double> shares({rows, width});
+  std::copy(result.shares.begin(), result.shares.end(), shares.mutable_data());
+  py::array_t<int> votes(rows);
+  std::copy(result.votes.begin(), result.votes.end(), votes.mutable_data());
+  return py::make_tuple(to_numpy(std::move(result.labels)), shares, votes);
 }
 
 py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict &params,
@@ -367,6 +432,14 @@ void save_model(const std::string &path, const py::dict &d) {
   model.feature_min = optional_values(d["feature_min"]);
   model.feature_max = optional_values(d["feature_max"]);
   model.class_names = d["class_names"].cast<std::vector<std::pair<int, std::string>>>();
+  model.voting = voting_settings(d["voting"].cast<py::dict>());
+  for (const auto &item : d["further_members"].cast<py::list>()) {
+    const auto member = item.cast<py::tuple>();
+    auto nodes = model_from_numpy(member[0].cast<Matrix>(), member[1].cast<Vector>(),
+                                  model.features);
+    model.further_members.push_back(
+        {std::move(nodes.templates), std::move(nodes.labels), member[2].cast<double>()});
+  }
   qircli::save_model(path, model);
 }
 
@@ -387,6 +460,16 @@ py::dict load_model(const std::string &path) {
   d["labels"] = to_numpy(std::move(model.labels));
   d["feature_min"] = optional_array(std::move(model.feature_min));
   d["feature_max"] = optional_array(std::move(model.feature_max));
+  d["voting"] = voting_dict(model.voting);
+  qircli::Model rest;
+  rest.features = model.features;
+  py::list further;
+  for (auto &member : model.further_members) {
+    rest.templates = std::move(member.templates);
+    further.append(py::make_tuple(templates_to_numpy(rest), to_numpy(std::move(member.labels)),
+                                  member.list_presentations));
+  }
+  d["further_members"] = further;
   return d;
 }
 
@@ -429,6 +512,9 @@ py::dict training_defaults() {
   py::dict d = shared_dict(qircli::training_defaults);
   d["oflag"] = qircli::training_defaults.oflag;
   d["scale"] = qircli::training_defaults.scale;
+  d["voters"] = qircli::training_defaults.voters;
+  d["shuffle"] = qircli::training_defaults.shuffle;
+  d["seed"] = qircli::training_defaults.seed;
   return d;
 }
 
@@ -458,6 +544,8 @@ PYBIND11_MODULE(_qir, m) {
       PyErr_SetString(PyExc_OSError, error.what());
     } catch (const SectionInterrupted &stop) {
       PyErr_SetString(PyExc_KeyboardInterrupt, stop.message.c_str());
+    } catch (const qircli::UsageError &error) {
+      PyErr_SetString(PyExc_ValueError, error.what());
     }
   });
   // with _qir.Interruptible("QIR_PERF"): ... (see SigintHook)
@@ -487,7 +575,10 @@ PYBIND11_MODULE(_qir, m) {
   m.def("feature_range", &feature_range, py::arg("patterns"));
   m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
-        py::arg("oflag"));
+        py::arg("oflag"), py::arg("voting"), py::arg("workers") = 0, py::arg("progress") = false);
+  m.def("vote", &vote, py::arg("member_labels"), py::arg("classes"), py::arg("unknown_label"));
+  m.def("stratified_folds", &qircli::stratified_folds, py::arg("labels"), py::arg("folds"),
+        py::arg("seed"));
   m.def("classify", &classify, py::arg("templates"), py::arg("labels"), py::arg("params"),
         py::arg("patterns"), py::arg("unknown_label"), py::arg("oflag"));
   m.def("save_model", &save_model, py::arg("path"), py::arg("model"));

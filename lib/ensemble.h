@@ -1,0 +1,81 @@
+// Ensembles over presentation orders. qir_train learns from the patterns in
+// the order given, and the order matters; an ensemble trains `voters`
+// members on the same data, each in its own shuffled order, and classifies
+// by their majority vote. Every front end trains and votes through these
+// functions, so the orders, the vote and its tie rule exist once.
+//
+// Orders: member k (1-based) draws its order from xorshift64* seeded with
+// splitmix64(seed + k), by Fisher-Yates from the last position down
+// (j = below(i + 1) for i = N-1 .. 1). Without shuffling every member keeps
+// the file order, so one member without shuffling is exactly one qir_train
+// call on the data as given.
+//
+// Vote: each member classifies with one qir_perf call; a member that leaves
+// a pattern unclassified casts no vote for it. The class with the most
+// votes wins; a tie goes to the lowest of the tied classes (so the winner
+// is always the first class with the largest share). A pattern is unclassified only when no member classifies it. The
+// vote shares of a pattern are each class's votes over the votes cast.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "mex.h"
+#include "model_file.h"
+#include "module_runner.h"
+
+namespace qircli {
+
+// The position in the data of each pattern that member `member` (0-based)
+// sees, in the order it sees them.
+std::vector<std::size_t> presentation_order(std::size_t patterns, const VotingSettings &voting,
+                                            int member);
+
+// Throws UsageError when the settings cannot make an ensemble: fewer than
+// one voter, or more than one without shuffling (they would all be equal).
+void check_voting(const VotingSettings &voting);
+
+// What a member's training has reached, for progress lines.
+struct MemberProgress {
+  int member = 0;  // 0-based
+  int members = 0;
+  int presentation = 0;
+  std::size_t nodes = 0;  // created so far
+};
+
+struct EnsembleOptions {
+  // Members trained at once, each on its own private copy of the training
+  // module; 0: one per processor core. The members are the same for any
+  // number of workers.
+  int workers = 0;
+  // Called (one call at a time) as members progress. When set, the modules
+  // are asked for their per-presentation report, which is read and not shown.
+  std::function<void(const MemberProgress &)> on_progress;
+};
+
+// Trains the members on patterns (N x M) and labels (N x 1) held in host
+// arrays. The modules' console text appears member by member, in member
+// order. The result has the nodes, `params`, `voting` and M filled in.
+Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+                     const TrainingParams &params, const VotingSettings &voting, double oflag,
+                     const EnsembleOptions &options);
+
+struct VoteResult {
+  std::vector<double> labels;  // one per pattern; the unknown label where no member voted
+  std::vector<double> classes;  // the classes that got votes can be among, ascending
+  std::vector<double> shares;   // patterns x classes, row by row; all 0 where no vote was cast
+  std::vector<int> votes;       // number of members that voted for each pattern
+};
+
+// The vote over `member_labels` (one label vector per member, all of one
+// length) among `classes` (ascending; a label outside them casts no vote).
+VoteResult vote(const std::vector<std::vector<double>> &member_labels,
+                const std::vector<double> &classes, double unknown_label);
+
+// Every member classifies the patterns (already scaled as the model
+// scales), then they vote.
+VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
+                             const ClassifyParams &params);
+
+}  // namespace qircli

@@ -1,0 +1,261 @@
+// Ensembles: the members' orders, the vote and its tie rule, training with
+// the real module files (the same members for any number of workers), and
+// ensemble model files.
+#include "ensemble.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <optional>
+
+#include "errors.h"
+#include "qirhost/host.h"
+#include "temp_dir.h"
+
+using namespace qircli;
+
+namespace {
+
+constexpr double unknown = -1;
+
+// Two noisy classes on a line, sorted by class as many data files are.
+struct Data {
+  std::vector<std::vector<double>> rows;
+  std::vector<double> labels;
+};
+
+Data sorted_classes(std::size_t per_class) {
+  Data data;
+  for (int label = 1; label <= 2; ++label)
+    for (std::size_t k = 0; k < per_class; ++k) {
+      const double x = (label - 1) * 0.4 + 0.6 * static_cast<double>((k * 37) % per_class) /
+                                               static_cast<double>(per_class);
+      data.rows.push_back({x, static_cast<double>((k * 11) % 7) / 7.0});
+      data.labels.push_back(label);
+    }
+  return data;
+}
+
+TrainingParams params() { return {1.5, 0.5, 0, 0.1, 1, 100, 0, 0}; }
+
+bool same_members(const Model &a, const Model &b) {
+  if (a.templates != b.templates || a.labels != b.labels || a.members() != b.members())
+    return false;
+  for (std::size_t k = 0; k < a.further_members.size(); ++k)
+    if (a.further_members[k].templates != b.further_members[k].templates ||
+        a.further_members[k].labels != b.further_members[k].labels)
+      return false;
+  return true;
+}
+
+struct Trained {
+  Model model;
+  std::string console;
+};
+
+Trained train(ModuleRunner &runner, const Data &data, const VotingSettings &voting, int workers,
+              double oflag = 0, EnsembleOptions options = {}) {
+  std::string console;
+  runner.set_console({[&](std::string_view text) { console.append(text); }, {}});
+  const auto x = qirhost::make_rows(data.rows);
+  const auto y = qirhost::make_column(data.labels);
+  options.workers = workers;
+  Model model = train_ensemble(runner, x.get(), y.get(), params(), voting, oflag, options);
+  return {std::move(model), console};
+}
+
+}  // namespace
+
+TEST(EnsembleOrder, ShuffledOrdersArePermutationsFixedBySeedAndMember) {
+  const VotingSettings plain{1, 1, false}, shuffled{5, 1, true}, reseeded{5, 2, true};
+  std::vector<std::size_t> identity(50);
+  std::iota(identity.begin(), identity.end(), 0);
+  EXPECT_EQ(presentation_order(50, plain, 0), identity);
+
+  const auto first = presentation_order(50, shuffled, 0);
+  auto sorted = first;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, identity);
+  EXPECT_NE(first, identity);
+  EXPECT_EQ(first, presentation_order(50, shuffled, 0));
+  EXPECT_NE(first, presentation_order(50, shuffled, 1));
+  EXPECT_NE(first, presentation_order(50, reseeded, 0));
+  EXPECT_TRUE(presentation_order(0, shuffled, 3).empty());
+  EXPECT_EQ(presentation_order(1, shuffled, 3), std::vector<std::size_t>{0});
+}
+
+TEST(EnsembleOrder, SettingsThatCannotVoteAreRefused) {
+  EXPECT_THROW(check_voting({0, 1, true}), UsageError);
+  EXPECT_THROW(check_voting({3, 1, false}), UsageError);
+  EXPECT_NO_THROW(check_voting({1, 1, false}));
+  EXPECT_NO_THROW(check_voting({3, 1, true}));
+}
+
+TEST(EnsembleVote, MajorityTiesAndUnclassifiedPatterns) {
+  // Patterns: clear majority; two-two tie; one voter, others unknown; no voter;
+  // a label outside the classes, which casts no vote.
+  const std::vector<std::vector<double>> members{{2, 1, unknown, unknown, 9},
+                                                 {2, 3, unknown, unknown, 3},
+                                                 {1, 3, 3, unknown, 9},
+                                                 {2, 1, unknown, unknown, 9}};
+  const VoteResult result = vote(members, {1, 2, 3}, unknown);
+  EXPECT_EQ(result.labels, (std::vector<double>{2, 1, 3, unknown, 3}));
+  EXPECT_EQ(result.votes, (std::vector<int>{4, 4, 1, 0, 1}));
+  const std::vector<double> expected_shares{0.25, 0.75, 0,    // majority
+                                            0.5,  0,    0.5,  // tie: the lower class
+                                            0,    0,    1,    // the one voter decides
+                                            0,    0,    0,    // nobody voted
+                                            0,    0,    1};
+  EXPECT_EQ(result.shares, expected_shares);
+  for (std::size_t p = 0; p < result.labels.size(); ++p) {  // the winner has the largest share
+    if (result.votes[p] == 0) continue;
+    const auto row = result.shares.begin() + static_cast<long>(3 * p);
+    EXPECT_EQ(result.classes[static_cast<std::size_t>(std::max_element(row, row + 3) - row)],
+              result.labels[p]);
+  }
+}
+
+TEST(EnsembleVote, OneMemberPassesItsLabelsThrough) {
+  const VoteResult result = vote({{4, unknown, 7}}, {4, 7}, unknown);
+  EXPECT_EQ(result.labels, (std::vector<double>{4, unknown, 7}));
+  EXPECT_TRUE(vote({}, {1, 2}, unknown).labels.empty());
+}
+
+TEST(EnsembleTraining, PlainSingleMemberIsOneTrainingCall) {
+  ModuleRunner runner(module_directory(std::nullopt));
+  const Data data = sorted_classes(40);
+  const Trained ensemble = train(runner, data, {1, 1, false}, 1, 1);
+  Dataset plain;
+  plain.patterns = data.rows;
+  plain.labels = data.labels;
+  std::string console;
+  runner.set_console({[&](std::string_view text) { console.append(text); }, {}});
+  const Model direct = runner.train(plain, params(), 1);
+  EXPECT_TRUE(same_members(ensemble.model, direct));
+  EXPECT_EQ(ensemble.model.list_presentations, direct.list_presentations);
+  EXPECT_NE(ensemble.console.find("QIR training converged"), std::string::npos);
+  // The operation totals grow with every call into a loaded module, so
+  // compare the summaries up to their last line.
+  const auto summary = [](const std::string &text) { return text.substr(0, text.rfind("FLOPs")); };
+  EXPECT_EQ(summary(ensemble.console).substr(0, summary(ensemble.console).rfind('\n')),
+            summary(console).substr(0, summary(console).rfind('\n')));
+}
+
+TEST(EnsembleTraining, MembersLearnTheirOwnOrdersWhateverTheWorkers) {
+  ModuleRunner runner(module_directory(std::nullopt));
+  const Data data = sorted_classes(40);
+  const VotingSettings voting{4, 7, true};
+  const Trained one = train(runner, data, voting, 1);
+  const Trained two = train(runner, data, voting, 2);
+  const Trained four = train(runner, data, voting, 4);
+  ASSERT_EQ(one.model.members(), 4u);
+  EXPECT_TRUE(same_members(one.model, two.model));
+  EXPECT_TRUE(same_members(one.model, four.model));
+
+  // Member 3 is one training call on the data in member 3's order.
+  const auto order = presentation_order(data.labels.size(), voting, 2);
+  Dataset reordered;
+  for (std::size_t index : order) {
+    reordered.patterns.push_back(data.rows[index]);
+    reordered.labels.push_back(data.labels[index]);
+  }
+  const Model third = runner.train(reordered, params(), 0);
+  EXPECT_EQ(one.model.further_members[1].templates, third.templates);
+  EXPECT_EQ(one.model.further_members[1].labels, third.labels);
+  EXPECT_NE(one.model.templates, third.templates);
+}
+
+TEST(EnsembleTraining, ProgressFollowsEveryPresentationAndKeepsTheConsoleAsAsked) {
+  ModuleRunner runner(module_directory(std::nullopt));
+  const Data data = sorted_classes(30);
+  std::vector<MemberProgress> steps;
+  EnsembleOptions options;
+  options.on_progress = [&](const MemberProgress &step) { steps.push_back(step); };
+  const Trained quiet = train(runner, data, {3, 1, true}, 2, 0, options);
+  EXPECT_EQ(quiet.console, "");  // the per-presentation report is read, not shown
+  for (int member = 0; member < 3; ++member) {
+    std::vector<MemberProgress> own;
+    std::copy_if(steps.begin(), steps.end(), std::back_inserter(own),
+                 [&](const MemberProgress &s) { return s.member == member; });
+    ASSERT_FALSE(own.empty());
+    const double presentations = member == 0
+                                     ? quiet.model.list_presentations
+                                     : quiet.model.further_members[member - 1].list_presentations;
+    const std::size_t nodes = member == 0 ? quiet.model.templates.size()
+                                          : quiet.model.further_members[member - 1].templates.size();
+    // A converged run presents the list once more than it reports.
+    EXPECT_EQ(own.back().presentation, static_cast<int>(presentations) + 1);
+    EXPECT_EQ(own.back().nodes, nodes);  // no trimming: every node created is kept
+    EXPECT_EQ(own.back().members, 3);
+  }
+  const Trained summary = train(runner, data, {3, 1, true}, 2, 1, options);
+  EXPECT_EQ(summary.console.find("List presentation #"), std::string::npos);
+  EXPECT_NE(summary.console.find("Member 3 of 3:"), std::string::npos);
+  EXPECT_TRUE(same_members(quiet.model, summary.model));
+}
+
+TEST(EnsembleTraining, SortedFileVotesAsWellAsAShuffledOne) {
+  ModuleRunner runner(module_directory(std::nullopt));
+  const Data sorted = sorted_classes(60);
+  Data mixed;
+  for (std::size_t k = 0; k < 60; ++k)
+    for (std::size_t half : {std::size_t{0}, std::size_t{60}}) {
+      mixed.rows.push_back(sorted.rows[k + half]);
+      mixed.labels.push_back(sorted.labels[k + half]);
+    }
+  const auto accuracy = [&](const Model &model) {
+    const auto x = qirhost::make_rows(sorted.rows);
+    const ClassifyParams p{1.5, 0.5, 0, 0.1, 0, unknown, 0};
+    const auto labels = classify_ensemble(runner, model, x.get(), p).labels;
+    std::size_t right = 0;
+    for (std::size_t k = 0; k < labels.size(); ++k) right += labels[k] == sorted.labels[k];
+    return static_cast<double>(right) / static_cast<double>(labels.size());
+  };
+  // The order of the file no longer matters much once every member shuffles.
+  const double from_sorted = accuracy(train(runner, sorted, {5, 3, true}, 2).model);
+  const double from_mixed = accuracy(train(runner, mixed, {5, 3, true}, 2).model);
+  EXPECT_NEAR(from_sorted, from_mixed, 0.05);
+  EXPECT_GT(from_sorted, 0.9);
+}
+
+TEST(EnsembleModelFile, MembersRoundTripAndFaultsAreNamed) {
+  TempDir dir;
+  Model model;
+  model.features = 1;
+  model.params = {1, 0.5, 0, 0.1, 1, 100, 0, 0};
+  model.templates = {{0.25, 0, 0}};
+  model.labels = {1};
+  model.list_presentations = 2;
+  model.further_members = {{{{0.5, 1, 0.25}, {0.75, 0, 0}}, {2, 1}, 3}, {{}, {}, 1}};
+  model.voting = {3, 9, true};
+  save_model(dir.path("e.model"), model);
+  const Model back = load_model(dir.path("e.model"));
+  EXPECT_TRUE(same_members(model, back));
+  EXPECT_EQ(back.further_members[0].list_presentations, 3);
+  EXPECT_EQ(back.list_presentations, 2);
+  EXPECT_EQ(back.voting.voters, 3);
+  EXPECT_EQ(back.voting.seed, 9u);
+  EXPECT_TRUE(back.voting.shuffle);
+
+  const std::string text = format_model(model);
+  EXPECT_NE(text.find("% format 3\n"), std::string::npos);
+  const auto refused = [&](const std::string &from, const std::string &to) {
+    std::string changed = text;
+    changed.replace(changed.find(from), from.size(), to);
+    try {
+      parse_model(changed, "e.model");
+    } catch (const InputError &error) {
+      return std::string(error.what());
+    }
+    return std::string("(accepted)");
+  };
+  EXPECT_NE(refused("% voters 3", "% voters 2").find("but 3 members"), std::string::npos);
+  EXPECT_NE(refused("% member 2 nodes 2", "% member 3 nodes 2").find("out of order"),
+            std::string::npos);
+  EXPECT_NE(refused("% member 2 nodes 2", "% member 2 nodes 1").find("promised 1 nodes and has 2"),
+            std::string::npos);
+  EXPECT_NE(refused("% format 3", "% format 2").find("belong to format 3"), std::string::npos);
+  EXPECT_NE(refused("% format 3", "% format 4").find("formats 1, 2 and 3"), std::string::npos);
+  EXPECT_NE(refused("% shuffle 1", "% shuffle 2").find("'% shuffle'"), std::string::npos);
+}
