@@ -1,8 +1,7 @@
-// qir search: cross-validates every setting of a small grid and ranks them.
-#include <algorithm>
+// qir search: cross-validates the settings of a grid and keeps the defaults
+// unless one clearly beats them.
 #include <cstdio>
 #include <iostream>
-#include <numeric>
 
 #include "command_support.h"
 #include "commands.h"
@@ -12,6 +11,7 @@
 #include "number_text.h"
 #include "output_path.h"
 #include "progress.h"
+#include "search.h"
 #include "search_grid.h"
 
 namespace qircli {
@@ -23,12 +23,15 @@ CommandSpec command_spec() {
   CommandSpec s;
   s.usage = "qir search DATA.csv [-o MODEL] [options]";
   s.summary =
-      "Cross-validates every setting of a small grid on the labelled patterns of\n"
-      "DATA.csv, prints the best settings ranked by mean accuracy (then fewer\n"
-      "unclassified patterns, then fewer nodes) and the qir train command line of\n"
-      "the best; with -o, trains the best setting on all the data.";
-  s.options = {{"--output", "-o", "MODEL", "train the best setting on all data, save it here"},
-               {"--show", "", "N", "number of settings listed (default 10)"}};
+      "Looks for a training setting that suits the labelled patterns of DATA.csv\n"
+      "better than the defaults, by cross-validation on DATA.csv alone: screens the\n"
+      "node settings of a grid with one shuffled member each, tries the best with\n"
+      "ensembles, and keeps the defaults unless the best ensemble beats them by more\n"
+      "than the standard error of its per-fold gain. Prints the rankings, the choice\n"
+      "and the qir train command line of the chosen setting; with -o, trains it on\n"
+      "all the data.";
+  s.options = {{"--output", "-o", "MODEL", "train the chosen setting on all data, save it here"},
+               {"--show", "", "N", "number of screened settings listed (default 10)"}};
   for (auto &option : cv_options()) s.options.push_back(option);
   s.options.push_back(scale_option());
   for (auto &option : data_options(false)) s.options.push_back(option);
@@ -40,47 +43,29 @@ CommandSpec command_spec() {
   return s;
 }
 
-struct Ranked {
-  TrainingParams params;
-  CvResult result;
-};
-
-std::string ranking_table(const std::vector<Ranked> &ranked, std::size_t shown) {
-  std::string text = "Rank  Accuracy   Unknown    Nodes          D  ratio  vigilance  alpha  ct\n";
-  for (std::size_t k = 0; k < ranked.size() && k < shown; ++k) {
-    const Ranked &r = ranked[k];
-    char line[200];
-    std::snprintf(line, sizeof line, "%4zu %8.2f%% %8.2f%% %8.1f %10.4g %6g %10g %6g %3g\n", k + 1,
-                  r.result.accuracy_percent(), r.result.unknown_percent(), r.result.nodes(),
-                  r.params.D, r.params.ratio, r.params.vigilance, r.params.alpha, r.params.ct);
+std::string row(const std::string &rank, const SearchCandidate &c, bool with_gain) {
+  char line[220];
+  std::snprintf(line, sizeof line, "%4s %8.2f%% %8.2f%% %8.1f %10.4g %6g %10g %6g %3g %6d",
+                rank.c_str(), c.result.accuracy_percent(), c.result.unknown_percent(),
+                c.result.nodes(), c.params.D, c.params.ratio, c.params.vigilance, c.params.alpha,
+                c.params.ct, c.voting.voters);
+  std::string text = line;
+  if (with_gain) {
+    std::snprintf(line, sizeof line, " %+7.2f ± %.2f", c.gain, c.gain_error);
     text += line;
   }
-  return text;
+  return text + "\n";
 }
 
-std::string train_command_line(const std::string &data, const TrainingParams &p, bool scale) {
+const char *header =
+    "Rank  Accuracy   Unknown    Nodes          D  ratio  vigilance  alpha  ct voters";
+
+std::string train_command_line(const std::string &data, const SearchCandidate &c, bool scale) {
+  const TrainingParams &p = c.params;
   return "qir train " + data + " -o MODEL --D " + format_number(p.D) + " --ratio " +
          format_number(p.ratio) + " --vigilance " + format_number(p.vigilance) + " --alpha " +
-         format_number(p.alpha) + " --ct " + format_number(p.ct) + (scale ? "" : " --scale 0");
-}
-
-std::vector<Ranked> run_grid(ModuleRunner &runner, const Dataset &data, const CvSettings &settings) {
-  const std::vector<TrainingParams> grid = search_grid(data.features());
-  std::vector<Ranked> ranked;
-  Progress progress;
-  for (std::size_t k = 0; k < grid.size(); ++k) {
-    const std::string step = "setting " + std::to_string(k + 1) + "/" + std::to_string(grid.size());
-    ranked.push_back({grid[k], cross_validate(runner, data, grid[k], settings, [&](int fold) {
-                        progress.show(step + ", fold " + std::to_string(fold + 1) + "/" +
-                                      std::to_string(settings.folds));
-                      })});
-  }
-  std::vector<SettingScore> scores;
-  for (const Ranked &r : ranked)
-    scores.push_back({r.result.accuracy_percent(), r.result.unknown_percent(), r.result.nodes()});
-  std::vector<Ranked> best_first;
-  for (std::size_t k : rank_settings(scores)) best_first.push_back(ranked[k]);
-  return best_first;
+         format_number(p.alpha) + " --ct " + format_number(p.ct) + " --voters " +
+         std::to_string(c.voting.voters) + (scale ? "" : " --scale 0");
 }
 
 }  // namespace
@@ -96,21 +81,46 @@ int search_command(const Words &words) {
   if (output) check_output_path(*output);
 
   const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
+  if (static_cast<std::size_t>(settings.folds) > data.patterns.size())
+    throw UsageError("--folds must lie between 2 and the number of patterns (" +
+                     std::to_string(data.patterns.size()) + ")");
   const std::size_t settings_count = search_grid(data.features()).size();
   std::cout << "Search on " << data.path << ": " << count_of(data.patterns.size(), "pattern")
             << ", " << count_of(data.features(), "feature") << "; "
-            << count_of(settings_count, "setting") << ", each by " << settings.folds
-            << "-fold cross-validation (seed " << settings.seed << ")\n";
+            << count_of(settings_count, "node setting") << " screened with one shuffled member, "
+            << "the best tried with ensembles; each by "
+            << settings.folds << "-fold cross-validation (seed " << settings.seed << ")\n";
   ModuleRunner runner = make_runner(args);
-  const std::vector<Ranked> ranked = run_grid(runner, data, settings);
-  std::cout << ranking_table(ranked, static_cast<std::size_t>(shown))
-            << "Best setting: " << train_command_line(data.path, ranked.front().params, settings.scale)
+  SearchOutcome outcome;
+  {
+    Progress progress;
+    outcome = run_search(runner, data, settings, [&](const std::string &step) {
+      progress.show(step);
+    });
+  }
+  std::cout << "Screening (one shuffled member each):\n" << header << "\n";
+  for (std::size_t k = 0; k < outcome.screened.size() && k < static_cast<std::size_t>(shown); ++k)
+    std::cout << row(std::to_string(k + 1), outcome.screened[k], false);
+  std::cout << "Ensembles, and their gain over the defaults (points ± standard error):\n"
+            << header << "     gain\n";
+  for (std::size_t k = 0; k < outcome.finalists.size(); ++k)
+    std::cout << row(std::to_string(k + 1), outcome.finalists[k], true);
+  std::cout << row("def.", outcome.defaults, false);
+  std::cout << (outcome.kept_defaults
+                    ? "Defaults kept: no setting beats them by more than its standard error\n"
+                    : "Chosen: the best ensemble, which beats the defaults by more than its "
+                      "standard error\n")
+            << "Best setting: " << train_command_line(data.path, outcome.chosen, settings.scale)
             << "\n";
+  char took[80];
+  std::snprintf(took, sizeof took, "Search took %.1f s\n", outcome.seconds);
+  std::cout << took;
   if (output) {
-    const Model model = fit_model(runner, data, ranked.front().params, settings.scale, 0);
+    const Model model = fit_model(runner, data, outcome.chosen.params, settings.scale, 0,
+                                  outcome.chosen.voting);
     save_model(*output, model);
-    std::cout << "Model of the best setting written to " << *output << ": "
-              << count_of(model.templates.size(), "node") << "\n";
+    std::cout << "Model of the chosen setting written to " << *output << ": "
+              << count_of(model.total_nodes(), "node") << "\n";
   }
   return 0;
 }

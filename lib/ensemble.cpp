@@ -198,13 +198,21 @@ Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArra
   }
   runner.set_console(saved);
 
+  // At oflag 1 the first member's summary stands for all; from 2 on, each
+  // member's text follows its heading.
+  const bool every_member = oflag >= 2;
   for (std::size_t member = 0; member < trained.size(); ++member) {
-    if (members > 1 && !texts[member].console.empty())
+    const std::string &text = texts[member].console;
+    if (every_member && members > 1 && !text.empty())
       runner.print("\nMember " + std::to_string(member + 1) + " of " + std::to_string(members) +
-                   ":" + (texts[member].console.front() == '\n' ? "" : "\n"));
-    runner.print(texts[member].console);
+                   ":" + (text.front() == '\n' ? "" : "\n"));
+    if (every_member || member == 0) runner.print(text);
     for (const auto &warning : texts[member].warnings) runner.warn(warning);
   }
+  if (!every_member && members > 1 && oflag >= 1)
+    runner.print("(" + std::to_string(members) +
+                 " members trained, each in its own order; the summary above is member 1's, "
+                 "oflag 2 shows every member's)\n");
   for (const auto &failure : failures)
     if (failure) std::rethrow_exception(failure);
 
@@ -256,14 +264,17 @@ VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxA
   std::vector<std::vector<double>> member_labels;
   member_labels.push_back(
       runner.classify(model.templates, model.labels, model.features, patterns, params));
-  const bool headed = model.members() > 1 && params.oflag >= 1;
+  // As in training: at oflag 1 only the first member reports.
+  const bool every_member = params.oflag >= 2;
+  ClassifyParams others = params;
+  if (!every_member) others.oflag = 0;
   for (std::size_t k = 0; k < model.further_members.size(); ++k) {
     const MemberNodes &member = model.further_members[k];
-    if (headed)
+    if (every_member)
       runner.print("\nMember " + std::to_string(k + 2) + " of " +
                    std::to_string(model.members()) + ":");
     member_labels.push_back(
-        runner.classify(member.templates, member.labels, model.features, patterns, params));
+        runner.classify(member.templates, member.labels, model.features, patterns, others));
   }
   return vote(member_labels, model_classes(model).labels, params.unknown_label);
 }

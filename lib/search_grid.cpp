@@ -1,6 +1,7 @@
 #include "search_grid.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <numeric>
 
 #include "number_text.h"
@@ -9,17 +10,23 @@
 namespace qircli {
 namespace {
 
-// Chosen from an exhaustive grid on the bundled data sets (see the README):
-// these few values contain a setting within a point of the best on each.
-const std::vector<double> D_factors{0.5, 1, 2};
-const std::vector<double> vigilances{0, 0.5, 0.75};
-const std::vector<double> ratios{0.5, 1};
-const std::vector<double> alphas{0.001, 0.1};
+// D on a log scale around sqrt(M), in steps of sqrt(2); the other values
+// span what cross-validation on the bundled and generated sets found useful
+// (higher vigilance and very small alpha never won there).
+const std::vector<double> D_factors{0.5, 0.7071067811865476, 1, 1.4142135623730951};
+const std::vector<double> vigilances{0, 0.5};
+const std::vector<double> ratios{0.5, 0.75, 1};
+const std::vector<double> alphas{0.01, 0.1};
 const std::vector<double> cts{0, 1};
+const std::vector<int> voter_counts{5, training_defaults.voters};
 
 std::string list_text(const std::vector<double> &values) {
   std::string text;
-  for (double value : values) text += (text.empty() ? "" : ", ") + format_number(value);
+  for (double value : values) {
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%.3g", value);
+    text += (text.empty() ? "" : ", ") + std::string(shown);
+  }
   return text;
 }
 
@@ -39,12 +46,16 @@ std::vector<TrainingParams> search_grid(std::size_t features) {
   return grid;
 }
 
+const std::vector<int> &search_voters() { return voter_counts; }
+
 std::string search_grid_text() {
+  std::vector<double> voters(voter_counts.begin(), voter_counts.end());
   return "  D          " + list_text(D_factors) + " times sqrt(M)\n" +
          "  vigilance  " + list_text(vigilances) + "\n" +
          "  ratio      " + list_text(ratios) + "\n" +
          "  alpha      " + list_text(alphas) + "\n" +
-         "  ct         " + list_text(cts) + "\n";
+         "  ct         " + list_text(cts) + "\n" +
+         "  voters     " + list_text(voters) + " (for the best node setting)\n";
 }
 
 std::vector<std::size_t> rank_settings(const std::vector<SettingScore> &scores) {

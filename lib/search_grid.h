@@ -1,6 +1,7 @@
-// The grid that `qir search` tries. D is given relative to sqrt(M), the
+// The settings that `qir search` tries. D is given relative to sqrt(M), the
 // diagonal of the unit cube that scaled features fill, so one grid suits
-// data of any width.
+// data of any width. The node settings are screened with one shuffled
+// member each; the best go on to be tried with several numbers of voters.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +12,16 @@
 
 namespace qircli {
 
-// Every combination of the grid's values, the other parameters at their
-// defaults, for data of `features` features; in a fixed order.
+// Every combination of the grid's node settings, the other parameters at
+// their defaults, for data of `features` features; in a fixed order.
 std::vector<TrainingParams> search_grid(std::size_t features);
+
+// The numbers of voters that the best node settings are tried with.
+const std::vector<int> &search_voters();
+
+// How many of the screened settings go on to the ensembles (one keeps a
+// search of digits under a minute on two cores).
+constexpr std::size_t search_finalists = 1;
 
 // The grid's values, for the help text.
 std::string search_grid_text();

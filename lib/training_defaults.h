@@ -27,7 +27,7 @@ struct TrainingDefaults {
 };
 
 inline constexpr TrainingDefaults training_defaults{
-    /*ratio=*/0.5,
+    /*ratio=*/0.75,
     /*vigilance=*/0,
     /*alpha=*/0.1,
     /*learning_rate=*/1,
@@ -36,7 +36,7 @@ inline constexpr TrainingDefaults training_defaults{
     /*ct=*/0,
     /*oflag=*/1,
     /*scale=*/true,
-    /*voters=*/5,
+    /*voters=*/15,
     /*shuffle=*/true,
     /*seed=*/1,
 };

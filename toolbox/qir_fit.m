@@ -15,7 +15,7 @@ function model = qir_fit(X, y, varargin)
 %   Options (the defaults are those of the qir command, chosen by
 %   cross-validation on the bundled data sets; see qir_search):
 %     'D'                 size bound D >= 0 (default sqrt(M))
-%     'Ratio'             minor to major half-axis ratio in (0, 1] (default 0.5)
+%     'Ratio'             minor to major half-axis ratio in (0, 1] (default 0.75)
 %     'Vigilance'         vigilance in [0, 1] (default 0)
 %     'Alpha'             choice parameter alpha >= 0 (default 0.1)
 %     'LearningRate'      learning rate in (0, 1] (default 1)

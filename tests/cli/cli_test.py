@@ -20,6 +20,7 @@ DATA = os.environ.get("QIR_DATA_DIR", "data")
 TOOLBOX = os.environ.get("QIR_TOOLBOX", "toolbox")
 OCTAVE_MODULES = os.environ.get("QIR_OCTAVE_MODULES")  # the toolbox's modules, when built
 SKIPPED = 77
+PLAIN = ("--voters", "1", "--shuffle", "0")  # one model, trained in the file's order
 
 
 def run(*args, cwd=None):
@@ -236,9 +237,13 @@ class Practice(Base):
                 percent, unknown, _, _ = self.cv(data(name))
                 self.assertEqual(f"{percent:.2f}%", cells[1])
                 self.assertEqual(f"{unknown:.2f}%", cells[2])
-                best = float(cells[3].rstrip("%"))
+                best = float(cells[3].split("%")[0])
                 self.assertLess(unknown, 2)
                 self.assertGreaterEqual(percent, best - 3)
+                # The single model of earlier releases, which the defaults must not lose to.
+                single, _, _, _ = self.cv(data(name), *PLAIN, "--ratio", "0.5")
+                self.assertEqual(f"{single:.2f}%", cells[7])
+                self.assertGreaterEqual(percent, single)
 
     def test_defaults_agree_in_help_readme_toolbox_and_demo(self):
         helped = dict(re.findall(r"^\s+--([a-z-]+|D) \S+\s+.*\(default ([^)]+)\)$",
@@ -300,25 +305,72 @@ class Practice(Base):
             with self.subTest(bad=bad):
                 self.assertEqual(run("cv", data("wine.csv"), *bad).returncode, 2)
 
-    def test_search_ranks_settings_and_its_best_line_reproduces(self):
+    def test_search_ranks_guards_the_defaults_and_its_best_line_reproduces(self):
         model = self.path("best.model")
         out = self.ok("search", data("iris.csv"), "--folds", "3", "-o", model).stdout
-        ranks = re.findall(r"^\s+\d+\s+([0-9.]+)%\s+([0-9.]+)%", out, re.M)
-        self.assertEqual(len(ranks), 10)
-        accuracies = [float(a) for a, _ in ranks]
-        self.assertEqual(accuracies, sorted(accuracies, reverse=True))
+        screening, ensembles = out.split("Screening")[1].split("Ensembles")
+        row = r"^\s+\d+\s+([0-9.]+)%\s+([0-9.]+)%"
+        screened = [float(a) for a, _ in re.findall(row, screening, re.M)]
+        self.assertEqual(len(screened), 10)
+        self.assertEqual(screened, sorted(screened, reverse=True))
+        finalists = re.findall(row + r".*\s([+-][0-9.]+) ± ([0-9.]+)$", ensembles, re.M)
+        self.assertEqual(len(finalists), 2)
+        defaults = float(re.search(r"^def\.\s+([0-9.]+)%", ensembles, re.M).group(1))
+        best, _, gain, error = (float(v) for v in finalists[0])
+        self.assertAlmostEqual(gain, best - defaults, places=1)
+        kept = "Defaults kept" in out
+        self.assertEqual(kept, not (gain > 0 and gain > error))
         line = re.search(r"^Best setting: qir train \S+ -o MODEL (.*)$", out, re.M).group(1).split()
         again, _, _, _ = self.cv(data("iris.csv"), "--folds", "3", *line)
-        self.assertEqual(again, accuracies[0])
+        self.assertEqual(again, defaults if kept else best)
         header, _ = read_model(model)
         for key, value in zip(line[0::2], line[1::2]):
             name = {"--D": "D", "--ratio": "ratio", "--vigilance": "vigilance",
-                    "--alpha": "alpha", "--ct": "ct_option"}[key]
+                    "--alpha": "alpha", "--ct": "ct_option", "--voters": "voters"}[key]
             self.assertEqual(header[name], float(value))
+
+    def test_ensembles_vote_and_report_their_shares(self):
+        model, scores = self.path("e.model"), self.path("scores.csv")
+        self.ok("train", data("wine.csv"), "-o", model, "--voters", "4", "--oflag", "0")
+        header, rows = read_model(model)
+        self.assertEqual((header["format"], header["voters"], header["shuffle"]), (3, 4, 1))
+        self.assertEqual(len(rows), header["nodes"])
+        labels = self.path("labels.csv")
+        self.ok("classify", model, data("wine.csv"), "-o", labels, "--scores", scores,
+                "--oflag", "0")
+        lines = open(scores).read().splitlines()
+        self.assertEqual(lines[0], "1,2,3")
+        assigned = [float(v) for v in open(labels)]
+        self.assertEqual(len(lines) - 1, len(assigned))
+        for text, label in zip(lines[1:], assigned):
+            shares = [float(v) for v in text.split(",")]
+            self.assertAlmostEqual(sum(shares), 1)
+            self.assertTrue(all(4 * v == round(4 * v) for v in shares), text)  # votes of 4
+            self.assertEqual(shares.index(max(shares)) + 1, label)  # ties: the lower class
+        # The seed fixes the members; another seed gives others.
+        again = self.path("again.model")
+        self.ok("train", data("wine.csv"), "-o", again, "--voters", "4", "--oflag", "0")
+        self.assertEqual(open(model).read(), open(again).read())
+        self.ok("train", data("wine.csv"), "-o", again, "--voters", "4", "--seed", "9",
+                "--oflag", "0")
+        self.assertNotEqual(open(model).read(), open(again).read())
+        for bad in (["--voters", "3", "--shuffle", "0"], ["--voters", "0"], ["--shuffle", "2"],
+                    ["--voters", "2.5"]):
+            with self.subTest(bad=bad):
+                result = run("train", data("wine.csv"), "-o", again, *bad)
+                self.assertEqual(result.returncode, 2, result.stderr)
+
+    def test_training_stopped_at_its_limit_says_what_to_change(self):
+        result = self.ok("train", data("wine.csv"), "-o", self.path("m"), "--oflag", "0",
+                         "--max-presentations", "1")
+        self.assertIn("training stopped after 1 list presentations without converging; "
+                      "a larger --max-presentations", result.stderr)
+        quiet = self.ok("train", data("wine.csv"), "-o", self.path("m"), "--oflag", "0")
+        self.assertNotIn("without converging", quiet.stderr)
 
     def test_model_scales_by_the_training_range_and_classify_applies_it(self):
         model = self.path("wine.model")
-        self.ok("train", data("wine.csv"), "-o", model, "--oflag", "0")
+        self.ok("train", data("wine.csv"), "-o", model, "--oflag", "0", *PLAIN)
         rows = [[float(v) for v in line.split(",")] for line in open(data("wine.csv"))]
         text = open(model).read()
         self.assertIn("% format 2\n", text)
@@ -333,7 +385,7 @@ class Practice(Base):
         self.assertGreater(percent, 95)
 
         raw = self.path("raw.model")
-        self.ok("train", data("wine.csv"), "-o", raw, "--scale", "0", "--oflag", "0")
+        self.ok("train", data("wine.csv"), "-o", raw, "--scale", "0", "--oflag", "0", *PLAIN)
         self.assertIn("% format 1\n", open(raw).read())
         self.assertNotIn("feature_min", open(raw).read())
 
@@ -428,8 +480,11 @@ class Polish(Base):
 
     def test_own_lines_use_singular_and_plural(self):
         one = self.write("one.csv", "0.5,0.5,1\n")
-        out = self.ok("train", one, "-o", self.path("m"), "--oflag", "0").stdout
+        out = self.ok("train", one, "-o", self.path("m"), "--oflag", "0", *PLAIN).stdout
         self.assertIn(": 1 node, 2 features, 1 list presentation\n", out)
+        out = self.ok("train", one, "-o", self.path("m"), "--oflag", "0", "--voters", "2").stdout
+        self.assertIn(": 2 members with 2 nodes in all, 2 features, 1 list presentation "
+                      "(member 1)\n", out)
 
 
 class Messages(Base):
@@ -614,7 +669,7 @@ class Pictures(Base):
 
     def test_plot_draws_a_trained_model_over_data(self):
         model = self.path("m.model")
-        self.ok("train", data("circle_train.csv"), "-o", model, "--oflag", "0")
+        self.ok("train", data("circle_train.csv"), "-o", model, "--oflag", "0", *PLAIN)
         _, rows = read_model(model)
         picture = self.path("m.svg")
         self.ok("plot", model, data("circle_train.csv"), "-o", picture)

@@ -49,19 +49,19 @@ endfunction()
 if(QIR)
   qir_run(iris-train ARGS train ${DATA_DIR}/iris.csv -o iris.model --D 1 --ratio 0.5
     --vigilance 0.75 --alpha 0.001 --learning-rate 1 --max-presentations 100 --trim 1 --ct 0
-    --oflag 1 FILES iris.model)
+    --voters 1 --shuffle 0 --oflag 1 FILES iris.model)
   qir_run(iris-classify ARGS classify iris.model ${DATA_DIR}/iris.csv -o iris-labels.csv
     --oflag 1 FILES iris-labels.csv)
   qir_run(iris-classify-trace ARGS classify iris.model ${DATA_DIR}/iris.csv -o iris-trace.csv
     --vigilance 0.9 --ct 1 --unknown-label -1 --oflag 3 FILES iris-trace.csv)
   qir_run(circle-train ARGS train ${DATA_DIR}/circle_train.csv -o circle.model --D 1
     --ratio 0.2 --vigilance 0.85 --alpha 0.01 --learning-rate 0.6 --max-presentations 30
-    --trim 0 --ct 1 --oflag 2 FILES circle.model)
+    --trim 0 --ct 1 --voters 1 --shuffle 0 --oflag 2 FILES circle.model)
   qir_run(circle-classify ARGS classify circle.model ${DATA_DIR}/circle_test.csv
     -o circle-labels.csv --oflag 2 FILES circle-labels.csv)
   qir_run(circle-train-D0 ARGS train ${DATA_DIR}/circle_train.csv -o circle-d0.model --D 0
     --ratio 0.5 --vigilance 0.5 --alpha 0 --learning-rate 1 --max-presentations 2 --trim 1
-    --ct 1 --oflag 3 FILES circle-d0.model)
+    --ct 1 --voters 1 --shuffle 0 --oflag 3 FILES circle-d0.model)
 endif()
 
 if(UPDATE)

@@ -122,7 +122,7 @@ def test_defaults_are_the_commands(qir_command, tmp_path):
     options = {"ratio": "--ratio", "vigilance": "--vigilance", "alpha": "--alpha",
                "learning_rate": "--learning-rate", "max_list_presentations": "--max-presentations",
                "trim_option": "--trim", "ct_option": "--ct", "scale": "--scale",
-               "oflag": "--oflag"}
+               "oflag": "--oflag", "n_voters": "--voters", "shuffle": "--shuffle"}
     defaults = {}
     for line in help_text.splitlines():
         if "(default " in line:
@@ -160,3 +160,56 @@ def test_a_presentation_limit_beyond_32_bits_is_explained(circle):
         qir.QIRClassifier(max_list_presentations=2**40).fit(X, y)
     most = qir.QIRClassifier(max_list_presentations=2**31 - 1, oflag=0).fit(X[:50], y[:50])
     assert most.n_list_presentations_ >= 1
+
+
+def test_probabilities_are_vote_shares_that_scikit_learns_tools_take(circle):
+    from sklearn.calibration import CalibratedClassifierCV
+    from sklearn.ensemble import VotingClassifier
+    from sklearn.metrics import roc_auc_score
+    from sklearn.neighbors import KNeighborsClassifier
+    X, y, X_test, y_test = circle
+    X_test, y_test = X_test[:2000], y_test[:2000]
+    model = qir.QIRClassifier(n_voters=5, oflag=0).fit(X, y)
+    proba = model.predict_proba(X_test)
+    assert proba.shape == (len(X_test), 2)
+    np.testing.assert_allclose(proba.sum(axis=1), 1)
+    np.testing.assert_allclose(proba * 5, np.round(proba * 5))  # shares of five votes
+    np.testing.assert_array_equal(model.classes_[proba.argmax(axis=1)], model.predict(X_test))
+    np.testing.assert_array_equal(model.decision_function(X_test), proba[:, 1] - proba[:, 0])
+    assert roc_auc_score(y_test, proba[:, 1]) > 0.95
+    calibrated = CalibratedClassifierCV(qir.QIRClassifier(n_voters=5, oflag=0), cv=3).fit(X, y)
+    assert calibrated.score(X_test, y_test) > 0.9
+    soft = VotingClassifier([("qir", qir.QIRClassifier(n_voters=5, oflag=0)),
+                             ("knn", KNeighborsClassifier(5))], voting="soft").fit(X, y)
+    assert soft.score(X_test, y_test) > 0.9
+    # Three classes: one column each; patterns far away still get shares (the fallback).
+    rng = np.random.default_rng(5)
+    centres = np.array([[0, 0], [4, 0], [0, 4]])
+    labels = rng.integers(0, 3, 300)
+    three = qir.QIRClassifier(n_voters=3, vigilance=0.9, oflag=0).fit(
+        centres[labels] + rng.normal(size=(300, 2)), np.array(["a", "b", "c"])[labels])
+    shares = three.predict_proba(np.array([[0, 0], [4, 0], [1e6, -1e6]]))
+    assert shares.shape == (3, 3)
+    np.testing.assert_allclose(shares.sum(axis=1), 1)
+    assert list(three.classes_[shares[:2].argmax(axis=1)]) == ["a", "b"]
+
+
+def test_members_do_not_depend_on_the_workers_and_one_plain_member_is_the_old_model(circle):
+    X, y, _, _ = circle
+    one = qir.QIRClassifier(n_voters=4, n_jobs=1, oflag=0).fit(X, y)
+    two = qir.QIRClassifier(n_voters=4, n_jobs=2, oflag=0).fit(X, y)
+    assert len(one.members_) == 4
+    for (nodes_1, labels_1), (nodes_2, labels_2) in zip(one.members_, two.members_):
+        np.testing.assert_array_equal(nodes_1, nodes_2)
+        np.testing.assert_array_equal(labels_1, labels_2)
+    assert not np.array_equal(one.members_[0][0], one.members_[1][0])
+    other_seed = qir.QIRClassifier(n_voters=4, random_state=8, oflag=0).fit(X, y)
+    assert not np.array_equal(one.members_[0][0], other_seed.members_[0][0])
+    plain = qir.QIRClassifier(n_voters=1, shuffle=False, oflag=0).fit(X, y)
+    members, _ = qir._qir.train(  # one bare qir_train call
+        scale(X, X.min(axis=0), X.max(axis=0)), (y - 1).astype(float), plain._params, 0.0,
+        {"voters": 1, "seed": 1, "shuffle": False}, 1, False)
+    (templates, _, _), = members
+    np.testing.assert_array_equal(plain.nodes_, templates)
+    with pytest.raises(ValueError, match="shuffling"):
+        qir.QIRClassifier(n_voters=3, shuffle=False).fit(X, y)

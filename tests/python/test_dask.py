@@ -8,7 +8,7 @@ import qir
 import qir.dask
 
 # Raw features and a demanding vigilance: far patterns need the fallback.
-STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, scale=False, oflag=0)
+STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, scale=False, oflag=0, n_voters=3)
 
 
 @pytest.fixture(scope="module")

@@ -10,7 +10,8 @@ import qir
 
 # Raw features and a demanding vigilance, so that some patterns are
 # unclassified and the unknown label is compared too.
-STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, trim_option=1, scale=False)
+STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, trim_option=1, scale=False, n_voters=1,
+              shuffle=False)
 
 
 def _labels_file(path):
@@ -65,8 +66,10 @@ def test_python_model_classifies_the_same_in_octave(circle, far_and_test, octave
 
 def test_python_model_classifies_the_same_in_the_command(circle, qir_command, tmp_path):
     X, y, _, _ = circle
-    model = qir.QIRClassifier(unknown_label=-1, **dict(STRICT, vigilance=0.85)).fit(X, y)
+    model = qir.QIRClassifier(unknown_label=-1, **dict(STRICT, vigilance=0.85, n_voters=3,
+                                                        shuffle=True)).fit(X, y)
     model.save(tmp_path / "m.model")
+    assert "% format 3\n" in (tmp_path / "m.model").read_text()
     test_file = os.path.join(os.environ["QIR_DATA_DIR"], "circle_test.csv")
     subprocess.run([qir_command, "classify", str(tmp_path / "m.model"), test_file, "-o",
                     str(tmp_path / "labels.csv"), "--unknown-label", "-1", "--oflag", "0"],
@@ -89,8 +92,10 @@ def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_pa
                                   _labels_file(tmp_path / "labels.csv"))
     # The same training in Python, with the parameters the file holds, gives the same nodes.
     refit = clone(model).fit(circle[0], circle[1])
-    np.testing.assert_array_equal(refit.nodes_, model.nodes_)
-    np.testing.assert_array_equal(refit.node_labels_, model.node_labels_)
+    assert len(refit.members_) == len(model.members_) == 15
+    for (nodes, labels), (file_nodes, file_labels) in zip(refit.members_, model.members_):
+        np.testing.assert_array_equal(nodes, file_nodes)
+        np.testing.assert_array_equal(labels, file_labels)
 
 
 def test_a_damaged_model_file_is_refused(tmp_path):

@@ -307,7 +307,14 @@ void colours(int nlhs, mxArray *plhs[], int nrhs, const mxArray *[]) {
 void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("read takes a file name");
   const std::string path = text_argument(prhs[1], "the file name");
-  plhs[0] = model_struct(parse_model(read_text_file(path), path));
+  const Model model = parse_model(read_text_file(path), path);
+  // The toolbox's model struct holds one node set; taking member 1 alone
+  // would classify differently from the command and Python.
+  if (model.members() > 1)
+    throw InputError(path + ": an ensemble of " + std::to_string(model.members()) +
+                     " members, which the toolbox does not read yet (train it with "
+                     "--voters 1 --shuffle 0 for the toolbox)");
+  plhs[0] = model_struct(model);
 }
 
 void format(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {

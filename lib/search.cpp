@@ -1,0 +1,138 @@
+#include "search.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "search_grid.h"
+#include "training_defaults.h"
+
+namespace qircli {
+namespace {
+
+// Mean and standard error of the per-fold gains of `a` over `b`.
+void set_gain(SearchCandidate &a, const SearchCandidate &b) {
+  const std::size_t folds = std::min(a.result.folds.size(), b.result.folds.size());
+  std::vector<double> gains;
+  for (std::size_t k = 0; k < folds; ++k)
+    gains.push_back(a.result.folds[k].accuracy_percent() - b.result.folds[k].accuracy_percent());
+  double mean = 0, squares = 0;
+  for (double gain : gains) mean += gain;
+  mean /= static_cast<double>(std::max<std::size_t>(folds, 1));
+  for (double gain : gains) squares += (gain - mean) * (gain - mean);
+  a.gain = mean;
+  a.gain_error =
+      folds < 2 ? 0 : std::sqrt(squares / static_cast<double>(folds - 1) / static_cast<double>(folds));
+}
+
+// Cross-validates every candidate, several at a time, each worker thread
+// through its own private copy of the modules.
+void cross_validate_all(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
+                        std::vector<SearchCandidate> &candidates,
+                        const std::function<void(std::size_t)> &on_done) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr failure;
+  std::mutex lock;
+  auto work = [&](ModuleRunner &worker) {
+    for (std::size_t k; !failed && (k = next.fetch_add(1)) < candidates.size();) {
+      try {
+        CvSettings own = settings;
+        own.voting = candidates[k].voting;
+        own.workers = 1;
+        candidates[k].result = cross_validate(worker, data, candidates[k].params, own, [](int) {});
+        const std::lock_guard<std::mutex> one_at_a_time(lock);
+        on_done(k);
+      } catch (...) {
+        const std::lock_guard<std::mutex> one_at_a_time(lock);
+        if (!failure) failure = std::current_exception();
+        failed = true;
+      }
+    }
+  };
+  const std::size_t workers =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, candidates.size());
+  std::vector<std::thread> threads;
+  for (std::size_t k = 1; k < workers; ++k) {
+    try {
+      threads.emplace_back(work, std::ref(runner.worker(k)));
+    } catch (const std::system_error &) {
+      break;
+    }
+  }
+  work(runner);
+  for (auto &thread : threads) thread.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+void rank(std::vector<SearchCandidate> &candidates) {
+  std::vector<SettingScore> scores;
+  for (const auto &c : candidates)
+    scores.push_back({c.result.accuracy_percent(), c.result.unknown_percent(), c.result.nodes()});
+  std::vector<SearchCandidate> ranked;
+  for (std::size_t k : rank_settings(scores)) ranked.push_back(std::move(candidates[k]));
+  candidates = std::move(ranked);
+}
+
+SearchCandidate default_candidate(std::size_t features, const VotingSettings &voting) {
+  const TrainingDefaults &d = training_defaults;
+  SearchCandidate candidate;
+  candidate.params = {default_D(static_cast<int>(features)), d.ratio, d.vigilance, d.alpha,
+                      d.learning_rate, d.max_presentations, d.trim, d.ct};
+  candidate.voting = voting;
+  return candidate;
+}
+
+SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
+                         const std::function<void(const std::string &)> &on_step) {
+  const auto start = std::chrono::steady_clock::now();
+  SearchOutcome outcome;
+  for (const TrainingParams &params : search_grid(data.features()))
+    outcome.screened.push_back({params, {1, settings.voting.seed, true}, {}, 0, 0});
+  std::size_t done = 0;
+  cross_validate_all(runner, data, settings, outcome.screened, [&](std::size_t) {
+    on_step("screening " + std::to_string(++done) + "/" + std::to_string(outcome.screened.size()));
+  });
+  rank(outcome.screened);
+
+  // The defaults and the finalists: ensembles, whose members train side by side.
+  on_step("the defaults");
+  outcome.defaults = default_candidate(data.features(), settings.voting);
+  outcome.defaults.result = cross_validate(runner, data, outcome.defaults.params, settings,
+                                           [](int) {});
+  const std::size_t finalists = std::min(search_finalists, outcome.screened.size());
+  for (std::size_t k = 0; k < finalists; ++k)
+    for (int voters : search_voters()) {
+      on_step("finalist " + std::to_string(outcome.finalists.size() + 1) + "/" +
+              std::to_string(finalists * search_voters().size()));
+      SearchCandidate candidate = outcome.screened[k];
+      candidate.voting = {voters, settings.voting.seed, true};
+      CvSettings own = settings;
+      own.voting = candidate.voting;
+      candidate.result = cross_validate(runner, data, candidate.params, own, [](int) {});
+      set_gain(candidate, outcome.defaults);
+      outcome.finalists.push_back(candidate);
+    }
+  rank(outcome.finalists);
+
+  outcome.chosen = outcome.defaults;
+  if (!outcome.finalists.empty()) {
+    const SearchCandidate &best = outcome.finalists.front();
+    if (best.gain > 0 && best.gain > best.gain_error) {
+      outcome.chosen = best;
+      outcome.kept_defaults = false;
+    }
+  }
+  outcome.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return outcome;
+}
+
+}  // namespace qircli
