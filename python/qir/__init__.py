@@ -7,5 +7,6 @@ the modules' own text, WARNING for their warnings).
 from ._core import module_directory, training_defaults
 from ._qir import __version__
 from .classifier import QIRClassifier, load_model
+from .search import search
 
-__all__ = ["QIRClassifier", "load_model", "module_directory", "training_defaults"]
+__all__ = ["QIRClassifier", "load_model", "module_directory", "search", "training_defaults"]

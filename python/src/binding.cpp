@@ -21,6 +21,7 @@
 #include "progress.h"
 #include "qir.h"
 #include "qirhost/host.h"
+#include "search.h"
 
 namespace py = pybind11;
 
@@ -364,6 +365,49 @@ py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &pa
   return py::make_tuple(members_to_python(model), text.to_python());
 }
 
+// `qir search` on patterns and class codes: the chosen setting (the
+// defaults unless a setting beats them by more than its standard error).
+py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::uint64_t seed,
+                bool scale) {
+  const SectionScope section("QIR_TRAIN");
+  if (patterns.ndim() != 2 || labels.ndim() != 1 || labels.shape(0) != patterns.shape(0))
+    throw py::value_error("patterns must be N x M and labels N values");
+  qircli::Dataset data;
+  const auto view = patterns.unchecked<2>();
+  for (py::ssize_t r = 0; r < view.shape(0); ++r) {
+    std::vector<double> row;
+    for (py::ssize_t c = 0; c < view.shape(1); ++c) row.push_back(view(r, c));
+    data.patterns.push_back(std::move(row));
+  }
+  data.labels.assign(labels.data(), labels.data() + labels.shape(0));
+  qircli::CvSettings settings;
+  settings.folds = folds;
+  settings.seed = seed;
+  settings.scale = scale;
+  settings.voting = {qircli::training_defaults.voters, seed, qircli::training_defaults.shuffle};
+  Modules &m = modules();
+  qircli::SearchOutcome outcome;
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> guard(m.lock);
+    Interruptible::check();
+    qircli::Progress line;
+    outcome = qircli::run_search(m.get(), data, settings,
+                                 [&line](const std::string &step) { line.show(step); });
+    take_text(m);
+  }
+  py::dict d;
+  d["params"] = params_dict(outcome.chosen.params);
+  d["n_voters"] = outcome.chosen.voting.voters;
+  d["accuracy"] = outcome.chosen.result.accuracy_percent();
+  d["defaults_accuracy"] = outcome.defaults.result.accuracy_percent();
+  d["gain"] = outcome.chosen.gain;
+  d["gain_error"] = outcome.chosen.gain_error;
+  d["kept_defaults"] = outcome.kept_defaults;
+  d["seconds"] = outcome.seconds;
+  return d;
+}
+
 // The ensemble's vote over one label vector per member.
 py::tuple vote(const std::vector<Vector> &member_labels, const Vector &classes,
                double unknown_label) {
@@ -577,6 +621,8 @@ PYBIND11_MODULE(_qir, m) {
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
         py::arg("oflag"), py::arg("voting"), py::arg("workers") = 0, py::arg("progress") = false);
   m.def("vote", &vote, py::arg("member_labels"), py::arg("classes"), py::arg("unknown_label"));
+  m.def("search", &search, py::arg("patterns"), py::arg("labels"), py::arg("folds"),
+        py::arg("seed"), py::arg("scale"));
   m.def("stratified_folds", &qircli::stratified_folds, py::arg("labels"), py::arg("folds"),
         py::arg("seed"));
   m.def("classify", &classify, py::arg("templates"), py::arg("labels"), py::arg("params"),

@@ -30,7 +30,7 @@ qir_save_model(model, file);
 out = command(qir, sprintf('classify %s %s -o - --oflag 0 2>/dev/null', file, ...
                            fullfile(data, 'wine.csv')));
 check(isequal(str2double(strsplit(strtrim(out), "\n"))', labels), 'command reads qir_save_model');
-command(qir, sprintf('train %s -o %s --oflag 0', fullfile(data, 'iris.csv'), file));
+command(qir, sprintf('train %s -o %s --oflag 0 --voters 1 --shuffle 0', fullfile(data, 'iris.csv'), file));
 loaded = qir_load_model(file);
 I = dlmread(fullfile(data, 'iris.csv'));
 out = command(qir, sprintf('classify %s %s -o - --oflag 0 2>/dev/null', file, ...

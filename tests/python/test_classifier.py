@@ -1,5 +1,6 @@
 """QIRClassifier as a scikit-learn estimator over the real module files."""
 import logging
+import os
 import subprocess
 
 import numpy as np
@@ -213,3 +214,19 @@ def test_members_do_not_depend_on_the_workers_and_one_plain_member_is_the_old_mo
     np.testing.assert_array_equal(plain.nodes_, templates)
     with pytest.raises(ValueError, match="shuffling"):
         qir.QIRClassifier(n_voters=3, shuffle=False).fit(X, y)
+
+
+def test_search_agrees_with_the_command_and_its_choice_refits(qir_command, tmp_path):
+    iris = np.loadtxt(os.path.join(os.environ["QIR_DATA_DIR"], "iris.csv"), delimiter=",")
+    found = qir.search(iris[:, :4], iris[:, 4], folds=3)
+    out = subprocess.run([qir_command, "search", os.path.join(os.environ["QIR_DATA_DIR"],
+                                                              "iris.csv"), "--folds", "3"],
+                         capture_output=True, text=True, check=True, timeout=120).stdout
+    line = out.split("Best setting: ")[1].split()
+    options = dict(zip(line[5::2], line[6::2]))
+    best = found["best_params"]
+    assert float(options["--D"]) == best["D"] and int(options["--voters"]) == best["n_voters"]
+    assert found["kept_defaults"] == ("Defaults kept" in out)
+    assert found["accuracy"] >= found["defaults_accuracy"] or found["kept_defaults"]
+    model = qir.QIRClassifier(oflag=0, **best).fit(iris[:, :4], iris[:, 4])
+    assert model.score(iris[:, :4], iris[:, 4]) > 0.95

@@ -1,0 +1,40 @@
+"""The qir command's search, for Python: the same grid, the same folds and
+the same guard, run by the library."""
+import numpy as np
+from sklearn.utils.multiclass import check_classification_targets
+from sklearn.utils.validation import check_X_y
+
+from . import _core, _qir
+
+_MODULE_NAMES = ("D", "ratio", "vigilance", "alpha", "learning_rate",
+                 "max_list_presentations", "trim_option", "ct_option")
+
+
+def search(X, y, folds=5, random_state=None, scale=True):
+    """Looks for a QIRClassifier setting that suits (X, y) better than the
+    defaults, by cross-validation on (X, y) alone, as `qir search` does: node
+    settings screened with one shuffled member each, the best tried with
+    ensembles, and the defaults kept unless the best beats them by more than
+    the standard error of its per-fold gain.
+
+    Returns a dict: ``best_params`` (for ``QIRClassifier(**best_params)``),
+    ``accuracy`` and ``defaults_accuracy`` (cross-validated, percent),
+    ``gain`` and ``gain_error`` (points), ``kept_defaults`` and ``seconds``.
+    ``random_state`` seeds the folds and the members' orders (None: 1).
+    """
+    with _core.interruptible("QIR_TRAIN"):
+        X, y = check_X_y(X, y, dtype=np.float64)
+        check_classification_targets(y)
+        _, codes = np.unique(y, return_inverse=True)
+        seed = int(_core.training_defaults()["seed"]) if random_state is None else int(random_state)
+        if seed < 0:
+            raise ValueError("random_state must be None or an int >= 0")
+        found = _qir.search(X, codes.astype(np.float64), int(folds), seed, bool(scale))
+    params = {name: found["params"][name] for name in _MODULE_NAMES}
+    for name in ("max_list_presentations", "trim_option", "ct_option"):
+        params[name] = int(params[name])
+    params.update(n_voters=int(found["n_voters"]), scale=bool(scale), random_state=random_state)
+    result = {key: found[key] for key in ("accuracy", "defaults_accuracy", "gain", "gain_error",
+                                          "kept_defaults", "seconds")}
+    result["best_params"] = params
+    return result
