@@ -5,14 +5,16 @@ function [ranked, best, model] = qir_search(X, y, varargin)
 %
 %   Cross-validates (qir_cv) every combination of the grid below on the
 %   patterns X with labels y and ranks the settings by mean accuracy, then
-%   fewer unclassified patterns, then fewer nodes. The grid is that of
-%   'qir search' (M is the number of features):
-%     D          0.5, 1, 2 times sqrt(M)
-%     Vigilance  0, 0.5, 0.75
-%     Ratio      0.5, 1
-%     Alpha      0.001, 0.1
+%   fewer unclassified patterns, then fewer nodes. The grid is the node
+%   settings that 'qir search' screens (M is the number of features):
+%     D          0.5, 0.71, 1, 1.41 times sqrt(M)
+%     Vigilance  0, 0.5
+%     Ratio      0.5, 0.75, 1
+%     Alpha      0.01, 0.1
 %     CT         0, 1
-%   The other parameters keep the defaults of qir_fit.
+%   The other parameters keep the defaults of qir_fit. Each setting is one
+%   model trained in the data's order ('qir search' also tries ensembles
+%   and keeps the defaults unless clearly beaten).
 %
 %   Options: 'Folds' (default 5), 'Seed' (default 1), 'Scale' (default
 %   true), 'Display' (default true: print the ten best settings).

@@ -87,7 +87,7 @@ mean_line = regexp(out, 'Mean\s+\S+\s+([0-9.]+)%', 'tokens', 'once');
 check(strcmp(sprintf('%.2f', r.accuracy), mean_line{1}), 'qir_cv %.2f, qir cv %s', r.accuracy, mean_line{1});
 check(numel(unique(r.fold)) == 5 && all(abs(accumarray(r.fold, 1) - 178 / 5) < 1), 'fold sizes');
 [ranked, best, bm] = qir_search(I(:, 1:4), I(:, 5), 'Folds', 3, 'Display', false);
-check(numel(ranked) == 72, 'search grid');
+check(numel(ranked) == 96, 'search grid');
 check(all(diff([ranked.accuracy]) <= 0) && isstruct(bm) && numel(best) == 12, 'search ranking');
 
 % Plotting: handles only when asked, equal aspect, shadows of a wider model.
