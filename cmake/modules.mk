@@ -29,7 +29,7 @@ QIR_GROUP_perf = \
   perf/pattern_chunks.cpp \
   perf/performance_report.cpp
 # The toolbox's third module: the library's host-free rules (model files,
-# scaling, folds, defaults, the search grid) for the m-files, with no node
+# scaling, folds, defaults, the search grid, hints) for the m-files, with no node
 # core; the version stamp marks it as the other modules are marked.
 QIR_GROUP_library = \
   toolbox/gateway/qir_library.cpp \
@@ -37,6 +37,7 @@ QIR_GROUP_library = \
   lib/csv.cpp \
   lib/feature_scaling.cpp \
   lib/folds.cpp \
+  lib/hints.cpp \
   lib/model_file.cpp \
   lib/number_text.cpp \
   lib/scores.cpp \

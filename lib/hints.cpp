@@ -14,30 +14,44 @@ std::string percent(std::size_t part, std::size_t whole) {
 
 }  // namespace
 
-std::optional<std::string> training_hint(std::size_t nodes, std::size_t patterns) {
+const OptionNames &command_option_names() {
+  static const OptionNames names{"--D", "--vigilance", "--ratio", "--max-presentations",
+                                 "qir search"};
+  return names;
+}
+
+const OptionNames &toolbox_option_names() {
+  static const OptionNames names{"D", "Vigilance", "Ratio", "MaxPresentations", "qir_search"};
+  return names;
+}
+
+std::optional<std::string> training_hint(std::size_t nodes, std::size_t patterns,
+                                         const OptionNames &names) {
   if (patterns == 0 || nodes <= node_share_limit * patterns) return std::nullopt;
   if (nodes > patterns)
     return "Hint: " + std::to_string(nodes) + " nodes for " + std::to_string(patterns) +
            " patterns: each list presentation added nodes instead of growing those it had "
-           "(a --D of 0, or patterns repeated with different labels, do that); a larger --D, "
-           "consistent labels or a small --max-presentations stop it";
+           "(a " + names.D + " of 0, or patterns repeated with different labels, do that); a larger " +
+           names.D + ", consistent labels or a small " + names.max_presentations + " stop it";
   return "Hint: " + percent(nodes, patterns) +
-         " of the patterns got a node of their own; a larger --D, a lower --vigilance or a "
-         "--ratio nearer 1 lets nodes grow (see qir search)";
+         " of the patterns got a node of their own; a larger " + names.D + ", a lower " +
+         names.vigilance + " or a " + names.ratio + " nearer 1 lets nodes grow (see " + names.search + ")";
 }
 
-std::optional<std::string> presentation_limit_hint(double presentations, double limit) {
+std::optional<std::string> presentation_limit_hint(double presentations, double limit,
+                                                   const OptionNames &names) {
   if (presentations < limit) return std::nullopt;
   return "Hint: training stopped after " + std::to_string(static_cast<long>(limit)) +
-         " list presentations without converging; a larger --max-presentations lets it "
-         "finish (the nodes learned so far are kept and used)";
+         " list presentations without converging; a larger " + names.max_presentations +
+         " lets it finish (the nodes learned so far are kept and used)";
 }
 
-std::optional<std::string> classification_hint(std::size_t unknown, std::size_t patterns) {
+std::optional<std::string> classification_hint(std::size_t unknown, std::size_t patterns,
+                                               const OptionNames &names) {
   if (patterns == 0 || unknown <= unknown_share_limit * patterns) return std::nullopt;
   return "Hint: " + percent(unknown, patterns) +
-         " of the patterns were left unclassified; a lower --vigilance or a larger --D "
-         "classifies more of them";
+         " of the patterns were left unclassified; a lower " + names.vigilance + " or a larger " +
+         names.D + " classifies more of them";
 }
 
 }  // namespace qircli

@@ -42,6 +42,7 @@ fold = qir_library('folds', codes, o.Folds, o.Seed);
 result = struct('accuracy', 0, 'unknown', 0, 'nodes', 0, 'seconds', 0, ...
                 'fold_accuracy', zeros(o.Folds, 1), 'fold_unknown', zeros(o.Folds, 1), ...
                 'fold_nodes', zeros(o.Folds, 1), 'fold_seconds', zeros(o.Folds, 1), 'fold', fold);
+unknown_patterns = 0;
 for k = 1:o.Folds
   test = fold == k;
   started = tic;
@@ -51,6 +52,7 @@ for k = 1:o.Folds
   right = ~info.unknown & info.codes == codes(test);
   result.fold_accuracy(k) = 100 * sum(right) / numel(right);   % as 'qir cv' rounds it
   result.fold_unknown(k) = 100 * sum(info.unknown) / numel(right);
+  unknown_patterns = unknown_patterns + sum(info.unknown);
   result.fold_nodes(k) = size(model.Templates, 1);
 end
 result.accuracy = mean(result.fold_accuracy);
@@ -65,9 +67,9 @@ if o.Display
   end
   fprintf('Mean %8.2f%% %8.2f%% %8.1f %8.3f\n', result.accuracy, result.unknown, result.nodes, ...
           result.seconds / o.Folds);
-  if result.unknown > 10
-    fprintf(['Hint: %.0f%% of the patterns were left unclassified; a lower Vigilance or a ' ...
-             'larger D classifies more of them\n'], result.unknown);
+  hint = qir_library('hint', 'classification', unknown_patterns, N);
+  if ~isempty(hint)
+    fprintf('%s\n', hint);
   end
 end
 end

@@ -66,9 +66,10 @@ if o.Scale
 end
 [model.Templates, model.NLabels, model.num_list_presentations] = qir_train(X, labels, o.D, ...
     o.Ratio, o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, o.Oflag);
-if o.Oflag > 0 && size(model.Templates, 1) > 0.9 * size(X, 1)
-  fprintf(['Hint: %.0f%% of the patterns got a node of their own; a larger D, a lower ' ...
-           'Vigilance or a Ratio nearer 1 lets nodes grow (see qir_search)\n'], ...
-          100 * size(model.Templates, 1) / size(X, 1));
+if o.Oflag > 0
+  hint = qir_library('hint', 'training', size(model.Templates, 1), size(X, 1));
+  if ~isempty(hint)
+    fprintf('%s\n', hint);
+  end
 end
 end

@@ -18,6 +18,8 @@
 %     label    = qir_library('unknown_label', NLabels)
 %     ok       = qir_library('is_label', values)
 %     rgb      = qir_library('colours')
+%     text     = qir_library('hint', 'training', nodes, patterns)   % '' when none
+%     text     = qir_library('hint', 'classification', unknown, patterns)
 %
 %   Refusals raise the error 'qir_library:refused' with the library's
 %   message, such as 'm.model:17: node label 2 has no ''% class'' line'.

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "errors.h"
 #include "feature_scaling.h"
 #include "folds.h"
+#include "hints.h"
 #include "mex_api.h"
 #include "model_file.h"
 #include "scores.h"
@@ -304,6 +306,27 @@ void colours(int nlhs, mxArray *plhs[], int nrhs, const mxArray *[]) {
       rgb[c * count + k] = static_cast<double>((class_colours[k] >> (16 - 8 * c)) & 0xff) / 255;
 }
 
+// The advice after a run, worded with the toolbox's option names; '' when
+// the run needs none. 'training' takes nodes and patterns, 'classification'
+// unclassified patterns and patterns.
+void hint(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 4 || nlhs > 1) throw InputError("hint takes a kind, a count and a number of patterns");
+  const std::string kind = text_argument(prhs[1], "the kind of hint");
+  const double count = scalar_argument(prhs[2], "the count");
+  const double patterns = scalar_argument(prhs[3], "the number of patterns");
+  if (!(count >= 0 && patterns >= 0 && count <= 1e15 && patterns <= 1e15))
+    throw InputError("hint counts must be numbers of patterns or nodes");
+  const auto n = static_cast<std::size_t>(count), total = static_cast<std::size_t>(patterns);
+  std::optional<std::string> text;
+  if (kind == "training")
+    text = training_hint(n, total, toolbox_option_names());
+  else if (kind == "classification")
+    text = classification_hint(n, total, toolbox_option_names());
+  else
+    throw InputError("the kind of hint is 'training' or 'classification'");
+  plhs[0] = checked(mxCreateString(text.value_or("").c_str()));
+}
+
 void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("read takes a file name");
   const std::string path = text_argument(prhs[1], "the file name");
@@ -328,7 +351,7 @@ const std::pair<const char *, Command> commands[] = {
     {"read", read},         {"format", format}, {"scale", scale},
     {"range", range},       {"folds", folds},   {"defaults", defaults},
     {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
-    {"is_label", is_label}, {"colours", colours}};
+    {"is_label", is_label}, {"colours", colours}, {"hint", hint}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");
