@@ -9,6 +9,7 @@
 %
 %     model    = qir_library('read', file)
 %     text     = qir_library('format', model)
+%                qir_library('write', model, file)
 %     S        = qir_library('scale', X, feature_min, feature_max)
 %     [lo, hi] = qir_library('range', X)
 %     fold     = qir_library('folds', labels, folds, seed)

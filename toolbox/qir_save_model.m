@@ -23,11 +23,5 @@ if nargin ~= 2 || ~isstruct(model) || ~ischar(file)
 end
 % The library's writer, the qir command's own: it refuses a model that
 % could not be read back.
-text = qir_library('format', model);
-fid = fopen(file, 'w');
-if fid < 0
-  error('qir_save_model:open', 'qir_save_model: cannot write %s.', file);
-end
-fwrite(fid, text, 'char');
-fclose(fid);
+qir_library('write', model, file);
 end

@@ -73,6 +73,15 @@ if exist('categorical', 'file')
   check(isequal(qir_load_model(file).class_names, names), 'only used categories are named');
 end
 
+% A model file that cannot be written is an error naming the path.
+missing = fullfile(tempname(), 'm.model');
+try
+  qir_save_model(qir_fit(X, y, 'Oflag', 0), missing);
+  check(false, 'saving into a missing folder gave no error');
+catch err
+  check(~isempty(strfind(err.message, ['cannot write ' missing])), 'save error: %s', err.message);
+end
+
 % Hints when training learns the patterns by heart or leaves most unknown.
 check(~isempty(strfind(evalc('qir_fit(X, y, ''D'', 0.01);'), 'Hint: 100% of the patterns got a node')), ...
       'qir_fit hint');

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -345,13 +346,26 @@ void format(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   plhs[0] = checked(mxCreateString(format_model(model_from_struct(prhs[1])).c_str()));
 }
 
+// Writes the model file itself, so that no m-file handles the format's bytes.
+// A plain stream: the command's atomic writer installs signal handlers,
+// which have no place inside the host's process.
+void write(int nlhs, mxArray *[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 3 || nlhs > 0) throw InputError("write takes a model struct and a file name");
+  const std::string text = format_model(model_from_struct(prhs[1]));
+  const std::string path = text_argument(prhs[2], "the file name");
+  std::ofstream file(path, std::ios::binary);
+  file << text;
+  file.close();
+  if (!file) throw InputError("cannot write " + path);
+}
+
 using Command = void (*)(int, mxArray *[], int, const mxArray *[]);
 
 const std::pair<const char *, Command> commands[] = {
     {"read", read},         {"format", format}, {"scale", scale},
     {"range", range},       {"folds", folds},   {"defaults", defaults},
     {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
-    {"is_label", is_label}, {"colours", colours}, {"hint", hint}};
+    {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");
