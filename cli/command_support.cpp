@@ -124,21 +124,26 @@ OptionSpec scale_option() {
               (training_defaults.scale ? "1" : "0") + ")"};
 }
 
-TrainingParams training_params(const Arguments &args, std::size_t features) {
+TrainingParams training_params(const Arguments &args, std::size_t features,
+                               const TrainingParams *base) {
   const TrainingDefaults &d = training_defaults;
+  const TrainingParams fallback =
+      base ? *base
+           : TrainingParams{default_D(static_cast<int>(features)), d.ratio, d.vigilance, d.alpha,
+                            d.learning_rate, d.max_presentations, d.trim, d.ct};
   TrainingParams p;
-  p.D = args.number("--D", default_D(static_cast<int>(features)));
-  p.ratio = args.number("--ratio", d.ratio);
-  p.vigilance = args.number("--vigilance", d.vigilance);
-  p.alpha = args.number("--alpha", d.alpha);
-  p.learning_rate = args.number("--learning-rate", d.learning_rate);
-  p.max_presentations = args.number("--max-presentations", d.max_presentations);
+  p.D = args.number("--D", fallback.D);
+  p.ratio = args.number("--ratio", fallback.ratio);
+  p.vigilance = args.number("--vigilance", fallback.vigilance);
+  p.alpha = args.number("--alpha", fallback.alpha);
+  p.learning_rate = args.number("--learning-rate", fallback.learning_rate);
+  p.max_presentations = args.number("--max-presentations", fallback.max_presentations);
   if (!(p.max_presentations >= 1 && p.max_presentations < most_presentations + 1))
     throw UsageError("--max-presentations takes a whole number from 1 to " +
                      format_number(most_presentations) +
                      "; training stops by itself once a presentation changes nothing");
-  p.trim = args.number("--trim", d.trim);
-  p.ct = args.number("--ct", d.ct);
+  p.trim = args.number("--trim", fallback.trim);
+  p.ct = args.number("--ct", fallback.ct);
   return p;
 }
 

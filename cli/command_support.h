@@ -36,8 +36,11 @@ bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args)
 
 // The training options with their defaults (training_defaults.h), and the
 // values given on the command line for data of `features` features.
+// Options not given take `base`'s values when there is one (a model being
+// continued) instead of the defaults.
 std::vector<OptionSpec> training_options();
-TrainingParams training_params(const Arguments &args, std::size_t features);
+TrainingParams training_params(const Arguments &args, std::size_t features,
+                               const TrainingParams *base = nullptr);
 OptionSpec scale_option();
 // --scale: whether the features are scaled to [0, 1] before training.
 bool scaling_wanted(const Arguments &args);

@@ -1,6 +1,7 @@
 // qir train: one qir_train call on a data file, the result saved as a model.
 #include <algorithm>
 #include <iostream>
+#include <optional>
 
 #include "command_support.h"
 #include "commands.h"
@@ -18,12 +19,14 @@ namespace {
 
 CommandSpec command_spec() {
   CommandSpec s;
-  s.usage = "qir train DATA.csv -o MODEL [options]";
+  s.usage = "qir train DATA.csv -o MODEL [--init EARLIER_MODEL] [options]";
   s.summary =
       "Learns category nodes from the labelled patterns in DATA.csv with the qir_train\n"
       "module and writes them to the model file MODEL. DATA.csv holds one pattern per\n"
       "row, the class label in the last column.";
-  s.options = {{"--output", "-o", "MODEL", "model file to write (required)"}};
+  s.options = {{"--output", "-o", "MODEL", "model file to write (required)"},
+               {"--init", "", "EARLIER_MODEL",
+                "continue from this model's nodes: learn DATA.csv as a further batch"}};
   for (auto &option : training_options()) s.options.push_back(option);
   s.options.push_back(seed_option());
   s.options.push_back({"--oflag", "", "0-4",
@@ -36,6 +39,9 @@ CommandSpec command_spec() {
       "`qir search` for a setting that suits your data). The parameters and the\n"
       "scaling are stored in the model file and are the defaults of `qir classify`.\n"
       "An ensemble's members train side by side, one per processor core.\n"
+      "With --init, every member goes on from its own nodes, and the earlier nodes\n"
+      "are kept. The earlier model's scaling (values beyond its range are clipped),\n"
+      "classes, voters and seed stay; its training parameters are used unless given.\n"
       "Example:\n"
       "  qir train data/wine.csv -o wine.model\n";
   s.min_positional = s.max_positional = 1;
@@ -54,12 +60,22 @@ int train_command(const Words &words) {
   const bool scale = scaling_wanted(args);
   check_output_path(*output);
 
-  const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
+  std::optional<Model> earlier;
+  if (const auto init = args.text("--init")) {
+    for (const char *fixed : {"--voters", "--shuffle", "--seed", "--scale"})
+      if (args.has(fixed))
+        throw UsageError(std::string(fixed) +
+                         " cannot change with --init: the earlier model's setting stays");
+    earlier = load_model_argument(*init, command);
+  }
+  const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args),
+                                    earlier ? earlier->class_names : ClassNames{});
   if (data.features() > static_cast<std::size_t>(max_model_features))
     throw InputError(data.path + ": " + std::to_string(data.features()) +
                      " features; a model holds at most " + std::to_string(max_model_features));
-  const TrainingParams params = training_params(args, data.features());
-  const VotingSettings voting = voting_settings(args);
+  const TrainingParams params =
+      training_params(args, data.features(), earlier ? &earlier->params : nullptr);
+  const VotingSettings voting = earlier ? earlier->voting : voting_settings(args);
   ModuleRunner runner = make_runner(args);
   Model model;
   {
@@ -69,7 +85,8 @@ int train_command(const Words &words) {
       options.on_progress = [&progress](const MemberProgress &step) {
         progress.show(training_step(step.member, step.members, step.presentation, step.nodes));
       };
-    model = fit_model(runner, data, params, scale, oflag, voting, options);
+    model = earlier ? continue_model(runner, *earlier, data, params, oflag, options)
+                    : fit_model(runner, data, params, scale, oflag, voting, options);
   }
   save_model(*output, model);
   std::cout << "Model written to " << *output << ": ";
@@ -81,7 +98,13 @@ int train_command(const Words &words) {
   std::cout << count_of(static_cast<std::size_t>(model.features), "feature") << ", "
             << count_of(static_cast<std::size_t>(model.list_presentations), "list presentation")
             << (model.members() > 1 ? " (member 1)" : "") << "\n";
-  if (const auto hint = training_hint(model.templates.size(), data.patterns.size()))
+  if (earlier)
+    std::cout << "Continued from " << *args.text("--init") << ": "
+              << count_of(model.total_nodes() - earlier->total_nodes(), "node")
+              << " added\n";
+  // Judged on the nodes this batch made, as a fit on it alone would be.
+  const std::size_t made = model.templates.size() - (earlier ? earlier->templates.size() : 0);
+  if (const auto hint = training_hint(made, data.patterns.size()))
     std::cerr << *hint << "\n";
   double most_presentations = model.list_presentations;
   for (const auto &member : model.further_members)

@@ -7,6 +7,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -94,9 +95,23 @@ struct MemberText {
 };
 
 // One member's qir_train call, its console text kept for later.
+// How the members train: from no nodes, or each from its own nodes of an
+// earlier model, on that model's next batch.
+struct Start {
+  const Model *earlier = nullptr;
+  std::uint64_t batch = 0;
+  int members = 1;
+};
+
+MemberNodes member_nodes(const Model &model, int member) {
+  if (member == 0) return {model.templates, model.labels, model.list_presentations};
+  return model.further_members.at(static_cast<std::size_t>(member - 1));
+}
+
 Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
                    const TrainingParams &params, const VotingSettings &voting, int member,
-                   double oflag, const std::function<void(int, std::size_t)> &on_presentation,
+                   const Start &start, double oflag,
+                   const std::function<void(int, std::size_t)> &on_presentation,
                    MemberText &text) {
   const bool reading = static_cast<bool>(on_presentation);
   const int shown = static_cast<int>(oflag);
@@ -107,14 +122,19 @@ Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray 
                       },
                       [&](std::string_view warning) { text.warnings.emplace_back(warning); }});
   const double called_oflag = reading && shown < 2 ? 2 : oflag;
+  std::optional<MemberNodes> nodes;
+  if (start.earlier) nodes = member_nodes(*start.earlier, member);
+  const MemberNodes *given = nodes ? &*nodes : nullptr;
   Model model;
   if (!voting.shuffle) {
-    model = runner.train(patterns, labels, params, called_oflag);
+    model = runner.train(patterns, labels, params, called_oflag, given);
   } else {
-    const auto order = presentation_order(qirhost::dims_of(labels).at(0), voting, member);
+    const auto order =
+        presentation_order(qirhost::dims_of(labels).at(0), voting, member, start.batch);
     const auto shuffled_patterns = reordered_rows(patterns, order);
     const auto shuffled_labels = reordered_rows(labels, order);
-    model = runner.train(shuffled_patterns.get(), shuffled_labels.get(), params, called_oflag);
+    model = runner.train(shuffled_patterns.get(), shuffled_labels.get(), params, called_oflag,
+                         given);
   }
   reader.finish(text.console);
   return model;
@@ -129,11 +149,13 @@ int worker_count(const EnsembleOptions &options, int members) {
 }  // namespace
 
 std::vector<std::size_t> presentation_order(std::size_t patterns, const VotingSettings &voting,
-                                            int member) {
+                                            int member, std::uint64_t batch) {
   std::vector<std::size_t> order(patterns);
   for (std::size_t k = 0; k < patterns; ++k) order[k] = k;
   if (!voting.shuffle) return order;
-  Xorshift64Star random(splitmix64(voting.seed + static_cast<std::uint64_t>(member) + 1));
+  std::uint64_t seed = splitmix64(voting.seed + static_cast<std::uint64_t>(member) + 1);
+  if (batch > 0) seed = splitmix64(seed + batch);
+  Xorshift64Star random(seed);
   for (std::size_t i = patterns; i > 1; --i) std::swap(order[i - 1], order[random.below(i)]);
   return order;
 }
@@ -145,14 +167,17 @@ void check_voting(const VotingSettings &voting) {
     throw UsageError("more than one voter needs shuffling (each member learns its own order)");
 }
 
-Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
-                     const TrainingParams &params, const VotingSettings &voting, double oflag,
-                     const EnsembleOptions &options) {
-  check_voting(voting);
-  const int members = voting.voters;
+namespace {
+
+Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+                    const TrainingParams &params, const VotingSettings &voting, double oflag,
+                    const EnsembleOptions &options, const Start &start) {
+  const int members = start.members;
   // A single plain member is one call, its text shown as the module prints it.
   if (members == 1 && !voting.shuffle && !options.on_progress) {
-    Model model = runner.train(patterns, labels, params, oflag);
+    std::optional<MemberNodes> nodes;
+    if (start.earlier) nodes = member_nodes(*start.earlier, 0);
+    Model model = runner.train(patterns, labels, params, oflag, nodes ? &*nodes : nullptr);
     model.voting = voting;
     return model;
   }
@@ -173,8 +198,8 @@ Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArra
           options.on_progress({member, members, presentation, nodes});
         };
       try {
-        trained[member] = train_member(worker, patterns, labels, params, voting, member, oflag,
-                                       on_presentation, texts[member]);
+        trained[member] = train_member(worker, patterns, labels, params, voting, member, start,
+                                       oflag, on_presentation, texts[member]);
       } catch (...) {
         failures[member] = std::current_exception();
         failed = true;
@@ -222,6 +247,33 @@ Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArra
     model.further_members.push_back({std::move(trained[member].templates),
                                      std::move(trained[member].labels),
                                      trained[member].list_presentations});
+  return model;
+}
+
+}  // namespace
+
+Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+                     const TrainingParams &params, const VotingSettings &voting, double oflag,
+                     const EnsembleOptions &options) {
+  check_voting(voting);
+  return train_members(runner, patterns, labels, params, voting, oflag, options,
+                       {nullptr, 0, voting.voters});
+}
+
+Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArray *patterns,
+                        const mxArray *labels, const TrainingParams &params, double oflag,
+                        const EnsembleOptions &options) {
+  check_voting(earlier.voting);
+  const auto members = static_cast<int>(earlier.members());
+  if (members != earlier.voting.voters)
+    throw InputError("the model has " + std::to_string(members) + " members but " +
+                     std::to_string(earlier.voting.voters) + " voters");
+  Model model = train_members(runner, patterns, labels, params, earlier.voting, oflag, options,
+                              {&earlier, earlier.batches, members});
+  model.batches = earlier.batches + 1;
+  model.feature_min = earlier.feature_min;
+  model.feature_max = earlier.feature_max;
+  model.class_names = earlier.class_names;
   return model;
 }
 

@@ -6,7 +6,10 @@
 //
 // Orders: member k (1-based) draws its order from xorshift64* seeded with
 // splitmix64(seed + k), by Fisher-Yates from the last position down
-// (j = below(i + 1) for i = N-1 .. 1). Without shuffling every member keeps
+// (j = below(i + 1) for i = N-1 .. 1). A model continued on a further batch
+// (its b-th, b >= 1 counting the first fit as 0) seeds member k's order on
+// that batch with splitmix64(splitmix64(seed + k) + b), so a stream fed in
+// the same batches gives the same members. Without shuffling every member keeps
 // the file order, so one member without shuffling is exactly one qir_train
 // call on the data as given.
 //
@@ -18,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -28,9 +32,10 @@
 namespace qircli {
 
 // The position in the data of each pattern that member `member` (0-based)
-// sees, in the order it sees them.
+// sees, in the order it sees them, on the model's `batch`-th training call
+// (0: the first fit).
 std::vector<std::size_t> presentation_order(std::size_t patterns, const VotingSettings &voting,
-                                            int member);
+                                            int member, std::uint64_t batch = 0);
 
 // Throws UsageError when the settings cannot make an ensemble: fewer than
 // one voter, or more than one without shuffling (they would all be equal).
@@ -60,6 +65,16 @@ struct EnsembleOptions {
 Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
                      const TrainingParams &params, const VotingSettings &voting, double oflag,
                      const EnsembleOptions &options);
+
+// Continues `earlier`: each member goes on from its own nodes, on this batch
+// in its own order for the model's next batch. The result keeps earlier's
+// voting settings and counts one batch more; its nodes live in the space
+// the patterns are given in (scale them as earlier scales first). Its
+// scaling ranges and class names are earlier's: a caller with new class
+// names adds them.
+Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArray *patterns,
+                        const mxArray *labels, const TrainingParams &params, double oflag,
+                        const EnsembleOptions &options);
 
 struct VoteResult {
   std::vector<double> labels;  // one per pattern; the unknown label where no member voted

@@ -18,6 +18,17 @@ Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams 
                 bool scale, double oflag, const VotingSettings &voting = {},
                 const EnsembleOptions &options = {});
 
+// Continues `earlier` on `data` (a further batch): the patterns are scaled
+// by earlier's ranges, clipped as classification clips them, and each
+// member goes on from its own nodes (continue_ensemble). Load `data` with
+// earlier's class names as the known ones, so that a name keeps its label
+// and a new name gets a label of its own. Throws InputError when the data
+// have a different number of features, or class names where the model has
+// numbers (or the reverse).
+Model continue_model(ModuleRunner &runner, const Model &earlier, const Dataset &data,
+                     const TrainingParams &params, double oflag,
+                     const EnsembleOptions &options = {});
+
 // One qir_perf call per member and their vote: one label per pattern, the
 // patterns scaled first when the model scales. Throws InputError when the
 // data have a different number of features than the model.

@@ -65,6 +65,7 @@ constexpr HeaderKey header_keys[] = {
     {"voters", KeyKind::count, ensemble_format, false},
     {"seed", KeyKind::count, ensemble_format, false},
     {"shuffle", KeyKind::count, ensemble_format, false},
+    {"batches", KeyKind::count, ensemble_format, false},
     {"class", KeyKind::class_name, extended_format, false},
     {"nodes", KeyKind::count, plain_format, true},
     {"member", KeyKind::member, ensemble_format, false},
@@ -461,6 +462,11 @@ struct Reader {
     if (counts.at("voters") > 1000000) fail_at(line_of("voters"), "'% voters' is too large");
     model.voting = {static_cast<int>(counts.at("voters")), static_cast<std::uint64_t>(seed),
                     shuffle == 1};
+    if (const auto batches = counts.find("batches"); batches != counts.end()) {
+      if (batches->second < 1 || batches->second > 9007199254740992.0)
+        fail_at(line_of("batches"), "'% batches' must be a whole number from 1 to 2^53");
+      model.batches = static_cast<std::uint64_t>(batches->second);
+    }
     model.list_presentations = member_one_presentations;  // from its own line as well
   }
 
@@ -511,6 +517,7 @@ std::string format_model(const Model &model) {
     text += "% voters " + std::to_string(model.voting.voters) + "\n";
     text += "% seed " + std::to_string(model.voting.seed) + "\n";
     text += "% shuffle " + std::string(model.voting.shuffle ? "1" : "0") + "\n";
+    if (model.batches > 1) text += "% batches " + std::to_string(model.batches) + "\n";
   }
   for (const auto &[label, name] : model.class_names)
     text += "% class " + std::to_string(label) + " " + std::string(trim(name)) + "\n";

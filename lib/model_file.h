@@ -19,6 +19,9 @@
 // and each member's rows follow its own line
 //   % member k nodes n list_presentations p
 // (member 1's rows first; '% list_presentations' repeats member 1's count).
+// A continued ensemble adds '% batches B' after '% shuffle': the training
+// calls its members have had (1, the first fit, when the line is missing),
+// which with the seed fixes the members' orders on the next batch.
 #pragma once
 
 #include <cstddef>
@@ -78,6 +81,9 @@ struct Model {
   // An ensemble's settings and its members 2..K; member 1 is the fields above.
   VotingSettings voting;
   std::vector<MemberNodes> further_members;
+  // Training calls the nodes have had: 1 after a fit, one more for each
+  // batch it continued on (see ensemble.h for the orders it fixes).
+  std::uint64_t batches = 1;
   bool scales() const { return !feature_min.empty(); }
   std::size_t members() const { return 1 + further_members.size(); }
   std::size_t total_nodes() const;

@@ -156,18 +156,23 @@ Model ModuleRunner::train(const Dataset &data, const TrainingParams &p, double o
 }
 
 Model ModuleRunner::train(const mxArray *patterns, const mxArray *labels, const TrainingParams &p,
-                          double oflag) {
+                          double oflag, const MemberNodes *start) {
+  const std::size_t features = qirhost::dims_of(patterns).at(1);
   std::vector<ArrayPtr> scalars;
   for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.learning_rate, p.max_presentations,
                        p.trim, p.ct, oflag})
     scalars.push_back(qirhost::make_scalar(value));
+  if (start) {
+    scalars.push_back(matrix_from_rows(start->templates, 2 * features + 1));
+    scalars.push_back(qirhost::make_column(start->labels));
+  }
   std::vector<const mxArray *> inputs{patterns, labels};
   for (const auto &scalar : pointers(scalars)) inputs.push_back(scalar);
   const auto result =
       checked(module(train_, QIR_TRAIN_FILE).call(3, inputs, call_options(console_, interrupt_)));
 
   Model model;
-  model.features = static_cast<int>(qirhost::dims_of(patterns).at(1));
+  model.features = static_cast<int>(features);
   model.params = p;
   model.templates = rows_from_matrix(output(result, 0, QIR_TRAIN_FILE));
   model.labels = qirhost::values_of(output(result, 1, QIR_TRAIN_FILE));

@@ -60,6 +60,8 @@ class ModuleRunner {
   // One qir_train call. Throws ModuleError with the module's message when
   // the module refuses the call, InputError when the module can't be loaded.
   Model train(const Dataset &data, const TrainingParams &params, double oflag);
+  // With `start`, the call continues from those nodes (qir_train's optional
+  // Templates and NLabels); the result holds them and the nodes made.
   // One qir_perf call: one label per pattern.
   std::vector<double> classify(const Model &model, const std::vector<std::vector<double>> &patterns,
                                const ClassifyParams &params);
@@ -67,7 +69,7 @@ class ModuleRunner {
   // The same calls with the patterns (and labels) already in host arrays,
   // for front ends that fill them straight from their own storage.
   Model train(const mxArray *patterns, const mxArray *labels, const TrainingParams &params,
-              double oflag);
+              double oflag, const MemberNodes *start = nullptr);
   std::vector<double> classify(const Model &model, const mxArray *patterns,
                                const ClassifyParams &params);
   // One qir_perf call with the given nodes (one ensemble member's, say).

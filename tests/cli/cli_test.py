@@ -360,6 +360,38 @@ class Practice(Base):
                 result = run("train", data("wine.csv"), "-o", again, *bad)
                 self.assertEqual(result.returncode, 2, result.stderr)
 
+    def test_init_continues_every_member_on_a_further_batch(self):
+        rows = open(data("wine.csv")).read().splitlines()
+        early = self.write("early.csv", "\n".join(r for r in rows[::2] if not r.endswith(",3")))
+        late = self.write("late.csv", "\n".join(rows[1::2]))  # class 3 arrives here
+        first, second = self.path("first.model"), self.path("second.model")
+        self.ok("train", early, "-o", first, "--voters", "3", "--ratio", "0.6", "--oflag", "0")
+        result = self.ok("train", late, "--init", first, "-o", second, "--oflag", "0")
+        before, after = open(first).read(), open(second).read()
+        header, _ = read_model(second)
+        self.assertEqual((header["voters"], header["batches"], header["ratio"]), (3, 2, 0.6))
+        for key in ("feature_min", "feature_max", "seed"):  # the first fit's, kept
+            self.assertEqual(re.search(rf"^% {key} .*$", before, re.M).group(0),
+                             re.search(rf"^% {key} .*$", after, re.M).group(0))
+        added = header["nodes"] - read_model(first)[0]["nodes"]
+        self.assertIn(f"Continued from {first}: {int(added)} nodes added", result.stdout)
+        percent, _, _ = accuracy(self.ok("classify", second, data("wine.csv")).stdout)
+        self.assertGreater(percent, 90)  # class 3 learned late, classes 1 and 2 kept
+        # The same batch on the same model gives the same members; a further
+        # batch is the model's third, in orders of its own.
+        again = self.path("again.model")
+        self.ok("train", late, "--init", first, "-o", again, "--oflag", "0")
+        self.assertEqual(after, open(again).read())
+        self.ok("train", late, "--init", second, "-o", again, "--oflag", "0", "--ratio", "0.7")
+        self.assertEqual((read_model(again)[0]["batches"], read_model(again)[0]["ratio"]), (3, 0.7))
+        for fixed in ("--voters", "--seed", "--scale", "--shuffle"):
+            with self.subTest(fixed=fixed):
+                refused = run("train", late, "--init", first, "-o", again, fixed, "1")
+                self.assertEqual(refused.returncode, 2, refused.stderr)
+                self.assertIn(f"{fixed} cannot change with --init", refused.stderr)
+        refused = run("train", late, "--init", late, "-o", again)
+        self.assertIn("is a data file, not a model file", refused.stderr)
+
     def test_training_stopped_at_its_limit_says_what_to_change(self):
         result = self.ok("train", data("wine.csv"), "-o", self.path("m"), "--oflag", "0",
                          "--max-presentations", "1")

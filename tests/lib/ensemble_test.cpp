@@ -265,4 +265,16 @@ TEST(EnsembleModelFile, MembersRoundTripAndFaultsAreNamed) {
   EXPECT_NE(refused("% format 3", "% format 4").find("reads formats up to 3"), std::string::npos);
   EXPECT_NE(refused("% shuffle 1", "% shuffle 0").find("would all be alike"), std::string::npos);
   EXPECT_NE(refused("% shuffle 1", "% shuffle 2").find("'% shuffle'"), std::string::npos);
+
+  // A continued ensemble says how many batches its members have had; a
+  // first fit's file has no such line.
+  EXPECT_EQ(text.find("% batches"), std::string::npos);
+  EXPECT_EQ(back.batches, 1u);
+  model.batches = 4;
+  const std::string continued = format_model(model);
+  EXPECT_NE(continued.find("% shuffle 1\n% batches 4\n"), std::string::npos);
+  EXPECT_EQ(parse_model(continued, "e.model").batches, 4u);
+  std::string zero = continued;
+  zero.replace(zero.find("% batches 4"), 11, "% batches 0");
+  EXPECT_THROW(parse_model(zero, "e.model"), InputError);
 }
