@@ -44,12 +44,15 @@ def is_class_label(value):
     return _qir.is_class_label(value)
 
 
-def train(patterns, labels, params, oflag, voting, workers=0):
+def train(patterns, labels, params, oflag, voting, workers=0, start=None):
     """The members' qir_train calls (one for a plain model), side by side:
-    a list of (templates K x (2M+1), node labels, list presentations)."""
-    members, text = _qir.train(patterns, labels, params, oflag, voting, workers, True)
+    a list of (templates K x (2M+1), node labels, list presentations), and
+    the batches the members have had. With start ({"members": [(templates,
+    labels), ...], "batches": B}) each member goes on from its own nodes."""
+    members, text, batches = _qir.train(patterns, labels, params, oflag, voting, workers, True,
+                                        start)
     _log(text)
-    return members
+    return members, batches
 
 
 def vote(member_labels, classes, unknown_label):

@@ -71,9 +71,22 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     decision_function gives the same shares (for two classes, the share of
     the second class minus that of the first).
 
-    There is no ``partial_fit`` yet: qir_train can continue from given nodes,
-    but this class does not offer it, so learning more data means fitting
-    again.
+    partial_fit learns a further batch on top of the nodes so far, without
+    the earlier data: every member goes on from its own nodes, in its own
+    order for that batch (drawn from the seed and the number of batches
+    seen, so the same batches give the same model). Classes may be named by
+    the first call's ``classes`` or appear in any later batch; earlier
+    classes are kept. The scaling ranges, the ensemble (n_voters, shuffle,
+    random_state) and ``scale`` are fixed by the first call (or by fit);
+    the training arguments are read at each call.
+
+    scale_from : None or (min, max)
+        Fixed scaling ranges for fit and the first partial_fit: min and max
+        each one value per feature (or one value for every feature), min <=
+        max, all finite. None: the range of the data of fit or of the first
+        partial_fit batch. Either way, patterns beyond the ranges are
+        clipped to [0, 1], in training as in predict. Ignored without
+        ``scale``.
     """
 
     def __init__(self, D=None, ratio=_DEFAULTS["ratio"],
@@ -84,7 +97,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                  ct_option=int(_DEFAULTS["ct_option"]),
                  scale=_DEFAULTS["scale"], n_voters=int(_DEFAULTS["voters"]),
                  shuffle=bool(_DEFAULTS["shuffle"]), random_state=None, n_jobs=None,
-                 unknown_label=None, oflag=int(_DEFAULTS["oflag"])):
+                 unknown_label=None, oflag=int(_DEFAULTS["oflag"]), scale_from=None):
         self.D = D
         self.ratio = ratio
         self.vigilance = vigilance
@@ -100,37 +113,77 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         self.n_jobs = n_jobs
         self.unknown_label = unknown_label
         self.oflag = oflag
+        self.scale_from = scale_from
 
     # ----------------------------------------------------------------- fit
     def fit(self, X, y):
         with _core.interruptible("QIR_TRAIN"):
-            return self._fit(X, y)
+            return self._learn(X, y, None, continuing=False)
 
-    def _fit(self, X, y):
-        X, y = _validate(self, X, y, reset=True)
+    def partial_fit(self, X, y, classes=None):
+        """Learn a further batch on top of the nodes so far (the first call
+        starts from none). classes: every class the stream will bring, when
+        known (optional; a class may also appear in a later batch)."""
+        with _core.interruptible("QIR_TRAIN"):
+            return self._learn(X, y, classes, continuing=hasattr(self, "members_"))
+
+    def _learn(self, X, y, classes, continuing):
+        X, y = _validate(self, X, y, reset=not continuing)
         check_classification_targets(y)
-        classes, codes = np.unique(y, return_inverse=True)
-        if self.scale:
-            self.feature_min_, self.feature_max_ = feature_range(X)
-            X = scale(X, self.feature_min_, self.feature_max_)
+        found = np.unique(y) if classes is None else np.union1d(np.unique(classes), y)
+        if continuing:
+            earlier = self.classes_
+            self.classes_ = np.union1d(earlier, found)
+            start = {"batches": self._batches,
+                     "members": [(nodes, np.searchsorted(self.classes_, earlier)[codes]
+                                  .astype(np.float64)) for nodes, codes in self._members]}
         else:
-            self.feature_min_ = self.feature_max_ = None
-        self._params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS}
-        if not 1 <= self._params["max_list_presentations"] < _core.MOST_PRESENTATIONS + 1:
+            self.classes_ = found
+            start = None
+            if self.scale:
+                self.feature_min_, self.feature_max_ = self._ranges(X)
+            else:
+                self.feature_min_ = self.feature_max_ = None
+            self._voting = {"voters": int(self.n_voters), "seed": self._seed(),
+                            "shuffle": bool(self.shuffle)}
+        if self.feature_min_ is not None:
+            X = scale(X, self.feature_min_, self.feature_max_)
+        codes = np.searchsorted(self.classes_, y)
+        self._params = self._training_params(X.shape[1])
+        members, self._batches = _core.train(
+            X, codes.astype(np.float64), self._params, float(self.oflag), self._voting,
+            0 if self.n_jobs is None else int(self.n_jobs), start)
+        self._set_members([(templates, node_codes.astype(np.intp), presentations)
+                           for templates, node_codes, presentations in members])
+        return self
+
+    def _ranges(self, X):
+        """The scaling ranges: scale_from when given, else X's."""
+        if self.scale_from is None:
+            return feature_range(X)
+        try:
+            low, high = self.scale_from
+        except (TypeError, ValueError):
+            raise ValueError("scale_from must be None or a pair (min, max)") from None
+        m = X.shape[1]
+        low, high = (np.broadcast_to(np.asarray(v, dtype=np.float64), (m,)).copy()
+                     if np.ndim(v) == 0 or np.shape(v) == (m,) else None for v in (low, high))
+        if low is None or high is None:
+            raise ValueError(f"scale_from needs one value per feature ({m}) or one for all")
+        if not (np.isfinite(low).all() and np.isfinite(high).all() and (low <= high).all()):
+            raise ValueError("scale_from must be finite, with min <= max for every feature")
+        return low, high
+
+    def _training_params(self, features):
+        params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS}
+        if not 1 <= params["max_list_presentations"] < _core.MOST_PRESENTATIONS + 1:
             raise ValueError(
                 f"max_list_presentations must be a whole number from 1 to "
                 f"{_core.MOST_PRESENTATIONS}, got {self.max_list_presentations!r}; training "
                 f"stops by itself once a presentation changes nothing, so "
                 f"{int(_DEFAULTS['max_list_presentations'])} is usually plenty")
-        self._params["D"] = float(_core.default_D(X.shape[1]) if self.D is None else self.D)
-        self._voting = {"voters": int(self.n_voters), "seed": self._seed(),
-                        "shuffle": bool(self.shuffle)}
-        members = _core.train(X, codes.astype(np.float64), self._params, float(self.oflag),
-                              self._voting, 0 if self.n_jobs is None else int(self.n_jobs))
-        self.classes_ = classes
-        self._set_members([(templates, node_codes.astype(np.intp), presentations)
-                           for templates, node_codes, presentations in members])
-        return self
+        params["D"] = float(_core.default_D(features) if self.D is None else self.D)
+        return params
 
     def _seed(self):
         if self.random_state is None:
@@ -259,9 +312,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         if numeric:
             file_labels = lambda codes: self.classes_[codes].astype(np.float64)
             class_names = []
-        else:  # the file holds class numbers and names them
+        else:  # the file holds class numbers and names them (the classes with nodes)
             file_labels = lambda codes: codes.astype(np.float64)
-            class_names = [(int(code), str(name)) for code, name in enumerate(self.classes_)]
+            with_nodes = np.unique(np.concatenate([codes for _, codes in self._members]))
+            class_names = [(int(code), str(self.classes_[code])) for code in with_nodes]
         further = [(nodes, file_labels(codes), presentations) for (nodes, codes), presentations
                    in zip(self._members[1:], self._presentations[1:])]
         _core.save_model(str(path), {
@@ -269,7 +323,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             "labels": file_labels(self._node_codes),
             "params": self._params, "list_presentations": self.n_list_presentations_,
             "feature_min": self.feature_min_, "feature_max": self.feature_max_,
-            "class_names": class_names, "voting": self._voting, "further_members": further})
+            "class_names": class_names, "voting": self._voting, "batches": self._batches,
+            "further_members": further})
 
     @classmethod
     def load(cls, path, **params):
@@ -292,6 +347,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         else:
             estimator.classes_ = model["class_labels"].astype(np.int64)
         estimator._voting = dict(voting)
+        estimator._batches = int(model["batches"])
         members = [(model["templates"], model["list_presentations"])]
         members += [(nodes, presentations) for nodes, _, presentations in model["further_members"]]
         # The library maps the labels of every member's nodes, in file order.

@@ -335,16 +335,45 @@ py::list members_to_python(qircli::Model &model) {
   return members;
 }
 
+// The model that `start` describes for a continuation: every member's
+// (templates, labels) and the batches the members have had.
+std::optional<qircli::Model> earlier_model(const py::object &start, int features,
+                                           const qircli::VotingSettings &voting) {
+  if (start.is_none()) return std::nullopt;
+  const auto d = start.cast<py::dict>();
+  qircli::Model earlier;
+  earlier.features = features;
+  earlier.voting = voting;
+  earlier.batches = d["batches"].cast<std::uint64_t>();
+  bool first = true;
+  for (const auto &item : d["members"].cast<py::list>()) {
+    const auto member = item.cast<py::tuple>();
+    auto nodes = model_from_numpy(member[0].cast<Matrix>(), member[1].cast<Vector>(), features);
+    if (first) {
+      earlier.templates = std::move(nodes.templates);
+      earlier.labels = std::move(nodes.labels);
+      first = false;
+    } else {
+      earlier.further_members.push_back({std::move(nodes.templates), std::move(nodes.labels), 0});
+    }
+  }
+  return earlier;
+}
+
 // Trains the members of an ensemble (one plain member: one qir_train call),
-// side by side in private copies of the training module. With `progress`,
-// a progress line is shown on a terminal's standard error after a second.
+// side by side in private copies of the training module, from no nodes or
+// (`start`) each from its own nodes. With `progress`, a progress line is
+// shown on a terminal's standard error after a second.
 py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &params,
-                double oflag, const py::dict &voting, int workers, bool progress) {
+                double oflag, const py::dict &voting, int workers, bool progress,
+                const py::object &start) {
   const SectionScope section("QIR_TRAIN");
   const auto p = training_params(params);
   const auto settings = voting_settings(voting);
   auto x = host_matrix(patterns);
   auto y = host_column(labels);
+  const int features = static_cast<int>(qirhost::dims_of(x.get()).at(1));
+  const auto earlier = earlier_model(start, features, settings);
   Modules &m = modules();
   qircli::Model model;
   CallText text;
@@ -359,10 +388,14 @@ py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &pa
       options.on_progress = [&line](const qircli::MemberProgress &step) {
         line.show(qircli::training_step(step.member, step.members, step.presentation, step.nodes));
       };
-    model = qircli::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag, options);
+    model = earlier ? qircli::continue_ensemble(m.get(), *earlier, x.get(), y.get(), p, oflag,
+                                                options)
+                    : qircli::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag,
+                                             options);
     text = take_text(m);
   }
-  return py::make_tuple(members_to_python(model), text.to_python());
+  const auto batches = model.batches;
+  return py::make_tuple(members_to_python(model), text.to_python(), batches);
 }
 
 // `qir search` on patterns and class codes: the chosen setting (the
@@ -477,6 +510,7 @@ void save_model(const std::string &path, const py::dict &d) {
   model.feature_max = optional_values(d["feature_max"]);
   model.class_names = d["class_names"].cast<std::vector<std::pair<int, std::string>>>();
   model.voting = voting_settings(d["voting"].cast<py::dict>());
+  model.batches = d["batches"].cast<std::uint64_t>();
   for (const auto &item : d["further_members"].cast<py::list>()) {
     const auto member = item.cast<py::tuple>();
     auto nodes = model_from_numpy(member[0].cast<Matrix>(), member[1].cast<Vector>(),
@@ -505,6 +539,7 @@ py::dict load_model(const std::string &path) {
   d["feature_min"] = optional_array(std::move(model.feature_min));
   d["feature_max"] = optional_array(std::move(model.feature_max));
   d["voting"] = voting_dict(model.voting);
+  d["batches"] = model.batches;
   qircli::Model rest;
   rest.features = model.features;
   py::list further;
@@ -619,7 +654,8 @@ PYBIND11_MODULE(_qir, m) {
   m.def("feature_range", &feature_range, py::arg("patterns"));
   m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
-        py::arg("oflag"), py::arg("voting"), py::arg("workers") = 0, py::arg("progress") = false);
+        py::arg("oflag"), py::arg("voting"), py::arg("workers") = 0, py::arg("progress") = false,
+        py::arg("start") = py::none());
   m.def("vote", &vote, py::arg("member_labels"), py::arg("classes"), py::arg("unknown_label"));
   m.def("search", &search, py::arg("patterns"), py::arg("labels"), py::arg("folds"),
         py::arg("seed"), py::arg("scale"));

@@ -1,0 +1,122 @@
+"""partial_fit: scikit-learn's partial-fit checks, batches learned on top of
+the nodes so far (as `qir train --init` learns them), classes that arrive
+late, fixed scaling ranges, and continuing after save and load."""
+import os
+import subprocess
+
+import numpy as np
+import pytest
+from sklearn.utils.estimator_checks import (check_estimators_partial_fit_n_features,
+                                            check_n_features_in_after_fitting)
+
+import qir
+
+
+def iris():
+    data = np.loadtxt(os.path.join(os.environ["QIR_DATA_DIR"], "iris.csv"), delimiter=",")
+    order = np.random.RandomState(3).permutation(len(data))
+    return data[order, :4], data[order, 4].astype(int)
+
+
+def members(model):
+    return [(nodes.copy(), labels.copy()) for nodes, labels in model.members_]
+
+
+def test_scikit_learns_partial_fit_checks():
+    for estimator in (qir.QIRClassifier(n_voters=3), qir.QIRClassifier(n_voters=1, shuffle=False)):
+        check_estimators_partial_fit_n_features("QIRClassifier", estimator)
+        check_n_features_in_after_fitting("QIRClassifier", estimator)
+
+
+def test_batches_give_what_the_command_gives(qir_command, tmp_path):
+    X, y = iris()
+    halves = [(X[:75], y[:75]), (X[75:], y[75:])]
+    model = qir.QIRClassifier(n_voters=4, oflag=0)
+    for Xb, yb in halves:
+        model.partial_fit(Xb, yb)
+    files = []
+    for k, (Xb, yb) in enumerate(halves):
+        path = tmp_path / f"batch{k}.csv"
+        np.savetxt(path, np.column_stack([Xb, yb]), delimiter=",", fmt="%.17g")
+        files.append(str(path))
+    first, second = str(tmp_path / "first.model"), str(tmp_path / "second.model")
+    run = lambda *args: subprocess.run([qir_command, *args, "--oflag", "0"], check=True,
+                                       capture_output=True, timeout=120)
+    run("train", files[0], "-o", first, "--voters", "4")
+    run("train", files[1], "--init", first, "-o", second)
+    command = qir.load_model(second)
+    for (nodes, labels), (command_nodes, command_labels) in zip(model.members_,
+                                                                command.members_):
+        np.testing.assert_array_equal(nodes, command_nodes)
+        np.testing.assert_array_equal(labels, command_labels)
+    # The second batch is not learned as a refit on all the data would be.
+    refit = qir.QIRClassifier(n_voters=4, oflag=0).fit(X, y)
+    assert not np.array_equal(refit.nodes_, model.nodes_)
+    assert model.score(X, y) > 0.9
+
+
+def test_a_class_may_arrive_late_and_earlier_ones_stay():
+    X, y = iris()
+    names = np.array(["setosa", "versicolor", "virginica"])[y - 1]
+    early = names != "virginica"
+    model = qir.QIRClassifier(n_voters=3, oflag=0)
+    model.partial_fit(X[early][:60], names[early][:60])
+    assert list(model.classes_) == ["setosa", "versicolor"]
+    before = members(model)
+    late = np.flatnonzero(names != "setosa")[-60:]  # versicolor and virginica only
+    model.partial_fit(X[late], names[late])
+    assert list(model.classes_) == ["setosa", "versicolor", "virginica"]
+    assert model.predict_proba(X).shape == (150, 3)
+    for (old_nodes, old_labels), (_, labels) in zip(before, model.members_):
+        assert set(labels) == {"setosa", "versicolor", "virginica"}
+        np.testing.assert_array_equal(labels[:len(old_labels)], old_labels)  # none relabelled
+    assert (model.predict(X[names == "setosa"]) == "setosa").mean() > 0.9
+
+
+def test_classes_named_first_may_have_no_patterns_yet(tmp_path):
+    X, y = iris()
+    model = qir.QIRClassifier(n_voters=3, oflag=0)
+    model.partial_fit(X[y < 3], np.array(["a", "b"])[y[y < 3] - 1], classes=["a", "b", "c"])
+    assert list(model.classes_) == ["a", "b", "c"]
+    shares = model.predict_proba(X)
+    assert shares.shape == (150, 3) and not shares[:, 2].any()
+    model.save(tmp_path / "m.model")  # a class without nodes is not written
+    assert list(qir.load_model(tmp_path / "m.model").classes_) == ["a", "b"]
+
+
+def test_scaling_is_fixed_by_the_first_call_or_by_scale_from():
+    X, y = iris()
+    model = qir.QIRClassifier(n_voters=1, shuffle=False, oflag=0)
+    model.partial_fit(X[:50], y[:50])
+    low, high = X[:50].min(axis=0), X[:50].max(axis=0)
+    np.testing.assert_array_equal(model.feature_min_, low)
+    model.partial_fit(X[50:], y[50:])
+    np.testing.assert_array_equal(model.feature_max_, high)
+    # Beyond the range, a pattern trains as the edge of the range does.
+    far, edge = [clone.set_params(scale_from=(low, high)).partial_fit(Z, [1, 2])
+                 for clone, Z in ((qir.QIRClassifier(n_voters=2, oflag=0), [low - 5, high + 9]),
+                                  (qir.QIRClassifier(n_voters=2, oflag=0), [low, high]))]
+    np.testing.assert_array_equal(far.nodes_, edge.nodes_)
+    np.testing.assert_array_equal(far.feature_min_, low)
+    whole = qir.QIRClassifier(scale_from=(0, 10), n_voters=1, shuffle=False, oflag=0).fit(X, y)
+    np.testing.assert_array_equal(whole.feature_max_, np.full(4, 10.0))
+    for bad in ((0, [1, 2]), (5, 1), (0, np.inf), 3):
+        with pytest.raises(ValueError, match="scale_from"):
+            qir.QIRClassifier(scale_from=bad).fit(X, y)
+
+
+def test_a_saved_model_continues_as_the_one_in_memory(tmp_path):
+    X, y = iris()
+    model = qir.QIRClassifier(n_voters=3, random_state=4, oflag=0)
+    model.partial_fit(X[:50], y[:50]).partial_fit(X[50:100], y[50:100])
+    model.save(tmp_path / "m.model")
+    loaded = qir.load_model(tmp_path / "m.model")
+    model.partial_fit(X[100:], y[100:])
+    loaded.partial_fit(X[100:], y[100:])
+    for (nodes, labels), (loaded_nodes, loaded_labels) in zip(model.members_, loaded.members_):
+        np.testing.assert_array_equal(nodes, loaded_nodes)
+        np.testing.assert_array_equal(labels, loaded_labels)
+    # fit starts over: the batches seen before are forgotten.
+    refit = qir.QIRClassifier(n_voters=3, random_state=4, oflag=0).fit(X[:50], y[:50])
+    assert [n.shape for n, _ in model.fit(X[:50], y[:50]).members_] == \
+        [n.shape for n, _ in refit.members_]
