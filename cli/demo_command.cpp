@@ -5,12 +5,14 @@
 
 #include "atomic_file.h"
 #include "command_support.h"
+#include "errors.h"
 #include "commands.h"
 #include "fitting.h"
 #include "install_location.h"
 #include "training_defaults.h"
 #include "number_text.h"
 #include "scores.h"
+#include "stream_demo.h"
 #include "svg_plot.h"
 
 namespace qircli {
@@ -23,15 +25,21 @@ constexpr bool demo_scaling = training_defaults.scale;
 
 CommandSpec command_spec() {
   CommandSpec s;
-  s.usage = "qir demo [options]";
+  s.usage = "qir demo [--stream] [options]";
   s.summary =
       "Trains on circle_train.csv (label 1 inside the centred circle that covers half\n"
       "the unit square, 2 outside), classifies circle_test.csv, prints the modules'\n"
       "summaries, the accuracy and the number of nodes, and draws the nodes over the\n"
-      "training points.";
-  s.options = {{"--output", "-o", "FILE.svg", "picture to write (default qir-demo.svg)"},
+      "training points.\n"
+      "With --stream: the digits fed in batches, a class held back until halfway;\n"
+      "after each batch the model continued on it (as qir train --init does) and a\n"
+      "refit on all data so far are tested, and both are drawn (qir-stream.svg).";
+  s.options = {{"--output", "-o", "FILE.svg",
+                "picture to write (default qir-demo.svg; with --stream qir-stream.svg)"},
+               {"--stream", "", "", "the stream demo instead"},
+               {"--batches", "", "N", "batches of the stream demo (default 10)"},
                {"--data", "", "DIR",
-                "folder of circle_train.csv and circle_test.csv "
+                "folder of circle_train.csv and circle_test.csv (--stream: digits.csv) "
                 "(default: the bundled data)"},
                {"--oflag", "", "0-3", "module verbosity (default 1: summaries)"},
                modules_option()};
@@ -49,6 +57,8 @@ int demo_command(const Words &words) {
   const CommandSpec command = command_spec();
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
+  if (args.has("--stream")) return stream_demo(args);
+  if (args.has("--batches")) throw UsageError("--batches belongs to --stream");
   const std::string folder = args.text("--data").value_or(bundled_data_folder());
   const std::string output = args.text("--output").value_or("qir-demo.svg");
   const double oflag = args.number("--oflag", 1);

@@ -699,6 +699,21 @@ class Pictures(Base):
         self.assertEqual(len(found.get("point", [])), sum(1 for _ in open(data("circle_train.csv"))))
         self.assertEqual(set(found), {"node", "point"})
 
+    def test_stream_demo_keeps_up_with_a_refit_and_draws_both(self):
+        result = self.ok("demo", "--stream", cwd=self.dir)
+        rows = re.findall(r"^ +(\d+) +(\d+) +(\d+) +([0-9.]+)% +([0-9.]+) +([0-9.]+) +([0-9.]+)% "
+                          r"+([0-9.]+)$", result.stdout, re.M)
+        self.assertEqual([int(r[0]) for r in rows], list(range(1, 11)))
+        self.assertEqual(int(rows[-1][1]), 1797 - 359)  # every pattern but the test fifth
+        self.assertIn("class 9 from batch 6 on", result.stdout)
+        continued, refit = float(rows[-1][3]), float(rows[-1][6])
+        self.assertLessEqual(refit - continued, 2.0)  # the stream's promise, with the defaults
+        root = ET.parse(self.path("qir-stream.svg")).getroot()
+        ns = "{http://www.w3.org/2000/svg}"
+        self.assertEqual(len([e for e in root.iter(ns + "polyline")]), 5)
+        self.assertEqual(len([e for e in root.iter(ns + "line") if e.get("class") == "marker"]), 2)
+        self.assertEqual(run("demo", "--batches", "3").returncode, 2)
+
     def test_plot_draws_a_trained_model_over_data(self):
         model = self.path("m.model")
         self.ok("train", data("circle_train.csv"), "-o", model, "--oflag", "0", *PLAIN)

@@ -1,0 +1,11 @@
+// qir demo --stream: the digits fed as a stream, continued batch by batch
+// beside a refit on all data so far.
+#pragma once
+
+#include "options.h"
+
+namespace qircli {
+
+int stream_demo(const Arguments &args);
+
+}  // namespace qircli
