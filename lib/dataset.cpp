@@ -30,7 +30,7 @@ void refuse_text(const Table &table) {
                      table.last_text.front() + "' is not a number");
 }
 
-std::vector<double> labels_of_names(const std::vector<std::string> &names, ClassNames &classes) {
+std::vector<double> labels_of_names_in(const std::vector<std::string> &names, ClassNames &classes) {
   int next = 1;
   for (const auto &[label, name] : classes) next = std::max(next, label + 1);
   const std::set<std::string> sorted(names.begin(), names.end());
@@ -48,7 +48,7 @@ std::vector<double> labels_of_names(const std::vector<std::string> &names, Class
 
 // The last column as labels: numbers checked, or names mapped.
 std::vector<double> column_labels(const Table &table, std::size_t column, ClassNames &classes) {
-  if (table.text_labels()) return labels_of_names(table.last_text, classes);
+  if (table.text_labels()) return labels_of_names_in(table.last_text, classes);
   std::vector<double> labels;
   for (std::size_t row = 0; row < table.rows.size(); ++row) {
     check_label(table, row, table.rows[row][column]);
@@ -101,6 +101,10 @@ Dataset dataset_from_table(const Table &table, const LabelSource &source, const 
   }
   data.path = table.path;
   return data;
+}
+
+std::vector<double> labels_of_names(const std::vector<std::string> &names, ClassNames &classes) {
+  return labels_of_names_in(names, classes);
 }
 
 }  // namespace qircli

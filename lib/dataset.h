@@ -28,6 +28,11 @@ struct Dataset {
   std::size_t features() const { return patterns.empty() ? 0 : patterns.front().size(); }
 };
 
+// The labels of class names: the names of `classes` keep their labels, the
+// others are added to `classes` with labels after the largest (from 1), in
+// name order.
+std::vector<double> labels_of_names(const std::vector<std::string> &names, ClassNames &classes);
+
 // Reads the patterns of `path` and their labels from where `source` says.
 // Numeric labels must be whole numbers within the 32-bit range, since the
 // modules keep node labels as integers and a fractional label would never

@@ -4,14 +4,7 @@
 // by their majority vote. Every front end trains and votes through these
 // functions, so the orders, the vote and its tie rule exist once.
 //
-// Orders: member k (1-based) draws its order from xorshift64* seeded with
-// splitmix64(seed + k), by Fisher-Yates from the last position down
-// (j = below(i + 1) for i = N-1 .. 1). A model continued on a further batch
-// (its b-th, b >= 1 counting the first fit as 0) seeds member k's order on
-// that batch with splitmix64(splitmix64(seed + k) + b), so a stream fed in
-// the same batches gives the same members. Without shuffling every member keeps
-// the file order, so one member without shuffling is exactly one qir_train
-// call on the data as given.
+// Orders: see presentation_order.h.
 //
 // Vote: each member classifies with one qir_perf call; a member that leaves
 // a pattern unclassified casts no vote for it. The class with the most
@@ -28,14 +21,9 @@
 #include "mex.h"
 #include "model_file.h"
 #include "module_runner.h"
+#include "presentation_order.h"
 
 namespace qircli {
-
-// The position in the data of each pattern that member `member` (0-based)
-// sees, in the order it sees them, on the model's `batch`-th training call
-// (0: the first fit).
-std::vector<std::size_t> presentation_order(std::size_t patterns, const VotingSettings &voting,
-                                            int member, std::uint64_t batch = 0);
 
 // Throws UsageError when the settings cannot make an ensemble: fewer than
 // one voter, or more than one without shuffling (they would all be equal).

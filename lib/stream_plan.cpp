@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string>
 
-#include "ensemble.h"
 #include "errors.h"
+#include "presentation_order.h"
 
 namespace qircli {
 

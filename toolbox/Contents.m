@@ -9,6 +9,7 @@
 %   qir_load_model  - Read a model file of the qir command or qir_save_model.
 %   qir_plot_nodes  - Draw the category regions (two features at a time).
 %   qir_demo        - The circle-in-the-square benchmark end to end.
+%   qir_stream_demo - The digits learned as a stream, beside a refit.
 %
 % Modules (exact, unscaled; every argument given)
 %   qir_train       - Learn category nodes from labelled patterns.

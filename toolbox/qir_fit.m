@@ -2,6 +2,7 @@ function model = qir_fit(X, y, varargin)
 %QIR_FIT  Train a QIR model with scaled features and tested defaults.
 %   model = qir_fit(X, y)
 %   model = qir_fit(X, y, 'Name', value, ...)
+%   model = qir_fit(X, y, 'Model', model, ...)
 %
 %   Trains qir_train on the patterns X (N x M, one per row) with labels y
 %   (N values: numbers, a cell array of text, a string array or a
@@ -24,6 +25,18 @@ function model = qir_fit(X, y, varargin)
 %     'CT'                1 applies the choice-value test (default 0)
 %     'Scale'             true scales the features to [0, 1] (default true)
 %     'Oflag'             console output of qir_train, 0 to 4 (default 1)
+%     'Model'             a model from qir_fit or qir_load_model to go on
+%                         learning from (see below)
+%
+%   With 'Model', qir_fit learns X and y as a further batch on top of the
+%   model's nodes, without the earlier data: qir_train starts from the
+%   model's Templates and NLabels and keeps them (trimming removes only
+%   nodes made in this call), so classes missing from y are not forgotten
+%   and a class that y brings for the first time is learned. The model's
+%   scaling stays (values beyond its range are clipped, as qir_predict
+%   clips them; 'Scale' cannot be given), a known class name keeps its
+%   label and a new one gets the next, and the model's training parameters
+%   are used unless given.
 %
 %   model fields: Templates, NLabels (as qir_train returns them),
 %   num_list_presentations, features (M), D, ratio, vigilance, alpha,
@@ -39,6 +52,10 @@ function model = qir_fit(X, y, varargin)
 %     [labels, info] = qir_predict(model, X);
 %     accuracy = mean(labels == y)
 %
+%   A stream in batches:
+%     model = qir_fit(X(1:100, :), y(1:100), 'Oflag', 0);
+%     model = qir_fit(X(101:200, :), y(101:200), 'Model', model, 'Oflag', 0);
+%
 %   See also QIR_PREDICT, QIR_CV, QIR_SEARCH, QIR_SAVE_MODEL, QIR_TRAIN.
 
 if nargin < 2
@@ -52,24 +69,108 @@ if numel(y) ~= size(X, 1)
   error('qir_fit:labels', 'qir_fit: %d labels for %d patterns.', numel(y), size(X, 1));
 end
 M = size(X, 2);
-o = qir_options(qir_library('defaults', M), varargin, 'qir_fit');
-[labels, names, type] = qir_labels(y, 'qir_fit');
-
-model = struct('Templates', [], 'NLabels', [], 'num_list_presentations', 0, 'features', M, ...
-               'D', o.D, 'ratio', o.Ratio, 'vigilance', o.Vigilance, 'alpha', o.Alpha, ...
-               'learning_rate', o.LearningRate, 'max_list_presentations', o.MaxPresentations, ...
-               'trim_option', o.Trim, 'ct_option', o.CT, 'feature_min', [], 'feature_max', [], ...
-               'class_names', {names}, 'class_labels', (1:numel(names))', 'label_type', type);
-if o.Scale
-  [model.feature_min, model.feature_max] = qir_library('range', X);
+[earlier, varargin] = model_option(varargin, M);
+if isempty(earlier)
+  o = qir_options(qir_library('defaults', M), varargin, 'qir_fit');
+  [labels, names, type] = qir_labels(y, 'qir_fit');
+  model = struct('Templates', [], 'NLabels', [], 'num_list_presentations', 0, 'features', M, ...
+                 'D', o.D, 'ratio', o.Ratio, 'vigilance', o.Vigilance, 'alpha', o.Alpha, ...
+                 'learning_rate', o.LearningRate, 'max_list_presentations', o.MaxPresentations, ...
+                 'trim_option', o.Trim, 'ct_option', o.CT, 'feature_min', [], 'feature_max', [], ...
+                 'class_names', {names}, 'class_labels', (1:numel(names))', 'label_type', type);
+  if o.Scale
+    [model.feature_min, model.feature_max] = qir_library('range', X);
+  end
+  given = {};
+else
+  o = qir_options(earlier_options(earlier), varargin, 'qir_fit');
+  [labels, model] = continued_labels(y, earlier);
+  model.D = o.D;
+  model.ratio = o.Ratio;
+  model.vigilance = o.Vigilance;
+  model.alpha = o.Alpha;
+  model.learning_rate = o.LearningRate;
+  model.max_list_presentations = o.MaxPresentations;
+  model.trim_option = o.Trim;
+  model.ct_option = o.CT;
+  given = {earlier.Templates, earlier.NLabels};
+end
+if ~isempty(model.feature_min)
   X = qir_library('scale', X, model.feature_min, model.feature_max);
 end
 [model.Templates, model.NLabels, model.num_list_presentations] = qir_train(X, labels, o.D, ...
-    o.Ratio, o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, o.Oflag);
+    o.Ratio, o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, o.Oflag, ...
+    given{:});
 if o.Oflag > 0
-  hint = qir_library('hint', 'training', size(model.Templates, 1), size(X, 1));
+  % Judged on the nodes this call made, as a fit on the batch alone would be.
+  made = size(model.Templates, 1) - size(earlier_templates(earlier), 1);
+  hint = qir_library('hint', 'training', made, size(X, 1));
   if ~isempty(hint)
     fprintf('%s\n', hint);
   end
 end
+end
+
+% The 'Model' option taken out of the name-value pairs, checked.
+function [earlier, rest] = model_option(args, M)
+earlier = [];
+rest = args;
+for k = numel(args) - 1:-2:1
+  if ischar(args{k}) && strcmpi(args{k}, 'Model')
+    earlier = args{k + 1};
+    rest(k:k + 1) = [];
+  end
+end
+if isempty(earlier)
+  return
+end
+if ~isstruct(earlier) || ~isfield(earlier, 'Templates') || ~isfield(earlier, 'feature_min')
+  error('qir_fit:model', 'qir_fit: ''Model'' must be a model from qir_fit or qir_load_model.');
+end
+if earlier.features ~= M
+  error('qir_fit:features', 'qir_fit: the model has %d features, the data have %d.', ...
+        earlier.features, M);
+end
+for k = 1:2:numel(rest)
+  if ischar(rest{k}) && strcmpi(rest{k}, 'Scale')
+    error('qir_fit:model', ['qir_fit: ''Scale'' cannot change with ''Model'': the model''s ' ...
+                            'scaling stays.']);
+  end
+end
+end
+
+% The model's training parameters as the defaults of the options.
+function d = earlier_options(earlier)
+d = struct('D', earlier.D, 'Ratio', earlier.ratio, 'Vigilance', earlier.vigilance, ...
+           'Alpha', earlier.alpha, 'LearningRate', earlier.learning_rate, ...
+           'MaxPresentations', earlier.max_list_presentations, 'Trim', earlier.trim_option, ...
+           'CT', earlier.ct_option, 'Oflag', 1);
+end
+
+function T = earlier_templates(earlier)
+T = [];
+if ~isempty(earlier)
+  T = earlier.Templates;
+end
+end
+
+% The labels of y for the model's classes: numbers stay numbers; names keep
+% the model's labels and new names get the next ones (the library's rule).
+function [labels, model] = continued_labels(y, model)
+named = iscellstr(y) || isa(y, 'string') || isa(y, 'categorical');
+if isempty(model.class_names)
+  if named
+    error('qir_fit:labels', 'qir_fit: the model''s classes are numbers, the labels y are names.');
+  end
+  labels = qir_labels(y, 'qir_fit');
+  return
+end
+if ~named
+  error('qir_fit:labels', 'qir_fit: the model''s classes are names, the labels y are numbers.');
+end
+if isa(y, 'categorical') && any(isundefined(y(:)))
+  error('qir_fit:labels', 'qir_fit: undefined categorical labels.');
+end
+[labels, model.class_labels, model.class_names] = qir_library('name_labels', ...
+    cellstr(y(:)), model.class_labels, model.class_names);
 end

@@ -22,6 +22,9 @@
 #include "qir.h"
 #include "qirhost/host.h"
 #include "search.h"
+#include "install_location.h"
+#include "line_chart.h"
+#include "stream_plan.h"
 
 namespace py = pybind11;
 
@@ -552,6 +555,41 @@ py::dict load_model(const std::string &path) {
   return d;
 }
 
+// The stream demos' batches: (test rows, [rows of each batch], late class,
+// 0-based batch where it first appears).
+py::tuple stream_plan(const Vector &labels, int batches, std::uint64_t seed) {
+  const auto plan =
+      qircli::stream_plan({labels.data(), labels.data() + labels.size()}, batches, seed);
+  const auto rows = [](const std::vector<std::size_t> &values) {
+    py::array_t<py::ssize_t> out(static_cast<py::ssize_t>(values.size()));
+    std::copy(values.begin(), values.end(), out.mutable_data());
+    return out;
+  };
+  py::list batch_rows;
+  for (const auto &batch : plan.batches) batch_rows.append(rows(batch));
+  return py::make_tuple(rows(plan.test), batch_rows, plan.late_class, plan.late_batch);
+}
+
+// The command's line chart: panels as (title, y label, [(name, values,
+// dashed)], y from zero).
+std::string line_chart(const std::string &title, const std::string &x_label,
+                       const std::vector<double> &x, const py::list &panels, double marker_x,
+                       const std::string &marker_text) {
+  qircli::LineChart chart{title, x_label, x, {}, marker_x, marker_text};
+  for (const auto &item : panels) {
+    const auto panel = item.cast<py::tuple>();
+    qircli::ChartPanel drawn{panel[0].cast<std::string>(), panel[1].cast<std::string>(), {},
+                             panel[3].cast<bool>()};
+    for (const auto &line : panel[2].cast<py::list>()) {
+      const auto l = line.cast<py::tuple>();
+      drawn.lines.push_back(
+          {l[0].cast<std::string>(), l[1].cast<std::vector<double>>(), l[2].cast<bool>()});
+    }
+    chart.panels.push_back(std::move(drawn));
+  }
+  return qircli::render_line_chart(chart);
+}
+
 // The command's scaling of the patterns, on a C-ordered copy.
 py::array_t<double> scale(const Matrix &patterns, const Vector &min, const Vector &max) {
   if (patterns.ndim() != 2 || min.size() != patterns.shape(1) || max.size() != patterns.shape(1))
@@ -665,4 +703,8 @@ PYBIND11_MODULE(_qir, m) {
         py::arg("patterns"), py::arg("unknown_label"), py::arg("oflag"));
   m.def("save_model", &save_model, py::arg("path"), py::arg("model"));
   m.def("load_model", &load_model, py::arg("path"));
+  m.def("stream_plan", &stream_plan, py::arg("labels"), py::arg("batches"), py::arg("seed"));
+  m.def("line_chart", &line_chart, py::arg("title"), py::arg("x_label"), py::arg("x"),
+        py::arg("panels"), py::arg("marker_x"), py::arg("marker_text"));
+  m.def("bundled_data_folder", &qircli::bundled_data_folder);
 }

@@ -120,3 +120,20 @@ def test_a_saved_model_continues_as_the_one_in_memory(tmp_path):
     refit = qir.QIRClassifier(n_voters=3, random_state=4, oflag=0).fit(X[:50], y[:50])
     assert [n.shape for n, _ in model.fit(X[:50], y[:50]).members_] == \
         [n.shape for n, _ in refit.members_]
+
+
+def test_stream_demo_feeds_the_batches_the_command_feeds(qir_command, tmp_path):
+    from qir import stream_demo
+    lines = []
+    rows = stream_demo.run(batches=4, data=os.environ["QIR_DATA_DIR"],
+                           output=str(tmp_path / "s.svg"), print=lines.append)
+    out = subprocess.run([qir_command, "demo", "--stream", "--batches", "4", "-o",
+                          str(tmp_path / "c.svg")], capture_output=True, text=True, check=True,
+                         timeout=120).stdout
+    table = [line.split() for line in out.splitlines() if line[:5].strip().isdigit()]
+    assert len(table) == len(rows) == 4
+    for row, words in zip(rows, table):
+        assert (row["seen"], row["nodes"]) == (int(words[1]), int(words[2]))
+        assert f"{row['continued']:.1f}%" == words[3] and f"{row['refit']:.1f}%" == words[6]
+    assert "class 9 from batch 3 on" in lines[0]
+    assert (tmp_path / "s.svg").read_text().count("<polyline") == 5

@@ -13,6 +13,8 @@
 //   label  = qir_library('unknown_label', NLabels)
 //   ok     = qir_library('is_label', values)
 //   rgb    = qir_library('colours')
+//   [labels, class_labels, class_names] = qir_library('name_labels', names, known_labels, known_names)
+//   [test, batches, late_class, late_batch] = qir_library('stream_plan', labels, batches, seed)
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,7 @@
 
 #include "class_colours.h"
 #include "csv.h"
+#include "dataset.h"
 #include "errors.h"
 #include "feature_scaling.h"
 #include "folds.h"
@@ -32,6 +35,7 @@
 #include "model_file.h"
 #include "scores.h"
 #include "search_grid.h"
+#include "stream_plan.h"
 #include "training_defaults.h"
 
 namespace {
@@ -328,6 +332,69 @@ void hint(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   plhs[0] = checked(mxCreateString(text.value_or("").c_str()));
 }
 
+std::vector<std::string> texts_of(const mxArray *cells, const std::string &what) {
+  if (!mxIsCell(cells)) throw InputError(what + " must be a cell array of text");
+  std::vector<std::string> texts;
+  for (std::size_t k = 0; k < mxGetNumberOfElements(cells); ++k) {
+    const mxArray *cell = mxGetCell(cells, k);
+    if (cell == nullptr) throw InputError(what + " must be a cell array of text");
+    texts.push_back(text_argument(cell, what));
+  }
+  return texts;
+}
+
+// Class names as labels when a model goes on learning: its names keep their
+// labels, new names get labels after the largest, as the command gives them.
+void name_labels(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 4 || nlhs > 3)
+    throw InputError("name_labels takes names, and the known labels and their names");
+  const std::vector<std::string> names = texts_of(prhs[1], "the names");
+  const std::vector<double> known_labels = values_of(prhs[2], "the known labels");
+  const std::vector<std::string> known_names = texts_of(prhs[3], "the known names");
+  if (known_labels.size() != known_names.size())
+    throw InputError("the known labels and names differ in number");
+  ClassNames classes;
+  for (std::size_t k = 0; k < known_labels.size(); ++k) {
+    if (!is_class_label(known_labels[k])) throw InputError("a known label is not a class label");
+    classes.emplace_back(static_cast<int>(known_labels[k]), known_names[k]);
+  }
+  plhs[0] = column(labels_of_names(names, classes));
+  std::vector<double> labels;
+  std::vector<std::string> texts;
+  for (const auto &[label, name] : classes) {
+    labels.push_back(label);
+    texts.push_back(name);
+  }
+  if (nlhs > 1) plhs[1] = column(labels);
+  if (nlhs > 2) plhs[2] = text_cells(texts);
+}
+
+// The stream demos' batches, as 1-based row numbers.
+void stream(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 4 || nlhs > 4) throw InputError("stream_plan takes labels, batches and a seed");
+  const double batches = scalar_argument(prhs[2], "batches");
+  const double seed = scalar_argument(prhs[3], "seed");
+  if (!(batches >= 1 && batches <= 1000 && std::trunc(batches) == batches))
+    throw InputError("batches must be a whole number from 1 to 1000");
+  if (!(seed >= 0 && seed <= 9007199254740992.0 && std::trunc(seed) == seed))
+    throw InputError("the seed must be a whole number >= 0");
+  const StreamPlan plan = stream_plan(values_of(prhs[1], "labels"), static_cast<int>(batches),
+                                      static_cast<std::uint64_t>(seed));
+  const auto one_based = [](const std::vector<std::size_t> &rows) {
+    std::vector<double> out;
+    for (std::size_t row : rows) out.push_back(static_cast<double>(row + 1));
+    return column(out);
+  };
+  plhs[0] = one_based(plan.test);
+  if (nlhs > 1) {
+    plhs[1] = checked(mxCreateCellMatrix(plan.batches.size(), 1));
+    for (std::size_t b = 0; b < plan.batches.size(); ++b)
+      mxSetCell(plhs[1], b, one_based(plan.batches[b]));
+  }
+  if (nlhs > 2) plhs[2] = scalar(plan.late_class);
+  if (nlhs > 3) plhs[3] = scalar(static_cast<double>(plan.late_batch + 1));
+}
+
 void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("read takes a file name");
   const std::string path = text_argument(prhs[1], "the file name");
@@ -365,7 +432,8 @@ const std::pair<const char *, Command> commands[] = {
     {"read", read},         {"format", format}, {"scale", scale},
     {"range", range},       {"folds", folds},   {"defaults", defaults},
     {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
-    {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write}};
+    {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write},
+    {"name_labels", name_labels}, {"stream_plan", stream}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");
