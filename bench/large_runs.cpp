@@ -4,9 +4,11 @@
 #include "module_runs.h"
 #include "workload.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 
@@ -51,42 +53,77 @@ double forest_seconds(const Labelled &data, const std::string &script) {
   return seconds;
 }
 
-void run_one(const char *name, const Labelled &data, const std::string &train_path,
-             const std::string &reference_path, const std::string &forest_script) {
+double process_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// One training call of a fresh copy of the module; seconds of process
+// time (training runs on the calling thread), which a busy machine
+// disturbs less than wall time.
+TimedCall train_once(const std::string &path, const Labelled &data, double vigilance) {
+  auto module = load(path);
+  if (!module) return TimedCall{};
   const std::int32_t M = static_cast<std::int32_t>(data.patterns[0].size());
-  const double forest = forest_seconds(data, forest_script);
+  const double start = process_seconds();
+  TimedCall t = run_training(*module, data, defaults(M, vigilance));
+  t.seconds = process_seconds() - start;
+  return t;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+void run_one(const std::string &name, const Labelled &data, const LargeOptions &o) {
+  const double forest = forest_seconds(data, o.forest_script);
   if (forest >= 0)
-    std::printf("  %-22s random forest (100 trees, 2 jobs) fit %8.2f s\n", name, forest);
-  for (double vigilance : {0.0, 0.5, 0.9}) {
-    auto module = load(train_path);
-    if (!module) return;
-    const TimedCall t = run_training(*module, data, defaults(M, vigilance));
+    std::printf("  %-24s random forest (100 trees, 2 jobs) fit %8.2f s (wall)\n", name.c_str(),
+                forest);
+  for (double vigilance : o.vigilances) {
+    std::vector<double> times, others;
+    TimedCall t, other;
+    for (std::int32_t r = 0; r < o.repeats; ++r) {
+      t = train_once(o.train_path, data, vigilance);
+      times.push_back(t.seconds);
+      if (o.compare_path.empty()) continue;
+      other = train_once(o.compare_path, data, vigilance);
+      others.push_back(other.seconds);
+    }
     const auto &out = t.result.outputs;
     const std::size_t nodes = out.size() > 1 && out[1] ? qirhost::values_of(out[1].get()).size() : 0;
     const double presentations = out.size() > 2 && out[2] ? qirhost::values_of(out[2].get()).at(0) : 0;
-    std::printf("  %-22s vigilance %.1f  %8.2f s  %6zu nodes  %3g presentations\n", name, vigilance,
-                t.seconds, nodes, presentations);
-    if (reference_path.empty()) continue;
-    auto reference = load(reference_path);
-    if (!reference) continue;
-    const TimedCall r = run_training(*reference, data, defaults(M, vigilance));
-    std::printf("  %-22s   plain search %8.2f s  (%.1fx)\n", "", r.seconds, r.seconds / t.seconds);
-    check_identical(name, t, r);
+    std::printf("  %-24s vigilance %.1f  %8.2f s  %6zu nodes  %3g presentations\n", name.c_str(),
+                vigilance, median(times), nodes, presentations);
+    if (!o.compare_path.empty()) {
+      std::printf("  %-24s   compared build %8.2f s  (this build %.3fx as fast)\n", "",
+                  median(others), median(others) / median(times));
+      check_identical(name.c_str(), t, other);
+    }
+    if (o.reference_path.empty()) continue;
+    const TimedCall ref = train_once(o.reference_path, data, vigilance);
+    std::printf("  %-24s   plain search %8.2f s  (%.1fx)\n", "", ref.seconds,
+                ref.seconds / median(times));
+    check_identical(name.c_str(), t, ref);
   }
 }
 
 }  // namespace
 
-void large(const std::string &train_path, const std::string &reference_path,
-           std::int32_t patterns, const std::string &forest_script) {
+void large(const LargeOptions &o) {
   std::printf("\ntraining at scale (defaults: D sqrt(M), ratio 0.5, alpha 0.1, 100 presentations,"
-              " patterns scaled to [0, 1])\n");
+              " patterns scaled to [0, 1]; process time, median of %d)\n", o.repeats);
+  const bool overlapping = o.sets == "all" || o.sets == "overlapping";
+  const bool letters = o.sets == "all" || o.sets == "letters";
   for (bool sorted : {false, true}) {
+    if (sorted && !o.sorted) break;
     const std::string tag = sorted ? ", by class" : "";
-    run_one(("overlapping " + std::to_string(patterns) + tag).c_str(),
-            overlapping_clusters(patterns, 2026, sorted), train_path, reference_path, forest_script);
-    run_one(("letters-like 16000" + tag).c_str(), letters_like(16000, 2026, sorted), train_path,
-            reference_path, forest_script);
+    if (overlapping)
+      run_one("overlapping " + std::to_string(o.patterns) + tag,
+              overlapping_clusters(o.patterns, 2026, sorted), o);
+    if (letters) run_one("letters-like 16000" + tag, letters_like(16000, 2026, sorted), o);
   }
 }
 

@@ -5,13 +5,29 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qirbench {
 
-// `patterns` rows of the overlapping workload (letters-like: 16,000).
-// With a reference module path, each run is also made with the plain
-// search and compared.
-void large(const std::string &train_path, const std::string &reference_path,
-           std::int32_t patterns, const std::string &forest_script);
+struct LargeOptions {
+  std::string train_path;
+  // Also run with the plain search and compare (empty: not).
+  std::string reference_path;
+  // Another build of the module, timed in turns with this one within the
+  // run (empty: none): the before-and-after of a change.
+  std::string compare_path;
+  std::int32_t patterns = 50000;  // rows of the overlapping workload
+  // "overlapping", "letters", or "all"; the class-sorted variants too
+  // unless `sorted` is false.
+  std::string sets = "all";
+  bool sorted = true;
+  std::vector<double> vigilances{0.0, 0.5, 0.9};
+  std::int32_t repeats = 1;  // median of this many runs (taken in turns)
+  std::string forest_script;  // empty: no forest
+};
+
+// Prints presentations, nodes and process time per run, and the forest's
+// fit time on the same data.
+void large(const LargeOptions &options);
 
 }  // namespace qirbench

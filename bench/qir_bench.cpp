@@ -42,6 +42,11 @@ struct Options {
   std::int32_t train_patterns = 5000;
   std::int32_t large_patterns = 50000;
   bool large_reference = false;
+  std::string large_sets = "all";
+  bool large_sorted = true;
+  std::vector<double> large_vigilances{0.0, 0.5, 0.9};
+  std::string large_compare;
+  bool large_forest = true;
   std::int32_t memory_patterns = 1000000;
   std::int32_t repeats = 1;
   std::string write_inputs;  // tiny: write the inputs there instead of timing
@@ -55,10 +60,27 @@ void usage() {
       "  --train-patterns N                    training size (5000)\n"
       "  --large-patterns N                    overlapping workload of `large` (50000)\n"
       "  --large-reference 1                   `large`: also run the plain search and compare\n"
+      "  --large-sets S                        `large`: overlapping, letters or all (all)\n"
+      "  --large-sorted 0                      `large`: leave out the class-sorted variants\n"
+      "  --large-vigilance V[,V...]            `large`: the vigilances (0,0.5,0.9)\n"
+      "  --large-compare FILE                  `large`: time another build in turns with this one\n"
+      "  --large-forest 0                      `large`: leave out the random forest\n"
       "  --repeats N                           keep the fastest of N runs (1)\n"
       "  --memory-patterns N                   patterns of the memory run (1000000)\n"
       "  --write-inputs DIR                    tiny: write the inputs as CSV files, no timing\n"
       "  --perf FILE --train FILE --perf-reference FILE --train-reference FILE");
+}
+
+// "0,0.5,0.9" as numbers.
+std::vector<double> numbers(const std::string &text) {
+  std::vector<double> out;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    out.push_back(std::atof(text.substr(at, comma - at).c_str()));
+    at = comma + 1;
+  }
+  return out;
 }
 
 std::optional<Options> parse(int argc, char **argv) {
@@ -75,6 +97,11 @@ std::optional<Options> parse(int argc, char **argv) {
     else if (key == "--train-patterns") o.train_patterns = std::atoi(value);
     else if (key == "--large-patterns") o.large_patterns = std::atoi(value);
     else if (key == "--large-reference") o.large_reference = std::atoi(value) != 0;
+    else if (key == "--large-sets") o.large_sets = value;
+    else if (key == "--large-sorted") o.large_sorted = std::atoi(value) != 0;
+    else if (key == "--large-vigilance") o.large_vigilances = numbers(value);
+    else if (key == "--large-compare") o.large_compare = value;
+    else if (key == "--large-forest") o.large_forest = std::atoi(value) != 0;
     else if (key == "--repeats") o.repeats = std::max(1, std::atoi(value));
     else if (key == "--memory-patterns") o.memory_patterns = std::atoi(value);
     else if (key == "--perf") o.perf = value;
@@ -303,9 +330,19 @@ int main(int argc, char **argv) {
   if (c == "smoke") smoke(o);
   if (c == "classify" || c == "all") classify(o);
   if (c == "train" || c == "all") train(o);
-  if (c == "large")
-    large(o.train, o.large_reference ? o.train_reference : std::string(), o.large_patterns,
-          QIR_BENCH_FOREST_SCRIPT);
+  if (c == "large") {
+    LargeOptions l;
+    l.train_path = o.train;
+    if (o.large_reference) l.reference_path = o.train_reference;
+    l.compare_path = o.large_compare;
+    l.patterns = o.large_patterns;
+    l.sets = o.large_sets;
+    l.sorted = o.large_sorted;
+    l.vigilances = o.large_vigilances;
+    l.repeats = o.repeats;
+    if (o.large_forest) l.forest_script = QIR_BENCH_FOREST_SCRIPT;
+    large(l);
+  }
   if (c == "kernels" || c == "all") kernels(o);
   if (c == "scaling" || c == "all") scaling(o);
   if (c == "threads" || c == "all") threads(o.perf, o.patterns, o.nodes, o.features, o.repeats);

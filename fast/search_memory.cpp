@@ -69,7 +69,7 @@ KnownFailures SearchMemory::recall(std::int32_t J, std::int32_t blocks) {
 }
 
 std::uint8_t *SearchMemory::gaps(std::int32_t J) {
-  if (!enabled_ || !with_gaps_ || searched_at_[J] == 0) return nullptr;
+  if (!enabled_ || !with_gaps_ || searched_at_.empty() || searched_at_[J] == 0) return nullptr;
   return gaps_.data() + static_cast<std::size_t>(J) * stride_;
 }
 

@@ -128,6 +128,9 @@ void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_
   alpha_ = rules.alpha;
   last_winner_.assign(by_winner_ ? static_cast<std::size_t>(N) : 0, -1);
   memory_.start(N, prune_, by_winner_);
+  const std::uint64_t window = gap_use_.window;
+  gap_use_ = GapUse();
+  gap_use_.window = window;
 }
 
 void PackedSearch::node_added(const NodeList &nodes) {
@@ -180,13 +183,18 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // every search starts from.
   const bool skip = prune_ && rho == vigilance_;
   std::fill(deferred_.begin(), deferred_.end(), 0);
+  if (by_winner_ && cfv_at_.size() < static_cast<std::size_t>(packed_.slots()))
+    cfv_at_.resize(std::max(static_cast<std::size_t>(packed_.slots()), 2 * cfv_at_.size()));
+  bool had_gaps = false;
   if (skip) {
     memory_.next_search();
+    // Gaps measured from no best CFV (none kept, or dropped) bound nothing.
+    had_gaps = by_winner_ && memory_.gaps(J) != nullptr && !std::isnan(memory_.best_cfv(J));
     WinnerSearch winner_search{rules.alpha, -1};
-    if (by_winner_ && last_winner_[J] >= 0)
+    if (had_gaps && last_winner_[J] >= 0)
       winner_search.likely_block = packed_.slot_of(last_winner_[J]) / block_lanes;
     matcher_.evaluate(packed_, pattern, params, ops_, &groups_, memory_.recall(J, packed_.blocks()),
-                      by_winner_ ? &winner_search : nullptr);
+                      had_gaps ? &winner_search : nullptr);
     memory_.remember(J, packed_.blocks(), matcher_.failing());
   } else {
     matcher_.evaluate(packed_, pattern, params, ops_);
@@ -229,7 +237,12 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // The node evaluations and their CFVs reach the host in one amount.
   flush_ops(ops_);
   if (by_winner_ && skip) {
-    remember_choices(nodes, J, winner);
+    gap_use_.count(had_gaps ? static_cast<std::uint64_t>(count) : 0,
+                   static_cast<std::uint64_t>(deferred_count));
+    if (gap_use_.keep(J))
+      remember_choices(nodes, J, winner);
+    else if (memory_.gaps(J) != nullptr)
+      memory_.best_cfv(J) = std::numeric_limits<double>::quiet_NaN();
     last_winner_[J] = winner;
   }
   return winner;
@@ -258,7 +271,7 @@ std::uint8_t PackedSearch::evaluated_gaps(std::int32_t b, double best, double to
   for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
     if (packed_.node_at(slot) < 0) continue;
     if (!matcher_.passes_vt(slot) || !(matcher_.excess(slot) > 0.0)) return 0;
-    const double cfv = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha_);
+    const double cfv = cfv_at_[slot];
     const double mfv = matcher_.mfv(slot);
     if (!std::isfinite(cfv) || !std::isfinite(mfv)) return 0;
     most_cfv = std::max(most_cfv, cfv);
@@ -298,6 +311,20 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
   memory_.winner_mfv(J) = top_mfv;
 }
 
+void PackedSearch::GapUse::count(std::uint64_t nodes_searched, std::uint64_t nodes_deferred) {
+  nodes += nodes_searched;
+  deferred += nodes_deferred;
+  // Every search counts towards the window, so that the few patterns that
+  // keep their gaps while it does not pay tell soon enough when it does.
+  if (++searches < window || nodes == 0) return;
+  // Measured on the letters-like and overlapping workloads: the
+  // bookkeeping costs as much as it saves once about 3/8 of the nodes are
+  // left unevaluated.
+  keeping = 8 * deferred >= 3 * nodes;
+  pauses += !keeping;
+  searches = nodes = deferred = 0;
+}
+
 // Whether deferred node i provably has an MFV of at most rho.
 bool PackedSearch::drops_out(std::int32_t i, double rho) {
   const std::uint8_t *gaps = memory_.gaps(J_);
@@ -323,8 +350,11 @@ void PackedSearch::evaluate_deferred(NodeList &nodes, std::int32_t i) {
 
 void PackedSearch::consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
                             PatternTally &tally, std::int32_t &winner, double &best_cfv) {
-  matcher_.store_into(packed_.slot_of(i), node);
+  const std::int32_t slot = packed_.slot_of(i);
+  matcher_.store_into(slot, node);
   if (!passes_tests(node, i, rho, rules, tally, &ops_)) return;
+  // The gaps read every passing node's CFV by slot.
+  if (by_winner_) cfv_at_[slot] = node.cfv;
   eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
   consider_candidate(node, i, winner, best_cfv, tally);
   if (rules.oflag == 4)

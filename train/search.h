@@ -120,6 +120,25 @@ class PackedSearch {
   double alpha_ = 0.0;
   std::vector<std::int32_t> last_winner_;
   std::vector<std::uint64_t> deferred_;
+  std::vector<double> cfv_at_;  // per slot: the CFV this search gave a passing node
+  // Keeping the gaps costs about a third of an evaluation per node, each
+  // search; it pays only where enough nodes are left unevaluated. Measured
+  // over windows of searches that had gaps to use; while it does not pay,
+  // only one pattern in 16 keeps them, to notice when it pays again.
+  struct GapUse {
+    std::uint64_t window = 4096;  // searches between decisions
+    std::uint64_t pauses = 0;     // decisions not to keep them
+    std::uint64_t searches = 0;
+    std::uint64_t nodes = 0;
+    std::uint64_t deferred = 0;
+    bool keeping = true;
+    // Counts one search: the nodes searched if it had gaps to use (else
+    // 0), and those it left unevaluated.
+    void count(std::uint64_t nodes_searched, std::uint64_t nodes_deferred);
+    // Whether pattern J's search is to keep its gaps.
+    bool keep(std::int32_t J) const { return keeping || J % 16 == 0; }
+  };
+  GapUse gap_use_;
   std::int32_t J_ = 0;
   const double *pattern_ = nullptr;
   MatchParams params_;
@@ -128,6 +147,10 @@ class PackedSearch {
  public:
   // Node evaluations left undone because the nodes could not win.
   std::uint64_t deferred_total() const { return deferred_total_; }
+  // How often keeping the gaps was found not to pay; the tests shorten the
+  // window of searches it is judged over, to see it turn off and on.
+  std::uint64_t gap_pauses() const { return gap_use_.pauses; }
+  void set_gap_window(std::uint64_t searches) { gap_use_.window = searches; }
 };
 
 // The search the module uses: the packed one, or the plain one in the

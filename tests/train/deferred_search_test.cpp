@@ -78,9 +78,16 @@ auto counted(Counts &counts, Call call) {
   return result;
 }
 
-// Trains with both searches side by side; returns the node evaluations the
+struct Undone {
+  std::uint64_t deferred = 0;  // node evaluations left undone
+  std::uint64_t gap_pauses = 0;
+};
+
+// Trains with both searches side by side (the packed one judging over
+// `gap_window` searches whether keeping its gaps pays); returns what the
 // packed one left undone.
-std::uint64_t train_both(const Setting &s, const Data &d, std::int32_t presentations) {
+Undone train_both(const Setting &s, const Data &d, std::int32_t presentations,
+                  std::uint64_t gap_window = 4096) {
   const std::int32_t N = static_cast<std::int32_t>(d.rows.size());
   model_params = ModelParams{s.M, std::sqrt(static_cast<double>(s.M)), s.ratio, s.alpha, 1.0};
   const SearchRules rules{compute_Tu(model_params.D, s.alpha), s.alpha, 0, 0};
@@ -90,6 +97,7 @@ std::uint64_t train_both(const Setting &s, const Data &d, std::int32_t presentat
   PlainSearch plain;
   PackedSearch packed;
   plain.start(s.vigilance, rules, N, patterns.data());
+  packed.set_gap_window(gap_window);
   packed.start(s.vigilance, rules, N, patterns.data());
   for (std::int32_t p = 0; p < presentations; ++p) {
     for (std::int32_t J = 0; J < N; ++J) {
@@ -107,9 +115,9 @@ std::uint64_t train_both(const Setting &s, const Data &d, std::int32_t presentat
         for (std::int32_t i = 0; i < plain_nodes.size(); ++i)
           if (packed_nodes[i].eligible != plain_nodes[i].eligible) {
             ADD_FAILURE() << "node " << i << " eligible " << packed_nodes[i].eligible;
-            return 0;
+            return {};
           }
-        if (wa != wb) return 0;
+        if (wa != wb) return {};
         if (wa < 0) {
           const std::int32_t label = static_cast<std::int32_t>(d.labels[J]);
           node_init(plain_nodes.add(), patterns[J], label, 0);
@@ -138,14 +146,14 @@ std::uint64_t train_both(const Setting &s, const Data &d, std::int32_t presentat
       EXPECT_EQ(tb.pattern_comparisons, ta.pattern_comparisons);
       EXPECT_EQ(cb.flops, ca.flops);
       EXPECT_EQ(cb.comparisons, ca.comparisons);
-      if (::testing::Test::HasFailure()) return 0;
+      if (::testing::Test::HasFailure()) return {};
     }
   }
   for (std::int32_t i = 0; i < plain_nodes.size(); ++i) {
     EXPECT_EQ(packed_nodes[i].center, plain_nodes[i].center);
     EXPECT_EQ(packed_nodes[i].radius, plain_nodes[i].radius);
   }
-  return packed.deferred_total();
+  return {packed.deferred_total(), packed.gap_pauses()};
 }
 
 using DeferredSearchTest = qirtest::KernelTest;
@@ -160,15 +168,32 @@ TEST_P(DeferredSearchTest, TrainingMatchesThePlainSearchWhileSkippingNodesThatCa
     SCOPED_TRACE("M " + std::to_string(s.M) + " ratio " + std::to_string(s.ratio) + " vigilance " +
                  std::to_string(s.vigilance) + " alpha " + std::to_string(s.alpha));
     const Data d = make_data(s.M == 100 ? 120 : 300, s.M, seed++);
-    std::uint64_t deferred = 0;
+    Undone undone;
     const qirhost::CallResult call =
-        qirhost::run_call(0, [&](mxArray **) { deferred = train_both(s, d, 6); });
+        qirhost::run_call(0, [&](mxArray **) { undone = train_both(s, d, 6); });
     if (HasFailure()) return;
     EXPECT_EQ(call.blocks_left, 0u);
     // The usual settings must really leave nodes unevaluated.
     if (s.vigilance == 0.0 && s.ratio == 0.5) {
-      EXPECT_GT(deferred, 0u);
+      EXPECT_GT(undone.deferred, 0u);
     }
+  }
+}
+
+// Judged over a few searches at a time, keeping the gaps turns off and on
+// again many times: gaps dropped for a pattern must never be used, and
+// those kept again must be measured afresh.
+TEST_P(DeferredSearchTest, GapsDroppedAndKeptAgainStillMatchThePlainSearch) {
+  const Setting settings[] = {{16, 0.5, 0.0, 0.1}, {2, 0.5, 0.0, 0.1}, {100, 0.5, 0.0, 0.1}};
+  std::uint64_t seed = 11;
+  for (const Setting &s : settings) {
+    SCOPED_TRACE("M " + std::to_string(s.M));
+    const Data d = make_data(s.M == 100 ? 120 : 300, s.M, seed++);
+    Undone undone;
+    qirhost::run_call(0, [&](mxArray **) { undone = train_both(s, d, 6, 5); });
+    if (HasFailure()) return;
+    EXPECT_GT(undone.gap_pauses, 0u);
+    EXPECT_GT(undone.deferred, 0u);
   }
 }
 
