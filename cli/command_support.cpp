@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "csv.h"
+#include "data_warnings.h"
 #include "errors.h"
 #include "number_text.h"
 #include "training_defaults.h"
@@ -49,6 +50,11 @@ CsvFormat csv_format(const Arguments &args) {
 
 ModuleRunner make_runner(const Arguments &args) {
   return ModuleRunner(module_directory(args.text("--modules")));
+}
+
+void warn_about_training_data(const Dataset &data) {
+  for (const DataWarning &warning : training_data_warnings(data.patterns, data.labels))
+    std::cerr << "Warning: " << warning.text << "\n";
 }
 
 Model load_model_argument(const std::string &path, const CommandSpec &command_spec) {

@@ -23,6 +23,10 @@ LabelSource label_source(const Arguments &args);
 // How to read the data files, from --delimiter and --header.
 CsvFormat csv_format(const Arguments &args);
 
+// Prints the library's warnings about the training data to stderr, one
+// "Warning: " line each.
+void warn_about_training_data(const Dataset &data);
+
 // Runner for the module directory chosen by --modules, $QIR_MODULE_DIR or
 // the build default.
 ModuleRunner make_runner(const Arguments &args);

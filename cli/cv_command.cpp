@@ -78,6 +78,7 @@ int cv_command(const Words &words) {
             << count_of(data.features(), "feature") << ", " << count_of(classes.size(), "class", "classes")
             << ", " << settings.folds << " folds (seed " << settings.seed << ")\n"
             << "Parameters: " << parameter_text(params, settings.scale) << "\n";
+  warn_about_training_data(data);
   ModuleRunner runner = make_runner(args);
   CvResult result;
   {

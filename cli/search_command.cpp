@@ -90,6 +90,7 @@ int search_command(const Words &words) {
             << count_of(settings_count, "node setting") << " screened with one shuffled member, "
             << "the best tried with ensembles; each by "
             << settings.folds << "-fold cross-validation (seed " << settings.seed << ")\n";
+  warn_about_training_data(data);
   ModuleRunner runner = make_runner(args);
   SearchOutcome outcome;
   {

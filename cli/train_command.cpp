@@ -73,6 +73,8 @@ int train_command(const Words &words) {
   if (data.features() > static_cast<std::size_t>(max_model_features))
     throw InputError(data.path + ": " + std::to_string(data.features()) +
                      " features; a model holds at most " + std::to_string(max_model_features));
+  // A further batch may well hold one class: the model has the others.
+  if (!earlier) warn_about_training_data(data);
   const TrainingParams params =
       training_params(args, data.features(), earlier ? &earlier->params : nullptr);
   const VotingSettings voting = earlier ? earlier->voting : voting_settings(args);

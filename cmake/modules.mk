@@ -29,18 +29,21 @@ QIR_GROUP_perf = \
   perf/pattern_chunks.cpp \
   perf/performance_report.cpp
 # The toolbox's third module: the library's host-free rules (model files,
-# scaling, folds, defaults, the search grid, hints, class names of labels,
-# the members' orders, the stream demo's batches) for the m-files, with no node
-# core; the version stamp marks it as the other modules are marked.
+# scaling, folds, defaults, the search grid, hints, data warnings, class
+# names of labels, the members' orders, the stream demo's batches) for the
+# m-files, with no node core; the version stamp marks it as the other
+# modules are marked.
 QIR_GROUP_library = \
   toolbox/gateway/qir_library.cpp \
   core/version_stamp.cpp \
   lib/csv.cpp \
+  lib/data_warnings.cpp \
   lib/dataset.cpp \
   lib/feature_scaling.cpp \
   lib/folds.cpp \
   lib/hints.cpp \
   lib/model_file.cpp \
+  lib/module_refusals.cpp \
   lib/number_text.cpp \
   lib/presentation_order.cpp \
   lib/scores.cpp \

@@ -28,14 +28,18 @@ double scale_value(double value, double min, double max) {
   return scaled;
 }
 
+NonFiniteValue::NonFiniteValue(std::size_t pattern_number, std::size_t feature_number)
+    : InputError("pattern " + std::to_string(pattern_number) + ", feature " +
+                 std::to_string(feature_number) + " is not finite"),
+      pattern(pattern_number),
+      feature(feature_number) {}
+
 namespace {
 
 void scale_row(double *row, std::size_t features, const std::vector<double> &min,
                const std::vector<double> &max, std::size_t row_number) {
   for (std::size_t k = 0; k < features; ++k) {
-    if (!std::isfinite(row[k]))
-      throw InputError("pattern " + std::to_string(row_number) + ", feature " +
-                       std::to_string(k + 1) + " is not finite");
+    if (!std::isfinite(row[k])) throw NonFiniteValue(row_number, k + 1);
     row[k] = scale_value(row[k], min[k], max[k]);
   }
 }

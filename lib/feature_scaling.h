@@ -11,7 +11,16 @@
 #include <cstddef>
 #include <vector>
 
+#include "errors.h"
+
 namespace qircli {
+
+// A value that cannot be scaled, with where it is (from 1), so that a
+// front end can name the place in its own terms.
+struct NonFiniteValue : InputError {
+  NonFiniteValue(std::size_t pattern, std::size_t feature);
+  std::size_t pattern, feature;
+};
 
 struct FeatureRange {
   std::vector<double> min, max;  // one value per feature
@@ -25,7 +34,7 @@ FeatureRange fit_feature_range(const std::vector<std::vector<double>> &patterns)
 double scale_value(double value, double min, double max);
 
 // Scales `rows` row-major rows of `features` values in place. Throws
-// InputError naming the first value that is not finite (1-based): clipping
+// NonFiniteValue for the first value that is not finite: clipping
 // would quietly turn an infinity into an edge of the range.
 void scale_rows(double *values, std::size_t rows, std::size_t features,
                 const std::vector<double> &min, const std::vector<double> &max);

@@ -10,6 +10,7 @@
 //   search_grid.h        the settings `qir search` tries, and their ranking
 //   scores.h             scoring, and a label no class carries
 //   csv.h, dataset.h     data files and their labels
+//   data_warnings.h      warnings about training data that trains poorly
 //   module_runner.h      calls of the modules through the embedded host
 //   fitting.h            training and classification with scaling around them
 //   cross_validation.h   k-fold cross-validation of one setting
@@ -21,6 +22,7 @@
 
 #include "cross_validation.h"
 #include "csv.h"
+#include "data_warnings.h"
 #include "dataset.h"
 #include "errors.h"
 #include "feature_scaling.h"

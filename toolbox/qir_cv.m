@@ -38,6 +38,7 @@ if ~(o.Folds >= 2 && o.Folds <= N && o.Folds == fix(o.Folds))
 end
 % Train on the integer codes of the labels, whatever their kind.
 codes = qir_labels(y, 'qir_cv');
+quiet = qir_data_warnings(X, codes);  % once, not again for each fold
 fold = qir_library('folds', codes, o.Folds, o.Seed);
 result = struct('accuracy', 0, 'unknown', 0, 'nodes', 0, 'seconds', 0, ...
                 'fold_accuracy', zeros(o.Folds, 1), 'fold_unknown', zeros(o.Folds, 1), ...

@@ -38,6 +38,12 @@ function model = qir_fit(X, y, varargin)
 %   label and a new one gets the next, and the model's training parameters
 %   are used unless given.
 %
+%   Data that cannot give a useful model (a column of X with one value
+%   throughout, a single class, more columns than rows) draw one warning
+%   line each ('qir:constant_features', 'qir:single_class',
+%   'qir:more_features_than_patterns'); training goes on. Refused options
+%   and values are errors 'qir_fit:refused' that name X, y or the option.
+%
 %   model fields: Templates, NLabels (as qir_train returns them),
 %   num_list_presentations, features (M), D, ratio, vigilance, alpha,
 %   learning_rate, max_list_presentations, trim_option, ct_option,
@@ -73,6 +79,8 @@ M = size(X, 2);
 if isempty(earlier)
   o = qir_options(qir_library('defaults', M), varargin, 'qir_fit');
   [labels, names, type] = qir_labels(y, 'qir_fit');
+  % Only here: a further batch may well hold one class, the model the others.
+  qir_data_warnings(X, labels);
   model = struct('Templates', [], 'NLabels', [], 'num_list_presentations', 0, 'features', M, ...
                  'D', o.D, 'ratio', o.Ratio, 'vigilance', o.Vigilance, 'alpha', o.Alpha, ...
                  'learning_rate', o.LearningRate, 'max_list_presentations', o.MaxPresentations, ...
@@ -95,12 +103,16 @@ else
   model.ct_option = o.CT;
   given = {earlier.Templates, earlier.NLabels};
 end
-if ~isempty(model.feature_min)
-  X = qir_library('scale', X, model.feature_min, model.feature_max);
+try
+  if ~isempty(model.feature_min)
+    X = qir_library('scale', X, model.feature_min, model.feature_max);
+  end
+  [model.Templates, model.NLabels, model.num_list_presentations] = qir_train(X, labels, o.D, ...
+      o.Ratio, o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, o.Oflag, ...
+      given{:});
+catch failure
+  qir_refusal(failure, 'qir_fit');
 end
-[model.Templates, model.NLabels, model.num_list_presentations] = qir_train(X, labels, o.D, ...
-    o.Ratio, o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, o.Oflag, ...
-    given{:});
 if o.Oflag > 0
   % Judged on the nodes this call made, as a fit on the batch alone would be.
   made = size(model.Templates, 1) - size(earlier_templates(earlier), 1);

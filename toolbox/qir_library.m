@@ -21,6 +21,9 @@
 %     rgb      = qir_library('colours')
 %     text     = qir_library('hint', 'training', nodes, patterns)   % '' when none
 %     text     = qir_library('hint', 'classification', unknown, patterns)
+%     [ids, texts] = qir_library('warnings', X, labels)  % about training data
+%     ids      = qir_library('warnings')                   % all their identifiers
+%     text     = qir_library('refusal', message, caller)   % caller: 'qir_fit', 'qir_predict'
 %
 %   Refusals raise the error 'qir_library:refused' with the library's
 %   message, such as 'm.model:17: node label 2 has no ''% class'' line'.

@@ -45,12 +45,16 @@ defaults = struct('UnknownLabel', qir_library('unknown_label', model.NLabels), '
                   'Ratio', model.ratio, 'Alpha', model.alpha, 'CT', model.ct_option, 'Oflag', 0);
 o = qir_options(defaults, varargin, 'qir_predict');
 X = full(double(X));
-if ~isempty(model.feature_min)
-  % Refuses infinite patterns, as qir_perf does for a model without scaling.
-  X = qir_library('scale', X, model.feature_min, model.feature_max);
+try
+  if ~isempty(model.feature_min)
+    % Refuses infinite patterns, as qir_perf does for a model without scaling.
+    X = qir_library('scale', X, model.feature_min, model.feature_max);
+  end
+  codes = qir_perf(model.Templates, model.NLabels, o.D, o.Ratio, o.Vigilance, o.Alpha, o.CT, X, ...
+                   o.UnknownLabel, o.Oflag);
+catch failure
+  qir_refusal(failure, 'qir_predict');
 end
-codes = qir_perf(model.Templates, model.NLabels, o.D, o.Ratio, o.Vigilance, o.Alpha, o.CT, X, ...
-                 o.UnknownLabel, o.Oflag);
 info.unknown = codes == fix(o.UnknownLabel);
 info.codes = codes;
 labels = label_values(model, codes, info.unknown, o.UnknownLabel);

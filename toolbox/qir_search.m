@@ -38,6 +38,7 @@ end
 o = qir_options(struct('Folds', 5, 'Seed', 1, 'Scale', true, 'Display', true), varargin, ...
                 'qir_search');
 grid = qir_library('grid', size(X, 2));
+quiet = qir_data_warnings(X, qir_labels(y, 'qir_search'));  % once, not for each setting
 ranked = struct('D', {}, 'Ratio', {}, 'Vigilance', {}, 'Alpha', {}, 'CT', {}, ...
                 'accuracy', {}, 'unknown', {}, 'nodes', {});
 for k = 1:numel(grid)

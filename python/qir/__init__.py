@@ -2,11 +2,14 @@
 
 The package runs the real module files through the embedded host, as the
 ``qir`` command does. Module console text goes to the ``qir`` logger (INFO for
-the modules' own text, WARNING for their warnings).
+the modules' own text, WARNING for their warnings); training data that cannot
+give a useful model (constant features, a single class, more features than
+patterns) draw a ``qir.QIRWarning``.
 """
-from ._core import module_directory, training_defaults
+from ._core import QIRWarning, module_directory, training_defaults
 from ._qir import __version__
 from .classifier import QIRClassifier, load_model
 from .search import search
 
-__all__ = ["QIRClassifier", "load_model", "module_directory", "search", "training_defaults"]
+__all__ = ["QIRClassifier", "QIRWarning", "load_model", "module_directory", "search",
+           "training_defaults"]

@@ -3,6 +3,7 @@ sent to the ``qir`` logger. Module errors arrive as ValueError (refused
 arguments), MemoryError (the memory message) or KeyboardInterrupt."""
 import logging
 import os
+import warnings
 
 from . import _qir
 
@@ -12,11 +13,30 @@ logger = logging.getLogger("qir")
 _qir.use_packaged_modules(os.path.join(os.path.dirname(os.path.abspath(__file__)), "modules"))
 
 
+class QIRWarning(UserWarning):
+    """Training data that trains, but not into the model one would expect:
+    constant features, a single class, more features than patterns. The
+    ``kind`` attribute says which (``"constant_features"``, ``"single_class"``,
+    ``"more_features_than_patterns"``). Silence them all with
+    ``warnings.simplefilter("ignore", qir.QIRWarning)``."""
+
+    def __init__(self, message, kind=""):
+        super().__init__(message)
+        self.kind = kind
+
+
+def warn_about_data(patterns, labels, stacklevel=1):
+    """The library's warnings about training data, as QIRWarning; stacklevel
+    counts from the caller of this function."""
+    for kind, text in _qir.data_warnings(patterns, labels):
+        warnings.warn(QIRWarning(text, kind), stacklevel=stacklevel + 1)
+
+
 def _log(text):
-    console, warnings = text
+    console, module_warnings = text
     if console.strip():
         logger.info("%s", console.strip("\n"))
-    for warning in warnings:
+    for warning in module_warnings:
         logger.warning("%s", warning.rstrip("\n"))
 
 

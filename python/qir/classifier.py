@@ -2,6 +2,8 @@
 members (one qir_train call each, each in its own shuffled order) and whose
 predict is the members' vote (one qir_perf call per member, and one more for
 patterns no node takes)."""
+import inspect
+
 import numpy as np
 from sklearn.base import BaseEstimator, ClassifierMixin
 from sklearn.utils.multiclass import check_classification_targets
@@ -30,42 +32,37 @@ def _validate(estimator, X, y="no_validation", reset=True):
 class QIRClassifier(ClassifierMixin, BaseEstimator):
     """Supervised classifier made of hyper-ellipsoidal category nodes.
 
-    The training arguments are those of the qir_train module, with the qir
-    command's defaults; D=None stands for the command's default size bound
-    for the number of features (sqrt(M), the diagonal of the scaled data).
+    Each node is an ellipsoid in feature space with one class: it starts as
+    a point at a training pattern and grows toward further patterns of its
+    class, while a pattern that a node of another class would take gets a
+    node of its own. Training passes over the data until a pass changes
+    nothing. predict gives a pattern the class of the node that fits it
+    best. The training arguments are those of the qir_train module, with
+    the library's defaults (the qir command's); ``qir.search`` looks for a
+    better setting for your data by cross-validation.
 
-    scale : bool
-        Min-max scale each feature to [0, 1] with the training data's range
-        (kept in ``feature_min_``/``feature_max_`` and applied in predict).
-    unknown_label : None or label
-        A pattern that no node classifies is labelled by a second qir_perf
-        call at vigilance 0 with a size bound D wide enough for every node
-        to qualify: the best-fitting node's class, so predict stays within
-        ``classes_``. Give a label here (for instance -1) to get it instead.
-    n_voters : int
-        Members of the ensemble. Each is one qir_train call on the same
-        (scaled) data in its own shuffled order; predict is their majority
-        vote (a tie goes to the first of the tied classes in ``classes_``,
-        and a member that leaves a pattern unclassified casts no vote).
-        ``n_voters=1, shuffle=False`` is a single model in the data's order.
-    shuffle : bool
-        Each member sees the patterns in a shuffled order (needed for more
-        than one voter).
-    random_state : None, int or numpy RandomState
-        Seed of the members' orders; None is the command's default seed, so
-        a fit is repeatable.
-    n_jobs : None or int
-        Members trained at once (None: one per processor core). The members
-        are the same for any value.
-    oflag : int
-        Module verbosity (0 silent, 1 summary, higher more detail); the text
-        goes to the ``qir`` logger at level INFO.
+    Parameters
+    ----------
+{parameters}
+    Attributes
+    ----------
+    classes_ : array
+        The classes seen, sorted; predict returns values from it.
+    n_features_in_ : int
+        The number of features M.
+    members_ : list of (nodes, node labels)
+        Each member's template rows and their classes.
+    nodes_ : array, nodes x (2M + 1)
+        Member 1's template rows [center, direction, radius].
+    node_labels_ : array
+        The class of each row of ``nodes_``.
+    n_list_presentations_ : int
+        Member 1's passes over the data (without the last, unchanged one).
+    feature_min_, feature_max_ : arrays or None
+        The scaling ranges (None without ``scale``).
 
-    Attributes after fit: ``classes_``, ``n_features_in_``, ``members_`` (a
-    list of (nodes, node labels) per member), ``nodes_`` (member 1's template
-    rows [center direction radius]), ``node_labels_`` (the class of each of
-    them), ``n_list_presentations_`` (member 1's).
-
+    Notes
+    -----
     predict_proba gives the vote shares (for a pattern that no member
     classifies, the shares of the members' best-fitting nodes);
     decision_function gives the same shares (for two classes, the share of
@@ -80,13 +77,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     random_state) and ``scale`` are fixed by the first call (or by fit);
     the training arguments are read at each call.
 
-    scale_from : None or (min, max)
-        Fixed scaling ranges for fit and the first partial_fit: min and max
-        each one value per feature (or one value for every feature), min <=
-        max, all finite. None: the range of the data of fit or of the first
-        partial_fit batch. Either way, patterns beyond the ranges are
-        clipped to [0, 1], in training as in predict. Ignored without
-        ``scale``.
+    fit warns with ``qir.QIRWarning`` about training data that cannot give
+    a useful model: a feature with one value throughout, a single class,
+    more features than patterns (partial_fit does not: a batch of a stream
+    may well hold one class).
     """
 
     def __init__(self, D=None, ratio=_DEFAULTS["ratio"],
@@ -117,8 +111,11 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
 
     # ----------------------------------------------------------------- fit
     def fit(self, X, y):
+        """Train on patterns X (n_samples x n_features) with classes y,
+        from no nodes; warns (QIRWarning) about data that cannot give a
+        useful model. Returns self."""
         with _core.interruptible("QIR_TRAIN"):
-            return self._learn(X, y, None, continuing=False)
+            return self._learn(X, y, None, continuing=False, warn=True)
 
     def partial_fit(self, X, y, classes=None):
         """Learn a further batch on top of the nodes so far (the first call
@@ -127,9 +124,14 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         with _core.interruptible("QIR_TRAIN"):
             return self._learn(X, y, classes, continuing=hasattr(self, "members_"))
 
-    def _learn(self, X, y, classes, continuing):
+    def _learn(self, X, y, classes, continuing, warn=False):
+        # A batch of a stream may well hold one class or a feature that has
+        # not varied yet: only fit warns about its data.
         X, y = _validate(self, X, y, reset=not continuing)
         check_classification_targets(y)
+        if warn:
+            _, first_codes = np.unique(y, return_inverse=True)
+            _core.warn_about_data(X, first_codes.astype(np.float64), stacklevel=3)  # fit's caller
         found = np.unique(y) if classes is None else np.union1d(np.unique(classes), y)
         if continuing:
             earlier = self.classes_
@@ -230,6 +232,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         return codes, shares
 
     def predict(self, X):
+        """The members' vote for each pattern of X, a class of ``classes_``
+        (or ``unknown_label``, when given, for patterns no node takes)."""
         with _core.interruptible("QIR_PERF"):
             return self._predict(X)
 
@@ -360,6 +364,106 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                                 member_codes in zip(members, codes)])
         return estimator
 
+
+
+# The parameters, with the library's defaults filled in, so that help()
+# shows the values the package really uses.
+_PARAMETERS = """\
+    D : None or float >= 0, default None
+        Size bound of a node: its major axis (2 x radius) can grow to D at
+        most, and a node matches a pattern by the share of D it would keep
+        free after growing to take the pattern in. A larger D makes fewer,
+        larger nodes; a smaller D more, smaller ones (more detail, and more
+        patterns that no node takes). None takes the library's default for
+        M features, sqrt(M), the diagonal of the scaled data ({D4} for 4
+        features). Advice: keep None with ``scale=True``, and let
+        ``qir.search`` try larger and smaller values.
+    ratio : float in (0, 1], default {ratio}
+        Ratio of every minor half-axis of a node to its major one: 1 makes
+        the nodes balls, smaller values make them ellipsoids stretched
+        along the direction in which they first grew. Advice: values near 1
+        suit round clusters, lower ones classes that stretch along lines.
+    vigilance : float in [0, 1], default {vigilance}
+        The least match (the share of D a node would keep free after
+        growing to the pattern) that a node needs to take a pattern, in fit
+        and in predict. 0 lets a node take any pattern it can reach within
+        D; higher values make more, tighter nodes and leave more patterns
+        far from every node unclassified (see ``unknown_label``). Advice:
+        keep {vigilance} unless you want far-away patterns reported rather
+        than classified.
+    alpha : float >= 0, default {alpha}
+        Choice parameter: among the nodes that pass the vigilance test, the
+        winner has the highest choice value fit / (free size + alpha). With
+        a small alpha a node wins by how little it must grow for its free
+        size; a large alpha ranks nodes by the free size they would keep.
+        Advice: the default suits most data; ``qir.search`` tries others.
+    learning_rate : float in (0, 1], default {learning_rate}
+        Share of the needed growth that one update applies: 1 grows a node
+        at once just enough to take the pattern in, smaller values part of
+        the way, so training needs more passes. Advice: keep {learning_rate}.
+    max_list_presentations : int >= 1, default {max_list_presentations}
+        Most passes over the training data; training stops earlier, once a
+        pass changes nothing. Advice: if ``n_list_presentations_`` reaches
+        it, training stopped unfinished: raise it.
+    trim_option : 0 or 1, default {trim_option}
+        1 drops, after a converged training, the nodes that no pattern
+        chose as they stood in the last pass: a smaller, faster model. Advice: try 1 when
+        the model is large, and check the accuracy by cross-validation.
+    ct_option : 0 or 1, default {ct_option}
+        1 adds the choice-value test, in fit and predict: a node competes
+        only if its choice value reaches D / (alpha + 2 D), which keeps
+        nodes from taking patterns far beyond their size (and leaves more
+        patterns unclassified). Advice: keep {ct_option} unless
+        ``qir.search`` finds 1 better.
+    scale : bool, default {scale}
+        Min-max scale each feature to [0, 1] by the training data's range
+        (kept in ``feature_min_``/``feature_max_`` and applied in predict,
+        values beyond it clipped). Advice: keep it unless the features
+        share one unit and range already, since D is then in their units.
+    n_voters : int, default {voters}
+        Members of the ensemble. Each is one qir_train call on the same
+        (scaled) data in its own shuffled order; predict is their majority
+        vote (a tie goes to the first of the tied classes in ``classes_``,
+        and a member that leaves a pattern unclassified casts no vote).
+        Advice: more voters give steadier predictions at a cost in time and
+        model size in proportion; ``n_voters=1, shuffle=False`` is one model
+        in the data's order.
+    shuffle : bool, default {shuffle}
+        Each member sees the patterns in its own shuffled order. Advice:
+        keep it; more than one voter needs it.
+    random_state : None, int or numpy RandomState, default None
+        Seed of the members' orders; None is the library's seed
+        ({seed}), so that a fit is repeatable. Advice: give one only to
+        draw another ensemble.
+    n_jobs : None or int, default None
+        Members trained at once (None: one per processor core); the members
+        are the same for any value. Advice: lower it to leave cores to
+        other work.
+    unknown_label : None or label, default None
+        A pattern that no node classifies is labelled by a second qir_perf
+        call at vigilance 0 with a size bound D wide enough for every node
+        to qualify: the best-fitting node's class, so predict stays within
+        ``classes_``. Give a label here (for instance -1) to get it instead.
+        Advice: give one with a vigilance above 0, to see which patterns lie
+        away from the training data.
+    oflag : int, default {oflag}
+        Module verbosity (0 silent, 1 summary, higher more detail); the text
+        goes to the ``qir`` logger at level INFO. Advice: 0 in loops such as
+        grid searches.
+    scale_from : None or (min, max), default None
+        Fixed scaling ranges for fit and the first partial_fit: min and max
+        each one value per feature (or one value for every feature), min <=
+        max, all finite. None: the range of the data of fit or of the first
+        partial_fit batch. Either way, patterns beyond the ranges are
+        clipped to [0, 1], in training as in predict. Ignored without
+        ``scale``. Advice: give the ranges a stream will span when its
+        first batch does not span them.
+
+"""
+_SHOWN = {name: parameter.default for name, parameter
+          in inspect.signature(QIRClassifier).parameters.items()}
+QIRClassifier.__doc__ = QIRClassifier.__doc__.replace("{parameters}\n", _PARAMETERS.format(
+    D4=_core.default_D(4), voters=_SHOWN["n_voters"], seed=int(_DEFAULTS["seed"]), **_SHOWN))
 
 def load_model(path, **params):
     """Same as QIRClassifier.load."""

@@ -26,6 +26,7 @@ def search(X, y, folds=5, random_state=None, scale=True):
         X, y = check_X_y(X, y, dtype=np.float64)
         check_classification_targets(y)
         _, codes = np.unique(y, return_inverse=True)
+        _core.warn_about_data(X, codes.astype(np.float64), stacklevel=2)  # search's caller
         seed = int(_core.training_defaults()["seed"]) if random_state is None else int(random_state)
         if seed < 0:
             raise ValueError("random_state must be None or an int >= 0")

@@ -587,6 +587,25 @@ class Messages(Base):
         self.assertGreater(int(hint.group(1)), 80)
         self.assertNotRegex(result.stderr, r"\d{3,}%")
 
+    def test_data_that_cannot_train_a_useful_model_get_one_warning_each(self):
+        flat = self.write("flat.csv", "".join(f"{k / 20:.2f},0.5,{1 + k % 2}\n" for k in range(20)))
+        one = self.write("one.csv", "".join(f"{k / 20:.2f},{k % 3 / 3:.2f},4\n" for k in range(20)))
+        wide = self.write("wide.csv", "1,2,3,4,1\n2,1,4,3,2\n")
+        for path, warning in ((flat, "feature 2 has the same value in every pattern, so it "
+                                     "carries no information"),
+                              (one, "all 20 patterns have the same class"),
+                              (wide, "4 features but only 2 patterns")):
+            with self.subTest(warning):
+                result = self.ok("train", path, "-o", self.path("m.model"), "--oflag", "0")
+                self.assertTrue(os.path.exists(self.path("m.model")))
+                self.assertEqual(result.stderr.count("Warning: "), 1, result.stderr)
+                self.assertIn("Warning: " + warning, result.stderr)
+        # Cross-validation warns about the data once, not for each fold.
+        result = self.ok("cv", flat, "--folds", "4")
+        self.assertEqual(result.stderr.count("Warning: "), 1, result.stderr)
+        quiet = self.ok("train", data("iris.csv"), "-o", self.path("m.model"), "--oflag", "0")
+        self.assertNotIn("Warning", quiet.stderr)
+
 
 class EndToEnd(Base):
     """qir train, then qir classify, on the bundled data."""

@@ -59,7 +59,7 @@ try
   qir_predict(model, [X(1, 1:12) Inf]);
   check(false, 'qir_predict classified an infinite pattern');
 catch e
-  check(~isempty(strfind(e.message, 'pattern 1, feature 13 is not finite')), 'Inf: %s', e.message);
+  check(~isempty(strfind(e.message, 'X holds a non-finite value at row 1, column 13')), 'Inf: %s', e.message);
 end
 low = qir_fit(I(:, 1:4), -2^31 + (I(:, 5) - 1) * 7, 'Oflag', 0);
 [l, info] = qir_predict(low, I(:, 1:4));
@@ -80,6 +80,49 @@ try
   check(false, 'saving into a missing folder gave no error');
 catch err
   check(~isempty(strfind(err.message, ['cannot write ' missing])), 'save error: %s', err.message);
+end
+
+% Data that train poorly get one warning line each, with an identifier to
+% silence it by, and the fit goes on; cross-validation and search warn once,
+% not for each fold or setting.
+flat = [X, repmat(5, size(X, 1), 1)];
+text = evalc('m = qir_fit(flat, y, ''Oflag'', 0);');
+[message, id] = lastwarn();
+check(strcmp(id, 'qir:constant_features') && size(m.Templates, 1) > 0, 'constant: %s', id);
+check(strcmp(text, ['warning: ' message "\n"]) && ...
+      ~isempty(strfind(message, 'column 14 of X has the same value in every pattern')), ...
+      'one constant-feature line: %s', text);
+evalc('qir_fit(X, ones(size(y)), ''Oflag'', 0);');
+[~, id] = lastwarn();
+check(strcmp(id, 'qir:single_class'), 'single class: %s', id);
+evalc('qir_fit(X(1:5, :), y(1:5), ''Oflag'', 0);');
+[~, id] = lastwarn();
+check(strcmp(id, 'qir:more_features_than_patterns'), 'wide data: %s', id);
+text = evalc('qir_cv(flat, y, ''Folds'', 3, ''Display'', false);');
+check(numel(strfind(text, 'warning: ')) == 1, 'qir_cv warns once:\n%s', text);
+check(strcmp(warning('query', 'qir:constant_features').state, 'on'), 'qir_cv restores the state');
+check(isempty(evalc('qir_fit(X, y, ''Oflag'', 0);')), 'no warning for sound data');
+
+% Refusals name what the user passed to qir_fit and qir_predict, not the
+% modules' argument positions.
+holey = X;
+holey(3, 1) = NaN;
+refusals = {{'qir_fit', X, y, 'Ratio', 2}, 'qir_fit: option ''Ratio'' must be in (0.0, 1.0].'; ...
+            {'qir_fit', holey, y}, ...
+            'qir_fit: X holds a non-finite value at row 3, column 1; drop that pattern or give it a number there.'; ...
+            {'qir_fit', holey, y, 'Scale', false}, ...
+            'qir_fit: X holds a non-finite value at row 3, column 1; drop that pattern or give it a number there.'; ...
+            {'qir_fit', X, y, 'MaxPresentations', 0}, 'qir_fit: option ''MaxPresentations'' must be greater than 0.'; ...
+            {'qir_predict', model, X, 'Vigilance', -1}, 'qir_predict: option ''Vigilance'' must be in [0.0, 1.0].'};
+for k = 1:size(refusals, 1)
+  call = refusals{k, 1};
+  try
+    feval(call{:}, 'Oflag', 0);
+    check(false, 'no error: %s', refusals{k, 2});
+  catch e
+    check(strcmp(e.message, refusals{k, 2}) && strcmp(e.identifier, [call{1} ':refused']), ...
+          'refusal\n  got:      %s\n  expected: %s', e.message, refusals{k, 2});
+  end
 end
 
 % Hints when training learns the patterns by heart or leaves most unknown.

@@ -16,6 +16,8 @@ from qir._scaling import scale
 STRICT = dict(D=1.0, ratio=0.5, vigilance=0.75, scale=False)
 
 
+# One check fits a single class, which rightly warns (see TestDataWarnings).
+@pytest.mark.filterwarnings("ignore::qir.QIRWarning")
 def test_passes_scikit_learns_estimator_checks():
     check_estimator(qir.QIRClassifier())
     check_estimator(qir.QIRClassifier(**STRICT))
@@ -230,3 +232,68 @@ def test_search_agrees_with_the_command_and_its_choice_refits(qir_command, tmp_p
     assert found["accuracy"] >= found["defaults_accuracy"] or found["kept_defaults"]
     model = qir.QIRClassifier(oflag=0, **best).fit(iris[:, :4], iris[:, 4])
     assert model.score(iris[:, :4], iris[:, 4]) > 0.95
+
+
+class TestDataWarnings:
+    """Data that train but cannot give a useful model: one QIRWarning per
+    kind, pointing at the caller's line, and the fit goes on."""
+
+    def kinds(self, X, y):
+        with pytest.warns(qir.QIRWarning) as record:
+            model = qir.QIRClassifier().fit(X, y)
+        assert all(w.filename == __file__ for w in record), [w.filename for w in record]
+        assert hasattr(model, "classes_")
+        return [w.message.kind for w in record], [str(w.message) for w in record]
+
+    def test_each_kind_in_any_memory_layout(self, circle):
+        X, y, _, _ = circle
+        flat = np.c_[X[:60], np.full(60, 3.0)]
+        for layout in (flat, np.asfortranarray(flat), np.c_[flat, flat][::-1, :3]):
+            kinds, texts = self.kinds(layout, y[:60])
+            assert kinds == ["constant_features"]
+            assert texts[0].startswith("column 2 of X has the same value in every pattern")
+        assert self.kinds(X[:60], np.full(60, 7))[0] == ["single_class"]
+        kinds, texts = self.kinds(np.arange(15.0).reshape(3, 5), [1, 2, 1])
+        assert kinds == ["more_features_than_patterns"]
+        assert texts[0].startswith("5 features but only 3 patterns")
+
+    def test_none_for_sound_data_nor_from_scikit_learns_checks_but_one_class(self, circle):
+        import warnings
+        X, y, _, _ = circle
+        with warnings.catch_warnings():
+            warnings.simplefilter("error", qir.QIRWarning)
+            qir.QIRClassifier().fit(X, y)
+        with warnings.catch_warnings(record=True) as record:
+            warnings.simplefilter("always")
+            check_estimator(qir.QIRClassifier())
+        ours = [w.message.kind for w in record if issubclass(w.category, qir.QIRWarning)]
+        assert ours == ["single_class"]  # the check that fits one label
+
+    def test_search_warns_once(self, circle):
+        X, y, _, _ = circle
+        with pytest.warns(qir.QIRWarning) as record:
+            qir.search(np.c_[X[:60], np.zeros(60)], y[:60], folds=2)
+        assert [w.message.kind for w in record] == ["constant_features"]
+
+
+def test_help_documents_every_parameter_with_its_default_and_advice():
+    import inspect
+    import pydoc
+    import re
+    signature = inspect.signature(qir.QIRClassifier).parameters
+    doc = inspect.getdoc(qir.QIRClassifier)
+    section = doc.split("Parameters\n----------\n")[1].split("\nAttributes\n")[0]
+    entries = {m.group(1): (m.group(2), m.group(3)) for m in
+               re.finditer(r"^(\w+) : (.*)\n((?: {4}.*\n?)+)", section, re.M)}
+    assert list(entries) == list(signature)
+    for name, (head, body) in entries.items():
+        default = signature[name].default
+        shown = re.search(r"default (\S+)$", head)
+        assert shown, f"{name}: no default in {head!r}"
+        if isinstance(default, float):
+            assert float(shown.group(1)) == default, name
+        else:
+            assert shown.group(1) == str(default), name
+        assert "Advice:" in body, f"{name} gives no advice"
+    rendered = pydoc.render_doc(qir.QIRClassifier, renderer=pydoc.plaintext)
+    assert all(f"{name} : " in rendered for name in signature)

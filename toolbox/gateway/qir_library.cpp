@@ -15,6 +15,9 @@
 //   rgb    = qir_library('colours')
 //   [labels, class_labels, class_names] = qir_library('name_labels', names, known_labels, known_names)
 //   [test, batches, late_class, late_batch] = qir_library('stream_plan', labels, batches, seed)
+//   [ids, texts] = qir_library('warnings', X, labels)
+//   ids    = qir_library('warnings')            (every identifier)
+//   text   = qir_library('refusal', message, 'qir_fit')
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +29,7 @@
 
 #include "class_colours.h"
 #include "csv.h"
+#include "data_warnings.h"
 #include "dataset.h"
 #include "errors.h"
 #include "feature_scaling.h"
@@ -33,6 +37,7 @@
 #include "hints.h"
 #include "mex_api.h"
 #include "model_file.h"
+#include "module_refusals.h"
 #include "scores.h"
 #include "search_grid.h"
 #include "stream_plan.h"
@@ -201,7 +206,11 @@ void scale(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   std::vector<double> row_major(rows * cols);
   for (std::size_t c = 0; c < cols; ++c)
     for (std::size_t r = 0; r < rows; ++r) row_major[r * cols + c] = x[c * rows + r];
-  scale_rows(row_major.data(), rows, cols, lo, hi);
+  try {
+    scale_rows(row_major.data(), rows, cols, lo, hi);
+  } catch (const NonFiniteValue &value) {
+    throw InputError(non_finite_pattern_text("X", value.pattern, value.feature));
+  }
   plhs[0] = matrix(rows, cols);
   double *out = mxGetPr(plhs[0]);
   for (std::size_t c = 0; c < cols; ++c)
@@ -395,6 +404,44 @@ void stream(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nlhs > 3) plhs[3] = scalar(static_cast<double>(plan.late_batch + 1));
 }
 
+// The library's warnings about training data, as identifiers for Octave's
+// and MATLAB's warning() ('qir:single_class', ...) and their one-line texts.
+void data_warnings(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs == 1 && nlhs <= 1) {
+    std::vector<std::string> ids;
+    for (const std::string &kind : data_warning_kinds()) ids.push_back("qir:" + kind);
+    plhs[0] = text_cells(ids);
+    return;
+  }
+  if (nrhs != 3 || nlhs > 2) throw InputError("warnings takes X and the labels");
+  const PatternView patterns{real_data(prhs[1], "X"), mxGetM(prhs[1]), mxGetN(prhs[1]), 1,
+                             mxGetM(prhs[1])};
+  const std::vector<double> labels = values_of(prhs[2], "labels");
+  if (labels.size() != patterns.patterns)
+    throw InputError("warnings needs one label per row of X");
+  std::vector<std::string> ids, texts;
+  for (const DataWarning &warning :
+       training_data_warnings(patterns, labels.data(), toolbox_feature_naming())) {
+    ids.push_back("qir:" + warning.kind);
+    texts.push_back(warning.text);
+  }
+  plhs[0] = text_cells(ids);
+  if (nlhs > 1) plhs[1] = text_cells(texts);
+}
+
+// A refusal of qir_train or qir_perf in the words of the toolbox function
+// that called it ('qir_fit' or 'qir_predict'); '' for any other message.
+void refusal(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 3 || nlhs > 1) throw InputError("refusal takes a message and 'qir_fit' or 'qir_predict'");
+  const std::string message = text_argument(prhs[1], "the message");
+  const std::string caller = text_argument(prhs[2], "the caller");
+  if (caller != "qir_fit" && caller != "qir_predict")
+    throw InputError("refusal rewords the modules' messages for 'qir_fit' or 'qir_predict'");
+  const auto text = refusal_in_user_terms(
+      message, caller == "qir_fit" ? toolbox_fit_names() : toolbox_predict_names());
+  plhs[0] = checked(mxCreateString(text.value_or("").c_str()));
+}
+
 void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("read takes a file name");
   const std::string path = text_argument(prhs[1], "the file name");
@@ -433,7 +480,8 @@ const std::pair<const char *, Command> commands[] = {
     {"range", range},       {"folds", folds},   {"defaults", defaults},
     {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
     {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write},
-    {"name_labels", name_labels}, {"stream_plan", stream}};
+    {"name_labels", name_labels}, {"stream_plan", stream},
+    {"warnings", data_warnings}, {"refusal", refusal}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");

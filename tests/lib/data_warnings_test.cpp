@@ -1,0 +1,97 @@
+// Warnings about training data, and the modules' refusals reworded for a
+// front end's user: the rules every front end takes from the library.
+#include "data_warnings.h"
+#include "module_refusals.h"
+
+#include <gtest/gtest.h>
+
+using namespace qircli;
+
+namespace {
+
+std::vector<std::string> kinds_of(const std::vector<DataWarning> &warnings) {
+  std::vector<std::string> kinds;
+  for (const auto &warning : warnings) kinds.push_back(warning.kind);
+  return kinds;
+}
+
+}  // namespace
+
+TEST(DataWarnings, FindConstantFeaturesInEitherLayout) {
+  // Features 2 and 4 never vary; feature 3 varies in one pattern only.
+  const std::vector<std::vector<double>> rows{
+      {1, 7, 0, -2}, {2, 7, 0, -2}, {3, 7, 5, -2}, {4, 7, 0, -2}};
+  const std::vector<double> labels{1, 2, 1, 2};
+  const auto from_rows = training_data_warnings(rows, labels);
+  ASSERT_EQ(kinds_of(from_rows), std::vector<std::string>{"constant_features"});
+  EXPECT_EQ(from_rows[0].text.rfind("features 2 and 4 have the same value in every pattern", 0), 0u)
+      << from_rows[0].text;
+  EXPECT_NE(from_rows[0].text.find("no information"), std::string::npos);
+
+  // The toolbox hands X column-major, Python row-major or strided.
+  std::vector<double> column_major;
+  for (std::size_t c = 0; c < 4; ++c)
+    for (const auto &row : rows) column_major.push_back(row[c]);
+  const auto from_columns = training_data_warnings(
+      PatternView{column_major.data(), 4, 4, 1, 4}, labels.data(), toolbox_feature_naming());
+  ASSERT_EQ(from_columns.size(), 1u);
+  EXPECT_EQ(from_columns[0].text.rfind("columns 2 and 4 of X have", 0), 0u) << from_columns[0].text;
+  const auto from_python = training_data_warnings(
+      PatternView{column_major.data(), 4, 4, 1, 4}, labels.data(), python_feature_naming());
+  EXPECT_EQ(from_python[0].text.rfind("columns 1 and 3 of X have", 0), 0u) << from_python[0].text;
+}
+
+TEST(DataWarnings, NameAFewOfManyConstantFeaturesOnOneLine) {
+  std::vector<std::vector<double>> rows(3, std::vector<double>(12, 0.0));
+  rows[1][0] = 1;  // only feature 1 varies
+  const auto warnings = training_data_warnings(rows, {1, 2, 2});
+  ASSERT_FALSE(warnings.empty());
+  EXPECT_EQ(warnings[0].text.rfind("features 2, 3, 4, 5, 6, 7, 8, 9 and 3 more have", 0), 0u)
+      << warnings[0].text;
+  EXPECT_EQ(warnings[0].text.find('\n'), std::string::npos);
+  const auto one = training_data_warnings({{1, 5}, {2, 5}}, {1, 2});
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].text.rfind("feature 2 has the same value in every pattern, so it carries", 0), 0u)
+      << one[0].text;
+}
+
+TEST(DataWarnings, SingleClassAndMoreFeaturesThanPatternsAtTheirThresholds) {
+  EXPECT_EQ(kinds_of(training_data_warnings({{1, 2}, {2, 1}, {3, 3}}, {4, 4, 4})),
+            std::vector<std::string>{"single_class"});
+  EXPECT_TRUE(training_data_warnings({{1, 2}, {2, 1}, {3, 3}}, {4, 4, 5}).empty());
+  // As many features as patterns is fine; one more is not.
+  EXPECT_TRUE(training_data_warnings({{1, 2}, {2, 1}}, {1, 2}).empty());
+  EXPECT_EQ(kinds_of(training_data_warnings({{1, 2, 3}, {2, 1, 4}}, {1, 2})),
+            std::vector<std::string>{"more_features_than_patterns"});
+  // One pattern: every feature is trivially constant, which says nothing
+  // beyond the other two warnings.
+  EXPECT_EQ(kinds_of(training_data_warnings({{1, 2}}, {1})),
+            (std::vector<std::string>{"single_class", "more_features_than_patterns"}));
+  EXPECT_TRUE(training_data_warnings(std::vector<std::vector<double>>{}, {}).empty());
+  EXPECT_EQ(data_warning_kinds(), (std::vector<std::string>{"constant_features", "single_class",
+                                                            "more_features_than_patterns"}));
+}
+
+TEST(ModuleRefusals, NameTheArgumentAsTheToolboxUserPassedIt) {
+  EXPECT_EQ(refusal_in_user_terms("qir_train: QIR_TRAIN: 4th input argument (ratio) must be in "
+                                  "(0.0, 1.0].", toolbox_fit_names()),
+            "option 'Ratio' must be in (0.0, 1.0].");
+  EXPECT_EQ(refusal_in_user_terms("QIR_TRAIN: 1st input argument (Patterns) holds a non-finite "
+                                  "value at row 2, column 3; drop that pattern or give it a "
+                                  "number there.", toolbox_fit_names()),
+            non_finite_pattern_text("X", 2, 3));
+  EXPECT_EQ(refusal_in_user_terms("QIR_TRAIN: 8th input argument (max_list_presentations) must  "
+                                  "be greater than 0.", toolbox_fit_names()),
+            "option 'MaxPresentations' must be greater than 0.");
+  EXPECT_EQ(refusal_in_user_terms("QIR_TRAIN: 11th input argument must be scalar.",
+                                  toolbox_fit_names()),
+            "option 'Oflag' must be scalar.");
+  EXPECT_EQ(refusal_in_user_terms("QIR_PERF: 8th input argument (Patterns) must be of type  3x4.",
+                                  toolbox_predict_names()),
+            "X must be of type 3x4.");
+  // Anything else is left to the caller: interrupts, memory, cut-off text.
+  for (const char *other : {"QIR_TRAIN: Interrupted.", "QIR_TRAIN: Not enough memory available.",
+                            "QIR_TRAIN: 4", "QIR_TRAIN: 14 input arguments required.",
+                            "QIR_TRAIN: 4th input argument (ratio", "some other failure"})
+    EXPECT_FALSE(refusal_in_user_terms(other, toolbox_fit_names())) << other;
+}
