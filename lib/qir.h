@@ -11,6 +11,7 @@
 //   scores.h             scoring, and a label no class carries
 //   csv.h, dataset.h     data files and their labels
 //   data_warnings.h      warnings about training data that trains poorly
+//   module_refusals.h    the modules' refusals in the names a front end's user gave
 //   module_runner.h      calls of the modules through the embedded host
 //   fitting.h            training and classification with scaling around them
 //   cross_validation.h   k-fold cross-validation of one setting
@@ -29,6 +30,7 @@
 #include "fitting.h"
 #include "folds.h"
 #include "model_file.h"
+#include "module_refusals.h"
 #include "module_runner.h"
 #include "scores.h"
 #include "search_grid.h"
