@@ -34,6 +34,7 @@ fprintf(['QIR stream demo in the toolbox: digits in %d batches, class %d from ba
          '%d patterns kept for testing\n'], numel(stream), late_class, late_batch, numel(test));
 fprintf('Batch   Seen  Nodes  Continued  Time (s)  Alone (s)   Refit  Time (s)\n');
 figures = zeros(numel(stream), 7);
+quiet = qir_data_warnings();  % the digits' blank pixels are no news here
 seen = [];
 model = [];
 for b = 1:numel(stream)
