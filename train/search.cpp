@@ -183,7 +183,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // every search starts from.
   const bool skip = prune_ && rho == vigilance_;
   std::fill(deferred_.begin(), deferred_.end(), 0);
-  if (by_winner_ && cfv_at_.size() < static_cast<std::size_t>(packed_.slots()))
+  if (cfv_at_.size() < static_cast<std::size_t>(packed_.slots()))
     cfv_at_.resize(std::max(static_cast<std::size_t>(packed_.slots()), 2 * cfv_at_.size()));
   bool had_gaps = false;
   if (skip) {
@@ -220,7 +220,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   } else {
     // A node failing VT only costs what was tallied above.
     matcher_.for_each_passing(packed_, [&](std::int32_t i) {
-      consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
+      decide(i, rules, tally, winner, best_cfv);
     });
   }
   // Each deferred node passes the vigilance test: its CFV and, as a
@@ -234,6 +234,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
     defer();
   }
   sync_flags(nodes);
+  if (winner >= 0) store_result(nodes, winner);
   // The node evaluations and their CFVs reach the host in one amount.
   flush_ops(ops_);
   if (by_winner_ && skip) {
@@ -335,16 +336,49 @@ bool PackedSearch::drops_out(std::int32_t i, double rho) {
 
 // Evaluates the block of deferred node i now, for the same pattern and the
 // same, unchanged nodes: the search's own results, counted then.
-void PackedSearch::evaluate_deferred(NodeList &nodes, std::int32_t i) {
+void PackedSearch::evaluate_deferred(std::int32_t i) {
   const std::int32_t b = packed_.slot_of(i) / block_lanes;
   matcher_.evaluate_block(packed_, pattern_, params_, b);
   for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
     const std::int32_t k = packed_.node_at(slot);
     if (k < 0 || !deferred(k)) continue;
-    Node &node = nodes[k];
-    matcher_.store_into(slot, node);
-    node.cfv = compute_cfv(node.fit, node.free_size, alpha_);
+    cfv_at_[slot] = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha_);
     deferred_[k >> 6] &= ~(std::uint64_t{1} << (k & 63));
+  }
+}
+
+void PackedSearch::store_result(NodeList &nodes, std::int32_t i) const {
+  const std::int32_t slot = packed_.slot_of(i);
+  matcher_.store_into(slot, nodes[i]);
+  nodes[i].cfv = cfv_at_[slot];
+}
+
+// What passes_tests and consider_candidate decide for a node that passed
+// VT, from the search's own results: the same CFV from the same values,
+// the same CT, the same comparisons, with nothing printed (no trace lists
+// candidates here). Writing every candidate's record cost more than its
+// evaluation; only the winner's is written, at the end.
+void PackedSearch::decide(std::int32_t i, const SearchRules &rules, PatternTally &tally,
+                          std::int32_t &winner, double &best_cfv) {
+  const std::int32_t slot = packed_.slot_of(i);
+  const double cfv = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), rules.alpha);
+  cfv_at_[slot] = cfv;
+  ops_.flops += cfv_flops;
+  if (rules.ct_option == 1) {
+    tally.pattern_flops += 1;
+    tally.pattern_comparisons += 1;
+    if (!(cfv + test_tolerance >= rules.Tu)) return;
+  }
+  eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
+  if (winner < 0) {
+    winner = i;
+    best_cfv = cfv;
+    return;
+  }
+  tally.pattern_comparisons += 1;
+  if (cfv > best_cfv) {
+    winner = i;
+    best_cfv = cfv;
   }
 }
 
@@ -353,8 +387,8 @@ void PackedSearch::consider(Node &node, std::int32_t i, double rho, const Search
   const std::int32_t slot = packed_.slot_of(i);
   matcher_.store_into(slot, node);
   if (!passes_tests(node, i, rho, rules, tally, &ops_)) return;
-  // The gaps read every passing node's CFV by slot.
-  if (by_winner_) cfv_at_[slot] = node.cfv;
+  // Match tracking and the gaps read every passing node's CFV by slot.
+  cfv_at_[slot] = node.cfv;
   eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
   consider_candidate(node, i, winner, best_cfv, tally);
   if (rules.oflag == 4)
@@ -375,17 +409,30 @@ std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, Pattern
   for (std::size_t w = 0; w < eligible_.size(); ++w) {
     for (std::uint64_t bits = eligible_[w]; bits != 0; bits &= bits - 1) {
       const std::int32_t i = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
-      Node &node = nodes[i];
       tally.pattern_comparisons += 1;
-      if (deferred(i) && !drops_out(i, rho)) evaluate_deferred(nodes, i);
-      if (deferred(i) || !(node.mfv > rho)) {
-        node.eligible = 0;
+      if (deferred(i) && !drops_out(i, rho)) evaluate_deferred(i);
+      const std::int32_t slot = packed_.slot_of(i);
+      if (deferred(i) || !(matcher_.mfv(slot) > rho)) {
+        nodes[i].eligible = 0;
         eligible_[w] &= ~(std::uint64_t{1} << (i & 63));
         continue;
       }
-      consider_candidate(node, i, winner, best_cfv, tally);
+      // The stored values of this pattern's search, as the records would
+      // hold them.
+      const double cfv = cfv_at_[slot];
+      if (winner < 0) {
+        winner = i;
+        best_cfv = cfv;
+        continue;
+      }
+      tally.pattern_comparisons += 1;
+      if (cfv > best_cfv) {
+        winner = i;
+        best_cfv = cfv;
+      }
     }
   }
+  if (winner >= 0) store_result(nodes, winner);
   return winner;
 }
 

@@ -65,9 +65,11 @@ class PlainSearch {
 // choose_during_mt, node by node, with the same trace and tallies; only the
 // nodes that pass VT are visited unless the trace lists the others. The
 // node operations reach count_ops once per search, in the same totals.
-// Nodes that pass VT get their evaluation fields and cfv in their records
-// (a deferred node when MT first needs them), which is all that MT and
-// node_learn read. Eligibility is kept twice, in
+// The evaluation fields and CFVs stay in the search's own arrays, by slot
+// (a deferred node's computed when MT first needs them), where MT reads
+// them; only the winner's are written into its record (all that the
+// training core and node_learn read), and with the trace on, every passing
+// node's. Eligibility is kept twice, in
 // step: each node's flag, as the plain search leaves it, and a bitset of
 // the eligible nodes, so that a search clears only the flags the last one
 // set and MT visits only the eligible nodes.
@@ -89,6 +91,10 @@ class PackedSearch {
  private:
   void consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
                 PatternTally &tally, std::int32_t &winner, double &best_cfv);
+  void decide(std::int32_t i, const SearchRules &rules, PatternTally &tally,
+              std::int32_t &winner, double &best_cfv);
+  // Writes node i's results of this pattern's search into its record.
+  void store_result(NodeList &nodes, std::int32_t i) const;
 
   void regroup(const NodeList &nodes);
   bool deferred(std::int32_t i) const { return (deferred_[i >> 6] >> (i & 63)) & 1u; }
@@ -96,7 +102,7 @@ class PackedSearch {
   void remember_choices(const NodeList &nodes, std::int32_t J, std::int32_t winner);
   std::uint8_t evaluated_gaps(std::int32_t b, double best, double top_mfv) const;
   bool drops_out(std::int32_t i, double rho);
-  void evaluate_deferred(NodeList &nodes, std::int32_t i);
+  void evaluate_deferred(std::int32_t i);
   // Clears every node's eligibility, visiting only the eligible nodes.
   void sync_flags(NodeList &nodes);
 
