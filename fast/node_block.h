@@ -149,8 +149,10 @@ class PackedNodes {
   double free_size(std::int32_t slot) const { return free_size_[slot]; }
   // True while every node sits in the slot of its own index.
   bool in_node_order() const { return in_order_; }
-  // Per block, the number of nodes in it.
+  // Per block, the number of nodes in it, and a bit for each lane without
+  // a node.
   const std::int32_t *block_members() const { return block_members_.data(); }
+  const std::uint8_t *empty_lanes() const { return empty_lanes_.data(); }
   // Where the nodes' cuts may be tested; none without a usable rule.
   const CutPoints &cut_points() const { return cuts_; }
   PackedView view() const;
@@ -296,6 +298,14 @@ class BlockMatcher {
   // increasing i.
   template <class Visit>
   void for_each_passing(const PackedNodes &nodes, Visit visit);
+  // Calls visit(slot) for the slot of every such node, in increasing slot.
+  template <class Visit>
+  void for_each_passing_slot(const PackedNodes &nodes, Visit visit) const {
+    const std::int32_t words = (nodes.slots() + 63) / 64;
+    for (std::int32_t w = 0; w < words; ++w)
+      for (std::uint64_t b = passes_vt_[w]; b != 0; b &= b - 1)
+        visit(w * 64 + qir_count_trailing_zeros(b));
+  }
 
  private:
   // Skipping tests stop paying off when they rarely skip anything; then

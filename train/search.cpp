@@ -139,8 +139,8 @@ void PackedSearch::node_added(const NodeList &nodes) {
   // the nodes it was built with.
   packed_.place(nodes[i], std::max(packed_.end_slot(), groups_.count() * group_slots));
   memory_.block_changed(packed_.slot_of(i) / block_lanes);
-  eligible_.resize((static_cast<std::size_t>(packed_.size()) + 63) / 64);
-  deferred_.resize(eligible_.size());
+  eligible_.resize((static_cast<std::size_t>(packed_.slots()) + 63) / 64);
+  deferred_.resize(static_cast<std::size_t>(packed_.blocks()));
   // New nodes wait after the groups, always evaluated, until they are as
   // many as half the grouped ones: regrouping then costs about as much
   // again as all grouping so far.
@@ -149,6 +149,19 @@ void PackedSearch::node_added(const NodeList &nodes) {
 }
 
 void PackedSearch::regroup(const NodeList &nodes) {
+  place_in_groups(nodes);
+  // The nodes changed slots: their flags, as the last search left them,
+  // go to their new slots.
+  eligible_.assign((static_cast<std::size_t>(packed_.slots()) + 63) / 64, 0);
+  deferred_.assign(static_cast<std::size_t>(packed_.blocks()), 0);
+  for (std::int32_t i = 0; i < nodes.size(); ++i)
+    if (nodes[i].eligible == 1) {
+      const std::int32_t slot = packed_.slot_of(i);
+      eligible_[slot >> 6] |= std::uint64_t{1} << (slot & 63);
+    }
+}
+
+void PackedSearch::place_in_groups(const NodeList &nodes) {
   std::vector<const Node *> all(static_cast<std::size_t>(nodes.size()));
   for (std::int32_t i = 0; i < nodes.size(); ++i) all[i] = &nodes[i];
   const std::int32_t M = model_params.num_features;
@@ -183,6 +196,8 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // every search starts from.
   const bool skip = prune_ && rho == vigilance_;
   std::fill(deferred_.begin(), deferred_.end(), 0);
+  if (eligible_.size() * 64 < static_cast<std::size_t>(packed_.slots()))
+    eligible_.resize((static_cast<std::size_t>(packed_.slots()) + 63) / 64);
   if (cfv_at_.size() < static_cast<std::size_t>(packed_.slots()))
     cfv_at_.resize(std::max(static_cast<std::size_t>(packed_.slots()), 2 * cfv_at_.size()));
   bool had_gaps = false;
@@ -212,16 +227,20 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   was_eligible_.assign(eligible_.begin(), eligible_.end());
   std::fill(eligible_.begin(), eligible_.end(), 0);
   std::int32_t winner = -1;
-  double best_cfv = 0.0;
   if (rules.oflag == 4) {
     // The trace lists every node, in order.
+    double best_cfv = 0.0;
     for (std::int32_t i = 0; i < count; ++i)
       consider(nodes[i], i, rho, rules, tally, winner, best_cfv);
   } else {
-    // A node failing VT only costs what was tallied above.
-    matcher_.for_each_passing(packed_, [&](std::int32_t i) {
-      decide(i, rules, tally, winner, best_cfv);
+    // A node failing VT only costs what was tallied above; the nodes are
+    // visited in slot order, and CandidateChoice chooses as node order would.
+    CandidateChoice choice;
+    matcher_.for_each_passing_slot(packed_, [&](std::int32_t slot) {
+      decide(slot, rules, tally, choice);
     });
+    winner = choice.winner();
+    if (choice.candidates > 1) tally.pattern_comparisons += static_cast<std::uint32_t>(choice.candidates - 1);
   }
   // Each deferred node passes the vigilance test: its CFV and, as a
   // candidate after the first (an evaluated node beats it), one
@@ -250,14 +269,14 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
 }
 
 void PackedSearch::defer() {
-  for (std::int32_t b : matcher_.deferred_blocks())
-    for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
-      const std::int32_t i = packed_.node_at(slot);
-      if (i < 0) continue;
-      const std::uint64_t bit = std::uint64_t{1} << (i & 63);
-      eligible_[i >> 6] |= bit;
-      deferred_[i >> 6] |= bit;
-    }
+  const std::uint8_t *empty_lanes = packed_.empty_lanes();
+  for (std::int32_t b : matcher_.deferred_blocks()) {
+    // A block's four slots share one word of the bitset.
+    const std::int32_t slot = b * block_lanes;
+    const std::uint64_t lanes = 15u & ~static_cast<std::uint64_t>(empty_lanes[b]);
+    eligible_[slot >> 6] |= lanes << (slot & 63);
+    deferred_[b] = 1;
+  }
 }
 
 // The gaps of an evaluated block: none unless every node in it lies
@@ -327,24 +346,21 @@ void PackedSearch::GapUse::count(std::uint64_t nodes_searched, std::uint64_t nod
 }
 
 // Whether deferred node i provably has an MFV of at most rho.
-bool PackedSearch::drops_out(std::int32_t i, double rho) {
+bool PackedSearch::drops_out(std::int32_t b, double rho) {
   const std::uint8_t *gaps = memory_.gaps(J_);
   if (gaps == nullptr) return false;
-  const std::uint32_t m = mfv_steps(gaps[packed_.slot_of(i) / block_lanes]);
+  const std::uint32_t m = mfv_steps(gaps[b]);
   return m > 0 && upper_bound(memory_.winner_mfv(J_), m) <= rho;
 }
 
-// Evaluates the block of deferred node i now, for the same pattern and the
-// same, unchanged nodes: the search's own results, counted then.
-void PackedSearch::evaluate_deferred(std::int32_t i) {
-  const std::int32_t b = packed_.slot_of(i) / block_lanes;
+// Evaluates deferred block b now, for the same pattern and the same,
+// unchanged nodes: the search's own results, counted then.
+void PackedSearch::evaluate_deferred(std::int32_t b) {
   matcher_.evaluate_block(packed_, pattern_, params_, b);
-  for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
-    const std::int32_t k = packed_.node_at(slot);
-    if (k < 0 || !deferred(k)) continue;
-    cfv_at_[slot] = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha_);
-    deferred_[k >> 6] &= ~(std::uint64_t{1} << (k & 63));
-  }
+  for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot)
+    if (packed_.node_at(slot) >= 0)
+      cfv_at_[slot] = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha_);
+  deferred_[b] = 0;
 }
 
 void PackedSearch::store_result(NodeList &nodes, std::int32_t i) const {
@@ -358,9 +374,8 @@ void PackedSearch::store_result(NodeList &nodes, std::int32_t i) const {
 // the same CT, the same comparisons, with nothing printed (no trace lists
 // candidates here). Writing every candidate's record cost more than its
 // evaluation; only the winner's is written, at the end.
-void PackedSearch::decide(std::int32_t i, const SearchRules &rules, PatternTally &tally,
-                          std::int32_t &winner, double &best_cfv) {
-  const std::int32_t slot = packed_.slot_of(i);
+void PackedSearch::decide(std::int32_t slot, const SearchRules &rules, PatternTally &tally,
+                          CandidateChoice &choice) {
   const double cfv = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), rules.alpha);
   cfv_at_[slot] = cfv;
   ops_.flops += cfv_flops;
@@ -369,17 +384,8 @@ void PackedSearch::decide(std::int32_t i, const SearchRules &rules, PatternTally
     tally.pattern_comparisons += 1;
     if (!(cfv + test_tolerance >= rules.Tu)) return;
   }
-  eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
-  if (winner < 0) {
-    winner = i;
-    best_cfv = cfv;
-    return;
-  }
-  tally.pattern_comparisons += 1;
-  if (cfv > best_cfv) {
-    winner = i;
-    best_cfv = cfv;
-  }
+  eligible_[slot >> 6] |= std::uint64_t{1} << (slot & 63);
+  choice.add(packed_.node_at(slot), cfv);
 }
 
 void PackedSearch::consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
@@ -389,7 +395,7 @@ void PackedSearch::consider(Node &node, std::int32_t i, double rho, const Search
   if (!passes_tests(node, i, rho, rules, tally, &ops_)) return;
   // Match tracking and the gaps read every passing node's CFV by slot.
   cfv_at_[slot] = node.cfv;
-  eligible_[i >> 6] |= std::uint64_t{1} << (i & 63);
+  eligible_[slot >> 6] |= std::uint64_t{1} << (slot & 63);
   consider_candidate(node, i, winner, best_cfv, tally);
   if (rules.oflag == 4)
     mexPrintf("      Node #%d is candidate (CFV=%s)\n", i + 1, format_fixed(node.cfv).text);
@@ -398,40 +404,46 @@ void PackedSearch::consider(Node &node, std::int32_t i, double rho, const Search
 void PackedSearch::sync_flags(NodeList &nodes) {
   for (std::size_t w = 0; w < eligible_.size(); ++w)
     for (std::uint64_t bits = eligible_[w] ^ was_eligible_[w]; bits != 0; bits &= bits - 1) {
-      const std::int32_t i = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
-      nodes[i].eligible = static_cast<std::int32_t>((eligible_[w] >> (i & 63)) & 1u);
+      const std::int32_t slot = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
+      nodes[packed_.node_at(slot)].eligible =
+          static_cast<std::int32_t>((eligible_[w] >> (slot & 63)) & 1u);
     }
 }
 
+void CandidateChoice::add(std::int32_t i, double cfv) {
+  ++candidates;
+  if (first < 0 || i < first) {
+    first = i;
+    first_cfv = cfv;
+  }
+  if (std::isnan(cfv)) return;
+  if (best < 0 || cfv > best_cfv || (cfv == best_cfv && i < best)) {
+    best = i;
+    best_cfv = cfv;
+  }
+}
+
 std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {
-  std::int32_t winner = -1;
-  double best_cfv = 0.0;
+  CandidateChoice choice;
   for (std::size_t w = 0; w < eligible_.size(); ++w) {
     for (std::uint64_t bits = eligible_[w]; bits != 0; bits &= bits - 1) {
-      const std::int32_t i = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
+      const std::int32_t slot = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
+      const std::int32_t b = slot / block_lanes;
       tally.pattern_comparisons += 1;
-      if (deferred(i) && !drops_out(i, rho)) evaluate_deferred(i);
-      const std::int32_t slot = packed_.slot_of(i);
-      if (deferred(i) || !(matcher_.mfv(slot) > rho)) {
-        nodes[i].eligible = 0;
-        eligible_[w] &= ~(std::uint64_t{1} << (i & 63));
+      if (deferred_[b] != 0 && !drops_out(b, rho)) evaluate_deferred(b);
+      if (deferred_[b] != 0 || !(matcher_.mfv(slot) > rho)) {
+        nodes[packed_.node_at(slot)].eligible = 0;
+        eligible_[w] &= ~(std::uint64_t{1} << (slot & 63));
         continue;
       }
       // The stored values of this pattern's search, as the records would
       // hold them.
-      const double cfv = cfv_at_[slot];
-      if (winner < 0) {
-        winner = i;
-        best_cfv = cfv;
-        continue;
-      }
-      tally.pattern_comparisons += 1;
-      if (cfv > best_cfv) {
-        winner = i;
-        best_cfv = cfv;
-      }
+      choice.add(packed_.node_at(slot), cfv_at_[slot]);
     }
   }
+  if (choice.candidates > 1)
+    tally.pattern_comparisons += static_cast<std::uint32_t>(choice.candidates - 1);
+  const std::int32_t winner = choice.winner();
   if (winner >= 0) store_result(nodes, winner);
   return winner;
 }

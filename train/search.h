@@ -10,6 +10,7 @@
 #include "node_list.h"
 #include "search_memory.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -38,6 +39,24 @@ std::int32_t search_nodes(NodeList &nodes, const double *pattern, double rho,
 // Keeps among the eligible nodes those whose stored MFV exceeds rho and
 // returns the one with the greatest stored CFV, or -1. Evaluates nothing.
 std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally);
+
+// The winner among candidates visited in any order, as a visit in node
+// order chooses it (see search_nodes): the first candidate wins outright
+// and a later one only with a strictly greater CFV, so the winner is the
+// lowest-numbered candidate if its CFV is NaN (nothing is greater than
+// NaN), else the lowest-numbered of those whose CFV equals the greatest
+// CFV that is not NaN (a later NaN never wins).
+struct CandidateChoice {
+  std::int64_t candidates = 0;
+  std::int32_t first = -1;  // the lowest-numbered candidate
+  double first_cfv = 0.0;
+  std::int32_t best = -1;  // the best CFV that is not NaN
+  double best_cfv = 0.0;
+  void add(std::int32_t i, double cfv);
+  std::int32_t winner() const {
+    return first >= 0 && (std::isnan(first_cfv) || best < 0) ? first : best;
+  }
+};
 
 // The plain search behind the interface of the packed one.
 class PlainSearch {
@@ -91,18 +110,17 @@ class PackedSearch {
  private:
   void consider(Node &node, std::int32_t i, double rho, const SearchRules &rules,
                 PatternTally &tally, std::int32_t &winner, double &best_cfv);
-  void decide(std::int32_t i, const SearchRules &rules, PatternTally &tally,
-              std::int32_t &winner, double &best_cfv);
+  void decide(std::int32_t slot, const SearchRules &rules, PatternTally &tally, CandidateChoice &choice);
   // Writes node i's results of this pattern's search into its record.
   void store_result(NodeList &nodes, std::int32_t i) const;
 
   void regroup(const NodeList &nodes);
-  bool deferred(std::int32_t i) const { return (deferred_[i >> 6] >> (i & 63)) & 1u; }
+  void place_in_groups(const NodeList &nodes);
   void defer();
   void remember_choices(const NodeList &nodes, std::int32_t J, std::int32_t winner);
   std::uint8_t evaluated_gaps(std::int32_t b, double best, double top_mfv) const;
-  bool drops_out(std::int32_t i, double rho);
-  void evaluate_deferred(std::int32_t i);
+  bool drops_out(std::int32_t b, double rho);
+  void evaluate_deferred(std::int32_t b);
   // Clears every node's eligibility, visiting only the eligible nodes.
   void sync_flags(NodeList &nodes);
 
@@ -116,7 +134,9 @@ class PackedSearch {
   BlockMatcher matcher_;
   SearchMemory memory_;
   OpTally ops_;
-  std::vector<std::uint64_t> eligible_;  // one bit per node, set where its eligible flag is 1
+  // One bit per slot, set where its node's eligible flag is 1 (blocks of
+  // four slots share a word, so a whole block is marked at once).
+  std::vector<std::uint64_t> eligible_;
   std::vector<std::uint64_t> was_eligible_;  // eligible_ before the current search
   // Leaving unevaluated the nodes that cannot win (no CT; first search of
   // each pattern): the node each pattern's last search chose, the nodes of
@@ -125,7 +145,7 @@ class PackedSearch {
   bool by_winner_ = false;
   double alpha_ = 0.0;
   std::vector<std::int32_t> last_winner_;
-  std::vector<std::uint64_t> deferred_;
+  std::vector<std::uint8_t> deferred_;  // per block
   std::vector<double> cfv_at_;  // per slot: the CFV this search gave a passing node
   // Keeping the gaps costs about a third of an evaluation per node, each
   // search; it pays only where enough nodes are left unevaluated. Measured

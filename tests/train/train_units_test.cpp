@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -105,6 +107,33 @@ TEST(MatchTracking, NewWinnerHasTheHighestChoiceValueAmongHigherMatches) {
   // Raised to the winner's MFV, it and its twin drop out as well.
   EXPECT_EQ(choose_during_mt(nodes, 0.4, tally), 1);
   EXPECT_EQ(tally.pattern_comparisons, 6u + 3u);
+}
+
+// The packed search visits candidates in slot order, not node order: it
+// must still pick the node that the visit in node order picks, through
+// ties (the lowest number wins), signed zeros and NaN choice values (a
+// NaN wins only as the first candidate).
+TEST(CandidateChoice, AnyOrderOfVisitsPicksTheWinnerOfNodeOrder) {
+  const double nan = std::nan("");
+  const double values[] = {0.5, 0.5, 0.25, -0.0, 0.0, nan, 1.0, 1.0};
+  std::mt19937_64 rng(5);
+  for (int round = 0; round < 2000; ++round) {
+    const std::size_t n = 1 + rng() % 7;
+    std::vector<double> cfv(n);
+    for (double &v : cfv) v = values[rng() % 8];
+    // In node order, as search_nodes and choose_during_mt choose.
+    std::int32_t expected = 0;
+    for (std::size_t i = 1; i < n; ++i)
+      if (cfv[i] > cfv[expected]) expected = static_cast<std::int32_t>(i);
+    std::vector<std::int32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::int32_t>(i);
+    std::shuffle(order.begin(), order.end(), rng);
+    CandidateChoice choice;
+    for (std::int32_t i : order) choice.add(i, cfv[i]);
+    ASSERT_EQ(choice.winner(), expected) << "round " << round;
+    EXPECT_EQ(choice.candidates, static_cast<std::int64_t>(n));
+  }
+  EXPECT_EQ(CandidateChoice().winner(), -1);
 }
 
 // The packed search keeps its own list of eligible nodes; the nodes' own
