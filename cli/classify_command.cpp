@@ -156,7 +156,7 @@ int classify_command(const Words &words) {
     write_file_atomically(
         *output, format_labels(labels_to_write(assigned, params.unknown_label, written_unknown),
                                model.class_names));
-  if (data.labelled()) report << format_scores(score(data.labels, assigned, params.unknown_label));
+  if (data.labelled()) report << format_scores(score(data.labels, assigned, params.unknown_label), data.class_names);
   const auto unknown = static_cast<std::size_t>(
       std::count(assigned.begin(), assigned.end(), params.unknown_label));
   if (const auto hint = classification_hint(unknown, assigned.size())) std::cerr << *hint << "\n";

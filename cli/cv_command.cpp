@@ -10,6 +10,7 @@
 #include "hints.h"
 #include "number_text.h"
 #include "progress.h"
+#include "scores.h"
 
 namespace qircli {
 namespace {
@@ -22,7 +23,8 @@ CommandSpec command_spec() {
       "of DATA.csv into stratified folds (each class spread evenly, the split fixed by\n"
       "the seed), trains on all folds but one and classifies that one, for each fold.\n"
       "Prints each fold's and the mean accuracy (unclassified patterns count as\n"
-      "wrong), the unclassified share, the nodes and the times.";
+      "wrong), the unclassified share, the nodes and the times, and a confusion table\n"
+      "of every pattern's true and assigned class over all folds.";
   s.options = cv_options();
   for (auto &option : training_options()) s.options.push_back(option);
   for (auto &option : data_options(false)) s.options.push_back(option);
@@ -87,7 +89,10 @@ int cv_command(const Words &words) {
       progress.show("fold " + std::to_string(fold + 1) + "/" + std::to_string(settings.folds));
     });
   }
-  std::cout << result_table(result);
+  std::cout << result_table(result)
+            << format_confusion(
+                   score(result.true_labels, result.assigned_labels, result.unknown_label),
+                   data.class_names, "Confusion table over all folds (rows: true label, columns: assigned label)");
   std::size_t unknown = 0;
   for (const auto &fold : result.folds) unknown += fold.unknown;
   if (const auto hint = classification_hint(unknown, data.patterns.size()))

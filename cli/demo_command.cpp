@@ -90,7 +90,7 @@ int demo_command(const Words &words) {
       total_seconds);
   std::cout << timing;
   write_file_atomically(output,
-                        render_svg(model, {train.patterns, train.labels},
+                        render_svg(model, {train.patterns, train.labels, train.class_names},
                                    "QIR demo: nodes over the circle-in-the-square training data"));
   std::cout << "Picture written to " << output << "\n";
   return 0;

@@ -44,6 +44,7 @@ QIR_GROUP_library = \
   lib/hints.cpp \
   lib/model_file.cpp \
   lib/module_refusals.cpp \
+  lib/node_projection.cpp \
   lib/number_text.cpp \
   lib/presentation_order.cpp \
   lib/scores.cpp \

@@ -25,7 +25,8 @@ void split(const Dataset &data, const std::vector<int> &fold, int test, Dataset 
 }
 
 FoldResult run_fold(ModuleRunner &runner, const Dataset &train, const Dataset &test,
-                    const TrainingParams &p, const CvSettings &settings, double unknown) {
+                    const TrainingParams &p, const CvSettings &settings, double unknown,
+                    CvResult &pooled) {
   FoldResult result;
   const auto start = Clock::now();
   EnsembleOptions options;
@@ -45,6 +46,8 @@ FoldResult run_fold(ModuleRunner &runner, const Dataset &train, const Dataset &t
     result.unknown += assigned[k] == unknown ? 1 : 0;
     result.correct += assigned[k] == test.labels[k] ? 1 : 0;
   }
+  pooled.true_labels.insert(pooled.true_labels.end(), test.labels.begin(), test.labels.end());
+  pooled.assigned_labels.insert(pooled.assigned_labels.end(), assigned.begin(), assigned.end());
   return result;
 }
 
@@ -80,11 +83,12 @@ CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const Trainin
   const std::vector<int> fold = stratified_folds(data.labels, settings.folds, settings.seed);
   const double unknown = free_label(data.labels);
   CvResult result;
+  result.unknown_label = unknown;
   for (int test = 0; test < settings.folds; ++test) {
     on_fold(test);
     Dataset train, held_out;
     split(data, fold, test, train, held_out);
-    result.folds.push_back(run_fold(runner, train, held_out, params, settings, unknown));
+    result.folds.push_back(run_fold(runner, train, held_out, params, settings, unknown, result));
   }
   return result;
 }

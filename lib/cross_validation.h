@@ -27,6 +27,10 @@ struct FoldResult {
 
 struct CvResult {
   std::vector<FoldResult> folds;
+  // Every pattern's true and assigned label, fold after fold, and the label
+  // of the unclassified: the confusion over all folds.
+  std::vector<double> true_labels, assigned_labels;
+  double unknown_label = 0;
   // Means over the folds.
   double accuracy_percent() const;
   double unknown_percent() const;

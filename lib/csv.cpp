@@ -140,8 +140,10 @@ Table parse_csv(const std::string &text, const std::string &path, const CsvForma
     if (delimiter == 0) delimiter = find_delimiter(line);
     if (header_pending) {
       header_pending = false;
-      if (format.header || all_words(split(line, delimiter))) {
+      const auto cells = split(line, delimiter);
+      if (format.header || all_words(cells)) {
         reader.header_skipped = true;
+        for (auto cell : cells) reader.table.header.push_back(unquoted(std::string(trim(cell))));
         continue;
       }
     }

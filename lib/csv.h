@@ -23,6 +23,7 @@ struct Table {
   std::vector<std::vector<double>> rows;  // a text cell is held as 0
   std::vector<int> lines;
   std::vector<std::string> last_text;     // the last column's text, when it holds names
+  std::vector<std::string> header;        // the header line's cells, when one was skipped
   std::size_t columns() const { return rows.empty() ? 0 : rows.front().size(); }
   bool text_labels() const { return !last_text.empty(); }
 };

@@ -80,6 +80,15 @@ std::vector<double> read_label_file(const std::string &path, std::size_t expecte
   return column_labels(table, 0, classes);
 }
 
+// The header's names of the feature columns: none unless it has one
+// non-empty cell per column, as a header of other data would not.
+std::vector<std::string> header_feature_names(const Table &table, std::size_t features) {
+  if (table.header.size() != table.columns() || features > table.header.size()) return {};
+  for (const auto &cell : table.header)
+    if (cell.empty()) return {};
+  return {table.header.begin(), table.header.begin() + static_cast<std::ptrdiff_t>(features)};
+}
+
 }  // namespace
 
 Dataset load_dataset(const std::string &path, const LabelSource &source, const CsvFormat &format,
@@ -100,6 +109,7 @@ Dataset dataset_from_table(const Table &table, const LabelSource &source, const 
       data.labels = read_label_file(source.file, table.rows.size(), format, data.class_names);
   }
   data.path = table.path;
+  data.feature_names = header_feature_names(table, data.features());
   return data;
 }
 

@@ -24,6 +24,7 @@ struct Dataset {
   std::vector<std::vector<double>> patterns;  // one row of features per pattern
   std::vector<double> labels;                 // empty when the data carry none
   ClassNames class_names;                     // when the labels were names
+  std::vector<std::string> feature_names;     // from a header row; empty: unnamed
   bool labelled() const { return !labels.empty(); }
   std::size_t features() const { return patterns.empty() ? 0 : patterns.front().size(); }
 };
@@ -38,7 +39,9 @@ std::vector<double> labels_of_names(const std::vector<std::string> &names, Class
 // modules keep node labels as integers and a fractional label would never
 // match. Labels that are names become integers: the names of `known` keep
 // their labels, others get 1, 2, ... (after the largest known) in name
-// order. Throws InputError naming the file and line of the first fault.
+// order. A header row that names every feature column (and, with the labels
+// in the last column, that one too) gives the feature names. Throws
+// InputError naming the file and line of the first fault.
 Dataset load_dataset(const std::string &path, const LabelSource &source,
                      const CsvFormat &format = {}, const ClassNames &known = {});
 // The same for a table already read.

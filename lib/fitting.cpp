@@ -33,6 +33,7 @@ Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams 
   model.feature_min = range.min;
   model.feature_max = range.max;
   model.class_names = data.class_names;
+  model.feature_names = data.feature_names;
   return model;
 }
 

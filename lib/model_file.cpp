@@ -27,6 +27,9 @@ bool is_ensemble(const Model &model) {
   return model.members() > 1 || model.voting.shuffle || model.voting.voters != 1;
 }
 
+// Feature names need no format of their own: every reader takes a '%' line
+// of an unknown key as a comment, and the model classifies the same without
+// its names.
 int format_of(const Model &model) {
   if (is_ensemble(model)) return ensemble_format;
   return model.scales() || !model.class_names.empty() ? extended_format : plain_format;
@@ -37,7 +40,7 @@ std::string member_line(std::size_t number, std::size_t nodes, double presentati
          " list_presentations " + format_number(presentations) + "\n";
 }
 
-enum class KeyKind { count, parameter, list, class_name, member };
+enum class KeyKind { count, parameter, list, feature_name, class_name, member };
 
 struct HeaderKey {
   std::string_view name;
@@ -53,6 +56,7 @@ constexpr HeaderKey header_keys[] = {
     {"features", KeyKind::count, plain_format, true},
     {"feature_min", KeyKind::list, extended_format, false},
     {"feature_max", KeyKind::list, extended_format, false},
+    {"feature", KeyKind::feature_name, plain_format, false},
     {"D", KeyKind::parameter, plain_format, true},
     {"ratio", KeyKind::parameter, plain_format, true},
     {"vigilance", KeyKind::parameter, plain_format, true},
@@ -102,14 +106,20 @@ std::string quoted(std::string_view word) {
 std::string label_text(double label) { return format_number(label); }
 
 // Where a fault of a whole model lies, so that the reader can name the line.
-enum class Place { none, key, node, class_line };
+enum class Place { none, key, node, class_line, feature_line };
 
 struct Fault {
   std::string what;
   Place place = Place::none;
   std::string key;        // Place::key
-  std::size_t index = 0;  // Place::node, Place::class_line
+  std::size_t index = 0;  // Place::node, Place::class_line, Place::feature_line
 };
+
+// A name that fits on one '%' line.
+bool one_line_name(std::string_view name) {
+  const std::string_view trimmed = trim(name);
+  return !trimmed.empty() && trimmed.find_first_of("\n\r") == std::string_view::npos;
+}
 
 std::optional<Fault> parameter_fault(const Model &model) {
   Model copy = model;  // parameter_slots binds to mutable slots
@@ -211,7 +221,7 @@ std::optional<Fault> class_fault(const Model &model) {
   for (std::size_t k = 0; k < model.class_names.size(); ++k) {
     const auto &[label, name] = model.class_names[k];
     const std::string_view trimmed = trim(name);
-    if (trimmed.empty() || trimmed.find_first_of("\n\r") != std::string_view::npos)
+    if (!one_line_name(name))
       return Fault{"class name '" + name + "' is empty or spans lines", Place::class_line, "", k};
     if (!named.insert(label).second)
       return Fault{"class " + std::to_string(label) + " named twice", Place::class_line, "", k};
@@ -229,12 +239,28 @@ std::optional<Fault> class_fault(const Model &model) {
   return std::nullopt;
 }
 
+std::optional<Fault> feature_name_fault(const Model &model) {
+  const auto &names = model.feature_names;
+  if (names.empty()) return std::nullopt;
+  if (names.size() != static_cast<std::size_t>(model.features))
+    return Fault{"'% feature' lines name " + std::to_string(names.size()) + " of " +
+                     std::to_string(model.features) + " features; name every feature or none",
+                 Place::feature_line, "",
+                 std::min(names.size(), static_cast<std::size_t>(model.features + 1)) - 1};
+  for (std::size_t k = 0; k < names.size(); ++k)
+    if (!one_line_name(names[k]))
+      return Fault{"feature name '" + names[k] + "' is empty or spans lines",
+                   Place::feature_line, "", k};
+  return std::nullopt;
+}
+
 std::optional<Fault> first_fault(const Model &model) {
   if (!(model.features >= 1 && model.features <= max_model_features))
     return Fault{"'% features' must be a whole number from 1 to " +
                      std::to_string(max_model_features),
                  Place::key, "features"};
-  for (auto check : {parameter_fault, range_fault, node_fault, class_fault, voting_fault})
+  for (auto check : {parameter_fault, range_fault, feature_name_fault, node_fault,
+                     class_fault, voting_fault})
     if (auto fault = check(model)) return fault;
   return std::nullopt;
 }
@@ -270,7 +296,7 @@ struct Reader {
   Model model;
   std::map<std::string, double, std::less<>> counts;  // format, features, nodes
   std::map<std::string, int, std::less<>> key_lines;
-  std::vector<int> node_lines, class_lines;
+  std::vector<int> node_lines, class_lines, feature_lines;
   int line_number = 0;
   // The node count that each '% member' line promised, and its line.
   std::vector<double> member_nodes;
@@ -354,6 +380,21 @@ struct Reader {
     class_lines.push_back(line_number);
   }
 
+  // '% feature K NAME', K counting up from 1.
+  void feature_line(std::istringstream &words) {
+    std::string index_word, name;
+    words >> index_word;
+    std::getline(words, name);
+    const auto index = parse_number(index_word);
+    const std::size_t expected = model.feature_names.size() + 1;
+    if (!index || *index != static_cast<double>(expected))
+      fail("feature " + quoted(index_word) + " out of order (expected feature " +
+           std::to_string(expected) + ")");
+    if (trim(name).empty()) fail("feature " + index_word + " has no name");
+    model.feature_names.emplace_back(trim(name));
+    feature_lines.push_back(line_number);
+  }
+
   void count_line(const HeaderKey &key, std::istringstream &words) {
     const double value = one_number(key, words);
     const bool whole = value >= 0 && std::trunc(value) == value;
@@ -379,8 +420,9 @@ struct Reader {
     if (!(words >> word)) return;
     const HeaderKey *key = find_key(word);
     if (key == nullptr) return;  // a comment
-    if (key->kind != KeyKind::class_name && key->kind != KeyKind::member &&
-        !key_lines.emplace(word, line_number).second)
+    const bool repeated = key->kind == KeyKind::class_name || key->kind == KeyKind::member ||
+                          key->kind == KeyKind::feature_name;
+    if (!repeated && !key_lines.emplace(word, line_number).second)
       fail("header value '" + word + "' given twice");
     switch (key->kind) {
       case KeyKind::count: return count_line(*key, words);
@@ -388,6 +430,9 @@ struct Reader {
       case KeyKind::list:
         (word == "feature_min" ? model.feature_min : model.feature_max) = numbers(words);
         return;
+      case KeyKind::feature_name:
+        key_lines.emplace(word, line_number);
+        return feature_line(words);
       case KeyKind::class_name: key_lines.emplace(word, line_number); return class_line(words);
       case KeyKind::member: key_lines.emplace(word, line_number); return member_line(words);
     }
@@ -475,6 +520,7 @@ struct Reader {
       case Place::key: return line_of(fault.key);
       case Place::node: return node_lines.at(fault.index);
       case Place::class_line: return class_lines.at(fault.index);
+      case Place::feature_line: return feature_lines.at(fault.index);
       case Place::none: break;
     }
     return 0;
@@ -495,6 +541,11 @@ struct Reader {
 
 }  // namespace
 
+std::string feature_name(const Model &model, std::size_t index) {
+  if (index < model.feature_names.size()) return model.feature_names[index];
+  return "feature " + std::to_string(index + 1);
+}
+
 bool is_class_label(double value) {
   return std::trunc(value) == value && value >= -2147483648.0 && value <= 2147483647.0;
 }
@@ -510,6 +561,9 @@ std::string format_model(const Model &model) {
     text += format_list("feature_min", model.feature_min);
     text += format_list("feature_max", model.feature_max);
   }
+  for (std::size_t k = 0; k < model.feature_names.size(); ++k)
+    text += "% feature " + std::to_string(k + 1) + " " + std::string(trim(model.feature_names[k])) +
+            "\n";
   for (const auto &[key, slot] : parameter_slots(copy))
     text += "% " + key + " " + format_number(*slot) + "\n";
   const bool ensemble = is_ensemble(model);
@@ -544,7 +598,7 @@ std::size_t Model::total_nodes() const {
 }
 
 Model parse_model(std::string_view text, const std::string &path) {
-  Reader reader{path, {}, {}, {}, {}, {}, 0, {}, {}, 0};
+  Reader reader{path, {}, {}, {}, {}, {}, {}, 0, {}, {}, 0};
   std::istringstream stream{std::string(without_byte_order_mark(text))};
   std::string line;
   while (std::getline(stream, line)) {

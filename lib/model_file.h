@@ -8,6 +8,7 @@
 //   % features M
 //   % feature_min v1 ... vM   (only for a model that scales its inputs)
 //   % feature_max v1 ... vM
+//   % feature K NAME          (the name of feature K, for every K from 1 to M, or none)
 //   % D <value>               ... one '% name value' line per training parameter
 //   % class LABEL NAME        (one line per node label, or none)
 //   % nodes K
@@ -78,6 +79,8 @@ struct Model {
   // The class names behind the integer labels; empty: numeric labels.
   // Otherwise every node label has exactly one name and every name a node.
   std::vector<std::pair<int, std::string>> class_names;
+  // The name of each feature (from a header row, say); empty: unnamed.
+  std::vector<std::string> feature_names;
   // An ensemble's settings and its members 2..K; member 1 is the fields above.
   VotingSettings voting;
   std::vector<MemberNodes> further_members;
@@ -88,6 +91,10 @@ struct Model {
   std::size_t members() const { return 1 + further_members.size(); }
   std::size_t total_nodes() const;
 };
+
+// The name of feature `index` (0-based) as pictures and messages show it:
+// its own name, else "feature K" (1-based).
+std::string feature_name(const Model &model, std::size_t index);
 
 // Whether `value` can be a class label: a whole number that fits a 32-bit
 // signed integer, as the modules keep labels.

@@ -15,8 +15,15 @@ std::string padded(const std::string &text, std::size_t width) {
   return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
 }
 
-std::string column_name(const Scores &scores, double label) {
-  return scores.unknown_label && *scores.unknown_label == label ? "unknown" : format_number(label);
+std::string label_name(double label, const LabelNames &names) {
+  for (const auto &[known, name] : names)
+    if (known == label) return name;
+  return format_number(label);
+}
+
+std::string column_name(const Scores &scores, double label, const LabelNames &names) {
+  return scores.unknown_label && *scores.unknown_label == label ? "unknown"
+                                                                : label_name(label, names);
 }
 
 std::string table_row(const std::vector<std::string> &cells, std::size_t width) {
@@ -59,24 +66,30 @@ Scores score(const std::vector<double> &truth, const std::vector<double> &assign
   return scores;
 }
 
-std::string format_scores(const Scores &scores) {
+std::string format_scores(const Scores &scores, const LabelNames &names) {
   char line[160];
   std::snprintf(line, sizeof line, "Accuracy: %.2f%% (%zu of %zu patterns)\n",
                 scores.accuracy_percent(), scores.correct, scores.total);
   std::string text = line;
   text += "Unclassified: " + count_of(scores.unclassified, "pattern") + "\n";
+  return text + format_confusion(scores, names,
+                                 "Confusion table (rows: true label, columns: assigned label)");
+}
 
+std::string format_confusion(const Scores &scores, const LabelNames &names,
+                             const std::string &title) {
   std::size_t width = std::string("unknown").size();
-  for (double label : scores.true_labels) width = std::max(width, format_number(label).size());
-  for (double label : scores.assigned_labels) width = std::max(width, format_number(label).size());
+  for (double label : scores.true_labels) width = std::max(width, label_name(label, names).size());
+  for (double label : scores.assigned_labels)
+    width = std::max(width, label_name(label, names).size());
   width = std::max(width, std::to_string(scores.total).size()) + 2;
 
-  text += "Confusion table (rows: true label, columns: assigned label)\n";
+  std::string text = title + "\n";
   std::vector<std::string> head{""};
-  for (double label : scores.assigned_labels) head.push_back(column_name(scores, label));
+  for (double label : scores.assigned_labels) head.push_back(column_name(scores, label, names));
   text += table_row(head, width);
   for (double truth : scores.true_labels) {
-    std::vector<std::string> cells{format_number(truth)};
+    std::vector<std::string> cells{label_name(truth, names)};
     for (double label : scores.assigned_labels) {
       const auto found = scores.counts.find({truth, label});
       cells.push_back(std::to_string(found == scores.counts.end() ? 0 : found->second));

@@ -32,9 +32,15 @@ double unused_label(const std::vector<double> &node_labels);
 Scores score(const std::vector<double> &truth, const std::vector<double> &assigned,
              std::optional<double> unknown_label);
 
+// The names behind integer labels; a label without one shows as its number.
+using LabelNames = std::vector<std::pair<int, std::string>>;
+
 // "Accuracy: ..." line, the unclassified count (also when 0), and the
-// confusion table with
-// one row per true label and one column per assigned label.
-std::string format_scores(const Scores &scores);
+// confusion table with one row per true class and one column per assigned
+// class, each named by `names` where it has a name.
+std::string format_scores(const Scores &scores, const LabelNames &names = {});
+// The confusion table alone, under `title`.
+std::string format_confusion(const Scores &scores, const LabelNames &names,
+                             const std::string &title);
 
 }  // namespace qircli

@@ -13,8 +13,8 @@ namespace qircli {
 namespace {
 
 constexpr double plot_size = 600;  // pixels along the longer data extent
-constexpr double margin = 50;
-constexpr double legend_width = 140;
+constexpr double margin = 64;  // room for the tick labels and the axis names
+constexpr double legend_width = 160;
 constexpr double pi = 3.14159265358979323846;
 constexpr const char *unlabelled_colour = "#888888";
 
@@ -28,14 +28,16 @@ struct Box {
   }
 };
 
-// Maps data coordinates to pixels with one scale for both axes, y upward.
+// Maps data coordinates to pixels, y upward: one scale for both axes, so
+// that a ball looks round, unless one extent is more than twice the other
+// (features in different units); then each axis gets its own.
 struct Frame {
   Box box;
-  double scale = 1;
-  double x(double value) const { return margin + (value - box.xmin) * scale; }
-  double y(double value) const { return margin + (box.ymax - value) * scale; }
-  double width() const { return (box.xmax - box.xmin) * scale; }
-  double height() const { return (box.ymax - box.ymin) * scale; }
+  double x_scale = 1, y_scale = 1;
+  double x(double value) const { return margin + (value - box.xmin) * x_scale; }
+  double y(double value) const { return margin + (box.ymax - value) * y_scale; }
+  double width() const { return (box.xmax - box.xmin) * x_scale; }
+  double height() const { return (box.ymax - box.ymin) * y_scale; }
 };
 
 std::string num(double value) {
@@ -68,39 +70,56 @@ std::string colour(std::size_t index) {
   return text;
 }
 
-Frame make_frame(const Model &model, const PlotPoints &data) {
+NodeShape shape_of(const Model &model, const std::vector<double> &row, FeaturePair pair) {
+  return project_node(row, model.params.ratio, pair, model.feature_min, model.feature_max);
+}
+
+Frame make_frame(const Model &model, const PlotPoints &data, FeaturePair pair) {
   Box box;
-  for (const auto &point : data.points) box.add(point[0], point[1]);
+  for (const auto &point : data.points) box.add(point[pair.x], point[pair.y]);
   for (const auto &row : model.templates) {
-    const NodeShape s = node_shape(row, model.params.ratio);
+    const NodeShape s = shape_of(model, row, pair);
     const double c = std::cos(s.angle_degrees * pi / 180), n = std::sin(s.angle_degrees * pi / 180);
     box.add(s.cx, s.cy, std::hypot(s.along * c, s.across * n),
             std::hypot(s.along * n, s.across * c));
   }
   if (!(box.xmin <= box.xmax)) box = Box{0, 1, 0, 1};
-  const double pad = 0.04 * std::max({box.xmax - box.xmin, box.ymax - box.ymin, 1e-9});
-  box.add(box.xmin, box.ymin, pad, pad);
-  box.add(box.xmax, box.ymax, pad, pad);
-  Frame frame{box, plot_size / std::max(box.xmax - box.xmin, box.ymax - box.ymin)};
-  return frame;
+  // Each extent gets a margin of 4%: of the longer one when they share a
+  // scale, else of its own, and then the longer axis fills the plot's
+  // size and the shorter one half of it.
+  const double wide = box.xmax - box.xmin, high = box.ymax - box.ymin;
+  const double longer = std::max({wide, high, 1e-9});
+  const bool shared = std::min(wide, high) >= longer / 2 || std::max(wide, high) == 0;
+  const double pad_x = 0.04 * (shared ? longer : std::max(wide, 1e-6 * longer));
+  const double pad_y = 0.04 * (shared ? longer : std::max(high, 1e-6 * longer));
+  box.add(box.xmin, box.ymin, pad_x, pad_y);
+  box.add(box.xmax, box.ymax, pad_x, pad_y);
+  const double shown_wide = box.xmax - box.xmin, shown_high = box.ymax - box.ymin;
+  if (shared) {
+    const double scale = plot_size / std::max(shown_wide, shown_high);
+    return Frame{box, scale, scale};
+  }
+  return Frame{box, (wide >= high ? plot_size : plot_size / 2) / shown_wide,
+               (high > wide ? plot_size : plot_size / 2) / shown_high};
 }
 
-std::string node_element(const NodeShape &s, const Frame &f, const std::string &fill) {
+std::string node_element(const NodeShape &node, const Frame &f, const std::string &fill) {
+  const NodeShape s = stretched(node, f.x_scale, f.y_scale);  // in pixels
   const std::string style = std::string(" fill=\"") + fill + "\" fill-opacity=\"0.18\" stroke=\"" +
                             fill + "\" stroke-width=\"1.2\"/>\n";
   const std::string centre = "cx=\"" + num(f.x(s.cx)) + "\" cy=\"" + num(f.y(s.cy)) + "\"";
-  if (s.is_point && s.along == 0)  // a node made from one pattern, never grown: a dot
+  if (s.along == 0 && s.across == 0)  // a node made from one pattern, never grown: a dot
     return "<circle class=\"node\" " + centre + " r=\"2.5\" fill=\"" + fill +
            "\" stroke=\"#000000\" stroke-width=\"0.6\"/>\n";
-  if (s.is_point)
-    return "<circle class=\"node\" " + centre + " r=\"" + num(s.along * f.scale) + "\"" + style;
-  return "<ellipse class=\"node\" " + centre + " rx=\"" + num(s.along * f.scale) + "\" ry=\"" +
-         num(s.across * f.scale) + "\" transform=\"rotate(" + num(-s.angle_degrees) + " " +
+  if (s.along == s.across)
+    return "<circle class=\"node\" " + centre + " r=\"" + num(s.along) + "\"" + style;
+  return "<ellipse class=\"node\" " + centre + " rx=\"" + num(s.along) + "\" ry=\"" +
+         num(s.across) + "\" transform=\"rotate(" + num(-s.angle_degrees) + " " +
          num(f.x(s.cx)) + " " + num(f.y(s.cy)) + ")\"" + style;
 }
 
-std::string point_element(const std::vector<double> &p, const Frame &f, const std::string &fill) {
-  return "<circle class=\"point\" cx=\"" + num(f.x(p[0])) + "\" cy=\"" + num(f.y(p[1])) +
+std::string point_element(double x, double y, const Frame &f, const std::string &fill) {
+  return "<circle class=\"point\" cx=\"" + num(f.x(x)) + "\" cy=\"" + num(f.y(y)) +
          "\" r=\"1.8\" fill=\"" + fill + "\" fill-opacity=\"0.7\"/>\n";
 }
 
@@ -140,50 +159,78 @@ std::string ticks(const Frame &f, bool horizontal) {
   return text;
 }
 
-std::string axes(const Frame &f) {
-  return "<rect x=\"" + num(margin) + "\" y=\"" + num(margin) + "\" width=\"" + num(f.width()) +
-         "\" height=\"" + num(f.height()) + "\" fill=\"none\" stroke=\"#444444\"/>\n" +
-         ticks(f, true) + ticks(f, false);
+std::string axis_names(const Frame &f, const std::string &x_name, const std::string &y_name) {
+  const double x = margin + f.width() / 2, y = margin + f.height() / 2;
+  return "<text class=\"axis-name\" x=\"" + num(x) + "\" y=\"" + num(margin + f.height() + 36) +
+         "\" font-size=\"12\" text-anchor=\"middle\">" + escape(x_name) +
+         "</text>\n<text class=\"axis-name\" x=\"16\" y=\"" + num(y) +
+         "\" font-size=\"12\" text-anchor=\"middle\" transform=\"rotate(-90 16 " + num(y) +
+         ")\">" + escape(y_name) + "</text>\n";
 }
 
-std::string legend(const std::vector<double> &labels, const Frame &f) {
+std::string axes(const Frame &f, const std::string &x_name, const std::string &y_name) {
+  return "<rect x=\"" + num(margin) + "\" y=\"" + num(margin) + "\" width=\"" + num(f.width()) +
+         "\" height=\"" + num(f.height()) + "\" fill=\"none\" stroke=\"#444444\"/>\n" +
+         ticks(f, true) + ticks(f, false) + axis_names(f, x_name, y_name);
+}
+
+// A class as the legend shows it: its name, else its label.
+std::string class_text(double label, const Model &model, const PlotPoints &data) {
+  for (const auto *names : {&model.class_names, &data.class_names})
+    for (const auto &[known, name] : *names)
+      if (known == label) return name;
+  return "label " + format_number(label);
+}
+
+std::string legend(const std::vector<double> &labels, const Frame &f, const Model &model,
+                   const PlotPoints &data) {
   std::string text;
   const double x = margin + f.width() + 20;
   for (std::size_t k = 0; k < labels.size(); ++k) {
     const double y = margin + 20.0 * static_cast<double>(k);
     text += "<rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"12\" height=\"12\" fill=\"" +
             colour(k) + "\"/>\n<text x=\"" + num(x + 18) + "\" y=\"" + num(y + 10) +
-            "\" font-size=\"12\">label " + format_number(labels[k]) + "</text>\n";
+            "\" font-size=\"12\">" + escape(class_text(labels[k], model, data)) + "</text>\n";
   }
   return text;
 }
 
-void check_two_dimensional(const Model &model, const PlotPoints &data) {
-  if (model.features != 2)
-    throw InputError("the model has " + std::to_string(model.features) +
-                     " features; only models of 2 features can be drawn");
+void check_points(const Model &model, const PlotPoints &data) {
   for (const auto &point : data.points)
-    if (point.size() != 2)
-      throw InputError("the data have " + std::to_string(point.size()) +
-                       " features; only 2-D data can be drawn");
+    if (point.size() != static_cast<std::size_t>(model.features))
+      throw InputError("the model has " +
+                       count_of(static_cast<std::size_t>(model.features), "feature") +
+                       ", the data have " + std::to_string(point.size()));
 }
 
 }  // namespace
 
-NodeShape node_shape(const std::vector<double> &row, double ratio) {
-  NodeShape shape;
-  shape.cx = row.at(0);
-  shape.cy = row.at(1);
-  shape.along = row.at(4);
-  shape.is_point = row[2] == 0 && row[3] == 0;
-  shape.across = shape.is_point ? shape.along : ratio * shape.along;
-  shape.angle_degrees = shape.is_point ? 0 : std::atan2(row[3], row[2]) * 180 / pi;
-  return shape;
+FeaturePair plotted_features(const Model &model, const std::vector<double> &chosen) {
+  const std::string range = "from 1 to " + std::to_string(model.features);
+  if (chosen.empty()) {
+    if (model.features == 2) return {};
+    throw UsageError("the model has " +
+                     count_of(static_cast<std::size_t>(model.features), "feature") +
+                     "; choose the two to draw with --features I,J (" + range + ")");
+  }
+  if (chosen.size() != 2) throw UsageError("--features takes two feature numbers, I,J");
+  for (double k : chosen)
+    if (!(k >= 1 && k <= model.features && std::trunc(k) == k))
+      throw UsageError("--features takes two feature numbers " + range + ", not " +
+                       format_number(k));
+  if (chosen[0] == chosen[1]) throw UsageError("--features takes two different features");
+  return {static_cast<std::size_t>(chosen[0]) - 1, static_cast<std::size_t>(chosen[1]) - 1};
 }
 
-std::string render_svg(const Model &model, const PlotPoints &data, const std::string &title) {
-  check_two_dimensional(model, data);
-  const Frame frame = make_frame(model, data);
+std::string render_svg(const Model &model, const PlotPoints &data, const std::string &title,
+                       FeaturePair pair) {
+  check_points(model, data);
+  const auto last = static_cast<std::size_t>(model.features);
+  if (pair.x >= last || pair.y >= last || pair.x == pair.y)
+    throw InputError("features " + std::to_string(pair.x + 1) + " and " +
+                     std::to_string(pair.y + 1) + " cannot be drawn from a model of " +
+                     count_of(last, "feature"));
+  const Frame frame = make_frame(model, data, pair);
   std::set<double> label_set(model.labels.begin(), model.labels.end());
   label_set.insert(data.labels.begin(), data.labels.end());
   const std::vector<double> labels(label_set.begin(), label_set.end());
@@ -202,16 +249,16 @@ std::string render_svg(const Model &model, const PlotPoints &data, const std::st
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
   svg += "<text x=\"" + num(margin) + "\" y=\"" + num(margin - 14) + "\" font-size=\"14\">" +
          escape(title) + "</text>\n";
-  svg += axes(frame);
+  svg += axes(frame, feature_name(model, pair.x), feature_name(model, pair.y));
   svg += "<g id=\"nodes\">\n";
   for (std::size_t k = 0; k < model.templates.size(); ++k)
-    svg += node_element(node_shape(model.templates[k], model.params.ratio), frame,
+    svg += node_element(shape_of(model, model.templates[k], pair), frame,
                         colour_of(model.labels[k]));
   svg += "</g>\n<g id=\"points\">\n";  // on top, so no region hides a point
   for (std::size_t k = 0; k < data.points.size(); ++k)
-    svg += point_element(data.points[k], frame,
+    svg += point_element(data.points[k][pair.x], data.points[k][pair.y], frame,
                          data.labels.empty() ? unlabelled_colour : colour_of(data.labels[k]));
-  svg += "</g>\n" + legend(labels, frame) + "</svg>\n";
+  svg += "</g>\n" + legend(labels, frame, model, data) + "</svg>\n";
   return svg;
 }
 

@@ -162,13 +162,19 @@ class ErrorCases(Base):
                 self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
                 self.assertFalse(os.path.exists(self.path("m")))
 
-    def test_plot_refuses_a_model_that_is_not_2d(self):
+    def test_plot_of_a_wider_model_asks_which_two_features(self):
         model = self.write("m3.model", model_text(3, [[0, 0, 0, 0, 0, 0, 0]], [1]))
         out = self.path("m3.svg")
-        result = run("plot", model, "-o", out)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("the model has 3 features; only models of 2 features can be drawn", result.stderr)
-        self.assertFalse(os.path.exists(out))
+        for extra, message in (
+                ((), "the model has 3 features; choose the two to draw with --features I,J "
+                     "(from 1 to 3)"),
+                (("--features", "1,4"), "--features takes two feature numbers from 1 to 3, not 4"),
+                (("--features", "2,2"), "--features takes two different features"),
+                (("--features", "1,x"), "--features takes two feature numbers, I,J, not '1,x'")):
+            result = run("plot", model, "-o", out, *extra)
+            self.assertEqual(result.returncode, 2, extra)
+            self.assertIn(message, result.stderr)
+            self.assertFalse(os.path.exists(out))
 
     def test_unlabelled_data_needs_no_labels_option(self):
         features = self.write("f.csv", "0.1,0.2\n0.3,0.4\n")
@@ -502,7 +508,8 @@ class Polish(Base):
         self.ok("train", blanks, "-o", numeric, "--oflag", "0")
         text = open(model).read()
         self.assertIn("% class 1 setosa\n% class 2 versicolor\n% class 3 virginica\n", text)
-        strip = lambda t: [l for l in t.splitlines() if not l.startswith("% class") and "format" not in l]
+        strip = lambda t: [l for l in t.splitlines() if not l.startswith(("% class", "% feature "))
+                           and "format" not in l]
         self.assertEqual(strip(text), strip(open(numeric).read()))  # same nodes either way
         out = self.ok("classify", model, named, "-o", "-", "--oflag", "0").stdout.split()
         self.assertEqual(len(out), 150)
@@ -745,6 +752,77 @@ class Pictures(Base):
         ellipses = [e for e in found["node"] if e.tag.endswith("ellipse")]
         grown = [r for r in rows if r[2] != 0 or r[3] != 0]
         self.assertEqual(len(ellipses), len(grown))
+
+class Names(Base):
+    """Class names from text labels and feature names from a header row reach
+    the model file, the confusion tables, the written labels and the
+    picture's legend and axes."""
+
+    SPECIES = {"1": "setosa", "2": "versicolor", "3": "virginica"}
+    HEADER = "sepal length (cm),sepal width,petal length,petal width (cm),species\n"
+
+    def named_iris(self):
+        rows = [line.strip().split(",") for line in open(data("iris.csv"))]
+        return self.write("iris.csv", self.HEADER + "".join(
+            ",".join(r[:4] + [self.SPECIES[r[4]]]) + "\n" for r in rows))
+
+    def trained(self):
+        model = self.path("iris.model")
+        self.ok("train", self.named_iris(), "-o", model, "--oflag", "0", *PLAIN)
+        return model
+
+    def table(self, text, title):
+        """Rows of the confusion table under `title`, split into cells."""
+        lines = text.split(title)[1].splitlines()[1:]
+        return [line.split() for line in lines[:lines.index("") if "" in lines else None]]
+
+    def test_header_names_the_features_in_the_model_file(self):
+        text = open(self.trained()).read()
+        self.assertIn("% feature 1 sepal length (cm)\n% feature 2 sepal width\n"
+                      "% feature 3 petal length\n% feature 4 petal width (cm)\n", text)
+        # Without a header the model names no feature.
+        plain = self.path("plain.model")
+        self.ok("train", data("iris.csv"), "-o", plain, "--oflag", "0", *PLAIN)
+        self.assertNotIn("% feature ", open(plain).read())
+
+    def test_confusion_tables_and_labels_show_class_names(self):
+        model, named = self.trained(), self.path("iris.csv")
+        out = self.ok("classify", model, named, "--oflag", "0").stdout
+        rows = self.table(out, "Confusion table (rows: true label, columns: assigned label)")
+        self.assertEqual(rows[0], ["setosa", "versicolor", "virginica"])
+        self.assertEqual([r[0] for r in rows[1:]], ["setosa", "versicolor", "virginica"])
+        self.assertEqual(sum(int(r[k + 1]) for k, r in enumerate(rows[1:])),
+                         accuracy(out)[1])  # the diagonal holds the correct ones
+        written = self.ok("classify", model, named, "-o", "-", "--oflag", "0").stdout.split()
+        self.assertEqual(set(written), set(self.SPECIES.values()))
+
+        out = self.ok("cv", named, "--folds", "3", *PLAIN).stdout
+        rows = self.table(out, "Confusion table over all folds (rows: true label, "
+                               "columns: assigned label)")
+        self.assertEqual(rows[0], ["setosa", "versicolor", "virginica"])
+        self.assertEqual(sum(int(c) for r in rows[1:] for c in r[1:]), 150)
+        mean = float(re.search(r"^Mean +\d+ +([0-9.]+)%", out, re.M).group(1))
+        diagonal = sum(int(r[k + 1]) for k, r in enumerate(rows[1:]))
+        self.assertAlmostEqual(mean, 100 * diagonal / 150, delta=0.01)  # equal folds of 50
+
+    def test_picture_names_axes_and_classes_and_draws_chosen_features(self):
+        model = self.trained()
+        picture = self.path("iris.svg")
+        self.ok("plot", model, self.path("iris.csv"), "-o", picture, "--features", "4,1")
+        texts = [t.text for t in ET.parse(picture).getroot().iter()
+                 if t.tag.endswith("text") and t.get("class") == "axis-name"]
+        self.assertEqual(texts, ["petal width (cm)", "sepal length (cm)"])
+        legend = {t.text for t in ET.parse(picture).getroot().iter() if t.tag.endswith("text")}
+        self.assertTrue(set(self.SPECIES.values()) <= legend)
+        found = svg_elements(picture)
+        _, rows = read_model(model)
+        self.assertEqual(len(found["node"]), len(rows))
+        self.assertEqual(len(found["point"]), 150)
+        # The ticks are in the data's units: petal width 0.1 to 2.5 cm, sepal
+        # length 4.3 to 7.9 cm, not the scaled [0, 1].
+        ticks = [float(t) for t in legend if t and re.fullmatch(r"-?[0-9.]+", t)]
+        self.assertGreaterEqual(max(ticks), 7)
+
 
 class CircleData(Base):
     """The committed circle files are what the generator makes, and they are

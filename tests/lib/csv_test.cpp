@@ -89,6 +89,20 @@ TEST(Dataset, NamedLabelsBecomeIntegersInNameOrderAndKeepKnownOnes) {
             file + ":1: column 2: 'setosa' is not a number");
 }
 
+TEST(Dataset, HeaderNamesTheFeaturesWhenItNamesEveryColumn) {
+  const auto names = [](const std::string &text, LabelSource source = {}) {
+    return dataset_from_table(parse_csv(text, "in.csv"), source).feature_names;
+  };
+  EXPECT_EQ(names("\"sepal length\";width;species\n1;2;a\n"),
+            (std::vector<std::string>{"sepal length", "width"}));
+  EXPECT_EQ(names("a,b\n1,2\n", {LabelSource::Kind::none, ""}),
+            (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(names("1,2,3\n").empty());
+  EXPECT_TRUE(names("a,b\n1,2,3\n").empty());  // a header of other columns names nothing
+  EXPECT_TRUE(dataset_from_table(parse_csv("x,,y\n1,2,3\n", "in.csv", {0, true}), {})
+                  .feature_names.empty());
+}
+
 TEST(Csv, FileWithoutRowsIsRefused) {
   EXPECT_EQ(failure(""), "in.csv:1: no data rows (the file is empty)");
   EXPECT_EQ(failure("\n \n\r\n"), "in.csv:1: no data rows (the file is empty)");

@@ -234,3 +234,37 @@ TEST(NumberText, FormatsReadBackExactly) {
   }
   EXPECT_EQ(format_number(3), "3");
 }
+
+// Feature names ride along in any format: readers that predate them take
+// the lines as comments, and the nodes mean the same without them.
+TEST(ModelFile, FeatureNamesRoundTripWithoutRaisingTheFormat) {
+  Model model = awkward_model();
+  model.feature_names = {"sepal length (cm)", " width "};
+  const std::string text = format_model(model);
+  EXPECT_NE(text.find("% format 1\n% features 2\n% feature 1 sepal length (cm)\n"
+                      "% feature 2 width\n% D "),
+            std::string::npos);
+  const Model copy = parse_model(text, "m.txt");
+  EXPECT_EQ(copy.feature_names, (std::vector<std::string>{"sepal length (cm)", "width"}));
+  EXPECT_EQ(feature_name(copy, 1), "width");
+  model.feature_names.clear();
+  EXPECT_EQ(feature_name(model, 1), "feature 2");
+  EXPECT_TRUE(parse_model(format_model(model), "m.txt").feature_names.empty());
+}
+
+TEST(ModelFile, RefusesFeatureNamesThatDoNotNameEachFeatureOnce) {
+  const auto with = [](const std::string &lines) {
+    return failure(named_file("% feature_max 2\n", "% feature_max 2\n" + lines));
+  };
+  EXPECT_EQ(with("% feature 1 size\n% feature 2 more\n"),
+            "m.txt:6: '% feature' lines name 2 of 1 features; name every feature or none");
+  EXPECT_EQ(with("% feature 2 size\n"), "m.txt:5: feature '2' out of order (expected feature 1)");
+  EXPECT_EQ(with("% feature 1\n"), "m.txt:5: feature 1 has no name");
+  EXPECT_EQ(failure(named_file("", "")), "(accepted)");
+
+  Model model = awkward_model();
+  model.feature_names = {"only one"};
+  EXPECT_THROW(format_model(model), InputError);
+  model.feature_names = {"a", "two\nlines"};
+  EXPECT_THROW(format_model(model), InputError);
+}

@@ -39,3 +39,19 @@ TEST(Scores, UnusedLabelIsOneBelowTheSmallestOrTheFirstGap) {
   EXPECT_NE(format_scores(score({1, 2}, {1, 2}, -1.0)).find("Unclassified: 0 patterns\n"),
             std::string::npos);
 }
+
+TEST(Scores, NamedClassesHeadTheirRowsAndColumnsAndWidenTheTable) {
+  const LabelNames names{{1, "setosa"}, {2, "versicolor"}};
+  const std::string text = format_scores(score({1, 2, 3}, {1, 0, 3}, 0.0), names);
+  // Every cell as wide as the longest name; a label without a name shows its number.
+  EXPECT_NE(text.find("                 unknown      setosa           3\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("      setosa           0           1           0\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("  versicolor           1           0           0\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("           3           0           0           1\n"), std::string::npos)
+      << text;
+  const std::string pooled = format_confusion(score({1}, {1}, 0.0), names, "Over all folds");
+  EXPECT_EQ(pooled.substr(0, pooled.find('\n')), "Over all folds");
+}

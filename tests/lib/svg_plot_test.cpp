@@ -1,5 +1,5 @@
-// Pictures of 2-D models: node geometry, one element per node and point,
-// and refusal of models that are not 2-D.
+// Pictures of models: node geometry and its projection onto two features,
+// one element per node and point, names on the axes and in the legend.
 #include "svg_plot.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 using namespace qircli;
 
 namespace {
+
+constexpr double pi_ = 3.14159265358979323846;
 
 Model three_nodes() {
   Model model;
@@ -49,7 +51,8 @@ TEST(SvgPlot, NodeShapeFollowsDirectionRadiusAndRatio) {
 }
 
 TEST(SvgPlot, DrawsOneElementPerNodeAndPoint) {
-  const std::string svg = render_svg(three_nodes(), {{{0.1, 0.1}, {0.6, 0.4}}, {1, 2}}, "a & b");
+  const std::string svg =
+      render_svg(three_nodes(), {{{0.1, 0.1}, {0.6, 0.4}}, {1, 2}, {}}, "a & b");
   EXPECT_EQ(count(svg, "<ellipse class=\"node\""), 1u);
   EXPECT_EQ(count(svg, "<circle class=\"node\""), 2u);
   EXPECT_EQ(count(svg, "<circle class=\"point\""), 2u);
@@ -77,9 +80,107 @@ TEST(SvgPlot, EllipseIsTurnedAgainstThePageAxis) {
   EXPECT_GT(std::stod(dot[2]), std::stod(m[2]));
 }
 
-TEST(SvgPlot, RefusesWhatIsNotTwoDimensional) {
+TEST(SvgPlot, RefusesPointsOfAnotherWidthAndFeaturesOutOfRange) {
+  Model model = three_nodes();
+  EXPECT_THROW(render_svg(model, {{{1, 2, 3}}, {}, {}}, "t"), InputError);
+  EXPECT_THROW(render_svg(model, {}, "t", {0, 2}), InputError);
+  EXPECT_THROW(render_svg(model, {}, "t", {1, 1}), InputError);
+  EXPECT_THROW(plotted_features(model, {1}), UsageError);
+  EXPECT_THROW(plotted_features(model, {2, 2}), UsageError);
+  EXPECT_THROW(plotted_features(model, {1, 3}), UsageError);
+  EXPECT_THROW(plotted_features(model, {0.5, 1}), UsageError);
+  model.features = 3;
+  EXPECT_THROW(plotted_features(model, {}), UsageError);  // which two?
+  const FeaturePair pair = plotted_features(model, {3, 1});
+  EXPECT_EQ(pair.x, 2u);
+  EXPECT_EQ(pair.y, 0u);
+}
+
+namespace {
+
+// How far the drawn ellipse reaches in the direction at `degrees`.
+double reach(const NodeShape &s, double degrees) {
+  const double t = degrees * pi_ / 180, a = s.angle_degrees * pi_ / 180;
+  const double along = std::cos(t - a), across = std::sin(t - a);
+  return std::sqrt(s.along * s.along * along * along + s.across * s.across * across * across);
+}
+
+// How far the node itself reaches in that direction of the plane of features
+// (i, j), each stretched by its factor: the hyper-ellipsoid's matrix
+// (ratio r)^2 I + r^2 (1 - ratio^2) u u', seen along v.
+double node_reach(const std::vector<double> &row, double ratio, std::size_t i, std::size_t j,
+                  double si, double sj, double degrees) {
+  const std::size_t m = (row.size() - 1) / 2;
+  double norm = 0;
+  for (std::size_t k = 0; k < m; ++k) norm += row[m + k] * row[m + k];
+  norm = std::sqrt(norm);
+  const double r = row.back(), t = degrees * pi_ / 180;
+  const double v[2] = {std::cos(t) * si, std::sin(t) * sj};
+  const double u[2] = {row[m + i] / norm, row[m + j] / norm};
+  const double along = v[0] * u[0] + v[1] * u[1];
+  return std::sqrt(ratio * ratio * r * r * (v[0] * v[0] + v[1] * v[1]) +
+                   r * r * (1 - ratio * ratio) * along * along);
+}
+
+}  // namespace
+
+// The shadow of a node on two features reaches exactly as far as the node
+// in every direction of their plane, in the data's units when the model
+// scales (each axis stretched by its own range).
+TEST(NodeProjection, ShadowReachesAsFarAsTheNodeInEveryDirection) {
+  const std::vector<double> row{0.5, 0.2, 0.9, 0.6, 0.0, 0.8, 0.3};  // 3 features
+  const std::vector<double> lo{10, -1, 0}, hi{30, 1, 100};
+  for (const auto &[i, j] : {std::pair<std::size_t, std::size_t>{0, 1}, {0, 2}, {2, 1}}) {
+    const NodeShape raw = project_node(row, 0.4, {i, j});
+    const NodeShape data = project_node(row, 0.4, {i, j}, lo, hi);
+    EXPECT_DOUBLE_EQ(raw.cx, row[i]);
+    EXPECT_DOUBLE_EQ(data.cx, lo[i] + row[i] * (hi[i] - lo[i]));
+    EXPECT_DOUBLE_EQ(data.cy, lo[j] + row[j] * (hi[j] - lo[j]));
+    for (double degrees = 0; degrees < 360; degrees += 15) {
+      EXPECT_NEAR(reach(raw, degrees), node_reach(row, 0.4, i, j, 1, 1, degrees), 1e-12);
+      EXPECT_NEAR(reach(data, degrees),
+                  node_reach(row, 0.4, i, j, hi[i] - lo[i], hi[j] - lo[j], degrees), 1e-9)
+          << i << "," << j << " at " << degrees;
+    }
+  }
+  // A ball stays round on any two features, and becomes an ellipse when
+  // its axes stretch differently.
+  const NodeShape ball = project_node({0.5, 0.5, 0.5, 0, 0, 0, 0.1}, 0.4, {0, 2}, lo, hi);
+  EXPECT_TRUE(ball.is_point);
+  EXPECT_NEAR(reach(ball, 0), 2, 1e-12);
+  EXPECT_NEAR(reach(ball, 90), 10, 1e-12);
+}
+
+TEST(SvgPlot, AxesAndLegendCarryTheNamesOfFeaturesAndClasses) {
   Model model = three_nodes();
   model.features = 3;
-  EXPECT_THROW(render_svg(model, {}, "t"), InputError);
-  EXPECT_THROW(render_svg(three_nodes(), {{{1, 2, 3}}, {}}, "t"), InputError);
+  for (auto &row : model.templates) row = {row[0], row[1], 0.5, row[2], row[3], 0, row[4]};
+  model.feature_names = {"length <mm>", "width", "depth"};
+  model.class_names = {{1, "small"}, {2, "large"}};
+  PlotPoints data{{{0.1, 0.2, 0.3}}, {5}, {{5, "unseen"}}};
+  const std::string svg = render_svg(model, data, "t", plotted_features(model, {3, 1}));
+  EXPECT_NE(svg.find(">depth</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">length &lt;mm&gt;</text>"), std::string::npos);
+  EXPECT_EQ(svg.find(">width</text>"), std::string::npos);
+  for (const char *name : {">small</text>", ">large</text>", ">unseen</text>"})
+    EXPECT_NE(svg.find(name), std::string::npos) << name;
+  EXPECT_EQ(svg.find("label "), std::string::npos);
+  model.feature_names.clear();
+  model.class_names.clear();
+  const std::string plain = render_svg(model, {}, "t", {0, 1});
+  EXPECT_NE(plain.find(">feature 1</text>"), std::string::npos);
+  EXPECT_NE(plain.find(">label 2</text>"), std::string::npos);
+}
+
+// The data's units: a scaling model's nodes and the raw points share one frame.
+TEST(SvgPlot, ScalingModelIsDrawnInTheDataUnits) {
+  Model model = three_nodes();
+  model.feature_min = {100, 0};
+  model.feature_max = {200, 1};
+  const std::string svg = render_svg(model, {{{150, 0.5}}, {1}, {}}, "t");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(svg, m, std::regex(">([-0-9.e+]+)</text>")));
+  // The first tick of the x axis lies near the range's lower end, not near 0.
+  EXPECT_GE(std::stod(m[1]), 90);
+  EXPECT_LE(std::stod(m[1]), 200);
 }
