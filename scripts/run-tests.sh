@@ -19,7 +19,7 @@ command -v make >/dev/null || missing+=(make)
 command -v mkoctfile >/dev/null || missing+=(octave octave-dev)
 # The Python package: Debian's interpreter and its packages (PyPI not needed).
 [ -x /usr/bin/python3 ] || missing+=(python3)
-for package in pybind11-dev python3-dev python3-numpy python3-sklearn python3-dask \
+for package in pybind11-dev python3-dev python3-numpy python3-sklearn python3-pandas python3-dask \
                python3-distributed python3-pytest; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
     missing+=("$package")

@@ -50,8 +50,8 @@ figure;
 qir_plot_nodes(model);
 hold on
 % Points last, so they stay visible where a graphics toolkit draws the
-% node regions opaque; scaled as the model sees them.
-points = qir_library('scale', train(:, 1:2), model.feature_min, model.feature_max);
+% node regions opaque; the nodes are drawn in the data's units.
+points = train(:, 1:2);
 colours = qir_library('colours');
 for label = 1:2
   chosen = points(train(:, 3) == label, :);

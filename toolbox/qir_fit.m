@@ -25,6 +25,10 @@ function model = qir_fit(X, y, varargin)
 %     'CT'                1 applies the choice-value test (default 0)
 %     'Scale'             true scales the features to [0, 1] (default true)
 %     'Oflag'             console output of qir_train, 0 to 4 (default 1)
+%     'FeatureNames'      a cellstr of M names of the columns of X (default
+%                         none; with 'Model', the model's), kept in the
+%                         model and its file, and shown by qir_plot_nodes
+%                         and 'qir plot'
 %     'Model'             a model from qir_fit or qir_load_model to go on
 %                         learning from (see below)
 %
@@ -48,8 +52,9 @@ function model = qir_fit(X, y, varargin)
 %   num_list_presentations, features (M), D, ratio, vigilance, alpha,
 %   learning_rate, max_list_presentations, trim_option, ct_option,
 %   feature_min and feature_max (1 x M, empty without scaling),
-%   class_names and class_labels (the names behind the labels 1..K, empty
-%   for numeric labels) and label_type (the class of y).
+%   feature_names (M x 1 cellstr, empty without names), class_names and
+%   class_labels (the names behind the labels 1..K, empty for numeric
+%   labels) and label_type (the class of y).
 %
 %   Example (two classes in centimetres, far from [0, 1]):
 %     X = [10 + 20 * rand(200, 1), 50 * rand(200, 1)];
@@ -77,7 +82,9 @@ end
 M = size(X, 2);
 [earlier, varargin] = model_option(varargin, M);
 if isempty(earlier)
-  o = qir_options(qir_library('defaults', M), varargin, 'qir_fit');
+  defaults = qir_library('defaults', M);
+  defaults.FeatureNames = {};
+  o = qir_options(defaults, varargin, 'qir_fit');
   [labels, names, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
   qir_data_warnings(X, labels);
@@ -85,7 +92,8 @@ if isempty(earlier)
                  'D', o.D, 'ratio', o.Ratio, 'vigilance', o.Vigilance, 'alpha', o.Alpha, ...
                  'learning_rate', o.LearningRate, 'max_list_presentations', o.MaxPresentations, ...
                  'trim_option', o.Trim, 'ct_option', o.CT, 'feature_min', [], 'feature_max', [], ...
-                 'class_names', {names}, 'class_labels', (1:numel(names))', 'label_type', type);
+                 'feature_names', {{}}, 'class_names', {names}, 'class_labels', ...
+                 (1:numel(names))', 'label_type', type);
   if o.Scale
     [model.feature_min, model.feature_max] = qir_library('range', X);
   end
@@ -103,6 +111,7 @@ else
   model.ct_option = o.CT;
   given = {earlier.Templates, earlier.NLabels};
 end
+model.feature_names = feature_name_list(o.FeatureNames, M);
 try
   if ~isempty(model.feature_min)
     X = qir_library('scale', X, model.feature_min, model.feature_max);
@@ -156,7 +165,10 @@ function d = earlier_options(earlier)
 d = struct('D', earlier.D, 'Ratio', earlier.ratio, 'Vigilance', earlier.vigilance, ...
            'Alpha', earlier.alpha, 'LearningRate', earlier.learning_rate, ...
            'MaxPresentations', earlier.max_list_presentations, 'Trim', earlier.trim_option, ...
-           'CT', earlier.ct_option, 'Oflag', 1);
+           'CT', earlier.ct_option, 'Oflag', 1, 'FeatureNames', {{}});
+if isfield(earlier, 'feature_names')
+  d.FeatureNames = earlier.feature_names;
+end
 end
 
 function T = earlier_templates(earlier)
@@ -185,4 +197,18 @@ if isa(y, 'categorical') && any(isundefined(y(:)))
 end
 [labels, model.class_labels, model.class_names] = qir_library('name_labels', ...
     cellstr(y(:)), model.class_labels, model.class_names);
+end
+
+function names = feature_name_list(names, M)
+if isempty(names)
+  names = cell(0, 1);
+  return
+end
+if isstring(names)
+  names = cellstr(names);
+end
+if ~iscellstr(names) || numel(names) ~= M
+  error('qir_fit:featureNames', 'qir_fit: FeatureNames must be a cellstr of %d names, one per column of X.', M);
+end
+names = names(:);
 end

@@ -19,6 +19,9 @@
 %     label    = qir_library('unknown_label', NLabels)
 %     ok       = qir_library('is_label', values)
 %     rgb      = qir_library('colours')
+%     shapes   = qir_library('shapes', Templates, ratio, [i j], feature_min, feature_max)
+%                % each node on features i, j in the data's units: rows
+%                % [cx cy along across angle_degrees], as 'qir plot' draws them
 %     text     = qir_library('hint', 'training', nodes, patterns)   % '' when none
 %     text     = qir_library('hint', 'classification', unknown, patterns)
 %     [ids, texts] = qir_library('warnings', X, labels)  % about training data

@@ -8,15 +8,18 @@ function varargout = qir_plot_nodes(varargin)
 %   Templates and NLabels are the first two results of QIR_TRAIN, one row
 %   [center(1:M) direction(1:M) radius] per node; ratio is the one used for
 %   training. The current hold state is kept, and the axes keep an equal
-%   aspect ratio so that circles look round.
+%   aspect ratio so that circles look round (unless the nodes reach more
+%   than twice as far along one axis as along the other).
 %
 %   QIR_PLOT_NODES(Templates, NLabels, ratio, [i j]) draws the nodes of a
 %   wider model as seen on features i and j: each hyper-ellipsoid's shadow
 %   on the plane of those two features.
 %
 %   QIR_PLOT_NODES(model) and QIR_PLOT_NODES(model, [i j]) take a model
-%   struct of QIR_FIT or QIR_LOAD_MODEL (its nodes live in the scaled
-%   features, [0, 1] when the model scales).
+%   struct of QIR_FIT or QIR_LOAD_MODEL and draw it in the data's own units
+%   (a model that scales its features is mapped back by its training
+%   range), with the axes named by the model's feature names ('feature i'
+%   without) and a legend of its class names ('label N' without).
 %
 %   H = QIR_PLOT_NODES(...) returns one graphics handle per node; without
 %   an output nothing is returned.
@@ -29,7 +32,7 @@ function varargout = qir_plot_nodes(varargin)
 %
 %   See also QIR_TRAIN, QIR_FIT, QIR_PERF, QIR_DEMO, QIR_READ_MODEL.
 
-[Templates, NLabels, ratio, pair] = arguments(varargin);
+[Templates, NLabels, ratio, pair, model] = split_arguments(varargin);
 M = (size(Templates, 2) - 1) / 2;
 if M ~= fix(M) || M < 1
   error('qir_plot_nodes:columns', 'Templates has %d columns; a model of M features has 2M+1.', ...
@@ -50,15 +53,31 @@ if numel(NLabels) ~= size(Templates, 1)
   error('qir_plot_nodes:labels', 'NLabels needs one label per row of Templates.');
 end
 
+% The library's rule, the qir command's: each node's shadow on the two
+% features, in the data's units.
+[lo, hi] = deal([]);
+if ~isempty(model) && ~isempty(model.feature_min)
+  [lo, hi] = deal(model.feature_min, model.feature_max);
+end
+shapes = qir_library('shapes', full(double(Templates)), ratio, pair(:)', lo, hi);
+
 labels = unique(NLabels(:));
 was_held = ishold;
 hold on
 h = zeros(size(Templates, 1), 1);
 for k = 1:size(Templates, 1)
   colour = node_colour(find(labels == NLabels(k), 1));
-  h(k) = draw_node(Templates(k, :), M, pair, ratio, colour);
+  h(k) = draw_node(shapes(k, :), colour);
 end
-axis equal
+if same_scale(shapes)
+  axis equal
+end
+xlabel(feature_text(model, pair(1)));
+ylabel(feature_text(model, pair(2)));
+if ~isempty(h)
+  [~, first] = unique(NLabels(:), 'first');
+  legend(h(first), class_texts(model, labels), 'Location', 'eastoutside', 'AutoUpdate', 'off');
+end
 if ~was_held
   hold off
 end
@@ -67,8 +86,40 @@ if nargout > 0
 end
 end
 
-function [Templates, NLabels, ratio, pair] = arguments(args)
+% One scale for both axes, so that a ball looks round, unless one extent is
+% more than twice the other (features in different units), as 'qir plot' does.
+function same = same_scale(shapes)
+same = true;
+if isempty(shapes)
+  return
+end
+a = shapes(:, 5) * pi / 180;
+reach_x = hypot(shapes(:, 3) .* cos(a), shapes(:, 4) .* sin(a));
+reach_y = hypot(shapes(:, 3) .* sin(a), shapes(:, 4) .* cos(a));
+wide = max(shapes(:, 1) + reach_x) - min(shapes(:, 1) - reach_x);
+high = max(shapes(:, 2) + reach_y) - min(shapes(:, 2) - reach_y);
+same = min(wide, high) >= max(wide, high) / 2 || max(wide, high) == 0;
+end
+
+function text = feature_text(model, k)
+if ~isempty(model) && isfield(model, 'feature_names') && ~isempty(model.feature_names)
+  text = model.feature_names{k};
+else
+  text = sprintf('feature %d', k);
+end
+end
+
+function texts = class_texts(model, labels)
+texts = arrayfun(@(label) sprintf('label %g', label), labels, 'UniformOutput', false);
+if ~isempty(model) && ~isempty(model.class_names)
+  [named, where] = ismember(labels, model.class_labels);
+  texts(named) = model.class_names(where(named));
+end
+end
+
+function [Templates, NLabels, ratio, pair, model] = split_arguments(args)
 pair = [];
+model = [];
 if numel(args) >= 1 && isstruct(args{1})
   if numel(args) > 2
     error('qir_plot_nodes:arguments', 'qir_plot_nodes(model) takes at most a feature pair.');
@@ -91,27 +142,18 @@ if numel(args) == 4
 end
 end
 
-function handle = draw_node(row, M, pair, ratio, colour)
-centre = row(pair);
-direction = row(M + 1:2 * M);
-radius = row(end);
-if all(direction == 0) && radius == 0
-  handle = plot(centre(1), centre(2), 'o', 'MarkerSize', 4, ...
+function handle = draw_node(shape, colour)
+% shape: [cx cy along across angle_degrees]
+if shape(3) == 0 && shape(4) == 0
+  handle = plot(shape(1), shape(2), 'o', 'MarkerSize', 4, ...
                 'MarkerFaceColor', colour, 'MarkerEdgeColor', 'k');
   return
 end
-if all(direction == 0)
-  shape = radius ^ 2 * eye(2);   % a ball: a circle of the radius
-else
-  % The node's shape matrix (ratio*radius)^2 I + radius^2 (1 - ratio^2) u u',
-  % restricted to the two features: the ellipse of its shadow.
-  u = direction(pair)' / norm(direction);
-  shape = (ratio * radius) ^ 2 * eye(2) + radius ^ 2 * (1 - ratio ^ 2) * (u * u');
-end
-[axes_, lengths] = eig((shape + shape') / 2);
 t = linspace(0, 2 * pi, 91);
-points = axes_ * diag(sqrt(max(diag(lengths), 0))) * [cos(t); sin(t)];
-handle = patch(centre(1) + points(1, :)', centre(2) + points(2, :)', colour, ...
+a = shape(5) * pi / 180;
+x = shape(3) * cos(t);
+y = shape(4) * sin(t);
+handle = patch(shape(1) + cos(a) * x - sin(a) * y, shape(2) + sin(a) * x + cos(a) * y, colour, ...
                'FaceAlpha', 0.18, 'EdgeColor', colour);
 end
 

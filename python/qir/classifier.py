@@ -47,9 +47,13 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     Attributes
     ----------
     classes_ : array
-        The classes seen, sorted; predict returns values from it.
+        The classes seen, sorted (text labels included); predict returns
+        values from it.
     n_features_in_ : int
         The number of features M.
+    feature_names_in_ : array of str
+        The names of X's columns, when they all are text (a pandas
+        DataFrame's, say); kept by save and load.
     members_ : list of (nodes, node labels)
         Each member's template rows and their classes.
     nodes_ : array, nodes x (2M + 1)
@@ -309,7 +313,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
 
     # --------------------------------------------------------- model files
     def save(self, path):
-        """Write the model in the qir command's model file format."""
+        """Write the model in the qir command's model file format, with the
+        class names of text labels and the names of fit's columns."""
         check_is_fitted(self, "nodes_")
         numeric = self.classes_.dtype.kind in "iubf" and all(
             _core.is_class_label(float(label)) for label in self.classes_)
@@ -327,8 +332,13 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             "labels": file_labels(self._node_codes),
             "params": self._params, "list_presentations": self.n_list_presentations_,
             "feature_min": self.feature_min_, "feature_max": self.feature_max_,
-            "class_names": class_names, "voting": self._voting, "batches": self._batches,
-            "further_members": further})
+            "class_names": class_names, "feature_names": self._feature_names(),
+            "voting": self._voting, "batches": self._batches, "further_members": further})
+
+    def _feature_names(self):
+        """The names the model file keeps: those of fit's columns, if any."""
+        names = getattr(self, "feature_names_in_", None)
+        return [] if names is None else [str(name) for name in names]
 
     @classmethod
     def load(cls, path, **params):
@@ -358,6 +368,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         codes = np.split(model["node_classes"].astype(np.intp),
                          np.cumsum([len(nodes) for nodes, _ in members])[:-1])
         estimator.n_features_in_ = int(model["features"])
+        if model["feature_names"]:
+            estimator.feature_names_in_ = np.array(model["feature_names"], dtype=object)
         estimator.feature_min_ = model["feature_min"]
         estimator.feature_max_ = model["feature_max"]
         estimator._set_members([(nodes, member_codes, presentations) for (nodes, presentations),

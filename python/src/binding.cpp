@@ -512,6 +512,7 @@ void save_model(const std::string &path, const py::dict &d) {
   model.feature_min = optional_values(d["feature_min"]);
   model.feature_max = optional_values(d["feature_max"]);
   model.class_names = d["class_names"].cast<std::vector<std::pair<int, std::string>>>();
+  model.feature_names = d["feature_names"].cast<std::vector<std::string>>();
   model.voting = voting_settings(d["voting"].cast<py::dict>());
   model.batches = d["batches"].cast<std::uint64_t>();
   for (const auto &item : d["further_members"].cast<py::list>()) {
@@ -541,6 +542,7 @@ py::dict load_model(const std::string &path) {
   d["labels"] = to_numpy(std::move(model.labels));
   d["feature_min"] = optional_array(std::move(model.feature_min));
   d["feature_max"] = optional_array(std::move(model.feature_max));
+  d["feature_names"] = model.feature_names;
   d["voting"] = voting_dict(model.voting);
   d["batches"] = model.batches;
   qircli::Model rest;

@@ -158,6 +158,45 @@ check(abs(max(get(h, 'xdata')) - 0.6) < 1e-3 && abs(max(get(h, 'ydata')) - 0.6) 
 check(isequal(daspect()(1:2), [1 1]), 'aspect ratio equal');
 close all
 
+% Names: FeatureNames and text labels reach the model file, the axes and the
+% legend; a scaling model is drawn in the data's units; a header row and
+% names in a data file reach the toolbox through the command's model file.
+features = {'sepal length'; 'sepal width'; 'petal length'; 'petal width'};
+m = qir_fit(I(:, 1:4), names(I(:, 5)), 'Oflag', 0, 'FeatureNames', features);
+check(isequal(m.feature_names, features), 'FeatureNames kept');
+qir_save_model(m, file);
+check(isequal(qir_load_model(file).feature_names, features), 'feature names survive the file');
+figure;
+h = qir_plot_nodes(m, [3 4]);
+check(strcmp(get(get(gca, 'xlabel'), 'string'), 'petal length') && ...
+      strcmp(get(get(gca, 'ylabel'), 'string'), 'petal width'), 'axes named by the features');
+check(isequal(get(legend(), 'string'), names'), 'legend names the classes');
+span = m.feature_max(3:4) - m.feature_min(3:4);
+centre = m.feature_min(3:4) + m.Templates(1, 3:4) .* span;
+x = get(h(1), 'xdata'); y = get(h(1), 'ydata');
+check(abs((min(x) + max(x)) / 2 - centre(1)) < 1e-9 && abs((min(y) + max(y)) / 2 - centre(2)) < 1e-9, ...
+      'nodes drawn in the data''s units');
+close all
+try
+  qir_fit(I(:, 1:4), I(:, 5), 'FeatureNames', features(1:3));
+  check(false, 'three names for four features accepted');
+catch err
+  check(strcmp(err.identifier, 'qir_fit:featureNames'), 'FeatureNames refused: %s', err.message);
+end
+named_file = fullfile(env.work, 'named.csv');
+f = fopen(named_file, 'w');
+fprintf(f, 'sepal length,sepal width,petal length,petal width,species\n');
+for k = 1:rows(I)
+  fprintf(f, '%g,%g,%g,%g,%s\n', I(k, 1:4), names{I(k, 5)});
+end
+fclose(f);
+command(qir, sprintf('train %s -o %s --oflag 0 --voters 1 --shuffle 0', named_file, file));
+loaded = qir_load_model(file);
+check(isequal(loaded.feature_names, features), 'header names reach the toolbox');
+predicted = qir_predict(loaded, I(:, 1:4));
+check(iscellstr(predicted) && mean(strcmp(predicted, names(I(:, 5)))) > 0.9, ...
+      'qir_predict gives the file''s class names');
+
 % Every help example of the friendly layer runs as printed.
 for name = {'qir_fit', 'qir_predict', 'qir_save_model', 'qir_load_model', 'qir_cv', ...
             'qir_search', 'qir_plot_nodes', 'qir_library'}

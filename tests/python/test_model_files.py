@@ -102,3 +102,49 @@ def test_a_damaged_model_file_is_refused(tmp_path):
     (tmp_path / "bad.model").write_text("% QIR model\n% format 1\n% features 2\n1 2 3\n")
     with pytest.raises(OSError, match="bad.model"):
         qir.load_model(tmp_path / "bad.model")
+
+
+def test_column_and_class_names_reach_the_file_and_come_back(circle, qir_command, tmp_path):
+    pandas = pytest.importorskip("pandas")
+    X, y, X_test, _ = circle
+    columns = ["width (cm)", "height (cm)"]
+    frame = pandas.DataFrame(X, columns=columns)
+    names = pandas.Series(np.where(y == 1, "inside", "outside"))
+    model = qir.QIRClassifier(n_voters=3).fit(frame, names)
+    assert list(model.feature_names_in_) == columns
+    assert list(model.classes_) == ["inside", "outside"]
+    model.save(tmp_path / "named.model")
+    assert "% feature 1 width (cm)\n% feature 2 height (cm)\n" in (
+        tmp_path / "named.model").read_text()
+
+    loaded = qir.load_model(tmp_path / "named.model")
+    assert list(loaded.feature_names_in_) == columns
+    assert list(loaded.classes_) == ["inside", "outside"]
+    test = pandas.DataFrame(X_test, columns=columns)
+    np.testing.assert_array_equal(loaded.predict(test), model.predict(test))
+    # scikit-learn's own check of the columns holds for a loaded model too.
+    with pytest.raises(ValueError, match="feature names"):
+        loaded.predict(test[columns[::-1]])
+
+    # The command names the features and classes of the Python model.
+    picture = tmp_path / "m.svg"
+    subprocess.run([qir_command, "plot", str(tmp_path / "named.model"), "-o", str(picture)],
+                   check=True, capture_output=True, timeout=60)
+    svg = picture.read_text()
+    assert ">width (cm)</text>" in svg and ">inside</text>" in svg
+
+    # An unnamed refit forgets the names, and so does its file.
+    model.fit(X, y).save(tmp_path / "plain.model")
+    assert not hasattr(qir.load_model(tmp_path / "plain.model"), "feature_names_in_")
+
+
+def test_command_header_gives_python_its_feature_names(qir_command, tmp_path):
+    rows = np.loadtxt(os.path.join(os.environ["QIR_DATA_DIR"], "iris.csv"), delimiter=",")
+    data = tmp_path / "iris.csv"
+    np.savetxt(data, rows, delimiter=",", fmt="%.17g",
+               header="sepal length,sepal width,petal length,petal width,class", comments="")
+    subprocess.run([qir_command, "train", str(data), "-o", str(tmp_path / "m.model"),
+                    "--oflag", "0"], check=True, capture_output=True, timeout=60)
+    model = qir.load_model(tmp_path / "m.model")
+    assert list(model.feature_names_in_) == ["sepal length", "sepal width", "petal length",
+                                             "petal width"]

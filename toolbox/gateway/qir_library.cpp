@@ -18,6 +18,7 @@
 //   [ids, texts] = qir_library('warnings', X, labels)
 //   ids    = qir_library('warnings')            (every identifier)
 //   text   = qir_library('refusal', message, 'qir_fit')
+//   shapes = qir_library('shapes', Templates, ratio, [i j], feature_min, feature_max)
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +39,7 @@
 #include "mex_api.h"
 #include "model_file.h"
 #include "module_refusals.h"
+#include "node_projection.h"
 #include "scores.h"
 #include "search_grid.h"
 #include "stream_plan.h"
@@ -139,7 +141,7 @@ mxArray *model_struct(const Model &model) {
   const char *names[] = {"Templates", "NLabels", "num_list_presentations", "features", "D",
                          "ratio", "vigilance", "alpha", "learning_rate",
                          "max_list_presentations", "trim_option", "ct_option", "feature_min",
-                         "feature_max", "class_names", "class_labels"};
+                         "feature_max", "feature_names", "class_names", "class_labels"};
   mxArray *out = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
   const std::size_t nodes = model.templates.size();
   const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
@@ -155,11 +157,27 @@ mxArray *model_struct(const Model &model) {
     mxSetField(out, 0, name, scalar(model.params.*value));
   mxSetField(out, 0, "feature_min", row(model.feature_min));
   mxSetField(out, 0, "feature_max", row(model.feature_max));
+  mxSetField(out, 0, "feature_names", text_cells(model.feature_names));
   const ModelClasses classes = model_classes(model);
   mxSetField(out, 0, "class_names", text_cells(classes.names));
   mxSetField(out, 0, "class_labels",
              column(classes.names.empty() ? std::vector<double>{} : classes.labels));
   return out;
+}
+
+// Structs made before features had names carry none.
+std::vector<std::string> feature_names(const mxArray *model, int features) {
+  const mxArray *names = mxGetField(model, 0, "feature_names");
+  if (names == nullptr || mxIsEmpty(names)) return {};
+  if (!mxIsCell(names) || mxGetNumberOfElements(names) != static_cast<std::size_t>(features))
+    throw InputError("model.feature_names must be a cell array of one name per feature");
+  std::vector<std::string> texts;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(features); ++k) {
+    const mxArray *name = mxGetCell(names, k);
+    if (name == nullptr) throw InputError("model.feature_names must hold text");
+    texts.push_back(text_argument(name, "model.feature_names"));
+  }
+  return texts;
 }
 
 Model model_from_struct(const mxArray *array) {
@@ -179,6 +197,7 @@ Model model_from_struct(const mxArray *array) {
     model.params.*value = scalar_argument(field(array, name), std::string("model.") + name);
   model.feature_min = values_of(field(array, "feature_min"), "model.feature_min");
   model.feature_max = values_of(field(array, "feature_max"), "model.feature_max");
+  model.feature_names = feature_names(array, model.features);
   const mxArray *names = field(array, "class_names");
   const std::vector<double> labels = values_of(field(array, "class_labels"), "model.class_labels");
   if (!mxIsCell(names) || mxGetNumberOfElements(names) != labels.size())
@@ -442,6 +461,40 @@ void refusal(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   plhs[0] = checked(mxCreateString(text.value_or("").c_str()));
 }
 
+// Each node's region on features [i j] (1-based) in the data's units, as
+// the qir command draws it: one row [cx cy along across angle_degrees] per
+// template row; feature_min and feature_max empty for raw features.
+void shapes(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 6 || nlhs > 1)
+    throw InputError("shapes takes Templates, ratio, [i j], feature_min and feature_max");
+  const std::vector<std::vector<double>> rows = rows_of(prhs[1], "Templates");
+  const double ratio = scalar_argument(prhs[2], "ratio");
+  const std::vector<double> pair = values_of(prhs[3], "the feature pair");
+  const std::vector<double> lo = values_of(prhs[4], "feature_min");
+  const std::vector<double> hi = values_of(prhs[5], "feature_max");
+  const std::size_t width = mxGetN(prhs[1]), m = (width - 1) / 2;
+  if (width < 3 || width % 2 == 0)
+    throw InputError("Templates has " + std::to_string(width) +
+                     " columns; a model of M features has 2M+1");
+  if (pair.size() != 2 || pair[0] == pair[1])
+    throw InputError("choose two different features from 1 to " + std::to_string(m));
+  for (double k : pair)
+    if (!(k >= 1 && k <= static_cast<double>(m) && std::trunc(k) == k))
+      throw InputError("choose two different features from 1 to " + std::to_string(m));
+  if (lo.size() != hi.size() || (!lo.empty() && lo.size() != m))
+    throw InputError("feature_min and feature_max need one value per feature, or none");
+  const FeaturePair chosen{static_cast<std::size_t>(pair[0]) - 1,
+                           static_cast<std::size_t>(pair[1]) - 1};
+  plhs[0] = matrix(rows.size(), 5);
+  double *out = mxGetPr(plhs[0]);
+  const std::size_t count = rows.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    const NodeShape s = project_node(rows[k], ratio, chosen, lo, hi);
+    const double values[] = {s.cx, s.cy, s.along, s.across, s.angle_degrees};
+    for (std::size_t c = 0; c < 5; ++c) out[c * count + k] = values[c];
+  }
+}
+
 void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("read takes a file name");
   const std::string path = text_argument(prhs[1], "the file name");
@@ -481,7 +534,8 @@ const std::pair<const char *, Command> commands[] = {
     {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
     {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write},
     {"name_labels", name_labels}, {"stream_plan", stream},
-    {"warnings", data_warnings}, {"refusal", refusal}};
+    {"warnings", data_warnings}, {"refusal", refusal},
+    {"shapes", shapes}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");
