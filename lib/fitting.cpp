@@ -84,6 +84,7 @@ Model continue_model(ModuleRunner &runner, const Model &earlier, const Dataset &
                              }),
               names.end());
   model.class_names = std::move(names);
+  model.feature_names = earlier.feature_names;
   return model;
 }
 

@@ -780,6 +780,11 @@ class Names(Base):
         text = open(self.trained()).read()
         self.assertIn("% feature 1 sepal length (cm)\n% feature 2 sepal width\n"
                       "% feature 3 petal length\n% feature 4 petal width (cm)\n", text)
+        # A model continued on a further batch keeps its names.
+        more = self.path("more.model")
+        self.ok("train", self.path("iris.csv"), "--init", self.path("iris.model"), "-o", more,
+                "--oflag", "0")
+        self.assertIn("% feature 4 petal width (cm)\n", open(more).read())
         # Without a header the model names no feature.
         plain = self.path("plain.model")
         self.ok("train", data("iris.csv"), "-o", plain, "--oflag", "0", *PLAIN)
