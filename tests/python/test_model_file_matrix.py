@@ -53,6 +53,9 @@ def cases():
         "classes_in_any_order": edited(swapped, "% class 2 x", "% class 2 outside the circle"),
         "comments_and_blanks": edited(numeric, "% alpha 0.1", ["", "% a note", "% alpha 0.1", ""]),
         "no_nodes": edited(numeric[:-len(NODES)], f"% nodes {len(NODES)}", "% nodes 0"),
+        # Older readers take feature lines as comments: any format may hold them.
+        "feature_names": edited(numeric, "% features 2",
+                                ["% features 2", "% feature 1 width (cm)", "% feature 2 height"]),
     }
     # Each bad file: its lines and the line at fault, named by its text.
     bad = {
@@ -76,6 +79,12 @@ def cases():
         "newer_format": (edited(numeric, "% format 1", "% format 4"), "% format 4"),
         "short_row": (edited(numeric, f"{NODES[2]} 1", "0.3 0.7 0 0 1"), "0.3 0.7 0 0 1"),
         "node_count": (edited(numeric, f"% nodes {len(NODES)}", "% nodes 4"), "% nodes 4"),
+        "one_feature_name_of_two": (edited(named, "% feature_max 1 1",
+                                           ["% feature_max 1 1", "% feature 1 width"]),
+                                    "% feature 1 width"),
+        "feature_names_out_of_order": (edited(named, "% feature_max 1 1",
+                                              ["% feature_max 1 1", "% feature 2 height"]),
+                                       "% feature 2 height"),
     }
     return ([(name, lines, None) for name, lines in good.items()]
             + [(name, lines, lines.index(fault) + 1) for name, (lines, fault) in bad.items()]
