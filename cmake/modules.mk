@@ -30,9 +30,9 @@ QIR_GROUP_perf = \
   perf/performance_report.cpp
 # The toolbox's third module: the library's host-free rules (model files,
 # scaling, folds, defaults, the search grid, hints, data warnings, class
-# names of labels, the members' orders, the stream demo's batches) for the
-# m-files, with no node core; the version stamp marks it as the other
-# modules are marked.
+# names of labels, the members' orders and vote, progress lines, the stream
+# demo's batches) for the m-files, with no node core; the version stamp
+# marks it as the other modules are marked.
 QIR_GROUP_library = \
   toolbox/gateway/qir_library.cpp \
   core/version_stamp.cpp \
@@ -47,9 +47,11 @@ QIR_GROUP_library = \
   lib/node_projection.cpp \
   lib/number_text.cpp \
   lib/presentation_order.cpp \
+  lib/progress.cpp \
   lib/scores.cpp \
   lib/search_grid.cpp \
-  lib/stream_plan.cpp
+  lib/stream_plan.cpp \
+  lib/voting.cpp
 # The fast path: packed node blocks, the matching kernels, groups, early
 # cuts, the vigilance reach, the worker pool, the training memory and the
 # environment settings.

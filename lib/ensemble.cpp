@@ -140,12 +140,6 @@ int worker_count(const EnsembleOptions &options, int members) {
 
 }  // namespace
 
-void check_voting(const VotingSettings &voting) {
-  if (voting.voters < 1 || voting.voters > 1000)
-    throw UsageError("the number of voters must lie between 1 and 1000");
-  if (voting.voters > 1 && !voting.shuffle)
-    throw UsageError("more than one voter needs shuffling (each member learns its own order)");
-}
 
 namespace {
 
@@ -209,15 +203,13 @@ Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray
   for (std::size_t member = 0; member < trained.size(); ++member) {
     const std::string &text = texts[member].console;
     if (every_member && members > 1 && !text.empty())
-      runner.print("\nMember " + std::to_string(member + 1) + " of " + std::to_string(members) +
-                   ":" + (text.front() == '\n' ? "" : "\n"));
+      runner.print(member_heading(member, static_cast<std::size_t>(members)) +
+                   (text.front() == '\n' ? "" : "\n"));
     if (every_member || member == 0) runner.print(text);
     for (const auto &warning : texts[member].warnings) runner.warn(warning);
   }
   if (!every_member && members > 1 && oflag >= 1)
-    runner.print("(" + std::to_string(members) +
-                 " members trained, each in its own order; the summary above is member 1's, "
-                 "oflag 2 shows every member's)\n");
+    runner.print(members_note(static_cast<std::size_t>(members)));
   for (const auto &failure : failures)
     if (failure) std::rethrow_exception(failure);
 
@@ -257,40 +249,6 @@ Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArra
   return model;
 }
 
-VoteResult vote(const std::vector<std::vector<double>> &member_labels,
-                const std::vector<double> &classes, double unknown_label) {
-  const std::size_t patterns = member_labels.empty() ? 0 : member_labels.front().size();
-  const std::size_t width = classes.size();
-  VoteResult result;
-  result.classes = classes;
-  result.labels.assign(patterns, unknown_label);
-  result.shares.assign(patterns * width, 0.0);
-  result.votes.assign(patterns, 0);
-  std::vector<int> counts(width);
-  for (std::size_t p = 0; p < patterns; ++p) {
-    std::fill(counts.begin(), counts.end(), 0);
-    int cast = 0;
-    for (std::size_t member = 0; member < member_labels.size(); ++member) {
-      const double label = member_labels[member][p];
-      const auto found = std::lower_bound(classes.begin(), classes.end(), label);
-      if (found == classes.end() || *found != label) continue;  // unclassified: no vote
-      const auto c = static_cast<std::size_t>(found - classes.begin());
-      ++counts[c];
-      ++cast;
-    }
-    result.votes[p] = cast;
-    if (cast == 0) continue;
-    std::size_t best = width;
-    for (std::size_t c = 0; c < width; ++c) {
-      if (counts[c] == 0) continue;
-      if (best == width || counts[c] > counts[best]) best = c;  // ties: the lowest class
-      result.shares[p * width + c] = static_cast<double>(counts[c]) / cast;
-    }
-    result.labels[p] = classes[best];
-  }
-  return result;
-}
-
 VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
                              const ClassifyParams &params) {
   std::vector<std::vector<double>> member_labels;
@@ -303,8 +261,7 @@ VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxA
   for (std::size_t k = 0; k < model.further_members.size(); ++k) {
     const MemberNodes &member = model.further_members[k];
     if (every_member)
-      runner.print("\nMember " + std::to_string(k + 2) + " of " +
-                   std::to_string(model.members()) + ":");
+      runner.print(member_heading(k + 1, model.members()));
     member_labels.push_back(
         runner.classify(member.templates, member.labels, model.features, patterns, others));
   }

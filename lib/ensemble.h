@@ -1,16 +1,9 @@
 // Ensembles over presentation orders. qir_train learns from the patterns in
 // the order given, and the order matters; an ensemble trains `voters`
 // members on the same data, each in its own shuffled order, and classifies
-// by their majority vote. Every front end trains and votes through these
-// functions, so the orders, the vote and its tie rule exist once.
-//
-// Orders: see presentation_order.h.
-//
-// Vote: each member classifies with one qir_perf call; a member that leaves
-// a pattern unclassified casts no vote for it. The class with the most
-// votes wins; a tie goes to the lowest of the tied classes (so the winner
-// is always the first class with the largest share). A pattern is unclassified only when no member classifies it. The
-// vote shares of a pattern are each class's votes over the votes cast.
+// by their majority vote. The command and Python train and vote through
+// these functions; the members' orders (presentation_order.h) and their
+// vote (voting.h) are host-free, so the toolbox shares them.
 #pragma once
 
 #include <cstddef>
@@ -22,12 +15,9 @@
 #include "model_file.h"
 #include "module_runner.h"
 #include "presentation_order.h"
+#include "voting.h"
 
 namespace qircli {
-
-// Throws UsageError when the settings cannot make an ensemble: fewer than
-// one voter, or more than one without shuffling (they would all be equal).
-void check_voting(const VotingSettings &voting);
 
 // What a member's training has reached, for progress lines.
 struct MemberProgress {
@@ -63,18 +53,6 @@ Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArra
 Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArray *patterns,
                         const mxArray *labels, const TrainingParams &params, double oflag,
                         const EnsembleOptions &options);
-
-struct VoteResult {
-  std::vector<double> labels;  // one per pattern; the unknown label where no member voted
-  std::vector<double> classes;  // the classes that got votes can be among, ascending
-  std::vector<double> shares;   // patterns x classes, row by row; all 0 where no vote was cast
-  std::vector<int> votes;       // number of members that voted for each pattern
-};
-
-// The vote over `member_labels` (one label vector per member, all of one
-// length) among `classes` (ascending; a label outside them casts no vote).
-VoteResult vote(const std::vector<std::vector<double>> &member_labels,
-                const std::vector<double> &classes, double unknown_label);
 
 // Every member classifies the patterns (already scaled as the model
 // scales), then they vote.

@@ -63,6 +63,21 @@ std::optional<std::string> refusal_in_user_terms(const std::string &message,
   return text;
 }
 
+std::string with_row_renumbered(const std::string &text, const std::vector<std::size_t> &rows) {
+  const std::string key = " at row ";
+  const std::size_t at = text.find(key);
+  if (at == std::string::npos) return text;
+  const std::size_t first = at + key.size();
+  std::size_t end = first, row = 0;
+  // Digits beyond a row of the data leave the text as it is.
+  while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])) &&
+         row <= rows.size())
+    row = 10 * row + static_cast<std::size_t>(text[end++] - '0');
+  if (end == first || end >= text.size() || text[end] != ',' || row < 1 || row > rows.size())
+    return text;
+  return text.substr(0, first) + std::to_string(rows[row - 1]) + text.substr(end);
+}
+
 std::string non_finite_pattern_text(const std::string &name, std::size_t row,
                                     std::size_t column) {
   return name + " holds a non-finite value at row " + std::to_string(row) + ", column " +

@@ -22,6 +22,12 @@ const ArgumentNames &toolbox_predict_names();  // qir_perf's as qir_predict take
 std::optional<std::string> refusal_in_user_terms(const std::string &message,
                                                  const ArgumentNames &names);
 
+// `text` with the pattern row it names ("at row R,") given as rows[R-1]:
+// for patterns that reached the module in another order (an ensemble
+// member's), so the user reads the row of the data they passed. Other texts
+// pass unchanged.
+std::string with_row_renumbered(const std::string &text, const std::vector<std::size_t> &rows);
+
 // The refusal of a pattern value that is not finite, in the modules' words,
 // for patterns the user calls `name` (rows and columns from 1).
 std::string non_finite_pattern_text(const std::string &name, std::size_t row, std::size_t column);

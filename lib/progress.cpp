@@ -1,6 +1,12 @@
 #include "progress.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define QIR_ISATTY(fd) _isatty(fd)
+#else
 #include <unistd.h>
+#define QIR_ISATTY(fd) isatty(fd)
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +15,7 @@
 namespace qircli {
 
 Progress::Progress(double quiet_seconds)
-    : on_terminal_(isatty(STDERR_FILENO) == 1),
+    : on_terminal_(QIR_ISATTY(2) == 1),
       quiet_seconds_(quiet_seconds),
       start_(std::chrono::steady_clock::now()) {}
 
@@ -22,11 +28,9 @@ void Progress::show(const std::string &step) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   if (seconds < quiet_seconds_) return;
-  char line[200];
-  const int length = std::snprintf(line, sizeof line, "%s, %.1f s", step.c_str(), seconds);
-  const std::size_t shown =
-      length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof line - 1);
-  std::fprintf(stderr, "\r%s%*s", line,
+  const std::string line = progress_line(step, seconds);
+  const std::size_t shown = line.size();
+  std::fprintf(stderr, "\r%s%*s", line.c_str(),
                static_cast<int>(width_ > shown ? width_ - shown : 0), "");
   std::fflush(stderr);
   width_ = shown;
@@ -37,5 +41,13 @@ std::string training_step(int member, int members, int presentation, std::size_t
          ", list presentation " + std::to_string(presentation) + ", " + std::to_string(nodes) +
          (nodes == 1 ? " node" : " nodes");
 }
+
+std::string progress_line(const std::string &step, double seconds) {
+  char elapsed[40];
+  std::snprintf(elapsed, sizeof elapsed, ", %.1f s", seconds);
+  return step + elapsed;
+}
+
+bool output_is_terminal() { return QIR_ISATTY(1) == 1; }
 
 }  // namespace qircli

@@ -31,4 +31,11 @@ class Progress {
 // "member 2/5, list presentation 7, 130 nodes": the step of a training run.
 std::string training_step(int member, int members, int presentation, std::size_t nodes);
 
+// The line shown for a step after `seconds`: "member 2/5, ..., 3.4 s".
+std::string progress_line(const std::string &step, double seconds);
+
+// Whether standard output is a terminal, for hosts that show progress
+// there (the toolbox's, whose console is the host's standard output).
+bool output_is_terminal();
+
 }  // namespace qircli

@@ -15,19 +15,16 @@
 namespace qircli {
 namespace {
 
-// Mean and standard error of the per-fold gains of `a` over `b`.
+std::vector<double> fold_accuracies(const CvResult &result) {
+  std::vector<double> accuracy;
+  for (const FoldResult &fold : result.folds) accuracy.push_back(fold.accuracy_percent());
+  return accuracy;
+}
+
 void set_gain(SearchCandidate &a, const SearchCandidate &b) {
-  const std::size_t folds = std::min(a.result.folds.size(), b.result.folds.size());
-  std::vector<double> gains;
-  for (std::size_t k = 0; k < folds; ++k)
-    gains.push_back(a.result.folds[k].accuracy_percent() - b.result.folds[k].accuracy_percent());
-  double mean = 0, squares = 0;
-  for (double gain : gains) mean += gain;
-  mean /= static_cast<double>(std::max<std::size_t>(folds, 1));
-  for (double gain : gains) squares += (gain - mean) * (gain - mean);
-  a.gain = mean;
-  a.gain_error =
-      folds < 2 ? 0 : std::sqrt(squares / static_cast<double>(folds - 1) / static_cast<double>(folds));
+  const FoldGain gain = fold_gain(fold_accuracies(a.result), fold_accuracies(b.result));
+  a.gain = gain.mean;
+  a.gain_error = gain.error;
 }
 
 // Cross-validates every candidate, several at a time, each worker thread
@@ -125,7 +122,7 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
   outcome.chosen = outcome.defaults;
   if (!outcome.finalists.empty()) {
     const SearchCandidate &best = outcome.finalists.front();
-    if (best.gain > 0 && best.gain > best.gain_error) {
+    if (clearly_better({best.gain, best.gain_error})) {
       outcome.chosen = best;
       outcome.kept_defaults = false;
     }

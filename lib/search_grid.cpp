@@ -1,6 +1,7 @@
 #include "search_grid.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <numeric>
 
@@ -69,5 +70,25 @@ std::vector<std::size_t> rank_settings(const std::vector<SettingScore> &scores) 
   });
   return order;
 }
+
+FoldGain fold_gain(const std::vector<double> &accuracy,
+                   const std::vector<double> &default_accuracy) {
+  const std::size_t folds = std::min(accuracy.size(), default_accuracy.size());
+  double mean = 0, squares = 0;
+  for (std::size_t k = 0; k < folds; ++k) mean += accuracy[k] - default_accuracy[k];
+  mean /= static_cast<double>(std::max<std::size_t>(folds, 1));
+  for (std::size_t k = 0; k < folds; ++k) {
+    const double gain = accuracy[k] - default_accuracy[k];
+    squares += (gain - mean) * (gain - mean);
+  }
+  FoldGain result;
+  result.mean = mean;
+  result.error = folds < 2 ? 0
+                           : std::sqrt(squares / static_cast<double>(folds - 1) /
+                                       static_cast<double>(folds));
+  return result;
+}
+
+bool clearly_better(const FoldGain &gain) { return gain.mean > 0 && gain.mean > gain.error; }
 
 }  // namespace qircli

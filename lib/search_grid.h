@@ -37,4 +37,16 @@ struct SettingScore {
 // patterns, then fewer nodes; equal scores keep their grid order.
 std::vector<std::size_t> rank_settings(const std::vector<SettingScore> &scores);
 
+// A setting's gain over the defaults on the same folds: the mean of the
+// per-fold accuracy differences (points) and its standard error.
+struct FoldGain {
+  double mean = 0;
+  double error = 0;
+};
+FoldGain fold_gain(const std::vector<double> &accuracy, const std::vector<double> &default_accuracy);
+
+// The search's guard: a setting replaces the defaults only when it beats
+// them by more than the standard error of its gain.
+bool clearly_better(const FoldGain &gain);
+
 }  // namespace qircli

@@ -10,13 +10,14 @@ function result = qir_cv(X, y, varargin)
 %   pattern left unclassified counts as wrong. Prints one line per fold and
 %   the means unless 'Display' is false.
 %
-%   Options: 'Folds' (default 5), 'Seed' (default 1), 'Display' (default
-%   true), and every option of qir_fit ('D', 'Ratio', 'Vigilance', 'Alpha',
-%   'LearningRate', 'MaxPresentations', 'Trim', 'CT', 'Scale'); the modules
-%   run silently.
+%   Options: 'Folds' (default 5), 'Seed' (default 1: the seed of the folds
+%   and of the members' orders, as in 'qir cv'), 'Display' (default true),
+%   and every option of qir_fit ('D', 'Ratio', 'Vigilance', 'Alpha',
+%   'LearningRate', 'MaxPresentations', 'Trim', 'CT', 'Scale', 'Voters',
+%   'Shuffle'); the modules run silently.
 %
 %   result fields: accuracy and unknown (mean percentages over the folds),
-%   nodes (mean), seconds (in all), and per fold: fold_accuracy,
+%   nodes (mean, of all members), seconds (in all), and per fold: fold_accuracy,
 %   fold_unknown, fold_nodes, fold_seconds, and fold (the fold of each
 %   pattern).
 %
@@ -47,14 +48,15 @@ unknown_patterns = 0;
 for k = 1:o.Folds
   test = fold == k;
   started = tic;
-  model = qir_fit(X(~test, :), codes(~test), fit_options{:}, 'Oflag', 0);
+  model = qir_fit(X(~test, :), codes(~test), fit_options{:}, 'Seed', o.Seed, 'Oflag', 0);
   [~, info] = qir_predict(model, X(test, :));
   result.fold_seconds(k) = toc(started);
   right = ~info.unknown & info.codes == codes(test);
   result.fold_accuracy(k) = 100 * sum(right) / numel(right);   % as 'qir cv' rounds it
   result.fold_unknown(k) = 100 * sum(info.unknown) / numel(right);
   unknown_patterns = unknown_patterns + sum(info.unknown);
-  result.fold_nodes(k) = size(model.Templates, 1);
+  result.fold_nodes(k) = size(model.Templates, 1) + sum(arrayfun(@(m) size(m.Templates, 1), ...
+                                                                  model.further_members));
 end
 result.accuracy = mean(result.fold_accuracy);
 result.unknown = mean(result.fold_unknown);

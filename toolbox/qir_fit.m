@@ -7,7 +7,12 @@ function model = qir_fit(X, y, varargin)
 %   Trains qir_train on the patterns X (N x M, one per row) with labels y
 %   (N values: numbers, a cell array of text, a string array or a
 %   categorical array); X may be sparse and returns a model struct for qir_predict,
-%   qir_save_model and qir_plot_nodes. The features are scaled to [0, 1]
+%   qir_save_model and qir_plot_nodes. By default the model is an ensemble:
+%   'Voters' members, each one qir_train call on the same data in its own
+%   shuffled order drawn from 'Seed', trained one after the other; qir_predict
+%   takes their majority vote. The same seed gives the same members as
+%   'qir train' and the Python package. 'Voters', 1, 'Shuffle', false is one
+%   qir_train call on the data as given. The features are scaled to [0, 1]
 %   by their range in X first, and the model keeps that range, so
 %   qir_predict scales new patterns in the same way (clipping values
 %   outside the range). Text and categorical labels are mapped to 1..K in
@@ -24,7 +29,12 @@ function model = qir_fit(X, y, varargin)
 %     'Trim'              1 drops nodes no pattern chose (default 0)
 %     'CT'                1 applies the choice-value test (default 0)
 %     'Scale'             true scales the features to [0, 1] (default true)
+%     'Voters'            members of the ensemble, 1 to 1000 (default 15)
+%     'Shuffle'           true: each member in its own shuffled order (default true)
+%                         (more than one voter needs it)
+%     'Seed'              seed of the members' orders, a whole number (default 1)
 %     'Oflag'             console output of qir_train, 0 to 4 (default 1)
+%                         (1: member 1's summary; 2 and up: every member's text)
 %     'FeatureNames'      a cellstr of M names of the columns of X (default
 %                         none; with 'Model', the model's), kept in the
 %                         model and its file, and shown by qir_plot_nodes
@@ -40,7 +50,15 @@ function model = qir_fit(X, y, varargin)
 %   scaling stays (values beyond its range are clipped, as qir_predict
 %   clips them; 'Scale' cannot be given), a known class name keeps its
 %   label and a new one gets the next, and the model's training parameters
-%   are used unless given.
+%   are used unless given. Each member of an ensemble goes on from its own
+%   nodes, in its own order for the model's next batch, as 'qir train
+%   --init' does; the model's voters and seed stay ('Voters', 'Shuffle' and
+%   'Seed' cannot be given).
+%
+%   On a terminal, training that takes more than a second shows a progress
+%   line after each member (member k of K, its list presentations and nodes,
+%   the time so far); files and pipes never get it. A member that stops at
+%   'MaxPresentations' without converging gives a hint.
 %
 %   Data that cannot give a useful model (a column of X with one value
 %   throughout, a single class, more columns than rows) draw one warning
@@ -54,7 +72,10 @@ function model = qir_fit(X, y, varargin)
 %   feature_min and feature_max (1 x M, empty without scaling),
 %   feature_names (M x 1 cellstr, empty without names), class_names and
 %   class_labels (the names behind the labels 1..K, empty for numeric
-%   labels) and label_type (the class of y).
+%   labels), label_type (the class of y), voters, seed, shuffle, batches
+%   (training calls the members have had), and further_members: members
+%   2..K (Templates, NLabels, num_list_presentations each); member 1 is
+%   Templates and NLabels.
 %
 %   Example (two classes in centimetres, far from [0, 1]):
 %     X = [10 + 20 * rand(200, 1), 50 * rand(200, 1)];
@@ -93,11 +114,13 @@ if isempty(earlier)
                  'learning_rate', o.LearningRate, 'max_list_presentations', o.MaxPresentations, ...
                  'trim_option', o.Trim, 'ct_option', o.CT, 'feature_min', [], 'feature_max', [], ...
                  'feature_names', {{}}, 'class_names', {names}, 'class_labels', ...
-                 (1:numel(names))', 'label_type', type);
+                 (1:numel(names))', 'label_type', type, ...
+                 'voters', o.Voters, 'seed', o.Seed, 'shuffle', logical(o.Shuffle), ...
+                 'batches', 0, 'further_members', no_members());
   if o.Scale
     [model.feature_min, model.feature_max] = qir_library('range', X);
   end
-  given = {};
+  starts = {};
 else
   o = qir_options(earlier_options(earlier), varargin, 'qir_fit');
   [labels, model] = continued_labels(y, earlier);
@@ -109,26 +132,122 @@ else
   model.max_list_presentations = o.MaxPresentations;
   model.trim_option = o.Trim;
   model.ct_option = o.CT;
-  given = {earlier.Templates, earlier.NLabels};
+  [model, starts] = earlier_members(model);
 end
 model.feature_names = feature_name_list(o.FeatureNames, M);
 try
+  % Refuses impossible settings (such as several voters without shuffling)
+  % before any training. Member k's order on this batch: the model's
+  % batches so far (0 for a first fit) pick it.
+  orders = qir_library('orders', size(X, 1), model.voters, model.seed, model.shuffle, ...
+                       model.batches);
+  if isempty(starts)
+    starts = repmat({{}}, 1, size(orders, 2));
+  end
   if ~isempty(model.feature_min)
     X = qir_library('scale', X, model.feature_min, model.feature_max);
   end
-  [model.Templates, model.NLabels, model.num_list_presentations] = qir_train(X, labels, o.D, ...
-      o.Ratio, o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, o.Oflag, ...
-      given{:});
+  [model, presentations] = train_members(model, X, labels, orders, starts, o);
 catch failure
   qir_refusal(failure, 'qir_fit');
 end
 if o.Oflag > 0
   % Judged on the nodes this call made, as a fit on the batch alone would be.
-  made = size(model.Templates, 1) - size(earlier_templates(earlier), 1);
-  hint = qir_library('hint', 'training', made, size(X, 1));
-  if ~isempty(hint)
-    fprintf('%s\n', hint);
+  made = size(model.Templates, 1) - size(first_start(starts), 1);
+  hints = {qir_library('hint', 'training', made, size(X, 1)), ...
+           qir_library('hint', 'presentations', max(presentations), o.MaxPresentations)};
+  for h = hints(~cellfun(@isempty, hints))
+    fprintf('%s\n', h{1});
   end
+end
+end
+
+% Member k learns its order of X from its start (no nodes for a first fit),
+% one member after the other: the modules share one loaded copy.
+function [model, presentations] = train_members(model, X, labels, orders, starts, o)
+model.batches = model.batches + 1;
+K = size(orders, 2);
+presentations = zeros(K, 1);
+started = tic;
+shown = 0;  % width of the progress line on screen
+for k = 1:K
+  oflag = o.Oflag;
+  if k > 1 && o.Oflag < 2
+    oflag = 0;  % member 1's summary stands for all
+  elseif K > 1 && o.Oflag >= 2
+    fprintf('%s\n', qir_library('member_text', k, K));
+  end
+  order = orders(:, k);
+  try
+    [T, NL, presentations(k)] = qir_train(X(order, :), labels(order), o.D, o.Ratio, ...
+        o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, oflag, ...
+        starts{k}{:});
+  catch failure
+    qir_refusal(failure, 'qir_fit', order);  % the row of X, not of the member's order
+  end
+  if k == 1
+    [model.Templates, model.NLabels, model.num_list_presentations] = deal(T, NL, presentations(k));
+  else
+    model.further_members(k - 1) = struct('Templates', T, 'NLabels', NL, ...
+                                          'num_list_presentations', presentations(k));
+  end
+  shown = show_progress(shown, started, k, K, presentations(k), size(T, 1), o.Oflag);
+end
+if shown > 0
+  fprintf('\r%s\r', blanks(shown));
+end
+if K > 1 && o.Oflag == 1
+  [~, note] = qir_library('member_text', 1, K);
+  fprintf('%s', note);
+end
+end
+
+function members = no_members()
+members = struct('Templates', {}, 'NLabels', {}, 'num_list_presentations', {});
+end
+
+% Member 1's given nodes ([] for a first fit).
+function T = first_start(starts)
+T = [];
+if ~isempty(starts{1})
+  T = starts{1}{1};
+end
+end
+
+% The earlier model's members as the nodes each member starts from; a struct
+% made before the toolbox voted is one member in the given order.
+function [model, starts] = earlier_members(model)
+if ~isfield(model, 'voters')
+  [model.voters, model.seed, model.shuffle, model.batches] = deal(1, 1, false, 1);
+  model.further_members = no_members();
+end
+if ~isfield(model, 'batches')
+  model.batches = 1;
+end
+members = [struct('Templates', model.Templates, 'NLabels', model.NLabels), ...
+           rmfield(model.further_members(:)', 'num_list_presentations')];
+if numel(members) ~= model.voters
+  error('qir_fit:model', 'qir_fit: the model has %d members but %d voters.', numel(members), ...
+        model.voters);
+end
+starts = arrayfun(@(m) {m.Templates, m.NLabels}, members, 'UniformOutput', false);
+model.further_members = no_members();
+end
+
+function width = show_progress(width, started, k, K, presentations, nodes, oflag)
+% Between members, once training has taken a second; the modules' own
+% per-presentation text takes its place from oflag 2 on.
+seconds = toc(started);
+if k == K || seconds < 1 || oflag >= 2
+  return
+end
+line = qir_library('progress', k, K, presentations, nodes, seconds);
+if ~isempty(line)
+  fprintf('\r%s%s', line, blanks(max(width - numel(line), 0)));
+  if exist('OCTAVE_VERSION', 'builtin')
+    fflush(stdout);
+  end
+  width = numel(line);
 end
 end
 
@@ -157,6 +276,10 @@ for k = 1:2:numel(rest)
     error('qir_fit:model', ['qir_fit: ''Scale'' cannot change with ''Model'': the model''s ' ...
                             'scaling stays.']);
   end
+  if ischar(rest{k}) && any(strcmpi(rest{k}, {'Voters', 'Shuffle', 'Seed'}))
+    error('qir_fit:model', ['qir_fit: ''%s'' cannot change with ''Model'': the model''s ' ...
+                            'members, their voters and seed stay.'], rest{k});
+  end
 end
 end
 
@@ -168,13 +291,6 @@ d = struct('D', earlier.D, 'Ratio', earlier.ratio, 'Vigilance', earlier.vigilanc
            'CT', earlier.ct_option, 'Oflag', 1, 'FeatureNames', {{}});
 if isfield(earlier, 'feature_names')
   d.FeatureNames = earlier.feature_names;
-end
-end
-
-function T = earlier_templates(earlier)
-T = [];
-if ~isempty(earlier)
-  T = earlier.Templates;
 end
 end
 

@@ -2,7 +2,7 @@
 %   qir_library is the toolbox's third module, built by make beside
 %   qir_train and qir_perf. It carries the C++ library's model-file reader
 %   and writer, feature scaling, stratified folds, training defaults,
-%   search grid and class colours, so that qir_fit, qir_predict, qir_cv, qir_search,
+%   the members' orders and vote, search grid and guard, and class colours, so that qir_fit, qir_predict, qir_cv, qir_search,
 %   qir_load_model and qir_save_model give what 'qir' and the Python
 %   package give, to the last bit. Call those functions rather than this
 %   module; its commands are:
@@ -14,7 +14,12 @@
 %     [lo, hi] = qir_library('range', X)
 %     fold     = qir_library('folds', labels, folds, seed)
 %     d        = qir_library('defaults', M)
-%     grid     = qir_library('grid', M)
+%     orders   = qir_library('orders', N, voters, seed, shuffle[, batch])  % N x voters
+%     [labels, shares, classes, votes] = qir_library('vote', model, member_labels, unknown)
+%     [heading, note] = qir_library('member_text', k, K)
+%     line     = qir_library('progress', k, K, presentations, nodes, seconds)  % '' off a terminal
+%     [grid, voters, finalists] = qir_library('grid', M)
+%     [gain, error, better] = qir_library('gain', accuracy, default_accuracy)
 %     order    = qir_library('rank', accuracy, unknown, nodes)
 %     label    = qir_library('unknown_label', NLabels)
 %     ok       = qir_library('is_label', values)
@@ -24,6 +29,7 @@
 %                % [cx cy along across angle_degrees], as 'qir plot' draws them
 %     text     = qir_library('hint', 'training', nodes, patterns)   % '' when none
 %     text     = qir_library('hint', 'classification', unknown, patterns)
+%     text     = qir_library('hint', 'presentations', most_presentations, limit)
 %     [ids, texts] = qir_library('warnings', X, labels)  % about training data
 %     ids      = qir_library('warnings')                   % all their identifiers
 %     text     = qir_library('refusal', message, caller)   % caller: 'qir_fit', 'qir_predict'

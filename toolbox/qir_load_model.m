@@ -4,7 +4,8 @@ function model = qir_load_model(file)
 %   makes: the nodes (Templates, NLabels), the training parameters, the
 %   scaling range (feature_min, feature_max; empty when the model takes raw
 %   features) and the class names, ready for qir_predict. Model files of
-%   formats 1 and 2 are read; a damaged or contradictory file is refused
+%   formats 1 to 3 are read (3: an ensemble, whose members 2..K go to
+%   further_members, as qir_fit makes them); a damaged or contradictory file is refused
 %   with an error that names the line at fault (the same reader as the
 %   qir command's and the Python package's).
 %

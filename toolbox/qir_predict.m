@@ -4,10 +4,12 @@ function [labels, info] = qir_predict(model, X, varargin)
 %   [labels, info] = qir_predict(model, X, 'Name', value, ...)
 %
 %   Scales X (P x M) as the model's training data were scaled, runs
-%   qir_perf with the model's parameters and returns one label per pattern,
-%   of the same kind as the training labels (numbers of the same class,
-%   text, or categorical). A pattern that no node classifies gets the
-%   unknown label: numeric models give it 'UnknownLabel' (default a label no
+%   qir_perf with the model's parameters once per member and returns the
+%   members' vote, one label per pattern, of the same kind as the training
+%   labels (numbers of the same class, text, or categorical). A member that
+%   leaves a pattern unclassified casts no vote; a tie goes to the lowest of
+%   the tied class labels (as 'qir classify' and the Python package vote). A
+%   pattern that no member classifies gets the unknown label: numeric models give it 'UnknownLabel' (default a label no
 %   node carries, one below the smallest where there is room), text models
 %   give '' and categorical models <undefined>. X may be sparse; values
 %   that are not finite are refused.
@@ -17,12 +19,18 @@ function [labels, info] = qir_predict(model, X, varargin)
 %     'Vigilance'     overrides the model's vigilance; lower values leave
 %                     fewer patterns unclassified
 %     'D', 'Ratio', 'Alpha', 'CT'  override the model's values
-%     'Oflag'         console output of qir_perf, 0 to 3 (default 0)
+%     'Oflag'         console output of qir_perf, 0 to 3 (default 0): member
+%                     1's summary, from 2 on every member's
 %
 %   info.unknown is a P x 1 logical vector, true for unclassified patterns
 %   (trust it rather than the label when the label type cannot hold the
 %   unknown value, such as uint8 with a class 0); info.codes holds the
-%   modules' integer labels. The modules do not report which node won.
+%   modules' integer labels (the voted ones). info.shares is P x C, each
+%   class's share of the votes cast for a pattern (rows of unclassified
+%   patterns are 0), for the classes info.classes (1 x C, the modules'
+%   labels, ascending; the names are model.class_names in that order);
+%   info.votes counts the members that voted. The modules do not report
+%   which node won.
 %
 %   Example:
 %     X = [0 0; 0 1; 1 0; 1 1; 0.1 0.1; 0.9 0.9];
@@ -41,7 +49,9 @@ if size(X, 2) ~= model.features
   error('qir_predict:features', 'qir_predict: the model has %d features, the data have %d.', ...
         model.features, size(X, 2));
 end
-defaults = struct('UnknownLabel', qir_library('unknown_label', model.NLabels), 'Vigilance', model.vigilance, 'D', model.D, ...
+members = [struct('Templates', model.Templates, 'NLabels', model.NLabels), further_members(model)];
+defaults = struct('UnknownLabel', qir_library('unknown_label', vertcat(members.NLabels)), ...
+                  'Vigilance', model.vigilance, 'D', model.D, ...
                   'Ratio', model.ratio, 'Alpha', model.alpha, 'CT', model.ct_option, 'Oflag', 0);
 o = qir_options(defaults, varargin, 'qir_predict');
 X = full(double(X));
@@ -50,14 +60,40 @@ try
     % Refuses infinite patterns, as qir_perf does for a model without scaling.
     X = qir_library('scale', X, model.feature_min, model.feature_max);
   end
-  codes = qir_perf(model.Templates, model.NLabels, o.D, o.Ratio, o.Vigilance, o.Alpha, o.CT, X, ...
-                   o.UnknownLabel, o.Oflag);
+  K = numel(members);
+  member_codes = zeros(size(X, 1), K);
+  for k = 1:K
+    oflag = o.Oflag;
+    if k > 1 && o.Oflag < 2
+      oflag = 0;  % member 1's summary stands for all
+    elseif k > 1
+      fprintf('%s', qir_library('member_text', k, K));
+    end
+    member_codes(:, k) = qir_perf(members(k).Templates, members(k).NLabels, o.D, o.Ratio, ...
+                                  o.Vigilance, o.Alpha, o.CT, X, o.UnknownLabel, oflag);
+  end
+  [codes, info.shares, info.classes, info.votes] = qir_library('vote', model, member_codes, ...
+                                                               fix(o.UnknownLabel));
 catch failure
   qir_refusal(failure, 'qir_predict');
 end
-info.unknown = codes == fix(o.UnknownLabel);
+info.unknown = info.votes == 0 | codes == fix(o.UnknownLabel);
 info.codes = codes;
 labels = label_values(model, codes, info.unknown, o.UnknownLabel);
+end
+
+function members = further_members(model)
+% Members 2..K; a model struct made before the toolbox voted has none.
+members = struct('Templates', {}, 'NLabels', {});
+if isfield(model, 'further_members')
+  if ~isstruct(model.further_members) && ~isempty(model.further_members)
+    error('qir_predict:model', ['qir_predict: model.further_members must be a struct array, ' ...
+                                'as qir_fit makes it.']);
+  end
+  for m = model.further_members(:)'
+    members(end + 1) = struct('Templates', m.Templates, 'NLabels', m.NLabels);
+  end
+end
 end
 
 function labels = label_values(model, codes, unknown, unknown_label)

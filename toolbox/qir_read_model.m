@@ -7,7 +7,9 @@ function [Templates, NLabels, params] = qir_read_model(file)
 %   QIR_PLOT_NODES. params is the model struct of QIR_LOAD_MODEL (features,
 %   D, ratio, vigilance, alpha, learning_rate, max_list_presentations,
 %   trim_option, ct_option, ...) with list_presentations and nodes added:
-%   both functions read through the one model-file reader.
+%   both functions read through the one model-file reader. Of an ensemble,
+%   Templates and NLabels are member 1's; params.further_members holds the
+%   other members (QIR_PREDICT of QIR_LOAD_MODEL takes their vote).
 %
 %   The nodes of a model that scales its features (format 2 files, with
 %   '% feature_min' lines) live in the scaled space: QIR_LOAD_MODEL and

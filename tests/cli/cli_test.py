@@ -263,7 +263,8 @@ class Practice(Base):
         self.assertIn("(default sqrt(M))", fit_help)
         names = {"ratio": "Ratio", "vigilance": "Vigilance", "alpha": "Alpha",
                  "learning-rate": "LearningRate", "max-presentations": "MaxPresentations",
-                 "trim": "Trim", "ct": "CT", "oflag": "Oflag"}
+                 "trim": "Trim", "ct": "CT", "oflag": "Oflag", "voters": "Voters",
+                 "shuffle": "Shuffle", "seed": "Seed"}
         for option, name in names.items():
             with self.subTest(option):
                 expected = helped[option]

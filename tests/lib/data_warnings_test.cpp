@@ -95,3 +95,16 @@ TEST(ModuleRefusals, NameTheArgumentAsTheToolboxUserPassedIt) {
                             "QIR_TRAIN: 4th input argument (ratio", "some other failure"})
     EXPECT_FALSE(refusal_in_user_terms(other, toolbox_fit_names())) << other;
 }
+
+TEST(ModuleRefusals, RowOfAShuffledMemberIsGivenAsTheUsersRow) {
+  const std::vector<std::size_t> order{4, 1, 3, 2};  // the member saw X's row 4 first
+  EXPECT_EQ(with_row_renumbered(non_finite_pattern_text("X", 1, 3), order),
+            non_finite_pattern_text("X", 4, 3));
+  EXPECT_EQ(with_row_renumbered(non_finite_pattern_text("X", 4, 1), order),
+            non_finite_pattern_text("X", 2, 1));
+  // Rows the order does not hold, and texts without a row, are left alone.
+  for (const std::string &text : {non_finite_pattern_text("X", 5, 1),
+                                 non_finite_pattern_text("X", 123456789012345678, 1),
+                                 std::string("option 'Ratio' must be in (0.0, 1.0].")})
+    EXPECT_EQ(with_row_renumbered(text, order), text);
+}

@@ -13,20 +13,28 @@ early = W(1:2:end, :);
 early = early(early(:, 14) < 3, :);  % class 3 comes with the second batch
 late = W(2:2:end, :);
 
-% The same batches through the command give the same nodes, bit for bit.
+% The same batches through the command give the same ensemble, bit for bit:
+% every member goes on from its own nodes in its order for the next batch.
 first = qir_fit(early(:, 1:13), early(:, 14), 'Oflag', 0, 'Ratio', 0.6);
 second = qir_fit(late(:, 1:13), late(:, 14), 'Model', first, 'Oflag', 0);
 files = {fullfile(env.work, 'early.csv'), fullfile(env.work, 'late.csv')};
 dlmwrite(files{1}, early, 'precision', 17);
 dlmwrite(files{2}, late, 'precision', 17);
 models = {fullfile(env.work, 'first.model'), fullfile(env.work, 'second.model')};
-[status, out] = system(sprintf(['%s train %s -o %s --voters 1 --shuffle 0 --ratio 0.6 --oflag 0 && ' ...
+[status, out] = system(sprintf(['%s train %s -o %s --ratio 0.6 --oflag 0 && ' ...
                                 '%s train %s --init %s -o %s --oflag 0'], qir, files{1}, ...
                                models{1}, qir, files{2}, models{1}, models{2}));
 check(status == 0, 'command: %s', out);
 command = qir_load_model(models{2});
 check(isequal(command.Templates, second.Templates) && isequal(command.NLabels, second.NLabels), ...
       'the toolbox continues as qir train --init does');
+check(strcmp(qir_library('format', second), fileread(models{2})) && second.batches == 2, ...
+      'every member continues as the command''s');
+plain = qir_fit(early(:, 1:13), early(:, 14), 'Oflag', 0, 'Voters', 1, 'Shuffle', false);
+old = rmfield(plain, {'voters', 'seed', 'shuffle', 'batches', 'further_members'});
+check(isequal(qir_fit(late(:, 1:13), late(:, 14), 'Model', old, 'Oflag', 0).Templates, ...
+              qir_fit(late(:, 1:13), late(:, 14), 'Model', plain, 'Oflag', 0).Templates), ...
+      'a struct without ensemble fields continues as one model');
 check(second.ratio == 0.6 && isequal(second.feature_min, first.feature_min), ...
       'the model''s parameters and range stay');
 n = size(first.Templates, 1);
@@ -60,6 +68,7 @@ refused('qir_fit:labels', late(:, 1:13), names(late(:, 14)), 'Model', first, 'Of
 refused('qir_fit:model', late(:, 1:13), late(:, 14), 'Model', first, 'Scale', false);
 refused('qir_fit:features', late(:, 1:12), late(:, 14), 'Model', first);
 refused('qir_fit:model', late(:, 1:13), late(:, 14), 'Model', 7);
+refused('qir_fit:model', late(:, 1:13), late(:, 14), 'Model', first, 'Voters', 3);
 
 % The stream demo's batches: every row once, the largest class from halfway.
 [test, batches, late_class, late_batch] = qir_library('stream_plan', W(:, 14), 4, 1);

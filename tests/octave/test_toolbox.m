@@ -30,7 +30,7 @@ qir_save_model(model, file);
 out = command(qir, sprintf('classify %s %s -o - --oflag 0 2>/dev/null', file, ...
                            fullfile(data, 'wine.csv')));
 check(isequal(str2double(strsplit(strtrim(out), "\n"))', labels), 'command reads qir_save_model');
-command(qir, sprintf('train %s -o %s --oflag 0 --voters 1 --shuffle 0', fullfile(data, 'iris.csv'), file));
+command(qir, sprintf('train %s -o %s --oflag 0', fullfile(data, 'iris.csv'), file));
 loaded = qir_load_model(file);
 I = dlmread(fullfile(data, 'iris.csv'));
 out = command(qir, sprintf('classify %s %s -o - --oflag 0 2>/dev/null', file, ...
@@ -133,16 +133,75 @@ check(~isempty(strfind(cv_text, 'were left unclassified; a lower Vigilance or a 
       && isempty(strfind(cv_text, '--')), 'qir_cv hint in the toolbox''s option names');
 check(isempty(strfind(evalc('qir_fit(X, y);'), 'Hint')), 'no hint for the defaults');
 
-% Cross-validation gives the command's figures for one model trained in the
-% file's order (same folds).
+% Cross-validation gives the command's figures (same folds, same members'
+% orders), for the default ensemble and for one model in the file's order.
+mean_of = @(out) regexp(out, 'Mean\s+\S+\s+([0-9.]+)%', 'tokens', 'once'){1};
 r = qir_cv(X, y, 'Display', false);
+out = command(qir, ['cv ' fullfile(data, 'wine.csv')]);
+check(strcmp(sprintf('%.2f', r.accuracy), mean_of(out)), 'qir_cv %.2f, qir cv %s', r.accuracy, mean_of(out));
+r = qir_cv(X, y, 'Display', false, 'Voters', 1, 'Shuffle', false);
 out = command(qir, ['cv ' fullfile(data, 'wine.csv') ' --voters 1 --shuffle 0']);
-mean_line = regexp(out, 'Mean\s+\S+\s+([0-9.]+)%', 'tokens', 'once');
-check(strcmp(sprintf('%.2f', r.accuracy), mean_line{1}), 'qir_cv %.2f, qir cv %s', r.accuracy, mean_line{1});
+check(strcmp(sprintf('%.2f', r.accuracy), mean_of(out)), 'plain qir_cv %.2f, qir cv %s', r.accuracy, mean_of(out));
 check(numel(unique(r.fold)) == 5 && all(abs(accumarray(r.fold, 1) - 178 / 5) < 1), 'fold sizes');
-[ranked, best, bm] = qir_search(I(:, 1:4), I(:, 5), 'Folds', 3, 'Display', false);
-check(numel(ranked) == 96, 'search grid');
-check(all(diff([ranked.accuracy]) <= 0) && isstruct(bm) && numel(best) == 12, 'search ranking');
+
+% The search is the command's: the same screening, ensembles and choice.
+iris_file = fullfile(data, 'iris.csv');
+[ranked, best, bm, outcome] = qir_search(I(:, 1:4), I(:, 5), 'Folds', 3, 'Display', false);
+check(numel(ranked) == 96 && all(diff([ranked.accuracy]) <= 0) && isstruct(bm), 'search ranking');
+out = command(qir, ['search ' iris_file ' --folds 3']);
+screened_top = regexp(out, 'Screening[^\n]*\n[^\n]*\n\s+1\s+([0-9.]+)%', 'tokens', 'once'){1};
+check(strcmp(sprintf('%.2f', ranked(1).accuracy), screened_top), 'screening %.2f vs %s', ...
+      ranked(1).accuracy, screened_top);
+defaults_line = regexp(out, 'def\.\s+([0-9.]+)%', 'tokens', 'once'){1};
+check(strcmp(sprintf('%.2f', outcome.defaults.accuracy), defaults_line), 'defaults in the search');
+check(outcome.kept_defaults == ~isempty(strfind(out, 'Defaults kept')), 'the same choice');
+check(isequal(best(11:12), {'Voters', outcome.finalists(1).Voters}) || outcome.kept_defaults, ...
+      'best names its voters');
+
+% Ensembles: the same seed gives the command's model file to the byte and
+% its votes; one voter without shuffling is one qir_train call.
+ensemble_file = fullfile(env.work, 'ensemble.model');
+command(qir, sprintf('train %s -o %s --voters 5 --seed 7 --oflag 0', fullfile(data, 'wine.csv'), ...
+                     ensemble_file));
+ensemble = qir_fit(X, y, 'Voters', 5, 'Seed', 7, 'Oflag', 0);
+check(strcmp(qir_library('format', ensemble), fileread(ensemble_file)), ...
+      'qir_fit and qir train write the same ensemble');
+check(~strcmp(qir_library('format', qir_fit(X, y, 'Voters', 5, 'Seed', 8, 'Oflag', 0)), ...
+              fileread(ensemble_file)), 'another seed, other members');
+loaded = qir_load_model(ensemble_file);
+check(numel(loaded.further_members) == 4 && loaded.voters == 5 && loaded.seed == 7, 'members read');
+[voted, info] = qir_predict(loaded, X);
+out = command(qir, sprintf('classify %s %s -o - --oflag 0 2>/dev/null', ensemble_file, ...
+                           fullfile(data, 'wine.csv')));
+check(isequal(str2double(strsplit(strtrim(out), "\n"))', voted), 'qir_predict votes as qir classify');
+check(isequal(info.classes, [1 2 3]) && all(abs(sum(info.shares, 2) - 1) < 1e-12) ...
+      && all(info.votes == 5), 'vote shares');
+[~, top] = max(info.shares, [], 2);
+check(isequal(info.classes(top)', voted), 'the vote is the first largest share');
+qir_save_model(loaded, file);
+check(strcmp(fileread(file), fileread(ensemble_file)), 'an ensemble survives load and save');
+continued_file = fullfile(env.work, 'continued.model');
+command(qir, sprintf('train %s --init %s -o %s --oflag 0', fullfile(data, 'wine.csv'), ...
+                     ensemble_file, continued_file));
+qir_save_model(qir_load_model(continued_file), file);
+check(strcmp(fileread(file), fileread(continued_file)) && qir_load_model(file).batches == 2, ...
+      'a continued ensemble keeps its batches');
+[T, NL, P] = qir_train(qir_library('scale', X, model.feature_min, model.feature_max), y, ...
+                       sqrt(13), 0.75, 0, 0.1, 1, 100, 0, 0, 0);
+plain = qir_fit(X, y, 'Voters', 1, 'Shuffle', false, 'Oflag', 0);
+check(isequal(plain.Templates, T) && isequal(plain.NLabels, NL) && isempty(plain.further_members), ...
+      'one voter without shuffling is one qir_train call');
+try
+  qir_fit(X, y, 'Voters', 3, 'Shuffle', false);
+  check(false, 'several voters without shuffling were accepted');
+catch err
+  check(~isempty(strfind(err.message, 'needs shuffling')), 'voters refusal: %s', err.message);
+end
+text = evalc('qir_fit(X, y, ''Voters'', 3, ''Oflag'', 2);');
+check(~isempty(strfind(text, 'Member 3 of 3:')) && isempty(strfind(text, sprintf('\r'))), ...
+      'every member''s text at oflag 2, no progress line off a terminal');
+check(~isempty(strfind(evalc('qir_fit(X, y, ''MaxPresentations'', 1);'), ...
+                       'stopped after 1 list presentations')), 'presentation limit hint');
 
 % Plotting: handles only when asked, equal aspect, shadows of a wider model.
 figure;

@@ -64,6 +64,31 @@ def test_python_model_classifies_the_same_in_octave(circle, far_and_test, octave
     np.testing.assert_array_equal(in_octave, in_python)
 
 
+def test_one_seed_gives_one_ensemble_in_python_the_command_and_octave(qir_command, octave,
+                                                                     tmp_path):
+    wine = os.path.join(os.environ["QIR_DATA_DIR"], "wine.csv")
+    data = np.loadtxt(wine, delimiter=",")
+    X, y = data[:, :-1], data[:, -1]
+    model = qir.QIRClassifier(n_voters=5, random_state=7, oflag=0).fit(X, y)
+    model.save(tmp_path / "python.model")
+    subprocess.run([qir_command, "train", wine, "-o", str(tmp_path / "command.model"),
+                    "--voters", "5", "--seed", "7", "--oflag", "0"],
+                   check=True, capture_output=True, timeout=60)
+    octave(f"W = dlmread('{wine}'); m = qir_fit(W(:, 1:end-1), W(:, end), 'Voters', 5, "
+           f"'Seed', 7, 'Oflag', 0); qir_save_model(m, '{tmp_path}/octave.model'); "
+           f"dlmwrite('{tmp_path}/labels.csv', qir_predict(m, W(:, 1:end-1)), 'precision', '%.17g');")
+    text = (tmp_path / "command.model").read_text()
+    assert "% voters 5\n" in text and "% seed 7\n" in text
+    assert (tmp_path / "python.model").read_text() == text
+    assert (tmp_path / "octave.model").read_text() == text
+    subprocess.run([qir_command, "classify", str(tmp_path / "command.model"), wine, "-o",
+                    str(tmp_path / "command.csv"), "--oflag", "0"],
+                   check=True, capture_output=True, timeout=60)
+    voted = model.predict(X)
+    np.testing.assert_array_equal(_labels_file(tmp_path / "command.csv"), voted)
+    np.testing.assert_array_equal(_labels_file(tmp_path / "labels.csv"), voted)
+
+
 def test_python_model_classifies_the_same_in_the_command(circle, qir_command, tmp_path):
     X, y, _, _ = circle
     model = qir.QIRClassifier(unknown_label=-1, **dict(STRICT, vigilance=0.85, n_voters=3,

@@ -8,7 +8,12 @@
 //   [lo, hi] = qir_library('range', X)
 //   fold   = qir_library('folds', labels, folds, seed)
 //   d      = qir_library('defaults', M)
-//   grid   = qir_library('grid', M)
+//   orders = qir_library('orders', N, voters, seed, shuffle[, batch])
+//   [labels, shares, classes, votes] = qir_library('vote', model, member_labels, unknown)
+//   [heading, note] = qir_library('member_text', member, members)
+//   line   = qir_library('progress', member, members, presentations, nodes, seconds)
+//   [grid, voters, finalists] = qir_library('grid', M)
+//   [gain, error, better] = qir_library('gain', accuracy, default_accuracy)
 //   order  = qir_library('rank', accuracy, unknown, nodes)
 //   label  = qir_library('unknown_label', NLabels)
 //   ok     = qir_library('is_label', values)
@@ -40,10 +45,13 @@
 #include "model_file.h"
 #include "module_refusals.h"
 #include "node_projection.h"
+#include "presentation_order.h"
+#include "progress.h"
 #include "scores.h"
 #include "search_grid.h"
 #include "stream_plan.h"
 #include "training_defaults.h"
+#include "voting.h"
 
 namespace {
 
@@ -137,19 +145,40 @@ const mxArray *field(const mxArray *model, const char *name) {
   return value;
 }
 
+mxArray *templates_matrix(const std::vector<std::vector<double>> &rows, int features) {
+  const std::size_t nodes = rows.size();
+  const std::size_t width = 2 * static_cast<std::size_t>(features) + 1;
+  mxArray *templates = matrix(nodes, width);
+  double *t = mxGetPr(templates);
+  for (std::size_t k = 0; k < nodes; ++k)
+    for (std::size_t j = 0; j < width; ++j) t[j * nodes + k] = rows[k][j];
+  return templates;
+}
+
+const char *const member_fields[] = {"Templates", "NLabels", "num_list_presentations"};
+
+// Members 2..K as a 1 x (K-1) struct array (0 x 0 for a single model).
+mxArray *members_struct(const Model &model) {
+  const std::size_t count = model.further_members.size();
+  mxArray *out = checked(mxCreateStructMatrix(count == 0 ? 0 : 1, count, 3,
+                                              const_cast<const char **>(member_fields)));
+  for (std::size_t k = 0; k < count; ++k) {
+    const MemberNodes &member = model.further_members[k];
+    mxSetField(out, k, "Templates", templates_matrix(member.templates, model.features));
+    mxSetField(out, k, "NLabels", column(member.labels));
+    mxSetField(out, k, "num_list_presentations", scalar(member.list_presentations));
+  }
+  return out;
+}
+
 mxArray *model_struct(const Model &model) {
   const char *names[] = {"Templates", "NLabels", "num_list_presentations", "features", "D",
                          "ratio", "vigilance", "alpha", "learning_rate",
                          "max_list_presentations", "trim_option", "ct_option", "feature_min",
-                         "feature_max", "feature_names", "class_names", "class_labels"};
+                         "feature_max", "feature_names", "class_names", "class_labels", "voters",
+                         "seed", "shuffle", "batches", "further_members"};
   mxArray *out = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
-  const std::size_t nodes = model.templates.size();
-  const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
-  mxArray *templates = matrix(nodes, width);
-  double *t = mxGetPr(templates);
-  for (std::size_t k = 0; k < nodes; ++k)
-    for (std::size_t j = 0; j < width; ++j) t[j * nodes + k] = model.templates[k][j];
-  mxSetField(out, 0, "Templates", templates);
+  mxSetField(out, 0, "Templates", templates_matrix(model.templates, model.features));
   mxSetField(out, 0, "NLabels", column(model.labels));
   mxSetField(out, 0, "num_list_presentations", scalar(model.list_presentations));
   mxSetField(out, 0, "features", scalar(model.features));
@@ -162,6 +191,11 @@ mxArray *model_struct(const Model &model) {
   mxSetField(out, 0, "class_names", text_cells(classes.names));
   mxSetField(out, 0, "class_labels",
              column(classes.names.empty() ? std::vector<double>{} : classes.labels));
+  mxSetField(out, 0, "voters", scalar(model.voting.voters));
+  mxSetField(out, 0, "seed", scalar(static_cast<double>(model.voting.seed)));
+  mxSetField(out, 0, "shuffle", checked(mxCreateLogicalScalar(model.voting.shuffle)));
+  mxSetField(out, 0, "batches", scalar(static_cast<double>(model.batches)));
+  mxSetField(out, 0, "further_members", members_struct(model));
   return out;
 }
 
@@ -178,6 +212,56 @@ std::vector<std::string> feature_names(const mxArray *model, int features) {
     texts.push_back(text_argument(name, "model.feature_names"));
   }
   return texts;
+}
+
+double seed_argument(const mxArray *array, const std::string &what) {
+  const double seed = scalar_argument(array, what);
+  if (!(seed >= 0 && seed <= 9007199254740992.0 && std::trunc(seed) == seed))
+    throw InputError(what + " must be a whole number >= 0");
+  return seed;
+}
+
+bool flag_argument(const mxArray *array, const std::string &what) {
+  if (mxIsLogical(array) && mxGetNumberOfElements(array) == 1) return *mxGetLogicals(array);
+  const double value = scalar_argument(array, what);
+  if (value != 0 && value != 1) throw InputError(what + " must be true or false");
+  return value == 1;
+}
+
+// The ensemble fields; a struct without them (made before the toolbox
+// voted) is a single model. Whether they agree with the members is the
+// model file's rule, which format_model applies.
+void read_voting(const mxArray *array, Model &model) {
+  if (mxGetField(array, 0, "voters") == nullptr) return;
+  const double voters = scalar_argument(field(array, "voters"), "model.voters");
+  if (!(voters >= 0 && voters <= 1e9 && std::trunc(voters) == voters))
+    throw InputError("model.voters must be a whole number");
+  model.voting.voters = static_cast<int>(voters);
+  model.voting.seed =
+      static_cast<std::uint64_t>(seed_argument(field(array, "seed"), "model.seed"));
+  model.voting.shuffle = flag_argument(field(array, "shuffle"), "model.shuffle");
+  check_voting(model.voting);
+  if (const mxArray *batches = mxGetField(array, 0, "batches")) {
+    const double count = seed_argument(batches, "model.batches");
+    if (count < 1) throw InputError("model.batches must be a whole number from 1");
+    model.batches = static_cast<std::uint64_t>(count);
+  }
+  const mxArray *members = field(array, "further_members");
+  if (!mxIsStruct(members) && !mxIsEmpty(members))
+    throw InputError("model.further_members must be a struct array, as qir_fit makes it");
+  const std::size_t count = mxIsStruct(members) ? mxGetNumberOfElements(members) : 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string what = "model.further_members(" + std::to_string(k + 1) + ").";
+    auto member_field = [&](const char *name) {
+      const mxArray *value = mxGetField(members, k, name);
+      if (value == nullptr) throw InputError(what + name + " is missing");
+      return value;
+    };
+    model.further_members.push_back(
+        {rows_of(member_field("Templates"), what + "Templates"),
+         values_of(member_field("NLabels"), what + "NLabels"),
+         scalar_argument(member_field("num_list_presentations"), what + "num_list_presentations")});
+  }
 }
 
 Model model_from_struct(const mxArray *array) {
@@ -210,6 +294,7 @@ Model model_from_struct(const mxArray *array) {
     model.class_names.emplace_back(static_cast<int>(labels[k]),
                                    text_argument(name, "model.class_names"));
   }
+  read_voting(array, model);
   return model;
 }
 
@@ -284,20 +369,136 @@ void defaults(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   const TrainingParams p{default_D(m), d.ratio, d.vigilance, d.alpha, d.learning_rate,
                          d.max_presentations, d.trim, d.ct};
   const char *names[] = {"D", "Ratio", "Vigilance", "Alpha", "LearningRate",
-                         "MaxPresentations", "Trim", "CT", "Scale", "Oflag"};
-  plhs[0] = checked(mxCreateStructMatrix(1, 1, 10, names));
+                         "MaxPresentations", "Trim", "CT", "Scale", "Oflag",
+                         "Voters", "Shuffle", "Seed"};
+  plhs[0] = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
   set_options(plhs[0], 0, p);
   mxSetField(plhs[0], 0, "Scale", checked(mxCreateLogicalScalar(d.scale)));
   mxSetField(plhs[0], 0, "Oflag", scalar(d.oflag));
+  mxSetField(plhs[0], 0, "Voters", scalar(d.voters));
+  mxSetField(plhs[0], 0, "Shuffle", checked(mxCreateLogicalScalar(d.shuffle)));
+  mxSetField(plhs[0], 0, "Seed", scalar(d.seed));
+}
+
+// The row of the training data each member sees at each step: N x voters,
+// 1-based, one column per member; on the model's batch-th training call
+// when a batch is given (0, the default: the first fit).
+void orders(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if ((nrhs != 5 && nrhs != 6) || nlhs > 1)
+    throw InputError("orders takes the number of patterns, voters, a seed, shuffle and a batch");
+  const auto batch =
+      nrhs == 6 ? static_cast<std::uint64_t>(seed_argument(prhs[5], "the batch")) : 0;
+  const double patterns = scalar_argument(prhs[1], "the number of patterns");
+  const double voters = scalar_argument(prhs[2], "Voters");
+  if (!(patterns >= 0 && patterns <= 9007199254740992.0 && std::trunc(patterns) == patterns))
+    throw InputError("the number of patterns must be a whole number >= 0");
+  if (!(voters >= 0 && voters <= 1e9 && std::trunc(voters) == voters))
+    throw InputError("Voters must be a whole number");
+  const VotingSettings voting{static_cast<int>(voters),
+                              static_cast<std::uint64_t>(seed_argument(prhs[3], "Seed")),
+                              flag_argument(prhs[4], "Shuffle")};
+  check_voting(voting);
+  const auto n = static_cast<std::size_t>(patterns);
+  plhs[0] = matrix(n, static_cast<std::size_t>(voting.voters));
+  double *out = mxGetPr(plhs[0]);
+  for (int member = 0; member < voting.voters; ++member) {
+    const std::vector<std::size_t> order = presentation_order(n, voting, member, batch);
+    for (std::size_t k = 0; k < n; ++k)
+      out[static_cast<std::size_t>(member) * n + k] = static_cast<double>(order[k] + 1);
+  }
+}
+
+// The members' vote among the model's classes: member_labels is P x K, one
+// column per member as qir_perf returned them.
+void vote_command(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 4 || nlhs > 4)
+    throw InputError("vote takes a model struct, the members' labels and the unknown label");
+  const Model model = model_from_struct(prhs[1]);
+  const double *given = real_data(prhs[2], "the members' labels");
+  const std::size_t patterns = mxGetM(prhs[2]), members = mxGetN(prhs[2]);
+  if (patterns > 0 && members != model.members())
+    throw InputError("the members' labels need one column per member (" +
+                     std::to_string(model.members()) + ")");
+  std::vector<std::vector<double>> member_labels(members);
+  for (std::size_t m = 0; m < members; ++m)
+    member_labels[m].assign(given + m * patterns, given + (m + 1) * patterns);
+  const VoteResult result =
+      vote(member_labels, model_classes(model).labels, scalar_argument(prhs[3], "the unknown label"));
+  plhs[0] = matrix(patterns, 1);
+  std::copy(result.labels.begin(), result.labels.end(), mxGetPr(plhs[0]));
+  if (nlhs > 1) {
+    const std::size_t width = result.classes.size();
+    plhs[1] = matrix(patterns, width);
+    double *shares = mxGetPr(plhs[1]);
+    for (std::size_t p = 0; p < patterns; ++p)
+      for (std::size_t c = 0; c < width; ++c) shares[c * patterns + p] = result.shares[p * width + c];
+  }
+  if (nlhs > 2) plhs[2] = row(result.classes);
+  if (nlhs > 3) {
+    plhs[3] = matrix(patterns, 1);
+    std::copy(result.votes.begin(), result.votes.end(), mxGetPr(plhs[3]));
+  }
+}
+
+std::size_t count_argument(const mxArray *array, const std::string &what) {
+  const double value = scalar_argument(array, what);
+  if (!(value >= 0 && value <= 1e15 && std::trunc(value) == value))
+    throw InputError(what + " must be a whole number >= 0");
+  return static_cast<std::size_t>(value);
+}
+
+// What training prints between members (heading for member k of K, and the
+// note after member 1's summary), as the command prints it.
+void member_text(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 3 || nlhs > 2) throw InputError("member_text takes a member and the members");
+  const std::size_t member = count_argument(prhs[1], "the member");
+  const std::size_t members = count_argument(prhs[2], "the members");
+  if (member < 1 || member > members) throw InputError("the member must lie in 1..members");
+  plhs[0] = checked(mxCreateString(member_heading(member - 1, members).c_str()));
+  if (nlhs > 1) plhs[1] = checked(mxCreateString(members_note(members).c_str()));
+}
+
+// The progress line of a training run, '' when the host's console is not a
+// terminal (a file or a pipe never gets one).
+void progress(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 6 || nlhs > 1)
+    throw InputError("progress takes member, members, presentations, nodes and seconds");
+  std::string line;
+  if (output_is_terminal()) {
+    const std::size_t member = count_argument(prhs[1], "the member");
+    const std::size_t members = count_argument(prhs[2], "the members");
+    if (member < 1 || member > members) throw InputError("the member must lie in 1..members");
+    line = progress_line(training_step(static_cast<int>(member - 1), static_cast<int>(members),
+                                       static_cast<int>(count_argument(prhs[3], "presentations")),
+                                       count_argument(prhs[4], "nodes")),
+                         scalar_argument(prhs[5], "seconds"));
+  }
+  plhs[0] = checked(mxCreateString(line.c_str()));
 }
 
 void grid(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   const int m = features_argument(nrhs, prhs);
-  if (nlhs > 1) throw InputError("grid gives one struct array");
+  if (nlhs > 3) throw InputError("grid gives the settings, the voters and the finalists");
   const std::vector<TrainingParams> settings = search_grid(static_cast<std::size_t>(m));
   plhs[0] = checked(mxCreateStructMatrix(1, settings.size(), 8,
                                          const_cast<const char **>(option_names)));
   for (std::size_t k = 0; k < settings.size(); ++k) set_options(plhs[0], k, settings[k]);
+  if (nlhs > 1) plhs[1] = row(std::vector<double>(search_voters().begin(), search_voters().end()));
+  if (nlhs > 2) plhs[2] = scalar(static_cast<double>(search_finalists));
+}
+
+// The search's guard over per-fold accuracies (the same folds for both).
+void gain(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 3 || nlhs > 3)
+    throw InputError("gain takes a setting's and the defaults' accuracy per fold");
+  const std::vector<double> accuracy = values_of(prhs[1], "accuracy");
+  const std::vector<double> defaults = values_of(prhs[2], "the defaults' accuracy");
+  if (accuracy.size() != defaults.size())
+    throw InputError("gain needs one accuracy per fold for both");
+  const FoldGain found = fold_gain(accuracy, defaults);
+  plhs[0] = scalar(found.mean);
+  if (nlhs > 1) plhs[1] = scalar(found.error);
+  if (nlhs > 2) plhs[2] = checked(mxCreateLogicalScalar(clearly_better(found)));
 }
 
 void rank(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
@@ -341,7 +542,8 @@ void colours(int nlhs, mxArray *plhs[], int nrhs, const mxArray *[]) {
 
 // The advice after a run, worded with the toolbox's option names; '' when
 // the run needs none. 'training' takes nodes and patterns, 'classification'
-// unclassified patterns and patterns.
+// unclassified patterns and patterns, 'presentations' the most list
+// presentations a member took and the limit.
 void hint(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 4 || nlhs > 1) throw InputError("hint takes a kind, a count and a number of patterns");
   const std::string kind = text_argument(prhs[1], "the kind of hint");
@@ -355,8 +557,10 @@ void hint(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     text = training_hint(n, total, toolbox_option_names());
   else if (kind == "classification")
     text = classification_hint(n, total, toolbox_option_names());
+  else if (kind == "presentations")
+    text = presentation_limit_hint(count, patterns, toolbox_option_names());
   else
-    throw InputError("the kind of hint is 'training' or 'classification'");
+    throw InputError("the kind of hint is 'training', 'classification' or 'presentations'");
   plhs[0] = checked(mxCreateString(text.value_or("").c_str()));
 }
 
@@ -450,14 +654,22 @@ void data_warnings(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 
 // A refusal of qir_train or qir_perf in the words of the toolbox function
 // that called it ('qir_fit' or 'qir_predict'); '' for any other message.
+// With `order` (the 1-based rows of X in the order the module saw them), a
+// row the module names is given as the row of X.
 void refusal(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  if (nrhs != 3 || nlhs > 1) throw InputError("refusal takes a message and 'qir_fit' or 'qir_predict'");
+  if ((nrhs != 3 && nrhs != 4) || nlhs > 1)
+    throw InputError("refusal takes a message, 'qir_fit' or 'qir_predict', and an order");
   const std::string message = text_argument(prhs[1], "the message");
   const std::string caller = text_argument(prhs[2], "the caller");
   if (caller != "qir_fit" && caller != "qir_predict")
     throw InputError("refusal rewords the modules' messages for 'qir_fit' or 'qir_predict'");
-  const auto text = refusal_in_user_terms(
+  auto text = refusal_in_user_terms(
       message, caller == "qir_fit" ? toolbox_fit_names() : toolbox_predict_names());
+  if (text && nrhs == 4) {
+    std::vector<std::size_t> rows;
+    for (double row : values_of(prhs[3], "the order")) rows.push_back(static_cast<std::size_t>(row));
+    text = with_row_renumbered(*text, rows);
+  }
   plhs[0] = checked(mxCreateString(text.value_or("").c_str()));
 }
 
@@ -498,14 +710,7 @@ void shapes(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("read takes a file name");
   const std::string path = text_argument(prhs[1], "the file name");
-  const Model model = parse_model(read_text_file(path), path);
-  // The toolbox's model struct holds one node set; taking member 1 alone
-  // would classify differently from the command and Python.
-  if (model.members() > 1)
-    throw InputError(path + ": an ensemble of " + std::to_string(model.members()) +
-                     " members, which the toolbox does not read yet (train it with "
-                     "--voters 1 --shuffle 0 for the toolbox)");
-  plhs[0] = model_struct(model);
+  plhs[0] = model_struct(parse_model(read_text_file(path), path));
 }
 
 void format(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
@@ -532,6 +737,8 @@ const std::pair<const char *, Command> commands[] = {
     {"read", read},         {"format", format}, {"scale", scale},
     {"range", range},       {"folds", folds},   {"defaults", defaults},
     {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
+    {"orders", orders},     {"vote", vote_command}, {"member_text", member_text},
+    {"progress", progress}, {"gain", gain},
     {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write},
     {"name_labels", name_labels}, {"stream_plan", stream},
     {"warnings", data_warnings}, {"refusal", refusal},
