@@ -146,6 +146,8 @@ int classify_command(const Words &words) {
       source.kind == LabelSource::Kind::last_column)
     throw InputError(table.path + ": the labels are names, but the model's classes are numbers");
   const Dataset data = dataset_from_table(table, source, format, model.class_names);
+  if (const auto mismatch = feature_name_mismatch(model.feature_names, data))
+    std::cerr << "Warning: " << *mismatch << "\n";
 
   ModuleRunner runner = make_runner(args);
   runner.echo_to(report);

@@ -117,4 +117,21 @@ std::vector<double> labels_of_names(const std::vector<std::string> &names, Class
   return labels_of_names_in(names, classes);
 }
 
+std::optional<std::string> feature_name_mismatch(const std::vector<std::string> &model_names,
+                                                 const Dataset &data) {
+  const auto &names = data.feature_names;
+  if (model_names.empty() || names.size() != model_names.size()) return std::nullopt;
+  std::size_t differing = 0, first = 0;
+  for (std::size_t k = names.size(); k-- > 0;)
+    if (names[k] != model_names[k]) {
+      ++differing;
+      first = k;
+    }
+  if (differing == 0) return std::nullopt;
+  return data.path + ": column " + std::to_string(first + 1) + " is '" + names[first] +
+         "' in the header but '" + model_names[first] + "' in the model" +
+         (differing > 1 ? " (and " + std::to_string(differing - 1) + " more differ)" : "") +
+         "; columns are taken by position, so put them in the model's order";
+}
+
 }  // namespace qircli

@@ -1,6 +1,7 @@
 // Patterns and their class labels as the commands take them from data files.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,5 +48,11 @@ Dataset load_dataset(const std::string &path, const LabelSource &source,
 // The same for a table already read.
 Dataset dataset_from_table(const Table &table, const LabelSource &source,
                            const CsvFormat &format = {}, const ClassNames &known = {});
+
+// When both the model and the data name their features and the names
+// differ: one line saying where (columns are taken by position, so a
+// reordered file would be classified wrongly without a word).
+std::optional<std::string> feature_name_mismatch(const std::vector<std::string> &model_names,
+                                                 const Dataset &data);
 
 }  // namespace qircli

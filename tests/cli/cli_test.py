@@ -811,6 +811,19 @@ class Names(Base):
         diagonal = sum(int(r[k + 1]) for k, r in enumerate(rows[1:]))
         self.assertAlmostEqual(mean, 100 * diagonal / 150, delta=0.01)  # equal folds of 50
 
+    def test_classify_warns_when_the_header_disagrees_with_the_model(self):
+        model = self.trained()
+        result = self.ok("classify", model, self.path("iris.csv"), "--oflag", "0")
+        self.assertNotIn("Warning", result.stderr)
+        rows = [line.split(",") for line in open(self.path("iris.csv")).read().splitlines()]
+        swapped = self.write("swapped.csv", "".join(
+            ",".join([r[1], r[0]] + r[2:]) + "\n" for r in rows))
+        result = self.ok("classify", model, swapped, "--oflag", "0")
+        self.assertIn(f"Warning: {swapped}: column 1 is 'sepal width' in the header but "
+                      "'sepal length (cm)' in the model (and 1 more differ); columns are taken "
+                      "by position, so put them in the model's order\n", result.stderr)
+        self.assertEqual(result.stderr.count("Warning"), 1)
+
     def test_picture_names_axes_and_classes_and_draws_chosen_features(self):
         model = self.trained()
         picture = self.path("iris.svg")
