@@ -10,7 +10,7 @@ function figures = qir_stream_demo(batches)
 %   deals them).
 %
 %   figures = QIR_STREAM_DEMO(batches) uses that many batches and returns
-%   one row per batch: [patterns seen, nodes, continued accuracy (%),
+%   one row per batch: [patterns seen, nodes of all members, continued accuracy (%),
 %   seconds, batch-alone seconds, refit accuracy (%), seconds].
 %
 %   Example:
@@ -55,7 +55,7 @@ for b = 1:numel(stream)
   refit_s = toc;
   continued = 100 * mean(qir_predict(model, X(test, :)) == y(test));
   refitted = 100 * mean(qir_predict(refit, X(test, :)) == y(test));
-  figures(b, :) = [numel(seen), size(model.Templates, 1), continued, continued_s, alone_s, ...
+  figures(b, :) = [numel(seen), all_nodes(model), continued, continued_s, alone_s, ...
                    refitted, refit_s];
   fprintf('%5d %6d %6d  %8.1f%% %9.3f %10.3f  %6.1f%% %9.3f\n', b, figures(b, :));
 end
@@ -79,4 +79,13 @@ plot(1:numel(stream), figures(:, 4), '-o', 1:numel(stream), figures(:, 7), '--o'
 xlabel('batch');
 ylabel('training time (s)');
 legend('continued', 'refit', 'batch alone', 'location', 'northwest');
+end
+
+function n = all_nodes(model)
+n = size(model.Templates, 1);
+if isfield(model, 'further_members')
+  for k = 1:numel(model.further_members)
+    n = n + size(model.further_members(k).Templates, 1);
+  end
+end
 end

@@ -76,3 +76,21 @@ rows = sort([test; vertcat(batches{:})]);
 check(isequal(rows, (1:178)') && numel(test) == 36, 'every row once, a fifth for testing');
 check(late_class == 3 && late_batch == 3 && ~any(W(vertcat(batches{1:2}), 14) == 3), ...
       'class 3 held back until batch 3');
+
+% The toolbox's stream demo feeds the command's batches and gets its table.
+set(0, 'defaultfigurevisible', 'off');
+shown = evalc('figures = qir_stream_demo(4);');
+close all;
+[status, out] = system(sprintf('%s demo --stream --batches 4 -o %s', qir, ...
+                               fullfile(env.work, 'stream.svg')));
+check(status == 0, 'qir demo --stream: %s', out);
+rows = regexp(out, '(?m)^ +\d+ +(\d+) +(\d+) +([0-9.]+)% +[0-9.]+ +[0-9.]+ +([0-9.]+)%', 'tokens');
+check(numel(rows) == 4 && size(figures, 1) == 4, 'four batches each');
+for b = 1:4
+  command_row = str2double(rows{b});
+  check(isequal(command_row([1 2]), figures(b, [1 2])) && ...
+        strcmp(sprintf('%.1f %.1f', figures(b, [3 6])), sprintf('%.1f %.1f', command_row([3 4]))), ...
+        'batch %d: the toolbox %s, the command %s', b, mat2str(figures(b, [1 2 3 6])), ...
+        mat2str(command_row));
+end
+check(~isempty(strfind(shown, 'class 9 from batch 3 on')), 'the late class named');
