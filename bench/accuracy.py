@@ -78,26 +78,35 @@ def qir_cv(qir, path, setting):
     return float(mean.group(1)), np.std(folds, ddof=1) / np.sqrt(len(folds)), seconds
 
 
-def sklearn_scores(path):
+def sklearn_models():
+    """The methods QIR is judged against, by name."""
     from sklearn.ensemble import RandomForestClassifier
     from sklearn.neighbors import KNeighborsClassifier
     from sklearn.svm import SVC
+    return {"1-NN": lambda: KNeighborsClassifier(1), "SVC": lambda: SVC(),
+            "RF": lambda: RandomForestClassifier(random_state=0)}
 
+
+def scaled_by_training(train, test):
+    """Both parts scaled to [0, 1] by the training part's range, as QIR scales."""
+    low, high = train.min(axis=0), train.max(axis=0)
+    span = np.where(high > low, high - low, 1)
+    scale = lambda Z: np.clip((Z - low) / span, 0, 1)
+    return scale(train), scale(test)
+
+
+def sklearn_scores(path):
     from qir import _core
     X, y = read_csv(path)
     fold = np.asarray(_core.stratified_folds(list(y), 5, 1))
-    models = {"1-NN": lambda: KNeighborsClassifier(1), "SVC": lambda: SVC(),
-              "RF": lambda: RandomForestClassifier(random_state=0)}
     scores = {}
-    for name, make in models.items():
+    for name, make in sklearn_models().items():
         correct = []
         for k in range(5):
             train, test = fold != k, fold == k
-            low, high = X[train].min(axis=0), X[train].max(axis=0)
-            span = np.where(high > low, high - low, 1)
-            scale = lambda Z: np.clip((Z - low) / span, 0, 1)
-            model = make().fit(scale(X[train]), y[train])
-            correct.append(100 * np.mean(model.predict(scale(X[test])) == y[test]))
+            scaled_train, scaled_test = scaled_by_training(X[train], X[test])
+            model = make().fit(scaled_train, y[train])
+            correct.append(100 * np.mean(model.predict(scaled_test) == y[test]))
         scores[name] = np.mean(correct)
     return scores
 
