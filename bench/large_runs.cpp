@@ -31,20 +31,25 @@ TrainParams defaults(std::int32_t M, double vigilance) {
   return p;
 }
 
+// The patterns, then the label, one pattern per line; false when the file
+// cannot be written.
+bool write_csv(const Labelled &data, const std::string &path) {
+  std::ofstream out(path);
+  out.precision(17);
+  for (std::size_t j = 0; j < data.patterns.size(); ++j) {
+    for (double x : data.patterns[j]) out << x << ',';
+    out << data.labels[j] << '\n';
+  }
+  return static_cast<bool>(out);
+}
+
 // Seconds of the forest's fit as the script prints them; negative when it
 // cannot run.
 double forest_seconds(const Labelled &data, const std::string &script) {
   if (script.empty() || std::system("/usr/bin/python3 -c 'import sklearn' 2>/dev/null") != 0)
     return -1.0;
   const std::string csv = "qir_bench_forest.csv", result = "qir_bench_forest.txt";
-  {
-    std::ofstream out(csv);
-    out.precision(17);
-    for (std::size_t j = 0; j < data.patterns.size(); ++j) {
-      for (double x : data.patterns[j]) out << x << ',';
-      out << data.labels[j] << '\n';
-    }
-  }
+  write_csv(data, csv);
   const std::string command = "/usr/bin/python3 " + script + " " + csv + " > " + result;
   double seconds = -1.0;
   if (std::system(command.c_str()) == 0) std::ifstream(result) >> seconds;
@@ -111,6 +116,17 @@ void run_one(const std::string &name, const Labelled &data, const LargeOptions &
 }
 
 }  // namespace
+
+bool write_large_inputs(const std::string &dir, std::int32_t patterns) {
+  bool ok = true;
+  for (bool sorted : {false, true}) {
+    const std::string tag = sorted ? "_sorted" : "";
+    ok = write_csv(overlapping_clusters(patterns, 2026, sorted),
+                   dir + "/overlapping_" + std::to_string(patterns) + tag + ".csv") && ok;
+    ok = write_csv(letters_like(16000, 2026, sorted), dir + "/letters_16000" + tag + ".csv") && ok;
+  }
+  return ok;
+}
 
 void large(const LargeOptions &o) {
   std::printf("\ntraining at scale (defaults: D sqrt(M), ratio 0.5, alpha 0.1, 100 presentations,"

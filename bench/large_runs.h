@@ -30,4 +30,9 @@ struct LargeOptions {
 // fit time on the same data.
 void large(const LargeOptions &options);
 
+// Writes the workloads (both orders) as CSV files in `dir`, the label last
+// (overlapping_N.csv, overlapping_N_sorted.csv, letters_16000.csv,
+// letters_16000_sorted.csv), for the qir command and other tools.
+bool write_large_inputs(const std::string &dir, std::int32_t patterns);
+
 }  // namespace qirbench

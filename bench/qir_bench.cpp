@@ -67,7 +67,7 @@ void usage() {
       "  --large-forest 0                      `large`: leave out the random forest\n"
       "  --repeats N                           keep the fastest of N runs (1)\n"
       "  --memory-patterns N                   patterns of the memory run (1000000)\n"
-      "  --write-inputs DIR                    tiny: write the inputs as CSV files, no timing\n"
+      "  --write-inputs DIR                    tiny, large: write the inputs as CSV files, no timing\n"
       "  --perf FILE --train FILE --perf-reference FILE --train-reference FILE");
 }
 
@@ -318,6 +318,11 @@ int main(int argc, char **argv) {
   }
   const Options &o = *options;
   const std::string &c = o.command;
+  if (!o.write_inputs.empty() && c == "large") {
+    if (write_large_inputs(o.write_inputs, o.large_patterns)) return 0;
+    std::fprintf(stderr, "qir_bench: cannot write the inputs to %s\n", o.write_inputs.c_str());
+    return 1;
+  }
   if (!o.write_inputs.empty()) {
     if (c != "tiny") {
       usage();
