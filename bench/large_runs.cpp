@@ -2,6 +2,7 @@
 
 #include "bench_support.h"
 #include "module_runs.h"
+#include "training_defaults.h"
 #include "workload.h"
 
 #include <algorithm>
@@ -16,18 +17,20 @@ namespace qirbench {
 
 namespace {
 
-// The qir command's defaults, at the given vigilance.
+// The qir command's defaults for one member (D sqrt(M)), at the given
+// vigilance.
 TrainParams defaults(std::int32_t M, double vigilance) {
+  const qircli::TrainingDefaults &d = qircli::training_defaults;
   TrainParams p;
   p.D = std::sqrt(static_cast<double>(M));
-  p.ratio = 0.5;
+  p.ratio = d.ratio;
   p.vigilance = vigilance;
-  p.alpha = 0.1;
-  p.learning_rate = 1.0;
-  p.max_list_presentations = 100.0;
-  p.trim_option = 0.0;
-  p.ct_option = 0.0;
-  p.oflag = 1.0;
+  p.alpha = d.alpha;
+  p.learning_rate = d.learning_rate;
+  p.max_list_presentations = d.max_presentations;
+  p.trim_option = d.trim;
+  p.ct_option = d.ct;
+  p.oflag = d.oflag;
   return p;
 }
 
@@ -129,8 +132,10 @@ bool write_large_inputs(const std::string &dir, std::int32_t patterns) {
 }
 
 void large(const LargeOptions &o) {
-  std::printf("\ntraining at scale (defaults: D sqrt(M), ratio 0.5, alpha 0.1, 100 presentations,"
-              " patterns scaled to [0, 1]; process time, median of %d)\n", o.repeats);
+  const qircli::TrainingDefaults &d = qircli::training_defaults;
+  std::printf("\ntraining at scale (one member with the qir command's defaults: D sqrt(M), ratio %g,"
+              " alpha %g, %g presentations, patterns scaled to [0, 1]; process time, median of %d)\n",
+              d.ratio, d.alpha, d.max_presentations, o.repeats);
   const bool overlapping = o.sets == "all" || o.sets == "overlapping";
   const bool letters = o.sets == "all" || o.sets == "letters";
   for (bool sorted : {false, true}) {
