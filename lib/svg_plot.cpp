@@ -5,12 +5,18 @@
 #include <cstdio>
 #include <set>
 
-#include "class_colours.h"
 #include "errors.h"
+#include "svg_text.h"
 #include "number_text.h"
 
 namespace qircli {
 namespace {
+
+using svg::colour;
+using svg::escape;
+using svg::num;
+using svg::tick_step;
+using svg::tick_text;
 
 constexpr double plot_size = 600;  // pixels along the longer data extent
 constexpr double margin = 64;  // room for the tick labels and the axis names
@@ -39,36 +45,6 @@ struct Frame {
   double width() const { return (box.xmax - box.xmin) * x_scale; }
   double height() const { return (box.ymax - box.ymin) * y_scale; }
 };
-
-std::string num(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
-}
-
-std::string escape(const std::string &text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
-      out += "&quot;";
-    else
-      out += c;
-  }
-  return out;
-}
-
-std::string colour(std::size_t index) {
-  char text[8];
-  std::snprintf(text, sizeof text, "#%06x",
-                static_cast<unsigned>(class_colours[index % class_colours.size()]));
-  return text;
-}
 
 NodeShape shape_of(const Model &model, const std::vector<double> &row, FeaturePair pair) {
   return project_node(row, model.params.ratio, pair, model.feature_min, model.feature_max);
@@ -121,20 +97,6 @@ std::string node_element(const NodeShape &node, const Frame &f, const std::strin
 std::string point_element(double x, double y, const Frame &f, const std::string &fill) {
   return "<circle class=\"point\" cx=\"" + num(f.x(x)) + "\" cy=\"" + num(f.y(y)) +
          "\" r=\"1.8\" fill=\"" + fill + "\" fill-opacity=\"0.7\"/>\n";
-}
-
-// Tick spacing of 1, 2 or 5 times a power of ten, giving at most 6 ticks.
-double tick_step(double range) {
-  const double base = std::pow(10.0, std::floor(std::log10(range / 5)));
-  for (double factor : {1.0, 2.0, 5.0, 10.0})
-    if (range / (base * factor) <= 6) return base * factor;
-  return base * 10;
-}
-
-std::string tick_text(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  return text;
 }
 
 std::string ticks(const Frame &f, bool horizontal) {
