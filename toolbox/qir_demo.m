@@ -19,13 +19,8 @@ function [accuracy, Templates, NLabels] = qir_demo()
 %
 %   See also QIR_FIT, QIR_PREDICT, QIR_PLOT_NODES, QIR_TRAIN, QIR_PERF.
 
-here = fileparts(mfilename('fullpath'));
-data_dir = fullfile(here, 'data');
-if ~exist(fullfile(data_dir, 'circle_train.csv'), 'file')
-  data_dir = fullfile(here, '..', 'data');
-end
-train = dlmread(fullfile(data_dir, 'circle_train.csv'), ',');
-test = dlmread(fullfile(data_dir, 'circle_test.csv'), ',');
+train = dlmread(qir_data_file('circle_train.csv'), ',');
+test = dlmread(qir_data_file('circle_test.csv'), ',');
 
 % The node defaults of qir_fit, as 'qir demo' uses the command's, and like
 % it one model in the file's order, whose nodes the picture shows.

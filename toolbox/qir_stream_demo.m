@@ -21,12 +21,7 @@ function figures = qir_stream_demo(batches)
 if nargin < 1
   batches = 10;
 end
-here = fileparts(mfilename('fullpath'));
-data_dir = fullfile(here, 'data');
-if ~exist(fullfile(data_dir, 'digits.csv'), 'file')
-  data_dir = fullfile(here, '..', 'data');
-end
-D = dlmread(fullfile(data_dir, 'digits.csv'), ',');
+D = dlmread(qir_data_file('digits.csv'), ',');
 X = D(:, 1:end - 1);
 y = D(:, end);
 [test, stream, late_class, late_batch] = qir_library('stream_plan', y, batches, 1);

@@ -30,6 +30,10 @@ set(0, 'defaultfigurevisible', 'off');
 evalc('accuracy = qir_demo();');
 check(abs(accuracy - 95.80) < 1e-9, 'demo accuracy %.2f', accuracy);
 close all
+% The stream demo's digits travel with the package.
+evalc('figures = qir_stream_demo(2);');
+check(isequal(size(figures), [2 7]) && figures(2, 3) > 80, 'stream demo in the package');
+close all
 data = dlmread(fullfile(fileparts(which('qir_demo')), 'data', 'circle_train.csv'));
 result = qir_cv(data(:, 1:2), data(:, 3), 'Display', false);
 check(result.accuracy > 90 && result.unknown < 2, 'cv %.2f%%, %.2f%% unknown', ...
