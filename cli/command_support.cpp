@@ -77,7 +77,7 @@ std::vector<OptionSpec> training_options() {
   };
   return {
       {"--D", "", "VALUE",
-       "size bound D >= 0: nodes stay shorter than D (default sqrt(M), M features)"},
+       "size bound D >= 0: nodes stay shorter than D (default sqrt(M), M features that vary)"},
       {"--ratio", "", "VALUE", with_default("minor to major half-axis ratio, in (0, 1]", d.ratio)},
       {"--vigilance", "", "VALUE", with_default("vigilance, in [0, 1]", d.vigilance)},
       {"--alpha", "", "VALUE", with_default("choice parameter alpha >= 0", d.alpha)},
@@ -130,12 +130,12 @@ OptionSpec scale_option() {
               (training_defaults.scale ? "1" : "0") + ")"};
 }
 
-TrainingParams training_params(const Arguments &args, std::size_t features,
+TrainingParams training_params(const Arguments &args, std::size_t varying,
                                const TrainingParams *base) {
   const TrainingDefaults &d = training_defaults;
   const TrainingParams fallback =
       base ? *base
-           : TrainingParams{default_D(static_cast<int>(features)), d.ratio, d.vigilance, d.alpha,
+           : TrainingParams{default_D(varying), d.ratio, d.vigilance, d.alpha,
                             d.learning_rate, d.max_presentations, d.trim, d.ct};
   TrainingParams p;
   p.D = args.number("--D", fallback.D);
@@ -159,8 +159,8 @@ bool scaling_wanted(const Arguments &args) {
   return scale == 1;
 }
 
-std::string parameter_text(const TrainingParams &p, bool scale) {
-  return "D " + format_number(p.D) + ", ratio " + format_number(p.ratio) + ", vigilance " +
+std::string parameter_text(const TrainingParams &p, bool scale, const std::string &D_text) {
+  return (D_text.empty() ? "D " + format_number(p.D) : D_text) + ", ratio " + format_number(p.ratio) + ", vigilance " +
          format_number(p.vigilance) + ", alpha " + format_number(p.alpha) + ", learning rate " +
          format_number(p.learning_rate) + ", max presentations " +
          format_number(p.max_presentations) + ", trim " + format_number(p.trim) + ", ct " +

@@ -39,18 +39,21 @@ Model load_model_argument(const std::string &path, const CommandSpec &command_sp
 bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args);
 
 // The training options with their defaults (training_defaults.h), and the
-// values given on the command line for data of `features` features.
+// values given on the command line for data of which `varying` features
+// vary (data_warnings.h).
 // Options not given take `base`'s values when there is one (a model being
 // continued) instead of the defaults.
 std::vector<OptionSpec> training_options();
-TrainingParams training_params(const Arguments &args, std::size_t features,
+TrainingParams training_params(const Arguments &args, std::size_t varying,
                                const TrainingParams *base = nullptr);
 OptionSpec scale_option();
 // --scale: whether the features are scaled to [0, 1] before training.
 bool scaling_wanted(const Arguments &args);
 
-// "D 2, ratio 1, ..., scaled": the setting as one line.
-std::string parameter_text(const TrainingParams &params, bool scale);
+// "D 2, ratio 1, ..., scaled": the setting as one line; `D_text`, when
+// given, stands for the "D 2" part.
+std::string parameter_text(const TrainingParams &params, bool scale,
+                           const std::string &D_text = "");
 
 // --folds and --seed of cross-validation, and their values (with --scale,
 // and the ensemble's --voters and --shuffle, whose orders --seed also draws).

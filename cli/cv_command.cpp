@@ -4,6 +4,7 @@
 #include <set>
 
 #include "command_support.h"
+#include "data_warnings.h"
 #include "commands.h"
 #include "cross_validation.h"
 #include "errors.h"
@@ -73,13 +74,17 @@ int cv_command(const Words &words) {
   CvSettings settings = cv_settings(args);
 
   const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
-  const TrainingParams params = training_params(args, data.features());
+  const TrainingParams params = training_params(args, varying_features(data.patterns));
+  settings.default_D_per_fold = !args.has("--D");
   const std::set<double> classes(data.labels.begin(), data.labels.end());
   std::cout << "Cross-validation of " << data.path << ": "
             << count_of(data.patterns.size(), "pattern") << ", "
             << count_of(data.features(), "feature") << ", " << count_of(classes.size(), "class", "classes")
             << ", " << settings.folds << " folds (seed " << settings.seed << ")\n"
-            << "Parameters: " << parameter_text(params, settings.scale) << "\n";
+            << "Parameters: "
+            << parameter_text(params, settings.scale,
+                              settings.default_D_per_fold ? "D sqrt(features that vary in each training fold)" : "")
+            << "\n";
   warn_about_training_data(data);
   ModuleRunner runner = make_runner(args);
   CvResult result;

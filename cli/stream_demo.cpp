@@ -6,6 +6,7 @@
 
 #include "atomic_file.h"
 #include "command_support.h"
+#include "data_warnings.h"
 #include "errors.h"
 #include "fitting.h"
 #include "install_location.h"
@@ -101,7 +102,12 @@ int stream_demo(const Arguments &args) {
   const Dataset data = load_dataset(folder + "/digits.csv", {});
   const StreamPlan plan = stream_plan(data.labels, static_cast<int>(batches_wanted), stream_seed);
   const Dataset test = rows_of(data, plan.test);
-  const TrainingParams params = training_params(Arguments{}, data.features());
+  // Each fit takes the defaults for its own data, as a user's would; the
+  // continued model keeps the first batch's.
+  const auto defaults_for = [](const Dataset &d) {
+    return training_params(Arguments{}, varying_features(d.patterns));
+  };
+  const TrainingParams params = defaults_for(rows_of(data, plan.batches.front()));
   const VotingSettings voting{training_defaults.voters, stream_seed, training_defaults.shuffle};
   std::cout << "QIR stream demo: " << data.path << " in " << plan.batches.size()
             << " batches, class " << format_number(plan.late_class) << " from batch "
@@ -127,8 +133,11 @@ int stream_demo(const Arguments &args) {
                      : continue_model(runner, model, batch, params, 0);
     });
     Model alone, refit;
-    f.alone_s = seconds_of([&] { alone = fit_model(runner, batch, params, true, 0, voting); });
-    f.refit_s = seconds_of([&] { refit = fit_model(runner, seen, params, true, 0, voting); });
+    const TrainingParams alone_params = defaults_for(batch), refit_params = defaults_for(seen);
+    f.alone_s =
+        seconds_of([&] { alone = fit_model(runner, batch, alone_params, true, 0, voting); });
+    f.refit_s =
+        seconds_of([&] { refit = fit_model(runner, seen, refit_params, true, 0, voting); });
     f.nodes = model.total_nodes();
     f.alone_nodes = alone.total_nodes();
     f.continued = accuracy(runner, model, test);

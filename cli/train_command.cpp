@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "command_support.h"
+#include "data_warnings.h"
 #include "commands.h"
 #include "errors.h"
 #include "fitting.h"
@@ -76,7 +77,7 @@ int train_command(const Words &words) {
   // A further batch may well hold one class: the model has the others.
   if (!earlier) warn_about_training_data(data);
   const TrainingParams params =
-      training_params(args, data.features(), earlier ? &earlier->params : nullptr);
+      training_params(args, varying_features(data.patterns), earlier ? &earlier->params : nullptr);
   const VotingSettings voting = earlier ? earlier->voting : voting_settings(args);
   ModuleRunner runner = make_runner(args);
   Model model;

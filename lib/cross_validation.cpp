@@ -2,9 +2,11 @@
 
 #include <chrono>
 
+#include "data_warnings.h"
 #include "errors.h"
 #include "fitting.h"
 #include "folds.h"
+#include "training_defaults.h"
 
 namespace qircli {
 namespace {
@@ -88,7 +90,9 @@ CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const Trainin
     on_fold(test);
     Dataset train, held_out;
     split(data, fold, test, train, held_out);
-    result.folds.push_back(run_fold(runner, train, held_out, params, settings, unknown, result));
+    TrainingParams fold_params = params;
+    if (settings.default_D_per_fold) fold_params.D = default_D(varying_features(train.patterns));
+    result.folds.push_back(run_fold(runner, train, held_out, fold_params, settings, unknown, result));
   }
   return result;
 }

@@ -91,7 +91,7 @@ std::vector<DataWarning> warnings_for(std::size_t n, std::size_t m, const At &at
          feature_list(constant, naming) + (one ? " has" : " have") +
              " the same value in every pattern, so " + (one ? "it carries" : "they carry") +
              " no information for telling the classes apart; leave " + (one ? "it" : "them") +
-             " out (the default D grows with the number of features)"});
+             " out (" + (one ? "it costs" : "they cost") + " time and nothing else)"});
   }
   if (single_class(labels, n))
     warnings.push_back({data_warning_kinds()[1],
@@ -124,6 +124,19 @@ std::vector<DataWarning> training_data_warnings(const std::vector<std::vector<do
   return warnings_for(rows.size(), rows.empty() ? 0 : rows.front().size(),
                       [&](std::size_t r, std::size_t c) { return rows[r][c]; }, true,
                       labels.data(), command_feature_naming());
+}
+
+std::size_t varying_features(const PatternView &patterns) {
+  const auto at = [&](std::size_t r, std::size_t c) { return patterns.at(r, c); };
+  return patterns.features - constant_features(patterns.patterns, patterns.features, at,
+                                               patterns.feature_step < patterns.row_step)
+                                 .size();
+}
+
+std::size_t varying_features(const std::vector<std::vector<double>> &rows) {
+  const std::size_t m = rows.empty() ? 0 : rows.front().size();
+  const auto at = [&](std::size_t r, std::size_t c) { return rows[r][c]; };
+  return m - constant_features(rows.size(), m, at, true).size();
 }
 
 }  // namespace qircli

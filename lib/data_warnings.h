@@ -48,4 +48,9 @@ std::vector<DataWarning> training_data_warnings(const PatternView &patterns,
 std::vector<DataWarning> training_data_warnings(const std::vector<std::vector<double>> &rows,
                                                 const std::vector<double> &labels);
 
+// How many features vary among the patterns (all of them with fewer than
+// two patterns): the count the default D is taken from (training_defaults.h).
+std::size_t varying_features(const PatternView &patterns);
+std::size_t varying_features(const std::vector<std::vector<double>> &rows);
+
 }  // namespace qircli

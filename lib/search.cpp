@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "data_warnings.h"
 #include "search_grid.h"
 #include "training_defaults.h"
 
@@ -78,10 +79,10 @@ void rank(std::vector<SearchCandidate> &candidates) {
   candidates = std::move(ranked);
 }
 
-SearchCandidate default_candidate(std::size_t features, const VotingSettings &voting) {
+SearchCandidate default_candidate(std::size_t varying, const VotingSettings &voting) {
   const TrainingDefaults &d = training_defaults;
   SearchCandidate candidate;
-  candidate.params = {default_D(static_cast<int>(features)), d.ratio, d.vigilance, d.alpha,
+  candidate.params = {default_D(varying), d.ratio, d.vigilance, d.alpha,
                       d.learning_rate, d.max_presentations, d.trim, d.ct};
   candidate.voting = voting;
   return candidate;
@@ -91,7 +92,8 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
                          const std::function<void(const std::string &)> &on_step) {
   const auto start = std::chrono::steady_clock::now();
   SearchOutcome outcome;
-  for (const TrainingParams &params : search_grid(data.features()))
+  const std::size_t varying = varying_features(data.patterns);
+  for (const TrainingParams &params : search_grid(varying))
     outcome.screened.push_back({params, {1, settings.voting.seed, true}, {}, 0, 0});
   std::size_t done = 0;
   cross_validate_all(runner, data, settings, outcome.screened, [&](std::size_t) {
@@ -101,8 +103,10 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
 
   // The defaults and the finalists: ensembles, whose members train side by side.
   on_step("the defaults");
-  outcome.defaults = default_candidate(data.features(), settings.voting);
-  outcome.defaults.result = cross_validate(runner, data, outcome.defaults.params, settings,
+  outcome.defaults = default_candidate(varying, settings.voting);
+  CvSettings as_defaults = settings;  // each training fold's own D, as `qir cv` takes it
+  as_defaults.default_D_per_fold = true;
+  outcome.defaults.result = cross_validate(runner, data, outcome.defaults.params, as_defaults,
                                            [](int) {});
   const std::size_t finalists = std::min(search_finalists, outcome.screened.size());
   for (std::size_t k = 0; k < finalists; ++k)

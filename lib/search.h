@@ -35,8 +35,9 @@ struct SearchOutcome {
   double seconds = 0;
 };
 
-// The defaults' setting for data of `features` features, with `voting`.
-SearchCandidate default_candidate(std::size_t features, const VotingSettings &voting);
+// The defaults' setting for data of which `varying` features vary, with
+// `voting`.
+SearchCandidate default_candidate(std::size_t varying, const VotingSettings &voting);
 
 // `on_step` receives a short description of the work in hand ("screening
 // 12/96", ...), one call at a time. `settings.voting` gives the seed and

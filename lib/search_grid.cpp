@@ -33,9 +33,9 @@ std::string list_text(const std::vector<double> &values) {
 
 }  // namespace
 
-std::vector<TrainingParams> search_grid(std::size_t features) {
+std::vector<TrainingParams> search_grid(std::size_t varying) {
   const TrainingDefaults &d = training_defaults;
-  const double root_m = default_D(static_cast<int>(features));
+  const double root_m = default_D(varying);
   std::vector<TrainingParams> grid;
   for (double factor : D_factors)
     for (double vigilance : vigilances)

@@ -1,5 +1,6 @@
-// The settings that `qir search` tries. D is given relative to sqrt(M), the
-// diagonal of the unit cube that scaled features fill, so one grid suits
+// The settings that `qir search` tries. D is given relative to sqrt(M), M the
+// features that vary: the diagonal of the unit cube that the scaled patterns
+// span, so one grid suits
 // data of any width. The node settings are screened with one shuffled
 // member each; the best go on to be tried with several numbers of voters.
 #pragma once
@@ -13,8 +14,9 @@
 namespace qircli {
 
 // Every combination of the grid's node settings, the other parameters at
-// their defaults, for data of `features` features; in a fixed order.
-std::vector<TrainingParams> search_grid(std::size_t features);
+// their defaults, for data of which `varying` features vary (data_warnings.h);
+// in a fixed order.
+std::vector<TrainingParams> search_grid(std::size_t varying);
 
 // The numbers of voters that the best node settings are tried with.
 const std::vector<int> &search_voters();

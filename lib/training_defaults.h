@@ -4,12 +4,16 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 
 namespace qircli {
 
 struct TrainingDefaults {
-  // D is sqrt(M): the diagonal of the unit cube that scaled patterns fill,
-  // so one node may span the whole data.
+  // D is sqrt(M), M the features that vary in the training data: the
+  // diagonal of the unit cube that the scaled patterns span, so one node may
+  // span the whole data. A constant feature adds nothing to that span; left
+  // in the count it made nodes too large for data with idle features (the
+  // digits: sqrt(64) where they span sqrt(61)).
   double ratio;
   double vigilance;
   double alpha;
@@ -45,7 +49,10 @@ inline constexpr TrainingDefaults training_defaults{
 // more would be refused as if the number were not above 0.
 inline constexpr double most_presentations = 2147483647;
 
-// The default size bound for patterns of `features` features.
-inline double default_D(int features) { return std::sqrt(static_cast<double>(features)); }
+// The default size bound for patterns of which `varying` features vary
+// (data_warnings.h counts them); at least 1, for data that never vary.
+inline double default_D(std::size_t varying) {
+  return std::sqrt(static_cast<double>(varying > 0 ? varying : 1));
+}
 
 }  // namespace qircli

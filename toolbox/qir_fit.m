@@ -20,7 +20,7 @@ function model = qir_fit(X, y, varargin)
 %
 %   Options (the defaults are those of the qir command, chosen by
 %   cross-validation on the bundled data sets; see qir_search):
-%     'D'                 size bound D >= 0 (default sqrt(M))
+%     'D'                 size bound D >= 0 (default sqrt(M), M features that vary)
 %     'Ratio'             minor to major half-axis ratio in (0, 1] (default 0.75)
 %     'Vigilance'         vigilance in [0, 1] (default 0)
 %     'Alpha'             choice parameter alpha >= 0 (default 0.1)
@@ -103,7 +103,7 @@ end
 M = size(X, 2);
 [earlier, varargin] = model_option(varargin, M);
 if isempty(earlier)
-  defaults = qir_library('defaults', M);
+  defaults = qir_library('defaults', qir_library('varying', X));
   defaults.FeatureNames = {};
   o = qir_options(defaults, varargin, 'qir_fit');
   [labels, names, type] = qir_labels(y, 'qir_fit');

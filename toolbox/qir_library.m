@@ -13,7 +13,8 @@
 %     S        = qir_library('scale', X, feature_min, feature_max)
 %     [lo, hi] = qir_library('range', X)
 %     fold     = qir_library('folds', labels, folds, seed)
-%     d        = qir_library('defaults', M)
+%     d        = qir_library('defaults', M)   % M: how many features vary
+%     M        = qir_library('varying', X)    % in X, one pattern per row
 %     orders   = qir_library('orders', N, voters, seed, shuffle[, batch])  % N x voters
 %     [labels, shares, classes, votes] = qir_library('vote', model, member_labels, unknown)
 %     [heading, note] = qir_library('member_text', k, K)
@@ -38,7 +39,7 @@
 %   message, such as 'm.model:17: node label 2 has no ''% class'' line'.
 %
 %   Example:
-%     d = qir_library('defaults', 4);
+%     d = qir_library('defaults', qir_library('varying', X));
 %     size_bound = d.D
 %
 %   See also qir_load_model, qir_save_model, qir_fit, make.

@@ -9,7 +9,7 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %   accuracy, then fewer unclassified patterns, then fewer nodes; tries the
 %   best with ensembles of several sizes; and keeps the defaults of qir_fit
 %   unless the best ensemble beats them by more than the standard error of
-%   its per-fold gain. The grid (M is the number of features):
+%   its per-fold gain. The grid (M is the number of features that vary):
 %     D          0.5, 0.71, 1, 1.41 times sqrt(M)
 %     Vigilance  0, 0.5
 %     Ratio      0.5, 0.75, 1
@@ -45,7 +45,8 @@ end
 o = qir_options(struct('Folds', 5, 'Seed', 1, 'Scale', true, 'Display', true), varargin, ...
                 'qir_search');
 started = tic;
-[grid, voters, finalists] = qir_library('grid', size(X, 2));
+varying = qir_library('varying', X);
+[grid, voters, finalists] = qir_library('grid', varying);
 quiet = qir_data_warnings(X, qir_labels(y, 'qir_search'));  % once, not for each setting
 cv = {'Folds', o.Folds, 'Seed', o.Seed, 'Display', false, 'Scale', o.Scale};
 ranked = struct('D', {}, 'Ratio', {}, 'Vigilance', {}, 'Alpha', {}, 'CT', {}, 'Voters', {}, ...
@@ -56,8 +57,10 @@ for k = 1:numel(grid)
 end
 ranked = ranked(qir_library('rank', [ranked.accuracy], [ranked.unknown], [ranked.nodes]));
 
-defaults = qir_library('defaults', size(X, 2));
-outcome.defaults = tried(X, y, cv, defaults, defaults.Voters);
+defaults = qir_library('defaults', varying);
+% Each training fold's own default D, as qir_cv takes it.
+outcome.defaults = tried(X, y, cv, setfield(defaults, 'D', []), defaults.Voters);
+outcome.defaults.D = defaults.D;
 outcome.finalists = ranked([]);
 for k = 1:min(finalists, numel(ranked))
   for v = voters
@@ -102,7 +105,11 @@ end
 
 function r = tried(X, y, cv, g, voters)
 % One setting cross-validated, members in shuffled orders.
-result = qir_cv(X, y, cv{:}, 'D', g.D, 'Vigilance', g.Vigilance, 'Ratio', g.Ratio, ...
+D = {};
+if ~isempty(g.D)
+  D = {'D', g.D};
+end
+result = qir_cv(X, y, cv{:}, D{:}, 'Vigilance', g.Vigilance, 'Ratio', g.Ratio, ...
                 'Alpha', g.Alpha, 'CT', g.CT, 'Voters', voters, 'Shuffle', true);
 r = struct('D', g.D, 'Ratio', g.Ratio, 'Vigilance', g.Vigilance, 'Alpha', g.Alpha, 'CT', g.CT, ...
            'Voters', voters, 'accuracy', result.accuracy, 'unknown', result.unknown, ...

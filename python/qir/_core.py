@@ -54,9 +54,15 @@ def training_defaults():
 MOST_PRESENTATIONS = int(_qir.most_presentations)
 
 
-def default_D(features):
-    """The command's default size bound D for patterns of `features` features."""
-    return _qir.default_D(features)
+def default_D(varying):
+    """The command's default size bound D for data of which `varying`
+    features vary."""
+    return _qir.default_D(varying)
+
+
+def varying_features(X):
+    """How many features (columns of X) vary among its patterns."""
+    return int(_qir.varying_features(X))
 
 
 def is_class_label(value):

@@ -155,7 +155,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         if self.feature_min_ is not None:
             X = scale(X, self.feature_min_, self.feature_max_)
         codes = np.searchsorted(self.classes_, y)
-        self._params = self._training_params(X.shape[1])
+        # A continued stream keeps the first batch's default D: a later batch
+        # may vary in other features, and the nodes were sized by the first.
+        default = self._params["D"] if continuing else _core.default_D(_core.varying_features(X))
+        self._params = self._training_params(default)
         members, self._batches = _core.train(
             X, codes.astype(np.float64), self._params, float(self.oflag), self._voting,
             0 if self.n_jobs is None else int(self.n_jobs), start)
@@ -180,7 +183,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError("scale_from must be finite, with min <= max for every feature")
         return low, high
 
-    def _training_params(self, features):
+    def _training_params(self, default_D):
         params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS}
         if not 1 <= params["max_list_presentations"] < _core.MOST_PRESENTATIONS + 1:
             raise ValueError(
@@ -188,7 +191,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                 f"{_core.MOST_PRESENTATIONS}, got {self.max_list_presentations!r}; training "
                 f"stops by itself once a presentation changes nothing, so "
                 f"{int(_DEFAULTS['max_list_presentations'])} is usually plenty")
-        params["D"] = float(_core.default_D(features) if self.D is None else self.D)
+        params["D"] = float(default_D if self.D is None else self.D)
         return params
 
     def _seed(self):
@@ -386,9 +389,9 @@ _PARAMETERS = """\
         most, and a node matches a pattern by the share of D it would keep
         free after growing to take the pattern in. A larger D makes fewer,
         larger nodes; a smaller D more, smaller ones (more detail, and more
-        patterns that no node takes). None takes the library's default for
-        M features, sqrt(M), the diagonal of the scaled data ({D4} for 4
-        features). Advice: keep None with ``scale=True``, and let
+        patterns that no node takes). None takes the library's default:
+        sqrt(M), M the features that vary in the training data, the
+        diagonal of the scaled data ({D4} for 4 such features). Advice: keep None with ``scale=True``, and let
         ``qir.search`` try larger and smaller values.
     ratio : float in (0, 1], default {ratio}
         Ratio of every minor half-axis of a node to its major one: 1 makes

@@ -627,24 +627,34 @@ py::tuple feature_range(const Matrix &patterns) {
   return py::make_tuple(to_numpy(std::move(range.min)), to_numpy(std::move(range.max)));
 }
 
-// The library's warnings about training data: a list of (kind, text).
-py::list data_warnings(const Matrix &patterns, const Vector &labels) {
+// A view of `patterns` for the library's scans. NumPy views may step
+// backwards or by odd byte counts: those are copied into `copy` first.
+qircli::PatternView pattern_view(const Matrix &patterns,
+                                 py::array_t<double, py::array::c_style | py::array::forcecast> &copy) {
   if (patterns.ndim() != 2) throw py::value_error("patterns must be a two-dimensional array");
-  if (labels.ndim() != 1 || labels.shape(0) != patterns.shape(0))
-    throw py::value_error("data_warnings needs one label per pattern");
-  // NumPy views may step backwards or by odd byte counts: those are copied.
-  py::array_t<double, py::array::c_style | py::array::forcecast> copy;
   const py::array *data = &patterns;
   if (patterns.strides(0) < 0 || patterns.strides(1) < 0 ||
       patterns.strides(0) % sizeof(double) != 0 || patterns.strides(1) % sizeof(double) != 0) {
-    copy = decltype(copy)::ensure(patterns);
+    copy = std::remove_reference_t<decltype(copy)>::ensure(patterns);
     data = &copy;
   }
-  const qircli::PatternView view{static_cast<const double *>(data->data()),
-                                 static_cast<std::size_t>(data->shape(0)),
-                                 static_cast<std::size_t>(data->shape(1)),
-                                 static_cast<std::size_t>(data->strides(0)) / sizeof(double),
-                                 static_cast<std::size_t>(data->strides(1)) / sizeof(double)};
+  return {static_cast<const double *>(data->data()), static_cast<std::size_t>(data->shape(0)),
+          static_cast<std::size_t>(data->shape(1)),
+          static_cast<std::size_t>(data->strides(0)) / sizeof(double),
+          static_cast<std::size_t>(data->strides(1)) / sizeof(double)};
+}
+
+std::size_t varying_features(const Matrix &patterns) {
+  py::array_t<double, py::array::c_style | py::array::forcecast> copy;
+  return qircli::varying_features(pattern_view(patterns, copy));
+}
+
+// The library's warnings about training data: a list of (kind, text).
+py::list data_warnings(const Matrix &patterns, const Vector &labels) {
+  py::array_t<double, py::array::c_style | py::array::forcecast> copy;
+  const qircli::PatternView view = pattern_view(patterns, copy);
+  if (labels.ndim() != 1 || labels.shape(0) != patterns.shape(0))
+    throw py::value_error("data_warnings needs one label per pattern");
   py::list out;
   for (const auto &warning :
        qircli::training_data_warnings(view, labels.data(), qircli::python_feature_naming()))
@@ -714,7 +724,8 @@ PYBIND11_MODULE(_qir, m) {
   m.def("module_directory", &modules_folder);
   m.def("training_defaults", &training_defaults);
   m.def("data_warnings", &data_warnings, py::arg("patterns"), py::arg("labels"));
-  m.def("default_D", &qircli::default_D, py::arg("features"));
+  m.def("default_D", &qircli::default_D, py::arg("varying"));
+  m.def("varying_features", &varying_features, py::arg("patterns"));
   m.attr("most_presentations") = qircli::most_presentations;
   m.def("is_class_label", &qircli::is_class_label, py::arg("value"));
   m.def("feature_range", &feature_range, py::arg("patterns"));

@@ -258,9 +258,10 @@ class Practice(Base):
         table = dict(re.findall(r"^\| `--([a-zA-Z-]+)` \| [^|]+ \| ([^|]+) \|$", readme, re.M))
         fit_help = open(os.path.join(TOOLBOX, "qir_fit.m")).read()
         toolbox = dict(re.findall(r"^%\s+'(\w+)'\s+.*\(default ([^)]+)\)$", fit_help, re.M))
-        self.assertIn("(default sqrt(M), M features)", self.ok("train", "--help").stdout)
-        self.assertIn("| `--D` | size bound `D` | sqrt(M), M features |", readme)
-        self.assertIn("(default sqrt(M))", fit_help)
+        d_default = "sqrt(M), M features that vary"
+        self.assertIn(f"(default {d_default})", self.ok("train", "--help").stdout)
+        self.assertIn(f"| `--D` | size bound `D` | {d_default} |", readme)
+        self.assertIn(f"(default {d_default})", fit_help)
         names = {"ratio": "Ratio", "vigilance": "Vigilance", "alpha": "Alpha",
                  "learning-rate": "LearningRate", "max-presentations": "MaxPresentations",
                  "trim": "Trim", "ct": "CT", "oflag": "Oflag", "voters": "Voters",

@@ -2,6 +2,9 @@
 // front end's user: the rules every front end takes from the library.
 #include "data_warnings.h"
 #include "module_refusals.h"
+#include "training_defaults.h"
+
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +42,14 @@ TEST(DataWarnings, FindConstantFeaturesInEitherLayout) {
   const auto from_python = training_data_warnings(
       PatternView{column_major.data(), 4, 4, 1, 4}, labels.data(), python_feature_naming());
   EXPECT_EQ(from_python[0].text.rfind("columns 1 and 3 of X have", 0), 0u) << from_python[0].text;
+
+  // The default D spans only the features that vary, in either layout.
+  EXPECT_EQ(varying_features(rows), 2u);
+  EXPECT_EQ(varying_features(PatternView{column_major.data(), 4, 4, 1, 4}), 2u);
+  EXPECT_EQ(default_D(varying_features(rows)), std::sqrt(2.0));
+  // One pattern shows nothing constant; data that never vary still get a D.
+  EXPECT_EQ(varying_features({{1, 7, 0, -2}}), 4u);
+  EXPECT_EQ(default_D(varying_features({{7, 0}, {7, 0}})), 1.0);
 }
 
 TEST(DataWarnings, NameAFewOfManyConstantFeaturesOnOneLine) {

@@ -133,6 +133,14 @@ check(~isempty(strfind(cv_text, 'were left unclassified; a lower Vigilance or a 
       && isempty(strfind(cv_text, '--')), 'qir_cv hint in the toolbox''s option names');
 check(isempty(strfind(evalc('qir_fit(X, y);'), 'Hint')), 'no hint for the defaults');
 
+% The default D spans the features that vary, as in the command and Python.
+idle = X;
+idle(:, end) = 3;
+state = warning('off', 'qir:constant_features');
+m = qir_fit(idle, y, 'Voters', 1, 'Shuffle', false, 'Oflag', 0);
+warning(state);
+check(m.D == sqrt(size(X, 2) - 1), 'default D of data with a constant feature: %g', m.D);
+
 % Cross-validation gives the command's figures (same folds, same members'
 % orders), for the default ensemble and for one model in the file's order.
 mean_of = @(out) regexp(out, 'Mean\s+\S+\s+([0-9.]+)%', 'tokens', 'once'){1};

@@ -132,11 +132,18 @@ def test_defaults_are_the_commands(qir_command, tmp_path):
             defaults[line.split()[0]] = line.split("(default ")[1].split(")")[0]
     for name, option in options.items():
         assert float(defaults[option]) == float(params[name]), (name, defaults[option])
-    # D's default depends on the number of features: 2 for 4 features.
+    # D's default depends on the number of features that vary: 2 for 4.
     assert defaults["--D"].startswith("sqrt(M") and params["D"] is None
     X = np.random.default_rng(3).random((20, 4))
     qir.QIRClassifier(oflag=0).fit(X, X[:, 0] > 0.5).save(tmp_path / "m.model")
     assert "% D 2\n" in (tmp_path / "m.model").read_text()
+    # A constant feature does not count, and a stream keeps its first D even
+    # when a later batch varies in that feature.
+    idle = X.copy()
+    idle[:, 3] = 0.25
+    stream = qir.QIRClassifier(oflag=0).partial_fit(idle, X[:, 0] > 0.5, classes=[False, True])
+    stream.partial_fit(X, X[:, 0] > 0.5).save(tmp_path / "s.model")
+    assert f"% D {np.sqrt(3)!r}\n" in (tmp_path / "s.model").read_text()
 
 
 def test_scaling_follows_the_min_max_formula():

@@ -7,7 +7,8 @@
 //   S      = qir_library('scale', X, feature_min, feature_max)
 //   [lo, hi] = qir_library('range', X)
 //   fold   = qir_library('folds', labels, folds, seed)
-//   d      = qir_library('defaults', M)
+//   d      = qir_library('defaults', M)      (M: how many features vary)
+//   M      = qir_library('varying', X)
 //   orders = qir_library('orders', N, voters, seed, shuffle[, batch])
 //   [labels, shares, classes, votes] = qir_library('vote', model, member_labels, unknown)
 //   [heading, note] = qir_library('member_text', member, members)
@@ -344,11 +345,12 @@ void folds(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   plhs[0] = column(numbers);
 }
 
+// M: how many features vary in the training data ('varying'); 0 when none do.
 int features_argument(int nrhs, const mxArray *prhs[]) {
-  if (nrhs != 2) throw InputError("give the number of features");
+  if (nrhs != 2) throw InputError("give the number of features that vary");
   const double m = scalar_argument(prhs[1], "M");
-  if (!(m >= 1 && m <= max_model_features && std::trunc(m) == m))
-    throw InputError("M must be a whole number from 1 to " + std::to_string(max_model_features));
+  if (!(m >= 0 && m <= max_model_features && std::trunc(m) == m))
+    throw InputError("M must be a whole number from 0 to " + std::to_string(max_model_features));
   return static_cast<int>(m);
 }
 
@@ -627,6 +629,15 @@ void stream(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nlhs > 3) plhs[3] = scalar(static_cast<double>(plan.late_batch + 1));
 }
 
+PatternView pattern_view(const mxArray *X) {
+  return {real_data(X, "X"), mxGetM(X), mxGetN(X), 1, mxGetM(X)};
+}
+
+void varying(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 2 || nlhs > 1) throw InputError("varying takes X and gives one count");
+  plhs[0] = scalar(static_cast<double>(varying_features(pattern_view(prhs[1]))));
+}
+
 // The library's warnings about training data, as identifiers for Octave's
 // and MATLAB's warning() ('qir:single_class', ...) and their one-line texts.
 void data_warnings(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
@@ -637,8 +648,7 @@ void data_warnings(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     return;
   }
   if (nrhs != 3 || nlhs > 2) throw InputError("warnings takes X and the labels");
-  const PatternView patterns{real_data(prhs[1], "X"), mxGetM(prhs[1]), mxGetN(prhs[1]), 1,
-                             mxGetM(prhs[1])};
+  const PatternView patterns = pattern_view(prhs[1]);
   const std::vector<double> labels = values_of(prhs[2], "labels");
   if (labels.size() != patterns.patterns)
     throw InputError("warnings needs one label per row of X");
@@ -741,7 +751,7 @@ const std::pair<const char *, Command> commands[] = {
     {"progress", progress}, {"gain", gain},
     {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write},
     {"name_labels", name_labels}, {"stream_plan", stream},
-    {"warnings", data_warnings}, {"refusal", refusal},
+    {"warnings", data_warnings}, {"varying", varying}, {"refusal", refusal},
     {"shapes", shapes}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
