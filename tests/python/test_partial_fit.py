@@ -125,15 +125,15 @@ def test_a_saved_model_continues_as_the_one_in_memory(tmp_path):
 def test_stream_demo_feeds_the_batches_the_command_feeds(qir_command, tmp_path):
     from qir import stream_demo
     lines = []
-    rows = stream_demo.run(batches=4, data=os.environ["QIR_DATA_DIR"],
+    rows = stream_demo.run(batches=10, data=os.environ["QIR_DATA_DIR"],
                            output=str(tmp_path / "s.svg"), print=lines.append)
-    out = subprocess.run([qir_command, "demo", "--stream", "--batches", "4", "-o",
+    out = subprocess.run([qir_command, "demo", "--stream", "--batches", "10", "-o",
                           str(tmp_path / "c.svg")], capture_output=True, text=True, check=True,
                          timeout=120).stdout
     table = [line.split() for line in out.splitlines() if line[:5].strip().isdigit()]
-    assert len(table) == len(rows) == 4
+    assert len(table) == len(rows) == 10
     for row, words in zip(rows, table):
         assert (row["seen"], row["nodes"]) == (int(words[1]), int(words[2]))
         assert f"{row['continued']:.1f}%" == words[3] and f"{row['refit']:.1f}%" == words[6]
-    assert "class 9 from batch 3 on" in lines[0]
+    assert "class 9 from batch 6 on" in lines[0]
     assert (tmp_path / "s.svg").read_text().count("<polyline") == 5
