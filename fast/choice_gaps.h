@@ -45,6 +45,27 @@ inline double upper_bound(double ref, std::uint32_t q) {
   return (ref - below) + choice_slack(ref, below);
 }
 
+// The gaps q (0 … 15) whose bound from `ref` lies strictly below `best`,
+// as bit q: the very test upper_bound(ref, q) < best, made once for every
+// q rather than once per block. Gap 0 bounds nothing and is never set.
+inline std::uint32_t gaps_below(double ref, double best) {
+  std::uint32_t bits = 0;
+  for (std::uint32_t q = 1; q <= most_steps; ++q)
+    bits |= static_cast<std::uint32_t>(upper_bound(ref, q) < best) << q;
+  return bits;
+}
+
+// A gap of q steps from `old_ref`, measured again from `ref`: what
+// gap_steps(ref, upper_bound(old_ref, q)) gives, for every q at once.
+struct GapRebase {
+  std::uint8_t steps[most_steps + 1];
+  GapRebase(double old_ref, double ref) {
+    steps[0] = 0;
+    for (std::uint32_t q = 1; q <= most_steps; ++q)
+      steps[q] = static_cast<std::uint8_t>(gap_steps(ref, upper_bound(old_ref, q)));
+  }
+};
+
 // The byte kept per block: CFV gap in the low four bits, MFV gap in the
 // high four.
 inline std::uint32_t cfv_steps(std::uint8_t gaps) { return gaps & 15u; }

@@ -260,6 +260,7 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   passes_vt_.resize((capacity + 63) / 64);
   block_list_.resize(capacity / block_lanes);
   failing_.resize(capacity / block_lanes);
+  deferred_blocks_.resize(capacity / block_lanes);
 }
 
 bool BlockMatcher::Adaptive::worth_trying() {
@@ -316,12 +317,26 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   const std::int32_t tested = test_groups ? std::min(groups->count() * group_blocks, blocks) : 0;
   const bool by_winner = winner != nullptr && known.failing != nullptr && known.gaps != nullptr;
   std::int32_t seed = -1;
-  double best = std::numeric_limits<double>::quiet_NaN();
+  // Bit q: a block q steps below the best CFV of the last search stays
+  // below the best CFV found now (none without a best).
+  std::uint32_t below_best = 0;
   if (by_winner && winner->likely_block >= 0 && winner->likely_block < blocks) {
     seed = winner->likely_block;
-    best = evaluate_seed(nodes, pattern, params, seed, winner->alpha, total);
+    below_best = gaps_below(known.best_cfv,
+                            evaluate_seed(nodes, pattern, params, seed, winner->alpha, total));
   }
-  std::int64_t skipped = 0;
+  // Read through locals, and written without branches where the blocks
+  // go one way or another unpredictably: this loop runs over every block
+  // of every search.
+  const std::uint8_t *known_failing = known.failing;
+  const std::uint64_t *changed_at = known.changed_at;
+  const std::uint64_t searched_at = known.searched_at;
+  const std::uint8_t *known_gaps = known.gaps;
+  std::uint8_t *failing = failing_.data();
+  std::int32_t *list = block_list_.data();
+  std::int32_t *deferred_list = deferred_blocks_.data();
+  std::int32_t deferred_count = 0;
+  std::int64_t skipped = 0, deferred = 0;
   std::int32_t listed = 0;
   for (std::int32_t b = 0; b < blocks; ++b) {
     if (b == seed) continue;  // evaluated and counted already
@@ -332,21 +347,24 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
       skip = groups->beyond_reach(g, group_distance_[g]);
       group_tests_.hits += skip && b % group_blocks == 0;
     }
-    skip = skip || (known.failing != nullptr && known.hold(b));
-    if (!skip && by_winner && known.unchanged(b)) {
+    bool defer = false;
+    if (known_failing != nullptr) {
+      const bool unchanged = changed_at[b] < searched_at;
+      skip = skip | (unchanged & (known_failing[b] == 15u));
       // Unchanged nodes, each outside and passing, every CFV below best.
-      const std::uint32_t steps = cfv_steps(known.gaps[b]);
-      if (steps > 0 && upper_bound(known.best_cfv, steps) < best) {
-        deferred_blocks_.push_back(b);
-        deferred_nodes_ += members[b];
-        failing_[b] = empty_lanes[b];
-        continue;
-      }
+      if (below_best != 0)
+        defer = !skip & unchanged & (((below_best >> cfv_steps(known_gaps[b])) & 1u) != 0);
     }
+    deferred_list[deferred_count] = b;
+    deferred_count += defer;
+    deferred += defer ? members[b] : 0;
+    failing[b] = defer ? empty_lanes[b] : std::uint8_t{15};
     skipped += skip ? members[b] : 0;
-    block_list_[listed] = b;
-    listed += !skip;
+    list[listed] = b;
+    listed += !skip & !defer;
   }
+  deferred_count_ = deferred_count;
+  deferred_nodes_ = deferred;
   if (test_groups) group_tests_.tested += static_cast<std::uint64_t>(groups->count());
   total.outside += skipped + deferred_nodes_;
   skipped_ += static_cast<std::uint64_t>(skipped + deferred_nodes_);
@@ -386,7 +404,7 @@ void BlockMatcher::evaluate_block(const PackedNodes &nodes, const double *patter
 void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
                             const MatchParams &params, OpTally &tally, const NodeGroups *groups,
                             const KnownFailures &known, const WinnerSearch *winner) {
-  deferred_blocks_.clear();
+  deferred_count_ = 0;
   deferred_nodes_ = 0;
   if (nodes.size() == 0) return;
   grow(nodes);

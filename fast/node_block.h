@@ -258,7 +258,15 @@ class BlockMatcher {
                 const WinnerSearch *winner = nullptr);
   // The blocks the last evaluation deferred, in increasing order, and the
   // nodes in them.
-  const std::vector<std::int32_t> &deferred_blocks() const { return deferred_blocks_; }
+  struct BlockRange {
+    const std::int32_t *first, *last;
+    const std::int32_t *begin() const { return first; }
+    const std::int32_t *end() const { return last; }
+    std::size_t size() const { return static_cast<std::size_t>(last - first); }
+  };
+  BlockRange deferred_blocks() const {
+    return {deferred_blocks_.data(), deferred_blocks_.data() + deferred_count_};
+  }
   std::int64_t deferred_nodes() const { return deferred_nodes_; }
   // Evaluates block b for the pattern of the last evaluation, counting
   // nothing (its nodes were counted when they were deferred).
@@ -288,6 +296,13 @@ class BlockMatcher {
   double fit(std::int32_t slot) const { return fit_[slot]; }
   double mfv(std::int32_t slot) const { return mfv_[slot]; }
   bool passes_vt(std::int32_t slot) const { return (passes_vt_[slot >> 6] >> (slot & 63)) & 1u; }
+  // A bit per slot whose node passed the vigilance test (as for_each_passing_slot).
+  const std::uint64_t *passing_words() const { return passes_vt_.data(); }
+  // A bit per lane of block b whose node passed the vigilance test.
+  std::uint32_t passing_lanes(std::int32_t b) const {
+    const std::int32_t slot = b * block_lanes;
+    return static_cast<std::uint32_t>(passes_vt_[slot >> 6] >> (slot & 63)) & 15u;
+  }
   // Writes the results of the node in `slot` into its record, as node_match
   // would have.
   void store_into(std::int32_t slot, Node &node) const;
@@ -344,7 +359,8 @@ class BlockMatcher {
   std::vector<std::uint8_t> failing_;      // by block
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
   std::vector<double> group_distance_;     // squared, per group
-  std::vector<std::int32_t> deferred_blocks_;
+  std::vector<std::int32_t> deferred_blocks_;  // room for every block; the first deferred_count_ used
+  std::int32_t deferred_count_ = 0;
   std::int64_t deferred_nodes_ = 0;
   std::uint64_t skipped_ = 0;
   Adaptive group_tests_{16};  // a group test costs about one node's evaluation

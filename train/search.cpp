@@ -236,9 +236,24 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
     // A node failing VT only costs what was tallied above; the nodes are
     // visited in slot order, and CandidateChoice chooses as node order would.
     CandidateChoice choice;
-    matcher_.for_each_passing_slot(packed_, [&](std::int32_t slot) {
-      decide(slot, rules, tally, choice);
-    });
+    if (rules.ct_option == 1) {
+      matcher_.for_each_passing_slot(packed_, [&](std::int32_t slot) {
+        decide(slot, rules, tally, choice);
+      });
+    } else {
+      // Without CT the nodes that pass VT are the candidates, and the
+      // eligible ones: decide() reduced to what it does then.
+      const std::uint64_t *passing = matcher_.passing_words();
+      std::copy(passing, passing + (packed_.slots() + 63) / 64, eligible_.begin());
+      double *cfv_at = cfv_at_.data();
+      const double alpha = rules.alpha;
+      matcher_.for_each_passing_slot(packed_, [&](std::int32_t slot) {
+        const double cfv = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha);
+        cfv_at[slot] = cfv;
+        choice.add(packed_.node_at(slot), cfv);
+      });
+      ops_.flops += static_cast<std::uint64_t>(cfv_flops) * static_cast<std::uint64_t>(choice.candidates);
+    }
     winner = choice.winner();
     if (choice.candidates > 1) tally.pattern_comparisons += static_cast<std::uint32_t>(choice.candidates - 1);
   }
@@ -285,20 +300,20 @@ void PackedSearch::defer() {
 // `top_mfv` its largest CFV and MFV are. The CFVs are those the search
 // computed, from the same values.
 std::uint8_t PackedSearch::evaluated_gaps(std::int32_t b, double best, double top_mfv) const {
+  const std::uint32_t nodes = 15u & ~static_cast<std::uint32_t>(packed_.empty_lanes()[b]);
+  // A block left unevaluated or cut passes nothing.
+  if (nodes == 0 || (matcher_.passing_lanes(b) & nodes) != nodes) return 0;
   double most_cfv = -std::numeric_limits<double>::infinity();
   double most_mfv = most_cfv;
-  bool any = false;
-  for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
-    if (packed_.node_at(slot) < 0) continue;
-    if (!matcher_.passes_vt(slot) || !(matcher_.excess(slot) > 0.0)) return 0;
+  for (std::int32_t lane = 0; lane < block_lanes; ++lane) {
+    if (((nodes >> lane) & 1u) == 0) continue;
+    const std::int32_t slot = b * block_lanes + lane;
     const double cfv = cfv_at_[slot];
     const double mfv = matcher_.mfv(slot);
-    if (!std::isfinite(cfv) || !std::isfinite(mfv)) return 0;
+    if (!(matcher_.excess(slot) > 0.0) || !std::isfinite(cfv) || !std::isfinite(mfv)) return 0;
     most_cfv = std::max(most_cfv, cfv);
     most_mfv = std::max(most_mfv, mfv);
-    any = true;
   }
-  if (!any) return 0;
   return pack_gaps(gap_steps(best, most_cfv), gap_steps(top_mfv, most_mfv));
 }
 
@@ -314,19 +329,22 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
   const double top_mfv = winner >= 0 ? nodes[winner].mfv : nan;
   const double old_cfv = memory_.best_cfv(J), old_mfv = memory_.winner_mfv(J);
   const bool same_cfv = best == old_cfv, same_mfv = top_mfv == old_mfv;
-  const std::vector<std::int32_t> &deferred = matcher_.deferred_blocks();
-  std::size_t d = 0;
-  for (std::int32_t b = 0; b < packed_.blocks(); ++b) {
-    if (d < deferred.size() && deferred[d] == b) {
-      ++d;
-      if (same_cfv && same_mfv) continue;
-      const std::uint32_t c = cfv_steps(gaps[b]), m = mfv_steps(gaps[b]);
-      gaps[b] = pack_gaps(same_cfv ? c : c > 0 ? gap_steps(best, upper_bound(old_cfv, c)) : 0,
-                          same_mfv ? m : m > 0 ? gap_steps(top_mfv, upper_bound(old_mfv, m)) : 0);
-      continue;
+  std::int32_t b = 0;
+  if (same_cfv && same_mfv) {
+    for (std::int32_t d : matcher_.deferred_blocks()) {
+      for (; b < d; ++b) gaps[b] = evaluated_gaps(b, best, top_mfv);
+      b = d + 1;
     }
-    gaps[b] = evaluated_gaps(b, best, top_mfv);
+  } else {
+    const GapRebase cfv_rebase(old_cfv, best), mfv_rebase(old_mfv, top_mfv);
+    for (std::int32_t d : matcher_.deferred_blocks()) {
+      for (; b < d; ++b) gaps[b] = evaluated_gaps(b, best, top_mfv);
+      b = d + 1;
+      const std::uint32_t c = cfv_steps(gaps[d]), m = mfv_steps(gaps[d]);
+      gaps[d] = pack_gaps(same_cfv ? c : cfv_rebase.steps[c], same_mfv ? m : mfv_rebase.steps[m]);
+    }
   }
+  for (; b < packed_.blocks(); ++b) gaps[b] = evaluated_gaps(b, best, top_mfv);
   memory_.best_cfv(J) = best;
   memory_.winner_mfv(J) = top_mfv;
 }
@@ -408,19 +426,6 @@ void PackedSearch::sync_flags(NodeList &nodes) {
       nodes[packed_.node_at(slot)].eligible =
           static_cast<std::int32_t>((eligible_[w] >> (slot & 63)) & 1u);
     }
-}
-
-void CandidateChoice::add(std::int32_t i, double cfv) {
-  ++candidates;
-  if (first < 0 || i < first) {
-    first = i;
-    first_cfv = cfv;
-  }
-  if (std::isnan(cfv)) return;
-  if (best < 0 || cfv > best_cfv || (cfv == best_cfv && i < best)) {
-    best = i;
-    best_cfv = cfv;
-  }
 }
 
 std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {

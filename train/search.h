@@ -52,7 +52,18 @@ struct CandidateChoice {
   double first_cfv = 0.0;
   std::int32_t best = -1;  // the best CFV that is not NaN
   double best_cfv = 0.0;
-  void add(std::int32_t i, double cfv);
+  void add(std::int32_t i, double cfv) {
+    ++candidates;
+    if (first < 0 || i < first) {
+      first = i;
+      first_cfv = cfv;
+    }
+    if (std::isnan(cfv)) return;
+    if (best < 0 || cfv > best_cfv || (cfv == best_cfv && i < best)) {
+      best = i;
+      best_cfv = cfv;
+    }
+  }
   std::int32_t winner() const {
     return first >= 0 && (std::isnan(first_cfv) || best < 0) ? first : best;
   }
