@@ -58,9 +58,9 @@ inline std::uint32_t gaps_below(double ref, double best) {
 // A gap of q steps from `old_ref`, measured again from `ref`: what
 // gap_steps(ref, upper_bound(old_ref, q)) gives, for every q at once.
 struct GapRebase {
-  std::uint8_t steps[most_steps + 1];
+  std::uint8_t steps[most_steps + 1] = {};
+  GapRebase() = default;
   GapRebase(double old_ref, double ref) {
-    steps[0] = 0;
     for (std::uint32_t q = 1; q <= most_steps; ++q)
       steps[q] = static_cast<std::uint8_t>(gap_steps(ref, upper_bound(old_ref, q)));
   }

@@ -260,7 +260,7 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   passes_vt_.resize((capacity + 63) / 64);
   block_list_.resize(capacity / block_lanes);
   failing_.resize(capacity / block_lanes);
-  deferred_blocks_.resize(capacity / block_lanes);
+  deferred_slots_.resize((capacity + 63) / 64);
 }
 
 bool BlockMatcher::Adaptive::worth_trying() {
@@ -327,19 +327,47 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   }
   // Read through locals, and written without branches where the blocks
   // go one way or another unpredictably: this loop runs over every block
-  // of every search.
+  // of every search. A block's node count is that of its lanes not empty.
+  static constexpr std::uint8_t lane_count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
   const std::uint8_t *known_failing = known.failing;
   const std::uint64_t *changed_at = known.changed_at;
   const std::uint64_t searched_at = known.searched_at;
   const std::uint8_t *known_gaps = known.gaps;
   std::uint8_t *failing = failing_.data();
   std::int32_t *list = block_list_.data();
-  std::int32_t *deferred_list = deferred_blocks_.data();
-  std::int32_t deferred_count = 0;
+  std::uint64_t *deferred_slots = deferred_slots_.data();
+  std::uint64_t deferred_word = 0;  // the slots of blocks b & ~15 … b
   std::int64_t skipped = 0, deferred = 0;
   std::int32_t listed = 0;
-  for (std::int32_t b = 0; b < blocks; ++b) {
-    if (b == seed) continue;  // evaluated and counted already
+  // Blocks lo … hi-1, none of them group-tested nor the seed, with what
+  // the pattern's last search found.
+  const auto sort_known = [&](std::int32_t lo, std::int32_t hi) {
+    for (std::int32_t b = lo; b < hi; ++b) {
+      const std::uint32_t unchanged = changed_at[b] < searched_at;
+      const std::uint32_t failed = known_failing[b] == 15u;
+      const std::uint32_t skip = unchanged & failed;
+      // Unchanged nodes, each outside and passing, every CFV below best.
+      const std::uint32_t defer = unchanged & (failed ^ 1u) & (below_best >> (known_gaps[b] & 15u));
+      const std::uint32_t nodes_in = 15u & ~static_cast<std::uint32_t>(empty_lanes[b]);
+      const std::uint64_t lanes = nodes_in & (0u - defer);
+      deferred_word |= lanes << ((b & 15) * block_lanes);
+      if ((b & 15) == 15) {
+        deferred_slots[b >> 4] = deferred_word;
+        deferred_word = 0;
+      }
+      deferred += lane_count[lanes];
+      failing[b] = static_cast<std::uint8_t>(15u ^ (lanes));
+      skipped += lane_count[nodes_in & (0u - skip)];
+      list[listed] = b;
+      listed += (skip | defer) ^ 1u;
+    }
+  };
+  // The seed block was evaluated and counted already; its failing lanes
+  // are the kernel's.
+  const std::uint8_t seed_failing = seed >= 0 ? failing[seed] : std::uint8_t{15};
+  const bool known_gap_bits = known_failing != nullptr && known_gaps != nullptr;
+  std::int32_t b = 0;
+  for (; b < blocks && !(b >= tested && known_gap_bits); ++b) {
     bool skip = false;
     if (b < tested) {
       // Every node of a group beyond reach is outside: counted, never evaluated.
@@ -351,19 +379,40 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
     if (known_failing != nullptr) {
       const bool unchanged = changed_at[b] < searched_at;
       skip = skip | (unchanged & (known_failing[b] == 15u));
-      // Unchanged nodes, each outside and passing, every CFV below best.
       if (below_best != 0)
         defer = !skip & unchanged & (((below_best >> cfv_steps(known_gaps[b])) & 1u) != 0);
     }
-    deferred_list[deferred_count] = b;
-    deferred_count += defer;
+    const bool seeded = b == seed;
+    skip = skip & !seeded;
+    defer = defer & !seeded;
+    // A block's four slots share one word of the bitset.
+    const std::uint64_t lanes = defer ? 15u & ~static_cast<std::uint64_t>(empty_lanes[b]) : 0;
+    deferred_word |= lanes << ((b & 15) * block_lanes);
+    if ((b & 15) == 15) {
+      deferred_slots[b >> 4] = deferred_word;
+      deferred_word = 0;
+    }
     deferred += defer ? members[b] : 0;
     failing[b] = defer ? empty_lanes[b] : std::uint8_t{15};
     skipped += skip ? members[b] : 0;
     list[listed] = b;
-    listed += !skip & !defer;
+    listed += !skip & !defer & !seeded;
   }
-  deferred_count_ = deferred_count;
+  if (b < blocks) {
+    if (seed >= b) {
+      sort_known(b, seed);
+      // The seed: neither skipped nor deferred nor listed.
+      if ((seed & 15) == 15) {
+        deferred_slots[seed >> 4] = deferred_word;
+        deferred_word = 0;
+      }
+      sort_known(seed + 1, blocks);
+    } else {
+      sort_known(b, blocks);
+    }
+  }
+  if ((blocks & 15) != 0) deferred_slots[blocks >> 4] = deferred_word;
+  if (seed >= 0) failing[seed] = seed_failing;
   deferred_nodes_ = deferred;
   if (test_groups) group_tests_.tested += static_cast<std::uint64_t>(groups->count());
   total.outside += skipped + deferred_nodes_;
@@ -404,10 +453,10 @@ void BlockMatcher::evaluate_block(const PackedNodes &nodes, const double *patter
 void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
                             const MatchParams &params, OpTally &tally, const NodeGroups *groups,
                             const KnownFailures &known, const WinnerSearch *winner) {
-  deferred_count_ = 0;
   deferred_nodes_ = 0;
   if (nodes.size() == 0) return;
   grow(nodes);
+  std::fill(deferred_slots_.begin(), deferred_slots_.begin() + (nodes.slots() + 63) / 64, 0);
   const std::int64_t outside = match(nodes, pattern, params, groups, known, winner).outside;
   // Per evaluation node_match counts 5M + 2, plus 6 for an ellipsoid and 2
   // when outside, and one comparison.

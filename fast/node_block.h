@@ -212,6 +212,12 @@ void flush_ops(OpTally &tally);
 
 class NodeGroups;
 
+// The four bits of block b in a bitset of slots.
+inline std::uint32_t lanes_of_block(const std::uint64_t *slot_bits, std::int32_t b) {
+  const std::int32_t slot = b * block_lanes;
+  return static_cast<std::uint32_t>(slot_bits[slot >> 6] >> (slot & 63)) & 15u;
+}
+
 // What one pattern's last search found, for the blocks none of whose nodes
 // has changed since: those whose every lane failed the vigilance test lying
 // outside (or held no node), and how far below the best CFV the others
@@ -251,22 +257,14 @@ class BlockMatcher {
   // skipping allowed, the blocks `known` to fail are skipped too.
   // Given `winner` too, the blocks whose nodes cannot win are deferred:
   // counted as outside (they pass the vigilance test), left without
-  // results, listed by deferred_blocks().
+  // results, marked by deferred_slots().
   void evaluate(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                 OpTally &tally, const NodeGroups *groups = nullptr,
                 const KnownFailures &known = KnownFailures(),
                 const WinnerSearch *winner = nullptr);
-  // The blocks the last evaluation deferred, in increasing order, and the
-  // nodes in them.
-  struct BlockRange {
-    const std::int32_t *first, *last;
-    const std::int32_t *begin() const { return first; }
-    const std::int32_t *end() const { return last; }
-    std::size_t size() const { return static_cast<std::size_t>(last - first); }
-  };
-  BlockRange deferred_blocks() const {
-    return {deferred_blocks_.data(), deferred_blocks_.data() + deferred_count_};
-  }
+  // A bit per slot (as passing_words) for each node the last evaluation
+  // deferred; a block's nodes are deferred together. And their number.
+  const std::uint64_t *deferred_slots() const { return deferred_slots_.data(); }
   std::int64_t deferred_nodes() const { return deferred_nodes_; }
   // Evaluates block b for the pattern of the last evaluation, counting
   // nothing (its nodes were counted when they were deferred).
@@ -299,10 +297,7 @@ class BlockMatcher {
   // A bit per slot whose node passed the vigilance test (as for_each_passing_slot).
   const std::uint64_t *passing_words() const { return passes_vt_.data(); }
   // A bit per lane of block b whose node passed the vigilance test.
-  std::uint32_t passing_lanes(std::int32_t b) const {
-    const std::int32_t slot = b * block_lanes;
-    return static_cast<std::uint32_t>(passes_vt_[slot >> 6] >> (slot & 63)) & 15u;
-  }
+  std::uint32_t passing_lanes(std::int32_t b) const { return lanes_of_block(passes_vt_.data(), b); }
   // Writes the results of the node in `slot` into its record, as node_match
   // would have.
   void store_into(std::int32_t slot, Node &node) const;
@@ -359,8 +354,7 @@ class BlockMatcher {
   std::vector<std::uint8_t> failing_;      // by block
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
   std::vector<double> group_distance_;     // squared, per group
-  std::vector<std::int32_t> deferred_blocks_;  // room for every block; the first deferred_count_ used
-  std::int32_t deferred_count_ = 0;
+  std::vector<std::uint64_t> deferred_slots_;
   std::int64_t deferred_nodes_ = 0;
   std::uint64_t skipped_ = 0;
   Adaptive group_tests_{16};  // a group test costs about one node's evaluation

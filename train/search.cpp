@@ -140,7 +140,7 @@ void PackedSearch::node_added(const NodeList &nodes) {
   packed_.place(nodes[i], std::max(packed_.end_slot(), groups_.count() * group_slots));
   memory_.block_changed(packed_.slot_of(i) / block_lanes);
   eligible_.resize((static_cast<std::size_t>(packed_.slots()) + 63) / 64);
-  deferred_.resize(static_cast<std::size_t>(packed_.blocks()));
+  deferred_.resize(eligible_.size());
   // New nodes wait after the groups, always evaluated, until they are as
   // many as half the grouped ones: regrouping then costs about as much
   // again as all grouping so far.
@@ -153,7 +153,7 @@ void PackedSearch::regroup(const NodeList &nodes) {
   // The nodes changed slots: their flags, as the last search left them,
   // go to their new slots.
   eligible_.assign((static_cast<std::size_t>(packed_.slots()) + 63) / 64, 0);
-  deferred_.assign(static_cast<std::size_t>(packed_.blocks()), 0);
+  deferred_.assign(eligible_.size(), 0);
   for (std::int32_t i = 0; i < nodes.size(); ++i)
     if (nodes[i].eligible == 1) {
       const std::int32_t slot = packed_.slot_of(i);
@@ -195,9 +195,9 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // The groups' reach and the cuts hold for the call's vigilance, which
   // every search starts from.
   const bool skip = prune_ && rho == vigilance_;
-  std::fill(deferred_.begin(), deferred_.end(), 0);
   if (eligible_.size() * 64 < static_cast<std::size_t>(packed_.slots()))
     eligible_.resize((static_cast<std::size_t>(packed_.slots()) + 63) / 64);
+  deferred_.assign(eligible_.size(), 0);
   if (cfv_at_.size() < static_cast<std::size_t>(packed_.slots()))
     cfv_at_.resize(std::max(static_cast<std::size_t>(packed_.slots()), 2 * cfv_at_.size()));
   bool had_gaps = false;
@@ -285,13 +285,11 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
 }
 
 void PackedSearch::defer() {
-  const std::uint8_t *empty_lanes = packed_.empty_lanes();
-  for (std::int32_t b : matcher_.deferred_blocks()) {
-    // A block's four slots share one word of the bitset.
-    const std::int32_t slot = b * block_lanes;
-    const std::uint64_t lanes = 15u & ~static_cast<std::uint64_t>(empty_lanes[b]);
-    eligible_[slot >> 6] |= lanes << (slot & 63);
-    deferred_[b] = 1;
+  const std::uint64_t *deferred = matcher_.deferred_slots();
+  const std::size_t words = (static_cast<std::size_t>(packed_.slots()) + 63) / 64;
+  for (std::size_t w = 0; w < words; ++w) {
+    deferred_[w] = deferred[w];
+    eligible_[w] |= deferred[w];
   }
 }
 
@@ -330,22 +328,32 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
   const double top_mfv = winner >= 0 ? nodes[winner].mfv : nan;
   const double old_cfv = memory_.best_cfv(J), old_mfv = memory_.winner_mfv(J);
   const bool same_cfv = best == old_cfv, same_mfv = top_mfv == old_mfv;
-  std::int32_t b = 0;
-  if (same_cfv && same_mfv) {
-    for (std::int32_t d : matcher_.deferred_blocks()) {
-      for (; b < d; ++b) gaps[b] = evaluated_gaps(b, best, top_mfv);
-      b = d + 1;
+  // The matcher's marks, as the search left them (MT evaluates some later),
+  // sixteen blocks to a word: bit 4k of `open` is set where block k of the
+  // word has no node deferred.
+  const std::uint64_t *deferred = matcher_.deferred_slots();
+  const std::int32_t blocks = packed_.blocks();
+  const bool rebase = !(same_cfv && same_mfv);
+  GapRebase cfv_rebase, mfv_rebase;
+  if (rebase) {
+    cfv_rebase = GapRebase(old_cfv, best);
+    mfv_rebase = GapRebase(old_mfv, top_mfv);
+  }
+  constexpr std::uint64_t first_lanes = 0x1111111111111111u;
+  for (std::int32_t w = 0; w * 16 < blocks; ++w) {
+    const std::uint64_t x = deferred[w];
+    const std::uint64_t open = ~(x | x >> 1 | x >> 2 | x >> 3) & first_lanes;
+    for (std::uint64_t bits = open; bits != 0; bits &= bits - 1) {
+      const std::int32_t b = w * 16 + qir_count_trailing_zeros(bits) / block_lanes;
+      if (b < blocks) gaps[b] = evaluated_gaps(b, best, top_mfv);
     }
-  } else {
-    const GapRebase cfv_rebase(old_cfv, best), mfv_rebase(old_mfv, top_mfv);
-    for (std::int32_t d : matcher_.deferred_blocks()) {
-      for (; b < d; ++b) gaps[b] = evaluated_gaps(b, best, top_mfv);
-      b = d + 1;
-      const std::uint32_t c = cfv_steps(gaps[d]), m = mfv_steps(gaps[d]);
-      gaps[d] = pack_gaps(same_cfv ? c : cfv_rebase.steps[c], same_mfv ? m : mfv_rebase.steps[m]);
+    if (!rebase) continue;
+    for (std::uint64_t bits = ~open & first_lanes; bits != 0; bits &= bits - 1) {
+      const std::int32_t b = w * 16 + qir_count_trailing_zeros(bits) / block_lanes;
+      const std::uint32_t c = cfv_steps(gaps[b]), m = mfv_steps(gaps[b]);
+      gaps[b] = pack_gaps(same_cfv ? c : cfv_rebase.steps[c], same_mfv ? m : mfv_rebase.steps[m]);
     }
   }
-  for (; b < packed_.blocks(); ++b) gaps[b] = evaluated_gaps(b, best, top_mfv);
   memory_.best_cfv(J) = best;
   memory_.winner_mfv(J) = top_mfv;
 }
@@ -379,7 +387,8 @@ void PackedSearch::evaluate_deferred(std::int32_t b) {
   for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot)
     if (packed_.node_at(slot) >= 0)
       cfv_at_[slot] = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha_);
-  deferred_[b] = 0;
+  const std::int32_t slot = b * block_lanes;
+  deferred_[slot >> 6] &= ~(std::uint64_t{15} << (slot & 63));
 }
 
 void PackedSearch::store_result(NodeList &nodes, std::int32_t i) const {
@@ -436,8 +445,9 @@ std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, Pattern
       const std::int32_t slot = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
       const std::int32_t b = slot / block_lanes;
       tally.pattern_comparisons += 1;
-      if (deferred_[b] != 0 && !drops_out(b, rho)) evaluate_deferred(b);
-      if (deferred_[b] != 0 || !(matcher_.mfv(slot) > rho)) {
+      const bool deferred = ((deferred_[w] >> (slot & 63)) & 1u) != 0;
+      if (deferred && !drops_out(b, rho)) evaluate_deferred(b);
+      if (((deferred_[w] >> (slot & 63)) & 1u) != 0 || !(matcher_.mfv(slot) > rho)) {
         nodes[packed_.node_at(slot)].eligible = 0;
         eligible_[w] &= ~(std::uint64_t{1} << (slot & 63));
         continue;

@@ -156,7 +156,9 @@ class PackedSearch {
   bool by_winner_ = false;
   double alpha_ = 0.0;
   std::vector<std::int32_t> last_winner_;
-  std::vector<std::uint8_t> deferred_;  // per block
+  // A bit per slot, set for the nodes left unevaluated and not evaluated
+  // since (as eligible_, a block's four slots in one word).
+  std::vector<std::uint64_t> deferred_;
   std::vector<double> cfv_at_;  // per slot: the CFV this search gave a passing node
   // Keeping the gaps costs about a third of an evaluation per node, each
   // search; it pays only where enough nodes are left unevaluated. Measured
