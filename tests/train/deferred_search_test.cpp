@@ -35,10 +35,10 @@ struct Data {
   std::vector<double> labels;
 };
 
-// Overlapping clusters of three classes; one pattern in eight repeats an
-// earlier one (under another label one time in three); with M <= 2 the
-// values sit on a coarse grid.
-Data make_data(std::int32_t N, std::int32_t M, std::uint64_t seed) {
+// Overlapping clusters of three classes (or as many as given, up to
+// nine); one pattern in eight repeats an earlier one (under another label
+// one time in three); with M <= 2 the values sit on a coarse grid.
+Data make_data(std::int32_t N, std::int32_t M, std::uint64_t seed, std::uint64_t classes = 3) {
   std::mt19937_64 rng(seed);
   std::normal_distribution<double> noise(0.0, 0.12);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -50,7 +50,8 @@ Data make_data(std::int32_t N, std::int32_t M, std::uint64_t seed) {
     if (j > 4 && rng() % 8 == 0) {
       const std::size_t k = rng() % d.rows.size();
       d.rows.push_back(d.rows[k]);
-      d.labels.push_back(rng() % 3 == 0 ? 1.0 + std::fmod(d.labels[k], 3.0) : d.labels[k]);
+      d.labels.push_back(rng() % 3 == 0 ? 1.0 + std::fmod(d.labels[k], static_cast<double>(classes))
+                                        : d.labels[k]);
       continue;
     }
     const std::size_t c = rng() % centres.size();
@@ -60,7 +61,7 @@ Data make_data(std::int32_t N, std::int32_t M, std::uint64_t seed) {
       if (M <= 2) v = std::round(v * 8.0) / 8.0;
     }
     d.rows.push_back(x);
-    d.labels.push_back(1.0 + static_cast<double>(c % 3));
+    d.labels.push_back(1.0 + static_cast<double>(c % classes));
   }
   return d;
 }
@@ -81,6 +82,7 @@ auto counted(Counts &counts, Call call) {
 struct Undone {
   std::uint64_t deferred = 0;  // node evaluations left undone
   std::uint64_t gap_pauses = 0;
+  std::int32_t nodes = 0;
 };
 
 // Trains with both searches side by side (the packed one judging over
@@ -153,7 +155,7 @@ Undone train_both(const Setting &s, const Data &d, std::int32_t presentations,
     EXPECT_EQ(packed_nodes[i].center, plain_nodes[i].center);
     EXPECT_EQ(packed_nodes[i].radius, plain_nodes[i].radius);
   }
-  return {packed.deferred_total(), packed.gap_pauses()};
+  return {packed.deferred_total(), packed.gap_pauses(), packed_nodes.size()};
 }
 
 using DeferredSearchTest = qirtest::KernelTest;
@@ -193,6 +195,22 @@ TEST_P(DeferredSearchTest, GapsDroppedAndKeptAgainStillMatchThePlainSearch) {
     qirhost::run_call(0, [&](mxArray **) { undone = train_both(s, d, 6, 5); });
     if (HasFailure()) return;
     EXPECT_GT(undone.gap_pauses, 0u);
+    EXPECT_GT(undone.deferred, 0u);
+  }
+}
+
+// Blocks are marked sixteen to a word and sorted around the block searched
+// first: with many blocks, over several words, wherever that block falls.
+TEST_P(DeferredSearchTest, ManyBlocksOverSeveralWordsMatchThePlainSearch) {
+  const Setting settings[] = {{16, 0.5, 0.0, 0.1}, {3, 0.5, 0.0, 0.1}};
+  std::uint64_t seed = 21;
+  for (const Setting &s : settings) {
+    SCOPED_TRACE("M " + std::to_string(s.M));
+    const Data d = make_data(600, s.M, seed++, 9);
+    Undone undone;
+    qirhost::run_call(0, [&](mxArray **) { undone = train_both(s, d, 5); });
+    if (HasFailure()) return;
+    EXPECT_GT(undone.nodes, 3 * 16 * 4);
     EXPECT_GT(undone.deferred, 0u);
   }
 }
