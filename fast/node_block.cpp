@@ -362,6 +362,28 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
       listed += (skip | defer) ^ 1u;
     }
   };
+  if (below_best == 0) {
+    // Nothing can be deferred: the blocks are skipped or listed.
+    for (std::int32_t b = 0; b < blocks; ++b) {
+      if (b == seed) continue;  // evaluated and counted already
+      bool skip = false;
+      if (b < tested) {
+        // Every node of a group beyond reach is outside: counted, never evaluated.
+        const std::int32_t g = b / group_blocks;
+        skip = groups->beyond_reach(g, group_distance_[g]);
+        group_tests_.hits += skip && b % group_blocks == 0;
+      }
+      skip = skip || (known_failing != nullptr && known.hold(b));
+      skipped += skip ? members[b] : 0;
+      list[listed] = b;
+      listed += !skip;
+    }
+    deferred_nodes_ = 0;
+    if (test_groups) group_tests_.tested += static_cast<std::uint64_t>(groups->count());
+    total.outside += skipped;
+    skipped_ += static_cast<std::uint64_t>(skipped);
+    return listed;
+  }
   // The seed block was evaluated and counted already; its failing lanes
   // are the kernel's.
   const std::uint8_t seed_failing = seed >= 0 ? failing[seed] : std::uint8_t{15};

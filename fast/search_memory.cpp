@@ -85,7 +85,8 @@ void SearchMemory::remember(std::int32_t J, std::int32_t blocks, const std::uint
 }
 
 void SearchMemory::prefetch(std::int32_t J, std::int32_t blocks) const {
-  if (!enabled_ || blocks > stride_ || J < 0 || J >= N_) return;
+  // A pattern not searched yet has nothing to recall.
+  if (!enabled_ || blocks > stride_ || J < 0 || J >= N_ || searched_at_[J] == 0) return;
   constexpr std::int32_t line = 64;
   const std::size_t row = static_cast<std::size_t>(J) * stride_;
   for (std::int32_t b = 0; b < blocks; b += line) {
