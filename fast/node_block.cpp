@@ -299,6 +299,65 @@ double BlockMatcher::evaluate_seed(const PackedNodes &nodes, const double *patte
   return best;
 }
 
+namespace {
+
+struct SortOut {
+  std::uint8_t *failing;
+  std::int32_t *list;
+  std::uint64_t *deferred_slots;
+};
+
+struct SortedBlocks {
+  std::int64_t skipped, deferred;
+  std::int32_t listed;
+  std::uint64_t word;  // the deferred slots of blocks b & ~15 … b-1
+};
+
+// Blocks lo … hi-1 of a winner search, none of them group-tested nor the
+// seed, with what the pattern's last search found: skipped when known to
+// fail, deferred when unchanged and below best (bit q of `below_best` for
+// a gap of q steps), else listed. A loop of its own, over locals and
+// without branches, since it runs over every block of every search.
+void sort_known_blocks(std::int32_t lo, std::int32_t hi, const KnownFailures &known,
+                       std::uint32_t below_best, const std::uint8_t *empty_lanes,
+                       const SortOut &out, SortedBlocks &io) {
+  // A block's node count is that of its lanes not empty.
+  static constexpr std::uint8_t lane_count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+  const std::uint8_t *known_failing = known.failing;
+  const std::uint64_t *changed_at = known.changed_at;
+  const std::uint64_t searched_at = known.searched_at;
+  const std::uint8_t *known_gaps = known.gaps;
+  std::uint8_t *failing = out.failing;
+  std::int32_t *list = out.list;
+  std::uint64_t *deferred_slots = out.deferred_slots;
+  std::int64_t skipped = io.skipped, deferred = io.deferred;
+  std::int32_t listed = io.listed;
+  std::uint64_t word = io.word;
+  for (std::int32_t b = lo; b < hi; ++b) {
+    const std::uint32_t unchanged = changed_at[b] < searched_at;
+    const std::uint32_t failed = known_failing[b] == 15u;
+    const std::uint32_t skip = unchanged & failed;
+    // Unchanged nodes, each outside and passing, every CFV below best.
+    const std::uint32_t defer = unchanged & (failed ^ 1u) & (below_best >> (known_gaps[b] & 15u));
+    const std::uint32_t nodes_in = 15u & ~static_cast<std::uint32_t>(empty_lanes[b]);
+    const std::uint32_t lanes = nodes_in & (0u - defer);
+    // A block's four slots share one word of the bitset.
+    word |= static_cast<std::uint64_t>(lanes) << ((b & 15) * block_lanes);
+    if ((b & 15) == 15) {
+      deferred_slots[b >> 4] = word;
+      word = 0;
+    }
+    deferred += lane_count[lanes];
+    failing[b] = static_cast<std::uint8_t>(15u ^ lanes);
+    skipped += lane_count[nodes_in & (0u - skip)];
+    list[listed] = b;
+    listed += static_cast<std::int32_t>((skip | defer) ^ 1u);
+  }
+  io = SortedBlocks{skipped, deferred, listed, word};
+}
+
+}  // namespace
+
 // Lists for the kernel the blocks that neither `known` nor a group test
 // rules out; counts the others as skipped (all four lanes failing), or as
 // deferred in a winner search.
@@ -327,8 +386,7 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   }
   // Read through locals, and written without branches where the blocks
   // go one way or another unpredictably: this loop runs over every block
-  // of every search. A block's node count is that of its lanes not empty.
-  static constexpr std::uint8_t lane_count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+  // of every search.
   const std::uint8_t *known_failing = known.failing;
   const std::uint64_t *changed_at = known.changed_at;
   const std::uint64_t searched_at = known.searched_at;
@@ -339,29 +397,6 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   std::uint64_t deferred_word = 0;  // the slots of blocks b & ~15 … b
   std::int64_t skipped = 0, deferred = 0;
   std::int32_t listed = 0;
-  // Blocks lo … hi-1, none of them group-tested nor the seed, with what
-  // the pattern's last search found.
-  const auto sort_known = [&](std::int32_t lo, std::int32_t hi) {
-    for (std::int32_t b = lo; b < hi; ++b) {
-      const std::uint32_t unchanged = changed_at[b] < searched_at;
-      const std::uint32_t failed = known_failing[b] == 15u;
-      const std::uint32_t skip = unchanged & failed;
-      // Unchanged nodes, each outside and passing, every CFV below best.
-      const std::uint32_t defer = unchanged & (failed ^ 1u) & (below_best >> (known_gaps[b] & 15u));
-      const std::uint32_t nodes_in = 15u & ~static_cast<std::uint32_t>(empty_lanes[b]);
-      const std::uint64_t lanes = nodes_in & (0u - defer);
-      deferred_word |= lanes << ((b & 15) * block_lanes);
-      if ((b & 15) == 15) {
-        deferred_slots[b >> 4] = deferred_word;
-        deferred_word = 0;
-      }
-      deferred += lane_count[lanes];
-      failing[b] = static_cast<std::uint8_t>(15u ^ (lanes));
-      skipped += lane_count[nodes_in & (0u - skip)];
-      list[listed] = b;
-      listed += (skip | defer) ^ 1u;
-    }
-  };
   if (below_best == 0) {
     // Nothing can be deferred: the blocks are skipped or listed.
     for (std::int32_t b = 0; b < blocks; ++b) {
@@ -421,17 +456,23 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
     listed += !skip & !defer & !seeded;
   }
   if (b < blocks) {
+    const SortOut out{failing, list, deferred_slots};
+    SortedBlocks sorted{skipped, deferred, listed, deferred_word};
     if (seed >= b) {
-      sort_known(b, seed);
+      sort_known_blocks(b, seed, known, below_best, empty_lanes, out, sorted);
       // The seed: neither skipped nor deferred nor listed.
       if ((seed & 15) == 15) {
-        deferred_slots[seed >> 4] = deferred_word;
-        deferred_word = 0;
+        deferred_slots[seed >> 4] = sorted.word;
+        sorted.word = 0;
       }
-      sort_known(seed + 1, blocks);
+      sort_known_blocks(seed + 1, blocks, known, below_best, empty_lanes, out, sorted);
     } else {
-      sort_known(b, blocks);
+      sort_known_blocks(b, blocks, known, below_best, empty_lanes, out, sorted);
     }
+    skipped = sorted.skipped;
+    deferred = sorted.deferred;
+    listed = sorted.listed;
+    deferred_word = sorted.word;
   }
   if ((blocks & 15) != 0) deferred_slots[blocks >> 4] = deferred_word;
   if (seed >= 0) failing[seed] = seed_failing;
