@@ -294,6 +294,9 @@ class BlockMatcher {
   double fit(std::int32_t slot) const { return fit_[slot]; }
   double mfv(std::int32_t slot) const { return mfv_[slot]; }
   bool passes_vt(std::int32_t slot) const { return (passes_vt_[slot >> 6] >> (slot & 63)) & 1u; }
+  // The results by slot, for loops over many blocks.
+  const double *excess_data() const { return excess_.data(); }
+  const double *mfv_data() const { return mfv_.data(); }
   // A bit per slot whose node passed the vigilance test (as for_each_passing_slot).
   const std::uint64_t *passing_words() const { return passes_vt_.data(); }
   // A bit per lane of block b whose node passed the vigilance test.

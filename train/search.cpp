@@ -293,28 +293,42 @@ void PackedSearch::defer() {
   }
 }
 
+namespace {
+
+// What an evaluated block's gaps are read from, by slot.
+struct BlockResults {
+  const std::uint8_t *empty_lanes;  // per block
+  const std::uint64_t *passing;     // a bit per slot
+  const double *cfv;
+  const double *mfv;
+  const double *excess;
+};
+
 // The gaps of an evaluated block: none unless every node in it lies
 // outside and passes the vigilance test with a finite CFV and MFV (so that
 // a later search can count it unevaluated), else how far below `best` and
 // `top_mfv` its largest CFV and MFV are. The CFVs are those the search
 // computed, from the same values.
-std::uint8_t PackedSearch::evaluated_gaps(std::int32_t b, double best, double top_mfv) const {
-  const std::uint32_t nodes = 15u & ~static_cast<std::uint32_t>(packed_.empty_lanes()[b]);
+inline std::uint8_t evaluated_gaps(const BlockResults &r, std::int32_t b, double best,
+                                   double top_mfv) {
+  const std::uint32_t nodes = 15u & ~static_cast<std::uint32_t>(r.empty_lanes[b]);
   // A block left unevaluated or cut passes nothing.
-  if (nodes == 0 || (matcher_.passing_lanes(b) & nodes) != nodes) return 0;
+  if (nodes == 0 || (lanes_of_block(r.passing, b) & nodes) != nodes) return 0;
   double most_cfv = -std::numeric_limits<double>::infinity();
   double most_mfv = most_cfv;
   for (std::int32_t lane = 0; lane < block_lanes; ++lane) {
     if (((nodes >> lane) & 1u) == 0) continue;
     const std::int32_t slot = b * block_lanes + lane;
-    const double cfv = cfv_at_[slot];
-    const double mfv = matcher_.mfv(slot);
-    if (!(matcher_.excess(slot) > 0.0) || !std::isfinite(cfv) || !std::isfinite(mfv)) return 0;
+    const double cfv = r.cfv[slot];
+    const double mfv = r.mfv[slot];
+    if (!(r.excess[slot] > 0.0) || !std::isfinite(cfv) || !std::isfinite(mfv)) return 0;
     most_cfv = std::max(most_cfv, cfv);
     most_mfv = std::max(most_mfv, mfv);
   }
   return pack_gaps(gap_steps(best, most_cfv), gap_steps(top_mfv, most_mfv));
 }
+
+}  // namespace
 
 // Keeps, per block, how far its nodes stayed below this search's best CFV
 // and its winner's MFV: measured for the blocks evaluated, carried over
@@ -333,6 +347,8 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
   // word has no node deferred.
   const std::uint64_t *deferred = matcher_.deferred_slots();
   const std::int32_t blocks = packed_.blocks();
+  const BlockResults results{packed_.empty_lanes(), matcher_.passing_words(), cfv_at_.data(),
+                             matcher_.mfv_data(), matcher_.excess_data()};
   const bool rebase = !(same_cfv && same_mfv);
   GapRebase cfv_rebase, mfv_rebase;
   if (rebase) {
@@ -345,7 +361,7 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
     const std::uint64_t open = ~(x | x >> 1 | x >> 2 | x >> 3) & first_lanes;
     for (std::uint64_t bits = open; bits != 0; bits &= bits - 1) {
       const std::int32_t b = w * 16 + qir_count_trailing_zeros(bits) / block_lanes;
-      if (b < blocks) gaps[b] = evaluated_gaps(b, best, top_mfv);
+      if (b < blocks) gaps[b] = evaluated_gaps(results, b, best, top_mfv);
     }
     if (!rebase) continue;
     for (std::uint64_t bits = ~open & first_lanes; bits != 0; bits &= bits - 1) {

@@ -129,7 +129,6 @@ class PackedSearch {
   void place_in_groups(const NodeList &nodes);
   void defer();
   void remember_choices(const NodeList &nodes, std::int32_t J, std::int32_t winner);
-  std::uint8_t evaluated_gaps(std::int32_t b, double best, double top_mfv) const;
   bool drops_out(std::int32_t b, double rho);
   void evaluate_deferred(std::int32_t b);
   // Clears every node's eligibility, visiting only the eligible nodes.
