@@ -121,15 +121,6 @@ inline int qir_count_trailing_zeros(std::uint64_t bits) {
 #endif
 }
 
-// Asks for the cache line holding `address` ahead of its use; a hint only.
-inline void qir_prefetch(const void *address) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(address);
-#else
-  (void)address;
-#endif
-}
-
 #if defined(QIR_X86_64) && !defined(QIR_MSVC)
 #include <cpuid.h>
 #endif

@@ -1,7 +1,5 @@
 #include "search_memory.h"
 
-#include "portability.h"
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -82,22 +80,6 @@ void SearchMemory::remember(std::int32_t J, std::int32_t blocks, const std::uint
   std::memcpy(failing_.data() + static_cast<std::size_t>(J) * stride_, failing,
               static_cast<std::size_t>(blocks));
   searched_at_[J] = now_;
-}
-
-void SearchMemory::prefetch(std::int32_t J, std::int32_t blocks) const {
-  // A pattern not searched yet has nothing to recall.
-  if (!enabled_ || blocks > stride_ || J < 0 || J >= N_ || searched_at_[J] == 0) return;
-  constexpr std::int32_t line = 64;
-  const std::size_t row = static_cast<std::size_t>(J) * stride_;
-  for (std::int32_t b = 0; b < blocks; b += line) {
-    qir_prefetch(failing_.data() + row + b);
-    if (with_gaps_) qir_prefetch(gaps_.data() + row + b);
-  }
-  qir_prefetch(searched_at_.data() + J);
-  if (with_gaps_) {
-    qir_prefetch(best_cfv_.data() + J);
-    qir_prefetch(winner_mfv_.data() + J);
-  }
 }
 
 void SearchMemory::block_changed(std::int32_t b) {

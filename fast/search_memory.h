@@ -37,10 +37,6 @@ class SearchMemory {
   std::uint8_t *gaps(std::int32_t J);
   double &best_cfv(std::int32_t J) { return best_cfv_[J]; }
   double &winner_mfv(std::int32_t J) { return winner_mfv_[J]; }
-  // Pattern J's search is likely next: its memory is fetched into the
-  // cache meanwhile (each search reads its own, last read a presentation
-  // ago; waiting for it took a fifth of a large run).
-  void prefetch(std::int32_t J, std::int32_t blocks) const;
   // A node in block b was added or changed.
   void block_changed(std::int32_t b);
   // The nodes moved to other blocks.

@@ -280,7 +280,6 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
       memory_.best_cfv(J) = std::numeric_limits<double>::quiet_NaN();
     last_winner_[J] = winner;
   }
-  if (skip) memory_.prefetch(J + 1 < N_ ? J + 1 : 0, packed_.blocks());
   return winner;
 }
 
