@@ -17,12 +17,12 @@ namespace qirbench {
 
 namespace {
 
-// The qir command's defaults for one member (D sqrt(M)), at the given
-// vigilance.
+// The qir command's defaults for one member, at the given vigilance; every
+// generated feature varies, so D counts all M.
 TrainParams defaults(std::int32_t M, double vigilance) {
   const qircli::TrainingDefaults &d = qircli::training_defaults;
   TrainParams p;
-  p.D = std::sqrt(static_cast<double>(M));
+  p.D = qircli::default_D(static_cast<std::size_t>(M));
   p.ratio = d.ratio;
   p.vigilance = vigilance;
   p.alpha = d.alpha;

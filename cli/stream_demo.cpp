@@ -107,7 +107,8 @@ int stream_demo(const Arguments &args) {
   const auto defaults_for = [](const Dataset &d) {
     return training_params(Arguments{}, varying_features(d.patterns));
   };
-  const TrainingParams params = defaults_for(rows_of(data, plan.batches.front()));
+  const Dataset first_batch = rows_of(data, plan.batches.front());
+  const TrainingParams params = defaults_for(first_batch);
   const VotingSettings voting{training_defaults.voters, stream_seed, training_defaults.shuffle};
   std::cout << "QIR stream demo: " << data.path << " in " << plan.batches.size()
             << " batches, class " << format_number(plan.late_class) << " from batch "
@@ -119,7 +120,7 @@ int stream_demo(const Arguments &args) {
   runner.set_console({[](std::string_view) {}, {}});  // the table says it all
 
   // Loads the members' module copies first, so that no time below includes it.
-  fit_model(runner, rows_of(data, plan.batches.front()), params, true, 0, voting);
+  fit_model(runner, first_batch, params, true, 0, voting);
   Model model;
   Dataset seen;
   std::vector<BatchFigures> figures;

@@ -155,10 +155,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         if self.feature_min_ is not None:
             X = scale(X, self.feature_min_, self.feature_max_)
         codes = np.searchsorted(self.classes_, y)
-        # A continued stream keeps the first batch's default D: a later batch
-        # may vary in other features, and the nodes were sized by the first.
-        default = self._params["D"] if continuing else _core.default_D(_core.varying_features(X))
-        self._params = self._training_params(default)
+        self._params = self._training_params(X, continuing)
         members, self._batches = _core.train(
             X, codes.astype(np.float64), self._params, float(self.oflag), self._voting,
             0 if self.n_jobs is None else int(self.n_jobs), start)
@@ -183,7 +180,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError("scale_from must be finite, with min <= max for every feature")
         return low, high
 
-    def _training_params(self, default_D):
+    def _training_params(self, X, continuing):
         params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS}
         if not 1 <= params["max_list_presentations"] < _core.MOST_PRESENTATIONS + 1:
             raise ValueError(
@@ -191,7 +188,14 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                 f"{_core.MOST_PRESENTATIONS}, got {self.max_list_presentations!r}; training "
                 f"stops by itself once a presentation changes nothing, so "
                 f"{int(_DEFAULTS['max_list_presentations'])} is usually plenty")
-        params["D"] = float(default_D if self.D is None else self.D)
+        if self.D is not None:
+            params["D"] = float(self.D)
+        elif continuing:
+            # A stream keeps its first D: a later batch may vary in other
+            # features, and the nodes were sized by the first.
+            params["D"] = self._params["D"]
+        else:
+            params["D"] = float(_core.default_D(_core.varying_features(X)))
         return params
 
     def _seed(self):
