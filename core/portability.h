@@ -37,6 +37,15 @@
 
 #define QIR_PRAGMA(text) _Pragma(#text)
 
+// Byte order: little-endian everywhere the modules are built, but kept
+// honest for the rest.
+#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) && \
+    __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#define QIR_LITTLE_ENDIAN 0
+#else
+#define QIR_LITTLE_ENDIAN 1
+#endif
+
 // mexFunction is the one symbol a module exports.
 #if defined(_WIN32)
 #define QIR_EXPORT __declspec(dllexport)

@@ -36,13 +36,15 @@ struct Constants {
   typename Ops::V inside_tolerance;
   typename Ops::V vt_tolerance;
   typename Ops::V vt_threshold;
+  typename Ops::V alpha;
   QIR_KERNEL_TARGET explicit Constants(const MatchParams &p)
       : keep(Ops::set1(1.0 - p.ratio * p.ratio)),
         ratio(Ops::set1(p.ratio)),
         D(Ops::set1(p.D)),
         inside_tolerance(Ops::set1(qir::inside_tolerance)),
         vt_tolerance(Ops::set1(p.vt_tolerance)),
-        vt_threshold(Ops::set1(p.vt_threshold)) {}
+        vt_threshold(Ops::set1(p.vt_threshold)),
+        alpha(Ops::set1(p.alpha)) {}
 };
 
 // Registers per block of four nodes.
@@ -126,6 +128,7 @@ QIR_KERNEL_TARGET inline LaneBits finish(const PackedView &nodes, std::int32_t i
   Ops::store(out.excess + i, Ops::select(outside, beyond, Ops::set1(0.0)));
   Ops::store(out.fit + i, fit);
   Ops::store(out.mfv + i, mfv);
+  if (out.cfv != nullptr) Ops::store(out.cfv + i, Ops::div(fit, Ops::add(free_size, k.alpha)));
   const typename Ops::Mask passes =
       Ops::greater_equal(Ops::add(mfv, k.vt_tolerance), k.vt_threshold);
   return LaneBits{Ops::bits(outside), Ops::bits(passes)};

@@ -5,6 +5,7 @@
 #include "model.h"
 #include "portability.h"
 #include "node_groups.h"
+#include "byte_lanes.h"
 #include "choice_gaps.h"
 
 #include <algorithm>
@@ -257,6 +258,7 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   excess_.resize(capacity);
   fit_.resize(capacity);
   mfv_.resize(capacity);
+  cfv_.resize(capacity);
   passes_vt_.resize((capacity + 63) / 64);
   block_list_.resize(capacity / block_lanes);
   failing_.resize(capacity / block_lanes);
@@ -277,7 +279,8 @@ bool BlockMatcher::Adaptive::worth_trying() {
 MatchCount BlockMatcher::run_kernel(const PackedNodes &nodes, const double *pattern,
                                     const MatchParams &params, std::int32_t listed) {
   const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
-                     passes_vt_.data(), block_list_.data(), failing_.data()};
+                     params.with_cfv ? cfv_.data() : nullptr, passes_vt_.data(),
+                     block_list_.data(), failing_.data()};
   return kernel_function(kernel_)(nodes.view(), pattern, params, out, listed);
 }
 
@@ -313,47 +316,104 @@ struct SortedBlocks {
   std::uint64_t word;  // the deferred slots of blocks b & ~15 … b-1
 };
 
-// Blocks lo … hi-1 of a winner search, none of them group-tested nor the
-// seed, with what the pattern's last search found: skipped when known to
-// fail, deferred when unchanged and below best (bit q of `below_best` for
-// a gap of q steps), else listed. A loop of its own, over locals and
-// without branches, since it runs over every block of every search.
-void sort_known_blocks(std::int32_t lo, std::int32_t hi, const KnownFailures &known,
-                       std::uint32_t below_best, const std::uint8_t *empty_lanes,
-                       const SortOut &out, SortedBlocks &io) {
-  // A block's node count is that of its lanes not empty.
-  static constexpr std::uint8_t lane_count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
-  const std::uint8_t *known_failing = known.failing;
-  const std::uint64_t *changed_at = known.changed_at;
-  const std::uint64_t searched_at = known.searched_at;
-  const std::uint8_t *known_gaps = known.gaps;
-  std::uint8_t *failing = out.failing;
-  std::int32_t *list = out.list;
-  std::uint64_t *deferred_slots = out.deferred_slots;
-  std::int64_t skipped = io.skipped, deferred = io.deferred;
-  std::int32_t listed = io.listed;
-  std::uint64_t word = io.word;
-  for (std::int32_t b = lo; b < hi; ++b) {
-    const std::uint32_t unchanged = changed_at[b] < searched_at;
-    const std::uint32_t failed = known_failing[b] == 15u;
-    const std::uint32_t skip = unchanged & failed;
-    // Unchanged nodes, each outside and passing, every CFV below best.
-    const std::uint32_t defer = unchanged & (failed ^ 1u) & (below_best >> (known_gaps[b] & 15u));
-    const std::uint32_t nodes_in = 15u & ~static_cast<std::uint32_t>(empty_lanes[b]);
-    const std::uint32_t lanes = nodes_in & (0u - defer);
-    // A block's four slots share one word of the bitset.
-    word |= static_cast<std::uint64_t>(lanes) << ((b & 15) * block_lanes);
-    if ((b & 15) == 15) {
-      deferred_slots[b >> 4] = word;
-      word = 0;
-    }
-    deferred += lane_count[lanes];
-    failing[b] = static_cast<std::uint8_t>(15u ^ lanes);
-    skipped += lane_count[nodes_in & (0u - skip)];
-    list[listed] = b;
-    listed += static_cast<std::int32_t>((skip | defer) ^ 1u);
+// A block's node count is that of its lanes not empty.
+constexpr std::uint8_t lane_count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+
+// Block b of a winner search (not the seed, not group-tested), with what
+// the pattern's last search found: skipped when known to fail, deferred
+// when unchanged and below best (bit q of `below_best` for a gap of q
+// steps), else listed. Without branches, since the blocks go one way or
+// another unpredictably.
+inline void sort_known_block(std::int32_t b, const KnownFailures &known, std::uint32_t below_best,
+                             const std::uint8_t *empty_lanes, const SortOut &out,
+                             SortedBlocks &io) {
+  const std::uint32_t unchanged = known.changed_at[b] < known.searched_at;
+  const std::uint32_t failed = known.failing[b] == 15u;
+  const std::uint32_t skip = unchanged & failed;
+  // Unchanged nodes, each outside and passing, every CFV below best.
+  const std::uint32_t defer = unchanged & (failed ^ 1u) & (below_best >> (known.gaps[b] & 15u));
+  const std::uint32_t nodes_in = 15u & ~static_cast<std::uint32_t>(empty_lanes[b]);
+  const std::uint32_t lanes = nodes_in & (0u - defer);
+  // A block's four slots share one word of the bitset.
+  io.word |= static_cast<std::uint64_t>(lanes) << ((b & 15) * block_lanes);
+  io.deferred += lane_count[lanes];
+  out.failing[b] = static_cast<std::uint8_t>(15u ^ lanes);
+  io.skipped += lane_count[nodes_in & (0u - skip)];
+  out.list[io.listed] = b;
+  io.listed += static_cast<std::int32_t>((skip | defer) ^ 1u);
+}
+
+// Blocks b … b+7 (b a multiple of 8) sorted as sort_known_block does,
+// eight at once, for a search whose deferrable gaps are those of at least
+// `least_gap` steps. `seed` (if among them) is neither skipped, deferred
+// nor listed.
+inline void sort_eight_blocks(std::int32_t b, std::int32_t seed, const KnownFailures &known,
+                              std::uint32_t least_gap, const std::uint8_t *empty_lanes,
+                              const SortOut &out, SortedBlocks &io) {
+  using namespace byte_lanes;
+  std::uint64_t unchanged = 0;
+QIR_UNROLL(8)
+  for (int i = 0; i < 8; ++i)
+    unchanged |= static_cast<std::uint64_t>(known.changed_at[b + i] < known.searched_at) << (8 * i);
+  unchanged *= 0xFF;
+  const std::uint64_t failed = zero_bytes(load8(known.failing + b) ^ (15 * ones));
+  std::uint64_t skip = unchanged & failed;
+  std::uint64_t defer = unchanged & ~failed & low_nibble_at_least(load8(known.gaps + b), least_gap);
+  std::uint64_t listed = ~(skip | defer) & ones;
+  if (seed >= b && seed < b + 8) {
+    const std::uint64_t not_seed = ~(std::uint64_t{0xFF} << (8 * (seed - b)));
+    skip &= not_seed;
+    defer &= not_seed;
+    listed &= not_seed;
   }
-  io = SortedBlocks{skipped, deferred, listed, word};
+  const std::uint64_t nodes_in = ~load8(empty_lanes + b) & (15 * ones);
+  const std::uint64_t lanes = nodes_in & defer;
+  io.word |= static_cast<std::uint64_t>(pack_nibbles(lanes)) << ((b & 8) * block_lanes);
+  io.deferred += count_bits(pack_nibbles(lanes));
+  io.skipped += count_bits(pack_nibbles(nodes_in & skip));
+  store8(out.failing + b, (15 * ones) ^ lanes);
+QIR_UNROLL(8)
+  for (int i = 0; i < 8; ++i) {
+    out.list[io.listed] = b + i;
+    io.listed += static_cast<std::int32_t>((listed >> (8 * i)) & 1u);
+  }
+}
+
+// The least gap that `below_best` defers when it defers every larger one
+// too (the usual case: the bound falls as the gap grows), else 0.
+inline std::uint32_t least_deferred_gap(std::uint32_t below_best) {
+  for (std::uint32_t q = 1; q <= most_steps; ++q)
+    if (((below_best >> q) & 1u) != 0)
+      return below_best == ((0xFFFFu << q) & 0xFFFFu) ? q : 0;
+  return 0;
+}
+
+// Blocks lo … hi-1 of a winner search, none of them group-tested; the
+// seed among them is neither skipped, deferred nor listed. Runs over every
+// block of every search: eight blocks at a time where it can.
+void sort_known_blocks(std::int32_t lo, std::int32_t hi, std::int32_t seed,
+                       const KnownFailures &known, std::uint32_t below_best,
+                       const std::uint8_t *empty_lanes, const SortOut &out, SortedBlocks &io) {
+  const std::uint32_t least_gap = least_deferred_gap(below_best);
+  std::int32_t b = lo;
+  const auto one_block = [&](std::int32_t k) {
+    if (k != seed) sort_known_block(k, known, below_best, empty_lanes, out, io);
+    if ((k & 15) == 15) {
+      out.deferred_slots[k >> 4] = io.word;
+      io.word = 0;
+    }
+  };
+  if (least_gap != 0) {
+    for (; b < hi && (b & 7) != 0; ++b) one_block(b);
+    for (; b + 8 <= hi; b += 8) {
+      sort_eight_blocks(b, seed, known, least_gap, empty_lanes, out, io);
+      if ((b & 15) == 8) {
+        out.deferred_slots[b >> 4] = io.word;
+        io.word = 0;
+      }
+    }
+  }
+  for (; b < hi; ++b) one_block(b);
 }
 
 }  // namespace
@@ -458,17 +518,7 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   if (b < blocks) {
     const SortOut out{failing, list, deferred_slots};
     SortedBlocks sorted{skipped, deferred, listed, deferred_word};
-    if (seed >= b) {
-      sort_known_blocks(b, seed, known, below_best, empty_lanes, out, sorted);
-      // The seed: neither skipped nor deferred nor listed.
-      if ((seed & 15) == 15) {
-        deferred_slots[seed >> 4] = sorted.word;
-        sorted.word = 0;
-      }
-      sort_known_blocks(seed + 1, blocks, known, below_best, empty_lanes, out, sorted);
-    } else {
-      sort_known_blocks(b, blocks, known, below_best, empty_lanes, out, sorted);
-    }
+    sort_known_blocks(b, blocks, seed, known, below_best, empty_lanes, out, sorted);
     skipped = sorted.skipped;
     deferred = sorted.deferred;
     listed = sorted.listed;

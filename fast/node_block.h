@@ -90,6 +90,10 @@ struct MatchParams {
   // Whether a block whose every node provably fails at a cut point is left
   // unfinished (the nodes' cuts must hold for this test).
   bool cut = false;
+  // Given, each evaluated node's CFV too: fit / (free_size + alpha), as
+  // the cores compute it.
+  bool with_cfv = false;
+  double alpha = 0.0;
 };
 
 // What a kernel counts over its blocks.
@@ -107,6 +111,7 @@ struct MatchOut {
   double *excess = nullptr;
   double *fit = nullptr;
   double *mfv = nullptr;
+  double *cfv = nullptr;  // null unless MatchParams::with_cfv
   std::uint64_t *passes_vt = nullptr;
   std::int32_t *block_list = nullptr;  // the blocks to evaluate; room for every block
   // Per block: a bit for each lane whose node failed the vigilance test
@@ -293,10 +298,13 @@ class BlockMatcher {
   double excess(std::int32_t slot) const { return excess_[slot]; }
   double fit(std::int32_t slot) const { return fit_[slot]; }
   double mfv(std::int32_t slot) const { return mfv_[slot]; }
+  // Given MatchParams::with_cfv: the CFV of each node evaluated.
+  double cfv(std::int32_t slot) const { return cfv_[slot]; }
   bool passes_vt(std::int32_t slot) const { return (passes_vt_[slot >> 6] >> (slot & 63)) & 1u; }
   // The results by slot, for loops over many blocks.
   const double *excess_data() const { return excess_.data(); }
   const double *mfv_data() const { return mfv_.data(); }
+  const double *cfv_data() const { return cfv_.data(); }
   // A bit per slot whose node passed the vigilance test (as for_each_passing_slot).
   const std::uint64_t *passing_words() const { return passes_vt_.data(); }
   // A bit per lane of block b whose node passed the vigilance test.
@@ -352,6 +360,7 @@ class BlockMatcher {
   AlignedVector<double> excess_;
   AlignedVector<double> fit_;
   AlignedVector<double> mfv_;
+  AlignedVector<double> cfv_;  // written only given MatchParams::with_cfv
   std::vector<std::uint64_t> passes_vt_;   // by slot
   std::vector<std::int32_t> block_list_;   // the kernels' work list
   std::vector<std::uint8_t> failing_;      // by block

@@ -65,6 +65,43 @@ void consider_candidate(const Node &node, std::int32_t i, std::int32_t &winner,
   }
 }
 
+struct PassingChoice {
+  std::int64_t candidates = 0;
+  std::int32_t winner = -1;
+};
+
+// CandidateChoice over the slots set in `passing`, in slot order, without
+// its branches: the greatest CFV wins, the lowest-numbered node among
+// equals. Only a NaN CFV can make the lowest-numbered candidate win
+// instead; then CandidateChoice decides.
+PassingChoice choose_passing(const PackedNodes &packed, const std::uint64_t *passing,
+                             std::int32_t words, const double *cfv) {
+  std::int64_t candidates = 0;
+  std::int32_t best = std::numeric_limits<std::int32_t>::max();
+  double best_cfv = -std::numeric_limits<double>::infinity();
+  bool nan = false;
+  for (std::int32_t w = 0; w < words; ++w)
+    for (std::uint64_t bits = passing[w]; bits != 0; bits &= bits - 1) {
+      const std::int32_t slot = w * 64 + qir_count_trailing_zeros(bits);
+      const std::int32_t node = packed.node_at(slot);
+      const double c = cfv[slot];
+      ++candidates;
+      nan |= c != c;
+      const bool take = c > best_cfv || (c == best_cfv && node < best);
+      best = take ? node : best;
+      best_cfv = take ? c : best_cfv;
+    }
+  if (candidates == 0) return PassingChoice();
+  if (!nan) return PassingChoice{candidates, best};
+  CandidateChoice choice;
+  for (std::int32_t w = 0; w < words; ++w)
+    for (std::uint64_t bits = passing[w]; bits != 0; bits &= bits - 1) {
+      const std::int32_t slot = w * 64 + qir_count_trailing_zeros(bits);
+      choice.add(packed.node_at(slot), cfv[slot]);
+    }
+  return PassingChoice{candidates, choice.winner()};
+}
+
 }  // namespace
 
 std::int32_t search_nodes(NodeList &nodes, const double *pattern, double rho,
@@ -125,7 +162,6 @@ void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_
   packed_.reset(M, prune_ ? rule : ReachRule());
   // The choice-value test would make candidates of only some passing nodes.
   by_winner_ = prune_ && rules.ct_option == 0;
-  alpha_ = rules.alpha;
   last_winner_.assign(by_winner_ ? static_cast<std::size_t>(N) : 0, -1);
   memory_.start(N, prune_, by_winner_);
   const std::uint64_t window = gap_use_.window;
@@ -191,15 +227,15 @@ void PackedSearch::node_changed(std::int32_t i, const Node &node) {
 
 std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double *pattern,
                                   double rho, const SearchRules &rules, PatternTally &tally) {
-  const MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
+  MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
+  params.with_cfv = true;
+  params.alpha = rules.alpha;
   // The groups' reach and the cuts hold for the call's vigilance, which
   // every search starts from.
   const bool skip = prune_ && rho == vigilance_;
   if (eligible_.size() * 64 < static_cast<std::size_t>(packed_.slots()))
     eligible_.resize((static_cast<std::size_t>(packed_.slots()) + 63) / 64);
   deferred_.assign(eligible_.size(), 0);
-  if (cfv_at_.size() < static_cast<std::size_t>(packed_.slots()))
-    cfv_at_.resize(std::max(static_cast<std::size_t>(packed_.slots()), 2 * cfv_at_.size()));
   bool had_gaps = false;
   if (skip) {
     memory_.next_search();
@@ -235,27 +271,26 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   } else {
     // A node failing VT only costs what was tallied above; the nodes are
     // visited in slot order, and CandidateChoice chooses as node order would.
-    CandidateChoice choice;
+    std::int64_t candidates = 0;
     if (rules.ct_option == 1) {
+      CandidateChoice choice;
       matcher_.for_each_passing_slot(packed_, [&](std::int32_t slot) {
         decide(slot, rules, tally, choice);
       });
+      winner = choice.winner();
+      candidates = choice.candidates;
     } else {
       // Without CT the nodes that pass VT are the candidates, and the
       // eligible ones: decide() reduced to what it does then.
       const std::uint64_t *passing = matcher_.passing_words();
-      std::copy(passing, passing + (packed_.slots() + 63) / 64, eligible_.begin());
-      double *cfv_at = cfv_at_.data();
-      const double alpha = rules.alpha;
-      matcher_.for_each_passing_slot(packed_, [&](std::int32_t slot) {
-        const double cfv = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha);
-        cfv_at[slot] = cfv;
-        choice.add(packed_.node_at(slot), cfv);
-      });
-      ops_.flops += static_cast<std::uint64_t>(cfv_flops) * static_cast<std::uint64_t>(choice.candidates);
+      const std::int32_t words = (packed_.slots() + 63) / 64;
+      std::copy(passing, passing + words, eligible_.begin());
+      const PassingChoice choice = choose_passing(packed_, passing, words, matcher_.cfv_data());
+      winner = choice.winner;
+      candidates = choice.candidates;
+      ops_.flops += static_cast<std::uint64_t>(cfv_flops) * static_cast<std::uint64_t>(candidates);
     }
-    winner = choice.winner();
-    if (choice.candidates > 1) tally.pattern_comparisons += static_cast<std::uint32_t>(choice.candidates - 1);
+    if (candidates > 1) tally.pattern_comparisons += static_cast<std::uint32_t>(candidates - 1);
   }
   // Each deferred node passes the vigilance test: its CFV and, as a
   // candidate after the first (an evaluated node beats it), one
@@ -313,17 +348,26 @@ inline std::uint8_t evaluated_gaps(const BlockResults &r, std::int32_t b, double
   const std::uint32_t nodes = 15u & ~static_cast<std::uint32_t>(r.empty_lanes[b]);
   // A block left unevaluated or cut passes nothing.
   if (nodes == 0 || (lanes_of_block(r.passing, b) & nodes) != nodes) return 0;
-  double most_cfv = -std::numeric_limits<double>::infinity();
+  constexpr double infinite = std::numeric_limits<double>::infinity();
+  double most_cfv = -infinite;
   double most_mfv = most_cfv;
+  // Every lane is read (an empty one holds some value) and the empty ones
+  // masked out: the lanes go one way or another unpredictably.
+  bool usable = true;
+QIR_UNROLL(4)
   for (std::int32_t lane = 0; lane < block_lanes; ++lane) {
-    if (((nodes >> lane) & 1u) == 0) continue;
+    const bool in = ((nodes >> lane) & 1u) != 0;
     const std::int32_t slot = b * block_lanes + lane;
     const double cfv = r.cfv[slot];
     const double mfv = r.mfv[slot];
-    if (!(r.excess[slot] > 0.0) || !std::isfinite(cfv) || !std::isfinite(mfv)) return 0;
-    most_cfv = std::max(most_cfv, cfv);
-    most_mfv = std::max(most_mfv, mfv);
+    // NaN compares false, so a NaN makes the lane unusable too.
+    const bool lane_usable = (r.excess[slot] > 0.0) & (std::fabs(cfv) < infinite) &
+                             (std::fabs(mfv) < infinite);
+    usable &= !in | lane_usable;
+    most_cfv = in && cfv > most_cfv ? cfv : most_cfv;
+    most_mfv = in && mfv > most_mfv ? mfv : most_mfv;
   }
+  if (!usable) return 0;
   return pack_gaps(gap_steps(best, most_cfv), gap_steps(top_mfv, most_mfv));
 }
 
@@ -346,7 +390,7 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
   // word has no node deferred.
   const std::uint64_t *deferred = matcher_.deferred_slots();
   const std::int32_t blocks = packed_.blocks();
-  const BlockResults results{packed_.empty_lanes(), matcher_.passing_words(), cfv_at_.data(),
+  const BlockResults results{packed_.empty_lanes(), matcher_.passing_words(), matcher_.cfv_data(),
                              matcher_.mfv_data(), matcher_.excess_data()};
   const bool rebase = !(same_cfv && same_mfv);
   GapRebase cfv_rebase, mfv_rebase;
@@ -399,9 +443,6 @@ bool PackedSearch::drops_out(std::int32_t b, double rho) {
 // unchanged nodes: the search's own results, counted then.
 void PackedSearch::evaluate_deferred(std::int32_t b) {
   matcher_.evaluate_block(packed_, pattern_, params_, b);
-  for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot)
-    if (packed_.node_at(slot) >= 0)
-      cfv_at_[slot] = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), alpha_);
   const std::int32_t slot = b * block_lanes;
   deferred_[slot >> 6] &= ~(std::uint64_t{15} << (slot & 63));
 }
@@ -409,7 +450,7 @@ void PackedSearch::evaluate_deferred(std::int32_t b) {
 void PackedSearch::store_result(NodeList &nodes, std::int32_t i) const {
   const std::int32_t slot = packed_.slot_of(i);
   matcher_.store_into(slot, nodes[i]);
-  nodes[i].cfv = cfv_at_[slot];
+  nodes[i].cfv = matcher_.cfv(slot);
 }
 
 // What passes_tests and consider_candidate decide for a node that passed
@@ -419,8 +460,7 @@ void PackedSearch::store_result(NodeList &nodes, std::int32_t i) const {
 // evaluation; only the winner's is written, at the end.
 void PackedSearch::decide(std::int32_t slot, const SearchRules &rules, PatternTally &tally,
                           CandidateChoice &choice) {
-  const double cfv = compute_cfv(matcher_.fit(slot), packed_.free_size(slot), rules.alpha);
-  cfv_at_[slot] = cfv;
+  const double cfv = matcher_.cfv(slot);
   ops_.flops += cfv_flops;
   if (rules.ct_option == 1) {
     tally.pattern_flops += 1;
@@ -436,8 +476,6 @@ void PackedSearch::consider(Node &node, std::int32_t i, double rho, const Search
   const std::int32_t slot = packed_.slot_of(i);
   matcher_.store_into(slot, node);
   if (!passes_tests(node, i, rho, rules, tally, &ops_)) return;
-  // Match tracking and the gaps read every passing node's CFV by slot.
-  cfv_at_[slot] = node.cfv;
   eligible_[slot >> 6] |= std::uint64_t{1} << (slot & 63);
   consider_candidate(node, i, winner, best_cfv, tally);
   if (rules.oflag == 4)
@@ -469,7 +507,7 @@ std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, Pattern
       }
       // The stored values of this pattern's search, as the records would
       // hold them.
-      choice.add(packed_.node_at(slot), cfv_at_[slot]);
+      choice.add(packed_.node_at(slot), matcher_.cfv(slot));
     }
   }
   if (choice.candidates > 1)

@@ -153,12 +153,10 @@ class PackedSearch {
   // the current search left unevaluated (one bit per node), and what
   // evaluating them later needs.
   bool by_winner_ = false;
-  double alpha_ = 0.0;
   std::vector<std::int32_t> last_winner_;
   // A bit per slot, set for the nodes left unevaluated and not evaluated
   // since (as eligible_, a block's four slots in one word).
   std::vector<std::uint64_t> deferred_;
-  std::vector<double> cfv_at_;  // per slot: the CFV this search gave a passing node
   // Keeping the gaps costs about a third of an evaluation per node, each
   // search; it pays only where enough nodes are left unevaluated. Measured
   // over windows of searches that had gaps to use; while it does not pay,
