@@ -4,9 +4,10 @@
 // again bit for bit (the same computation on the same values), so the next
 // search of that pattern need not evaluate it once a node already
 // evaluated beats the bound: its nodes can neither win nor tie (the test is
-// strict). They are counted as their evaluation would have been (each lies
-// outside and passes the vigilance test, or the block keeps no gap), stay
-// eligible, and are evaluated during match tracking only where the MFV
+// strict). They are counted as their evaluation would have been (each
+// passes the vigilance test, or the block keeps no gap; the nodes the
+// pattern lay inside, kept with the block's failing lanes, lie inside
+// again and the others outside), stay eligible, and are evaluated during match tracking only where the MFV
 // bound cannot show them dropping out.
 //
 // Why the rounding is safe. A gap of q steps (a power of two, so q * step

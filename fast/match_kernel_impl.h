@@ -142,7 +142,8 @@ QIR_KERNEL_TARGET inline int popcount4(unsigned bits) {
 
 // Finishes NB blocks from their sums; returns how many nodes lie outside.
 // Also notes, per block, the lanes that failed the vigilance test lying
-// outside, or hold no node.
+// outside, or hold no node (low four bits), and the lanes whose node the
+// pattern lies inside (high four bits).
 template <class Ops, int NB>
 QIR_KERNEL_TARGET inline std::int64_t finish_blocks(const PackedView &nodes, const std::int32_t (&blocks)[NB],
                                                     typename Ops::V (&sq)[NB][regs_per_block<Ops>],
@@ -163,7 +164,9 @@ QIR_UNROLL(4)
       beyond |= lanes.outside << (r * Ops::width);
     }
     out.passes_vt[block >> 4] |= static_cast<std::uint64_t>(passes) << ((block & 15) * 4);
-    out.failing[block] = static_cast<std::uint8_t>(~passes & (beyond | nodes.empty_lanes[block]) & 15u);
+    const unsigned empty = nodes.empty_lanes[block];
+    out.failing[block] = static_cast<std::uint8_t>((~passes & (beyond | empty) & 15u) |
+                                                   ((~beyond & ~empty & 15u) << 4));
   }
   return outside;
 }

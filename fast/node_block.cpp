@@ -312,6 +312,7 @@ struct SortOut {
 
 struct SortedBlocks {
   std::int64_t skipped, deferred;
+  std::int64_t inside;  // deferred nodes the pattern lay inside
   std::int32_t listed;
   std::uint64_t word;  // the deferred slots of blocks b & ~15 … b-1
 };
@@ -337,7 +338,10 @@ inline void sort_known_block(std::int32_t b, const KnownFailures &known, std::ui
   // A block's four slots share one word of the bitset.
   io.word |= static_cast<std::uint64_t>(lanes) << ((b & 15) * block_lanes);
   io.deferred += lane_count[lanes];
-  out.failing[b] = static_cast<std::uint8_t>(15u ^ lanes);
+  // Unchanged nodes: the pattern lies inside the same ones as last time.
+  const std::uint32_t inside = known.failing[b] >> 4;
+  io.inside += lane_count[lanes & inside];
+  out.failing[b] = static_cast<std::uint8_t>((15u ^ lanes) | ((inside << 4) & (0u - defer)));
   io.skipped += lane_count[nodes_in & (0u - skip)];
   out.list[io.listed] = b;
   io.listed += static_cast<std::int32_t>((skip | defer) ^ 1u);
@@ -351,12 +355,13 @@ inline void sort_eight_blocks(std::int32_t b, std::int32_t seed, const KnownFail
                               std::uint32_t least_gap, const std::uint8_t *empty_lanes,
                               const SortOut &out, SortedBlocks &io) {
   using namespace byte_lanes;
+  const std::uint64_t known_failing = load8(known.failing + b);
   std::uint64_t unchanged = 0;
 QIR_UNROLL(8)
   for (int i = 0; i < 8; ++i)
     unchanged |= static_cast<std::uint64_t>(known.changed_at[b + i] < known.searched_at) << (8 * i);
   unchanged *= 0xFF;
-  const std::uint64_t failed = zero_bytes(load8(known.failing + b) ^ (15 * ones));
+  const std::uint64_t failed = zero_bytes(known_failing ^ (15 * ones));
   std::uint64_t skip = unchanged & failed;
   std::uint64_t defer = unchanged & ~failed & low_nibble_at_least(load8(known.gaps + b), least_gap);
   std::uint64_t listed = ~(skip | defer) & ones;
@@ -371,7 +376,9 @@ QIR_UNROLL(8)
   io.word |= static_cast<std::uint64_t>(pack_nibbles(lanes)) << ((b & 8) * block_lanes);
   io.deferred += count_bits(pack_nibbles(lanes));
   io.skipped += count_bits(pack_nibbles(nodes_in & skip));
-  store8(out.failing + b, (15 * ones) ^ lanes);
+  const std::uint64_t inside = (known_failing >> 4) & (15 * ones);
+  io.inside += count_bits(pack_nibbles(lanes & inside));
+  store8(out.failing + b, ((15 * ones) ^ lanes) | (known_failing & defer & (0xF0 * ones)));
 QIR_UNROLL(8)
   for (int i = 0; i < 8; ++i) {
     out.list[io.listed] = b + i;
@@ -455,7 +462,7 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   std::int32_t *list = block_list_.data();
   std::uint64_t *deferred_slots = deferred_slots_.data();
   std::uint64_t deferred_word = 0;  // the slots of blocks b & ~15 … b
-  std::int64_t skipped = 0, deferred = 0;
+  std::int64_t skipped = 0, deferred = 0, inside = 0;
   std::int32_t listed = 0;
   if (below_best == 0) {
     // Nothing can be deferred: the blocks are skipped or listed.
@@ -510,17 +517,21 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
       deferred_word = 0;
     }
     deferred += defer ? members[b] : 0;
-    failing[b] = defer ? empty_lanes[b] : std::uint8_t{15};
+    // Unchanged nodes: the pattern lies inside the same ones as last time.
+    const std::uint8_t inside_lanes = defer ? known_failing[b] & 0xF0 : 0;
+    inside += lane_count[inside_lanes >> 4];
+    failing[b] = defer ? static_cast<std::uint8_t>(empty_lanes[b] | inside_lanes) : std::uint8_t{15};
     skipped += skip ? members[b] : 0;
     list[listed] = b;
     listed += !skip & !defer & !seeded;
   }
   if (b < blocks) {
     const SortOut out{failing, list, deferred_slots};
-    SortedBlocks sorted{skipped, deferred, listed, deferred_word};
+    SortedBlocks sorted{skipped, deferred, inside, listed, deferred_word};
     sort_known_blocks(b, blocks, seed, known, below_best, empty_lanes, out, sorted);
     skipped = sorted.skipped;
     deferred = sorted.deferred;
+    inside = sorted.inside;
     listed = sorted.listed;
     deferred_word = sorted.word;
   }
@@ -528,7 +539,7 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   if (seed >= 0) failing[seed] = seed_failing;
   deferred_nodes_ = deferred;
   if (test_groups) group_tests_.tested += static_cast<std::uint64_t>(groups->count());
-  total.outside += skipped + deferred_nodes_;
+  total.outside += skipped + deferred_nodes_ - inside;
   skipped_ += static_cast<std::uint64_t>(skipped + deferred_nodes_);
   return listed;
 }

@@ -115,8 +115,9 @@ struct MatchOut {
   std::uint64_t *passes_vt = nullptr;
   std::int32_t *block_list = nullptr;  // the blocks to evaluate; room for every block
   // Per block: a bit for each lane whose node failed the vigilance test
-  // lying outside, or that holds no node. All four bits for a block left
-  // unfinished.
+  // lying outside, or that holds no node (the low four bits; all four for
+  // a block left unfinished), and one for each lane whose node the pattern
+  // lies inside (the high four).
   std::uint8_t *failing = nullptr;
 };
 
@@ -276,7 +277,8 @@ class BlockMatcher {
   void evaluate_block(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                       std::int32_t b);
   // After an evaluation, per block: the lanes whose node failed the
-  // vigilance test lying outside, or that hold no node (15: all of them).
+  // vigilance test lying outside, or that hold no node (15: all of them),
+  // and in the high four bits the lanes whose node the pattern lies inside.
   const std::uint8_t *failing() const { return failing_.data(); }
 
   // Whether skipping saves at least an eighth of the node evaluations for

@@ -335,12 +335,12 @@ struct BlockResults {
   const std::uint64_t *passing;     // a bit per slot
   const double *cfv;
   const double *mfv;
-  const double *excess;
 };
 
-// The gaps of an evaluated block: none unless every node in it lies
-// outside and passes the vigilance test with a finite CFV and MFV (so that
-// a later search can count it unevaluated), else how far below `best` and
+// The gaps of an evaluated block: none unless every node in it passes the
+// vigilance test with a finite CFV and MFV (so that a later search can
+// count it unevaluated: which of them the pattern lies inside is kept with
+// the block's failing lanes), else how far below `best` and
 // `top_mfv` its largest CFV and MFV are. The CFVs are those the search
 // computed, from the same values.
 inline std::uint8_t evaluated_gaps(const BlockResults &r, std::int32_t b, double best,
@@ -361,8 +361,7 @@ QIR_UNROLL(4)
     const double cfv = r.cfv[slot];
     const double mfv = r.mfv[slot];
     // NaN compares false, so a NaN makes the lane unusable too.
-    const bool lane_usable = (r.excess[slot] > 0.0) & (std::fabs(cfv) < infinite) &
-                             (std::fabs(mfv) < infinite);
+    const bool lane_usable = (std::fabs(cfv) < infinite) & (std::fabs(mfv) < infinite);
     usable &= !in | lane_usable;
     most_cfv = in && cfv > most_cfv ? cfv : most_cfv;
     most_mfv = in && mfv > most_mfv ? mfv : most_mfv;
@@ -391,7 +390,7 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
   const std::uint64_t *deferred = matcher_.deferred_slots();
   const std::int32_t blocks = packed_.blocks();
   const BlockResults results{packed_.empty_lanes(), matcher_.passing_words(), matcher_.cfv_data(),
-                             matcher_.mfv_data(), matcher_.excess_data()};
+                             matcher_.mfv_data()};
   const bool rebase = !(same_cfv && same_mfv);
   GapRebase cfv_rebase, mfv_rebase;
   if (rebase) {
