@@ -20,6 +20,7 @@
 // reason. A NaN anywhere gives no gap (q = 0, which means "no bound").
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -56,14 +57,30 @@ inline std::uint32_t gaps_below(double ref, double best) {
   return bits;
 }
 
-// A gap of q steps from `old_ref`, measured again from `ref`: what
-// gap_steps(ref, upper_bound(old_ref, q)) gives, for every q at once.
+// A gap of q steps from `old_ref`, measured again from `ref`, for every q
+// at once. With rise <= ref - old_ref for certain (the slack covers the
+// rounding, as in gap_steps) and s = floor(rise / step), a value <= old_ref
+// - q step is <= ref - rise - q step <= ref - (q + s) step: the gap becomes
+// q + s, none once that is not positive, at most 15. A NaN or infinity
+// anywhere gives no gaps; a gap of 0 stays 0.
 struct GapRebase {
   std::uint8_t steps[most_steps + 1] = {};
   GapRebase() = default;
   GapRebase(double old_ref, double ref) {
-    for (std::uint32_t q = 1; q <= most_steps; ++q)
-      steps[q] = static_cast<std::uint8_t>(gap_steps(ref, upper_bound(old_ref, q)));
+    const double rise = (ref - old_ref) - choice_slack(ref, old_ref);
+    if (!std::isfinite(rise)) return;
+    // Scaling by a power of two is exact; the clamp also tames infinities.
+    const double s = std::floor(rise / choice_step);
+    const auto shift = static_cast<std::int32_t>(std::max(-16.0, std::min(16.0, s)));
+    for (std::int32_t q = 1; q <= static_cast<std::int32_t>(most_steps); ++q)
+      steps[q] = static_cast<std::uint8_t>(
+          std::max(0, std::min(static_cast<std::int32_t>(most_steps), q + shift)));
+  }
+  // Identity: the reference did not move.
+  static GapRebase same() {
+    GapRebase r;
+    for (std::uint32_t q = 0; q <= most_steps; ++q) r.steps[q] = static_cast<std::uint8_t>(q);
+    return r;
   }
 };
 

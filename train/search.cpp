@@ -391,11 +391,13 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
   const std::int32_t blocks = packed_.blocks();
   const BlockResults results{packed_.empty_lanes(), matcher_.passing_words(), matcher_.cfv_data(),
                              matcher_.mfv_data()};
-  const bool rebase = !(same_cfv && same_mfv);
-  GapRebase cfv_rebase, mfv_rebase;
-  if (rebase) {
-    cfv_rebase = GapRebase(old_cfv, best);
-    mfv_rebase = GapRebase(old_mfv, top_mfv);
+  if (!(same_cfv && same_mfv)) {
+    // Every block's gaps carried over, without branches; those of the
+    // blocks not deferred are measured anew below.
+    const GapRebase cfv = same_cfv ? GapRebase::same() : GapRebase(old_cfv, best);
+    const GapRebase mfv = same_mfv ? GapRebase::same() : GapRebase(old_mfv, top_mfv);
+    for (std::int32_t b = 0; b < blocks; ++b)
+      gaps[b] = pack_gaps(cfv.steps[cfv_steps(gaps[b])], mfv.steps[mfv_steps(gaps[b])]);
   }
   constexpr std::uint64_t first_lanes = 0x1111111111111111u;
   for (std::int32_t w = 0; w * 16 < blocks; ++w) {
@@ -404,12 +406,6 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
     for (std::uint64_t bits = open; bits != 0; bits &= bits - 1) {
       const std::int32_t b = w * 16 + qir_count_trailing_zeros(bits) / block_lanes;
       if (b < blocks) gaps[b] = evaluated_gaps(results, b, best, top_mfv);
-    }
-    if (!rebase) continue;
-    for (std::uint64_t bits = ~open & first_lanes; bits != 0; bits &= bits - 1) {
-      const std::int32_t b = w * 16 + qir_count_trailing_zeros(bits) / block_lanes;
-      const std::uint32_t c = cfv_steps(gaps[b]), m = mfv_steps(gaps[b]);
-      gaps[b] = pack_gaps(same_cfv ? c : cfv_rebase.steps[c], same_mfv ? m : mfv_rebase.steps[m]);
     }
   }
   memory_.best_cfv(J) = best;
