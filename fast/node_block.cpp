@@ -400,8 +400,9 @@ inline std::uint32_t least_deferred_gap(std::uint32_t below_best) {
 // block of every search: eight blocks at a time where it can.
 void sort_known_blocks(std::int32_t lo, std::int32_t hi, std::int32_t seed,
                        const KnownFailures &known, std::uint32_t below_best,
-                       const std::uint8_t *empty_lanes, const SortOut &out, SortedBlocks &io) {
-  const std::uint32_t least_gap = least_deferred_gap(below_best);
+                       const std::uint8_t *empty_lanes, const SortOut &out, SortedBlocks &io,
+                       bool by_eight) {
+  const std::uint32_t least_gap = by_eight ? least_deferred_gap(below_best) : 0;
   std::int32_t b = lo;
   const auto one_block = [&](std::int32_t k) {
     if (k != seed) sort_known_block(k, known, below_best, empty_lanes, out, io);
@@ -528,7 +529,7 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   if (b < blocks) {
     const SortOut out{failing, list, deferred_slots};
     SortedBlocks sorted{skipped, deferred, inside, listed, deferred_word};
-    sort_known_blocks(b, blocks, seed, known, below_best, empty_lanes, out, sorted);
+    sort_known_blocks(b, blocks, seed, known, below_best, empty_lanes, out, sorted, sort_by_eight_);
     skipped = sorted.skipped;
     deferred = sorted.deferred;
     inside = sorted.inside;

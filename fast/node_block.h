@@ -296,6 +296,9 @@ class BlockMatcher {
   MatchKernel kernel() const { return kernel_; }
   // Uses another kernel from now on (a supported one, else the best).
   void select(MatchKernel kernel);
+  // Whether the blocks of a winner search are sorted eight at a time where
+  // they can be (the usual), or one at a time; the tests drive both.
+  void sort_by_eight(bool on) { sort_by_eight_ = on; }
   double distance(std::int32_t slot) const { return distance_[slot]; }
   double excess(std::int32_t slot) const { return excess_[slot]; }
   double fit(std::int32_t slot) const { return fit_[slot]; }
@@ -371,6 +374,7 @@ class BlockMatcher {
   std::vector<std::uint64_t> deferred_slots_;
   std::int64_t deferred_nodes_ = 0;
   std::uint64_t skipped_ = 0;
+  bool sort_by_eight_ = true;
   Adaptive group_tests_{16};  // a group test costs about one node's evaluation
   Adaptive cut_tests_{5};     // a cut test costs about a fifth of a block's
 };

@@ -187,6 +187,8 @@ class PackedSearch {
   // window of searches it is judged over, to see it turn off and on.
   std::uint64_t gap_pauses() const { return gap_use_.pauses; }
   void set_gap_window(std::uint64_t searches) { gap_use_.window = searches; }
+  // Blocks sorted one at a time rather than eight (see BlockMatcher).
+  void sort_by_eight(bool on) { matcher_.sort_by_eight(on); }
 };
 
 // The search the module uses: the packed one, or the plain one in the

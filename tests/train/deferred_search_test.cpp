@@ -89,7 +89,7 @@ struct Undone {
 // `gap_window` searches whether keeping its gaps pays); returns what the
 // packed one left undone.
 Undone train_both(const Setting &s, const Data &d, std::int32_t presentations,
-                  std::uint64_t gap_window = 4096) {
+                  std::uint64_t gap_window = 4096, bool by_eight = true) {
   const std::int32_t N = static_cast<std::int32_t>(d.rows.size());
   model_params = ModelParams{s.M, std::sqrt(static_cast<double>(s.M)), s.ratio, s.alpha, 1.0};
   const SearchRules rules{compute_Tu(model_params.D, s.alpha), s.alpha, 0, 0};
@@ -100,6 +100,7 @@ Undone train_both(const Setting &s, const Data &d, std::int32_t presentations,
   PackedSearch packed;
   plain.start(s.vigilance, rules, N, patterns.data());
   packed.set_gap_window(gap_window);
+  packed.sort_by_eight(by_eight);
   packed.start(s.vigilance, rules, N, patterns.data());
   for (std::int32_t p = 0; p < presentations; ++p) {
     for (std::int32_t J = 0; J < N; ++J) {
@@ -200,18 +201,21 @@ TEST_P(DeferredSearchTest, GapsDroppedAndKeptAgainStillMatchThePlainSearch) {
 }
 
 // Blocks are marked sixteen to a word and sorted around the block searched
-// first: with many blocks, over several words, wherever that block falls.
+// first, eight at a time or one at a time: with many blocks, over several
+// words, wherever that block falls.
 TEST_P(DeferredSearchTest, ManyBlocksOverSeveralWordsMatchThePlainSearch) {
   const Setting settings[] = {{16, 0.5, 0.0, 0.1}, {3, 0.5, 0.0, 0.1}};
-  std::uint64_t seed = 21;
-  for (const Setting &s : settings) {
-    SCOPED_TRACE("M " + std::to_string(s.M));
-    const Data d = make_data(600, s.M, seed++, 9);
-    Undone undone;
-    qirhost::run_call(0, [&](mxArray **) { undone = train_both(s, d, 5); });
-    if (HasFailure()) return;
-    EXPECT_GT(undone.nodes, 3 * 16 * 4);
-    EXPECT_GT(undone.deferred, 0u);
+  for (bool by_eight : {true, false}) {
+    std::uint64_t seed = 21;
+    for (const Setting &s : settings) {
+      SCOPED_TRACE("M " + std::to_string(s.M) + (by_eight ? " by eight" : " one by one"));
+      const Data d = make_data(600, s.M, seed++, 9);
+      Undone undone;
+      qirhost::run_call(0, [&](mxArray **) { undone = train_both(s, d, 5, 4096, by_eight); });
+      if (HasFailure()) return;
+      EXPECT_GT(undone.nodes, 3 * 16 * 4);
+      EXPECT_GT(undone.deferred, 0u);
+    }
   }
 }
 
