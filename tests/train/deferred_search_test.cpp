@@ -5,7 +5,8 @@
 // tallies and the operation counts must agree, and nodes must really have
 // been left unevaluated. Hard cases: repeated patterns under other labels
 // (equal choice values and endless match tracking), patterns on a grid
-// (equal distances), M = 1 and M = 100, alpha 0, every kernel.
+// (equal distances), M = 1 and M = 100, alpha 0, every kernel; and a high
+// vigilance, where groups of nodes beyond reach are skipped too.
 #include "model.h"
 #include "node_learn.h"
 #include "node_list.h"
@@ -165,6 +166,7 @@ TEST_P(DeferredSearchTest, TrainingMatchesThePlainSearchWhileSkippingNodesThatCa
   const Setting settings[] = {
       {2, 0.5, 0.0, 0.1},  {1, 1.0, 0.0, 0.0},   {16, 0.5, 0.0, 0.1},
       {16, 0.5, 0.5, 0.0}, {100, 0.5, 0.0, 0.1}, {5, 0.01, 0.9, 1.0},
+      {2, 0.75, 0.9, 0.1},
   };
   std::uint64_t seed = 3;
   for (const Setting &s : settings) {
