@@ -4,6 +4,7 @@
 // shape, including the ones that produce NaN.
 #include "model.h"
 #include "node.h"
+#include "byte_lanes.h"
 #include "node_block.h"
 #include "portability.h"
 
@@ -305,6 +306,34 @@ TEST(Portability, CountTrailingZerosOverTheWholeWord) {
     const std::uint64_t one = std::uint64_t{1} << bit;
     EXPECT_EQ(qir_count_trailing_zeros(one), bit);
     EXPECT_EQ(qir_count_trailing_zeros(~std::uint64_t{0} << bit), bit);
+  }
+}
+
+// Eight bytes at a time must give what a byte-by-byte loop gives, with
+// the bytes' values at every edge (0, 15, 16, 0x7F, 0x80, 0xFF).
+TEST(ByteLanes, EightAtOnceAgreeWithOneAtATime) {
+  std::mt19937_64 rng(7);
+  const std::uint8_t edges[] = {0, 1, 14, 15, 16, 0x7F, 0x80, 0xF0, 0xFF};
+  for (int n = 0; n < 4000; ++n) {
+    std::uint8_t bytes[8];
+    for (std::uint8_t &x : bytes) x = n % 2 ? edges[rng() % 9] : static_cast<std::uint8_t>(rng());
+    const std::uint64_t word = byte_lanes::load8(bytes);
+    std::uint8_t back[8];
+    byte_lanes::store8(back, word);
+    const std::uint32_t q = 1 + static_cast<std::uint32_t>(rng() % 16);
+    std::uint32_t packed = 0;
+    std::int32_t bits = 0;
+    for (int i = 0; i < 8; ++i) {
+      EXPECT_EQ(back[i], bytes[i]);
+      EXPECT_EQ((word >> (8 * i)) & 0xFF, bytes[i]);
+      EXPECT_EQ((byte_lanes::zero_bytes(word) >> (8 * i)) & 0xFF, bytes[i] == 0 ? 0xFFu : 0u);
+      EXPECT_EQ((byte_lanes::low_nibble_at_least(word, q) >> (8 * i)) & 0xFF,
+                (bytes[i] & 15u) >= q ? 0xFFu : 0u);
+      packed |= static_cast<std::uint32_t>(bytes[i] & 15u) << (4 * i);
+      for (int b = 0; b < 4; ++b) bits += (bytes[i] >> b) & 1;
+    }
+    EXPECT_EQ(byte_lanes::pack_nibbles(word & (15 * byte_lanes::ones)), packed);
+    EXPECT_EQ(byte_lanes::count_bits(packed), bits);
   }
 }
 
