@@ -31,20 +31,33 @@ void SearchMemory::widen(std::int32_t blocks) {
     start(N_, false);
     return;
   }
-  // What was kept is laid out for the old width: start afresh.
+  // What was kept moves to the wider rows; the blocks beyond the old width
+  // are newer than every search, so nothing is known of them.
   try {
-    failing_.assign(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
-    searched_at_.assign(static_cast<std::size_t>(N_), 0);
+    failing_ = widened(failing_, stride_, stride);
+    if (searched_at_.empty()) searched_at_.assign(static_cast<std::size_t>(N_), 0);
     if (with_gaps_) {
       // A gap of 0 bounds nothing.
-      gaps_.assign(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
-      best_cfv_.assign(static_cast<std::size_t>(N_), std::numeric_limits<double>::quiet_NaN());
-      winner_mfv_.assign(static_cast<std::size_t>(N_), std::numeric_limits<double>::quiet_NaN());
+      gaps_ = widened(gaps_, stride_, stride);
+      if (best_cfv_.empty()) {
+        best_cfv_.assign(static_cast<std::size_t>(N_), std::numeric_limits<double>::quiet_NaN());
+        winner_mfv_.assign(static_cast<std::size_t>(N_), std::numeric_limits<double>::quiet_NaN());
+      }
     }
     stride_ = stride;
   } catch (const std::bad_alloc &) {
     start(N_, false);
   }
+}
+
+std::vector<std::uint8_t> SearchMemory::widened(const std::vector<std::uint8_t> &rows,
+                                                std::int32_t old_stride, std::int32_t stride) const {
+  std::vector<std::uint8_t> wide(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
+  if (old_stride > 0)
+    for (std::size_t J = 0; J < static_cast<std::size_t>(N_); ++J)
+      std::memcpy(wide.data() + J * stride, rows.data() + J * old_stride,
+                  static_cast<std::size_t>(old_stride));
+  return wide;
 }
 
 bool SearchMemory::cover_blocks(std::int32_t blocks) {

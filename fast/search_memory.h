@@ -44,6 +44,9 @@ class SearchMemory {
 
  private:
   void widen(std::int32_t blocks);
+  // Rows of old_stride bytes per pattern, copied into rows of `stride`.
+  std::vector<std::uint8_t> widened(const std::vector<std::uint8_t> &rows,
+                                    std::int32_t old_stride, std::int32_t stride) const;
   // Room for a change time per block; false when the memory was dropped.
   bool cover_blocks(std::int32_t blocks);
 

@@ -41,10 +41,16 @@ TEST(SearchMemory, RecallsOnlyBlocksUnchangedSinceTheSearch) {
   known = memory.recall(1, 5);
   ASSERT_NE(known.failing, nullptr);
   EXPECT_FALSE(known.hold(4));
-  // More blocks than were kept room for: the memory starts afresh.
+  // More blocks than were kept room for: the rows widen, keeping what
+  // they held; the blocks beyond the old width are unknown to the others.
+  for (std::int32_t b = 4; b < 40; ++b) memory.block_changed(b);
+  memory.next_search();
   memory.remember(2, 40, std::vector<std::uint8_t>(40, 15).data());
-  EXPECT_EQ(memory.recall(1, 4).failing, nullptr);
-  EXPECT_NE(memory.recall(2, 40).failing, nullptr);
+  known = memory.recall(1, 40);
+  ASSERT_NE(known.failing, nullptr);
+  EXPECT_EQ(held(known, 4), (std::vector<bool>{true, false, false, false}));
+  for (std::int32_t b = 4; b < 40; ++b) EXPECT_FALSE(known.hold(b)) << b;
+  EXPECT_EQ(held(memory.recall(2, 40), 40), std::vector<bool>(40, true));
 }
 
 TEST(SearchMemory, MovedNodesAndOffMemoryRecallNothing) {
