@@ -265,6 +265,13 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   deferred_slots_.resize((capacity + 63) / 64);
 }
 
+void BlockMatcher::passing_cfvs(const PackedNodes &nodes, double alpha) {
+  const double *free_size = nodes.view().free_size;
+  for_each_passing_slot(nodes, [&](std::int32_t slot) {
+    cfv_[slot] = compute_cfv(fit_[slot], free_size[slot], alpha);
+  });
+}
+
 bool BlockMatcher::Adaptive::worth_trying() {
   constexpr std::uint64_t window = 4096;  // tests between decisions
   constexpr std::uint64_t probe_every = 16;

@@ -303,8 +303,13 @@ class BlockMatcher {
   double excess(std::int32_t slot) const { return excess_[slot]; }
   double fit(std::int32_t slot) const { return fit_[slot]; }
   double mfv(std::int32_t slot) const { return mfv_[slot]; }
-  // Given MatchParams::with_cfv: the CFV of each node evaluated.
+  // Given MatchParams::with_cfv: the CFV of each node evaluated; else of
+  // those that passed the vigilance test once passing_cfvs() has run.
   double cfv(std::int32_t slot) const { return cfv_[slot]; }
+  // The CFVs of the nodes that passed the vigilance test, for an
+  // evaluation without MatchParams::with_cfv: where few pass, cheaper than
+  // the kernels' CFV of every node.
+  void passing_cfvs(const PackedNodes &nodes, double alpha);
   bool passes_vt(std::int32_t slot) const { return (passes_vt_[slot >> 6] >> (slot & 63)) & 1u; }
   // The results by slot, for loops over many blocks.
   const double *excess_data() const { return excess_.data(); }

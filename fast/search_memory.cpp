@@ -34,8 +34,8 @@ void SearchMemory::widen(std::int32_t blocks) {
   // What was kept moves to the wider rows; the blocks beyond the old width
   // are newer than every search, so nothing is known of them.
   try {
-    failing_ = widened(failing_, stride_, stride);
     if (searched_at_.empty()) searched_at_.assign(static_cast<std::size_t>(N_), 0);
+    failing_ = widened(failing_, stride_, stride);
     if (with_gaps_) {
       // A gap of 0 bounds nothing.
       gaps_ = widened(gaps_, stride_, stride);
@@ -53,9 +53,11 @@ void SearchMemory::widen(std::int32_t blocks) {
 std::vector<std::uint8_t> SearchMemory::widened(const std::vector<std::uint8_t> &rows,
                                                 std::int32_t old_stride, std::int32_t stride) const {
   std::vector<std::uint8_t> wide(static_cast<std::size_t>(N_) * static_cast<std::size_t>(stride), 0);
+  // Rows never searched hold nothing worth copying.
   if (old_stride > 0)
     for (std::size_t J = 0; J < static_cast<std::size_t>(N_); ++J)
-      std::memcpy(wide.data() + J * stride, rows.data() + J * old_stride,
+      if (searched_at_[J] != 0)
+        std::memcpy(wide.data() + J * stride, rows.data() + J * old_stride,
                   static_cast<std::size_t>(old_stride));
   return wide;
 }

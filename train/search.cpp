@@ -228,11 +228,14 @@ void PackedSearch::node_changed(std::int32_t i, const Node &node) {
 std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double *pattern,
                                   double rho, const SearchRules &rules, PatternTally &tally) {
   MatchParams params{model_params.ratio, model_params.D, test_tolerance, rho};
-  params.with_cfv = true;
-  params.alpha = rules.alpha;
   // The groups' reach and the cuts hold for the call's vigilance, which
   // every search starts from.
   const bool skip = prune_ && rho == vigilance_;
+  // Where blocks may be left unevaluated nearly every node passes the
+  // vigilance test: the kernels give every CFV. Elsewhere few may pass, and
+  // only theirs are computed.
+  params.with_cfv = skip && by_winner_;
+  params.alpha = rules.alpha;
   if (eligible_.size() * 64 < static_cast<std::size_t>(packed_.slots()))
     eligible_.resize((static_cast<std::size_t>(packed_.slots()) + 63) / 64);
   deferred_.assign(eligible_.size(), 0);
@@ -250,6 +253,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   } else {
     matcher_.evaluate(packed_, pattern, params, ops_);
   }
+  if (!params.with_cfv) matcher_.passing_cfvs(packed_, rules.alpha);
   J_ = J;
   pattern_ = pattern;
   params_ = params;
