@@ -73,26 +73,37 @@ struct PassingChoice {
 // CandidateChoice over the slots set in `passing`, in slot order, without
 // its branches: the greatest CFV wins, the lowest-numbered node among
 // equals. Only a NaN CFV can make the lowest-numbered candidate win
-// instead; then CandidateChoice decides.
+// instead; then CandidateChoice decides. The greatest CFV is found first,
+// over four independent maxima (the order of comparisons does not change a
+// maximum), then the lowest-numbered node that has it.
 PassingChoice choose_passing(const PackedNodes &packed, const std::uint64_t *passing,
                              std::int32_t words, const double *cfv) {
+  constexpr double infinite = std::numeric_limits<double>::infinity();
   std::int64_t candidates = 0;
-  std::int32_t best = std::numeric_limits<std::int32_t>::max();
-  double best_cfv = -std::numeric_limits<double>::infinity();
+  double most[4] = {-infinite, -infinite, -infinite, -infinite};
   bool nan = false;
   for (std::int32_t w = 0; w < words; ++w)
     for (std::uint64_t bits = passing[w]; bits != 0; bits &= bits - 1) {
-      const std::int32_t slot = w * 64 + qir_count_trailing_zeros(bits);
-      const std::int32_t node = packed.node_at(slot);
-      const double c = cfv[slot];
-      ++candidates;
+      const double c = cfv[w * 64 + qir_count_trailing_zeros(bits)];
+      double &m = most[candidates & 3];
+      m = c > m ? c : m;
       nan |= c != c;
-      const bool take = c > best_cfv || (c == best_cfv && node < best);
-      best = take ? node : best;
-      best_cfv = take ? c : best_cfv;
+      ++candidates;
     }
   if (candidates == 0) return PassingChoice();
-  if (!nan) return PassingChoice{candidates, best};
+  if (!nan) {
+    const double best_cfv = std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+    std::int32_t best = std::numeric_limits<std::int32_t>::max();
+    for (std::int32_t w = 0; w < words; ++w)
+      for (std::uint64_t bits = passing[w]; bits != 0; bits &= bits - 1) {
+        const std::int32_t slot = w * 64 + qir_count_trailing_zeros(bits);
+        if (!(cfv[slot] == best_cfv)) continue;
+        // In node order the first slot found is the lowest-numbered node.
+        if (packed.in_node_order()) return PassingChoice{candidates, slot};
+        best = std::min(best, packed.node_at(slot));
+      }
+    return PassingChoice{candidates, best};
+  }
   CandidateChoice choice;
   for (std::int32_t w = 0; w < words; ++w)
     for (std::uint64_t bits = passing[w]; bits != 0; bits &= bits - 1) {
