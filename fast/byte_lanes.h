@@ -54,10 +54,12 @@ inline std::uint32_t pack_nibbles(std::uint64_t x) {
   return static_cast<std::uint32_t>(x);
 }
 
-inline std::int32_t count_bits(std::uint32_t v) {
-  v = v - ((v >> 1) & 0x55555555u);
-  v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
-  return static_cast<std::int32_t>((((v + (v >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24);
+// Set bits in the whole word.
+inline std::int32_t count_bits(std::uint64_t v) {
+  v = v - ((v >> 1) & 0x5555555555555555u);
+  v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+  v = (v + (v >> 4)) & (0x0F * ones);
+  return static_cast<std::int32_t>((v * ones) >> 56);
 }
 
 }  // namespace qir::byte_lanes

@@ -381,16 +381,14 @@ QIR_UNROLL(8)
   const std::uint64_t nodes_in = ~load8(empty_lanes + b) & (15 * ones);
   const std::uint64_t lanes = nodes_in & defer;
   io.word |= static_cast<std::uint64_t>(pack_nibbles(lanes)) << ((b & 8) * block_lanes);
-  io.deferred += count_bits(pack_nibbles(lanes));
-  io.skipped += count_bits(pack_nibbles(nodes_in & skip));
+  io.deferred += count_bits(lanes);
+  io.skipped += count_bits(nodes_in & skip);
   const std::uint64_t inside = (known_failing >> 4) & (15 * ones);
-  io.inside += count_bits(pack_nibbles(lanes & inside));
+  io.inside += count_bits(lanes & inside);
   store8(out.failing + b, ((15 * ones) ^ lanes) | (known_failing & defer & (0xF0 * ones)));
-QIR_UNROLL(8)
-  for (int i = 0; i < 8; ++i) {
-    out.list[io.listed] = b + i;
-    io.listed += static_cast<std::int32_t>((listed >> (8 * i)) & 1u);
-  }
+  // About one block in eight is listed.
+  for (; listed != 0; listed &= listed - 1)
+    out.list[io.listed++] = b + qir_count_trailing_zeros(listed) / 8;
 }
 
 // The least gap that `below_best` defers when it defers every larger one

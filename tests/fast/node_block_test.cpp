@@ -322,7 +322,7 @@ TEST(ByteLanes, EightAtOnceAgreeWithOneAtATime) {
     byte_lanes::store8(back, word);
     const std::uint32_t q = 1 + static_cast<std::uint32_t>(rng() % 16);
     std::uint32_t packed = 0;
-    std::int32_t bits = 0;
+    std::int32_t low_bits = 0, high_bits = 0;
     for (int i = 0; i < 8; ++i) {
       EXPECT_EQ(back[i], bytes[i]);
       EXPECT_EQ((word >> (8 * i)) & 0xFF, bytes[i]);
@@ -330,10 +330,11 @@ TEST(ByteLanes, EightAtOnceAgreeWithOneAtATime) {
       EXPECT_EQ((byte_lanes::low_nibble_at_least(word, q) >> (8 * i)) & 0xFF,
                 (bytes[i] & 15u) >= q ? 0xFFu : 0u);
       packed |= static_cast<std::uint32_t>(bytes[i] & 15u) << (4 * i);
-      for (int b = 0; b < 4; ++b) bits += (bytes[i] >> b) & 1;
+      for (int b = 0; b < 8; ++b) (b < 4 ? low_bits : high_bits) += (bytes[i] >> b) & 1;
     }
     EXPECT_EQ(byte_lanes::pack_nibbles(word & (15 * byte_lanes::ones)), packed);
-    EXPECT_EQ(byte_lanes::count_bits(packed), bits);
+    EXPECT_EQ(byte_lanes::count_bits(packed), low_bits);
+    EXPECT_EQ(byte_lanes::count_bits(word), low_bits + high_bits);
   }
 }
 
