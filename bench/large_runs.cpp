@@ -5,6 +5,11 @@
 #include "training_defaults.h"
 #include "workload.h"
 
+#include "host_memory.h"
+#include "qirhost/host.h"
+#include "run_training.h"
+#include "search.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -80,6 +85,28 @@ TimedCall train_once(const std::string &path, const Labelled &data, double vigil
   return t;
 }
 
+// What the module's own training search left out, run in this process on
+// the same data (the module gives no such figure).
+qir::SearchCounts left_out(const Labelled &data, const TrainParams &p) {
+  const auto N = static_cast<std::int32_t>(data.patterns.size());
+  const auto M = static_cast<std::int32_t>(data.patterns[0].size());
+  std::vector<const double *> rows;
+  for (const auto &x : data.patterns) rows.push_back(x.data());
+  qir::SearchCounts counts;
+  qirhost::run_call(0, [&](mxArray **) {
+    std::int32_t templates = 0, presentations = 0;
+    qir::HostRows template_rows;
+    qir::HostVector template_labels;
+    qir::run_training(N, M, rows.data(), data.labels.data(), qir::GivenNodes{}, p.D, p.ratio,
+                      p.vigilance, p.alpha, p.learning_rate,
+                      static_cast<std::int32_t>(p.max_list_presentations),
+                      static_cast<std::int32_t>(p.trim_option),
+                      static_cast<std::int32_t>(p.ct_option), templates, template_rows,
+                      template_labels, presentations, 0, &counts);
+  });
+  return counts;
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0.0 : v[v.size() / 2];
@@ -105,6 +132,13 @@ void run_one(const std::string &name, const Labelled &data, const LargeOptions &
     const double presentations = out.size() > 2 && out[2] ? qirhost::values_of(out[2].get()).at(0) : 0;
     std::printf("  %-24s vigilance %.1f  %8.2f s  %6zu nodes  %3g presentations\n", name.c_str(),
                 vigilance, median(times), nodes, presentations);
+    const std::int32_t M = static_cast<std::int32_t>(data.patterns[0].size());
+    const qir::SearchCounts counts = left_out(data, defaults(M, vigilance));
+    std::printf("  %-24s   node evaluations left out %5.1f %% (%llu of %llu)\n", "",
+                100.0 * static_cast<double>(counts.left_out) /
+                    static_cast<double>(std::max<std::uint64_t>(counts.evaluations, 1)),
+                static_cast<unsigned long long>(counts.left_out),
+                static_cast<unsigned long long>(counts.evaluations));
     if (!o.compare_path.empty()) {
       std::printf("  %-24s   compared build %8.2f s  (this build %.3fx as fast)\n", "",
                   median(others), median(others) / median(times));

@@ -168,7 +168,8 @@ void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
                   std::int32_t max_list_presentations, std::int32_t trim_option,
                   std::int32_t ct_option, std::int32_t &num_templates,
                   HostRows &template_rows, HostVector &template_labels,
-                  std::int32_t &num_list_presentations, std::int32_t oflag) {
+                  std::int32_t &num_list_presentations, std::int32_t oflag,
+                  SearchCounts *counts) {
   set_model_params(M, D, ratio, alpha, learning_rate);
   Training run;
   run.patterns = patterns;
@@ -190,6 +191,7 @@ void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
   // The presentation that changed nothing is not counted.
   if (run.outcome.converged) run.outcome.num_list_presentations -= 1;
   num_list_presentations = run.outcome.num_list_presentations;
+  if (counts != nullptr) *counts = run.search.counts();
 
   TrainingResults results;
   close_training(run.nodes, run.outcome, N, M, trim_option, oflag, results);

@@ -9,6 +9,8 @@
 
 namespace qir {
 
+struct SearchCounts;  // search.h
+
 // Nodes a run continues from: `count` template rows of 2M+1 values and
 // their labels (whole numbers that fit a 32-bit int). None by default.
 struct GivenNodes {
@@ -26,13 +28,14 @@ struct GivenNodes {
 // read. The given nodes are made before the first pattern, compete like the
 // others and are never trimmed. Throws std::bad_alloc when memory runs out
 // and Interrupted when the host asks to stop between patterns; every node is
-// released by then.
+// released by then. Given `counts`, also tells what the searches left out.
 void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
                   const double *labels, const GivenNodes &given, double D, double ratio,
                   double vigilance, double alpha, double learning_rate,
                   std::int32_t max_list_presentations, std::int32_t trim_option,
                   std::int32_t ct_option, std::int32_t &num_templates,
                   HostRows &template_rows, HostVector &template_labels,
-                  std::int32_t &num_list_presentations, std::int32_t oflag);
+                  std::int32_t &num_list_presentations, std::int32_t oflag,
+                  SearchCounts *counts = nullptr);
 
 }  // namespace qir

@@ -269,6 +269,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   pattern_ = pattern;
   params_ = params;
   const std::int32_t count = packed_.size();
+  evaluations_ += static_cast<std::uint64_t>(count);
   // One FLOP and one comparison per node evaluated (32-bit wrap-around).
   tally.pattern_flops += static_cast<std::uint32_t>(count);
   tally.pattern_comparisons += static_cast<std::uint32_t>(count);
@@ -453,6 +454,7 @@ bool PackedSearch::drops_out(std::int32_t b, double rho) {
 // unchanged nodes: the search's own results, counted then.
 void PackedSearch::evaluate_deferred(std::int32_t b) {
   matcher_.evaluate_block(packed_, pattern_, params_, b);
+  evaluated_late_ += static_cast<std::uint64_t>(packed_.block_members()[b]);
   const std::int32_t slot = b * block_lanes;
   deferred_[slot >> 6] &= ~(std::uint64_t{15} << (slot & 63));
 }

@@ -16,6 +16,13 @@
 
 namespace qir {
 
+// What a run's searches stood for: the node evaluations of a plain search,
+// and how many of them were left undone (each counted as if done).
+struct SearchCounts {
+  std::uint64_t evaluations = 0;
+  std::uint64_t left_out = 0;
+};
+
 struct SearchRules {
   double Tu = 0.0;
   double alpha = 0.0;
@@ -82,6 +89,7 @@ class PlainSearch {
   std::int32_t choose_during_mt(NodeList &nodes, double rho, PatternTally &tally) {
     return qir::choose_during_mt(nodes, rho, tally);
   }
+  SearchCounts counts() const { return SearchCounts(); }
 };
 
 // Keeps a packed copy of the nodes' geometry in step with the list (the
@@ -179,10 +187,16 @@ class PackedSearch {
   const double *pattern_ = nullptr;
   MatchParams params_;
   std::uint64_t deferred_total_ = 0;
+  std::uint64_t evaluations_ = 0;
+  std::uint64_t evaluated_late_ = 0;  // nodes left out, then evaluated during MT
 
  public:
   // Node evaluations left undone because the nodes could not win.
   std::uint64_t deferred_total() const { return deferred_total_; }
+  // Node evaluations the searches stood for, and those never done.
+  SearchCounts counts() const {
+    return SearchCounts{evaluations_, matcher_.skipped() - evaluated_late_};
+  }
   // How often keeping the gaps was found not to pay; the tests shorten the
   // window of searches it is judged over, to see it turn off and on.
   std::uint64_t gap_pauses() const { return gap_use_.pauses; }
