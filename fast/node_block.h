@@ -370,7 +370,7 @@ class BlockMatcher {
   AlignedVector<double> excess_;
   AlignedVector<double> fit_;
   AlignedVector<double> mfv_;
-  AlignedVector<double> cfv_;  // written only given MatchParams::with_cfv
+  AlignedVector<double> cfv_;  // by the kernels given MatchParams::with_cfv, else passing_cfvs()
   std::vector<std::uint64_t> passes_vt_;   // by slot
   std::vector<std::int32_t> block_list_;   // the kernels' work list
   std::vector<std::uint8_t> failing_;      // by block
