@@ -327,7 +327,7 @@ struct SortedBlocks {
 // A block's node count is that of its lanes not empty.
 constexpr std::uint8_t lane_count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
 
-// Block b of a winner search (not the seed, not group-tested), with what
+// Block b of a winner search (not the seed, not beyond reach), with what
 // the pattern's last search found: skipped when known to fail, deferred
 // when unchanged and below best (bit q of `below_best` for a gap of q
 // steps), else listed. Without branches, since the blocks go one way or
@@ -400,25 +400,34 @@ inline std::uint32_t least_deferred_gap(std::uint32_t below_best) {
   return 0;
 }
 
-// Blocks lo … hi-1 of a winner search, none of them group-tested; the
-// seed among them is neither skipped, deferred nor listed. Runs over every
+// Every block of a winner search: those before `tested` first go through
+// the group test (`beyond_reach`), and a group beyond reach is skipped
+// whole; the seed is neither skipped, deferred nor listed. Runs over every
 // block of every search: eight blocks at a time where it can.
-void sort_known_blocks(std::int32_t lo, std::int32_t hi, std::int32_t seed,
-                       const KnownFailures &known, std::uint32_t below_best,
+template <class BeyondReach>
+void sort_known_blocks(std::int32_t blocks, std::int32_t tested, const BeyondReach &beyond_reach,
+                       std::int32_t seed, const KnownFailures &known, std::uint32_t below_best,
                        const std::uint8_t *empty_lanes, const SortOut &out, SortedBlocks &io,
                        bool by_eight) {
   const std::uint32_t least_gap = by_eight ? least_deferred_gap(below_best) : 0;
-  std::int32_t b = lo;
   const auto one_block = [&](std::int32_t k) {
-    if (k != seed) sort_known_block(k, known, below_best, empty_lanes, out, io);
+    const bool beyond = k < tested && beyond_reach(k);
+    if (k != seed) {
+      // A skipped block's failing lanes stay as they were set: all four.
+      if (beyond)
+        io.skipped += lane_count[15u & ~static_cast<std::uint32_t>(empty_lanes[k])];
+      else
+        sort_known_block(k, known, below_best, empty_lanes, out, io);
+    }
     if ((k & 15) == 15) {
       out.deferred_slots[k >> 4] = io.word;
       io.word = 0;
     }
   };
+  std::int32_t b = 0;
   if (least_gap != 0) {
-    for (; b < hi && (b & 7) != 0; ++b) one_block(b);
-    for (; b + 8 <= hi; b += 8) {
+    for (; b < blocks && ((b & 7) != 0 || b < tested); ++b) one_block(b);
+    for (; b + 8 <= blocks; b += 8) {
       sort_eight_blocks(b, seed, known, least_gap, empty_lanes, out, io);
       if ((b & 15) == 8) {
         out.deferred_slots[b >> 4] = io.word;
@@ -426,7 +435,7 @@ void sort_known_blocks(std::int32_t lo, std::int32_t hi, std::int32_t seed,
       }
     }
   }
-  for (; b < hi; ++b) one_block(b);
+  for (; b < blocks; ++b) one_block(b);
 }
 
 }  // namespace
@@ -457,33 +466,23 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
     below_best = gaps_below(known.best_cfv,
                             evaluate_seed(nodes, pattern, params, seed, winner->alpha, total));
   }
-  // Read through locals, and written without branches where the blocks
-  // go one way or another unpredictably: this loop runs over every block
-  // of every search.
-  const std::uint8_t *known_failing = known.failing;
-  const std::uint64_t *changed_at = known.changed_at;
-  const std::uint64_t searched_at = known.searched_at;
-  const std::uint8_t *known_gaps = known.gaps;
-  std::uint8_t *failing = failing_.data();
-  std::int32_t *list = block_list_.data();
-  std::uint64_t *deferred_slots = deferred_slots_.data();
-  std::uint64_t deferred_word = 0;  // the slots of blocks b & ~15 … b
-  std::int64_t skipped = 0, deferred = 0, inside = 0;
+  const auto beyond_reach = [&](std::int32_t b) {
+    // Every node of a group beyond reach is outside: counted, never evaluated.
+    const std::int32_t g = b / group_blocks;
+    const bool beyond = groups->beyond_reach(g, group_distance_[g]);
+    group_tests_.hits += beyond && b % group_blocks == 0;
+    return beyond;
+  };
+  std::int64_t skipped = 0;
   std::int32_t listed = 0;
   if (below_best == 0) {
     // Nothing can be deferred: the blocks are skipped or listed.
     for (std::int32_t b = 0; b < blocks; ++b) {
       if (b == seed) continue;  // evaluated and counted already
-      bool skip = false;
-      if (b < tested) {
-        // Every node of a group beyond reach is outside: counted, never evaluated.
-        const std::int32_t g = b / group_blocks;
-        skip = groups->beyond_reach(g, group_distance_[g]);
-        group_tests_.hits += skip && b % group_blocks == 0;
-      }
-      skip = skip || (known_failing != nullptr && known.hold(b));
+      const bool skip =
+          (b < tested && beyond_reach(b)) || (known.failing != nullptr && known.hold(b));
       skipped += skip ? members[b] : 0;
-      list[listed] = b;
+      block_list_[listed] = b;
       listed += !skip;
     }
     deferred_nodes_ = 0;
@@ -494,60 +493,18 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   }
   // The seed block was evaluated and counted already; its failing lanes
   // are the kernel's.
-  const std::uint8_t seed_failing = seed >= 0 ? failing[seed] : std::uint8_t{15};
-  const bool known_gap_bits = known_failing != nullptr && known_gaps != nullptr;
-  std::int32_t b = 0;
-  for (; b < blocks && !(b >= tested && known_gap_bits); ++b) {
-    bool skip = false;
-    if (b < tested) {
-      // Every node of a group beyond reach is outside: counted, never evaluated.
-      const std::int32_t g = b / group_blocks;
-      skip = groups->beyond_reach(g, group_distance_[g]);
-      group_tests_.hits += skip && b % group_blocks == 0;
-    }
-    bool defer = false;
-    if (known_failing != nullptr) {
-      const bool unchanged = changed_at[b] < searched_at;
-      skip = skip | (unchanged & (known_failing[b] == 15u));
-      if (below_best != 0)
-        defer = !skip & unchanged & (((below_best >> cfv_steps(known_gaps[b])) & 1u) != 0);
-    }
-    const bool seeded = b == seed;
-    skip = skip & !seeded;
-    defer = defer & !seeded;
-    // A block's four slots share one word of the bitset.
-    const std::uint64_t lanes = defer ? 15u & ~static_cast<std::uint64_t>(empty_lanes[b]) : 0;
-    deferred_word |= lanes << ((b & 15) * block_lanes);
-    if ((b & 15) == 15) {
-      deferred_slots[b >> 4] = deferred_word;
-      deferred_word = 0;
-    }
-    deferred += defer ? members[b] : 0;
-    // Unchanged nodes: the pattern lies inside the same ones as last time.
-    const std::uint8_t inside_lanes = defer ? known_failing[b] & 0xF0 : 0;
-    inside += lane_count[inside_lanes >> 4];
-    failing[b] = defer ? static_cast<std::uint8_t>(empty_lanes[b] | inside_lanes) : std::uint8_t{15};
-    skipped += skip ? members[b] : 0;
-    list[listed] = b;
-    listed += !skip & !defer & !seeded;
-  }
-  if (b < blocks) {
-    const SortOut out{failing, list, deferred_slots};
-    SortedBlocks sorted{skipped, deferred, inside, listed, deferred_word};
-    sort_known_blocks(b, blocks, seed, known, below_best, empty_lanes, out, sorted, sort_by_eight_);
-    skipped = sorted.skipped;
-    deferred = sorted.deferred;
-    inside = sorted.inside;
-    listed = sorted.listed;
-    deferred_word = sorted.word;
-  }
-  if ((blocks & 15) != 0) deferred_slots[blocks >> 4] = deferred_word;
-  if (seed >= 0) failing[seed] = seed_failing;
-  deferred_nodes_ = deferred;
+  const std::uint8_t seed_failing = seed >= 0 ? failing_[seed] : std::uint8_t{15};
+  const SortOut out{failing_.data(), block_list_.data(), deferred_slots_.data()};
+  SortedBlocks sorted{0, 0, 0, 0, 0};
+  sort_known_blocks(blocks, tested, beyond_reach, seed, known, below_best, empty_lanes, out,
+                    sorted, sort_by_eight_);
+  if ((blocks & 15) != 0) deferred_slots_[blocks >> 4] = sorted.word;
+  if (seed >= 0) failing_[seed] = seed_failing;
+  deferred_nodes_ = sorted.deferred;
   if (test_groups) group_tests_.tested += static_cast<std::uint64_t>(groups->count());
-  total.outside += skipped + deferred_nodes_ - inside;
-  skipped_ += static_cast<std::uint64_t>(skipped + deferred_nodes_);
-  return listed;
+  total.outside += sorted.skipped + sorted.deferred - sorted.inside;
+  skipped_ += static_cast<std::uint64_t>(sorted.skipped + sorted.deferred);
+  return sorted.listed;
 }
 
 void BlockMatcher::add(MatchCount &total, const MatchCount &part) {
