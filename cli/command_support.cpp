@@ -160,10 +160,11 @@ bool scaling_wanted(const Arguments &args) {
 }
 
 std::string parameter_text(const TrainingParams &p, bool scale, const std::string &D_text) {
-  return (D_text.empty() ? "D " + format_number(p.D) : D_text) + ", ratio " + format_number(p.ratio) + ", vigilance " +
-         format_number(p.vigilance) + ", alpha " + format_number(p.alpha) + ", learning rate " +
-         format_number(p.learning_rate) + ", max presentations " +
-         format_number(p.max_presentations) + ", trim " + format_number(p.trim) + ", ct " +
+  return (D_text.empty() ? "D " + format_number(p.D) : D_text) + ", ratio " +
+         format_number(p.ratio) + ", vigilance " + format_number(p.vigilance) + ", alpha " +
+         format_number(p.alpha) + ", learning rate " + format_number(p.learning_rate) +
+         ", max presentations " + format_number(p.max_presentations) + ", trim " +
+         format_number(p.trim) + ", ct " +
          format_number(p.ct) + (scale ? ", features scaled to [0, 1]" : ", features unscaled");
 }
 

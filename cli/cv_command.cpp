@@ -83,7 +83,9 @@ int cv_command(const Words &words) {
             << ", " << settings.folds << " folds (seed " << settings.seed << ")\n"
             << "Parameters: "
             << parameter_text(params, settings.scale,
-                              settings.default_D_per_fold ? "D sqrt(features that vary in each training fold)" : "")
+                              settings.default_D_per_fold
+                                  ? "D sqrt(features that vary in each training fold)"
+                                  : "")
             << "\n";
   warn_about_training_data(data);
   ModuleRunner runner = make_runner(args);

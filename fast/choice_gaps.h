@@ -7,8 +7,8 @@
 // strict). They are counted as their evaluation would have been (each
 // passes the vigilance test, or the block keeps no gap; the nodes the
 // pattern lay inside, kept with the block's failing lanes, lie inside
-// again and the others outside), stay eligible, and are evaluated during match tracking only where the MFV
-// bound cannot show them dropping out.
+// again and the others outside), stay eligible, and are evaluated during
+// match tracking only where the MFV bound cannot show them dropping out.
 //
 // Why the rounding is safe. A gap of q steps (a power of two, so q * step
 // and value / step are exact) means value <= ref - q step in exact

@@ -58,7 +58,7 @@ std::vector<std::uint8_t> SearchMemory::widened(const std::vector<std::uint8_t> 
     for (std::size_t J = 0; J < static_cast<std::size_t>(N_); ++J)
       if (searched_at_[J] != 0)
         std::memcpy(wide.data() + J * stride, rows.data() + J * old_stride,
-                  static_cast<std::size_t>(old_stride));
+                    static_cast<std::size_t>(old_stride));
   return wide;
 }
 

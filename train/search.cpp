@@ -510,9 +510,11 @@ std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, Pattern
       const std::int32_t slot = static_cast<std::int32_t>(w * 64) + qir_count_trailing_zeros(bits);
       const std::int32_t b = slot / block_lanes;
       tally.pattern_comparisons += 1;
+      // A node left unevaluated either provably drops out or is evaluated now.
       const bool deferred = ((deferred_[w] >> (slot & 63)) & 1u) != 0;
-      if (deferred && !drops_out(b, rho)) evaluate_deferred(b);
-      if (((deferred_[w] >> (slot & 63)) & 1u) != 0 || !(matcher_.mfv(slot) > rho)) {
+      const bool drops = deferred && drops_out(b, rho);
+      if (deferred && !drops) evaluate_deferred(b);
+      if (drops || !(matcher_.mfv(slot) > rho)) {
         nodes[packed_.node_at(slot)].eligible = 0;
         eligible_[w] &= ~(std::uint64_t{1} << (slot & 63));
         continue;

@@ -395,8 +395,9 @@ _PARAMETERS = """\
         larger nodes; a smaller D more, smaller ones (more detail, and more
         patterns that no node takes). None takes the library's default:
         sqrt(M), M the features that vary in the training data, the
-        diagonal of the scaled data ({D4} for 4 such features). Advice: keep None with ``scale=True``, and let
-        ``qir.search`` try larger and smaller values.
+        diagonal of the scaled data ({D4} for 4 such features). Advice:
+        keep None with ``scale=True``, and let ``qir.search`` try larger and
+        smaller values.
     ratio : float in (0, 1], default {ratio}
         Ratio of every minor half-axis of a node to its major one: 1 makes
         the nodes balls, smaller values make them ellipsoids stretched
