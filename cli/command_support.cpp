@@ -83,7 +83,9 @@ std::vector<OptionSpec> training_options() {
       {"--alpha", "", "VALUE", with_default("choice parameter alpha >= 0", d.alpha)},
       {"--learning-rate", "", "VALUE", with_default("learning rate, in (0, 1]", d.learning_rate)},
       {"--max-presentations", "", "N",
-       with_default("most list presentations, >= 1", d.max_presentations)},
+       "most list presentations, >= 1 (default " + format_number(d.training_work) +
+           " / patterns / voters, rounded up, " + format_number(d.fewest_presentations) +
+           " to " + format_number(d.max_presentations) + ")"},
       {"--trim", "", "0|1", with_default("1: drop nodes that no pattern chose", d.trim)},
       {"--ct", "", "0|1", with_default("1: apply the choice-value test", d.ct)},
       scale_option(),
@@ -130,13 +132,14 @@ OptionSpec scale_option() {
               (training_defaults.scale ? "1" : "0") + ")"};
 }
 
-TrainingParams training_params(const Arguments &args, std::size_t varying,
+TrainingParams training_params(const Arguments &args, const TrainingData &data,
                                const TrainingParams *base) {
   const TrainingDefaults &d = training_defaults;
   const TrainingParams fallback =
       base ? *base
-           : TrainingParams{default_D(varying), d.ratio, d.vigilance, d.alpha,
-                            d.learning_rate, d.max_presentations, d.trim, d.ct};
+           : TrainingParams{default_D(data.varying), d.ratio, d.vigilance, d.alpha,
+                            d.learning_rate, default_max_presentations(data.patterns, data.voters),
+                            d.trim, d.ct};
   TrainingParams p;
   p.D = args.number("--D", fallback.D);
   p.ratio = args.number("--ratio", fallback.ratio);
@@ -159,11 +162,14 @@ bool scaling_wanted(const Arguments &args) {
   return scale == 1;
 }
 
-std::string parameter_text(const TrainingParams &p, bool scale, const std::string &D_text) {
+std::string parameter_text(const TrainingParams &p, bool scale, const std::string &D_text,
+                           const std::string &presentations_text) {
   return (D_text.empty() ? "D " + format_number(p.D) : D_text) + ", ratio " +
          format_number(p.ratio) + ", vigilance " + format_number(p.vigilance) + ", alpha " +
-         format_number(p.alpha) + ", learning rate " + format_number(p.learning_rate) +
-         ", max presentations " + format_number(p.max_presentations) + ", trim " +
+         format_number(p.alpha) + ", learning rate " + format_number(p.learning_rate) + ", " +
+         (presentations_text.empty() ? "max presentations " + format_number(p.max_presentations)
+                                     : presentations_text) +
+         ", trim " +
          format_number(p.trim) + ", ct " +
          format_number(p.ct) + (scale ? ", features scaled to [0, 1]" : ", features unscaled");
 }

@@ -38,22 +38,31 @@ Model load_model_argument(const std::string &path, const CommandSpec &command_sp
 // Prints the command's help to stdout when --help was given.
 bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args);
 
+// What the defaults of the training options depend on: the features that
+// vary (data_warnings.h), the patterns and the members trained on them.
+struct TrainingData {
+  std::size_t varying = 0;
+  std::size_t patterns = 0;
+  int voters = 1;
+};
+
 // The training options with their defaults (training_defaults.h), and the
-// values given on the command line for data of which `varying` features
-// vary (data_warnings.h).
+// values given on the command line for `data`.
 // Options not given take `base`'s values when there is one (a model being
 // continued) instead of the defaults.
 std::vector<OptionSpec> training_options();
-TrainingParams training_params(const Arguments &args, std::size_t varying,
+TrainingParams training_params(const Arguments &args, const TrainingData &data,
                                const TrainingParams *base = nullptr);
 OptionSpec scale_option();
 // --scale: whether the features are scaled to [0, 1] before training.
 bool scaling_wanted(const Arguments &args);
 
-// "D 2, ratio 1, ..., scaled": the setting as one line; `D_text`, when
-// given, stands for the "D 2" part.
+// "D 2, ratio 1, ..., scaled": the setting as one line; `D_text` and
+// `presentations_text`, when given, stand for the "D 2" and the "max
+// presentations 100" parts.
 std::string parameter_text(const TrainingParams &params, bool scale,
-                           const std::string &D_text = "");
+                           const std::string &D_text = "",
+                           const std::string &presentations_text = "");
 
 // --folds and --seed of cross-validation, and their values (with --scale,
 // and the ensemble's --voters and --shuffle, whose orders --seed also draws).

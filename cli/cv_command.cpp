@@ -74,8 +74,10 @@ int cv_command(const Words &words) {
   CvSettings settings = cv_settings(args);
 
   const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
-  const TrainingParams params = training_params(args, varying_features(data.patterns));
+  const TrainingParams params = training_params(
+      args, {varying_features(data.patterns), data.patterns.size(), settings.voting.voters});
   settings.default_D_per_fold = !args.has("--D");
+  settings.default_presentations_per_fold = !args.has("--max-presentations");
   const std::set<double> classes(data.labels.begin(), data.labels.end());
   std::cout << "Cross-validation of " << data.path << ": "
             << count_of(data.patterns.size(), "pattern") << ", "
@@ -85,6 +87,9 @@ int cv_command(const Words &words) {
             << parameter_text(params, settings.scale,
                               settings.default_D_per_fold
                                   ? "D sqrt(features that vary in each training fold)"
+                                  : "",
+                              settings.default_presentations_per_fold
+                                  ? "max presentations for each training fold's size"
                                   : "")
             << "\n";
   warn_about_training_data(data);

@@ -18,8 +18,12 @@
 namespace qircli {
 namespace {
 
-// The command's own defaults: the demo shows what a new user gets.
-TrainingParams demo_params() { return training_params(Arguments{}, 2); }
+// The command's own defaults for one model: the demo shows what a new user
+// gets. The help shows them for the bundled training data.
+TrainingParams demo_params(std::size_t patterns) {
+  return training_params(Arguments{}, {2, patterns, 1});
+}
+constexpr std::size_t bundled_circle_patterns = 1000;
 constexpr bool demo_scaling = training_defaults.scale;
 
 
@@ -43,7 +47,7 @@ CommandSpec command_spec() {
                 "(default: the bundled data)"},
                {"--oflag", "", "0-3", "module verbosity (default 1: summaries)"},
                modules_option()};
-  s.details = "Training parameters: " + parameter_text(demo_params(), demo_scaling) + "\n";
+  s.details = "Training parameters: " + parameter_text(demo_params(bundled_circle_patterns), demo_scaling) + "\n";
   return s;
 }
 
@@ -65,7 +69,7 @@ int demo_command(const Words &words) {
 
   const Dataset train = load_dataset(folder + "/circle_train.csv", {});
   const Dataset test = load_dataset(folder + "/circle_test.csv", {});
-  const TrainingParams params = demo_params();
+  const TrainingParams params = demo_params(train.patterns.size());
   std::cout << "QIR demo: circle in the square\nParameters: " << parameter_text(params, demo_scaling) << "\n";
   ModuleRunner runner = make_runner(args);
 

@@ -104,12 +104,12 @@ int stream_demo(const Arguments &args) {
   const Dataset test = rows_of(data, plan.test);
   // Each fit takes the defaults for its own data, as a user's would; the
   // continued model keeps the first batch's.
-  const auto defaults_for = [](const Dataset &d) {
-    return training_params(Arguments{}, varying_features(d.patterns));
+  const VotingSettings voting{training_defaults.voters, stream_seed, training_defaults.shuffle};
+  const auto defaults_for = [&voting](const Dataset &d) {
+    return training_params(Arguments{}, {varying_features(d.patterns), d.patterns.size(), voting.voters});
   };
   const Dataset first_batch = rows_of(data, plan.batches.front());
   const TrainingParams params = defaults_for(first_batch);
-  const VotingSettings voting{training_defaults.voters, stream_seed, training_defaults.shuffle};
   std::cout << "QIR stream demo: " << data.path << " in " << plan.batches.size()
             << " batches, class " << format_number(plan.late_class) << " from batch "
             << plan.late_batch + 1 << " on; " << test.labels.size()

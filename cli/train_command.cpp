@@ -76,9 +76,10 @@ int train_command(const Words &words) {
                      " features; a model holds at most " + std::to_string(max_model_features));
   // A further batch may well hold one class: the model has the others.
   if (!earlier) warn_about_training_data(data);
-  const TrainingParams params =
-      training_params(args, varying_features(data.patterns), earlier ? &earlier->params : nullptr);
   const VotingSettings voting = earlier ? earlier->voting : voting_settings(args);
+  const TrainingParams params =
+      training_params(args, {varying_features(data.patterns), data.patterns.size(), voting.voters},
+                      earlier ? &earlier->params : nullptr);
   ModuleRunner runner = make_runner(args);
   Model model;
   {
@@ -112,7 +113,9 @@ int train_command(const Words &words) {
   double most_presentations = model.list_presentations;
   for (const auto &member : model.further_members)
     most_presentations = std::max(most_presentations, member.list_presentations);
-  if (const auto hint = presentation_limit_hint(most_presentations, params.max_presentations))
+  const bool limit_given = earlier || args.has("--max-presentations");
+  if (const auto hint =
+          presentation_limit_hint(most_presentations, params.max_presentations, limit_given))
     std::cerr << *hint << "\n";
   return 0;
 }

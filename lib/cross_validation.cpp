@@ -92,6 +92,9 @@ CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const Trainin
     split(data, fold, test, train, held_out);
     TrainingParams fold_params = params;
     if (settings.default_D_per_fold) fold_params.D = default_D(varying_features(train.patterns));
+    if (settings.default_presentations_per_fold)
+      fold_params.max_presentations =
+          default_max_presentations(train.patterns.size(), settings.voting.voters);
     result.folds.push_back(run_fold(runner, train, held_out, fold_params, settings, unknown, result));
   }
   return result;

@@ -44,9 +44,11 @@ struct CvSettings {
   bool scale = true;
   VotingSettings voting;  // one plain member unless set
   int workers = 0;        // members trained at once (ensemble.h)
-  // D is the default for each training fold's own data (training_defaults.h),
-  // as a fit on that fold would take it; the given D is then unused.
+  // D and the most list presentations are the defaults for each training
+  // fold's own data (training_defaults.h), as a fit on that fold would take
+  // them; the given values are then unused.
   bool default_D_per_fold = false;
+  bool default_presentations_per_fold = false;
 };
 
 // `on_fold(k)` is called before fold k (0-based) is trained. The modules run

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "training_defaults.h"
+
 namespace qircli {
 namespace {
 
@@ -39,8 +41,9 @@ std::optional<std::string> training_hint(std::size_t nodes, std::size_t patterns
 }
 
 std::optional<std::string> presentation_limit_hint(double presentations, double limit,
-                                                   const OptionNames &names) {
+                                                   bool limit_given, const OptionNames &names) {
   if (presentations < limit) return std::nullopt;
+  if (!limit_given && limit < training_defaults.max_presentations) return std::nullopt;
   return "Hint: training stopped after " + std::to_string(static_cast<long>(limit)) +
          " list presentations without converging; a larger " + names.max_presentations +
          " lets it finish (the nodes learned so far are kept and used)";

@@ -21,8 +21,11 @@ const OptionNames &toolbox_option_names();  // D, Vigilance, ..., qir_search
 std::optional<std::string> training_hint(std::size_t nodes, std::size_t patterns,
                                          const OptionNames &names = command_option_names());
 
-// When training stopped at its presentation limit without converging.
+// When training stopped at its presentation limit without converging; not
+// when the limit was the default and below the most, which large data
+// reach by design (training_defaults.h).
 std::optional<std::string> presentation_limit_hint(double presentations, double limit,
+                                                   bool limit_given,
                                                    const OptionNames &names = command_option_names());
 
 // When classification left more than 10% of the patterns unclassified.

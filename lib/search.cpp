@@ -93,10 +93,14 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
   const auto start = std::chrono::steady_clock::now();
   SearchOutcome outcome;
   const std::size_t varying = varying_features(data.patterns);
+  // Every setting trains as `qir train` would train it: the most list
+  // presentations are the default for each training fold and its voters.
+  CvSettings per_fold = settings;
+  per_fold.default_presentations_per_fold = true;
   for (const TrainingParams &params : search_grid(varying))
     outcome.screened.push_back({params, {1, settings.voting.seed, true}, {}, 0, 0});
   std::size_t done = 0;
-  cross_validate_all(runner, data, settings, outcome.screened, [&](std::size_t) {
+  cross_validate_all(runner, data, per_fold, outcome.screened, [&](std::size_t) {
     on_step("screening " + std::to_string(++done) + "/" + std::to_string(outcome.screened.size()));
   });
   rank(outcome.screened);
@@ -104,7 +108,7 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
   // The defaults and the finalists: ensembles, whose members train side by side.
   on_step("the defaults");
   outcome.defaults = default_candidate(varying, settings.voting);
-  CvSettings as_defaults = settings;  // each training fold's own D, as `qir cv` takes it
+  CvSettings as_defaults = per_fold;  // each training fold's own D, as `qir cv` takes it
   as_defaults.default_D_per_fold = true;
   outcome.defaults.result = cross_validate(runner, data, outcome.defaults.params, as_defaults,
                                            [](int) {});
@@ -115,7 +119,7 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
               std::to_string(finalists * search_voters().size()));
       SearchCandidate candidate = outcome.screened[k];
       candidate.voting = {voters, settings.voting.seed, true};
-      CvSettings own = settings;
+      CvSettings own = per_fold;
       own.voting = candidate.voting;
       candidate.result = cross_validate(runner, data, candidate.params, own, [](int) {});
       set_gain(candidate, outcome.defaults);
@@ -131,6 +135,8 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
       outcome.kept_defaults = false;
     }
   }
+  outcome.chosen.params.max_presentations =
+      default_max_presentations(data.patterns.size(), outcome.chosen.voting.voters);
   outcome.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return outcome;

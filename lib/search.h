@@ -30,7 +30,9 @@ struct SearchOutcome {
   std::vector<SearchCandidate> screened;   // one shuffled member each, best first
   std::vector<SearchCandidate> finalists;  // ensembles of the best settings, best first
   SearchCandidate defaults;
-  SearchCandidate chosen;  // the defaults unless a finalist clearly beats them
+  // The defaults unless a finalist clearly beats them; its most list
+  // presentations are the default for all the data.
+  SearchCandidate chosen;
   bool kept_defaults = true;
   double seconds = 0;
 };

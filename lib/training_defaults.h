@@ -3,6 +3,7 @@
 // the README's accuracy table); the Python package exposes the same values.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -18,6 +19,8 @@ struct TrainingDefaults {
   double vigilance;
   double alpha;
   double learning_rate;
+  // The most list presentations a member takes by default; fewer on large
+  // data (default_max_presentations).
   double max_presentations;
   double trim;
   double ct;
@@ -28,6 +31,12 @@ struct TrainingDefaults {
   int voters;
   bool shuffle;
   double seed;
+  // The pattern presentations a training makes in all, over its members,
+  // that the default limit on list presentations keeps to; but never fewer
+  // than `fewest_presentations`, since a second pass moves the nodes the
+  // first pass laid down early.
+  double training_work;
+  double fewest_presentations;
 };
 
 inline constexpr TrainingDefaults training_defaults{
@@ -43,6 +52,8 @@ inline constexpr TrainingDefaults training_defaults{
     /*voters=*/15,
     /*shuffle=*/true,
     /*seed=*/1,
+    /*training_work=*/480000,
+    /*fewest_presentations=*/2,
 };
 
 // The most list presentations the modules take (they count in 32 bits);
@@ -53,6 +64,20 @@ inline constexpr double most_presentations = 2147483647;
 // (data_warnings.h counts them); at least 1, for data that never vary.
 inline double default_D(std::size_t varying) {
   return std::sqrt(static_cast<double>(varying > 0 ? varying : 1));
+}
+
+// The default limit on list presentations for `voters` members trained on
+// `patterns` patterns: max_presentations, or fewer where more would take the
+// members past training_work pattern presentations in all, but at least
+// fewest_presentations. Small data sets converge well before the limit; on
+// large ones a few presentations per member give as accurate an ensemble as
+// many (docs/command.md, how the defaults were chosen), and the limit keeps
+// large, overlapping data, which never converge, from costing 100 passes.
+inline double default_max_presentations(std::size_t patterns, int voters) {
+  const TrainingDefaults &d = training_defaults;
+  const double seen = static_cast<double>(patterns) * static_cast<double>(voters > 1 ? voters : 1);
+  const double fitting = seen > 0 ? std::ceil(d.training_work / seen) : d.max_presentations;
+  return std::min(std::max(fitting, d.fewest_presentations), d.max_presentations);
 }
 
 }  // namespace qircli

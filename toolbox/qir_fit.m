@@ -25,7 +25,7 @@ function model = qir_fit(X, y, varargin)
 %     'Vigilance'         vigilance in [0, 1] (default 0)
 %     'Alpha'             choice parameter alpha >= 0 (default 0.1)
 %     'LearningRate'      learning rate in (0, 1] (default 1)
-%     'MaxPresentations'  most list presentations (default 100)
+%     'MaxPresentations'  most list presentations (default 480000 / patterns / voters, rounded up, 2 to 100)
 %     'Trim'              1 drops nodes no pattern chose (default 0)
 %     'CT'                1 applies the choice-value test (default 0)
 %     'Scale'             true scales the features to [0, 1] (default true)
@@ -105,7 +105,12 @@ M = size(X, 2);
 if isempty(earlier)
   defaults = qir_library('defaults', qir_library('varying', X));
   defaults.FeatureNames = {};
+  defaults.MaxPresentations = [];  % it depends on N and the voters
   o = qir_options(defaults, varargin, 'qir_fit');
+  limit_given = ~isempty(o.MaxPresentations);
+  if ~limit_given
+    o.MaxPresentations = qir_library('presentations', size(X, 1), o.Voters);
+  end
   [labels, names, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
   qir_data_warnings(X, labels);
@@ -123,6 +128,7 @@ if isempty(earlier)
   starts = {};
 else
   o = qir_options(earlier_options(earlier), varargin, 'qir_fit');
+  limit_given = true;  % the earlier model's limit stays
   [labels, model] = continued_labels(y, earlier);
   model.D = o.D;
   model.ratio = o.Ratio;
@@ -155,7 +161,8 @@ if o.Oflag > 0
   % Judged on the nodes this call made, as a fit on the batch alone would be.
   made = size(model.Templates, 1) - size(first_start(starts), 1);
   hints = {qir_library('hint', 'training', made, size(X, 1)), ...
-           qir_library('hint', 'presentations', max(presentations), o.MaxPresentations)};
+           qir_library('hint', 'presentations', max(presentations), o.MaxPresentations, ...
+                       double(limit_given))};
   for h = hints(~cellfun(@isempty, hints))
     fprintf('%s\n', h{1});
   end

@@ -30,7 +30,7 @@
 %                % [cx cy along across angle_degrees], as 'qir plot' draws them
 %     text     = qir_library('hint', 'training', nodes, patterns)   % '' when none
 %     text     = qir_library('hint', 'classification', unknown, patterns)
-%     text     = qir_library('hint', 'presentations', most_presentations, limit)
+%     text     = qir_library('hint', 'presentations', most_presentations, limit[, given])
 %     [ids, texts] = qir_library('warnings', X, labels)  % about training data
 %     ids      = qir_library('warnings')                   % all their identifiers
 %     text     = qir_library('refusal', message, caller)   % caller: 'qir_fit', 'qir_predict'

@@ -60,6 +60,12 @@ def default_D(varying):
     return _qir.default_D(varying)
 
 
+def default_max_presentations(patterns, voters):
+    """The command's default most list presentations for `voters` members
+    trained on `patterns` patterns."""
+    return _qir.default_max_presentations(patterns, voters)
+
+
 def varying_features(X):
     """How many features (columns of X) vary among its patterns."""
     return int(_qir.varying_features(X))

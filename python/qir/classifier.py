@@ -90,7 +90,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     def __init__(self, D=None, ratio=_DEFAULTS["ratio"],
                  vigilance=_DEFAULTS["vigilance"], alpha=_DEFAULTS["alpha"],
                  learning_rate=_DEFAULTS["learning_rate"],
-                 max_list_presentations=int(_DEFAULTS["max_list_presentations"]),
+                 max_list_presentations=None,
                  trim_option=int(_DEFAULTS["trim_option"]),
                  ct_option=int(_DEFAULTS["ct_option"]),
                  scale=_DEFAULTS["scale"], n_voters=int(_DEFAULTS["voters"]),
@@ -181,7 +181,13 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         return low, high
 
     def _training_params(self, X, continuing):
-        params = {name: float(getattr(self, name)) for name in _TRAINING_ARGUMENTS}
+        params = {name: getattr(self, name) for name in _TRAINING_ARGUMENTS}
+        if params["max_list_presentations"] is None:
+            # A stream keeps its first limit, as it keeps its first D.
+            params["max_list_presentations"] = (
+                self._params["max_list_presentations"] if continuing
+                else _core.default_max_presentations(X.shape[0], self._voting["voters"]))
+        params = {name: float(value) for name, value in params.items()}
         if not 1 <= params["max_list_presentations"] < _core.MOST_PRESENTATIONS + 1:
             raise ValueError(
                 f"max_list_presentations must be a whole number from 1 to "
@@ -421,10 +427,13 @@ _PARAMETERS = """\
         Share of the needed growth that one update applies: 1 grows a node
         at once just enough to take the pattern in, smaller values part of
         the way, so training needs more passes. Advice: keep {learning_rate}.
-    max_list_presentations : int >= 1, default {max_list_presentations}
+    max_list_presentations : int >= 1 or None, default None
         Most passes over the training data; training stops earlier, once a
-        pass changes nothing. Advice: if ``n_list_presentations_`` reaches
-        it, training stopped unfinished: raise it.
+        pass changes nothing. None: {training_work} / patterns / n_voters,
+        rounded up, from {fewest_presentations} to {most_presentations}, so that large data
+        take few passes (a stream keeps its first batch's limit). Advice:
+        if ``n_list_presentations_`` reaches it, training stopped
+        unfinished: raise it when cross-validation says it pays.
     trim_option : 0 or 1, default {trim_option}
         1 drops, after a converged training, the nodes that no pattern
         chose as they stood in the last pass: a smaller, faster model. Advice: try 1 when
@@ -483,7 +492,10 @@ _PARAMETERS = """\
 _SHOWN = {name: parameter.default for name, parameter
           in inspect.signature(QIRClassifier).parameters.items()}
 QIRClassifier.__doc__ = QIRClassifier.__doc__.replace("{parameters}\n", _PARAMETERS.format(
-    D4=_core.default_D(4), voters=_SHOWN["n_voters"], seed=int(_DEFAULTS["seed"]), **_SHOWN))
+    D4=_core.default_D(4), voters=_SHOWN["n_voters"], seed=int(_DEFAULTS["seed"]),
+    training_work=int(_DEFAULTS["training_work"]),
+    most_presentations=int(_DEFAULTS["max_list_presentations"]),
+    fewest_presentations=int(_DEFAULTS["fewest_presentations"]), **_SHOWN))
 
 def load_model(path, **params):
     """Same as QIRClassifier.load."""

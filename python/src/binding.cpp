@@ -669,6 +669,8 @@ py::dict training_defaults() {
   d["voters"] = qircli::training_defaults.voters;
   d["shuffle"] = qircli::training_defaults.shuffle;
   d["seed"] = qircli::training_defaults.seed;
+  d["training_work"] = qircli::training_defaults.training_work;
+  d["fewest_presentations"] = qircli::training_defaults.fewest_presentations;
   return d;
 }
 
@@ -725,6 +727,8 @@ PYBIND11_MODULE(_qir, m) {
   m.def("training_defaults", &training_defaults);
   m.def("data_warnings", &data_warnings, py::arg("patterns"), py::arg("labels"));
   m.def("default_D", &qircli::default_D, py::arg("varying"));
+  m.def("default_max_presentations", &qircli::default_max_presentations, py::arg("patterns"),
+        py::arg("voters"));
   m.def("varying_features", &varying_features, py::arg("patterns"));
   m.attr("most_presentations") = qircli::most_presentations;
   m.def("is_class_label", &qircli::is_class_label, py::arg("value"));

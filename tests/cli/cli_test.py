@@ -585,6 +585,30 @@ class Messages(Base):
         self.assertIn("split the data file", result.stderr)
         self.assertNotIn("bad_alloc", result.stderr)
 
+    def test_large_data_take_fewer_presentations_by_default(self):
+        # 16000 patterns, the classes split at x = 0.5, and one pattern with
+        # both labels, so that training never converges.
+        rows = [f"{(k * 7919 % 16000) / 16000:.5f},{(k * 104729 % 16000) / 16000:.5f}"
+                for k in range(16000)]
+        lines = [f"{r},{1 + (float(r.split(',')[0]) > 0.5)}\n" for r in rows]
+        lines += ["0.25,0.25,1\n", "0.25,0.25,2\n"]
+        big = self.write("big.csv", "".join(lines))
+        limits = {(): 2, ("--voters", "1"): 30, ("--max-presentations", "3"): 3}
+        for options, limit in limits.items():
+            with self.subTest(options=options):
+                result = self.ok("train", big, "-o", self.path("big.model"), "--oflag", "0",
+                                 *options)
+                header, _ = read_model(self.path("big.model"))
+                self.assertEqual(header["max_list_presentations"], limit)
+                self.assertEqual(header["list_presentations"], limit)
+                # A limit the user chose is worth a hint; the default is not.
+                self.assertEqual("without converging" in result.stderr,
+                                 "--max-presentations" in options, result.stderr)
+        cv = self.ok("cv", big, "--folds", "2", "--voters", "3")
+        self.assertIn("max presentations for each training fold's size", cv.stdout)
+        presentations = float(re.search(r"^Mean(?:\s+\S+){4}\s+(\S+)", cv.stdout, re.M).group(1))
+        self.assertLessEqual(presentations, 20)  # 480000 / (8001 x 3)
+
     def test_contradicting_labels_get_a_hint_that_counts_nodes(self):
         rows = [f"{k / 40:.3f},{(k * 7 % 40) / 40:.3f}" for k in range(40)]
         both = self.write("both.csv", "".join(f"{r},{label}\n" for label in (1, 2) for r in rows))

@@ -210,6 +210,19 @@ check(~isempty(strfind(text, 'Member 3 of 3:')) && isempty(strfind(text, sprintf
       'every member''s text at oflag 2, no progress line off a terminal');
 check(~isempty(strfind(evalc('qir_fit(X, y, ''MaxPresentations'', 1);'), ...
                        'stopped after 1 list presentations')), 'presentation limit hint');
+% Large data take fewer presentations by default, as in the qir command; a
+% pattern with both labels keeps every member at its limit, without a hint.
+big = mod((0:15999)' * [7919 104729], 16000) / 16000;
+big_y = 1 + (big(:, 1) > 0.5);
+big(1:2, :) = 0.25;
+big_y(1:2) = [1; 2];
+limits = {{}, 2; {'Voters', 1}, 30; {'MaxPresentations', 3}, 3};
+for k = 1:rows(limits)
+  [text, big_model] = evalc('qir_fit(big, big_y, limits{k, 1}{:});');
+  check(big_model.max_list_presentations == limits{k, 2} && ...
+        big_model.num_list_presentations == limits{k, 2}, 'default presentation limit %d', k);
+  check(isempty(strfind(text, 'without converging')) == (k < 3), 'limit hint %d: %s', k, text);
+end
 
 % Plotting: handles only when asked, equal aspect, shadows of a wider model.
 figure;

@@ -123,8 +123,7 @@ def test_defaults_are_the_commands(qir_command, tmp_path):
                                check=True, timeout=60).stdout
     params = qir.QIRClassifier().get_params()
     options = {"ratio": "--ratio", "vigilance": "--vigilance", "alpha": "--alpha",
-               "learning_rate": "--learning-rate", "max_list_presentations": "--max-presentations",
-               "trim_option": "--trim", "ct_option": "--ct", "scale": "--scale",
+               "learning_rate": "--learning-rate", "trim_option": "--trim", "ct_option": "--ct", "scale": "--scale",
                "oflag": "--oflag", "n_voters": "--voters", "shuffle": "--shuffle"}
     defaults = {}
     for line in help_text.splitlines():
@@ -132,6 +131,9 @@ def test_defaults_are_the_commands(qir_command, tmp_path):
             defaults[line.split()[0]] = line.split("(default ")[1].split(")")[0]
     for name, option in options.items():
         assert float(defaults[option]) == float(params[name]), (name, defaults[option])
+    # The presentation limit's depends on the patterns and the voters.
+    assert "/ patterns / voters" in defaults["--max-presentations"]
+    assert params["max_list_presentations"] is None
     # D's default depends on the number of features that vary: 2 for 4.
     assert defaults["--D"].startswith("sqrt(M") and params["D"] is None
     X = np.random.default_rng(3).random((20, 4))
@@ -170,6 +172,22 @@ def test_a_presentation_limit_beyond_32_bits_is_explained(circle):
         qir.QIRClassifier(max_list_presentations=2**40).fit(X, y)
     most = qir.QIRClassifier(max_list_presentations=2**31 - 1, oflag=0).fit(X[:50], y[:50])
     assert most.n_list_presentations_ >= 1
+
+
+def test_large_data_take_fewer_presentations_unless_told():
+    # 16000 patterns split at x = 0.5, and one pattern with both labels, so
+    # that training never converges: every member runs to its limit.
+    rng = np.random.default_rng(5)
+    X = rng.uniform(0, 1, (16000, 2))
+    X[:2] = 0.25
+    y = 1 + (X[:, 0] > 0.5)
+    y[1] = 2
+    for params, limit in (({}, 2), ({"n_voters": 1}, 30), ({"max_list_presentations": 3}, 3)):
+        model = qir.QIRClassifier(oflag=0, **params).fit(X, y)
+        assert model.n_list_presentations_ == limit, params
+    # A stream keeps its first batch's limit, as it keeps its D.
+    stream = qir.QIRClassifier(oflag=0).partial_fit(X, y).partial_fit(X[:300], y[:300])
+    assert stream.n_list_presentations_ == 2
 
 
 def test_probabilities_are_vote_shares_that_scikit_learns_tools_take(circle):

@@ -8,6 +8,7 @@
 //   [lo, hi] = qir_library('range', X)
 //   fold   = qir_library('folds', labels, folds, seed)
 //   d      = qir_library('defaults', M)      (M: how many features vary)
+//   n      = qir_library('presentations', N, voters)   (the default limit)
 //   M      = qir_library('varying', X)
 //   orders = qir_library('orders', N, voters, seed, shuffle[, batch])
 //   [labels, shares, classes, votes] = qir_library('vote', model, member_labels, unknown)
@@ -545,9 +546,11 @@ void colours(int nlhs, mxArray *plhs[], int nrhs, const mxArray *[]) {
 // The advice after a run, worded with the toolbox's option names; '' when
 // the run needs none. 'training' takes nodes and patterns, 'classification'
 // unclassified patterns and patterns, 'presentations' the most list
-// presentations a member took and the limit.
+// presentations a member took, the limit and (optional, true when left out)
+// whether the limit was given rather than the default.
 void hint(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  if (nrhs != 4 || nlhs > 1) throw InputError("hint takes a kind, a count and a number of patterns");
+  if (nrhs < 4 || nrhs > 5 || nlhs > 1)
+    throw InputError("hint takes a kind, a count and a number of patterns");
   const std::string kind = text_argument(prhs[1], "the kind of hint");
   const double count = scalar_argument(prhs[2], "the count");
   const double patterns = scalar_argument(prhs[3], "the number of patterns");
@@ -560,7 +563,9 @@ void hint(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   else if (kind == "classification")
     text = classification_hint(n, total, toolbox_option_names());
   else if (kind == "presentations")
-    text = presentation_limit_hint(count, patterns, toolbox_option_names());
+    text = presentation_limit_hint(count, patterns,
+                                   nrhs < 5 || scalar_argument(prhs[4], "given") != 0,
+                                   toolbox_option_names());
   else
     throw InputError("the kind of hint is 'training', 'classification' or 'presentations'");
   plhs[0] = checked(mxCreateString(text.value_or("").c_str()));
@@ -636,6 +641,23 @@ PatternView pattern_view(const mxArray *X) {
 void varying(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("varying takes X and gives one count");
   plhs[0] = scalar(static_cast<double>(varying_features(pattern_view(prhs[1]))));
+}
+
+// The default most list presentations for `voters` members on N patterns.
+// Voters that are not a whole number from 1 to 1000 get the largest limit:
+// the members' orders refuse them with the library's own words.
+void presentations(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 3 || nlhs > 1) throw InputError("presentations takes N and voters");
+  const double n = scalar_argument(prhs[1], "N");
+  if (!(n >= 0 && n <= 1e15 && std::trunc(n) == n))
+    throw InputError("N must be a whole number of patterns");
+  double voters = 0;
+  if (mxIsNumeric(prhs[2]) && mxGetNumberOfElements(prhs[2]) == 1)
+    voters = mxGetScalar(prhs[2]);
+  const bool sound = voters >= 1 && voters <= 1000 && std::trunc(voters) == voters;
+  plhs[0] = scalar(sound ? default_max_presentations(static_cast<std::size_t>(n),
+                                                     static_cast<int>(voters))
+                         : training_defaults.max_presentations);
 }
 
 // The library's warnings about training data, as identifiers for Octave's
@@ -752,7 +774,7 @@ const std::pair<const char *, Command> commands[] = {
     {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write},
     {"name_labels", name_labels}, {"stream_plan", stream},
     {"warnings", data_warnings}, {"varying", varying}, {"refusal", refusal},
-    {"shapes", shapes}};
+    {"shapes", shapes}, {"presentations", presentations}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");
