@@ -22,8 +22,10 @@ namespace qirbench {
 
 namespace {
 
-// The qir command's defaults for one member, at the given vigilance; every
-// generated feature varies, so D counts all M.
+// The qir command's defaults for one member, at the given vigilance, but
+// up to the most list presentations, whatever the data's size: the search's
+// workload from one release to the next. Every generated feature varies,
+// so D counts all M.
 TrainParams defaults(std::int32_t M, double vigilance) {
   const qircli::TrainingDefaults &d = qircli::training_defaults;
   TrainParams p;
@@ -168,7 +170,8 @@ bool write_large_inputs(const std::string &dir, std::int32_t patterns) {
 void large(const LargeOptions &o) {
   const qircli::TrainingDefaults &d = qircli::training_defaults;
   std::printf("\ntraining at scale (one member with the qir command's defaults: D sqrt(M), ratio %g,"
-              " alpha %g, %g presentations, patterns scaled to [0, 1]; process time, median of %d)\n",
+              " alpha %g, but up to %g presentations, patterns scaled to [0, 1]; process time,"
+              " median of %d)\n",
               d.ratio, d.alpha, d.max_presentations, o.repeats);
   const bool overlapping = o.sets == "all" || o.sets == "overlapping";
   const bool letters = o.sets == "all" || o.sets == "letters";
