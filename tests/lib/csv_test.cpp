@@ -39,6 +39,11 @@ TEST(Csv, ReadsRowsWithTheirLineNumbersSkippingBlankLines) {
   EXPECT_EQ(table.rows[1], (std::vector<double>{0.004, 5, 6}));
   EXPECT_EQ(table.lines, (std::vector<int>{1, 4}));
   EXPECT_EQ(table.columns(), 3u);
+  // The last line needs no line end.
+  const Table unended = parse_csv("1,2\n\n3,4", "in.csv");
+  ASSERT_EQ(unended.rows.size(), 2u);
+  EXPECT_EQ(unended.rows[1], (std::vector<double>{3, 4}));
+  EXPECT_EQ(unended.lines, (std::vector<int>{1, 3}));
 }
 
 TEST(Csv, RefusalsNameFileLineAndColumn) {
