@@ -164,14 +164,14 @@ bool scaling_wanted(const Arguments &args) {
 
 std::string parameter_text(const TrainingParams &p, bool scale, const std::string &D_text,
                            const std::string &presentations_text) {
+  const std::string presentations =
+      presentations_text.empty() ? "max presentations " + format_number(p.max_presentations)
+                                 : presentations_text;
   return (D_text.empty() ? "D " + format_number(p.D) : D_text) + ", ratio " +
          format_number(p.ratio) + ", vigilance " + format_number(p.vigilance) + ", alpha " +
          format_number(p.alpha) + ", learning rate " + format_number(p.learning_rate) + ", " +
-         (presentations_text.empty() ? "max presentations " + format_number(p.max_presentations)
-                                     : presentations_text) +
-         ", trim " +
-         format_number(p.trim) + ", ct " +
-         format_number(p.ct) + (scale ? ", features scaled to [0, 1]" : ", features unscaled");
+         presentations + ", trim " + format_number(p.trim) + ", ct " + format_number(p.ct) +
+         (scale ? ", features scaled to [0, 1]" : ", features unscaled");
 }
 
 std::vector<OptionSpec> cv_options() {

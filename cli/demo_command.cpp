@@ -47,7 +47,8 @@ CommandSpec command_spec() {
                 "(default: the bundled data)"},
                {"--oflag", "", "0-3", "module verbosity (default 1: summaries)"},
                modules_option()};
-  s.details = "Training parameters: " + parameter_text(demo_params(bundled_circle_patterns), demo_scaling) + "\n";
+  s.details = "Training parameters: " +
+              parameter_text(demo_params(bundled_circle_patterns), demo_scaling) + "\n";
   return s;
 }
 

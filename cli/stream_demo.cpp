@@ -106,7 +106,8 @@ int stream_demo(const Arguments &args) {
   // continued model keeps the first batch's.
   const VotingSettings voting{training_defaults.voters, stream_seed, training_defaults.shuffle};
   const auto defaults_for = [&voting](const Dataset &d) {
-    return training_params(Arguments{}, {varying_features(d.patterns), d.patterns.size(), voting.voters});
+    return training_params(Arguments{},
+                           {varying_features(d.patterns), d.patterns.size(), voting.voters});
   };
   const Dataset first_batch = rows_of(data, plan.batches.front());
   const TrainingParams params = defaults_for(first_batch);

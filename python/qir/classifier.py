@@ -430,10 +430,11 @@ _PARAMETERS = """\
     max_list_presentations : int >= 1 or None, default None
         Most passes over the training data; training stops earlier, once a
         pass changes nothing. None: {training_work} / patterns / n_voters,
-        rounded up, from {fewest_presentations} to {most_presentations}, so that large data
-        take few passes (a stream keeps its first batch's limit). Advice:
-        if ``n_list_presentations_`` reaches it, training stopped
-        unfinished: raise it when cross-validation says it pays.
+        rounded up, {fewest_presentations} to {most_presentations}; large data
+        take few passes, as accurate in an ensemble as many (a stream
+        keeps its first batch's limit). Advice: if
+        ``n_list_presentations_`` reaches a limit you gave, training
+        stopped unfinished: raise it when cross-validation says it pays.
     trim_option : 0 or 1, default {trim_option}
         1 drops, after a converged training, the nodes that no pattern
         chose as they stood in the last pass: a smaller, faster model. Advice: try 1 when

@@ -32,8 +32,11 @@ def search(X, y, folds=5, random_state=None, scale=True):
             raise ValueError("random_state must be None or an int >= 0")
         found = _qir.search(X, codes.astype(np.float64), int(folds), seed, bool(scale))
     params = {name: found["params"][name] for name in _MODULE_NAMES}
-    for name in ("max_list_presentations", "trim_option", "ct_option"):
+    for name in ("trim_option", "ct_option"):
         params[name] = int(params[name])
+    # The limit is the default for whatever data the choice is fitted on,
+    # as the command's best line leaves it out.
+    params["max_list_presentations"] = None
     params.update(n_voters=int(found["n_voters"]), scale=bool(scale), random_state=random_state)
     result = {key: found[key] for key in ("accuracy", "defaults_accuracy", "gain", "gain_error",
                                           "kept_defaults", "seconds")}

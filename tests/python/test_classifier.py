@@ -253,6 +253,7 @@ def test_search_agrees_with_the_command_and_its_choice_refits(qir_command, tmp_p
     options = dict(zip(line[5::2], line[6::2]))
     best = found["best_params"]
     assert float(options["--D"]) == best["D"] and int(options["--voters"]) == best["n_voters"]
+    assert "--max-presentations" not in options and best["max_list_presentations"] is None
     assert found["kept_defaults"] == ("Defaults kept" in out)
     assert found["accuracy"] >= found["defaults_accuracy"] or found["kept_defaults"]
     model = qir.QIRClassifier(oflag=0, **best).fit(iris[:, :4], iris[:, 4])
