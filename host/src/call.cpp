@@ -81,7 +81,6 @@ namespace qirhost {
 
 CallResult run_call(int nlhs, const std::function<void(mxArray **plhs)> &body,
                     const CallOptions &options) {
-  if (options.interrupt != nullptr) options.interrupt->clear();
   detail::CallContext context(nlhs, options);
   detail::CurrentCall scope(context);
   // MATLAB always provides one slot, even when no output is requested.

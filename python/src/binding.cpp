@@ -74,9 +74,13 @@ extern "C" void on_sigint(int signal) {
 // Our handler stays in place while at least one section is open.
 class SigintHook {
  public:
+  // The stop request lasts while a section that a Ctrl-C caught is open,
+  // between the members of an ensemble too; the first section after it
+  // starts without it.
   static void enter() {
     const std::lock_guard<std::mutex> guard(lock());
     if (open_sections()++ > 0) return;
+    stop_request.clear();
 #if defined(__unix__) || defined(__APPLE__)
     struct sigaction action {};
     action.sa_handler = on_sigint;
@@ -93,6 +97,7 @@ class SigintHook {
   static void leave() {
     const std::lock_guard<std::mutex> guard(lock());
     if (--open_sections() > 0) return;
+    stop_request.clear();
 #if defined(__unix__) || defined(__APPLE__)
     if (installed()) sigaction(SIGINT, &previous_sigint.action, nullptr);
     installed() = false;

@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+// What a module polls between patterns (the host exports it).
+extern "C" bool utIsInterruptPending(void);
+
 namespace {
 
 using qirhost::ArrayPtr;
@@ -191,6 +194,26 @@ TEST(Outputs, ReturnedArraysBecomeTheCallersAndInputsAreCopied) {
   // MATLAB lets a module fill the first slot even when nothing is requested.
   const auto fill_first = [](mxArray **plhs) { plhs[0] = mxCreateDoubleMatrix(1, 1, mxREAL); };
   EXPECT_EQ(run_call(0, fill_first).arrays_left, 0u);
+}
+
+// A Ctrl-C that lands between two calls of one piece of work (an
+// ensemble's members) must still stop the next one.
+TEST(Interrupt, ARequestStandsUntilTheCallerClearsIt) {
+  qirhost::InterruptFlag flag;
+  CallOptions options;
+  options.interrupt = &flag;
+  bool pending = false;
+  const auto poll = [&] { pending = utIsInterruptPending(); };
+  run_quietly(poll, options);
+  EXPECT_FALSE(pending);
+  flag.request();
+  for (int call = 0; call < 2; ++call) {
+    run_quietly(poll, options);
+    EXPECT_TRUE(pending) << "call " << call;
+  }
+  flag.clear();
+  run_quietly(poll, options);
+  EXPECT_FALSE(pending);
 }
 
 TEST(Console, PrintsAndWarningsAreCapturedAndForwarded) {

@@ -46,9 +46,10 @@ std::vector<double> values_of(const mxArray *array);
 // A request to stop a call, as Ctrl-C makes one in MATLAB or GNU Octave.
 // Request it from any thread, or from a callback of the call (on_print);
 // the module sees it when it next polls utIsInterruptPending, between
-// patterns, and ends the call with "<MODULE>: Interrupted." The call clears
-// the flag when it starts, so a request left over from an earlier call does
-// not end the next one.
+// patterns, and ends the call with "<MODULE>: Interrupted." The request
+// stands until the caller clears it: made just before a call, or between
+// the calls of one piece of work (an ensemble's members), it still stops
+// them; clear it before work that it must not stop.
 class InterruptFlag {
  public:
   void request() noexcept { requested_.store(true, std::memory_order_relaxed); }
