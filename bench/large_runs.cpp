@@ -2,7 +2,7 @@
 
 #include "bench_support.h"
 #include "module_runs.h"
-#include "training_defaults.h"
+#include "model/training_defaults.h"
 #include "workload.h"
 
 #include "host_memory.h"
@@ -27,9 +27,9 @@ namespace {
 // workload from one release to the next. Every generated feature varies,
 // so D counts all M.
 TrainParams defaults(std::int32_t M, double vigilance) {
-  const qircli::TrainingDefaults &d = qircli::training_defaults;
+  const qir::TrainingDefaults &d = qir::training_defaults;
   TrainParams p;
-  p.D = qircli::default_D(static_cast<std::size_t>(M));
+  p.D = qir::default_D(static_cast<std::size_t>(M));
   p.ratio = d.ratio;
   p.vigilance = vigilance;
   p.alpha = d.alpha;
@@ -168,7 +168,7 @@ bool write_large_inputs(const std::string &dir, std::int32_t patterns) {
 }
 
 void large(const LargeOptions &o) {
-  const qircli::TrainingDefaults &d = qircli::training_defaults;
+  const qir::TrainingDefaults &d = qir::training_defaults;
   std::printf("\ntraining at scale (one member with the qir command's defaults: D sqrt(M), ratio %g,"
               " alpha %g, but up to %g presentations, patterns scaled to [0, 1]; process time,"
               " median of %d)\n",

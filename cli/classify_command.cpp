@@ -3,18 +3,12 @@
 #include <cmath>
 #include <iostream>
 
-#include "atomic_file.h"
+#include "qir.h"
 #include "command_support.h"
 #include "commands.h"
-#include "csv.h"
-#include "errors.h"
-#include "fitting.h"
-#include "hints.h"
-#include "number_text.h"
 #include "output_path.h"
-#include "scores.h"
 
-namespace qircli {
+namespace qir::cli {
 namespace {
 
 constexpr double default_oflag = 1;
@@ -165,4 +159,4 @@ int classify_command(const Words &words) {
   return 0;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -3,13 +3,9 @@
 #include <cmath>
 #include <iostream>
 
-#include "csv.h"
-#include "data_warnings.h"
-#include "errors.h"
-#include "number_text.h"
-#include "training_defaults.h"
+#include "qir.h"
 
-namespace qircli {
+namespace qir::cli {
 
 OptionSpec modules_option() {
   return {"--modules", "", "DIR",
@@ -192,4 +188,4 @@ CvSettings cv_settings(const Arguments &args) {
   return settings;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -5,12 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "cross_validation.h"
-#include "dataset.h"
-#include "module_runner.h"
+#include "qir.h"
 #include "options.h"
 
-namespace qircli {
+namespace qir::cli {
 
 OptionSpec modules_option();
 // --labels FILE, --delimiter, --header, and --no-labels where unlabelled
@@ -73,4 +71,4 @@ CvSettings cv_settings(const Arguments &args);
 OptionSpec seed_option();
 VotingSettings voting_settings(const Arguments &args);
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace qircli {
+namespace qir::cli {
 
 using Words = std::vector<std::string>;
 
@@ -16,4 +16,4 @@ int demo_command(const Words &args);
 int cv_command(const Words &args);
 int search_command(const Words &args);
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -4,16 +4,10 @@
 #include <set>
 
 #include "command_support.h"
-#include "data_warnings.h"
+#include "qir.h"
 #include "commands.h"
-#include "cross_validation.h"
-#include "errors.h"
-#include "hints.h"
-#include "number_text.h"
-#include "progress.h"
-#include "scores.h"
 
-namespace qircli {
+namespace qir::cli {
 namespace {
 
 CommandSpec command_spec() {
@@ -112,4 +106,4 @@ int cv_command(const Words &words) {
   return 0;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -3,19 +3,12 @@
 #include <cstdio>
 #include <iostream>
 
-#include "atomic_file.h"
+#include "qir.h"
 #include "command_support.h"
-#include "errors.h"
 #include "commands.h"
-#include "fitting.h"
-#include "install_location.h"
-#include "training_defaults.h"
-#include "number_text.h"
-#include "scores.h"
 #include "stream_demo.h"
-#include "svg_plot.h"
 
-namespace qircli {
+namespace qir::cli {
 namespace {
 
 // The command's own defaults for one model: the demo shows what a new user
@@ -101,4 +94,4 @@ int demo_command(const Words &words) {
   return 0;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -6,20 +6,20 @@
 #include <new>
 
 #include "commands.h"
-#include "errors.h"
+#include "qir.h"
 #include "options.h"
 
 namespace {
 
-using Command = int (*)(const qircli::Words &);
+using Command = int (*)(const qir::cli::Words &);
 
 const std::map<std::string, Command> &commands() {
-  static const std::map<std::string, Command> table{{"train", qircli::train_command},
-                                                    {"classify", qircli::classify_command},
-                                                    {"plot", qircli::plot_command},
-                                                    {"demo", qircli::demo_command},
-                                                    {"cv", qircli::cv_command},
-                                                    {"search", qircli::search_command}};
+  static const std::map<std::string, Command> table{{"train", qir::cli::train_command},
+                                                    {"classify", qir::cli::classify_command},
+                                                    {"plot", qir::cli::plot_command},
+                                                    {"demo", qir::cli::demo_command},
+                                                    {"cv", qir::cli::cv_command},
+                                                    {"search", qir::cli::search_command}};
   return table;
 }
 
@@ -39,23 +39,23 @@ const char *overview =
     "'qir help COMMAND' (or 'qir COMMAND --help') describes each command;\n"
     "'qir --version' prints the version.\n";
 
-int run(const std::string &name, const qircli::Words &args) {
+int run(const std::string &name, const qir::cli::Words &args) {
   try {
     return commands().at(name)(args);
-  } catch (const qircli::UsageError &error) {
+  } catch (const qir::UsageError &error) {
     std::cerr << "qir " << name << ": " << error.what() << "\n";
-    return qircli::exit_usage;
-  } catch (const qircli::ModuleError &error) {
+    return qir::exit_usage;
+  } catch (const qir::ModuleError &error) {
     // The module's own words, unchanged.
     const std::string text = error.what();
     std::cerr << text << (text.empty() || text.back() != '\n' ? "\n" : "");
-    return qircli::exit_failure;
+    return qir::exit_failure;
   } catch (const std::bad_alloc &) {
-    std::cerr << "qir " << name << ": " << qircli::out_of_memory_text << "\n";
-    return qircli::exit_failure;
+    std::cerr << "qir " << name << ": " << qir::out_of_memory_text << "\n";
+    return qir::exit_failure;
   } catch (const std::exception &error) {
     std::cerr << "qir " << name << ": " << error.what() << "\n";
-    return qircli::exit_failure;
+    return qir::exit_failure;
   }
 }
 
@@ -67,20 +67,20 @@ std::vector<std::string> command_names() {
 
 int unknown_command(const std::string &name) {
   std::cerr << "qir: unknown command '" << name << "'";
-  if (const auto guess = qircli::closest_word(name, command_names()))
+  if (const auto guess = qir::cli::closest_word(name, command_names()))
     std::cerr << " (did you mean '" << *guess << "'?)";
   std::cerr << "\n\n" << overview;
-  return qircli::exit_usage;
+  return qir::exit_usage;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  const qircli::Words words(argv + 1, argv + argc);
+  const qir::cli::Words words(argv + 1, argv + argc);
   if (words.empty() || words[0] == "--help" || words[0] == "-h" ||
       (words[0] == "help" && words.size() == 1)) {
     std::cout << overview;
-    return words.empty() ? qircli::exit_usage : 0;
+    return words.empty() ? qir::exit_usage : 0;
   }
   if (words[0] == "--version" || words[0] == "version") {
     std::cout << "qir " << QIR_VERSION << "\n";
@@ -91,5 +91,5 @@ int main(int argc, char **argv) {
     return run(words[1], {"--help"});
   }
   if (commands().count(words[0]) == 0) return unknown_command(words[0]);
-  return run(words[0], qircli::Words(words.begin() + 1, words.end()));
+  return run(words[0], qir::cli::Words(words.begin() + 1, words.end()));
 }

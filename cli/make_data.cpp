@@ -3,8 +3,7 @@
 #include <exception>
 #include <iostream>
 
-#include "atomic_file.h"
-#include "circle_data.h"
+#include "qir.h"
 
 int main(int argc, char **argv) {
   if (argc != 2) {
@@ -13,10 +12,10 @@ int main(int argc, char **argv) {
   }
   const std::string folder = argv[1];
   try {
-    qircli::write_file_atomically(folder + "/circle_train.csv",
-                                  qircli::circle_in_square_csv(qircli::circle_train_seed, 1000));
-    qircli::write_file_atomically(folder + "/circle_test.csv",
-                                  qircli::circle_in_square_csv(qircli::circle_test_seed, 10000));
+    qir::write_file_atomically(folder + "/circle_train.csv",
+                                  qir::circle_in_square_csv(qir::circle_train_seed, 1000));
+    qir::write_file_atomically(folder + "/circle_test.csv",
+                                  qir::circle_in_square_csv(qir::circle_test_seed, 10000));
   } catch (const std::exception &error) {
     std::cerr << "qir_make_data: " << error.what() << "\n";
     return 1;

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-#include "errors.h"
-#include "number_text.h"
+#include "qir.h"
 
-namespace qircli {
+namespace qir::cli {
 namespace {
 
 const OptionSpec *find_option(const CommandSpec &command_spec, const std::string &word) {
@@ -135,4 +134,4 @@ std::string help_text(const CommandSpec &command_spec) {
   return text;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

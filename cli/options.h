@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace qircli {
+namespace qir::cli {
 
 struct OptionSpec {
   std::string name;        // long form, e.g. "--vigilance"
@@ -52,4 +52,4 @@ std::string help_text(const CommandSpec &command_spec);
 std::optional<std::string> closest_word(const std::string &word,
                                         const std::vector<std::string> &candidates);
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -6,10 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "atomic_file.h"
-#include "errors.h"
+#include "qir.h"
 
-namespace qircli {
+namespace qir::cli {
 
 void check_output_path(const std::string &path) {
   if (path == "-") return;
@@ -26,4 +25,4 @@ void check_output_path(const std::string &path) {
                      (target != path ? "; the path is a link to " + target : std::string()) + ")");
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

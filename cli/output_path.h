@@ -4,10 +4,10 @@
 
 #include <string>
 
-namespace qircli {
+namespace qir::cli {
 
 // Throws InputError naming `path` when it is a folder or its folder does not
 // exist or is not writable. "-" (standard output) always passes.
 void check_output_path(const std::string &path);
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -3,14 +3,11 @@
 #include <iostream>
 #include <sstream>
 
-#include "atomic_file.h"
+#include "qir.h"
 #include "command_support.h"
 #include "commands.h"
-#include "errors.h"
-#include "number_text.h"
-#include "svg_plot.h"
 
-namespace qircli {
+namespace qir::cli {
 namespace {
 
 CommandSpec command_spec() {
@@ -73,4 +70,4 @@ int plot_command(const Words &words) {
   return 0;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -5,16 +5,10 @@
 
 #include "command_support.h"
 #include "commands.h"
-#include "cross_validation.h"
-#include "errors.h"
-#include "fitting.h"
-#include "number_text.h"
+#include "qir.h"
 #include "output_path.h"
-#include "progress.h"
-#include "search.h"
-#include "search_grid.h"
 
-namespace qircli {
+namespace qir::cli {
 namespace {
 
 constexpr double default_rows_shown = 10;
@@ -126,4 +120,4 @@ int search_command(const Words &words) {
   return 0;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

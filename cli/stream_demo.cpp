@@ -4,19 +4,10 @@
 #include <cstdio>
 #include <iostream>
 
-#include "atomic_file.h"
+#include "qir.h"
 #include "command_support.h"
-#include "data_warnings.h"
-#include "errors.h"
-#include "fitting.h"
-#include "install_location.h"
-#include "line_chart.h"
-#include "number_text.h"
-#include "scores.h"
-#include "stream_plan.h"
-#include "training_defaults.h"
 
-namespace qircli {
+namespace qir::cli {
 namespace {
 
 constexpr std::uint64_t stream_seed = 1;
@@ -159,4 +150,4 @@ int stream_demo(const Arguments &args) {
   return 0;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -4,8 +4,8 @@
 
 #include "options.h"
 
-namespace qircli {
+namespace qir::cli {
 
 int stream_demo(const Arguments &args);
 
-}  // namespace qircli
+}  // namespace qir::cli

@@ -4,18 +4,11 @@
 #include <optional>
 
 #include "command_support.h"
-#include "data_warnings.h"
+#include "qir.h"
 #include "commands.h"
-#include "errors.h"
-#include "fitting.h"
-#include "hints.h"
-#include "model_file.h"
 #include "output_path.h"
-#include "number_text.h"
-#include "progress.h"
-#include "training_defaults.h"
 
-namespace qircli {
+namespace qir::cli {
 namespace {
 
 CommandSpec command_spec() {
@@ -120,4 +113,4 @@ int train_command(const Words &words) {
   return 0;
 }
 
-}  // namespace qircli
+}  // namespace qir::cli

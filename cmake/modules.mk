@@ -36,22 +36,22 @@ QIR_GROUP_perf = \
 QIR_GROUP_library = \
   toolbox/gateway/qir_library.cpp \
   core/version_stamp.cpp \
-  lib/csv.cpp \
-  lib/data_warnings.cpp \
-  lib/dataset.cpp \
-  lib/feature_scaling.cpp \
-  lib/folds.cpp \
-  lib/hints.cpp \
-  lib/model_file.cpp \
-  lib/module_refusals.cpp \
-  lib/node_projection.cpp \
-  lib/number_text.cpp \
-  lib/presentation_order.cpp \
-  lib/progress.cpp \
-  lib/scores.cpp \
-  lib/search_grid.cpp \
-  lib/stream_plan.cpp \
-  lib/voting.cpp
+  lib/base/number_text.cpp \
+  lib/data/csv.cpp \
+  lib/data/data_warnings.cpp \
+  lib/data/dataset.cpp \
+  lib/ensemble/presentation_order.cpp \
+  lib/ensemble/stream_plan.cpp \
+  lib/ensemble/voting.cpp \
+  lib/evaluation/folds.cpp \
+  lib/evaluation/hints.cpp \
+  lib/evaluation/scores.cpp \
+  lib/evaluation/search_grid.cpp \
+  lib/model/feature_scaling.cpp \
+  lib/model/model_file.cpp \
+  lib/modules/module_refusals.cpp \
+  lib/platform/progress.cpp \
+  lib/render/node_projection.cpp
 # The fast path: packed node blocks, the matching kernels, groups, early
 # cuts, the vigilance reach, the worker pool, the training memory and the
 # environment settings.

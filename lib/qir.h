@@ -1,37 +1,46 @@
-// The library's public interface: what the front ends (the qir command, the
-// Python package, and the toolbox's qir_library module, which compiles the
-// host-free part: everything but module_runner, fitting and
-// cross_validation) may use. Every rule around the modules lives here once:
+// The library's one public header: every front end (the qir command, the
+// Python package, the toolbox's gateway) includes this and nothing else of
+// lib/. The rooms, lowest first; a room includes only rooms above it:
 //
-//   model_file.h         the model file: reader, writer, classes of a model
-//   feature_scaling.h    min-max scaling by the training range
-//   folds.h              stratified folds fixed by a seed
-//   training_defaults.h  the default training arguments and D
-//   search_grid.h        the settings `qir search` tries, and their ranking
-//   scores.h             scoring, and a label no class carries
-//   csv.h, dataset.h     data files and their labels
-//   data_warnings.h      warnings about training data that trains poorly
-//   module_refusals.h    the modules' refusals in the names a front end's user gave
-//   module_runner.h      calls of the modules through the embedded host
-//   fitting.h            training and classification with scaling around them
-//   cross_validation.h   k-fold cross-validation of one setting
-//   errors.h             the three kinds of failure
-//
-// The rest of lib/ (atomic files, progress lines, hints, plots, install
-// locations) serves the command alone.
+//   base/        failures, number text, the seeded generator
+//   platform/    atomic files, temporary files, install locations, progress
+//   data/        data files, their labels, warnings about them, generators
+//   model/       the model file, scaling, the default training arguments
+//   modules/     the modules' calls through the embedded host, refusals
+//   ensemble/    members' orders, the vote, stream batches, the ensemble
+//   evaluation/  folds, scores, hints, cross-validation, the search
+//   render/      pictures of models and runs
 #pragma once
 
-#include "cross_validation.h"
-#include "csv.h"
-#include "data_warnings.h"
-#include "dataset.h"
-#include "errors.h"
-#include "feature_scaling.h"
-#include "fitting.h"
-#include "folds.h"
-#include "model_file.h"
-#include "module_refusals.h"
-#include "module_runner.h"
-#include "scores.h"
-#include "search_grid.h"
-#include "training_defaults.h"
+#include "base/errors.h"
+#include "base/number_text.h"
+#include "base/prng.h"
+#include "platform/atomic_file.h"
+#include "platform/install_location.h"
+#include "platform/progress.h"
+#include "platform/temp_file_cleanup.h"
+#include "data/circle_data.h"
+#include "data/csv.h"
+#include "data/data_warnings.h"
+#include "data/dataset.h"
+#include "model/feature_scaling.h"
+#include "model/model_file.h"
+#include "model/training_defaults.h"
+#include "modules/fitting.h"
+#include "modules/module_refusals.h"
+#include "modules/module_runner.h"
+#include "ensemble/ensemble.h"
+#include "ensemble/presentation_order.h"
+#include "ensemble/stream_plan.h"
+#include "ensemble/voting.h"
+#include "evaluation/cross_validation.h"
+#include "evaluation/folds.h"
+#include "evaluation/hints.h"
+#include "evaluation/parameter_search.h"
+#include "evaluation/scores.h"
+#include "evaluation/search_grid.h"
+#include "render/class_colours.h"
+#include "render/line_chart.h"
+#include "render/node_projection.h"
+#include "render/svg_plot.h"
+#include "render/svg_text.h"

@@ -17,14 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "ensemble.h"
-#include "progress.h"
+#include "qir.h"
 #include "qir.h"
 #include "qirhost/host.h"
-#include "search.h"
-#include "install_location.h"
-#include "line_chart.h"
-#include "stream_plan.h"
 
 namespace py = pybind11;
 
@@ -183,17 +178,17 @@ std::string &packaged_modules() {
   return *folder;
 }
 
-std::string modules_folder() { return qircli::module_directory(std::nullopt, packaged_modules()); }
+std::string modules_folder() { return qir::module_directory(std::nullopt, packaged_modules()); }
 
 // One runner per process: the modules are loaded on first use and stay
 // loaded. Their state is module-wide, so calls are serialised.
 struct Modules {
   std::mutex lock;
-  std::optional<qircli::ModuleRunner> runner;
+  std::optional<qir::ModuleRunner> runner;
   std::string console;
   std::vector<std::string> warnings;
 
-  qircli::ModuleRunner &get() {
+  qir::ModuleRunner &get() {
     if (!runner) {
       runner.emplace(modules_folder());
       runner->set_console({[this](std::string_view text) { console.append(text); },
@@ -244,7 +239,7 @@ py::array_t<double> to_numpy(std::vector<double> &&values) {
   return py::array_t<double>(static_cast<py::ssize_t>(owned->size()), owned->data(), release);
 }
 
-py::array_t<double> templates_to_numpy(const qircli::Model &model) {
+py::array_t<double> templates_to_numpy(const qir::Model &model) {
   const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
   py::array_t<double> out({model.templates.size(), width});
   auto view = out.mutable_unchecked<2>();
@@ -254,12 +249,12 @@ py::array_t<double> templates_to_numpy(const qircli::Model &model) {
 }
 
 // The nodes as the runner and the model file hold them.
-qircli::Model model_from_numpy(const Matrix &templates, const Vector &labels, int features) {
+qir::Model model_from_numpy(const Matrix &templates, const Vector &labels, int features) {
   if (templates.ndim() != 2 || labels.ndim() != 1 || templates.shape(0) != labels.shape(0))
     throw py::value_error("templates must be K x (2M+1) and labels K values");
   if (templates.shape(1) != 2 * static_cast<py::ssize_t>(features) + 1)
     throw py::value_error("templates must have 2M+1 columns");
-  qircli::Model model;
+  qir::Model model;
   model.features = features;
   const auto view = templates.unchecked<2>();
   model.templates.assign(static_cast<std::size_t>(view.shape(0)), {});
@@ -289,15 +284,15 @@ py::dict shared_dict(const Record &record) {
   return d;
 }
 
-qircli::TrainingParams training_params(const py::dict &d) {
-  qircli::TrainingParams p;
+qir::TrainingParams training_params(const py::dict &d) {
+  qir::TrainingParams p;
   p.D = d["D"].cast<double>();
-  for (const auto &[name, field] : shared_fields<qircli::TrainingParams>())
+  for (const auto &[name, field] : shared_fields<qir::TrainingParams>())
     p.*field = d[name].cast<double>();
   return p;
 }
 
-py::dict params_dict(const qircli::TrainingParams &p) {
+py::dict params_dict(const qir::TrainingParams &p) {
   py::dict d = shared_dict(p);
   d["D"] = p.D;
   return d;
@@ -312,15 +307,15 @@ struct CallText {
 
 CallText take_text(Modules &m) { return {std::move(m.console), std::move(m.warnings)}; }
 
-qircli::VotingSettings voting_settings(const py::dict &d) {
-  qircli::VotingSettings voting;
+qir::VotingSettings voting_settings(const py::dict &d) {
+  qir::VotingSettings voting;
   voting.voters = d["voters"].cast<int>();
   voting.seed = d["seed"].cast<std::uint64_t>();
   voting.shuffle = d["shuffle"].cast<bool>();
   return voting;
 }
 
-py::dict voting_dict(const qircli::VotingSettings &voting) {
+py::dict voting_dict(const qir::VotingSettings &voting) {
   py::dict d;
   d["voters"] = voting.voters;
   d["seed"] = voting.seed;
@@ -329,12 +324,12 @@ py::dict voting_dict(const qircli::VotingSettings &voting) {
 }
 
 // The members as (templates, labels, list presentations) tuples.
-py::list members_to_python(qircli::Model &model) {
+py::list members_to_python(qir::Model &model) {
   py::list members;
   members.append(py::make_tuple(templates_to_numpy(model), to_numpy(std::move(model.labels)),
                                 model.list_presentations));
   for (auto &member : model.further_members) {
-    qircli::Model nodes;
+    qir::Model nodes;
     nodes.features = model.features;
     nodes.templates = std::move(member.templates);
     members.append(py::make_tuple(templates_to_numpy(nodes), to_numpy(std::move(member.labels)),
@@ -345,11 +340,11 @@ py::list members_to_python(qircli::Model &model) {
 
 // The model that `start` describes for a continuation: every member's
 // (templates, labels) and the batches the members have had.
-std::optional<qircli::Model> earlier_model(const py::object &start, int features,
-                                           const qircli::VotingSettings &voting) {
+std::optional<qir::Model> earlier_model(const py::object &start, int features,
+                                           const qir::VotingSettings &voting) {
   if (start.is_none()) return std::nullopt;
   const auto d = start.cast<py::dict>();
-  qircli::Model earlier;
+  qir::Model earlier;
   earlier.features = features;
   earlier.voting = voting;
   earlier.batches = d["batches"].cast<std::uint64_t>();
@@ -383,22 +378,22 @@ py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &pa
   const int features = static_cast<int>(qirhost::dims_of(x.get()).at(1));
   const auto earlier = earlier_model(start, features, settings);
   Modules &m = modules();
-  qircli::Model model;
+  qir::Model model;
   CallText text;
   {
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     Interruptible::check();
-    qircli::Progress line(1.0);
-    qircli::EnsembleOptions options;
+    qir::Progress line(1.0);
+    qir::EnsembleOptions options;
     options.workers = workers;
     if (progress && line.shown())
-      options.on_progress = [&line](const qircli::MemberProgress &step) {
-        line.show(qircli::training_step(step.member, step.members, step.presentation, step.nodes));
+      options.on_progress = [&line](const qir::MemberProgress &step) {
+        line.show(qir::training_step(step.member, step.members, step.presentation, step.nodes));
       };
-    model = earlier ? qircli::continue_ensemble(m.get(), *earlier, x.get(), y.get(), p, oflag,
+    model = earlier ? qir::continue_ensemble(m.get(), *earlier, x.get(), y.get(), p, oflag,
                                                 options)
-                    : qircli::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag,
+                    : qir::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag,
                                              options);
     text = take_text(m);
   }
@@ -413,7 +408,7 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
   const SectionScope section("QIR_TRAIN");
   if (patterns.ndim() != 2 || labels.ndim() != 1 || labels.shape(0) != patterns.shape(0))
     throw py::value_error("patterns must be N x M and labels N values");
-  qircli::Dataset data;
+  qir::Dataset data;
   const auto view = patterns.unchecked<2>();
   for (py::ssize_t r = 0; r < view.shape(0); ++r) {
     std::vector<double> row;
@@ -421,19 +416,19 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
     data.patterns.push_back(std::move(row));
   }
   data.labels.assign(labels.data(), labels.data() + labels.shape(0));
-  qircli::CvSettings settings;
+  qir::CvSettings settings;
   settings.folds = folds;
   settings.seed = seed;
   settings.scale = scale;
-  settings.voting = {qircli::training_defaults.voters, seed, qircli::training_defaults.shuffle};
+  settings.voting = {qir::training_defaults.voters, seed, qir::training_defaults.shuffle};
   Modules &m = modules();
-  qircli::SearchOutcome outcome;
+  qir::SearchOutcome outcome;
   {
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     Interruptible::check();
-    qircli::Progress line;
-    outcome = qircli::run_search(m.get(), data, settings,
+    qir::Progress line;
+    outcome = qir::run_search(m.get(), data, settings,
                                  [&line](const std::string &step) { line.show(step); });
     take_text(m);
   }
@@ -461,7 +456,7 @@ py::tuple vote(const std::vector<Vector> &member_labels, const Vector &classes,
   std::vector<double> known(classes.data(), classes.data() + classes.size());
   if (!std::is_sorted(known.begin(), known.end()))
     throw py::value_error("the classes must be in ascending order");
-  auto result = qircli::vote(labels, known, unknown_label);
+  auto result = qir::vote(labels, known, unknown_label);
   const auto rows = static_cast<py::ssize_t>(result.labels.size());
   const auto width = static_cast<py::ssize_t>(known.size());
   py::array_t<double> shares({rows, width});
@@ -476,7 +471,7 @@ py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict
   const SectionScope section("QIR_PERF");
   const auto features = static_cast<int>((templates.ndim() == 2 ? templates.shape(1) : 1) - 1) / 2;
   const auto model = model_from_numpy(templates, labels, features);
-  qircli::ClassifyParams p;
+  qir::ClassifyParams p;
   p.D = params["D"].cast<double>();
   p.ratio = params["ratio"].cast<double>();
   p.vigilance = params["vigilance"].cast<double>();
@@ -527,14 +522,14 @@ void save_model(const std::string &path, const py::dict &d) {
     model.further_members.push_back(
         {std::move(nodes.templates), std::move(nodes.labels), member[2].cast<double>()});
   }
-  qircli::save_model(path, model);
+  qir::save_model(path, model);
 }
 
 // The file's classes come as the library maps them: labels ascending, their
 // names (none for numeric labels) and the class of every node.
 py::dict load_model(const std::string &path) {
-  auto model = qircli::load_model(path);
-  auto classes = qircli::model_classes(model);
+  auto model = qir::load_model(path);
+  auto classes = qir::model_classes(model);
   std::vector<double> node_classes(classes.of_node.begin(), classes.of_node.end());
   py::dict d;
   d["class_labels"] = to_numpy(std::move(classes.labels));
@@ -550,7 +545,7 @@ py::dict load_model(const std::string &path) {
   d["feature_names"] = model.feature_names;
   d["voting"] = voting_dict(model.voting);
   d["batches"] = model.batches;
-  qircli::Model rest;
+  qir::Model rest;
   rest.features = model.features;
   py::list further;
   for (auto &member : model.further_members) {
@@ -566,7 +561,7 @@ py::dict load_model(const std::string &path) {
 // 0-based batch where it first appears).
 py::tuple stream_plan(const Vector &labels, int batches, std::uint64_t seed) {
   const auto plan =
-      qircli::stream_plan({labels.data(), labels.data() + labels.size()}, batches, seed);
+      qir::stream_plan({labels.data(), labels.data() + labels.size()}, batches, seed);
   const auto rows = [](const std::vector<std::size_t> &values) {
     py::array_t<py::ssize_t> out(static_cast<py::ssize_t>(values.size()));
     std::copy(values.begin(), values.end(), out.mutable_data());
@@ -582,10 +577,10 @@ py::tuple stream_plan(const Vector &labels, int batches, std::uint64_t seed) {
 std::string line_chart(const std::string &title, const std::string &x_label,
                        const std::vector<double> &x, const py::list &panels, double marker_x,
                        const std::string &marker_text) {
-  qircli::LineChart chart{title, x_label, x, {}, marker_x, marker_text};
+  qir::LineChart chart{title, x_label, x, {}, marker_x, marker_text};
   for (const auto &item : panels) {
     const auto panel = item.cast<py::tuple>();
-    qircli::ChartPanel drawn{panel[0].cast<std::string>(), panel[1].cast<std::string>(), {},
+    qir::ChartPanel drawn{panel[0].cast<std::string>(), panel[1].cast<std::string>(), {},
                              panel[3].cast<bool>()};
     for (const auto &line : panel[2].cast<py::list>()) {
       const auto l = line.cast<py::tuple>();
@@ -594,7 +589,7 @@ std::string line_chart(const std::string &title, const std::string &x_label,
     }
     chart.panels.push_back(std::move(drawn));
   }
-  return qircli::render_line_chart(chart);
+  return qir::render_line_chart(chart);
 }
 
 // The command's scaling of the patterns, on a C-ordered copy.
@@ -616,7 +611,7 @@ py::array_t<double> scale(const Matrix &patterns, const Vector &min, const Vecto
     for (std::size_t r = 0; r < count; ++r)
       for (std::size_t c = 0; c < cols; ++c)
         block[r * cols + c] = in(static_cast<py::ssize_t>(first + r), static_cast<py::ssize_t>(c));
-    qircli::scale_rows(block, count, cols, lo, hi);
+    qir::scale_rows(block, count, cols, lo, hi);
   }
   return scaled;
 }
@@ -628,13 +623,13 @@ py::tuple feature_range(const Matrix &patterns) {
   std::vector<std::vector<double>> rows(static_cast<std::size_t>(in.shape(0)));
   for (py::ssize_t r = 0; r < in.shape(0); ++r)
     for (py::ssize_t c = 0; c < in.shape(1); ++c) rows[r].push_back(in(r, c));
-  auto range = qircli::fit_feature_range(rows);
+  auto range = qir::fit_feature_range(rows);
   return py::make_tuple(to_numpy(std::move(range.min)), to_numpy(std::move(range.max)));
 }
 
 // A view of `patterns` for the library's scans. NumPy views may step
 // backwards or by odd byte counts: those are copied into `copy` first.
-qircli::PatternView pattern_view(const Matrix &patterns,
+qir::PatternView pattern_view(const Matrix &patterns,
                                  py::array_t<double, py::array::c_style | py::array::forcecast> &copy) {
   if (patterns.ndim() != 2) throw py::value_error("patterns must be a two-dimensional array");
   const py::array *data = &patterns;
@@ -651,37 +646,37 @@ qircli::PatternView pattern_view(const Matrix &patterns,
 
 std::size_t varying_features(const Matrix &patterns) {
   py::array_t<double, py::array::c_style | py::array::forcecast> copy;
-  return qircli::varying_features(pattern_view(patterns, copy));
+  return qir::varying_features(pattern_view(patterns, copy));
 }
 
 // The library's warnings about training data: a list of (kind, text).
 py::list data_warnings(const Matrix &patterns, const Vector &labels) {
   py::array_t<double, py::array::c_style | py::array::forcecast> copy;
-  const qircli::PatternView view = pattern_view(patterns, copy);
+  const qir::PatternView view = pattern_view(patterns, copy);
   if (labels.ndim() != 1 || labels.shape(0) != patterns.shape(0))
     throw py::value_error("data_warnings needs one label per pattern");
   py::list out;
   for (const auto &warning :
-       qircli::training_data_warnings(view, labels.data(), qircli::python_feature_naming()))
+       qir::training_data_warnings(view, labels.data(), qir::python_feature_naming()))
     out.append(py::make_tuple(warning.kind, warning.text));
   return out;
 }
 
 py::dict training_defaults() {
-  py::dict d = shared_dict(qircli::training_defaults);
-  d["oflag"] = qircli::training_defaults.oflag;
-  d["scale"] = qircli::training_defaults.scale;
-  d["voters"] = qircli::training_defaults.voters;
-  d["shuffle"] = qircli::training_defaults.shuffle;
-  d["seed"] = qircli::training_defaults.seed;
-  d["training_work"] = qircli::training_defaults.training_work;
-  d["fewest_presentations"] = qircli::training_defaults.fewest_presentations;
+  py::dict d = shared_dict(qir::training_defaults);
+  d["oflag"] = qir::training_defaults.oflag;
+  d["scale"] = qir::training_defaults.scale;
+  d["voters"] = qir::training_defaults.voters;
+  d["shuffle"] = qir::training_defaults.shuffle;
+  d["seed"] = qir::training_defaults.seed;
+  d["training_work"] = qir::training_defaults.training_work;
+  d["fewest_presentations"] = qir::training_defaults.fewest_presentations;
   return d;
 }
 
 // The module's message decides the exception: memory, interruption, or a
 // refused argument.
-void translate_module_error(const qircli::ModuleError &error) {
+void translate_module_error(const qir::ModuleError &error) {
   const std::string text = error.what();
   if (text.find("Not enough memory") != std::string::npos) {
     PyErr_SetString(PyExc_MemoryError, text.c_str());
@@ -699,13 +694,13 @@ PYBIND11_MODULE(_qir, m) {
   py::register_exception_translator([](std::exception_ptr thrown) {
     try {
       if (thrown) std::rethrow_exception(thrown);
-    } catch (const qircli::ModuleError &error) {
+    } catch (const qir::ModuleError &error) {
       translate_module_error(error);
-    } catch (const qircli::InputError &error) {
+    } catch (const qir::InputError &error) {
       PyErr_SetString(PyExc_OSError, error.what());
     } catch (const SectionInterrupted &stop) {
       PyErr_SetString(PyExc_KeyboardInterrupt, stop.message.c_str());
-    } catch (const qircli::UsageError &error) {
+    } catch (const qir::UsageError &error) {
       PyErr_SetString(PyExc_ValueError, error.what());
     }
   });
@@ -731,12 +726,12 @@ PYBIND11_MODULE(_qir, m) {
   m.def("module_directory", &modules_folder);
   m.def("training_defaults", &training_defaults);
   m.def("data_warnings", &data_warnings, py::arg("patterns"), py::arg("labels"));
-  m.def("default_D", &qircli::default_D, py::arg("varying"));
-  m.def("default_max_presentations", &qircli::default_max_presentations, py::arg("patterns"),
+  m.def("default_D", &qir::default_D, py::arg("varying"));
+  m.def("default_max_presentations", &qir::default_max_presentations, py::arg("patterns"),
         py::arg("voters"));
   m.def("varying_features", &varying_features, py::arg("patterns"));
-  m.attr("most_presentations") = qircli::most_presentations;
-  m.def("is_class_label", &qircli::is_class_label, py::arg("value"));
+  m.attr("most_presentations") = qir::most_presentations;
+  m.def("is_class_label", &qir::is_class_label, py::arg("value"));
   m.def("feature_range", &feature_range, py::arg("patterns"));
   m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
@@ -745,7 +740,7 @@ PYBIND11_MODULE(_qir, m) {
   m.def("vote", &vote, py::arg("member_labels"), py::arg("classes"), py::arg("unknown_label"));
   m.def("search", &search, py::arg("patterns"), py::arg("labels"), py::arg("folds"),
         py::arg("seed"), py::arg("scale"));
-  m.def("stratified_folds", &qircli::stratified_folds, py::arg("labels"), py::arg("folds"),
+  m.def("stratified_folds", &qir::stratified_folds, py::arg("labels"), py::arg("folds"),
         py::arg("seed"));
   m.def("classify", &classify, py::arg("templates"), py::arg("labels"), py::arg("params"),
         py::arg("patterns"), py::arg("unknown_label"), py::arg("oflag"));
@@ -754,5 +749,5 @@ PYBIND11_MODULE(_qir, m) {
   m.def("stream_plan", &stream_plan, py::arg("labels"), py::arg("batches"), py::arg("seed"));
   m.def("line_chart", &line_chart, py::arg("title"), py::arg("x_label"), py::arg("x"),
         py::arg("panels"), py::arg("marker_x"), py::arg("marker_text"));
-  m.def("bundled_data_folder", &qircli::bundled_data_folder);
+  m.def("bundled_data_folder", &qir::bundled_data_folder);
 }

@@ -3,9 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "errors.h"
+#include "base/errors.h"
 
-using namespace qircli;
+using namespace qir;
+using namespace qir::cli;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Output files appear whole or not at all, keep their permissions and
 // links, and an interrupted command leaves no temporary file behind.
-#include "atomic_file.h"
+#include "platform/atomic_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,12 +10,12 @@
 
 #include <filesystem>
 
-#include "csv.h"
-#include "errors.h"
+#include "data/csv.h"
+#include "base/errors.h"
 #include "temp_dir.h"
-#include "temp_file_cleanup.h"
+#include "platform/temp_file_cleanup.h"
 
-using namespace qircli;
+using namespace qir;
 
 TEST(AtomicFile, ReplacesAnExistingFileAndLeavesNoTemporary) {
   TempDir dir;

@@ -7,13 +7,13 @@
 #include <optional>
 #include <set>
 
-#include "ensemble.h"
-#include "errors.h"
-#include "feature_scaling.h"
-#include "fitting.h"
+#include "ensemble/ensemble.h"
+#include "base/errors.h"
+#include "model/feature_scaling.h"
+#include "modules/fitting.h"
 #include "qirhost/host.h"
 
-using namespace qircli;
+using namespace qir;
 
 namespace {
 

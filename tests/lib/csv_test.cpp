@@ -1,14 +1,14 @@
 // Reading data files: what is accepted, and that every refusal names the
 // file and the line a person has to fix.
-#include "csv.h"
+#include "data/csv.h"
 
 #include <gtest/gtest.h>
 
-#include "dataset.h"
-#include "errors.h"
+#include "data/dataset.h"
+#include "base/errors.h"
 #include "temp_dir.h"
 
-using namespace qircli;
+using namespace qir;
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Warnings about training data, and the modules' refusals reworded for a
 // front end's user: the rules every front end takes from the library.
-#include "data_warnings.h"
-#include "module_refusals.h"
-#include "training_defaults.h"
+#include "data/data_warnings.h"
+#include "modules/module_refusals.h"
+#include "model/training_defaults.h"
 
 #include <cmath>
 
 #include <gtest/gtest.h>
 
-using namespace qircli;
+using namespace qir;
 
 namespace {
 

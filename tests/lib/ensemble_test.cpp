@@ -1,7 +1,7 @@
 // Ensembles: the members' orders, the vote and its tie rule, training with
 // the real module files (the same members for any number of workers), and
 // ensemble model files.
-#include "ensemble.h"
+#include "ensemble/ensemble.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@
 #include <numeric>
 #include <optional>
 
-#include "errors.h"
+#include "base/errors.h"
 #include "qirhost/host.h"
 #include "temp_dir.h"
 
-using namespace qircli;
+using namespace qir;
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Min-max scaling: the range fitted on training data, clipping of values
 // outside it, and constant features.
-#include "feature_scaling.h"
+#include "model/feature_scaling.h"
 
 #include <gtest/gtest.h>
 
-using namespace qircli;
+using namespace qir;
 
 TEST(FeatureScaling, FitsEachFeaturesRangeAndMapsItOntoTheUnitInterval) {
   const std::vector<std::vector<double>> train{{2, -1, 5}, {4, 3, 5}, {3, 1, 5}};

@@ -1,5 +1,5 @@
 // Model files: exact round trips, and refusals that point at the fault.
-#include "model_file.h"
+#include "model/model_file.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <cstring>
 #include <limits>
 
-#include "errors.h"
-#include "number_text.h"
+#include "base/errors.h"
+#include "base/number_text.h"
 #include "temp_dir.h"
 
-using namespace qircli;
+using namespace qir;
 
 namespace {
 

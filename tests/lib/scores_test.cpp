@@ -1,9 +1,9 @@
 // Accuracy and the confusion table of assigned against true labels.
-#include "scores.h"
+#include "evaluation/scores.h"
 
 #include <gtest/gtest.h>
 
-using namespace qircli;
+using namespace qir;
 
 TEST(Scores, CountsCorrectUnclassifiedAndEachPair) {
   const Scores s = score({1, 1, 2, 2, 2, 3}, {1, 2, 2, 0, 2, 1}, 0.0);

@@ -1,6 +1,6 @@
 // The stream demos' batches (every row once, a class held back until
 // halfway, fixed by the seed) and the line chart they are drawn with.
-#include "stream_plan.h"
+#include "ensemble/stream_plan.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <cmath>
 #include <regex>
 
-#include "errors.h"
-#include "line_chart.h"
+#include "base/errors.h"
+#include "render/line_chart.h"
 
-using namespace qircli;
+using namespace qir;
 
 namespace {
 

@@ -1,15 +1,15 @@
 // Pictures of models: node geometry and its projection onto two features,
 // one element per node and point, names on the axes and in the legend.
-#include "svg_plot.h"
+#include "render/svg_plot.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <regex>
 
-#include "errors.h"
+#include "base/errors.h"
 
-using namespace qircli;
+using namespace qir;
 
 namespace {
 

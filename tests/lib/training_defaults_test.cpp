@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstddef>
 
-#include "hints.h"
-#include "training_defaults.h"
+#include "evaluation/hints.h"
+#include "model/training_defaults.h"
 
-namespace qircli {
+namespace qir {
 namespace {
 
 TEST(DefaultPresentations, SpendAboutTheTrainingWorkWithinTheirBounds) {
@@ -47,4 +47,4 @@ TEST(DefaultPresentations, ReachingADefaultLimitBelowTheMostIsNoCauseForAHint) {
 }
 
 }  // namespace
-}  // namespace qircli
+}  // namespace qir

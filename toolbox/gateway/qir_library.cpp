@@ -35,29 +35,12 @@
 #include <string>
 #include <vector>
 
-#include "class_colours.h"
-#include "csv.h"
-#include "data_warnings.h"
-#include "dataset.h"
-#include "errors.h"
-#include "feature_scaling.h"
-#include "folds.h"
-#include "hints.h"
+#include "../../lib/qir.h"
 #include "mex_api.h"
-#include "model_file.h"
-#include "module_refusals.h"
-#include "node_projection.h"
-#include "presentation_order.h"
-#include "progress.h"
-#include "scores.h"
-#include "search_grid.h"
-#include "stream_plan.h"
-#include "training_defaults.h"
-#include "voting.h"
 
 namespace {
 
-using namespace qircli;
+using namespace qir;
 
 // The model struct's training parameters, as qir_fit names them.
 std::vector<std::pair<const char *, double TrainingParams::*>> parameter_fields() {

@@ -1,0 +1,49 @@
+// Reading and writing the numeric delimited files the commands use.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qir {
+
+// How to read a data file. By default the delimiter is found on the first
+// line (a comma, else a semicolon, else a tab, else runs of blanks as
+// Octave's `save -ascii` writes them), and a first line of nothing but
+// words is a header.
+struct CsvFormat {
+  char delimiter = 0;  // 0: find it; ' ': runs of blanks and tabs
+  bool header = false; // the first line is a header, whatever it holds
+};
+
+// A rectangular table read from a file, with the line number each row came
+// from so later checks can point at it. Every cell is a finite number,
+// except that the last column may hold text in every row (class names).
+struct Table {
+  std::string path;
+  std::vector<std::vector<double>> rows;  // a text cell is held as 0
+  std::vector<int> lines;
+  std::vector<std::string> last_text;     // the last column's text, when it holds names
+  std::vector<std::string> header;        // the header line's cells, when one was skipped
+  std::size_t columns() const { return rows.empty() ? 0 : rows.front().size(); }
+  bool text_labels() const { return !last_text.empty(); }
+};
+
+// Reads `path`: one row per non-blank line, blanks around cells ignored.
+// Throws InputError naming the file and line for a missing file, a
+// non-numeric or non-finite cell, a row whose length differs from the first
+// row's, and a file without rows.
+Table read_csv(const std::string &path, const CsvFormat &format = {});
+
+// Parses text that came from `path` (used by read_csv; separate for tests).
+Table parse_csv(const std::string &text, const std::string &path, const CsvFormat &format = {});
+
+// The delimiter named on the command line: ",", ";", "tab" or "space".
+char delimiter_named(const std::string &name);
+
+// One value per line, in the exact round-trip form.
+std::string format_column(const std::vector<double> &values);
+
+// Whole file as text; throws InputError naming the file when it can't be read.
+std::string read_text_file(const std::string &path);
+
+}  // namespace qir

@@ -1,0 +1,137 @@
+#include "dataset.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "csv.h"
+#include "../base/errors.h"
+#include "../base/number_text.h"
+
+namespace qir {
+namespace {
+
+std::string at(const Table &table, std::size_t row) {
+  return table.path + ":" + std::to_string(table.lines[row]) + ": ";
+}
+
+void check_label(const Table &table, std::size_t row, double label) {
+  const bool whole = std::trunc(label) == label;
+  const bool in_range = label >= -2147483648.0 && label <= 2147483647.0;
+  if (!whole || !in_range)
+    throw InputError(at(table, row) + "label " + format_number(label) +
+                     " is not a whole number in the 32-bit range");
+}
+
+// A table whose last column holds names, where no labels are expected.
+void refuse_text(const Table &table) {
+  if (table.text_labels())
+    throw InputError(at(table, 0) + "column " + std::to_string(table.columns()) + ": '" +
+                     table.last_text.front() + "' is not a number");
+}
+
+std::vector<double> labels_of_names_in(const std::vector<std::string> &names, ClassNames &classes) {
+  int next = 1;
+  for (const auto &[label, name] : classes) next = std::max(next, label + 1);
+  const std::set<std::string> sorted(names.begin(), names.end());
+  for (const auto &name : sorted) {
+    const bool known = std::any_of(classes.begin(), classes.end(),
+                                   [&](const auto &entry) { return entry.second == name; });
+    if (!known) classes.emplace_back(next++, name);
+  }
+  std::vector<double> labels;
+  for (const auto &name : names)
+    for (const auto &[label, known_name] : classes)
+      if (known_name == name) labels.push_back(label);
+  return labels;
+}
+
+// The last column as labels: numbers checked, or names mapped.
+std::vector<double> column_labels(const Table &table, std::size_t column, ClassNames &classes) {
+  if (table.text_labels()) return labels_of_names_in(table.last_text, classes);
+  std::vector<double> labels;
+  for (std::size_t row = 0; row < table.rows.size(); ++row) {
+    check_label(table, row, table.rows[row][column]);
+    labels.push_back(table.rows[row][column]);
+  }
+  return labels;
+}
+
+Dataset split_last_column(const Table &table, const ClassNames &known) {
+  if (table.columns() < 2)
+    throw InputError(at(table, 0) +
+                     "needs at least one feature column and a label column (the last one)");
+  Dataset data;
+  data.class_names = known;
+  data.labels = column_labels(table, table.columns() - 1, data.class_names);
+  for (const auto &row : table.rows) data.patterns.emplace_back(row.begin(), row.end() - 1);
+  return data;
+}
+
+std::vector<double> read_label_file(const std::string &path, std::size_t expected_rows,
+                                    const CsvFormat &format, ClassNames &classes) {
+  const Table table = read_csv(path, format);
+  if (table.columns() != 1)
+    throw InputError(at(table, 0) + "a label file has one column, this one has " +
+                     std::to_string(table.columns()));
+  if (table.rows.size() != expected_rows)
+    throw InputError(path + ": " + std::to_string(table.rows.size()) + " labels for " +
+                     std::to_string(expected_rows) + " patterns");
+  return column_labels(table, 0, classes);
+}
+
+// The header's names of the feature columns: none unless it has one
+// non-empty cell per column, as a header of other data would not.
+std::vector<std::string> header_feature_names(const Table &table, std::size_t features) {
+  if (table.header.size() != table.columns() || features > table.header.size()) return {};
+  for (const auto &cell : table.header)
+    if (cell.empty()) return {};
+  return {table.header.begin(), table.header.begin() + static_cast<std::ptrdiff_t>(features)};
+}
+
+}  // namespace
+
+Dataset load_dataset(const std::string &path, const LabelSource &source, const CsvFormat &format,
+                     const ClassNames &known) {
+  return dataset_from_table(read_csv(path, format), source, format, known);
+}
+
+Dataset dataset_from_table(const Table &table, const LabelSource &source, const CsvFormat &format,
+                           const ClassNames &known) {
+  Dataset data;
+  if (source.kind == LabelSource::Kind::last_column) {
+    data = split_last_column(table, known);
+  } else {
+    refuse_text(table);
+    data.patterns = table.rows;
+    data.class_names = known;
+    if (source.kind == LabelSource::Kind::separate_file)
+      data.labels = read_label_file(source.file, table.rows.size(), format, data.class_names);
+  }
+  data.path = table.path;
+  data.feature_names = header_feature_names(table, data.features());
+  return data;
+}
+
+std::vector<double> labels_of_names(const std::vector<std::string> &names, ClassNames &classes) {
+  return labels_of_names_in(names, classes);
+}
+
+std::optional<std::string> feature_name_mismatch(const std::vector<std::string> &model_names,
+                                                 const Dataset &data) {
+  const auto &names = data.feature_names;
+  if (model_names.empty() || names.size() != model_names.size()) return std::nullopt;
+  std::size_t differing = 0, first = 0;
+  for (std::size_t k = names.size(); k-- > 0;)
+    if (names[k] != model_names[k]) {
+      ++differing;
+      first = k;
+    }
+  if (differing == 0) return std::nullopt;
+  return data.path + ": column " + std::to_string(first + 1) + " is '" + names[first] +
+         "' in the header but '" + model_names[first] + "' in the model" +
+         (differing > 1 ? " (and " + std::to_string(differing - 1) + " more differ)" : "") +
+         "; columns are taken by position, so put them in the model's order";
+}
+
+}  // namespace qir

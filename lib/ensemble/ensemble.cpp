@@ -1,0 +1,271 @@
+#include "ensemble.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "../base/errors.h"
+#include "qirhost/host.h"
+
+namespace qir {
+namespace {
+
+// The rows of a column-major N x M host matrix in the given order.
+qirhost::ArrayPtr reordered_rows(const mxArray *matrix, const std::vector<std::size_t> &order) {
+  const auto dims = qirhost::dims_of(matrix);
+  const std::size_t rows = dims.at(0), columns = dims.at(1);
+  const double *in = mxGetPr(matrix);
+  qirhost::ArrayPtr out(mxCreateDoubleMatrix(rows, columns, mxREAL));
+  if (!out) throw std::bad_alloc();
+  double *values = mxGetPr(out.get());
+  for (std::size_t c = 0; c < columns; ++c)
+    for (std::size_t r = 0; r < rows; ++r) values[c * rows + r] = in[c * rows + order[r]];
+  return out;
+}
+
+// Reads the modules' per-presentation report out of their console text:
+// "List presentation #P: N new nodes created, ..." at oflag 2, or
+// "   Summary: N new nodes created, ..." once per presentation at oflag 3
+// and above. Lines the caller did not ask for are dropped.
+class PresentationReader {
+ public:
+  PresentationReader(int shown_oflag, std::function<void(int, std::size_t)> on_presentation)
+      : shown_oflag_(shown_oflag), on_presentation_(std::move(on_presentation)) {}
+
+  void take(std::string_view text, std::string &shown) {
+    pending_.append(text);
+    for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+      line(pending_.substr(0, end + 1), shown);
+      pending_.erase(0, end + 1);
+    }
+  }
+  void finish(std::string &shown) {
+    if (!pending_.empty() && shown_oflag_ >= 1) shown += pending_;
+    pending_.clear();
+  }
+
+ private:
+  void line(const std::string &text, std::string &shown) {
+    int presentation = 0, created = 0;
+    if (std::sscanf(text.c_str(), "List presentation #%d: %d new nodes created", &presentation,
+                    &created) == 2) {
+      report(presentation, created);
+      if (shown_oflag_ == 2) shown += text;
+      return;
+    }
+    if (std::sscanf(text.c_str(), "   Summary: %d new nodes created", &created) == 1) {
+      report(presentations_ + 1, created);
+      shown += text;  // printed only at oflag 3 and above, which asked for it
+      return;
+    }
+    if (shown_oflag_ >= 1) shown += text;
+  }
+  void report(int presentation, int created) {
+    presentations_ = presentation;
+    nodes_ += static_cast<std::size_t>(std::max(created, 0));
+    on_presentation_(presentation, nodes_);
+  }
+
+  int shown_oflag_;
+  std::function<void(int, std::size_t)> on_presentation_;
+  std::string pending_;
+  int presentations_ = 0;
+  std::size_t nodes_ = 0;
+};
+
+struct MemberText {
+  std::string console;
+  std::vector<std::string> warnings;
+};
+
+// One member's qir_train call, its console text kept for later.
+// How the members train: from no nodes, or each from its own nodes of an
+// earlier model, on that model's next batch.
+struct Start {
+  const Model *earlier = nullptr;
+  std::uint64_t batch = 0;
+  int members = 1;
+};
+
+MemberNodes member_nodes(const Model &model, int member) {
+  if (member == 0) return {model.templates, model.labels, model.list_presentations};
+  return model.further_members.at(static_cast<std::size_t>(member - 1));
+}
+
+Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+                   const TrainingParams &params, const VotingSettings &voting, int member,
+                   const Start &start, double oflag,
+                   const std::function<void(int, std::size_t)> &on_presentation,
+                   MemberText &text) {
+  const bool reading = static_cast<bool>(on_presentation);
+  const int shown = static_cast<int>(oflag);
+  PresentationReader reader(shown, on_presentation);
+  runner.set_console({[&](std::string_view chunk) {
+                        if (reading) reader.take(chunk, text.console);
+                        else text.console.append(chunk);
+                      },
+                      [&](std::string_view warning) { text.warnings.emplace_back(warning); }});
+  const double called_oflag = reading && shown < 2 ? 2 : oflag;
+  std::optional<MemberNodes> nodes;
+  if (start.earlier) nodes = member_nodes(*start.earlier, member);
+  const MemberNodes *given = nodes ? &*nodes : nullptr;
+  Model model;
+  if (!voting.shuffle) {
+    model = runner.train(patterns, labels, params, called_oflag, given);
+  } else {
+    const auto order =
+        presentation_order(qirhost::dims_of(labels).at(0), voting, member, start.batch);
+    const auto shuffled_patterns = reordered_rows(patterns, order);
+    const auto shuffled_labels = reordered_rows(labels, order);
+    model = runner.train(shuffled_patterns.get(), shuffled_labels.get(), params, called_oflag,
+                         given);
+  }
+  reader.finish(text.console);
+  return model;
+}
+
+int worker_count(const EnsembleOptions &options, int members) {
+  int workers = options.workers;
+  if (workers <= 0) workers = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(workers, 1, members);
+}
+
+}  // namespace
+
+
+namespace {
+
+Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+                    const TrainingParams &params, const VotingSettings &voting, double oflag,
+                    const EnsembleOptions &options, const Start &start) {
+  const int members = start.members;
+  // A single plain member is one call, its text shown as the module prints it.
+  if (members == 1 && !voting.shuffle && !options.on_progress) {
+    std::optional<MemberNodes> nodes;
+    if (start.earlier) nodes = member_nodes(*start.earlier, 0);
+    Model model = runner.train(patterns, labels, params, oflag, nodes ? &*nodes : nullptr);
+    model.voting = voting;
+    return model;
+  }
+  std::vector<Model> trained(static_cast<std::size_t>(members));
+  std::vector<MemberText> texts(trained.size());
+  std::vector<std::exception_ptr> failures(trained.size());
+  std::mutex progress_lock;
+  std::atomic<int> next{0};
+  std::atomic<bool> failed{false};  // an error or an interruption ends the training
+  const Console saved = runner.console();
+
+  auto work = [&](ModuleRunner &worker) {
+    for (int member; !failed && (member = next.fetch_add(1)) < members;) {
+      std::function<void(int, std::size_t)> on_presentation;
+      if (options.on_progress)
+        on_presentation = [&, member](int presentation, std::size_t nodes) {
+          const std::lock_guard<std::mutex> one_at_a_time(progress_lock);
+          options.on_progress({member, members, presentation, nodes});
+        };
+      try {
+        trained[member] = train_member(worker, patterns, labels, params, voting, member, start,
+                                       oflag, on_presentation, texts[member]);
+      } catch (...) {
+        failures[member] = std::current_exception();
+        failed = true;
+      }
+    }
+  };
+  const int workers = worker_count(options, members);
+  std::vector<ModuleRunner *> copies;
+  for (int k = 1; k < workers; ++k) copies.push_back(&runner.worker(static_cast<std::size_t>(k)));
+  {
+    std::vector<std::thread> threads;
+    for (ModuleRunner *copy : copies) {
+      try {
+        threads.emplace_back(work, std::ref(*copy));
+      } catch (const std::system_error &) {
+        break;  // no more threads: the ones running take the remaining members
+      }
+    }
+    work(runner);
+    for (auto &thread : threads) thread.join();
+  }
+  runner.set_console(saved);
+
+  // At oflag 1 the first member's summary stands for all; from 2 on, each
+  // member's text follows its heading.
+  const bool every_member = oflag >= 2;
+  for (std::size_t member = 0; member < trained.size(); ++member) {
+    const std::string &text = texts[member].console;
+    if (every_member && members > 1 && !text.empty())
+      runner.print(member_heading(member, static_cast<std::size_t>(members)) +
+                   (text.front() == '\n' ? "" : "\n"));
+    if (every_member || member == 0) runner.print(text);
+    for (const auto &warning : texts[member].warnings) runner.warn(warning);
+  }
+  if (!every_member && members > 1 && oflag >= 1)
+    runner.print(members_note(static_cast<std::size_t>(members)));
+  for (const auto &failure : failures)
+    if (failure) std::rethrow_exception(failure);
+
+  Model model = std::move(trained.front());
+  model.voting = voting;
+  for (std::size_t member = 1; member < trained.size(); ++member)
+    model.further_members.push_back({std::move(trained[member].templates),
+                                     std::move(trained[member].labels),
+                                     trained[member].list_presentations});
+  return model;
+}
+
+}  // namespace
+
+Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+                     const TrainingParams &params, const VotingSettings &voting, double oflag,
+                     const EnsembleOptions &options) {
+  check_voting(voting);
+  return train_members(runner, patterns, labels, params, voting, oflag, options,
+                       {nullptr, 0, voting.voters});
+}
+
+Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArray *patterns,
+                        const mxArray *labels, const TrainingParams &params, double oflag,
+                        const EnsembleOptions &options) {
+  check_voting(earlier.voting);
+  const auto members = static_cast<int>(earlier.members());
+  if (members != earlier.voting.voters)
+    throw InputError("the model has " + std::to_string(members) + " members but " +
+                     std::to_string(earlier.voting.voters) + " voters");
+  Model model = train_members(runner, patterns, labels, params, earlier.voting, oflag, options,
+                              {&earlier, earlier.batches, members});
+  model.batches = earlier.batches + 1;
+  model.feature_min = earlier.feature_min;
+  model.feature_max = earlier.feature_max;
+  model.class_names = earlier.class_names;
+  return model;
+}
+
+VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
+                             const ClassifyParams &params) {
+  std::vector<std::vector<double>> member_labels;
+  member_labels.push_back(
+      runner.classify(model.templates, model.labels, model.features, patterns, params));
+  // As in training: at oflag 1 only the first member reports.
+  const bool every_member = params.oflag >= 2;
+  ClassifyParams others = params;
+  if (!every_member) others.oflag = 0;
+  for (std::size_t k = 0; k < model.further_members.size(); ++k) {
+    const MemberNodes &member = model.further_members[k];
+    if (every_member)
+      runner.print(member_heading(k + 1, model.members()));
+    member_labels.push_back(
+        runner.classify(member.templates, member.labels, model.features, patterns, others));
+  }
+  return vote(member_labels, model_classes(model).labels, params.unknown_label);
+}
+
+}  // namespace qir

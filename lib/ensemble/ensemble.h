@@ -1,0 +1,62 @@
+// Ensembles over presentation orders. qir_train learns from the patterns in
+// the order given, and the order matters; an ensemble trains `voters`
+// members on the same data, each in its own shuffled order, and classifies
+// by their majority vote. The command and Python train and vote through
+// these functions; the members' orders (presentation_order.h) and their
+// vote (voting.h) are host-free, so the toolbox shares them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "mex.h"
+#include "../model/model_file.h"
+#include "../modules/module_runner.h"
+#include "presentation_order.h"
+#include "voting.h"
+
+namespace qir {
+
+// What a member's training has reached, for progress lines.
+struct MemberProgress {
+  int member = 0;  // 0-based
+  int members = 0;
+  int presentation = 0;
+  std::size_t nodes = 0;  // created so far
+};
+
+struct EnsembleOptions {
+  // Members trained at once, each on its own private copy of the training
+  // module; 0: one per processor core. The members are the same for any
+  // number of workers.
+  int workers = 0;
+  // Called (one call at a time) as members progress. When set, the modules
+  // are asked for their per-presentation report, which is read and not shown.
+  std::function<void(const MemberProgress &)> on_progress;
+};
+
+// Trains the members on patterns (N x M) and labels (N x 1) held in host
+// arrays. The modules' console text appears member by member, in member
+// order. The result has the nodes, `params`, `voting` and M filled in.
+Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+                     const TrainingParams &params, const VotingSettings &voting, double oflag,
+                     const EnsembleOptions &options);
+
+// Continues `earlier`: each member goes on from its own nodes, on this batch
+// in its own order for the model's next batch. The result keeps earlier's
+// voting settings and counts one batch more; its nodes live in the space
+// the patterns are given in (scale them as earlier scales first). Its
+// scaling ranges and class names are earlier's: a caller with new class
+// names adds them.
+Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArray *patterns,
+                        const mxArray *labels, const TrainingParams &params, double oflag,
+                        const EnsembleOptions &options);
+
+// Every member classifies the patterns (already scaled as the model
+// scales), then they vote.
+VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
+                             const ClassifyParams &params);
+
+}  // namespace qir

@@ -1,0 +1,60 @@
+#include "voting.h"
+
+#include <algorithm>
+
+#include "../base/errors.h"
+
+namespace qir {
+
+void check_voting(const VotingSettings &voting) {
+  if (voting.voters < 1 || voting.voters > 1000)
+    throw UsageError("the number of voters must lie between 1 and 1000");
+  if (voting.voters > 1 && !voting.shuffle)
+    throw UsageError("more than one voter needs shuffling (each member learns its own order)");
+}
+
+VoteResult vote(const std::vector<std::vector<double>> &member_labels,
+                const std::vector<double> &classes, double unknown_label) {
+  const std::size_t patterns = member_labels.empty() ? 0 : member_labels.front().size();
+  const std::size_t width = classes.size();
+  VoteResult result;
+  result.classes = classes;
+  result.labels.assign(patterns, unknown_label);
+  result.shares.assign(patterns * width, 0.0);
+  result.votes.assign(patterns, 0);
+  std::vector<int> counts(width);
+  for (std::size_t p = 0; p < patterns; ++p) {
+    std::fill(counts.begin(), counts.end(), 0);
+    int cast = 0;
+    for (std::size_t member = 0; member < member_labels.size(); ++member) {
+      const double label = member_labels[member][p];
+      const auto found = std::lower_bound(classes.begin(), classes.end(), label);
+      if (found == classes.end() || *found != label) continue;  // unclassified: no vote
+      const auto c = static_cast<std::size_t>(found - classes.begin());
+      ++counts[c];
+      ++cast;
+    }
+    result.votes[p] = cast;
+    if (cast == 0) continue;
+    std::size_t best = width;
+    for (std::size_t c = 0; c < width; ++c) {
+      if (counts[c] == 0) continue;
+      if (best == width || counts[c] > counts[best]) best = c;  // ties: the lowest class
+      result.shares[p * width + c] = static_cast<double>(counts[c]) / cast;
+    }
+    result.labels[p] = classes[best];
+  }
+  return result;
+}
+
+std::string member_heading(std::size_t member, std::size_t members) {
+  return "\nMember " + std::to_string(member + 1) + " of " + std::to_string(members) + ":";
+}
+
+std::string members_note(std::size_t members) {
+  return "(" + std::to_string(members) +
+         " members trained, each in its own order; the summary above is member 1's, "
+         "oflag 2 shows every member's)\n";
+}
+
+}  // namespace qir

@@ -1,0 +1,45 @@
+// The members' vote, and what makes voting settings sound: host-free, so
+// that every front end (the command, Python, and the toolbox, which trains
+// its members in its own host) votes through these functions. The members'
+// orders are in presentation_order.h.
+//
+// Vote: each member classifies with one qir_perf call; a member that leaves
+// a pattern unclassified casts no vote for it. The class with the most
+// votes wins; a tie goes to the lowest of the tied classes (so the winner
+// is always the first class with the largest share). A pattern is
+// unclassified only when no member classifies it. The vote shares of a
+// pattern are each class's votes over the votes cast.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../model/model_file.h"
+
+namespace qir {
+
+// Throws UsageError when the settings cannot make an ensemble: fewer than
+// one voter, or more than one without shuffling (they would all be equal).
+void check_voting(const VotingSettings &voting);
+
+struct VoteResult {
+  std::vector<double> labels;  // one per pattern; the unknown label where no member voted
+  std::vector<double> classes;  // the classes that got votes can be among, ascending
+  std::vector<double> shares;   // patterns x classes, row by row; all 0 where no vote was cast
+  std::vector<int> votes;       // number of members that voted for each pattern
+};
+
+// The vote over `member_labels` (one label vector per member, all of one
+// length) among `classes` (ascending; a label outside them casts no vote).
+VoteResult vote(const std::vector<std::vector<double>> &member_labels,
+                const std::vector<double> &classes, double unknown_label);
+
+// What training prints between members: the heading of member `member`
+// (0-based) of `members` in detailed output, and the note after member 1's
+// summary when only that one is shown.
+std::string member_heading(std::size_t member, std::size_t members);
+std::string members_note(std::size_t members);
+
+}  // namespace qir

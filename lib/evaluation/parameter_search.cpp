@@ -1,0 +1,145 @@
+#include "parameter_search.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "../data/data_warnings.h"
+#include "search_grid.h"
+#include "../model/training_defaults.h"
+
+namespace qir {
+namespace {
+
+std::vector<double> fold_accuracies(const CvResult &result) {
+  std::vector<double> accuracy;
+  for (const FoldResult &fold : result.folds) accuracy.push_back(fold.accuracy_percent());
+  return accuracy;
+}
+
+void set_gain(SearchCandidate &a, const SearchCandidate &b) {
+  const FoldGain gain = fold_gain(fold_accuracies(a.result), fold_accuracies(b.result));
+  a.gain = gain.mean;
+  a.gain_error = gain.error;
+}
+
+// Cross-validates every candidate, several at a time, each worker thread
+// through its own private copy of the modules.
+void cross_validate_all(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
+                        std::vector<SearchCandidate> &candidates,
+                        const std::function<void(std::size_t)> &on_done) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr failure;
+  std::mutex lock;
+  auto work = [&](ModuleRunner &worker) {
+    for (std::size_t k; !failed && (k = next.fetch_add(1)) < candidates.size();) {
+      try {
+        CvSettings own = settings;
+        own.voting = candidates[k].voting;
+        own.workers = 1;
+        candidates[k].result = cross_validate(worker, data, candidates[k].params, own, [](int) {});
+        const std::lock_guard<std::mutex> one_at_a_time(lock);
+        on_done(k);
+      } catch (...) {
+        const std::lock_guard<std::mutex> one_at_a_time(lock);
+        if (!failure) failure = std::current_exception();
+        failed = true;
+      }
+    }
+  };
+  const std::size_t workers =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, candidates.size());
+  std::vector<std::thread> threads;
+  for (std::size_t k = 1; k < workers; ++k) {
+    try {
+      threads.emplace_back(work, std::ref(runner.worker(k)));
+    } catch (const std::system_error &) {
+      break;
+    }
+  }
+  work(runner);
+  for (auto &thread : threads) thread.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+void rank(std::vector<SearchCandidate> &candidates) {
+  std::vector<SettingScore> scores;
+  for (const auto &c : candidates)
+    scores.push_back({c.result.accuracy_percent(), c.result.unknown_percent(), c.result.nodes()});
+  std::vector<SearchCandidate> ranked;
+  for (std::size_t k : rank_settings(scores)) ranked.push_back(std::move(candidates[k]));
+  candidates = std::move(ranked);
+}
+
+SearchCandidate default_candidate(std::size_t varying, const VotingSettings &voting) {
+  const TrainingDefaults &d = training_defaults;
+  SearchCandidate candidate;
+  candidate.params = {default_D(varying), d.ratio, d.vigilance, d.alpha,
+                      d.learning_rate, d.max_presentations, d.trim, d.ct};
+  candidate.voting = voting;
+  return candidate;
+}
+
+SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
+                         const std::function<void(const std::string &)> &on_step) {
+  const auto start = std::chrono::steady_clock::now();
+  SearchOutcome outcome;
+  const std::size_t varying = varying_features(data.patterns);
+  // Every setting trains as `qir train` would train it: the most list
+  // presentations are the default for each training fold and its voters.
+  CvSettings per_fold = settings;
+  per_fold.default_presentations_per_fold = true;
+  for (const TrainingParams &params : search_grid(varying))
+    outcome.screened.push_back({params, {1, settings.voting.seed, true}, {}, 0, 0});
+  std::size_t done = 0;
+  cross_validate_all(runner, data, per_fold, outcome.screened, [&](std::size_t) {
+    on_step("screening " + std::to_string(++done) + "/" + std::to_string(outcome.screened.size()));
+  });
+  rank(outcome.screened);
+
+  // The defaults and the finalists: ensembles, whose members train side by side.
+  on_step("the defaults");
+  outcome.defaults = default_candidate(varying, settings.voting);
+  CvSettings as_defaults = per_fold;  // each training fold's own D, as `qir cv` takes it
+  as_defaults.default_D_per_fold = true;
+  outcome.defaults.result = cross_validate(runner, data, outcome.defaults.params, as_defaults,
+                                           [](int) {});
+  const std::size_t finalists = std::min(search_finalists, outcome.screened.size());
+  for (std::size_t k = 0; k < finalists; ++k)
+    for (int voters : search_voters()) {
+      on_step("finalist " + std::to_string(outcome.finalists.size() + 1) + "/" +
+              std::to_string(finalists * search_voters().size()));
+      SearchCandidate candidate = outcome.screened[k];
+      candidate.voting = {voters, settings.voting.seed, true};
+      CvSettings own = per_fold;
+      own.voting = candidate.voting;
+      candidate.result = cross_validate(runner, data, candidate.params, own, [](int) {});
+      set_gain(candidate, outcome.defaults);
+      outcome.finalists.push_back(candidate);
+    }
+  rank(outcome.finalists);
+
+  outcome.chosen = outcome.defaults;
+  if (!outcome.finalists.empty()) {
+    const SearchCandidate &best = outcome.finalists.front();
+    if (clearly_better({best.gain, best.gain_error})) {
+      outcome.chosen = best;
+      outcome.kept_defaults = false;
+    }
+  }
+  outcome.chosen.params.max_presentations =
+      default_max_presentations(data.patterns.size(), outcome.chosen.voting.voters);
+  outcome.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return outcome;
+}
+
+}  // namespace qir

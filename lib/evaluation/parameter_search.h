@@ -1,0 +1,53 @@
+// The search for a training setting that suits the data better than the
+// defaults, by cross-validation inside the given data only. It screens the
+// node settings of the grid (search_grid.h) with one shuffled member each,
+// tries the best few with several numbers of voters, and keeps the defaults
+// unless the best of those beats them by more than the standard error of
+// its per-fold gain (the same folds for all), so a search never trades a
+// sound default for a lucky split.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cross_validation.h"
+#include "../data/dataset.h"
+#include "../model/model_file.h"
+#include "../modules/module_runner.h"
+
+namespace qir {
+
+struct SearchCandidate {
+  TrainingParams params;
+  VotingSettings voting;
+  CvResult result;
+  double gain = 0;        // mean per-fold accuracy gain over the defaults, in points
+  double gain_error = 0;  // its standard error over the folds
+};
+
+struct SearchOutcome {
+  std::vector<SearchCandidate> screened;   // one shuffled member each, best first
+  std::vector<SearchCandidate> finalists;  // ensembles of the best settings, best first
+  SearchCandidate defaults;
+  // The defaults unless a finalist clearly beats them; its most list
+  // presentations are the default for all the data.
+  SearchCandidate chosen;
+  bool kept_defaults = true;
+  double seconds = 0;
+};
+
+// The defaults' setting for data of which `varying` features vary, with
+// `voting`.
+SearchCandidate default_candidate(std::size_t varying, const VotingSettings &voting);
+
+// `on_step` receives a short description of the work in hand ("screening
+// 12/96", ...), one call at a time. `settings.voting` gives the seed and
+// the defaults' voters.
+SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
+                         const std::function<void(const std::string &)> &on_step);
+
+// Best first, by the search's one ranking rule (rank_settings).
+void rank(std::vector<SearchCandidate> &candidates);
+
+}  // namespace qir

@@ -1,0 +1,94 @@
+#include "search_grid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+#include "../base/number_text.h"
+#include "../model/training_defaults.h"
+
+namespace qir {
+namespace {
+
+// D on a log scale around sqrt(M), in steps of sqrt(2); the other values
+// span what cross-validation on the bundled and generated sets found useful
+// (higher vigilance and very small alpha never won there).
+const std::vector<double> D_factors{0.5, 0.7071067811865476, 1, 1.4142135623730951};
+const std::vector<double> vigilances{0, 0.5};
+const std::vector<double> ratios{0.5, 0.75, 1};
+const std::vector<double> alphas{0.01, 0.1};
+const std::vector<double> cts{0, 1};
+const std::vector<int> voter_counts{5, training_defaults.voters};
+
+std::string list_text(const std::vector<double> &values) {
+  std::string text;
+  for (double value : values) {
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%.3g", value);
+    text += (text.empty() ? "" : ", ") + std::string(shown);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::vector<TrainingParams> search_grid(std::size_t varying) {
+  const TrainingDefaults &d = training_defaults;
+  const double root_m = default_D(varying);
+  std::vector<TrainingParams> grid;
+  for (double factor : D_factors)
+    for (double vigilance : vigilances)
+      for (double ratio : ratios)
+        for (double alpha : alphas)
+          for (double ct : cts)
+            grid.push_back({factor * root_m, ratio, vigilance, alpha, d.learning_rate,
+                            d.max_presentations, d.trim, ct});
+  return grid;
+}
+
+const std::vector<int> &search_voters() { return voter_counts; }
+
+std::string search_grid_text() {
+  std::vector<double> voters(voter_counts.begin(), voter_counts.end());
+  return "  D          " + list_text(D_factors) + " times sqrt(M)\n" +
+         "  vigilance  " + list_text(vigilances) + "\n" +
+         "  ratio      " + list_text(ratios) + "\n" +
+         "  alpha      " + list_text(alphas) + "\n" +
+         "  ct         " + list_text(cts) + "\n" +
+         "  voters     " + list_text(voters) + " (for the best node setting)\n";
+}
+
+std::vector<std::size_t> rank_settings(const std::vector<SettingScore> &scores) {
+  std::vector<std::size_t> order(scores.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
+    const SettingScore &a = scores[i], &b = scores[j];
+    if (a.accuracy != b.accuracy) return a.accuracy > b.accuracy;
+    if (a.unknown != b.unknown) return a.unknown < b.unknown;
+    return a.nodes < b.nodes;
+  });
+  return order;
+}
+
+FoldGain fold_gain(const std::vector<double> &accuracy,
+                   const std::vector<double> &default_accuracy) {
+  const std::size_t folds = std::min(accuracy.size(), default_accuracy.size());
+  double mean = 0, squares = 0;
+  for (std::size_t k = 0; k < folds; ++k) mean += accuracy[k] - default_accuracy[k];
+  mean /= static_cast<double>(std::max<std::size_t>(folds, 1));
+  for (std::size_t k = 0; k < folds; ++k) {
+    const double gain = accuracy[k] - default_accuracy[k];
+    squares += (gain - mean) * (gain - mean);
+  }
+  FoldGain result;
+  result.mean = mean;
+  result.error = folds < 2 ? 0
+                           : std::sqrt(squares / static_cast<double>(folds - 1) /
+                                       static_cast<double>(folds));
+  return result;
+}
+
+bool clearly_better(const FoldGain &gain) { return gain.mean > 0 && gain.mean > gain.error; }
+
+}  // namespace qir

@@ -1,0 +1,633 @@
+#include "model_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include "../base/errors.h"
+#include "../base/number_text.h"
+
+namespace qir {
+namespace {
+
+// Format 2 adds the scaling ranges and class names, format 3 the members of
+// an ensemble; a model is written in the lowest format that holds it, so
+// older readers keep reading what they can. A new format raises
+// newest_format and names the keys it adds in header_keys.
+constexpr int plain_format = 1;
+constexpr int extended_format = 2;
+constexpr int ensemble_format = 3;
+constexpr int newest_format = ensemble_format;
+
+bool is_ensemble(const Model &model) {
+  return model.members() > 1 || model.voting.shuffle || model.voting.voters != 1;
+}
+
+// Feature names need no format of their own: every reader takes a '%' line
+// of an unknown key as a comment, and the model classifies the same without
+// its names.
+int format_of(const Model &model) {
+  if (is_ensemble(model)) return ensemble_format;
+  return model.scales() || !model.class_names.empty() ? extended_format : plain_format;
+}
+
+std::string member_line(std::size_t number, std::size_t nodes, double presentations) {
+  return "% member " + std::to_string(number) + " nodes " + std::to_string(nodes) +
+         " list_presentations " + format_number(presentations) + "\n";
+}
+
+enum class KeyKind { count, parameter, list, feature_name, class_name, member };
+
+struct HeaderKey {
+  std::string_view name;
+  KeyKind kind;
+  int since_format;  // the first format that may carry the key
+  bool required;
+};
+
+// Every header key a model file may carry, in the order they are written.
+// A line whose first word is none of these is a comment.
+constexpr HeaderKey header_keys[] = {
+    {"format", KeyKind::count, plain_format, true},
+    {"features", KeyKind::count, plain_format, true},
+    {"feature_min", KeyKind::list, extended_format, false},
+    {"feature_max", KeyKind::list, extended_format, false},
+    {"feature", KeyKind::feature_name, plain_format, false},
+    {"D", KeyKind::parameter, plain_format, true},
+    {"ratio", KeyKind::parameter, plain_format, true},
+    {"vigilance", KeyKind::parameter, plain_format, true},
+    {"alpha", KeyKind::parameter, plain_format, true},
+    {"learning_rate", KeyKind::parameter, plain_format, true},
+    {"max_list_presentations", KeyKind::parameter, plain_format, true},
+    {"trim_option", KeyKind::parameter, plain_format, true},
+    {"ct_option", KeyKind::parameter, plain_format, true},
+    {"list_presentations", KeyKind::parameter, plain_format, true},
+    {"voters", KeyKind::count, ensemble_format, false},
+    {"seed", KeyKind::count, ensemble_format, false},
+    {"shuffle", KeyKind::count, ensemble_format, false},
+    {"batches", KeyKind::count, ensemble_format, false},
+    {"class", KeyKind::class_name, extended_format, false},
+    {"nodes", KeyKind::count, plain_format, true},
+    {"member", KeyKind::member, ensemble_format, false},
+};
+
+const HeaderKey *find_key(std::string_view name) {
+  for (const HeaderKey &key : header_keys)
+    if (key.name == name) return &key;
+  return nullptr;
+}
+
+// The parameter keys, each bound to the value it holds.
+std::vector<std::pair<std::string, double *>> parameter_slots(Model &model) {
+  TrainingParams &p = model.params;
+  return {{"D", &p.D},
+          {"ratio", &p.ratio},
+          {"vigilance", &p.vigilance},
+          {"alpha", &p.alpha},
+          {"learning_rate", &p.learning_rate},
+          {"max_list_presentations", &p.max_presentations},
+          {"trim_option", &p.trim},
+          {"ct_option", &p.ct},
+          {"list_presentations", &model.list_presentations}};
+}
+
+// A value as a message shows it: a file can hold words of any length.
+std::string quoted(std::string_view word) {
+  constexpr std::size_t shown = 24;
+  if (word.size() <= shown) return "'" + std::string(word) + "'";
+  return "'" + std::string(word.substr(0, shown)) + "...' (" + std::to_string(word.size()) +
+         " characters)";
+}
+
+std::string label_text(double label) { return format_number(label); }
+
+// Where a fault of a whole model lies, so that the reader can name the line.
+enum class Place { none, key, node, class_line, feature_line };
+
+struct Fault {
+  std::string what;
+  Place place = Place::none;
+  std::string key;        // Place::key
+  std::size_t index = 0;  // Place::node, Place::class_line, Place::feature_line
+};
+
+// A name that fits on one '%' line.
+bool one_line_name(std::string_view name) {
+  const std::string_view trimmed = trim(name);
+  return !trimmed.empty() && trimmed.find_first_of("\n\r") == std::string_view::npos;
+}
+
+std::optional<Fault> parameter_fault(const Model &model) {
+  Model copy = model;  // parameter_slots binds to mutable slots
+  for (const auto &[key, slot] : parameter_slots(copy))
+    if (std::isnan(*slot)) return Fault{"'% " + key + "' is NaN", Place::key, key};
+  return std::nullopt;
+}
+
+std::optional<Fault> range_fault(const Model &model) {
+  if (!model.scales() && model.feature_max.empty()) return std::nullopt;
+  const std::size_t m = static_cast<std::size_t>(model.features);
+  if (model.feature_min.size() != m || model.feature_max.size() != m)
+    return Fault{"'% feature_min' and '% feature_max' need " + std::to_string(m) +
+                     " values each, one per feature",
+                 Place::key, model.feature_min.size() != m ? "feature_min" : "feature_max"};
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::string feature = "feature " + std::to_string(k + 1) + ": ";
+    if (!std::isfinite(model.feature_min[k]))
+      return Fault{feature + "'% feature_min' is not finite", Place::key, "feature_min"};
+    if (!std::isfinite(model.feature_max[k]))
+      return Fault{feature + "'% feature_max' is not finite", Place::key, "feature_max"};
+    if (model.feature_min[k] > model.feature_max[k])
+      return Fault{feature + "'% feature_min' is above '% feature_max'", Place::key,
+                   "feature_max"};
+  }
+  return std::nullopt;
+}
+
+// Each member's nodes with the index of its first row among all rows.
+struct MemberView {
+  const std::vector<std::vector<double>> &templates;
+  const std::vector<double> &labels;
+  std::size_t first_row;
+};
+
+std::vector<MemberView> member_views(const Model &model) {
+  std::vector<MemberView> views{{model.templates, model.labels, 0}};
+  std::size_t rows = model.templates.size();
+  for (const auto &member : model.further_members) {
+    views.push_back({member.templates, member.labels, rows});
+    rows += member.templates.size();
+  }
+  return views;
+}
+
+// The node labels of every member, in file order.
+std::vector<double> all_node_labels(const Model &model) {
+  std::vector<double> labels;
+  for (const auto &view : member_views(model))
+    labels.insert(labels.end(), view.labels.begin(), view.labels.end());
+  return labels;
+}
+
+std::optional<Fault> node_fault(const Model &model) {
+  const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
+  for (const MemberView &member : member_views(model)) {
+    if (member.labels.size() != member.templates.size())
+      return Fault{std::to_string(member.templates.size()) + " template rows but " +
+                   std::to_string(member.labels.size()) + " labels",
+                   Place::none, "", 0};
+    for (std::size_t k = 0; k < member.templates.size(); ++k) {
+      const auto &row = member.templates[k];
+      const std::size_t at = member.first_row + k;
+      if (row.size() != width)
+        return Fault{std::to_string(row.size() + 1) + " values, a node row has " +
+                         std::to_string(width + 1),
+                     Place::node, "", at};
+      for (double value : row)
+        if (!std::isfinite(value))
+          return Fault{"node value " + format_number(value) + " is not finite", Place::node, "",
+                       at};
+      if (!is_class_label(member.labels[k]))
+        return Fault{"node label " + label_text(member.labels[k]) +
+                         " is not a whole number from -2147483648 to 2147483647",
+                     Place::node, "", at};
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<Fault> voting_fault(const Model &model) {
+  if (!is_ensemble(model)) return std::nullopt;
+  if (model.voting.voters != static_cast<int>(model.members()))
+    return Fault{"'% voters " + std::to_string(model.voting.voters) + "' but " +
+                     std::to_string(model.members()) + " members",
+                 Place::key, "voters"};
+  if (model.members() > 1 && !model.voting.shuffle)
+    return Fault{"members without '% shuffle 1' would all be alike", Place::key, "shuffle"};
+  return std::nullopt;
+}
+
+// With class names, names and node labels correspond one to one.
+std::optional<Fault> class_fault(const Model &model) {
+  if (model.class_names.empty()) return std::nullopt;
+  std::set<double> named;
+  std::set<std::string> names;
+  const std::vector<double> labels = all_node_labels(model);
+  const std::set<double> carried(labels.begin(), labels.end());
+  for (std::size_t k = 0; k < model.class_names.size(); ++k) {
+    const auto &[label, name] = model.class_names[k];
+    const std::string_view trimmed = trim(name);
+    if (!one_line_name(name))
+      return Fault{"class name '" + name + "' is empty or spans lines", Place::class_line, "", k};
+    if (!named.insert(label).second)
+      return Fault{"class " + std::to_string(label) + " named twice", Place::class_line, "", k};
+    if (!names.insert(std::string(trimmed)).second)
+      return Fault{"class name '" + std::string(trimmed) + "' given to two labels",
+                   Place::class_line, "", k};
+    if (carried.count(label) == 0)
+      return Fault{"class " + std::to_string(label) + " is the label of no node",
+                   Place::class_line, "", k};
+  }
+  for (std::size_t k = 0; k < labels.size(); ++k)
+    if (named.count(labels[k]) == 0)
+      return Fault{"node label " + label_text(labels[k]) + " has no '% class' line",
+                   Place::node, "", k};
+  return std::nullopt;
+}
+
+std::optional<Fault> feature_name_fault(const Model &model) {
+  const auto &names = model.feature_names;
+  if (names.empty()) return std::nullopt;
+  if (names.size() != static_cast<std::size_t>(model.features))
+    return Fault{"'% feature' lines name " + std::to_string(names.size()) + " of " +
+                     std::to_string(model.features) + " features; name every feature or none",
+                 Place::feature_line, "",
+                 std::min(names.size(), static_cast<std::size_t>(model.features + 1)) - 1};
+  for (std::size_t k = 0; k < names.size(); ++k)
+    if (!one_line_name(names[k]))
+      return Fault{"feature name '" + names[k] + "' is empty or spans lines",
+                   Place::feature_line, "", k};
+  return std::nullopt;
+}
+
+std::optional<Fault> first_fault(const Model &model) {
+  if (!(model.features >= 1 && model.features <= max_model_features))
+    return Fault{"'% features' must be a whole number from 1 to " +
+                     std::to_string(max_model_features),
+                 Place::key, "features"};
+  for (auto check : {parameter_fault, range_fault, feature_name_fault, node_fault,
+                     class_fault, voting_fault})
+    if (auto fault = check(model)) return fault;
+  return std::nullopt;
+}
+
+std::string format_row(const std::vector<double> &row, double label) {
+  std::string line;
+  for (double value : row) line += format_number(value) + " ";
+  return line + format_number(label) + "\n";
+}
+
+std::string format_list(const std::string &key, const std::vector<double> &values) {
+  std::string line = "% " + key;
+  for (double value : values) line += " " + format_number(value);
+  return line + "\n";
+}
+
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+std::string_view without_byte_order_mark(std::string_view text) {
+  if (text.substr(0, byte_order_mark.size()) == byte_order_mark)
+    text.remove_prefix(byte_order_mark.size());
+  return text;
+}
+
+// Digits, signs, points and exponents only: a number too large for a double.
+bool numeric_looking(std::string_view word) {
+  return word.find_first_not_of("0123456789+-.eE") == std::string_view::npos;
+}
+
+// Parsing state: the header values seen, where each was, and the node rows.
+struct Reader {
+  const std::string &path;
+  Model model;
+  std::map<std::string, double, std::less<>> counts;  // format, features, nodes
+  std::map<std::string, int, std::less<>> key_lines;
+  std::vector<int> node_lines, class_lines, feature_lines;
+  int line_number = 0;
+  // The node count that each '% member' line promised, and its line.
+  std::vector<double> member_nodes;
+  std::vector<int> member_lines;
+
+  std::vector<std::vector<double>> &current_templates() {
+    return member_nodes.size() <= 1 ? model.templates : model.further_members.back().templates;
+  }
+  std::vector<double> &current_labels() {
+    return member_nodes.size() <= 1 ? model.labels : model.further_members.back().labels;
+  }
+
+  void member_line(std::istringstream &words) {
+    std::string index_word, nodes_word, count_word, presentations_word, presentations_value, rest;
+    words >> index_word >> nodes_word >> count_word >> presentations_word >> presentations_value;
+    if (nodes_word != "nodes" || presentations_word != "list_presentations" || (words >> rest))
+      fail("a member line reads '% member K nodes N list_presentations P'");
+    const double k = number(index_word), n = number(count_word), p = number(presentations_value);
+    if (k != static_cast<double>(member_nodes.size() + 1))
+      fail("member " + format_number(k) + " out of order (expected member " +
+           std::to_string(member_nodes.size() + 1) + ")");
+    if (!(n >= 0 && std::trunc(n) == n)) fail("member " + format_number(k) + ": bad node count");
+    close_member();
+    member_nodes.push_back(n);
+    member_lines.push_back(line_number);
+    if (member_nodes.size() == 1) {
+      member_one_presentations = p;
+    } else {
+      model.further_members.emplace_back();
+      model.further_members.back().list_presentations = p;
+    }
+  }
+  double member_one_presentations = 0;
+
+  // The member whose rows came last has as many as its line promised.
+  void close_member() const {
+    if (member_nodes.empty()) return;
+    const std::size_t rows = member_nodes.size() == 1
+                                 ? model.templates.size()
+                                 : model.further_members.back().templates.size();
+    if (static_cast<double>(rows) != member_nodes.back())
+      fail_at(member_lines.back(), "member " + std::to_string(member_nodes.size()) +
+                                       " promised " + format_number(member_nodes.back()) +
+                                       " nodes and has " + std::to_string(rows));
+  }
+
+  [[noreturn]] void fail_at(int line, const std::string &what) const {
+    throw InputError(path + ":" + std::to_string(line) + ": " + what);
+  }
+  [[noreturn]] void fail(const std::string &what) const { fail_at(line_number, what); }
+
+  double number(std::string_view word) const {
+    const auto value = parse_number(word);
+    if (value) return *value;
+    if (numeric_looking(word)) fail(quoted(word) + " is beyond the range of doubles");
+    fail(quoted(word) + " is not a number");
+  }
+
+  std::vector<double> numbers(std::istringstream &words) const {
+    std::vector<double> values;
+    for (std::string word; words >> word;) values.push_back(number(word));
+    return values;
+  }
+
+  double one_number(const HeaderKey &key, std::istringstream &words) const {
+    std::string value, rest;
+    if (!(words >> value) || (words >> rest))
+      fail("'% " + std::string(key.name) + "' takes one value");
+    return number(value);
+  }
+
+  void class_line(std::istringstream &words) {
+    std::string label_word, name;
+    words >> label_word;
+    std::getline(words, name);
+    const auto label = parse_number(label_word);
+    if (!label || !is_class_label(*label))
+      fail("class label " + quoted(label_word) + " is not a whole number");
+    if (trim(name).empty()) fail("class " + label_word + " has no name");
+    model.class_names.emplace_back(static_cast<int>(*label), std::string(trim(name)));
+    class_lines.push_back(line_number);
+  }
+
+  // '% feature K NAME', K counting up from 1.
+  void feature_line(std::istringstream &words) {
+    std::string index_word, name;
+    words >> index_word;
+    std::getline(words, name);
+    const auto index = parse_number(index_word);
+    const std::size_t expected = model.feature_names.size() + 1;
+    if (!index || *index != static_cast<double>(expected))
+      fail("feature " + quoted(index_word) + " out of order (expected feature " +
+           std::to_string(expected) + ")");
+    if (trim(name).empty()) fail("feature " + index_word + " has no name");
+    model.feature_names.emplace_back(trim(name));
+    feature_lines.push_back(line_number);
+  }
+
+  void count_line(const HeaderKey &key, std::istringstream &words) {
+    const double value = one_number(key, words);
+    const bool whole = value >= 0 && std::trunc(value) == value;
+    if (key.name == "features") {
+      if (!(whole && value >= 1 && value <= max_model_features))
+        fail("'% features' must be a whole number from 1 to " +
+             std::to_string(max_model_features));
+      model.features = static_cast<int>(value);
+    }
+    if (!whole) fail("'% " + std::string(key.name) + "' must be a whole number");
+    counts.emplace(key.name, value);
+  }
+
+  void parameter_line(const HeaderKey &key, std::istringstream &words) {
+    const double value = one_number(key, words);
+    for (auto &[name, slot] : parameter_slots(model))
+      if (name == key.name) *slot = value;
+  }
+
+  void header_line(std::string_view text) {
+    std::istringstream words{std::string(text.substr(1))};
+    std::string word;
+    if (!(words >> word)) return;
+    const HeaderKey *key = find_key(word);
+    if (key == nullptr) return;  // a comment
+    const bool repeated = key->kind == KeyKind::class_name || key->kind == KeyKind::member ||
+                          key->kind == KeyKind::feature_name;
+    if (!repeated && !key_lines.emplace(word, line_number).second)
+      fail("header value '" + word + "' given twice");
+    switch (key->kind) {
+      case KeyKind::count: return count_line(*key, words);
+      case KeyKind::parameter: return parameter_line(*key, words);
+      case KeyKind::list:
+        (word == "feature_min" ? model.feature_min : model.feature_max) = numbers(words);
+        return;
+      case KeyKind::feature_name:
+        key_lines.emplace(word, line_number);
+        return feature_line(words);
+      case KeyKind::class_name: key_lines.emplace(word, line_number); return class_line(words);
+      case KeyKind::member: key_lines.emplace(word, line_number); return member_line(words);
+    }
+  }
+
+  void node_line(std::string_view text) {
+    if (model.features <= 0) fail("node row before the '% features' header line");
+    std::istringstream cells{std::string(text)};
+    std::vector<double> row = numbers(cells);
+    const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 2;
+    if (row.size() != width)
+      fail(std::to_string(row.size()) + " values, a node row has " + std::to_string(width));
+    current_labels().push_back(row.back());
+    row.pop_back();
+    current_templates().push_back(std::move(row));
+    node_lines.push_back(line_number);
+  }
+
+  void line(std::string_view text) {
+    text = trim(text);
+    if (text.empty()) return;
+    if (text.front() == '%')
+      header_line(text);
+    else
+      node_line(text);
+  }
+
+  int line_of(const std::string &key) const {
+    const auto found = key_lines.find(key);
+    return found == key_lines.end() ? 0 : found->second;
+  }
+
+  void check_format() const {
+    const auto format = counts.find("format");
+    if (format == counts.end()) throw InputError(path + ": not a model file: no '% format' header line");
+    if (format->second < plain_format || format->second > newest_format)
+      fail_at(line_of("format"), "model file format " + format_number(format->second) +
+                                     " is not supported (this version reads formats up to " +
+                                     std::to_string(newest_format) + ")");
+    for (const HeaderKey &key : header_keys) {
+      const std::string name(key.name);
+      if (key.required && key_lines.count(name) == 0)
+        throw InputError(path + ": not a model file: no '% " + name + "' header line");
+      if (key_lines.count(name) != 0 && key.since_format > format->second)
+        fail_at(line_of(name), "'% " + name + "' needs model file format " +
+                                   std::to_string(key.since_format) + " or later");
+    }
+  }
+
+  void check_pairs() const {
+    const bool has_min = key_lines.count("feature_min") != 0;
+    const bool has_max = key_lines.count("feature_max") != 0;
+    if (has_min && !has_max) fail_at(line_of("feature_min"), "'% feature_min' without '% feature_max'");
+    if (has_max && !has_min) fail_at(line_of("feature_max"), "'% feature_max' without '% feature_min'");
+    const double nodes = counts.at("nodes");
+    if (nodes != static_cast<double>(model.total_nodes()))
+      fail_at(line_of("nodes"), "header says " + format_number(nodes) + " nodes, the file has " +
+                                    std::to_string(model.total_nodes()));
+  }
+
+  // Format 3: the voting settings, and the members that the lines announced.
+  void take_voting() {
+    if (counts.at("format") != ensemble_format) return;
+    for (const char *key : {"voters", "seed", "shuffle"})
+      if (counts.count(key) == 0)
+        throw InputError(path + ": an ensemble needs a '% " + key + "' header line");
+    if (member_nodes.empty()) throw InputError(path + ": an ensemble without '% member' lines");
+    close_member();
+    const double shuffle = counts.at("shuffle"), seed = counts.at("seed");
+    if (shuffle > 1) fail_at(line_of("shuffle"), "'% shuffle' must be 0 or 1");
+    if (seed > 9007199254740992.0) fail_at(line_of("seed"), "'% seed' is too large");
+    if (counts.at("voters") > 1000000) fail_at(line_of("voters"), "'% voters' is too large");
+    model.voting = {static_cast<int>(counts.at("voters")), static_cast<std::uint64_t>(seed),
+                    shuffle == 1};
+    if (const auto batches = counts.find("batches"); batches != counts.end()) {
+      if (batches->second < 1 || batches->second > 9007199254740992.0)
+        fail_at(line_of("batches"), "'% batches' must be a whole number from 1 to 2^53");
+      model.batches = static_cast<std::uint64_t>(batches->second);
+    }
+    model.list_presentations = member_one_presentations;  // from its own line as well
+  }
+
+  int line_of(const Fault &fault) const {
+    switch (fault.place) {
+      case Place::key: return line_of(fault.key);
+      case Place::node: return node_lines.at(fault.index);
+      case Place::class_line: return class_lines.at(fault.index);
+      case Place::feature_line: return feature_lines.at(fault.index);
+      case Place::none: break;
+    }
+    return 0;
+  }
+
+  Model finish() {
+    check_format();
+    take_voting();
+    check_pairs();
+    if (const auto fault = first_fault(model)) {
+      const int line = line_of(*fault);
+      if (line == 0) throw InputError(path + ": " + fault->what);
+      fail_at(line, fault->what);
+    }
+    return std::move(model);
+  }
+};
+
+}  // namespace
+
+std::string feature_name(const Model &model, std::size_t index) {
+  if (index < model.feature_names.size()) return model.feature_names[index];
+  return "feature " + std::to_string(index + 1);
+}
+
+bool is_class_label(double value) {
+  return std::trunc(value) == value && value >= -2147483648.0 && value <= 2147483647.0;
+}
+
+std::string format_model(const Model &model) {
+  if (const auto fault = first_fault(model))
+    throw InputError("the model cannot be stored: " + fault->what);
+  Model copy = model;  // parameter_slots binds to mutable slots
+  std::string text = "% QIR model: category nodes learned by qir_train\n";
+  text += "% format " + std::to_string(format_of(model)) + "\n";
+  text += "% features " + std::to_string(model.features) + "\n";
+  if (model.scales()) {
+    text += format_list("feature_min", model.feature_min);
+    text += format_list("feature_max", model.feature_max);
+  }
+  for (std::size_t k = 0; k < model.feature_names.size(); ++k)
+    text += "% feature " + std::to_string(k + 1) + " " + std::string(trim(model.feature_names[k])) +
+            "\n";
+  for (const auto &[key, slot] : parameter_slots(copy))
+    text += "% " + key + " " + format_number(*slot) + "\n";
+  const bool ensemble = is_ensemble(model);
+  if (ensemble) {
+    text += "% voters " + std::to_string(model.voting.voters) + "\n";
+    text += "% seed " + std::to_string(model.voting.seed) + "\n";
+    text += "% shuffle " + std::string(model.voting.shuffle ? "1" : "0") + "\n";
+    if (model.batches > 1) text += "% batches " + std::to_string(model.batches) + "\n";
+  }
+  for (const auto &[label, name] : model.class_names)
+    text += "% class " + std::to_string(label) + " " + std::string(trim(name)) + "\n";
+  text += "% nodes " + std::to_string(model.total_nodes()) + "\n";
+  const std::string m = std::to_string(model.features);
+  text += "% columns: center(1:" + m + ") direction(1:" + m + ") radius label\n";
+  const auto members = member_views(model);
+  for (std::size_t member = 0; member < members.size(); ++member) {
+    const MemberView &nodes = members[member];
+    if (ensemble)
+      text += member_line(member + 1, nodes.templates.size(),
+                          member == 0 ? model.list_presentations
+                                      : model.further_members[member - 1].list_presentations);
+    for (std::size_t k = 0; k < nodes.templates.size(); ++k)
+      text += format_row(nodes.templates[k], nodes.labels[k]);
+  }
+  return text;
+}
+
+std::size_t Model::total_nodes() const {
+  std::size_t nodes = templates.size();
+  for (const auto &member : further_members) nodes += member.templates.size();
+  return nodes;
+}
+
+Model parse_model(std::string_view text, const std::string &path) {
+  Reader reader{path, {}, {}, {}, {}, {}, {}, 0, {}, {}, 0};
+  std::istringstream stream{std::string(without_byte_order_mark(text))};
+  std::string line;
+  while (std::getline(stream, line)) {
+    ++reader.line_number;
+    reader.line(line);
+  }
+  return reader.finish();
+}
+
+bool looks_like_model_file(std::string_view text) {
+  text = without_byte_order_mark(text);
+  const auto first = text.find_first_not_of(" \t\r\n");
+  return first == std::string_view::npos || text[first] == '%';
+}
+
+ModelClasses model_classes(const Model &model) {
+  ModelClasses classes;
+  const std::vector<double> labels = all_node_labels(model);
+  const std::set<double> distinct(labels.begin(), labels.end());
+  classes.labels.assign(distinct.begin(), distinct.end());
+  if (!model.class_names.empty()) {
+    const std::map<double, std::string> names(model.class_names.begin(), model.class_names.end());
+    for (double label : classes.labels) classes.names.push_back(names.at(label));
+  }
+  for (double label : labels)
+    classes.of_node.push_back(static_cast<std::size_t>(
+        std::lower_bound(classes.labels.begin(), classes.labels.end(), label) -
+        classes.labels.begin()));
+  return classes;
+}
+
+}  // namespace qir

@@ -1,0 +1,125 @@
+// The model file: what training learned, in a text form that MATLAB and
+// Octave read with `load` ('%' lines are comments to them). This is the one
+// reader and writer of model files: the command, the Python package and the
+// toolbox all go through it (docs/model-files.md describes the format).
+//
+//   % QIR model
+//   % format 1                (2 when the file carries scaling or class names)
+//   % features M
+//   % feature_min v1 ... vM   (only for a model that scales its inputs)
+//   % feature_max v1 ... vM
+//   % feature K NAME          (the name of feature K, for every K from 1 to M, or none)
+//   % D <value>               ... one '% name value' line per training parameter
+//   % class LABEL NAME        (one line per node label, or none)
+//   % nodes K
+//   % columns: center(1:M) direction(1:M) radius label
+//   <2M+2 numbers per node, separated by blanks>
+//
+// Format 3 holds an ensemble: '% voters K', '% seed S' and '% shuffle 0|1'
+// after the training parameters, '% nodes' counts the rows of every member,
+// and each member's rows follow its own line
+//   % member k nodes n list_presentations p
+// (member 1's rows first; '% list_presentations' repeats member 1's count).
+// A continued ensemble adds '% batches B' after '% shuffle': the training
+// calls its members have had (1, the first fit, when the line is missing),
+// which with the seed fixes the members' orders on the next batch.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qir {
+
+// The training arguments that shaped a model; the matching module
+// arguments are named in the file's header lines.
+struct TrainingParams {
+  double D = 0;
+  double ratio = 0;
+  double vigilance = 0;
+  double alpha = 0;
+  double learning_rate = 0;
+  double max_presentations = 0;
+  double trim = 0;
+  double ct = 0;
+};
+
+// The most features a model file may hold, for reading and for training
+// alike, so that every model `qir train` writes can be read back.
+constexpr int max_model_features = 1000000;
+
+// How the members of an ensemble were trained: `voters` qir_train calls on
+// the same data, each in its own order drawn from `seed` when `shuffle` is
+// on (see ensemble.h). One member without shuffling is a plain model.
+struct VotingSettings {
+  int voters = 1;
+  std::uint64_t seed = 1;
+  bool shuffle = false;
+};
+
+// The nodes of one member beyond the first.
+struct MemberNodes {
+  std::vector<std::vector<double>> templates;
+  std::vector<double> labels;
+  double list_presentations = 0;
+};
+
+struct Model {
+  int features = 0;  // M
+  TrainingParams params;
+  double list_presentations = 0;               // as the training call reported it
+  std::vector<std::vector<double>> templates;  // one template row (2M+1 values) per node
+  std::vector<double> labels;                  // one label per node
+  // The training data's range of each feature; the nodes live in the scaled
+  // space (see feature_scaling.h). Empty: the model takes raw features.
+  std::vector<double> feature_min, feature_max;
+  // The class names behind the integer labels; empty: numeric labels.
+  // Otherwise every node label has exactly one name and every name a node.
+  std::vector<std::pair<int, std::string>> class_names;
+  // The name of each feature (from a header row, say); empty: unnamed.
+  std::vector<std::string> feature_names;
+  // An ensemble's settings and its members 2..K; member 1 is the fields above.
+  VotingSettings voting;
+  std::vector<MemberNodes> further_members;
+  // Training calls the nodes have had: 1 after a fit, one more for each
+  // batch it continued on (see ensemble.h for the orders it fixes).
+  std::uint64_t batches = 1;
+  bool scales() const { return !feature_min.empty(); }
+  std::size_t members() const { return 1 + further_members.size(); }
+  std::size_t total_nodes() const;
+};
+
+// The name of feature `index` (0-based) as pictures and messages show it:
+// its own name, else "feature K" (1-based).
+std::string feature_name(const Model &model, std::size_t index);
+
+// Whether `value` can be a class label: a whole number that fits a 32-bit
+// signed integer, as the modules keep labels.
+bool is_class_label(double value);
+
+// Throws InputError, naming the fault, for a model that could not be read
+// back (the same rules that parse_model applies, without line numbers).
+std::string format_model(const Model &model);
+// Throws InputError naming `path` and the line of the first fault.
+Model parse_model(std::string_view text, const std::string &path);
+
+// Whether the text starts as a model file does (with a '%' line), as
+// opposed to a data file given in its place.
+bool looks_like_model_file(std::string_view text);
+
+void save_model(const std::string &path, const Model &model);
+Model load_model(const std::string &path);
+
+// The classes of a model (of all its members) in ascending label order, and
+// the class of each node: what a front end with its own class numbering maps through.
+struct ModelClasses {
+  std::vector<double> labels;        // distinct node labels, ascending
+  std::vector<std::string> names;    // their names; empty for numeric labels
+  std::vector<std::size_t> of_node;  // index into labels, one per node of every member, in file order
+};
+ModelClasses model_classes(const Model &model);
+
+}  // namespace qir

@@ -1,0 +1,83 @@
+// The training defaults of the qir command, in one place. They were chosen
+// by cross-validation on the four bundled data sets scaled to [0, 1] (see
+// the README's accuracy table); the Python package exposes the same values.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace qir {
+
+struct TrainingDefaults {
+  // D is sqrt(M), M the features that vary in the training data: the
+  // diagonal of the unit cube that the scaled patterns span, so one node may
+  // span the whole data. A constant feature adds nothing to that span; left
+  // in the count it made nodes too large for data with idle features (the
+  // digits: sqrt(64) where they span sqrt(61)).
+  double ratio;
+  double vigilance;
+  double alpha;
+  double learning_rate;
+  // The most list presentations a member takes by default; fewer on large
+  // data (default_max_presentations).
+  double max_presentations;
+  double trim;
+  double ct;
+  double oflag;
+  bool scale;  // min-max scaling of the features (feature_scaling.h)
+  // Ensembles (ensemble.h): members trained in shuffled orders, and the seed
+  // of their orders.
+  int voters;
+  bool shuffle;
+  double seed;
+  // The pattern presentations a training makes in all, over its members,
+  // that the default limit on list presentations keeps to; but never fewer
+  // than `fewest_presentations`, since a second pass moves the nodes the
+  // first pass laid down early.
+  double training_work;
+  double fewest_presentations;
+};
+
+inline constexpr TrainingDefaults training_defaults{
+    /*ratio=*/0.75,
+    /*vigilance=*/0,
+    /*alpha=*/0.1,
+    /*learning_rate=*/1,
+    /*max_presentations=*/100,
+    /*trim=*/0,
+    /*ct=*/0,
+    /*oflag=*/1,
+    /*scale=*/true,
+    /*voters=*/15,
+    /*shuffle=*/true,
+    /*seed=*/1,
+    /*training_work=*/480000,
+    /*fewest_presentations=*/2,
+};
+
+// The most list presentations the modules take (they count in 32 bits);
+// more would be refused as if the number were not above 0.
+inline constexpr double most_presentations = 2147483647;
+
+// The default size bound for patterns of which `varying` features vary
+// (data_warnings.h counts them); at least 1, for data that never vary.
+inline double default_D(std::size_t varying) {
+  return std::sqrt(static_cast<double>(varying > 0 ? varying : 1));
+}
+
+// The default limit on list presentations for `voters` members trained on
+// `patterns` patterns: max_presentations, or fewer where more would take the
+// members past training_work pattern presentations in all, but at least
+// fewest_presentations. Small data sets converge well before the limit; on
+// large ones a few presentations per member give as accurate an ensemble as
+// many (docs/command.md, how the defaults were chosen), and the limit keeps
+// large, overlapping data, which never converge, from costing 100 passes.
+inline double default_max_presentations(std::size_t patterns, int voters) {
+  const TrainingDefaults &d = training_defaults;
+  const double seen = static_cast<double>(patterns) * static_cast<double>(voters > 1 ? voters : 1);
+  const double fitting = seen > 0 ? std::ceil(d.training_work / seen) : d.max_presentations;
+  return std::min(std::max(fitting, d.fewest_presentations), d.max_presentations);
+}
+
+}  // namespace qir

@@ -1,0 +1,115 @@
+#include "fitting.h"
+
+#include <algorithm>
+
+#include "../base/errors.h"
+#include "../model/feature_scaling.h"
+#include "../base/number_text.h"
+#include "qirhost/host.h"
+
+namespace qir {
+
+namespace {
+
+qirhost::ArrayPtr host_rows(const std::vector<std::vector<double>> &rows, std::size_t columns) {
+  std::vector<double> column_major(rows.size() * columns);
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    for (std::size_t c = 0; c < columns; ++c) column_major[c * rows.size() + r] = rows[r][c];
+  return qirhost::make_matrix(rows.size(), columns, column_major);
+}
+
+}  // namespace
+
+Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
+                bool scale, double oflag, const VotingSettings &voting,
+                const EnsembleOptions &options) {
+  FeatureRange range;  // stays empty without scaling
+  if (scale) range = fit_feature_range(data.patterns);
+  const auto patterns =
+      host_rows(scale ? scale_patterns(data.patterns, range) : data.patterns, data.features());
+  const auto labels = qirhost::make_column(data.labels);
+  Model model =
+      train_ensemble(runner, patterns.get(), labels.get(), params, voting, oflag, options);
+  model.feature_min = range.min;
+  model.feature_max = range.max;
+  model.class_names = data.class_names;
+  model.feature_names = data.feature_names;
+  return model;
+}
+
+namespace {
+
+// Class names of the data, earlier's first: names and numbers do not mix.
+ClassNames continued_classes(const Model &earlier, const Dataset &data) {
+  if (earlier.class_names.empty() != data.class_names.empty())
+    throw InputError(earlier.class_names.empty()
+                         ? "the model's classes are numbers, the data's labels are names"
+                         : "the model's classes are names, the data's labels are numbers");
+  ClassNames names = earlier.class_names;
+  // Data read with the model's names as the known ones carry those names
+  // even when their labels are numbers.
+  for (double label : data.labels)
+    if (!names.empty() && std::none_of(data.class_names.begin(), data.class_names.end(),
+                     [&](const auto &entry) { return entry.first == label; }))
+      throw InputError("the model's classes are names, the data's labels are numbers");
+  for (const auto &entry : data.class_names)
+    if (std::find(names.begin(), names.end(), entry) == names.end()) names.push_back(entry);
+  return names;
+}
+
+}  // namespace
+
+Model continue_model(ModuleRunner &runner, const Model &earlier, const Dataset &data,
+                     const TrainingParams &params, double oflag, const EnsembleOptions &options) {
+  if (!data.patterns.empty() && data.features() != static_cast<std::size_t>(earlier.features))
+    throw InputError("the model has " +
+                     count_of(static_cast<std::size_t>(earlier.features), "feature") +
+                     ", the data have " + std::to_string(data.features()));
+  ClassNames names = continued_classes(earlier, data);
+  const auto patterns = host_rows(
+      earlier.scales() ? scale_patterns(data.patterns, {earlier.feature_min, earlier.feature_max})
+                       : data.patterns,
+      static_cast<std::size_t>(earlier.features));
+  const auto labels = qirhost::make_column(data.labels);
+  Model model =
+      continue_ensemble(runner, earlier, patterns.get(), labels.get(), params, oflag, options);
+  // A name with no node (a class of the data whose nodes were trimmed) would
+  // make the model unreadable.
+  model.class_names.clear();
+  const auto classes = model_classes(model).labels;
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [&](const auto &entry) {
+                               return !std::binary_search(classes.begin(), classes.end(),
+                                                          static_cast<double>(entry.first));
+                             }),
+              names.end());
+  model.class_names = std::move(names);
+  model.feature_names = earlier.feature_names;
+  return model;
+}
+
+VoteResult vote_on(ModuleRunner &runner, const Model &model,
+                   const std::vector<std::vector<double>> &patterns,
+                   const ClassifyParams &params) {
+  const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
+  if (!patterns.empty() && features != static_cast<std::size_t>(model.features))
+    throw InputError("the model has " + count_of(static_cast<std::size_t>(model.features), "feature") + ", the data have " +
+                     std::to_string(features));
+  const auto rows = host_rows(
+      model.scales() ? scale_patterns(patterns, {model.feature_min, model.feature_max}) : patterns,
+      features);
+  return classify_ensemble(runner, model, rows.get(), params);
+}
+
+std::vector<double> apply_model(ModuleRunner &runner, const Model &model,
+                                const std::vector<std::vector<double>> &patterns,
+                                const ClassifyParams &params) {
+  return vote_on(runner, model, patterns, params).labels;
+}
+
+double free_label(const std::vector<double> &labels) {
+  if (labels.empty()) return 0;
+  return *std::min_element(labels.begin(), labels.end()) - 1;
+}
+
+}  // namespace qir

@@ -1,0 +1,107 @@
+// Runs the two module files through the embedded host: builds their input
+// arrays, echoes their console text as they print, and turns their results
+// (or their error) into plain C++ values.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../data/dataset.h"
+#include "mex.h"
+#include "../model/model_file.h"
+
+namespace qirhost {
+class Module;
+class InterruptFlag;
+}
+
+namespace qir {
+
+// Module directory: the --modules option, else $QIR_MODULE_DIR, else
+// `packaged` when it holds the module files (the copy a package carries
+// with it, as the Python package does), else those installed beside the
+// running program, else the build tree's module directory.
+std::string module_directory(const std::optional<std::string> &option,
+                             const std::string &packaged = {});
+
+// Classification arguments besides the model's nodes and the patterns.
+struct ClassifyParams {
+  double D = 0;
+  double ratio = 0;
+  double vigilance = 0;
+  double alpha = 0;
+  double ct = 0;
+  double unknown_label = 0;
+  double oflag = 1;
+};
+
+// Where the modules' console text and warnings go. Left empty, text is
+// echoed to stdout as the module prints it and warnings to stderr.
+struct Console {
+  std::function<void(std::string_view)> print;
+  std::function<void(std::string_view)> warn;
+};
+
+class ModuleRunner {
+ public:
+  explicit ModuleRunner(std::string directory);
+  ~ModuleRunner();
+  ModuleRunner(const ModuleRunner &) = delete;
+  ModuleRunner &operator=(const ModuleRunner &) = delete;
+
+  // Where the modules' console text goes (standard output by default).
+  void echo_to(std::ostream &console);
+
+  // One qir_train call. Throws ModuleError with the module's message when
+  // the module refuses the call, InputError when the module can't be loaded.
+  Model train(const Dataset &data, const TrainingParams &params, double oflag);
+  // With `start`, the call continues from those nodes (qir_train's optional
+  // Templates and NLabels); the result holds them and the nodes made.
+  // One qir_perf call: one label per pattern.
+  std::vector<double> classify(const Model &model, const std::vector<std::vector<double>> &patterns,
+                               const ClassifyParams &params);
+
+  // The same calls with the patterns (and labels) already in host arrays,
+  // for front ends that fill them straight from their own storage.
+  Model train(const mxArray *patterns, const mxArray *labels, const TrainingParams &params,
+              double oflag, const MemberNodes *start = nullptr);
+  std::vector<double> classify(const Model &model, const mxArray *patterns,
+                               const ClassifyParams &params);
+  // One qir_perf call with the given nodes (one ensemble member's, say).
+  std::vector<double> classify(const std::vector<std::vector<double>> &templates,
+                               const std::vector<double> &labels, int features,
+                               const mxArray *patterns, const ClassifyParams &params);
+
+  // The k-th (k >= 1) runner beside this one, kept for later calls: it
+  // loads its own private copies of the module files. The modules keep
+  // module-wide state, so calls into one loaded module file take turns;
+  // calls through a private copy run beside this runner's.
+  ModuleRunner &worker(std::size_t k);
+
+  // Text sent where the modules' console text and warnings go.
+  void print(std::string_view text) const;
+  void warn(std::string_view text) const;
+  const Console &console() const { return console_; }
+
+  void set_console(Console console) { console_ = std::move(console); }
+  // A flag that ends a running call with "Interrupted." once requested
+  // (set from a signal handler, for instance); none by default.
+  void set_interrupt(qirhost::InterruptFlag *flag) { interrupt_ = flag; }
+
+ private:
+  const qirhost::Module &module(std::unique_ptr<qirhost::Module> &slot, const char *file);
+  std::string directory_;
+  bool private_copies_ = false;
+  Console console_;
+  qirhost::InterruptFlag *interrupt_ = nullptr;
+  std::unique_ptr<qirhost::Module> train_;
+  std::unique_ptr<qirhost::Module> perf_;
+  std::vector<std::unique_ptr<ModuleRunner>> workers_;
+};
+
+}  // namespace qir
