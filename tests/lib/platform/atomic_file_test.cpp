@@ -12,7 +12,7 @@
 
 #include "data/csv.h"
 #include "base/errors.h"
-#include "temp_dir.h"
+#include "../temp_dir.h"
 #include "platform/temp_file_cleanup.h"
 
 using namespace qir;

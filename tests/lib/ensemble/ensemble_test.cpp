@@ -11,7 +11,7 @@
 
 #include "base/errors.h"
 #include "qirhost/host.h"
-#include "temp_dir.h"
+#include "../temp_dir.h"
 
 using namespace qir;
 

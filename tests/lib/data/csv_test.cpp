@@ -6,7 +6,7 @@
 
 #include "data/dataset.h"
 #include "base/errors.h"
-#include "temp_dir.h"
+#include "../temp_dir.h"
 
 using namespace qir;
 

@@ -12,7 +12,7 @@
 
 #include "base/errors.h"
 #include "base/number_text.h"
-#include "temp_dir.h"
+#include "../temp_dir.h"
 
 using namespace qir;
 
