@@ -70,7 +70,7 @@ int demo_command(const Words &words) {
   const auto start = std::chrono::steady_clock::now();
   const Model model = fit_model(runner, train, params, demo_scaling, oflag);
   const double train_seconds = seconds_since(start);
-  const double unknown_label = unused_label(model.labels);
+  const double unknown_label = unused_label(model.members.front().labels);
   const ClassifyParams classify{
       params.D, params.ratio, params.vigilance, params.alpha, params.ct, unknown_label, oflag};
   const auto assigned = apply_model(runner, model, test.patterns, classify);
@@ -82,8 +82,9 @@ int demo_command(const Words &words) {
   std::snprintf(
       timing, sizeof timing,
       "Nodes: %zu (after %s)\nRun time: %.3f s training, %.3f s in all\n",
-      model.templates.size(),
-      count_of(static_cast<std::size_t>(model.list_presentations), "list presentation").c_str(),
+      model.total_nodes(),
+      count_of(static_cast<std::size_t>(model.members.front().list_presentations),
+               "list presentation").c_str(),
       train_seconds,
       total_seconds);
   std::cout << timing;

@@ -87,24 +87,27 @@ int train_command(const Words &words) {
   }
   save_model(*output, model);
   std::cout << "Model written to " << *output << ": ";
-  if (model.members() > 1)
-    std::cout << count_of(model.members(), "member") << " with "
+  const std::size_t members = model.members.size();
+  if (members > 1)
+    std::cout << count_of(members, "member") << " with "
               << count_of(model.total_nodes(), "node") << " in all, ";
   else
-    std::cout << count_of(model.templates.size(), "node") << ", ";
+    std::cout << count_of(model.total_nodes(), "node") << ", ";
   std::cout << count_of(static_cast<std::size_t>(model.features), "feature") << ", "
-            << count_of(static_cast<std::size_t>(model.list_presentations), "list presentation")
-            << (model.members() > 1 ? " (member 1)" : "") << "\n";
+            << count_of(static_cast<std::size_t>(model.members.front().list_presentations),
+                        "list presentation")
+            << (members > 1 ? " (member 1)" : "") << "\n";
   if (earlier)
     std::cout << "Continued from " << *args.text("--init") << ": "
               << count_of(model.total_nodes() - earlier->total_nodes(), "node")
               << " added\n";
   // Judged on the nodes this batch made, as a fit on it alone would be.
-  const std::size_t made = model.templates.size() - (earlier ? earlier->templates.size() : 0);
+  const std::size_t made = model.members.front().templates.size() -
+                           (earlier ? earlier->members.front().templates.size() : 0);
   if (const auto hint = training_hint(made, data.patterns.size()))
     std::cerr << *hint << "\n";
-  double most_presentations = model.list_presentations;
-  for (const auto &member : model.further_members)
+  double most_presentations = 0;
+  for (const Member &member : model.members)
     most_presentations = std::max(most_presentations, member.list_presentations);
   const bool limit_given = earlier || args.has("--max-presentations");
   if (const auto hint =

@@ -7,7 +7,6 @@
 #include <exception>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -95,11 +94,6 @@ struct Start {
   int members = 1;
 };
 
-MemberNodes member_nodes(const Model &model, int member) {
-  if (member == 0) return {model.templates, model.labels, model.list_presentations};
-  return model.further_members.at(static_cast<std::size_t>(member - 1));
-}
-
 Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
                    const TrainingParams &params, const VotingSettings &voting, int member,
                    const Start &start, double oflag,
@@ -114,9 +108,8 @@ Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray 
                       },
                       [&](std::string_view warning) { text.warnings.emplace_back(warning); }});
   const double called_oflag = reading && shown < 2 ? 2 : oflag;
-  std::optional<MemberNodes> nodes;
-  if (start.earlier) nodes = member_nodes(*start.earlier, member);
-  const MemberNodes *given = nodes ? &*nodes : nullptr;
+  const Member *given =
+      start.earlier ? &start.earlier->members.at(static_cast<std::size_t>(member)) : nullptr;
   Model model;
   if (!voting.shuffle) {
     model = runner.train(patterns, labels, params, called_oflag, given);
@@ -149,9 +142,8 @@ Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray
   const int members = start.members;
   // A single plain member is one call, its text shown as the module prints it.
   if (members == 1 && !voting.shuffle && !options.on_progress) {
-    std::optional<MemberNodes> nodes;
-    if (start.earlier) nodes = member_nodes(*start.earlier, 0);
-    Model model = runner.train(patterns, labels, params, oflag, nodes ? &*nodes : nullptr);
+    Model model = runner.train(patterns, labels, params, oflag,
+                               start.earlier ? &start.earlier->members.front() : nullptr);
     model.voting = voting;
     return model;
   }
@@ -216,9 +208,7 @@ Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray
   Model model = std::move(trained.front());
   model.voting = voting;
   for (std::size_t member = 1; member < trained.size(); ++member)
-    model.further_members.push_back({std::move(trained[member].templates),
-                                     std::move(trained[member].labels),
-                                     trained[member].list_presentations});
+    model.members.push_back(std::move(trained[member].members.front()));
   return model;
 }
 
@@ -236,7 +226,7 @@ Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArra
                         const mxArray *labels, const TrainingParams &params, double oflag,
                         const EnsembleOptions &options) {
   check_voting(earlier.voting);
-  const auto members = static_cast<int>(earlier.members());
+  const auto members = static_cast<int>(earlier.members.size());
   if (members != earlier.voting.voters)
     throw InputError("the model has " + std::to_string(members) + " members but " +
                      std::to_string(earlier.voting.voters) + " voters");
@@ -251,19 +241,15 @@ Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArra
 
 VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
                              const ClassifyParams &params) {
-  std::vector<std::vector<double>> member_labels;
-  member_labels.push_back(
-      runner.classify(model.templates, model.labels, model.features, patterns, params));
   // As in training: at oflag 1 only the first member reports.
   const bool every_member = params.oflag >= 2;
   ClassifyParams others = params;
   if (!every_member) others.oflag = 0;
-  for (std::size_t k = 0; k < model.further_members.size(); ++k) {
-    const MemberNodes &member = model.further_members[k];
-    if (every_member)
-      runner.print(member_heading(k + 1, model.members()));
+  std::vector<std::vector<double>> member_labels;
+  for (std::size_t k = 0; k < model.members.size(); ++k) {
+    if (k > 0 && every_member) runner.print(member_heading(k, model.members.size()));
     member_labels.push_back(
-        runner.classify(member.templates, member.labels, model.features, patterns, others));
+        runner.classify(model.members[k], model.features, patterns, k == 0 ? params : others));
   }
   return vote(member_labels, model_classes(model).labels, params.unknown_label);
 }

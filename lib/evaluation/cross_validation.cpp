@@ -41,9 +41,8 @@ FoldResult run_fold(ModuleRunner &runner, const Dataset &train, const Dataset &t
   result.classify_seconds = seconds_since(classified);
   result.patterns = test.labels.size();
   result.nodes = model.total_nodes();
-  result.presentations = model.list_presentations;
-  for (const auto &member : model.further_members) result.presentations += member.list_presentations;
-  result.presentations /= static_cast<double>(model.members());
+  for (const Member &member : model.members) result.presentations += member.list_presentations;
+  result.presentations /= static_cast<double>(model.members.size());
   for (std::size_t k = 0; k < assigned.size(); ++k) {
     result.unknown += assigned[k] == unknown ? 1 : 0;
     result.correct += assigned[k] == test.labels[k] ? 1 : 0;

@@ -24,7 +24,7 @@ constexpr int ensemble_format = 3;
 constexpr int newest_format = ensemble_format;
 
 bool is_ensemble(const Model &model) {
-  return model.members() > 1 || model.voting.shuffle || model.voting.voters != 1;
+  return model.members.size() > 1 || model.voting.shuffle || model.voting.voters != 1;
 }
 
 // Feature names need no format of their own: every reader takes a '%' line
@@ -92,7 +92,7 @@ std::vector<std::pair<std::string, double *>> parameter_slots(Model &model) {
           {"max_list_presentations", &p.max_presentations},
           {"trim_option", &p.trim},
           {"ct_option", &p.ct},
-          {"list_presentations", &model.list_presentations}};
+          {"list_presentations", &model.members.front().list_presentations}};
 }
 
 // A value as a message shows it: a file can hold words of any length.
@@ -148,41 +148,25 @@ std::optional<Fault> range_fault(const Model &model) {
   return std::nullopt;
 }
 
-// Each member's nodes with the index of its first row among all rows.
-struct MemberView {
-  const std::vector<std::vector<double>> &templates;
-  const std::vector<double> &labels;
-  std::size_t first_row;
-};
-
-std::vector<MemberView> member_views(const Model &model) {
-  std::vector<MemberView> views{{model.templates, model.labels, 0}};
-  std::size_t rows = model.templates.size();
-  for (const auto &member : model.further_members) {
-    views.push_back({member.templates, member.labels, rows});
-    rows += member.templates.size();
-  }
-  return views;
-}
-
 // The node labels of every member, in file order.
 std::vector<double> all_node_labels(const Model &model) {
   std::vector<double> labels;
-  for (const auto &view : member_views(model))
-    labels.insert(labels.end(), view.labels.begin(), view.labels.end());
+  for (const Member &member : model.members)
+    labels.insert(labels.end(), member.labels.begin(), member.labels.end());
   return labels;
 }
 
 std::optional<Fault> node_fault(const Model &model) {
   const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
-  for (const MemberView &member : member_views(model)) {
+  std::size_t first_row = 0;  // of the member among all rows
+  for (const Member &member : model.members) {
     if (member.labels.size() != member.templates.size())
       return Fault{std::to_string(member.templates.size()) + " template rows but " +
                    std::to_string(member.labels.size()) + " labels",
                    Place::none, "", 0};
     for (std::size_t k = 0; k < member.templates.size(); ++k) {
       const auto &row = member.templates[k];
-      const std::size_t at = member.first_row + k;
+      const std::size_t at = first_row + k;
       if (row.size() != width)
         return Fault{std::to_string(row.size() + 1) + " values, a node row has " +
                          std::to_string(width + 1),
@@ -196,17 +180,18 @@ std::optional<Fault> node_fault(const Model &model) {
                          " is not a whole number from -2147483648 to 2147483647",
                      Place::node, "", at};
     }
+    first_row += member.templates.size();
   }
   return std::nullopt;
 }
 
 std::optional<Fault> voting_fault(const Model &model) {
   if (!is_ensemble(model)) return std::nullopt;
-  if (model.voting.voters != static_cast<int>(model.members()))
+  if (model.voting.voters != static_cast<int>(model.members.size()))
     return Fault{"'% voters " + std::to_string(model.voting.voters) + "' but " +
-                     std::to_string(model.members()) + " members",
+                     std::to_string(model.members.size()) + " members",
                  Place::key, "voters"};
-  if (model.members() > 1 && !model.voting.shuffle)
+  if (model.members.size() > 1 && !model.voting.shuffle)
     return Fault{"members without '% shuffle 1' would all be alike", Place::key, "shuffle"};
   return std::nullopt;
 }
@@ -259,6 +244,7 @@ std::optional<Fault> first_fault(const Model &model) {
     return Fault{"'% features' must be a whole number from 1 to " +
                      std::to_string(max_model_features),
                  Place::key, "features"};
+  if (model.members.empty()) return Fault{"a model without members", Place::none, "", 0};
   for (auto check : {parameter_fault, range_fault, feature_name_fault, node_fault,
                      class_fault, voting_fault})
     if (auto fault = check(model)) return fault;
@@ -302,12 +288,8 @@ struct Reader {
   std::vector<double> member_nodes;
   std::vector<int> member_lines;
 
-  std::vector<std::vector<double>> &current_templates() {
-    return member_nodes.size() <= 1 ? model.templates : model.further_members.back().templates;
-  }
-  std::vector<double> &current_labels() {
-    return member_nodes.size() <= 1 ? model.labels : model.further_members.back().labels;
-  }
+  // Rows before any '% member' line are member 1's.
+  Member &current_member() { return model.members.back(); }
 
   void member_line(std::istringstream &words) {
     std::string index_word, nodes_word, count_word, presentations_word, presentations_value, rest;
@@ -325,8 +307,8 @@ struct Reader {
     if (member_nodes.size() == 1) {
       member_one_presentations = p;
     } else {
-      model.further_members.emplace_back();
-      model.further_members.back().list_presentations = p;
+      model.members.emplace_back();
+      model.members.back().list_presentations = p;
     }
   }
   double member_one_presentations = 0;
@@ -334,9 +316,7 @@ struct Reader {
   // The member whose rows came last has as many as its line promised.
   void close_member() const {
     if (member_nodes.empty()) return;
-    const std::size_t rows = member_nodes.size() == 1
-                                 ? model.templates.size()
-                                 : model.further_members.back().templates.size();
+    const std::size_t rows = model.members.back().templates.size();
     if (static_cast<double>(rows) != member_nodes.back())
       fail_at(member_lines.back(), "member " + std::to_string(member_nodes.size()) +
                                        " promised " + format_number(member_nodes.back()) +
@@ -445,9 +425,9 @@ struct Reader {
     const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 2;
     if (row.size() != width)
       fail(std::to_string(row.size()) + " values, a node row has " + std::to_string(width));
-    current_labels().push_back(row.back());
+    current_member().labels.push_back(row.back());
     row.pop_back();
-    current_templates().push_back(std::move(row));
+    current_member().templates.push_back(std::move(row));
     node_lines.push_back(line_number);
   }
 
@@ -512,7 +492,8 @@ struct Reader {
         fail_at(line_of("batches"), "'% batches' must be a whole number from 1 to 2^53");
       model.batches = static_cast<std::uint64_t>(batches->second);
     }
-    model.list_presentations = member_one_presentations;  // from its own line as well
+    // Member 1's count from its own line as well.
+    model.members.front().list_presentations = member_one_presentations;
   }
 
   int line_of(const Fault &fault) const {
@@ -578,22 +559,19 @@ std::string format_model(const Model &model) {
   text += "% nodes " + std::to_string(model.total_nodes()) + "\n";
   const std::string m = std::to_string(model.features);
   text += "% columns: center(1:" + m + ") direction(1:" + m + ") radius label\n";
-  const auto members = member_views(model);
-  for (std::size_t member = 0; member < members.size(); ++member) {
-    const MemberView &nodes = members[member];
+  for (std::size_t k = 0; k < model.members.size(); ++k) {
+    const Member &member = model.members[k];
     if (ensemble)
-      text += member_line(member + 1, nodes.templates.size(),
-                          member == 0 ? model.list_presentations
-                                      : model.further_members[member - 1].list_presentations);
-    for (std::size_t k = 0; k < nodes.templates.size(); ++k)
-      text += format_row(nodes.templates[k], nodes.labels[k]);
+      text += member_line(k + 1, member.templates.size(), member.list_presentations);
+    for (std::size_t row = 0; row < member.templates.size(); ++row)
+      text += format_row(member.templates[row], member.labels[row]);
   }
   return text;
 }
 
 std::size_t Model::total_nodes() const {
-  std::size_t nodes = templates.size();
-  for (const auto &member : further_members) nodes += member.templates.size();
+  std::size_t nodes = 0;
+  for (const Member &member : members) nodes += member.templates.size();
   return nodes;
 }
 

@@ -60,19 +60,16 @@ struct VotingSettings {
   bool shuffle = false;
 };
 
-// The nodes of one member beyond the first.
-struct MemberNodes {
-  std::vector<std::vector<double>> templates;
-  std::vector<double> labels;
-  double list_presentations = 0;
+// One member's nodes: what one qir_train call learned.
+struct Member {
+  std::vector<std::vector<double>> templates;  // one template row (2M+1 values) per node
+  std::vector<double> labels;                  // one label per node
+  double list_presentations = 0;               // as the training call reported it
 };
 
 struct Model {
   int features = 0;  // M
   TrainingParams params;
-  double list_presentations = 0;               // as the training call reported it
-  std::vector<std::vector<double>> templates;  // one template row (2M+1 values) per node
-  std::vector<double> labels;                  // one label per node
   // The training data's range of each feature; the nodes live in the scaled
   // space (see feature_scaling.h). Empty: the model takes raw features.
   std::vector<double> feature_min, feature_max;
@@ -81,14 +78,15 @@ struct Model {
   std::vector<std::pair<int, std::string>> class_names;
   // The name of each feature (from a header row, say); empty: unnamed.
   std::vector<std::string> feature_names;
-  // An ensemble's settings and its members 2..K; member 1 is the fields above.
+  // How the members were trained; a plain model has one member.
   VotingSettings voting;
-  std::vector<MemberNodes> further_members;
+  // Member 1 is there from the start: a model that learned nothing has one
+  // member without nodes.
+  std::vector<Member> members = std::vector<Member>(1);
   // Training calls the nodes have had: 1 after a fit, one more for each
   // batch it continued on (see ensemble.h for the orders it fixes).
   std::uint64_t batches = 1;
   bool scales() const { return !feature_min.empty(); }
-  std::size_t members() const { return 1 + further_members.size(); }
   std::size_t total_nodes() const;
 };
 

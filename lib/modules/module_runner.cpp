@@ -156,7 +156,7 @@ Model ModuleRunner::train(const Dataset &data, const TrainingParams &p, double o
 }
 
 Model ModuleRunner::train(const mxArray *patterns, const mxArray *labels, const TrainingParams &p,
-                          double oflag, const MemberNodes *start) {
+                          double oflag, const Member *start) {
   const std::size_t features = qirhost::dims_of(patterns).at(1);
   std::vector<ArrayPtr> scalars;
   for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.learning_rate, p.max_presentations,
@@ -174,9 +174,10 @@ Model ModuleRunner::train(const mxArray *patterns, const mxArray *labels, const 
   Model model;
   model.features = static_cast<int>(features);
   model.params = p;
-  model.templates = rows_from_matrix(output(result, 0, QIR_TRAIN_FILE));
-  model.labels = qirhost::values_of(output(result, 1, QIR_TRAIN_FILE));
-  model.list_presentations = qirhost::values_of(output(result, 2, QIR_TRAIN_FILE)).at(0);
+  Member &member = model.members.front();
+  member.templates = rows_from_matrix(output(result, 0, QIR_TRAIN_FILE));
+  member.labels = qirhost::values_of(output(result, 1, QIR_TRAIN_FILE));
+  member.list_presentations = qirhost::values_of(output(result, 2, QIR_TRAIN_FILE)).at(0);
   return model;
 }
 
@@ -189,15 +190,14 @@ std::vector<double> ModuleRunner::classify(const Model &model,
 
 std::vector<double> ModuleRunner::classify(const Model &model, const mxArray *patterns,
                                            const ClassifyParams &p) {
-  return classify(model.templates, model.labels, model.features, patterns, p);
+  return classify(model.members.front(), model.features, patterns, p);
 }
 
-std::vector<double> ModuleRunner::classify(const std::vector<std::vector<double>> &templates,
-                                           const std::vector<double> &labels, int features,
+std::vector<double> ModuleRunner::classify(const Member &member, int features,
                                            const mxArray *patterns, const ClassifyParams &p) {
   std::vector<ArrayPtr> inputs;
-  inputs.push_back(matrix_from_rows(templates, 2 * static_cast<std::size_t>(features) + 1));
-  inputs.push_back(qirhost::make_column(labels));
+  inputs.push_back(matrix_from_rows(member.templates, 2 * static_cast<std::size_t>(features) + 1));
+  inputs.push_back(qirhost::make_column(member.labels));
   for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.ct})
     inputs.push_back(qirhost::make_scalar(value));
   inputs.push_back(nullptr);  // the caller's patterns, placed below

@@ -57,25 +57,26 @@ class ModuleRunner {
   // Where the modules' console text goes (standard output by default).
   void echo_to(std::ostream &console);
 
-  // One qir_train call. Throws ModuleError with the module's message when
-  // the module refuses the call, InputError when the module can't be loaded.
+  // One qir_train call: a model of one member. Throws ModuleError with the
+  // module's message when the module refuses the call, InputError when the
+  // module can't be loaded.
   Model train(const Dataset &data, const TrainingParams &params, double oflag);
-  // With `start`, the call continues from those nodes (qir_train's optional
-  // Templates and NLabels); the result holds them and the nodes made.
-  // One qir_perf call: one label per pattern.
+  // One qir_perf call with the model's first member: one label per pattern.
   std::vector<double> classify(const Model &model, const std::vector<std::vector<double>> &patterns,
                                const ClassifyParams &params);
 
   // The same calls with the patterns (and labels) already in host arrays,
-  // for front ends that fill them straight from their own storage.
+  // for front ends that fill them straight from their own storage. With
+  // `start`, the training call continues from that member's nodes
+  // (qir_train's optional Templates and NLabels); the result holds them and
+  // the nodes made.
   Model train(const mxArray *patterns, const mxArray *labels, const TrainingParams &params,
-              double oflag, const MemberNodes *start = nullptr);
+              double oflag, const Member *start = nullptr);
   std::vector<double> classify(const Model &model, const mxArray *patterns,
                                const ClassifyParams &params);
-  // One qir_perf call with the given nodes (one ensemble member's, say).
-  std::vector<double> classify(const std::vector<std::vector<double>> &templates,
-                               const std::vector<double> &labels, int features,
-                               const mxArray *patterns, const ClassifyParams &params);
+  // One qir_perf call with one member's nodes (of a model of M features).
+  std::vector<double> classify(const Member &member, int features, const mxArray *patterns,
+                               const ClassifyParams &params);
 
   // The k-th (k >= 1) runner beside this one, kept for later calls: it
   // loads its own private copies of the module files. The modules keep

@@ -53,7 +53,7 @@ NodeShape shape_of(const Model &model, const std::vector<double> &row, FeaturePa
 Frame make_frame(const Model &model, const PlotPoints &data, FeaturePair pair) {
   Box box;
   for (const auto &point : data.points) box.add(point[pair.x], point[pair.y]);
-  for (const auto &row : model.templates) {
+  for (const auto &row : model.members.front().templates) {
     const NodeShape s = shape_of(model, row, pair);
     const double c = std::cos(s.angle_degrees * pi / 180), n = std::sin(s.angle_degrees * pi / 180);
     box.add(s.cx, s.cy, std::hypot(s.along * c, s.across * n),
@@ -193,7 +193,8 @@ std::string render_svg(const Model &model, const PlotPoints &data, const std::st
                      std::to_string(pair.y + 1) + " cannot be drawn from a model of " +
                      count_of(last, "feature"));
   const Frame frame = make_frame(model, data, pair);
-  std::set<double> label_set(model.labels.begin(), model.labels.end());
+  const Member &nodes = model.members.front();  // the first member's nodes are drawn
+  std::set<double> label_set(nodes.labels.begin(), nodes.labels.end());
   label_set.insert(data.labels.begin(), data.labels.end());
   const std::vector<double> labels(label_set.begin(), label_set.end());
   auto colour_of = [&](double label) {
@@ -213,9 +214,9 @@ std::string render_svg(const Model &model, const PlotPoints &data, const std::st
          escape(title) + "</text>\n";
   svg += axes(frame, feature_name(model, pair.x), feature_name(model, pair.y));
   svg += "<g id=\"nodes\">\n";
-  for (std::size_t k = 0; k < model.templates.size(); ++k)
-    svg += node_element(shape_of(model, model.templates[k], pair), frame,
-                        colour_of(model.labels[k]));
+  for (std::size_t k = 0; k < nodes.templates.size(); ++k)
+    svg += node_element(shape_of(model, nodes.templates[k], pair), frame,
+                        colour_of(nodes.labels[k]));
   svg += "</g>\n<g id=\"points\">\n";  // on top, so no region hides a point
   for (std::size_t k = 0; k < data.points.size(); ++k)
     svg += point_element(data.points[k][pair.x], data.points[k][pair.y], frame,

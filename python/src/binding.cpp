@@ -239,29 +239,35 @@ py::array_t<double> to_numpy(std::vector<double> &&values) {
   return py::array_t<double>(static_cast<py::ssize_t>(owned->size()), owned->data(), release);
 }
 
-py::array_t<double> templates_to_numpy(const qir::Model &model) {
-  const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
-  py::array_t<double> out({model.templates.size(), width});
+py::array_t<double> templates_to_numpy(const qir::Member &member, int features) {
+  const std::size_t width = 2 * static_cast<std::size_t>(features) + 1;
+  py::array_t<double> out({member.templates.size(), width});
   auto view = out.mutable_unchecked<2>();
-  for (std::size_t k = 0; k < model.templates.size(); ++k)
-    for (std::size_t j = 0; j < width; ++j) view(k, j) = model.templates[k][j];
+  for (std::size_t k = 0; k < member.templates.size(); ++k)
+    for (std::size_t j = 0; j < width; ++j) view(k, j) = member.templates[k][j];
   return out;
 }
 
 // The nodes as the runner and the model file hold them.
-qir::Model model_from_numpy(const Matrix &templates, const Vector &labels, int features) {
+qir::Member member_from_numpy(const Matrix &templates, const Vector &labels, int features,
+                              double list_presentations = 0) {
   if (templates.ndim() != 2 || labels.ndim() != 1 || templates.shape(0) != labels.shape(0))
     throw py::value_error("templates must be K x (2M+1) and labels K values");
   if (templates.shape(1) != 2 * static_cast<py::ssize_t>(features) + 1)
     throw py::value_error("templates must have 2M+1 columns");
-  qir::Model model;
-  model.features = features;
+  qir::Member member;
   const auto view = templates.unchecked<2>();
-  model.templates.assign(static_cast<std::size_t>(view.shape(0)), {});
+  member.templates.assign(static_cast<std::size_t>(view.shape(0)), {});
   for (py::ssize_t k = 0; k < view.shape(0); ++k)
-    for (py::ssize_t j = 0; j < view.shape(1); ++j) model.templates[k].push_back(view(k, j));
-  model.labels.assign(labels.data(), labels.data() + labels.shape(0));
-  return model;
+    for (py::ssize_t j = 0; j < view.shape(1); ++j) member.templates[k].push_back(view(k, j));
+  member.labels.assign(labels.data(), labels.data() + labels.shape(0));
+  member.list_presentations = list_presentations;
+  return member;
+}
+
+py::tuple member_to_python(qir::Member &&member, int features) {
+  return py::make_tuple(templates_to_numpy(member, features), to_numpy(std::move(member.labels)),
+                        member.list_presentations);
 }
 
 // The training arguments that the parameter record and the defaults record
@@ -326,15 +332,8 @@ py::dict voting_dict(const qir::VotingSettings &voting) {
 // The members as (templates, labels, list presentations) tuples.
 py::list members_to_python(qir::Model &model) {
   py::list members;
-  members.append(py::make_tuple(templates_to_numpy(model), to_numpy(std::move(model.labels)),
-                                model.list_presentations));
-  for (auto &member : model.further_members) {
-    qir::Model nodes;
-    nodes.features = model.features;
-    nodes.templates = std::move(member.templates);
-    members.append(py::make_tuple(templates_to_numpy(nodes), to_numpy(std::move(member.labels)),
-                                  member.list_presentations));
-  }
+  for (auto &member : model.members)
+    members.append(member_to_python(std::move(member), model.features));
   return members;
 }
 
@@ -348,17 +347,11 @@ std::optional<qir::Model> earlier_model(const py::object &start, int features,
   earlier.features = features;
   earlier.voting = voting;
   earlier.batches = d["batches"].cast<std::uint64_t>();
-  bool first = true;
+  earlier.members.clear();
   for (const auto &item : d["members"].cast<py::list>()) {
     const auto member = item.cast<py::tuple>();
-    auto nodes = model_from_numpy(member[0].cast<Matrix>(), member[1].cast<Vector>(), features);
-    if (first) {
-      earlier.templates = std::move(nodes.templates);
-      earlier.labels = std::move(nodes.labels);
-      first = false;
-    } else {
-      earlier.further_members.push_back({std::move(nodes.templates), std::move(nodes.labels), 0});
-    }
+    earlier.members.push_back(
+        member_from_numpy(member[0].cast<Matrix>(), member[1].cast<Vector>(), features));
   }
   return earlier;
 }
@@ -470,7 +463,7 @@ py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict
                    const Matrix &patterns, double unknown_label, double oflag) {
   const SectionScope section("QIR_PERF");
   const auto features = static_cast<int>((templates.ndim() == 2 ? templates.shape(1) : 1) - 1) / 2;
-  const auto model = model_from_numpy(templates, labels, features);
+  const auto member = member_from_numpy(templates, labels, features);
   qir::ClassifyParams p;
   p.D = params["D"].cast<double>();
   p.ratio = params["ratio"].cast<double>();
@@ -487,7 +480,7 @@ py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     Interruptible::check();
-    assigned = m.get().classify(model, x.get(), p);
+    assigned = m.get().classify(member, features, x.get(), p);
     text = take_text(m);
   }
   return py::make_tuple(to_numpy(std::move(assigned)), text.to_python());
@@ -505,10 +498,12 @@ py::object optional_array(std::vector<double> &&values) {
 }
 
 void save_model(const std::string &path, const py::dict &d) {
-  auto model = model_from_numpy(d["templates"].cast<Matrix>(), d["labels"].cast<Vector>(),
-                                d["features"].cast<int>());
+  qir::Model model;
+  model.features = d["features"].cast<int>();
+  model.members.front() =
+      member_from_numpy(d["templates"].cast<Matrix>(), d["labels"].cast<Vector>(), model.features,
+                        d["list_presentations"].cast<double>());
   model.params = training_params(d["params"].cast<py::dict>());
-  model.list_presentations = d["list_presentations"].cast<double>();
   model.feature_min = optional_values(d["feature_min"]);
   model.feature_max = optional_values(d["feature_max"]);
   model.class_names = d["class_names"].cast<std::vector<std::pair<int, std::string>>>();
@@ -517,10 +512,9 @@ void save_model(const std::string &path, const py::dict &d) {
   model.batches = d["batches"].cast<std::uint64_t>();
   for (const auto &item : d["further_members"].cast<py::list>()) {
     const auto member = item.cast<py::tuple>();
-    auto nodes = model_from_numpy(member[0].cast<Matrix>(), member[1].cast<Vector>(),
-                                  model.features);
-    model.further_members.push_back(
-        {std::move(nodes.templates), std::move(nodes.labels), member[2].cast<double>()});
+    model.members.push_back(member_from_numpy(member[0].cast<Matrix>(),
+                                              member[1].cast<Vector>(), model.features,
+                                              member[2].cast<double>()));
   }
   qir::save_model(path, model);
 }
@@ -537,22 +531,19 @@ py::dict load_model(const std::string &path) {
   d["node_classes"] = to_numpy(std::move(node_classes));
   d["features"] = model.features;
   d["params"] = params_dict(model.params);
-  d["list_presentations"] = model.list_presentations;
-  d["templates"] = templates_to_numpy(model);
-  d["labels"] = to_numpy(std::move(model.labels));
+  // Member 1 in the top-level keys, the others in further_members.
+  qir::Member &first = model.members.front();
+  d["list_presentations"] = first.list_presentations;
+  d["templates"] = templates_to_numpy(first, model.features);
+  d["labels"] = to_numpy(std::move(first.labels));
   d["feature_min"] = optional_array(std::move(model.feature_min));
   d["feature_max"] = optional_array(std::move(model.feature_max));
   d["feature_names"] = model.feature_names;
   d["voting"] = voting_dict(model.voting);
   d["batches"] = model.batches;
-  qir::Model rest;
-  rest.features = model.features;
   py::list further;
-  for (auto &member : model.further_members) {
-    rest.templates = std::move(member.templates);
-    further.append(py::make_tuple(templates_to_numpy(rest), to_numpy(std::move(member.labels)),
-                                  member.list_presentations));
-  }
+  for (std::size_t k = 1; k < model.members.size(); ++k)
+    further.append(member_to_python(std::move(model.members[k]), model.features));
   d["further_members"] = further;
   return d;
 }

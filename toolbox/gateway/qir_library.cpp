@@ -142,13 +142,14 @@ mxArray *templates_matrix(const std::vector<std::vector<double>> &rows, int feat
 
 const char *const member_fields[] = {"Templates", "NLabels", "num_list_presentations"};
 
-// Members 2..K as a 1 x (K-1) struct array (0 x 0 for a single model).
+// Members 2..K as a 1 x (K-1) struct array (0 x 0 for a single model):
+// the struct keeps member 1 in its top-level fields.
 mxArray *members_struct(const Model &model) {
-  const std::size_t count = model.further_members.size();
+  const std::size_t count = model.members.size() - 1;
   mxArray *out = checked(mxCreateStructMatrix(count == 0 ? 0 : 1, count, 3,
                                               const_cast<const char **>(member_fields)));
   for (std::size_t k = 0; k < count; ++k) {
-    const MemberNodes &member = model.further_members[k];
+    const Member &member = model.members[k + 1];
     mxSetField(out, k, "Templates", templates_matrix(member.templates, model.features));
     mxSetField(out, k, "NLabels", column(member.labels));
     mxSetField(out, k, "num_list_presentations", scalar(member.list_presentations));
@@ -163,9 +164,10 @@ mxArray *model_struct(const Model &model) {
                          "feature_max", "feature_names", "class_names", "class_labels", "voters",
                          "seed", "shuffle", "batches", "further_members"};
   mxArray *out = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
-  mxSetField(out, 0, "Templates", templates_matrix(model.templates, model.features));
-  mxSetField(out, 0, "NLabels", column(model.labels));
-  mxSetField(out, 0, "num_list_presentations", scalar(model.list_presentations));
+  const Member &first = model.members.front();
+  mxSetField(out, 0, "Templates", templates_matrix(first.templates, model.features));
+  mxSetField(out, 0, "NLabels", column(first.labels));
+  mxSetField(out, 0, "num_list_presentations", scalar(first.list_presentations));
   mxSetField(out, 0, "features", scalar(model.features));
   for (const auto &[name, value] : parameter_fields())
     mxSetField(out, 0, name, scalar(model.params.*value));
@@ -242,7 +244,7 @@ void read_voting(const mxArray *array, Model &model) {
       if (value == nullptr) throw InputError(what + name + " is missing");
       return value;
     };
-    model.further_members.push_back(
+    model.members.push_back(
         {rows_of(member_field("Templates"), what + "Templates"),
          values_of(member_field("NLabels"), what + "NLabels"),
          scalar_argument(member_field("num_list_presentations"), what + "num_list_presentations")});
@@ -258,9 +260,10 @@ Model model_from_struct(const mxArray *array) {
     throw InputError("model.features must be a whole number from 1 to " +
                      std::to_string(max_model_features));
   model.features = static_cast<int>(features);
-  model.templates = rows_of(field(array, "Templates"), "model.Templates");
-  model.labels = values_of(field(array, "NLabels"), "model.NLabels");
-  model.list_presentations =
+  Member &first = model.members.front();
+  first.templates = rows_of(field(array, "Templates"), "model.Templates");
+  first.labels = values_of(field(array, "NLabels"), "model.NLabels");
+  first.list_presentations =
       scalar_argument(field(array, "num_list_presentations"), "model.num_list_presentations");
   for (const auto &[name, value] : parameter_fields())
     model.params.*value = scalar_argument(field(array, name), std::string("model.") + name);
@@ -402,9 +405,9 @@ void vote_command(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   const Model model = model_from_struct(prhs[1]);
   const double *given = real_data(prhs[2], "the members' labels");
   const std::size_t patterns = mxGetM(prhs[2]), members = mxGetN(prhs[2]);
-  if (patterns > 0 && members != model.members())
+  if (patterns > 0 && members != model.members.size())
     throw InputError("the members' labels need one column per member (" +
-                     std::to_string(model.members()) + ")");
+                     std::to_string(model.members.size()) + ")");
   std::vector<std::vector<double>> member_labels(members);
   for (std::size_t m = 0; m < members; ++m)
     member_labels[m].assign(given + m * patterns, given + (m + 1) * patterns);

@@ -32,12 +32,6 @@ Dataset bands(int first, int last, std::size_t per_class, double offset) {
   return data;
 }
 
-std::vector<MemberNodes> members_of(const Model &model) {
-  std::vector<MemberNodes> members{{model.templates, model.labels, model.list_presentations}};
-  members.insert(members.end(), model.further_members.begin(), model.further_members.end());
-  return members;
-}
-
 Model quiet_fit(ModuleRunner &runner, const Dataset &data, const VotingSettings &voting) {
   runner.set_console({[](std::string_view) {}, {}});
   return fit_model(runner, data, params(), true, 0, voting);
@@ -56,8 +50,8 @@ TEST(Continuation, NoPatternsGiveEveryMemberItsNodesBack) {
   ModuleRunner runner(module_directory(std::nullopt));
   const Model first = quiet_fit(runner, bands(1, 2, 20, 0), {4, 5, true});
   const Model same = quiet_continue(runner, first, Dataset{});
-  ASSERT_EQ(same.members(), 4u);
-  const auto before = members_of(first), after = members_of(same);
+  ASSERT_EQ(same.members.size(), 4u);
+  const auto &before = first.members, &after = same.members;
   for (std::size_t k = 0; k < before.size(); ++k) {
     EXPECT_EQ(after[k].templates, before[k].templates) << "member " << k + 1;
     EXPECT_EQ(after[k].labels, before[k].labels) << "member " << k + 1;
@@ -74,10 +68,11 @@ TEST(Continuation, EachMemberGoesOnFromItsOwnNodesInItsOrderForTheBatch) {
   const Dataset batch = bands(1, 3, 15, 0.3);  // class 3 is new
   const Model one_worker = quiet_continue(runner, first, batch, 1);
   const Model three_workers = quiet_continue(runner, first, batch, 3);
-  const auto members = members_of(one_worker);
+  const auto &members = one_worker.members;
   ASSERT_EQ(members.size(), 3u);
+  ASSERT_EQ(three_workers.members.size(), 3u);
   for (std::size_t k = 0; k < members.size(); ++k)
-    EXPECT_EQ(members_of(three_workers)[k].templates, members[k].templates);
+    EXPECT_EQ(three_workers.members[k].templates, members[k].templates);
 
   // Member 2 by hand: its own nodes, the batch scaled by the first fit's
   // range, in member 2's order for the model's second batch.
@@ -89,12 +84,12 @@ TEST(Continuation, EachMemberGoesOnFromItsOwnNodesInItsOrderForTheBatch) {
     reordered.patterns.push_back(scaled[index]);
     reordered.labels.push_back(batch.labels[index]);
   }
-  const MemberNodes own = first.further_members[0];
+  const Member &own = first.members[1];
   const auto x = qirhost::make_rows(reordered.patterns);
   const auto y = qirhost::make_column(reordered.labels);
   const Model by_hand = runner.train(x.get(), y.get(), params(), 0, &own);
-  EXPECT_EQ(members[1].templates, by_hand.templates);
-  EXPECT_EQ(members[1].labels, by_hand.labels);
+  EXPECT_EQ(members[1].templates, by_hand.members[0].templates);
+  EXPECT_EQ(members[1].labels, by_hand.members[0].labels);
   EXPECT_GT(members[1].templates.size(), own.templates.size());
   EXPECT_NE(members[0].templates, members[1].templates);
 
@@ -102,7 +97,9 @@ TEST(Continuation, EachMemberGoesOnFromItsOwnNodesInItsOrderForTheBatch) {
   const Model third = quiet_continue(runner, one_worker, batch, 1);
   EXPECT_EQ(third.batches, 3u);
   const Model again = quiet_continue(runner, first, batch, 1);
-  EXPECT_EQ(again.templates, one_worker.templates);  // the same batch, the same members
+  ASSERT_EQ(again.members.size(), members.size());
+  for (std::size_t k = 0; k < members.size(); ++k)  // the same batch, the same members
+    EXPECT_EQ(again.members[k].templates, members[k].templates);
 }
 
 TEST(Continuation, PatternsBeyondTheFirstRangeAreClippedAsClassificationClips) {
@@ -115,10 +112,10 @@ TEST(Continuation, PatternsBeyondTheFirstRangeAreClippedAsClassificationClips) {
   far.labels = edge.labels = {1, 2};
   const Model from_far = quiet_continue(runner, first, far);
   const Model from_edge = quiet_continue(runner, first, edge);
-  EXPECT_EQ(from_far.templates, from_edge.templates);
+  EXPECT_EQ(from_far.members[0].templates, from_edge.members[0].templates);
   EXPECT_EQ(from_far.feature_min, first.feature_min);  // the range stays the first fit's
   EXPECT_EQ(from_far.feature_max, first.feature_max);
-  for (const auto &row : from_far.templates)
+  for (const auto &row : from_far.members[0].templates)
     for (std::size_t k = 0; k < 2; ++k) {  // centres within the scaled cube
       EXPECT_GE(row[k], 0);
       EXPECT_LE(row[k], 1);
@@ -136,7 +133,7 @@ TEST(Continuation, ALateClassIsLearnedAndEarlierClassesKept) {
   late.class_names = {{1, "ash"}, {2, "birch"}, {3, "cedar"}};
   const Model next = quiet_continue(runner, first, late);
   EXPECT_EQ(next.class_names, late.class_names);
-  const auto before = members_of(first), after = members_of(next);
+  const auto &before = first.members, &after = next.members;
   for (std::size_t k = 0; k < after.size(); ++k) {
     const std::set<double> labels(after[k].labels.begin(), after[k].labels.end());
     EXPECT_EQ(labels, (std::set<double>{1, 2, 3})) << "member " << k + 1;

@@ -40,11 +40,10 @@ Data sorted_classes(std::size_t per_class) {
 TrainingParams params() { return {1.5, 0.5, 0, 0.1, 1, 100, 0, 0}; }
 
 bool same_members(const Model &a, const Model &b) {
-  if (a.templates != b.templates || a.labels != b.labels || a.members() != b.members())
-    return false;
-  for (std::size_t k = 0; k < a.further_members.size(); ++k)
-    if (a.further_members[k].templates != b.further_members[k].templates ||
-        a.further_members[k].labels != b.further_members[k].labels)
+  if (a.members.size() != b.members.size()) return false;
+  for (std::size_t k = 0; k < a.members.size(); ++k)
+    if (a.members[k].templates != b.members[k].templates ||
+        a.members[k].labels != b.members[k].labels)
       return false;
   return true;
 }
@@ -133,7 +132,7 @@ TEST(EnsembleTraining, PlainSingleMemberIsOneTrainingCall) {
   runner.set_console({[&](std::string_view text) { console.append(text); }, {}});
   const Model direct = runner.train(plain, params(), 1);
   EXPECT_TRUE(same_members(ensemble.model, direct));
-  EXPECT_EQ(ensemble.model.list_presentations, direct.list_presentations);
+  EXPECT_EQ(ensemble.model.members[0].list_presentations, direct.members[0].list_presentations);
   EXPECT_NE(ensemble.console.find("QIR training converged"), std::string::npos);
   // The operation totals grow with every call into a loaded module, so
   // compare the summaries up to their last line.
@@ -149,7 +148,7 @@ TEST(EnsembleTraining, MembersLearnTheirOwnOrdersWhateverTheWorkers) {
   const Trained one = train(runner, data, voting, 1);
   const Trained two = train(runner, data, voting, 2);
   const Trained four = train(runner, data, voting, 4);
-  ASSERT_EQ(one.model.members(), 4u);
+  ASSERT_EQ(one.model.members.size(), 4u);
   EXPECT_TRUE(same_members(one.model, two.model));
   EXPECT_TRUE(same_members(one.model, four.model));
 
@@ -161,9 +160,9 @@ TEST(EnsembleTraining, MembersLearnTheirOwnOrdersWhateverTheWorkers) {
     reordered.labels.push_back(data.labels[index]);
   }
   const Model third = runner.train(reordered, params(), 0);
-  EXPECT_EQ(one.model.further_members[1].templates, third.templates);
-  EXPECT_EQ(one.model.further_members[1].labels, third.labels);
-  EXPECT_NE(one.model.templates, third.templates);
+  EXPECT_EQ(one.model.members[2].templates, third.members[0].templates);
+  EXPECT_EQ(one.model.members[2].labels, third.members[0].labels);
+  EXPECT_NE(one.model.members[0].templates, third.members[0].templates);
 }
 
 TEST(EnsembleTraining, ProgressFollowsEveryPresentationAndKeepsTheConsoleAsAsked) {
@@ -179,14 +178,10 @@ TEST(EnsembleTraining, ProgressFollowsEveryPresentationAndKeepsTheConsoleAsAsked
     std::copy_if(steps.begin(), steps.end(), std::back_inserter(own),
                  [&](const MemberProgress &s) { return s.member == member; });
     ASSERT_FALSE(own.empty());
-    const double presentations = member == 0
-                                     ? quiet.model.list_presentations
-                                     : quiet.model.further_members[member - 1].list_presentations;
-    const std::size_t nodes = member == 0 ? quiet.model.templates.size()
-                                          : quiet.model.further_members[member - 1].templates.size();
+    const Member &nodes = quiet.model.members.at(static_cast<std::size_t>(member));
     // A converged run presents the list once more than it reports.
-    EXPECT_EQ(own.back().presentation, static_cast<int>(presentations) + 1);
-    EXPECT_EQ(own.back().nodes, nodes);  // no trimming: every node created is kept
+    EXPECT_EQ(own.back().presentation, static_cast<int>(nodes.list_presentations) + 1);
+    EXPECT_EQ(own.back().nodes, nodes.templates.size());  // no trimming: every node created is kept
     EXPECT_EQ(own.back().members, 3);
   }
   const Trained summary = train(runner, data, {3, 1, true}, 2, 1, options);
@@ -229,16 +224,14 @@ TEST(EnsembleModelFile, MembersRoundTripAndFaultsAreNamed) {
   Model model;
   model.features = 1;
   model.params = {1, 0.5, 0, 0.1, 1, 100, 0, 0};
-  model.templates = {{0.25, 0, 0}};
-  model.labels = {1};
-  model.list_presentations = 2;
-  model.further_members = {{{{0.5, 1, 0.25}, {0.75, 0, 0}}, {2, 1}, 3}, {{}, {}, 1}};
+  model.members = {
+      {{{0.25, 0, 0}}, {1}, 2}, {{{0.5, 1, 0.25}, {0.75, 0, 0}}, {2, 1}, 3}, {{}, {}, 1}};
   model.voting = {3, 9, true};
   save_model(dir.path("e.model"), model);
   const Model back = load_model(dir.path("e.model"));
   EXPECT_TRUE(same_members(model, back));
-  EXPECT_EQ(back.further_members[0].list_presentations, 3);
-  EXPECT_EQ(back.list_presentations, 2);
+  EXPECT_EQ(back.members[1].list_presentations, 3);
+  EXPECT_EQ(back.members[0].list_presentations, 2);
   EXPECT_EQ(back.voting.voters, 3);
   EXPECT_EQ(back.voting.seed, 9u);
   EXPECT_TRUE(back.voting.shuffle);

@@ -24,11 +24,11 @@ Model awkward_model() {
   Model model;
   model.features = 2;
   model.params = {1.0 / 3, 0.1, 0.7500000000000001, 1e-300, 0.3, 100, 1, 0};
-  model.list_presentations = 7;
-  model.templates = {{0.1, 0.2, 0.6, 0.8, 0.30000000000000004},
+  model.members[0].list_presentations = 7;
+  model.members[0].templates = {{0.1, 0.2, 0.6, 0.8, 0.30000000000000004},
                      {std::nextafter(1.0, 2.0), -0.0, 0, 0, 0},
                      {4.9406564584124654e-324, 1.7976931348623157e308, -0.6, 0.8, 123456789.125}};
-  model.labels = {1, -2, 2147483647};
+  model.members[0].labels = {1, -2, 2147483647};
   return model;
 }
 
@@ -57,29 +57,31 @@ TEST(ModelFile, RoundTripKeepsEveryBit) {
   EXPECT_EQ(copy.features, 2);
   const double *a = &original.params.D, *b = &copy.params.D;
   for (int k = 0; k < 8; ++k) EXPECT_TRUE(same_bits(a[k], b[k])) << "parameter " << k;
-  EXPECT_EQ(copy.list_presentations, 7);
-  ASSERT_EQ(copy.templates.size(), original.templates.size());
-  for (std::size_t r = 0; r < copy.templates.size(); ++r) {
-    ASSERT_EQ(copy.templates[r].size(), 5u);
+  ASSERT_EQ(copy.members.size(), 1u);
+  const Member &read = copy.members[0], &written = original.members[0];
+  EXPECT_EQ(read.list_presentations, 7);
+  ASSERT_EQ(read.templates.size(), written.templates.size());
+  for (std::size_t r = 0; r < read.templates.size(); ++r) {
+    ASSERT_EQ(read.templates[r].size(), 5u);
     for (std::size_t c = 0; c < 5; ++c)
-      EXPECT_TRUE(same_bits(copy.templates[r][c], original.templates[r][c])) << r << "," << c;
-    EXPECT_EQ(copy.labels[r], original.labels[r]);
+      EXPECT_TRUE(same_bits(read.templates[r][c], written.templates[r][c])) << r << "," << c;
+    EXPECT_EQ(read.labels[r], written.labels[r]);
   }
-  EXPECT_TRUE(std::signbit(copy.templates[1][1]));
+  EXPECT_TRUE(std::signbit(read.templates[1][1]));
 }
 
 TEST(ModelFile, ModelWithoutNodesRoundTrips) {
   Model empty = awkward_model();
-  empty.templates.clear();
-  empty.labels.clear();
+  empty.members[0].templates.clear();
+  empty.members[0].labels.clear();
   const Model copy = parse_model(format_model(empty), "m.txt");
   EXPECT_EQ(copy.features, 2);
-  EXPECT_TRUE(copy.templates.empty());
+  EXPECT_TRUE(copy.members[0].templates.empty());
 }
 
 TEST(ModelFile, NonFiniteNodeValuesAreNeitherWrittenNorRead) {
   Model model = awkward_model();
-  model.templates[0] = {INFINITY, -INFINITY, NAN, 0, 1};
+  model.members[0].templates[0] = {INFINITY, -INFINITY, NAN, 0, 1};
   EXPECT_THROW(format_model(model), InputError);
   EXPECT_EQ(failure(good_header + "% nodes 1\nInf 0 0 1\n"), "m.txt:13: node value Inf is not finite");
   EXPECT_EQ(failure(good_header + "% nodes 1\n0 0 NaN 1\n"), "m.txt:13: node value NaN is not finite");
@@ -125,7 +127,7 @@ TEST(ModelFile, ScalingRangesAndClassNamesMakeFormat2AndRoundTrip) {
   ASSERT_EQ(copy.class_names.size(), 3u);
   EXPECT_EQ(copy.class_names[0], (std::pair<int, std::string>{1, "Iris setosa"}));
   EXPECT_EQ(copy.class_names[1].second, "padded");
-  EXPECT_EQ(copy.templates, model.templates);
+  EXPECT_EQ(copy.members[0].templates, model.members[0].templates);
 
   model.class_names = {{1, "two\nlines"}};
   EXPECT_THROW(format_model(model), InputError);
@@ -200,23 +202,27 @@ TEST(ModelFile, WriterRefusesWhatTheReaderWould) {
   model.class_names.resize(1);
   EXPECT_THROW(format_model(model), InputError);
   model.class_names.clear();
-  model.labels[0] = 0.5;
+  model.members[0].labels[0] = 0.5;
   EXPECT_THROW(format_model(model), InputError);
-  model.labels[0] = -2147483648.0;  // the smallest 32-bit label is a label like any other
-  EXPECT_EQ(parse_model(format_model(model), "m.txt").labels[0], -2147483648.0);
+  // The smallest 32-bit label is a label like any other.
+  model.members[0].labels[0] = -2147483648.0;
+  EXPECT_EQ(parse_model(format_model(model), "m.txt").members[0].labels[0], -2147483648.0);
+  Model without_members = model;
+  without_members.members.clear();
+  EXPECT_THROW(format_model(without_members), InputError);
 }
 
 TEST(ModelFile, ClassesFollowLabelOrderWhateverTheFileOrder) {
   Model model = parse_model(named_file("% class 1 small\n% class 2 large\n",
                                        "% class 2 large\n% class 1 small\n"),
                             "m.txt");
-  model.labels = {2, 1};
+  model.members[0].labels = {2, 1};
   const ModelClasses classes = model_classes(model);
   EXPECT_EQ(classes.labels, (std::vector<double>{1, 2}));
   EXPECT_EQ(classes.names, (std::vector<std::string>{"small", "large"}));
   EXPECT_EQ(classes.of_node, (std::vector<std::size_t>{1, 0}));
   model.class_names.clear();
-  model.labels = {-3, 5};
+  model.members[0].labels = {-3, 5};
   EXPECT_TRUE(model_classes(model).names.empty());
   EXPECT_EQ(model_classes(model).of_node, (std::vector<std::size_t>{0, 1}));
 }

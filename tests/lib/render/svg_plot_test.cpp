@@ -19,10 +19,10 @@ Model three_nodes() {
   Model model;
   model.features = 2;
   model.params.ratio = 0.25;
-  model.templates = {{0.5, 0.5, 0, 1, 0.2},  // ellipse, long axis straight up
+  model.members[0].templates = {{0.5, 0.5, 0, 1, 0.2},  // ellipse, long axis straight up
                      {0.2, 0.8, 0, 0, 0.1},  // point node grown to a ball
                      {0.9, 0.1, 0, 0, 0}};   // point node: a dot
-  model.labels = {1, 2, 1};
+  model.members[0].labels = {1, 2, 1};
   return model;
 }
 
@@ -154,7 +154,8 @@ TEST(NodeProjection, ShadowReachesAsFarAsTheNodeInEveryDirection) {
 TEST(SvgPlot, AxesAndLegendCarryTheNamesOfFeaturesAndClasses) {
   Model model = three_nodes();
   model.features = 3;
-  for (auto &row : model.templates) row = {row[0], row[1], 0.5, row[2], row[3], 0, row[4]};
+  for (auto &row : model.members[0].templates)
+    row = {row[0], row[1], 0.5, row[2], row[3], 0, row[4]};
   model.feature_names = {"length <mm>", "width", "depth"};
   model.class_names = {{1, "small"}, {2, "large"}};
   PlotPoints data{{{0.1, 0.2, 0.3}}, {5}, {{5, "unseen"}}};
