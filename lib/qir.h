@@ -29,6 +29,7 @@
 #include "modules/fitting.h"
 #include "modules/module_refusals.h"
 #include "modules/module_runner.h"
+#include "ensemble/continuation.h"
 #include "ensemble/ensemble.h"
 #include "ensemble/presentation_order.h"
 #include "ensemble/stream_plan.h"

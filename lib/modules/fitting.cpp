@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../base/errors.h"
+#include "../ensemble/continuation.h"
 #include "../model/feature_scaling.h"
 #include "../base/number_text.h"
 #include "qirhost/host.h"
@@ -41,17 +42,14 @@ namespace {
 
 // Class names of the data, earlier's first: names and numbers do not mix.
 ClassNames continued_classes(const Model &earlier, const Dataset &data) {
-  if (earlier.class_names.empty() != data.class_names.empty())
-    throw InputError(earlier.class_names.empty()
-                         ? "the model's classes are numbers, the data's labels are names"
-                         : "the model's classes are names, the data's labels are numbers");
+  check_label_kinds(!earlier.class_names.empty(), !data.class_names.empty());
   ClassNames names = earlier.class_names;
   // Data read with the model's names as the known ones carry those names
   // even when their labels are numbers.
   for (double label : data.labels)
     if (!names.empty() && std::none_of(data.class_names.begin(), data.class_names.end(),
                      [&](const auto &entry) { return entry.first == label; }))
-      throw InputError("the model's classes are names, the data's labels are numbers");
+      check_label_kinds(true, false);
   for (const auto &entry : data.class_names)
     if (std::find(names.begin(), names.end(), entry) == names.end()) names.push_back(entry);
   return names;

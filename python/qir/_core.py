@@ -76,6 +76,12 @@ def is_class_label(value):
     return _qir.is_class_label(value)
 
 
+def check_label_kinds(model_has_names, data_has_names):
+    """The library's rule for a further batch: class names and numbers do
+    not mix (ValueError otherwise)."""
+    _qir.check_label_kinds(model_has_names, data_has_names)
+
+
 def train(patterns, labels, params, oflag, voting, workers=0, start=None):
     """The members' qir_train calls (one for a plain model), side by side:
     a list of (templates K x (2M+1), node labels, list presentations), and

@@ -3,6 +3,7 @@ members (one qir_train call each, each in its own shuffled order) and whose
 predict is the members' vote (one qir_perf call per member, and one more for
 patterns no node takes)."""
 import inspect
+import numbers
 
 import numpy as np
 from sklearn.base import BaseEstimator, ClassifierMixin
@@ -27,6 +28,24 @@ def _validate(estimator, X, y="no_validation", reset=True):
     except ImportError:  # before scikit-learn 1.6
         return estimator._validate_data(X, y, reset=reset, dtype=np.float64)
     return validate_data(estimator, X, y, reset=reset, dtype=np.float64)
+
+
+def _names(classes):
+    """Whether labels are names (text, objects) rather than numbers."""
+    return np.asarray(classes).dtype.kind not in "iubf"
+
+
+def _member_attributes(classes, members):
+    """The fitted attributes that describe the members, from (templates,
+    class codes, list presentations) per member."""
+    kept = [(templates, codes) for templates, codes, _ in members]
+    presentations = [float(p) for _, _, p in members]
+    return {"_members": kept,
+            "members_": [(templates, classes[codes]) for templates, codes in kept],
+            "_presentations": presentations,
+            "nodes_": kept[0][0], "_node_codes": kept[0][1],
+            "node_labels_": classes[kept[0][1]],
+            "n_list_presentations_": int(presentations[0])}
 
 
 class QIRClassifier(ClassifierMixin, BaseEstimator):
@@ -119,49 +138,72 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         from no nodes; warns (QIRWarning) about data that cannot give a
         useful model. Returns self."""
         with _core.interruptible("QIR_TRAIN"):
-            return self._learn(X, y, None, continuing=False, warn=True)
+            learned = self._learn(X, y, None, continuing=False, warn=True)
+        self.__dict__.update(learned)
+        return self
 
     def partial_fit(self, X, y, classes=None):
         """Learn a further batch on top of the nodes so far (the first call
         starts from none). classes: every class the stream will bring, when
-        known (optional; a class may also appear in a later batch)."""
+        known (optional; a class may also appear in a later batch). A batch
+        that fails or is interrupted leaves the model as it was."""
         with _core.interruptible("QIR_TRAIN"):
-            return self._learn(X, y, classes, continuing=hasattr(self, "members_"))
+            learned = self._learn(X, y, classes, continuing=hasattr(self, "members_"))
+        # One call, so that no Ctrl-C can fall between two attributes.
+        self.__dict__.update(learned)
+        return self
 
     def _learn(self, X, y, classes, continuing, warn=False):
+        """The fitted attributes after learning (X, y), as a dict; self is
+        left untouched but for scikit-learn's checks of a first call."""
         # A batch of a stream may well hold one class or a feature that has
         # not varied yet: only fit warns about its data.
         X, y = _validate(self, X, y, reset=not continuing)
         check_classification_targets(y)
+        workers = self._workers()
         if warn:
             _, first_codes = np.unique(y, return_inverse=True)
             _core.warn_about_data(X, first_codes.astype(np.float64), stacklevel=3)  # fit's caller
         found = np.unique(y) if classes is None else np.union1d(np.unique(classes), y)
+        learned = {}
         if continuing:
             earlier = self.classes_
-            self.classes_ = np.union1d(earlier, found)
+            _core.check_label_kinds(_names(earlier), _names(found))
+            learned["classes_"] = np.union1d(earlier, found)
             start = {"batches": self._batches,
-                     "members": [(nodes, np.searchsorted(self.classes_, earlier)[codes]
+                     "members": [(nodes, np.searchsorted(learned["classes_"], earlier)[codes]
                                   .astype(np.float64)) for nodes, codes in self._members]}
+            voting, low, high = self._voting, self.feature_min_, self.feature_max_
         else:
-            self.classes_ = found
+            learned["classes_"] = found
             start = None
+            low = high = None
             if self.scale:
-                self.feature_min_, self.feature_max_ = self._ranges(X)
-            else:
-                self.feature_min_ = self.feature_max_ = None
-            self._voting = {"voters": int(self.n_voters), "seed": self._seed(),
-                            "shuffle": bool(self.shuffle)}
-        if self.feature_min_ is not None:
-            X = scale(X, self.feature_min_, self.feature_max_)
-        codes = np.searchsorted(self.classes_, y)
-        self._params = self._training_params(X, continuing)
-        members, self._batches = _core.train(
-            X, codes.astype(np.float64), self._params, float(self.oflag), self._voting,
-            0 if self.n_jobs is None else int(self.n_jobs), start)
-        self._set_members([(templates, node_codes.astype(np.intp), presentations)
-                           for templates, node_codes, presentations in members])
-        return self
+                low, high = self._ranges(X)
+            voting = {"voters": int(self.n_voters), "seed": self._seed(),
+                      "shuffle": bool(self.shuffle)}
+            learned.update(feature_min_=low, feature_max_=high, _voting=voting)
+        if low is not None:
+            X = scale(X, low, high)
+        codes = np.searchsorted(learned["classes_"], y)
+        params = self._training_params(X, continuing, voting)
+        members, learned["_batches"] = _core.train(
+            X, codes.astype(np.float64), params, float(self.oflag), voting, workers, start)
+        learned["_params"] = params
+        learned.update(_member_attributes(
+            learned["classes_"], [(templates, node_codes.astype(np.intp), presentations)
+                                  for templates, node_codes, presentations in members]))
+        return learned
+
+    def _workers(self):
+        """n_jobs as the library takes it: 0 for one per processor core."""
+        if self.n_jobs is None:
+            return 0
+        if isinstance(self.n_jobs, (bool, np.bool_)) or not isinstance(
+                self.n_jobs, numbers.Integral) or not -2**31 <= self.n_jobs < 2**31:
+            raise ValueError(f"n_jobs must be None or a whole number (members trained at "
+                             f"once; 0 or less: one per processor core), got {self.n_jobs!r}")
+        return int(self.n_jobs)
 
     def _ranges(self, X):
         """The scaling ranges: scale_from when given, else X's."""
@@ -180,13 +222,13 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError("scale_from must be finite, with min <= max for every feature")
         return low, high
 
-    def _training_params(self, X, continuing):
+    def _training_params(self, X, continuing, voting):
         params = {name: getattr(self, name) for name in _TRAINING_ARGUMENTS}
         if params["max_list_presentations"] is None:
             # A stream keeps its first limit, as it keeps its first D.
             params["max_list_presentations"] = (
                 self._params["max_list_presentations"] if continuing
-                else _core.default_max_presentations(X.shape[0], self._voting["voters"]))
+                else _core.default_max_presentations(X.shape[0], voting["voters"]))
         params = {name: float(value) for name, value in params.items()}
         if not 1 <= params["max_list_presentations"] < _core.MOST_PRESENTATIONS + 1:
             raise ValueError(
@@ -216,12 +258,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
 
     def _set_members(self, members):
         """members: (templates, class codes, list presentations) per member."""
-        self._members = [(templates, codes) for templates, codes, _ in members]
-        self.members_ = [(templates, self.classes_[codes]) for templates, codes in self._members]
-        self._presentations = [float(p) for _, _, p in members]
-        self.nodes_, self._node_codes = self._members[0]
-        self.node_labels_ = self.classes_[self._node_codes]
-        self.n_list_presentations_ = int(self._presentations[0])
+        self.__dict__.update(_member_attributes(self.classes_, members))
 
     # ------------------------------------------------------------- predict
     def _prepared(self, X):

@@ -1,5 +1,7 @@
 """The qir command's search, for Python: the same grid, the same folds and
 the same guard, run by the library."""
+import numbers
+
 import numpy as np
 from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_X_y
@@ -25,6 +27,10 @@ def search(X, y, folds=5, random_state=None, scale=True):
     with _core.interruptible("QIR_TRAIN"):
         X, y = check_X_y(X, y, dtype=np.float64)
         check_classification_targets(y)
+        if isinstance(folds, (bool, np.bool_)) or not isinstance(folds, numbers.Integral) \
+                or not 2 <= folds <= len(y):
+            raise ValueError(f"folds must be a whole number from 2 to the number of patterns "
+                             f"({len(y)}), got {folds!r}")
         _, codes = np.unique(y, return_inverse=True)
         _core.warn_about_data(X, codes.astype(np.float64), stacklevel=2)  # search's caller
         seed = int(_core.training_defaults()["seed"]) if random_state is None else int(random_state)

@@ -119,6 +119,35 @@ struct SectionInterrupted {
   std::string message;
 };
 
+// A Ctrl-C that our handler took belongs to the main thread too, as it
+// would without us: when the interrupted work ran on another thread and no
+// section of the main thread will raise it there, the main thread gets the
+// same KeyboardInterrupt at its next step (once per Ctrl-C).
+unsigned long main_thread = 0;  // Python's id of its main thread
+std::atomic<int> main_sections{0};
+std::atomic<unsigned> passed_on{0};  // the sigint_count last raised on the main thread
+
+bool on_main_thread() { return PyThread_get_thread_ident() == main_thread; }
+
+int raise_on_main_thread(void *message) {
+  PyErr_SetString(PyExc_KeyboardInterrupt, static_cast<const char *>(message));
+  return -1;
+}
+
+void pass_on_to_main_thread(const std::string &module) {
+  unsigned seen = passed_on.load();
+  const unsigned now = sigint_count.load();
+  if (seen == now) return;
+  if (on_main_thread() || main_sections.load() > 0) {
+    passed_on.store(now);  // the main thread's own section raises it
+    return;
+  }
+  if (!passed_on.compare_exchange_strong(seen, now)) return;
+  static const char train[] = "QIR_TRAIN: Interrupted.", perf[] = "QIR_PERF: Interrupted.";
+  Py_AddPendingCall(raise_on_main_thread,
+                    const_cast<char *>(module == "QIR_PERF" ? perf : train));
+}
+
 // One fit or predict, from its first Python step to its last: sections
 // nest on a thread, and the outermost one decides, so a call that began
 // waiting or copying before a Ctrl-C is stopped by it.
@@ -130,12 +159,16 @@ class Interruptible {
     start_ = sigint_count.load();
     outer_ = outermost;
     if (outer_ == nullptr) outermost = this;
+    main_ = on_main_thread();
+    if (main_) ++main_sections;
   }
   void leave() {
     if (outermost == this) {
       outermost = outer_;
+      if (interrupted()) pass_on_to_main_thread(module_);
       sigint_pending.store(false);
     }
+    if (main_) --main_sections;
     SigintHook::leave();
   }
   bool interrupted() const { return sigint_count.load() != start_; }
@@ -152,6 +185,7 @@ class Interruptible {
   std::string module_;
   unsigned start_ = 0;
   Interruptible *outer_ = nullptr;
+  bool main_ = false;
 };
 thread_local Interruptible *Interruptible::outermost = nullptr;
 
@@ -711,6 +745,8 @@ PYBIND11_MODULE(_qir, m) {
         if (type.is_none() && interrupted) throw SectionInterrupted{section.message()};
         return false;
       });
+  main_thread = py::module_::import("threading").attr("main_thread")().attr("ident")
+                    .cast<unsigned long>();
   m.attr("__version__") = QIR_VERSION;
   m.def("use_packaged_modules", [](const std::string &folder) { packaged_modules() = folder; },
         py::arg("folder"));
@@ -723,6 +759,14 @@ PYBIND11_MODULE(_qir, m) {
   m.def("varying_features", &varying_features, py::arg("patterns"));
   m.attr("most_presentations") = qir::most_presentations;
   m.def("is_class_label", &qir::is_class_label, py::arg("value"));
+  // A batch's labels are the caller's values, not a file: ValueError.
+  m.def("check_label_kinds", [](bool model_has_names, bool data_has_names) {
+    try {
+      qir::check_label_kinds(model_has_names, data_has_names);
+    } catch (const qir::InputError &error) {
+      throw py::value_error(error.what());
+    }
+  }, py::arg("model_has_names"), py::arg("data_has_names"));
   m.def("feature_range", &feature_range, py::arg("patterns"));
   m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),

@@ -104,6 +104,19 @@ def test_module_errors_become_python_exceptions(circle):
         model.predict(X[:, :1])
 
 
+def test_odd_job_counts_and_folds_are_refused_by_name(circle):
+    X, y, _, _ = circle
+    for jobs in (1.5, "2", 2**31, True):
+        with pytest.raises(ValueError, match=r"^n_jobs must be None or a whole number"):
+            qir.QIRClassifier(n_jobs=jobs).fit(X, y)
+    for jobs in (np.int64(1), -1):
+        assert qir.QIRClassifier(n_jobs=jobs, n_voters=3, oflag=0).fit(X, y).score(X, y) > 0.9
+    for folds in (2.5, "3", 1, len(y) + 1):
+        with pytest.raises(ValueError, match=r"^folds must be a whole number from 2 to the "
+                                             rf"number of patterns \({len(y)}\), got"):
+            qir.search(X, y, folds=folds)
+
+
 def test_console_text_goes_to_the_qir_logger(circle, caplog):
     X, y, X_test, _ = circle
     with caplog.at_level(logging.INFO, logger="qir"):

@@ -56,6 +56,32 @@ def test_a_long_fit_stops_and_the_next_call_still_works(circle):
     assert qir.QIRClassifier().fit(X_small, y_small).score(X_test, y_test) > 0.9
 
 
+def test_ctrl_c_while_fit_runs_in_a_worker_thread_reaches_the_main_thread():
+    rng = np.random.default_rng(7)
+    X, y = rng.random((60000, 16)), rng.integers(0, 10, 60000)
+    slow = qir.QIRClassifier(vigilance=0.95, scale=False, oflag=0)
+    in_worker = []
+
+    def fit():
+        try:
+            slow.fit(X, y)
+        except KeyboardInterrupt as stop:
+            in_worker.append(str(stop))
+
+    worker = threading.Thread(target=fit)
+    worker.start()
+    time.sleep(0.5)
+    with pytest.raises(KeyboardInterrupt, match=r"^QIR_TRAIN: Interrupted\.$"):
+        ctrl_c()
+        worker.join(30)
+        for _ in range(200):  # the main thread's next steps
+            time.sleep(0.01)
+    assert in_worker == ["QIR_TRAIN: Interrupted."]
+    # Once only: the main thread goes on undisturbed.
+    time.sleep(0.2)
+    assert qir.QIRClassifier(n_voters=1, oflag=0).fit(X[:100], y[:100]).n_features_in_ == 16
+
+
 def test_ctrl_c_while_predict_prepares_the_patterns(monkeypatch, circle):
     X, y, _, _ = circle
     model = qir.QIRClassifier(oflag=0).fit(X, y)

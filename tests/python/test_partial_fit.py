@@ -137,3 +137,79 @@ def test_stream_demo_feeds_the_batches_the_command_feeds(qir_command, tmp_path):
         assert f"{row['continued']:.1f}%" == words[3] and f"{row['refit']:.1f}%" == words[6]
     assert "class 9 from batch 6 on" in lines[0]
     assert (tmp_path / "s.svg").read_text().count("<polyline") == 5
+
+
+def fitted(model):
+    """Every fitted attribute (the trailing-underscore ones and the private
+    state partial_fit goes on from), as comparable copies."""
+    import copy
+    return {name: copy.deepcopy(value) for name, value in vars(model).items()
+            if name.endswith("_") or name.startswith("_")}
+
+
+def assert_same(before, after):
+    assert before.keys() == after.keys()
+    for name in before:
+        np.testing.assert_equal(after[name], before[name], err_msg=name)
+
+
+def test_a_failed_batch_leaves_the_model_as_it_was():
+    X, y = iris()
+    for first in (y, np.array(["setosa", "versicolor", "virginica"])[y - 1]):
+        model = qir.QIRClassifier(n_voters=3, oflag=0).fit(X, first)
+        before, predicted = fitted(model), model.predict(X)
+        shares = model.predict_proba(X)
+        new_class = np.zeros(10, dtype=int) if first.dtype.kind == "i" else np.full(10, "new")
+        with pytest.raises(ValueError, match="max_list_presentations"):
+            model.set_params(max_list_presentations=0).partial_fit(X[:10], new_class)
+        with pytest.raises(ValueError, match="must be None or a whole number"):
+            model.set_params(max_list_presentations=None, n_jobs=1.5).partial_fit(X[:10],
+                                                                                  new_class)
+        model.set_params(n_jobs=None)
+        assert_same(before, fitted(model))
+        np.testing.assert_array_equal(model.predict(X), predicted)
+        np.testing.assert_array_equal(model.predict_proba(X), shares)
+
+
+def test_an_interrupted_batch_leaves_the_model_as_it_was():
+    import signal
+    import threading
+    rng = np.random.default_rng(7)
+    X = rng.random((60000, 16))
+    model = qir.QIRClassifier(vigilance=0.95, scale=False, n_voters=2, oflag=0)
+    model.partial_fit(X[:200], rng.integers(0, 5, 200))
+    before, predicted = fitted(model), model.predict(X[:500])
+    timer = threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGINT))
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt, match="QIR_TRAIN: Interrupted."):
+            model.partial_fit(X, rng.integers(-5, 10, 60000))  # classes new and old
+    finally:
+        timer.cancel()
+    assert_same(before, fitted(model))
+    np.testing.assert_array_equal(model.predict(X[:500]), predicted)
+
+
+def test_names_onto_a_numeric_model_are_refused_as_the_command_refuses_them(qir_command,
+                                                                            tmp_path):
+    X, y = iris()
+    names = np.array(["setosa", "versicolor", "virginica"])[y - 1]
+    refusals = []
+    for first, batch in ((y, names), (names, y)):
+        model = qir.QIRClassifier(n_voters=2, oflag=0).fit(X, first)
+        before = fitted(model)
+        with pytest.raises(ValueError, match="^the model's classes are") as refused:
+            model.partial_fit(X[:20], batch[:20])
+        assert_same(before, fitted(model))
+        refusals.append(str(refused.value))
+    # The command's words for names onto a numeric model (numbers onto a
+    # model of names it reads as the classes' numbers).
+    np.savetxt(tmp_path / "first.csv", np.column_stack([X, y]), delimiter=",", fmt="%s")
+    np.savetxt(tmp_path / "batch.csv", np.column_stack([X[:20], names[:20]]), delimiter=",",
+               fmt="%s")
+    run = lambda *args: subprocess.run([qir_command, *args, "--oflag", "0"],
+                                       capture_output=True, text=True, timeout=120)
+    assert run("train", str(tmp_path / "first.csv"), "-o", str(tmp_path / "m")).returncode == 0
+    command = run("train", str(tmp_path / "batch.csv"), "--init", str(tmp_path / "m"), "-o",
+                  str(tmp_path / "n"))
+    assert command.returncode != 0 and refusals[0] in command.stderr, command.stderr
