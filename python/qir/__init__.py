@@ -9,7 +9,7 @@ patterns) draw a ``qir.QIRWarning``.
 from ._core import QIRWarning, module_directory, training_defaults
 from ._qir import __version__
 from .classifier import QIRClassifier, load_model
-from .search import search
+from .search import cv, search
 
-__all__ = ["QIRClassifier", "QIRWarning", "load_model", "module_directory", "search",
+__all__ = ["QIRClassifier", "QIRWarning", "load_model", "module_directory", "cv", "search",
            "training_defaults"]

@@ -222,28 +222,31 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError("scale_from must be finite, with min <= max for every feature")
         return low, high
 
-    def _training_params(self, X, continuing, voting):
-        params = {name: getattr(self, name) for name in _TRAINING_ARGUMENTS}
-        if params["max_list_presentations"] is None:
-            # A stream keeps its first limit, as it keeps its first D.
-            params["max_list_presentations"] = (
-                self._params["max_list_presentations"] if continuing
-                else _core.default_max_presentations(X.shape[0], voting["voters"]))
-        params = {name: float(value) for name, value in params.items()}
-        if not 1 <= params["max_list_presentations"] < _core.MOST_PRESENTATIONS + 1:
+    def _given_params(self):
+        """The training arguments given (D and max_list_presentations only
+        when not None), as the modules take them."""
+        params = {name: getattr(self, name) for name in ("D",) + _TRAINING_ARGUMENTS}
+        params = {name: float(value) for name, value in params.items() if value is not None}
+        if not 1 <= params.get("max_list_presentations", 1) < _core.MOST_PRESENTATIONS + 1:
             raise ValueError(
                 f"max_list_presentations must be a whole number from 1 to "
                 f"{_core.MOST_PRESENTATIONS}, got {self.max_list_presentations!r}; training "
                 f"stops by itself once a presentation changes nothing, so "
                 f"{int(_DEFAULTS['max_list_presentations'])} is usually plenty")
-        if self.D is not None:
-            params["D"] = float(self.D)
-        elif continuing:
+        return params
+
+    def _training_params(self, X, continuing, voting):
+        params = self._given_params()
+        if "max_list_presentations" not in params:
+            # A stream keeps its first limit, as it keeps its first D.
+            params["max_list_presentations"] = float(
+                self._params["max_list_presentations"] if continuing
+                else _core.default_max_presentations(X.shape[0], voting["voters"]))
+        if "D" not in params:
             # A stream keeps its first D: a later batch may vary in other
             # features, and the nodes were sized by the first.
-            params["D"] = self._params["D"]
-        else:
-            params["D"] = float(_core.default_D(_core.varying_features(X)))
+            params["D"] = (self._params["D"] if continuing
+                           else float(_core.default_D(_core.varying_features(X))))
         return params
 
     def _seed(self):

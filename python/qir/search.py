@@ -1,5 +1,5 @@
-"""The qir command's search, for Python: the same grid, the same folds and
-the same guard, run by the library."""
+"""The qir command's cross-validation and search, for Python: the same
+folds, the same grid and the same guard, run by the library."""
 import numbers
 
 import numpy as np
@@ -7,6 +7,48 @@ from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_X_y
 
 from . import _core, _qir
+from .classifier import QIRClassifier
+
+
+def cv(X, y, folds=5, random_state=None, **params):
+    """Cross-validates one QIRClassifier setting as `qir cv` and qir_cv do:
+    stratified folds (each class spread evenly, the split fixed by the
+    seed), each fold classified by a model trained on the others; a pattern
+    left unclassified counts as wrong.
+
+    ``params`` are QIRClassifier's (D, ratio, ..., scale, n_voters,
+    shuffle, n_jobs); D and max_list_presentations left at None are each
+    training fold's own defaults. ``random_state`` seeds the folds and the
+    members' orders (None: 1).
+
+    Returns a dict: ``accuracy`` and ``unknown`` (mean percentages over the
+    folds), ``nodes`` (mean, of all members), ``seconds`` (in all), and per
+    fold ``fold_accuracy``, ``fold_unknown``, ``fold_nodes``,
+    ``fold_presentations`` (member 1's) and ``fold_seconds``.
+    """
+    estimator = QIRClassifier(random_state=random_state, **params)
+    with _core.interruptible("QIR_TRAIN"):
+        X, y = check_X_y(X, y, dtype=np.float64)
+        check_classification_targets(y)
+        _check_folds(folds, len(y))
+        _, codes = np.unique(y, return_inverse=True)
+        _core.warn_about_data(X, codes.astype(np.float64), stacklevel=2)  # cv's caller
+        seed = estimator._seed()
+        voting = {"voters": int(estimator.n_voters), "seed": seed,
+                  "shuffle": bool(estimator.shuffle)}
+        found = _qir.cross_validate(X, codes.astype(np.float64), estimator._given_params(),
+                                    folds, seed, bool(estimator.scale), voting,
+                                    estimator._workers())
+    return {key: found[key] for key in ("accuracy", "unknown", "nodes", "seconds",
+                                        "fold_accuracy", "fold_unknown", "fold_nodes",
+                                        "fold_presentations", "fold_seconds")}
+
+
+def _check_folds(folds, patterns):
+    if isinstance(folds, (bool, np.bool_)) or not isinstance(folds, numbers.Integral) \
+            or not 2 <= folds <= patterns:
+        raise ValueError(f"folds must be a whole number from 2 to the number of patterns "
+                         f"({patterns}), got {folds!r}")
 
 _MODULE_NAMES = ("D", "ratio", "vigilance", "alpha", "learning_rate",
                  "max_list_presentations", "trim_option", "ct_option")
@@ -21,16 +63,17 @@ def search(X, y, folds=5, random_state=None, scale=True):
 
     Returns a dict: ``best_params`` (for ``QIRClassifier(**best_params)``),
     ``accuracy`` and ``defaults_accuracy`` (cross-validated, percent),
-    ``gain`` and ``gain_error`` (points), ``kept_defaults`` and ``seconds``.
+    ``gain`` and ``gain_error`` (points), ``kept_defaults`` and ``seconds``;
+    the tables of `qir search`: ``screened`` (one shuffled member each) and
+    ``finalists`` (the ensembles), best first, each a list of dicts (the
+    module arguments, ``n_voters``, ``accuracy``, ``unknown``, ``nodes``,
+    ``gain``, ``gain_error``), and ``defaults``, one such dict.
     ``random_state`` seeds the folds and the members' orders (None: 1).
     """
     with _core.interruptible("QIR_TRAIN"):
         X, y = check_X_y(X, y, dtype=np.float64)
         check_classification_targets(y)
-        if isinstance(folds, (bool, np.bool_)) or not isinstance(folds, numbers.Integral) \
-                or not 2 <= folds <= len(y):
-            raise ValueError(f"folds must be a whole number from 2 to the number of patterns "
-                             f"({len(y)}), got {folds!r}")
+        _check_folds(folds, len(y))
         _, codes = np.unique(y, return_inverse=True)
         _core.warn_about_data(X, codes.astype(np.float64), stacklevel=2)  # search's caller
         seed = int(_core.training_defaults()["seed"]) if random_state is None else int(random_state)
@@ -47,4 +90,8 @@ def search(X, y, folds=5, random_state=None, scale=True):
     result = {key: found[key] for key in ("accuracy", "defaults_accuracy", "gain", "gain_error",
                                           "kept_defaults", "seconds")}
     result["best_params"] = params
+    # The tables `qir search` prints: the screened settings and the
+    # ensembles, best first, and the defaults.
+    for key in ("screened", "finalists", "defaults"):
+        result[key] = found[key]
     return result

@@ -430,9 +430,7 @@ py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &pa
 
 // `qir search` on patterns and class codes: the chosen setting (the
 // defaults unless a setting beats them by more than its standard error).
-py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::uint64_t seed,
-                bool scale) {
-  const SectionScope section("QIR_TRAIN");
+qir::Dataset dataset_of(const Matrix &patterns, const Vector &labels) {
   if (patterns.ndim() != 2 || labels.ndim() != 1 || labels.shape(0) != patterns.shape(0))
     throw py::value_error("patterns must be N x M and labels N values");
   qir::Dataset data;
@@ -443,6 +441,68 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
     data.patterns.push_back(std::move(row));
   }
   data.labels.assign(labels.data(), labels.data() + labels.shape(0));
+  return data;
+}
+
+// `qir cv` on patterns and class codes: D and the presentation limit left
+// out of `params` are each training fold's defaults, as the command's are.
+py::dict cross_validate(const Matrix &patterns, const Vector &labels, const py::dict &params,
+                        int folds, std::uint64_t seed, bool scale, const py::dict &voting,
+                        int workers) {
+  const SectionScope section("QIR_TRAIN");
+  const qir::Dataset data = dataset_of(patterns, labels);
+  qir::TrainingParams p;
+  for (const auto &[name, field] : shared_fields<qir::TrainingParams>())
+    if (params.contains(name)) p.*field = params[name].cast<double>();
+  if (params.contains("D")) p.D = params["D"].cast<double>();
+  qir::CvSettings settings;
+  settings.folds = folds;
+  settings.seed = seed;
+  settings.scale = scale;
+  settings.voting = voting_settings(voting);
+  settings.workers = workers;
+  settings.default_D_per_fold = !params.contains("D");
+  settings.default_presentations_per_fold = !params.contains("max_list_presentations");
+  Modules &m = modules();
+  qir::CvResult result;
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> guard(m.lock);
+    Interruptible::check();
+    qir::Progress line;
+    result = qir::cross_validate(m.get(), data, p, settings, [&](int fold) {
+      line.show("fold " + std::to_string(fold + 1) + "/" + std::to_string(folds));
+    });
+    take_text(m);
+  }
+  std::vector<double> accuracy, unknown, nodes, presentations, seconds;
+  for (const auto &fold : result.folds) {
+    accuracy.push_back(fold.accuracy_percent());
+    unknown.push_back(fold.unknown_percent());
+    nodes.push_back(static_cast<double>(fold.nodes));
+    presentations.push_back(fold.presentations);
+    seconds.push_back(fold.train_seconds + fold.classify_seconds);
+  }
+  py::dict d;
+  d["accuracy"] = result.accuracy_percent();
+  d["unknown"] = result.unknown_percent();
+  d["nodes"] = result.nodes();
+  d["seconds"] = result.seconds();
+  d["fold_accuracy"] = to_numpy(std::move(accuracy));
+  d["fold_unknown"] = to_numpy(std::move(unknown));
+  d["fold_nodes"] = to_numpy(std::move(nodes));
+  d["fold_presentations"] = to_numpy(std::move(presentations));
+  d["fold_seconds"] = to_numpy(std::move(seconds));
+  d["true_labels"] = to_numpy(std::move(result.true_labels));
+  d["assigned_labels"] = to_numpy(std::move(result.assigned_labels));
+  d["unknown_label"] = result.unknown_label;
+  return d;
+}
+
+py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::uint64_t seed,
+                bool scale) {
+  const SectionScope section("QIR_TRAIN");
+  const qir::Dataset data = dataset_of(patterns, labels);
   qir::CvSettings settings;
   settings.folds = folds;
   settings.seed = seed;
@@ -459,7 +519,24 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
                                  [&line](const std::string &step) { line.show(step); });
     take_text(m);
   }
+  const auto rows = [](const std::vector<qir::SearchCandidate> &candidates) {
+    py::list out;
+    for (const auto &c : candidates) {
+      py::dict row = params_dict(c.params);
+      row["n_voters"] = c.voting.voters;
+      row["accuracy"] = c.result.accuracy_percent();
+      row["unknown"] = c.result.unknown_percent();
+      row["nodes"] = c.result.nodes();
+      row["gain"] = c.gain;
+      row["gain_error"] = c.gain_error;
+      out.append(row);
+    }
+    return out;
+  };
   py::dict d;
+  d["screened"] = rows(outcome.screened);
+  d["finalists"] = rows(outcome.finalists);
+  d["defaults"] = rows({outcome.defaults})[0];
   d["params"] = params_dict(outcome.chosen.params);
   d["n_voters"] = outcome.chosen.voting.voters;
   d["accuracy"] = outcome.chosen.result.accuracy_percent();
@@ -773,6 +850,9 @@ PYBIND11_MODULE(_qir, m) {
         py::arg("oflag"), py::arg("voting"), py::arg("workers") = 0, py::arg("progress") = false,
         py::arg("start") = py::none());
   m.def("vote", &vote, py::arg("member_labels"), py::arg("classes"), py::arg("unknown_label"));
+  m.def("cross_validate", &cross_validate, py::arg("patterns"), py::arg("labels"),
+        py::arg("params"), py::arg("folds"), py::arg("seed"), py::arg("scale"), py::arg("voting"),
+        py::arg("workers"));
   m.def("search", &search, py::arg("patterns"), py::arg("labels"), py::arg("folds"),
         py::arg("seed"), py::arg("scale"));
   m.def("stratified_folds", &qir::stratified_folds, py::arg("labels"), py::arg("folds"),

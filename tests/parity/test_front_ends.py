@@ -1,0 +1,189 @@
+"""The same data and seed through the command, Python and GNU Octave's
+toolbox give the same results: byte-identical model files after a fit and
+after a further batch, the same labels and vote shares, the same
+cross-validation figures and the same search tables. Each front end runs
+once per data set (a module-scoped fixture); the tests compare."""
+import os
+import re
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import qir
+
+SEED = 7
+
+
+def _env(name):
+    value = os.environ.get(name)
+    if not value:
+        pytest.skip(f"{name} not set (run the tests through ctest)")
+    return value
+
+
+def _split(data):
+    """Two batches (a fit and a continuation) in a shuffled order, and the
+    whole set to classify."""
+    order = np.random.RandomState(3).permutation(len(data))
+    first = order[: len(data) * 3 // 5]
+    return {"first": data[first], "second": data[order[len(first):]], "all": data}
+
+
+def _command(folder, data_files):
+    program = _env("QIR")
+
+    def run(*args):
+        result = subprocess.run([program, *args], capture_output=True, text=True, timeout=300,
+                                cwd=folder)
+        assert result.returncode == 0, result.stderr
+        return result.stdout
+
+    run("train", data_files["first"], "-o", "fit.model", "--seed", str(SEED), "--oflag", "0")
+    run("train", data_files["second"], "--init", "fit.model", "-o", "continued.model",
+        "--oflag", "0")
+    run("classify", "continued.model", data_files["all"], "-o", "labels.csv", "--scores",
+        "scores.csv", "--oflag", "0")
+    return {"cv": run("cv", data_files["all"], "--folds", "4", "--seed", str(SEED)),
+            "search": run("search", data_files["all"], "--folds", "3", "--seed", str(SEED))}
+
+
+def _python(folder, parts):
+    X, y = parts["first"][:, :-1], parts["first"][:, -1]
+    model = qir.QIRClassifier(random_state=SEED, oflag=0).fit(X, y)
+    model.save(os.path.join(folder, "fit.model"))
+    model.partial_fit(parts["second"][:, :-1], parts["second"][:, -1])
+    model.save(os.path.join(folder, "continued.model"))
+    X_all, y_all = parts["all"][:, :-1], parts["all"][:, -1]
+    return {"labels": model.predict(X_all), "shares": model.predict_proba(X_all),
+            "classes": model.classes_,
+            "cv": qir.cv(X_all, y_all, folds=4, random_state=SEED),
+            "search": qir.search(X_all, y_all, folds=3, random_state=SEED)}
+
+
+OCTAVE_SCRIPT = """
+first = dlmread('first.csv'); second = dlmread('second.csv'); all = dlmread('all.csv');
+model = qir_fit(first(:, 1:end-1), first(:, end), 'Seed', {seed}, 'Oflag', 0);
+qir_save_model(model, 'fit.model');
+model = qir_fit(second(:, 1:end-1), second(:, end), 'Model', model, 'Oflag', 0);
+qir_save_model(model, 'continued.model');
+[labels, info] = qir_predict(model, all(:, 1:end-1));
+dlmwrite('labels.csv', labels, 'precision', '%.17g');
+dlmwrite('shares.csv', [info.classes; info.shares], 'precision', '%.17g');
+r = qir_cv(all(:, 1:end-1), all(:, end), 'Folds', 4, 'Seed', {seed}, 'Display', false);
+dlmwrite('cv.csv', [r.fold_accuracy r.fold_unknown r.fold_nodes], 'precision', '%.17g');
+disp('--- search');
+qir_search(all(:, 1:end-1), all(:, end), 'Folds', 3, 'Seed', {seed});
+"""
+
+
+def _octave(folder):
+    program = os.environ.get("QIR_OCTAVE_CLI") or shutil.which("octave-cli")
+    modules = os.environ.get("QIR_OCTAVE_MODULES")
+    if not program or not modules:
+        pytest.skip("GNU Octave or its modules not available")
+    toolbox = _env("QIR_TOOLBOX")
+    result = subprocess.run(
+        [program, "--no-gui", "--norc", "--no-history", "--quiet", "--eval",
+         f"addpath('{toolbox}'); addpath('{modules}'); " + OCTAVE_SCRIPT.format(seed=SEED)],
+        capture_output=True, text=True, timeout=600, cwd=folder)
+    assert result.returncode == 0, result.stdout + result.stderr
+    return {"search": result.stdout.split("--- search\n")[1]}
+
+
+@pytest.fixture(scope="module", params=["wine", "iris"])
+def runs(request, tmp_path_factory):
+    """Each front end's results on one bundled data set, in a folder each."""
+    data = np.loadtxt(os.path.join(_env("QIR_DATA_DIR"), f"{request.param}.csv"),
+                      delimiter=",")
+    parts = _split(data)
+    folders = {name: tmp_path_factory.mktemp(f"{request.param}_{name}")
+               for name in ("command", "python", "octave")}
+    files = {}
+    for name, part in parts.items():
+        for folder in folders.values():
+            np.savetxt(folder / f"{name}.csv", part, delimiter=",", fmt="%.17g")
+        files[name] = f"{name}.csv"
+    return {"folders": folders,
+            "command": _command(folders["command"], files),
+            "python": _python(folders["python"], parts),
+            "octave": _octave(folders["octave"])}
+
+
+def _bytes(runs, front_end, name):
+    return (runs["folders"][front_end] / name).read_bytes()
+
+
+@pytest.mark.parametrize("name", ["fit.model", "continued.model"])
+def test_model_files_are_byte_identical(runs, name):
+    command = _bytes(runs, "command", name)
+    assert b"% member 15 " in command  # the default ensemble, not a plain model
+    assert _bytes(runs, "python", name) == command
+    assert _bytes(runs, "octave", name) == command
+
+
+def _numbers(path, skip_header=False):
+    return np.loadtxt(path, delimiter=",", ndmin=2, skiprows=1 if skip_header else 0)
+
+
+def test_labels_and_vote_shares_are_identical(runs):
+    folders = runs["folders"]
+    labels = _numbers(folders["command"] / "labels.csv")[:, 0]
+    np.testing.assert_array_equal(runs["python"]["labels"], labels)
+    np.testing.assert_array_equal(_numbers(folders["octave"] / "labels.csv")[:, 0], labels)
+    # Every pattern classified, so the shares are the members' votes alone.
+    scores_file = (folders["command"] / "scores.csv").read_text().splitlines()
+    classes = [float(c) for c in scores_file[0].split(",")]
+    shares = _numbers(folders["command"] / "scores.csv", skip_header=True)
+    assert np.allclose(shares.sum(axis=1), 1)
+    np.testing.assert_array_equal(runs["python"]["classes"], classes)
+    np.testing.assert_array_equal(runs["python"]["shares"], shares)
+    octave = _numbers(folders["octave"] / "shares.csv")
+    np.testing.assert_array_equal(octave[0], classes)
+    np.testing.assert_array_equal(octave[1:], shares)
+
+
+def _command_folds(text):
+    """Accuracy, unknown (percent, as printed) and nodes of each fold of `qir cv`."""
+    rows = [line.split() for line in text.splitlines() if re.match(r"^\d+ ", line)]
+    return [(row[2], row[3], float(row[4])) for row in rows]
+
+
+def test_cross_validation_tables_are_identical(runs):
+    command = _command_folds(runs["command"]["cv"])
+    assert len(command) == 4
+    python = runs["python"]["cv"]
+    octave = _numbers(runs["folders"]["octave"] / "cv.csv")
+    for shown, rows in (("python", zip(python["fold_accuracy"], python["fold_unknown"],
+                                       python["fold_nodes"])),
+                        ("octave", octave)):
+        assert [(f"{a:.2f}%", f"{u:.2f}%", float(n)) for a, u, n in rows] == command, shown
+
+
+def _table_rows(text):
+    """The rows of the search's two tables and the defaults' row."""
+    return [line for line in text.splitlines() if re.match(r"^ *(\d+|def\.) ", line)]
+
+
+def _row(rank, c, with_gain):
+    """A row as the command prints it."""
+    line = "%4s %8.2f%% %8.2f%% %8.1f %10.4g %6g %10g %6g %3g %6d" % (
+        rank, c["accuracy"], c["unknown"], c["nodes"], c["D"], c["ratio"], c["vigilance"],
+        c["alpha"], c["ct_option"], c["n_voters"])
+    return line + (" %+7.2f ± %.2f" % (c["gain"], c["gain_error"]) if with_gain else "")
+
+
+def test_search_tables_are_identical(runs):
+    command = _table_rows(runs["command"]["search"])
+    found = runs["python"]["search"]
+    python = ([_row(str(k + 1), c, False) for k, c in enumerate(found["screened"][:10])] +
+              [_row(str(k + 1), c, True) for k, c in enumerate(found["finalists"])] +
+              [_row("def.", found["defaults"], False)])
+    assert python == command
+    assert _table_rows(runs["octave"]["search"]) == command
+    best = runs["command"]["search"].split("Best setting: ")[1].split()
+    options = dict(zip(best[5::2], best[6::2]))
+    chosen = found["best_params"]
+    assert (float(options["--D"]), int(options["--voters"])) == (chosen["D"],
+                                                                 chosen["n_voters"])
