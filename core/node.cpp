@@ -8,25 +8,33 @@ namespace qir {
 
 Node &node_init(Node &node, const double *values, std::int32_t label,
                 std::int32_t from_template) {
+  if (from_template != 0) {
+    node_from_template(node, values, label);
+    count_ops(node_init_flops, 0);
+    return node;
+  }
   const std::int32_t M = model_params.num_features;
   node.label = label;
   node.center.assign(values, values + M);
-  if (from_template == 0) {
-    node.direction.assign(M, 0.0);
-    node.radius = 0.0;
-    node.is_point = 1;
-    node.free_size = model_params.D;
-    node.active = 1;
-    return node;
-  }
+  node.direction.assign(M, 0.0);
+  node.radius = 0.0;
+  node.is_point = 1;
+  node.free_size = model_params.D;
+  node.active = 1;
+  return node;
+}
+
+Node &node_from_template(Node &node, const double *row, std::int32_t label) {
+  const std::int32_t M = model_params.num_features;
+  node.label = label;
+  node.center.assign(row, row + M);
   node.active = 0;
-  node.direction.assign(values + M, values + 2 * M);
+  node.direction.assign(row + M, row + 2 * M);
   bool any_nonzero = false;
-  for (std::int32_t i = 0; i < M; ++i) any_nonzero |= values[M + i] != 0.0;  // -0 counts as zero
+  for (std::int32_t i = 0; i < M; ++i) any_nonzero |= row[M + i] != 0.0;  // -0 counts as zero
   node.is_point = any_nonzero ? 0 : 1;
-  node.radius = values[2 * M];
+  node.radius = row[2 * M];
   node.free_size = model_params.D - (node.radius + node.radius);
-  count_ops(node_init_flops, 0);
   return node;
 }
 

@@ -47,6 +47,10 @@ constexpr std::int32_t node_init_flops = 2;
 Node &node_init(Node &node, const double *values, std::int32_t label,
                 std::int32_t from_template);
 
+// node_init from a template row without its count_ops: the caller counts
+// node_init_flops for each node itself (one amount for many nodes).
+Node &node_from_template(Node &node, const double *row, std::int32_t label);
+
 // Writes the node as a template row of 2M+1 values and returns the row.
 double *node_to_template(const Node &node, double *row);
 

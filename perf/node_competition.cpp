@@ -10,11 +10,15 @@ namespace qir {
 
 namespace {
 
+// Operations of one CFV.
+constexpr std::uint64_t cfv_flops = 2;
+
 // VT, the choice value and CT for a node just matched with the pattern.
 // True when the node is a candidate. No tolerance on either test: both are
-// conditions that must hold, so NaN fails them.
+// conditions that must hold, so NaN fails them. The CFV's operations go to
+// count_ops, or are gathered in `cfv_ops` when given.
 bool is_candidate(Node &node, std::int32_t number, const CompetitionRules &rules,
-                  std::uint32_t &comparisons) {
+                  std::uint32_t &comparisons, OpTally *cfv_ops) {
   comparisons += 1;  // VT, whatever its outcome
   if (!(node.mfv >= rules.vigilance)) {
     if (rules.oflag >= 3)
@@ -23,7 +27,10 @@ bool is_candidate(Node &node, std::int32_t number, const CompetitionRules &rules
     return false;
   }
   node.cfv = compute_cfv(node.fit, node.free_size, rules.alpha);
-  count_ops(2, 0);
+  if (cfv_ops != nullptr)
+    cfv_ops->flops += cfv_flops;
+  else
+    count_ops(static_cast<std::int32_t>(cfv_flops), 0);
   if (rules.ct_option == 1) {
     if (!(node.cfv >= rules.Tu)) {
       if (rules.oflag >= 3)
@@ -39,8 +46,8 @@ bool is_candidate(Node &node, std::int32_t number, const CompetitionRules &rules
 // The decisions for node i, just matched with the pattern: VT, CFV, CT,
 // the trace line of a candidate and the winner.
 void decide(Node &node, std::int32_t i, const CompetitionRules &rules, CompetitionResult &result,
-            double &best_cfv) {
-  if (!is_candidate(node, i + 1, rules, result.pattern_comparisons)) return;
+            double &best_cfv, OpTally *cfv_ops = nullptr) {
+  if (!is_candidate(node, i + 1, rules, result.pattern_comparisons, cfv_ops)) return;
   if (rules.oflag >= 3)
     mexPrintf("      Node #%d is candidate (CFV=%s)\n", i + 1, format_fixed(node.cfv).text);
   if (result.winner < 0) {
@@ -173,10 +180,12 @@ PatternDecision PackedCompetition::decide(const double *pattern, const Competiti
 }
 
 CompetitionResult PackedCompetition::replay(const PatternDecision &decision) {
-  ops_.flops += decision.evaluation.flops;
+  // The evaluations and the CFVs reach count_ops in one amount: the same
+  // totals as one call per node, without a host call per node.
+  ops_.flops += decision.evaluation.flops +
+                cfv_flops * static_cast<std::uint64_t>(decision.cfv_count);
   ops_.comparisons += decision.evaluation.comparisons;
   flush_ops(ops_);
-  for (std::int32_t k = 0; k < decision.cfv_count; ++k) count_ops(2, 0);
   return CompetitionResult{decision.winner, decision.pattern_comparisons};
 }
 
@@ -191,18 +200,19 @@ CompetitionResult PackedCompetition::compete_traced(std::vector<NodePtr> &nodes,
                                                     const CompetitionRules &rules) {
   const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
   matcher_.evaluate(packed_, pattern, params, ops_);
-  flush_ops(ops_);
   CompetitionResult result;
   double best_cfv = 0.0;
   // The trace lists every node, in order.
   for (std::int32_t i = 0; i < packed_.size(); ++i) consider(*nodes[i], i, rules, result, best_cfv);
+  // The evaluations and the CFVs in one amount, as replay gives them.
+  flush_ops(ops_);
   return result;
 }
 
 void PackedCompetition::consider(Node &node, std::int32_t i, const CompetitionRules &rules,
                                  CompetitionResult &result, double &best_cfv) {
   matcher_.store_into(packed_.slot_of(i), node);
-  qir::decide(node, i, rules, result, best_cfv);
+  qir::decide(node, i, rules, result, best_cfv, &ops_);
 }
 
 }  // namespace qir

@@ -85,22 +85,22 @@ bool nodes_hold(const std::vector<NodePtr> &nodes, std::int32_t N,
 // One inactive node per template row, in row order, into `nodes`; records
 // left from an earlier call are filled again. Returns true when they held
 // these very nodes already: then only their flags are reset and node_init's
-// operations counted, in the same amounts and order.
+// operations counted, in the same total.
 bool make_nodes(std::int32_t N, const double *const *template_rows, const double *labels,
                 std::vector<NodePtr> &nodes) {
+  // node_init's operations reach count_ops in one amount for all nodes.
+  OpTally init_ops{static_cast<std::uint64_t>(N) * node_init_flops, 0};
   if (keeps_nodes && nodes_hold(nodes, N, template_rows, labels)) {
-    for (const NodePtr &node : nodes) {
-      node->active = 0;
-      count_ops(node_init_flops, 0);
-    }
+    for (const NodePtr &node : nodes) node->active = 0;
+    flush_ops(init_ops);
     return true;
   }
   nodes.resize(static_cast<std::size_t>(N));
   for (std::int32_t k = 0; k < N; ++k) {
     if (!nodes[k]) nodes[k] = std::make_unique<Node>();
-    node_init(*nodes[k], template_rows[k], label_of(labels, k), 1);
-    nodes[k]->active = 0;
+    node_from_template(*nodes[k], template_rows[k], label_of(labels, k));
   }
+  flush_ops(init_ops);
   return false;
 }
 

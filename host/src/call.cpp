@@ -7,7 +7,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <stdexcept>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -20,7 +22,45 @@ struct CallAborted {
   std::string message;
 };
 
+// Amounts reported outside any call, and each call's sum when it ends.
 std::atomic<std::int64_t> total_flops{0};
+
+// The one call in progress in the process and its thread, while exactly
+// one is in progress (the usual case), so that mexAddFlops, called once
+// per pattern or more, finds it without a thread-local lookup or an
+// atomic add. Only the call's own thread can match sole_thread, so the
+// context it reads is alive; any other thread, and every call while
+// several overlap, takes the thread-local way.
+std::mutex calls_lock;
+int calls_in_progress = 0;
+std::atomic<qirhost::detail::CallContext *> sole_call{nullptr};
+std::atomic<std::thread::id> sole_thread{std::thread::id()};
+
+class CallInProgress {
+ public:
+  explicit CallInProgress(qirhost::detail::CallContext &context) : context_(context) {
+    const std::lock_guard<std::mutex> lock(calls_lock);
+    if (++calls_in_progress == 1) {
+      sole_call.store(&context, std::memory_order_relaxed);
+      sole_thread.store(std::this_thread::get_id(), std::memory_order_release);
+    } else {
+      sole_thread.store(std::thread::id(), std::memory_order_release);
+    }
+  }
+  ~CallInProgress() {
+    {
+      const std::lock_guard<std::mutex> lock(calls_lock);
+      --calls_in_progress;
+      sole_thread.store(std::thread::id(), std::memory_order_release);
+    }
+    total_flops.fetch_add(context_.flops(), std::memory_order_relaxed);
+  }
+  CallInProgress(const CallInProgress &) = delete;
+  CallInProgress &operator=(const CallInProgress &) = delete;
+
+ private:
+  qirhost::detail::CallContext &context_;
+};
 
 std::string format_text(const char *format, std::va_list args) {
   std::va_list measuring;
@@ -71,8 +111,14 @@ QIRHOST_API bool utIsInterruptPending(void) {
 }
 
 void mexAddFlops(int count) {
-  total_flops += count;
-  if (auto *call = current_call()) call->add_flops(count);
+  if (sole_thread.load(std::memory_order_acquire) == std::this_thread::get_id()) {
+    sole_call.load(std::memory_order_relaxed)->add_flops(count);
+    return;
+  }
+  if (auto *call = current_call())
+    call->add_flops(count);
+  else
+    total_flops.fetch_add(count, std::memory_order_relaxed);
 }
 
 }  // extern "C"
@@ -83,6 +129,7 @@ CallResult run_call(int nlhs, const std::function<void(mxArray **plhs)> &body,
                     const CallOptions &options) {
   detail::CallContext context(nlhs, options);
   detail::CurrentCall scope(context);
+  const CallInProgress in_progress(context);
   // MATLAB always provides one slot, even when no output is requested.
   std::vector<mxArray *> slots(static_cast<std::size_t>(std::max(nlhs, 1)), nullptr);
   try {

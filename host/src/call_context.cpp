@@ -62,11 +62,6 @@ void CallContext::warn(std::string_view text) {
   if (options_.on_warning) options_.on_warning(text);
 }
 
-void CallContext::add_flops(std::int64_t count) {
-  if (options_.record_flop_reports) result_.flop_reports.push_back(count);
-  result_.flops += count;
-}
-
 void CallContext::fail(std::string message) { result_.error = std::move(message); }
 
 ArrayPtr CallContext::take_output(mxArray *slot) {
@@ -87,6 +82,7 @@ void CallContext::collect_outputs(const std::vector<mxArray *> &slots) {
 
 CallResult CallContext::finish() {
   result_.outputs.resize(output_count_);
+  result_.flops = flops_;
   result_.blocks_left = blocks_.size();
   result_.bytes_left = 0;
   for (const auto &entry : blocks_) result_.bytes_left += entry.second.bytes;

@@ -34,7 +34,12 @@ class CallContext {
 
   void print(std::string_view text);
   void warn(std::string_view text);
-  void add_flops(std::int64_t count);
+  void add_flops(std::int64_t count) {
+    if (options_.record_flop_reports) result_.flop_reports.push_back(count);
+    flops_ += count;
+  }
+  // The sum so far; kept beside the result, which finish() hands over.
+  std::int64_t flops() const { return flops_; }
   void fail(std::string message);
   bool interrupt_requested() const {
     return options_.interrupt != nullptr && options_.interrupt->requested();
@@ -59,6 +64,7 @@ class CallContext {
   std::size_t output_count_;
   const CallOptions &options_;
   CallResult result_;
+  std::int64_t flops_ = 0;
   std::unordered_map<void *, Block> blocks_;
   std::unordered_map<mxArray *, std::unique_ptr<mxArray>> arrays_;
 };

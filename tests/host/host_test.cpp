@@ -252,6 +252,47 @@ TEST(Flops, ReportsAreKeptInOrderSummedAndCountedProcessWide) {
   EXPECT_EQ(qirhost::flop_counter() - before, 20);
 }
 
+// Each call keeps its own amounts whether it runs alone, beside calls on
+// other threads or inside another call; amounts from a thread outside any
+// call go to the process total only.
+TEST(Flops, OverlappingAndNestedCallsKeepTheirOwnAmounts) {
+  const std::int64_t before = qirhost::flop_counter();
+  std::mutex lock;
+  std::condition_variable turn;
+  int started = 0;
+  const auto report_while_both_run = [&](int amount) {
+    return run_quietly([&] {
+      mexAddFlops(amount);
+      std::unique_lock<std::mutex> hold(lock);
+      ++started;
+      turn.notify_all();
+      turn.wait(hold, [&] { return started == 2; });
+      hold.unlock();
+      mexAddFlops(amount);
+    });
+  };
+  CallResult first, second;
+  std::thread a([&] { first = report_while_both_run(1); });
+  std::thread b([&] { second = report_while_both_run(100); });
+  a.join();
+  b.join();
+  EXPECT_EQ(first.flop_reports, (std::vector<std::int64_t>{1, 1}));
+  EXPECT_EQ(second.flop_reports, (std::vector<std::int64_t>{100, 100}));
+
+  CallResult inner;
+  const CallResult outer = run_quietly([&] {
+    mexAddFlops(7);
+    std::thread outside([] { mexAddFlops(1000); });
+    outside.join();
+    inner = run_quietly([] { mexAddFlops(30); });
+    mexAddFlops(8);
+  });
+  EXPECT_EQ(outer.flop_reports, (std::vector<std::int64_t>{7, 8}));
+  EXPECT_EQ(outer.flops, 15);
+  EXPECT_EQ(inner.flops, 30);
+  EXPECT_EQ(qirhost::flop_counter() - before, 2 + 200 + 15 + 30 + 1000);
+}
+
 TEST(Arrays, ElementsAreStoredInTheClassOwnType) {
   const ArrayPtr int16s = make_array(mxINT16_CLASS, {1, 3}, {-2, 300, 7});
   const auto *raw16 = reinterpret_cast<const std::int16_t *>(mxGetPr(int16s.get()));

@@ -121,7 +121,8 @@ class Module {
   std::shared_ptr<std::mutex> call_lock_;  // shared by every Module of this library
 };
 
-// Total of every mexAddFlops amount since the process started.
+// Total of every mexAddFlops amount since the process started; a call's
+// amounts join it when the call ends.
 std::int64_t flop_counter();
 
 }  // namespace qirhost
