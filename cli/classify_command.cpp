@@ -26,13 +26,13 @@ CommandSpec command_spec() {
        "write each pattern's vote shares, one column per class (header: the classes)"},
       {"--unknown-label", "", "N",
        "label written for unclassified patterns (default: smallest node label - 1)"},
-      {"--D", "", "VALUE", "size bound D (default: the model's)"},
-      {"--ratio", "", "VALUE", "minor to major half-axis ratio (default: the model's)"},
-      {"--vigilance", "", "VALUE", "vigilance, in [0, 1] (default: the model's)"},
-      {"--alpha", "", "VALUE", "choice parameter alpha (default: the model's)"},
-      {"--ct", "", "0|1", "1: apply the choice-value test (default: the model's)"},
-      {"--oflag", "", "0-3", "module verbosity: 0 silent, 1 summary, 2-3 more detail (default 1)"},
   };
+  // The model's parameters that classifying takes too.
+  for (const Parameter &row : parameter_table)
+    if (row.perf_input > 0 && row.field != nullptr)
+      s.options.push_back(parameter_option(row, "default: the model's"));
+  s.options.push_back(
+      {"--oflag", "", "0-3", "module verbosity: 0 silent, 1 summary, 2-3 more detail (default 1)"});
   for (auto &option : data_options(true)) s.options.push_back(option);
   s.options.push_back(modules_option());
   s.details =

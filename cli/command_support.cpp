@@ -66,56 +66,49 @@ bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args)
   return args.help;
 }
 
+OptionSpec parameter_option(const Parameter &row, const std::string &default_phrase) {
+  const std::string value_name = is_switch(row.range) ? "0|1" : row.range.whole ? "N" : "VALUE";
+  std::string help(row.description);
+  if (!is_switch(row.range)) help += ", " + range_text(row.range);
+  return {std::string(row.flag), "", value_name, help + " (" + default_phrase + ")"};
+}
+
 std::vector<OptionSpec> training_options() {
-  const TrainingDefaults &d = training_defaults;
-  auto with_default = [](const std::string &text, double value) {
-    return text + " (default " + format_number(value) + ")";
-  };
-  return {
-      {"--D", "", "VALUE",
-       "size bound D >= 0: nodes stay shorter than D (default sqrt(M), M features that vary)"},
-      {"--ratio", "", "VALUE", with_default("minor to major half-axis ratio, in (0, 1]", d.ratio)},
-      {"--vigilance", "", "VALUE", with_default("vigilance, in [0, 1]", d.vigilance)},
-      {"--alpha", "", "VALUE", with_default("choice parameter alpha >= 0", d.alpha)},
-      {"--learning-rate", "", "VALUE", with_default("learning rate, in (0, 1]", d.learning_rate)},
-      {"--max-presentations", "", "N",
-       "most list presentations, >= 1 (default " + format_number(d.training_work) +
-           " / patterns / voters, rounded up, " + format_number(d.fewest_presentations) +
-           " to " + format_number(d.max_presentations) + ")"},
-      {"--trim", "", "0|1", with_default("1: drop nodes that no pattern chose", d.trim)},
-      {"--ct", "", "0|1", with_default("1: apply the choice-value test", d.ct)},
-      scale_option(),
-      {"--voters", "", "K",
-       with_default("members of the ensemble, each trained in its own order; they vote",
-                    d.voters)},
-      {"--shuffle", "", "0|1",
-       with_default("1: each member sees the patterns in a shuffled order", d.shuffle ? 1 : 0)},
-  };
+  std::vector<OptionSpec> options;
+  for (const Parameter &row : parameter_table)
+    if (row.field != nullptr)
+      options.push_back(parameter_option(row, "default " + default_text(row)));
+  for (const char *setting : {"scale", "voters", "shuffle"}) {
+    const Parameter &row = parameter(setting);
+    options.push_back(parameter_option(row, "default " + default_text(row)));
+  }
+  return options;
 }
 
 OptionSpec seed_option() {
-  return {"--seed", "", "N",
-          "seed of the members' shuffled orders (default " + format_number(training_defaults.seed) +
-              ")"};
+  const Parameter &row = parameter("seed");
+  return parameter_option(row, "default " + default_text(row));
 }
 
 namespace {
 
+// The value of an ensemble or scaling setting, refused outside its range.
+double setting_value(const Arguments &args, const Parameter &row) {
+  const double value = args.number(std::string(row.flag), row.default_value);
+  if (!in_range(row.range, value))
+    throw UsageError("option " + std::string(row.flag) + " takes " + range_text(row.range));
+  return value;
+}
+
 std::uint64_t seed_value(const Arguments &args) {
-  const double seed = args.number("--seed", training_defaults.seed);
-  if (!(seed >= 0 && seed <= 9007199254740992.0 && std::trunc(seed) == seed))
-    throw UsageError("option --seed takes a whole number >= 0");
-  return static_cast<std::uint64_t>(seed);
+  return static_cast<std::uint64_t>(setting_value(args, parameter("seed")));
 }
 
 }  // namespace
 
 VotingSettings voting_settings(const Arguments &args) {
-  const double voters = args.number("--voters", training_defaults.voters);
-  const double shuffle = args.number("--shuffle", training_defaults.shuffle ? 1 : 0);
-  if (!(voters >= 1 && voters <= 1000 && std::trunc(voters) == voters))
-    throw UsageError("option --voters takes a whole number from 1 to 1000");
-  if (shuffle != 0 && shuffle != 1) throw UsageError("option --shuffle takes 0 or 1");
+  const double voters = setting_value(args, parameter("voters"));
+  const double shuffle = setting_value(args, parameter("shuffle"));
   VotingSettings voting{static_cast<int>(voters), seed_value(args), shuffle == 1};
   if (voting.voters > 1 && !voting.shuffle)
     throw UsageError("--voters above 1 needs --shuffle 1: unshuffled members would all be alike");
@@ -123,9 +116,8 @@ VotingSettings voting_settings(const Arguments &args) {
 }
 
 OptionSpec scale_option() {
-  return {"--scale", "", "0|1",
-          std::string("1: scale each feature to [0, 1] by its training range (default ") +
-              (training_defaults.scale ? "1" : "0") + ")"};
+  const Parameter &row = parameter("scale");
+  return parameter_option(row, "default " + default_text(row));
 }
 
 TrainingParams training_params(const Arguments &args, const TrainingData &data,
@@ -137,25 +129,19 @@ TrainingParams training_params(const Arguments &args, const TrainingData &data,
                             d.learning_rate, default_max_presentations(data.patterns, data.voters),
                             d.trim, d.ct};
   TrainingParams p;
-  p.D = args.number("--D", fallback.D);
-  p.ratio = args.number("--ratio", fallback.ratio);
-  p.vigilance = args.number("--vigilance", fallback.vigilance);
-  p.alpha = args.number("--alpha", fallback.alpha);
-  p.learning_rate = args.number("--learning-rate", fallback.learning_rate);
-  p.max_presentations = args.number("--max-presentations", fallback.max_presentations);
-  if (!(p.max_presentations >= 1 && p.max_presentations < most_presentations + 1))
-    throw UsageError("--max-presentations takes a whole number from 1 to " +
-                     format_number(most_presentations) +
+  for (const Parameter &row : parameter_table)
+    if (row.field != nullptr)
+      p.*row.field = args.number(std::string(row.flag), fallback.*row.field);
+  // The modules count presentations in 32 bits and take a fraction's whole part.
+  const Parameter &limit = parameter("max_presentations");
+  if (!(p.max_presentations >= limit.range.low && p.max_presentations < limit.range.high + 1))
+    throw UsageError(std::string(limit.flag) + " takes " + range_text(limit.range) +
                      "; training stops by itself once a presentation changes nothing");
-  p.trim = args.number("--trim", fallback.trim);
-  p.ct = args.number("--ct", fallback.ct);
   return p;
 }
 
 bool scaling_wanted(const Arguments &args) {
-  const double scale = args.number("--scale", training_defaults.scale ? 1 : 0);
-  if (scale != 0 && scale != 1) throw UsageError("option --scale takes 0 or 1");
-  return scale == 1;
+  return setting_value(args, parameter("scale")) == 1;
 }
 
 std::string parameter_text(const TrainingParams &p, bool scale, const std::string &D_text,

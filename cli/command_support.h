@@ -52,6 +52,9 @@ std::vector<OptionSpec> training_options();
 TrainingParams training_params(const Arguments &args, const TrainingData &data,
                                const TrainingParams *base = nullptr);
 OptionSpec scale_option();
+// A parameter's option (parameters.h) with its help: what it does, its
+// range and `default_phrase` ("default 0.75", "default: the model's").
+OptionSpec parameter_option(const Parameter &row, const std::string &default_phrase);
 // --scale: whether the features are scaled to [0, 1] before training.
 bool scaling_wanted(const Arguments &args);
 

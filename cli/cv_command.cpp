@@ -71,7 +71,8 @@ int cv_command(const Words &words) {
   const TrainingParams params = training_params(
       args, {varying_features(data.patterns), data.patterns.size(), settings.voting.voters});
   settings.default_D_per_fold = !args.has("--D");
-  settings.default_presentations_per_fold = !args.has("--max-presentations");
+  settings.default_presentations_per_fold =
+      !args.has(std::string(parameter("max_presentations").flag));
   const std::set<double> classes(data.labels.begin(), data.labels.end());
   std::cout << "Cross-validation of " << data.path << ": "
             << count_of(data.patterns.size(), "pattern") << ", "

@@ -109,7 +109,8 @@ int train_command(const Words &words) {
   double most_presentations = 0;
   for (const Member &member : model.members)
     most_presentations = std::max(most_presentations, member.list_presentations);
-  const bool limit_given = earlier || args.has("--max-presentations");
+  const bool limit_given =
+      earlier || args.has(std::string(parameter("max_presentations").flag));
   if (const auto hint =
           presentation_limit_hint(most_presentations, params.max_presentations, limit_given))
     std::cerr << *hint << "\n";

@@ -49,6 +49,7 @@ QIR_GROUP_library = \
   lib/evaluation/search_grid.cpp \
   lib/model/feature_scaling.cpp \
   lib/model/model_file.cpp \
+  lib/model/parameters.cpp \
   lib/modules/module_refusals.cpp \
   lib/platform/progress.cpp \
   lib/render/node_projection.cpp

@@ -25,6 +25,7 @@
 #include "data/dataset.h"
 #include "model/feature_scaling.h"
 #include "model/model_file.h"
+#include "model/parameters.h"
 #include "model/training_defaults.h"
 #include "modules/fitting.h"
 #include "modules/module_refusals.h"

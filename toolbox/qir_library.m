@@ -34,6 +34,10 @@
 %     [ids, texts] = qir_library('warnings', X, labels)  % about training data
 %     ids      = qir_library('warnings')                   % all their identifiers
 %     text     = qir_library('refusal', message, caller)   % caller: 'qir_fit', 'qir_predict'
+%     P        = qir_library('parameters')   % the parameter table: P(k).name, .toolbox,
+%                % .flag, .python, .model_key, .train_input, .perf_input,
+%                % .default (NaN: the data decide; .default_text says how),
+%                % .range_text, .description, ...
 %
 %   Refusals raise the error 'qir_library:refused' with the library's
 %   message, such as 'm.model:17: node label 2 has no ''% class'' line'.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -10,6 +11,7 @@
 
 #include "../base/errors.h"
 #include "../base/number_text.h"
+#include "parameters.h"
 
 namespace qir {
 namespace {
@@ -49,50 +51,48 @@ struct HeaderKey {
   bool required;
 };
 
-// Every header key a model file may carry, in the order they are written.
-// A line whose first word is none of these is a comment.
-constexpr HeaderKey header_keys[] = {
-    {"format", KeyKind::count, plain_format, true},
-    {"features", KeyKind::count, plain_format, true},
-    {"feature_min", KeyKind::list, extended_format, false},
-    {"feature_max", KeyKind::list, extended_format, false},
-    {"feature", KeyKind::feature_name, plain_format, false},
-    {"D", KeyKind::parameter, plain_format, true},
-    {"ratio", KeyKind::parameter, plain_format, true},
-    {"vigilance", KeyKind::parameter, plain_format, true},
-    {"alpha", KeyKind::parameter, plain_format, true},
-    {"learning_rate", KeyKind::parameter, plain_format, true},
-    {"max_list_presentations", KeyKind::parameter, plain_format, true},
-    {"trim_option", KeyKind::parameter, plain_format, true},
-    {"ct_option", KeyKind::parameter, plain_format, true},
-    {"list_presentations", KeyKind::parameter, plain_format, true},
-    {"voters", KeyKind::count, ensemble_format, false},
-    {"seed", KeyKind::count, ensemble_format, false},
-    {"shuffle", KeyKind::count, ensemble_format, false},
-    {"batches", KeyKind::count, ensemble_format, false},
-    {"class", KeyKind::class_name, extended_format, false},
-    {"nodes", KeyKind::count, plain_format, true},
-    {"member", KeyKind::member, ensemble_format, false},
-};
+// Every header key a model file may carry, in the order they are written;
+// the training parameters' keys are the parameter table's. A line whose
+// first word is none of these is a comment.
+std::vector<HeaderKey> make_header_keys() {
+  std::vector<HeaderKey> keys{{"format", KeyKind::count, plain_format, true},
+                              {"features", KeyKind::count, plain_format, true},
+                              {"feature_min", KeyKind::list, extended_format, false},
+                              {"feature_max", KeyKind::list, extended_format, false},
+                              {"feature", KeyKind::feature_name, plain_format, false}};
+  for (const Parameter &row : parameter_table)
+    if (row.field != nullptr)
+      keys.push_back({row.model_key, KeyKind::parameter, plain_format, true});
+  const HeaderKey rest[] = {{"list_presentations", KeyKind::parameter, plain_format, true},
+                            {"voters", KeyKind::count, ensemble_format, false},
+                            {"seed", KeyKind::count, ensemble_format, false},
+                            {"shuffle", KeyKind::count, ensemble_format, false},
+                            {"batches", KeyKind::count, ensemble_format, false},
+                            {"class", KeyKind::class_name, extended_format, false},
+                            {"nodes", KeyKind::count, plain_format, true},
+                            {"member", KeyKind::member, ensemble_format, false}};
+  keys.insert(keys.end(), std::begin(rest), std::end(rest));
+  return keys;
+}
+
+const std::vector<HeaderKey> &header_keys() {
+  static const std::vector<HeaderKey> keys = make_header_keys();
+  return keys;
+}
 
 const HeaderKey *find_key(std::string_view name) {
-  for (const HeaderKey &key : header_keys)
+  for (const HeaderKey &key : header_keys())
     if (key.name == name) return &key;
   return nullptr;
 }
 
 // The parameter keys, each bound to the value it holds.
 std::vector<std::pair<std::string, double *>> parameter_slots(Model &model) {
-  TrainingParams &p = model.params;
-  return {{"D", &p.D},
-          {"ratio", &p.ratio},
-          {"vigilance", &p.vigilance},
-          {"alpha", &p.alpha},
-          {"learning_rate", &p.learning_rate},
-          {"max_list_presentations", &p.max_presentations},
-          {"trim_option", &p.trim},
-          {"ct_option", &p.ct},
-          {"list_presentations", &model.members.front().list_presentations}};
+  std::vector<std::pair<std::string, double *>> slots;
+  for (const Parameter &row : parameter_table)
+    if (row.field != nullptr) slots.emplace_back(row.model_key, &(model.params.*row.field));
+  slots.emplace_back("list_presentations", &model.members.front().list_presentations);
+  return slots;
 }
 
 // A value as a message shows it: a file can hold words of any length.
@@ -452,7 +452,7 @@ struct Reader {
       fail_at(line_of("format"), "model file format " + format_number(format->second) +
                                      " is not supported (this version reads formats up to " +
                                      std::to_string(newest_format) + ")");
-    for (const HeaderKey &key : header_keys) {
+    for (const HeaderKey &key : header_keys()) {
       const std::string name(key.name);
       if (key.required && key_lines.count(name) == 0)
         throw InputError(path + ": not a model file: no '% " + name + "' header line");

@@ -1,31 +1,40 @@
 #include "module_refusals.h"
 
 #include <cctype>
+#include <utility>
+
+#include "../model/parameters.h"
 
 namespace qir {
 
+namespace {
+
+// The toolbox's names of a module's inputs: `fixed` names the data and the
+// nodes by position, the parameter table names the options.
+ArgumentNames toolbox_names(int Parameter::*position,
+                            std::vector<std::pair<int, std::string>> fixed) {
+  for (const Parameter &row : parameter_table)
+    if (row.*position > 0)
+      fixed.emplace_back(row.*position, "option '" + std::string(row.toolbox) + "'");
+  ArgumentNames names(fixed.size());
+  for (auto &[place, name] : fixed) names.at(static_cast<std::size_t>(place - 1)) = std::move(name);
+  return names;
+}
+
+}  // namespace
+
 const ArgumentNames &toolbox_fit_names() {
-  static const ArgumentNames names{"X",
-                                   "y",
-                                   "option 'D'",
-                                   "option 'Ratio'",
-                                   "option 'Vigilance'",
-                                   "option 'Alpha'",
-                                   "option 'LearningRate'",
-                                   "option 'MaxPresentations'",
-                                   "option 'Trim'",
-                                   "option 'CT'",
-                                   "option 'Oflag'",
-                                   "the Templates of option 'Model'",
-                                   "the NLabels of option 'Model'"};
+  static const ArgumentNames names = toolbox_names(
+      &Parameter::train_input, {{1, "X"},
+                                {2, "y"},
+                                {12, "the Templates of option 'Model'"},
+                                {13, "the NLabels of option 'Model'"}});
   return names;
 }
 
 const ArgumentNames &toolbox_predict_names() {
-  static const ArgumentNames names{"model.Templates",   "model.NLabels",         "option 'D'",
-                                   "option 'Ratio'",    "option 'Vigilance'",    "option 'Alpha'",
-                                   "option 'CT'",       "X",                     "option 'UnknownLabel'",
-                                   "option 'Oflag'"};
+  static const ArgumentNames names = toolbox_names(
+      &Parameter::perf_input, {{1, "model.Templates"}, {2, "model.NLabels"}, {8, "X"}});
   return names;
 }
 

@@ -51,6 +51,13 @@ def training_defaults():
     return dict(_qir.training_defaults())
 
 
+def parameter_table():
+    """The library's parameter table: one dict per training or classifying
+    parameter (its keyword here, its option in the command and the toolbox,
+    its module input and model-file key, default, range, description)."""
+    return [dict(row) for row in _qir.parameter_table()]
+
+
 MOST_PRESENTATIONS = int(_qir.most_presentations)
 
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <mutex>
@@ -304,37 +305,30 @@ py::tuple member_to_python(qir::Member &&member, int features) {
                         member.list_presentations);
 }
 
-// The training arguments that the parameter record and the defaults record
-// share, under the modules' argument names.
-template <class Record>
-std::array<std::pair<const char *, double Record::*>, 7> shared_fields() {
-  return {{{"ratio", &Record::ratio},
-           {"vigilance", &Record::vigilance},
-           {"alpha", &Record::alpha},
-           {"learning_rate", &Record::learning_rate},
-           {"max_list_presentations", &Record::max_presentations},
-           {"trim_option", &Record::trim},
-           {"ct_option", &Record::ct}}};
-}
-
-template <class Record>
-py::dict shared_dict(const Record &record) {
+// The training defaults under the Python keywords of their parameters; the
+// most list presentations as the largest default limit.
+py::dict defaults_dict(const qir::TrainingDefaults &defaults) {
   py::dict d;
-  for (const auto &[name, field] : shared_fields<Record>()) d[name] = record.*field;
+  for (const qir::Parameter &row : qir::parameter_table)
+    if (row.field != nullptr && !std::isnan(row.default_value))
+      d[py::str(std::string(row.python))] = row.default_value;
+  const qir::Parameter &limit = qir::parameter("max_presentations");
+  d[py::str(std::string(limit.python))] = defaults.max_presentations;
   return d;
 }
 
+// The training parameters under their Python keywords.
 qir::TrainingParams training_params(const py::dict &d) {
   qir::TrainingParams p;
-  p.D = d["D"].cast<double>();
-  for (const auto &[name, field] : shared_fields<qir::TrainingParams>())
-    p.*field = d[name].cast<double>();
+  for (const qir::Parameter &row : qir::parameter_table)
+    if (row.field != nullptr) p.*row.field = d[py::str(std::string(row.python))].cast<double>();
   return p;
 }
 
 py::dict params_dict(const qir::TrainingParams &p) {
-  py::dict d = shared_dict(p);
-  d["D"] = p.D;
+  py::dict d;
+  for (const qir::Parameter &row : qir::parameter_table)
+    if (row.field != nullptr) d[py::str(std::string(row.python))] = p.*row.field;
   return d;
 }
 
@@ -452,17 +446,20 @@ py::dict cross_validate(const Matrix &patterns, const Vector &labels, const py::
   const SectionScope section("QIR_TRAIN");
   const qir::Dataset data = dataset_of(patterns, labels);
   qir::TrainingParams p;
-  for (const auto &[name, field] : shared_fields<qir::TrainingParams>())
-    if (params.contains(name)) p.*field = params[name].cast<double>();
-  if (params.contains("D")) p.D = params["D"].cast<double>();
+  for (const qir::Parameter &row : qir::parameter_table) {
+    const py::str keyword(std::string(row.python));
+    if (row.field != nullptr && params.contains(keyword))
+      p.*row.field = params[keyword].cast<double>();
+  }
   qir::CvSettings settings;
   settings.folds = folds;
   settings.seed = seed;
   settings.scale = scale;
   settings.voting = voting_settings(voting);
   settings.workers = workers;
-  settings.default_D_per_fold = !params.contains("D");
-  settings.default_presentations_per_fold = !params.contains("max_list_presentations");
+  settings.default_D_per_fold = !params.contains(std::string(qir::parameter("D").python));
+  settings.default_presentations_per_fold =
+      !params.contains(std::string(qir::parameter("max_presentations").python));
   Modules &m = modules();
   qir::CvResult result;
   {
@@ -765,7 +762,7 @@ py::list data_warnings(const Matrix &patterns, const Vector &labels) {
 }
 
 py::dict training_defaults() {
-  py::dict d = shared_dict(qir::training_defaults);
+  py::dict d = defaults_dict(qir::training_defaults);
   d["oflag"] = qir::training_defaults.oflag;
   d["scale"] = qir::training_defaults.scale;
   d["voters"] = qir::training_defaults.voters;
@@ -774,6 +771,36 @@ py::dict training_defaults() {
   d["training_work"] = qir::training_defaults.training_work;
   d["fewest_presentations"] = qir::training_defaults.fewest_presentations;
   return d;
+}
+
+// The parameter table (parameters.h), one dict per parameter; `default`
+// is None where the data decide (`default_text` says how).
+py::list parameter_table() {
+  py::list rows;
+  for (const qir::Parameter &row : qir::parameter_table) {
+    py::dict d;
+    d["name"] = std::string(row.name);
+    d["train_input"] = row.train_input;
+    d["perf_input"] = row.perf_input;
+    d["module_name"] = std::string(row.module_name);
+    d["flag"] = std::string(row.flag);
+    d["toolbox"] = std::string(row.toolbox);
+    d["python"] = std::string(row.python);
+    d["model_key"] = std::string(row.model_key);
+    d["default"] = std::isnan(row.default_value) ? py::object(py::none())
+                                                 : py::object(py::float_(row.default_value));
+    d["default_text"] = qir::default_text(row);
+    d["range_low"] = row.range.low;
+    d["range_high"] = row.range.high;
+    d["low_open"] = row.range.low_open;
+    d["high_open"] = row.range.high_open;
+    d["whole"] = row.range.whole;
+    d["range_text"] = qir::range_text(row.range);
+    d["logical"] = row.logical;
+    d["description"] = std::string(row.description);
+    rows.append(d);
+  }
+  return rows;
 }
 
 // The module's message decides the exception: memory, interruption, or a
@@ -829,6 +856,7 @@ PYBIND11_MODULE(_qir, m) {
         py::arg("folder"));
   m.def("module_directory", &modules_folder);
   m.def("training_defaults", &training_defaults);
+  m.def("parameter_table", &parameter_table);
   m.def("data_warnings", &data_warnings, py::arg("patterns"), py::arg("labels"));
   m.def("default_D", &qir::default_D, py::arg("varying"));
   m.def("default_max_presentations", &qir::default_max_presentations, py::arg("patterns"),

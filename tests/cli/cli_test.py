@@ -255,12 +255,14 @@ class Practice(Base):
         helped = dict(re.findall(r"^\s+--([a-z-]+|D) \S+\s+.*\(default ([^)]+)\)$",
                                  self.ok("train", "--help").stdout, re.M))
         readme = open(os.path.join(DATA, "..", "docs", "command.md")).read()
-        table = dict(re.findall(r"^\| `--([a-zA-Z-]+)` \| [^|]+ \| ([^|]+) \|$", readme, re.M))
+        # The parameter table: option, five names and places, range, default, description.
+        table = dict(re.findall(r"^\| `--([a-zA-Z-]+)` \|(?: [^|]+ \|){5} ([^|]+) \| [^|]+ \|$",
+                                readme, re.M))
         fit_help = open(os.path.join(TOOLBOX, "qir_fit.m")).read()
         toolbox = dict(re.findall(r"^%\s+'(\w+)'\s+.*\(default ([^)]+)\)$", fit_help, re.M))
         d_default = "sqrt(M), M features that vary"
         self.assertIn(f"(default {d_default})", self.ok("train", "--help").stdout)
-        self.assertIn(f"| `--D` | size bound `D` | {d_default} |", readme)
+        self.assertEqual(table["D"].strip(), d_default)
         self.assertIn(f"(default {d_default})", fit_help)
         names = {"ratio": "Ratio", "vigilance": "Vigilance", "alpha": "Alpha",
                  "learning-rate": "LearningRate", "max-presentations": "MaxPresentations",

@@ -277,6 +277,16 @@ predicted = qir_predict(loaded, I(:, 1:4));
 check(iscellstr(predicted) && mean(strcmp(predicted, names(I(:, 5)))) > 0.9, ...
       'qir_predict gives the file''s class names');
 
+% The library's parameter table names qir_fit's options and their defaults.
+P = qir_library('parameters');
+d = qir_library('defaults', 4);
+check(all(ismember(fieldnames(d), {P.toolbox})), 'every default is a parameter of the table');
+for k = 1:numel(P)
+  if isfield(d, P(k).toolbox) && ~isnan(P(k).default)
+    check(double(d.(P(k).toolbox)) == P(k).default, 'default of %s', P(k).toolbox);
+  end
+end
+
 % Every help example of the friendly layer runs as printed.
 for name = {'qir_fit', 'qir_predict', 'qir_save_model', 'qir_load_model', 'qir_cv', ...
             'qir_search', 'qir_plot_nodes', 'qir_library'}

@@ -26,6 +26,7 @@
 //   ids    = qir_library('warnings')            (every identifier)
 //   text   = qir_library('refusal', message, 'qir_fit')
 //   shapes = qir_library('shapes', Templates, ratio, [i j], feature_min, feature_max)
+//   P      = qir_library('parameters')      (the parameter table, P(k) one parameter)
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -42,16 +43,12 @@ namespace {
 
 using namespace qir;
 
-// The model struct's training parameters, as qir_fit names them.
+// The model struct's training parameters, named as the model file's keys.
 std::vector<std::pair<const char *, double TrainingParams::*>> parameter_fields() {
-  return {{"D", &TrainingParams::D},
-          {"ratio", &TrainingParams::ratio},
-          {"vigilance", &TrainingParams::vigilance},
-          {"alpha", &TrainingParams::alpha},
-          {"learning_rate", &TrainingParams::learning_rate},
-          {"max_list_presentations", &TrainingParams::max_presentations},
-          {"trim_option", &TrainingParams::trim},
-          {"ct_option", &TrainingParams::ct}};
+  std::vector<std::pair<const char *, double TrainingParams::*>> fields;
+  for (const Parameter &row : parameter_table)  // its names are literals, so end in '\0'
+    if (row.field != nullptr) fields.emplace_back(row.model_key.data(), row.field);
+  return fields;
 }
 
 // Arrays made here belong to the host, which reclaims them if the call
@@ -737,6 +734,45 @@ void format(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 }
 
 // Writes the model file itself, so that no m-file handles the format's bytes.
+// The parameter table (parameters.h), one struct element per parameter;
+// `default` is NaN where the data decide (`default_text` says how).
+void parameters(int nlhs, mxArray *plhs[], int nrhs, const mxArray *[]) {
+  if (nrhs != 1 || nlhs > 1) throw InputError("parameters takes no arguments");
+  const char *names[] = {"name",       "train_input", "perf_input", "module_name",
+                         "flag",       "toolbox",     "python",     "model_key",
+                         "default",    "default_text", "range_low", "range_high",
+                         "low_open",   "high_open",   "whole",      "range_text",
+                         "logical",    "description"};
+  const std::size_t count = sizeof parameter_table / sizeof *parameter_table;
+  plhs[0] = checked(mxCreateStructMatrix(count, 1, sizeof names / sizeof *names, names));
+  auto text = [](std::string_view value) {
+    return checked(mxCreateString(std::string(value).c_str()));
+  };
+  auto flag = [](bool value) { return checked(mxCreateLogicalScalar(value)); };
+  for (std::size_t k = 0; k < count; ++k) {
+    const Parameter &row = parameter_table[k];
+    mxArray *out = plhs[0];
+    mxSetField(out, k, "name", text(row.name));
+    mxSetField(out, k, "train_input", scalar(row.train_input));
+    mxSetField(out, k, "perf_input", scalar(row.perf_input));
+    mxSetField(out, k, "module_name", text(row.module_name));
+    mxSetField(out, k, "flag", text(row.flag));
+    mxSetField(out, k, "toolbox", text(row.toolbox));
+    mxSetField(out, k, "python", text(row.python));
+    mxSetField(out, k, "model_key", text(row.model_key));
+    mxSetField(out, k, "default", scalar(row.default_value));
+    mxSetField(out, k, "default_text", text(default_text(row)));
+    mxSetField(out, k, "range_low", scalar(row.range.low));
+    mxSetField(out, k, "range_high", scalar(row.range.high));
+    mxSetField(out, k, "low_open", flag(row.range.low_open));
+    mxSetField(out, k, "high_open", flag(row.range.high_open));
+    mxSetField(out, k, "whole", flag(row.range.whole));
+    mxSetField(out, k, "range_text", text(range_text(row.range)));
+    mxSetField(out, k, "logical", flag(row.logical));
+    mxSetField(out, k, "description", text(row.description));
+  }
+}
+
 // A plain stream: the command's atomic writer installs signal handlers,
 // which have no place inside the host's process.
 void write(int nlhs, mxArray *[], int nrhs, const mxArray *prhs[]) {
@@ -760,7 +796,7 @@ const std::pair<const char *, Command> commands[] = {
     {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write},
     {"name_labels", name_labels}, {"stream_plan", stream},
     {"warnings", data_warnings}, {"varying", varying}, {"refusal", refusal},
-    {"shapes", shapes}, {"presentations", presentations}};
+    {"shapes", shapes}, {"presentations", presentations}, {"parameters", parameters}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");

@@ -1,0 +1,43 @@
+#include "parameters.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "../base/number_text.h"
+
+namespace qir {
+
+const Parameter &parameter(std::string_view name) {
+  for (const Parameter &row : parameter_table)
+    if (row.name == name) return row;
+  throw std::logic_error("no parameter named " + std::string(name));
+}
+
+bool in_range(const ParameterRange &range, double value) {
+  if (range.whole && std::trunc(value) != value) return false;
+  const bool above_low = range.low_open ? value > range.low : value >= range.low;
+  const bool below_high = range.high_open ? value < range.high : value <= range.high;
+  return above_low && below_high;
+}
+
+bool is_switch(const ParameterRange &range) {
+  return range.whole && range.low == 0 && range.high == 1;
+}
+
+std::string range_text(const ParameterRange &range) {
+  if (is_switch(range)) return "0 or 1";
+  const std::string low = format_number(range.low), high = format_number(range.high);
+  const bool unbounded = std::isinf(range.high) || range.high >= parameter_detail::whole_doubles;
+  if (range.whole)
+    return "a whole number " + (unbounded ? ">= " + low : "from " + low + " to " + high);
+  if (unbounded) return (range.low_open ? "> " : ">= ") + low;
+  return std::string("in ") + (range.low_open ? "(" : "[") + low + ", " + high +
+         (range.high_open ? ")" : "]");
+}
+
+std::string default_text(const Parameter &parameter) {
+  if (std::isnan(parameter.default_value)) return std::string(parameter.default_text);
+  return format_number(parameter.default_value);
+}
+
+}  // namespace qir
