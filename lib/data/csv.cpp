@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <vector>
 
@@ -18,48 +19,129 @@ std::string where(const std::string &path, int line) {
   return path + ":" + std::to_string(line) + ": ";
 }
 
-std::vector<std::string_view> split(std::string_view line, char delimiter) {
+// One record's cells. A quoted cell holds its content (quotes removed,
+// doubled quotes made single), kept in `contents` so the views stay valid.
+struct Record {
   std::vector<std::string_view> cells;
+  std::vector<bool> quoted;
+  std::deque<std::string> contents;
+  int lines = 1;  // a quoted cell may hold line ends
+  void clear() {
+    cells.clear();
+    quoted.clear();
+    contents.clear();
+    lines = 1;
+  }
+  void add(std::string_view cell, bool is_quoted) {
+    cells.push_back(cell);
+    quoted.push_back(is_quoted);
+  }
+};
+
+void split(std::string_view line, char delimiter, Record &record) {
   if (delimiter == ' ') {
     const char *blanks = " \t\r";
     for (std::size_t start = line.find_first_not_of(blanks); start != std::string_view::npos;) {
       const std::size_t end = line.find_first_of(blanks, start);
-      cells.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
+      record.add(line.substr(start, end == std::string_view::npos ? end : end - start), false);
       start = end == std::string_view::npos ? end : line.find_first_not_of(blanks, end);
     }
-    return cells;
+    return;
   }
   for (std::size_t start = 0;;) {
     const std::size_t end = line.find(delimiter, start);
-    cells.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
-    if (end == std::string_view::npos) return cells;
+    record.add(line.substr(start, end == std::string_view::npos ? end : end - start), false);
+    if (end == std::string_view::npos) return;
     start = end + 1;
   }
 }
 
-char find_delimiter(std::string_view line) {
-  for (char candidate : {',', ';', '\t'})
-    if (line.find(candidate) != std::string_view::npos) return candidate;
-  return ' ';
+// A record in which quotes appear, read by the usual CSV rules: a cell that
+// starts with a quote (blanks before it allowed) runs to the next single
+// quote, and may hold delimiters, doubled quotes and line ends. Returns
+// where the record ends (its line end, or the end of the text).
+std::size_t split_quoted(const std::string &text, std::size_t at, char delimiter,
+                         const std::string &path, int line_number, Record &record) {
+  const bool blank_runs = delimiter == ' ';
+  const auto pad = [&](char c) {
+    return c == ' ' || c == '\r' || (c == '\t' && delimiter != '\t');
+  };
+  const auto ends_cell = [&](std::size_t k) {
+    return k >= text.size() || text[k] == '\n' || (blank_runs ? pad(text[k]) : text[k] == delimiter);
+  };
+  for (;;) {
+    while (at < text.size() && pad(text[at])) ++at;
+    if (blank_runs && (at >= text.size() || text[at] == '\n')) return at;
+    const std::string column = "column " + std::to_string(record.cells.size() + 1);
+    if (at < text.size() && text[at] == '"') {
+      std::string content;
+      for (++at;; ++at) {
+        if (at >= text.size())
+          throw InputError(where(path, line_number) + column +
+                           ": the quote that opens it is never closed");
+        if (text[at] == '"') {
+          if (at + 1 < text.size() && text[at + 1] == '"') {
+            content += '"';
+            ++at;
+            continue;
+          }
+          ++at;
+          break;
+        }
+        if (text[at] == '\n') ++record.lines;
+        content += text[at];
+      }
+      while (at < text.size() && pad(text[at]) && !blank_runs) ++at;
+      if (!ends_cell(at))
+        throw InputError(where(path, line_number) + column +
+                         ": text after its closing quote (write a quote inside quotes as \"\")");
+      record.contents.push_back(std::move(content));
+      record.add(record.contents.back(), true);
+    } else {
+      const std::size_t start = at;
+      while (!ends_cell(at)) ++at;
+      record.add(std::string_view(text).substr(start, at - start), false);
+    }
+    if (at >= text.size() || text[at] == '\n') return at;
+    ++at;  // the delimiter, or the blank after a cell
+  }
+}
+
+// The first record's delimiter, looked for outside its quotes.
+char find_delimiter(std::string_view text) {
+  bool quoted = false;
+  bool seen[3] = {false, false, false};
+  for (char c : text) {
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    if (c == '\n') break;
+    seen[0] |= c == ',';
+    seen[1] |= c == ';';
+    seen[2] |= c == '\t';
+  }
+  return seen[0] ? ',' : seen[1] ? ';' : seen[2] ? '\t' : ' ';
 }
 
 // A class name: text that starts with a letter (or '_', or any non-ASCII
-// character), so that a mistyped number is never taken for a name.
+// character), so that a mistyped number is never taken for a name. Quoted
+// text is a name whatever it holds, unless it reads as a number.
 bool name_like(const std::string &text) {
   const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text.front());
   return std::isalpha(first) != 0 || first == '_' || first >= 0x80;
 }
 
-std::string unquoted(std::string text) {
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-    text = std::string(trim(text.substr(1, text.size() - 2)));
-  return text;
+bool all_words(const Record &record, std::size_t from = 0) {
+  for (std::size_t k = from; k < record.cells.size(); ++k)
+    if (trim(record.cells[k]).empty() || parse_number(record.cells[k])) return false;
+  return true;
 }
 
-bool all_words(const std::vector<std::string_view> &cells) {
-  for (auto cell : cells)
-    if (trim(cell).empty() || parse_number(cell)) return false;
-  return true;
+// How a cell is shown in a message: as written.
+std::string shown(std::string_view text, bool quoted) {
+  if (!quoted) return std::string(trim(text));
+  std::string written = "\"";
+  for (char c : text) written += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return written + "\"";
 }
 
 // Reading state: the rows so far and whether the label column holds text.
@@ -68,7 +150,7 @@ struct Reader {
   bool header_skipped = false;
   int first_text_line = 0, first_number_line = 0;
 
-  void cell(std::string_view cell, std::size_t column, bool last, int line_number,
+  void cell(std::string_view cell, bool quoted, std::size_t column, bool last, int line_number,
             std::vector<double> &row) {
     // Most cells are plain numbers: only the others need their names.
     if (!last)
@@ -82,14 +164,15 @@ struct Reader {
       throw InputError(where(table.path, line_number) + name + " is empty" + missing_advice);
     const auto value = parse_number(text);
     if (value && !std::isfinite(*value))
-      throw InputError(where(table.path, line_number) + name + ": '" + text +
+      throw InputError(where(table.path, line_number) + name + ": '" + shown(cell, quoted) +
                        "' is not a finite number" + missing_advice);
-    if (!value && !(last && name_like(unquoted(text))))
-      throw InputError(where(table.path, line_number) + name + ": '" + text + "' is not a number" +
+    if (!value && !(last && (quoted || name_like(text))))
+      throw InputError(where(table.path, line_number) + name + ": '" + shown(cell, quoted) +
+                       "' is not a number" +
                        (!header_skipped && line_number == table_first_line() && name_like(text)
                             ? header_advice()
                             : ""));
-    if (last) note_label_kind(value.has_value(), line_number, unquoted(text), name);
+    if (last) note_label_kind(value.has_value(), line_number, text, shown(cell, quoted), name);
     row.push_back(value.value_or(0));
   }
 
@@ -99,31 +182,38 @@ struct Reader {
   static constexpr const char *missing_advice = "; fill in the value or drop the line";
 
   void note_label_kind(bool number, int line_number, const std::string &text,
-                       const std::string &name) {
+                       const std::string &written, const std::string &name) {
     int &first = number ? first_number_line : first_text_line;
     if (first == 0) first = line_number;
     if (first_text_line != 0 && first_number_line != 0)
-      throw InputError(where(table.path, line_number) + name + ": '" + text + "' is " +
+      throw InputError(where(table.path, line_number) + name + ": '" + written + "' is " +
                        (number ? "a number" : "not a number") + ", but line " +
                        std::to_string(number ? first_text_line : first_number_line) +
                        "'s label is " + (number ? "a name" : "a number"));
+    // A name goes on one line of the model file and of the labels written.
+    if (!number && text.find('\n') != std::string::npos)
+      throw InputError(where(table.path, line_number) + name + ": the class name " + written +
+                       " holds a line end");
     if (!number) table.last_text.push_back(text);
   }
 
-  void row(std::string_view line, char delimiter, int line_number) {
-    const auto cells = split(line, delimiter);
-    if (!table.rows.empty() && cells.size() != table.columns())
-      throw InputError(where(table.path, line_number) + std::to_string(cells.size()) +
+  void row(const Record &record, int line_number) {
+    const std::size_t columns = record.cells.size();
+    if (!table.rows.empty() && columns != table.columns())
+      throw InputError(where(table.path, line_number) + std::to_string(columns) +
                        " columns, but line " + std::to_string(table.lines.front()) + " has " +
                        std::to_string(table.columns()));
     table.lines.push_back(line_number);  // before the cells, for the header advice
     std::vector<double> values;
-    values.reserve(cells.size());
-    for (std::size_t k = 0; k < cells.size(); ++k)
-      cell(cells[k], k, k + 1 == cells.size(), line_number, values);
+    values.reserve(columns);
+    for (std::size_t k = 0; k < columns; ++k)
+      cell(record.cells[k], record.quoted[k], k, k + 1 == columns, line_number, values);
     table.rows.push_back(std::move(values));
   }
 };
+
+// The byte-order mark some editors put first: no part of the first cell.
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -152,23 +242,46 @@ Table parse_csv(const std::string &text, const std::string &path, const CsvForma
   char delimiter = format.delimiter;
   bool header_pending = true;
   int line_number = 0;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
+  Record record;
+  const std::size_t first = text.compare(0, byte_order_mark.size(), byte_order_mark) == 0
+                                ? byte_order_mark.size()
+                                : 0;
+  for (std::size_t start = first; start < text.size();) {
+    std::size_t end = std::min(text.find('\n', start), text.size());
     const std::string_view line(text.data() + start, end - start);
-    start = end + 1;
     ++line_number;
-    if (trim(line).empty()) continue;
-    if (delimiter == 0) delimiter = find_delimiter(line);
+    if (trim(line).empty()) {
+      start = end + 1;
+      continue;
+    }
+    if (delimiter == 0) delimiter = find_delimiter(std::string_view(text).substr(start));
+    record.clear();
+    if (line.find('"') == std::string_view::npos)
+      split(line, delimiter, record);
+    else
+      end = split_quoted(text, start, delimiter, path, line_number, record);
+    start = end + 1;
+    const int record_line = line_number;
+    line_number += record.lines - 1;
     if (header_pending) {
       header_pending = false;
-      const auto cells = split(line, delimiter);
-      if (format.header || all_words(cells)) {
+      if (record.cells.size() > 1 && trim(record.cells.front()).empty() && all_words(record, 1))
+        throw InputError(where(path, record_line) +
+                         "column 1 has no name, as in a file written with row names (in R: "
+                         "write.csv(data, file, row.names = FALSE)); drop that column");
+      if (format.header || (format.find_header && all_words(record))) {
         reader.header_skipped = true;
-        for (auto cell : cells) reader.table.header.push_back(unquoted(std::string(trim(cell))));
+        for (std::size_t k = 0; k < record.cells.size(); ++k) {
+          if (record.cells[k].find('\n') != std::string_view::npos)
+            throw InputError(where(path, record_line) + "column " + std::to_string(k + 1) +
+                             ": the header's name " + shown(record.cells[k], true) +
+                             " holds a line end");
+          reader.table.header.emplace_back(trim(record.cells[k]));
+        }
         continue;
       }
     }
-    reader.row(line, delimiter, line_number);
+    reader.row(record, record_line);
   }
   if (reader.table.rows.empty())
     throw InputError(path + ":1: no data rows (the file is empty)");
@@ -185,6 +298,13 @@ char delimiter_named(const std::string &name) {
   if (name == "tab" || name == "\t") return '\t';
   if (name == "space" || name == "blank" || name == " ") return ' ';
   throw UsageError("option --delimiter takes ',', ';', 'tab' or 'space', not '" + name + "'");
+}
+
+std::string csv_cell(const std::string &text) {
+  if (text.find_first_of(",;\t\"\r\n") == std::string::npos && trim(text) == text &&
+      name_like(text))
+    return text;
+  return shown(text, true);
 }
 
 std::string format_column(const std::vector<double> &values) {

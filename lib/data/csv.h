@@ -13,6 +13,7 @@ namespace qir {
 struct CsvFormat {
   char delimiter = 0;  // 0: find it; ' ': runs of blanks and tabs
   bool header = false; // the first line is a header, whatever it holds
+  bool find_header = true;  // without `header`: a first line of words is one
 };
 
 // A rectangular table read from a file, with the line number each row came
@@ -39,6 +40,11 @@ Table parse_csv(const std::string &text, const std::string &path, const CsvForma
 
 // The delimiter named on the command line: ",", ";", "tab" or "space".
 char delimiter_named(const std::string &name);
+
+// A name as one cell of a delimited file: quoted (its quotes doubled) when
+// it holds a delimiter, a quote, a line end or blanks at either end, or
+// would not read as a name unquoted, so that read_csv gives it back.
+std::string csv_cell(const std::string &text);
 
 // One value per line, in the exact round-trip form.
 std::string format_column(const std::vector<double> &values);

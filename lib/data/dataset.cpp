@@ -70,7 +70,14 @@ Dataset split_last_column(const Table &table, const ClassNames &known) {
 
 std::vector<double> read_label_file(const std::string &path, std::size_t expected_rows,
                                     const CsvFormat &format, ClassNames &classes) {
-  const Table table = read_csv(path, format);
+  Table table = read_csv(path, format);
+  // One column of names has no header that tells itself apart from the
+  // names below it: the first name is a label unless --header says not.
+  if (!format.header && !table.header.empty() && table.text_labels()) {
+    CsvFormat every_line = format;
+    every_line.find_header = false;
+    table = read_csv(path, every_line);
+  }
   if (table.columns() != 1)
     throw InputError(at(table, 0) + "a label file has one column, this one has " +
                      std::to_string(table.columns()));

@@ -6,6 +6,7 @@
 
 #include "data/dataset.h"
 #include "base/errors.h"
+#include "base/number_text.h"
 #include "../temp_dir.h"
 
 using namespace qir;
@@ -135,7 +136,84 @@ TEST(Dataset, UnusableLabelsAreRefusedWithTheirLine) {
   const std::string short_labels = dir.file("l2.csv", "1\n2\n");
   EXPECT_EQ(load_failure(patterns, {LabelSource::Kind::separate_file, short_labels}),
             short_labels + ": 2 labels for 3 patterns");
+  // A label file of names: its first line is a name, not a header.
+  const std::string named = dir.file("ln.csv", "b\na\n\"c, d\"\n");
+  EXPECT_EQ(load_dataset(patterns, {LabelSource::Kind::separate_file, named}).labels,
+            (std::vector<double>{2, 1, 3}));
+  const std::string headed = dir.file("lh.csv", "species\n1\n2\n3\n");
+  EXPECT_EQ(load_dataset(patterns, {LabelSource::Kind::separate_file, headed}).labels,
+            (std::vector<double>{1, 2, 3}));
   const std::string wide_labels = dir.file("lw.csv", "1,1\n2,2\n3,3\n");
   EXPECT_EQ(load_failure(patterns, {LabelSource::Kind::separate_file, wide_labels}),
             wide_labels + ":1: a label file has one column, this one has 2");
+}
+
+TEST(Csv, QuotedFieldsFollowTheCsvRules) {
+  // R's write.csv quotes the header and every text column, factor levels
+  // "1" to "7" included: a quoted cell that reads as a number is a number.
+  const Table r = parse_csv("\"a\",\"b\",\"y\"\n1,\"2.5\",\"1\"\n\" 3 \",4,\"2\"\n", "in.csv");
+  EXPECT_EQ(r.header, (std::vector<std::string>{"a", "b", "y"}));
+  EXPECT_EQ(r.rows, (std::vector<std::vector<double>>{{1, 2.5, 1}, {3, 4, 2}}));
+  EXPECT_FALSE(r.text_labels());
+
+  // Doubled quotes, delimiters and line ends inside quotes; a quoted label
+  // is a name whatever it starts with.
+  const Table names =
+      parse_csv("1,\"a \"\"big\"\", one\"\n3, \"<=50K\" \r\n4,\"2 cats\"\n", "in.csv");
+  EXPECT_EQ(names.last_text, (std::vector<std::string>{"a \"big\", one", "<=50K", "2 cats"}));
+  for (const std::string name : {"a \"big\", one", "<=50K", " x", "a;b", "plain"})
+    EXPECT_EQ(parse_csv("1," + csv_cell(name) + "\n", "in.csv").last_text.front(),
+              std::string(trim(name)));
+  EXPECT_EQ(csv_cell("plain"), "plain");
+  // A line end inside quotes belongs to the cell, but no name may hold one:
+  // names go on one line of the model file.
+  EXPECT_EQ(failure("1,x\n2,\"two\nlines\"\n"),
+            "in.csv:2: column 2: the class name \"two\nlines\" holds a line end");
+  EXPECT_EQ(failure("\"a\nb\",y\n1,2\n"),
+            "in.csv:1: column 1: the header's name \"a\nb\" holds a line end");
+  EXPECT_EQ(parse_csv("1;\"x;y\"\n", "in.csv").last_text, (std::vector<std::string>{"x;y"}));
+  EXPECT_EQ(parse_csv("\"a;b\",c\n1,x\n", "in.csv").header,
+            (std::vector<std::string>{"a;b", "c"}));  // the delimiter is found outside quotes
+  EXPECT_EQ(parse_csv("1\t\"x y\"\n", "in.csv").last_text, (std::vector<std::string>{"x y"}));
+  EXPECT_EQ(parse_csv(" 1  \"x y\"\n2 \"z\"\n", "in.csv").last_text,
+            (std::vector<std::string>{"x y", "z"}));
+
+  EXPECT_EQ(failure("1,2\n\"a\",3\n"), "in.csv:2: column 1: '\"a\"' is not a number");
+  EXPECT_EQ(failure("1,\"1\"\n2,\"a\"\n"),
+            "in.csv:2: column 2: '\"a\"' is not a number, but line 1's label is a number");
+  EXPECT_EQ(failure("1,\"\"\n"),
+            "in.csv:1: column 2 is empty; fill in the value or drop the line");
+  EXPECT_EQ(failure("1,2\n3,\"abc\n4,5\n"),
+            "in.csv:2: column 2: the quote that opens it is never closed");
+  EXPECT_EQ(failure("1,\"a\"b\n"), "in.csv:1: column 2: text after its closing quote "
+                                   "(write a quote inside quotes as \"\")");
+  EXPECT_EQ(failure("1,2\n\"x\ny\",3\n4,q\n"),
+            "in.csv:2: column 1: '\"x\ny\"' is not a number");
+  // Row names, as R writes them by default, are no feature.
+  EXPECT_EQ(failure("\"\",\"a\",\"y\"\n\"1\",2,\"x\"\n"),
+            "in.csv:1: column 1 has no name, as in a file written with row names (in R: "
+            "write.csv(data, file, row.names = FALSE)); drop that column");
+}
+
+TEST(Csv, ByteOrderMarkIsSkipped) {
+  const std::string mark = "\xEF\xBB\xBF";
+  EXPECT_EQ(parse_csv(mark + "1,2,3\n", "in.csv").rows,
+            (std::vector<std::vector<double>>{{1, 2, 3}}));
+  const Table named = parse_csv(mark + "a,b,y\n1,2,3\n", "in.csv");
+  EXPECT_EQ(named.header.front(), "a");
+  EXPECT_EQ(named.rows.size(), 1u);
+  EXPECT_EQ(parse_csv(mark + "\"a\",y\n1,\"x\"\n", "in.csv").header.front(), "a");
+  // Only at the very start: elsewhere it is a cell's text.
+  EXPECT_EQ(failure("1,2\n" + mark + "3,4\n"), "in.csv:2: column 1: '" + mark + "3' is not a number");
+}
+
+TEST(Dataset, RWriteCsvWithQuotedNumericClassesReadsAsNumbers) {
+  TempDir dir;
+  const std::string file = dir.file("r.csv",
+                                    "\"sepal length\",\"width\",\"class\"\n"
+                                    "5.1,3.5,\"1\"\n7,3.2,\"2\"\n6.3,3.3,\"7\"\n");
+  const Dataset data = load_dataset(file, {});
+  EXPECT_EQ(data.labels, (std::vector<double>{1, 2, 7}));
+  EXPECT_TRUE(data.class_names.empty());
+  EXPECT_EQ(data.feature_names, (std::vector<std::string>{"sepal length", "width"}));
 }
