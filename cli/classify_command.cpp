@@ -89,7 +89,7 @@ std::vector<double> labels_to_write(std::vector<double> assigned, double unknown
 std::string class_text(double label, const ClassNames &names) {
   const auto named = std::find_if(names.begin(), names.end(),
                                   [&](const auto &entry) { return entry.first == label; });
-  return named != names.end() ? named->second : format_number(label);
+  return named != names.end() ? csv_cell(named->second) : format_number(label);
 }
 
 // One label per line: the class name where the model has one.
@@ -155,6 +155,9 @@ int classify_command(const Words &words) {
   if (data.labelled()) report << format_scores(score(data.labels, assigned, params.unknown_label), data.class_names);
   const auto unknown = static_cast<std::size_t>(
       std::count(assigned.begin(), assigned.end(), params.unknown_label));
+  // Where the results went, as train and plot say ('-': they are the output).
+  if (scores_path && *scores_path != "-") report << "Vote shares written to " << *scores_path << "\n";
+  if (output && *output != "-") report << "Labels written to " << *output << "\n";
   if (const auto hint = classification_hint(unknown, assigned.size())) std::cerr << *hint << "\n";
   return 0;
 }

@@ -54,9 +54,13 @@ std::string row(const std::string &rank, const SearchCandidate &c, bool with_gai
 const char *header =
     "Rank  Accuracy   Unknown    Nodes          D  ratio  vigilance  alpha  ct voters";
 
-std::string train_command_line(const std::string &data, const SearchCandidate &c, bool scale) {
+// The defaults kept leave D to the data the setting is trained on, as the
+// command's default does; a chosen D is the grid's value.
+std::string train_command_line(const std::string &data, const SearchCandidate &c, bool scale,
+                               bool kept_defaults) {
   const TrainingParams &p = c.params;
-  return "qir train " + data + " -o MODEL --D " + format_number(p.D) + " --ratio " +
+  return "qir train " + data + " -o MODEL" +
+         (kept_defaults ? std::string() : " --D " + format_number(p.D)) + " --ratio " +
          format_number(p.ratio) + " --vigilance " + format_number(p.vigilance) + " --alpha " +
          format_number(p.alpha) + " --ct " + format_number(p.ct) + " --voters " +
          std::to_string(c.voting.voters) + (scale ? "" : " --scale 0");
@@ -105,7 +109,8 @@ int search_command(const Words &words) {
                     ? "Defaults kept: no setting beats them by more than its standard error\n"
                     : "Chosen: the best ensemble, which beats the defaults by more than its "
                       "standard error\n")
-            << "Best setting: " << train_command_line(data.path, outcome.chosen, settings.scale)
+            << "Best setting: " << train_command_line(data.path, outcome.chosen, settings.scale,
+                                                  outcome.kept_defaults)
             << "\n";
   char took[80];
   std::snprintf(took, sizeof took, "Search took %.1f s\n", outcome.seconds);

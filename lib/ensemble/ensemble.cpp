@@ -200,10 +200,11 @@ Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray
     if (every_member || member == 0) runner.print(text);
     for (const auto &warning : texts[member].warnings) runner.warn(warning);
   }
-  if (!every_member && members > 1 && oflag >= 1)
-    runner.print(members_note(static_cast<std::size_t>(members)));
+  // A failed training claims nothing: the refusal is its whole result.
   for (const auto &failure : failures)
     if (failure) std::rethrow_exception(failure);
+  if (!every_member && members > 1 && oflag >= 1)
+    runner.print(members_note(static_cast<std::size_t>(members)));
 
   Model model = std::move(trained.front());
   model.voting = voting;

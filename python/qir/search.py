@@ -86,6 +86,8 @@ def search(X, y, folds=5, random_state=None, scale=True):
     # The limit is the default for whatever data the choice is fitted on,
     # as the command's best line leaves it out.
     params["max_list_presentations"] = None
+    if found["kept_defaults"]:
+        params["D"] = None  # the default D, sqrt of the features that vary, as the command's line
     params.update(n_voters=int(found["n_voters"]), scale=bool(scale), random_state=random_state)
     result = {key: found[key] for key in ("accuracy", "defaults_accuracy", "gain", "gain_error",
                                           "kept_defaults", "seconds")}

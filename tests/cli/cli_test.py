@@ -642,6 +642,105 @@ class Messages(Base):
         self.assertNotIn("Warning", quiet.stderr)
 
 
+class UserDay(Base):
+    """What a new user meets in a day: R's CSV files, messages that say what
+    happened and nothing else."""
+
+    def iris_rows(self):
+        return [line.strip().split(",") for line in open(data("iris.csv"))]
+
+    def test_r_write_csv_with_quoted_classes_trains_and_classifies(self):
+        # As R's write.csv(row.names = FALSE) writes a data frame whose class
+        # column is a factor of levels "1", "2", "3": a quoted header and
+        # quoted labels, which are the numbers 1 to 3.
+        rows = self.iris_rows()
+        quoted = self.write("r.csv", '"Sepal.Length","Sepal.Width","Petal.Length",'
+                            '"Petal.Width","Species"\n' + "".join(
+                                ",".join(r[:4]) + f',"{r[4]}"\n' for r in rows))
+        plain = self.path("plain.model")
+        model = self.path("r.model")
+        self.ok("train", data("iris.csv"), "-o", plain, "--oflag", "0")
+        self.ok("train", quoted, "-o", model, "--oflag", "0")
+        _, plain_rows = read_model(plain)
+        _, quoted_rows = read_model(model)
+        self.assertEqual(quoted_rows, plain_rows)  # the same numbers, the same model
+        self.assertIn("% feature 1 Sepal.Length\n", open(model).read())
+        labels = self.path("labels.csv")
+        out = self.ok("classify", model, quoted, "-o", labels, "--oflag", "0").stdout
+        self.assertEqual(accuracy(out)[1:], (150, 150))
+        self.assertEqual(open(labels).read().split(), [r[4] for r in rows])
+        # Class names holding the delimiter or quotes come back as written.
+        names = {"1": 'Iris "setosa", wild', "2": "versicolor", "3": "<=virginica"}
+        named = self.write("named.csv", "".join(
+            ",".join(r[:4]) + ',"' + names[r[4]].replace('"', '""') + '"\n' for r in rows))
+        self.ok("train", named, "-o", model, "--oflag", "0")
+        self.ok("classify", model, named, "-o", labels, "--oflag", "0")
+        self.assertIn('"Iris ""setosa"", wild"\n', open(labels).read())
+        # The written labels read back as the classes they name.
+        features = self.write("features.csv", "".join(",".join(r[:4]) + "\n" for r in rows))
+        out = self.ok("classify", model, features, "--labels", labels, "--oflag", "0").stdout
+        self.assertEqual(accuracy(out)[1:], (150, 150))
+        # R's default row names would be a feature: refused with the advice.
+        result = run("train", self.write("rows.csv", '"","a","y"\n"1",2,"x"\n"2",3,"z"\n'),
+                     "-o", model)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("row.names = FALSE", result.stderr)
+
+    def test_a_byte_order_mark_is_no_part_of_the_first_cell(self):
+        text = open(data("iris.csv")).read()
+        marked = self.path("bom.csv")
+        with open(marked, "wb") as f:
+            f.write(b"\xef\xbb\xbf" + text.encode())
+        model, plain = self.path("bom.model"), self.path("plain.model")
+        self.ok("train", marked, "-o", model, "--oflag", "0")
+        self.ok("train", data("iris.csv"), "-o", plain, "--oflag", "0")
+        self.assertEqual(read_model(model)[1], read_model(plain)[1])
+        with open(marked, "wb") as f:
+            f.write(b"\xef\xbb\xbfa,b,c,d,y\n" + text.encode())
+        self.ok("train", marked, "-o", model, "--oflag", "0")
+        self.assertIn("% feature 1 a\n", open(model).read())
+
+    def test_a_refused_training_claims_nothing(self):
+        model = self.path("m.model")
+        result = run("train", data("circle_train.csv"), "-o", model, "--ratio", "0")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("QIR_TRAIN: 4th input argument (ratio)", result.stderr)
+        self.assertEqual(result.stdout, "")
+        self.assertNotIn("trained", result.stderr)
+        self.assertFalse(os.path.exists(model))
+
+    def test_classify_says_where_its_files_went(self):
+        model = self.path("m.model")
+        self.ok("train", data("iris.csv"), "-o", model, "--oflag", "0")
+        labels, shares = self.path("labels.csv"), self.path("shares.csv")
+        out = self.ok("classify", model, data("iris.csv"), "-o", labels, "--scores", shares,
+                      "--oflag", "0").stdout
+        self.assertTrue(out.endswith(f"Vote shares written to {shares}\n"
+                                     f"Labels written to {labels}\n"), out)
+        result = self.ok("classify", model, data("iris.csv"), "-o", "-", "--oflag", "0")
+        self.assertNotIn("written", result.stdout + result.stderr)
+
+    def test_search_keeping_the_defaults_leaves_D_to_the_data(self):
+        out = self.ok("search", data("iris.csv"), "--folds", "3").stdout
+        self.assertIn("Defaults kept", out)  # iris: the defaults win (README)
+        line = re.search(r"^Best setting: (.*)$", out, re.M).group(1)
+        self.assertNotIn("--D", line)
+        # The line trains the default model on any data, of any width.
+        words = line.split()[1:]
+        model, default = self.path("best.model"), self.path("default.model")
+        wine = data("wine.csv")
+        self.ok(*[wine if w == words[1] else model if w == "MODEL" else w for w in words],
+                "--oflag", "0")
+        self.ok("train", wine, "-o", default, "--oflag", "0")
+        self.assertEqual(read_model(model), read_model(default))
+
+    def test_help_offers_plot_for_any_model(self):
+        out = self.ok("help").stdout
+        line = next(l for l in out.splitlines() if l.strip().startswith("plot "))
+        self.assertNotIn("2-D", line)
+        self.assertLessEqual(max(len(l) for l in out.splitlines()), 80)
+
+
 class EndToEnd(Base):
     """qir train, then qir classify, on the bundled data."""
 
