@@ -93,7 +93,7 @@ DESC
 {
   echo "qir >> QIR classifier"
   echo "Friendly layer"
-  echo " qir_fit qir_predict qir_cv qir_search qir_save_model qir_load_model qir_plot_nodes qir_demo"
+  echo " qir_fit qir_predict qir_cv qir_search qir_save_model qir_load_model qir_read_data qir_plot_nodes qir_demo"
   echo "Modules"
   echo " qir_train qir_perf"
   echo "Other"

@@ -7,6 +7,7 @@
 %   qir_search      - Rank the settings of a small grid by cross-validation.
 %   qir_save_model  - Write a model file that the qir command reads.
 %   qir_load_model  - Read a model file of the qir command or qir_save_model.
+%   qir_read_data   - Read a data file (CSV, R's write.csv) as the qir command does.
 %   qir_plot_nodes  - Draw the category regions (two features at a time).
 %   qir_demo        - The circle-in-the-square benchmark end to end.
 %   qir_stream_demo - The digits learned as a stream, beside a refit.

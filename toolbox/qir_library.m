@@ -8,6 +8,7 @@
 %   module; its commands are:
 %
 %     model    = qir_library('read', file)
+%     [X, y, names] = qir_library('read_data', file)   % use qir_read_data
 %     text     = qir_library('format', model)
 %                qir_library('write', model, file)
 %     S        = qir_library('scale', X, feature_min, feature_max)

@@ -21,7 +21,9 @@ KINDS = ("shell", "transcript", "octave", "python")
 BUILD_STEPS = {"shell": re.compile(r"\s*cmake\s"), "octave": re.compile(r"\s*make\s*(%.*)?$")}
 # Markers stand on lines of their own.
 EXAMPLE = re.compile(r"<!--\s*example:\s*(\w+)(?:\s*,\s*needs\s+(\w+))?\s*-->")
-PRINTS = re.compile(r"<!--\s*prints\s*-->")
+PRINTS = re.compile(r"<!--\s*prints(\s*,\s*among others)?\s*-->")
+# A page that shows only some lines of the output says so where it shows them.
+SAYS_PART = re.compile(r"\b(among|besides)\b", re.I)
 # A comment that looks like a marker but is not one is a mistake, not prose.
 LOOKS_LIKE_MARKER = re.compile(r"<!--\s*(ex\w*:|prints?\w*\b).*", re.I)
 # QIR_EXAMPLES_SHOW=1 prints what each example printed, for writing pages.
@@ -35,6 +37,7 @@ class Example:
     def __init__(self, page, line, kind, needs, code):
         self.page, self.line, self.kind, self.needs, self.code = page, line, kind, needs, code
         self.expected = []
+        self.whole = True  # the stated lines are the whole output
 
     @property
     def group(self):
@@ -68,20 +71,29 @@ def code_block(lines, start):
     return i + 1, block, end
 
 
-def stated_output(lines, start, page):
+def paragraph_at(lines, i, step):
+    """The paragraph at or next to line i, going forward (step 1) or back (-1)."""
+    while 0 <= i < len(lines) and not lines[i].strip():
+        i += step
+    paragraph = []
+    while 0 <= i < len(lines) and lines[i].strip() and not lines[i].startswith("    "):
+        paragraph.append(lines[i])
+        i += step
+    return " ".join(paragraph[::step])
+
+
+def stated_output(lines, start, page, whole):
     """What a `prints` marker states: the lines of the code block after it,
-    or each `code span` of the paragraph after it."""
+    or each `code span` of the paragraph after it. Shown in part, the page
+    says so in words, in that paragraph or the one before the marker."""
     block = code_block(lines, start)
+    prose = paragraph_at(lines, start, 1) if not block else ""
+    if not whole and not SAYS_PART.search(prose + " " + paragraph_at(lines, start - 2, -1)):
+        raise SystemExit(f"{page}:{start}: the page shows some lines of the output but does "
+                         "not say so ('among' or 'besides' them, before the lines)")
     if block:
         return block[1]
-    i = start
-    while i < len(lines) and not lines[i].strip():
-        i += 1
-    paragraph = []
-    while i < len(lines) and lines[i].strip():
-        paragraph.append(lines[i])
-        i += 1
-    spans = re.findall(r"`([^`]+)`", " ".join(paragraph))
+    spans = re.findall(r"`([^`]+)`", prose)
     if not spans:
         raise SystemExit(f"{page}:{start}: a prints marker with neither a code block nor "
                          "a `code span` after it")
@@ -110,7 +122,8 @@ def read_examples(path):
         elif PRINTS.fullmatch(line.strip()):
             if not examples:
                 raise SystemExit(f"{page}:{i + 1}: a prints marker before any example")
-            examples[-1].expected = stated_output(lines, i + 1, page)
+            examples[-1].whole = PRINTS.fullmatch(line.strip()).group(1) is None
+            examples[-1].expected = stated_output(lines, i + 1, page, examples[-1].whole)
         elif LOOKS_LIKE_MARKER.fullmatch(line.strip()):
             raise SystemExit(f"{page}:{i + 1}: not a marker: {line.strip()!r} (see docs/contributing.md)")
     return examples
@@ -132,6 +145,28 @@ def missing_lines(expected, output):
     for want in expected:
         if not any(line == want.rstrip() for line in lines):
             return want
+    return None
+
+
+def trimmed(lines):
+    """Lines without trailing blanks, and without blank lines at either end."""
+    lines = [line.rstrip() for line in lines]
+    while lines and not lines[0]:
+        lines.pop(0)
+    while lines and not lines[-1]:
+        lines.pop()
+    return lines
+
+
+def difference(expected, output):
+    """Where the whole output differs from the stated lines, or None."""
+    want, got = trimmed(expected), trimmed(output.splitlines())
+    for k, (a, b) in enumerate(zip(want, got)):
+        if a != b:
+            return f"line {k + 1} is {b!r}, the page says {a!r}"
+    if len(want) != len(got):
+        return (f"it prints {len(got)} lines, the page shows {len(want)} (show them all, or "
+                "mark the lines as some among others)")
     return None
 
 
@@ -182,6 +217,12 @@ def check(example, output, stderr=""):
     """A failure message, or None: a stated line the output lacks."""
     if SHOW:
         print(f"--- {example.where()} printed:\n{output}")
+    if example.whole and example.expected:
+        differs = difference(example.expected, output)
+        if differs is None:
+            return None
+        return (f"{example.where()} prints other than the page shows: {differs}. "
+                f"It printed:\n{output}{stderr}")
     missing = missing_lines(example.expected, output)
     if missing is None:
         return None

@@ -174,3 +174,40 @@ def test_command_header_gives_python_its_feature_names(qir_command, tmp_path):
     model = qir.load_model(tmp_path / "m.model")
     assert list(model.feature_names_in_) == ["sepal length", "sepal width", "petal length",
                                              "petal width"]
+
+
+def test_r_write_csv_with_quoted_classes_trains_alike_in_every_front_end(qir_command, octave,
+                                                                         tmp_path):
+    # R's write.csv(frame, file, row.names = FALSE) of a data frame whose
+    # class is a factor of levels "1" to "3": the header and the classes
+    # quoted. pandas, the command and qir_read_data read the classes as
+    # the numbers 1 to 3; dlmread would read them as 0.
+    import pandas as pd
+    wine = np.loadtxt(os.path.join(os.environ["QIR_DATA_DIR"], "wine.csv"), delimiter=",")
+    names = [f"V{k + 1}" for k in range(wine.shape[1] - 1)] + ["Class"]
+    rows = [",".join(repr(v) for v in row[:-1]) + f',"{int(row[-1])}"' for row in wine]
+    path = tmp_path / "r.csv"
+    path.write_text(",".join(f'"{n}"' for n in names) + "\n" + "\n".join(rows) + "\n")
+
+    frame = pd.read_csv(path)
+    X, y = frame.iloc[:, :-1], frame["Class"]
+    model = qir.QIRClassifier(n_voters=5, oflag=0).fit(X, y)
+    model.save(tmp_path / "python.model")
+    subprocess.run([qir_command, "train", str(path), "-o", str(tmp_path / "command.model"),
+                    "--voters", "5", "--oflag", "0"], check=True, capture_output=True,
+                   timeout=60)
+    octave(f"[X, y, names] = qir_read_data('{path}'); "
+           f"m = qir_fit(X, y, 'Voters', 5, 'Oflag', 0, 'FeatureNames', names); "
+           f"qir_save_model(m, '{tmp_path}/octave.model'); "
+           f"dlmwrite('{tmp_path}/octave.csv', qir_predict(m, X), 'precision', '%.17g');")
+    text = (tmp_path / "command.model").read_text()
+    assert "% feature 13 V13\n" in text
+    assert (tmp_path / "python.model").read_text() == text
+    assert (tmp_path / "octave.model").read_text() == text
+    subprocess.run([qir_command, "classify", str(tmp_path / "command.model"), str(path), "-o",
+                    str(tmp_path / "command.csv"), "--oflag", "0"],
+                   check=True, capture_output=True, timeout=60)
+    voted = model.predict(X)
+    assert list(np.unique(voted)) == [1, 2, 3]
+    np.testing.assert_array_equal(_labels_file(tmp_path / "command.csv"), voted)
+    np.testing.assert_array_equal(_labels_file(tmp_path / "octave.csv"), voted)

@@ -3,6 +3,7 @@
 // search grid exactly as the qir command and the Python package do.
 //
 //   model  = qir_library('read', file)
+//   [X, y, names] = qir_library('read_data', file)   (a data file, as qir reads it)
 //   text   = qir_library('format', model)
 //   S      = qir_library('scale', X, feature_min, feature_max)
 //   [lo, hi] = qir_library('range', X)
@@ -728,6 +729,30 @@ void read(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   plhs[0] = model_struct(parse_model(read_text_file(path), path));
 }
 
+// A data file read by the command's reader (quoted cells, a header, names as
+// labels): the patterns, the labels (numbers, or each row's class name) and
+// the feature names of the header.
+void read_data(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 2 || nlhs > 3) throw InputError("read_data takes a file name");
+  const std::string path = text_argument(prhs[1], "the file name");
+  const Dataset data = load_dataset(path, {});
+  const std::size_t rows = data.patterns.size(), columns = data.features();
+  plhs[0] = matrix(rows, columns);
+  double *x = mxGetPr(plhs[0]);
+  for (std::size_t k = 0; k < rows; ++k)
+    for (std::size_t j = 0; j < columns; ++j) x[j * rows + k] = data.patterns[k][j];
+  if (nlhs > 1 && data.class_names.empty()) plhs[1] = column(data.labels);
+  if (nlhs > 1 && !data.class_names.empty()) {
+    std::vector<std::string> names;
+    names.reserve(data.labels.size());
+    for (double label : data.labels)
+      for (const auto &[known, name] : data.class_names)
+        if (known == label) names.push_back(name);
+    plhs[1] = text_cells(names);
+  }
+  if (nlhs > 2) plhs[2] = text_cells(data.feature_names);
+}
+
 void format(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 2 || nlhs > 1) throw InputError("format takes a model struct");
   plhs[0] = checked(mxCreateString(format_model(model_from_struct(prhs[1])).c_str()));
@@ -788,7 +813,7 @@ void write(int nlhs, mxArray *[], int nrhs, const mxArray *prhs[]) {
 using Command = void (*)(int, mxArray *[], int, const mxArray *[]);
 
 const std::pair<const char *, Command> commands[] = {
-    {"read", read},         {"format", format}, {"scale", scale},
+    {"read", read},         {"read_data", read_data}, {"format", format}, {"scale", scale},
     {"range", range},       {"folds", folds},   {"defaults", defaults},
     {"grid", grid},         {"rank", rank},     {"unknown_label", unknown_label},
     {"orders", orders},     {"vote", vote_command}, {"member_text", member_text},
