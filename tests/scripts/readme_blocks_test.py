@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The README's shell blocks, run in README order in one clean copy of the
 tree (the files git tracks), as a new user pastes them: the demo script,
-the test script, the Install block, the command-line example. Builds and
+the test script, the Install block, the command-line example; and once
+more without the test script, as a user who only tries the demo first. Builds and
 test runs are what takes long, and they are not what goes wrong when the
 blocks meet: the scripts run with QIR_CONFIGURE_ONLY=1 (they stop after
 configuring), every `cmake -S` line configures for real, and `cmake
@@ -81,70 +82,82 @@ def targets(folder):
     return {name for name in TARGETS if name in listed}
 
 
+def copy_tree(work, name):
+    """The files git tracks, copied as they stand (a clean clone of the
+    work in progress)."""
+    tree = os.path.join(work, name)
+    files = subprocess.run(["git", "-C", SOURCE, "ls-files", "-z"], capture_output=True,
+                           check=True, timeout=60).stdout.decode().split("\0")
+    for file in filter(None, files):
+        if os.path.isfile(os.path.join(SOURCE, file)):
+            os.makedirs(os.path.dirname(os.path.join(tree, file)), exist_ok=True)
+            shutil.copy2(os.path.join(SOURCE, file), os.path.join(tree, file))
+    return tree
+
+
+def run_blocks(tree, work, leave_out=()):
+    """Runs the README's blocks in order (but the commands in `leave_out`);
+    returns the failures."""
+    env = dict(os.environ, QIR_CONFIGURE_ONLY="1", HOME=work)
+    left_out = []
+    for line, block in readme_blocks(os.path.join(tree, "README.md")):
+        for command in commands(block):
+            words = command.split()
+            runs = (words[:2] == ["bash", "scripts/run-demo.sh"]
+                    or words[:2] == ["bash", "scripts/run-tests.sh"]
+                    or (words[0] == "cmake" and "-S" in words))
+            if not runs or command in leave_out:
+                left_out.append(f"README.md:{line}: {command}")
+                continue
+            if words[0] == "cmake":
+                words[0] = CMAKE
+            print(f"README.md:{line}: {command}", flush=True)
+            result = subprocess.run(words, cwd=tree, env=env, capture_output=True, text=True,
+                                    timeout=600)
+            if result.returncode != 0:
+                return [f"README.md:{line}: '{command}' failed:\n{result.stdout}{result.stderr}"]
+    print("left out:\n  " + "\n  ".join(left_out))
+    build = os.path.join(tree, "build")
+    if not os.path.isdir(build):
+        return ["the README's blocks configure no build/ folder"]
+    # What a fresh configure of the same tree gives, in a folder of its own.
+    fresh = os.path.join(tree, "build-fresh")
+    subprocess.run([CMAKE, "-S", tree, "-B", fresh], capture_output=True, check=True, timeout=600)
+    failures = []
+    want, have = cache(fresh), cache(build)
+    for name in OPTIONS:
+        if have.get(name) != want.get(name):
+            failures.append(f"build/ has {name}={'ON' if have.get(name) else 'OFF'} after the "
+                            f"README's blocks; a fresh configure gives "
+                            f"{'ON' if want.get(name) else 'OFF'}")
+    missing = targets(fresh) - targets(build)
+    if missing:
+        failures.append(f"build/ does not build {', '.join(sorted(missing))}, which a fresh "
+                        "configure builds")
+    if "qir" not in targets(fresh):
+        failures.append("a fresh configure builds no qir command")
+    print(f"targets of build/: {', '.join(sorted(targets(build)))}")
+    return failures
+
+
 def main():
-    if not shutil.which("git") or not os.path.isdir(os.path.join(SOURCE, ".git")) and \
-            not os.path.isfile(os.path.join(SOURCE, ".git")):
+    if not shutil.which("git") or not os.path.exists(os.path.join(SOURCE, ".git")):
         print("not a git tree, or no git: skipped")
         return SKIPPED
     work = tempfile.mkdtemp(prefix="qir-readme-")
+    failures = []
     try:
-        tree = os.path.join(work, "qir")
-        files = subprocess.run(["git", "-C", SOURCE, "ls-files", "-z"], capture_output=True,
-                               check=True, timeout=60).stdout.decode().split("\0")
-        for name in filter(None, files):
-            if os.path.isfile(os.path.join(SOURCE, name)):
-                os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
-                shutil.copy2(os.path.join(SOURCE, name), os.path.join(tree, name))
-        env = dict(os.environ, QIR_CONFIGURE_ONLY="1", HOME=work)
-        configured, left_out = [], []
-        for line, block in readme_blocks(os.path.join(tree, "README.md")):
-            for command in commands(block):
-                words = command.split()
-                runs = (words[:2] == ["bash", "scripts/run-demo.sh"]
-                        or words[:2] == ["bash", "scripts/run-tests.sh"]
-                        or (words[0] == "cmake" and "-S" in words))
-                if not runs:
-                    left_out.append(f"README.md:{line}: {command}")
-                    continue
-                if words[0] == "cmake":
-                    words[0] = CMAKE
-                print(f"README.md:{line}: {command}", flush=True)
-                result = subprocess.run(words, cwd=tree, env=env, capture_output=True, text=True,
-                                        timeout=600)
-                if result.returncode != 0:
-                    print(result.stdout + result.stderr)
-                    print(f"FAIL: README.md:{line}: '{command}' failed")
-                    return 1
-                configured += [f for f in ("build", "build-demo", "build-asan")
-                               if os.path.isdir(os.path.join(tree, f)) and f not in configured]
-        print("left out (they need the build):\n  " + "\n  ".join(left_out))
-        if "build" not in configured:
-            print("FAIL: the README's blocks configure no build/ folder")
-            return 1
-        # What a fresh configure of the same tree gives, in a folder of its own.
-        fresh = os.path.join(tree, "build-fresh")
-        subprocess.run([CMAKE, "-S", tree, "-B", fresh], capture_output=True, check=True,
-                       timeout=600)
-        failures = []
-        want, have = cache(fresh), cache(os.path.join(tree, "build"))
-        for name in OPTIONS:
-            if have.get(name) != want.get(name):
-                failures.append(f"build/ has {name}={'ON' if have.get(name) else 'OFF'} after "
-                                f"the README's blocks; a fresh configure gives "
-                                f"{'ON' if want.get(name) else 'OFF'}")
-        missing = targets(fresh) - targets(os.path.join(tree, "build"))
-        if missing:
-            failures.append(f"build/ no longer builds {', '.join(sorted(missing))}, "
-                            "which a fresh configure builds")
-        if not targets(fresh) >= {"qir"}:
-            failures.append("a fresh configure builds no qir command")
-        for failure in failures:
-            print("FAIL: " + failure)
-        print(f"configured: {', '.join(configured)}; targets of build/: "
-              f"{', '.join(sorted(targets(os.path.join(tree, 'build'))))}")
-        return 1 if failures else 0
+        # Every block in order; then as a user who tries only the demo
+        # before installing (the test script is the longer of the two).
+        for name, leave_out in (("all", ()), ("demo", ("bash scripts/run-tests.sh",))):
+            print(f"-- README order, {name}")
+            failures += [f"({name}) {f}" for f in
+                         run_blocks(copy_tree(work, name), work, leave_out)]
     finally:
         shutil.rmtree(work, ignore_errors=True)
+    for failure in failures:
+        print("FAIL: " + failure)
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
