@@ -26,7 +26,8 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %   ranked is the screened settings, a struct array, best first, with fields
 %   D, Ratio, Vigilance, Alpha, CT, Voters, accuracy, unknown and nodes.
 %   best is the chosen setting as a cell array of name-value pairs for
-%   qir_fit (the defaults unless clearly beaten), and model (when asked
+%   qir_fit (the defaults unless clearly beaten; then without 'D', which
+%   qir_fit takes from the data it is given), and model (when asked
 %   for) is qir_fit of it on all of X and y. outcome has the ensembles
 %   (finalists, best first, with gain and gain_error in points), the
 %   defaults' result, kept_defaults and seconds.
@@ -85,6 +86,9 @@ if ~isempty(outcome.finalists)
 end
 best = {'D', chosen.D, 'Ratio', chosen.Ratio, 'Vigilance', chosen.Vigilance, ...
         'Alpha', chosen.Alpha, 'CT', chosen.CT, 'Voters', chosen.Voters, 'Scale', o.Scale};
+if outcome.kept_defaults
+  best = best(3:end);  % the default D: each data set's own, as qir_fit takes it
+end
 outcome.seconds = toc(started);
 if o.Display
   show(ranked(1:min(10, numel(ranked))), false);

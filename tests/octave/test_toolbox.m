@@ -165,6 +165,8 @@ check(strcmp(sprintf('%.2f', outcome.defaults.accuracy), defaults_line), 'defaul
 check(outcome.kept_defaults == ~isempty(strfind(out, 'Defaults kept')), 'the same choice');
 check(isequal(best(11:12), {'Voters', outcome.finalists(1).Voters}) || outcome.kept_defaults, ...
       'best names its voters');
+check(any(strcmp(best(1:2:end), 'D')) == ~outcome.kept_defaults, ...
+      'kept defaults leave D to the data, a chosen setting names it');
 
 % Ensembles: the same seed gives the command's model file to the byte and
 % its votes; one voter without shuffling is one qir_train call.

@@ -185,5 +185,5 @@ def test_search_tables_are_identical(runs):
     best = runs["command"]["search"].split("Best setting: ")[1].split()
     options = dict(zip(best[5::2], best[6::2]))
     chosen = found["best_params"]
-    assert (float(options["--D"]), int(options["--voters"])) == (chosen["D"],
-                                                                 chosen["n_voters"])
+    assert int(options["--voters"]) == chosen["n_voters"]
+    assert (float(options["--D"]) if "--D" in options else None) == chosen["D"]
