@@ -57,9 +57,11 @@ QIR_GROUP_library = \
 # cuts, the vigilance reach, the worker pool, the training memory and the
 # environment settings.
 QIR_GROUP_fast = \
+  fast/choice_bound.cpp \
   fast/early_cut.cpp \
   fast/environment_settings.cpp \
   fast/match_kernel_avx2.cpp \
+  fast/match_kernel_avx512.cpp \
   fast/match_kernel_neon.cpp \
   fast/match_kernel_scalar.cpp \
   fast/match_kernel_sse2.cpp \

@@ -114,6 +114,26 @@
 #define QIR_TARGET_AVX2
 #endif
 
+// The same for AVX-512F (which includes AVX2), on the same terms.
+#if defined(QIR_X86_64) && (defined(__GNUC__) || defined(__clang__))
+#define QIR_TARGET_AVX512 __attribute__((target("avx512f")))
+#else
+#define QIR_TARGET_AVX512
+#endif
+
+// GCC takes the undefined pass-through operand inside some AVX-512
+// intrinsics (insert, extract, sqrt) for a value that "may be used
+// uninitialized"; it never is. Around the intrinsics' header and their use.
+#if defined(__GNUC__) && !defined(__clang__)
+#define QIR_AVX512_INTRINSICS_BEGIN \
+  QIR_PRAGMA(GCC diagnostic push)   \
+  QIR_PRAGMA(GCC diagnostic ignored "-Wmaybe-uninitialized")
+#define QIR_AVX512_INTRINSICS_END QIR_PRAGMA(GCC diagnostic pop)
+#else
+#define QIR_AVX512_INTRINSICS_BEGIN
+#define QIR_AVX512_INTRINSICS_END
+#endif
+
 // Index of the lowest set bit; `bits` must not be 0.
 inline int qir_count_trailing_zeros(std::uint64_t bits) {
 #if defined(QIR_MSVC) && (defined(_M_X64) || defined(_M_ARM64))
@@ -136,7 +156,16 @@ inline int qir_count_trailing_zeros(std::uint64_t bits) {
 
 // True when the processor has AVX2 and the operating system saves the
 // 256-bit registers on a thread switch (XCR0 bits 1 and 2).
-inline bool qir_cpu_has_avx2() {
+// What the processor offers and the operating system saves (XCR0): AVX2
+// needs the SSE and AVX state, AVX-512 the opmask and both halves of the
+// upper ZMM state as well.
+struct QirCpuVectors {
+  bool avx2 = false;
+  bool avx512f = false;
+};
+
+inline QirCpuVectors qir_cpu_vectors() {
+  QirCpuVectors found;
 #if defined(QIR_X86_64)
   unsigned leaf1[4] = {0, 0, 0, 0};
   unsigned leaf7[4] = {0, 0, 0, 0};
@@ -144,7 +173,7 @@ inline bool qir_cpu_has_avx2() {
 #if defined(QIR_MSVC)
   int regs[4];
   __cpuid(regs, 0);
-  if (regs[0] < 7) return false;
+  if (regs[0] < 7) return found;
   __cpuid(regs, 1);
   for (int k = 0; k < 4; ++k) leaf1[k] = static_cast<unsigned>(regs[k]);
   __cpuidex(regs, 7, 0);
@@ -152,7 +181,7 @@ inline bool qir_cpu_has_avx2() {
   const bool osxsave = (leaf1[2] >> 27) & 1u;
   if (osxsave) xcr0 = _xgetbv(0);
 #else
-  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  if (__get_cpuid_max(0, nullptr) < 7) return found;
   __cpuid(1, leaf1[0], leaf1[1], leaf1[2], leaf1[3]);
   __cpuid_count(7, 0, leaf7[0], leaf7[1], leaf7[2], leaf7[3]);
   const bool osxsave = (leaf1[2] >> 27) & 1u;
@@ -164,8 +193,12 @@ inline bool qir_cpu_has_avx2() {
 #endif
   const bool avx = (leaf1[2] >> 28) & 1u;
   const bool avx2 = (leaf7[1] >> 5) & 1u;
-  return osxsave && avx && avx2 && (xcr0 & 6u) == 6u;
-#else
-  return false;
+  const bool avx512f = (leaf7[1] >> 16) & 1u;
+  found.avx2 = osxsave && avx && avx2 && (xcr0 & 6u) == 6u;
+  found.avx512f = found.avx2 && avx512f && (xcr0 & 0xE6u) == 0xE6u;
 #endif
+  return found;
 }
+
+inline bool qir_cpu_has_avx2() { return qir_cpu_vectors().avx2; }
+inline bool qir_cpu_has_avx512f() { return qir_cpu_vectors().avx512f; }

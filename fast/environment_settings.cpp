@@ -28,6 +28,11 @@ bool pruning_enabled() {
   return setting == nullptr || std::strcmp(setting, "0") != 0;
 }
 
+bool choice_bounds_enabled() {
+  const char *setting = std::getenv("QIR_CHOICE_BOUNDS");
+  return pruning_enabled() && (setting == nullptr || std::strcmp(setting, "0") != 0);
+}
+
 const char *requested_match_kernel() { return std::getenv("QIR_MATCH_KERNEL"); }
 
 }  // namespace qir

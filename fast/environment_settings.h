@@ -9,7 +9,11 @@
 //   QIR_PRUNE         "0": every node is evaluated for every pattern, with
 //                     no groups, cuts or training memory (the benchmarks
 //                     compare both ways).
-//   QIR_MATCH_KERNEL  scalar, sse2, avx2 or neon: that evaluation kernel
+//   QIR_CHOICE_BOUNDS "0": classification leaves out no group of nodes for
+//                     its choice values, only those beyond the vigilance
+//                     test's reach (the differential tests and benchmarks
+//                     compare both ways); QIR_PRUNE=0 turns it off too.
+//   QIR_MATCH_KERNEL  scalar, sse2, avx2, avx512 or neon: that evaluation kernel
 //                     when the processor has it, else the best one it has.
 #pragma once
 
@@ -26,6 +30,9 @@ const char *unusable_threads_setting();
 
 // False when QIR_PRUNE is "0".
 bool pruning_enabled();
+
+// False when QIR_CHOICE_BOUNDS or QIR_PRUNE is "0".
+bool choice_bounds_enabled();
 
 // QIR_MATCH_KERNEL as set; null when unset.
 const char *requested_match_kernel();

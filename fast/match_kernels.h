@@ -21,6 +21,8 @@ MatchCount match_sse2(const PackedView &nodes, const double *pattern,
                       const MatchParams &params, const MatchOut &out, std::int32_t listed);
 MatchCount match_avx2(const PackedView &nodes, const double *pattern,
                       const MatchParams &params, const MatchOut &out, std::int32_t listed);
+MatchCount match_avx512(const PackedView &nodes, const double *pattern,
+                        const MatchParams &params, const MatchOut &out, std::int32_t listed);
 #endif
 #if defined(QIR_AARCH64)
 MatchCount match_neon(const PackedView &nodes, const double *pattern,

@@ -6,6 +6,7 @@
 #include "portability.h"
 #include "node_groups.h"
 #include "byte_lanes.h"
+#include "choice_bound.h"
 #include "choice_gaps.h"
 
 #include <algorithm>
@@ -171,6 +172,10 @@ bool match_kernel_supported(MatchKernel kernel) {
       static const bool has_avx2 = qir_cpu_has_avx2();
       return has_avx2;
     }
+    case MatchKernel::avx512: {
+      static const bool has_avx512 = qir_cpu_has_avx512f();
+      return has_avx512;
+    }
 #endif
 #if defined(QIR_AARCH64)
     case MatchKernel::neon:
@@ -182,6 +187,7 @@ bool match_kernel_supported(MatchKernel kernel) {
 }
 
 MatchKernel best_match_kernel() {
+  if (match_kernel_supported(MatchKernel::avx512)) return MatchKernel::avx512;
   if (match_kernel_supported(MatchKernel::avx2)) return MatchKernel::avx2;
   if (match_kernel_supported(MatchKernel::sse2)) return MatchKernel::sse2;
   if (match_kernel_supported(MatchKernel::neon)) return MatchKernel::neon;
@@ -194,6 +200,8 @@ const char *match_kernel_name(MatchKernel kernel) {
       return "sse2";
     case MatchKernel::avx2:
       return "avx2";
+    case MatchKernel::avx512:
+      return "avx512";
     case MatchKernel::neon:
       return "neon";
     default:
@@ -226,6 +234,7 @@ namespace {
 
 kernels::MatchFn kernel_function(MatchKernel kernel) {
 #if defined(QIR_X86_64)
+  if (kernel == MatchKernel::avx512) return kernels::match_avx512;
   if (kernel == MatchKernel::avx2) return kernels::match_avx2;
   if (kernel == MatchKernel::sse2) return kernels::match_sse2;
 #endif
@@ -250,7 +259,11 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   if (node_bits_.size() * 64 < static_cast<std::size_t>(nodes.size()))
     node_bits_.resize(std::max(node_bits_.size() * 2, (static_cast<std::size_t>(nodes.size()) + 63) / 64));
   // At most one group per group_slots slots.
-  if (group_distance_.size() * group_slots < n) group_distance_.resize((n + group_slots - 1) / group_slots);
+  if (group_distance_.size() * group_slots < n) {
+    group_distance_.resize((n + group_slots - 1) / group_slots);
+    group_choice_.resize(group_distance_.size());
+    group_cfv_.resize(group_distance_.size());
+  }
   if (distance_.size() >= n) return;
   // Doubling keeps growth rare while a training run adds nodes one by one.
   const std::size_t capacity = std::max(n, 2 * distance_.size());
@@ -545,6 +558,11 @@ void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
   grow(nodes);
   std::fill(deferred_slots_.begin(), deferred_slots_.begin() + (nodes.slots() + 63) / 64, 0);
   const std::int64_t outside = match(nodes, pattern, params, groups, known, winner).outside;
+  tally_evaluations(nodes, outside, tally);
+}
+
+void BlockMatcher::tally_evaluations(const PackedNodes &nodes, std::int64_t outside,
+                                     OpTally &tally) const {
   // Per evaluation node_match counts 5M + 2, plus 6 for an ellipsoid and 2
   // when outside, and one comparison.
   const std::uint64_t n = static_cast<std::uint64_t>(nodes.size());
@@ -552,6 +570,145 @@ void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
   const std::uint64_t ellipsoids = n - static_cast<std::uint64_t>(nodes.point_count());
   tally.flops += n * (5 * M + 2) + 6 * ellipsoids + 2 * static_cast<std::uint64_t>(outside);
   tally.comparisons += n;
+}
+
+std::int32_t BlockMatcher::list_group(std::int32_t g, std::int32_t blocks, std::int32_t listed) {
+  constexpr std::int32_t group_blocks = group_slots / block_lanes;
+  const std::int32_t end = std::min(blocks, (g + 1) * group_blocks);
+  for (std::int32_t b = g * group_blocks; b < end; ++b) block_list_[listed++] = b;
+  return listed;
+}
+
+// The greatest CFV among the candidates of the `listed` blocks just
+// evaluated, into `best` (left as it was when none is greater); false when
+// one of them is NaN.
+bool BlockMatcher::best_candidate(const PackedNodes &nodes, std::int32_t listed,
+                                  const ChoiceRule &rule, double &best) const {
+  (void)nodes;
+  bool ordered = true;
+  for (std::int32_t k = 0; k < listed; ++k) {
+    const std::int32_t b = block_list_[k];
+    for (std::uint32_t lanes = passing_lanes(b); lanes != 0; lanes &= lanes - 1) {
+      const double cfv = cfv_[b * block_lanes + qir_count_trailing_zeros(lanes)];
+      if (rule.ct && !(cfv >= rule.Tu)) continue;
+      ordered = ordered && !std::isnan(cfv);
+      best = std::max(best, cfv);
+    }
+  }
+  return ordered;
+}
+
+void BlockMatcher::evaluate_choosing(const PackedNodes &nodes, const double *pattern,
+                                     const MatchParams &params, const NodeGroups &groups,
+                                     const ChoiceBounds &bounds, const ChoiceRule &rule,
+                                     OpTally &tally, ChoiceSkips &skips) {
+  skips = ChoiceSkips();
+  deferred_nodes_ = 0;
+  if (nodes.size() == 0) return;
+  grow(nodes);
+  const std::int32_t blocks = nodes.blocks();
+  std::memset(passes_vt_.data(), 0, static_cast<std::size_t>((nodes.slots() + 63) / 64) * 8);
+  std::memset(failing_.data(), 15, static_cast<std::size_t>(blocks));
+  MatchParams p = params;
+  p.cut = nodes.cut_points().count > 0 && cut_tests_.worth_trying() &&
+          cut_safe_pattern(pattern, nodes.features());
+  p.with_cfv = true;
+  p.alpha = rule.alpha;
+  const bool bounded = bounds.usable() && cut_safe_pattern(pattern, nodes.features());
+  const std::int32_t G = groups.count();
+  groups.square_distances(pattern, group_distance_.data());
+  MatchCount total;
+  std::int64_t left_out = 0;
+  std::int32_t listed = 0;
+  std::int32_t likely = -1;  // the group left to the second pass with the highest bound
+  for (std::int32_t g = 0; g < G; ++g) {
+    GroupBound bound;
+    if (groups.beyond_reach(g, group_distance_[g]))
+      bound.choice = GroupChoice::fails_vt;
+    else if (bounded)
+      bound = bounds.bound(g, group_distance_[g]);
+    group_choice_[g] = static_cast<std::uint8_t>(bound.choice);
+    group_cfv_[g] = bound.cfv_high;
+    const std::int64_t members = groups.members(g);
+    switch (bound.choice) {
+      case GroupChoice::fails_vt:
+        left_out += members;
+        break;
+      case GroupChoice::fails_ct:
+        left_out += members;
+        skips.passing += members;
+        break;
+      case GroupChoice::below:
+        if (likely < 0 || bound.cfv_high > group_cfv_[likely]) likely = g;
+        break;
+      default:
+        listed = list_group(g, blocks, listed);
+    }
+  }
+  if (listed == 0 && likely >= 0) {
+    listed = list_group(likely, blocks, listed);
+    group_choice_[likely] = static_cast<std::uint8_t>(GroupChoice::evaluate);
+  }
+  double best = -std::numeric_limits<double>::infinity();
+  bool ordered = true;
+  if (listed > 0) {
+    add(total, run_kernel(nodes, pattern, p, listed));
+    ordered = best_candidate(nodes, listed, rule, best);
+  }
+  // Left out only below a candidate's CFV: strictly, so no tie is lost.
+  const bool have_best = ordered && best > -std::numeric_limits<double>::infinity();
+  listed = 0;
+  std::int64_t candidates = 0;
+  for (std::int32_t g = 0; g < G; ++g) {
+    if (group_choice_[g] != static_cast<std::uint8_t>(GroupChoice::below)) continue;
+    if (have_best && group_cfv_[g] < best) {
+      candidates += groups.members(g);
+    } else {
+      group_choice_[g] = static_cast<std::uint8_t>(GroupChoice::evaluate);
+      listed = list_group(g, blocks, listed);
+    }
+  }
+  if (listed > 0) {
+    add(total, run_kernel(nodes, pattern, p, listed));
+    if (candidates > 0 && !best_candidate(nodes, listed, rule, best)) {
+      // After a NaN the later candidates take the place in turn: every
+      // one must be seen.
+      listed = 0;
+      for (std::int32_t g = 0; g < G; ++g)
+        if (group_choice_[g] == static_cast<std::uint8_t>(GroupChoice::below))
+          listed = list_group(g, blocks, listed);
+      add(total, run_kernel(nodes, pattern, p, listed));
+      candidates = 0;
+    }
+  }
+  left_out += candidates;
+  skips.passing += candidates;
+  skips.ct_passing += rule.ct ? candidates : 0;
+  skips.candidates += candidates;
+  total.outside += left_out;
+  skipped_ += static_cast<std::uint64_t>(left_out);
+  tally_evaluations(nodes, total.outside, tally);
+}
+
+bool BlockMatcher::choosing_pays(const PackedNodes &nodes, const MatchParams &params,
+                                 const NodeGroups &groups, const ChoiceBounds &bounds,
+                                 const ChoiceRule &rule, std::int32_t P,
+                                 const double *const *patterns) {
+  constexpr std::int32_t sample = 64;
+  if (P <= 0 || nodes.size() == 0) return false;
+  const Adaptive cut_tests = cut_tests_;
+  const std::uint64_t skipped = skipped_;
+  cut_tests_ = Adaptive{cut_tests.share};
+  const std::int32_t count = std::min(P, sample);
+  OpTally uncounted;
+  ChoiceSkips skips;
+  for (std::int32_t k = 0; k < count; ++k)
+    evaluate_choosing(nodes, patterns[static_cast<std::int64_t>(k) * P / count], params, groups,
+                      bounds, rule, uncounted, skips);
+  const std::uint64_t saved = skipped_ - skipped;
+  cut_tests_ = cut_tests;
+  skipped_ = skipped;
+  return 8 * saved >= static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(nodes.size());
 }
 
 bool BlockMatcher::skipping_pays(const PackedNodes &nodes, const MatchParams &params,

@@ -191,14 +191,15 @@ class PackedNodes {
   std::vector<std::int32_t> node_at_;   // per slot, -1 for padding
 };
 
-enum class MatchKernel : std::int32_t { scalar = 0, sse2 = 1, avx2 = 2, neon = 3 };
+enum class MatchKernel : std::int32_t { scalar = 0, sse2 = 1, avx2 = 2, neon = 3, avx512 = 4 };
 constexpr MatchKernel all_match_kernels[] = {MatchKernel::scalar, MatchKernel::sse2,
-                                             MatchKernel::avx2, MatchKernel::neon};
+                                             MatchKernel::avx2, MatchKernel::neon,
+                                             MatchKernel::avx512};
 
 // The best kernel this processor runs.
 MatchKernel best_match_kernel();
 // The kernel a module call uses: the best one, unless the environment
-// variable QIR_MATCH_KERNEL names another ("scalar", "sse2", "avx2", "neon") that
+// variable QIR_MATCH_KERNEL names another ("scalar", "sse2", "avx2", "avx512", "neon") that
 // this processor runs. Lets tests drive every path on one machine.
 MatchKernel select_match_kernel();
 const char *match_kernel_name(MatchKernel kernel);
@@ -217,6 +218,17 @@ struct OpTally {
 void flush_ops(OpTally &tally);
 
 class NodeGroups;
+class ChoiceBounds;
+struct ChoiceRule;
+
+// What a choice search left out beyond the counts of evaluate: nodes that
+// pass the vigilance test (a CFV each), that pass CT too (CT on), and the
+// candidates among them, each one after the first.
+struct ChoiceSkips {
+  std::int64_t passing = 0;
+  std::int64_t ct_passing = 0;
+  std::int64_t candidates = 0;
+};
 
 // The four bits of block b in a bitset of slots.
 inline std::uint32_t lanes_of_block(const std::uint64_t *slot_bits, std::int32_t b) {
@@ -272,6 +284,23 @@ class BlockMatcher {
   // deferred; a block's nodes are deferred together. And their number.
   const std::uint64_t *deferred_slots() const { return deferred_slots_.data(); }
   std::int64_t deferred_nodes() const { return deferred_nodes_; }
+  // A classification search: as evaluate with groups, and the groups whose
+  // bounds prove that no node of theirs can win are left out
+  // (choice_bound.h). Groups that must be evaluated go first, with the
+  // group of the highest CFV bound when there is none; the others are
+  // left out when their bound lies below the best CFV found. Every node
+  // evaluated gets its CFV (cfv()); what was left out is counted in `tally`
+  // (the evaluations) and `skips` (the rest). A NaN CFV among the
+  // candidates evaluated brings back every candidate left out.
+  void evaluate_choosing(const PackedNodes &nodes, const double *pattern,
+                         const MatchParams &params, const NodeGroups &groups,
+                         const ChoiceBounds &bounds, const ChoiceRule &rule, OpTally &tally,
+                         ChoiceSkips &skips);
+  // Whether that search saves at least an eighth of the node evaluations
+  // for a sample of the P patterns, as skipping_pays.
+  bool choosing_pays(const PackedNodes &nodes, const MatchParams &params,
+                     const NodeGroups &groups, const ChoiceBounds &bounds,
+                     const ChoiceRule &rule, std::int32_t P, const double *const *patterns);
   // Evaluates block b for the pattern of the last evaluation, counting
   // nothing (its nodes were counted when they were deferred).
   void evaluate_block(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
@@ -358,6 +387,10 @@ class BlockMatcher {
                            const MatchParams &params, const NodeGroups *groups,
                            const KnownFailures &known, const WinnerSearch *winner,
                            MatchCount &total);
+  void tally_evaluations(const PackedNodes &nodes, std::int64_t outside, OpTally &tally) const;
+  std::int32_t list_group(std::int32_t g, std::int32_t blocks, std::int32_t listed);
+  bool best_candidate(const PackedNodes &nodes, std::int32_t listed, const ChoiceRule &rule,
+                      double &best) const;
   double evaluate_seed(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                        std::int32_t b, double alpha, MatchCount &total);
   MatchCount run_kernel(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
@@ -376,6 +409,8 @@ class BlockMatcher {
   std::vector<std::uint8_t> failing_;      // by block
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
   std::vector<double> group_distance_;     // squared, per group
+  std::vector<std::uint8_t> group_choice_; // per group, a GroupChoice
+  std::vector<double> group_cfv_;          // per group, its CFV bound
   std::vector<std::uint64_t> deferred_slots_;
   std::int64_t deferred_nodes_ = 0;
   std::uint64_t skipped_ = 0;

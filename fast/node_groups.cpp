@@ -62,13 +62,17 @@ std::vector<std::int32_t> NodeGroups::compact_order(const std::vector<const Node
   return order;
 }
 
-double NodeGroups::term(std::int32_t g, const Node &node) const {
+double NodeGroups::centre_distance(std::int32_t g, const Node &node) const {
   double s = 0.0;
   for (std::int32_t f = 0; f < M_; ++f) {
     const double d = node.center[f] - centers_[static_cast<std::size_t>(f) * count_ + g];
     s += d * d;
   }
-  const double t = std::sqrt(s) * (1.0 + reach_margin) + node_reach(rule_, node);
+  return std::sqrt(s) * (1.0 + reach_margin);
+}
+
+double NodeGroups::term(std::int32_t g, const Node &node) const {
+  const double t = centre_distance(g, node) + node_reach(rule_, node);
   return std::isnan(t) ? infinite : t;
 }
 

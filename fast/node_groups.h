@@ -41,6 +41,10 @@ class NodeGroups {
   // The node in `slot`, a slot of some group, changed.
   void update(std::int32_t slot, const Node &node);
 
+  // The distance from group g's centre to the node's centre, raised by
+  // the margin: at least the exact distance.
+  double centre_distance(std::int32_t g, const Node &node) const;
+
   // Squared distances from the pattern to every group's centre, into
   // out[0 … count()-1].
   void square_distances(const double *pattern, double *out) const;

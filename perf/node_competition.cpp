@@ -106,7 +106,11 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
                                      const CompetitionRules &rules, std::int32_t P,
                                      const double *const *patterns, SearchWorkspace &workspace,
                                      bool nodes_unchanged)
-    : packed_(workspace.packed), groups_(workspace.groups), matcher_(workspace.matcher) {
+    : packed_(workspace.packed),
+      groups_(workspace.groups),
+      choice_(workspace.choice),
+      choice_rule_{rules.vigilance, rules.alpha, rules.Tu, rules.ct_option == 1},
+      matcher_(workspace.matcher) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
   matcher_.select(select_match_kernel());
@@ -122,9 +126,7 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
   if (grouped_) {
     packed_.reset(M, rule);
     packed_.reserve(N);
-    group(nodes);
-    const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
-    grouped_ = matcher_.skipping_pays(packed_, params, groups_, P, patterns);
+    group(nodes, P, patterns);
     if (grouped_) return;
   }
   // Nodes in index order: the decisions need no reordering.
@@ -133,7 +135,11 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
   for (const NodePtr &node : nodes) packed_.push_back(*node);
 }
 
-void PackedCompetition::group(const std::vector<NodePtr> &nodes) {
+// Groups the nodes, and keeps the groups when a sample of the patterns
+// shows that skipping pays: with the choice bounds, else with the reach
+// alone.
+void PackedCompetition::group(const std::vector<NodePtr> &nodes, std::int32_t P,
+                              const double *const *patterns) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
   // Slot k holds node order[k]; nodes are added in index order.
@@ -143,6 +149,15 @@ void PackedCompetition::group(const std::vector<NodePtr> &nodes) {
   for (std::size_t k = 0; k < order.size(); ++k) slot[order[k]] = static_cast<std::int32_t>(k);
   for (std::int32_t i = 0; i < N; ++i) packed_.place(*nodes[i], slot[i]);
   groups_.build(all, packed_);
+  const MatchParams params{model_params.ratio, model_params.D, 0.0, choice_rule_.vigilance};
+  choice_.clear();
+  if (choice_bounds_enabled()) {
+    choice_.build(all, packed_, groups_, choice_rule_);
+    choosing_ = choice_.usable() &&
+                matcher_.choosing_pays(packed_, params, groups_, choice_, choice_rule_, P, patterns);
+    if (choosing_) return;
+  }
+  grouped_ = matcher_.skipping_pays(packed_, params, groups_, P, patterns);
 }
 
 void PackedCompetition::prepare(BlockMatcher &matcher) const { matcher.prepare(packed_); }
@@ -151,14 +166,22 @@ PatternDecision PackedCompetition::decide(const double *pattern, const Competiti
                                           BlockMatcher &matcher) const {
   PatternDecision d;
   const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
-  matcher.evaluate(packed_, pattern, params, d.evaluation, grouped_ ? &groups_ : nullptr);
+  ChoiceSkips skips;
+  if (choosing_)
+    matcher.evaluate_choosing(packed_, pattern, params, groups_, choice_, choice_rule_,
+                              d.evaluation, skips);
+  else
+    matcher.evaluate(packed_, pattern, params, d.evaluation, grouped_ ? &groups_ : nullptr);
   const double *free_size = packed_.view().free_size;
   double best_cfv = 0.0;
   // The decisions of compete_for_pattern for the nodes that pass VT; every
-  // other node costs its VT comparison and nothing else.
+  // other node costs its VT comparison and nothing else. The choice search
+  // gives the CFVs (the same operations); the nodes it left out can
+  // neither win nor tie and are counted below.
   matcher.for_each_passing(packed_, [&](std::int32_t i) {
     const std::int32_t slot = packed_.slot_of(i);
-    const double cfv = compute_cfv(matcher.fit(slot), free_size[slot], rules.alpha);
+    const double cfv = choosing_ ? matcher.cfv(slot)
+                                 : compute_cfv(matcher.fit(slot), free_size[slot], rules.alpha);
     d.cfv_count += 1;
     if (rules.ct_option == 1) {
       if (!(cfv >= rules.Tu)) return;
@@ -176,6 +199,8 @@ PatternDecision PackedCompetition::decide(const double *pattern, const Competiti
     }
   });
   d.pattern_comparisons += static_cast<std::uint32_t>(packed_.size());  // VT, every node
+  d.cfv_count += static_cast<std::int32_t>(skips.passing);
+  d.pattern_comparisons += static_cast<std::uint32_t>(skips.ct_passing + skips.candidates);
   return d;
 }
 

@@ -4,6 +4,7 @@
 // evaluates the nodes through a packed copy and must agree with it exactly.
 #pragma once
 
+#include "choice_bound.h"
 #include "node.h"
 #include "node_block.h"
 #include "node_groups.h"
@@ -40,6 +41,7 @@ struct SearchWorkspace {
   std::vector<NodePtr> nodes;
   PackedNodes packed;
   NodeGroups groups;
+  ChoiceBounds choice;
   BlockMatcher matcher;
   // Gives the memory back when it is more than a small call needs.
   void trim();
@@ -71,8 +73,9 @@ struct PatternDecision {
 // decisions of compete_for_pattern node by node, visiting only the nodes
 // that pass VT unless the trace lists the others. Unless the trace lists
 // failing nodes, groups of nodes beyond the pattern's reach are skipped
-// (see node_groups.h). The node operations reach count_ops once per
-// pattern, in the same totals. The trace path writes the evaluation fields
+// (see node_groups.h), and so are those whose choice values cannot win
+// (choice_bound.h), counted as their evaluation would have been. The node
+// operations reach count_ops once per pattern, in the same totals. The trace path writes the evaluation fields
 // and cfv into the nodes; the other path touches no node record.
 class PackedCompetition {
  public:
@@ -105,13 +108,16 @@ class PackedCompetition {
  private:
   void consider(Node &node, std::int32_t i, const CompetitionRules &rules,
                 CompetitionResult &result, double &best_cfv);
-  void group(const std::vector<NodePtr> &nodes);
+  void group(const std::vector<NodePtr> &nodes, std::int32_t P, const double *const *patterns);
   CompetitionResult compete_traced(std::vector<NodePtr> &nodes, const double *pattern,
                                    const CompetitionRules &rules);
 
   PackedNodes &packed_;
   NodeGroups &groups_;
+  ChoiceBounds &choice_;
+  ChoiceRule choice_rule_;
   bool grouped_ = false;
+  bool choosing_ = false;
   BlockMatcher &matcher_;
   OpTally ops_;
 };

@@ -108,7 +108,96 @@ TEST_P(PackedSearchTest, RandomCasesMatchThePlainSearch) {
   EXPECT_GT(classified, 1000);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2", "neon"));
+INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest,
+                         ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
+// Calls large enough for groups left out by their reach or their choice
+// bounds, on geometry made to trip them: copies of nodes (equal
+// choice values), patterns on a node's surface (at the radius plus the
+// inside tolerance, and one unit in the last place either side), on the
+// limits of the vigilance and choice-value tests, directions that are not
+// of unit length (NaN distances), tiny ratios, far-apart clusters of small
+// nodes (whole groups left out), M = 1 and M = 100. Every kernel, one and
+// two threads, against the plain build and against the packed build with
+// the choice skipping off.
+PerfCase adversarial_case(Generator &g, std::int32_t M, double D, double ratio, double vigilance,
+                          double ct_option) {
+  PerfCase c;
+  c.D = D;
+  c.ratio = ratio;
+  c.vigilance = vigilance;
+  c.alpha = g.one_of({0.01, 0.1, 0.0});
+  c.ct_option = ct_option;
+  c.oflag = g.one_of({0.0, 1.0, 2.0});
+  const std::int32_t clusters = static_cast<std::int32_t>(2 + g.pick(4));
+  std::vector<std::vector<double>> centres(clusters, std::vector<double>(M));
+  for (std::int32_t k = 0; k < clusters; ++k)
+    for (std::int32_t i = 0; i < M; ++i) centres[k][i] = (i == 0 ? 10.0 * k : 0.0) + g.uniform(0.0, 1.0);
+  const std::int32_t N = static_cast<std::int32_t>(40 + g.pick(120));
+  for (std::int32_t k = 0; k < N; ++k) {
+    if (k > 0 && g.pick(5) == 0) {
+      c.templates.push_back(c.templates[g.pick(k)]);
+    } else {
+      std::vector<double> row = g.template_row(M, D);
+      const auto &centre = centres[g.pick(centres.size())];
+      for (std::int32_t i = 0; i < M; ++i) row[i] = centre[i] + g.uniform(-0.3, 0.3);
+      const std::size_t shape = g.pick(10);
+      if (shape == 0)  // a direction too long: its radicand may go negative
+        for (std::int32_t i = 0; i < M; ++i) row[M + i] *= 1.5;
+      row[2 * M] = shape == 1 ? 0.0 : g.uniform(0.0, 0.6);
+      c.templates.push_back(row);
+    }
+    c.nlabels.push_back(static_cast<double>(1 + g.pick(5)));
+  }
+  const double tu = D / (c.alpha + 2 * D);
+  for (std::int32_t j = 0; j < 300; ++j) {
+    const auto &row = c.templates[g.pick(c.templates.size())];
+    std::vector<double> x(row.begin(), row.begin() + M);
+    const double r = row[2 * M];
+    // On the surface, on the VT limit (fit = vigilance D) or the CT limit
+    // (CFV = Tu), a hair either side, or anywhere near.
+    const double limit = g.one_of({r + 1e-8, (D - r) - vigilance * D,
+                                   (D - r) - tu * (D - 2 * r + c.alpha), r, g.uniform(0.0, 2.0)});
+    const double at = limit * g.one_of({1.0, 1.0, 1.0 + 1e-16, 1.0 - 1e-16, 1.0 + 1e-12});
+    double length = 0.0;
+    for (std::int32_t i = 0; i < M; ++i) length += row[M + i] * row[M + i];
+    const double scale = length > 0 ? 1.0 / std::sqrt(length) : 0.0;
+    for (std::int32_t i = 0; i < M; ++i) x[i] += at * (length > 0 ? row[M + i] * scale : i == 0);
+    c.patterns.push_back(x);
+  }
+  return c;
+}
+
+using ChoiceSkippingTest = qirtest::KernelTest;
+
+TEST_P(ChoiceSkippingTest, AdversarialGeometryMatchesThePlainSearch) {
+  const qirhost::Module fast(QIR_PERF_MODULE_PATH);
+  const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
+  Generator generator(31);
+  int n = 0;
+  for (const char *threads : {"1", "2"}) {
+    setenv("QIR_THREADS", threads, 1);
+    for (std::int32_t M : {1, 16, 100})
+      for (double ratio : {1.0, 0.75, 1e-3})
+        for (double vigilance : {0.0, 0.5, 0.9}) {
+          const double D = generator.one_of({4.0, 40.0, std::sqrt(static_cast<double>(M))});
+          const PerfCase c = adversarial_case(generator, M, D, ratio, vigilance,
+                                              generator.one_of({0.0, 1.0}));
+          SCOPED_TRACE("case " + std::to_string(n++) + " threads " + threads);
+          const std::vector<ArrayPtr> inputs = host_inputs(c);
+          const qirhost::CallResult expected = plain.call(1, raw(inputs));
+          qirtest::expect_same_call(fast.call(1, raw(inputs)), expected);
+          setenv("QIR_CHOICE_BOUNDS", "0", 1);
+          qirtest::expect_same_call(fast.call(1, raw(inputs)), expected);
+          unsetenv("QIR_CHOICE_BOUNDS");
+          if (HasFatalFailure()) break;
+        }
+  }
+  unsetenv("QIR_THREADS");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, ChoiceSkippingTest,
+                         ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
+
 
 // Calls large enough to be split over threads and to group their nodes for
 // pruning: clustered nodes, patterns on and beside the nodes' reach,

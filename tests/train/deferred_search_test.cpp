@@ -228,7 +228,7 @@ TEST_P(DeferredSearchTest, ManyBlocksOverSeveralWordsMatchThePlainSearch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, DeferredSearchTest, ::testing::Values("scalar", "sse2", "avx2", "neon"));
+INSTANTIATE_TEST_SUITE_P(Kernels, DeferredSearchTest, ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
 
 }  // namespace
 }  // namespace qir

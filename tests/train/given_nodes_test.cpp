@@ -428,7 +428,7 @@ TEST(LargeContinuations, PrunedRunsMatchThePlainSearch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, ContinuationTest,
-                         ::testing::Values("scalar", "sse2", "avx2", "neon"));
+                         ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
 
 }  // namespace
 }  // namespace train_test

@@ -103,7 +103,7 @@ TEST_P(PackedSearchTest, RandomRunsMatchThePlainSearch) {
   EXPECT_GT(with_mt, 10);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2", "neon"));
+INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest, ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
 
 // Runs that make enough nodes to be grouped and pruned: tight clusters far
 // apart, repeated patterns, ratios near their limits, M = 1 and M = 50.

@@ -1,0 +1,192 @@
+// The AVX-512 kernel: eight lanes per register, two blocks of four nodes in
+// one register (the low half one block, the high half the other), so each
+// instruction advances eight nodes' sums, each lane still over its own
+// node's features in order. Only the functions of this file are compiled
+// for AVX-512F (by their target attribute), and they run only where the
+// processor reports AVX-512F and the operating system saves its registers
+// (see node_block.cpp). FMA stays off. A block left over from the pairs,
+// and the staged search with cut points, take the AVX2 operations (the
+// same correctly rounded operations on four lanes).
+#include "portability.h"
+
+#if defined(QIR_X86_64)
+
+QIR_AVX512_INTRINSICS_BEGIN
+#include <immintrin.h>
+
+#include <cstdint>
+
+#define QIR_KERNEL_TARGET QIR_TARGET_AVX512
+#include "match_kernel_impl.h"
+
+namespace qir::kernels {
+namespace {
+
+struct Avx2Ops {
+  using V = __m256d;
+  using Mask = __m256d;
+  static constexpr int width = 4;
+  QIR_TARGET_AVX512 static V set1(double x) { return _mm256_set1_pd(x); }
+  QIR_TARGET_AVX512 static V load(const double *p) { return _mm256_load_pd(p); }
+  QIR_TARGET_AVX512 static void store(double *p, V v) { _mm256_store_pd(p, v); }
+  QIR_TARGET_AVX512 static V add(V a, V b) { return _mm256_add_pd(a, b); }
+  QIR_TARGET_AVX512 static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
+  QIR_TARGET_AVX512 static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+  QIR_TARGET_AVX512 static V div(V a, V b) { return _mm256_div_pd(a, b); }
+  QIR_TARGET_AVX512 static V sqrt(V a) { return _mm256_sqrt_pd(a); }
+  QIR_TARGET_AVX512 static Mask load_mask(const std::uint64_t *p) {
+    return _mm256_castsi256_pd(_mm256_load_si256(reinterpret_cast<const __m256i *>(p)));
+  }
+  QIR_TARGET_AVX512 static V select(Mask m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
+  QIR_TARGET_AVX512 static Mask greater(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
+  QIR_TARGET_AVX512 static Mask greater_equal(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
+  QIR_TARGET_AVX512 static unsigned bits(Mask m) {
+    return static_cast<unsigned>(_mm256_movemask_pd(m));
+  }
+};
+
+using V = __m512d;
+
+// Four values of block a, then four of block b.
+QIR_TARGET_AVX512 inline V load_pair(const double *a, const double *b) {
+  return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_load_pd(a)), _mm256_load_pd(b), 1);
+}
+QIR_TARGET_AVX512 inline void store_pair(double *a, double *b, V v) {
+  _mm256_store_pd(a, _mm512_castpd512_pd256(v));
+  _mm256_store_pd(b, _mm512_extractf64x4_pd(v, 1));
+}
+// A lane mask from the all-ones / all-zeros words of a pair of blocks.
+QIR_TARGET_AVX512 inline __mmask8 load_mask_pair(const std::uint64_t *a, const std::uint64_t *b) {
+  const __m512i m = _mm512_castpd_si512(load_pair(reinterpret_cast<const double *>(a),
+                                                  reinterpret_cast<const double *>(b)));
+  return _mm512_test_epi64_mask(m, m);
+}
+
+struct Constants512 {
+  V keep, ratio, D, inside_tolerance, vt_tolerance, vt_threshold, alpha;
+  QIR_TARGET_AVX512 explicit Constants512(const MatchParams &p)
+      : keep(_mm512_set1_pd(1.0 - p.ratio * p.ratio)),
+        ratio(_mm512_set1_pd(p.ratio)),
+        D(_mm512_set1_pd(p.D)),
+        inside_tolerance(_mm512_set1_pd(qir::inside_tolerance)),
+        vt_tolerance(_mm512_set1_pd(p.vt_tolerance)),
+        vt_threshold(_mm512_set1_pd(p.vt_threshold)),
+        alpha(_mm512_set1_pd(p.alpha)) {}
+};
+
+// The sums of NP pairs of blocks (blocks[2p], blocks[2p+1]) over every
+// feature.
+template <int NP>
+QIR_TARGET_AVX512 inline void pair_sums(const PackedView &nodes, const std::int32_t (&blocks)[2 * NP],
+                                        const double *pattern, V (&sq)[NP], V (&proj)[NP]) {
+QIR_UNROLL(8)
+  for (int p = 0; p < NP; ++p) {
+    sq[p] = _mm512_setzero_pd();
+    proj[p] = _mm512_setzero_pd();
+  }
+  for (std::int32_t s = 0; s < nodes.segments(); ++s) {
+    const std::int32_t begin = nodes.segment_begin(s);
+    const std::int32_t width = nodes.segment_end(s) - begin;
+    const std::size_t stride = static_cast<std::size_t>(width) * block_lanes;
+    const double *x_at = pattern + begin;
+    const double *c[2 * NP];
+    const double *u[2 * NP];
+QIR_UNROLL(8)
+    for (int k = 0; k < 2 * NP; ++k) {
+      c[k] = nodes.center[s] + static_cast<std::size_t>(blocks[k]) * stride;
+      u[k] = nodes.direction[s] + static_cast<std::size_t>(blocks[k]) * stride;
+    }
+    for (std::int32_t f = 0; f < width; ++f) {
+      const V x = _mm512_set1_pd(x_at[f]);
+      const std::size_t base = static_cast<std::size_t>(f) * block_lanes;
+QIR_UNROLL(8)
+      for (int p = 0; p < NP; ++p) {
+        const V d = _mm512_sub_pd(load_pair(c[2 * p] + base, c[2 * p + 1] + base), x);
+        sq[p] = _mm512_add_pd(sq[p], _mm512_mul_pd(d, d));
+        proj[p] = _mm512_add_pd(
+            proj[p], _mm512_mul_pd(load_pair(u[2 * p] + base, u[2 * p + 1] + base), d));
+      }
+    }
+  }
+}
+
+// The radicand: sq for a point, sq - (1 - ratio^2) proj^2 for an ellipsoid.
+QIR_TARGET_AVX512 inline V radicand(__mmask8 point, V sq, V proj, V keep) {
+  const V ellipse = _mm512_sub_pd(sq, _mm512_mul_pd(_mm512_mul_pd(keep, proj), proj));
+  return _mm512_mask_blend_pd(point, ellipse, sq);
+}
+
+// Notes one block's lanes as finish_blocks does; returns its nodes outside.
+inline std::int64_t note_block(const PackedView &nodes, std::int32_t block, unsigned passes,
+                               unsigned beyond, const MatchOut &out) {
+  static constexpr std::int8_t count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+  out.passes_vt[block >> 4] |= static_cast<std::uint64_t>(passes) << ((block & 15) * 4);
+  const unsigned empty = nodes.empty_lanes[block];
+  out.failing[block] = static_cast<std::uint8_t>((~passes & (beyond | empty) & 15u) |
+                                                 ((~beyond & ~empty & 15u) << 4));
+  return count[beyond & 15u];
+}
+
+// Every result of NP listed pairs (list[i] …), as finish_blocks gives them.
+template <int NP>
+QIR_TARGET_AVX512 inline std::int64_t finish_pairs(const PackedView &nodes, const double *pattern,
+                                                   const Constants512 &k, const MatchOut &out,
+                                                   std::int32_t i) {
+  std::int32_t blocks[2 * NP];
+QIR_UNROLL(8)
+  for (int j = 0; j < 2 * NP; ++j) blocks[j] = out.block_list[i + j];
+  V sq[NP], proj[NP];
+  pair_sums<NP>(nodes, blocks, pattern, sq, proj);
+  std::int64_t outside_count = 0;
+QIR_UNROLL(8)
+  for (int p = 0; p < NP; ++p) {
+    const std::int32_t a = blocks[2 * p] * block_lanes, b = blocks[2 * p + 1] * block_lanes;
+    const __mmask8 point = load_mask_pair(nodes.point_mask + a, nodes.point_mask + b);
+    const V root = _mm512_sqrt_pd(radicand(point, sq[p], proj[p], k.keep));
+    const V distance = _mm512_mask_blend_pd(point, _mm512_div_pd(root, k.ratio), root);
+    const V radius = load_pair(nodes.radius + a, nodes.radius + b);
+    const V free_size = load_pair(nodes.free_size + a, nodes.free_size + b);
+    // NaN compares false: a NaN distance counts as inside.
+    const __mmask8 outside =
+        _mm512_cmp_pd_mask(_mm512_sub_pd(distance, k.inside_tolerance), radius, _CMP_GT_OQ);
+    const V beyond = _mm512_sub_pd(distance, radius);
+    const V fit = _mm512_mask_blend_pd(outside, free_size, _mm512_sub_pd(free_size, beyond));
+    const V mfv = _mm512_div_pd(fit, k.D);
+    store_pair(out.distance + a, out.distance + b, distance);
+    store_pair(out.excess + a, out.excess + b, _mm512_maskz_mov_pd(outside, beyond));
+    store_pair(out.fit + a, out.fit + b, fit);
+    store_pair(out.mfv + a, out.mfv + b, mfv);
+    if (out.cfv != nullptr)
+      store_pair(out.cfv + a, out.cfv + b,
+                 _mm512_div_pd(fit, _mm512_add_pd(free_size, k.alpha)));
+    const unsigned passes = _mm512_cmp_pd_mask(_mm512_add_pd(mfv, k.vt_tolerance),
+                                               k.vt_threshold, _CMP_GE_OQ);
+    outside_count += note_block(nodes, blocks[2 * p], passes & 15u, outside & 15u, out);
+    outside_count += note_block(nodes, blocks[2 * p + 1], passes >> 4, (outside >> 4) & 15u, out);
+  }
+  return outside_count;
+}
+
+}  // namespace
+
+QIR_TARGET_AVX512 MatchCount match_avx512(const PackedView &nodes, const double *pattern,
+                                          const MatchParams &params, const MatchOut &out,
+                                          std::int32_t listed) {
+  if (params.cut && nodes.cuts.count > 0) return match_list<Avx2Ops, 4>(nodes, pattern, params, out, listed);
+  const Constants512 k(params);
+  MatchCount count;
+  std::int32_t i = 0;
+  for (; i + 8 <= listed; i += 8) count.outside += finish_pairs<4>(nodes, pattern, k, out, i);
+  for (; i + 2 <= listed; i += 2) count.outside += finish_pairs<1>(nodes, pattern, k, out, i);
+  if (i < listed) {
+    const Constants<Avx2Ops> k4(params);
+    count.outside += finish_listed<Avx2Ops, 1>(nodes, pattern, k4, out, i, 0);
+  }
+  return count;
+}
+
+}  // namespace qir::kernels
+
+QIR_AVX512_INTRINSICS_END
+
+#endif
