@@ -32,6 +32,7 @@
 #include "modules/module_runner.h"
 #include "ensemble/continuation.h"
 #include "ensemble/ensemble.h"
+#include "ensemble/prediction.h"
 #include "ensemble/presentation_order.h"
 #include "ensemble/stream_plan.h"
 #include "ensemble/voting.h"

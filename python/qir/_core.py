@@ -100,21 +100,20 @@ def train(patterns, labels, params, oflag, voting, workers=0, start=None):
     return members, batches
 
 
-def vote(member_labels, classes, unknown_label):
-    """The members' vote: (labels, vote shares patterns x classes, votes cast)."""
-    return _qir.vote(member_labels, classes, unknown_label)
-
-
 def stratified_folds(labels, folds, seed):
     """The fold of each pattern, as `qir cv` and `qir_cv` draw them."""
     return _qir.stratified_folds(labels, folds, seed)
 
 
-def classify(templates, labels, params, patterns, unknown_label, oflag):
-    """One qir_perf call: one label per pattern."""
-    assigned, text = _qir.classify(templates, labels, params, patterns, unknown_label, oflag)
+def predict(members, patterns, params, classes, unknown_label, best_fit, oflag):
+    """The library's predict: the members ((templates, labels) each) classify
+    the patterns and vote among `classes`; with best_fit, patterns that no
+    member classifies get the vote of the members' best-fitting nodes.
+    (labels, vote shares patterns x classes, votes cast)."""
+    labels, shares, votes, text = _qir.predict(members, patterns, params, classes,
+                                               unknown_label, best_fit, oflag)
     _log(text)
-    return assigned
+    return labels, shares, votes
 
 
 def interruptible(module):

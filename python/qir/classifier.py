@@ -271,35 +271,22 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             X = scale(X, self.feature_min_, self.feature_max_)
         return X
 
-    def _vote(self, member_codes):
-        codes, shares, cast = _core.vote([c.astype(np.float64) for c in member_codes],
-                                         np.arange(len(self.classes_), dtype=np.float64),
-                                         _UNCLASSIFIED)
+    def _vote(self, X, best_fit):
+        """The library's predict: voted class codes, vote shares (one column
+        per class of ``classes_``) and which patterns no member classified;
+        with best_fit, those get the vote of the members' best-fitting nodes."""
+        members = [(nodes, codes.astype(np.float64)) for nodes, codes in self._members]
+        codes, shares, cast = _core.predict(
+            members, X, self._params, np.arange(len(self.classes_), dtype=np.float64),
+            _UNCLASSIFIED, best_fit, float(min(self.oflag, 3)))
         return codes.astype(np.intp), shares, cast == 0
-
-    def _votes(self, X):
-        """Voted class codes, vote shares and which patterns got no vote."""
-        return self._vote([self._classify(X, self._params, nodes, codes)
-                           for nodes, codes in self._members])
-
-    def _fallback_votes(self, X):
-        """The vote of every member's best-fitting node (see _fallback)."""
-        codes, shares, _ = self._vote([self._fallback(X, nodes, codes)
-                                       for nodes, codes in self._members])
-        return codes, shares
 
     def predict(self, X):
         """The members' vote for each pattern of X, a class of ``classes_``
         (or ``unknown_label``, when given, for patterns no node takes)."""
         with _core.interruptible("QIR_PERF"):
-            return self._predict(X)
-
-    def _predict(self, X):
-        X = self._prepared(X)
-        codes, _, unknown = self._votes(X)
+            codes, _, unknown = self._vote(self._prepared(X), self.unknown_label is None)
         if self.unknown_label is None:
-            if unknown.any():
-                codes[unknown], _ = self._fallback_votes(X[unknown])
             return self.classes_[codes]
         labels = np.empty(len(codes), dtype=self._label_dtype())
         labels[~unknown] = self.classes_[codes[~unknown]]
@@ -309,11 +296,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     def predict_proba(self, X):
         """Vote shares, one column per class of ``classes_``; rows sum to 1."""
         with _core.interruptible("QIR_PERF"):
-            X = self._prepared(X)
-            _, shares, unknown = self._votes(X)
-            if unknown.any():
-                _, shares[unknown] = self._fallback_votes(X[unknown])
-            return shares
+            return self._vote(self._prepared(X), True)[1]
 
     def decision_function(self, X):
         """The vote shares; for two classes, the second's share minus the first's."""
@@ -322,47 +305,11 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             return shares[:, 1] - shares[:, 0]
         return shares
 
-    def _classify(self, X, params, nodes, codes):
-        assigned = _core.classify(nodes, codes.astype(np.float64), params,
-                                  X, _UNCLASSIFIED, float(min(self.oflag, 3)))
-        return assigned.astype(np.intp)
-
     def _label_dtype(self):
         try:
             return np.result_type(self.classes_.dtype, np.asarray(self.unknown_label).dtype)
         except TypeError:
             return object
-
-    def _fallback(self, X, nodes, node_codes):
-        """Module labels for patterns no node took: qir_perf again with
-        vigilance 0, no CT and a D above 2*radius + excess of every node, so
-        every node qualifies and the best fit wins. D depends only on the
-        pattern (a power of two above a bound on its distances), so a pattern
-        gets the same label whichever batch it comes in."""
-        m = self.n_features_in_
-        codes = np.empty(len(X), dtype=np.intp)
-        if len(nodes) == 0:  # a member without nodes votes for the first class
-            codes[:] = 0
-            return codes
-        centers, radii = nodes[:, :m], nodes[:, -1]
-        middle = centers.mean(axis=0)
-        spread = np.sqrt(((centers - middle) ** 2).sum(axis=1)).max()
-        with np.errstate(over="ignore", invalid="ignore"):
-            # distance <= |x - c| / ratio <= (|x - middle| + spread) / ratio
-            reach = (np.sqrt(((X - middle) ** 2).sum(axis=1)) + spread) / self._params["ratio"]
-            needed = 2.0 * (reach + 2.0 * radii.max()) + 1.0
-            exponents = np.minimum(np.ceil(np.log2(needed)), 1023)
-        exponents[~np.isfinite(exponents)] = 1023
-        wide = dict(self._params, vigilance=0.0, ct_option=0.0)
-        for exponent in np.unique(exponents):
-            group = exponents == exponent
-            wide["D"] = float(2.0 ** exponent)
-            codes[group] = self._classify(np.ascontiguousarray(X[group]), wide, nodes,
-                                          node_codes)
-        # Only beyond the range of doubles can a pattern still be left over:
-        # it gets the class with the most nodes.
-        codes[codes < 0] = np.bincount(node_codes).argmax()
-        return codes
 
     # --------------------------------------------------------- model files
     def save(self, path):

@@ -545,33 +545,21 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
   return d;
 }
 
-// The ensemble's vote over one label vector per member.
-py::tuple vote(const std::vector<Vector> &member_labels, const Vector &classes,
-               double unknown_label) {
-  std::vector<std::vector<double>> labels;
-  for (const auto &member : member_labels) {
-    if (!labels.empty() && member.size() != static_cast<py::ssize_t>(labels.front().size()))
-      throw py::value_error("every member must label the same patterns");
-    labels.emplace_back(member.data(), member.data() + member.size());
-  }
-  std::vector<double> known(classes.data(), classes.data() + classes.size());
-  if (!std::is_sorted(known.begin(), known.end()))
-    throw py::value_error("the classes must be in ascending order");
-  auto result = qir::vote(labels, known, unknown_label);
-  const auto rows = static_cast<py::ssize_t>(result.labels.size());
-  const auto width = static_cast<py::ssize_t>(known.size());
-  py::array_t<double> shares({rows, width});
-  std::copy(result.shares.begin(), result.shares.end(), shares.mutable_data());
-  py::array_t<int> votes(rows);
-  std::copy(result.votes.begin(), result.votes.end(), votes.mutable_data());
-  return py::make_tuple(to_numpy(std::move(result.labels)), shares, votes);
-}
-
-py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict &params,
-                   const Matrix &patterns, double unknown_label, double oflag) {
+// The members' vote on patterns (scaled as the model scales) among
+// `classes`, the library's predict: (labels, shares, votes). With
+// `best_fit`, a pattern that no member classifies gets the vote of the
+// members' best-fitting nodes.
+py::tuple predict(const py::list &members, const Matrix &patterns, const py::dict &params,
+                  const Vector &classes, double unknown_label, bool best_fit, double oflag) {
   const SectionScope section("QIR_PERF");
-  const auto features = static_cast<int>((templates.ndim() == 2 ? templates.shape(1) : 1) - 1) / 2;
-  const auto member = member_from_numpy(templates, labels, features);
+  if (patterns.ndim() != 2) throw py::value_error("patterns must be a two-dimensional array");
+  const auto features = static_cast<int>(patterns.shape(1));
+  qir::VotingSettings voting;
+  voting.voters = static_cast<int>(members.size());
+  py::dict start;
+  start["batches"] = 1;
+  start["members"] = members;
+  const auto model = *earlier_model(start, features, voting);
   qir::ClassifyParams p;
   p.D = params["D"].cast<double>();
   p.ratio = params["ratio"].cast<double>();
@@ -580,18 +568,29 @@ py::tuple classify(const Matrix &templates, const Vector &labels, const py::dict
   p.ct = params["ct_option"].cast<double>();
   p.unknown_label = unknown_label;
   p.oflag = oflag;
+  qir::PredictOptions options;
+  options.best_fit_for_unknown = best_fit;
+  options.classes.assign(classes.data(), classes.data() + classes.size());
+  if (!std::is_sorted(options.classes.begin(), options.classes.end()))
+    throw py::value_error("the classes must be in ascending order");
   auto x = host_matrix(patterns);
   Modules &m = modules();
-  std::vector<double> assigned;
+  qir::VoteResult result;
   CallText text;
   {
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     Interruptible::check();
-    assigned = m.get().classify(member, features, x.get(), p);
+    result = qir::predict_ensemble(m.get(), model, x.get(), p, options);
     text = take_text(m);
   }
-  return py::make_tuple(to_numpy(std::move(assigned)), text.to_python());
+  const auto rows = static_cast<py::ssize_t>(result.labels.size());
+  const auto width = static_cast<py::ssize_t>(result.classes.size());
+  py::array_t<double> shares({rows, width});
+  std::copy(result.shares.begin(), result.shares.end(), shares.mutable_data());
+  py::array_t<int> votes(rows);
+  std::copy(result.votes.begin(), result.votes.end(), votes.mutable_data());
+  return py::make_tuple(to_numpy(std::move(result.labels)), shares, votes, text.to_python());
 }
 
 std::vector<double> optional_values(const py::handle &values) {
@@ -877,7 +876,6 @@ PYBIND11_MODULE(_qir, m) {
   m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
         py::arg("oflag"), py::arg("voting"), py::arg("workers") = 0, py::arg("progress") = false,
         py::arg("start") = py::none());
-  m.def("vote", &vote, py::arg("member_labels"), py::arg("classes"), py::arg("unknown_label"));
   m.def("cross_validate", &cross_validate, py::arg("patterns"), py::arg("labels"),
         py::arg("params"), py::arg("folds"), py::arg("seed"), py::arg("scale"), py::arg("voting"),
         py::arg("workers"));
@@ -885,8 +883,8 @@ PYBIND11_MODULE(_qir, m) {
         py::arg("seed"), py::arg("scale"));
   m.def("stratified_folds", &qir::stratified_folds, py::arg("labels"), py::arg("folds"),
         py::arg("seed"));
-  m.def("classify", &classify, py::arg("templates"), py::arg("labels"), py::arg("params"),
-        py::arg("patterns"), py::arg("unknown_label"), py::arg("oflag"));
+  m.def("predict", &predict, py::arg("members"), py::arg("patterns"), py::arg("params"),
+        py::arg("classes"), py::arg("unknown_label"), py::arg("best_fit"), py::arg("oflag"));
   m.def("save_model", &save_model, py::arg("path"), py::arg("model"));
   m.def("load_model", &load_model, py::arg("path"));
   m.def("stream_plan", &stream_plan, py::arg("labels"), py::arg("batches"), py::arg("seed"));

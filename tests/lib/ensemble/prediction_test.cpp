@@ -1,0 +1,88 @@
+// The library's predict: the vote among a front end's classes, and the
+// best-fitting nodes' vote for patterns that no member classifies.
+#include "ensemble/prediction.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+
+#include "ensemble/ensemble.h"
+#include "qirhost/host.h"
+
+using namespace qir;
+
+namespace {
+
+constexpr double unknown = -1;
+
+// Two classes side by side in the unit square (class 2 to the right), and
+// an ensemble of three members at a vigilance that leaves far patterns
+// unclassified.
+struct Setting {
+  ModuleRunner runner{module_directory(std::nullopt)};
+  Model model;
+  ClassifyParams params;
+  Setting() {
+    runner.set_console({[](std::string_view) {}, {}});
+    std::vector<std::vector<double>> rows;
+    std::vector<double> labels;
+    for (int k = 0; k < 40; ++k) {
+      const double x = (k % 20) / 40.0 + (k < 20 ? 0 : 0.5), y = (k * 7 % 20) / 20.0;
+      rows.push_back({x, y});
+      labels.push_back(k < 20 ? 1 : 2);
+    }
+    const auto patterns = qirhost::make_rows(rows);
+    const auto column = qirhost::make_column(labels);
+    const TrainingParams training{0.5, 0.75, 0.6, 0.1, 1, 100, 0, 0};
+    model = train_ensemble(runner, patterns.get(), column.get(), training, {3, 1, true}, 0, EnsembleOptions{1, {}});
+    params = {training.D, training.ratio, training.vigilance, training.alpha, 0, unknown, 0};
+  }
+  VoteResult predict(const std::vector<std::vector<double>> &rows, const PredictOptions &options) {
+    return predict_ensemble(runner, model, qirhost::make_rows(rows).get(), params, options);
+  }
+};
+
+const std::vector<std::vector<double>> patterns{
+    {0.1, 0.5}, {0.9, 0.5}, {3, 0.5}, {-3, 0.5}, {0.5, 40}, {1e6, -1e6}};
+
+}  // namespace
+
+TEST(Prediction, BestFitAnswersOnlyWhereNoMemberVoted) {
+  Setting s;
+  const VoteResult plain = s.predict(patterns, {});
+  EXPECT_EQ(plain.labels[0], 1);
+  EXPECT_EQ(plain.labels[1], 2);
+  for (std::size_t r = 2; r < patterns.size(); ++r) {
+    EXPECT_EQ(plain.votes[r], 0) << r;
+    EXPECT_EQ(plain.labels[r], unknown) << r;
+  }
+  const VoteResult best = s.predict(patterns, {true, {}});
+  EXPECT_EQ(best.votes, plain.votes);
+  EXPECT_EQ(best.labels[0], 1);
+  EXPECT_EQ(best.labels[1], 2);
+  // Far to the right the nearest nodes are class 2's, far to the left class 1's.
+  EXPECT_EQ(best.labels[2], 2);
+  EXPECT_EQ(best.labels[3], 1);
+  for (std::size_t r = 0; r < patterns.size(); ++r) {
+    EXPECT_TRUE(best.labels[r] == 1 || best.labels[r] == 2) << r;
+    EXPECT_DOUBLE_EQ(best.shares[2 * r] + best.shares[2 * r + 1], 1) << r;
+  }
+  // A pattern's answer does not depend on the patterns beside it.
+  for (std::size_t r = 2; r < patterns.size(); ++r)
+    EXPECT_EQ(s.predict({patterns[r]}, {true, {}}).labels[0], best.labels[r]) << r;
+}
+
+TEST(Prediction, TheVoteIsAmongTheCallersClasses) {
+  Setting s;
+  const VoteResult own = s.predict(patterns, {true, {}});
+  const VoteResult wider = s.predict(patterns, {true, {0, 1, 2, 3}});
+  ASSERT_EQ(wider.classes, (std::vector<double>{0, 1, 2, 3}));
+  EXPECT_EQ(wider.labels, own.labels);
+  for (std::size_t r = 0; r < patterns.size(); ++r) {
+    EXPECT_EQ(wider.shares[4 * r], 0);
+    EXPECT_EQ(wider.shares[4 * r + 1], own.shares[2 * r]);
+    EXPECT_EQ(wider.shares[4 * r + 2], own.shares[2 * r + 1]);
+    EXPECT_EQ(wider.shares[4 * r + 3], 0);
+  }
+}
