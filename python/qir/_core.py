@@ -83,6 +83,12 @@ def is_class_label(value):
     return _qir.is_class_label(value)
 
 
+def number_names(names, known):
+    """The library's class numbers for name labels: [(number, name)], the
+    `known` pairs first with their numbers, new names after them."""
+    return _qir.number_names(names, known)
+
+
 def check_label_kinds(model_has_names, data_has_names):
     """The library's rule for a further batch: class names and numbers do
     not mix (ValueError otherwise)."""

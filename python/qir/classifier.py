@@ -35,6 +35,26 @@ def _names(classes):
     return np.asarray(classes).dtype.kind not in "iubf"
 
 
+def _written_as_numbers(classes):
+    """Whether a model file holds the classes as they are (whole 32-bit
+    numbers) rather than as numbered names."""
+    return classes.dtype.kind in "iubf" and all(
+        _core.is_class_label(float(label)) for label in classes)
+
+
+def _class_numbers(classes, earlier_classes=None, earlier_numbers=None):
+    """The model file's number of each class written as a name, as the
+    library numbers names (from 1 in name order; a continued model's keep
+    theirs and new ones follow); None for classes written as numbers."""
+    if _written_as_numbers(classes):
+        return None
+    known = [] if earlier_numbers is None else [
+        (int(number), str(label)) for number, label in zip(earlier_numbers, earlier_classes)]
+    numbers = {name: number for number, name in
+               _core.number_names([str(label) for label in classes], known)}
+    return np.array([numbers[str(label)] for label in classes], dtype=np.int64)
+
+
 def _member_attributes(classes, members):
     """The fitted attributes that describe the members, from (templates,
     class codes, list presentations) per member."""
@@ -170,12 +190,15 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             earlier = self.classes_
             _core.check_label_kinds(_names(earlier), _names(found))
             learned["classes_"] = np.union1d(earlier, found)
+            learned["_numbers"] = _class_numbers(learned["classes_"], earlier,
+                                                 getattr(self, "_numbers", None))
             start = {"batches": self._batches,
                      "members": [(nodes, np.searchsorted(learned["classes_"], earlier)[codes]
                                   .astype(np.float64)) for nodes, codes in self._members]}
             voting, low, high = self._voting, self.feature_min_, self.feature_max_
         else:
             learned["classes_"] = found
+            learned["_numbers"] = _class_numbers(found)
             start = None
             low = high = None
             if self.scale:
@@ -316,15 +339,17 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         """Write the model in the qir command's model file format, with the
         class names of text labels and the names of fit's columns."""
         check_is_fitted(self, "nodes_")
-        numeric = self.classes_.dtype.kind in "iubf" and all(
-            _core.is_class_label(float(label)) for label in self.classes_)
-        if numeric:
+        numbers = getattr(self, "_numbers", None)
+        if numbers is None:
+            numbers = _class_numbers(self.classes_)
+        if numbers is None:
             file_labels = lambda codes: self.classes_[codes].astype(np.float64)
             class_names = []
         else:  # the file holds class numbers and names them (the classes with nodes)
-            file_labels = lambda codes: codes.astype(np.float64)
+            file_labels = lambda codes: numbers[codes].astype(np.float64)
             with_nodes = np.unique(np.concatenate([codes for _, codes in self._members]))
-            class_names = [(int(code), str(self.classes_[code])) for code in with_nodes]
+            class_names = sorted((int(numbers[code]), str(self.classes_[code]))
+                                 for code in with_nodes)
         further = [(nodes, file_labels(codes), presentations) for (nodes, codes), presentations
                    in zip(self._members[1:], self._presentations[1:])]
         _core.save_model(str(path), {
@@ -356,16 +381,23 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         arguments.update(params)
         estimator = cls(**arguments)
         estimator._params = stored
+        # Names in name order (classes_ is sorted), each keeping its number.
+        order = np.argsort(np.array(model["class_names"]), kind="stable") \
+            if model["class_names"] else np.arange(len(model["class_labels"]))
         if model["class_names"]:
-            estimator.classes_ = np.array(model["class_names"])
+            estimator.classes_ = np.array(model["class_names"])[order]
+            estimator._numbers = model["class_labels"].astype(np.int64)[order]
         else:
             estimator.classes_ = model["class_labels"].astype(np.int64)
+            estimator._numbers = None
+        renumbered = np.empty(len(order), dtype=np.intp)
+        renumbered[order] = np.arange(len(order))
         estimator._voting = dict(voting)
         estimator._batches = int(model["batches"])
         members = [(model["templates"], model["list_presentations"])]
         members += [(nodes, presentations) for nodes, _, presentations in model["further_members"]]
         # The library maps the labels of every member's nodes, in file order.
-        codes = np.split(model["node_classes"].astype(np.intp),
+        codes = np.split(renumbered[model["node_classes"].astype(np.intp)],
                          np.cumsum([len(nodes) for nodes, _ in members])[:-1])
         estimator.n_features_in_ = int(model["features"])
         if model["feature_names"]:

@@ -863,6 +863,12 @@ PYBIND11_MODULE(_qir, m) {
   m.def("varying_features", &varying_features, py::arg("patterns"));
   m.attr("most_presentations") = qir::most_presentations;
   m.def("is_class_label", &qir::is_class_label, py::arg("value"));
+  // The class numbers that name labels get in a model file: `known` keep
+  // theirs, new names follow in name order (as the command numbers them).
+  m.def("number_names", [](const std::vector<std::string> &names, qir::ClassNames known) {
+    qir::labels_of_names(names, known);
+    return known;
+  }, py::arg("names"), py::arg("known"));
   // A batch's labels are the caller's values, not a file: ValueError.
   m.def("check_label_kinds", [](bool model_has_names, bool data_has_names) {
     try {

@@ -23,12 +23,30 @@ def _env(name):
     return value
 
 
-def _split(data):
+NAMES = np.array(["virginica", "setosa", "versicolor"])
+
+
+def _split(X, y):
     """Two batches (a fit and a continuation) in a shuffled order, and the
-    whole set to classify."""
-    order = np.random.RandomState(3).permutation(len(data))
-    first = order[: len(data) * 3 // 5]
-    return {"first": data[first], "second": data[order[len(first):]], "all": data}
+    whole set to classify. With names, the first batch lacks the class
+    whose name sorts first, so the continuation numbers a new name."""
+    order = np.random.RandomState(3).permutation(len(y))
+    if y.dtype.kind == "U":
+        order = np.concatenate([order[y[order] != "setosa"], order[y[order] == "setosa"]])
+    first = order[: len(y) * 3 // 5]
+    second = order[len(first):]
+    return {"first": (X[first], y[first]), "second": (X[second], y[second]), "all": (X, y)}
+
+
+def _write(folder, name, X, y):
+    """NAME.csv (features and label) for the command; NAME_X.csv and
+    NAME_y.txt for Octave."""
+    text = lambda label: label if isinstance(label, str) else "%.17g" % label
+    with open(folder / f"{name}.csv", "w") as out:
+        for row, label in zip(X, y):
+            out.write(",".join("%.17g" % v for v in row) + "," + text(label) + "\n")
+    np.savetxt(folder / f"{name}_X.csv", X, delimiter=",", fmt="%.17g")
+    (folder / f"{name}_y.txt").write_text("".join(text(label) + "\n" for label in y))
 
 
 def _command(folder, data_files):
@@ -50,12 +68,11 @@ def _command(folder, data_files):
 
 
 def _python(folder, parts):
-    X, y = parts["first"][:, :-1], parts["first"][:, -1]
-    model = qir.QIRClassifier(random_state=SEED, oflag=0).fit(X, y)
+    model = qir.QIRClassifier(random_state=SEED, oflag=0).fit(*parts["first"])
     model.save(os.path.join(folder, "fit.model"))
-    model.partial_fit(parts["second"][:, :-1], parts["second"][:, -1])
+    model.partial_fit(*parts["second"])
     model.save(os.path.join(folder, "continued.model"))
-    X_all, y_all = parts["all"][:, :-1], parts["all"][:, -1]
+    X_all, y_all = parts["all"]
     return {"labels": model.predict(X_all), "shares": model.predict_proba(X_all),
             "classes": model.classes_,
             "cv": qir.cv(X_all, y_all, folds=4, random_state=SEED),
@@ -63,18 +80,26 @@ def _python(folder, parts):
 
 
 OCTAVE_SCRIPT = """
-first = dlmread('first.csv'); second = dlmread('second.csv'); all = dlmread('all.csv');
-model = qir_fit(first(:, 1:end-1), first(:, end), 'Seed', {seed}, 'Oflag', 0);
+raw = @(name) strsplit(strtrim(fileread([name '_y.txt'])), "\\n")';
+readers = {{raw, @(name) str2double(raw(name))}};
+labels_of = readers{{all(~isnan(str2double(raw('first')))) + 1}};
+first = dlmread('first_X.csv'); second = dlmread('second_X.csv'); all = dlmread('all_X.csv');
+model = qir_fit(first, labels_of('first'), 'Seed', {seed}, 'Oflag', 0);
 qir_save_model(model, 'fit.model');
-model = qir_fit(second(:, 1:end-1), second(:, end), 'Model', model, 'Oflag', 0);
+model = qir_fit(second, labels_of('second'), 'Model', model, 'Oflag', 0);
 qir_save_model(model, 'continued.model');
-[labels, info] = qir_predict(model, all(:, 1:end-1));
-dlmwrite('labels.csv', labels, 'precision', '%.17g');
-dlmwrite('shares.csv', [info.classes; info.shares], 'precision', '%.17g');
-r = qir_cv(all(:, 1:end-1), all(:, end), 'Folds', 4, 'Seed', {seed}, 'Display', false);
+[labels, info] = qir_predict(model, all);
+if iscell(labels)
+  fid = fopen('labels.csv', 'w'); fprintf(fid, '%s\\n', labels{{:}}); fclose(fid);
+else
+  dlmwrite('labels.csv', labels, 'precision', '%.17g');
+  dlmwrite('shares.csv', [info.classes; info.shares], 'precision', '%.17g');
+end
+y = labels_of('all');
+r = qir_cv(all, y, 'Folds', 4, 'Seed', {seed}, 'Display', false);
 dlmwrite('cv.csv', [r.fold_accuracy r.fold_unknown r.fold_nodes], 'precision', '%.17g');
 disp('--- search');
-qir_search(all(:, 1:end-1), all(:, end), 'Folds', 3, 'Seed', {seed});
+qir_search(all, y, 'Folds', 3, 'Seed', {seed});
 """
 
 
@@ -92,20 +117,23 @@ def _octave(folder):
     return {"search": result.stdout.split("--- search\n")[1]}
 
 
-@pytest.fixture(scope="module", params=["wine", "iris"])
+@pytest.fixture(scope="module", params=["wine", "iris", "iris_names"])
 def runs(request, tmp_path_factory):
     """Each front end's results on one bundled data set, in a folder each."""
-    data = np.loadtxt(os.path.join(_env("QIR_DATA_DIR"), f"{request.param}.csv"),
+    data = np.loadtxt(os.path.join(_env("QIR_DATA_DIR"), request.param.split("_")[0] + ".csv"),
                       delimiter=",")
-    parts = _split(data)
+    X, y = data[:, :-1], data[:, -1]
+    if request.param.endswith("_names"):
+        y = NAMES[y.astype(int) - 1]
+    parts = _split(X, y)
     folders = {name: tmp_path_factory.mktemp(f"{request.param}_{name}")
                for name in ("command", "python", "octave")}
     files = {}
     for name, part in parts.items():
         for folder in folders.values():
-            np.savetxt(folder / f"{name}.csv", part, delimiter=",", fmt="%.17g")
+            _write(folder, name, *part)
         files[name] = f"{name}.csv"
-    return {"folders": folders,
+    return {"folders": folders, "names": y.dtype.kind == "U",
             "command": _command(folders["command"], files),
             "python": _python(folders["python"], parts),
             "octave": _octave(folders["octave"])}
@@ -127,21 +155,32 @@ def _numbers(path, skip_header=False):
     return np.loadtxt(path, delimiter=",", ndmin=2, skiprows=1 if skip_header else 0)
 
 
+def _labels(path, names):
+    if names:
+        return np.array(path.read_text().split())
+    return _numbers(path)[:, 0]
+
+
 def test_labels_and_vote_shares_are_identical(runs):
-    folders = runs["folders"]
-    labels = _numbers(folders["command"] / "labels.csv")[:, 0]
+    folders, names = runs["folders"], runs["names"]
+    labels = _labels(folders["command"] / "labels.csv", names)
     np.testing.assert_array_equal(runs["python"]["labels"], labels)
-    np.testing.assert_array_equal(_numbers(folders["octave"] / "labels.csv")[:, 0], labels)
-    # Every pattern classified, so the shares are the members' votes alone.
-    scores_file = (folders["command"] / "scores.csv").read_text().splitlines()
-    classes = [float(c) for c in scores_file[0].split(",")]
+    np.testing.assert_array_equal(_labels(folders["octave"] / "labels.csv", names), labels)
+    # Every pattern classified, so the shares are the members' votes alone;
+    # the command's columns are the classes of its header.
+    header = (folders["command"] / "scores.csv").read_text().splitlines()[0].split(",")
     shares = _numbers(folders["command"] / "scores.csv", skip_header=True)
     assert np.allclose(shares.sum(axis=1), 1)
-    np.testing.assert_array_equal(runs["python"]["classes"], classes)
-    np.testing.assert_array_equal(runs["python"]["shares"], shares)
-    octave = _numbers(folders["octave"] / "shares.csv")
-    np.testing.assert_array_equal(octave[0], classes)
-    np.testing.assert_array_equal(octave[1:], shares)
+    python_classes = [str(c) for c in runs["python"]["classes"]] if names else \
+        [float(c) for c in runs["python"]["classes"]]
+    header = header if names else [float(c) for c in header]
+    assert sorted(python_classes) == sorted(header)
+    columns = [header.index(c) for c in python_classes]
+    np.testing.assert_array_equal(runs["python"]["shares"], shares[:, columns])
+    if not names:
+        octave = _numbers(folders["octave"] / "shares.csv")
+        np.testing.assert_array_equal(octave[0], header)
+        np.testing.assert_array_equal(octave[1:], shares)
 
 
 def _command_folds(text):

@@ -43,7 +43,9 @@ def test_class_names_and_scaling_ranges_survive_the_file(circle, tmp_path):
     model = qir.QIRClassifier(scale=True).fit(X * 10 - 3, names)
     model.save(tmp_path / "named.model")
     text = (tmp_path / "named.model").read_text()
-    assert "% class 0 inside the circle" in text and "% feature_min" in text
+    # Names are numbered as the command numbers them: from 1, in name order.
+    assert "% class 1 inside the circle\n% class 2 outside\n" in text
+    assert "% feature_min" in text
     loaded = qir.load_model(tmp_path / "named.model")
     assert list(loaded.classes_) == ["inside the circle", "outside"]
     np.testing.assert_array_equal(loaded.feature_min_, model.feature_min_)
