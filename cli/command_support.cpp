@@ -1,5 +1,6 @@
 #include "command_support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -122,12 +123,10 @@ OptionSpec scale_option() {
 
 TrainingParams training_params(const Arguments &args, const TrainingData &data,
                                const TrainingParams *base) {
-  const TrainingDefaults &d = training_defaults;
   const TrainingParams fallback =
       base ? *base
-           : TrainingParams{default_D(data.varying), d.ratio, d.vigilance, d.alpha,
-                            d.learning_rate, default_max_presentations(data.patterns, data.voters),
-                            d.trim, d.ct};
+           : default_params(default_D(data.varying),
+                            default_max_presentations(data.patterns, data.voters));
   TrainingParams p;
   for (const Parameter &row : parameter_table)
     if (row.field != nullptr)
@@ -146,14 +145,18 @@ bool scaling_wanted(const Arguments &args) {
 
 std::string parameter_text(const TrainingParams &p, bool scale, const std::string &D_text,
                            const std::string &presentations_text) {
-  const std::string presentations =
-      presentations_text.empty() ? "max presentations " + format_number(p.max_presentations)
-                                 : presentations_text;
-  return (D_text.empty() ? "D " + format_number(p.D) : D_text) + ", ratio " +
-         format_number(p.ratio) + ", vigilance " + format_number(p.vigilance) + ", alpha " +
-         format_number(p.alpha) + ", learning rate " + format_number(p.learning_rate) + ", " +
-         presentations + ", trim " + format_number(p.trim) + ", ct " + format_number(p.ct) +
-         (scale ? ", features scaled to [0, 1]" : ", features unscaled");
+  std::string text;
+  for (const Parameter &row : parameter_table) {
+    if (row.field == nullptr) continue;
+    std::string shown(row.name);  // "max_presentations" shown as "max presentations"
+    std::replace(shown.begin(), shown.end(), '_', ' ');
+    shown += " " + format_number(p.*row.field);
+    if (row.field == &TrainingParams::D && !D_text.empty()) shown = D_text;
+    if (row.field == &TrainingParams::max_presentations && !presentations_text.empty())
+      shown = presentations_text;
+    text += (text.empty() ? "" : ", ") + shown;
+  }
+  return text + (scale ? ", features scaled to [0, 1]" : ", features unscaled");
 }
 
 std::vector<OptionSpec> cv_options() {

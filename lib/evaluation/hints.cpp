@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "../model/parameters.h"
 #include "../model/training_defaults.h"
 
 namespace qir {
@@ -14,16 +15,24 @@ std::string percent(std::size_t part, std::size_t whole) {
   return std::to_string(static_cast<long>(std::lround(100.0 * part / whole))) + "%";
 }
 
+// The hints' options as one front end spells them (parameters.h).
+OptionNames option_names(std::string_view Parameter::*spelling, std::string search) {
+  auto name = [&](std::string_view parameter_name) {
+    return std::string(parameter(parameter_name).*spelling);
+  };
+  return {name("D"), name("vigilance"), name("ratio"), name("max_presentations"),
+          std::move(search)};
+}
+
 }  // namespace
 
 const OptionNames &command_option_names() {
-  static const OptionNames names{"--D", "--vigilance", "--ratio", "--max-presentations",
-                                 "qir search"};
+  static const OptionNames names = option_names(&Parameter::flag, "qir search");
   return names;
 }
 
 const OptionNames &toolbox_option_names() {
-  static const OptionNames names{"D", "Vigilance", "Ratio", "MaxPresentations", "qir_search"};
+  static const OptionNames names = option_names(&Parameter::toolbox, "qir_search");
   return names;
 }
 

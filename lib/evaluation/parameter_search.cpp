@@ -80,10 +80,8 @@ void rank(std::vector<SearchCandidate> &candidates) {
 }
 
 SearchCandidate default_candidate(std::size_t varying, const VotingSettings &voting) {
-  const TrainingDefaults &d = training_defaults;
   SearchCandidate candidate;
-  candidate.params = {default_D(varying), d.ratio, d.vigilance, d.alpha,
-                      d.learning_rate, d.max_presentations, d.trim, d.ct};
+  candidate.params = default_params(default_D(varying), training_defaults.max_presentations);
   candidate.voting = voting;
   return candidate;
 }

@@ -34,16 +34,21 @@ std::string list_text(const std::vector<double> &values) {
 }  // namespace
 
 std::vector<TrainingParams> search_grid(std::size_t varying) {
-  const TrainingDefaults &d = training_defaults;
   const double root_m = default_D(varying);
   std::vector<TrainingParams> grid;
   for (double factor : D_factors)
     for (double vigilance : vigilances)
       for (double ratio : ratios)
         for (double alpha : alphas)
-          for (double ct : cts)
-            grid.push_back({factor * root_m, ratio, vigilance, alpha, d.learning_rate,
-                            d.max_presentations, d.trim, ct});
+          for (double ct : cts) {
+            TrainingParams p =
+                default_params(factor * root_m, training_defaults.max_presentations);
+            p.ratio = ratio;
+            p.vigilance = vigilance;
+            p.alpha = alpha;
+            p.ct = ct;
+            grid.push_back(p);
+          }
   return grid;
 }
 

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "model_file.h"
+
 namespace qir {
 
 struct TrainingDefaults {
@@ -55,6 +57,13 @@ inline constexpr TrainingDefaults training_defaults{
     /*training_work=*/480000,
     /*fewest_presentations=*/2,
 };
+
+// The training parameters at their defaults, with the size bound and the
+// limit on list presentations given (both depend on the data).
+inline TrainingParams default_params(double D, double max_presentations) {
+  const TrainingDefaults &d = training_defaults;
+  return {D, d.ratio, d.vigilance, d.alpha, d.learning_rate, max_presentations, d.trim, d.ct};
+}
 
 // The most list presentations the modules take (they count in 32 bits);
 // more would be refused as if the number were not above 0.

@@ -339,32 +339,35 @@ int features_argument(int nrhs, const mxArray *prhs[]) {
   return static_cast<int>(m);
 }
 
-// The toolbox's option names for the training arguments.
-const char *const option_names[] = {"D",  "Ratio", "Vigilance", "Alpha", "LearningRate",
-                                    "MaxPresentations", "Trim", "CT"};
+// The toolbox's option names for the training arguments (the table's
+// names are literals, so they end in '\0').
+std::vector<const char *> option_names() {
+  std::vector<const char *> names;
+  for (const Parameter &row : parameter_table)
+    if (row.field != nullptr) names.push_back(row.toolbox.data());
+  return names;
+}
 
 void set_options(mxArray *out, std::size_t index, const TrainingParams &p) {
-  const double values[] = {p.D,  p.ratio, p.vigilance, p.alpha, p.learning_rate,
-                           p.max_presentations, p.trim, p.ct};
-  for (std::size_t k = 0; k < 8; ++k) mxSetField(out, index, option_names[k], scalar(values[k]));
+  for (const Parameter &row : parameter_table)
+    if (row.field != nullptr) mxSetField(out, index, row.toolbox.data(), scalar(p.*row.field));
 }
 
 void defaults(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   const int m = features_argument(nrhs, prhs);
   if (nlhs > 1) throw InputError("defaults gives one struct");
-  const TrainingDefaults &d = training_defaults;
-  const TrainingParams p{default_D(m), d.ratio, d.vigilance, d.alpha, d.learning_rate,
-                         d.max_presentations, d.trim, d.ct};
-  const char *names[] = {"D", "Ratio", "Vigilance", "Alpha", "LearningRate",
-                         "MaxPresentations", "Trim", "CT", "Scale", "Oflag",
-                         "Voters", "Shuffle", "Seed"};
-  plhs[0] = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
-  set_options(plhs[0], 0, p);
-  mxSetField(plhs[0], 0, "Scale", checked(mxCreateLogicalScalar(d.scale)));
-  mxSetField(plhs[0], 0, "Oflag", scalar(d.oflag));
-  mxSetField(plhs[0], 0, "Voters", scalar(d.voters));
-  mxSetField(plhs[0], 0, "Shuffle", checked(mxCreateLogicalScalar(d.shuffle)));
-  mxSetField(plhs[0], 0, "Seed", scalar(d.seed));
+  // qir_fit's settings beside the training arguments.
+  const char *const settings[] = {"scale", "oflag", "voters", "shuffle", "seed"};
+  std::vector<const char *> names = option_names();
+  for (const char *setting : settings) names.push_back(parameter(setting).toolbox.data());
+  plhs[0] = checked(mxCreateStructMatrix(1, 1, static_cast<int>(names.size()), names.data()));
+  set_options(plhs[0], 0, default_params(default_D(m), training_defaults.max_presentations));
+  for (const char *setting : settings) {
+    const Parameter &row = parameter(setting);
+    mxSetField(plhs[0], 0, row.toolbox.data(),
+               row.logical ? checked(mxCreateLogicalScalar(row.default_value == 1))
+                           : scalar(row.default_value));
+  }
 }
 
 // The row of the training data each member sees at each step: N x voters,
@@ -467,8 +470,9 @@ void grid(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   const int m = features_argument(nrhs, prhs);
   if (nlhs > 3) throw InputError("grid gives the settings, the voters and the finalists");
   const std::vector<TrainingParams> settings = search_grid(static_cast<std::size_t>(m));
-  plhs[0] = checked(mxCreateStructMatrix(1, settings.size(), 8,
-                                         const_cast<const char **>(option_names)));
+  std::vector<const char *> names = option_names();
+  plhs[0] = checked(mxCreateStructMatrix(1, settings.size(), static_cast<int>(names.size()),
+                                         names.data()));
   for (std::size_t k = 0; k < settings.size(); ++k) set_options(plhs[0], k, settings[k]);
   if (nlhs > 1) plhs[1] = row(std::vector<double>(search_voters().begin(), search_voters().end()));
   if (nlhs > 2) plhs[2] = scalar(static_cast<double>(search_finalists));
