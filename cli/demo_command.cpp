@@ -26,8 +26,8 @@ CommandSpec command_spec() {
   s.summary =
       "Trains on circle_train.csv (label 1 inside the centred circle that covers half\n"
       "the unit square, 2 outside), classifies circle_test.csv, prints the modules'\n"
-      "summaries, the accuracy and the number of nodes, and draws the nodes over the\n"
-      "training points.\n"
+      "summaries, the accuracy and the number of nodes, and draws the model's classes\n"
+      "and nodes under the training points.\n"
       "With --stream: the digits fed in batches, a class held back until halfway;\n"
       "after each batch the model continued on it (as qir train --init does) and a\n"
       "refit on all data so far are tested, and both are drawn (qir-stream.svg).";
@@ -89,8 +89,9 @@ int demo_command(const Words &words) {
       total_seconds);
   std::cout << timing;
   write_file_atomically(output,
-                        render_svg(model, {train.patterns, train.labels, train.class_names},
-                                   "QIR demo: nodes over the circle-in-the-square training data"));
+                        draw_model(runner, model, {train.patterns, train.labels, train.class_names},
+                                   "QIR demo: the model's classes and nodes over the training data",
+                                   {}));
   std::cout << "Picture written to " << output << "\n";
   return 0;
 }

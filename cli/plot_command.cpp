@@ -1,5 +1,6 @@
-// qir plot: draws a model on two of its features, optionally over a data
-// file, as SVG.
+// qir plot: pictures of a model as SVG: its nodes and decisions over data,
+// its confusion matrix, its vote shares, or accuracy and nodes as training
+// goes on.
 #include <iostream>
 #include <sstream>
 
@@ -12,19 +13,28 @@ namespace {
 
 CommandSpec command_spec() {
   CommandSpec s;
-  s.usage = "qir plot MODEL [DATA.csv] -o FILE.svg [--features I,J] [options]";
+  s.usage = "qir plot MODEL [DATA.csv] -o FILE.svg [--show WHAT] [--features I,J] [options]";
   s.summary =
-      "Draws every node of a model as its category region (an ellipse with half-axis\n"
-      "radius along the node's direction and ratio*radius across it; a node without\n"
-      "direction as a circle of its radius, or a dot when that is 0), coloured by\n"
-      "class, over the points of DATA.csv coloured by class. A wider model is seen on\n"
-      "two of its features: each node as its shadow on their plane. The axes are in\n"
-      "the data's own units and carry the features' names; the legend the classes'.";
+      "Draws a model as an SVG picture. --show nodes (the default): the points of\n"
+      "DATA.csv over the model's decision regions (a grid classified by the model,\n"
+      "blank where it gives no class) and its nodes, coloured by class. A model of two\n"
+      "features is drawn on both, in the data's units; a wider one on --features I,J\n"
+      "(the others held at the data's mean) or else on the first two principal\n"
+      "components of the scaled data; each node is drawn where that plane cuts it.\n"
+      "--show confusion: the confusion matrix of DATA.csv as a heat map.\n"
+      "--show votes: the share of the members' votes each class gets, by true class.\n"
+      "--show progress: accuracy and nodes after training on DATA.csv with the\n"
+      "model's settings for 1, 2, ... list presentations (tested on --test, else on\n"
+      "DATA.csv).";
   s.options = {{"--output", "-o", "FILE.svg", "picture to write (required)"},
+               {"--show", "", "WHAT", "nodes, confusion, votes or progress (default nodes)"},
                {"--features", "", "I,J",
-                "the two features to draw, counted from 1 (default 1,2 for a model of 2)"},
+                "the two features to draw, counted from 1 (default: both of a model of 2, "
+                "else the principal components)"},
+               {"--test", "", "TEST.csv", "--show progress: the data to test on"},
                {"--title", "", "TEXT", "title of the picture (default: the model file's name)"}};
   for (auto &option : data_options(true)) s.options.push_back(option);
+  s.options.push_back(modules_option());
   s.min_positional = 1;
   s.max_positional = 2;
   return s;
@@ -44,6 +54,37 @@ std::vector<double> feature_numbers(const Arguments &args) {
   return numbers;
 }
 
+Dataset data_argument(const Arguments &args, const std::string &path, const Model &model) {
+  // Named classes keep the model's labels, so that both share a colour.
+  return load_dataset(path, label_source(args), csv_format(args), model.class_names);
+}
+
+std::string picture(const Arguments &args, const Model &model, const std::string &what,
+                    const std::string &title) {
+  Dataset data;
+  if (args.positional.size() == 2) data = data_argument(args, args.positional[1], model);
+  else if (what != "nodes")
+    throw UsageError("--show " + what + " needs a data file: qir plot MODEL DATA.csv ...");
+  if (what != "nodes" && !data.labelled() && what != "votes")
+    throw UsageError("--show " + what + " needs the data's true labels");
+  ModuleRunner runner = make_runner(args);
+  if (what == "nodes")
+    return draw_model(runner, model, {data.patterns, data.labels, data.class_names}, title,
+                      feature_numbers(args));
+  if (args.has("--features")) throw UsageError("--features belongs to --show nodes");
+  const PictureClasses classes = picture_class_texts(model, data);
+  if (what == "progress") {
+    const Dataset test = args.has("--test") ? data_argument(args, *args.text("--test"), model) : data;
+    if (!test.labelled()) throw UsageError("--show progress needs the test data's true labels");
+    return render_progress(training_progress(runner, model, data, test), "list presentations", title);
+  }
+  if (args.has("--test")) throw UsageError("--test belongs to --show progress");
+  const ClassifyParams params = picture_classify_params(model);
+  const VoteResult votes = vote_on(runner, model, data.patterns, params);
+  if (what == "votes") return render_vote_shares(votes, data.labels, classes, title);
+  return render_confusion(score(data.labels, votes.labels, params.unknown_label), classes, title);
+}
+
 }  // namespace
 
 int plot_command(const Words &words) {
@@ -52,20 +93,13 @@ int plot_command(const Words &words) {
   if (print_help_if_asked(command, args)) return 0;
   const auto output = args.text("--output");
   if (!output || output->empty()) throw UsageError("-o FILE.svg is missing: name the picture to write (see --help)");
+  const std::string what = args.text("--show").value_or("nodes");
+  if (what != "nodes" && what != "confusion" && what != "votes" && what != "progress")
+    throw UsageError("--show takes nodes, confusion, votes or progress, not '" + what + "'");
 
   const Model model = load_model_argument(args.positional[0], command);
-  const FeaturePair pair = plotted_features(model, feature_numbers(args));
-  PlotPoints points;
-  if (args.positional.size() == 2) {
-    // Named classes keep the model's labels, so that both share a colour.
-    Dataset data = load_dataset(args.positional[1], label_source(args), csv_format(args),
-                                model.class_names);
-    points.points = std::move(data.patterns);
-    points.labels = std::move(data.labels);
-    points.class_names = std::move(data.class_names);
-  }
   const std::string title = args.text("--title").value_or(args.positional[0]);
-  write_file_atomically(*output, render_svg(model, points, title, pair));
+  write_file_atomically(*output, picture(args, model, what, title));
   if (*output != "-") std::cout << "Picture written to " << *output << "\n";
   return 0;
 }

@@ -18,6 +18,8 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 command -v mkoctfile >/dev/null || missing+=(octave octave-dev)
+# The picture tests look at every picture as rsvg-convert draws it.
+command -v rsvg-convert >/dev/null || missing+=(librsvg2-bin)
 # The Python package: Debian's interpreter and its packages (PyPI not needed).
 [ -x /usr/bin/python3 ] || missing+=(python3)
 for package in pybind11-dev python3-dev python3-numpy python3-sklearn python3-pandas python3-dask \

@@ -80,8 +80,10 @@ std::string line_path(const ChartLine &line, const Frame &f, const std::vector<d
       continue;
     }
     points += (points.empty() ? "" : " ") + num(f.x(x[k])) + "," + num(f.y(line.y[k]));
+    // Its values as a tooltip, which also lets a reader take them back.
     svg += "<circle class=\"value\" cx=\"" + num(f.x(x[k])) + "\" cy=\"" + num(f.y(line.y[k])) +
-           "\" r=\"3\" fill=\"" + stroke + "\"/>\n";
+           "\" r=\"3\" fill=\"" + stroke + "\"><title>" + tick_text(x[k]) + ": " +
+           tick_text(line.y[k]) + "</title></circle>\n";
   }
   flush();
   return svg;

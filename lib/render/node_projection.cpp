@@ -15,6 +15,7 @@ void set_axes(NodeShape &shape, double a, double b, double c) {
   shape.along = std::sqrt(std::max(middle + half_gap, 0.0));
   shape.across = std::sqrt(std::max(middle - half_gap, 0.0));
   shape.angle_degrees = b == 0 && a >= c ? 0 : std::atan2(2 * b, a - c) / 2 * 180 / pi;
+  if (shape.angle_degrees <= -90) shape.angle_degrees += 180;  // the same ellipse
 }
 
 }  // namespace
@@ -69,6 +70,14 @@ NodeShape stretched(const NodeShape &shape, double sx, double sy) {
   const double d = along2 * s * s + across2 * c * c;
   set_axes(out, a * sx * sx, b * sx * sy, d * sy * sy);
   return out;
+}
+
+NodeShape ellipse_of(double cx, double cy, double a, double b, double c) {
+  NodeShape shape;
+  shape.cx = cx;
+  shape.cy = cy;
+  set_axes(shape, a, b, c);
+  return shape;
 }
 
 NodeShape node_shape(const std::vector<double> &row, double ratio) {

@@ -36,6 +36,10 @@ NodeShape project_node(const std::vector<double> &row, double ratio, FeaturePair
 // (both >= 0; the centre stays): how a shape is taken to other units.
 NodeShape stretched(const NodeShape &shape, double sx, double sy);
 
+// The ellipse of the points x with (x - c)' S^-1 (x - c) <= 1, where c is
+// (cx, cy) and S the symmetric matrix [a b; b c] (positive semi-definite).
+NodeShape ellipse_of(double cx, double cy, double a, double b, double c);
+
 // The same for a node of a 2-feature model in its own space.
 NodeShape node_shape(const std::vector<double> &row, double ratio);
 

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <set>
 
 #include "../base/errors.h"
-#include "svg_text.h"
 #include "../base/number_text.h"
+#include "svg_text.h"
 
 namespace qir {
 namespace {
@@ -18,71 +17,104 @@ using svg::num;
 using svg::tick_step;
 using svg::tick_text;
 
-constexpr double plot_size = 600;  // pixels along the longer data extent
-constexpr double margin = 64;  // room for the tick labels and the axis names
-constexpr double legend_width = 160;
+constexpr double plot_size = 600;  // pixels along the longer extent of the frame
+constexpr double margin = 64;      // room for the tick labels and the axis names
 constexpr double pi = 3.14159265358979323846;
 constexpr const char *unlabelled_colour = "#888888";
 
-struct Box {
+// How far an ellipse reaches from its centre along x and along y.
+std::array<double, 2> reach(const NodeShape &s) {
+  const double c = std::cos(s.angle_degrees * pi / 180), n = std::sin(s.angle_degrees * pi / 180);
+  return {std::hypot(s.along * c, s.across * n), std::hypot(s.along * n, s.across * c)};
+}
+
+// Maps the view's axes to pixels, y upward: one scale for both axes, so
+// that a ball looks round, unless one extent is more than twice the other
+// (features in different units); then each axis gets its own.
+struct Frame {
+  double xmin, xmax, ymin, ymax;
+  double x_scale = 1, y_scale = 1;
+  double x(double value) const { return margin + (value - xmin) * x_scale; }
+  double y(double value) const { return margin + (ymax - value) * y_scale; }
+  double width() const { return (xmax - xmin) * x_scale; }
+  double height() const { return (ymax - ymin) * y_scale; }
+};
+
+Frame frame_of(const PictureLayout &layout) {
+  const double wide = layout.xmax - layout.xmin, high = layout.ymax - layout.ymin;
+  const double longer = std::max(wide, high);
+  Frame f{layout.xmin, layout.xmax, layout.ymin, layout.ymax};
+  if (std::min(wide, high) >= longer / 2) {
+    f.x_scale = f.y_scale = plot_size / longer;
+  } else {
+    f.x_scale = (wide >= high ? plot_size : plot_size / 2) / wide;
+    f.y_scale = (high > wide ? plot_size : plot_size / 2) / high;
+  }
+  return f;
+}
+
+// The frame around the points (around the nodes without points), with a
+// margin of 4% of the longer extent when both share a scale, else of each
+// extent's own.
+void set_frame(PictureLayout &layout, const std::vector<std::array<double, 2>> &points,
+               const std::vector<NodeShape> &nodes) {
   double xmin = INFINITY, xmax = -INFINITY, ymin = INFINITY, ymax = -INFINITY;
-  void add(double x, double y, double dx = 0, double dy = 0) {
+  const auto add = [&](double x, double y, double dx, double dy) {
     xmin = std::min(xmin, x - dx);
     xmax = std::max(xmax, x + dx);
     ymin = std::min(ymin, y - dy);
     ymax = std::max(ymax, y + dy);
-  }
-};
-
-// Maps data coordinates to pixels, y upward: one scale for both axes, so
-// that a ball looks round, unless one extent is more than twice the other
-// (features in different units); then each axis gets its own.
-struct Frame {
-  Box box;
-  double x_scale = 1, y_scale = 1;
-  double x(double value) const { return margin + (value - box.xmin) * x_scale; }
-  double y(double value) const { return margin + (box.ymax - value) * y_scale; }
-  double width() const { return (box.xmax - box.xmin) * x_scale; }
-  double height() const { return (box.ymax - box.ymin) * y_scale; }
-};
-
-NodeShape shape_of(const Model &model, const std::vector<double> &row, FeaturePair pair) {
-  return project_node(row, model.params.ratio, pair, model.feature_min, model.feature_max);
-}
-
-Frame make_frame(const Model &model, const PlotPoints &data, FeaturePair pair) {
-  Box box;
-  for (const auto &point : data.points) box.add(point[pair.x], point[pair.y]);
-  for (const auto &row : model.members.front().templates) {
-    const NodeShape s = shape_of(model, row, pair);
-    const double c = std::cos(s.angle_degrees * pi / 180), n = std::sin(s.angle_degrees * pi / 180);
-    box.add(s.cx, s.cy, std::hypot(s.along * c, s.across * n),
-            std::hypot(s.along * n, s.across * c));
-  }
-  if (!(box.xmin <= box.xmax)) box = Box{0, 1, 0, 1};
-  // Each extent gets a margin of 4%: of the longer one when they share a
-  // scale, else of its own, and then the longer axis fills the plot's
-  // size and the shorter one half of it.
-  const double wide = box.xmax - box.xmin, high = box.ymax - box.ymin;
+  };
+  for (const auto &p : points) add(p[0], p[1], 0, 0);
+  if (!(xmin < xmax || ymin < ymax))  // no points, or all in one place
+    for (const auto &s : nodes) {
+      const auto r = reach(s);
+      add(s.cx, s.cy, r[0], r[1]);
+    }
+  if (!(xmin <= xmax)) xmin = 0, xmax = 1, ymin = 0, ymax = 1;
+  // An axis without extent gets one: half the other's, else a little
+  // around its value.
+  const auto widen = [](double &low, double &high, double other) {
+    if (high > low) return;
+    const double half = other > 0 ? other / 4 : std::max(0.05 * std::fabs(low), 0.5);
+    low -= half;
+    high += half;
+  };
+  widen(xmin, xmax, ymax - ymin);
+  widen(ymin, ymax, xmax - xmin);
+  const double wide = xmax - xmin, high = ymax - ymin;
   const double longer = std::max({wide, high, 1e-9});
-  const bool shared = std::min(wide, high) >= longer / 2 || std::max(wide, high) == 0;
+  const bool shared = std::min(wide, high) >= longer / 2;
   const double pad_x = 0.04 * (shared ? longer : std::max(wide, 1e-6 * longer));
   const double pad_y = 0.04 * (shared ? longer : std::max(high, 1e-6 * longer));
-  box.add(box.xmin, box.ymin, pad_x, pad_y);
-  box.add(box.xmax, box.ymax, pad_x, pad_y);
-  const double shown_wide = box.xmax - box.xmin, shown_high = box.ymax - box.ymin;
-  if (shared) {
-    const double scale = plot_size / std::max(shown_wide, shown_high);
-    return Frame{box, scale, scale};
-  }
-  return Frame{box, (wide >= high ? plot_size : plot_size / 2) / shown_wide,
-               (high > wide ? plot_size : plot_size / 2) / shown_high};
+  layout.xmin = xmin - pad_x;
+  layout.xmax = xmax + pad_x;
+  layout.ymin = ymin - pad_y;
+  layout.ymax = ymax + pad_y;
 }
 
-std::string node_element(const NodeShape &node, const Frame &f, const std::string &fill) {
+std::vector<NodeShape> sections(const Model &model, const PictureView &view) {
+  std::vector<NodeShape> shapes;
+  for (const auto &row : model.members.front().templates)
+    if (const auto s = node_section(view, model, row)) shapes.push_back(*s);
+  return shapes;
+}
+
+// Many overlapping nodes would pile up into one opaque shape: the more
+// nodes are drawn, the fainter each one.
+struct NodeInk {
+  std::string fill, stroke;
+  explicit NodeInk(std::size_t drawn)
+      : fill(num(std::clamp(1.2 / static_cast<double>(drawn), 0.015, 0.07))),
+        stroke(num(std::clamp(16 / static_cast<double>(drawn), 0.3, 0.8))) {}
+};
+
+std::string node_element(const NodeShape &node, const Frame &f, const std::string &fill,
+                         const NodeInk &ink) {
   const NodeShape s = stretched(node, f.x_scale, f.y_scale);  // in pixels
-  const std::string style = std::string(" fill=\"") + fill + "\" fill-opacity=\"0.18\" stroke=\"" +
-                            fill + "\" stroke-width=\"1.2\"/>\n";
+  const std::string style = std::string(" fill=\"") + fill + "\" fill-opacity=\"" + ink.fill +
+                            "\" stroke=\"" + fill + "\" stroke-opacity=\"" + ink.stroke +
+                            "\" stroke-width=\"1\"/>\n";
   const std::string centre = "cx=\"" + num(f.x(s.cx)) + "\" cy=\"" + num(f.y(s.cy)) + "\"";
   if (s.along == 0 && s.across == 0)  // a node made from one pattern, never grown: a dot
     return "<circle class=\"node\" " + centre + " r=\"2.5\" fill=\"" + fill +
@@ -94,14 +126,40 @@ std::string node_element(const NodeShape &node, const Frame &f, const std::strin
          num(f.x(s.cx)) + " " + num(f.y(s.cy)) + ")\"" + style;
 }
 
-std::string point_element(double x, double y, const Frame &f, const std::string &fill) {
-  return "<circle class=\"point\" cx=\"" + num(f.x(x)) + "\" cy=\"" + num(f.y(y)) +
-         "\" r=\"1.8\" fill=\"" + fill + "\" fill-opacity=\"0.7\"/>\n";
+std::string point_element(const std::array<double, 2> &p, const Frame &f, const std::string &fill) {
+  return "<circle class=\"point\" cx=\"" + num(f.x(p[0])) + "\" cy=\"" + num(f.y(p[1])) +
+         "\" r=\"2.2\" fill=\"" + fill + "\" fill-opacity=\"0.85\" stroke=\"#222222\" "
+         "stroke-width=\"0.3\"/>\n";
+}
+
+// One rectangle per run of cells of one class along a row; unknown cells
+// stay blank.
+std::string region_elements(const PictureLayout &layout, const Frame &f,
+                            const std::vector<double> &grid_labels, double unknown,
+                            const std::vector<double> &classes) {
+  std::string svg;
+  const double cell_w = f.width() / static_cast<double>(layout.columns);
+  const double cell_h = f.height() / static_cast<double>(layout.rows);
+  for (std::size_t r = 0; r < layout.rows; ++r)
+    for (std::size_t c = 0; c < layout.columns;) {
+      const double label = grid_labels[r * layout.columns + c];
+      std::size_t end = c + 1;
+      while (end < layout.columns && grid_labels[r * layout.columns + end] == label) ++end;
+      const auto at = std::lower_bound(classes.begin(), classes.end(), label);
+      if (label != unknown && at != classes.end() && *at == label)
+        svg += "<rect class=\"region\" x=\"" + num(margin + static_cast<double>(c) * cell_w) +
+               "\" y=\"" + num(margin + static_cast<double>(r) * cell_h) + "\" width=\"" +
+               num(static_cast<double>(end - c) * cell_w) + "\" height=\"" + num(cell_h) +
+               "\" fill=\"" + colour(static_cast<std::size_t>(at - classes.begin())) +
+               "\" fill-opacity=\"0.22\"/>\n";
+      c = end;
+    }
+  return svg;
 }
 
 std::string ticks(const Frame &f, bool horizontal) {
-  const double low = horizontal ? f.box.xmin : f.box.ymin;
-  const double high = horizontal ? f.box.xmax : f.box.ymax;
+  const double low = horizontal ? f.xmin : f.ymin;
+  const double high = horizontal ? f.xmax : f.ymax;
   const double step = tick_step(high - low);
   std::string text;
   for (double k = std::ceil(low / step); k * step <= high; ++k) {
@@ -121,38 +179,45 @@ std::string ticks(const Frame &f, bool horizontal) {
   return text;
 }
 
-std::string axis_names(const Frame &f, const std::string &x_name, const std::string &y_name) {
+std::string axes(const Frame &f, const PictureView &view) {
   const double x = margin + f.width() / 2, y = margin + f.height() / 2;
-  return "<text class=\"axis-name\" x=\"" + num(x) + "\" y=\"" + num(margin + f.height() + 36) +
-         "\" font-size=\"12\" text-anchor=\"middle\">" + escape(x_name) +
-         "</text>\n<text class=\"axis-name\" x=\"16\" y=\"" + num(y) +
-         "\" font-size=\"12\" text-anchor=\"middle\" transform=\"rotate(-90 16 " + num(y) +
-         ")\">" + escape(y_name) + "</text>\n";
-}
-
-std::string axes(const Frame &f, const std::string &x_name, const std::string &y_name) {
   return "<rect x=\"" + num(margin) + "\" y=\"" + num(margin) + "\" width=\"" + num(f.width()) +
          "\" height=\"" + num(f.height()) + "\" fill=\"none\" stroke=\"#444444\"/>\n" +
-         ticks(f, true) + ticks(f, false) + axis_names(f, x_name, y_name);
+         ticks(f, true) + ticks(f, false) + "<text class=\"axis-name\" x=\"" + num(x) +
+         "\" y=\"" + num(margin + f.height() + 36) + "\" font-size=\"12\" text-anchor=\"middle\">" +
+         escape(view.x_name) + "</text>\n<text class=\"axis-name\" x=\"16\" y=\"" + num(y) +
+         "\" font-size=\"12\" text-anchor=\"middle\" transform=\"rotate(-90 16 " + num(y) +
+         ")\">" + escape(view.y_name) + "</text>\n";
 }
 
-// A class as the legend shows it: its name, else its label.
-std::string class_text(double label, const Model &model, const PlotPoints &data) {
-  for (const auto *names : {&model.class_names, &data.class_names})
-    for (const auto &[known, name] : *names)
-      if (known == label) return name;
-  return "label " + format_number(label);
+// Width in pixels that a text of 12 px takes at most (sans-serif glyphs
+// stay under 0.62 em on average).
+double text_width(const std::string &text, double size = 12) {
+  std::size_t glyphs = 0;
+  for (unsigned char c : text) glyphs += (c & 0xC0) != 0x80;
+  return 0.62 * size * static_cast<double>(glyphs);
 }
 
-std::string legend(const std::vector<double> &labels, const Frame &f, const Model &model,
-                   const PlotPoints &data) {
+std::vector<std::string> legend_lines(const Model &model, const PlotPoints &data,
+                                      const std::vector<double> &classes) {
+  std::vector<std::string> lines;
+  for (double label : classes) lines.push_back(class_text(label, model, data.class_names));
+  return lines;
+}
+
+std::string legend(const std::vector<std::string> &lines, const std::vector<std::string> &notes,
+                   double x) {
   std::string text;
-  const double x = margin + f.width() + 20;
-  for (std::size_t k = 0; k < labels.size(); ++k) {
-    const double y = margin + 20.0 * static_cast<double>(k);
+  double y = margin;
+  for (std::size_t k = 0; k < lines.size(); ++k, y += 20)
     text += "<rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"12\" height=\"12\" fill=\"" +
-            colour(k) + "\"/>\n<text x=\"" + num(x + 18) + "\" y=\"" + num(y + 10) +
-            "\" font-size=\"12\">" + escape(class_text(labels[k], model, data)) + "</text>\n";
+            colour(k) + "\"/>\n<text class=\"legend\" x=\"" + num(x + 18) + "\" y=\"" +
+            num(y + 10) + "\" font-size=\"12\">" + escape(lines[k]) + "</text>\n";
+  y += 10;
+  for (const auto &note : notes) {
+    text += "<text class=\"legend\" x=\"" + num(x) + "\" y=\"" + num(y + 10) +
+            "\" font-size=\"11\" fill=\"#444444\">" + escape(note) + "</text>\n";
+    y += 16;
   }
   return text;
 }
@@ -163,65 +228,106 @@ void check_points(const Model &model, const PlotPoints &data) {
       throw InputError("the model has " +
                        count_of(static_cast<std::size_t>(model.features), "feature") +
                        ", the data have " + std::to_string(point.size()));
+  if (!data.labels.empty() && data.labels.size() != data.points.size())
+    throw InputError("the data have " + std::to_string(data.points.size()) + " points and " +
+                     std::to_string(data.labels.size()) + " labels");
 }
 
 }  // namespace
 
-FeaturePair plotted_features(const Model &model, const std::vector<double> &chosen) {
-  const std::string range = "from 1 to " + std::to_string(model.features);
-  if (chosen.empty()) {
-    if (model.features == 2) return {};
-    throw UsageError("the model has " +
-                     count_of(static_cast<std::size_t>(model.features), "feature") +
-                     "; choose the two to draw with --features I,J (" + range + ")");
-  }
-  if (chosen.size() != 2) throw UsageError("--features takes two feature numbers, I,J");
-  for (double k : chosen)
-    if (!(k >= 1 && k <= model.features && std::trunc(k) == k))
-      throw UsageError("--features takes two feature numbers " + range + ", not " +
-                       format_number(k));
-  if (chosen[0] == chosen[1]) throw UsageError("--features takes two different features");
-  return {static_cast<std::size_t>(chosen[0]) - 1, static_cast<std::size_t>(chosen[1]) - 1};
+std::vector<double> picture_classes(const Model &model, const std::vector<double> &data_labels) {
+  std::set<double> classes(data_labels.begin(), data_labels.end());
+  for (double label : model_classes(model).labels) classes.insert(label);
+  return {classes.begin(), classes.end()};
+}
+
+std::string class_text(double label, const Model &model,
+                       const std::vector<std::pair<int, std::string>> &data_names) {
+  for (const auto *names : {&model.class_names, &data_names})
+    for (const auto &[known, name] : *names)
+      if (known == label) return name;
+  return "label " + format_number(label);
+}
+
+PictureLayout plan_picture(const Model &model, const PlotPoints &data,
+                           const std::vector<double> &chosen, std::size_t cells) {
+  check_points(model, data);
+  PictureLayout layout;
+  layout.view = choose_view(model, data.points, chosen);
+  std::vector<std::array<double, 2>> points;
+  for (const auto &p : data.points) points.push_back(view_point(layout.view, model, p));
+  set_frame(layout, points, sections(model, layout.view));
+  const Frame f = frame_of(layout);
+  const double longer = std::max(f.width(), f.height());
+  layout.columns = std::max<std::size_t>(
+      1, static_cast<std::size_t>(std::lround(static_cast<double>(cells) * f.width() / longer)));
+  layout.rows = std::max<std::size_t>(
+      1, static_cast<std::size_t>(std::lround(static_cast<double>(cells) * f.height() / longer)));
+  const double dx = (layout.xmax - layout.xmin) / static_cast<double>(layout.columns);
+  const double dy = (layout.ymax - layout.ymin) / static_cast<double>(layout.rows);
+  for (std::size_t r = 0; r < layout.rows; ++r)
+    for (std::size_t c = 0; c < layout.columns; ++c)
+      layout.grid.push_back(view_pattern(layout.view, model,
+                                         layout.xmin + (static_cast<double>(c) + 0.5) * dx,
+                                         layout.ymax - (static_cast<double>(r) + 0.5) * dy));
+  return layout;
 }
 
 std::string render_svg(const Model &model, const PlotPoints &data, const std::string &title,
-                       FeaturePair pair) {
+                       const PictureLayout &layout, const std::vector<double> &grid_labels,
+                       double unknown_label) {
   check_points(model, data);
-  const auto last = static_cast<std::size_t>(model.features);
-  if (pair.x >= last || pair.y >= last || pair.x == pair.y)
-    throw InputError("features " + std::to_string(pair.x + 1) + " and " +
-                     std::to_string(pair.y + 1) + " cannot be drawn from a model of " +
-                     count_of(last, "feature"));
-  const Frame frame = make_frame(model, data, pair);
-  const Member &nodes = model.members.front();  // the first member's nodes are drawn
-  std::set<double> label_set(nodes.labels.begin(), nodes.labels.end());
-  label_set.insert(data.labels.begin(), data.labels.end());
-  const std::vector<double> labels(label_set.begin(), label_set.end());
-  auto colour_of = [&](double label) {
-    return colour(static_cast<std::size_t>(std::lower_bound(labels.begin(), labels.end(), label) -
-                                           labels.begin()));
+  if (!grid_labels.empty() && grid_labels.size() != layout.grid.size())
+    throw InputError("the grid has " + std::to_string(layout.grid.size()) + " cells, but " +
+                     std::to_string(grid_labels.size()) + " labels were given");
+  const Frame frame = frame_of(layout);
+  const std::vector<double> classes = picture_classes(model, data.labels);
+  const auto colour_of = [&](double label) {
+    return colour(static_cast<std::size_t>(
+        std::lower_bound(classes.begin(), classes.end(), label) - classes.begin()));
   };
+  const std::vector<NodeShape> cut = sections(model, layout.view);
+  std::vector<std::string> notes;
+  if (!grid_labels.empty()) notes.push_back("shaded: the model's class; blank: none");
+  if (layout.view.projected)
+    notes.push_back("nodes cut by the plane: " + std::to_string(cut.size()) + " of " +
+                    std::to_string(model.members.front().templates.size()));
+  if (model.members.size() > 1)
+    notes.push_back("nodes of member 1 of " + std::to_string(model.members.size()));
+  const std::vector<std::string> lines = legend_lines(model, data, classes);
+  double legend_width = 0;
+  for (const auto &line : lines) legend_width = std::max(legend_width, 18 + text_width(line));
+  for (const auto &note : notes) legend_width = std::max(legend_width, text_width(note, 11));
 
-  const double width = 2 * margin + frame.width() + legend_width;
-  const double height = 2 * margin + frame.height();
+  const double width = std::max(2 * margin + frame.width() + 20 + legend_width,
+                                margin + text_width(title, 14) + 20);
+  const double height = std::max(2 * margin + frame.height(),
+                                 margin + 20.0 * static_cast<double>(lines.size()) +
+                                     16.0 * static_cast<double>(notes.size()) + 30);
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" +
          num(height) + "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
          "\" font-family=\"sans-serif\">\n";
   svg += "<title>" + escape(title) + "</title>\n";
+  svg += "<defs><clipPath id=\"frame\"><rect x=\"" + num(margin) + "\" y=\"" + num(margin) +
+         "\" width=\"" + num(frame.width()) + "\" height=\"" + num(frame.height()) +
+         "\"/></clipPath></defs>\n";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
   svg += "<text x=\"" + num(margin) + "\" y=\"" + num(margin - 14) + "\" font-size=\"14\">" +
          escape(title) + "</text>\n";
-  svg += axes(frame, feature_name(model, pair.x), feature_name(model, pair.y));
-  svg += "<g id=\"nodes\">\n";
-  for (std::size_t k = 0; k < nodes.templates.size(); ++k)
-    svg += node_element(shape_of(model, nodes.templates[k], pair), frame,
-                        colour_of(nodes.labels[k]));
+  svg += "<g id=\"regions\" shape-rendering=\"crispEdges\">\n";
+  if (!grid_labels.empty()) svg += region_elements(layout, frame, grid_labels, unknown_label, classes);
+  svg += "</g>\n" + axes(frame, layout.view) + "<g id=\"nodes\" clip-path=\"url(#frame)\">\n";
+  const NodeInk ink(std::max<std::size_t>(cut.size(), 1));
+  const Member &drawn = model.members.front();  // the first member's nodes are drawn
+  for (std::size_t n = 0; n < drawn.templates.size(); ++n)
+    if (const auto s = node_section(layout.view, model, drawn.templates[n]))
+      svg += node_element(*s, frame, colour_of(drawn.labels[n]), ink);
   svg += "</g>\n<g id=\"points\">\n";  // on top, so no region hides a point
-  for (std::size_t k = 0; k < data.points.size(); ++k)
-    svg += point_element(data.points[k][pair.x], data.points[k][pair.y], frame,
-                         data.labels.empty() ? unlabelled_colour : colour_of(data.labels[k]));
-  svg += "</g>\n" + legend(labels, frame, model, data) + "</svg>\n";
+  for (std::size_t n = 0; n < data.points.size(); ++n)
+    svg += point_element(view_point(layout.view, model, data.points[n]), frame,
+                         data.labels.empty() ? unlabelled_colour : colour_of(data.labels[n]));
+  svg += "</g>\n" + legend(lines, notes, margin + frame.width() + 20) + "</svg>\n";
   return svg;
 }
 

@@ -51,8 +51,9 @@ TEST(SvgPlot, NodeShapeFollowsDirectionRadiusAndRatio) {
 }
 
 TEST(SvgPlot, DrawsOneElementPerNodeAndPoint) {
+  const PlotPoints points{{{0.1, 0.1}, {0.6, 0.4}}, {1, 2}, {}};
   const std::string svg =
-      render_svg(three_nodes(), {{{0.1, 0.1}, {0.6, 0.4}}, {1, 2}, {}}, "a & b");
+      render_svg(three_nodes(), points, "a & b", plan_picture(three_nodes(), points, {}));
   EXPECT_EQ(count(svg, "<ellipse class=\"node\""), 1u);
   EXPECT_EQ(count(svg, "<circle class=\"node\""), 2u);
   EXPECT_EQ(count(svg, "<circle class=\"point\""), 2u);
@@ -64,7 +65,7 @@ TEST(SvgPlot, DrawsOneElementPerNodeAndPoint) {
 // turned by -90 degrees on the page; the ellipse's half-axes keep the 4:1
 // proportion of radius to ratio*radius.
 TEST(SvgPlot, EllipseIsTurnedAgainstThePageAxis) {
-  const std::string svg = render_svg(three_nodes(), {}, "t");
+  const std::string svg = render_svg(three_nodes(), {}, "t", plan_picture(three_nodes(), {}, {}));
   std::smatch m;
   ASSERT_TRUE(std::regex_search(
       svg, m,
@@ -82,9 +83,10 @@ TEST(SvgPlot, EllipseIsTurnedAgainstThePageAxis) {
 
 TEST(SvgPlot, RefusesPointsOfAnotherWidthAndFeaturesOutOfRange) {
   Model model = three_nodes();
-  EXPECT_THROW(render_svg(model, {{{1, 2, 3}}, {}, {}}, "t"), InputError);
-  EXPECT_THROW(render_svg(model, {}, "t", {0, 2}), InputError);
-  EXPECT_THROW(render_svg(model, {}, "t", {1, 1}), InputError);
+  EXPECT_THROW(plan_picture(model, {{{1, 2, 3}}, {}, {}}, {}), InputError);
+  EXPECT_THROW(plan_picture(model, {{{1, 2}}, {1, 2}, {}}, {}), InputError);
+  const PictureLayout layout = plan_picture(model, {}, {});
+  EXPECT_THROW(render_svg(model, {}, "t", layout, {1, 2}), InputError);  // not one per cell
   EXPECT_THROW(plotted_features(model, {1}), UsageError);
   EXPECT_THROW(plotted_features(model, {2, 2}), UsageError);
   EXPECT_THROW(plotted_features(model, {1, 3}), UsageError);
@@ -159,7 +161,7 @@ TEST(SvgPlot, AxesAndLegendCarryTheNamesOfFeaturesAndClasses) {
   model.feature_names = {"length <mm>", "width", "depth"};
   model.class_names = {{1, "small"}, {2, "large"}};
   PlotPoints data{{{0.1, 0.2, 0.3}}, {5}, {{5, "unseen"}}};
-  const std::string svg = render_svg(model, data, "t", plotted_features(model, {3, 1}));
+  const std::string svg = render_svg(model, data, "t", plan_picture(model, data, {3, 1}));
   EXPECT_NE(svg.find(">depth</text>"), std::string::npos);
   EXPECT_NE(svg.find(">length &lt;mm&gt;</text>"), std::string::npos);
   EXPECT_EQ(svg.find(">width</text>"), std::string::npos);
@@ -168,7 +170,7 @@ TEST(SvgPlot, AxesAndLegendCarryTheNamesOfFeaturesAndClasses) {
   EXPECT_EQ(svg.find("label "), std::string::npos);
   model.feature_names.clear();
   model.class_names.clear();
-  const std::string plain = render_svg(model, {}, "t", {0, 1});
+  const std::string plain = render_svg(model, {}, "t", plan_picture(model, {}, {1, 2}));
   EXPECT_NE(plain.find(">feature 1</text>"), std::string::npos);
   EXPECT_NE(plain.find(">label 2</text>"), std::string::npos);
 }
@@ -178,7 +180,8 @@ TEST(SvgPlot, ScalingModelIsDrawnInTheDataUnits) {
   Model model = three_nodes();
   model.feature_min = {100, 0};
   model.feature_max = {200, 1};
-  const std::string svg = render_svg(model, {{{150, 0.5}}, {1}, {}}, "t");
+  const PlotPoints one{{{150, 0.5}}, {1}, {}};
+  const std::string svg = render_svg(model, one, "t", plan_picture(model, one, {}));
   std::smatch m;
   ASSERT_TRUE(std::regex_search(svg, m, std::regex(">([-0-9.e+]+)</text>")));
   // The first tick of the x axis lies near the range's lower end, not near 0.

@@ -1,0 +1,54 @@
+#include "model_pictures.h"
+
+#include <algorithm>
+
+#include "../evaluation/scores.h"
+#include "../modules/fitting.h"
+
+namespace qir {
+
+ClassifyParams picture_classify_params(const Model &model) {
+  const TrainingParams &p = model.params;
+  return {p.D, p.ratio, p.vigilance, p.alpha, p.ct, unused_label(model_classes(model).labels), 0};
+}
+
+GridLabels classify_grid(ModuleRunner &runner, const Model &model, const PictureLayout &layout) {
+  const ClassifyParams params = picture_classify_params(model);
+  return {vote_on(runner, model, layout.grid, params).labels, params.unknown_label};
+}
+
+PictureClasses picture_class_texts(const Model &model, const Dataset &data) {
+  PictureClasses classes;
+  classes.labels = picture_classes(model, data.labels);
+  for (double label : classes.labels) classes.names.push_back(class_text(label, model, data.class_names));
+  return classes;
+}
+
+std::string draw_model(ModuleRunner &runner, const Model &model, const PlotPoints &data,
+                       const std::string &title, const std::vector<double> &chosen_features) {
+  const PictureLayout layout = plan_picture(model, data, chosen_features);
+  const GridLabels grid = classify_grid(runner, model, layout);
+  return render_svg(model, data, title, layout, grid.labels, grid.unknown);
+}
+
+std::vector<ProgressStep> training_progress(ModuleRunner &runner, const Model &model,
+                                            const Dataset &train, const Dataset &test,
+                                            const EnsembleOptions &options) {
+  std::vector<ProgressStep> steps;
+  TrainingParams params = model.params;
+  const double limit = std::max(1.0, model.params.max_presentations);
+  for (double p = 1; p <= limit; ++p) {
+    params.max_presentations = p;
+    const Model step = fit_model(runner, train, params, model.scales(), 0, model.voting, options);
+    const ClassifyParams classify = picture_classify_params(step);
+    const auto assigned = apply_model(runner, step, test.patterns, classify);
+    const Scores scores = score(test.labels, assigned, classify.unknown_label);
+    steps.push_back({p, scores.accuracy_percent(), static_cast<double>(step.total_nodes())});
+    bool all_used = false;
+    for (const auto &member : step.members) all_used = all_used || member.list_presentations >= p;
+    if (!all_used) break;  // every member stopped on its own: further steps repeat this one
+  }
+  return steps;
+}
+
+}  // namespace qir
