@@ -2,6 +2,7 @@
 // its confusion matrix, its vote shares, or accuracy and nodes as training
 // goes on.
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "qir.h"
@@ -59,30 +60,24 @@ Dataset data_argument(const Arguments &args, const std::string &path, const Mode
   return load_dataset(path, label_source(args), csv_format(args), model.class_names);
 }
 
+// The command's own words for what the library refuses.
 std::string picture(const Arguments &args, const Model &model, const std::string &what,
                     const std::string &title) {
   Dataset data;
   if (args.positional.size() == 2) data = data_argument(args, args.positional[1], model);
   else if (what != "nodes")
     throw UsageError("--show " + what + " needs a data file: qir plot MODEL DATA.csv ...");
-  if (what != "nodes" && !data.labelled() && what != "votes")
+  if (args.has("--features") && what != "nodes")
+    throw UsageError("--features belongs to --show nodes");
+  if (args.has("--test") && what != "progress") throw UsageError("--test belongs to --show progress");
+  if (what != "nodes" && what != "votes" && !data.labelled())
     throw UsageError("--show " + what + " needs the data's true labels");
+  std::optional<Dataset> test;
+  if (args.has("--test")) test = data_argument(args, *args.text("--test"), model);
+  if (test && !test->labelled()) throw UsageError("--show progress needs the test data's true labels");
   ModuleRunner runner = make_runner(args);
-  if (what == "nodes")
-    return draw_model(runner, model, {data.patterns, data.labels, data.class_names}, title,
+  return draw_picture(runner, model, what, data, test ? &*test : nullptr, title,
                       feature_numbers(args));
-  if (args.has("--features")) throw UsageError("--features belongs to --show nodes");
-  const PictureClasses classes = picture_class_texts(model, data);
-  if (what == "progress") {
-    const Dataset test = args.has("--test") ? data_argument(args, *args.text("--test"), model) : data;
-    if (!test.labelled()) throw UsageError("--show progress needs the test data's true labels");
-    return render_progress(training_progress(runner, model, data, test), "list presentations", title);
-  }
-  if (args.has("--test")) throw UsageError("--test belongs to --show progress");
-  const ClassifyParams params = picture_classify_params(model);
-  const VoteResult votes = vote_on(runner, model, data.patterns, params);
-  if (what == "votes") return render_vote_shares(votes, data.labels, classes, title);
-  return render_confusion(score(data.labels, votes.labels, params.unknown_label), classes, title);
 }
 
 }  // namespace

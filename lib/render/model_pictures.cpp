@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "../base/errors.h"
 #include "../evaluation/scores.h"
 #include "../modules/fitting.h"
 
@@ -29,6 +30,31 @@ std::string draw_model(ModuleRunner &runner, const Model &model, const PlotPoint
   const PictureLayout layout = plan_picture(model, data, chosen_features);
   const GridLabels grid = classify_grid(runner, model, layout);
   return render_svg(model, data, title, layout, grid.labels, grid.unknown);
+}
+
+std::string draw_picture(ModuleRunner &runner, const Model &model, const std::string &what,
+                         const Dataset &data, const Dataset *test, const std::string &title,
+                         const std::vector<double> &chosen_features) {
+  if (what != "nodes" && what != "confusion" && what != "votes" && what != "progress")
+    throw UsageError("the pictures are nodes, confusion, votes and progress, not '" + what + "'");
+  if (what == "nodes")
+    return draw_model(runner, model, {data.patterns, data.labels, data.class_names}, title,
+                      chosen_features);
+  if (!chosen_features.empty()) throw UsageError("features are chosen for the nodes picture only");
+  if (data.patterns.empty()) throw UsageError("the " + what + " picture needs data");
+  if (what != "votes" && !data.labelled())
+    throw UsageError("the " + what + " picture needs the data's true labels");
+  if (what == "progress") {
+    const Dataset &tested = test != nullptr ? *test : data;
+    if (!tested.labelled()) throw UsageError("the progress picture needs the test data's true labels");
+    return render_progress(training_progress(runner, model, data, tested), "list presentations",
+                           title);
+  }
+  const PictureClasses classes = picture_class_texts(model, data);
+  const ClassifyParams params = picture_classify_params(model);
+  const VoteResult votes = vote_on(runner, model, data.patterns, params);
+  if (what == "votes") return render_vote_shares(votes, data.labels, classes, title);
+  return render_confusion(score(data.labels, votes.labels, params.unknown_label), classes, title);
 }
 
 std::vector<ProgressStep> training_progress(ModuleRunner &runner, const Model &model,

@@ -33,6 +33,15 @@ PictureClasses picture_class_texts(const Model &model, const Dataset &data);
 std::string draw_model(ModuleRunner &runner, const Model &model, const PlotPoints &data,
                        const std::string &title, const std::vector<double> &chosen_features);
 
+// The pictures by name, for every front end alike: "nodes" (draw_model),
+// "confusion", "votes" (both of `data`) and "progress" (trained on `data`,
+// tested on `test`, else on `data`). Throws UsageError for another name,
+// for data without the true labels the picture needs, and for feature
+// numbers with any picture but "nodes".
+std::string draw_picture(ModuleRunner &runner, const Model &model, const std::string &what,
+                         const Dataset &data, const Dataset *test, const std::string &title,
+                         const std::vector<double> &chosen_features = {});
+
 // Accuracy on `test` and nodes of every member after training on `train`
 // with the model's settings (parameters, scaling, voters, seed) stopped
 // after 1, 2, ... list presentations, until no member uses the whole limit

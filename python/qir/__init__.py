@@ -9,7 +9,9 @@ patterns) draw a ``qir.QIRWarning``.
 from ._core import QIRWarning, module_directory, training_defaults
 from ._qir import __version__
 from .classifier import QIRClassifier, load_model
+from .pictures import plot_confusion, plot_nodes, plot_progress, plot_votes
 from .search import cv, search
 
-__all__ = ["QIRClassifier", "QIRWarning", "load_model", "module_directory", "cv", "search",
+__all__ = ["QIRClassifier", "QIRWarning", "load_model", "module_directory", "cv",
+           "plot_confusion", "plot_nodes", "plot_progress", "plot_votes", "search",
            "training_defaults"]

@@ -670,6 +670,58 @@ py::tuple stream_plan(const Vector &labels, int batches, std::uint64_t seed) {
   return py::make_tuple(rows(plan.test), batch_rows, plan.late_class, plan.late_batch);
 }
 
+// Patterns and labels given as text (class names, or numbers when the
+// model's classes are numbers) as the library's data, labelled as the model is.
+qir::Dataset picture_data(const qir::Model &model, const Matrix &patterns,
+                          const std::vector<std::string> &labels) {
+  qir::Dataset data;
+  if (patterns.ndim() != 2) throw py::value_error("X must be a two-dimensional array");
+  const auto in = patterns.unchecked<2>();
+  for (py::ssize_t r = 0; r < patterns.shape(0); ++r) {
+    std::vector<double> row(static_cast<std::size_t>(patterns.shape(1)));
+    for (py::ssize_t c = 0; c < patterns.shape(1); ++c) row[static_cast<std::size_t>(c)] = in(r, c);
+    data.patterns.push_back(std::move(row));
+  }
+  if (labels.empty()) return data;
+  if (labels.size() != data.patterns.size())
+    throw py::value_error("y has " + std::to_string(labels.size()) + " labels for " +
+                          std::to_string(data.patterns.size()) + " patterns");
+  if (!model.class_names.empty()) {
+    data.class_names = model.class_names;
+    data.labels = qir::labels_of_names(labels, data.class_names);
+    return data;
+  }
+  for (const auto &text : labels) {
+    const auto number = qir::parse_number(text);
+    if (!number) throw py::value_error("label '" + text + "' is not a number, as the model's classes are");
+    data.labels.push_back(*number);
+  }
+  return data;
+}
+
+// A picture of the model in the file at `path` (qir.pictures saves it
+// there): the library's pictures, as `qir plot --show` draws them.
+std::string picture(const std::string &path, const std::string &what, const Matrix &patterns,
+                    const std::vector<std::string> &labels, const std::string &title,
+                    const std::vector<double> &features, const py::object &test_patterns,
+                    const std::vector<std::string> &test_labels) {
+  const SectionScope section("QIR_PERF");
+  const qir::Model model = qir::load_model(path);
+  const qir::Dataset data = picture_data(model, patterns, labels);
+  std::optional<qir::Dataset> test;
+  if (!test_patterns.is_none())
+    test = picture_data(model, test_patterns.cast<Matrix>(), test_labels);
+  Modules &m = modules();
+  py::gil_scoped_release unlocked;
+  std::lock_guard<std::mutex> guard(m.lock);
+  Interruptible::check();
+  std::string svg = qir::draw_picture(m.get(), model, what, data, test ? &*test : nullptr, title,
+                                      features);
+  take_text(m);
+  return svg;
+}
+
+
 // The command's line chart: panels as (title, y label, [(name, values,
 // dashed)], y from zero).
 std::string line_chart(const std::string &title, const std::string &x_label,
@@ -894,6 +946,9 @@ PYBIND11_MODULE(_qir, m) {
   m.def("save_model", &save_model, py::arg("path"), py::arg("model"));
   m.def("load_model", &load_model, py::arg("path"));
   m.def("stream_plan", &stream_plan, py::arg("labels"), py::arg("batches"), py::arg("seed"));
+  m.def("picture", &picture, py::arg("path"), py::arg("what"), py::arg("patterns"),
+        py::arg("labels"), py::arg("title"), py::arg("features"), py::arg("test_patterns"),
+        py::arg("test_labels"));
   m.def("line_chart", &line_chart, py::arg("title"), py::arg("x_label"), py::arg("x"),
         py::arg("panels"), py::arg("marker_x"), py::arg("marker_text"));
   m.def("bundled_data_folder", &qir::bundled_data_folder);
