@@ -52,7 +52,12 @@ QIR_GROUP_library = \
   lib/model/parameters.cpp \
   lib/modules/module_refusals.cpp \
   lib/platform/progress.cpp \
-  lib/render/node_projection.cpp
+  lib/render/line_chart.cpp \
+  lib/render/node_projection.cpp \
+  lib/render/picture_view.cpp \
+  lib/render/score_pictures.cpp \
+  lib/render/svg_plot.cpp \
+  lib/render/svg_text.cpp
 # The fast path: packed node blocks, the matching kernels, groups, early
 # cuts, the vigilance reach, the worker pool, the training memory and the
 # environment settings.

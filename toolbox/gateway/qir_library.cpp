@@ -28,6 +28,11 @@
 //   text   = qir_library('refusal', message, 'qir_fit')
 //   shapes = qir_library('shapes', Templates, ratio, [i j], feature_min, feature_max)
 //   P      = qir_library('parameters')      (the parameter table, P(k) one parameter)
+//   layout = qir_library('picture_layout', model, X, labels, [i j])
+//   svg    = qir_library('picture_svg', model, X, labels, title, [i j], grid_labels, unknown)
+//   svg    = qir_library('confusion_svg', model, truth, assigned, unknown, title)
+//   svg    = qir_library('votes_svg', model, truth, classes, shares, title)
+//   svg    = qir_library('progress_svg', steps, title)
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -814,6 +819,124 @@ void write(int nlhs, mxArray *[], int nrhs, const mxArray *prhs[]) {
   if (!file) throw InputError("cannot write " + path);
 }
 
+// The pictures: the library's view, layout and SVG, so that the toolbox's
+// figures and files show what the command's do. The toolbox classifies
+// the layout's grid itself (qir_predict) and hands the codes back.
+mxArray *rows_matrix(const std::vector<std::vector<double>> &rows, std::size_t width) {
+  mxArray *out = matrix(rows.size(), width);
+  double *t = mxGetPr(out);
+  for (std::size_t k = 0; k < rows.size(); ++k)
+    for (std::size_t j = 0; j < width; ++j) t[j * rows.size() + k] = rows[k][j];
+  return out;
+}
+
+PlotPoints picture_points(const mxArray *patterns, const mxArray *codes) {
+  PlotPoints data;
+  data.points = rows_of(patterns, "X");
+  data.labels = values_of(codes, "the labels");
+  return data;
+}
+
+PictureClasses picture_class_list(const Model &model, const std::vector<double> &truth) {
+  PictureClasses classes;
+  classes.labels = picture_classes(model, truth);
+  for (double label : classes.labels) classes.names.push_back(class_text(label, model));
+  return classes;
+}
+
+mxArray *picture_layout_struct(const Model &model, const PlotPoints &data,
+                               const PictureLayout &layout) {
+  static const char *names[] = {"grid", "points", "nodes", "box", "columns", "rows", "x_name",
+                                "y_name", "classes", "class_texts"};
+  mxArray *out = checked(mxCreateStructMatrix(1, 1, 10, names));
+  mxSetField(out, 0, "grid", rows_matrix(layout.grid, static_cast<std::size_t>(model.features)));
+  std::vector<std::vector<double>> points, nodes;
+  for (const auto &p : data.points) {
+    const auto at = view_point(layout.view, model, p);
+    points.push_back({at[0], at[1]});
+  }
+  for (const auto &row : model.members.front().templates) {
+    const auto s = node_section(layout.view, model, row);
+    nodes.push_back(s ? std::vector<double>{s->cx, s->cy, s->along, s->across, s->angle_degrees}
+                      : std::vector<double>(5, NAN));
+  }
+  mxSetField(out, 0, "points", rows_matrix(points, 2));
+  mxSetField(out, 0, "nodes", rows_matrix(nodes, 5));
+  mxSetField(out, 0, "box", row({layout.xmin, layout.xmax, layout.ymin, layout.ymax}));
+  mxSetField(out, 0, "columns", scalar(static_cast<double>(layout.columns)));
+  mxSetField(out, 0, "rows", scalar(static_cast<double>(layout.rows)));
+  mxSetField(out, 0, "x_name", checked(mxCreateString(layout.view.x_name.c_str())));
+  mxSetField(out, 0, "y_name", checked(mxCreateString(layout.view.y_name.c_str())));
+  const PictureClasses classes = picture_class_list(model, data.labels);
+  mxSetField(out, 0, "classes", column(classes.labels));
+  mxSetField(out, 0, "class_texts", text_cells(classes.names));
+  return out;
+}
+
+void picture_layout(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 5 || nlhs > 1) throw InputError("picture_layout takes a model, X, labels and [i j]");
+  const Model model = model_from_struct(prhs[1]);
+  const PlotPoints data = picture_points(prhs[2], prhs[3]);
+  const PictureLayout layout = plan_picture(model, data, values_of(prhs[4], "the feature pair"));
+  plhs[0] = picture_layout_struct(model, data, layout);
+}
+
+void picture_svg(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 8 || nlhs > 1)
+    throw InputError("picture_svg takes a model, X, labels, a title, [i j], the grid's labels "
+                     "and the unknown label");
+  const Model model = model_from_struct(prhs[1]);
+  const PlotPoints data = picture_points(prhs[2], prhs[3]);
+  const PictureLayout layout = plan_picture(model, data, values_of(prhs[5], "the feature pair"));
+  const std::string svg = render_svg(model, data, text_argument(prhs[4], "the title"), layout,
+                                     values_of(prhs[6], "the grid's labels"),
+                                     scalar_argument(prhs[7], "the unknown label"));
+  plhs[0] = checked(mxCreateString(svg.c_str()));
+}
+
+void confusion_svg(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 6 || nlhs > 1)
+    throw InputError("confusion_svg takes a model, true labels, assigned labels, the unknown "
+                     "label and a title");
+  const Model model = model_from_struct(prhs[1]);
+  const std::vector<double> truth = values_of(prhs[2], "the true labels");
+  const Scores scores = score(truth, values_of(prhs[3], "the assigned labels"),
+                              scalar_argument(prhs[4], "the unknown label"));
+  const std::string svg = render_confusion(scores, picture_class_list(model, truth),
+                                           text_argument(prhs[5], "the title"));
+  plhs[0] = checked(mxCreateString(svg.c_str()));
+}
+
+void votes_svg(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 6 || nlhs > 1)
+    throw InputError("votes_svg takes a model, true labels, the vote's classes, its shares and a title");
+  const Model model = model_from_struct(prhs[1]);
+  const std::vector<double> truth = values_of(prhs[2], "the true labels");
+  VoteResult votes;
+  votes.classes = values_of(prhs[3], "the classes");
+  const auto shares = rows_of(prhs[4], "the shares");
+  for (const auto &r : shares) {
+    if (r.size() != votes.classes.size()) throw InputError("the shares need one column per class");
+    votes.shares.insert(votes.shares.end(), r.begin(), r.end());
+    votes.labels.push_back(0);
+  }
+  const std::string svg = render_vote_shares(votes, truth, picture_class_list(model, truth),
+                                             text_argument(prhs[5], "the title"));
+  plhs[0] = checked(mxCreateString(svg.c_str()));
+}
+
+void progress_svg(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 3 || nlhs > 1) throw InputError("progress_svg takes steps (K x 3) and a title");
+  std::vector<ProgressStep> steps;
+  for (const auto &r : rows_of(prhs[1], "the steps")) {
+    if (r.size() != 3) throw InputError("each step is [presentations accuracy nodes]");
+    steps.push_back({r[0], r[1], r[2]});
+  }
+  const std::string svg =
+      render_progress(steps, "list presentations", text_argument(prhs[2], "the title"));
+  plhs[0] = checked(mxCreateString(svg.c_str()));
+}
+
 using Command = void (*)(int, mxArray *[], int, const mxArray *[]);
 
 const std::pair<const char *, Command> commands[] = {
@@ -825,7 +948,9 @@ const std::pair<const char *, Command> commands[] = {
     {"is_label", is_label}, {"colours", colours}, {"hint", hint}, {"write", write},
     {"name_labels", name_labels}, {"stream_plan", stream},
     {"warnings", data_warnings}, {"varying", varying}, {"refusal", refusal},
-    {"shapes", shapes}, {"presentations", presentations}, {"parameters", parameters}};
+    {"shapes", shapes}, {"presentations", presentations}, {"parameters", parameters},
+    {"picture_layout", picture_layout}, {"picture_svg", picture_svg},
+    {"confusion_svg", confusion_svg}, {"votes_svg", votes_svg}, {"progress_svg", progress_svg}};
 
 void run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs < 1) throw InputError("give a command, such as 'read'");
