@@ -20,11 +20,41 @@
 %   the first pattern, in row order, exactly as qir_perf makes them, and
 %   compete and learn like new nodes; trimming never removes them, so
 %   classes missing from the new patterns are not forgotten. Pass the same D,
-%   ratio and scaling of the features as in the earlier call. Templates
-%   must have 2M+1 columns for the M columns of Patterns; [] and [] (no
-%   nodes) train from scratch. Both or neither: 12 arguments are refused.
-%   The summary then also gives the nodes given (how many of them no
-%   pattern chose) and created, and the nodes returned.
+%   ratio and scaling of the features as in the earlier call. Both or
+%   neither: 12 arguments are refused ("11 input arguments required.").
+%
+%   The 13-argument contract in full:
+%   - Checks: the eleven first, as always; then Templates (two dimensions,
+%     full real double, size, then its width: with rows, 2M+1 columns for
+%     the M columns of Patterns, so with M = 0 one column and the two
+%     columns qir_perf accepts for M = 0 are refused; then finite values,
+%     "12th input argument (Templates) holds a non-finite value at row R,
+%     column C; the nodes are damaged; train them again.", radius at least
+%     0, direction zero or of unit length); then NLabels (two dimensions,
+%     full real double, shape Gx1 or 1xG, 32-bit range, whole numbers);
+%     the number of results last.
+%   - No nodes: Templates without rows (of any width) take NLabels of 0x1
+%     or 1x0, as qir_perf takes them, or [] (0x0); any other empty shape
+%     (0x3) is refused as qir_perf refuses it. The call is then the
+%     eleven-argument one, output for output.
+%   - Results: the given nodes' rows come first, in their order, then the
+%     nodes made (trimming removes only those); the trace numbers the given
+%     nodes #1..#G and new ones from #G+1.
+%   - Operations: each given node adds 2 FLOPs (its free size), counted
+%     after Tu's.
+%   - Summary: after convergence the inactive line counts, with trimming,
+%     the made nodes it trimmed, without trimming every inactive node
+%     (given ones included); its percentage is always that count over all
+%     nodes of the run (given and made). Then "G nodes given (I inactive),
+%     C created": I is how many given nodes no pattern chose, without
+%     match tracking, in the last presentation. Training that stopped
+%     without converging has no inactive line and prints "G nodes given, C
+%     created". Then "K nodes returned (P% compression)" in place of "K
+%     nodes created (...)". Every count of one is singular ("1 node given
+%     (1 inactive), 1 created", "1 node returned"). With no patterns (N =
+%     0) training converges after 0 presentations, every given node is
+%     inactive and kept, and the compression is 0%; with M = 0 a template
+%     counts as one value.
 %
 %   Patterns                N x M matrix, one pattern of M features per row.
 %                           Scale the features to [0, 1] (qir_fit does it).
@@ -66,7 +96,8 @@
 %   whose message begins "QIR_TRAIN: " and names the first argument at fault;
 %   Patterns must be finite (a NaN or Inf is reported with its row and
 %   column) and PLabels whole numbers; given Templates and NLabels are
-%   checked as qir_perf checks its own, and NLabels must be whole numbers.
+%   checked as qir_perf checks its own (see the contract above), and
+%   NLabels must be whole numbers.
 %   Ctrl-C stops a long call with "QIR_TRAIN: Interrupted." within moments.
 %   The operation totals in the summary add up over every call while the
 %   module stays loaded; "clear qir_train" starts them again from zero.

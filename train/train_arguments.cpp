@@ -139,11 +139,13 @@ bool check_given_templates(const mxArray *templates, TrainArguments &args,
 }
 
 // Node labels are whole numbers: a fraction would be cut off silently. No
-// nodes take any empty labels ([] with []).
+// nodes take the labels qir_perf takes for none (0x1, 1x0) and also [],
+// MATLAB's "nothing"; any other empty shape (0x3) is refused as qir_perf
+// refuses it.
 bool check_given_labels(const mxArray *nlabels, std::int32_t N, MessageBuffer &message) {
   constexpr const char *argument = "13th input argument (NLabels)";
   if (N == 0 && is_two_dimensional(nlabels) && is_full_real_double(nlabels) &&
-      mxIsEmpty(nlabels))
+      mxGetDimensions(nlabels)[0] == 0 && mxGetDimensions(nlabels)[1] == 0)
     return true;
   if (!check_label_vector(nlabels, N, argument, train_module_name, message)) return false;
   if (!all_whole(mxGetPr(nlabels), static_cast<std::size_t>(N)))

@@ -48,18 +48,35 @@ double compression(std::int32_t N, std::int32_t M, std::int32_t num_templates) {
          static_cast<double>(N);
 }
 
-// Trimming removes only the inactive nodes made in this call.
+// Trimming removes only the inactive nodes made in this call. The share
+// is always of the nodes counted on the line: those trimmed, or those
+// detected, against every node the run held.
 void print_inactive_line(const SummaryFigures &figures, std::int32_t trim_option) {
+  std::int32_t counted = figures.inactive_count;
   if (trim_option == 1) {
-    const std::int32_t trimmed = figures.inactive_count - figures.inactive_given;
-    mexPrintf(trimmed == 1 ? "%d inactive node trimmed " : "%d inactive nodes trimmed ", trimmed);
+    counted -= figures.inactive_given;
+    mexPrintf(counted == 1 ? "%d inactive node trimmed " : "%d inactive nodes trimmed ", counted);
   } else {
-    mexPrintf(figures.inactive_count == 1 ? "%d inactive node detected "
-                                          : "%d inactive nodes detected ",
-              figures.inactive_count);
+    mexPrintf(counted == 1 ? "%d inactive node detected " : "%d inactive nodes detected ",
+              counted);
   }
-  mexPrintf("(%s%% redundacy)\n",
-            format_fixed(redundancy(figures.inactive_count, figures.num_nodes)).text);
+  mexPrintf("(%s%% redundacy)\n", format_fixed(redundancy(counted, figures.num_nodes)).text);
+}
+
+// A continued run: how many nodes came in, how many were made. Whether a
+// given node is inactive is known only after convergence, as for the
+// inactive line: before it, a node that learned in the last presentation
+// is not yet "chosen" and the count would mean something else.
+void print_given_line(const SummaryFigures &figures, bool converged) {
+  const std::int32_t created = figures.num_nodes - figures.num_given;
+  if (converged)
+    mexPrintf(figures.num_given == 1 ? "%d node given (%d inactive), %d created\n"
+                                     : "%d nodes given (%d inactive), %d created\n",
+              figures.num_given, figures.inactive_given, created);
+  else
+    mexPrintf(figures.num_given == 1 ? "%d node given, %d created\n"
+                                     : "%d nodes given, %d created\n",
+              figures.num_given, created);
 }
 
 void print_summary(const TrainingOutcome &outcome, const SummaryFigures &figures,
@@ -77,10 +94,7 @@ void print_summary(const TrainingOutcome &outcome, const SummaryFigures &figures
   const double P = compression(N, M, figures.num_templates);
   const bool one = figures.num_templates == 1;
   if (figures.num_given > 0) {
-    // A continued run: how many nodes came in, how many were made.
-    mexPrintf(figures.num_given == 1 ? "%d node given (%d inactive), %d created\n"
-                                     : "%d nodes given (%d inactive), %d created\n",
-              figures.num_given, figures.inactive_given, figures.num_nodes - figures.num_given);
+    print_given_line(figures, outcome.converged);
     mexPrintf(one ? "%d node returned (%s%% " : "%d nodes returned (%s%% ", figures.num_templates,
               format_fixed(std::fabs(P)).text);
   } else {

@@ -13,6 +13,7 @@
 #endif
 
 #include <stdexcept>
+#include <string>
 
 namespace qirhost {
 namespace {
@@ -81,6 +82,13 @@ Module::~Module() { LibraryHandle unload(handle_); }
 
 CallResult Module::call(int nlhs, const std::vector<const mxArray *> &inputs,
                         const CallOptions &options) const {
+  // MATLAB never passes a null input, so no module tests for one: an
+  // empty array stands for nothing.
+  for (std::size_t k = 0; k < inputs.size(); ++k)
+    if (inputs[k] == nullptr)
+      throw std::invalid_argument("input " + std::to_string(k + 1) + " of the call to " + path_ +
+                                  " is a null pointer, not an array (pass an empty array "
+                                  "for nothing)");
   std::vector<const mxArray *> prhs = inputs;  // the entry takes a mutable array of pointers
   const std::lock_guard<std::mutex> serialised(*call_lock_);
   return run_call(

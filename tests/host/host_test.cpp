@@ -404,6 +404,22 @@ TEST(Modules, ServicesWorkAcrossTheModuleBoundary) {
   EXPECT_EQ(failed.bytes_left, 32u);
 }
 
+// MATLAB never passes a null input and no module tests for one: the host
+// refuses it before the module reads through it.
+TEST(Modules, NullInputIsRefusedBeforeTheModuleRuns) {
+  const qirhost::Module probe(PROBE_B_PATH);
+  const ArrayPtr one = qirhost::make_scalar(1);
+  try {
+    probe.call(1, {one.get(), nullptr});
+    FAIL() << "a null input was passed on";
+  } catch (const std::invalid_argument &error) {
+    EXPECT_NE(std::string(error.what()).find("input 2"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("null"), std::string::npos) << error.what();
+  }
+  // The refusal leaves the module usable.
+  EXPECT_EQ(probe.call(1, {one.get()}).console, "probe call 1\n");
+}
+
 // How many calls were inside the module at once, at most, when two threads
 // each call their own Module object (`first` and `second`) `rounds` times.
 // Every call lingers in its console callback, so overlapping calls meet.

@@ -54,7 +54,8 @@ TEST_F(GivenNodesTest, GivenNodesAreCheckedAfterTheElevenWithTheirOwnMessages) {
   const ArrayPtr node = make_rows({{0, 1, 0.5}});
   for (std::size_t count : {10u, 12u, 14u}) {
     std::vector<ArrayPtr> inputs = continued(TrainCase{}, make_rows({{0, 1, 0.5}}), make_column({1}));
-    inputs.resize(count);
+    inputs.resize(std::min(count, inputs.size()));
+    while (inputs.size() < count) inputs.push_back(make_array(mxDOUBLE_CLASS, {0, 0}));
     EXPECT_EQ(run(inputs).error.value_or(""), "QIR_TRAIN: 11 input arguments required.");
   }
   const std::string t = "QIR_TRAIN: 12th input argument (Templates) ";
@@ -123,7 +124,7 @@ TEST_F(GivenNodesTest, HandWorkedContinuationTracesCountsAndResults) {
             "   Pattern #1 selected node #2 (label 2)\n"
             "   Summary: 0 new nodes created, 0 node updates\n"
             "\nQIR training converged after 1 list presentation\n"
-            "0 inactive nodes trimmed (50.000000% redundacy)\n"
+            "0 inactive nodes trimmed (0.000000% redundacy)\n"
             "1 node given (1 inactive), 1 created\n"
             "2 nodes returned (100.000000% inflation)\n"
             // Through the counters: the given node 2, node matches 9 + 1,
@@ -137,6 +138,71 @@ TEST_F(GivenNodesTest, HandWorkedContinuationTracesCountsAndResults) {
   EXPECT_EQ(result.blocks_left + result.arrays_left, 0u);
 }
 
+
+// No template rows take the labels qir_perf takes for no nodes (0x1, 1x0)
+// and [], and no other empty shape; M = 0 needs one column, so the two
+// columns qir_perf accepts for M = 0 are refused here.
+TEST_F(GivenNodesTest, NoNodesTakeTheEmptyLabelsQirPerfTakesAndBracketsOnly) {
+  const std::string l = "QIR_TRAIN: 13th input argument (NLabels) ";
+  const auto none = [] { return make_array(mxDOUBLE_CLASS, {0, 3}); };
+  for (const std::vector<std::size_t> &shape :
+       std::vector<std::vector<std::size_t>>{{0, 1}, {1, 0}, {0, 0}})
+    EXPECT_EQ(refused(none(), make_array(mxDOUBLE_CLASS, shape)), "(accepted)");
+  EXPECT_EQ(refused(none(), make_array(mxDOUBLE_CLASS, {0, 3})), l + "must be of type  0x1 or 1x0.");
+  EXPECT_EQ(refused(none(), make_array(mxDOUBLE_CLASS, {3, 0})), l + "must be of type  0x1 or 1x0.");
+  EXPECT_EQ(refused(none(), make_array(mxDOUBLE_CLASS, {0, 0, 2})), l + "must a vector.");
+
+  TrainCase featureless{{{}, {}}, {1, 2}, TrainCase{}.scalars};
+  EXPECT_EQ(refused(make_rows({{0.5, 0}}), make_column({1}), featureless),
+            "QIR_TRAIN: 12th input argument (Templates) has 2 columns; Patterns of 0 columns "
+            "need templates of 2M+1 = 1.");
+}
+
+// The summary of a continued run: each figure on a line means one thing.
+// Converged: the inactive line counts (and its share is of) what it says,
+// the given line adds the given nodes no pattern chose. Not converged: no
+// inactive figure at all. Without patterns, without features: the same
+// lines, with the singular where the count is one.
+TEST_F(GivenNodesTest, SummaryFiguresEachMeanOneThing) {
+  // Two given points far apart, one pattern on the first: the second is
+  // inactive; trimming removes none (1 of 2 given inactive, 0 created).
+  TrainCase c{{{0.0}}, {1}, {1, 1, 0, 0.001, 1, 10, 1, 0, 1}};
+  const auto given = [] { return make_rows({{0, 0, 0}, {0.9, 0, 0}}); };
+  EXPECT_EQ(steady(run(continued(c, given(), make_column({1, 2}))).console)
+                .find("\nQIR training converged after 0 list presentations\n"
+                      "0 inactive nodes trimmed (0.000000% redundacy)\n"
+                      "2 nodes given (1 inactive), 0 created\n"
+                      "2 nodes returned ("),
+            0u);
+  c.scalars[TRIM - D] = 0;
+  EXPECT_NE(steady(run(continued(c, given(), make_column({1, 2}))).console)
+                .find("1 inactive node detected (50.000000% redundacy)\n"
+                      "2 nodes given (1 inactive), 0 created\n"),
+            std::string::npos);
+  // One presentation allowed and the pattern makes a node: stopped, so
+  // the given line has no inactive figure.
+  TrainCase stopped{{{0.5}}, {3}, {1, 1, 0, 0.001, 1, 1, 1, 0, 1}};
+  EXPECT_NE(steady(run(continued(stopped, given(), make_column({1, 2}))).console)
+                .find("QIR training stopped after 1 list presentation\n"
+                      "Trimming option ignored due to lack of convergence.\n"
+                      "2 nodes given, 1 created\n3 nodes returned ("),
+            std::string::npos);
+  // N = 0: nothing presented, every given node inactive, kept.
+  TrainCase no_patterns{{}, {}, {1, 1, 0, 0.001, 1, 10, 1, 0, 1}};
+  EXPECT_EQ(steady(run(continued(no_patterns, make_rows({{0, 0, 0}}), make_column({4}))).console)
+                .find("\nQIR training converged after 0 list presentations\n"
+                      "0 inactive nodes trimmed (0.000000% redundacy)\n"
+                      "1 node given (1 inactive), 0 created\n"
+                      "1 node returned (0.000000% compression)\n"),
+            0u);
+  // M = 0: a template is its radius alone.
+  TrainCase no_features{{{}, {}}, {1, 1}, {1, 1, 0, 0.001, 1, 10, 0, 0, 1}};
+  EXPECT_NE(steady(run(continued(no_features, make_rows({{0}}), make_column({1}))).console)
+                .find("0 inactive nodes detected (0.000000% redundacy)\n"
+                      "1 node given (0 inactive), 0 created\n"
+                      "1 node returned (50.000000% compression)\n"),
+            std::string::npos);
+}
 
 // Generated runs: overlapping clusters of a few classes, now and then a
 // repeated pattern; every parameter from a small set, trimming included.
@@ -257,13 +323,17 @@ struct GivenLine {
 };
 GivenLine given_line(const std::string &console) {
   GivenLine g;
-  const std::size_t at = console.find(" given (");
+  const std::size_t at = console.find(" given");
   if (at == std::string::npos) return g;
   const std::size_t start = console.rfind('\n', at) + 1;
-  std::sscanf(console.c_str() + start, "%d node%*[s] given (%d inactive), %d created", &g.given,
-              &g.inactive, &g.created);
-  std::sscanf(console.c_str() + start, "%d node given (%d inactive), %d created", &g.given,
-              &g.inactive, &g.created);
+  // "(I inactive)" only after convergence.
+  if (std::sscanf(console.c_str() + start, "%d node%*[s] given (%d inactive), %d created",
+                  &g.given, &g.inactive, &g.created) < 2 &&
+      std::sscanf(console.c_str() + start, "%d node given (%d inactive), %d created", &g.given,
+                  &g.inactive, &g.created) < 2 &&
+      std::sscanf(console.c_str() + start, "%d node%*[s] given, %d created", &g.given,
+                  &g.created) < 2)
+    std::sscanf(console.c_str() + start, "%d node given, %d created", &g.given, &g.created);
   const std::size_t line = console.find('\n', at) + 1;
   std::sscanf(console.c_str() + line, "%d", &g.returned);
   const std::size_t trim = console.find(" trimmed (");
@@ -354,7 +424,24 @@ TEST_P(ContinuationTest, PropertiesHoldOnGeneratedRuns) {
       EXPECT_EQ(line.given + line.created - line.trimmed, line.returned);
     else
       EXPECT_EQ(line.given + line.created, line.returned);
+    // Whether a given node is inactive is told only after convergence.
+    const bool converged_now = next.console.find("training converged") != std::string::npos;
+    EXPECT_EQ(line.inactive >= 0, converged_now) << next.console;
     EXPECT_LE(line.inactive, line.given);
+    // The inactive line's share is of the nodes it counts, over every node.
+    const std::size_t share = next.console.find("% redundacy)");
+    if (share != std::string::npos) {
+      const std::size_t start = next.console.rfind('\n', share) + 1;
+      int counted = -1;
+      std::sscanf(next.console.c_str() + start, "%d", &counted);
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%f",
+                    counted * 100.0 / static_cast<double>(line.given + line.created));
+      EXPECT_EQ(next.console.substr(next.console.find('(', start) + 1,
+                                    share - next.console.find('(', start) - 1),
+                expected)
+          << next.console;
+    }
   }
   EXPECT_GT(unchanged_reruns, 8);
   EXPECT_GT(new_classes, 8);

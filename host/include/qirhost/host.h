@@ -109,6 +109,8 @@ class Module {
   Module(const Module &) = delete;
   Module &operator=(const Module &) = delete;
 
+  // Throws std::invalid_argument, before entering the module, when an input
+  // is a null pointer.
   CallResult call(int nlhs, const std::vector<const mxArray *> &inputs,
                   const CallOptions &options = {}) const;
   const std::string &path() const { return path_; }
