@@ -49,9 +49,13 @@ ModuleRunner make_runner(const Arguments &args) {
   return ModuleRunner(module_directory(args.text("--modules")));
 }
 
-void warn_about_training_data(const Dataset &data) {
-  for (const DataWarning &warning : training_data_warnings(data.patterns, data.labels))
+bool warn_about_training_data(const Dataset &data) {
+  bool contradictory = false;
+  for (const DataWarning &warning : training_data_warnings(data.patterns, data.labels)) {
     std::cerr << "Warning: " << warning.text << "\n";
+    contradictory = contradictory || warning.kind == "contradictory_patterns";
+  }
+  return contradictory;
 }
 
 Model load_model_argument(const std::string &path, const CommandSpec &command_spec) {

@@ -22,8 +22,8 @@ LabelSource label_source(const Arguments &args);
 CsvFormat csv_format(const Arguments &args);
 
 // Prints the library's warnings about the training data to stderr, one
-// "Warning: " line each.
-void warn_about_training_data(const Dataset &data);
+// "Warning: " line each; true when identical patterns have different labels.
+bool warn_about_training_data(const Dataset &data);
 
 // Runner for the module directory chosen by --modules, $QIR_MODULE_DIR or
 // the build default.

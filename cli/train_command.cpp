@@ -68,7 +68,7 @@ int train_command(const Words &words) {
     throw InputError(data.path + ": " + std::to_string(data.features()) +
                      " features; a model holds at most " + std::to_string(max_model_features));
   // A further batch may well hold one class: the model has the others.
-  if (!earlier) warn_about_training_data(data);
+  const bool contradictory = !earlier && warn_about_training_data(data);
   const VotingSettings voting = earlier ? earlier->voting : voting_settings(args);
   const TrainingParams params =
       training_params(args, {varying_features(data.patterns), data.patterns.size(), voting.voters},
@@ -111,8 +111,11 @@ int train_command(const Words &words) {
     most_presentations = std::max(most_presentations, member.list_presentations);
   const bool limit_given =
       earlier || args.has(std::string(parameter("max_presentations").flag));
+  // A larger limit never lets contradictory patterns converge: their
+  // warning said so.
   if (const auto hint =
-          presentation_limit_hint(most_presentations, params.max_presentations, limit_given))
+          presentation_limit_hint(most_presentations, params.max_presentations, limit_given);
+      hint && !contradictory)
     std::cerr << *hint << "\n";
   return 0;
 }

@@ -114,6 +114,9 @@ if isempty(earlier)
   [labels, names, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
   qir_data_warnings(X, labels);
+  % A larger limit never lets identical patterns of two labels converge.
+  contradictory = any(strcmp(qir_library('warnings', full(double(X)), double(labels(:))), ...
+                             'qir:contradictory_patterns'));
   model = struct('Templates', [], 'NLabels', [], 'num_list_presentations', 0, 'features', M, ...
                  'D', o.D, 'ratio', o.Ratio, 'vigilance', o.Vigilance, 'alpha', o.Alpha, ...
                  'learning_rate', o.LearningRate, 'max_list_presentations', o.MaxPresentations, ...
@@ -129,6 +132,7 @@ if isempty(earlier)
 else
   o = qir_options(earlier_options(earlier), varargin, 'qir_fit');
   limit_given = true;  % the earlier model's limit stays
+  contradictory = false;
   [labels, model] = continued_labels(y, earlier);
   model.D = o.D;
   model.ratio = o.Ratio;
@@ -160,9 +164,11 @@ end
 if o.Oflag > 0
   % Judged on the nodes this call made, as a fit on the batch alone would be.
   made = size(model.Templates, 1) - size(first_start(starts), 1);
-  hints = {qir_library('hint', 'training', made, size(X, 1)), ...
-           qir_library('hint', 'presentations', max(presentations), o.MaxPresentations, ...
-                       double(limit_given))};
+  hints = {qir_library('hint', 'training', made, size(X, 1))};
+  if ~contradictory
+    hints{end + 1} = qir_library('hint', 'presentations', max(presentations), ...
+                                 o.MaxPresentations, double(limit_given));
+  end
   for h = hints(~cellfun(@isempty, hints))
     fprintf('%s\n', h{1});
   end

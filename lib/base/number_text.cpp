@@ -36,6 +36,65 @@ std::string_view trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at `at`, or 0: no overlong forms,
+// no surrogates, nothing beyond U+10FFFF.
+std::size_t utf8_sequence(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k)
+    if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::size_t first_invalid_utf8(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = utf8_sequence(text, at);
+    if (length == 0) return at;
+    at += length;
+  }
+  return std::string_view::npos;
+}
+
+std::string shown_text(std::string_view text) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = utf8_sequence(text, at);
+    if (length > 0) {
+      shown.append(text.substr(at, length));
+      at += length;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(text[at++]);
+    shown += "\\x";
+    shown += hex[byte >> 4];
+    shown += hex[byte & 0xF];
+  }
+  return shown;
+}
+
 std::optional<double> parse_number(std::string_view text) {
   text = trim(text);
   // from_chars refuses a leading '+', which spreadsheets sometimes write.

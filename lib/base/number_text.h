@@ -23,4 +23,13 @@ std::string count_of(std::size_t count, const std::string &noun, const std::stri
 // Removes blanks, tabs and carriage returns at both ends.
 std::string_view trim(std::string_view text);
 
+// Names (of features and classes) are UTF-8 text, so that every front end
+// shows them alike: the offset of the first byte that does not belong to
+// valid UTF-8, or npos.
+std::size_t first_invalid_utf8(std::string_view text);
+
+// `text` for a message: every byte that is not valid UTF-8 written as \xHH,
+// so that a message quoting a file's bytes is itself valid text.
+std::string shown_text(std::string_view text);
+
 }  // namespace qir

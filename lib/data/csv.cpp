@@ -1,5 +1,7 @@
 #include "csv.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -136,12 +138,13 @@ bool all_words(const Record &record, std::size_t from = 0) {
   return true;
 }
 
-// How a cell is shown in a message: as written.
+// How a cell is shown in a message: as written, bytes that are not UTF-8
+// as \xHH so that the message itself is valid text.
 std::string shown(std::string_view text, bool quoted) {
-  if (!quoted) return std::string(trim(text));
+  if (!quoted) return shown_text(trim(text));
   std::string written = "\"";
   for (char c : text) written += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return written + "\"";
+  return shown_text(written + "\"");
 }
 
 // Reading state: the rows so far and whether the label column holds text.
@@ -183,6 +186,7 @@ struct Reader {
 
   void note_label_kind(bool number, int line_number, const std::string &text,
                        const std::string &written, const std::string &name) {
+    if (!number) check_name(text, line_number, name);
     int &first = number ? first_number_line : first_text_line;
     if (first == 0) first = line_number;
     if (first_text_line != 0 && first_number_line != 0)
@@ -195,6 +199,14 @@ struct Reader {
       throw InputError(where(table.path, line_number) + name + ": the class name " + written +
                        " holds a line end");
     if (!number) table.last_text.push_back(text);
+  }
+
+  // Names are UTF-8 in every front end; a Latin-1 byte would be a name in
+  // one and an error in another.
+  void check_name(const std::string &text, int line_number, const std::string &name) const {
+    if (first_invalid_utf8(text) != std::string::npos)
+      throw InputError(where(table.path, line_number) + name + ": '" + shown_text(text) +
+                       "' is not UTF-8 text; save the file as UTF-8");
   }
 
   void row(const Record &record, int line_number) {
@@ -218,6 +230,10 @@ constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 }  // namespace
 
 std::string read_text_file(const std::string &path) {
+  // A folder opens as a stream of unknown, enormous length.
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    throw InputError(path + " is a directory");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw InputError(path + ": cannot open file (" + std::strerror(errno) + ")");
   // Whole blocks at a time into room for the whole file (when its size is
@@ -277,6 +293,8 @@ Table parse_csv(const std::string &text, const std::string &path, const CsvForma
                              ": the header's name " + shown(record.cells[k], true) +
                              " holds a line end");
           reader.table.header.emplace_back(trim(record.cells[k]));
+          reader.check_name(reader.table.header.back(), record_line,
+                            "header, column " + std::to_string(k + 1));
         }
         continue;
       }

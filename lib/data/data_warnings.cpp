@@ -1,6 +1,9 @@
 #include "data_warnings.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
 
 namespace qir {
 namespace {
@@ -27,23 +30,24 @@ bool single_class(const double *labels, std::size_t patterns) {
 }  // namespace
 
 const FeatureNaming &command_feature_naming() {
-  static const FeatureNaming naming{"feature", "features", "", 1};
+  static const FeatureNaming naming{"feature", "features", "", 1, "pattern", "patterns"};
   return naming;
 }
 
 const FeatureNaming &toolbox_feature_naming() {
-  static const FeatureNaming naming{"column", "columns", " of X", 1};
+  static const FeatureNaming naming{"column", "columns", " of X", 1, "row", "rows"};
   return naming;
 }
 
 const FeatureNaming &python_feature_naming() {
-  static const FeatureNaming naming{"column", "columns", " of X", 0};
+  static const FeatureNaming naming{"column", "columns", " of X", 0, "row", "rows"};
   return naming;
 }
 
 const std::vector<std::string> &data_warning_kinds() {
   static const std::vector<std::string> kinds{"constant_features", "single_class",
-                                              "more_features_than_patterns"};
+                                              "more_features_than_patterns",
+                                              "contradictory_patterns"};
   return kinds;
 }
 
@@ -77,6 +81,84 @@ std::vector<std::size_t> constant_features(std::size_t n, std::size_t m, const A
   return constant;
 }
 
+// Bits of a value as a hash sees them: 0 and -0 are one value to the nodes.
+std::uint64_t value_bits(double value) {
+  if (value == 0) value = 0;
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+template <class At>
+std::uint64_t row_hash(std::size_t r, std::size_t m, const At &at) {
+  std::uint64_t hash = 0x9E3779B97F4A7C15u;
+  for (std::size_t c = 0; c < m; ++c) {
+    hash ^= value_bits(at(r, c));
+    hash *= 0xFF51AFD7ED558CCDu;
+    hash ^= hash >> 32;
+  }
+  return hash;
+}
+
+template <class At>
+bool same_row(std::size_t a, std::size_t b, std::size_t m, const At &at) {
+  for (std::size_t c = 0; c < m; ++c)
+    if (!(at(a, c) == at(b, c))) return false;
+  return true;
+}
+
+// Pairs (first, later) of identical patterns with different labels, the
+// first being the earliest pattern of those values: one hashed pass over
+// the rows, an open table of each distinct row's first index.
+template <class At>
+std::vector<std::pair<std::size_t, std::size_t>> contradictory_pairs(std::size_t n, std::size_t m,
+                                                                     const At &at,
+                                                                     const double *labels) {
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  std::size_t size = 2;
+  while (size < 2 * n) size *= 2;
+  const std::size_t mask = size - 1;
+  std::vector<std::size_t> first_plus_one(size, 0);
+  for (std::size_t r = 0; r < n; ++r) {
+    for (std::size_t slot = row_hash(r, m, at) & mask;; slot = (slot + 1) & mask) {
+      const std::size_t held = first_plus_one[slot];
+      if (held == 0) {
+        first_plus_one[slot] = r + 1;
+        break;
+      }
+      if (same_row(held - 1, r, m, at)) {
+        if (labels[held - 1] != labels[r]) pairs.emplace_back(held - 1, r);
+        break;
+      }
+    }
+  }
+  return pairs;
+}
+
+constexpr std::size_t most_named_pairs = 4;
+
+std::string contradiction_text(const std::vector<std::pair<std::size_t, std::size_t>> &pairs,
+                               const FeatureNaming &naming) {
+  const auto pair_text = [&](std::size_t k) {
+    return std::to_string(pairs[k].first + naming.first) + " and " +
+           std::to_string(pairs[k].second + naming.first);
+  };
+  const std::string cost =
+      ": no node can take in both, so training cannot converge: each member runs to its "
+      "presentation limit and adds nodes in every presentation (a larger limit only adds "
+      "more); ";
+  if (pairs.size() == 1)
+    return naming.row_many + " " + pair_text(0) + naming.suffix +
+           " are the same pattern with different labels" + cost + "drop or relabel one of them";
+  std::string text = std::to_string(pairs.size()) +
+                     " pairs of identical patterns have different labels (" + naming.row_many +
+                     " ";
+  const std::size_t named = std::min(pairs.size(), most_named_pairs);
+  for (std::size_t k = 0; k < named; ++k) text += (k > 0 ? ", " : "") + pair_text(k);
+  if (named < pairs.size()) text += " and " + std::to_string(pairs.size() - named) + " more";
+  return text + naming.suffix + ")" + cost + "drop or relabel one of each pair";
+}
+
 template <class At>
 std::vector<DataWarning> warnings_for(std::size_t n, std::size_t m, const At &at,
                                       bool rows_outer, const double *labels,
@@ -106,6 +188,9 @@ std::vector<DataWarning> warnings_for(std::size_t n, std::size_t m, const At &at
                             ": so few patterns cannot show which features matter, and the "
                             "model will classify new patterns poorly; gather more patterns "
                             "or use fewer features"});
+  const auto pairs = contradictory_pairs(n, m, at, labels);
+  if (!pairs.empty())
+    warnings.push_back({data_warning_kinds()[3], contradiction_text(pairs, naming)});
   return warnings;
 }
 

@@ -1,6 +1,6 @@
 // Warnings about training data that trains without error but cannot give
 // the model the user expects: features that never vary, a single class,
-// more features than patterns. One line each, never a refusal: such data
+// more features than patterns, identical patterns with different labels. One line each, never a refusal: such data
 // are sometimes meant (a smoke test, a first batch), so the call goes on.
 #pragma once
 
@@ -20,11 +20,13 @@ struct PatternView {
   double at(std::size_t r, std::size_t c) const { return data[r * row_step + c * feature_step]; }
 };
 
-// How a front end names features: "feature 3" in a data file, "column 3
-// of X" in the toolbox, "column 2 of X" (from 0) in Python.
+// How a front end names features and patterns: "feature 3" and "pattern
+// 5" of a data file, "column 3" and "row 5 of X" in the toolbox, "column 2"
+// and "row 4 of X" (from 0) in Python.
 struct FeatureNaming {
   std::string one, many, suffix;
   std::size_t first = 1;
+  std::string row_one, row_many;
 };
 const FeatureNaming &command_feature_naming();
 const FeatureNaming &toolbox_feature_naming();
@@ -35,8 +37,9 @@ struct DataWarning {
   std::string text;  // one line, without a "Warning: " prefix
 };
 
-// constant_features, single_class, more_features_than_patterns: the order
-// of the warnings, and names a front end can silence them by.
+// constant_features, single_class, more_features_than_patterns,
+// contradictory_patterns: the order of the warnings, and names a front end
+// can silence them by.
 const std::vector<std::string> &data_warning_kinds();
 
 // The warnings the training data `patterns` with class `labels` (one per

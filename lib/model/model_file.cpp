@@ -1,6 +1,7 @@
 #include "model_file.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -98,8 +99,8 @@ std::vector<std::pair<std::string, double *>> parameter_slots(Model &model) {
 // A value as a message shows it: a file can hold words of any length.
 std::string quoted(std::string_view word) {
   constexpr std::size_t shown = 24;
-  if (word.size() <= shown) return "'" + std::string(word) + "'";
-  return "'" + std::string(word.substr(0, shown)) + "...' (" + std::to_string(word.size()) +
+  if (word.size() <= shown) return "'" + shown_text(word) + "'";
+  return "'" + shown_text(word.substr(0, shown)) + "...' (" + std::to_string(word.size()) +
          " characters)";
 }
 
@@ -119,6 +120,16 @@ struct Fault {
 bool one_line_name(std::string_view name) {
   const std::string_view trimmed = trim(name);
   return !trimmed.empty() && trimmed.find_first_of("\n\r") == std::string_view::npos;
+}
+
+// Names are UTF-8, so that every front end shows and compares them alike
+// (a Latin-1 byte would be text in one and an error in another).
+std::optional<std::string> name_fault(const std::string &what, std::string_view name) {
+  if (!one_line_name(name)) return what + " '" + shown_text(name) + "' is empty or spans lines";
+  if (first_invalid_utf8(name) != std::string_view::npos)
+    return what + " '" + shown_text(trim(name)) +
+           "' is not UTF-8 text; save the names as UTF-8";
+  return std::nullopt;
 }
 
 std::optional<Fault> parameter_fault(const Model &model) {
@@ -206,12 +217,12 @@ std::optional<Fault> class_fault(const Model &model) {
   for (std::size_t k = 0; k < model.class_names.size(); ++k) {
     const auto &[label, name] = model.class_names[k];
     const std::string_view trimmed = trim(name);
-    if (!one_line_name(name))
-      return Fault{"class name '" + name + "' is empty or spans lines", Place::class_line, "", k};
+    if (auto fault = name_fault("class name", name))
+      return Fault{*fault, Place::class_line, "", k};
     if (!named.insert(label).second)
       return Fault{"class " + std::to_string(label) + " named twice", Place::class_line, "", k};
     if (!names.insert(std::string(trimmed)).second)
-      return Fault{"class name '" + std::string(trimmed) + "' given to two labels",
+      return Fault{"class name '" + shown_text(trimmed) + "' given to two labels",
                    Place::class_line, "", k};
     if (carried.count(label) == 0)
       return Fault{"class " + std::to_string(label) + " is the label of no node",
@@ -233,9 +244,8 @@ std::optional<Fault> feature_name_fault(const Model &model) {
                  Place::feature_line, "",
                  std::min(names.size(), static_cast<std::size_t>(model.features + 1)) - 1};
   for (std::size_t k = 0; k < names.size(); ++k)
-    if (!one_line_name(names[k]))
-      return Fault{"feature name '" + names[k] + "' is empty or spans lines",
-                   Place::feature_line, "", k};
+    if (auto fault = name_fault("feature name", names[k]))
+      return Fault{*fault, Place::feature_line, "", k};
   return std::nullopt;
 }
 
@@ -271,9 +281,14 @@ std::string_view without_byte_order_mark(std::string_view text) {
   return text;
 }
 
-// Digits, signs, points and exponents only: a number too large for a double.
-bool numeric_looking(std::string_view word) {
-  return word.find_first_not_of("0123456789+-.eE") == std::string_view::npos;
+// A number written in full whose magnitude no double holds ("1e999"), as
+// opposed to a word that is no number at all ("-", "1.2.3").
+bool beyond_doubles(std::string_view word) {
+  if (word.size() > 1 && word.front() == '+' && word[1] != '-') word.remove_prefix(1);
+  double value = 0;
+  const char *end = word.data() + word.size();
+  const auto [stop, error] = std::from_chars(word.data(), end, value);
+  return error == std::errc::result_out_of_range && stop == end;
 }
 
 // Parsing state: the header values seen, where each was, and the node rows.
@@ -331,7 +346,7 @@ struct Reader {
   double number(std::string_view word) const {
     const auto value = parse_number(word);
     if (value) return *value;
-    if (numeric_looking(word)) fail(quoted(word) + " is beyond the range of doubles");
+    if (beyond_doubles(word)) fail(quoted(word) + " is beyond the range of doubles");
     fail(quoted(word) + " is not a number");
   }
 

@@ -47,6 +47,16 @@ std::string file_behind_links(const std::string &path) {
 
 namespace {
 
+void write_to(int descriptor, const std::string &path, const std::string &content) {
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t written = write(descriptor, content.data() + done, content.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) fail(path, "cannot write");
+    done += static_cast<std::size_t>(written);
+  }
+}
+
 // The permission bits the new file gets: the existing file's, or those a
 // plain create would give.
 mode_t new_file_mode(const std::string &target) {
@@ -82,13 +92,7 @@ class TemporaryFile {
   // The content on disk, not only in the system's buffers, before the
   // rename makes it the file: a crash then leaves the old file or the new.
   void write_all(const std::string &target, const std::string &content) {
-    std::size_t done = 0;
-    while (done < content.size()) {
-      const ssize_t written = write(descriptor_, content.data() + done, content.size() - done);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) fail(target, "cannot write");
-      done += static_cast<std::size_t>(written);
-    }
+    write_to(descriptor_, target, content);
     if (fsync(descriptor_) != 0) fail(target, "cannot write");
     const int status = close(descriptor_);
     descriptor_ = -1;
@@ -116,12 +120,54 @@ class TemporaryFile {
   std::string path_;
 };
 
+// A descriptor the process already holds, named as a path: /dev/stdout,
+// /dev/fd/N, /proc/self/fd/N. -1 for any other path.
+int descriptor_named(const std::string &path) {
+  if (path == "/dev/stdout") return STDOUT_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
+  for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (path.compare(0, prefix.size(), prefix) != 0 || path.size() == prefix.size()) continue;
+    const std::string digits = path.substr(prefix.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+      return -1;
+    const int descriptor = std::atoi(digits.c_str());
+    return fcntl(descriptor, F_GETFD) == -1 ? -1 : descriptor;
+  }
+  return -1;
+}
+
+// A device, FIFO or socket is written in place: renaming a file over it
+// would turn /dev/null into a plain file and leave a FIFO's reader waiting.
+void write_in_place(const std::string &path, const std::string &content) {
+  const int descriptor = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) fail(path, "cannot open it for writing");
+  try {
+    write_to(descriptor, path, content);
+  } catch (...) {
+    close(descriptor);
+    throw;
+  }
+  if (close(descriptor) != 0 && errno != EINTR) fail(path, "cannot write");
+}
+
 }  // namespace
 
 void write_file_atomically(const std::string &path, const std::string &content) {
   if (path == "-") {
     std::cout << content << std::flush;
     return;
+  }
+  // What the process already writes to keeps its place and mode (a pipe,
+  // a log opened for appending).
+  if (const int descriptor = descriptor_named(path); descriptor >= 0) {
+    if (descriptor == STDOUT_FILENO) std::cout << std::flush;
+    write_to(descriptor, path, content);
+    return;
+  }
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) throw InputError(path + " is a directory");
+    if (!S_ISREG(info.st_mode)) return write_in_place(path, content);
   }
   const std::string target = file_behind_links(path);
   TemporaryFile file(target);

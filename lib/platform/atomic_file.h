@@ -10,8 +10,11 @@ namespace qir {
 // then renames it onto `path`. An existing file keeps its permission bits;
 // a symbolic link keeps being a link and its target is replaced. The
 // temporary file is removed on failure and on SIGINT, SIGTERM or SIGHUP.
-// Throws InputError naming `path` on failure. The path "-" writes to
-// standard output instead.
+// Throws InputError naming `path` on failure, and for a directory ("PATH is
+// a directory"). The path "-" writes to standard output instead. What is
+// not a regular file is written in place and never replaced: a device, a
+// FIFO, a socket, and a descriptor named as a path (/dev/stdout, /dev/fd/N
+// of a process substitution, /proc/self/fd/N).
 void write_file_atomically(const std::string &path, const std::string &content);
 
 // The file that writing to `path` replaces: symbolic links followed, also

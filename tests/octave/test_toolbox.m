@@ -213,7 +213,8 @@ check(~isempty(strfind(text, 'Member 3 of 3:')) && isempty(strfind(text, sprintf
 check(~isempty(strfind(evalc('qir_fit(X, y, ''MaxPresentations'', 1);'), ...
                        'stopped after 1 list presentations')), 'presentation limit hint');
 % Large data take fewer presentations by default, as in the qir command; a
-% pattern with both labels keeps every member at its limit, without a hint.
+% pattern with both labels keeps every member at its limit: it is named,
+% and no limit hint is given, chosen limit or not (none would converge).
 big = mod((0:15999)' * [7919 104729], 16000) / 16000;
 big_y = 1 + (big(:, 1) > 0.5);
 big(1:2, :) = 0.25;
@@ -223,7 +224,24 @@ for k = 1:rows(limits)
   [text, big_model] = evalc('qir_fit(big, big_y, limits{k, 1}{:});');
   check(big_model.max_list_presentations == limits{k, 2} && ...
         big_model.num_list_presentations == limits{k, 2}, 'default presentation limit %d', k);
-  check(isempty(strfind(text, 'without converging')) == (k < 3), 'limit hint %d: %s', k, text);
+  check(isempty(strfind(text, 'without converging')), 'limit hint %d: %s', k, text);
+  check(~isempty(strfind(text, 'rows 1 and 2 of X are the same pattern with different labels')), ...
+        'contradiction warning %d: %s', k, text);
+end
+
+% A refusal's row is given as the row of X through the order; an order
+% that is no list of rows is refused rather than naming row 2^63.
+module_text = 'QIR_TRAIN: 1st input argument (Patterns) holds a non-finite value at row 2, column 1; drop that pattern or give it a number there.';
+check(~isempty(strfind(qir_library('refusal', module_text, 'qir_fit', [5 9]), 'row 9,')), ...
+      'refusal row through the order');
+for bad = {[5 NaN], [5 -1], [5 1.5]}
+  try
+    qir_library('refusal', module_text, 'qir_fit', bad{1});
+    check(false, 'order %s accepted', mat2str(bad{1}));
+  catch err
+    check(~isempty(strfind(err.message, 'row numbers')) && ...
+          isempty(strfind(err.message, '9223372036854775808')), 'order refusal: %s', err.message);
+  end
 end
 
 % Plotting: handles only when asked, equal aspect, shadows of a wider model.

@@ -299,6 +299,14 @@ class TestDataWarnings:
         assert kinds == ["more_features_than_patterns"]
         assert texts[0].startswith("5 features but only 3 patterns")
 
+    def test_identical_patterns_with_two_labels_warn_once_naming_the_rows(self, circle):
+        X, y, _, _ = circle
+        other = y[y != y[0]][0]
+        kinds, texts = self.kinds(np.vstack([X[:60], X[:1]]), np.r_[y[:60], other])
+        assert kinds == ["contradictory_patterns"]
+        assert texts[0].startswith("rows 0 and 60 of X are the same pattern with different labels")
+        assert "presentation limit" in texts[0]
+
     def test_none_for_sound_data_nor_from_scikit_learns_checks_but_one_class(self, circle):
         import warnings
         X, y, _, _ = circle

@@ -85,6 +85,16 @@ def cases():
         "feature_names_out_of_order": (edited(named, "% feature_max 1 1",
                                               ["% feature_max 1 1", "% feature 2 height"]),
                                        "% feature 2 height"),
+        # Names are UTF-8; a Latin-1 byte (written through surrogateescape)
+        # is refused alike, and no message breaks on quoting it.
+        "latin1_class_name": (edited(named, "% class 1 inside", "% class 1 caf\udce9"),
+                              "% class 1 caf\udce9"),
+        "latin1_feature_name": (edited(numeric, "% features 2",
+                                       ["% features 2", "% feature 1 \udcff", "% feature 2 b"]),
+                                "% feature 1 \udcff"),
+        "latin1_in_a_number": (edited(numeric, "% D 1", "% D 1\udcff"), "% D 1\udcff"),
+        "dash_for_D": (edited(numeric, "% D 1", "% D -"), "% D -"),
+        "dotted_D": (edited(numeric, "% D 1", "% D 1.2.3"), "% D 1.2.3"),
     }
     return ([(name, lines, None) for name, lines in good.items()]
             + [(name, lines, lines.index(fault) + 1) for name, (lines, fault) in bad.items()]
@@ -103,8 +113,11 @@ def matrix(tmp_path_factory):
     files = {}
     for name, lines, line in cases():
         path = folder / f"{name}.model"
-        path.write_bytes(("\r\n" if name == "comments_and_blanks" else "\n").join(lines).encode() + b"\n")
+        path.write_bytes(("\r\n" if name == "comments_and_blanks" else "\n").join(lines)
+                         .encode("utf-8", "surrogateescape") + b"\n")
         files[name] = (path, line)
+    os.mkdir(folder / "folder.model")  # a folder where a model file should be
+    files["folder"] = (folder / "folder.model", "directory")
     data = folder / "x.csv"
     np.savetxt(data, patterns(), delimiter=",", fmt="%.17g")
     return folder, files, data
@@ -113,6 +126,8 @@ def matrix(tmp_path_factory):
 def _refusal(message, path, line):
     """Whether a refusal message names the file and the expected line."""
     name = os.path.basename(path)
+    if line == "directory":
+        return f"{path} is a directory" in message
     if line == 0:
         return re.search(re.escape(name) + r": not a model file", message) is not None
     return f"{name}:{line}: " in message

@@ -692,7 +692,12 @@ void refusal(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
       message, caller == "qir_fit" ? toolbox_fit_names() : toolbox_predict_names());
   if (text && nrhs == 4) {
     std::vector<std::size_t> rows;
-    for (double row : values_of(prhs[3], "the order")) rows.push_back(static_cast<std::size_t>(row));
+    for (double row : values_of(prhs[3], "the order")) {
+      // A cast of NaN or of a negative number would name a row of 2^63.
+      if (!(row >= 1 && row <= 9007199254740992.0 && std::trunc(row) == row))
+        throw InputError("the order holds row numbers, whole and from 1");
+      rows.push_back(static_cast<std::size_t>(row));
+    }
     text = with_row_renumbered(*text, rows);
   }
   plhs[0] = checked(mxCreateString(text.value_or("").c_str()));

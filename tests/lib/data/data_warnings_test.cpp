@@ -80,7 +80,52 @@ TEST(DataWarnings, SingleClassAndMoreFeaturesThanPatternsAtTheirThresholds) {
             (std::vector<std::string>{"single_class", "more_features_than_patterns"}));
   EXPECT_TRUE(training_data_warnings(std::vector<std::vector<double>>{}, {}).empty());
   EXPECT_EQ(data_warning_kinds(), (std::vector<std::string>{"constant_features", "single_class",
-                                                            "more_features_than_patterns"}));
+                                                            "more_features_than_patterns",
+                                                            "contradictory_patterns"}));
+}
+
+// Identical patterns with different labels keep every member training to
+// its limit: the warning names each pair (the first of the values and the
+// later one) in the front end's numbering, once for all pairs.
+TEST(DataWarnings, IdenticalPatternsWithDifferentLabelsAreNamedInPairs) {
+  const std::vector<std::vector<double>> rows{{1, 2}, {3, 4}, {1, 2}, {1, 2}, {-0.0, 4}, {0, 4}};
+  const auto warnings = training_data_warnings(rows, {1, 2, 1, 3, 2, 5});
+  ASSERT_EQ(kinds_of(warnings), std::vector<std::string>{"contradictory_patterns"});
+  EXPECT_EQ(warnings[0].text.rfind("2 pairs of identical patterns have different labels "
+                                   "(patterns 1 and 4, 5 and 6): no node can take in both", 0),
+            0u)
+      << warnings[0].text;
+  EXPECT_NE(warnings[0].text.find("presentation limit"), std::string::npos);
+  // Repeats with one label are no contradiction.
+  EXPECT_TRUE(training_data_warnings(rows, {1, 2, 1, 1, 3, 3}).empty());
+
+  // The toolbox's and Python's numbering, on column-major data; many pairs
+  // are counted beyond the few named.
+  std::vector<double> column_major;
+  const std::size_t n = 12;
+  for (std::size_t r = 0; r < n; ++r) column_major.push_back(static_cast<double>(r % 6));
+  for (std::size_t r = 0; r < n; ++r) column_major.push_back(0.5);
+  std::vector<double> labels(n);
+  for (std::size_t r = 0; r < n; ++r) labels[r] = r < 6 ? 1 : 2;
+  const PatternView view{column_major.data(), n, 2, 1, n};
+  const auto toolbox = training_data_warnings(view, labels.data(), toolbox_feature_naming());
+  ASSERT_EQ(kinds_of(toolbox), (std::vector<std::string>{"constant_features",
+                                                         "contradictory_patterns"}));
+  EXPECT_EQ(toolbox[1].text.rfind("6 pairs of identical patterns have different labels (rows "
+                                  "1 and 7, 2 and 8, 3 and 9, 4 and 10 and 2 more of X)",
+                                  0),
+            0u)
+      << toolbox[1].text;
+  const auto python = training_data_warnings(view, labels.data(), python_feature_naming());
+  EXPECT_NE(python[1].text.find("(rows 0 and 6, 1 and 7,"), std::string::npos) << python[1].text;
+  const std::vector<double> pair{0.5, 1, 0.5, 0.25, 3, 0.25};  // rows 1 and 3 alike
+  const std::vector<double> pair_labels{1, 1, 2};
+  const auto one = training_data_warnings(PatternView{pair.data(), 3, 2, 1, 3},
+                                          pair_labels.data(), toolbox_feature_naming());
+  ASSERT_EQ(kinds_of(one), std::vector<std::string>{"contradictory_patterns"});
+  EXPECT_EQ(one[0].text.rfind("rows 1 and 3 of X are the same pattern with different labels", 0),
+            0u)
+      << one[0].text;
 }
 
 TEST(ModuleRefusals, NameTheArgumentAsTheToolboxUserPassedIt) {

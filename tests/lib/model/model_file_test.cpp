@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "base/errors.h"
@@ -296,4 +297,57 @@ TEST(ModelFile, RefusesFeatureNamesThatDoNotNameEachFeatureOnce) {
   EXPECT_THROW(format_model(model), InputError);
   model.feature_names = {"a", "two\nlines"};
   EXPECT_THROW(format_model(model), InputError);
+}
+
+// A word that is no number is called so; only a number written in full
+// that no double holds is "beyond the range".
+TEST(ModelFile, WordsThatAreNoNumbersAreNotCalledOutOfRange) {
+  for (const char *word : {"-", "1.2.3", "+", "e5", "1e", "--1", "."})
+    EXPECT_EQ(failure(named_file("% D 1", std::string("% D ") + word)),
+              "m.txt:5: '" + std::string(word) + "' is not a number")
+        << word;
+  EXPECT_EQ(failure(named_file("% D 1", "% D 1e999")),
+            "m.txt:5: '1e999' is beyond the range of doubles");
+  EXPECT_EQ(failure(named_file("% D 1", "% D -1e400")),
+            "m.txt:5: '-1e400' is beyond the range of doubles");
+}
+
+// Names are UTF-8 in every front end: a Latin-1 byte is refused with the
+// file and line, and every message shows such bytes escaped, so that the
+// message itself is valid text.
+TEST(ModelFile, NamesMustBeUtf8AndMessagesShowOtherBytesEscaped) {
+  EXPECT_EQ(failure(named_file("% class 2 large", "% class 2 caf\xE9")),
+            "m.txt:15: class name 'caf\\xE9' is not UTF-8 text; save the names as UTF-8");
+  EXPECT_EQ(failure(named_file("% feature_max 2\n", "% feature_max 2\n% feature 1 \xFF\n")),
+            "m.txt:5: feature name '\\xFF' is not UTF-8 text; save the names as UTF-8");
+  EXPECT_EQ(failure(named_file("% D 1", "% D 1\xFF")), "m.txt:5: '1\\xFF' is not a number");
+  // UTF-8 names of any script pass, and so do they through the writer.
+  const Model named = parse_model(named_file("% class 2 large", "% class 2 caf\xC3\xA9 \xE5\xA4\xA7"),
+                                  "m.txt");
+  EXPECT_EQ(parse_model(format_model(named), "m.txt").class_names, named.class_names);
+  Model model = awkward_model();
+  model.feature_names = {"ok", "caf\xE9"};
+  EXPECT_THROW(format_model(model), InputError);
+}
+
+TEST(NumberText, Utf8CheckAndEscapes) {
+  EXPECT_EQ(first_invalid_utf8("plain \xC3\xA9 \xF0\x9F\x98\x80"), std::string_view::npos);
+  EXPECT_EQ(first_invalid_utf8("ab\xFF"), 2u);
+  EXPECT_EQ(first_invalid_utf8("\xC0\xAF"), 0u);          // overlong '/'
+  EXPECT_EQ(first_invalid_utf8("\xED\xA0\x80"), 0u);      // a surrogate
+  EXPECT_EQ(first_invalid_utf8("\xF4\x90\x80\x80"), 0u);  // beyond U+10FFFF
+  EXPECT_EQ(first_invalid_utf8("x\xE2\x82"), 1u);          // cut short
+  EXPECT_EQ(shown_text("caf\xE9 \xC3\xA9"), "caf\\xE9 \xC3\xA9");
+}
+
+TEST(ModelFile, AFolderIsRefusedByName) {
+  TempDir dir;
+  const std::string folder = dir.path("models");
+  std::filesystem::create_directory(folder);
+  try {
+    load_model(folder);
+    FAIL() << "a folder was read";
+  } catch (const InputError &error) {
+    EXPECT_EQ(std::string(error.what()), folder + " is a directory");
+  }
 }

@@ -1,14 +1,17 @@
 // Output files appear whole or not at all, keep their permissions and
-// links, and an interrupted command leaves no temporary file behind.
+// links, and an interrupted command leaves no temporary file behind;
+// devices, FIFOs and descriptors are written in place.
 #include "platform/atomic_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "data/csv.h"
 #include "base/errors.h"
@@ -84,4 +87,64 @@ TEST(TempFileCleanup, SignalsRemoveRegisteredFilesAndStillEndTheProcess) {
     EXPECT_FALSE(std::filesystem::exists(doomed)) << "signal " << signal_number;
     EXPECT_TRUE(std::filesystem::exists(kept));
   }
+}
+
+// What is not a regular file is written in place and never replaced: a
+// FIFO keeps being a FIFO and its reader gets the content; a character
+// device (a private one, made as root) keeps being a device.
+TEST(AtomicFile, SpecialFilesAreWrittenInPlaceNeverReplaced) {
+  TempDir dir;
+  const std::string fifo = dir.path("labels.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = read_text_file(fifo); });
+  write_file_atomically(fifo, "1\n2\n");
+  reader.join();
+  EXPECT_EQ(received, "1\n2\n");
+  struct stat info {};
+  ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(dir.entries(), 1u);  // no temporary left beside it
+
+  if (geteuid() != 0) GTEST_SKIP() << "a private character device needs root (mknod)";
+  const std::string null_device = dir.path("null");
+  ASSERT_EQ(mknod(null_device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);  // as /dev/null
+  write_file_atomically(null_device, "discarded\n");
+  ASSERT_EQ(lstat(null_device.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  // Through a link, as /dev/stdout leads to the terminal or pipe.
+  const std::string link = dir.path("null-link");
+  ASSERT_EQ(symlink(null_device.c_str(), link.c_str()), 0);
+  write_file_atomically(link, "discarded\n");
+  ASSERT_EQ(lstat(null_device.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+}
+
+// /dev/fd/N (a process substitution) and /proc/self/fd/N name a descriptor
+// the process holds: written to it, in its place.
+TEST(AtomicFile, DescriptorsNamedAsPathsAreWrittenToDirectly) {
+  for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    write_file_atomically(prefix + std::to_string(ends[1]), "through the pipe\n");
+    close(ends[1]);
+    char buffer[64] = {};
+    EXPECT_EQ(read(ends[0], buffer, sizeof buffer - 1), 17) << prefix;
+    EXPECT_STREQ(buffer, "through the pipe\n");
+    close(ends[0]);
+  }
+}
+
+TEST(AtomicFile, AFolderIsRefusedByName) {
+  TempDir dir;
+  const std::string folder = dir.path("out");
+  std::filesystem::create_directory(folder);
+  try {
+    write_file_atomically(folder, "1\n");
+    FAIL() << "a folder was written";
+  } catch (const InputError &error) {
+    EXPECT_EQ(std::string(error.what()), folder + " is a directory");
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
