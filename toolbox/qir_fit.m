@@ -58,12 +58,14 @@ function model = qir_fit(X, y, varargin)
 %   On a terminal, training that takes more than a second shows a progress
 %   line after each member (member k of K, its list presentations and nodes,
 %   the time so far); files and pipes never get it. A member that stops at
-%   'MaxPresentations' without converging gives a hint.
+%   'MaxPresentations' without converging gives a hint, unless identical
+%   rows of X have different labels (no limit lets those converge).
 %
 %   Data that cannot give a useful model (a column of X with one value
-%   throughout, a single class, more columns than rows) draw one warning
-%   line each ('qir:constant_features', 'qir:single_class',
-%   'qir:more_features_than_patterns'); training goes on. Refused options
+%   throughout, a single class, more columns than rows, identical rows with
+%   different labels) draw one warning line each ('qir:constant_features',
+%   'qir:single_class', 'qir:more_features_than_patterns',
+%   'qir:contradictory_patterns'); training goes on. Refused options
 %   and values are errors 'qir_fit:refused' that name X, y or the option.
 %
 %   model fields: Templates, NLabels (as qir_train returns them),

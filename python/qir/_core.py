@@ -15,10 +15,11 @@ _qir.use_packaged_modules(os.path.join(os.path.dirname(os.path.abspath(__file__)
 
 class QIRWarning(UserWarning):
     """Training data that trains, but not into the model one would expect:
-    constant features, a single class, more features than patterns. The
-    ``kind`` attribute says which (``"constant_features"``, ``"single_class"``,
-    ``"more_features_than_patterns"``). Silence them all with
-    ``warnings.simplefilter("ignore", qir.QIRWarning)``."""
+    constant features, a single class, more features than patterns,
+    identical patterns with different labels. The ``kind`` attribute says
+    which (``"constant_features"``, ``"single_class"``,
+    ``"more_features_than_patterns"``, ``"contradictory_patterns"``).
+    Silence them all with ``warnings.simplefilter("ignore", qir.QIRWarning)``."""
 
     def __init__(self, message, kind=""):
         super().__init__(message)
