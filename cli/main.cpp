@@ -33,7 +33,7 @@ const char *overview =
     "  classify  label the patterns of a CSV file with a model; score them\n"
     "  cv        cross-validate a training setting on a labelled CSV file\n"
     "  search    find a good training setting by cross-validation over a grid\n"
-    "  plot      draw a model over data, its confusion matrix, votes or progress (SVG)\n"
+    "  plot      draw a model over data, its confusion matrix, votes or progress\n"
     "  demo      the circle-in-the-square benchmark end to end, with a picture\n"
     "\n"
     "'qir help COMMAND' (or 'qir COMMAND --help') describes each command;\n"
