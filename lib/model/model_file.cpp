@@ -623,4 +623,13 @@ ModelClasses model_classes(const Model &model) {
   return classes;
 }
 
+void keep_names_with_nodes(Model &model) {
+  std::set<double> labels;
+  for (const auto &member : model.members) labels.insert(member.labels.begin(), member.labels.end());
+  auto &names = model.class_names;
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [&](const auto &entry) { return labels.count(entry.first) == 0; }),
+              names.end());
+}
+
 }  // namespace qir

@@ -120,4 +120,9 @@ struct ModelClasses {
 };
 ModelClasses model_classes(const Model &model);
 
+// Keeps the class names whose labels some node carries, in their order: a
+// name without a node (a class whose nodes were trimmed, or that a front
+// end knew of before its data brought it) would make the model unreadable.
+void keep_names_with_nodes(Model &model);
+
 }  // namespace qir

@@ -71,17 +71,8 @@ Model continue_model(ModuleRunner &runner, const Model &earlier, const Dataset &
   const auto labels = qirhost::make_column(data.labels);
   Model model =
       continue_ensemble(runner, earlier, patterns.get(), labels.get(), params, oflag, options);
-  // A name with no node (a class of the data whose nodes were trimmed) would
-  // make the model unreadable.
-  model.class_names.clear();
-  const auto classes = model_classes(model).labels;
-  names.erase(std::remove_if(names.begin(), names.end(),
-                             [&](const auto &entry) {
-                               return !std::binary_search(classes.begin(), classes.end(),
-                                                          static_cast<double>(entry.first));
-                             }),
-              names.end());
   model.class_names = std::move(names);
+  keep_names_with_nodes(model);
   model.feature_names = earlier.feature_names;
   return model;
 }

@@ -96,15 +96,19 @@ def check_label_kinds(model_has_names, data_has_names):
     _qir.check_label_kinds(model_has_names, data_has_names)
 
 
-def train(patterns, labels, params, oflag, voting, workers=0, start=None):
-    """The members' qir_train calls (one for a plain model), side by side:
-    a list of (templates K x (2M+1), node labels, list presentations), and
-    the batches the members have had. With start ({"members": [(templates,
-    labels), ...], "batches": B}) each member goes on from its own nodes."""
-    members, text, batches = _qir.train(patterns, labels, params, oflag, voting, workers, True,
-                                        start)
+def fit(patterns, labels, params, oflag, voting, workers, scaling, class_names, feature_names,
+        start=None):
+    """The library's fit, one call: the patterns scaled by `scaling` ((min,
+    max) or None), the members' qir_train calls side by side, the model
+    (a _qir.Model) with the class names (number, name) that label a node
+    and the feature names. With `start` (a _qir.Model) every member goes on
+    from its own nodes, and the scaling, ensemble and names are start's.
+    `labels` are the model file's; `params` the training arguments given
+    (D and max_list_presentations may be left to the library)."""
+    model, text = _qir.fit(patterns, labels, params, oflag, voting, workers, True, scaling,
+                           class_names, feature_names, start)
     _log(text)
-    return members, batches
+    return model
 
 
 def stratified_folds(labels, folds, seed):
@@ -112,13 +116,14 @@ def stratified_folds(labels, folds, seed):
     return _qir.stratified_folds(labels, folds, seed)
 
 
-def predict(members, patterns, params, classes, unknown_label, best_fit, oflag):
-    """The library's predict: the members ((templates, labels) each) classify
-    the patterns and vote among `classes`; with best_fit, patterns that no
-    member classifies get the vote of the members' best-fitting nodes.
-    (labels, vote shares patterns x classes, votes cast)."""
-    labels, shares, votes, text = _qir.predict(members, patterns, params, classes,
-                                               unknown_label, best_fit, oflag)
+def predict(model, patterns, classes, unknown_label, best_fit, oflag):
+    """The library's predict: the patterns scaled as the model scales, its
+    members classify them and vote among `classes` (ascending model-file
+    labels); with best_fit, patterns that no member classifies get the vote
+    of the members' best-fitting nodes. (labels, vote shares patterns x
+    classes, votes cast)."""
+    labels, shares, votes, text = _qir.predict(model, patterns, classes, unknown_label,
+                                               best_fit, oflag)
     _log(text)
     return labels, shares, votes
 
@@ -129,5 +134,4 @@ def interruptible(module):
     return _qir.Interruptible(module)
 
 
-save_model = _qir.save_model
-read_model = _qir.load_model
+read_model = _qir.read_model

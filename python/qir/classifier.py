@@ -8,26 +8,35 @@ import numbers
 import numpy as np
 from sklearn.base import BaseEstimator, ClassifierMixin
 from sklearn.utils.multiclass import check_classification_targets
-from sklearn.utils.validation import check_is_fitted
+from sklearn.utils.validation import _get_feature_names, check_is_fitted, check_X_y
 
 from . import _core
-from ._scaling import feature_range, scale
+from ._scaling import feature_range
 
 _DEFAULTS = _core.training_defaults()
-_UNCLASSIFIED = -1.0  # module label for "no node": never a class index
 # qir_train's arguments besides the data and D (whose default depends on M).
 _TRAINING_ARGUMENTS = ("ratio", "vigilance", "alpha", "learning_rate",
                        "max_list_presentations", "trim_option", "ct_option")
 
 
-def _validate(estimator, X, y="no_validation", reset=True):
-    """scikit-learn's input validation (float64, finite, 2-D), whichever
-    version is installed; y=None is refused as a missing target."""
+def _validate(estimator, X, y="no_validation"):
+    """scikit-learn's input validation (float64, finite, 2-D) against a
+    fitted estimator, whichever version is installed; y=None is refused as
+    a missing target."""
     try:
         from sklearn.utils.validation import validate_data
     except ImportError:  # before scikit-learn 1.6
-        return estimator._validate_data(X, y, reset=reset, dtype=np.float64)
-    return validate_data(estimator, X, y, reset=reset, dtype=np.float64)
+        return estimator._validate_data(X, y, reset=False, dtype=np.float64)
+    return validate_data(estimator, X, y, reset=False, dtype=np.float64)
+
+
+def _first_data(estimator, X, y):
+    """fit's input checks, as scikit-learn's validation makes them for a
+    first fit, and the names of X's columns (None unless all are text):
+    the estimator is not touched, as its fitted attributes are the model's."""
+    names = _get_feature_names(X)
+    X, y = check_X_y(X, y, dtype=np.float64, estimator=estimator)
+    return X, y, names
 
 
 def _names(classes):
@@ -42,30 +51,33 @@ def _written_as_numbers(classes):
         _core.is_class_label(float(label)) for label in classes)
 
 
-def _class_numbers(classes, earlier_classes=None, earlier_numbers=None):
-    """The model file's number of each class written as a name, as the
+def _file_labels(classes, earlier_classes=None, earlier_labels=None):
+    """The model file's label of each class: the class itself when every
+    class is a whole 32-bit number, else its number as a name, as the
     library numbers names (from 1 in name order; a continued model's keep
-    theirs and new ones follow); None for classes written as numbers."""
+    theirs and new ones follow)."""
+    earlier_numbers = earlier_classes is not None and _written_as_numbers(earlier_classes)
     if _written_as_numbers(classes):
-        return None
-    known = [] if earlier_numbers is None else [
-        (int(number), str(label)) for number, label in zip(earlier_numbers, earlier_classes)]
-    numbers = {name: number for number, name in
-               _core.number_names([str(label) for label in classes], known)}
-    return np.array([numbers[str(label)] for label in classes], dtype=np.int64)
+        return classes.astype(np.float64)
+    if earlier_numbers:
+        raise ValueError("the model's classes are whole numbers within 32 bits, and the new "
+                         "labels are not: they cannot share its model file")
+    known = [] if earlier_classes is None else list(zip(
+        earlier_labels.astype(np.int64).tolist(), map(str, earlier_classes)))
+    numbers = dict((name, number) for number, name in
+                   _core.number_names(list(map(str, classes)), known))
+    return np.array([numbers[str(label)] for label in classes], dtype=np.float64)
 
 
-def _member_attributes(classes, members):
-    """The fitted attributes that describe the members, from (templates,
-    class codes, list presentations) per member."""
-    kept = [(templates, codes) for templates, codes, _ in members]
-    presentations = [float(p) for _, _, p in members]
-    return {"_members": kept,
-            "members_": [(templates, classes[codes]) for templates, codes in kept],
-            "_presentations": presentations,
-            "nodes_": kept[0][0], "_node_codes": kept[0][1],
-            "node_labels_": classes[kept[0][1]],
-            "n_list_presentations_": int(presentations[0])}
+def _free_label(labels):
+    """A model-file label (a whole 32-bit number) that no class of the
+    ascending `labels` has, for patterns that no member classifies."""
+    if len(labels) == 0:
+        return -1.0
+    for candidate in (labels[0] - 1, labels[-1] + 1):
+        if -2**31 <= candidate < 2**31:
+            return float(candidate)
+    return float(np.setdiff1d(np.arange(len(labels) + 1), labels)[0])
 
 
 class QIRClassifier(ClassifierMixin, BaseEstimator):
@@ -103,6 +115,9 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         Member 1's passes over the data (without the last, unchanged one).
     feature_min_, feature_max_ : arrays or None
         The scaling ranges (None without ``scale``).
+
+    Every fitted attribute but ``classes_`` is read from the library's
+    model that the estimator holds (``_model_``); arrays are read-only.
 
     Notes
     -----
@@ -168,54 +183,46 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         known (optional; a class may also appear in a later batch). A batch
         that fails or is interrupted leaves the model as it was."""
         with _core.interruptible("QIR_TRAIN"):
-            learned = self._learn(X, y, classes, continuing=hasattr(self, "members_"))
+            learned = self._learn(X, y, classes, continuing=hasattr(self, "_model_"))
         # One call, so that no Ctrl-C can fall between two attributes.
         self.__dict__.update(learned)
         return self
 
     def _learn(self, X, y, classes, continuing, warn=False):
-        """The fitted attributes after learning (X, y), as a dict; self is
-        left untouched but for scikit-learn's checks of a first call."""
+        """The fitted state after learning (X, y), as a dict; self is left
+        untouched. One library call trains, scales and keeps the names."""
         # A batch of a stream may well hold one class or a feature that has
         # not varied yet: only fit warns about its data.
-        X, y = _validate(self, X, y, reset=not continuing)
+        if continuing:
+            X, y = _validate(self, X, y)
+            feature_names = None
+        else:
+            X, y, feature_names = _first_data(self, X, y)
         check_classification_targets(y)
         workers = self._workers()
+        params = self._given_params()
         if warn:
             _, first_codes = np.unique(y, return_inverse=True)
             _core.warn_about_data(X, first_codes.astype(np.float64), stacklevel=3)  # fit's caller
         found = np.unique(y) if classes is None else np.union1d(np.unique(classes), y)
-        learned = {}
         if continuing:
             earlier = self.classes_
             _core.check_label_kinds(_names(earlier), _names(found))
-            learned["classes_"] = np.union1d(earlier, found)
-            learned["_numbers"] = _class_numbers(learned["classes_"], earlier,
-                                                 getattr(self, "_numbers", None))
-            start = {"batches": self._batches,
-                     "members": [(nodes, np.searchsorted(learned["classes_"], earlier)[codes]
-                                  .astype(np.float64)) for nodes, codes in self._members]}
-            voting, low, high = self._voting, self.feature_min_, self.feature_max_
+            learned = {"classes_": np.union1d(earlier, found)}
+            learned["_labels"] = _file_labels(learned["classes_"], earlier, self._labels)
+            start, voting, scaling = self._model_, None, None
         else:
-            learned["classes_"] = found
-            learned["_numbers"] = _class_numbers(found)
+            learned = {"classes_": found, "_labels": _file_labels(found)}
             start = None
-            low = high = None
-            if self.scale:
-                low, high = self._ranges(X)
+            scaling = self._ranges(X) if self.scale else None
             voting = {"voters": int(self.n_voters), "seed": self._seed(),
                       "shuffle": bool(self.shuffle)}
-            learned.update(feature_min_=low, feature_max_=high, _voting=voting)
-        if low is not None:
-            X = scale(X, low, high)
-        codes = np.searchsorted(learned["classes_"], y)
-        params = self._training_params(X, continuing, voting)
-        members, learned["_batches"] = _core.train(
-            X, codes.astype(np.float64), params, float(self.oflag), voting, workers, start)
-        learned["_params"] = params
-        learned.update(_member_attributes(
-            learned["classes_"], [(templates, node_codes.astype(np.intp), presentations)
-                                  for templates, node_codes, presentations in members]))
+        class_names = [] if _written_as_numbers(learned["classes_"]) else list(zip(
+            learned["_labels"].astype(np.int64).tolist(), map(str, learned["classes_"])))
+        learned["_model_"] = _core.fit(
+            X, learned["_labels"][np.searchsorted(learned["classes_"], y)], params,
+            float(self.oflag), voting, workers, scaling, class_names,
+            [] if feature_names is None else list(map(str, feature_names)), start)
         return learned
 
     def _workers(self):
@@ -258,20 +265,6 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                 f"{int(_DEFAULTS['max_list_presentations'])} is usually plenty")
         return params
 
-    def _training_params(self, X, continuing, voting):
-        params = self._given_params()
-        if "max_list_presentations" not in params:
-            # A stream keeps its first limit, as it keeps its first D.
-            params["max_list_presentations"] = float(
-                self._params["max_list_presentations"] if continuing
-                else _core.default_max_presentations(X.shape[0], voting["voters"]))
-        if "D" not in params:
-            # A stream keeps its first D: a later batch may vary in other
-            # features, and the nodes were sized by the first.
-            params["D"] = (self._params["D"] if continuing
-                           else float(_core.default_D(_core.varying_features(X))))
-        return params
-
     def _seed(self):
         if self.random_state is None:
             return int(_DEFAULTS["seed"])
@@ -282,27 +275,69 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError("random_state must be None, a RandomState or an int >= 0")
         return seed
 
-    def _set_members(self, members):
-        """members: (templates, class codes, list presentations) per member."""
-        self.__dict__.update(_member_attributes(self.classes_, members))
+    # ------------------------------------------- fitted attributes (views)
+    def _class_index(self, labels):
+        """The index into classes_ of each model-file label."""
+        order = np.argsort(self._labels, kind="stable")
+        return order[np.searchsorted(self._labels[order], labels)]
+
+    @property
+    def n_features_in_(self):
+        return self._model_.features
+
+    @property
+    def feature_names_in_(self):
+        names = self._model_.feature_names
+        if not names:
+            raise AttributeError("feature_names_in_: fit's columns had no names")
+        return np.array(names, dtype=object)
+
+    @property
+    def feature_min_(self):
+        return self._model_.feature_min
+
+    @property
+    def feature_max_(self):
+        return self._model_.feature_max
+
+    @property
+    def members_(self):
+        labels, counts = self._model_.node_labels()
+        return list(zip(self._model_.member_templates,
+                        np.split(self.classes_[self._class_index(labels)], np.cumsum(counts)[:-1])))
+
+    @property
+    def nodes_(self):
+        return self._model_.first_templates
+
+    @property
+    def node_labels_(self):
+        return self.classes_[self._class_index(self._model_.first_labels)]
+
+    @property
+    def n_list_presentations_(self):
+        return int(self._model_.list_presentations[0])
 
     # ------------------------------------------------------------- predict
     def _prepared(self, X):
-        check_is_fitted(self, "members_")
-        X = _validate(self, X, reset=False)
-        if self.feature_min_ is not None:
-            X = scale(X, self.feature_min_, self.feature_max_)
-        return X
+        check_is_fitted(self, "_model_")
+        return _validate(self, X)
 
     def _vote(self, X, best_fit):
-        """The library's predict: voted class codes, vote shares (one column
-        per class of ``classes_``) and which patterns no member classified;
-        with best_fit, those get the vote of the members' best-fitting nodes."""
-        members = [(nodes, codes.astype(np.float64)) for nodes, codes in self._members]
-        codes, shares, cast = _core.predict(
-            members, X, self._params, np.arange(len(self.classes_), dtype=np.float64),
-            _UNCLASSIFIED, best_fit, float(min(self.oflag, 3)))
-        return codes.astype(np.intp), shares, cast == 0
+        """The library's predict: voted classes (indices into ``classes_``),
+        vote shares (one column per class of ``classes_``) and which
+        patterns no member classified; with best_fit, those get the vote of
+        the members' best-fitting nodes."""
+        order = np.argsort(self._labels, kind="stable")
+        among = self._labels[order]
+        labels, shares, votes = _core.predict(
+            self._model_, X, among, _free_label(among), best_fit, float(min(self.oflag, 3)))
+        # A pattern left unknown gets a code all the same; callers look at `unknown`.
+        codes = order[np.minimum(np.searchsorted(among, labels), len(among) - 1)] \
+            if len(among) else np.zeros(len(labels), dtype=np.intp)
+        in_classes_order = np.empty_like(shares)
+        in_classes_order[:, order] = shares
+        return codes.astype(np.intp), in_classes_order, votes == 0
 
     def predict(self, X):
         """The members' vote for each pattern of X, a class of ``classes_``
@@ -338,74 +373,32 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     def save(self, path):
         """Write the model in the qir command's model file format, with the
         class names of text labels and the names of fit's columns."""
-        check_is_fitted(self, "nodes_")
-        numbers = getattr(self, "_numbers", None)
-        if numbers is None:
-            numbers = _class_numbers(self.classes_)
-        if numbers is None:
-            file_labels = lambda codes: self.classes_[codes].astype(np.float64)
-            class_names = []
-        else:  # the file holds class numbers and names them (the classes with nodes)
-            file_labels = lambda codes: numbers[codes].astype(np.float64)
-            with_nodes = np.unique(np.concatenate([codes for _, codes in self._members]))
-            class_names = sorted((int(numbers[code]), str(self.classes_[code]))
-                                 for code in with_nodes)
-        further = [(nodes, file_labels(codes), presentations) for (nodes, codes), presentations
-                   in zip(self._members[1:], self._presentations[1:])]
-        _core.save_model(str(path), {
-            "features": self.n_features_in_, "templates": self.nodes_,
-            "labels": file_labels(self._node_codes),
-            "params": self._params, "list_presentations": self.n_list_presentations_,
-            "feature_min": self.feature_min_, "feature_max": self.feature_max_,
-            "class_names": class_names, "feature_names": self._feature_names(),
-            "voting": self._voting, "batches": self._batches, "further_members": further})
-
-    def _feature_names(self):
-        """The names the model file keeps: those of fit's columns, if any."""
-        names = getattr(self, "feature_names_in_", None)
-        return [] if names is None else [str(name) for name in names]
+        check_is_fitted(self, "_model_")
+        self._model_.save(str(path))
 
     @classmethod
     def load(cls, path, **params):
         """A fitted classifier from a model file of the qir command (or of save)."""
         model = _core.read_model(str(path))
-        stored = dict(model["params"])
+        stored = model.params
         arguments = {name: stored[name] for name in ("D",) + _TRAINING_ARGUMENTS}
         for name in ("max_list_presentations", "trim_option", "ct_option"):
             arguments[name] = int(arguments[name])
-        arguments["scale"] = model["feature_min"] is not None
-        voting = model["voting"]
+        arguments["scale"] = model.feature_min is not None
+        voting = model.voting
         arguments.update(n_voters=int(voting["voters"]), shuffle=bool(voting["shuffle"]),
                          random_state=None if voting["seed"] == _DEFAULTS["seed"]
                          else int(voting["seed"]))
         arguments.update(params)
         estimator = cls(**arguments)
-        estimator._params = stored
-        # Names in name order (classes_ is sorted), each keeping its number.
-        order = np.argsort(np.array(model["class_names"]), kind="stable") \
-            if model["class_names"] else np.arange(len(model["class_labels"]))
-        if model["class_names"]:
-            estimator.classes_ = np.array(model["class_names"])[order]
-            estimator._numbers = model["class_labels"].astype(np.int64)[order]
+        labels, names = model.classes()
+        if names:  # names in name order (classes_ is sorted), each keeping its number
+            order = np.argsort(np.array(names), kind="stable")
+            classes = np.array(names)[order]
+            labels = labels[order]
         else:
-            estimator.classes_ = model["class_labels"].astype(np.int64)
-            estimator._numbers = None
-        renumbered = np.empty(len(order), dtype=np.intp)
-        renumbered[order] = np.arange(len(order))
-        estimator._voting = dict(voting)
-        estimator._batches = int(model["batches"])
-        members = [(model["templates"], model["list_presentations"])]
-        members += [(nodes, presentations) for nodes, _, presentations in model["further_members"]]
-        # The library maps the labels of every member's nodes, in file order.
-        codes = np.split(renumbered[model["node_classes"].astype(np.intp)],
-                         np.cumsum([len(nodes) for nodes, _ in members])[:-1])
-        estimator.n_features_in_ = int(model["features"])
-        if model["feature_names"]:
-            estimator.feature_names_in_ = np.array(model["feature_names"], dtype=object)
-        estimator.feature_min_ = model["feature_min"]
-        estimator.feature_max_ = model["feature_max"]
-        estimator._set_members([(nodes, member_codes, presentations) for (nodes, presentations),
-                                member_codes in zip(members, codes)])
+            classes = labels.astype(np.int64)
+        estimator.__dict__.update(_model_=model, classes_=classes, _labels=labels)
         return estimator
 
 
@@ -472,8 +465,10 @@ _PARAMETERS = """\
     n_voters : int, default {voters}
         Members of the ensemble. Each is one qir_train call on the same
         (scaled) data in its own shuffled order; predict is their majority
-        vote (a tie goes to the first of the tied classes in ``classes_``,
-        and a member that leaves a pattern unclassified casts no vote).
+        vote (a tie goes to the tied class first in the model file's order:
+        the first in ``classes_``, but a class name that a stream brought
+        later after the earlier ones, as in the command; a member that
+        leaves a pattern unclassified casts no vote).
         Advice: more voters give steadier predictions at a cost in time and
         model size in proportion; ``n_voters=1, shuffle=False`` is one model
         in the data's order.

@@ -89,7 +89,7 @@ def predict(model, patterns):
     into one chunk first. The labels equal ``model.predict`` on the whole
     array computed at once.
     """
-    check_is_fitted(model, "nodes_")
+    check_is_fitted(model, "_model_")
     patterns = da.asarray(patterns)
     if patterns.ndim != 2 or patterns.shape[1] != model.n_features_in_:
         raise ValueError(f"patterns must be a 2-D array with {model.n_features_in_} columns, "

@@ -14,10 +14,8 @@ given):
 Classes keep one order and one colour in every picture, as in the
 command's and the toolbox's.
 """
-import os
-import tempfile
-
 import numpy as np
+from sklearn.utils.validation import check_is_fitted
 
 from . import _core
 from ._qir import picture as _picture
@@ -28,13 +26,11 @@ def _labels(y):
 
 
 def _draw(model, what, X, y, title, path, features=(), X_test=None, y_test=None):
-    with tempfile.TemporaryDirectory(prefix="qir-picture-") as folder:
-        saved = os.path.join(folder, "model.qir")
-        model.save(saved)
-        test = None if X_test is None else np.asarray(X_test, dtype=np.float64)
-        with _core.interruptible("QIR_PERF"):
-            svg = _picture(saved, what, np.asarray(X, dtype=np.float64), _labels(y), title,
-                           [float(k) for k in features], test, _labels(y_test))
+    check_is_fitted(model, "_model_")
+    test = None if X_test is None else np.asarray(X_test, dtype=np.float64)
+    with _core.interruptible("QIR_PERF"):
+        svg = _picture(model._model_, what, np.asarray(X, dtype=np.float64), _labels(y), title,
+                       [float(k) for k in features], test, _labels(y_test))
     if path is not None:
         with open(path, "w", encoding="utf-8") as f:
             f.write(svg)

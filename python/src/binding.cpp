@@ -1,5 +1,5 @@
-// The _qir extension: the qir command's module runner and model-file code
-// for Python. Patterns go from NumPy straight into host arrays (the one copy
+// The _qir extension: the library's fit, continuation, predict, cv, search
+// and model files for Python, the model held as the library's own record. Patterns go from NumPy straight into host arrays (the one copy
 // the host needs), labels come back as NumPy arrays, the modules' console
 // text is returned to the caller, and module errors become Python exceptions.
 #include <pybind11/numpy.h>
@@ -12,13 +12,13 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "qir.h"
 #include "qir.h"
 #include "qirhost/host.h"
 
@@ -283,28 +283,6 @@ py::array_t<double> templates_to_numpy(const qir::Member &member, int features) 
   return out;
 }
 
-// The nodes as the runner and the model file hold them.
-qir::Member member_from_numpy(const Matrix &templates, const Vector &labels, int features,
-                              double list_presentations = 0) {
-  if (templates.ndim() != 2 || labels.ndim() != 1 || templates.shape(0) != labels.shape(0))
-    throw py::value_error("templates must be K x (2M+1) and labels K values");
-  if (templates.shape(1) != 2 * static_cast<py::ssize_t>(features) + 1)
-    throw py::value_error("templates must have 2M+1 columns");
-  qir::Member member;
-  const auto view = templates.unchecked<2>();
-  member.templates.assign(static_cast<std::size_t>(view.shape(0)), {});
-  for (py::ssize_t k = 0; k < view.shape(0); ++k)
-    for (py::ssize_t j = 0; j < view.shape(1); ++j) member.templates[k].push_back(view(k, j));
-  member.labels.assign(labels.data(), labels.data() + labels.shape(0));
-  member.list_presentations = list_presentations;
-  return member;
-}
-
-py::tuple member_to_python(qir::Member &&member, int features) {
-  return py::make_tuple(templates_to_numpy(member, features), to_numpy(std::move(member.labels)),
-                        member.list_presentations);
-}
-
 // The training defaults under the Python keywords of their parameters; the
 // most list presentations as the largest default limit.
 py::dict defaults_dict(const qir::TrainingDefaults &defaults) {
@@ -315,14 +293,6 @@ py::dict defaults_dict(const qir::TrainingDefaults &defaults) {
   const qir::Parameter &limit = qir::parameter("max_presentations");
   d[py::str(std::string(limit.python))] = defaults.max_presentations;
   return d;
-}
-
-// The training parameters under their Python keywords.
-qir::TrainingParams training_params(const py::dict &d) {
-  qir::TrainingParams p;
-  for (const qir::Parameter &row : qir::parameter_table)
-    if (row.field != nullptr) p.*row.field = d[py::str(std::string(row.python))].cast<double>();
-  return p;
 }
 
 py::dict params_dict(const qir::TrainingParams &p) {
@@ -355,71 +325,6 @@ py::dict voting_dict(const qir::VotingSettings &voting) {
   d["seed"] = voting.seed;
   d["shuffle"] = voting.shuffle;
   return d;
-}
-
-// The members as (templates, labels, list presentations) tuples.
-py::list members_to_python(qir::Model &model) {
-  py::list members;
-  for (auto &member : model.members)
-    members.append(member_to_python(std::move(member), model.features));
-  return members;
-}
-
-// The model that `start` describes for a continuation: every member's
-// (templates, labels) and the batches the members have had.
-std::optional<qir::Model> earlier_model(const py::object &start, int features,
-                                           const qir::VotingSettings &voting) {
-  if (start.is_none()) return std::nullopt;
-  const auto d = start.cast<py::dict>();
-  qir::Model earlier;
-  earlier.features = features;
-  earlier.voting = voting;
-  earlier.batches = d["batches"].cast<std::uint64_t>();
-  earlier.members.clear();
-  for (const auto &item : d["members"].cast<py::list>()) {
-    const auto member = item.cast<py::tuple>();
-    earlier.members.push_back(
-        member_from_numpy(member[0].cast<Matrix>(), member[1].cast<Vector>(), features));
-  }
-  return earlier;
-}
-
-// Trains the members of an ensemble (one plain member: one qir_train call),
-// side by side in private copies of the training module, from no nodes or
-// (`start`) each from its own nodes. With `progress`, a progress line is
-// shown on a terminal's standard error after a second.
-py::tuple train(const Matrix &patterns, const Vector &labels, const py::dict &params,
-                double oflag, const py::dict &voting, int workers, bool progress,
-                const py::object &start) {
-  const SectionScope section("QIR_TRAIN");
-  const auto p = training_params(params);
-  const auto settings = voting_settings(voting);
-  auto x = host_matrix(patterns);
-  auto y = host_column(labels);
-  const int features = static_cast<int>(qirhost::dims_of(x.get()).at(1));
-  const auto earlier = earlier_model(start, features, settings);
-  Modules &m = modules();
-  qir::Model model;
-  CallText text;
-  {
-    py::gil_scoped_release unlocked;
-    std::lock_guard<std::mutex> guard(m.lock);
-    Interruptible::check();
-    qir::Progress line(1.0);
-    qir::EnsembleOptions options;
-    options.workers = workers;
-    if (progress && line.shown())
-      options.on_progress = [&line](const qir::MemberProgress &step) {
-        line.show(qir::training_step(step.member, step.members, step.presentation, step.nodes));
-      };
-    model = earlier ? qir::continue_ensemble(m.get(), *earlier, x.get(), y.get(), p, oflag,
-                                                options)
-                    : qir::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag,
-                                             options);
-    text = take_text(m);
-  }
-  const auto batches = model.batches;
-  return py::make_tuple(members_to_python(model), text.to_python(), batches);
 }
 
 // `qir search` on patterns and class codes: the chosen setting (the
@@ -545,116 +450,6 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
   return d;
 }
 
-// The members' vote on patterns (scaled as the model scales) among
-// `classes`, the library's predict: (labels, shares, votes). With
-// `best_fit`, a pattern that no member classifies gets the vote of the
-// members' best-fitting nodes.
-py::tuple predict(const py::list &members, const Matrix &patterns, const py::dict &params,
-                  const Vector &classes, double unknown_label, bool best_fit, double oflag) {
-  const SectionScope section("QIR_PERF");
-  if (patterns.ndim() != 2) throw py::value_error("patterns must be a two-dimensional array");
-  const auto features = static_cast<int>(patterns.shape(1));
-  qir::VotingSettings voting;
-  voting.voters = static_cast<int>(members.size());
-  py::dict start;
-  start["batches"] = 1;
-  start["members"] = members;
-  const auto model = *earlier_model(start, features, voting);
-  qir::ClassifyParams p;
-  p.D = params["D"].cast<double>();
-  p.ratio = params["ratio"].cast<double>();
-  p.vigilance = params["vigilance"].cast<double>();
-  p.alpha = params["alpha"].cast<double>();
-  p.ct = params["ct_option"].cast<double>();
-  p.unknown_label = unknown_label;
-  p.oflag = oflag;
-  qir::PredictOptions options;
-  options.best_fit_for_unknown = best_fit;
-  options.classes.assign(classes.data(), classes.data() + classes.size());
-  if (!std::is_sorted(options.classes.begin(), options.classes.end()))
-    throw py::value_error("the classes must be in ascending order");
-  auto x = host_matrix(patterns);
-  Modules &m = modules();
-  qir::VoteResult result;
-  CallText text;
-  {
-    py::gil_scoped_release unlocked;
-    std::lock_guard<std::mutex> guard(m.lock);
-    Interruptible::check();
-    result = qir::predict_ensemble(m.get(), model, x.get(), p, options);
-    text = take_text(m);
-  }
-  const auto rows = static_cast<py::ssize_t>(result.labels.size());
-  const auto width = static_cast<py::ssize_t>(result.classes.size());
-  py::array_t<double> shares({rows, width});
-  std::copy(result.shares.begin(), result.shares.end(), shares.mutable_data());
-  py::array_t<int> votes(rows);
-  std::copy(result.votes.begin(), result.votes.end(), votes.mutable_data());
-  return py::make_tuple(to_numpy(std::move(result.labels)), shares, votes, text.to_python());
-}
-
-std::vector<double> optional_values(const py::handle &values) {
-  if (values.is_none()) return {};
-  const auto array = values.cast<Vector>();
-  return {array.data(), array.data() + array.size()};
-}
-
-py::object optional_array(std::vector<double> &&values) {
-  if (values.empty()) return py::none();
-  return to_numpy(std::move(values));
-}
-
-void save_model(const std::string &path, const py::dict &d) {
-  qir::Model model;
-  model.features = d["features"].cast<int>();
-  model.members.front() =
-      member_from_numpy(d["templates"].cast<Matrix>(), d["labels"].cast<Vector>(), model.features,
-                        d["list_presentations"].cast<double>());
-  model.params = training_params(d["params"].cast<py::dict>());
-  model.feature_min = optional_values(d["feature_min"]);
-  model.feature_max = optional_values(d["feature_max"]);
-  model.class_names = d["class_names"].cast<std::vector<std::pair<int, std::string>>>();
-  model.feature_names = d["feature_names"].cast<std::vector<std::string>>();
-  model.voting = voting_settings(d["voting"].cast<py::dict>());
-  model.batches = d["batches"].cast<std::uint64_t>();
-  for (const auto &item : d["further_members"].cast<py::list>()) {
-    const auto member = item.cast<py::tuple>();
-    model.members.push_back(member_from_numpy(member[0].cast<Matrix>(),
-                                              member[1].cast<Vector>(), model.features,
-                                              member[2].cast<double>()));
-  }
-  qir::save_model(path, model);
-}
-
-// The file's classes come as the library maps them: labels ascending, their
-// names (none for numeric labels) and the class of every node.
-py::dict load_model(const std::string &path) {
-  auto model = qir::load_model(path);
-  auto classes = qir::model_classes(model);
-  std::vector<double> node_classes(classes.of_node.begin(), classes.of_node.end());
-  py::dict d;
-  d["class_labels"] = to_numpy(std::move(classes.labels));
-  d["class_names"] = classes.names;
-  d["node_classes"] = to_numpy(std::move(node_classes));
-  d["features"] = model.features;
-  d["params"] = params_dict(model.params);
-  // Member 1 in the top-level keys, the others in further_members.
-  qir::Member &first = model.members.front();
-  d["list_presentations"] = first.list_presentations;
-  d["templates"] = templates_to_numpy(first, model.features);
-  d["labels"] = to_numpy(std::move(first.labels));
-  d["feature_min"] = optional_array(std::move(model.feature_min));
-  d["feature_max"] = optional_array(std::move(model.feature_max));
-  d["feature_names"] = model.feature_names;
-  d["voting"] = voting_dict(model.voting);
-  d["batches"] = model.batches;
-  py::list further;
-  for (std::size_t k = 1; k < model.members.size(); ++k)
-    further.append(member_to_python(std::move(model.members[k]), model.features));
-  d["further_members"] = further;
-  return d;
-}
-
 // The stream demos' batches: (test rows, [rows of each batch], late class,
 // 0-based batch where it first appears).
 py::tuple stream_plan(const Vector &labels, int batches, std::uint64_t seed) {
@@ -699,14 +494,13 @@ qir::Dataset picture_data(const qir::Model &model, const Matrix &patterns,
   return data;
 }
 
-// A picture of the model in the file at `path` (qir.pictures saves it
-// there): the library's pictures, as `qir plot --show` draws them.
-std::string picture(const std::string &path, const std::string &what, const Matrix &patterns,
+// A picture of the model: the library's pictures, as `qir plot --show`
+// draws them.
+std::string picture(const qir::Model &model, const std::string &what, const Matrix &patterns,
                     const std::vector<std::string> &labels, const std::string &title,
                     const std::vector<double> &features, const py::object &test_patterns,
                     const std::vector<std::string> &test_labels) {
   const SectionScope section("QIR_PERF");
-  const qir::Model model = qir::load_model(path);
   const qir::Dataset data = picture_data(model, patterns, labels);
   std::optional<qir::Dataset> test;
   if (!test_patterns.is_none())
@@ -743,15 +537,15 @@ std::string line_chart(const std::string &title, const std::string &x_label,
 }
 
 // The command's scaling of the patterns, on a C-ordered copy.
-py::array_t<double> scale(const Matrix &patterns, const Vector &min, const Vector &max) {
-  if (patterns.ndim() != 2 || min.size() != patterns.shape(1) || max.size() != patterns.shape(1))
+py::array_t<double> scale(const Matrix &patterns, const std::vector<double> &lo,
+                          const std::vector<double> &hi) {
+  if (patterns.ndim() != 2 || lo.size() != static_cast<std::size_t>(patterns.shape(1)) ||
+      hi.size() != static_cast<std::size_t>(patterns.shape(1)))
     throw py::value_error("patterns must have one column per scaling range");
   py::array_t<double> scaled({patterns.shape(0), patterns.shape(1)});
   const auto in = patterns.unchecked<2>();
   const auto rows = static_cast<std::size_t>(in.shape(0));
   const auto cols = static_cast<std::size_t>(in.shape(1));
-  const std::vector<double> lo(min.data(), min.data() + min.size());
-  const std::vector<double> hi(max.data(), max.data() + max.size());
   const std::size_t rows_per_check = std::max<std::size_t>(1, check_interval / std::max<std::size_t>(1, cols));
   double *out = scaled.mutable_data();
   for (std::size_t first = 0; first < rows; first += rows_per_check) {
@@ -797,6 +591,233 @@ qir::PatternView pattern_view(const Matrix &patterns,
 std::size_t varying_features(const Matrix &patterns) {
   py::array_t<double, py::array::c_style | py::array::forcecast> copy;
   return qir::varying_features(pattern_view(patterns, copy));
+}
+
+// The library's model as Python holds it (qir._qir.Model): QIRClassifier's
+// fitted attributes are read from it, as read-only views where its layout
+// is one block of memory. A model never changes once made (training makes
+// a new one), so the views stay valid while they keep it alive.
+using HeldModel = std::shared_ptr<qir::Model>;
+
+py::array read_only(py::array array) {
+  array.attr("setflags")(py::arg("write") = false);
+  return array;
+}
+
+py::array view_of(const std::vector<double> &values, const py::handle &owner) {
+  if (values.empty()) return read_only(py::array_t<double>(0));
+  return read_only(py::array_t<double>(static_cast<py::ssize_t>(values.size()), values.data(),
+                                       owner));
+}
+
+py::object optional_view(const std::vector<double> &values, const py::handle &owner) {
+  if (values.empty()) return py::none();
+  return view_of(values, owner);
+}
+
+// The patterns as the model's members see them: scaled by `range` when it
+// has one, copied once into a host array either way.
+qirhost::ArrayPtr model_patterns(const Matrix &patterns, const qir::FeatureRange &range) {
+  if (range.min.empty()) return host_matrix(patterns);
+  return host_matrix(scale(patterns, range.min, range.max));
+}
+
+// The training arguments given (D and the presentation limit may be left
+// out) with the rest as the data decide: a first fit takes the defaults for
+// its scaled data and ensemble, a continuation keeps what the model had.
+qir::TrainingParams resolved_params(const py::dict &given, const qir::Model *start,
+                                    const mxArray *patterns, int voters) {
+  qir::TrainingParams p;
+  for (const qir::Parameter &row : qir::parameter_table) {
+    const py::str keyword(std::string(row.python));
+    if (row.field == nullptr) continue;
+    if (given.contains(keyword)) {
+      p.*row.field = given[keyword].cast<double>();
+    } else if (start != nullptr) {
+      p.*row.field = start->params.*row.field;
+    } else if (row.field == &qir::TrainingParams::D) {
+      const auto dims = qirhost::dims_of(patterns);
+      p.D = qir::default_D(qir::varying_features(
+          qir::PatternView{mxGetPr(patterns), dims.at(0), dims.at(1), 1, dims.at(0)}));
+    } else if (row.field == &qir::TrainingParams::max_presentations) {
+      p.max_presentations =
+          qir::default_max_presentations(qirhost::dims_of(patterns).at(0), voters);
+    } else {
+      throw py::value_error("missing training argument " + std::string(row.python));
+    }
+  }
+  return p;
+}
+
+// fit (no `start`) and partial_fit (going on from `start`): the library's
+// ensemble training on patterns scaled by `scaling` ((min, max) or None; a
+// continuation keeps start's), labelled as the model file labels them. The
+// model keeps those of `class_names` that label a node, and the feature
+// names (start's when going on). With `progress`, a progress line is shown
+// on a terminal's standard error after a second.
+py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &params, double oflag,
+              const py::object &voting, int workers, bool progress, const py::object &scaling,
+              qir::ClassNames class_names, std::vector<std::string> feature_names,
+              const HeldModel &start) {
+  const SectionScope section("QIR_TRAIN");
+  qir::FeatureRange range;
+  if (start) {
+    range = {start->feature_min, start->feature_max};
+  } else if (!scaling.is_none()) {
+    const auto given = scaling.cast<std::pair<std::vector<double>, std::vector<double>>>();
+    range = {given.first, given.second};
+  }
+  const auto settings = start ? start->voting : voting_settings(voting.cast<py::dict>());
+  auto x = model_patterns(patterns, range);
+  auto y = host_column(labels);
+  const auto p = resolved_params(params, start.get(), x.get(), settings.voters);
+  Modules &m = modules();
+  auto model = std::make_shared<qir::Model>();
+  CallText text;
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> guard(m.lock);
+    Interruptible::check();
+    qir::Progress line(1.0);
+    qir::EnsembleOptions options;
+    options.workers = workers;
+    if (progress && line.shown())
+      options.on_progress = [&line](const qir::MemberProgress &step) {
+        line.show(qir::training_step(step.member, step.members, step.presentation, step.nodes));
+      };
+    *model = start ? qir::continue_ensemble(m.get(), *start, x.get(), y.get(), p, oflag, options)
+                   : qir::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag, options);
+    text = take_text(m);
+  }
+  model->feature_min = std::move(range.min);
+  model->feature_max = std::move(range.max);
+  model->feature_names = start ? start->feature_names : std::move(feature_names);
+  std::sort(class_names.begin(), class_names.end());
+  model->class_names = std::move(class_names);
+  qir::keep_names_with_nodes(*model);
+  return py::make_tuple(model, text.to_python());
+}
+
+// The members' vote on patterns (scaled here as the model scales) among
+// `classes` (ascending model-file labels), the library's predict: (labels,
+// shares, votes). With `best_fit`, a pattern that no member classifies gets
+// the vote of the members' best-fitting nodes.
+py::tuple predict(const HeldModel &model, const Matrix &patterns, const Vector &classes,
+                  double unknown_label, bool best_fit, double oflag) {
+  const SectionScope section("QIR_PERF");
+  if (patterns.ndim() != 2 || patterns.shape(1) != model->features)
+    throw py::value_error("patterns must have one column per feature of the model");
+  qir::ClassifyParams p;
+  p.D = model->params.D;
+  p.ratio = model->params.ratio;
+  p.vigilance = model->params.vigilance;
+  p.alpha = model->params.alpha;
+  p.ct = model->params.ct;
+  p.unknown_label = unknown_label;
+  p.oflag = oflag;
+  qir::PredictOptions options;
+  options.best_fit_for_unknown = best_fit;
+  options.classes.assign(classes.data(), classes.data() + classes.size());
+  if (!std::is_sorted(options.classes.begin(), options.classes.end()))
+    throw py::value_error("the classes must be in ascending order");
+  auto x = model_patterns(patterns, {model->feature_min, model->feature_max});
+  Modules &m = modules();
+  qir::VoteResult result;
+  CallText text;
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> guard(m.lock);
+    Interruptible::check();
+    result = qir::predict_ensemble(m.get(), *model, x.get(), p, options);
+    text = take_text(m);
+  }
+  const auto rows = static_cast<py::ssize_t>(result.labels.size());
+  const auto width = static_cast<py::ssize_t>(result.classes.size());
+  py::array_t<double> shares({rows, width});
+  std::copy(result.shares.begin(), result.shares.end(), shares.mutable_data());
+  py::array_t<int> votes(rows);
+  std::copy(result.votes.begin(), result.votes.end(), votes.mutable_data());
+  return py::make_tuple(to_numpy(std::move(result.labels)), shares, votes, text.to_python());
+}
+
+// Every node's label, member after member, and each member's node count.
+py::tuple node_labels(const qir::Model &model) {
+  std::vector<double> labels;
+  py::array_t<py::ssize_t> counts(static_cast<py::ssize_t>(model.members.size()));
+  auto count = counts.mutable_unchecked<1>();
+  for (std::size_t k = 0; k < model.members.size(); ++k) {
+    const auto &member = model.members[k].labels;
+    labels.insert(labels.end(), member.begin(), member.end());
+    count(static_cast<py::ssize_t>(k)) = static_cast<py::ssize_t>(member.size());
+  }
+  return py::make_tuple(read_only(to_numpy(std::move(labels))), read_only(counts));
+}
+
+void bind_model(py::module_ &m) {
+  py::class_<qir::Model, HeldModel>(m, "Model",
+                                    "The library's model: what fit learned, as the model file "
+                                    "holds it. Read-only.")
+      .def_property_readonly("features", [](const qir::Model &model) { return model.features; })
+      .def_property_readonly("batches", [](const qir::Model &model) { return model.batches; })
+      .def_property_readonly("voting", [](const qir::Model &model) { return voting_dict(model.voting); })
+      .def_property_readonly("params", [](const qir::Model &model) { return params_dict(model.params); })
+      .def_property_readonly("feature_min", [](const py::object &self) {
+        return optional_view(self.cast<const qir::Model &>().feature_min, self);
+      })
+      .def_property_readonly("feature_max", [](const py::object &self) {
+        return optional_view(self.cast<const qir::Model &>().feature_max, self);
+      })
+      .def_property_readonly("feature_names",
+                             [](const qir::Model &model) { return model.feature_names; })
+      .def_property_readonly("class_names",
+                             [](const qir::Model &model) { return model.class_names; })
+      // Each member's template rows (copies: a member keeps a row per node).
+      .def_property_readonly("member_templates", [](const qir::Model &model) {
+        py::list out;
+        for (const auto &member : model.members)
+          out.append(read_only(templates_to_numpy(member, model.features)));
+        return out;
+      })
+      .def_property_readonly("first_templates", [](const qir::Model &model) {
+        return read_only(templates_to_numpy(model.members.front(), model.features));
+      })
+      .def_property_readonly("first_labels", [](const py::object &self) {
+        return view_of(self.cast<const qir::Model &>().members.front().labels, self);
+      })
+      .def_property_readonly("list_presentations", [](const qir::Model &model) {
+        std::vector<double> counts;
+        for (const auto &member : model.members) counts.push_back(member.list_presentations);
+        return read_only(to_numpy(std::move(counts)));
+      })
+      .def("node_labels", &node_labels)
+      // The classes as the library maps them: labels ascending, and their
+      // names (none for numeric labels).
+      .def("classes", [](const qir::Model &model) {
+        auto classes = qir::model_classes(model);
+        return py::make_tuple(to_numpy(std::move(classes.labels)), classes.names);
+      })
+      .def("save", [](const qir::Model &model, const std::string &path) {
+        qir::save_model(path, model);
+      }, py::arg("path"))
+      .def("__eq__", [](const qir::Model &model, const qir::Model &other) {
+        return qir::format_model(model) == qir::format_model(other);
+      })
+      // Pickled as its model file's text, which reads back to the same model.
+      .def(py::pickle(
+          [](const qir::Model &model) { return py::bytes(qir::format_model(model)); },
+          [](const py::bytes &text) {
+            return std::make_shared<qir::Model>(
+                qir::parse_model(std::string(text), "a pickled model"));
+          }));
+  m.def("read_model", [](const std::string &path) {
+    return std::make_shared<qir::Model>(qir::load_model(path));
+  }, py::arg("path"));
+  m.def("fit", &fit, py::arg("patterns"), py::arg("labels"), py::arg("params"),
+        py::arg("oflag"), py::arg("voting"), py::arg("workers"), py::arg("progress"),
+        py::arg("scaling"), py::arg("class_names"), py::arg("feature_names"),
+        py::arg("start") = py::none());
+  m.def("predict", &predict, py::arg("model"), py::arg("patterns"), py::arg("classes"),
+        py::arg("unknown_label"), py::arg("best_fit"), py::arg("oflag"));
 }
 
 // The library's warnings about training data: a list of (kind, text).
@@ -931,9 +952,7 @@ PYBIND11_MODULE(_qir, m) {
   }, py::arg("model_has_names"), py::arg("data_has_names"));
   m.def("feature_range", &feature_range, py::arg("patterns"));
   m.def("scale", &scale, py::arg("patterns"), py::arg("feature_min"), py::arg("feature_max"));
-  m.def("train", &train, py::arg("patterns"), py::arg("labels"), py::arg("params"),
-        py::arg("oflag"), py::arg("voting"), py::arg("workers") = 0, py::arg("progress") = false,
-        py::arg("start") = py::none());
+  bind_model(m);
   m.def("cross_validate", &cross_validate, py::arg("patterns"), py::arg("labels"),
         py::arg("params"), py::arg("folds"), py::arg("seed"), py::arg("scale"), py::arg("voting"),
         py::arg("workers"));
@@ -941,12 +960,8 @@ PYBIND11_MODULE(_qir, m) {
         py::arg("seed"), py::arg("scale"));
   m.def("stratified_folds", &qir::stratified_folds, py::arg("labels"), py::arg("folds"),
         py::arg("seed"));
-  m.def("predict", &predict, py::arg("members"), py::arg("patterns"), py::arg("params"),
-        py::arg("classes"), py::arg("unknown_label"), py::arg("best_fit"), py::arg("oflag"));
-  m.def("save_model", &save_model, py::arg("path"), py::arg("model"));
-  m.def("load_model", &load_model, py::arg("path"));
   m.def("stream_plan", &stream_plan, py::arg("labels"), py::arg("batches"), py::arg("seed"));
-  m.def("picture", &picture, py::arg("path"), py::arg("what"), py::arg("patterns"),
+  m.def("picture", &picture, py::arg("model"), py::arg("what"), py::arg("patterns"),
         py::arg("labels"), py::arg("title"), py::arg("features"), py::arg("test_patterns"),
         py::arg("test_labels"));
   m.def("line_chart", &line_chart, py::arg("title"), py::arg("x_label"), py::arg("x"),

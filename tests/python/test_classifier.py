@@ -247,11 +247,10 @@ def test_members_do_not_depend_on_the_workers_and_one_plain_member_is_the_old_mo
     other_seed = qir.QIRClassifier(n_voters=4, random_state=8, oflag=0).fit(X, y)
     assert not np.array_equal(one.members_[0][0], other_seed.members_[0][0])
     plain = qir.QIRClassifier(n_voters=1, shuffle=False, oflag=0).fit(X, y)
-    members, _, _ = qir._qir.train(  # one bare qir_train call
-        scale(X, X.min(axis=0), X.max(axis=0)), (y - 1).astype(float), plain._params, 0.0,
-        {"voters": 1, "seed": 1, "shuffle": False}, 1, False)
-    (templates, _, _), = members
-    np.testing.assert_array_equal(plain.nodes_, templates)
+    bare, _ = qir._qir.fit(  # one bare qir_train call
+        scale(X, X.min(axis=0), X.max(axis=0)), (y - 1).astype(float), plain._model_.params,
+        0.0, {"voters": 1, "seed": 1, "shuffle": False}, 1, False, None, [], [])
+    np.testing.assert_array_equal(plain.nodes_, bare.first_templates)
     with pytest.raises(ValueError, match="shuffling"):
         qir.QIRClassifier(n_voters=3, shuffle=False).fit(X, y)
 

@@ -86,18 +86,18 @@ def test_ctrl_c_while_predict_prepares_the_patterns(monkeypatch, circle):
     X, y, _, _ = circle
     model = qir.QIRClassifier(oflag=0).fit(X, y)
     big = np.random.default_rng(1).random((4_000_000, 2))
-    real_scale = qir.classifier.scale
+    real_validate = qir.classifier._validate
 
-    def scale_after_ctrl_c(patterns, low, high):
+    def validate_after_ctrl_c(estimator, patterns):
         ctrl_c()
-        return real_scale(patterns, low, high)
+        return real_validate(estimator, patterns)
 
-    monkeypatch.setattr(qir.classifier, "scale", scale_after_ctrl_c)
+    monkeypatch.setattr(qir.classifier, "_validate", validate_after_ctrl_c)
     started = time.monotonic()
     with pytest.raises(KeyboardInterrupt, match=r"^QIR_PERF: Interrupted\.$"):
         model.predict(big)
     assert time.monotonic() - started < 1
-    monkeypatch.setattr(qir.classifier, "scale", real_scale)
+    monkeypatch.setattr(qir.classifier, "_validate", real_validate)
     assert model.score(X, y) > 0.9
 
 

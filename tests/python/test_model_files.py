@@ -213,3 +213,25 @@ def test_r_write_csv_with_quoted_classes_trains_alike_in_every_front_end(qir_com
     assert list(np.unique(voted)) == [1, 2, 3]
     np.testing.assert_array_equal(_labels_file(tmp_path / "command.csv"), voted)
     np.testing.assert_array_equal(_labels_file(tmp_path / "octave.csv"), voted)
+
+
+def test_fitted_attributes_are_read_only_views_of_the_library_model(circle, tmp_path):
+    import pickle
+    X, y, _, _ = circle
+    names = np.array(["out", "in"])[y.astype(int) - 1]
+    model = qir.QIRClassifier(n_voters=3, oflag=0).fit(X, names)
+    model.save(tmp_path / "fit.model")
+    for array in (model.feature_min_, model.nodes_, model.members_[1][0]):
+        with pytest.raises(ValueError, match="read-only"):
+            array[0] = 0
+    copied = pickle.loads(pickle.dumps(model))
+    copied.save(tmp_path / "pickled.model")
+    assert (tmp_path / "pickled.model").read_bytes() == (tmp_path / "fit.model").read_bytes()
+    assert [labels.tolist() for _, labels in copied.members_] == \
+        [labels.tolist() for _, labels in model.members_]
+    # A numeric model cannot take labels its file could not hold as numbers.
+    numeric = qir.QIRClassifier(n_voters=2, oflag=0).fit(X, y)
+    before = numeric._model_
+    with pytest.raises(ValueError, match="whole numbers within 32 bits"):
+        numeric.partial_fit(X[:5], np.full(5, 2**40))
+    assert numeric._model_ is before and list(numeric.classes_) == [1, 2]

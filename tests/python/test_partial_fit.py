@@ -143,8 +143,10 @@ def fitted(model):
     """Every fitted attribute (the trailing-underscore ones and the private
     state partial_fit goes on from), as comparable copies."""
     import copy
-    return {name: copy.deepcopy(value) for name, value in vars(model).items()
-            if name.endswith("_") or name.startswith("_")}
+    names = [name for name in vars(model) if name.endswith("_") or name.startswith("_")]
+    names += [name for name, value in vars(type(model)).items()
+              if isinstance(value, property) and hasattr(model, name)]
+    return {name: copy.deepcopy(getattr(model, name)) for name in names}
 
 
 def assert_same(before, after):
