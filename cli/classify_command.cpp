@@ -60,60 +60,12 @@ ClassifyParams classify_params(const Arguments &args, const Model &model_file) {
   return p;
 }
 
-// A data file with exactly as many columns as the model has features was
-// most likely meant to be read without labels.
-void check_label_column(const Table &table, const Model &model, const LabelSource &source) {
-  if (source.kind == LabelSource::Kind::last_column &&
-      table.columns() == static_cast<std::size_t>(model.features))
-    throw InputError(table.path + ": " + std::to_string(model.features) +
-                     " columns, as many as the model has features: without labels, give "
-                     "--no-labels");
-}
-
-// The label written for unclassified patterns: --unknown-label, truncated
-// like every label, or the one the module used.
+// A written label must fit a 32-bit int, as every label does.
 double written_unknown_label(const Arguments &args, double unknown) {
   const double written = std::trunc(args.number("--unknown-label", unknown));
   if (!(std::fabs(written) <= 2147483647))
     throw UsageError("--unknown-label must be a whole number of at most 2147483647 in size");
   return written;
-}
-
-std::vector<double> labels_to_write(std::vector<double> assigned, double unknown,
-                                    double written) {
-  for (double &label : assigned)
-    if (label == unknown) label = written;
-  return assigned;
-}
-
-std::string class_text(double label, const ClassNames &names) {
-  const auto named = std::find_if(names.begin(), names.end(),
-                                  [&](const auto &entry) { return entry.first == label; });
-  return named != names.end() ? csv_cell(named->second) : format_number(label);
-}
-
-// One label per line: the class name where the model has one.
-std::string format_labels(const std::vector<double> &assigned, const ClassNames &names) {
-  if (names.empty()) return format_column(assigned);
-  std::string text;
-  for (double label : assigned) text += class_text(label, names) + "\n";
-  return text;
-}
-
-// A header row of the classes, then one row of vote shares per pattern
-// (all 0 for a pattern that no member classified).
-std::string format_shares(const VoteResult &result, const ClassNames &names) {
-  std::string text;
-  for (std::size_t c = 0; c < result.classes.size(); ++c)
-    text += (c == 0 ? "" : ",") + class_text(result.classes[c], names);
-  text += "\n";
-  const std::size_t width = result.classes.size();
-  for (std::size_t p = 0; p < result.labels.size(); ++p) {
-    for (std::size_t c = 0; c < width; ++c)
-      text += (c == 0 ? "" : ",") + format_number(result.shares[p * width + c]);
-    text += "\n";
-  }
-  return text;
 }
 
 }  // namespace
@@ -132,33 +84,23 @@ int classify_command(const Words &words) {
   const Model model = load_model_argument(args.positional[0], command);
   const ClassifyParams params = classify_params(args, model);
   const double written_unknown = written_unknown_label(args, params.unknown_label);
-  const LabelSource source = label_source(args);
-  const CsvFormat format = csv_format(args);
-  const Table table = read_csv(args.positional[1], format);
-  check_label_column(table, model, source);
-  if (table.text_labels() && model.class_names.empty() &&
-      source.kind == LabelSource::Kind::last_column)
-    throw InputError(table.path + ": the labels are names, but the model's classes are numbers");
-  const Dataset data = dataset_from_table(table, source, format, model.class_names);
-  if (const auto mismatch = feature_name_mismatch(model.feature_names, data))
-    std::cerr << "Warning: " << *mismatch << "\n";
+  FileClassification job;
+  job.data = args.positional[1];
+  job.source = label_source(args);
+  job.format = csv_format(args);
+  job.labels_path = output;
+  job.scores_path = scores_path;
+  job.written_unknown = written_unknown;
 
   ModuleRunner runner = make_runner(args);
   runner.echo_to(report);
-  const VoteResult voted = vote_on(runner, model, data.patterns, params);
-  const std::vector<double> &assigned = voted.labels;
-  if (scores_path) write_file_atomically(*scores_path, format_shares(voted, model.class_names));
-  if (output)
-    write_file_atomically(
-        *output, format_labels(labels_to_write(assigned, params.unknown_label, written_unknown),
-                               model.class_names));
-  if (data.labelled()) report << format_scores(score(data.labels, assigned, params.unknown_label), data.class_names);
-  const auto unknown = static_cast<std::size_t>(
-      std::count(assigned.begin(), assigned.end(), params.unknown_label));
+  const FileClassificationResult result = classify_file(runner, model, params, job, std::cerr);
+  if (result.scores) report << format_scores(*result.scores, result.class_names);
   // Where the results went, as train and plot say ('-': they are the output).
   if (scores_path && *scores_path != "-") report << "Vote shares written to " << *scores_path << "\n";
   if (output && *output != "-") report << "Labels written to " << *output << "\n";
-  if (const auto hint = classification_hint(unknown, assigned.size())) std::cerr << *hint << "\n";
+  if (const auto hint = classification_hint(result.unclassified, result.patterns))
+    std::cerr << *hint << "\n";
   return 0;
 }
 

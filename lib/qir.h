@@ -37,6 +37,7 @@
 #include "ensemble/stream_plan.h"
 #include "ensemble/voting.h"
 #include "evaluation/cross_validation.h"
+#include "evaluation/file_classification.h"
 #include "evaluation/folds.h"
 #include "evaluation/hints.h"
 #include "evaluation/parameter_search.h"

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "../base/errors.h"
@@ -61,9 +63,11 @@ void split(std::string_view line, char delimiter, Record &record) {
 // A record in which quotes appear, read by the usual CSV rules: a cell that
 // starts with a quote (blanks before it allowed) runs to the next single
 // quote, and may hold delimiters, doubled quotes and line ends. Returns
-// where the record ends (its line end, or the end of the text).
+// where the record ends (its line end, or the end of the text); npos when
+// the text is not `complete` and the record may go on past its end.
 std::size_t split_quoted(const std::string &text, std::size_t at, char delimiter,
-                         const std::string &path, int line_number, Record &record) {
+                         const std::string &path, int line_number, Record &record,
+                         bool complete) {
   const bool blank_runs = delimiter == ' ';
   const auto pad = [&](char c) {
     return c == ' ' || c == '\r' || (c == '\t' && delimiter != '\t');
@@ -73,11 +77,13 @@ std::size_t split_quoted(const std::string &text, std::size_t at, char delimiter
   };
   for (;;) {
     while (at < text.size() && pad(text[at])) ++at;
+    if (at >= text.size() && !complete) return std::string::npos;
     if (blank_runs && (at >= text.size() || text[at] == '\n')) return at;
     const std::string column = "column " + std::to_string(record.cells.size() + 1);
     if (at < text.size() && text[at] == '"') {
       std::string content;
       for (++at;; ++at) {
+        if (at >= text.size() && !complete) return std::string::npos;
         if (at >= text.size())
           throw InputError(where(path, line_number) + column +
                            ": the quote that opens it is never closed");
@@ -104,23 +110,29 @@ std::size_t split_quoted(const std::string &text, std::size_t at, char delimiter
       while (!ends_cell(at)) ++at;
       record.add(std::string_view(text).substr(start, at - start), false);
     }
+    if (at >= text.size() && !complete) return std::string::npos;
     if (at >= text.size() || text[at] == '\n') return at;
     ++at;  // the delimiter, or the blank after a cell
   }
 }
 
-// The first record's delimiter, looked for outside its quotes.
-char find_delimiter(std::string_view text) {
-  bool quoted = false;
+// The first record's delimiter, looked for outside its quotes; none when
+// the text is not `complete` and the record may go on past its end.
+std::optional<char> find_delimiter(std::string_view text, bool complete) {
+  bool quoted = false, ended = false;
   bool seen[3] = {false, false, false};
   for (char c : text) {
     if (c == '"') quoted = !quoted;
     if (quoted) continue;
-    if (c == '\n') break;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
     seen[0] |= c == ',';
     seen[1] |= c == ';';
     seen[2] |= c == '\t';
   }
+  if (!ended && !complete) return std::nullopt;
   return seen[0] ? ',' : seen[1] ? ';' : seen[2] ? '\t' : ' ';
 }
 
@@ -149,9 +161,11 @@ std::string shown(std::string_view text, bool quoted) {
 
 // Reading state: the rows so far and whether the label column holds text.
 struct Reader {
-  Table table;
+  Table table;  // the rows read since the caller last took them
   bool header_skipped = false;
   int first_text_line = 0, first_number_line = 0;
+  int first_line = 0;  // of the first row; it sets the number of columns
+  std::size_t first_columns = 0;
 
   void cell(std::string_view cell, bool quoted, std::size_t column, bool last, int line_number,
             std::vector<double> &row) {
@@ -179,7 +193,7 @@ struct Reader {
     row.push_back(value.value_or(0));
   }
 
-  int table_first_line() const { return table.lines.empty() ? 0 : table.lines.front(); }
+  int table_first_line() const { return first_line; }
   static std::string header_advice() { return " (a header line? give --header)"; }
   // Missing values have no place in the patterns.
   static constexpr const char *missing_advice = "; fill in the value or drop the line";
@@ -211,11 +225,15 @@ struct Reader {
 
   void row(const Record &record, int line_number) {
     const std::size_t columns = record.cells.size();
-    if (!table.rows.empty() && columns != table.columns())
+    if (first_line != 0 && columns != first_columns)
       throw InputError(where(table.path, line_number) + std::to_string(columns) +
-                       " columns, but line " + std::to_string(table.lines.front()) + " has " +
-                       std::to_string(table.columns()));
-    table.lines.push_back(line_number);  // before the cells, for the header advice
+                       " columns, but line " + std::to_string(first_line) + " has " +
+                       std::to_string(first_columns));
+    if (first_line == 0) {  // before the cells, for the header advice
+      first_line = line_number;
+      first_columns = columns;
+    }
+    table.lines.push_back(line_number);
     std::vector<double> values;
     values.reserve(columns);
     for (std::size_t k = 0; k < columns; ++k)
@@ -252,62 +270,170 @@ std::string read_text_file(const std::string &path) {
   return text;
 }
 
-Table parse_csv(const std::string &text, const std::string &path, const CsvFormat &format) {
-  Reader reader;
-  reader.table.path = path;
-  char delimiter = format.delimiter;
+// The reading itself, over a file read a block at a time or over text
+// held whole: records are taken from `text` while it holds them entire, and
+// more is read when one may run past its end.
+struct CsvReader::State {
+  std::string path;
+  CsvFormat format;
+  std::ifstream file;
+  std::string text;
+  std::size_t read_size = 1 << 20;
+  std::size_t start = 0;  // of the next record in `text`
+  bool complete = true;   // `text` holds the rest of the input
+  bool mark_checked = false;
+  char delimiter = 0;
   bool header_pending = true;
   int line_number = 0;
+  std::size_t rows_read = 0;
+  Reader reader;
   Record record;
-  const std::size_t first = text.compare(0, byte_order_mark.size(), byte_order_mark) == 0
-                                ? byte_order_mark.size()
-                                : 0;
-  for (std::size_t start = first; start < text.size();) {
-    std::size_t end = std::min(text.find('\n', start), text.size());
-    const std::string_view line(text.data() + start, end - start);
-    ++line_number;
-    if (trim(line).empty()) {
-      start = end + 1;
-      continue;
-    }
-    if (delimiter == 0) delimiter = find_delimiter(std::string_view(text).substr(start));
-    record.clear();
-    if (line.find('"') == std::string_view::npos)
-      split(line, delimiter, record);
-    else
-      end = split_quoted(text, start, delimiter, path, line_number, record);
-    start = end + 1;
-    const int record_line = line_number;
-    line_number += record.lines - 1;
-    if (header_pending) {
-      header_pending = false;
-      if (record.cells.size() > 1 && trim(record.cells.front()).empty() && all_words(record, 1))
-        throw InputError(where(path, record_line) +
-                         "column 1 has no name, as in a file written with row names (in R: "
-                         "write.csv(data, file, row.names = FALSE)); drop that column");
-      if (format.header || (format.find_header && all_words(record))) {
-        reader.header_skipped = true;
-        for (std::size_t k = 0; k < record.cells.size(); ++k) {
-          if (record.cells[k].find('\n') != std::string_view::npos)
-            throw InputError(where(path, record_line) + "column " + std::to_string(k + 1) +
-                             ": the header's name " + shown(record.cells[k], true) +
-                             " holds a line end");
-          reader.table.header.emplace_back(trim(record.cells[k]));
-          reader.check_name(reader.table.header.back(), record_line,
-                            "header, column " + std::to_string(k + 1));
+  int record_line = 0;
+
+  // Drops what has been read and appends the next block of the file.
+  void read_more() {
+    text.erase(0, start);
+    start = 0;
+    std::vector<char> block(read_size);
+    file.read(block.data(), static_cast<std::streamsize>(block.size()));
+    if (file.bad()) throw InputError(path + ": cannot read file");
+    text.append(block.data(), static_cast<std::size_t>(file.gcount()));
+    if (file.gcount() == 0 || file.eof()) complete = true;
+  }
+
+  // The next non-blank record into `record`; false at the end of the input.
+  bool next_record() {
+    for (;;) {
+      if (!mark_checked) {
+        if (text.size() < byte_order_mark.size() && !complete) {
+          read_more();
+          continue;
         }
+        if (text.compare(0, byte_order_mark.size(), byte_order_mark) == 0)
+          start = byte_order_mark.size();
+        mark_checked = true;
+      }
+      if (start >= text.size() && complete) return false;
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos && !complete) {
+        read_more();
         continue;
       }
+      end = std::min(end, text.size());
+      const std::string_view line(text.data() + start, end - start);
+      if (trim(line).empty()) {
+        ++line_number;
+        start = end + 1;
+        continue;
+      }
+      if (delimiter == 0) {
+        const auto found = find_delimiter(std::string_view(text).substr(start), complete);
+        if (!found) {
+          read_more();
+          continue;
+        }
+        delimiter = *found;
+      }
+      record.clear();
+      if (line.find('"') == std::string_view::npos) {
+        split(line, delimiter, record);
+      } else {
+        end = split_quoted(text, start, delimiter, path, line_number + 1, record, complete);
+        if (end == std::string::npos) {
+          read_more();
+          continue;
+        }
+      }
+      start = end + 1;
+      record_line = ++line_number;
+      line_number += record.lines - 1;
+      return true;
     }
-    reader.row(record, record_line);
   }
-  if (reader.table.rows.empty())
-    throw InputError(path + ":1: no data rows (the file is empty)");
-  return std::move(reader.table);
+
+  // A first record that is a header: its names kept, true.
+  bool take_header() {
+    header_pending = false;
+    if (record.cells.size() > 1 && trim(record.cells.front()).empty() && all_words(record, 1))
+      throw InputError(where(path, record_line) +
+                       "column 1 has no name, as in a file written with row names (in R: "
+                       "write.csv(data, file, row.names = FALSE)); drop that column");
+    if (!format.header && !(format.find_header && all_words(record))) return false;
+    reader.header_skipped = true;
+    for (std::size_t k = 0; k < record.cells.size(); ++k) {
+      if (record.cells[k].find('\n') != std::string_view::npos)
+        throw InputError(where(path, record_line) + "column " + std::to_string(k + 1) +
+                         ": the header's name " + shown(record.cells[k], true) +
+                         " holds a line end");
+      reader.table.header.emplace_back(trim(record.cells[k]));
+      reader.check_name(reader.table.header.back(), record_line,
+                        "header, column " + std::to_string(k + 1));
+    }
+    return true;
+  }
+
+  bool next(Table &block, std::size_t rows) {
+    std::size_t taken = 0;
+    while ((rows == 0 || taken < rows) && next_record()) {
+      if (header_pending && take_header()) continue;
+      reader.row(record, record_line);
+      ++taken;
+    }
+    rows_read += taken;
+    if (rows_read == 0) throw InputError(path + ":1: no data rows (the file is empty)");
+    Table &table = reader.table;
+    block.path = path;
+    block.header = table.header;
+    block.rows = std::move(table.rows);
+    block.lines = std::move(table.lines);
+    block.last_text = std::move(table.last_text);
+    table.rows.clear();
+    table.lines.clear();
+    table.last_text.clear();
+    return taken > 0;
+  }
+};
+
+CsvReader::CsvReader(const std::string &path, const CsvFormat &format, std::size_t read_size)
+    : state_(std::make_unique<State>()) {
+  State &s = *state_;
+  s.read_size = std::max<std::size_t>(read_size, 1);
+  s.path = s.reader.table.path = path;
+  s.format = format;
+  s.delimiter = format.delimiter;
+  // A folder opens as a stream of unknown, enormous length.
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    throw InputError(path + " is a directory");
+  s.file.open(path, std::ios::binary);
+  if (!s.file) throw InputError(path + ": cannot open file (" + std::strerror(errno) + ")");
+  s.complete = false;
+}
+
+CsvReader::CsvReader(std::string text, const std::string &path, const CsvFormat &format)
+    : state_(std::make_unique<State>()) {
+  State &s = *state_;
+  s.path = s.reader.table.path = path;
+  s.format = format;
+  s.delimiter = format.delimiter;
+  s.text = std::move(text);
+}
+
+CsvReader::~CsvReader() = default;
+CsvReader::CsvReader(CsvReader &&) noexcept = default;
+
+bool CsvReader::next(Table &block, std::size_t rows) { return state_->next(block, rows); }
+
+Table parse_csv(const std::string &text, const std::string &path, const CsvFormat &format) {
+  Table table;
+  CsvReader(text, path, format).next(table);
+  return table;
 }
 
 Table read_csv(const std::string &path, const CsvFormat &format) {
-  return parse_csv(read_text_file(path), path, format);
+  Table table;
+  CsvReader(path, format).next(table);
+  return table;
 }
 
 char delimiter_named(const std::string &name) {

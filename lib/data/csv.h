@@ -1,6 +1,8 @@
 // Reading and writing the numeric delimited files the commands use.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,31 @@ struct Table {
 // non-numeric or non-finite cell, a row whose length differs from the first
 // row's, and a file without rows.
 Table read_csv(const std::string &path, const CsvFormat &format = {});
+
+// Reads a data file a block of rows at a time, as read_csv reads it whole:
+// the same rows, header and errors, each error when the block that holds
+// it is read, so that a large file need never be held whole.
+class CsvReader {
+ public:
+  // Opens `path`, to be read `read_size` bytes at a time; throws
+  // InputError as read_csv does when it can't.
+  CsvReader(const std::string &path, const CsvFormat &format = {},
+            std::size_t read_size = 1 << 20);
+  // Reads `text` that came from `path`.
+  CsvReader(std::string text, const std::string &path, const CsvFormat &format = {});
+  ~CsvReader();
+  CsvReader(CsvReader &&) noexcept;
+
+  // The next rows, at most `rows` of them (0: all that are left), into
+  // `block`: its path and header are the file's, its rows, lines and
+  // last_text this block's alone. False, with the block empty, when no row
+  // is left. Throws InputError as read_csv does, "no data rows" included.
+  bool next(Table &block, std::size_t rows = 0);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Parses text that came from `path` (used by read_csv; separate for tests).
 Table parse_csv(const std::string &text, const std::string &path, const CsvFormat &format = {});

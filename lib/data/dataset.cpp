@@ -68,25 +68,6 @@ Dataset split_last_column(const Table &table, const ClassNames &known) {
   return data;
 }
 
-std::vector<double> read_label_file(const std::string &path, std::size_t expected_rows,
-                                    const CsvFormat &format, ClassNames &classes) {
-  Table table = read_csv(path, format);
-  // One column of names has no header that tells itself apart from the
-  // names below it: the first name is a label unless --header says not.
-  if (!format.header && !table.header.empty() && table.text_labels()) {
-    CsvFormat every_line = format;
-    every_line.find_header = false;
-    table = read_csv(path, every_line);
-  }
-  if (table.columns() != 1)
-    throw InputError(at(table, 0) + "a label file has one column, this one has " +
-                     std::to_string(table.columns()));
-  if (table.rows.size() != expected_rows)
-    throw InputError(path + ": " + std::to_string(table.rows.size()) + " labels for " +
-                     std::to_string(expected_rows) + " patterns");
-  return column_labels(table, 0, classes);
-}
-
 // The header's names of the feature columns: none unless it has one
 // non-empty cell per column, as a header of other data would not.
 std::vector<std::string> header_feature_names(const Table &table, std::size_t features) {
@@ -118,6 +99,25 @@ Dataset dataset_from_table(const Table &table, const LabelSource &source, const 
   data.path = table.path;
   data.feature_names = header_feature_names(table, data.features());
   return data;
+}
+
+std::vector<double> read_label_file(const std::string &path, std::size_t expected_rows,
+                                    const CsvFormat &format, ClassNames &classes) {
+  Table table = read_csv(path, format);
+  // One column of names has no header that tells itself apart from the
+  // names below it: the first name is a label unless --header says not.
+  if (!format.header && !table.header.empty() && table.text_labels()) {
+    CsvFormat every_line = format;
+    every_line.find_header = false;
+    table = read_csv(path, every_line);
+  }
+  if (table.columns() != 1)
+    throw InputError(at(table, 0) + "a label file has one column, this one has " +
+                     std::to_string(table.columns()));
+  if (table.rows.size() != expected_rows)
+    throw InputError(path + ": " + std::to_string(table.rows.size()) + " labels for " +
+                     std::to_string(expected_rows) + " patterns");
+  return column_labels(table, 0, classes);
 }
 
 std::vector<double> labels_of_names(const std::vector<std::string> &names, ClassNames &classes) {

@@ -49,6 +49,12 @@ Dataset load_dataset(const std::string &path, const LabelSource &source,
 Dataset dataset_from_table(const Table &table, const LabelSource &source,
                            const CsvFormat &format = {}, const ClassNames &known = {});
 
+// The labels in a label file (one column, `expected_rows` rows) as
+// load_dataset reads them with LabelSource::Kind::separate_file; names
+// become labels as there, `classes` growing by the new ones.
+std::vector<double> read_label_file(const std::string &path, std::size_t expected_rows,
+                                    const CsvFormat &format, ClassNames &classes);
+
 // When both the model and the data name their features and the names
 // differ: one line saying where (columns are taken by position, so a
 // reordered file would be classified wrongly without a word).

@@ -81,13 +81,17 @@ VoteResult vote_on(ModuleRunner &runner, const Model &model,
                    const std::vector<std::vector<double>> &patterns,
                    const ClassifyParams &params) {
   const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
-  if (!patterns.empty() && features != static_cast<std::size_t>(model.features))
-    throw InputError("the model has " + count_of(static_cast<std::size_t>(model.features), "feature") + ", the data have " +
-                     std::to_string(features));
+  if (!patterns.empty()) check_feature_count(model, features);
   const auto rows = host_rows(
       model.scales() ? scale_patterns(patterns, {model.feature_min, model.feature_max}) : patterns,
       features);
   return classify_ensemble(runner, model, rows.get(), params);
+}
+
+void check_feature_count(const Model &model, std::size_t features) {
+  if (features != static_cast<std::size_t>(model.features))
+    throw InputError("the model has " + count_of(static_cast<std::size_t>(model.features), "feature") + ", the data have " +
+                     std::to_string(features));
 }
 
 std::vector<double> apply_model(ModuleRunner &runner, const Model &model,

@@ -35,6 +35,9 @@ Model continue_model(ModuleRunner &runner, const Model &earlier, const Dataset &
 VoteResult vote_on(ModuleRunner &runner, const Model &model,
                    const std::vector<std::vector<double>> &patterns,
                    const ClassifyParams &params);
+// Throws the InputError of vote_on when patterns of `features` features
+// do not fit the model.
+void check_feature_count(const Model &model, std::size_t features);
 std::vector<double> apply_model(ModuleRunner &runner, const Model &model,
                                 const std::vector<std::vector<double>> &patterns,
                                 const ClassifyParams &params);

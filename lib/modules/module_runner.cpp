@@ -211,6 +211,7 @@ std::vector<double> ModuleRunner::classify(const Member &member, int features,
   auto raw = pointers(inputs);
   raw[7] = patterns;
   const auto result = checked(module(perf_, QIR_PERF_FILE).call(1, raw, call_options(console_, interrupt_)));
+  last_call_flops_ = result.flops;
   return qirhost::values_of(output(result, 0, QIR_PERF_FILE));
 }
 

@@ -3,6 +3,7 @@
 // (or their error) into plain C++ values.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -88,6 +89,9 @@ class ModuleRunner {
   void print(std::string_view text) const;
   void warn(std::string_view text) const;
   const Console &console() const { return console_; }
+  // The host's operation count of this runner's last qir_perf call (every
+  // mexAddFlops amount it made).
+  std::int64_t last_call_flops() const { return last_call_flops_; }
 
   void set_console(Console console) { console_ = std::move(console); }
   // A flag that ends a running call with "Interrupted." once requested
@@ -100,6 +104,7 @@ class ModuleRunner {
   bool private_copies_ = false;
   Console console_;
   qirhost::InterruptFlag *interrupt_ = nullptr;
+  std::int64_t last_call_flops_ = 0;
   std::unique_ptr<qirhost::Module> train_;
   std::unique_ptr<qirhost::Module> perf_;
   std::vector<std::unique_ptr<ModuleRunner>> workers_;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <vector>
 
@@ -47,7 +49,7 @@ std::string file_behind_links(const std::string &path) {
 
 namespace {
 
-void write_to(int descriptor, const std::string &path, const std::string &content) {
+void write_to(int descriptor, const std::string &path, std::string_view content) {
   std::size_t done = 0;
   while (done < content.size()) {
     const ssize_t written = write(descriptor, content.data() + done, content.size() - done);
@@ -92,12 +94,20 @@ class TemporaryFile {
   // The content on disk, not only in the system's buffers, before the
   // rename makes it the file: a crash then leaves the old file or the new.
   void write_all(const std::string &target, const std::string &content) {
+    append(target, content);
+    finish(target);
+  }
+  void append(const std::string &target, std::string_view content) {
     write_to(descriptor_, target, content);
+  }
+  void finish(const std::string &target) {
     if (fsync(descriptor_) != 0) fail(target, "cannot write");
     const int status = close(descriptor_);
     descriptor_ = -1;
     if (status != 0) fail(target, "cannot write");
   }
+
+  const std::string &path() const { return path_; }
 
   void rename_to(const std::string &target) {
     if (std::rename(path_.c_str(), target.c_str()) != 0) fail(target, "cannot replace the file");
@@ -138,7 +148,7 @@ int descriptor_named(const std::string &path) {
 
 // A device, FIFO or socket is written in place: renaming a file over it
 // would turn /dev/null into a plain file and leave a FIFO's reader waiting.
-void write_in_place(const std::string &path, const std::string &content) {
+void write_in_place(const std::string &path, std::string_view content) {
   const int descriptor = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (descriptor < 0) fail(path, "cannot open it for writing");
   try {
@@ -150,7 +160,97 @@ void write_in_place(const std::string &path, const std::string &content) {
   if (close(descriptor) != 0 && errno != EINTR) fail(path, "cannot write");
 }
 
+// Where write_file_atomically puts content: replaced as a whole (a regular
+// file, or one yet to be made), or written in place.
+enum class Target { standard_output, descriptor, in_place, replaced };
+
+Target target_of(const std::string &path, int &descriptor) {
+  if (path == "-") return Target::standard_output;
+  descriptor = descriptor_named(path);
+  if (descriptor >= 0) return Target::descriptor;
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) throw InputError(path + " is a directory");
+    if (!S_ISREG(info.st_mode)) return Target::in_place;
+  }
+  return Target::replaced;
+}
+
 }  // namespace
+
+struct AtomicFileWriter::State {
+  std::string path;
+  Target target = Target::replaced;
+  int descriptor = -1;
+  std::string behind;  // the file replaced
+  std::unique_ptr<TemporaryFile> file;
+  std::exception_ptr failure;  // told at commit, where writing it whole would tell it
+};
+
+AtomicFileWriter::AtomicFileWriter(const std::string &path) : state_(std::make_unique<State>()) {
+  State &s = *state_;
+  s.path = path;
+  try {
+    s.target = target_of(path, s.descriptor);
+    if (s.target == Target::replaced) {
+      s.behind = file_behind_links(path);
+      s.file = std::make_unique<TemporaryFile>(s.behind);
+    } else {
+      // Held back until commit, so that a failure leaves nothing written.
+      const std::string spool = (std::filesystem::temp_directory_path() / "qir-out").string();
+      s.file = std::make_unique<TemporaryFile>(spool);
+    }
+  } catch (...) {
+    s.failure = std::current_exception();
+    s.file.reset();
+  }
+}
+
+AtomicFileWriter::~AtomicFileWriter() = default;
+
+void AtomicFileWriter::write(std::string_view content) {
+  State &s = *state_;
+  if (s.failure || content.empty()) return;
+  try {
+    s.file->append(s.target == Target::replaced ? s.path : s.file->path(), content);
+  } catch (...) {
+    s.failure = std::current_exception();
+  }
+}
+
+void AtomicFileWriter::commit() {
+  State &s = *state_;
+  if (s.failure) std::rethrow_exception(s.failure);
+  if (s.target == Target::replaced) {
+    s.file->finish(s.path);
+    s.file->rename_to(s.behind);
+    return;
+  }
+  s.file->finish(s.file->path());
+  std::ifstream spooled(s.file->path(), std::ios::binary);
+  std::vector<char> block(1 << 16);
+  int out = -1;
+  if (s.target == Target::in_place) {
+    out = open(s.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (out < 0) fail(s.path, "cannot open it for writing");
+  }
+  try {
+    while (spooled.read(block.data(), static_cast<std::streamsize>(block.size())) ||
+           spooled.gcount() > 0) {
+      const std::string_view piece(block.data(), static_cast<std::size_t>(spooled.gcount()));
+      if (s.target == Target::standard_output)
+        std::cout << piece;
+      else
+        write_to(s.target == Target::descriptor ? s.descriptor : out, s.path, piece);
+    }
+    if (spooled.bad()) fail(s.path, "cannot write");
+  } catch (...) {
+    if (out >= 0) close(out);
+    throw;
+  }
+  if (s.target == Target::standard_output) std::cout << std::flush;
+  if (out >= 0 && close(out) != 0 && errno != EINTR) fail(s.path, "cannot write");
+}
 
 void write_file_atomically(const std::string &path, const std::string &content) {
   if (path == "-") {

@@ -2,7 +2,9 @@
 // never leaves a partial model, label or picture file behind.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace qir {
 
@@ -16,6 +18,26 @@ namespace qir {
 // FIFO, a socket, and a descriptor named as a path (/dev/stdout, /dev/fd/N
 // of a process substitution, /proc/self/fd/N).
 void write_file_atomically(const std::string &path, const std::string &content);
+
+// Content written piece by piece that appears as write_file_atomically
+// would write it whole, at commit(): a writer dropped uncommitted (a
+// failure on the way) leaves no trace. What is written in place ("-",
+// devices, descriptors) waits in a temporary file until commit. A failure
+// to create or write the file is thrown by commit, where writing the whole
+// content would have thrown it.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string &path);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter &) = delete;
+  AtomicFileWriter &operator=(const AtomicFileWriter &) = delete;
+  void write(std::string_view content);
+  void commit();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // The file that writing to `path` replaces: symbolic links followed, also
 // one whose target does not exist yet.

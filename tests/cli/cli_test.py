@@ -586,9 +586,11 @@ class Messages(Base):
     @unittest.skipIf(os.environ.get("QIR_SANITIZED"), "the sanitizers reserve more than the limit")
     def test_running_out_of_memory_says_what_to_do(self):
         import resource
-        rows = "\n".join(f"{k % 997 / 997:.4f},{k % 991 / 991:.4f},{1 + k % 2}" for k in range(400_000))
-        big = self.write("big.csv", rows + "\n")
-        model = self.write("m.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], [1]))
+        # Long rows: one block of them is already more than the limit.
+        features = 300
+        row = ",".join(f"{k % 97 / 97:.3f}" for k in range(features))
+        big = self.write("big.csv", "".join(f"{row},{1 + k % 2}\n" for k in range(12_000)))
+        model = self.write("m.model", model_text(features, [[0.5] * features + [0] * (features + 1)], [1]))
 
         def limit():
             resource.setrlimit(resource.RLIMIT_AS, (80 << 20, 80 << 20))
@@ -599,6 +601,26 @@ class Messages(Base):
         self.assertIn("qir classify: not enough memory for this data", result.stderr)
         self.assertIn("split the data file", result.stderr)
         self.assertNotIn("bad_alloc", result.stderr)
+
+    @unittest.skipIf(os.environ.get("QIR_SANITIZED"), "the sanitizers reserve more than the limit")
+    def test_a_file_larger_than_memory_is_classified_in_blocks(self):
+        import resource
+        rows = "\n".join(f"{k % 997 / 997:.4f},{k % 991 / 991:.4f},{1 + k % 2}" for k in range(400_000))
+        big = self.write("big.csv", rows + "\n")
+        model = self.write("m.model", model_text(2, [[0.5, 0.5, 0, 0, 0]], [1]))
+        labels = self.path("labels.csv")
+
+        def limit():  # the patterns alone would take 6 MB, the file 6 MB, every copy more
+            resource.setrlimit(resource.RLIMIT_AS, (80 << 20, 80 << 20))
+
+        result = subprocess.run([QIR, "classify", model, big, "-o", labels],
+                                capture_output=True, text=True, preexec_fn=limit, timeout=600,
+                                env=dict(os.environ, QIR_THREADS="1"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("Accuracy: ", result.stdout)
+        self.assertIn(" of 400000 patterns)", result.stdout)
+        with open(labels) as written:
+            self.assertEqual(sum(1 for _ in written), 400_000)
 
     def test_large_data_take_fewer_presentations_by_default(self):
         # 16000 patterns, the classes split at x = 0.5, and one pattern with

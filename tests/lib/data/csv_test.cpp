@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "data/dataset.h"
 #include "base/errors.h"
 #include "base/number_text.h"
@@ -216,4 +218,56 @@ TEST(Dataset, RWriteCsvWithQuotedNumericClassesReadsAsNumbers) {
   EXPECT_EQ(data.labels, (std::vector<double>{1, 2, 7}));
   EXPECT_TRUE(data.class_names.empty());
   EXPECT_EQ(data.feature_names, (std::vector<std::string>{"sepal length", "width"}));
+}
+
+// A file read a few bytes and a few rows at a time gives the rows, lines,
+// header and errors of the whole text, wherever a read or a block ends.
+TEST(Csv, BlocksOfAFileReadAsTheWholeText) {
+  TempDir dir;
+  const std::vector<std::string> texts{
+      "\xEF\xBB\xBF" "x,y,class\r\n1,2,\"a,b c\"\n\n3,4,\"say \"\"hi\"\"\"\n  \n5,6,plain\n7,8,\"\"\"\"",
+      "1;2;3\n4;5;6\n7;8\n",
+      "\"a\n b\",c\n1,2\n",
+      "1 2  3\n\t4 5 6\n 7 8 9 \n",
+      "1,2,\"open\n3,4,5\n",
+      "1,2,3\n4,5,x\n",
+      "\xEF\xBB",
+  };
+  const auto outcome = [](const std::function<Table()> &read) {
+    std::string text;
+    try {
+      const Table table = read();
+      for (const auto &name : table.header) text += "[" + name + "]";
+      for (std::size_t r = 0; r < table.rows.size(); ++r) {
+        text += "\n" + std::to_string(table.lines[r]) + ":";
+        for (double value : table.rows[r]) text += " " + format_number(value);
+      }
+      for (const auto &name : table.last_text) text += " <" + name + ">";
+    } catch (const InputError &error) {
+      text = error.what();
+    }
+    return text;
+  };
+  for (std::size_t t = 0; t < texts.size(); ++t) {
+    const std::string path = dir.file("in" + std::to_string(t) + ".csv", texts[t]);
+    const std::string whole = outcome([&] { return parse_csv(texts[t], path); });
+    for (std::size_t read_size : {1, 2, 3, 5, 64})
+      for (std::size_t rows : {0, 1, 2}) {
+        const std::string blocks = outcome([&] {
+          CsvReader reader(path, {}, read_size);
+          Table all, block;
+          while (reader.next(block, rows)) {
+            all.header = block.header;
+            all.rows.insert(all.rows.end(), block.rows.begin(), block.rows.end());
+            all.lines.insert(all.lines.end(), block.lines.begin(), block.lines.end());
+            all.last_text.insert(all.last_text.end(), block.last_text.begin(),
+                                 block.last_text.end());
+          }
+          return all;
+        });
+        EXPECT_EQ(blocks, whole) << "text " << t << ", read " << read_size << ", rows " << rows;
+      }
+  }
+  const std::string first = outcome([&] { return parse_csv(texts[0], "a"); });
+  EXPECT_NE(first.find("<a,b c> <say \"hi\"> <plain> <\">"), std::string::npos) << first;
 }
