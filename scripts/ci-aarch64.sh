@@ -25,8 +25,9 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Re
   -DCMAKE_FIND_ROOT_PATH="$PWD/$build/gtest" -DGTest_DIR="$gtest_dir" \
   -DQIR_TESTS=ON -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF
 # The host's and the modules' suites and the golden test; the command-line
-# tests drive the qir program from Python and stay with the native jobs.
+# tests and the README checks drive the qir program from Python and stay
+# with the native jobs.
 targets=(host_tests core_tests fast_tests train_tests perf_tests qir qir_bench qir_golden_calls)
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
-ctest --test-dir "$build" --output-on-failure -j "$jobs" -E '^cli\.[A-Za-z]+$|^docs\.|^octave|_NOT_BUILT$'
+ctest --test-dir "$build" --output-on-failure -j "$jobs" -E '^cli\.[A-Za-z]+$|^docs\.|^scripts\.|^octave|_NOT_BUILT$'
 echo "aarch64 job: $(uname -m) host, $(aarch64-linux-gnu-g++ -dumpversion) cross compiler, tests under qemu-aarch64"
