@@ -92,6 +92,7 @@ struct Start {
   const Model *earlier = nullptr;
   std::uint64_t batch = 0;
   int members = 1;
+  const Member *member = nullptr;  // one member's own nodes, instead of earlier's
 };
 
 Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
@@ -109,7 +110,9 @@ Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray 
                       [&](std::string_view warning) { text.warnings.emplace_back(warning); }});
   const double called_oflag = reading && shown < 2 ? 2 : oflag;
   const Member *given =
-      start.earlier ? &start.earlier->members.at(static_cast<std::size_t>(member)) : nullptr;
+      start.member ? start.member
+      : start.earlier ? &start.earlier->members.at(static_cast<std::size_t>(member))
+                      : nullptr;
   Model model;
   if (!voting.shuffle) {
     model = runner.train(patterns, labels, params, called_oflag, given);
@@ -237,6 +240,44 @@ Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArra
   model.feature_min = earlier.feature_min;
   model.feature_max = earlier.feature_max;
   model.class_names = earlier.class_names;
+  return model;
+}
+
+Member train_ensemble_member(ModuleRunner &runner, const mxArray *patterns,
+                             const mxArray *labels, const TrainingParams &params,
+                             const VotingSettings &voting, int member, const Member *start,
+                             std::uint64_t batch) {
+  check_voting(voting);
+  if (member < 0 || member >= voting.voters)
+    throw UsageError("member " + std::to_string(member + 1) + " of an ensemble of " +
+                     std::to_string(voting.voters));
+  MemberText text;
+  const Console saved = runner.console();
+  Model model;
+  try {
+    model = train_member(runner, patterns, labels, params, voting, member,
+                         {nullptr, batch, voting.voters, start}, 0, {}, text);
+  } catch (...) {
+    runner.set_console(saved);
+    throw;
+  }
+  runner.set_console(saved);
+  for (const auto &warning : text.warnings) runner.warn(warning);
+  return std::move(model.members.front());
+}
+
+Model assemble_ensemble(std::vector<Member> members, int features, const TrainingParams &params,
+                        const VotingSettings &voting, std::uint64_t batches) {
+  check_voting(voting);
+  if (members.size() != static_cast<std::size_t>(voting.voters))
+    throw UsageError(std::to_string(members.size()) + " members for an ensemble of " +
+                     std::to_string(voting.voters));
+  Model model;
+  model.features = features;
+  model.params = params;
+  model.voting = voting;
+  model.members = std::move(members);
+  model.batches = batches;
   return model;
 }
 

@@ -54,6 +54,23 @@ Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArra
                         const mxArray *labels, const TrainingParams &params, double oflag,
                         const EnsembleOptions &options);
 
+// Member `member` (0-based) of the ensemble that train_ensemble (no `start`)
+// or continue_ensemble (`start`: the member's nodes before the model's batch
+// `batch`) would train: one silent qir_train call on the patterns in the
+// member's own order, drawn as those draw it. Members trained apart (in
+// other processes or on other machines) and put together by
+// assemble_ensemble make the model those functions make.
+Member train_ensemble_member(ModuleRunner &runner, const mxArray *patterns,
+                             const mxArray *labels, const TrainingParams &params,
+                             const VotingSettings &voting, int member,
+                             const Member *start = nullptr, std::uint64_t batch = 0);
+
+// The model of an ensemble's members, in member order, as train_ensemble
+// (batches 1) or continue_ensemble (the earlier model's batches + 1) leaves
+// it before scaling ranges and names are added.
+Model assemble_ensemble(std::vector<Member> members, int features, const TrainingParams &params,
+                        const VotingSettings &voting, std::uint64_t batches);
+
 // Every member classifies the patterns (already scaled as the model
 // scales), then they vote.
 VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,

@@ -69,6 +69,14 @@ def _file_labels(classes, earlier_classes=None, earlier_labels=None):
     return np.array([numbers[str(label)] for label in classes], dtype=np.float64)
 
 
+def _class_names(classes, labels):
+    """The (number, name) pairs a model file keeps for classes written as
+    names; none for classes written as numbers."""
+    if _written_as_numbers(classes):
+        return []
+    return list(zip(labels.astype(np.int64).tolist(), map(str, classes)))
+
+
 def _free_label(labels):
     """A model-file label (a whole 32-bit number) that no class of the
     ascending `labels` has, for patterns that no member classifies."""
@@ -217,8 +225,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             scaling = self._ranges(X) if self.scale else None
             voting = {"voters": int(self.n_voters), "seed": self._seed(),
                       "shuffle": bool(self.shuffle)}
-        class_names = [] if _written_as_numbers(learned["classes_"]) else list(zip(
-            learned["_labels"].astype(np.int64).tolist(), map(str, learned["classes_"])))
+        class_names = _class_names(learned["classes_"], learned["_labels"])
         learned["_model_"] = _core.fit(
             X, learned["_labels"][np.searchsorted(learned["classes_"], y)], params,
             float(self.oflag), voting, workers, scaling, class_names,

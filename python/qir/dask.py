@@ -12,11 +12,17 @@ but that had not started classifying are dropped as they start, so nothing
 keeps working in the background.
 """
 import threading
+import warnings
 
 import dask.array as da
 import numpy as np
 from dask.callbacks import Callback
-from sklearn.utils.validation import check_is_fitted
+from sklearn.utils.multiclass import check_classification_targets
+from sklearn.utils.validation import (check_array, check_consistent_length, check_is_fitted,
+                                      column_or_1d)
+
+from . import _core, _qir
+from .classifier import QIRClassifier, _class_names, _file_labels
 
 
 class _Blocks:
@@ -99,3 +105,247 @@ def predict(model, patterns):
     dtype = model.classes_.dtype if model.unknown_label is None else model._label_dtype()
     return patterns.map_blocks(_predict_block, model, _Blocks(), dtype=dtype, drop_axis=1,
                                meta=np.empty((0,), dtype=dtype))
+
+
+# ------------------------------------------------------------------ training
+#
+# The members of an ensemble are independent: each is one task, trained by
+# the library's own "member k of this ensemble" (its order drawn from the
+# seed there, as in a local fit), and the members are put together by the
+# library into the model a local fit makes. What travels is the data, once,
+# and each member's nodes.
+
+def _client(client):
+    if client is not None:
+        return client
+    from distributed import get_client
+    return get_client()
+
+
+def _as_arrays(X, y):
+    """(patterns, labels, feature names) from Dask arrays or data frames,
+    NumPy arrays or pandas objects."""
+    import dask.dataframe as dd
+    names = None
+    if isinstance(X, dd.DataFrame):
+        columns = list(X.columns)
+        names = columns if all(isinstance(c, str) for c in columns) else None
+        X = X.to_dask_array(lengths=True)
+    elif hasattr(X, "columns"):  # pandas
+        columns = list(X.columns)
+        names = columns if all(isinstance(c, str) for c in columns) else None
+        X = X.to_numpy()
+    if isinstance(y, (dd.Series, dd.DataFrame)):
+        y = y.to_dask_array(lengths=True)
+    return X, y, names
+
+
+def _member(X, y, estimator, given, voting, member):
+    """One member trained on the whole data, as fit trains it."""
+    X = check_array(X, dtype=np.float64)
+    scaling = estimator._ranges(X) if estimator.scale else None
+    with _core.interruptible("QIR_TRAIN"):
+        trained, params = _qir.train_member(X, y, given, voting, member, scaling)
+    return trained, params, scaling, X.shape[1]
+
+
+def _data_warnings(X, codes):
+    return _qir.data_warnings(check_array(X, dtype=np.float64), codes)
+
+
+def _gather(client, futures, progress, what):
+    """The futures' results in order, reporting each as it finishes; Ctrl-C
+    (or an error) cancels the tasks still on the cluster."""
+    from distributed import as_completed
+    try:
+        for done, _ in enumerate(as_completed(futures), start=1):
+            _core.logger.info("%s %d/%d done", what, done, len(futures))
+            if progress is not None:
+                progress(done, len(futures))
+        return client.gather(futures)
+    except BaseException:
+        client.cancel(futures)
+        raise
+
+
+def _labelled(estimator, y):
+    """classes_, the model file's label of each pattern, its labels per
+    class and their names, as fit makes them."""
+    y = column_or_1d(np.asarray(y), warn=False)
+    check_classification_targets(y)
+    classes = np.unique(y)
+    labels = _file_labels(classes)
+    return classes, labels[np.searchsorted(classes, y)], labels, _class_names(classes, labels)
+
+
+def fit(X, y, client=None, progress=None, partitions=False, **params):
+    """A QIRClassifier(**params) trained on a Dask cluster: the members as
+    tasks on the cluster's workers, the data sent once.
+
+    X: a Dask array or data frame (or a NumPy array or pandas frame, sent
+    to the workers from here); y: its labels (a Dask or NumPy array or
+    series). ``client``: the cluster's client (None: the current one).
+    ``progress(done, total)`` is called as members finish (and the ``qir``
+    logger says so at INFO).
+
+    ``partitions=False`` trains every member on all the data, each in its
+    own seeded order: the model is the one ``QIRClassifier(**params).fit(X,
+    y)`` gives, byte for byte as a model file. Every worker holds the whole
+    data once.
+
+    ``partitions=True`` trains member k on the rows of X's chunks k, k + V,
+    k + 2V, ... (V = n_voters; with fewer chunks than members, on chunk k
+    modulo their number), in its seeded order, so no worker holds more than
+    a member's chunks. The scaling ranges, D and the presentation limit are
+    those of all the data; the model is an ordinary model file.
+
+    ``partitions="continue"`` trains every member through the chunks in
+    order, as ``partial_fit`` does batch by batch: a member's nodes travel
+    from chunk to chunk, not the data. The model is the one that
+    ``partial_fit`` on the chunks in order gives, byte for byte.
+
+    The modules run silently on the workers (oflag is not used there).
+    A worker lost mid-fit has its members trained again elsewhere, with the
+    same result. Ctrl-C (KeyboardInterrupt) cancels the tasks on the
+    cluster. Returns the fitted QIRClassifier.
+    """
+    client = _client(client)
+    estimator = QIRClassifier(**params)
+    X, y, names = _as_arrays(X, y)
+    if partitions not in (False, True, "continue"):
+        raise ValueError(f"partitions must be False, True or 'continue', got {partitions!r}")
+    voting = {"voters": int(estimator.n_voters), "seed": estimator._seed(),
+              "shuffle": bool(estimator.shuffle)}
+    given = estimator._given_params()
+    if partitions and not isinstance(X, da.Array):
+        raise ValueError("partition training needs X as a Dask array or data frame")
+    y = np.asarray(y.compute() if isinstance(y, da.Array) else y)
+    if partitions == "continue":
+        return _fit_continuing(client, estimator, X, y, names, voting, given, progress)
+    classes, y_labels, labels, class_names = _labelled(estimator, y)
+    if partitions:
+        model = _fit_partitions(client, estimator, X, y_labels, voting, given, progress,
+                                class_names, names)
+    else:
+        model = _fit_whole(client, estimator, X, y, y_labels, voting, given, progress,
+                           class_names, names)
+    estimator.__dict__.update(_model_=model, classes_=classes, _labels=labels)
+    return estimator
+
+
+def _fit_whole(client, estimator, X, y, y_labels, voting, given, progress, class_names, names):
+    if isinstance(X, da.Array):
+        if X.shape[0] != len(y):
+            raise ValueError(f"X has {X.shape[0]} rows and y {len(y)} labels")
+        data = client.compute(X.rechunk((-1, -1)))
+        client.replicate([data])
+    else:
+        X = check_array(X, dtype=np.float64)
+        check_consistent_length(X, y)
+        data = client.scatter(X, broadcast=True)
+    labels = client.scatter(y_labels, broadcast=True)
+    _, codes = np.unique(y, return_inverse=True)
+    for kind, text in client.submit(_data_warnings, data, codes.astype(np.float64)).result():
+        warnings.warn(_core.QIRWarning(text, kind), stacklevel=4)
+    voters = voting["voters"]
+    futures = client.map(_member, [data] * voters, [labels] * voters, [estimator] * voters,
+                         [given] * voters, [voting] * voters, range(voters), pure=False)
+    trained, resolved, scalings, features = zip(*_gather(client, futures, progress, "member"))
+    return _qir.assemble_model(list(trained), features[0], resolved[0], voting, 1,
+                               scalings[0], class_names, names or [])
+
+
+def _blocks(client, X):
+    """Futures of X's row chunks (all columns in one), in order, and their rows."""
+    X = X.rechunk({1: -1})
+    return client.compute(list(X.to_delayed().ravel())), X.chunks[0]
+
+
+def _chunk_range(X):
+    X = check_array(X, dtype=np.float64)
+    return _qir.feature_range(X)
+
+
+def _partition_member(blocks, labels, params, voting, member, scaling):
+    """Member `member` trained on its chunks alone, with the whole data's
+    scaling and parameters."""
+    X = check_array(np.vstack(blocks), dtype=np.float64)
+    with _core.interruptible("QIR_TRAIN"):
+        trained, _ = _qir.train_member(X, np.concatenate(labels), params, voting, member, scaling)
+    return trained
+
+
+def _fit_partitions(client, estimator, X, y_labels, voting, given, progress, class_names,
+                    names):
+    blocks, rows = _blocks(client, X)
+    if sum(rows) != len(y_labels):
+        raise ValueError(f"X has {sum(rows)} rows and y {len(y_labels)} labels")
+    features = X.shape[1]
+    scaling = None
+    if estimator.scale:
+        if estimator.scale_from is not None:
+            scaling = estimator._ranges(np.empty((0, features)))
+        else:
+            ranges = client.gather(client.map(_chunk_range, blocks))
+            scaling = (np.min([low for low, _ in ranges], axis=0),
+                       np.max([high for _, high in ranges], axis=0))
+    voters, count = voting["voters"], len(blocks)
+    groups = [range(k, count, voters) if count >= voters else [k % count]
+              for k in range(voters)]
+    params = dict(given)
+    if "D" not in params:  # the whole data's: the features that vary in any chunk
+        ends = np.vstack(scaling) if scaling is not None else np.vstack(
+            [np.min(X, axis=0).compute(), np.max(X, axis=0).compute()])
+        scaled = _qir.scale(ends, *scaling) if scaling is not None else ends
+        params["D"] = float(_core.default_D(_core.varying_features(scaled)))
+    if "max_list_presentations" not in params:  # as for the largest member's rows
+        most = max(sum(rows[i] for i in group) for group in groups)
+        params["max_list_presentations"] = float(
+            _core.default_max_presentations(most, voters))
+    starts = np.concatenate([[0], np.cumsum(rows)])
+    labels = client.scatter([y_labels[starts[i]:starts[i + 1]] for i in range(count)])
+    futures = client.map(_partition_member, [[blocks[i] for i in group] for group in groups],
+                         [[labels[i] for i in group] for group in groups], [params] * voters,
+                         [voting] * voters, range(voters), [scaling] * voters, pure=False)
+    trained = _gather(client, futures, progress, "member")
+    return _qir.assemble_model(list(trained), features, params, voting, 1, scaling,
+                               class_names, names or [])
+
+
+def _continued_member(block, labels, before, voting, member, batch):
+    """Member `member` going on from its nodes `before` on the next chunk."""
+    previous, params, scaling, features = before
+    X = check_array(block, dtype=np.float64)
+    with _core.interruptible("QIR_TRAIN"):
+        trained, _ = _qir.train_member(X, labels, params, voting, member, scaling, previous,
+                                       batch)
+    return trained, params, scaling, features
+
+
+def _fit_continuing(client, estimator, X, y, names, voting, given, progress):
+    blocks, rows = _blocks(client, X)
+    if sum(rows) != len(y):
+        raise ValueError(f"X has {sum(rows)} rows and y {len(y)} labels")
+    starts = np.concatenate([[0], np.cumsum(rows)])
+    batches = [column_or_1d(y[starts[i]:starts[i + 1]], warn=False) for i in range(len(rows))]
+    # The classes as partial_fit numbers them, batch after batch.
+    classes = labels = None
+    for batch in batches:
+        check_classification_targets(batch)
+        found = np.unique(batch) if classes is None else np.union1d(classes, batch)
+        labels = _file_labels(found, classes, labels)
+        classes = found
+    voters = voting["voters"]
+    first = client.scatter(labels[np.searchsorted(classes, batches[0])])
+    steps = client.map(_member, [blocks[0]] * voters, [first] * voters, [estimator] * voters,
+                       [given] * voters, [voting] * voters, range(voters), pure=False)
+    for batch in range(1, len(blocks)):
+        batch_labels = client.scatter(labels[np.searchsorted(classes, batches[batch])])
+        steps = client.map(_continued_member, [blocks[batch]] * voters,
+                           [batch_labels] * voters, steps, [voting] * voters, range(voters),
+                           [batch] * voters, pure=False)
+    trained, params, scalings, features = zip(*_gather(client, steps, progress, "member"))
+    model = _qir.assemble_model(list(trained), features[0], params[0], voting, len(blocks),
+                                scalings[0], _class_names(classes, labels), names or [])
+    estimator.__dict__.update(_model_=model, classes_=classes, _labels=labels)
+    return estimator

@@ -649,6 +649,24 @@ qir::TrainingParams resolved_params(const py::dict &given, const qir::Model *sta
   return p;
 }
 
+qir::FeatureRange range_of(const py::object &scaling) {
+  if (scaling.is_none()) return {};
+  const auto given = scaling.cast<std::pair<std::vector<double>, std::vector<double>>>();
+  return {given.first, given.second};
+}
+
+// What a fit adds to the members: its scaling ranges, the class names that
+// label a node (in label order), the names of its features.
+void finish_model(qir::Model &model, qir::FeatureRange range, qir::ClassNames class_names,
+                  std::vector<std::string> feature_names) {
+  model.feature_min = std::move(range.min);
+  model.feature_max = std::move(range.max);
+  model.feature_names = std::move(feature_names);
+  std::sort(class_names.begin(), class_names.end());
+  model.class_names = std::move(class_names);
+  qir::keep_names_with_nodes(model);
+}
+
 // fit (no `start`) and partial_fit (going on from `start`): the library's
 // ensemble training on patterns scaled by `scaling` ((min, max) or None; a
 // continuation keeps start's), labelled as the model file labels them. The
@@ -660,13 +678,8 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
               qir::ClassNames class_names, std::vector<std::string> feature_names,
               const HeldModel &start) {
   const SectionScope section("QIR_TRAIN");
-  qir::FeatureRange range;
-  if (start) {
-    range = {start->feature_min, start->feature_max};
-  } else if (!scaling.is_none()) {
-    const auto given = scaling.cast<std::pair<std::vector<double>, std::vector<double>>>();
-    range = {given.first, given.second};
-  }
+  const qir::FeatureRange range =
+      start ? qir::FeatureRange{start->feature_min, start->feature_max} : range_of(scaling);
   const auto settings = start ? start->voting : voting_settings(voting.cast<py::dict>());
   auto x = model_patterns(patterns, range);
   auto y = host_column(labels);
@@ -689,13 +702,51 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
                    : qir::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag, options);
     text = take_text(m);
   }
-  model->feature_min = std::move(range.min);
-  model->feature_max = std::move(range.max);
-  model->feature_names = start ? start->feature_names : std::move(feature_names);
-  std::sort(class_names.begin(), class_names.end());
-  model->class_names = std::move(class_names);
-  qir::keep_names_with_nodes(*model);
+  finish_model(*model, range, std::move(class_names),
+               start ? start->feature_names : std::move(feature_names));
   return py::make_tuple(model, text.to_python());
+}
+
+// Member `member` of the ensemble that fit (no `start`) or partial_fit
+// (`start`: the member's nodes before the model's batch `batch`) trains:
+// the library's own member, so that members trained in other processes
+// make fit's model. Parameters left out of `params` are resolved from these
+// patterns as fit resolves them. (member, the training parameters used.)
+py::tuple train_member(const Matrix &patterns, const Vector &labels, const py::dict &params,
+                       const py::dict &voting, int member, const py::object &scaling,
+                       const std::shared_ptr<qir::Member> &start, std::uint64_t batch) {
+  const SectionScope section("QIR_TRAIN");
+  const auto settings = voting_settings(voting);
+  auto x = model_patterns(patterns, range_of(scaling));
+  auto y = host_column(labels);
+  const auto p = resolved_params(params, nullptr, x.get(), settings.voters);
+  Modules &m = modules();
+  auto trained = std::make_shared<qir::Member>();
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> guard(m.lock);
+    Interruptible::check();
+    *trained = qir::train_ensemble_member(m.get(), x.get(), y.get(), p, settings, member,
+                                          start.get(), batch);
+    take_text(m);
+  }
+  return py::make_tuple(trained, params_dict(p));
+}
+
+// The model of members trained apart, as fit would have made it.
+HeldModel assemble_model(const std::vector<std::shared_ptr<qir::Member>> &members, int features,
+                         const py::dict &params, const py::dict &voting, std::uint64_t batches,
+                         const py::object &scaling, qir::ClassNames class_names,
+                         std::vector<std::string> feature_names) {
+  std::vector<qir::Member> copies;
+  for (const auto &member : members) copies.push_back(*member);
+  qir::TrainingParams p;
+  for (const qir::Parameter &row : qir::parameter_table)
+    if (row.field != nullptr) p.*row.field = params[py::str(std::string(row.python))].cast<double>();
+  auto model = std::make_shared<qir::Model>(qir::assemble_ensemble(
+      std::move(copies), features, p, voting_settings(voting), batches));
+  finish_model(*model, range_of(scaling), std::move(class_names), std::move(feature_names));
+  return model;
 }
 
 // The members' vote on patterns (scaled here as the model scales) among
@@ -809,6 +860,39 @@ void bind_model(py::module_ &m) {
             return std::make_shared<qir::Model>(
                 qir::parse_model(std::string(text), "a pickled model"));
           }));
+  // One member's nodes, pickled as its arrays (exact).
+  py::class_<qir::Member, std::shared_ptr<qir::Member>>(m, "Member")
+      .def_property_readonly("nodes", [](const qir::Member &member) {
+        return member.labels.size();
+      })
+      .def_property_readonly("list_presentations",
+                             [](const qir::Member &member) { return member.list_presentations; })
+      .def(py::pickle(
+          [](const qir::Member &member) {
+            const int features = member.templates.empty()
+                                     ? 0
+                                     : static_cast<int>(member.templates.front().size() - 1) / 2;
+            return py::make_tuple(templates_to_numpy(member, features),
+                                  to_numpy(std::vector<double>(member.labels)),
+                                  member.list_presentations);
+          },
+          [](const py::tuple &state) {
+            auto member = std::make_shared<qir::Member>();
+            const auto templates = state[0].cast<py::array_t<double, py::array::c_style>>();
+            const auto rows = templates.unchecked<2>();
+            for (py::ssize_t k = 0; k < rows.shape(0); ++k)
+              member->templates.emplace_back(templates.data(k, 0),
+                                             templates.data(k, 0) + rows.shape(1));
+            member->labels = state[1].cast<std::vector<double>>();
+            member->list_presentations = state[2].cast<double>();
+            return member;
+          }));
+  m.def("train_member", &train_member, py::arg("patterns"), py::arg("labels"), py::arg("params"),
+        py::arg("voting"), py::arg("member"), py::arg("scaling"), py::arg("start") = py::none(),
+        py::arg("batch") = 0);
+  m.def("assemble_model", &assemble_model, py::arg("members"), py::arg("features"),
+        py::arg("params"), py::arg("voting"), py::arg("batches"), py::arg("scaling"),
+        py::arg("class_names"), py::arg("feature_names"));
   m.def("read_model", [](const std::string &path) {
     return std::make_shared<qir::Model>(qir::load_model(path));
   }, py::arg("path"));

@@ -165,6 +165,35 @@ TEST(EnsembleTraining, MembersLearnTheirOwnOrdersWhateverTheWorkers) {
   EXPECT_NE(one.model.members[0].templates, third.members[0].templates);
 }
 
+TEST(EnsembleTraining, MembersTrainedApartAssembleIntoTheEnsemblesModel) {
+  ModuleRunner runner(module_directory(std::nullopt));
+  const Data data = sorted_classes(40);
+  const VotingSettings voting{3, 5, true};
+  const Model whole = train(runner, data, voting, 1).model;
+  runner.set_console({[](std::string_view) {}, {}});  // train's console has gone
+  const auto x = qirhost::make_rows(data.rows);
+  const auto y = qirhost::make_column(data.labels);
+  std::vector<Member> members;
+  for (int k = voting.voters - 1; k >= 0; --k)  // any order, any process
+    members.insert(members.begin(),
+                   train_ensemble_member(runner, x.get(), y.get(), params(), voting, k));
+  const Model assembled =
+      assemble_ensemble(members, whole.features, params(), voting, whole.batches);
+  EXPECT_EQ(format_model(assembled), format_model(whole));
+
+  // Going on from each member's own nodes on the next batch is continue_ensemble's member.
+  const Model continued = continue_ensemble(runner, whole, x.get(), y.get(), params(), 0, {});
+  std::vector<Member> next;
+  for (int k = 0; k < voting.voters; ++k)
+    next.push_back(train_ensemble_member(runner, x.get(), y.get(), params(), voting, k,
+                                         &whole.members[static_cast<std::size_t>(k)],
+                                         whole.batches));
+  EXPECT_EQ(format_model(assemble_ensemble(next, whole.features, params(), voting, 2)),
+            format_model(continued));
+  EXPECT_THROW(train_ensemble_member(runner, x.get(), y.get(), params(), voting, 3), UsageError);
+  EXPECT_THROW(assemble_ensemble(next, whole.features, params(), {4, 5, true}, 2), UsageError);
+}
+
 TEST(EnsembleTraining, ProgressFollowsEveryPresentationAndKeepsTheConsoleAsAsked) {
   ModuleRunner runner(module_directory(std::nullopt));
   const Data data = sorted_classes(30);

@@ -1,0 +1,111 @@
+"""Training on a local cluster of two worker processes with small memory
+limits: the members, partitions, folds and settings as tasks."""
+import os
+import signal
+import threading
+
+import dask.array as da
+import dask.dataframe as dd
+import numpy as np
+import pandas as pd
+import pytest
+from distributed import Client, LocalCluster
+
+import qir
+import qir.dask
+
+
+@pytest.fixture(scope="module")
+def client():
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, memory_limit="500MB",
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        yield client
+
+
+def file_bytes(model, path):
+    model.save(path)
+    return path.read_bytes()
+
+
+def test_the_cluster_fit_is_the_local_fit_byte_for_byte(client, circle, tmp_path):
+    X, y, _, _ = circle
+    names = np.array(["out", "in"])[y.astype(int) - 1]
+    frame = pd.DataFrame(X, columns=["x", "y"])
+    for params in (dict(n_voters=5), dict(n_voters=3, random_state=8, trim_option=1),
+                   dict(n_voters=1, shuffle=False, scale=False, D=0.5)):
+        local = qir.QIRClassifier(oflag=0, **params).fit(frame, names)
+        finished = []
+        remote = qir.dask.fit(dd.from_pandas(frame, npartitions=3), names, client=client,
+                              progress=lambda done, total: finished.append((done, total)),
+                              **params)
+        assert file_bytes(remote, tmp_path / "remote") == file_bytes(local, tmp_path / "local")
+        assert finished == [(k, params["n_voters"]) for k in range(1, params["n_voters"] + 1)]
+        assert list(remote.feature_names_in_) == ["x", "y"] and list(remote.classes_) == ["in", "out"]
+    # NumPy data sent from here, numeric labels.
+    remote = qir.dask.fit(X, y, client=client, n_voters=4)
+    assert file_bytes(remote, tmp_path / "remote") == \
+        file_bytes(qir.QIRClassifier(n_voters=4, oflag=0).fit(X, y), tmp_path / "local")
+    with pytest.warns(qir.QIRWarning, match="same class"):
+        qir.dask.fit(X, np.ones(len(y)), client=client, n_voters=2)
+
+
+def test_partitions_train_members_apart_or_carry_them_chunk_to_chunk(client, circle, tmp_path):
+    X, y, X_test, y_test = circle
+    chunks = da.from_array(X, chunks=(len(X) // 4 + 1, 2))
+    full = qir.QIRClassifier(n_voters=7, oflag=0).fit(X, y)
+    apart = qir.dask.fit(chunks, y, client=client, n_voters=7, partitions=True)
+    assert apart.score(X_test, y_test) > full.score(X_test, y_test) - 0.03
+    # Every member saw a quarter of the data: fewer nodes than the full fit's.
+    assert sum(len(n) for n, _ in apart.members_) < sum(len(n) for n, _ in full.members_)
+    np.testing.assert_array_equal(apart.feature_min_, full.feature_min_)
+    assert apart._model_.params == full._model_.params | {
+        "max_list_presentations": apart._model_.params["max_list_presentations"]}
+    carried = qir.dask.fit(chunks, y, client=client, n_voters=3, partitions="continue")
+    stream = qir.QIRClassifier(n_voters=3, oflag=0)
+    for block in np.array_split(np.arange(len(X)), np.cumsum(chunks.chunks[0])[:-1]):
+        stream.partial_fit(X[block], y[block])
+    assert file_bytes(carried, tmp_path / "carried") == file_bytes(stream, tmp_path / "stream")
+    assert carried._model_.batches == 4
+    with pytest.raises(ValueError, match="Dask array"):
+        qir.dask.fit(X, y, client=client, partitions=True)
+
+
+def big_data():
+    rng = np.random.default_rng(3)
+    X = rng.random((6000, 6))
+    return X, (X[:, 0] + X[:, 1] > 1).astype(int) + (X[:, 2] > 0.5)
+
+
+def test_a_worker_killed_mid_fit_changes_nothing(client, tmp_path):
+    X, y = big_data()
+    params = dict(n_voters=6, vigilance=0.6)
+    pids = list(client.run(os.getpid).values())
+    killed = []
+
+    def kill_one(done, total):
+        if done == 1:  # the other members are training now
+            os.kill(pids[0], signal.SIGKILL)
+            killed.append(pids[0])
+
+    remote = qir.dask.fit(X, y, client=client, progress=kill_one, **params)
+    assert killed
+    client.wait_for_workers(2, timeout=60)
+    assert pids[0] not in client.run(os.getpid).values()
+    local = qir.QIRClassifier(oflag=0, **params).fit(X, y)
+    assert file_bytes(remote, tmp_path / "remote") == file_bytes(local, tmp_path / "local")
+
+
+def test_ctrl_c_cancels_the_clusters_tasks(client):
+    X, y = big_data()
+
+    def interrupt(done, total):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        qir.dask.fit(X, y, client=client, progress=interrupt, n_voters=8, vigilance=0.6)
+    # Nothing of the fit stays queued or running on the workers.
+    for _ in range(100):
+        if not any(client.processing().values()):
+            break
+        threading.Event().wait(0.1)
+    assert not any(client.processing().values())
