@@ -26,10 +26,10 @@ void split(const Dataset &data, const std::vector<int> &fold, int test, Dataset 
   }
 }
 
-FoldResult run_fold(ModuleRunner &runner, const Dataset &train, const Dataset &test,
-                    const TrainingParams &p, const CvSettings &settings, double unknown,
-                    CvResult &pooled) {
-  FoldResult result;
+FoldOutcome run_fold(ModuleRunner &runner, const Dataset &train, const Dataset &test,
+                     const TrainingParams &p, const CvSettings &settings, double unknown) {
+  FoldOutcome outcome;
+  FoldResult &result = outcome.result;
   const auto start = Clock::now();
   EnsembleOptions options;
   options.workers = settings.workers;
@@ -37,19 +37,25 @@ FoldResult run_fold(ModuleRunner &runner, const Dataset &train, const Dataset &t
   result.train_seconds = seconds_since(start);
   const ClassifyParams classify{p.D, p.ratio, p.vigilance, p.alpha, p.ct, unknown, 0};
   const auto classified = Clock::now();
-  const std::vector<double> assigned = apply_model(runner, model, test.patterns, classify);
+  outcome.assigned_labels = apply_model(runner, model, test.patterns, classify);
   result.classify_seconds = seconds_since(classified);
   result.patterns = test.labels.size();
   result.nodes = model.total_nodes();
   for (const Member &member : model.members) result.presentations += member.list_presentations;
   result.presentations /= static_cast<double>(model.members.size());
+  const auto &assigned = outcome.assigned_labels;
   for (std::size_t k = 0; k < assigned.size(); ++k) {
     result.unknown += assigned[k] == unknown ? 1 : 0;
     result.correct += assigned[k] == test.labels[k] ? 1 : 0;
   }
-  pooled.true_labels.insert(pooled.true_labels.end(), test.labels.begin(), test.labels.end());
-  pooled.assigned_labels.insert(pooled.assigned_labels.end(), assigned.begin(), assigned.end());
-  return result;
+  outcome.true_labels = test.labels;
+  return outcome;
+}
+
+void check_folds(const CvSettings &settings, std::size_t count) {
+  if (settings.folds < 2 || static_cast<std::size_t>(settings.folds) > count)
+    throw UsageError("--folds must lie between 2 and the number of patterns (" +
+                     std::to_string(count) + ")");
 }
 
 template <typename Field>
@@ -75,28 +81,46 @@ double CvResult::seconds() const {
          static_cast<double>(folds.size());
 }
 
-CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
-                        const CvSettings &settings, const std::function<void(int)> &on_fold) {
-  const std::size_t count = data.patterns.size();
-  if (settings.folds < 2 || static_cast<std::size_t>(settings.folds) > count)
-    throw UsageError("--folds must lie between 2 and the number of patterns (" +
-                     std::to_string(count) + ")");
+FoldOutcome cross_validate_fold(ModuleRunner &runner, const Dataset &data,
+                                const TrainingParams &params, const CvSettings &settings,
+                                int test) {
+  check_folds(settings, data.patterns.size());
+  if (test < 0 || test >= settings.folds)
+    throw UsageError("fold " + std::to_string(test + 1) + " of " +
+                     std::to_string(settings.folds));
   const std::vector<int> fold = stratified_folds(data.labels, settings.folds, settings.seed);
-  const double unknown = free_label(data.labels);
+  Dataset train, held_out;
+  split(data, fold, test, train, held_out);
+  TrainingParams fold_params = params;
+  if (settings.default_D_per_fold) fold_params.D = default_D(varying_features(train.patterns));
+  if (settings.default_presentations_per_fold)
+    fold_params.max_presentations =
+        default_max_presentations(train.patterns.size(), settings.voting.voters);
+  return run_fold(runner, train, held_out, fold_params, settings, free_label(data.labels));
+}
+
+CvResult combine_folds(const Dataset &data, std::vector<FoldOutcome> outcomes) {
   CvResult result;
-  result.unknown_label = unknown;
-  for (int test = 0; test < settings.folds; ++test) {
-    on_fold(test);
-    Dataset train, held_out;
-    split(data, fold, test, train, held_out);
-    TrainingParams fold_params = params;
-    if (settings.default_D_per_fold) fold_params.D = default_D(varying_features(train.patterns));
-    if (settings.default_presentations_per_fold)
-      fold_params.max_presentations =
-          default_max_presentations(train.patterns.size(), settings.voting.voters);
-    result.folds.push_back(run_fold(runner, train, held_out, fold_params, settings, unknown, result));
+  result.unknown_label = free_label(data.labels);
+  for (auto &outcome : outcomes) {
+    result.folds.push_back(outcome.result);
+    result.true_labels.insert(result.true_labels.end(), outcome.true_labels.begin(),
+                              outcome.true_labels.end());
+    result.assigned_labels.insert(result.assigned_labels.end(), outcome.assigned_labels.begin(),
+                                  outcome.assigned_labels.end());
   }
   return result;
+}
+
+CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
+                        const CvSettings &settings, const std::function<void(int)> &on_fold) {
+  check_folds(settings, data.patterns.size());
+  std::vector<FoldOutcome> outcomes;
+  for (int test = 0; test < settings.folds; ++test) {
+    on_fold(test);
+    outcomes.push_back(cross_validate_fold(runner, data, params, settings, test));
+  }
+  return combine_folds(data, std::move(outcomes));
 }
 
 }  // namespace qir

@@ -51,6 +51,20 @@ struct CvSettings {
   bool default_presentations_per_fold = false;
 };
 
+// One fold's result and its held-out patterns' true and assigned labels.
+struct FoldOutcome {
+  FoldResult result;
+  std::vector<double> true_labels, assigned_labels;
+};
+
+// Fold `test` (0-based) of cross_validate alone, so that folds can run
+// apart (in other processes, say); combine_folds puts their outcomes, in
+// fold order, together into cross_validate's result.
+FoldOutcome cross_validate_fold(ModuleRunner &runner, const Dataset &data,
+                                const TrainingParams &params, const CvSettings &settings,
+                                int test);
+CvResult combine_folds(const Dataset &data, std::vector<FoldOutcome> outcomes);
+
 // `on_fold(k)` is called before fold k (0-based) is trained. The modules run
 // silently. Throws UsageError when the number of folds is below 2 or above
 // the number of patterns.

@@ -87,7 +87,8 @@ SearchCandidate default_candidate(std::size_t varying, const VotingSettings &vot
 }
 
 SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
-                         const std::function<void(const std::string &)> &on_step) {
+                         const std::function<void(const std::string &)> &on_step,
+                         const CandidateEvaluator &evaluate) {
   const auto start = std::chrono::steady_clock::now();
   SearchOutcome outcome;
   const std::size_t varying = varying_features(data.patterns);
@@ -98,9 +99,15 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
   for (const TrainingParams &params : search_grid(varying))
     outcome.screened.push_back({params, {1, settings.voting.seed, true}, {}, 0, 0});
   std::size_t done = 0;
-  cross_validate_all(runner, data, per_fold, outcome.screened, [&](std::size_t) {
-    on_step("screening " + std::to_string(++done) + "/" + std::to_string(outcome.screened.size()));
-  });
+  if (evaluate) {
+    on_step("screening " + std::to_string(outcome.screened.size()));
+    evaluate(outcome.screened, per_fold);
+  } else {
+    cross_validate_all(runner, data, per_fold, outcome.screened, [&](std::size_t) {
+      on_step("screening " + std::to_string(++done) + "/" +
+              std::to_string(outcome.screened.size()));
+    });
+  }
   rank(outcome.screened);
 
   // The defaults and the finalists: ensembles, whose members train side by side.
@@ -108,21 +115,36 @@ SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSett
   outcome.defaults = default_candidate(varying, settings.voting);
   CvSettings as_defaults = per_fold;  // each training fold's own D, as `qir cv` takes it
   as_defaults.default_D_per_fold = true;
-  outcome.defaults.result = cross_validate(runner, data, outcome.defaults.params, as_defaults,
-                                           [](int) {});
+  if (evaluate) {
+    std::vector<SearchCandidate> defaults{outcome.defaults};
+    evaluate(defaults, as_defaults);
+    outcome.defaults = std::move(defaults.front());
+  } else {
+    outcome.defaults.result = cross_validate(runner, data, outcome.defaults.params, as_defaults,
+                                             [](int) {});
+  }
   const std::size_t finalists = std::min(search_finalists, outcome.screened.size());
   for (std::size_t k = 0; k < finalists; ++k)
     for (int voters : search_voters()) {
-      on_step("finalist " + std::to_string(outcome.finalists.size() + 1) + "/" +
-              std::to_string(finalists * search_voters().size()));
       SearchCandidate candidate = outcome.screened[k];
       candidate.voting = {voters, settings.voting.seed, true};
+      outcome.finalists.push_back(candidate);
+    }
+  if (evaluate) {
+    on_step("finalists " + std::to_string(outcome.finalists.size()));
+    evaluate(outcome.finalists, per_fold);
+  }
+  for (std::size_t k = 0; k < outcome.finalists.size(); ++k) {
+    SearchCandidate &candidate = outcome.finalists[k];
+    if (!evaluate) {
+      on_step("finalist " + std::to_string(k + 1) + "/" +
+              std::to_string(outcome.finalists.size()));
       CvSettings own = per_fold;
       own.voting = candidate.voting;
       candidate.result = cross_validate(runner, data, candidate.params, own, [](int) {});
-      set_gain(candidate, outcome.defaults);
-      outcome.finalists.push_back(candidate);
     }
+    set_gain(candidate, outcome.defaults);
+  }
   rank(outcome.finalists);
 
   outcome.chosen = outcome.defaults;

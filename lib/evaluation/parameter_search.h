@@ -41,11 +41,18 @@ struct SearchOutcome {
 // `voting`.
 SearchCandidate default_candidate(std::size_t varying, const VotingSettings &voting);
 
+// Cross-validates each candidate with its own voting under `settings`,
+// setting its `result`: run_search does it through `runner`, several
+// candidates at a time, unless given another way (a cluster's workers, say).
+using CandidateEvaluator =
+    std::function<void(std::vector<SearchCandidate> &, const CvSettings &)>;
+
 // `on_step` receives a short description of the work in hand ("screening
 // 12/96", ...), one call at a time. `settings.voting` gives the seed and
 // the defaults' voters.
 SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
-                         const std::function<void(const std::string &)> &on_step);
+                         const std::function<void(const std::string &)> &on_step,
+                         const CandidateEvaluator &evaluate = {});
 
 // Best first, by the search's one ranking rule (rank_settings).
 void rank(std::vector<SearchCandidate> &candidates);

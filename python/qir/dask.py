@@ -349,3 +349,51 @@ def _fit_continuing(client, estimator, X, y, names, voting, given, progress):
                                 scalings[0], _class_names(classes, labels), names or [])
     estimator.__dict__.update(_model_=model, classes_=classes, _labels=labels)
     return estimator
+
+
+# ------------------------------------------------ cross-validation and search
+
+def _folds(data, params, voting, settings, only):
+    X, codes = data
+    return _qir.cross_validate_folds(X, codes, params, settings["folds"], settings["seed"],
+                                     settings["scale"], voting,
+                                     settings.get("defaults_per_fold", {}), only)
+
+
+def cross_validate(X, y, folds=5, random_state=None, client=None, progress=None, **params):
+    """``qir.cv`` with its folds as tasks on the cluster: the same folds, the
+    same models and the same result (the times aside). X and y are sent to
+    every worker once; ``progress(done, total)`` is called as folds finish."""
+    from .search import _cv_inputs, _cv_result
+    client = _client(client)
+    estimator = QIRClassifier(random_state=random_state, **params)
+    X, codes, seed, voting = _cv_inputs(estimator, X, y, folds)
+    data = client.scatter((X, codes), broadcast=True)
+    settings = {"folds": folds, "seed": seed, "scale": bool(estimator.scale)}
+    futures = client.map(_folds, [data] * folds, [estimator._given_params()] * folds,
+                         [voting] * folds, [settings] * folds, [[k] for k in range(folds)],
+                         pure=False)
+    outcomes = _gather(client, futures, progress, "fold")
+    return _cv_result(_qir.combine_folds(codes, [fold for (fold,) in outcomes]))
+
+
+def search(X, y, folds=5, random_state=None, scale=True, client=None, progress=None):
+    """``qir.search`` with its settings as tasks on the cluster: each
+    setting's cross-validation is one task, the library's search decides
+    which settings to try and which wins, so the choice and the tables are
+    the local ones (the times aside). ``progress(done, total)`` is called as
+    settings finish, stage by stage."""
+    from .search import _search_inputs, _search_result
+    client = _client(client)
+    X, codes, seed = _search_inputs(X, y, folds, random_state)
+    data = client.scatter((X, codes), broadcast=True)
+
+    def evaluate(candidates, settings):
+        count = len(candidates)
+        futures = client.map(_folds, [data] * count, [params for params, _ in candidates],
+                             [voting for _, voting in candidates], [settings] * count,
+                             [None] * count, pure=False)
+        return _gather(client, futures, progress, "setting")
+
+    found = _qir.search(X, codes, int(folds), seed, bool(scale), evaluate)
+    return _search_result(found, scale, random_state)

@@ -28,20 +28,32 @@ def cv(X, y, folds=5, random_state=None, **params):
     """
     estimator = QIRClassifier(random_state=random_state, **params)
     with _core.interruptible("QIR_TRAIN"):
-        X, y = check_X_y(X, y, dtype=np.float64)
-        check_classification_targets(y)
-        _check_folds(folds, len(y))
-        _, codes = np.unique(y, return_inverse=True)
-        _core.warn_about_data(X, codes.astype(np.float64), stacklevel=2)  # cv's caller
-        seed = estimator._seed()
-        voting = {"voters": int(estimator.n_voters), "seed": seed,
-                  "shuffle": bool(estimator.shuffle)}
-        found = _qir.cross_validate(X, codes.astype(np.float64), estimator._given_params(),
-                                    folds, seed, bool(estimator.scale), voting,
-                                    estimator._workers())
-    return {key: found[key] for key in ("accuracy", "unknown", "nodes", "seconds",
-                                        "fold_accuracy", "fold_unknown", "fold_nodes",
-                                        "fold_presentations", "fold_seconds")}
+        X, codes, seed, voting = _cv_inputs(estimator, X, y, folds)
+        found = _qir.cross_validate(X, codes, estimator._given_params(), folds, seed,
+                                    bool(estimator.scale), voting, estimator._workers())
+    return _cv_result(found)
+
+
+_CV_KEYS = ("accuracy", "unknown", "nodes", "seconds", "fold_accuracy", "fold_unknown",
+            "fold_nodes", "fold_presentations", "fold_seconds")
+
+
+def _cv_result(found):
+    return {key: found[key] for key in _CV_KEYS}
+
+
+def _cv_inputs(estimator, X, y, folds, stacklevel=3):
+    """cv's checked patterns, class codes, seed and voting settings; warns
+    about the data as fit does (stacklevel counts from the caller)."""
+    X, y = check_X_y(X, y, dtype=np.float64)
+    check_classification_targets(y)
+    _check_folds(folds, len(y))
+    _, codes = np.unique(y, return_inverse=True)
+    codes = codes.astype(np.float64)
+    _core.warn_about_data(X, codes, stacklevel=stacklevel)
+    voting = {"voters": int(estimator.n_voters), "seed": estimator._seed(),
+              "shuffle": bool(estimator.shuffle)}
+    return X, codes, voting["seed"], voting
 
 
 def _check_folds(folds, patterns):
@@ -71,15 +83,25 @@ def search(X, y, folds=5, random_state=None, scale=True):
     ``random_state`` seeds the folds and the members' orders (None: 1).
     """
     with _core.interruptible("QIR_TRAIN"):
-        X, y = check_X_y(X, y, dtype=np.float64)
-        check_classification_targets(y)
-        _check_folds(folds, len(y))
-        _, codes = np.unique(y, return_inverse=True)
-        _core.warn_about_data(X, codes.astype(np.float64), stacklevel=2)  # search's caller
-        seed = int(_core.training_defaults()["seed"]) if random_state is None else int(random_state)
-        if seed < 0:
-            raise ValueError("random_state must be None or an int >= 0")
-        found = _qir.search(X, codes.astype(np.float64), int(folds), seed, bool(scale))
+        X, codes, seed = _search_inputs(X, y, folds, random_state)
+        found = _qir.search(X, codes, int(folds), seed, bool(scale))
+    return _search_result(found, scale, random_state)
+
+
+def _search_inputs(X, y, folds, random_state, stacklevel=3):
+    X, y = check_X_y(X, y, dtype=np.float64)
+    check_classification_targets(y)
+    _check_folds(folds, len(y))
+    _, codes = np.unique(y, return_inverse=True)
+    codes = codes.astype(np.float64)
+    _core.warn_about_data(X, codes, stacklevel=stacklevel)
+    seed = int(_core.training_defaults()["seed"]) if random_state is None else int(random_state)
+    if seed < 0:
+        raise ValueError("random_state must be None or an int >= 0")
+    return X, codes, seed
+
+
+def _search_result(found, scale, random_state):
     params = {name: found["params"][name] for name in _MODULE_NAMES}
     for name in ("trim_option", "ct_option"):
         params[name] = int(params[name])

@@ -343,40 +343,33 @@ qir::Dataset dataset_of(const Matrix &patterns, const Vector &labels) {
   return data;
 }
 
-// `qir cv` on patterns and class codes: D and the presentation limit left
-// out of `params` are each training fold's defaults, as the command's are.
-py::dict cross_validate(const Matrix &patterns, const Vector &labels, const py::dict &params,
-                        int folds, std::uint64_t seed, bool scale, const py::dict &voting,
-                        int workers) {
-  const SectionScope section("QIR_TRAIN");
-  const qir::Dataset data = dataset_of(patterns, labels);
+// The training arguments given; D and the presentation limit left out of
+// `params` are each training fold's defaults, as the command's are.
+qir::TrainingParams cv_params(const py::dict &params, qir::CvSettings &settings) {
   qir::TrainingParams p;
   for (const qir::Parameter &row : qir::parameter_table) {
     const py::str keyword(std::string(row.python));
     if (row.field != nullptr && params.contains(keyword))
       p.*row.field = params[keyword].cast<double>();
   }
+  settings.default_D_per_fold = !params.contains(std::string(qir::parameter("D").python));
+  settings.default_presentations_per_fold =
+      !params.contains(std::string(qir::parameter("max_presentations").python));
+  return p;
+}
+
+qir::CvSettings cv_settings(int folds, std::uint64_t seed, bool scale, const py::dict &voting,
+                            int workers) {
   qir::CvSettings settings;
   settings.folds = folds;
   settings.seed = seed;
   settings.scale = scale;
   settings.voting = voting_settings(voting);
   settings.workers = workers;
-  settings.default_D_per_fold = !params.contains(std::string(qir::parameter("D").python));
-  settings.default_presentations_per_fold =
-      !params.contains(std::string(qir::parameter("max_presentations").python));
-  Modules &m = modules();
-  qir::CvResult result;
-  {
-    py::gil_scoped_release unlocked;
-    std::lock_guard<std::mutex> guard(m.lock);
-    Interruptible::check();
-    qir::Progress line;
-    result = qir::cross_validate(m.get(), data, p, settings, [&](int fold) {
-      line.show("fold " + std::to_string(fold + 1) + "/" + std::to_string(folds));
-    });
-    take_text(m);
-  }
+  return settings;
+}
+
+py::dict cv_dict(qir::CvResult &&result) {
   std::vector<double> accuracy, unknown, nodes, presentations, seconds;
   for (const auto &fold : result.folds) {
     accuracy.push_back(fold.accuracy_percent());
@@ -401,8 +394,132 @@ py::dict cross_validate(const Matrix &patterns, const Vector &labels, const py::
   return d;
 }
 
+// A fold's outcome as plain values, to travel between processes exactly.
+py::tuple fold_to_python(qir::FoldOutcome &&outcome) {
+  const auto &r = outcome.result;
+  return py::make_tuple(r.patterns, r.correct, r.unknown, r.nodes, r.presentations,
+                        r.train_seconds, r.classify_seconds,
+                        to_numpy(std::move(outcome.true_labels)),
+                        to_numpy(std::move(outcome.assigned_labels)));
+}
+
+qir::FoldOutcome fold_from_python(const py::handle &item) {
+  const auto t = item.cast<py::tuple>();
+  qir::FoldOutcome outcome;
+  auto &r = outcome.result;
+  r.patterns = t[0].cast<std::size_t>();
+  r.correct = t[1].cast<std::size_t>();
+  r.unknown = t[2].cast<std::size_t>();
+  r.nodes = t[3].cast<std::size_t>();
+  r.presentations = t[4].cast<double>();
+  r.train_seconds = t[5].cast<double>();
+  r.classify_seconds = t[6].cast<double>();
+  outcome.true_labels = t[7].cast<std::vector<double>>();
+  outcome.assigned_labels = t[8].cast<std::vector<double>>();
+  return outcome;
+}
+
+// `qir cv` on patterns and class codes.
+py::dict cross_validate(const Matrix &patterns, const Vector &labels, const py::dict &params,
+                        int folds, std::uint64_t seed, bool scale, const py::dict &voting,
+                        int workers) {
+  const SectionScope section("QIR_TRAIN");
+  const qir::Dataset data = dataset_of(patterns, labels);
+  auto settings = cv_settings(folds, seed, scale, voting, workers);
+  const qir::TrainingParams p = cv_params(params, settings);
+  Modules &m = modules();
+  qir::CvResult result;
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> guard(m.lock);
+    Interruptible::check();
+    qir::Progress line;
+    result = qir::cross_validate(m.get(), data, p, settings, [&](int fold) {
+      line.show("fold " + std::to_string(fold + 1) + "/" + std::to_string(folds));
+    });
+    take_text(m);
+  }
+  return cv_dict(std::move(result));
+}
+
+// The outcomes of the given folds of `qir cv` (all when `only` is None), for
+// folds and settings run as tasks in other processes.
+py::list cross_validate_folds(const Matrix &patterns, const Vector &labels,
+                              const py::dict &params, int folds, std::uint64_t seed, bool scale,
+                              const py::dict &voting, const py::dict &defaults_per_fold,
+                              const py::object &only) {
+  const SectionScope section("QIR_TRAIN");
+  const qir::Dataset data = dataset_of(patterns, labels);
+  auto settings = cv_settings(folds, seed, scale, voting, 1);
+  const qir::TrainingParams p = cv_params(params, settings);
+  if (!defaults_per_fold.empty()) {
+    settings.default_D_per_fold = defaults_per_fold["D"].cast<bool>();
+    settings.default_presentations_per_fold =
+        defaults_per_fold["max_list_presentations"].cast<bool>();
+  }
+  std::vector<int> wanted;
+  if (only.is_none()) {
+    for (int k = 0; k < folds; ++k) wanted.push_back(k);
+  } else {
+    wanted = only.cast<std::vector<int>>();
+  }
+  Modules &m = modules();
+  std::vector<qir::FoldOutcome> outcomes;
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> guard(m.lock);
+    for (int fold : wanted) {
+      Interruptible::check();
+      outcomes.push_back(qir::cross_validate_fold(m.get(), data, p, settings, fold));
+    }
+    take_text(m);
+  }
+  py::list out;
+  for (auto &outcome : outcomes) out.append(fold_to_python(std::move(outcome)));
+  return out;
+}
+
+// cross-validation's result from its folds' outcomes, in fold order.
+py::dict combine_folds(const Vector &labels, const py::list &outcomes) {
+  qir::Dataset data;
+  data.labels.assign(labels.data(), labels.data() + labels.shape(0));
+  std::vector<qir::FoldOutcome> folds;
+  for (const auto &item : outcomes) folds.push_back(fold_from_python(item));
+  return cv_dict(qir::combine_folds(data, std::move(folds)));
+}
+
+// The search's settings cross-validated by `evaluate` (a Python callable
+// given [(params, voting)] and the cross-validation's settings, returning
+// each setting's fold outcomes), when given; by this process otherwise.
+qir::CandidateEvaluator candidate_evaluator(const py::object &evaluate) {
+  if (evaluate.is_none()) return {};
+  return [evaluate](std::vector<qir::SearchCandidate> &candidates,
+                    const qir::CvSettings &settings) {
+    py::gil_scoped_acquire locked;
+    py::list given;
+    for (const auto &c : candidates)
+      given.append(py::make_tuple(params_dict(c.params), voting_dict(c.voting)));
+    py::dict shared;
+    shared["folds"] = settings.folds;
+    shared["seed"] = settings.seed;
+    shared["scale"] = settings.scale;
+    shared["defaults_per_fold"] =
+        py::dict(py::arg("D") = settings.default_D_per_fold,
+                 py::arg("max_list_presentations") = settings.default_presentations_per_fold);
+    const py::list results = evaluate(given, shared);
+    if (results.size() != candidates.size())
+      throw py::value_error("the search's evaluator returned the wrong number of results");
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      std::vector<qir::FoldOutcome> folds;
+      for (const auto &item : results[k].cast<py::list>()) folds.push_back(fold_from_python(item));
+      qir::Dataset none;
+      candidates[k].result = qir::combine_folds(none, std::move(folds));
+    }
+  };
+}
+
 py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::uint64_t seed,
-                bool scale) {
+                bool scale, const py::object &evaluate) {
   const SectionScope section("QIR_TRAIN");
   const qir::Dataset data = dataset_of(patterns, labels);
   qir::CvSettings settings;
@@ -413,13 +530,17 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
   Modules &m = modules();
   qir::SearchOutcome outcome;
   {
+    const auto evaluator = candidate_evaluator(evaluate);
     py::gil_scoped_release unlocked;
-    std::lock_guard<std::mutex> guard(m.lock);
+    // Settings evaluated elsewhere leave this process's modules free.
+    std::unique_lock<std::mutex> guard(m.lock);
+    qir::ModuleRunner &runner = m.get();
+    if (evaluator) guard.unlock();
     Interruptible::check();
     qir::Progress line;
-    outcome = qir::run_search(m.get(), data, settings,
-                                 [&line](const std::string &step) { line.show(step); });
-    take_text(m);
+    outcome = qir::run_search(runner, data, settings,
+                              [&line](const std::string &step) { line.show(step); }, evaluator);
+    if (!evaluator) take_text(m);
   }
   const auto rows = [](const std::vector<qir::SearchCandidate> &candidates) {
     py::list out;
@@ -1041,7 +1162,11 @@ PYBIND11_MODULE(_qir, m) {
         py::arg("params"), py::arg("folds"), py::arg("seed"), py::arg("scale"), py::arg("voting"),
         py::arg("workers"));
   m.def("search", &search, py::arg("patterns"), py::arg("labels"), py::arg("folds"),
-        py::arg("seed"), py::arg("scale"));
+        py::arg("seed"), py::arg("scale"), py::arg("evaluate") = py::none());
+  m.def("cross_validate_folds", &cross_validate_folds, py::arg("patterns"), py::arg("labels"),
+        py::arg("params"), py::arg("folds"), py::arg("seed"), py::arg("scale"),
+        py::arg("voting"), py::arg("defaults_per_fold"), py::arg("only") = py::none());
+  m.def("combine_folds", &combine_folds, py::arg("labels"), py::arg("outcomes"));
   m.def("stratified_folds", &qir::stratified_folds, py::arg("labels"), py::arg("folds"),
         py::arg("seed"));
   m.def("stream_plan", &stream_plan, py::arg("labels"), py::arg("batches"), py::arg("seed"));

@@ -109,3 +109,43 @@ def test_ctrl_c_cancels_the_clusters_tasks(client):
             break
         threading.Event().wait(0.1)
     assert not any(client.processing().values())
+
+
+def iris():
+    data = np.loadtxt(os.path.join(os.environ["QIR_DATA_DIR"], "iris.csv"), delimiter=",")
+    return data[:, :4], data[:, 4]
+
+
+def without_times(result):
+    return {key: value for key, value in result.items() if "seconds" not in key}
+
+
+def test_folds_and_settings_as_tasks_give_the_local_results(client):
+    X, y = iris()
+    done = []
+    local = qir.cv(X, y, folds=4, n_voters=3, trim_option=1)
+    remote = qir.dask.cross_validate(X, y, folds=4, n_voters=3, trim_option=1, client=client,
+                                     progress=lambda k, total: done.append(total))
+    np.testing.assert_equal(without_times(remote), without_times(local))
+    assert done == [4] * 4
+    local = qir.search(X, y, folds=3, random_state=2)
+    remote = qir.dask.search(X, y, folds=3, random_state=2, client=client)
+    np.testing.assert_equal(without_times(remote), without_times(local))
+    assert len(remote["screened"]) > 10 and remote["finalists"]
+
+
+def test_scikit_learns_tools_under_joblibs_dask_backend(client):
+    import joblib
+    from sklearn.model_selection import GridSearchCV, cross_val_score
+    X, y = iris()
+    grid = {"vigilance": [0.0, 0.5, 0.8], "n_voters": [1, 3], "shuffle": [True]}
+    with joblib.parallel_backend("dask"):
+        remote = GridSearchCV(qir.QIRClassifier(oflag=0), grid, cv=3, n_jobs=-1).fit(X, y)
+        remote_scores = cross_val_score(qir.QIRClassifier(n_voters=3, oflag=0), X, y, cv=4,
+                                        n_jobs=-1)
+    local = GridSearchCV(qir.QIRClassifier(oflag=0), grid, cv=3, n_jobs=1).fit(X, y)
+    assert remote.best_params_ == local.best_params_
+    np.testing.assert_array_equal(remote.cv_results_["mean_test_score"],
+                                  local.cv_results_["mean_test_score"])
+    np.testing.assert_array_equal(
+        remote_scores, cross_val_score(qir.QIRClassifier(n_voters=3, oflag=0), X, y, cv=4))
