@@ -491,9 +491,9 @@ py::dict combine_folds(const Vector &labels, const py::list &outcomes) {
 // The search's settings cross-validated by `evaluate` (a Python callable
 // given [(params, voting)] and the cross-validation's settings, returning
 // each setting's fold outcomes), when given; by this process otherwise.
-qir::CandidateEvaluator candidate_evaluator(const py::object &evaluate) {
+qir::CandidateEvaluator candidate_evaluator(const py::object &evaluate, const qir::Dataset &data) {
   if (evaluate.is_none()) return {};
-  return [evaluate](std::vector<qir::SearchCandidate> &candidates,
+  return [evaluate, &data](std::vector<qir::SearchCandidate> &candidates,
                     const qir::CvSettings &settings) {
     py::gil_scoped_acquire locked;
     py::list given;
@@ -512,8 +512,7 @@ qir::CandidateEvaluator candidate_evaluator(const py::object &evaluate) {
     for (std::size_t k = 0; k < candidates.size(); ++k) {
       std::vector<qir::FoldOutcome> folds;
       for (const auto &item : results[k].cast<py::list>()) folds.push_back(fold_from_python(item));
-      qir::Dataset none;
-      candidates[k].result = qir::combine_folds(none, std::move(folds));
+      candidates[k].result = qir::combine_folds(data, std::move(folds));
     }
   };
 }
@@ -530,7 +529,7 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
   Modules &m = modules();
   qir::SearchOutcome outcome;
   {
-    const auto evaluator = candidate_evaluator(evaluate);
+    const auto evaluator = candidate_evaluator(evaluate, data);
     py::gil_scoped_release unlocked;
     // Settings evaluated elsewhere leave this process's modules free.
     std::unique_lock<std::mutex> guard(m.lock);
