@@ -99,7 +99,7 @@ def test_ctrl_c_cancels_the_clusters_tasks(client):
     X, y = big_data()
 
     def interrupt(done, total):
-        raise KeyboardInterrupt
+        raise KeyboardInterrupt  # as Ctrl-C raises it while the client waits
 
     with pytest.raises(KeyboardInterrupt):
         qir.dask.fit(X, y, client=client, progress=interrupt, n_voters=8, vigilance=0.6)
