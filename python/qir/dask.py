@@ -11,6 +11,7 @@ Interrupted."). Blocks that the scheduler had already handed to its threads
 but that had not started classifying are dropped as they start, so nothing
 keeps working in the background.
 """
+import pickle
 import threading
 import warnings
 
@@ -140,13 +141,41 @@ def _as_arrays(X, y):
     return X, y, names
 
 
+# The data this worker process last scaled for a fit's members: (the data
+# as the tasks get them, the scaling asked for, the scaling ranges, the
+# scaled patterns). The members of one fit on one worker share it; the fit
+# clears it when it ends.
+_prepared = None
+_prepared_lock = threading.Lock()
+
+
+def _scaled(X, estimator):
+    """X checked and scaled as fit scales it, once per worker and data."""
+    global _prepared
+    asked = pickle.dumps((bool(estimator.scale), estimator.scale_from))
+    with _prepared_lock:
+        if _prepared is not None and _prepared[0] is X and _prepared[1] == asked:
+            return _prepared[2], _prepared[3]
+        patterns = check_array(X, dtype=np.float64)
+        scaling = estimator._ranges(patterns) if estimator.scale else None
+        if scaling is not None:
+            patterns = _qir.scale(patterns, *scaling)
+        _prepared = (X, asked, scaling, patterns)
+        return scaling, patterns
+
+
+def _forget_prepared():
+    global _prepared
+    with _prepared_lock:
+        _prepared = None
+
+
 def _member(X, y, estimator, given, voting, member):
     """One member trained on the whole data, as fit trains it."""
-    X = check_array(X, dtype=np.float64)
-    scaling = estimator._ranges(X) if estimator.scale else None
+    scaling, patterns = _scaled(X, estimator)
     with _core.interruptible("QIR_TRAIN"):
-        trained, params = _qir.train_member(X, y, given, voting, member, scaling)
-    return trained, params, scaling, X.shape[1]
+        trained, params = _qir.train_member(patterns, y, given, voting, member, None)
+    return trained, params, scaling, patterns.shape[1]
 
 
 def _data_warnings(X, codes):
@@ -250,7 +279,11 @@ def _fit_whole(client, estimator, X, y, y_labels, voting, given, progress, class
     voters = voting["voters"]
     futures = client.map(_member, [data] * voters, [labels] * voters, [estimator] * voters,
                          [given] * voters, [voting] * voters, range(voters), pure=False)
-    trained, resolved, scalings, features = zip(*_gather(client, futures, progress, "member"))
+    try:
+        trained, resolved, scalings, features = zip(*_gather(client, futures, progress,
+                                                             "member"))
+    finally:
+        client.run(_forget_prepared)
     return _qir.assemble_model(list(trained), features[0], resolved[0], voting, 1,
                                scalings[0], class_names, names or [])
 
@@ -344,7 +377,10 @@ def _fit_continuing(client, estimator, X, y, names, voting, given, progress):
         steps = client.map(_continued_member, [blocks[batch]] * voters,
                            [batch_labels] * voters, steps, [voting] * voters, range(voters),
                            [batch] * voters, pure=False)
-    trained, params, scalings, features = zip(*_gather(client, steps, progress, "member"))
+    try:
+        trained, params, scalings, features = zip(*_gather(client, steps, progress, "member"))
+    finally:
+        client.run(_forget_prepared)
     model = _qir.assemble_model(list(trained), features[0], params[0], voting, len(blocks),
                                 scalings[0], _class_names(classes, labels), names or [])
     estimator.__dict__.update(_model_=model, classes_=classes, _labels=labels)
