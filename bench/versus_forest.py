@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""QIR beside scikit-learn's RandomForestClassifier(100 trees, n_jobs=2) and
+1-NN, as a user choosing a classifier would see them, every figure from one
+run on this machine.
+
+  predict  the default model (15 members), one member, the forest and 1-NN
+           on held-out patterns of both workloads of bench/predict_vs_forest.py
+           (letters-like, overlapping) at each --test size: patterns per
+           CPU-second (user + system, all threads) through the qir command
+           (`qir classify`, from reading the file to writing the labels) and
+           through Python (QIRClassifier.predict on an array), and the
+           command's peak resident set.
+  train    `qir train` at its defaults against the forest's fit on the
+           overlapping generator at each --rows size (held-out rows as
+           above): CPU seconds, peak resident set of each (the forest in a
+           process of its own) and the accuracy of each on 20,000 held-out rows.
+
+Each classifier runs in turn within a round (median of --runs rounds), so
+drifts in the machine's speed hit all alike; QIR's labels through the
+command and through Python are checked to be equal.
+
+    PYTHONPATH=build/python /usr/bin/python3 bench/versus_forest.py predict
+        [--qir build/bin/qir] [--test 100000,1000000] [--runs 1]
+    PYTHONPATH=build/python /usr/bin/python3 bench/versus_forest.py train
+        [--rows 10000,50000,200000] [--runs 1]
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from predict_vs_forest import letters_like, overlapping, write  # noqa: E402
+
+
+def child(command):
+    """CPU seconds, peak resident set (bytes) and standard output of a command,
+    through /usr/bin/time (a child forked from this process would count the
+    process's own pages in its peak)."""
+    with tempfile.NamedTemporaryFile("r") as figures:
+        run = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", figures.name] + command,
+                             capture_output=True, text=True, timeout=7200)
+        if run.returncode != 0:
+            raise SystemExit(f"{command[:2]} failed: {run.stderr[-2000:]}")
+        user, system, kbytes = figures.read().split()[-3:]
+    return float(user) + float(system), int(kbytes) * 1024, run.stdout
+
+
+def cpu_of(action):
+    started = time.process_time()
+    result = action()
+    return time.process_time() - started, result
+
+
+def workload(name, train, test, seed_shift=0):
+    if name == "letters-like":
+        rng = np.random.default_rng(2026 + seed_shift)
+        prototypes = rng.integers(0, 16, (26, 4, 16)).astype(float)
+        return [letters_like(rng, prototypes, n) for n in (train, test)]
+    rng = np.random.default_rng(7 + seed_shift)
+    centres = rng.normal(0, 1.1, (25, 20))
+    return [overlapping(rng, centres, n) for n in (train, test)]
+
+
+def predict(args, qir_py, folder):
+    from sklearn.ensemble import RandomForestClassifier
+    from sklearn.neighbors import KNeighborsClassifier
+    sizes = [int(n) for n in args.test.split(",")]
+    for name, train_rows in (("letters-like", 16000), ("overlapping", 20000)):
+        (X, y), (Xt_all, yt_all) = workload(name, train_rows, max(sizes))
+        train_csv = os.path.join(folder, "train.csv")
+        write(train_csv, X, y)
+        models = {}
+        for label, voters in (("QIR default model (15 members)", 15), ("QIR one member", 1)):
+            path = os.path.join(folder, f"m{voters}.model")
+            child([args.qir, "train", train_csv, "-o", path, "--oflag", "0", "--voters", str(voters)])
+            models[label] = (path, qir_py.QIRClassifier.load(path, oflag=0))
+        forest = RandomForestClassifier(n_estimators=100, n_jobs=2, random_state=0).fit(X, y)
+        knn = KNeighborsClassifier(n_neighbors=1).fit(X, y)
+        for size in sizes:
+            Xt, yt = Xt_all[:size], yt_all[:size]
+            test_csv = os.path.join(folder, "test.csv")
+            write(test_csv, Xt, yt)
+            rows = {}
+            for _ in range(args.runs):
+                for label, (path, estimator) in models.items():
+                    out_csv = os.path.join(folder, "labels.csv")
+                    cpu, rss, _ = child([args.qir, "classify", path, test_csv, "-o", out_csv,
+                                         "--oflag", "0"])
+                    command_labels = np.loadtxt(out_csv)
+                    py_cpu, py_labels = cpu_of(lambda: estimator.predict(Xt))
+                    if not np.array_equal(command_labels, np.asarray(py_labels, dtype=float)):
+                        raise SystemExit(f"{label}: the command and Python disagree")
+                    rows.setdefault(label, []).append((cpu, py_cpu, rss,
+                                                       np.mean(command_labels == yt)))
+                for label, estimator in (("RandomForestClassifier(100, n_jobs=2)", forest),
+                                         ("1-NN", knn)):
+                    cpu, labels = cpu_of(lambda: estimator.predict(Xt))
+                    rows.setdefault(label, []).append((None, cpu, None, np.mean(labels == yt)))
+            forest_rate = size / statistics.median(
+                r[1] for r in rows["RandomForestClassifier(100, n_jobs=2)"])
+            print(f"\n{name}: {train_rows:,} training rows, {size:,} test patterns "
+                  f"({Xt.size * 8 / 1e6:.0f} MB as doubles); patterns per CPU-second, "
+                  f"median of {args.runs}")
+            print("| classifier | command | Python | vs forest (command, Python) | "
+                  "command peak RSS | accuracy |")
+            print("|---|---|---|---|---|---|")
+            for label, runs in rows.items():
+                py = size / statistics.median(r[1] for r in runs)
+                if runs[0][0] is None:
+                    print(f"| {label} | | {py:,.0f} | {py / forest_rate:.2f}x | | {runs[0][3]:.4f} |")
+                    continue
+                cmd = size / statistics.median(r[0] for r in runs)
+                rss = max(r[2] for r in runs)
+                print(f"| {label} | {cmd:,.0f} | {py:,.0f} | {cmd / forest_rate:.2f}x, "
+                      f"{py / forest_rate:.2f}x | {rss / 1e6:.0f} MB ({rss / (Xt.size * 8):.2f}x) "
+                      f"| {runs[0][3]:.4f} |", flush=True)
+
+
+FOREST_FIT = """
+import sys, time
+import numpy as np
+from sklearn.ensemble import RandomForestClassifier
+data = np.loadtxt(sys.argv[1], delimiter=",")
+test = np.loadtxt(sys.argv[2], delimiter=",")
+started = time.process_time()
+forest = RandomForestClassifier(n_estimators=100, n_jobs=2, random_state=0)
+forest.fit(data[:, :-1], data[:, -1])
+fit = time.process_time() - started
+print(fit, np.mean(forest.predict(test[:, :-1]) == test[:, -1]))
+"""
+
+
+def train(args, folder):
+    print("overlapping generator (20 features, 5 classes, seed 7), qir train at its defaults "
+          f"against the forest's fit; CPU seconds, median of {args.runs}")
+    print("| rows | data | qir train CPU s | peak RSS | forest fit CPU s | forest process "
+          "peak RSS | QIR / forest CPU | accuracy QIR, forest |")
+    print("|---|---|---|---|---|---|---|---|")
+    for rows in (int(n) for n in args.rows.split(",")):
+        (X, y), (Xt, yt) = workload("overlapping", rows, 20000)
+        train_csv = os.path.join(folder, "train.csv")
+        test_csv = os.path.join(folder, "test.csv")
+        write(train_csv, X, y)
+        write(test_csv, Xt, yt)
+        model = os.path.join(folder, "m.model")
+        ours, theirs = [], []
+        for _ in range(args.runs):
+            cpu, rss, _ = child([args.qir, "train", train_csv, "-o", model, "--oflag", "0"])
+            ours.append((cpu, rss))
+            _, forest_rss, out = child([sys.executable, "-c", FOREST_FIT, train_csv, test_csv])
+            fit, forest_accuracy = (float(v) for v in out.split())
+            theirs.append((fit, forest_rss))
+        labels = os.path.join(folder, "labels.csv")
+        child([args.qir, "classify", model, test_csv, "-o", labels, "--oflag", "0"])
+        accuracy = np.mean(np.loadtxt(labels) == yt)
+        a = statistics.median(r[0] for r in ours)
+        b = statistics.median(r[0] for r in theirs)
+        print(f"| {rows:,} | {X.size * 8 / 1e6:.0f} MB | {a:.1f} | "
+              f"{max(r[1] for r in ours) / 1e6:.0f} MB | {b:.1f} | "
+              f"{max(r[1] for r in theirs) / 1e6:.0f} MB | {a / b:.2f} | "
+              f"{accuracy:.4f}, {forest_accuracy:.4f} |", flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("what", choices=("predict", "train"))
+    parser.add_argument("--qir", default=os.path.join(HERE, "..", "build", "bin", "qir"))
+    parser.add_argument("--test", default="100000,1000000")
+    parser.add_argument("--rows", default="10000,50000,200000")
+    parser.add_argument("--runs", type=int, default=1)
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory() as folder:
+        if args.what == "predict":
+            import qir as qir_py
+            predict(args, qir_py, folder)
+        else:
+            train(args, folder)
+
+
+if __name__ == "__main__":
+    main()
