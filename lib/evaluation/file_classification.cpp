@@ -344,7 +344,9 @@ class BlockStream {
   void classify(const std::vector<std::vector<double>> &patterns) {
     const std::size_t n = patterns.size();
     const auto M = static_cast<std::size_t>(model_.features);
-    std::vector<double> values(n * M);
+    // Scaled straight into the host array the modules read.
+    const auto array = qirhost::make_array(mxDOUBLE_CLASS, {n, M});
+    double *values = mxGetPr(array.get());
     for (std::size_t r = 0; r < n; ++r)
       for (std::size_t c = 0; c < M; ++c) {
         double value = patterns[r][c];
@@ -354,7 +356,6 @@ class BlockStream {
         }
         values[c * n + r] = value;
       }
-    const auto array = qirhost::make_matrix(n, M, values);
     std::vector<std::vector<double>> member_labels(model_.members.size());
     for (std::size_t k = 0; k < model_.members.size(); ++k) {
       ClassifyParams member_params = params_;

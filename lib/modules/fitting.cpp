@@ -13,10 +13,12 @@ namespace qir {
 namespace {
 
 qirhost::ArrayPtr host_rows(const std::vector<std::vector<double>> &rows, std::size_t columns) {
-  std::vector<double> column_major(rows.size() * columns);
+  // Written straight into the host array: no column-major copy beside it.
+  auto array = qirhost::make_array(mxDOUBLE_CLASS, {rows.size(), columns});
+  double *values = mxGetPr(array.get());
   for (std::size_t r = 0; r < rows.size(); ++r)
-    for (std::size_t c = 0; c < columns; ++c) column_major[c * rows.size() + r] = rows[r][c];
-  return qirhost::make_matrix(rows.size(), columns, column_major);
+    for (std::size_t c = 0; c < columns; ++c) values[c * rows.size() + r] = rows[r][c];
+  return array;
 }
 
 }  // namespace
