@@ -6,7 +6,7 @@
 #   QIR_MATLAB              option, ON: look for MATLAB (pass -DMatlab_ROOT_DIR=
 #                           to pick an installation)
 #   QIR_MATLAB_ENABLED      set when MATLAB was found and the modules are built
-#   qir_add_matlab_module(<module> [HELP <file.m>])   target <module>_matlab
+#   qir_add_matlab_module(<module> [HELP <file.m>] [DESTINATION <dir>])   target <module>_matlab
 #
 # No MATLAB is available where this project is built and tested, so this
 # path is kept to the minimum and is not covered by ctest; toolbox/make.m
@@ -43,8 +43,12 @@ if(QIR_MATLAB AND NOT QIR_SANITIZE)
 endif()
 
 function(qir_add_matlab_module name)
-  cmake_parse_arguments(ARG "" "HELP" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "HELP;DESTINATION" "" ${ARGN})
   set(target ${name}_matlab)
+  set(destination ${CMAKE_BINARY_DIR}/matlab)
+  if(ARG_DESTINATION)
+    set(destination ${ARG_DESTINATION})
+  endif()
   qir_module_sources(${name} sources)
   if(NOT _qir_matlab_has_add_flops)
     list(APPEND sources ${QIR_ADD_FLOPS_FALLBACK_FILE})
@@ -62,8 +66,8 @@ function(qir_add_matlab_module name)
   matlab_add_mex(NAME ${target} MODULE R2017b OUTPUT_NAME ${name} SRC ${sources} ${help}
                  LINK_TO ${QIR_MATLAB_LIBRARY_FILES})
   set_target_properties(${target} PROPERTIES
-    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
+    LIBRARY_OUTPUT_DIRECTORY ${destination}
+    RUNTIME_OUTPUT_DIRECTORY ${destination})
   target_include_directories(${target} PRIVATE ${source_dirs})
   target_link_libraries(${target} Threads::Threads)
   if(NOT _qir_matlab_has_add_flops)

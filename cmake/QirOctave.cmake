@@ -137,6 +137,6 @@ function(qir_add_octave_module name)
     # `help name` reads the stub beside the module; the module still wins
     # the call.
     add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${ARG_HELP} ${QIR_OCTAVE_MODULE_DIR}/)
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${ARG_HELP} ${destination}/)
   endif()
 endfunction()

@@ -7,11 +7,15 @@
 # of its sources.
 
 # The modules, each compiled from the groups of sources named after it. A
-# module's entry point (mexFunction) is <module>.cpp.
-QIR_MODULES = qir_train qir_perf qir_library
+# module's entry point (mexFunction) is <module>.cpp. Help for a module
+# goes beside it from toolbox/help/<module>.m, never onto the path alone,
+# so that a module and its help cannot shadow each other. A private module
+# is built into the toolbox's private folder, for its m-files alone.
+QIR_MODULES = qir_train qir_perf qir_gateway
+QIR_PRIVATE_MODULES = qir_gateway
 QIR_MODULE_qir_train = train fast core
 QIR_MODULE_qir_perf = perf fast core
-QIR_MODULE_qir_library = library
+QIR_MODULE_qir_gateway = library
 
 QIR_GROUP_train = \
   train/qir_train.cpp \
@@ -28,31 +32,40 @@ QIR_GROUP_perf = \
   perf/node_competition.cpp \
   perf/pattern_chunks.cpp \
   perf/performance_report.cpp
-# The toolbox's third module: the library's host-free rules (model files,
-# scaling, folds, defaults, the search grid, hints, data warnings, class
-# names of labels, the members' orders and vote, progress lines, the stream
-# demo's batches) for the m-files, with no node core; the version stamp
-# marks it as the other modules are marked.
+# The toolbox's gateway into the library: its flows (fit, continue,
+# predict, cross-validation, search) over the interpreter's own qir_train
+# and qir_perf, model files, pictures' shapes, data warnings, with no node
+# core; the version stamp marks it as the other modules are marked.
 QIR_GROUP_library = \
-  toolbox/gateway/qir_library.cpp \
+  toolbox/gateway/qir_gateway.cpp \
+  toolbox/gateway/interpreter_modules.cpp \
   core/version_stamp.cpp \
   lib/base/number_text.cpp \
   lib/data/csv.cpp \
   lib/data/data_warnings.cpp \
   lib/data/dataset.cpp \
+  lib/ensemble/continuation.cpp \
+  lib/ensemble/ensemble.cpp \
   lib/ensemble/presentation_order.cpp \
   lib/ensemble/stream_plan.cpp \
   lib/ensemble/voting.cpp \
+  lib/evaluation/cross_validation.cpp \
   lib/evaluation/folds.cpp \
   lib/evaluation/hints.cpp \
+  lib/evaluation/parameter_search.cpp \
   lib/evaluation/scores.cpp \
   lib/evaluation/search_grid.cpp \
   lib/model/feature_scaling.cpp \
   lib/model/model_file.cpp \
   lib/model/parameters.cpp \
+  lib/modules/fitting.cpp \
   lib/modules/module_refusals.cpp \
+  lib/modules/modules.cpp \
+  lib/platform/atomic_file.cpp \
   lib/platform/progress.cpp \
+  lib/platform/temp_file_cleanup.cpp \
   lib/render/line_chart.cpp \
+  lib/render/model_pictures.cpp \
   lib/render/node_projection.cpp \
   lib/render/picture_view.cpp \
   lib/render/score_pictures.cpp \

@@ -30,6 +30,7 @@
 #include "modules/fitting.h"
 #include "modules/module_refusals.h"
 #include "modules/module_runner.h"
+#include "modules/modules.h"
 #include "ensemble/continuation.h"
 #include "ensemble/ensemble.h"
 #include "ensemble/prediction.h"

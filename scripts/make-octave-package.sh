@@ -16,8 +16,9 @@ trap 'rm -rf "$stage"' EXIT
 pkg="$stage/qir-$version"
 mkdir -p "$pkg/inst/data" "$pkg/src"
 
-# m-files: everything but make.m, which the package's Makefile replaces.
-for file in "$root"/toolbox/*.m; do
+# m-files: everything but make.m, which the package's Makefile replaces;
+# the modules' help, which pkg puts on the path behind the modules.
+for file in "$root"/toolbox/*.m "$root"/toolbox/help/*.m; do
   [ "$(basename "$file")" = make.m ] || cp "$file" "$pkg/inst/"
 done
 cp -r "$root/toolbox/private" "$pkg/inst/"
@@ -55,13 +56,15 @@ DEFINES := $(addprefix -D,$(QIR_ADD_FLOPS_FALLBACK_DEFINE))
 LINK := -Wl,--version-script=$(QIR_EXPORTS_MAP_FILE)
 sources = $(foreach group,$(QIR_MODULE_$(1)),$(QIR_GROUP_$(group))) $(HOST)
 
-all: $(addsuffix .mex,$(QIR_MODULES))
+# A private module goes into the m-files' private folder, for them alone.
+PUBLIC := $(filter-out $(QIR_PRIVATE_MODULES),$(QIR_MODULES))
+all: $(addsuffix .mex,$(PUBLIC)) $(addprefix ../inst/private/,$(addsuffix .mex,$(QIR_PRIVATE_MODULES)))
 
 %.mex: CXXFLAGS := $(shell $(MKOCTFILE) -p CXXFLAGS) $(FLAGS)
 # One line per module on standard error, which pkg install shows while it
 # compiles (it keeps standard output for the end).
 define module_rule
-$(1).mex: $(call sources,$(1))
+$(1).mex ../inst/private/$(1).mex: $(call sources,$(1))
 	@echo "qir: building $$@ ($$(words $$^) source files) ..." >&2
 	CXXFLAGS="$$(CXXFLAGS)" $$(MKOCTFILE) --mex -o $$@ $$(addprefix -I,$$(sort $$(dir $$^))) $$(DEFINES) $$(LINK) $$^
 endef
@@ -93,11 +96,11 @@ DESC
 {
   echo "qir >> QIR classifier"
   echo "Friendly layer"
-  echo " qir_fit qir_predict qir_cv qir_search qir_save_model qir_load_model qir_read_data qir_plot_nodes qir_demo"
+  echo " qir_fit qir_predict qir_cv qir_search qir_save_model qir_load_model qir_read_data qir_plot_nodes qir_picture qir_demo"
   echo "Modules"
   echo " qir_train qir_perf"
   echo "Other"
-  echo " qir_read_model qir_library"
+  echo " qir_read_model"
 } > "$pkg/INDEX"
 
 cat > "$pkg/COPYING" <<'COPY'

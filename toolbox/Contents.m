@@ -9,6 +9,7 @@
 %   qir_load_model  - Read a model file of the qir command or qir_save_model.
 %   qir_read_data   - Read a data file (CSV, R's write.csv) as the qir command does.
 %   qir_plot_nodes  - Draw the category regions (two features at a time).
+%   qir_picture     - The qir command's pictures as SVG: nodes, confusion, votes, progress.
 %   qir_demo        - The circle-in-the-square benchmark end to end.
 %   qir_stream_demo - The digits learned as a stream, beside a refit.
 %
@@ -18,5 +19,4 @@
 %
 % Other
 %   qir_read_model  - Nodes and parameters of a model file as matrices.
-%   qir_library     - The library's rules (model files, scaling, folds, defaults).
 %   make            - Build the modules for Octave or MATLAB.

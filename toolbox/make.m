@@ -1,16 +1,18 @@
 function make(outdir)
-%MAKE  Build the QIR modules qir_train, qir_perf and qir_library for this MATLAB or Octave.
+%MAKE  Build the QIR modules qir_train, qir_perf and the toolbox's gateway for this MATLAB or Octave.
 %   MAKE compiles the modules' C++ sources, as ../cmake/modules.mk lists
-%   them with the flags every build of them uses, into qir_train, qir_perf
-%   and qir_library (the library's model files, scaling, folds, defaults and
-%   search grid, which the toolbox's m-files use) in the toolbox folder,
-%   next to this file. Run it from the toolbox folder:
+%   them with the flags every build of them uses, into qir_train and
+%   qir_perf (each with its help beside it) in the toolbox folder, next to
+%   this file, and into private/qir_gateway, the toolbox's way into the
+%   library (fit, predict, cross-validation, search, model files), which
+%   only the toolbox's m-files call. Run it from the toolbox folder:
 %
 %       cd toolbox
 %       make
 %
-%   In GNU Octave this gives qir_train.mex, qir_perf.mex and qir_library.mex
-%   (through mkoctfile --mex); in MATLAB qir_train.<mexext> and so on
+%   In GNU Octave this gives qir_train.mex, qir_perf.mex and
+%   private/qir_gateway.mex (through mkoctfile --mex); in MATLAB
+%   qir_train.<mexext> and so on
 %   (through mex, with the R2017b API). A C++17 compiler is needed: in MATLAB
 %   choose one with "mex -setup C++" first.
 %
@@ -59,11 +61,23 @@ for k = 1:numel(build.QIR_MODULES)
   name = build.QIR_MODULES{k};
   sources = [module_sources(build, name), host, extra];
   includes = strcat('-I', source_folders(sources));
+  where = outdir;
+  if any(strcmp(build.QIR_PRIVATE_MODULES, name))
+    where = fullfile(outdir, 'private');
+    if ~exist(where, 'dir')
+      mkdir(where);
+    end
+  end
   fprintf('Building %s from %d source files ...\n', name, numel(sources));
   if is_octave
-    target = build_octave(name, outdir, sources, [includes, defines], build);
+    target = build_octave(name, where, sources, [includes, defines], build);
   else
-    target = build_matlab(name, outdir, sources, [includes, defines, libraries], extra, build);
+    target = build_matlab(name, where, sources, [includes, defines, libraries], extra, build);
+  end
+  % Its help beside it, never on the path alone.
+  help = fullfile(here, 'help', [name '.m']);
+  if exist(help, 'file') && ~strcmp(fileparts(help), where)
+    copyfile(help, where);
   end
   fprintf('  %s\n', target);
 end

@@ -47,7 +47,7 @@ hold on
 % Points last, so they stay visible where a graphics toolkit draws the
 % node regions opaque; the nodes are drawn in the data's units.
 points = train(:, 1:2);
-colours = qir_library('colours');
+colours = qir_gateway('colours');
 for label = 1:2
   chosen = points(train(:, 3) == label, :);
   plot(chosen(:, 1), chosen(:, 2), '.', 'Color', colours(label, :), 'MarkerSize', 6);

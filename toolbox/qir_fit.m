@@ -9,7 +9,8 @@ function model = qir_fit(X, y, varargin)
 %   categorical array); X may be sparse and returns a model struct for qir_predict,
 %   qir_save_model and qir_plot_nodes. By default the model is an ensemble:
 %   'Voters' members, each one qir_train call on the same data in its own
-%   shuffled order drawn from 'Seed', trained one after the other; qir_predict
+%   shuffled order drawn from 'Seed', trained one after the other (the
+%   library's ensemble, calling this session's qir_train); qir_predict
 %   takes their majority vote. The same seed gives the same members as
 %   'qir train' and the Python package. 'Voters', 1, 'Shuffle', false is one
 %   qir_train call on the data as given. The features are scaled to [0, 1]
@@ -105,164 +106,35 @@ end
 M = size(X, 2);
 [earlier, varargin] = model_option(varargin, M);
 if isempty(earlier)
-  defaults = qir_library('defaults', qir_library('varying', X));
-  defaults.FeatureNames = {};
-  defaults.MaxPresentations = [];  % it depends on N and the voters
+  % Options left empty take the library's defaults (D and MaxPresentations
+  % depend on the data and the voters).
+  defaults = struct('D', [], 'Ratio', [], 'Vigilance', [], 'Alpha', [], 'LearningRate', [], ...
+                    'MaxPresentations', [], 'Trim', [], 'CT', [], 'Scale', [], 'Oflag', [], ...
+                    'Voters', [], 'Shuffle', [], 'Seed', [], 'FeatureNames', {{}});
   o = qir_options(defaults, varargin, 'qir_fit');
-  limit_given = ~isempty(o.MaxPresentations);
-  if ~limit_given
-    o.MaxPresentations = qir_library('presentations', size(X, 1), o.Voters);
-  end
-  [labels, names, type] = qir_labels(y, 'qir_fit');
+  [labels, o.ClassNames, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
   qir_data_warnings(X, labels);
-  % A larger limit never lets identical patterns of two labels converge.
-  contradictory = any(strcmp(qir_library('warnings', full(double(X)), double(labels(:))), ...
-                             'qir:contradictory_patterns'));
-  model = struct('Templates', [], 'NLabels', [], 'num_list_presentations', 0, 'features', M, ...
-                 'D', o.D, 'ratio', o.Ratio, 'vigilance', o.Vigilance, 'alpha', o.Alpha, ...
-                 'learning_rate', o.LearningRate, 'max_list_presentations', o.MaxPresentations, ...
-                 'trim_option', o.Trim, 'ct_option', o.CT, 'feature_min', [], 'feature_max', [], ...
-                 'feature_names', {{}}, 'class_names', {names}, 'class_labels', ...
-                 (1:numel(names))', 'label_type', type, ...
-                 'voters', o.Voters, 'seed', o.Seed, 'shuffle', logical(o.Shuffle), ...
-                 'batches', 0, 'further_members', no_members());
-  if o.Scale
-    [model.feature_min, model.feature_max] = qir_library('range', X);
-  end
-  starts = {};
+  o.FeatureNames = feature_name_list(o.FeatureNames, M);
+  model = whole('fit', X, labels, o);
 else
-  o = qir_options(earlier_options(earlier), varargin, 'qir_fit');
-  limit_given = true;  % the earlier model's limit stays
-  contradictory = false;
-  [labels, model] = continued_labels(y, earlier);
-  model.D = o.D;
-  model.ratio = o.Ratio;
-  model.vigilance = o.Vigilance;
-  model.alpha = o.Alpha;
-  model.learning_rate = o.LearningRate;
-  model.max_list_presentations = o.MaxPresentations;
-  model.trim_option = o.Trim;
-  model.ct_option = o.CT;
-  [model, starts] = earlier_members(model);
+  o = qir_options(struct('D', [], 'Ratio', [], 'Vigilance', [], 'Alpha', [], ...
+                         'LearningRate', [], 'MaxPresentations', [], 'Trim', [], 'CT', [], ...
+                         'Oflag', [], 'FeatureNames', {{}}), varargin, 'qir_fit');
+  o.FeatureNames = feature_name_list(o.FeatureNames, M);
+  [labels, type] = continued_labels(y, earlier);
+  check_members(earlier);
+  model = whole('continue', earlier, X, labels, o);
 end
-model.feature_names = feature_name_list(o.FeatureNames, M);
+model.label_type = type;
+end
+
+% One whole operation of the library; its refusals in qir_fit's words.
+function model = whole(varargin)
 try
-  % Refuses impossible settings (such as several voters without shuffling)
-  % before any training. Member k's order on this batch: the model's
-  % batches so far (0 for a first fit) pick it.
-  orders = qir_library('orders', size(X, 1), model.voters, model.seed, model.shuffle, ...
-                       model.batches);
-  if isempty(starts)
-    starts = repmat({{}}, 1, size(orders, 2));
-  end
-  if ~isempty(model.feature_min)
-    X = qir_library('scale', X, model.feature_min, model.feature_max);
-  end
-  [model, presentations] = train_members(model, X, labels, orders, starts, o);
+  model = qir_gateway(varargin{:});
 catch failure
   qir_refusal(failure, 'qir_fit');
-end
-if o.Oflag > 0
-  % Judged on the nodes this call made, as a fit on the batch alone would be.
-  made = size(model.Templates, 1) - size(first_start(starts), 1);
-  hints = {qir_library('hint', 'training', made, size(X, 1))};
-  if ~contradictory
-    hints{end + 1} = qir_library('hint', 'presentations', max(presentations), ...
-                                 o.MaxPresentations, double(limit_given));
-  end
-  for h = hints(~cellfun(@isempty, hints))
-    fprintf('%s\n', h{1});
-  end
-end
-end
-
-% Member k learns its order of X from its start (no nodes for a first fit),
-% one member after the other: the modules share one loaded copy.
-function [model, presentations] = train_members(model, X, labels, orders, starts, o)
-model.batches = model.batches + 1;
-K = size(orders, 2);
-presentations = zeros(K, 1);
-started = tic;
-shown = 0;  % width of the progress line on screen
-for k = 1:K
-  oflag = o.Oflag;
-  if k > 1 && o.Oflag < 2
-    oflag = 0;  % member 1's summary stands for all
-  elseif K > 1 && o.Oflag >= 2
-    fprintf('%s\n', qir_library('member_text', k, K));
-  end
-  order = orders(:, k);
-  try
-    [T, NL, presentations(k)] = qir_train(X(order, :), labels(order), o.D, o.Ratio, ...
-        o.Vigilance, o.Alpha, o.LearningRate, o.MaxPresentations, o.Trim, o.CT, oflag, ...
-        starts{k}{:});
-  catch failure
-    qir_refusal(failure, 'qir_fit', order);  % the row of X, not of the member's order
-  end
-  if k == 1
-    [model.Templates, model.NLabels, model.num_list_presentations] = deal(T, NL, presentations(k));
-  else
-    model.further_members(k - 1) = struct('Templates', T, 'NLabels', NL, ...
-                                          'num_list_presentations', presentations(k));
-  end
-  shown = show_progress(shown, started, k, K, presentations(k), size(T, 1), o.Oflag);
-end
-if shown > 0
-  fprintf('\r%s\r', blanks(shown));
-end
-if K > 1 && o.Oflag == 1
-  [~, note] = qir_library('member_text', 1, K);
-  fprintf('%s', note);
-end
-end
-
-function members = no_members()
-members = struct('Templates', {}, 'NLabels', {}, 'num_list_presentations', {});
-end
-
-% Member 1's given nodes ([] for a first fit).
-function T = first_start(starts)
-T = [];
-if ~isempty(starts{1})
-  T = starts{1}{1};
-end
-end
-
-% The earlier model's members as the nodes each member starts from; a struct
-% made before the toolbox voted is one member in the given order.
-function [model, starts] = earlier_members(model)
-if ~isfield(model, 'voters')
-  [model.voters, model.seed, model.shuffle, model.batches] = deal(1, 1, false, 1);
-  model.further_members = no_members();
-end
-if ~isfield(model, 'batches')
-  model.batches = 1;
-end
-members = [struct('Templates', model.Templates, 'NLabels', model.NLabels), ...
-           rmfield(model.further_members(:)', 'num_list_presentations')];
-if numel(members) ~= model.voters
-  error('qir_fit:model', 'qir_fit: the model has %d members but %d voters.', numel(members), ...
-        model.voters);
-end
-starts = arrayfun(@(m) {m.Templates, m.NLabels}, members, 'UniformOutput', false);
-model.further_members = no_members();
-end
-
-function width = show_progress(width, started, k, K, presentations, nodes, oflag)
-% Between members, once training has taken a second; the modules' own
-% per-presentation text takes its place from oflag 2 on.
-seconds = toc(started);
-if k == K || seconds < 1 || oflag >= 2
-  return
-end
-line = qir_library('progress', k, K, presentations, nodes, seconds);
-if ~isempty(line)
-  fprintf('\r%s%s', line, blanks(max(width - numel(line), 0)));
-  if exist('OCTAVE_VERSION', 'builtin')
-    fflush(stdout);
-  end
-  width = numel(line);
 end
 end
 
@@ -298,21 +170,28 @@ for k = 1:2:numel(rest)
 end
 end
 
-% The model's training parameters as the defaults of the options.
-function d = earlier_options(earlier)
-d = struct('D', earlier.D, 'Ratio', earlier.ratio, 'Vigilance', earlier.vigilance, ...
-           'Alpha', earlier.alpha, 'LearningRate', earlier.learning_rate, ...
-           'MaxPresentations', earlier.max_list_presentations, 'Trim', earlier.trim_option, ...
-           'CT', earlier.ct_option, 'Oflag', 1, 'FeatureNames', {{}});
-if isfield(earlier, 'feature_names')
-  d.FeatureNames = earlier.feature_names;
+% A struct made before the toolbox voted is one member; otherwise every
+% voter has its member.
+function check_members(model)
+if isfield(model, 'voters') && isfield(model, 'further_members') && ...
+   numel(model.further_members) + 1 ~= model.voters
+  error('qir_fit:model', 'qir_fit: the model has %d members but %d voters.', ...
+        numel(model.further_members) + 1, model.voters);
 end
 end
 
-% The labels of y for the model's classes: numbers stay numbers; names keep
-% the model's labels and new names get the next ones (the library's rule).
-function [labels, model] = continued_labels(y, model)
+% The labels of y for the model's classes: numbers stay numbers, names go
+% to the library as names (a known name keeps its label, a new name gets
+% the next).
+function [labels, type] = continued_labels(y, model)
 named = iscellstr(y) || isa(y, 'string') || isa(y, 'categorical');
+if isfield(model, 'label_type')
+  type = model.label_type;
+elseif isempty(model.class_names)
+  type = 'double';
+else
+  type = 'cellstr';
+end
 if isempty(model.class_names)
   if named
     error('qir_fit:labels', 'qir_fit: the model''s classes are numbers, the labels y are names.');
@@ -326,8 +205,7 @@ end
 if isa(y, 'categorical') && any(isundefined(y(:)))
   error('qir_fit:labels', 'qir_fit: undefined categorical labels.');
 end
-[labels, model.class_labels, model.class_names] = qir_library('name_labels', ...
-    cellstr(y(:)), model.class_labels, model.class_names);
+labels = cellstr(y(:));
 end
 
 function names = feature_name_list(names, M)

@@ -24,7 +24,11 @@ if nargin ~= 1 || ~ischar(file)
 end
 % The library's reader, which the qir command and Python use too: it
 % refuses a damaged or contradictory file with a message naming the line.
-model = qir_library('read', file);
+try
+  model = qir_gateway('read', file);
+catch failure
+  qir_refusal(failure, 'qir_load_model');
+end
 model.label_type = 'double';
 if ~isempty(model.class_names)
   model.label_type = 'cellstr';

@@ -30,20 +30,19 @@ function varargout = qir_plot_nodes(varargin)
 %   See also QIR_PICTURE, QIR_FIT, QIR_PREDICT, QIR_TRAIN, QIR_DEMO.
 
 [model, X, y, pair, file, title_text] = split_arguments(varargin);
-codes = label_codes(model, y);
+codes = qir_class_codes(model, y, 'qir_plot_nodes');
 if isempty(X)
   X = zeros(0, model.features);
 end
-layout = qir_library('picture_layout', model, full(double(X)), codes, pair);
+layout = qir_gateway('picture_layout', model, full(double(X)), codes, pair);
 [grid_codes, unknown] = grid_classes(model, layout);
 if ~isempty(file)
-  svg = qir_library('picture_svg', model, full(double(X)), codes, title_text, pair, grid_codes, unknown);
-  fid = fopen(file, 'w');
-  if fid < 0
-    error('qir_plot_nodes:file', 'qir_plot_nodes: cannot write %s.', file);
+  svg = qir_gateway('picture_svg', model, full(double(X)), codes, title_text, pair, grid_codes, unknown);
+  try
+    qir_gateway('write', svg, file);  % the old file stays whole until the new one is
+  catch failure
+    error('qir_plot_nodes:file', 'qir_plot_nodes: %s.', failure.message);
   end
-  fwrite(fid, svg);
-  fclose(fid);
 end
 h = draw(layout, model, codes, grid_codes);
 if nargout > 0
@@ -52,7 +51,7 @@ end
 end
 
 function h = draw(layout, model, codes, grid_codes)
-palette = qir_library('colours');
+palette = qir_gateway('colours');
 colour = @(label) palette(mod(find(layout.classes == label, 1) - 1, size(palette, 1)) + 1, :);
 was_held = ishold;
 hold on
@@ -123,11 +122,7 @@ end
 % The model's class in every cell of the layout's grid, and the label of
 % the cells it leaves unknown.
 function [grid_codes, unknown] = grid_classes(model, layout)
-members = model.NLabels(:);
-if isfield(model, 'further_members') && ~isempty(model.further_members)
-  members = [members; vertcat(model.further_members.NLabels)];
-end
-unknown = qir_library('unknown_label', members);
+unknown = qir_gateway('unknown_label', model);
 grid_codes = zeros(0, 1);
 if isempty(model.Templates) || isempty(layout.grid)
   grid_codes = repmat(unknown, size(layout.grid, 1), 1);
@@ -136,27 +131,6 @@ end
 [~, info] = qir_predict(model, layout.grid);
 grid_codes = double(info.codes(:));
 grid_codes(info.unknown) = unknown;
-end
-
-% Labels y as the model's class numbers (names through its class names).
-function codes = label_codes(model, y)
-codes = zeros(0, 1);
-if isempty(y)
-  return
-end
-if iscellstr(y) || isa(y, 'string') || isa(y, 'categorical')
-  if isempty(model.class_names)
-    error('qir_plot_nodes:labels', 'qir_plot_nodes: the labels are names, the model''s classes are numbers.');
-  end
-  [known, where] = ismember(cellstr(y(:)), model.class_names);
-  if ~all(known)
-    error('qir_plot_nodes:labels', 'qir_plot_nodes: a label names no class of the model.');
-  end
-  codes = double(model.class_labels(where));
-else
-  codes = double(y(:));
-end
-codes = codes(:);
 end
 
 function [model, X, y, pair, file, title_text] = split_arguments(args)

@@ -4,7 +4,8 @@ function [labels, info] = qir_predict(model, X, varargin)
 %   [labels, info] = qir_predict(model, X, 'Name', value, ...)
 %
 %   Scales X (P x M) as the model's training data were scaled, runs
-%   qir_perf with the model's parameters once per member and returns the
+%   qir_perf with the model's parameters once per member (the library's
+%   vote, calling this session's qir_perf) and returns the
 %   members' vote, one label per pattern, of the same kind as the training
 %   labels (numbers of the same class, text, or categorical). A member that
 %   leaves a pattern unclassified casts no vote; a tie goes to the lowest of
@@ -49,51 +50,20 @@ if size(X, 2) ~= model.features
   error('qir_predict:features', 'qir_predict: the model has %d features, the data have %d.', ...
         model.features, size(X, 2));
 end
-members = [struct('Templates', model.Templates, 'NLabels', model.NLabels), further_members(model)];
-defaults = struct('UnknownLabel', qir_library('unknown_label', vertcat(members.NLabels)), ...
-                  'Vigilance', model.vigilance, 'D', model.D, ...
-                  'Ratio', model.ratio, 'Alpha', model.alpha, 'CT', model.ct_option, 'Oflag', 0);
+% Options left empty take the model's values (UnknownLabel: a label no node
+% carries).
+defaults = struct('UnknownLabel', [], 'Vigilance', [], 'D', [], 'Ratio', [], 'Alpha', [], ...
+                  'CT', [], 'Oflag', 0);
 o = qir_options(defaults, varargin, 'qir_predict');
-X = full(double(X));
 try
-  if ~isempty(model.feature_min)
-    % Refuses infinite patterns, as qir_perf does for a model without scaling.
-    X = qir_library('scale', X, model.feature_min, model.feature_max);
-  end
-  K = numel(members);
-  member_codes = zeros(size(X, 1), K);
-  for k = 1:K
-    oflag = o.Oflag;
-    if k > 1 && o.Oflag < 2
-      oflag = 0;  % member 1's summary stands for all
-    elseif k > 1
-      fprintf('%s', qir_library('member_text', k, K));
-    end
-    member_codes(:, k) = qir_perf(members(k).Templates, members(k).NLabels, o.D, o.Ratio, ...
-                                  o.Vigilance, o.Alpha, o.CT, X, o.UnknownLabel, oflag);
-  end
-  [codes, info.shares, info.classes, info.votes] = qir_library('vote', model, member_codes, ...
-                                                               fix(o.UnknownLabel));
+  [codes, info.shares, info.classes, info.votes, unknown_label] = ...
+      qir_gateway('predict', model, full(double(X)), o);
 catch failure
   qir_refusal(failure, 'qir_predict');
 end
-info.unknown = info.votes == 0 | codes == fix(o.UnknownLabel);
+info.unknown = info.votes == 0 | codes == fix(unknown_label);
 info.codes = codes;
-labels = label_values(model, codes, info.unknown, o.UnknownLabel);
-end
-
-function members = further_members(model)
-% Members 2..K; a model struct made before the toolbox voted has none.
-members = struct('Templates', {}, 'NLabels', {});
-if isfield(model, 'further_members')
-  if ~isstruct(model.further_members) && ~isempty(model.further_members)
-    error('qir_predict:model', ['qir_predict: model.further_members must be a struct array, ' ...
-                                'as qir_fit makes it.']);
-  end
-  for m = model.further_members(:)'
-    members(end + 1) = struct('Templates', m.Templates, 'NLabels', m.NLabels);
-  end
-end
+labels = label_values(model, codes, info.unknown, unknown_label);
 end
 
 function labels = label_values(model, codes, unknown, unknown_label)

@@ -20,5 +20,5 @@ function [X, y, feature_names] = qir_read_data(file)
 if nargin ~= 1 || ~ischar(file)
   error('qir_read_data:arguments', 'qir_read_data needs a file name.');
 end
-[X, y, feature_names] = qir_library('read_data', file);
+[X, y, feature_names] = qir_gateway('read_data', file);
 end

@@ -23,5 +23,9 @@ if nargin ~= 2 || ~isstruct(model) || ~ischar(file)
 end
 % The library's writer, the qir command's own: it refuses a model that
 % could not be read back.
-qir_library('write', model, file);
+try
+  qir_gateway('write', model, file);
+catch failure
+  qir_refusal(failure, 'qir_save_model');
+end
 end

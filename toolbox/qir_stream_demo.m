@@ -24,7 +24,7 @@ end
 D = dlmread(qir_data_file('digits.csv'), ',');
 X = D(:, 1:end - 1);
 y = D(:, end);
-[test, stream, late_class, late_batch] = qir_library('stream_plan', y, batches, 1);
+[test, stream, late_class, late_batch] = qir_gateway('stream_plan', y, batches, 1);
 fprintf(['QIR stream demo in the toolbox: digits in %d batches, class %d from batch %d on; ' ...
          '%d patterns kept for testing\n'], numel(stream), late_class, late_batch, numel(test));
 fprintf('Batch   Seen  Nodes  Continued  Time (s)  Alone (s)   Refit  Time (s)\n');

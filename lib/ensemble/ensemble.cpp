@@ -12,21 +12,26 @@
 #include <thread>
 
 #include "../base/errors.h"
-#include "qirhost/host.h"
 
 namespace qir {
 namespace {
 
-// The rows of a column-major N x M host matrix in the given order.
-qirhost::ArrayPtr reordered_rows(const mxArray *matrix, const std::vector<std::size_t> &order) {
-  const auto dims = qirhost::dims_of(matrix);
-  const std::size_t rows = dims.at(0), columns = dims.at(1);
-  const double *in = mxGetPr(matrix);
-  qirhost::ArrayPtr out(mxCreateDoubleMatrix(rows, columns, mxREAL));
-  if (!out) throw std::bad_alloc();
-  double *values = mxGetPr(out.get());
-  for (std::size_t c = 0; c < columns; ++c)
-    for (std::size_t r = 0; r < rows; ++r) values[c * rows + r] = in[c * rows + order[r]];
+// The rows of column-major patterns in the given order.
+OwnedPatterns reordered_rows(PatternMatrix matrix, const std::vector<std::size_t> &order) {
+  OwnedPatterns out;
+  out.rows = matrix.rows;
+  out.columns = matrix.columns;
+  out.values.resize(matrix.rows * matrix.columns);
+  for (std::size_t c = 0; c < matrix.columns; ++c)
+    for (std::size_t r = 0; r < matrix.rows; ++r)
+      out.values[c * matrix.rows + r] = matrix.values[c * matrix.rows + order[r]];
+  return out;
+}
+
+std::vector<double> reordered(const std::vector<double> &labels,
+                              const std::vector<std::size_t> &order) {
+  std::vector<double> out(labels.size());
+  for (std::size_t r = 0; r < labels.size(); ++r) out[r] = labels[order[r]];
   return out;
 }
 
@@ -95,11 +100,33 @@ struct Start {
   const Member *member = nullptr;  // one member's own nodes, instead of earlier's
 };
 
-Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+// One member's qir_train call on its order of the patterns. A refusal names
+// the member's order, so that a front end can name the data's rows.
+Member call_member(Modules &runner, PatternMatrix patterns, const std::vector<double> &labels,
                    const TrainingParams &params, const VotingSettings &voting, int member,
-                   const Start &start, double oflag,
-                   const std::function<void(int, std::size_t)> &on_presentation,
-                   MemberText &text) {
+                   const Start &start, double oflag) {
+  const Member *given =
+      start.member ? start.member
+      : start.earlier ? &start.earlier->members.at(static_cast<std::size_t>(member))
+                      : nullptr;
+  if (!voting.shuffle) return runner.train_member(patterns, labels, params, oflag, given);
+  const auto order = presentation_order(labels.size(), voting, member, start.batch);
+  const auto shuffled = reordered_rows(patterns, order);
+  try {
+    return runner.train_member(shuffled.view(), reordered(labels, order), params, oflag, given);
+  } catch (const ModuleError &refusal) {
+    std::vector<std::size_t> rows;
+    for (std::size_t row : order) rows.push_back(row + 1);
+    throw MemberRefusal(refusal.what(), std::move(rows));
+  }
+}
+
+// One member's call, its console text kept for later.
+Member train_member(Modules &runner, PatternMatrix patterns, const std::vector<double> &labels,
+                    const TrainingParams &params, const VotingSettings &voting, int member,
+                    const Start &start, double oflag,
+                    const std::function<void(int, std::size_t)> &on_presentation,
+                    MemberText &text) {
   const bool reading = static_cast<bool>(on_presentation);
   const int shown = static_cast<int>(oflag);
   PresentationReader reader(shown, on_presentation);
@@ -109,23 +136,10 @@ Model train_member(ModuleRunner &runner, const mxArray *patterns, const mxArray 
                       },
                       [&](std::string_view warning) { text.warnings.emplace_back(warning); }});
   const double called_oflag = reading && shown < 2 ? 2 : oflag;
-  const Member *given =
-      start.member ? start.member
-      : start.earlier ? &start.earlier->members.at(static_cast<std::size_t>(member))
-                      : nullptr;
-  Model model;
-  if (!voting.shuffle) {
-    model = runner.train(patterns, labels, params, called_oflag, given);
-  } else {
-    const auto order =
-        presentation_order(qirhost::dims_of(labels).at(0), voting, member, start.batch);
-    const auto shuffled_patterns = reordered_rows(patterns, order);
-    const auto shuffled_labels = reordered_rows(labels, order);
-    model = runner.train(shuffled_patterns.get(), shuffled_labels.get(), params, called_oflag,
-                         given);
-  }
+  Member nodes =
+      call_member(runner, patterns, labels, params, voting, member, start, called_oflag);
   reader.finish(text.console);
-  return model;
+  return nodes;
 }
 
 int worker_count(const EnsembleOptions &options, int members) {
@@ -139,18 +153,54 @@ int worker_count(const EnsembleOptions &options, int members) {
 
 namespace {
 
-Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+Model with_members(std::vector<Member> &&trained, const TrainingParams &params,
+                   const VotingSettings &voting, int features) {
+  Model model;
+  model.features = features;
+  model.params = params;
+  model.voting = voting;
+  model.members = std::move(trained);
+  return model;
+}
+
+// Through an interpreter: one member after the other, each printing as it
+// goes; at oflag 1 the first member's summary stands for all, so the others
+// are called silent, and from 2 on each member's text follows its heading.
+Model train_in_turn(Modules &runner, PatternMatrix patterns, const std::vector<double> &labels,
                     const TrainingParams &params, const VotingSettings &voting, double oflag,
                     const EnsembleOptions &options, const Start &start) {
   const int members = start.members;
+  const bool every_member = oflag >= 2;
+  std::vector<Member> trained;
+  for (int member = 0; member < members; ++member) {
+    if (every_member && members > 1)
+      runner.print(member_heading(static_cast<std::size_t>(member),
+                                  static_cast<std::size_t>(members)) + "\n");
+    const double called_oflag = every_member || member == 0 ? oflag : 0;
+    trained.push_back(
+        call_member(runner, patterns, labels, params, voting, member, start, called_oflag));
+    if (options.on_progress)
+      options.on_progress({member, members, static_cast<int>(trained.back().list_presentations),
+                           trained.back().labels.size()});
+  }
+  if (!every_member && members > 1 && oflag >= 1)
+    runner.print(members_note(static_cast<std::size_t>(members)));
+  return with_members(std::move(trained), params, voting, static_cast<int>(patterns.columns));
+}
+
+Model train_members(Modules &runner, PatternMatrix patterns, const std::vector<double> &labels,
+                    const TrainingParams &params, const VotingSettings &voting, double oflag,
+                    const EnsembleOptions &options, const Start &start) {
+  const int members = start.members;
+  if (runner.interpreter())
+    return train_in_turn(runner, patterns, labels, params, voting, oflag, options, start);
   // A single plain member is one call, its text shown as the module prints it.
   if (members == 1 && !voting.shuffle && !options.on_progress) {
-    Model model = runner.train(patterns, labels, params, oflag,
-                               start.earlier ? &start.earlier->members.front() : nullptr);
-    model.voting = voting;
-    return model;
+    std::vector<Member> one;
+    one.push_back(call_member(runner, patterns, labels, params, voting, 0, start, oflag));
+    return with_members(std::move(one), params, voting, static_cast<int>(patterns.columns));
   }
-  std::vector<Model> trained(static_cast<std::size_t>(members));
+  std::vector<Member> trained(static_cast<std::size_t>(members));
   std::vector<MemberText> texts(trained.size());
   std::vector<std::exception_ptr> failures(trained.size());
   std::mutex progress_lock;
@@ -158,7 +208,7 @@ Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray
   std::atomic<bool> failed{false};  // an error or an interruption ends the training
   const Console saved = runner.console();
 
-  auto work = [&](ModuleRunner &worker) {
+  auto work = [&](Modules &worker) {
     for (int member; !failed && (member = next.fetch_add(1)) < members;) {
       std::function<void(int, std::size_t)> on_presentation;
       if (options.on_progress)
@@ -176,11 +226,11 @@ Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray
     }
   };
   const int workers = worker_count(options, members);
-  std::vector<ModuleRunner *> copies;
+  std::vector<Modules *> copies;
   for (int k = 1; k < workers; ++k) copies.push_back(&runner.worker(static_cast<std::size_t>(k)));
   {
     std::vector<std::thread> threads;
-    for (ModuleRunner *copy : copies) {
+    for (Modules *copy : copies) {
       try {
         threads.emplace_back(work, std::ref(*copy));
       } catch (const std::system_error &) {
@@ -209,16 +259,12 @@ Model train_members(ModuleRunner &runner, const mxArray *patterns, const mxArray
   if (!every_member && members > 1 && oflag >= 1)
     runner.print(members_note(static_cast<std::size_t>(members)));
 
-  Model model = std::move(trained.front());
-  model.voting = voting;
-  for (std::size_t member = 1; member < trained.size(); ++member)
-    model.members.push_back(std::move(trained[member].members.front()));
-  return model;
+  return with_members(std::move(trained), params, voting, static_cast<int>(patterns.columns));
 }
 
 }  // namespace
 
-Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+Model train_ensemble(Modules &runner, PatternMatrix patterns, const std::vector<double> &labels,
                      const TrainingParams &params, const VotingSettings &voting, double oflag,
                      const EnsembleOptions &options) {
   check_voting(voting);
@@ -226,8 +272,9 @@ Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArra
                        {nullptr, 0, voting.voters});
 }
 
-Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArray *patterns,
-                        const mxArray *labels, const TrainingParams &params, double oflag,
+Model continue_ensemble(Modules &runner, const Model &earlier, PatternMatrix patterns,
+                        const std::vector<double> &labels, const TrainingParams &params,
+                        double oflag,
                         const EnsembleOptions &options) {
   check_voting(earlier.voting);
   const auto members = static_cast<int>(earlier.members.size());
@@ -243,8 +290,8 @@ Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArra
   return model;
 }
 
-Member train_ensemble_member(ModuleRunner &runner, const mxArray *patterns,
-                             const mxArray *labels, const TrainingParams &params,
+Member train_ensemble_member(Modules &runner, PatternMatrix patterns,
+                             const std::vector<double> &labels, const TrainingParams &params,
                              const VotingSettings &voting, int member, const Member *start,
                              std::uint64_t batch) {
   check_voting(voting);
@@ -253,17 +300,17 @@ Member train_ensemble_member(ModuleRunner &runner, const mxArray *patterns,
                      std::to_string(voting.voters));
   MemberText text;
   const Console saved = runner.console();
-  Model model;
+  Member made;
   try {
-    model = train_member(runner, patterns, labels, params, voting, member,
-                         {nullptr, batch, voting.voters, start}, 0, {}, text);
+    made = train_member(runner, patterns, labels, params, voting, member,
+                        {nullptr, batch, voting.voters, start}, 0, {}, text);
   } catch (...) {
     runner.set_console(saved);
     throw;
   }
   runner.set_console(saved);
   for (const auto &warning : text.warnings) runner.warn(warning);
-  return std::move(model.members.front());
+  return made;
 }
 
 Model assemble_ensemble(std::vector<Member> members, int features, const TrainingParams &params,
@@ -281,7 +328,7 @@ Model assemble_ensemble(std::vector<Member> members, int features, const Trainin
   return model;
 }
 
-VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
+VoteResult classify_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                              const ClassifyParams &params) {
   // As in training: at oflag 1 only the first member reports.
   const bool every_member = params.oflag >= 2;
@@ -290,8 +337,8 @@ VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxA
   std::vector<std::vector<double>> member_labels;
   for (std::size_t k = 0; k < model.members.size(); ++k) {
     if (k > 0 && every_member) runner.print(member_heading(k, model.members.size()));
-    member_labels.push_back(
-        runner.classify(model.members[k], model.features, patterns, k == 0 ? params : others));
+    member_labels.push_back(runner.classify_member(model.members[k], model.features, patterns,
+                                                   k == 0 ? params : others));
   }
   return vote(member_labels, model_classes(model).labels, params.unknown_label);
 }

@@ -1,19 +1,19 @@
 // Ensembles over presentation orders. qir_train learns from the patterns in
 // the order given, and the order matters; an ensemble trains `voters`
 // members on the same data, each in its own shuffled order, and classifies
-// by their majority vote. The command and Python train and vote through
-// these functions; the members' orders (presentation_order.h) and their
-// vote (voting.h) are host-free, so the toolbox shares them.
+// by their majority vote. Every front end trains and votes through these
+// functions, over the modules' seam (modules.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <functional>
 #include <vector>
 
-#include "mex.h"
+#include "../base/errors.h"
 #include "../model/model_file.h"
-#include "../modules/module_runner.h"
+#include "../modules/modules.h"
 #include "presentation_order.h"
 #include "voting.h"
 
@@ -33,14 +33,25 @@ struct EnsembleOptions {
   // number of workers.
   int workers = 0;
   // Called (one call at a time) as members progress. When set, the modules
-  // are asked for their per-presentation report, which is read and not shown.
+  // are asked for their per-presentation report, which is read and not shown;
+  // through an interpreter (Modules::interpreter) it is called once a member
+  // is done, with its list presentations and nodes.
   std::function<void(const MemberProgress &)> on_progress;
 };
 
-// Trains the members on patterns (N x M) and labels (N x 1) held in host
-// arrays. The modules' console text appears member by member, in member
-// order. The result has the nodes, `params`, `voting` and M filled in.
-Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArray *labels,
+// A member's refusal: the module's message, and the rows of the data (from
+// 1) in the order the member saw them, so that a front end can name the
+// row of the data its user passed.
+struct MemberRefusal : ModuleError {
+  MemberRefusal(const std::string &message, std::vector<std::size_t> order)
+      : ModuleError(message), order(std::move(order)) {}
+  std::vector<std::size_t> order;
+};
+
+// Trains the members on patterns (N x M) and their labels (N). The modules'
+// console text appears member by member, in member order. The result has
+// the nodes, `params`, `voting` and M filled in.
+Model train_ensemble(Modules &runner, PatternMatrix patterns, const std::vector<double> &labels,
                      const TrainingParams &params, const VotingSettings &voting, double oflag,
                      const EnsembleOptions &options);
 
@@ -50,8 +61,9 @@ Model train_ensemble(ModuleRunner &runner, const mxArray *patterns, const mxArra
 // the patterns are given in (scale them as earlier scales first). Its
 // scaling ranges and class names are earlier's: a caller with new class
 // names adds them.
-Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArray *patterns,
-                        const mxArray *labels, const TrainingParams &params, double oflag,
+Model continue_ensemble(Modules &runner, const Model &earlier, PatternMatrix patterns,
+                        const std::vector<double> &labels, const TrainingParams &params,
+                        double oflag,
                         const EnsembleOptions &options);
 
 // Member `member` (0-based) of the ensemble that train_ensemble (no `start`)
@@ -60,8 +72,8 @@ Model continue_ensemble(ModuleRunner &runner, const Model &earlier, const mxArra
 // member's own order, drawn as those draw it. Members trained apart (in
 // other processes or on other machines) and put together by
 // assemble_ensemble make the model those functions make.
-Member train_ensemble_member(ModuleRunner &runner, const mxArray *patterns,
-                             const mxArray *labels, const TrainingParams &params,
+Member train_ensemble_member(Modules &runner, PatternMatrix patterns,
+                             const std::vector<double> &labels, const TrainingParams &params,
                              const VotingSettings &voting, int member,
                              const Member *start = nullptr, std::uint64_t batch = 0);
 
@@ -73,7 +85,7 @@ Model assemble_ensemble(std::vector<Member> members, int features, const Trainin
 
 // Every member classifies the patterns (already scaled as the model
 // scales), then they vote.
-VoteResult classify_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
+VoteResult classify_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                              const ClassifyParams &params);
 
 }  // namespace qir

@@ -5,31 +5,29 @@
 #include <map>
 
 #include "ensemble.h"
-#include "qirhost/host.h"
 
 namespace qir {
 namespace {
 
-// Rows `rows` of a column-major N x M host matrix.
-qirhost::ArrayPtr rows_of(const mxArray *matrix, const std::vector<std::size_t> &rows) {
-  const auto dims = qirhost::dims_of(matrix);
-  const std::size_t count = dims.at(0), columns = dims.at(1);
-  const double *in = mxGetPr(matrix);
-  qirhost::ArrayPtr out(mxCreateDoubleMatrix(rows.size(), columns, mxREAL));
-  if (!out) throw std::bad_alloc();
-  double *values = mxGetPr(out.get());
-  for (std::size_t c = 0; c < columns; ++c)
-    for (std::size_t r = 0; r < rows.size(); ++r) values[c * rows.size() + r] = in[c * count + rows[r]];
+// Rows `rows` of a column-major N x M matrix.
+OwnedPatterns rows_of(PatternMatrix matrix, const std::vector<std::size_t> &rows) {
+  OwnedPatterns out;
+  out.rows = rows.size();
+  out.columns = matrix.columns;
+  out.values.resize(out.rows * out.columns);
+  for (std::size_t c = 0; c < out.columns; ++c)
+    for (std::size_t r = 0; r < out.rows; ++r)
+      out.values[c * out.rows + r] = matrix.values[c * matrix.rows + rows[r]];
   return out;
 }
 
 // The exponent of the power of two that serves as D for each pattern: above
 // 2 (reach + 2 largest radius) + 1, where reach bounds the pattern's distance
 // from every node (distance <= |x - c| / ratio <= (|x - middle| + spread) / ratio).
-std::vector<int> wide_exponents(const Member &member, const mxArray *patterns, int features,
+std::vector<int> wide_exponents(const Member &member, PatternMatrix patterns, int features,
                                 double ratio) {
   const std::size_t m = static_cast<std::size_t>(features);
-  const std::size_t count = qirhost::dims_of(patterns).at(0);
+  const std::size_t count = patterns.rows;
   std::vector<double> middle(m, 0.0);
   double largest_radius = 0;
   for (const auto &row : member.templates) {
@@ -43,7 +41,7 @@ std::vector<int> wide_exponents(const Member &member, const mxArray *patterns, i
     for (std::size_t j = 0; j < m; ++j) squares += (row[j] - middle[j]) * (row[j] - middle[j]);
     spread = std::max(spread, std::sqrt(squares));
   }
-  const double *x = mxGetPr(patterns);
+  const double *x = patterns.values;
   std::vector<int> exponents(count);
   for (std::size_t r = 0; r < count; ++r) {
     double squares = 0;
@@ -68,10 +66,10 @@ double most_common_label(const Member &member) {
       ->first;
 }
 
-std::vector<double> member_best_fit(ModuleRunner &runner, const Member &member, int features,
-                                    const mxArray *patterns, const ClassifyParams &params,
+std::vector<double> member_best_fit(Modules &runner, const Member &member, int features,
+                                    PatternMatrix patterns, const ClassifyParams &params,
                                     double first_class) {
-  const std::size_t count = qirhost::dims_of(patterns).at(0);
+  const std::size_t count = patterns.rows;
   if (member.templates.empty()) return std::vector<double>(count, first_class);
   const auto exponents = wide_exponents(member, patterns, features, params.ratio);
   std::map<int, std::vector<std::size_t>> groups;
@@ -84,9 +82,9 @@ std::vector<double> member_best_fit(ModuleRunner &runner, const Member &member, 
   std::vector<double> labels(count);
   for (const auto &[exponent, rows] : groups) {
     wide.D = std::ldexp(1.0, exponent);
-    const auto group = rows.size() == count ? qirhost::ArrayPtr() : rows_of(patterns, rows);
-    const auto assigned =
-        runner.classify(member, features, group ? group.get() : patterns, wide);
+    const OwnedPatterns group = rows.size() == count ? OwnedPatterns() : rows_of(patterns, rows);
+    const auto assigned = runner.classify_member(
+        member, features, rows.size() == count ? patterns : group.view(), wide);
     for (std::size_t k = 0; k < rows.size(); ++k) labels[rows[k]] = assigned[k];
   }
   // Only beyond the range of doubles can a pattern still be left over.
@@ -113,8 +111,8 @@ void among(VoteResult &result, const std::vector<double> &classes) {
 
 }  // namespace
 
-std::vector<std::vector<double>> best_fit_labels(ModuleRunner &runner, const Model &model,
-                                                 const mxArray *patterns,
+std::vector<std::vector<double>> best_fit_labels(Modules &runner, const Model &model,
+                                                 PatternMatrix patterns,
                                                  const ClassifyParams &params,
                                                  double first_class) {
   std::vector<std::vector<double>> labels;
@@ -123,7 +121,7 @@ std::vector<std::vector<double>> best_fit_labels(ModuleRunner &runner, const Mod
   return labels;
 }
 
-VoteResult predict_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
+VoteResult predict_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                             const ClassifyParams &params, const PredictOptions &options) {
   VoteResult result = classify_ensemble(runner, model, patterns, params);
   among(result, options.classes);
@@ -132,9 +130,9 @@ VoteResult predict_ensemble(ModuleRunner &runner, const Model &model, const mxAr
   for (std::size_t r = 0; r < result.votes.size(); ++r)
     if (result.votes[r] == 0) unknown.push_back(r);
   if (unknown.empty()) return result;
-  const auto rows = rows_of(patterns, unknown);
+  const OwnedPatterns rows = rows_of(patterns, unknown);
   const double first_class = result.classes.empty() ? 0 : result.classes.front();
-  VoteResult fallback = vote(best_fit_labels(runner, model, rows.get(), params, first_class),
+  VoteResult fallback = vote(best_fit_labels(runner, model, rows.view(), params, first_class),
                              result.classes, params.unknown_label);
   const std::size_t width = result.classes.size();
   for (std::size_t k = 0; k < unknown.size(); ++k) {

@@ -5,9 +5,8 @@
 
 #include <vector>
 
-#include "mex.h"
 #include "../model/model_file.h"
-#include "../modules/module_runner.h"
+#include "../modules/modules.h"
 #include "voting.h"
 
 namespace qir {
@@ -24,7 +23,7 @@ struct PredictOptions {
 
 // The members classify the patterns (N x M, scaled as the model scales)
 // and vote (classify_ensemble).
-VoteResult predict_ensemble(ModuleRunner &runner, const Model &model, const mxArray *patterns,
+VoteResult predict_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                             const ClassifyParams &params, const PredictOptions &options);
 
 // For each member, the class of its node that fits each pattern best: a
@@ -35,8 +34,8 @@ VoteResult predict_ensemble(ModuleRunner &runner, const Model &model, const mxAr
 // pattern gets the same label whichever patterns come with it. A member
 // without nodes answers `first_class`; a pattern beyond the range of
 // doubles gets the class with the most nodes of that member.
-std::vector<std::vector<double>> best_fit_labels(ModuleRunner &runner, const Model &model,
-                                                 const mxArray *patterns,
+std::vector<std::vector<double>> best_fit_labels(Modules &runner, const Model &model,
+                                                 PatternMatrix patterns,
                                                  const ClassifyParams &params,
                                                  double first_class);
 

@@ -26,7 +26,7 @@ void split(const Dataset &data, const std::vector<int> &fold, int test, Dataset 
   }
 }
 
-FoldOutcome run_fold(ModuleRunner &runner, const Dataset &train, const Dataset &test,
+FoldOutcome run_fold(Modules &runner, const Dataset &train, const Dataset &test,
                      const TrainingParams &p, const CvSettings &settings, double unknown) {
   FoldOutcome outcome;
   FoldResult &result = outcome.result;
@@ -81,7 +81,7 @@ double CvResult::seconds() const {
          static_cast<double>(folds.size());
 }
 
-FoldOutcome cross_validate_fold(ModuleRunner &runner, const Dataset &data,
+FoldOutcome cross_validate_fold(Modules &runner, const Dataset &data,
                                 const TrainingParams &params, const CvSettings &settings,
                                 int test) {
   check_folds(settings, data.patterns.size());
@@ -112,7 +112,7 @@ CvResult combine_folds(const Dataset &data, std::vector<FoldOutcome> outcomes) {
   return result;
 }
 
-CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
+CvResult cross_validate(Modules &runner, const Dataset &data, const TrainingParams &params,
                         const CvSettings &settings, const std::function<void(int)> &on_fold) {
   check_folds(settings, data.patterns.size());
   std::vector<FoldOutcome> outcomes;

@@ -9,7 +9,7 @@
 #include "../data/dataset.h"
 #include "../ensemble/ensemble.h"
 #include "../model/model_file.h"
-#include "../modules/module_runner.h"
+#include "../modules/modules.h"
 
 namespace qir {
 
@@ -60,7 +60,7 @@ struct FoldOutcome {
 // Fold `test` (0-based) of cross_validate alone, so that folds can run
 // apart (in other processes, say); combine_folds puts their outcomes, in
 // fold order, together into cross_validate's result.
-FoldOutcome cross_validate_fold(ModuleRunner &runner, const Dataset &data,
+FoldOutcome cross_validate_fold(Modules &runner, const Dataset &data,
                                 const TrainingParams &params, const CvSettings &settings,
                                 int test);
 CvResult combine_folds(const Dataset &data, std::vector<FoldOutcome> outcomes);
@@ -68,7 +68,7 @@ CvResult combine_folds(const Dataset &data, std::vector<FoldOutcome> outcomes);
 // `on_fold(k)` is called before fold k (0-based) is trained. The modules run
 // silently. Throws UsageError when the number of folds is below 2 or above
 // the number of patterns.
-CvResult cross_validate(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
+CvResult cross_validate(Modules &runner, const Dataset &data, const TrainingParams &params,
                         const CvSettings &settings, const std::function<void(int)> &on_fold);
 
 }  // namespace qir

@@ -29,15 +29,16 @@ void set_gain(SearchCandidate &a, const SearchCandidate &b) {
 }
 
 // Cross-validates every candidate, several at a time, each worker thread
-// through its own private copy of the modules.
-void cross_validate_all(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
+// through its own private copy of the modules (one at a time through an
+// interpreter).
+void cross_validate_all(Modules &runner, const Dataset &data, const CvSettings &settings,
                         std::vector<SearchCandidate> &candidates,
                         const std::function<void(std::size_t)> &on_done) {
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   std::exception_ptr failure;
   std::mutex lock;
-  auto work = [&](ModuleRunner &worker) {
+  auto work = [&](Modules &worker) {
     for (std::size_t k; !failed && (k = next.fetch_add(1)) < candidates.size();) {
       try {
         CvSettings own = settings;
@@ -54,7 +55,9 @@ void cross_validate_all(ModuleRunner &runner, const Dataset &data, const CvSetti
     }
   };
   const std::size_t workers =
-      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, candidates.size());
+      runner.interpreter()
+          ? 1
+          : std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, candidates.size());
   std::vector<std::thread> threads;
   for (std::size_t k = 1; k < workers; ++k) {
     try {
@@ -86,7 +89,7 @@ SearchCandidate default_candidate(std::size_t varying, const VotingSettings &vot
   return candidate;
 }
 
-SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
+SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings &settings,
                          const std::function<void(const std::string &)> &on_step,
                          const CandidateEvaluator &evaluate) {
   const auto start = std::chrono::steady_clock::now();

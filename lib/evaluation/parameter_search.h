@@ -14,7 +14,7 @@
 #include "cross_validation.h"
 #include "../data/dataset.h"
 #include "../model/model_file.h"
-#include "../modules/module_runner.h"
+#include "../modules/modules.h"
 
 namespace qir {
 
@@ -50,7 +50,7 @@ using CandidateEvaluator =
 // `on_step` receives a short description of the work in hand ("screening
 // 12/96", ...), one call at a time. `settings.voting` gives the seed and
 // the defaults' voters.
-SearchOutcome run_search(ModuleRunner &runner, const Dataset &data, const CvSettings &settings,
+SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings &settings,
                          const std::function<void(const std::string &)> &on_step,
                          const CandidateEvaluator &evaluate = {});
 

@@ -6,33 +6,18 @@
 #include "../ensemble/continuation.h"
 #include "../model/feature_scaling.h"
 #include "../base/number_text.h"
-#include "qirhost/host.h"
 
 namespace qir {
 
-namespace {
-
-qirhost::ArrayPtr host_rows(const std::vector<std::vector<double>> &rows, std::size_t columns) {
-  // Written straight into the host array: no column-major copy beside it.
-  auto array = qirhost::make_array(mxDOUBLE_CLASS, {rows.size(), columns});
-  double *values = mxGetPr(array.get());
-  for (std::size_t r = 0; r < rows.size(); ++r)
-    for (std::size_t c = 0; c < columns; ++c) values[c * rows.size() + r] = rows[r][c];
-  return array;
-}
-
-}  // namespace
-
-Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
+Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &params,
                 bool scale, double oflag, const VotingSettings &voting,
                 const EnsembleOptions &options) {
   FeatureRange range;  // stays empty without scaling
   if (scale) range = fit_feature_range(data.patterns);
   const auto patterns =
-      host_rows(scale ? scale_patterns(data.patterns, range) : data.patterns, data.features());
-  const auto labels = qirhost::make_column(data.labels);
+      column_major(scale ? scale_patterns(data.patterns, range) : data.patterns, data.features());
   Model model =
-      train_ensemble(runner, patterns.get(), labels.get(), params, voting, oflag, options);
+      train_ensemble(runner, patterns.view(), data.labels, params, voting, oflag, options);
   model.feature_min = range.min;
   model.feature_max = range.max;
   model.class_names = data.class_names;
@@ -59,35 +44,34 @@ ClassNames continued_classes(const Model &earlier, const Dataset &data) {
 
 }  // namespace
 
-Model continue_model(ModuleRunner &runner, const Model &earlier, const Dataset &data,
+Model continue_model(Modules &runner, const Model &earlier, const Dataset &data,
                      const TrainingParams &params, double oflag, const EnsembleOptions &options) {
   if (!data.patterns.empty() && data.features() != static_cast<std::size_t>(earlier.features))
     throw InputError("the model has " +
                      count_of(static_cast<std::size_t>(earlier.features), "feature") +
                      ", the data have " + std::to_string(data.features()));
   ClassNames names = continued_classes(earlier, data);
-  const auto patterns = host_rows(
+  const auto patterns = column_major(
       earlier.scales() ? scale_patterns(data.patterns, {earlier.feature_min, earlier.feature_max})
                        : data.patterns,
       static_cast<std::size_t>(earlier.features));
-  const auto labels = qirhost::make_column(data.labels);
   Model model =
-      continue_ensemble(runner, earlier, patterns.get(), labels.get(), params, oflag, options);
+      continue_ensemble(runner, earlier, patterns.view(), data.labels, params, oflag, options);
   model.class_names = std::move(names);
   keep_names_with_nodes(model);
   model.feature_names = earlier.feature_names;
   return model;
 }
 
-VoteResult vote_on(ModuleRunner &runner, const Model &model,
+VoteResult vote_on(Modules &runner, const Model &model,
                    const std::vector<std::vector<double>> &patterns,
                    const ClassifyParams &params) {
   const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
   if (!patterns.empty()) check_feature_count(model, features);
-  const auto rows = host_rows(
+  const auto rows = column_major(
       model.scales() ? scale_patterns(patterns, {model.feature_min, model.feature_max}) : patterns,
       features);
-  return classify_ensemble(runner, model, rows.get(), params);
+  return classify_ensemble(runner, model, rows.view(), params);
 }
 
 void check_feature_count(const Model &model, std::size_t features) {
@@ -96,7 +80,7 @@ void check_feature_count(const Model &model, std::size_t features) {
                      std::to_string(features));
 }
 
-std::vector<double> apply_model(ModuleRunner &runner, const Model &model,
+std::vector<double> apply_model(Modules &runner, const Model &model,
                                 const std::vector<std::vector<double>> &patterns,
                                 const ClassifyParams &params) {
   return vote_on(runner, model, patterns, params).labels;

@@ -1,5 +1,6 @@
-// Training and classification as the commands do them: the modules' calls,
-// with the min-max scaling of the features around them.
+// Training and classification as every front end does them: the modules'
+// calls through their seam (modules.h), with the min-max scaling of the
+// features around them.
 #pragma once
 
 #include <vector>
@@ -7,14 +8,14 @@
 #include "../data/dataset.h"
 #include "../ensemble/ensemble.h"
 #include "../model/model_file.h"
-#include "module_runner.h"
+#include "modules.h"
 
 namespace qir {
 
 // The members' qir_train calls on `data` (one call for a plain model); with
 // `scale` the features are first scaled to [0, 1] by their range in `data`,
 // which the model keeps.
-Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams &params,
+Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &params,
                 bool scale, double oflag, const VotingSettings &voting = {},
                 const EnsembleOptions &options = {});
 
@@ -25,20 +26,20 @@ Model fit_model(ModuleRunner &runner, const Dataset &data, const TrainingParams 
 // and a new name gets a label of its own. Throws InputError when the data
 // have a different number of features, or class names where the model has
 // numbers (or the reverse).
-Model continue_model(ModuleRunner &runner, const Model &earlier, const Dataset &data,
+Model continue_model(Modules &runner, const Model &earlier, const Dataset &data,
                      const TrainingParams &params, double oflag,
                      const EnsembleOptions &options = {});
 
 // One qir_perf call per member and their vote: one label per pattern, the
 // patterns scaled first when the model scales. Throws InputError when the
 // data have a different number of features than the model.
-VoteResult vote_on(ModuleRunner &runner, const Model &model,
+VoteResult vote_on(Modules &runner, const Model &model,
                    const std::vector<std::vector<double>> &patterns,
                    const ClassifyParams &params);
 // Throws the InputError of vote_on when patterns of `features` features
 // do not fit the model.
 void check_feature_count(const Model &model, std::size_t features);
-std::vector<double> apply_model(ModuleRunner &runner, const Model &model,
+std::vector<double> apply_model(Modules &runner, const Model &model,
                                 const std::vector<std::vector<double>> &patterns,
                                 const ClassifyParams &params);
 

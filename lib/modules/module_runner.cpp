@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <new>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -215,6 +217,33 @@ std::vector<double> ModuleRunner::classify(const Member &member, int features,
   const auto result = checked(module(perf_, QIR_PERF_FILE).call(1, raw, call_options(console_, interrupt_)));
   last_call_flops_ = result.flops;
   return qirhost::values_of(output(result, 0, QIR_PERF_FILE));
+}
+
+namespace {
+
+ArrayPtr host_patterns(PatternMatrix patterns) {
+  ArrayPtr array(mxCreateDoubleMatrix(patterns.rows, patterns.columns, mxREAL));
+  if (!array) throw std::bad_alloc();
+  const std::size_t count = patterns.rows * patterns.columns;
+  if (count != 0) std::memcpy(mxGetPr(array.get()), patterns.values, count * sizeof(double));
+  return array;
+}
+
+}  // namespace
+
+Member ModuleRunner::train_member(PatternMatrix patterns, const std::vector<double> &labels,
+                                  const TrainingParams &params, double oflag,
+                                  const Member *start) {
+  const auto x = host_patterns(patterns);
+  const auto y = qirhost::make_column(labels);
+  return std::move(train(x.get(), y.get(), params, oflag, start).members.front());
+}
+
+std::vector<double> ModuleRunner::classify_member(const Member &member, int features,
+                                                  PatternMatrix patterns,
+                                                  const ClassifyParams &params) {
+  const auto x = host_patterns(patterns);
+  return classify(member, features, x.get(), params);
 }
 
 }  // namespace qir

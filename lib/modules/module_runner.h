@@ -1,6 +1,6 @@
-// Runs the two module files through the embedded host: builds their input
-// arrays, echoes their console text as they print, and turns their results
-// (or their error) into plain C++ values.
+// The modules' seam (modules.h) over the embedded host: runs the two module
+// files, builds their input arrays, echoes their console text as they
+// print, and turns their results (or their error) into plain C++ values.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "../data/dataset.h"
 #include "mex.h"
 #include "../model/model_file.h"
+#include "modules.h"
 
 namespace qirhost {
 class Module;
@@ -30,28 +31,10 @@ namespace qir {
 std::string module_directory(const std::optional<std::string> &option,
                              const std::string &packaged = {});
 
-// Classification arguments besides the model's nodes and the patterns.
-struct ClassifyParams {
-  double D = 0;
-  double ratio = 0;
-  double vigilance = 0;
-  double alpha = 0;
-  double ct = 0;
-  double unknown_label = 0;
-  double oflag = 1;
-};
-
-// Where the modules' console text and warnings go. Left empty, text is
-// echoed to stdout as the module prints it and warnings to stderr.
-struct Console {
-  std::function<void(std::string_view)> print;
-  std::function<void(std::string_view)> warn;
-};
-
-class ModuleRunner {
+class ModuleRunner final : public Modules {
  public:
   explicit ModuleRunner(std::string directory);
-  ~ModuleRunner();
+  ~ModuleRunner() override;
   ModuleRunner(const ModuleRunner &) = delete;
   ModuleRunner &operator=(const ModuleRunner &) = delete;
 
@@ -83,17 +66,24 @@ class ModuleRunner {
   // loads its own private copies of the module files. The modules keep
   // module-wide state, so calls into one loaded module file take turns;
   // calls through a private copy run beside this runner's.
-  ModuleRunner &worker(std::size_t k);
+  ModuleRunner &worker(std::size_t k) override;
+
+  // The seam's calls.
+  Member train_member(PatternMatrix patterns, const std::vector<double> &labels,
+                      const TrainingParams &params, double oflag, const Member *start) override;
+  std::vector<double> classify_member(const Member &member, int features,
+                                      PatternMatrix patterns,
+                                      const ClassifyParams &params) override;
 
   // Text sent where the modules' console text and warnings go.
-  void print(std::string_view text) const;
-  void warn(std::string_view text) const;
-  const Console &console() const { return console_; }
+  void print(std::string_view text) const override;
+  void warn(std::string_view text) const override;
+  const Console &console() const override { return console_; }
   // The host's operation count of this runner's last qir_perf call (every
   // mexAddFlops amount it made).
   std::int64_t last_call_flops() const { return last_call_flops_; }
 
-  void set_console(Console console) { console_ = std::move(console); }
+  void set_console(Console console) override { console_ = std::move(console); }
   // A flag that ends a running call with "Interrupted." once requested
   // (set from a signal handler, for instance); none by default.
   void set_interrupt(qirhost::InterruptFlag *flag) { interrupt_ = flag; }

@@ -73,20 +73,21 @@ mode_t new_file_mode(const std::string &target) {
 // on every other way out, a catchable signal included.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(const std::string &target) {
+  explicit TemporaryFile(const std::string &target,
+                         SignalCleanup cleanup = SignalCleanup::on_signals) {
     std::string pattern = target + ".tmp-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     descriptor_ = mkstemp(name.data());
     if (descriptor_ < 0) fail(target, "cannot create a file there");
     path_ = name.data();
-    slot_ = register_temp_file(path_.c_str());
+    if (cleanup == SignalCleanup::on_signals) slot_ = register_temp_file(path_.c_str());
     fchmod(descriptor_, new_file_mode(target));
   }
   ~TemporaryFile() {
     if (descriptor_ >= 0) close(descriptor_);
     if (!path_.empty()) std::remove(path_.c_str());
-    unregister_temp_file(slot_);
+    if (slot_ >= 0) unregister_temp_file(slot_);
   }
   TemporaryFile(const TemporaryFile &) = delete;
   TemporaryFile &operator=(const TemporaryFile &) = delete;
@@ -252,7 +253,8 @@ void AtomicFileWriter::commit() {
   if (out >= 0 && close(out) != 0 && errno != EINTR) fail(s.path, "cannot write");
 }
 
-void write_file_atomically(const std::string &path, const std::string &content) {
+void write_file_atomically(const std::string &path, const std::string &content,
+                           SignalCleanup cleanup) {
   if (path == "-") {
     std::cout << content << std::flush;
     return;
@@ -270,7 +272,7 @@ void write_file_atomically(const std::string &path, const std::string &content) 
     if (!S_ISREG(info.st_mode)) return write_in_place(path, content);
   }
   const std::string target = file_behind_links(path);
-  TemporaryFile file(target);
+  TemporaryFile file(target, cleanup);
   file.write_all(path, content);
   file.rename_to(target);
 }

@@ -11,13 +11,17 @@ namespace qir {
 // Writes `content` to a temporary file beside `path`, flushes it to disk,
 // then renames it onto `path`. An existing file keeps its permission bits;
 // a symbolic link keeps being a link and its target is replaced. The
-// temporary file is removed on failure and on SIGINT, SIGTERM or SIGHUP.
-// Throws InputError naming `path` on failure, and for a directory ("PATH is
-// a directory"). The path "-" writes to standard output instead. What is
-// not a regular file is written in place and never replaced: a device, a
-// FIFO, a socket, and a descriptor named as a path (/dev/stdout, /dev/fd/N
-// of a process substitution, /proc/self/fd/N).
-void write_file_atomically(const std::string &path, const std::string &content);
+// temporary file is removed on failure and on SIGINT, SIGTERM or SIGHUP
+// (SignalCleanup::none leaves the process's signal handling alone, as a
+// module inside MATLAB or Octave must). Throws InputError naming `path` on
+// failure, and for a directory ("PATH is a directory"). The path "-" writes
+// to standard output instead. What is not a regular file is written in
+// place and never replaced: a device, a FIFO, a socket, and a descriptor
+// named as a path (/dev/stdout, /dev/fd/N of a process substitution,
+// /proc/self/fd/N).
+enum class SignalCleanup { on_signals, none };
+void write_file_atomically(const std::string &path, const std::string &content,
+                           SignalCleanup cleanup = SignalCleanup::on_signals);
 
 // Content written piece by piece that appears as write_file_atomically
 // would write it whole, at commit(): a writer dropped uncommitted (a

@@ -13,7 +13,7 @@ ClassifyParams picture_classify_params(const Model &model) {
   return {p.D, p.ratio, p.vigilance, p.alpha, p.ct, unused_label(model_classes(model).labels), 0};
 }
 
-GridLabels classify_grid(ModuleRunner &runner, const Model &model, const PictureLayout &layout) {
+GridLabels classify_grid(Modules &runner, const Model &model, const PictureLayout &layout) {
   const ClassifyParams params = picture_classify_params(model);
   return {vote_on(runner, model, layout.grid, params).labels, params.unknown_label};
 }
@@ -25,14 +25,14 @@ PictureClasses picture_class_texts(const Model &model, const Dataset &data) {
   return classes;
 }
 
-std::string draw_model(ModuleRunner &runner, const Model &model, const PlotPoints &data,
+std::string draw_model(Modules &runner, const Model &model, const PlotPoints &data,
                        const std::string &title, const std::vector<double> &chosen_features) {
   const PictureLayout layout = plan_picture(model, data, chosen_features);
   const GridLabels grid = classify_grid(runner, model, layout);
   return render_svg(model, data, title, layout, grid.labels, grid.unknown);
 }
 
-std::string draw_picture(ModuleRunner &runner, const Model &model, const std::string &what,
+std::string draw_picture(Modules &runner, const Model &model, const std::string &what,
                          const Dataset &data, const Dataset *test, const std::string &title,
                          const std::vector<double> &chosen_features) {
   if (what != "nodes" && what != "confusion" && what != "votes" && what != "progress")
@@ -57,7 +57,7 @@ std::string draw_picture(ModuleRunner &runner, const Model &model, const std::st
   return render_confusion(score(data.labels, votes.labels, params.unknown_label), classes, title);
 }
 
-std::vector<ProgressStep> training_progress(ModuleRunner &runner, const Model &model,
+std::vector<ProgressStep> training_progress(Modules &runner, const Model &model,
                                             const Dataset &train, const Dataset &test,
                                             const EnsembleOptions &options) {
   std::vector<ProgressStep> steps;

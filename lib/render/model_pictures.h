@@ -8,7 +8,7 @@
 #include "../data/dataset.h"
 #include "../ensemble/ensemble.h"
 #include "../model/model_file.h"
-#include "../modules/module_runner.h"
+#include "../modules/modules.h"
 #include "score_pictures.h"
 #include "svg_plot.h"
 
@@ -24,13 +24,13 @@ struct GridLabels {
   std::vector<double> labels;
   double unknown = 0;
 };
-GridLabels classify_grid(ModuleRunner &runner, const Model &model, const PictureLayout &layout);
+GridLabels classify_grid(Modules &runner, const Model &model, const PictureLayout &layout);
 
 // The picture's classes with their legend texts.
 PictureClasses picture_class_texts(const Model &model, const Dataset &data);
 
 // The whole picture of a model over data: layout, grid, SVG.
-std::string draw_model(ModuleRunner &runner, const Model &model, const PlotPoints &data,
+std::string draw_model(Modules &runner, const Model &model, const PlotPoints &data,
                        const std::string &title, const std::vector<double> &chosen_features);
 
 // The pictures by name, for every front end alike: "nodes" (draw_model),
@@ -38,7 +38,7 @@ std::string draw_model(ModuleRunner &runner, const Model &model, const PlotPoint
 // tested on `test`, else on `data`). Throws UsageError for another name,
 // for data without the true labels the picture needs, and for feature
 // numbers with any picture but "nodes".
-std::string draw_picture(ModuleRunner &runner, const Model &model, const std::string &what,
+std::string draw_picture(Modules &runner, const Model &model, const std::string &what,
                          const Dataset &data, const Dataset *test, const std::string &title,
                          const std::vector<double> &chosen_features = {});
 
@@ -46,7 +46,7 @@ std::string draw_picture(ModuleRunner &runner, const Model &model, const std::st
 // with the model's settings (parameters, scaling, voters, seed) stopped
 // after 1, 2, ... list presentations, until no member uses the whole limit
 // or the model's own limit is reached.
-std::vector<ProgressStep> training_progress(ModuleRunner &runner, const Model &model,
+std::vector<ProgressStep> training_progress(Modules &runner, const Model &model,
                                             const Dataset &train, const Dataset &test,
                                             const EnsembleOptions &options = {});
 

@@ -742,6 +742,12 @@ qirhost::ArrayPtr model_patterns(const Matrix &patterns, const qir::FeatureRange
   return host_matrix(scale(patterns, range.min, range.max));
 }
 
+// A host matrix as the modules' seam takes it, borrowed.
+qir::PatternMatrix pattern_matrix(const mxArray *matrix) {
+  const auto dims = qirhost::dims_of(matrix);
+  return {mxGetPr(matrix), dims.at(0), dims.at(1)};
+}
+
 // The training arguments given (D and the presentation limit may be left
 // out) with the rest as the data decide: a first fit takes the defaults for
 // its scaled data and ensemble, a continuation keeps what the model had.
@@ -818,8 +824,10 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
       options.on_progress = [&line](const qir::MemberProgress &step) {
         line.show(qir::training_step(step.member, step.members, step.presentation, step.nodes));
       };
-    *model = start ? qir::continue_ensemble(m.get(), *start, x.get(), y.get(), p, oflag, options)
-                   : qir::train_ensemble(m.get(), x.get(), y.get(), p, settings, oflag, options);
+    const qir::PatternMatrix xs = pattern_matrix(x.get());
+    const std::vector<double> ys = qirhost::values_of(y.get());
+    *model = start ? qir::continue_ensemble(m.get(), *start, xs, ys, p, oflag, options)
+                   : qir::train_ensemble(m.get(), xs, ys, p, settings, oflag, options);
     text = take_text(m);
   }
   finish_model(*model, range, std::move(class_names),
@@ -846,7 +854,8 @@ py::tuple train_member(const Matrix &patterns, const Vector &labels, const py::d
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     Interruptible::check();
-    *trained = qir::train_ensemble_member(m.get(), x.get(), y.get(), p, settings, member,
+    *trained = qir::train_ensemble_member(m.get(), pattern_matrix(x.get()),
+                                          qirhost::values_of(y.get()), p, settings, member,
                                           start.get(), batch);
     take_text(m);
   }
@@ -899,7 +908,7 @@ py::tuple predict(const HeldModel &model, const Matrix &patterns, const Vector &
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
     Interruptible::check();
-    result = qir::predict_ensemble(m.get(), *model, x.get(), p, options);
+    result = qir::predict_ensemble(m.get(), *model, pattern_matrix(x.get()), p, options);
     text = take_text(m);
   }
   const auto rows = static_cast<py::ssize_t>(result.labels.size());

@@ -183,12 +183,23 @@ class Workspace:
         os.mkdir(toolbox)
         source_toolbox = os.path.realpath(os.path.join(SOURCE, "toolbox"))
         for name in os.listdir(source_toolbox):
-            if not name.endswith((".mex", ".oct")) and not name.startswith("."):
+            if not name.endswith((".mex", ".oct")) and not name.startswith(".") and \
+                    name != "private":
                 os.symlink(os.path.join(source_toolbox, name), os.path.join(toolbox, name))
+        private = os.path.join(toolbox, "private")
+        os.mkdir(private)
+        for name in os.listdir(os.path.join(source_toolbox, "private")):
+            if name.endswith(".m"):
+                os.symlink(os.path.join(source_toolbox, "private", name), os.path.join(private, name))
         modules = os.environ.get("QIR_OCTAVE_MODULES")
         if modules:
-            for name in ("qir_train.mex", "qir_perf.mex", "qir_library.mex"):
-                os.symlink(os.path.join(modules, name), os.path.join(toolbox, name))
+            for name in ("qir_train", "qir_perf"):
+                os.symlink(os.path.join(modules, name + ".mex"), os.path.join(toolbox, name + ".mex"))
+                os.symlink(os.path.join(source_toolbox, "help", name + ".m"),
+                           os.path.join(toolbox, name + ".m"))
+        gateway = os.environ.get("QIR_GATEWAY")
+        if gateway:
+            os.symlink(gateway, os.path.join(private, os.path.basename(gateway)))
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith("QIR_") and k != "PYTHONPATH"}
         self.env["HOME"] = self.root

@@ -2,10 +2,11 @@
 """Ctrl-C in an interactive GNU Octave session: a training call that would
 run for minutes ends within a second with "QIR_TRAIN: Interrupted.", the
 prompt comes back, and the next call gives the same result as before the
-interrupt. Likewise for a long classification. Octave runs under a
-pseudo-terminal, as a user's session does. Usage: ctrl_c_test.py (the
-environment names octave-cli as QIR_OCTAVE_CLI and the module folder as
-QIR_OCTAVE_MODULES)."""
+interrupt. Likewise for a long classification, and for qir_fit, whose
+members the toolbox's gateway trains through this session's qir_train.
+Octave runs under a pseudo-terminal, as a user's session does. Usage:
+ctrl_c_test.py (the environment names octave-cli as QIR_OCTAVE_CLI, the
+module folder as QIR_OCTAVE_MODULES and the build's toolbox as QIR_TOOLBOX)."""
 import os
 import pty
 import select
@@ -15,12 +16,13 @@ import time
 
 OCTAVE = os.environ.get("QIR_OCTAVE_CLI", "octave-cli")
 MODULES = os.environ["QIR_OCTAVE_MODULES"]
+TOOLBOX = os.environ["QIR_TOOLBOX"]
 # Pieced together in Octave, so that the echoed input never shows it.
 PROMPT = b"qir-ready> "
 
 SETUP = (
     "more off; page_output_immediately(true); PS1(['qir-' 'ready> ']);"
-    f"addpath('{MODULES}');"
+    f"addpath('{MODULES}'); addpath('{TOOLBOX}');"
     # Every point twice, under two labels: training never converges and
     # grows without end (minutes before the presentation limit).
     "P = [(0:299)'/300, 0.5*ones(300,1)]; P = [P; P]; L = [ones(300,1); 2*ones(300,1)];"
@@ -29,6 +31,8 @@ SETUP = (
     "T = [(0:1999)'/2000, 0.5*ones(2000,1), zeros(2000,2), 0.01*ones(2000,1)];"
     "same = @(yes) disp(['SAME-' char('NY'(yes + 1))]);"
     "X = [rand(400000,1), 0.5*ones(400000,1)]; labels0 = qir_perf(T, mod(0:1999,3)', 1, 0.5, 0, 0, 0, X(1:1000,:), -1, 0);"
+    "fit = @() qir_fit(P(1:40:end,:), L(1:40:end), 'Voters', 3, 'MaxPresentations', 5, 'Oflag', 0);"
+    "fit0 = fit();"
     "disp(['SETUP-' 'DONE'])"
 )
 
@@ -42,6 +46,11 @@ CASES = [
      "for k = 1:100, y = qir_perf(T, mod(0:1999,3)', 1, 0.5, 0, 0, 0, X, -1, 0); end; disp('not interrupted')",
      "QIR_PERF: Interrupted.",
      "same(isequal(labels0, qir_perf(T, mod(0:1999,3)', 1, 0.5, 0, 0, 0, X(1:1000,:), -1, 0)))"),
+    ("qir_fit",
+     "m = qir_fit(P, L, 'D', 1, 'Ratio', 0.5, 'Alpha', 0.001, 'MaxPresentations', 1e6, "
+     "'Voters', 3, 'Oflag', 0); disp('not interrupted')",
+     "QIR_TRAIN: Interrupted.",
+     "same(isequal(fit0, fit()))"),
 ]
 
 

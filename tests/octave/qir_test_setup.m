@@ -2,7 +2,8 @@ function env = qir_test_setup()
 %QIR_TEST_SETUP  Locations for a test run, as CTest passes them in the
 %   environment, with the Octave modules put on the path.
 env.modules = required('QIR_OCTAVE_MODULES');
-env.toolbox = getenv('QIR_TOOLBOX');
+env.toolbox = getenv('QIR_TOOLBOX');  % the build's toolbox folder: m-files, private gateway
+env.source_toolbox = fullfile(getenv('QIR_SOURCE_ROOT'), 'toolbox');
 env.root = getenv('QIR_SOURCE_ROOT');
 env.runner = getenv('QIR_PARITY_RUNNER');
 env.embedded_train = getenv('QIR_EMBEDDED_TRAIN');

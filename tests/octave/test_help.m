@@ -10,7 +10,7 @@ if ~exist(folder, 'dir')
   mkdir(folder);
 end
 for name = {'qir_train', 'qir_perf'}
-  copyfile(fullfile(env.toolbox, [name{1} '.m']), folder);
+  copyfile(fullfile(env.source_toolbox, 'help', [name{1} '.m']), folder);
   copyfile(fullfile(env.modules, [name{1} '.mex']), folder);
 end
 addpath(folder);  % ahead of the build's module folder

@@ -1,7 +1,8 @@
 % toolbox/make.m as a user runs it, `cd toolbox; make`, in a copy of the
 % source tree (links to core/, fast/, train/, perf/, lib/ and cmake/, a copy
 % of toolbox/), so the real toolbox folder stays untouched. The modules it
-% builds must behave exactly as the ones CMake builds.
+% builds must behave exactly as the ones CMake builds, each with its help
+% beside it, and the gateway in the toolbox's private folder.
 env = qir_test_setup();
 check(~isempty(env.root), 'QIR_SOURCE_ROOT is not set');
 
@@ -16,8 +17,10 @@ for d = {'core', 'fast', 'train', 'perf', 'lib', 'cmake'}
   [status, output] = system(sprintf('ln -s "%s" "%s"', fullfile(env.root, d{1}), fullfile(tree, d{1})));
   check(status == 0, 'cannot link %s: %s', d{1}, output);
 end
-copyfile(fullfile(env.toolbox, '*.m'), toolbox);
-copyfile(fullfile(env.toolbox, 'gateway'), fullfile(toolbox, 'gateway'));
+copyfile(fullfile(env.source_toolbox, '*.m'), toolbox);
+for d = {'gateway', 'help', 'private'}
+  copyfile(fullfile(env.source_toolbox, d{1}), fullfile(toolbox, d{1}));
+end
 
 here = pwd();
 cd(toolbox);
@@ -27,6 +30,7 @@ printf('%s', output);
 for name = {'qir_train', 'qir_perf'}
   file = fullfile(toolbox, [name{1} '.mex']);
   check(numel(dir(file)) == 1, 'make left no %s', file);
+  check(numel(dir(fullfile(toolbox, [name{1} '.m']))) == 1, 'make left no help beside %s', file);
   check(~isempty(strfind(output, file)), 'make did not say where %s is', file);
   % Both version strings are in the file.
   fid = fopen(file, 'r');
@@ -46,13 +50,14 @@ for name = {'qir_train', 'qir_perf'}
   end
 end
 
-% The third module, from the same list of sources, exports mexFunction alone
-% and answers like CMake's.
-library = fullfile(toolbox, 'qir_library.mex');
-check(numel(dir(library)) == 1 && ~isempty(strfind(output, library)), 'make left no %s', library);
-[status, table] = system(sprintf('nm -D --defined-only "%s"', library));
+% The gateway, from the same list of sources, goes to the private folder,
+% exports mexFunction alone and answers like CMake's.
+gateway = fullfile(toolbox, 'private', 'qir_gateway.mex');
+check(numel(dir(gateway)) == 1 && ~isempty(strfind(output, gateway)), 'make left no %s', gateway);
+check(isempty(dir(fullfile(toolbox, 'qir_gateway.*'))), 'the gateway is on the path');
+[status, table] = system(sprintf('nm -D --defined-only "%s"', gateway));
 check(status ~= 0 || isequal(regexp(table, '\S+$', 'match', 'lineanchors'), {'mexFunction'}), ...
-      '%s exports more than mexFunction', library);
+      '%s exports more than mexFunction', gateway);
 
 % The same calls through both builds, each freshly loaded: identical
 % results, errors and console text (operation totals included).
@@ -71,15 +76,18 @@ function results = some_calls(P, L)
 end
 
 addpath(toolbox);
-clear qir_train qir_perf qir_library
+clear qir_train qir_perf qir_gateway
 check(strcmp(which('qir_train'), fullfile(toolbox, 'qir_train.mex')), 'qir_train is %s', which('qir_train'));
 from_make = some_calls(P, L);
-grid_of_make = qir_library('grid', 3);
+fit_of_make = qir_fit(P, L, 'Voters', 3, 'Oflag', 0);
 rmpath(toolbox);
-clear qir_train qir_perf qir_library
-check(isequal(grid_of_make, qir_library('grid', 3)), 'the two qir_library builds differ');
+addpath(env.toolbox);
+clear qir_train qir_perf qir_gateway qir_fit
 check(strcmp(which('qir_train'), fullfile(env.modules, 'qir_train.mex')), 'qir_train is %s', which('qir_train'));
+% The module's operation counts run on from call to call, so the calls
+% come first in both builds, the fit after them.
 from_cmake = some_calls(P, L);
+check(isequal(fit_of_make, qir_fit(P, L, 'Voters', 3, 'Oflag', 0)), 'the two gateway builds differ');
 check(isempty(from_cmake{1}.error) && ~isempty(from_cmake{3}.error), 'the calls did not run as meant');
 for k = 1:numel(from_make)
   check(isequal(from_make{k}, from_cmake{k}), ...

@@ -91,6 +91,9 @@ qir_save_model(model, 'continued.model');
 [labels, info] = qir_predict(model, all);
 if iscell(labels)
   fid = fopen('labels.csv', 'w'); fprintf(fid, '%s\\n', labels{{:}}); fclose(fid);
+  [~, at] = ismember(info.classes, model.class_labels);
+  fid = fopen('share_classes.txt', 'w'); fprintf(fid, '%s\\n', model.class_names{{at}}); fclose(fid);
+  dlmwrite('shares.csv', info.shares, 'precision', '%.17g');
 else
   dlmwrite('labels.csv', labels, 'precision', '%.17g');
   dlmwrite('shares.csv', [info.classes; info.shares], 'precision', '%.17g');
@@ -177,8 +180,12 @@ def test_labels_and_vote_shares_are_identical(runs):
     assert sorted(python_classes) == sorted(header)
     columns = [header.index(c) for c in python_classes]
     np.testing.assert_array_equal(runs["python"]["shares"], shares[:, columns])
-    if not names:
-        octave = _numbers(folders["octave"] / "shares.csv")
+    octave = _numbers(folders["octave"] / "shares.csv")
+    if names:
+        octave_classes = (folders["octave"] / "share_classes.txt").read_text().split()
+        assert sorted(octave_classes) == sorted(header)
+        np.testing.assert_array_equal(octave, shares[:, [header.index(c) for c in octave_classes]])
+    else:
         np.testing.assert_array_equal(octave[0], header)
         np.testing.assert_array_equal(octave[1:], shares)
 

@@ -14,7 +14,7 @@ end
 if ~(isnumeric(X) || islogical(X)) || ~ismatrix(X) || numel(labels) ~= size(X, 1)
   return;
 end
-[ids, texts] = qir_library('warnings', full(double(X)), double(labels(:)));
+[ids, texts] = qir_gateway('warnings', full(double(X)), double(labels(:)));
 backtrace = warning('query', 'backtrace');
 warning('off', 'backtrace');
 for k = 1:numel(ids)
@@ -27,7 +27,7 @@ end
 end
 
 function quiet = silenced()
-kinds = qir_library('warnings');
+kinds = qir_gateway('warnings');
 states = cellfun(@(id) warning('query', id), kinds);
 for k = 1:numel(kinds)
   warning('off', kinds{k});

@@ -21,7 +21,7 @@ elseif isnumeric(y) || islogical(y)
   type = class(y);
   names = {};
   labels = double(y(:));
-  if ~all(qir_library('is_label', labels))
+  if ~all(qir_gateway('is_label', labels))
     error([caller ':labels'], '%s: numeric labels must be whole numbers in the 32-bit range.', caller);
   end
 else

@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "model/feature_scaling.h"
 #include "modules/fitting.h"
+#include "modules/module_runner.h"
 #include "qirhost/host.h"
 
 using namespace qir;
@@ -142,10 +143,11 @@ TEST(Continuation, ALateClassIsLearnedAndEarlierClassesKept) {
     EXPECT_TRUE(std::equal(before[k].labels.begin(), before[k].labels.end(),
                            after[k].labels.begin()));
   }
-  const auto x = qirhost::make_rows(
-      scale_patterns(bands(1, 3, 12, 0).patterns, {first.feature_min, first.feature_max}));
+  const auto x = column_major(
+      scale_patterns(bands(1, 3, 12, 0).patterns, {first.feature_min, first.feature_max}),
+      static_cast<std::size_t>(first.features));
   const ClassifyParams classify{1.5, 0.5, 0, 0.1, 0, -1, 0};
-  const auto voted = classify_ensemble(runner, next, x.get(), classify).labels;
+  const auto voted = classify_ensemble(runner, next, x.view(), classify).labels;
   const Dataset all = bands(1, 3, 12, 0);
   std::size_t right = 0;
   for (std::size_t k = 0; k < voted.size(); ++k) right += voted[k] == all.labels[k];

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "base/errors.h"
+#include "modules/module_runner.h"
 #include "qirhost/host.h"
 #include "../temp_dir.h"
 
@@ -57,10 +58,9 @@ Trained train(ModuleRunner &runner, const Data &data, const VotingSettings &voti
               double oflag = 0, EnsembleOptions options = {}) {
   std::string console;
   runner.set_console({[&](std::string_view text) { console.append(text); }, {}});
-  const auto x = qirhost::make_rows(data.rows);
-  const auto y = qirhost::make_column(data.labels);
+  const auto x = column_major(data.rows, data.rows.front().size());
   options.workers = workers;
-  Model model = train_ensemble(runner, x.get(), y.get(), params(), voting, oflag, options);
+  Model model = train_ensemble(runner, x.view(), data.labels, params(), voting, oflag, options);
   return {std::move(model), console};
 }
 
@@ -171,26 +171,26 @@ TEST(EnsembleTraining, MembersTrainedApartAssembleIntoTheEnsemblesModel) {
   const VotingSettings voting{3, 5, true};
   const Model whole = train(runner, data, voting, 1).model;
   runner.set_console({[](std::string_view) {}, {}});  // train's console has gone
-  const auto x = qirhost::make_rows(data.rows);
-  const auto y = qirhost::make_column(data.labels);
+  const OwnedPatterns x = column_major(data.rows, data.rows.front().size());
+  const std::vector<double> &y = data.labels;
   std::vector<Member> members;
   for (int k = voting.voters - 1; k >= 0; --k)  // any order, any process
     members.insert(members.begin(),
-                   train_ensemble_member(runner, x.get(), y.get(), params(), voting, k));
+                   train_ensemble_member(runner, x.view(), y, params(), voting, k));
   const Model assembled =
       assemble_ensemble(members, whole.features, params(), voting, whole.batches);
   EXPECT_EQ(format_model(assembled), format_model(whole));
 
   // Going on from each member's own nodes on the next batch is continue_ensemble's member.
-  const Model continued = continue_ensemble(runner, whole, x.get(), y.get(), params(), 0, {});
+  const Model continued = continue_ensemble(runner, whole, x.view(), y, params(), 0, {});
   std::vector<Member> next;
   for (int k = 0; k < voting.voters; ++k)
-    next.push_back(train_ensemble_member(runner, x.get(), y.get(), params(), voting, k,
+    next.push_back(train_ensemble_member(runner, x.view(), y, params(), voting, k,
                                          &whole.members[static_cast<std::size_t>(k)],
                                          whole.batches));
   EXPECT_EQ(format_model(assemble_ensemble(next, whole.features, params(), voting, 2)),
             format_model(continued));
-  EXPECT_THROW(train_ensemble_member(runner, x.get(), y.get(), params(), voting, 3), UsageError);
+  EXPECT_THROW(train_ensemble_member(runner, x.view(), y, params(), voting, 3), UsageError);
   EXPECT_THROW(assemble_ensemble(next, whole.features, params(), {4, 5, true}, 2), UsageError);
 }
 
@@ -234,9 +234,9 @@ TEST(EnsembleTraining, SortedFileVotesAsWellAsAShuffledOne) {
       mixed.labels.push_back(sorted.labels[k + half]);
     }
   const auto accuracy = [&](const Model &model) {
-    const auto x = qirhost::make_rows(sorted.rows);
+    const auto x = column_major(sorted.rows, 2);
     const ClassifyParams p{1.5, 0.5, 0, 0.1, 0, unknown, 0};
-    const auto labels = classify_ensemble(runner, model, x.get(), p).labels;
+    const auto labels = classify_ensemble(runner, model, x.view(), p).labels;
     std::size_t right = 0;
     for (std::size_t k = 0; k < labels.size(); ++k) right += labels[k] == sorted.labels[k];
     return static_cast<double>(right) / static_cast<double>(labels.size());

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "ensemble/ensemble.h"
-#include "qirhost/host.h"
+#include "modules/module_runner.h"
 
 using namespace qir;
 
@@ -32,14 +32,13 @@ struct Setting {
       rows.push_back({x, y});
       labels.push_back(k < 20 ? 1 : 2);
     }
-    const auto patterns = qirhost::make_rows(rows);
-    const auto column = qirhost::make_column(labels);
+    const OwnedPatterns patterns = column_major(rows, 2);
     const TrainingParams training{0.5, 0.75, 0.6, 0.1, 1, 100, 0, 0};
-    model = train_ensemble(runner, patterns.get(), column.get(), training, {3, 1, true}, 0, EnsembleOptions{1, {}});
+    model = train_ensemble(runner, patterns.view(), labels, training, {3, 1, true}, 0, EnsembleOptions{1, {}});
     params = {training.D, training.ratio, training.vigilance, training.alpha, 0, unknown, 0};
   }
   VoteResult predict(const std::vector<std::vector<double>> &rows, const PredictOptions &options) {
-    return predict_ensemble(runner, model, qirhost::make_rows(rows).get(), params, options);
+    return predict_ensemble(runner, model, column_major(rows, 2).view(), params, options);
   }
 };
 

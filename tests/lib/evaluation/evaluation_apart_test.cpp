@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "evaluation/cross_validation.h"
 #include "evaluation/parameter_search.h"
+#include "modules/module_runner.h"
 
 using namespace qir;
 

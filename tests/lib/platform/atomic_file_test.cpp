@@ -89,6 +89,36 @@ TEST(TempFileCleanup, SignalsRemoveRegisteredFilesAndStillEndTheProcess) {
   }
 }
 
+// Inside MATLAB or Octave the writer leaves the process's signal handling
+// alone: in a fresh child, a write with SignalCleanup::none installs no
+// handler, while the command's write does.
+TEST(AtomicFile, WithoutSignalCleanupNoHandlerIsInstalled) {
+  for (const SignalCleanup cleanup : {SignalCleanup::none, SignalCleanup::on_signals}) {
+    TempDir dir;
+    const std::string target = dir.path("model.txt");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Handlers an earlier test in this process may have installed go first.
+      if (cleanup == SignalCleanup::none)
+        for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
+      write_file_atomically(target, "whole\n", cleanup);
+      int installed = 0;
+      for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action {};
+        sigaction(signal_number, nullptr, &action);
+        installed += action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
+      }
+      _exit(installed);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), cleanup == SignalCleanup::none ? 0 : 3);
+    EXPECT_EQ(read_text_file(target), "whole\n");
+  }
+}
+
 // What is not a regular file is written in place and never replaced: a
 // FIFO keeps being a FIFO and its reader gets the content; a character
 // device (a private one, made as root) keeps being a device.
