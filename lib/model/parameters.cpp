@@ -40,4 +40,13 @@ std::string default_text(const Parameter &parameter) {
   return format_number(parameter.default_value);
 }
 
+std::vector<double> training_inputs(const TrainingParams &params, double oflag) {
+  const Parameter &oflag_row = parameter("oflag");
+  std::vector<double> inputs(static_cast<std::size_t>(oflag_row.train_input - 2));
+  inputs.back() = oflag;
+  for (const Parameter &row : parameter_table)
+    if (row.field != nullptr) inputs.at(static_cast<std::size_t>(row.train_input - 3)) = params.*row.field;
+  return inputs;
+}
+
 }  // namespace qir

@@ -107,6 +107,11 @@ inline constexpr Parameter parameter_table[] = {
 // there is none, a fault of the caller's code rather than of the input.
 const Parameter &parameter(std::string_view name);
 
+// qir_train's scalar inputs after the patterns and labels, each value in the
+// place the table gives it, the oflag last: what every implementation of
+// the modules' seam passes.
+std::vector<double> training_inputs(const TrainingParams &params, double oflag);
+
 bool in_range(const ParameterRange &range, double value);
 bool is_switch(const ParameterRange &range);  // 0 or 1
 // As help and refusals say it: "in (0, 1]", ">= 0", "0 or 1",

@@ -163,14 +163,8 @@ Model ModuleRunner::train(const Dataset &data, const TrainingParams &p, double o
 Model ModuleRunner::train(const mxArray *patterns, const mxArray *labels, const TrainingParams &p,
                           double oflag, const Member *start) {
   const std::size_t features = qirhost::dims_of(patterns).at(1);
-  // The parameters in the places the table gives them, after the data.
-  const Parameter &oflag_row = parameter("oflag");
-  std::vector<ArrayPtr> scalars(static_cast<std::size_t>(oflag_row.train_input - 2));
-  scalars.back() = qirhost::make_scalar(oflag);
-  for (const Parameter &row : parameter_table)
-    if (row.field != nullptr)
-      scalars.at(static_cast<std::size_t>(row.train_input - 3)) =
-          qirhost::make_scalar(p.*row.field);
+  std::vector<ArrayPtr> scalars;
+  for (double value : training_inputs(p, oflag)) scalars.push_back(qirhost::make_scalar(value));
   if (start) {
     scalars.push_back(matrix_from_rows(start->templates, 2 * features + 1));
     scalars.push_back(qirhost::make_column(start->labels));

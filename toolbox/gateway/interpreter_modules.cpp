@@ -129,9 +129,7 @@ Member InterpreterModules::train_member(PatternMatrix patterns,
   std::vector<Array> inputs;
   inputs.push_back(patterns_array(patterns));
   inputs.push_back(column_array(labels));
-  for (double value : {p.D, p.ratio, p.vigilance, p.alpha, p.learning_rate, p.max_presentations,
-                       p.trim, p.ct, oflag})
-    inputs.push_back(scalar(value));
+  for (double value : training_inputs(p, oflag)) inputs.push_back(scalar(value));
   if (start) {
     inputs.push_back(templates_array(start->templates, 2 * patterns.columns + 1));
     inputs.push_back(column_array(start->labels));
