@@ -77,10 +77,8 @@ legend('continued', 'refit', 'batch alone', 'location', 'northwest');
 end
 
 function n = all_nodes(model)
-n = size(model.Templates, 1);
-if isfield(model, 'further_members')
-  for k = 1:numel(model.further_members)
-    n = n + size(model.further_members(k).Templates, 1);
-  end
+n = numel(model.NLabels);
+if isfield(model, 'further_members') && ~isempty(model.further_members)
+  n = n + numel(vertcat(model.further_members.NLabels));
 end
 end

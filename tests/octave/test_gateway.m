@@ -27,6 +27,17 @@ check(train == 15, 'qir_fit made %d qir_train calls for 15 members', train);
 [gateway, ~] = calls_of(@() qir_predict(qir_fit(X, y, 'Oflag', 0, 'Voters', 3), X));
 check(gateway <= 4, 'qir_fit and qir_predict made %d gateway calls', gateway);
 
+% The friendly layer leaves the modules to the gateway: no m-file but the
+% low-level demo calls qir_train or qir_perf, and none walks the members.
+for f = dir(fullfile(env.source_toolbox, '*.m'))'
+  if any(strcmp(f.name, {'make.m', 'qir_demo.m'}))
+    continue
+  end
+  code = regexprep(fileread(fullfile(env.source_toolbox, f.name)), '%[^\n]*', '');
+  check(isempty(regexp(code, 'qir_(train|perf)\s*\(', 'once')), '%s calls a module', f.name);
+  check(isempty(regexp(code, 'further_members\s*\(', 'once')), '%s walks the members', f.name);
+end
+
 % The user's own qir_train is the one trained with: a wrapper ahead of the
 % module on the path sees every member's call, and its refusal comes back
 % in qir_fit's words.
