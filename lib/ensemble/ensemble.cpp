@@ -16,18 +16,6 @@
 namespace qir {
 namespace {
 
-// The rows of column-major patterns in the given order.
-OwnedPatterns reordered_rows(PatternMatrix matrix, const std::vector<std::size_t> &order) {
-  OwnedPatterns out;
-  out.rows = matrix.rows;
-  out.columns = matrix.columns;
-  out.values.resize(matrix.rows * matrix.columns);
-  for (std::size_t c = 0; c < matrix.columns; ++c)
-    for (std::size_t r = 0; r < matrix.rows; ++r)
-      out.values[c * matrix.rows + r] = matrix.values[c * matrix.rows + order[r]];
-  return out;
-}
-
 std::vector<double> reordered(const std::vector<double> &labels,
                               const std::vector<std::size_t> &order) {
   std::vector<double> out(labels.size());
@@ -111,7 +99,7 @@ Member call_member(Modules &runner, PatternMatrix patterns, const std::vector<do
                       : nullptr;
   if (!voting.shuffle) return runner.train_member(patterns, labels, params, oflag, given);
   const auto order = presentation_order(labels.size(), voting, member, start.batch);
-  const auto shuffled = reordered_rows(patterns, order);
+  const auto shuffled = rows_of(patterns, order);
   try {
     return runner.train_member(shuffled.view(), reordered(labels, order), params, oflag, given);
   } catch (const ModuleError &refusal) {

@@ -9,18 +9,6 @@
 namespace qir {
 namespace {
 
-// Rows `rows` of a column-major N x M matrix.
-OwnedPatterns rows_of(PatternMatrix matrix, const std::vector<std::size_t> &rows) {
-  OwnedPatterns out;
-  out.rows = rows.size();
-  out.columns = matrix.columns;
-  out.values.resize(out.rows * out.columns);
-  for (std::size_t c = 0; c < out.columns; ++c)
-    for (std::size_t r = 0; r < out.rows; ++r)
-      out.values[c * out.rows + r] = matrix.values[c * matrix.rows + rows[r]];
-  return out;
-}
-
 // The exponent of the power of two that serves as D for each pattern: above
 // 2 (reach + 2 largest radius) + 1, where reach bounds the pattern's distance
 // from every node (distance <= |x - c| / ratio <= (|x - middle| + spread) / ratio).

@@ -12,4 +12,15 @@ OwnedPatterns column_major(const std::vector<std::vector<double>> &rows, std::si
   return out;
 }
 
+OwnedPatterns rows_of(PatternMatrix matrix, const std::vector<std::size_t> &rows) {
+  OwnedPatterns out;
+  out.rows = rows.size();
+  out.columns = matrix.columns;
+  out.values.resize(out.rows * out.columns);
+  for (std::size_t c = 0; c < out.columns; ++c)
+    for (std::size_t r = 0; r < out.rows; ++r)
+      out.values[c * out.rows + r] = matrix.values[c * matrix.rows + rows[r]];
+  return out;
+}
+
 }  // namespace qir

@@ -36,6 +36,9 @@ struct OwnedPatterns {
 // modules take them.
 OwnedPatterns column_major(const std::vector<std::vector<double>> &rows, std::size_t columns);
 
+// The given rows of `matrix`, in the given order (a subset, a shuffle).
+OwnedPatterns rows_of(PatternMatrix matrix, const std::vector<std::size_t> &rows);
+
 // Classification arguments besides the member's nodes and the patterns.
 struct ClassifyParams {
   double D = 0;

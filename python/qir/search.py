@@ -45,15 +45,22 @@ def _cv_result(found):
 def _cv_inputs(estimator, X, y, folds, stacklevel=3):
     """cv's checked patterns, class codes, seed and voting settings; warns
     about the data as fit does (stacklevel counts from the caller)."""
+    X, codes = _checked_data(X, y, folds, stacklevel + 1)
+    voting = {"voters": int(estimator.n_voters), "seed": estimator._seed(),
+              "shuffle": bool(estimator.shuffle)}
+    return X, codes, voting["seed"], voting
+
+
+def _checked_data(X, y, folds, stacklevel):
+    """The checked patterns and their class codes; warns about the data as
+    fit does (stacklevel as its caller was given it, plus one)."""
     X, y = check_X_y(X, y, dtype=np.float64)
     check_classification_targets(y)
     _check_folds(folds, len(y))
     _, codes = np.unique(y, return_inverse=True)
     codes = codes.astype(np.float64)
     _core.warn_about_data(X, codes, stacklevel=stacklevel)
-    voting = {"voters": int(estimator.n_voters), "seed": estimator._seed(),
-              "shuffle": bool(estimator.shuffle)}
-    return X, codes, voting["seed"], voting
+    return X, codes
 
 
 def _check_folds(folds, patterns):
@@ -89,12 +96,7 @@ def search(X, y, folds=5, random_state=None, scale=True):
 
 
 def _search_inputs(X, y, folds, random_state, stacklevel=3):
-    X, y = check_X_y(X, y, dtype=np.float64)
-    check_classification_targets(y)
-    _check_folds(folds, len(y))
-    _, codes = np.unique(y, return_inverse=True)
-    codes = codes.astype(np.float64)
-    _core.warn_about_data(X, codes, stacklevel=stacklevel)
+    X, codes = _checked_data(X, y, folds, stacklevel + 1)
     seed = int(_core.training_defaults()["seed"]) if random_state is None else int(random_state)
     if seed < 0:
         raise ValueError("random_state must be None or an int >= 0")
