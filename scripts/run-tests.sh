@@ -8,7 +8,8 @@
 # (the demo's, say) never changes what is built or tested. It fails when a
 # suite whose tools are installed did not run in full: GNU Octave and Python
 # (neither runs in the sanitizer build). QIR_CONFIGURE_ONLY=1 stops after
-# configuring (tests/scripts/ checks how the README's blocks configure).
+# configuring (tests/scripts/ checks how the README's blocks configure);
+# QIR_CI_PREPARE=1 stops once the packages are installed (.ci/run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +33,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
 fi
+[ "${QIR_CI_PREPARE:-}" = 1 ] && exit 0
 
 build=build
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIR_SANITIZE=OFF)
