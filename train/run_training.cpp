@@ -185,6 +185,7 @@ void run_training(std::int32_t N, std::int32_t M, const double *const *patterns,
   add_given_nodes(run, given);
 
   do {
+    run.search.last_presentation(run.outcome.num_list_presentations + 1 >= max_list_presentations);
     run.outcome.converged = present_list(run);
   } while (!run.outcome.converged &&
            run.outcome.num_list_presentations < max_list_presentations);

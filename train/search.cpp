@@ -160,6 +160,7 @@ void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_
                          const double *const *patterns) {
   const std::int32_t M = model_params.num_features;
   vigilance_ = vigilance;
+  keeping_ = true;
   N_ = N;
   patterns_ = patterns;
   const ReachRule rule =
@@ -260,7 +261,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
       winner_search.likely_block = packed_.slot_of(last_winner_[J]) / block_lanes;
     matcher_.evaluate(packed_, pattern, params, ops_, &groups_, memory_.recall(J, packed_.blocks()),
                       had_gaps ? &winner_search : nullptr);
-    memory_.remember(J, packed_.blocks(), matcher_.failing());
+    if (keeping_) memory_.remember(J, packed_.blocks(), matcher_.failing());
   } else {
     matcher_.evaluate(packed_, pattern, params, ops_);
   }
@@ -322,7 +323,7 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   if (winner >= 0) store_result(nodes, winner);
   // The node evaluations and their CFVs reach the host in one amount.
   flush_ops(ops_);
-  if (by_winner_ && skip) {
+  if (by_winner_ && skip && keeping_) {
     gap_use_.count(had_gaps ? static_cast<std::uint64_t>(count) : 0,
                    static_cast<std::uint64_t>(deferred_count));
     if (gap_use_.keep(J))

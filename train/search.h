@@ -82,6 +82,7 @@ class PlainSearch {
   void start(double, const SearchRules &, std::int32_t, const double *const *) {}
   void node_added(const NodeList &) {}
   void node_changed(std::int32_t, const Node &) {}
+  void last_presentation(bool) {}
   std::int32_t search(NodeList &nodes, std::int32_t, const double *pattern, double rho,
                       const SearchRules &rules, PatternTally &tally) {
     return search_nodes(nodes, pattern, rho, rules, tally);
@@ -121,6 +122,10 @@ class PackedSearch {
              const double *const *patterns);
   void node_added(const NodeList &nodes);
   void node_changed(std::int32_t i, const Node &node);
+  // Whether the list presentation about to start is the last the call
+  // allows: nothing learned of a pattern's search then can serve a later
+  // one, so nothing is kept.
+  void last_presentation(bool last) { keeping_ = !last; }
   // The search for pattern J of the call's N.
   std::int32_t search(NodeList &nodes, std::int32_t J, const double *pattern, double rho,
                       const SearchRules &rules, PatternTally &tally);
@@ -146,6 +151,7 @@ class PackedSearch {
   NodeGroups groups_;
   double vigilance_ = 0.0;
   bool prune_ = false;
+  bool keeping_ = true;  // what searches find is kept for later ones
   std::int32_t N_ = 0;
   const double *const *patterns_ = nullptr;
   std::int32_t grouped_ = 0;  // nodes 0 … grouped_-1 sit in groups; later ones after them
@@ -168,19 +174,25 @@ class PackedSearch {
   // Keeping the gaps costs about a third of an evaluation per node, each
   // search; it pays only where enough nodes are left unevaluated. Measured
   // over windows of searches that had gaps to use; while it does not pay,
-  // only one pattern in 16 keeps them, to notice when it pays again.
+  // and until it is first shown to pay, only one pattern in 16 keeps them,
+  // to notice when it pays. (On the overlapping workloads at the defaults,
+  // two or four list presentations, keeping them all from the start cost a
+  // fifth of the training time.)
   struct GapUse {
     std::uint64_t window = 4096;  // searches between decisions
     std::uint64_t pauses = 0;     // decisions not to keep them
     std::uint64_t searches = 0;
     std::uint64_t nodes = 0;
     std::uint64_t deferred = 0;
-    bool keeping = true;
+    bool keeping = false;
     // Counts one search: the nodes searched if it had gaps to use (else
     // 0), and those it left unevaluated.
     void count(std::uint64_t nodes_searched, std::uint64_t nodes_deferred);
-    // Whether pattern J's search is to keep its gaps.
-    bool keep(std::int32_t J) const { return keeping || J % 16 == 0; }
+    // Whether pattern J's search is to keep its gaps. Whole bands of the memory's rows take the sample, so that the others
+    // stay narrow.
+    bool keep(std::int32_t J) const {
+      return keeping || (J / SearchMemory::band_patterns) % 16 == 0;
+    }
   };
   GapUse gap_use_;
   std::int32_t J_ = 0;

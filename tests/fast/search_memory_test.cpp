@@ -79,6 +79,51 @@ TEST(SearchMemory, MovedNodesAndOffMemoryRecallNothing) {
   EXPECT_EQ(large.recall(0, 4).failing, nullptr);
 }
 
+// However many blocks there are, a row keeps only the memory's share per
+// pattern: the first blocks, the others unknown. Rows that know of nothing
+// take no room; the band of a row that does widens for its own patterns.
+TEST(SearchMemory, KeepsTheFirstBlocksWithinItsShareAndOnlyRowsThatKnow) {
+  SearchMemory narrow;
+  const std::int32_t N = 3000000;  // 64 MB / N: 22 blocks a pattern
+  narrow.start(N, true);
+  ASSERT_EQ(narrow.widest(), 22);
+  for (std::int32_t b = 0; b < 40; ++b) narrow.block_changed(b);
+  narrow.next_search();
+  narrow.remember(N - 1, 40, std::vector<std::uint8_t>(40, 15).data());
+  narrow.next_search();
+  narrow.remember(7, 40, std::vector<std::uint8_t>(40, 15).data());  // the last row goes back
+  std::vector<bool> expected(40, false);
+  std::fill(expected.begin(), expected.begin() + 22, true);
+  EXPECT_EQ(held(narrow.recall(N - 1, 40), 40), expected);
+  // The last band's patterns, and the first band's.
+  const std::size_t last_band = (N - 1) % SearchMemory::band_patterns + 1;
+  EXPECT_EQ(narrow.kept_bytes(), (last_band + SearchMemory::band_patterns) * 22);
+
+  SearchMemory memory;
+  memory.start(5000, true, true);
+  for (std::int32_t b = 0; b < 100; ++b) memory.block_changed(b);
+  const std::vector<std::uint8_t> nothing(100, 7);
+  for (std::int32_t J = 0; J < 5000; ++J) {
+    memory.next_search();
+    memory.remember(J, 100, nothing.data());
+  }
+  memory.next_search();
+  EXPECT_EQ(memory.kept_bytes(), 0u);
+  EXPECT_EQ(held(memory.recall(4999, 100), 100), std::vector<bool>(100, false));
+  // A gap is worth keeping too: the band of pattern 2100 widens, for the
+  // failing lanes and the gaps of its patterns, and so does pattern 10's.
+  memory.remember(2100, 100, nothing.data());
+  memory.gaps(2100)[99] = 3;
+  memory.next_search();
+  memory.remember(10, 100, failed.data());
+  memory.next_search();
+  const KnownFailures known = memory.recall(2100, 100);
+  ASSERT_NE(known.gaps, nullptr);
+  EXPECT_EQ(known.gaps[99], 3);
+  EXPECT_EQ(known.failing[99], 7);
+  EXPECT_EQ(memory.kept_bytes(), 2u * 2u * SearchMemory::band_patterns * 128);
+}
+
 // Whichever of its allocations fails, the memory is dropped and recalls
 // nothing more; the search goes on as if it had never been kept.
 TEST(SearchMemory, AnAllocationFailureDropsTheMemoryAndNothingElse) {
