@@ -95,7 +95,7 @@ int stream_demo(const Arguments &args) {
   const Dataset test = rows_of(data, plan.test);
   // Each fit takes the defaults for its own data, as a user's would; the
   // continued model keeps the first batch's.
-  const VotingSettings voting{training_defaults.voters, stream_seed, training_defaults.shuffle};
+  const VotingSettings voting = default_voting(stream_seed);
   const auto defaults_for = [&voting](const Dataset &d) {
     return training_params(Arguments{},
                            {varying_features(d.patterns), d.patterns.size(), voting.voters});

@@ -32,6 +32,8 @@ function model = qir_fit(X, y, varargin)
 %     'Scale'             true scales the features to [0, 1] (default true)
 %     'Voters'            members of the ensemble, 1 to 1000 (default 15)
 %     'Shuffle'           true: each member in its own shuffled order (default true)
+%     'MaxFeatures'       share of the features each member sees, in (0, 1] (default 1)
+%     'Bootstrap'         true: each member trains on N patterns drawn with replacement (default false)
 %                         (more than one voter needs it)
 %     'Seed'              seed of the members' orders, a whole number (default 1)
 %     'Oflag'             console output of qir_train, 0 to 4 (default 1)
@@ -110,7 +112,7 @@ if isempty(earlier)
   % depend on the data and the voters).
   defaults = struct('D', [], 'Ratio', [], 'Vigilance', [], 'Alpha', [], 'LearningRate', [], ...
                     'MaxPresentations', [], 'Trim', [], 'CT', [], 'Scale', [], 'Oflag', [], ...
-                    'Voters', [], 'Shuffle', [], 'Seed', [], 'FeatureNames', {{}});
+                    'Voters', [], 'Shuffle', [], 'MaxFeatures', [], 'Bootstrap', [], 'Seed', [], 'FeatureNames', {{}});
   o = qir_options(defaults, varargin, 'qir_fit');
   [labels, o.ClassNames, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
@@ -163,7 +165,7 @@ for k = 1:2:numel(rest)
     error('qir_fit:model', ['qir_fit: ''Scale'' cannot change with ''Model'': the model''s ' ...
                             'scaling stays.']);
   end
-  if ischar(rest{k}) && any(strcmpi(rest{k}, {'Voters', 'Shuffle', 'Seed'}))
+  if ischar(rest{k}) && any(strcmpi(rest{k}, {'Voters', 'Shuffle', 'MaxFeatures', 'Bootstrap', 'Seed'}))
     error('qir_fit:model', ['qir_fit: ''%s'' cannot change with ''Model'': the model''s ' ...
                             'members, their voters and seed stay.'], rest{k});
   end

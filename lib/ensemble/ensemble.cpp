@@ -98,10 +98,20 @@ Member call_member(Modules &runner, PatternMatrix patterns, const std::vector<do
       : start.earlier ? &start.earlier->members.at(static_cast<std::size_t>(member))
                       : nullptr;
   if (!voting.shuffle) return runner.train_member(patterns, labels, params, oflag, given);
+  // A member keeps the features it was first given; a new one draws its own.
+  std::vector<std::size_t> features =
+      given ? given->features : member_features(patterns.columns, voting, member);
   const auto order = presentation_order(labels.size(), voting, member, start.batch);
-  const auto shuffled = rows_of(patterns, order);
+  OwnedPatterns seen = rows_of(patterns, order);
+  TrainingParams own = params;
+  if (!features.empty()) {
+    seen = columns_of(seen.view(), features);
+    own.D = member_D(params.D, features.size(), static_cast<int>(patterns.columns));
+  }
   try {
-    return runner.train_member(shuffled.view(), reordered(labels, order), params, oflag, given);
+    Member made = runner.train_member(seen.view(), reordered(labels, order), own, oflag, given);
+    made.features = std::move(features);
+    return made;
   } catch (const ModuleError &refusal) {
     std::vector<std::size_t> rows;
     for (std::size_t row : order) rows.push_back(row + 1);
@@ -316,17 +326,33 @@ Model assemble_ensemble(std::vector<Member> members, int features, const Trainin
   return model;
 }
 
+double member_D(double D, std::size_t seen, int features) {
+  if (features <= 0 || seen >= static_cast<std::size_t>(features)) return D;
+  return D * std::sqrt(static_cast<double>(seen) / static_cast<double>(features));
+}
+
+MemberPatterns member_view(const Member &member, PatternMatrix patterns) {
+  if (member.features.empty()) return {{}, patterns};
+  MemberPatterns out{columns_of(patterns, member.features), {}};
+  out.view = out.owned.view();
+  return out;
+}
+
 VoteResult classify_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                              const ClassifyParams &params) {
   // As in training: at oflag 1 only the first member reports.
   const bool every_member = params.oflag >= 2;
-  ClassifyParams others = params;
-  if (!every_member) others.oflag = 0;
   std::vector<std::vector<double>> member_labels;
   for (std::size_t k = 0; k < model.members.size(); ++k) {
     if (k > 0 && every_member) runner.print(member_heading(k, model.members.size()));
-    member_labels.push_back(runner.classify_member(model.members[k], model.features, patterns,
-                                                   k == 0 ? params : others));
+    const Member &member = model.members[k];
+    ClassifyParams own = params;
+    if (k > 0 && !every_member) own.oflag = 0;
+    const std::size_t width = member.width(model.features);
+    own.D = member_D(params.D, width, model.features);
+    const MemberPatterns seen = member_view(member, patterns);
+    member_labels.push_back(
+        runner.classify_member(member, static_cast<int>(width), seen.view, own));
   }
   return vote(member_labels, model_classes(model).labels, params.unknown_label);
 }

@@ -83,6 +83,20 @@ Member train_ensemble_member(Modules &runner, PatternMatrix patterns,
 Model assemble_ensemble(std::vector<Member> members, int features, const TrainingParams &params,
                         const VotingSettings &voting, std::uint64_t batches);
 
+// The size bound a member of `seen` of the model's `features` features
+// trains and classifies with: D scales with the diagonal of the unit cube
+// the member sees, so that its nodes keep the share of its space that D
+// gives them in the whole.
+double member_D(double D, std::size_t seen, int features);
+
+// The patterns as `member` sees them: its features' columns alone; the
+// patterns themselves (no copy) when it sees every feature.
+struct MemberPatterns {
+  OwnedPatterns owned;
+  PatternMatrix view;
+};
+MemberPatterns member_view(const Member &member, PatternMatrix patterns);
+
 // Every member classifies the patterns (already scaled as the model
 // scales), then they vote.
 VoteResult classify_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,

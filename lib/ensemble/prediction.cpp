@@ -104,8 +104,12 @@ std::vector<std::vector<double>> best_fit_labels(Modules &runner, const Model &m
                                                  const ClassifyParams &params,
                                                  double first_class) {
   std::vector<std::vector<double>> labels;
-  for (const auto &member : model.members)
-    labels.push_back(member_best_fit(runner, member, model.features, patterns, params, first_class));
+  for (const auto &member : model.members) {
+    const MemberPatterns seen = member_view(member, patterns);
+    labels.push_back(member_best_fit(runner, member,
+                                     static_cast<int>(member.width(model.features)), seen.view,
+                                     params, first_class));
+  }
   return labels;
 }
 

@@ -1,5 +1,7 @@
 #include "presentation_order.h"
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "../base/prng.h"
@@ -14,18 +16,49 @@ std::uint64_t splitmix64(std::uint64_t x) {
   return x ^ (x >> 31);
 }
 
+// Keeps the features' draws apart from the orders drawn from one stream.
+constexpr std::uint64_t feature_stream_tag = 0x6665617475726573ULL;
+
 }  // namespace
+
+std::uint64_t member_stream(std::uint64_t seed, int member) {
+  return splitmix64(splitmix64(seed) + static_cast<std::uint64_t>(member) + 1);
+}
 
 std::vector<std::size_t> presentation_order(std::size_t patterns, const VotingSettings &voting,
                                             int member, std::uint64_t batch) {
   std::vector<std::size_t> order(patterns);
   for (std::size_t k = 0; k < patterns; ++k) order[k] = k;
   if (!voting.shuffle) return order;
-  std::uint64_t seed = splitmix64(voting.seed + static_cast<std::uint64_t>(member) + 1);
+  std::uint64_t seed = member_stream(voting.seed, member);
   if (batch > 0) seed = splitmix64(seed + batch);
   Xorshift64Star random(seed);
+  if (voting.bootstrap) {
+    for (std::size_t &position : order) position = random.below(patterns);
+    return order;
+  }
   for (std::size_t i = patterns; i > 1; --i) std::swap(order[i - 1], order[random.below(i)]);
   return order;
+}
+
+std::size_t member_feature_count(std::size_t features, double max_features) {
+  if (!(max_features < 1)) return features;
+  const double wanted = std::ceil(max_features * static_cast<double>(features));
+  return std::clamp(static_cast<std::size_t>(std::max(wanted, 1.0)), std::size_t{1}, features);
+}
+
+std::vector<std::size_t> member_features(std::size_t features, const VotingSettings &voting,
+                                         int member) {
+  const std::size_t count = member_feature_count(features, voting.max_features);
+  if (count >= features) return {};
+  std::vector<std::size_t> all(features);
+  for (std::size_t k = 0; k < features; ++k) all[k] = k;
+  Xorshift64Star random(splitmix64(member_stream(voting.seed, member) ^ feature_stream_tag));
+  for (std::size_t i = 0; i < count; ++i)
+    std::swap(all[i], all[i + random.below(features - i)]);
+  all.resize(count);
+  std::sort(all.begin(), all.end());
+  return all;
 }
 
 }  // namespace qir

@@ -11,6 +11,10 @@ void check_voting(const VotingSettings &voting) {
     throw UsageError("the number of voters must lie between 1 and 1000");
   if (voting.voters > 1 && !voting.shuffle)
     throw UsageError("more than one voter needs shuffling (each member learns its own order)");
+  if (!(voting.max_features > 0 && voting.max_features <= 1))
+    throw UsageError("max_features must lie in (0, 1]");
+  if ((voting.bootstrap || voting.max_features < 1) && !voting.shuffle)
+    throw UsageError("members' own draws of patterns or features need shuffling");
 }
 
 VoteResult vote(const std::vector<std::vector<double>> &member_labels,

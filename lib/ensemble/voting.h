@@ -21,7 +21,8 @@
 namespace qir {
 
 // Throws UsageError when the settings cannot make an ensemble: fewer than
-// one voter, or more than one without shuffling (they would all be equal).
+// one voter, or more than one without shuffling (they would all be equal),
+// max_features outside (0, 1], or a member's own draws without shuffling.
 void check_voting(const VotingSettings &voting);
 
 struct VoteResult {

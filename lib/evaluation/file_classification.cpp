@@ -12,6 +12,7 @@
 
 #include "../base/errors.h"
 #include "../base/number_text.h"
+#include "../ensemble/ensemble.h"
 #include "../model/feature_scaling.h"
 #include "../modules/fitting.h"
 #include "../platform/atomic_file.h"
@@ -126,7 +127,7 @@ std::string percentage_text(std::uint64_t part, std::uint64_t whole) {
 // s_K + r_1 + ... + r_K-1. All modulo 2^32, as the counters wrap.
 class SummaryTally {
  public:
-  explicit SummaryTally(const Member &member) : member_(member), indexed_{member.templates, {}, 0} {
+  explicit SummaryTally(const Member &member) : member_(member), indexed_{member.templates, {}, 0, member.features} {
     for (std::size_t k = 0; k < member.labels.size(); ++k)
       indexed_.labels.push_back(static_cast<double>(k + 1));
     won_.assign(member.labels.size(), 0);
@@ -341,6 +342,17 @@ class BlockStream {
     return labels;
   }
 
+  // The columns of a member that sees only some features; null otherwise.
+  static qirhost::ArrayPtr member_columns(const Member &member, const double *values,
+                                          std::size_t n) {
+    if (member.features.empty()) return nullptr;
+    auto own = qirhost::make_array(mxDOUBLE_CLASS, {n, member.features.size()});
+    double *to = mxGetPr(own.get());
+    for (std::size_t c = 0; c < member.features.size(); ++c)
+      std::copy_n(values + member.features[c] * n, n, to + c * n);
+    return own;
+  }
+
   void classify(const std::vector<std::vector<double>> &patterns) {
     const std::size_t n = patterns.size();
     const auto M = static_cast<std::size_t>(model_.features);
@@ -358,15 +370,18 @@ class BlockStream {
       }
     std::vector<std::vector<double>> member_labels(model_.members.size());
     for (std::size_t k = 0; k < model_.members.size(); ++k) {
+      const Member &member = model_.members[k];
+      const auto width = static_cast<int>(member.width(model_.features));
       ClassifyParams member_params = params_;
       if (k > 0) member_params.oflag = 0;  // at oflag 1 the first member reports
+      member_params.D = member_D(params_.D, member.width(model_.features), model_.features);
+      const qirhost::ArrayPtr own = member_columns(member, values, n);
+      const mxArray *seen = own ? own.get() : array.get();
       held_.printed.clear();
       member_labels[k] =
           k == 0 && tally_
-              ? tally_->classify(runner_, model_.features, array.get(), member_params,
-                                 held_.printed)
-              : runner_.worker(1).classify(model_.members[k], model_.features, array.get(),
-                                           member_params);
+              ? tally_->classify(runner_, width, seen, member_params, held_.printed)
+              : runner_.worker(1).classify(member, width, seen, member_params);
     }
     const VoteResult voted = vote(member_labels, classes_, params_.unknown_label);
     if (scores_) scores_->write(share_rows(voted));

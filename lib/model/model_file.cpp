@@ -24,16 +24,27 @@ namespace {
 constexpr int plain_format = 1;
 constexpr int extended_format = 2;
 constexpr int ensemble_format = 3;
-constexpr int newest_format = ensemble_format;
+// Members that see only some features: their rows are narrower, which
+// older readers would refuse row by row.
+constexpr int views_format = 4;
+constexpr int newest_format = views_format;
 
 bool is_ensemble(const Model &model) {
-  return model.members.size() > 1 || model.voting.shuffle || model.voting.voters != 1;
+  return model.members.size() > 1 || model.voting.shuffle || model.voting.voters != 1 ||
+         model.voting.bootstrap || model.voting.max_features != 1;
+}
+
+bool has_feature_views(const Model &model) {
+  for (const Member &member : model.members)
+    if (!member.features.empty()) return true;
+  return false;
 }
 
 // Feature names need no format of their own: every reader takes a '%' line
 // of an unknown key as a comment, and the model classifies the same without
 // its names.
 int format_of(const Model &model) {
+  if (has_feature_views(model)) return views_format;
   if (is_ensemble(model)) return ensemble_format;
   return model.scales() || !model.class_names.empty() ? extended_format : plain_format;
 }
@@ -43,7 +54,8 @@ std::string member_line(std::size_t number, std::size_t nodes, double presentati
          " list_presentations " + format_number(presentations) + "\n";
 }
 
-enum class KeyKind { count, parameter, list, feature_name, class_name, member };
+enum class KeyKind { count, fraction, parameter, list, feature_name, class_name, member,
+                     member_features };
 
 struct HeaderKey {
   std::string_view name;
@@ -69,9 +81,12 @@ std::vector<HeaderKey> make_header_keys() {
                             {"seed", KeyKind::count, ensemble_format, false},
                             {"shuffle", KeyKind::count, ensemble_format, false},
                             {"batches", KeyKind::count, ensemble_format, false},
+                            {"max_features", KeyKind::fraction, ensemble_format, false},
+                            {"bootstrap", KeyKind::count, ensemble_format, false},
                             {"class", KeyKind::class_name, extended_format, false},
                             {"nodes", KeyKind::count, plain_format, true},
-                            {"member", KeyKind::member, ensemble_format, false}};
+                            {"member", KeyKind::member, ensemble_format, false},
+                            {"member_features", KeyKind::member_features, views_format, false}};
   keys.insert(keys.end(), std::begin(rest), std::end(rest));
   return keys;
 }
@@ -168,9 +183,9 @@ std::vector<double> all_node_labels(const Model &model) {
 }
 
 std::optional<Fault> node_fault(const Model &model) {
-  const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 1;
   std::size_t first_row = 0;  // of the member among all rows
   for (const Member &member : model.members) {
+    const std::size_t width = 2 * member.width(model.features) + 1;
     if (member.labels.size() != member.templates.size())
       return Fault{std::to_string(member.templates.size()) + " template rows but " +
                    std::to_string(member.labels.size()) + " labels",
@@ -196,8 +211,27 @@ std::optional<Fault> node_fault(const Model &model) {
   return std::nullopt;
 }
 
+// A member's features: ascending, each one of the model's.
+std::optional<Fault> member_feature_fault(const Model &model) {
+  const auto m = static_cast<std::size_t>(model.features);
+  for (std::size_t k = 0; k < model.members.size(); ++k) {
+    const auto &features = model.members[k].features;
+    for (std::size_t j = 0; j < features.size(); ++j)
+      if (features[j] >= m || (j > 0 && features[j] <= features[j - 1]))
+        return Fault{"member " + std::to_string(k + 1) +
+                         ": '% member_features' must name features from 1 to " +
+                         std::to_string(m) + " in ascending order",
+                     Place::key, "member_features"};
+  }
+  return std::nullopt;
+}
+
 std::optional<Fault> voting_fault(const Model &model) {
   if (!is_ensemble(model)) return std::nullopt;
+  if (!(model.voting.max_features > 0 && model.voting.max_features <= 1))
+    return Fault{"'% max_features' must lie in (0, 1]", Place::key, "max_features"};
+  if ((model.voting.bootstrap || model.voting.max_features < 1) && !model.voting.shuffle)
+    return Fault{"members' own draws need '% shuffle 1'", Place::key, "shuffle"};
   if (model.voting.voters != static_cast<int>(model.members.size()))
     return Fault{"'% voters " + std::to_string(model.voting.voters) + "' but " +
                      std::to_string(model.members.size()) + " members",
@@ -255,8 +289,8 @@ std::optional<Fault> first_fault(const Model &model) {
                      std::to_string(max_model_features),
                  Place::key, "features"};
   if (model.members.empty()) return Fault{"a model without members", Place::none, "", 0};
-  for (auto check : {parameter_fault, range_fault, feature_name_fault, node_fault,
-                     class_fault, voting_fault})
+  for (auto check : {parameter_fault, range_fault, feature_name_fault, member_feature_fault,
+                     node_fault, class_fault, voting_fault})
     if (auto fault = check(model)) return fault;
   return std::nullopt;
 }
@@ -327,6 +361,19 @@ struct Reader {
     }
   }
   double member_one_presentations = 0;
+
+  // '% member_features i1 ... im' right after its member's line.
+  void member_features_line(std::istringstream &words) {
+    if (member_nodes.empty() || !current_member().templates.empty() ||
+        !current_member().features.empty())
+      fail("'% member_features' belongs right after its '% member' line");
+    for (double index : numbers(words)) {
+      if (!(index >= 1 && index <= max_model_features && std::trunc(index) == index))
+        fail("'% member_features' takes feature numbers from 1");
+      current_member().features.push_back(static_cast<std::size_t>(index) - 1);
+    }
+    if (current_member().features.empty()) fail("'% member_features' names no feature");
+  }
 
   // The member whose rows came last has as many as its line promised.
   void close_member() const {
@@ -416,11 +463,13 @@ struct Reader {
     const HeaderKey *key = find_key(word);
     if (key == nullptr) return;  // a comment
     const bool repeated = key->kind == KeyKind::class_name || key->kind == KeyKind::member ||
-                          key->kind == KeyKind::feature_name;
+                          key->kind == KeyKind::feature_name ||
+                          key->kind == KeyKind::member_features;
     if (!repeated && !key_lines.emplace(word, line_number).second)
       fail("header value '" + word + "' given twice");
     switch (key->kind) {
       case KeyKind::count: return count_line(*key, words);
+      case KeyKind::fraction: counts.emplace(key->name, one_number(*key, words)); return;
       case KeyKind::parameter: return parameter_line(*key, words);
       case KeyKind::list:
         (word == "feature_min" ? model.feature_min : model.feature_max) = numbers(words);
@@ -430,6 +479,9 @@ struct Reader {
         return feature_line(words);
       case KeyKind::class_name: key_lines.emplace(word, line_number); return class_line(words);
       case KeyKind::member: key_lines.emplace(word, line_number); return member_line(words);
+      case KeyKind::member_features:
+        key_lines.emplace(word, line_number);
+        return member_features_line(words);
     }
   }
 
@@ -437,7 +489,7 @@ struct Reader {
     if (model.features <= 0) fail("node row before the '% features' header line");
     std::istringstream cells{std::string(text)};
     std::vector<double> row = numbers(cells);
-    const std::size_t width = 2 * static_cast<std::size_t>(model.features) + 2;
+    const std::size_t width = 2 * current_member().width(model.features) + 2;
     if (row.size() != width)
       fail(std::to_string(row.size()) + " values, a node row has " + std::to_string(width));
     current_member().labels.push_back(row.back());
@@ -490,7 +542,7 @@ struct Reader {
 
   // Format 3: the voting settings, and the members that the lines announced.
   void take_voting() {
-    if (counts.at("format") != ensemble_format) return;
+    if (counts.at("format") < ensemble_format) return;
     for (const char *key : {"voters", "seed", "shuffle"})
       if (counts.count(key) == 0)
         throw InputError(path + ": an ensemble needs a '% " + key + "' header line");
@@ -506,6 +558,12 @@ struct Reader {
       if (batches->second < 1 || batches->second > 9007199254740992.0)
         fail_at(line_of("batches"), "'% batches' must be a whole number from 1 to 2^53");
       model.batches = static_cast<std::uint64_t>(batches->second);
+    }
+    if (const auto fraction = counts.find("max_features"); fraction != counts.end())
+      model.voting.max_features = fraction->second;
+    if (const auto bootstrap = counts.find("bootstrap"); bootstrap != counts.end()) {
+      if (bootstrap->second > 1) fail_at(line_of("bootstrap"), "'% bootstrap' must be 0 or 1");
+      model.voting.bootstrap = bootstrap->second == 1;
     }
     // Member 1's count from its own line as well.
     model.members.front().list_presentations = member_one_presentations;
@@ -568,16 +626,24 @@ std::string format_model(const Model &model) {
     text += "% seed " + std::to_string(model.voting.seed) + "\n";
     text += "% shuffle " + std::string(model.voting.shuffle ? "1" : "0") + "\n";
     if (model.batches > 1) text += "% batches " + std::to_string(model.batches) + "\n";
+    if (model.voting.max_features != 1)
+      text += "% max_features " + format_number(model.voting.max_features) + "\n";
+    if (model.voting.bootstrap) text += "% bootstrap 1\n";
   }
   for (const auto &[label, name] : model.class_names)
     text += "% class " + std::to_string(label) + " " + std::string(trim(name)) + "\n";
   text += "% nodes " + std::to_string(model.total_nodes()) + "\n";
-  const std::string m = std::to_string(model.features);
+  const std::string m = has_feature_views(model) ? "m" : std::to_string(model.features);
   text += "% columns: center(1:" + m + ") direction(1:" + m + ") radius label\n";
   for (std::size_t k = 0; k < model.members.size(); ++k) {
     const Member &member = model.members[k];
     if (ensemble)
       text += member_line(k + 1, member.templates.size(), member.list_presentations);
+    if (!member.features.empty()) {
+      text += "% member_features";
+      for (std::size_t feature : member.features) text += " " + std::to_string(feature + 1);
+      text += "\n";
+    }
     for (std::size_t row = 0; row < member.templates.size(); ++row)
       text += format_row(member.templates[row], member.labels[row]);
   }

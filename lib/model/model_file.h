@@ -23,6 +23,12 @@
 // A continued ensemble adds '% batches B' after '% shuffle': the training
 // calls its members have had (1, the first fit, when the line is missing),
 // which with the seed fixes the members' orders on the next batch.
+// '% max_features F' and '% bootstrap 1' follow when the members were given
+// views of their own (VotingSettings). Format 4: a member that sees only
+// some features has the line
+//   % member_features i1 ... im   (ascending, from 1)
+// after its '% member' line, and its rows hold 2m+2 numbers; a member
+// without the line sees every feature.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +64,11 @@ struct VotingSettings {
   int voters = 1;
   std::uint64_t seed = 1;
   bool shuffle = false;
+  // Each member's view of the data: below 1, a random ceil(max_features x M)
+  // of the M features (random subspaces); with `bootstrap`, N patterns
+  // drawn with replacement instead of all N once.
+  double max_features = 1;
+  bool bootstrap = false;
 };
 
 // One member's nodes: what one qir_train call learned.
@@ -65,6 +76,12 @@ struct Member {
   std::vector<std::vector<double>> templates;  // one template row (2M+1 values) per node
   std::vector<double> labels;                  // one label per node
   double list_presentations = 0;               // as the training call reported it
+  // The model's features this member sees, ascending, 0-based; its nodes
+  // live in their space. Empty: all of them.
+  std::vector<std::size_t> features = {};
+  std::size_t width(int model_features) const {
+    return features.empty() ? static_cast<std::size_t>(model_features) : features.size();
+  }
 };
 
 struct Model {

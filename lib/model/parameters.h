@@ -98,9 +98,15 @@ inline constexpr Parameter parameter_table[] = {
     {"shuffle", 0, 0, "", "--shuffle", "Shuffle", "shuffle", "shuffle", nullptr,
      training_defaults.shuffle ? 1 : 0, "", parameter_detail::switch_range, true,
      "1: each member sees the patterns in a shuffled order"},
+    {"max_features", 0, 0, "", "--max-features", "MaxFeatures", "max_features", "max_features",
+     nullptr, training_defaults.max_features, "", parameter_detail::unit_open_low, false,
+     "share of the features each member sees, drawn at random per member (1: all)"},
+    {"bootstrap", 0, 0, "", "--bootstrap", "Bootstrap", "bootstrap", "bootstrap", nullptr,
+     training_defaults.bootstrap ? 1 : 0, "", parameter_detail::switch_range, true,
+     "1: each member trains on N patterns drawn with replacement"},
     {"seed", 0, 0, "", "--seed", "Seed", "random_state", "seed", nullptr, training_defaults.seed,
      "", {0, parameter_detail::whole_doubles, false, false, true}, false,
-     "seed of the members' shuffled orders"},
+     "seed of the members' shuffled orders and draws"},
 };
 
 // The row named `name` (Parameter::name); throws std::logic_error when

@@ -33,6 +33,10 @@ struct TrainingDefaults {
   int voters;
   bool shuffle;
   double seed;
+  // Each member's own view (VotingSettings): the share of the features it
+  // sees, and whether it trains on a bootstrap draw of the patterns.
+  double max_features;
+  bool bootstrap;
   // The pattern presentations a training makes in all, over its members,
   // that the default limit on list presentations keeps to; but never fewer
   // than `fewest_presentations`, since a second pass moves the nodes the
@@ -54,6 +58,8 @@ inline constexpr TrainingDefaults training_defaults{
     /*voters=*/15,
     /*shuffle=*/true,
     /*seed=*/1,
+    /*max_features=*/1,
+    /*bootstrap=*/false,
     /*training_work=*/480000,
     /*fewest_presentations=*/2,
 };
@@ -63,6 +69,12 @@ inline constexpr TrainingDefaults training_defaults{
 inline TrainingParams default_params(double D, double max_presentations) {
   const TrainingDefaults &d = training_defaults;
   return {D, d.ratio, d.vigilance, d.alpha, d.learning_rate, max_presentations, d.trim, d.ct};
+}
+
+// The ensemble's settings at their defaults, its draws from `seed`.
+inline VotingSettings default_voting(std::uint64_t seed) {
+  const TrainingDefaults &d = training_defaults;
+  return {d.voters, seed, d.shuffle, d.max_features, d.bootstrap};
 }
 
 // The most list presentations the modules take (they count in 32 bits);

@@ -38,6 +38,8 @@ OwnedPatterns column_major(const std::vector<std::vector<double>> &rows, std::si
 
 // The given rows of `matrix`, in the given order (a subset, a shuffle).
 OwnedPatterns rows_of(PatternMatrix matrix, const std::vector<std::size_t> &rows);
+// The given columns of `matrix` (a member's features), in their order.
+OwnedPatterns columns_of(PatternMatrix matrix, const std::vector<std::size_t> &columns);
 
 // Classification arguments besides the member's nodes and the patterns.
 struct ClassifyParams {

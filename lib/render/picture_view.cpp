@@ -136,7 +136,7 @@ PictureView choose_view(const Model &model, const std::vector<std::vector<double
   PictureView view;
   std::vector<Vector> points;
   for (const auto &pattern : patterns) points.push_back(to_model_space(model, pattern));
-  if (points.empty())
+  if (points.empty() && model.members.front().features.empty())
     for (const auto &row : model.members.front().templates) points.emplace_back(row.begin(), row.begin() + m);
   view.origin.assign(m, model.scales() ? 0.5 : 0.0);
   if (!points.empty()) {

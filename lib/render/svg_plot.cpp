@@ -93,9 +93,20 @@ void set_frame(PictureLayout &layout, const std::vector<std::array<double, 2>> &
   layout.ymax = ymax + pad_y;
 }
 
+// The member whose nodes are drawn: the first that sees every feature (a
+// member of a few features has no place in the whole space); none when
+// every member sees only some.
+const Member *drawn_member(const Model &model) {
+  for (const Member &member : model.members)
+    if (member.features.empty()) return &member;
+  return nullptr;
+}
+
 std::vector<NodeShape> sections(const Model &model, const PictureView &view) {
   std::vector<NodeShape> shapes;
-  for (const auto &row : model.members.front().templates)
+  const Member *drawn = drawn_member(model);
+  if (drawn == nullptr) return shapes;
+  for (const auto &row : drawn->templates)
     if (const auto s = node_section(view, model, row)) shapes.push_back(*s);
   return shapes;
 }
@@ -289,11 +300,14 @@ std::string render_svg(const Model &model, const PlotPoints &data, const std::st
   const std::vector<NodeShape> cut = sections(model, layout.view);
   std::vector<std::string> notes;
   if (!grid_labels.empty()) notes.push_back("shaded: the model's class; blank: none");
-  if (layout.view.projected)
+  const Member *drawn = drawn_member(model);
+  if (drawn && layout.view.projected)
     notes.push_back("nodes cut by the plane: " + std::to_string(cut.size()) + " of " +
-                    std::to_string(model.members.front().templates.size()));
-  if (model.members.size() > 1)
-    notes.push_back("nodes of member 1 of " + std::to_string(model.members.size()));
+                    std::to_string(drawn->templates.size()));
+  if (drawn && model.members.size() > 1)
+    notes.push_back("nodes of member " + std::to_string(drawn - model.members.data() + 1) +
+                    " of " + std::to_string(model.members.size()));
+  if (!drawn) notes.push_back("no nodes drawn: each member sees only some features");
   const std::vector<std::string> lines = legend_lines(model, data, classes);
   double legend_width = 0;
   for (const auto &line : lines) legend_width = std::max(legend_width, 18 + text_width(line));
@@ -319,10 +333,9 @@ std::string render_svg(const Model &model, const PlotPoints &data, const std::st
   if (!grid_labels.empty()) svg += region_elements(layout, frame, grid_labels, unknown_label, classes);
   svg += "</g>\n" + axes(frame, layout.view) + "<g id=\"nodes\" clip-path=\"url(#frame)\">\n";
   const NodeInk ink(std::max<std::size_t>(cut.size(), 1));
-  const Member &drawn = model.members.front();  // the first member's nodes are drawn
-  for (std::size_t n = 0; n < drawn.templates.size(); ++n)
-    if (const auto s = node_section(layout.view, model, drawn.templates[n]))
-      svg += node_element(*s, frame, colour_of(drawn.labels[n]), ink);
+  for (std::size_t n = 0; drawn && n < drawn->templates.size(); ++n)
+    if (const auto s = node_section(layout.view, model, drawn->templates[n]))
+      svg += node_element(*s, frame, colour_of(drawn->labels[n]), ink);
   svg += "</g>\n<g id=\"points\">\n";  // on top, so no region hides a point
   for (std::size_t n = 0; n < data.points.size(); ++n)
     svg += point_element(view_point(layout.view, model, data.points[n]), frame,

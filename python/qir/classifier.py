@@ -115,6 +115,9 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         DataFrame's, say); kept by save and load.
     members_ : list of (nodes, node labels)
         Each member's template rows and their classes.
+    member_features_ : list of arrays or None
+        The features (column indices) each member sees; None where a member
+        sees them all.
     nodes_ : array, nodes x (2M + 1)
         Member 1's template rows [center, direction, radius].
     node_labels_ : array
@@ -156,7 +159,9 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                  trim_option=int(_DEFAULTS["trim_option"]),
                  ct_option=int(_DEFAULTS["ct_option"]),
                  scale=_DEFAULTS["scale"], n_voters=int(_DEFAULTS["voters"]),
-                 shuffle=bool(_DEFAULTS["shuffle"]), random_state=None, n_jobs=None,
+                 shuffle=bool(_DEFAULTS["shuffle"]),
+                 max_features=_DEFAULTS["max_features"],
+                 bootstrap=bool(_DEFAULTS["bootstrap"]), random_state=None, n_jobs=None,
                  unknown_label=None, oflag=int(_DEFAULTS["oflag"]), scale_from=None):
         self.D = D
         self.ratio = ratio
@@ -169,6 +174,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         self.scale = scale
         self.n_voters = n_voters
         self.shuffle = shuffle
+        self.max_features = max_features
+        self.bootstrap = bootstrap
         self.random_state = random_state
         self.n_jobs = n_jobs
         self.unknown_label = unknown_label
@@ -223,14 +230,19 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             learned = {"classes_": found, "_labels": _file_labels(found)}
             start = None
             scaling = self._ranges(X) if self.scale else None
-            voting = {"voters": int(self.n_voters), "seed": self._seed(),
-                      "shuffle": bool(self.shuffle)}
+            voting = self._voting()
         class_names = _class_names(learned["classes_"], learned["_labels"])
         learned["_model_"] = _core.fit(
             X, learned["_labels"][np.searchsorted(learned["classes_"], y)], params,
             float(self.oflag), voting, workers, scaling, class_names,
             [] if feature_names is None else list(map(str, feature_names)), start)
         return learned
+
+    def _voting(self):
+        """The ensemble's settings as the library takes them."""
+        return {"voters": int(self.n_voters), "seed": self._seed(),
+                "shuffle": bool(self.shuffle), "max_features": float(self.max_features),
+                "bootstrap": bool(self.bootstrap)}
 
     def _workers(self):
         """n_jobs as the library takes it: 0 for one per processor core."""
@@ -314,6 +326,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                         np.split(self.classes_[self._class_index(labels)], np.cumsum(counts)[:-1])))
 
     @property
+    def member_features_(self):
+        return self._model_.member_features
+
+    @property
     def nodes_(self):
         return self._model_.first_templates
 
@@ -394,6 +410,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         arguments["scale"] = model.feature_min is not None
         voting = model.voting
         arguments.update(n_voters=int(voting["voters"]), shuffle=bool(voting["shuffle"]),
+                         max_features=float(voting["max_features"]),
+                         bootstrap=bool(voting["bootstrap"]),
                          random_state=None if voting["seed"] == _DEFAULTS["seed"]
                          else int(voting["seed"]))
         arguments.update(params)
@@ -482,6 +500,15 @@ _PARAMETERS = """\
     shuffle : bool, default {shuffle}
         Each member sees the patterns in its own shuffled order. Advice:
         keep it; more than one voter needs it.
+    max_features : float in (0, 1], default {max_features}
+        Share of the features each member sees: below 1, each member draws
+        its own ceil(max_features x n_features) of them (random subspaces),
+        kept in the model (``member_features_``) and used in predict.
+        Advice: try 0.5 on data with many features that carry little.
+    bootstrap : bool, default {bootstrap}
+        Each member trains on n_samples patterns drawn with replacement
+        from the (scaled) data instead of each pattern once. Advice: see
+        docs/accuracy.md for what it buys on the bundled sets.
     random_state : None, int or numpy RandomState, default None
         Seed of the members' orders; None is the library's seed
         ({seed}), so that a fit is repeatable. Advice: give one only to

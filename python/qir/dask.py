@@ -243,8 +243,7 @@ def fit(X, y, client=None, progress=None, partitions=False, **params):
     X, y, names = _as_arrays(X, y)
     if partitions not in (False, True, "continue"):
         raise ValueError(f"partitions must be False, True or 'continue', got {partitions!r}")
-    voting = {"voters": int(estimator.n_voters), "seed": estimator._seed(),
-              "shuffle": bool(estimator.shuffle)}
+    voting = estimator._voting()
     given = estimator._given_params()
     if partitions and not isinstance(X, da.Array):
         raise ValueError("partition training needs X as a Dask array or data frame")

@@ -46,8 +46,7 @@ def _cv_inputs(estimator, X, y, folds, stacklevel=3):
     """cv's checked patterns, class codes, seed and voting settings; warns
     about the data as fit does (stacklevel counts from the caller)."""
     X, codes = _checked_data(X, y, folds, stacklevel + 1)
-    voting = {"voters": int(estimator.n_voters), "seed": estimator._seed(),
-              "shuffle": bool(estimator.shuffle)}
+    voting = estimator._voting()
     return X, codes, voting["seed"], voting
 
 

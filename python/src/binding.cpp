@@ -275,7 +275,7 @@ py::array_t<double> to_numpy(std::vector<double> &&values) {
 }
 
 py::array_t<double> templates_to_numpy(const qir::Member &member, int features) {
-  const std::size_t width = 2 * static_cast<std::size_t>(features) + 1;
+  const std::size_t width = 2 * member.width(features) + 1;
   py::array_t<double> out({member.templates.size(), width});
   auto view = out.mutable_unchecked<2>();
   for (std::size_t k = 0; k < member.templates.size(); ++k)
@@ -316,6 +316,8 @@ qir::VotingSettings voting_settings(const py::dict &d) {
   voting.voters = d["voters"].cast<int>();
   voting.seed = d["seed"].cast<std::uint64_t>();
   voting.shuffle = d["shuffle"].cast<bool>();
+  if (d.contains("max_features")) voting.max_features = d["max_features"].cast<double>();
+  if (d.contains("bootstrap")) voting.bootstrap = d["bootstrap"].cast<bool>();
   return voting;
 }
 
@@ -324,6 +326,8 @@ py::dict voting_dict(const qir::VotingSettings &voting) {
   d["voters"] = voting.voters;
   d["seed"] = voting.seed;
   d["shuffle"] = voting.shuffle;
+  d["max_features"] = voting.max_features;
+  d["bootstrap"] = voting.bootstrap;
   return d;
 }
 
@@ -525,7 +529,7 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
   settings.folds = folds;
   settings.seed = seed;
   settings.scale = scale;
-  settings.voting = {qir::training_defaults.voters, seed, qir::training_defaults.shuffle};
+  settings.voting = qir::default_voting(seed);
   Modules &m = modules();
   qir::SearchOutcome outcome;
   {
@@ -958,6 +962,22 @@ void bind_model(py::module_ &m) {
           out.append(read_only(templates_to_numpy(member, model.features)));
         return out;
       })
+      // The features each member sees (0-based, ascending); None: all.
+      .def_property_readonly("member_features", [](const qir::Model &model) {
+        py::list out;
+        for (const auto &member : model.members) {
+          if (member.features.empty()) {
+            out.append(py::none());
+            continue;
+          }
+          py::array_t<std::int64_t> indexes(static_cast<py::ssize_t>(member.features.size()));
+          auto view = indexes.mutable_unchecked<1>();
+          for (std::size_t k = 0; k < member.features.size(); ++k)
+            view(static_cast<py::ssize_t>(k)) = static_cast<std::int64_t>(member.features[k]);
+          out.append(read_only(indexes));
+        }
+        return out;
+      })
       .def_property_readonly("first_templates", [](const qir::Model &model) {
         return read_only(templates_to_numpy(model.members.front(), model.features));
       })
@@ -1003,7 +1023,7 @@ void bind_model(py::module_ &m) {
                                      : static_cast<int>(member.templates.front().size() - 1) / 2;
             return py::make_tuple(templates_to_numpy(member, features),
                                   to_numpy(std::vector<double>(member.labels)),
-                                  member.list_presentations);
+                                  member.list_presentations, member.features);
           },
           [](const py::tuple &state) {
             auto member = std::make_shared<qir::Member>();
@@ -1014,6 +1034,7 @@ void bind_model(py::module_ &m) {
                                              templates.data(k, 0) + rows.shape(1));
             member->labels = state[1].cast<std::vector<double>>();
             member->list_presentations = state[2].cast<double>();
+            if (state.size() > 3) member->features = state[3].cast<std::vector<std::size_t>>();
             return member;
           }));
   m.def("train_member", &train_member, py::arg("patterns"), py::arg("labels"), py::arg("params"),
@@ -1052,6 +1073,8 @@ py::dict training_defaults() {
   d["scale"] = qir::training_defaults.scale;
   d["voters"] = qir::training_defaults.voters;
   d["shuffle"] = qir::training_defaults.shuffle;
+  d["max_features"] = qir::training_defaults.max_features;
+  d["bootstrap"] = qir::training_defaults.bootstrap;
   d["seed"] = qir::training_defaults.seed;
   d["training_work"] = qir::training_defaults.training_work;
   d["fewest_presentations"] = qir::training_defaults.fewest_presentations;

@@ -152,9 +152,9 @@ const mxArray *field(const mxArray *model, const char *name) {
   return value;
 }
 
-mxArray *templates_matrix(const std::vector<std::vector<double>> &rows, int features) {
+mxArray *templates_matrix(const std::vector<std::vector<double>> &rows, std::size_t features) {
   const std::size_t nodes = rows.size();
-  const std::size_t width = 2 * static_cast<std::size_t>(features) + 1;
+  const std::size_t width = 2 * features + 1;
   mxArray *templates = matrix(nodes, width);
   double *t = mxGetPr(templates);
   for (std::size_t k = 0; k < nodes; ++k)
@@ -164,6 +164,50 @@ mxArray *templates_matrix(const std::vector<std::vector<double>> &rows, int feat
 
 const char *const member_fields[] = {"Templates", "NLabels", "num_list_presentations"};
 
+// The features each member sees, from 1: one row per member in a 1 x K
+// cell array, [] for a member that sees them all; [] for none at all.
+mxArray *member_features_cells(const Model &model) {
+  bool any = false;
+  for (const Member &member : model.members) any = any || !member.features.empty();
+  if (!any) return matrix(0, 0);
+  mxArray *cells = checked(mxCreateCellMatrix(1, model.members.size()));
+  for (std::size_t k = 0; k < model.members.size(); ++k) {
+    std::vector<double> numbers;
+    for (std::size_t feature : model.members[k].features)
+      numbers.push_back(static_cast<double>(feature + 1));
+    mxSetCell(cells, k, numbers.empty() ? matrix(0, 0) : row(numbers));
+  }
+  return cells;
+}
+
+// model.member_features as the library keeps them (0-based); a struct
+// without the field (made before members had views) has every member see
+// every feature. The model file's rules check the numbers.
+std::vector<std::vector<std::size_t>> member_features_of(const mxArray *model) {
+  const mxArray *cells = mxGetField(model, 0, "member_features");
+  if (cells == nullptr || mxIsEmpty(cells)) return {};
+  if (!mxIsCell(cells)) throw InputError("model.member_features must be a cell array");
+  std::vector<std::vector<std::size_t>> out;
+  for (std::size_t k = 0; k < mxGetNumberOfElements(cells); ++k) {
+    const mxArray *numbers = mxGetCell(cells, k);
+    std::vector<std::size_t> features;
+    if (numbers != nullptr)
+      for (double value : values_of(numbers, "model.member_features")) {
+        if (!(value >= 1 && value <= max_model_features && std::trunc(value) == value))
+          throw InputError("model.member_features must hold feature numbers from 1");
+        features.push_back(static_cast<std::size_t>(value) - 1);
+      }
+    out.push_back(std::move(features));
+  }
+  return out;
+}
+
+std::size_t seen_width(const std::vector<std::vector<std::size_t>> &views, std::size_t member,
+                       int features) {
+  if (member < views.size() && !views[member].empty()) return views[member].size();
+  return static_cast<std::size_t>(features);
+}
+
 // Members 2..K as a 1 x (K-1) struct array (0 x 0 for a single model):
 // the struct keeps member 1 in its top-level fields.
 mxArray *members_struct(const Model &model) {
@@ -172,7 +216,8 @@ mxArray *members_struct(const Model &model) {
                                               const_cast<const char **>(member_fields)));
   for (std::size_t k = 0; k < count; ++k) {
     const Member &member = model.members[k + 1];
-    mxSetField(out, k, "Templates", templates_matrix(member.templates, model.features));
+    mxSetField(out, k, "Templates",
+               templates_matrix(member.templates, member.width(model.features)));
     mxSetField(out, k, "NLabels", column(member.labels));
     mxSetField(out, k, "num_list_presentations", scalar(member.list_presentations));
   }
@@ -184,10 +229,11 @@ mxArray *model_struct(const Model &model) {
                          "ratio", "vigilance", "alpha", "learning_rate",
                          "max_list_presentations", "trim_option", "ct_option", "feature_min",
                          "feature_max", "feature_names", "class_names", "class_labels", "voters",
-                         "seed", "shuffle", "batches", "further_members"};
+                         "seed", "shuffle", "max_features", "bootstrap", "member_features",
+                         "batches", "further_members"};
   mxArray *out = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
   const Member &first = model.members.front();
-  mxSetField(out, 0, "Templates", templates_matrix(first.templates, model.features));
+  mxSetField(out, 0, "Templates", templates_matrix(first.templates, first.width(model.features)));
   mxSetField(out, 0, "NLabels", column(first.labels));
   mxSetField(out, 0, "num_list_presentations", scalar(first.list_presentations));
   mxSetField(out, 0, "features", scalar(model.features));
@@ -203,6 +249,9 @@ mxArray *model_struct(const Model &model) {
   mxSetField(out, 0, "voters", scalar(model.voting.voters));
   mxSetField(out, 0, "seed", scalar(static_cast<double>(model.voting.seed)));
   mxSetField(out, 0, "shuffle", checked(mxCreateLogicalScalar(model.voting.shuffle)));
+  mxSetField(out, 0, "max_features", scalar(model.voting.max_features));
+  mxSetField(out, 0, "bootstrap", checked(mxCreateLogicalScalar(model.voting.bootstrap)));
+  mxSetField(out, 0, "member_features", member_features_cells(model));
   mxSetField(out, 0, "batches", scalar(static_cast<double>(model.batches)));
   mxSetField(out, 0, "further_members", members_struct(model));
   return out;
@@ -240,7 +289,8 @@ bool flag_argument(const mxArray *array, const std::string &what) {
 // The ensemble fields; a struct without them (made before the toolbox
 // voted) is a single model. Whether they agree with the members is the
 // model file's rule, which format_model applies.
-void read_voting(const mxArray *array, Model &model) {
+void read_voting(const mxArray *array, Model &model,
+                 const std::vector<std::vector<std::size_t>> &views) {
   if (mxGetField(array, 0, "voters") == nullptr) return;
   const double voters = scalar_argument(field(array, "voters"), "model.voters");
   if (!(voters >= 0 && voters <= 1e9 && std::trunc(voters) == voters))
@@ -249,6 +299,10 @@ void read_voting(const mxArray *array, Model &model) {
   model.voting.seed =
       static_cast<std::uint64_t>(seed_argument(field(array, "seed"), "model.seed"));
   model.voting.shuffle = flag_argument(field(array, "shuffle"), "model.shuffle");
+  if (const mxArray *fraction = mxGetField(array, 0, "max_features"))
+    model.voting.max_features = scalar_argument(fraction, "model.max_features");
+  if (const mxArray *bootstrap = mxGetField(array, 0, "bootstrap"))
+    model.voting.bootstrap = flag_argument(bootstrap, "model.bootstrap");
   check_voting(model.voting);
   if (const mxArray *batches = mxGetField(array, 0, "batches")) {
     const double count = seed_argument(batches, "model.batches");
@@ -268,10 +322,13 @@ void read_voting(const mxArray *array, Model &model) {
     };
     model.members.push_back(
         {rows_of(member_field("Templates"), what + "Templates",
-                 2 * static_cast<std::size_t>(model.features) + 1),
+                 2 * seen_width(views, k + 1, model.features) + 1),
          values_of(member_field("NLabels"), what + "NLabels"),
-         scalar_argument(member_field("num_list_presentations"), what + "num_list_presentations")});
+         scalar_argument(member_field("num_list_presentations"), what + "num_list_presentations"),
+         k + 1 < views.size() ? views[k + 1] : std::vector<std::size_t>{}});
   }
+  if (!views.empty() && views.size() != model.members.size())
+    throw InputError("model.member_features must have one entry per member");
 }
 
 Model model_from_struct(const mxArray *array) {
@@ -283,9 +340,11 @@ Model model_from_struct(const mxArray *array) {
     throw InputError("model.features must be a whole number from 1 to " +
                      std::to_string(max_model_features));
   model.features = static_cast<int>(features);
+  const auto views = member_features_of(array);
   Member &first = model.members.front();
+  if (!views.empty()) first.features = views.front();
   first.templates = rows_of(field(array, "Templates"), "model.Templates",
-                            2 * static_cast<std::size_t>(model.features) + 1);
+                            2 * seen_width(views, 0, model.features) + 1);
   first.labels = values_of(field(array, "NLabels"), "model.NLabels");
   first.list_presentations =
       scalar_argument(field(array, "num_list_presentations"), "model.num_list_presentations");
@@ -306,7 +365,7 @@ Model model_from_struct(const mxArray *array) {
     model.class_names.emplace_back(static_cast<int>(labels[k]),
                                    text_argument(name, "model.class_names"));
   }
-  read_voting(array, model);
+  read_voting(array, model, views);
   return model;
 }
 
@@ -587,7 +646,7 @@ double whole_option(const mxArray *options, const char *name, double fallback, d
   return value;
 }
 
-// Voters, Seed and Shuffle, refused as the members' orders refuse them.
+// Voters, Seed, Shuffle, MaxFeatures and Bootstrap, refused as the members' orders refuse them.
 VotingSettings voting_options(const mxArray *options) {
   const TrainingDefaults &d = training_defaults;
   VotingSettings voting;
@@ -596,6 +655,12 @@ VotingSettings voting_options(const mxArray *options) {
   const double shuffle = option_or(options, "Shuffle", d.shuffle ? 1 : 0);
   if (shuffle != 0 && shuffle != 1) throw InputError("Shuffle must be true or false");
   voting.shuffle = shuffle == 1;
+  voting.max_features = option_or(options, "MaxFeatures", d.max_features);
+  const double bootstrap = option_or(options, "Bootstrap", d.bootstrap ? 1 : 0);
+  if (bootstrap != 0 && bootstrap != 1) throw InputError("Bootstrap must be true or false");
+  voting.bootstrap = bootstrap == 1;
+  if (!(voting.max_features > 0 && voting.max_features <= 1))
+    throw InputError("MaxFeatures must lie in (0, 1]");
   check_voting(voting);
   return voting;
 }
@@ -946,7 +1011,7 @@ void search(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   settings.seed =
       static_cast<std::uint64_t>(whole_option(options, "Seed", 1, 9007199254740992.0));
   settings.scale = option_or(options, "Scale", 1) != 0;
-  settings.voting = {training_defaults.voters, settings.seed, training_defaults.shuffle};
+  settings.voting = default_voting(settings.seed);
   settings.workers = 1;
   const bool display = option_or(options, "Display", 1) != 0;
   InterpreterModules modules;

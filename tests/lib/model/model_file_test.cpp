@@ -98,8 +98,8 @@ TEST(ModelFile, RefusalsNameTheFaultAndLine) {
             "m.txt:1: node row before the '% features' header line");
   EXPECT_EQ(failure("1,2,3\n4,5,6\n"), "m.txt:1: node row before the '% features' header line");
   EXPECT_EQ(failure(good_header + "% D 2\n% nodes 0\n"), "m.txt:12: header value 'D' given twice");
-  EXPECT_EQ(failure("% format 4\n% features 1\n"),
-            "m.txt:1: model file format 4 is not supported (this version reads formats up to 3)");
+  EXPECT_EQ(failure("% format 5\n% features 1\n"),
+            "m.txt:1: model file format 5 is not supported (this version reads formats up to 4)");
   EXPECT_EQ(failure("% format 1\n% features 1.5\n"),
             "m.txt:2: '% features' must be a whole number from 1 to 1000000");
   EXPECT_EQ(failure("% format 1\n% features 1000001\n"),

@@ -171,7 +171,7 @@ TEST(Parameters, EveryModelKeyIsWrittenAndRead) {
   Model model;
   model.features = 1;
   model.members = {{{{0.5, 0, 0}}, {1}, 2}, {{{0.25, 0, 0}}, {1}, 3}};
-  model.voting = {2, 7, true};
+  model.voting = {2, 7, true, 0.5, true};
   double value = 0.125;
   for (const Parameter &row : parameter_table)
     if (row.field != nullptr) model.params.*row.field = value *= 2;

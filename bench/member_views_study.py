@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""The member-views study: `qir cv` at the defaults and with members that
+see their own features (--max-features) and their own draw of the
+patterns (--bootstrap), beside 1-NN, a tuned RBF SVC (nested) and a random
+forest on the same folds, on the bundled sets and on generated stress sets.
+
+    PYTHONPATH=build/python python3 bench/member_views_study.py [--qir build/bin/qir]
+        [--setting "--max-features 0.5"] ... [--sets iris,wine] [--no-sklearn]
+
+The folds are `qir cv`'s own (5, stratified, seed 1), read through the qir
+package; every scikit-learn model sees the features scaled to [0, 1] by the
+training folds' range, as QIR does. The SVC's C and gamma are chosen on the
+four training folds alone (3-fold grid search inside each), so its figure
+is nested like every QIR setting here (none is chosen on the data). Each
+QIR cell gives the mean accuracy, the nodes of all members (node
+evaluations per pattern when classifying) and the seconds of the whole
+`qir cv` run. docs/accuracy.md shows a run. It takes tens of minutes on a
+shared 2-core machine; --sets picks a few.
+"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DATA = os.path.join(HERE, "..", "data")
+BUNDLED = ["iris", "wine", "breast_cancer", "digits"]
+SETTINGS = ["", "--max-features 0.5", "--max-features 0.7", "--bootstrap 1",
+            "--max-features 0.5 --bootstrap 1"]
+
+
+def read_csv(path):
+    rows = np.loadtxt(path, delimiter=",")
+    return rows[:, :-1], rows[:, -1]
+
+
+def write_csv(path, X, y):
+    np.savetxt(path, np.column_stack([X, y]), delimiter=",", fmt="%.10g")
+
+
+def stress_sets(folder):
+    """(name, path) of the generated stress sets, written into `folder`:
+    each aims at one weakness (irrelevant features, scales and outliers,
+    unequal classes, curved boundaries)."""
+    rng = np.random.default_rng(33)
+    sets = []
+
+    def keep(name, X, y):
+        path = os.path.join(folder, name + ".csv")
+        write_csv(path, X, y)
+        sets.append((name, path))
+
+    # 10 informative continuous features among 200, the rest noise.
+    n = 1500
+    y = rng.integers(1, 4, n)
+    centres = rng.normal(0, 1.3, (3, 10))
+    keep("irrelevant_continuous",
+         np.column_stack([centres[y - 1] + rng.normal(0, 1, (n, 10)), rng.normal(0, 1, (n, 190))]),
+         y)
+    # 10 informative binary features among 180, most of the rest carry nothing.
+    y = rng.integers(1, 3, n)
+    informative = (rng.random((n, 10)) < np.where(y[:, None] == 1, 0.25, 0.75)).astype(float)
+    keep("irrelevant_binary",
+         np.column_stack([informative, (rng.random((n, 170)) < 0.5).astype(float)]), y)
+    # 18 features on scales from 1e-3 to 1e4, 2% outliers at 50 times the scale.
+    n = 1200
+    y = rng.integers(1, 4, n)
+    centres = rng.normal(0, 1, (3, 18))
+    scales = 10.0 ** rng.uniform(-3, 4, 18)
+    X = (centres[y - 1] + rng.normal(0, 0.9, (n, 18))) * scales
+    outliers = rng.random((n, 18)) < 0.02
+    X[outliers] += 50 * scales[np.nonzero(outliers)[1]] * rng.choice([-1, 1], outliers.sum())
+    keep("scales_outliers", X, y)
+    # Unequal classes: 85% / 12% / 3%, overlapping.
+    n = 1500
+    y = rng.choice([1, 2, 3], n, p=[0.85, 0.12, 0.03])
+    keep("unequal", rng.normal(0, 1, (n, 6)) + (y[:, None] - 1) * 1.1, y)
+    # Two spirals, and a circle in a square (curved boundaries, 2 features).
+    n = 1000
+    t = np.sqrt(rng.random(n)) * 3 * np.pi
+    y = rng.integers(1, 3, n)
+    sign = np.where(y == 1, 1, -1)
+    keep("spirals", np.column_stack([sign * t * np.cos(t), sign * t * np.sin(t)])
+         + rng.normal(0, 0.3, (n, 2)), y)
+    X = rng.random((n, 2))
+    keep("circle", X, 1 + (((X - 0.5) ** 2).sum(axis=1) < 0.16).astype(int))
+    return sets
+
+
+def qir_cv(qir, path, setting):
+    started = time.perf_counter()
+    out = subprocess.run([qir, "cv", path, "--oflag", "0", *setting.split()],
+                         capture_output=True, text=True, check=True, timeout=3600).stdout
+    seconds = time.perf_counter() - started
+    mean = re.search(r"^Mean\s+\S+\s+([0-9.]+)%\s+\S+\s+([0-9.]+)", out, re.M)
+    return float(mean.group(1)), float(mean.group(2)), seconds
+
+
+def scaled_by_training(train, test):
+    low, high = train.min(axis=0), train.max(axis=0)
+    span = np.where(high > low, high - low, 1)
+    scale = lambda Z: np.clip((Z - low) / span, 0, 1)
+    return scale(train), scale(test)
+
+
+def sklearn_models():
+    from sklearn.ensemble import RandomForestClassifier
+    from sklearn.model_selection import GridSearchCV
+    from sklearn.neighbors import KNeighborsClassifier
+    from sklearn.svm import SVC
+    grid = {"C": [1, 10, 100], "gamma": ["scale", 0.1, 1]}
+    return {"1-NN": lambda: KNeighborsClassifier(1),
+            "SVC (tuned)": lambda: GridSearchCV(SVC(), grid, cv=3, n_jobs=1),
+            "RF": lambda: RandomForestClassifier(random_state=0, n_jobs=1)}
+
+
+def sklearn_scores(path):
+    from qir import _core
+    X, y = read_csv(path)
+    fold = np.asarray(_core.stratified_folds(list(y), 5, 1))
+    scores = {}
+    for name, make in sklearn_models().items():
+        correct = []
+        for k in range(5):
+            train, test = fold != k, fold == k
+            scaled_train, scaled_test = scaled_by_training(X[train], X[test])
+            model = make().fit(scaled_train, y[train])
+            correct.append(100 * np.mean(model.predict(scaled_test) == y[test]))
+        scores[name] = np.mean(correct)
+    return scores
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--qir", default=os.path.join(HERE, "..", "build", "bin", "qir"))
+    parser.add_argument("--setting", action="append")
+    parser.add_argument("--sets")
+    parser.add_argument("--no-sklearn", action="store_true")
+    args = parser.parse_args()
+    settings = args.setting or SETTINGS
+    with tempfile.TemporaryDirectory() as folder:
+        sets = [(name, os.path.join(DATA, name + ".csv")) for name in BUNDLED]
+        sets += stress_sets(folder)
+        if args.sets:
+            sets = [s for s in sets if s[0] in args.sets.split(",")]
+        head = ["data"] + [s or "defaults" for s in settings]
+        if not args.no_sklearn:
+            head += list(sklearn_models())
+        print("| " + " | ".join(head) + " |")
+        print("|" + "---|" * len(head))
+        for name, path in sets:
+            cells = [name]
+            for setting in settings:
+                mean, nodes, seconds = qir_cv(args.qir, path, setting)
+                cells.append(f"{mean:.2f} ({nodes:.0f} nodes, {seconds:.1f} s)")
+            if not args.no_sklearn:
+                cells += [f"{v:.2f}" for v in sklearn_scores(path).values()]
+            print("| " + " | ".join(cells) + " |", flush=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
