@@ -94,7 +94,7 @@ def stress_sets(folder):
 
 def qir_cv(qir, path, setting):
     started = time.perf_counter()
-    out = subprocess.run([qir, "cv", path, "--oflag", "0", *setting.split()],
+    out = subprocess.run([qir, "cv", path, *setting.split()],
                          capture_output=True, text=True, check=True, timeout=3600).stdout
     seconds = time.perf_counter() - started
     mean = re.search(r"^Mean\s+\S+\s+([0-9.]+)%\s+\S+\s+([0-9.]+)", out, re.M)

@@ -14,6 +14,8 @@ import pytest
 import qir
 
 SEED = 7
+# Members that see their own features and their own draw of the patterns.
+VIEWS_OPTIONS = ("--max-features", "0.5", "--bootstrap", "1")
 
 
 def _env(name):
@@ -63,6 +65,12 @@ def _command(folder, data_files):
         "--oflag", "0")
     run("classify", "continued.model", data_files["all"], "-o", "labels.csv", "--scores",
         "scores.csv", "--oflag", "0")
+    run("train", data_files["first"], "-o", "views.model", "--seed", str(SEED), "--oflag", "0",
+        *VIEWS_OPTIONS)
+    run("train", data_files["second"], "--init", "views.model", "-o", "views_continued.model",
+        "--oflag", "0")
+    run("classify", "views_continued.model", data_files["all"], "-o", "views_labels.csv",
+        "--oflag", "0")
     return {"cv": run("cv", data_files["all"], "--folds", "4", "--seed", str(SEED)),
             "search": run("search", data_files["all"], "--folds", "3", "--seed", str(SEED))}
 
@@ -73,7 +81,10 @@ def _python(folder, parts):
     model.partial_fit(*parts["second"])
     model.save(os.path.join(folder, "continued.model"))
     X_all, y_all = parts["all"]
-    return {"labels": model.predict(X_all), "shares": model.predict_proba(X_all),
+    views = qir.QIRClassifier(random_state=SEED, oflag=0, max_features=0.5, bootstrap=True)
+    views.fit(*parts["first"]).save(os.path.join(folder, "views.model"))
+    views.partial_fit(*parts["second"]).save(os.path.join(folder, "views_continued.model"))
+    return {"labels": model.predict(X_all), "views_labels": views.predict(X_all), "shares": model.predict_proba(X_all),
             "classes": model.classes_,
             "cv": qir.cv(X_all, y_all, folds=4, random_state=SEED),
             "search": qir.search(X_all, y_all, folds=3, random_state=SEED)}
@@ -97,6 +108,17 @@ if iscell(labels)
 else
   dlmwrite('labels.csv', labels, 'precision', '%.17g');
   dlmwrite('shares.csv', [info.classes; info.shares], 'precision', '%.17g');
+end
+views = qir_fit(first, labels_of('first'), 'Seed', {seed}, 'Oflag', 0, 'MaxFeatures', 0.5, ...
+               'Bootstrap', true);
+qir_save_model(views, 'views.model');
+views = qir_fit(second, labels_of('second'), 'Model', views, 'Oflag', 0);
+qir_save_model(views, 'views_continued.model');
+views_labels = qir_predict(views, all);
+if iscell(views_labels)
+  fid = fopen('views_labels.csv', 'w'); fprintf(fid, '%s\\n', views_labels{{:}}); fclose(fid);
+else
+  dlmwrite('views_labels.csv', views_labels, 'precision', '%.17g');
 end
 y = labels_of('all');
 r = qir_cv(all, y, 'Folds', 4, 'Seed', {seed}, 'Display', false);
@@ -146,10 +168,12 @@ def _bytes(runs, front_end, name):
     return (runs["folders"][front_end] / name).read_bytes()
 
 
-@pytest.mark.parametrize("name", ["fit.model", "continued.model"])
+@pytest.mark.parametrize("name", ["fit.model", "continued.model", "views.model",
+                                  "views_continued.model"])
 def test_model_files_are_byte_identical(runs, name):
     command = _bytes(runs, "command", name)
     assert b"% member 15 " in command  # the default ensemble, not a plain model
+    assert (b"% member_features " in command) == name.startswith("views")
     assert _bytes(runs, "python", name) == command
     assert _bytes(runs, "octave", name) == command
 
@@ -188,6 +212,13 @@ def test_labels_and_vote_shares_are_identical(runs):
     else:
         np.testing.assert_array_equal(octave[0], header)
         np.testing.assert_array_equal(octave[1:], shares)
+
+
+def test_members_with_views_classify_alike(runs):
+    folders, names = runs["folders"], runs["names"]
+    labels = _labels(folders["command"] / "views_labels.csv", names)
+    np.testing.assert_array_equal(runs["python"]["views_labels"], labels)
+    np.testing.assert_array_equal(_labels(folders["octave"] / "views_labels.csv", names), labels)
 
 
 def _command_folds(text):
