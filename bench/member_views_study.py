@@ -1,26 +1,28 @@
 #!/usr/bin/env python3
-"""The member-views study: `qir cv` at the defaults and with members that
-see their own features (--max-features) and their own draw of the
-patterns (--bootstrap), beside 1-NN, a tuned RBF SVC (nested) and a random
-forest on the same folds, on the bundled sets and on generated stress sets.
+"""The member-views study: the default ensemble beside members that see
+their own share of the features (max_features) and their own draw of the
+patterns (bootstrap), and beside a standardised scaling (each feature's
+mean +- 3 standard deviations of the training folds taken as its range,
+given through ``scale_from``), with 1-NN, a tuned RBF SVC (nested) and a
+random forest on the same folds, on the bundled sets and on generated
+stress sets.
 
-    PYTHONPATH=build/python python3 bench/member_views_study.py [--qir build/bin/qir]
-        [--setting "--max-features 0.5"] ... [--sets iris,wine] [--no-sklearn]
+    PYTHONPATH=build/python python3 bench/member_views_study.py [--sets iris,wine]
+        [--settings defaults,half] [--no-sklearn]
 
-The folds are `qir cv`'s own (5, stratified, seed 1), read through the qir
-package; every scikit-learn model sees the features scaled to [0, 1] by the
-training folds' range, as QIR does. The SVC's C and gamma are chosen on the
-four training folds alone (3-fold grid search inside each), so its figure
-is nested like every QIR setting here (none is chosen on the data). Each
-QIR cell gives the mean accuracy, the nodes of all members (node
-evaluations per pattern when classifying) and the seconds of the whole
-`qir cv` run. docs/accuracy.md shows a run. It takes tens of minutes on a
-shared 2-core machine; --sets picks a few.
+The folds are `qir cv`'s own (5, stratified, seed 1); every scikit-learn
+model sees the features scaled to [0, 1] by the training folds' range, as
+QIR does by default. The SVC's C and gamma are chosen on the four training
+folds alone (3-fold grid search inside each), so its figure is nested like
+every QIR setting here (none is chosen on the data). Each QIR cell gives
+the mean accuracy over the folds, then its ROC AUC from predict_proba
+(one class against the rest, averaged), the nodes of all members (node
+evaluations per pattern when classifying) and the seconds of fit and
+predict over the five folds. docs/accuracy.md shows a run; it takes tens
+of minutes on a shared 2-core machine, so --sets picks a few.
 """
 import argparse
 import os
-import re
-import subprocess
 import sys
 import tempfile
 import time
@@ -30,8 +32,6 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "..", "data")
 BUNDLED = ["iris", "wine", "breast_cancer", "digits"]
-SETTINGS = ["", "--max-features 0.5", "--max-features 0.7", "--bootstrap 1",
-            "--max-features 0.5 --bootstrap 1"]
 
 
 def read_csv(path):
@@ -92,13 +92,48 @@ def stress_sets(folder):
     return sets
 
 
-def qir_cv(qir, path, setting):
-    started = time.perf_counter()
-    out = subprocess.run([qir, "cv", path, *setting.split()],
-                         capture_output=True, text=True, check=True, timeout=3600).stdout
-    seconds = time.perf_counter() - started
-    mean = re.search(r"^Mean\s+\S+\s+([0-9.]+)%\s+\S+\s+([0-9.]+)", out, re.M)
-    return float(mean.group(1)), float(mean.group(2)), seconds
+SETTINGS = {
+    "defaults": {},
+    "half": {"max_features": 0.5},
+    "bootstrap": {"bootstrap": True},
+    "half+bootstrap": {"max_features": 0.5, "bootstrap": True},
+    "standard": {"scaling": "standard"},
+    "standard+half": {"scaling": "standard", "max_features": 0.5},
+}
+
+
+def standard_range(X):
+    """Each feature's mean +- 3 standard deviations, as a min-max range."""
+    mean, sd = X.mean(axis=0), X.std(axis=0)
+    return mean - 3 * sd, mean + 3 * sd
+
+
+def auc(y, proba, classes):
+    from sklearn.metrics import roc_auc_score
+    if len(classes) == 2:
+        return roc_auc_score(y == classes[1], proba[:, 1])
+    return roc_auc_score(y, proba, multi_class="ovr", labels=classes)
+
+
+def qir_scores(X, y, fold, setting):
+    import qir
+    options = dict(setting)
+    standard = options.pop("scaling", None) == "standard"
+    correct, aucs, nodes, seconds = [], [], [], 0.0
+    for k in range(5):
+        train, test = fold != k, fold == k
+        started = time.process_time()
+        model = qir.QIRClassifier(oflag=0, **options)
+        if standard:
+            model.set_params(scale_from=standard_range(X[train]))
+        model.fit(X[train], y[train])
+        proba = model.predict_proba(X[test])
+        labels = model.classes_[np.argmax(proba, axis=1)]
+        seconds += time.process_time() - started
+        correct.append(100 * np.mean(labels == y[test]))
+        aucs.append(auc(y[test], proba, model.classes_))
+        nodes.append(sum(len(n) for n, _ in model.members_))
+    return np.mean(correct), np.mean(aucs), np.mean(nodes), seconds
 
 
 def scaled_by_training(train, test):
@@ -119,47 +154,48 @@ def sklearn_models():
             "RF": lambda: RandomForestClassifier(random_state=0, n_jobs=1)}
 
 
-def sklearn_scores(path):
-    from qir import _core
-    X, y = read_csv(path)
-    fold = np.asarray(_core.stratified_folds(list(y), 5, 1))
+def sklearn_scores(X, y, fold):
     scores = {}
     for name, make in sklearn_models().items():
-        correct = []
+        correct, aucs = [], []
         for k in range(5):
             train, test = fold != k, fold == k
             scaled_train, scaled_test = scaled_by_training(X[train], X[test])
             model = make().fit(scaled_train, y[train])
             correct.append(100 * np.mean(model.predict(scaled_test) == y[test]))
-        scores[name] = np.mean(correct)
+            if name == "RF":
+                aucs.append(auc(y[test], model.predict_proba(scaled_test), model.classes_))
+        scores[name] = f"{np.mean(correct):.2f}" + (f" (AUC {np.mean(aucs):.3f})" if aucs else "")
     return scores
 
 
 def main():
+    from qir import _core
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--qir", default=os.path.join(HERE, "..", "build", "bin", "qir"))
-    parser.add_argument("--setting", action="append")
+    parser.add_argument("--settings", default=",".join(SETTINGS))
     parser.add_argument("--sets")
     parser.add_argument("--no-sklearn", action="store_true")
     args = parser.parse_args()
-    settings = args.setting or SETTINGS
+    settings = args.settings.split(",")
     with tempfile.TemporaryDirectory() as folder:
         sets = [(name, os.path.join(DATA, name + ".csv")) for name in BUNDLED]
         sets += stress_sets(folder)
         if args.sets:
             sets = [s for s in sets if s[0] in args.sets.split(",")]
-        head = ["data"] + [s or "defaults" for s in settings]
+        head = ["data"] + settings
         if not args.no_sklearn:
             head += list(sklearn_models())
         print("| " + " | ".join(head) + " |")
         print("|" + "---|" * len(head))
         for name, path in sets:
+            X, y = read_csv(path)
+            fold = np.asarray(_core.stratified_folds(list(y), 5, 1))
             cells = [name]
             for setting in settings:
-                mean, nodes, seconds = qir_cv(args.qir, path, setting)
-                cells.append(f"{mean:.2f} ({nodes:.0f} nodes, {seconds:.1f} s)")
+                mean, area, nodes, seconds = qir_scores(X, y, fold, SETTINGS[setting])
+                cells.append(f"{mean:.2f} (AUC {area:.3f}, {nodes:.0f} nodes, {seconds:.2f} s)")
             if not args.no_sklearn:
-                cells += [f"{v:.2f}" for v in sklearn_scores(path).values()]
+                cells += list(sklearn_scores(X, y, fold).values())
             print("| " + " | ".join(cells) + " |", flush=True)
 
 
