@@ -176,13 +176,16 @@ bool mxIsSparse(const mxArray *array) { return array->sparse; }
 bool mxIsEmpty(const mxArray *array) { return element_count(*array) == 0; }
 
 double mxGetScalar(const mxArray *array) {
-  if (array->real.empty()) return 0.0;
-  return qirhost::detail::load_element(array->class_id, array->real.data(), 0);
+  if (element_count(*array) == 0 || (array->borrowed == nullptr && array->real.empty()))
+    return 0.0;
+  return qirhost::detail::load_element(array->class_id, qirhost::detail::real_data(*array), 0);
 }
 
 // Like the real host, the pointer is to the raw storage whatever the class.
+// A borrowed array's pointer is the lender's (the modules never write
+// their inputs).
 double *mxGetPr(const mxArray *array) {
-  auto *storage = const_cast<std::byte *>(array->real.data());
+  auto *storage = const_cast<std::byte *>(qirhost::detail::real_data(*array));
   return reinterpret_cast<double *>(storage);
 }
 
@@ -262,13 +265,24 @@ ArrayPtr make_string(std::string_view text) {
   return make_array(mxCHAR_CLASS, {1, text.size()}, codes);
 }
 
+ArrayPtr borrow_matrix(std::size_t rows, std::size_t cols, const double *column_major) {
+  auto array = detail::new_array(mxDOUBLE_CLASS, {0, 0}, false);
+  array->dims = {rows, cols};
+  if (!detail::storage_bytes(mxDOUBLE_CLASS, array->dims))
+    throw std::length_error("array size overflows");
+  array->borrowed = reinterpret_cast<const std::byte *>(column_major);
+  return ArrayPtr(array.release());
+}
+
 std::vector<std::size_t> dims_of(const mxArray *array) { return array->dims; }
 
 std::vector<double> values_of(const mxArray *array) {
-  if (array->real.empty()) return {};
-  std::vector<double> values(element_count(*array));
+  const std::size_t count = element_count(*array);
+  if (count == 0 || (array->borrowed == nullptr && array->real.empty())) return {};
+  std::vector<double> values(count);
+  const std::byte *data = detail::real_data(*array);
   for (std::size_t i = 0; i < values.size(); ++i)
-    values[i] = detail::load_element(array->class_id, array->real.data(), i);
+    values[i] = detail::load_element(array->class_id, data, i);
   return values;
 }
 

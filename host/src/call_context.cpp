@@ -68,8 +68,15 @@ ArrayPtr CallContext::take_output(mxArray *slot) {
   if (slot == nullptr) return nullptr;
   if (auto owned = disown(slot)) return ArrayPtr(owned.release());
   // Not created in this call (an input, or a slot repeated): the caller gets
-  // its own copy so nothing ends up owned twice.
-  return ArrayPtr(std::make_unique<mxArray>(*slot).release());
+  // its own copy so nothing ends up owned twice; a borrowed input's
+  // values are copied too, since the lender's may go first.
+  auto copy = std::make_unique<mxArray>(*slot);
+  if (copy->borrowed != nullptr) {
+    const std::size_t bytes = detail::element_count(*copy) * detail::element_size(copy->class_id);
+    copy->real.assign(copy->borrowed, copy->borrowed + bytes);
+    copy->borrowed = nullptr;
+  }
+  return ArrayPtr(copy.release());
 }
 
 void CallContext::collect_outputs(const std::vector<mxArray *> &slots) {

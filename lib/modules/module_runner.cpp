@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <filesystem>
 #include <iostream>
@@ -215,12 +214,9 @@ std::vector<double> ModuleRunner::classify(const Member &member, int features,
 
 namespace {
 
+// The modules read the caller's patterns in place.
 ArrayPtr host_patterns(PatternMatrix patterns) {
-  ArrayPtr array(mxCreateDoubleMatrix(patterns.rows, patterns.columns, mxREAL));
-  if (!array) throw std::bad_alloc();
-  const std::size_t count = patterns.rows * patterns.columns;
-  if (count != 0) std::memcpy(mxGetPr(array.get()), patterns.values, count * sizeof(double));
-  return array;
+  return qirhost::borrow_matrix(patterns.rows, patterns.columns, patterns.values);
 }
 
 }  // namespace

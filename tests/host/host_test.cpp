@@ -196,6 +196,25 @@ TEST(Outputs, ReturnedArraysBecomeTheCallersAndInputsAreCopied) {
   EXPECT_EQ(run_call(0, fill_first).arrays_left, 0u);
 }
 
+// A borrowed matrix is read where its lender keeps it; returned from a
+// call it becomes an array of the caller's own, which outlives the lender.
+TEST(Outputs, BorrowedInputsAreReadInPlaceAndCopiedWhenReturned) {
+  auto lent = std::make_unique<Values>(Values{1, 2, 3, 4, 5, 6});
+  const ArrayPtr input = qirhost::borrow_matrix(2, 3, lent->data());
+  EXPECT_EQ(mxGetPr(input.get()), lent->data());
+  EXPECT_EQ(qirhost::dims_of(input.get()), (Dims{2, 3}));
+  EXPECT_EQ(mxGetScalar(input.get()), 1.0);
+  CallResult result = run_call(1, [&](mxArray **plhs) {
+    EXPECT_EQ(mxGetPr(input.get())[5], 6.0);
+    plhs[0] = const_cast<mxArray *>(input.get());
+  });
+  (*lent)[5] = -1;
+  lent.reset();
+  ASSERT_EQ(result.outputs.size(), 1u);
+  EXPECT_EQ(values_of(result.outputs[0].get()), (Values{1, 2, 3, 4, 5, 6}));
+  EXPECT_TRUE(values_of(qirhost::borrow_matrix(0, 3, nullptr).get()).empty());
+}
+
 // A Ctrl-C that lands between two calls of one piece of work (an
 // ensemble's members) must still stop the next one.
 TEST(Interrupt, ARequestStandsUntilTheCallerClearsIt) {

@@ -27,6 +27,10 @@ using ArrayPtr = std::unique_ptr<mxArray, ArrayDeleter>;
 ArrayPtr make_matrix(std::size_t rows, std::size_t cols, const std::vector<double> &column_major);
 // Real double matrix from rows given row by row (all rows the same length).
 ArrayPtr make_rows(const std::vector<std::vector<double>> &rows);
+// A real double matrix that reads the caller's column-major values in
+// place, no copy: they must outlive the array and stay unchanged. For
+// inputs, which modules only read.
+ArrayPtr borrow_matrix(std::size_t rows, std::size_t cols, const double *column_major);
 ArrayPtr make_scalar(double value);
 ArrayPtr make_row(const std::vector<double> &values);     // 1 x n
 ArrayPtr make_column(const std::vector<double> &values);  // n x 1
