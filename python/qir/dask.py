@@ -11,10 +11,13 @@ Interrupted."). Blocks that the scheduler had already handed to its threads
 but that had not started classifying are dropped as they start, so nothing
 keeps working in the background.
 """
+import contextlib
+import logging
 import pickle
 import threading
 import warnings
 
+import dask
 import dask.array as da
 import numpy as np
 from dask.callbacks import Callback
@@ -86,7 +89,70 @@ def _predict_block(block, model, blocks):
         raise KeyboardInterrupt("QIR_PERF: Interrupted.")
     if _computes is not None:
         _computes.block_starts(blocks)
-    return model.predict(block)
+    with _worker_warnings():
+        return model.predict(block)
+
+
+# The modules' warnings on a worker process (each module gives one once
+# per value while it stays loaded, so each worker gives it once) reach the
+# client's ``qir`` logger as an event, once per text and client process,
+# as one process of one's own would have given it.
+_WARNINGS_TOPIC = "qir-warnings"
+_forwarded = set()
+_forwarded_lock = threading.Lock()
+
+
+class _Caught(logging.Handler):
+    def __init__(self):
+        super().__init__(logging.WARNING)
+        self.texts = []
+
+    def emit(self, record):
+        self.texts.append(record.getMessage())
+
+
+@contextlib.contextmanager
+def _worker_warnings():
+    """Sends the qir logger's warnings of the block to the client when the
+    block runs on a distributed worker."""
+    try:
+        from distributed import get_worker
+        worker = get_worker()
+    except (ImportError, ValueError):
+        yield
+        return
+    caught = _Caught()
+    _core.logger.addHandler(caught)
+    try:
+        yield
+    finally:
+        _core.logger.removeHandler(caught)
+        if caught.texts:
+            worker.log_event(_WARNINGS_TOPIC, caught.texts)
+
+
+def _warn_once(texts):
+    for text in texts:
+        with _forwarded_lock:
+            if text in _forwarded:
+                continue
+            _forwarded.add(text)
+        _core.logger.warning("%s", text)
+
+
+def _forward_warnings(client):
+    if client is None or getattr(client, "_qir_forwarding", False):
+        return
+    client.subscribe_topic(_WARNINGS_TOPIC, lambda event: _warn_once(event[1]))
+    client._qir_forwarding = True
+
+
+def _current_client():
+    try:
+        from distributed import get_client
+        return get_client()
+    except (ImportError, ValueError):
+        return None
 
 
 def predict(model, patterns):
@@ -102,6 +168,7 @@ def predict(model, patterns):
         raise ValueError(f"patterns must be a 2-D array with {model.n_features_in_} columns, "
                          f"got shape {patterns.shape}")
     _watch_computes()
+    _forward_warnings(_current_client())
     patterns = patterns.rechunk({1: -1})
     dtype = model.classes_.dtype if model.unknown_label is None else model._label_dtype()
     return patterns.map_blocks(_predict_block, model, _Blocks(), dtype=dtype, drop_axis=1,
@@ -141,16 +208,18 @@ def _as_arrays(X, y):
     return X, y, names
 
 
-# The data this worker process last scaled for a fit's members: (the data
-# as the tasks get them, the scaling asked for, the scaling ranges, the
-# scaled patterns). The members of one fit on one worker share it; the fit
-# clears it when it ends.
+# The data this worker process last checked for a fit's members: (the
+# data as the tasks get them, the scaling asked for, the scaling ranges, the
+# checked patterns). The members of one fit on one worker share it; the fit
+# clears it when it ends. Each member scales the patterns as it copies them
+# for the modules, so no scaled copy of the whole data is kept beside them.
 _prepared = None
 _prepared_lock = threading.Lock()
 
 
-def _scaled(X, estimator):
-    """X checked and scaled as fit scales it, once per worker and data."""
+def _checked(X, estimator):
+    """X checked as fit checks it, with its scaling ranges, once per worker
+    and data."""
     global _prepared
     asked = pickle.dumps((bool(estimator.scale), estimator.scale_from))
     with _prepared_lock:
@@ -158,8 +227,6 @@ def _scaled(X, estimator):
             return _prepared[2], _prepared[3]
         patterns = check_array(X, dtype=np.float64)
         scaling = estimator._ranges(patterns) if estimator.scale else None
-        if scaling is not None:
-            patterns = _qir.scale(patterns, *scaling)
         _prepared = (X, asked, scaling, patterns)
         return scaling, patterns
 
@@ -172,10 +239,15 @@ def _forget_prepared():
 
 def _member(X, y, estimator, given, voting, member):
     """One member trained on the whole data, as fit trains it."""
-    scaling, patterns = _scaled(X, estimator)
+    scaling, patterns = _checked(X, estimator)
     with _core.interruptible("QIR_TRAIN"):
-        trained, params = _qir.train_member(patterns, y, given, voting, member, None)
-    return trained, params, scaling, patterns.shape[1]
+        trained, params, warned = _qir.train_member([patterns], y, given, voting, member,
+                                                    scaling)
+    return trained, params, scaling, patterns.shape[1], [warned]
+
+
+def _log_warnings(texts):
+    _core._log(("", texts))
 
 
 def _data_warnings(X, codes):
@@ -279,10 +351,12 @@ def _fit_whole(client, estimator, X, y, y_labels, voting, given, progress, class
     futures = client.map(_member, [data] * voters, [labels] * voters, [estimator] * voters,
                          [given] * voters, [voting] * voters, range(voters), pure=False)
     try:
-        trained, resolved, scalings, features = zip(*_gather(client, futures, progress,
-                                                             "member"))
+        trained, resolved, scalings, features, warned = zip(*_gather(client, futures, progress,
+                                                                     "member"))
     finally:
         client.run(_forget_prepared)
+    for texts in warned:  # in member order, as fit gives them
+        _log_warnings(texts[0])
     return _qir.assemble_model(list(trained), features[0], resolved[0], voting, 1,
                                scalings[0], class_names, names or [])
 
@@ -300,34 +374,42 @@ def _chunk_range(X):
 
 def _partition_member(blocks, labels, params, voting, member, scaling):
     """Member `member` trained on its chunks alone, with the whole data's
-    scaling and parameters."""
-    X = check_array(np.vstack(blocks), dtype=np.float64)
+    scaling and parameters. The chunks go to the modules' copy as they
+    are, scaled on the way: nothing else of their size is made here."""
+    blocks = [check_array(block, dtype=np.float64) for block in blocks]
     with _core.interruptible("QIR_TRAIN"):
-        trained, _ = _qir.train_member(X, np.concatenate(labels), params, voting, member, scaling)
-    return trained
+        trained, _, warned = _qir.train_member(blocks, np.concatenate(labels), params, voting,
+                                               member, scaling)
+    return trained, warned
 
 
 def _fit_partitions(client, estimator, X, y_labels, voting, given, progress, class_names,
                     names):
-    blocks, rows = _blocks(client, X)
+    # X's chunks are computed where they are needed and let go once used:
+    # once for their ranges, once more for the members that train on them,
+    # so the data need never be held whole on the cluster.
+    X = X.rechunk({1: -1})
+    rows = X.chunks[0]
     if sum(rows) != len(y_labels):
         raise ValueError(f"X has {sum(rows)} rows and y {len(y_labels)} labels")
+    chunks = list(X.to_delayed().ravel())
     features = X.shape[1]
     scaling = None
-    if estimator.scale:
-        if estimator.scale_from is not None:
-            scaling = estimator._ranges(np.empty((0, features)))
-        else:
-            ranges = client.gather(client.map(_chunk_range, blocks))
-            scaling = (np.min([low for low, _ in ranges], axis=0),
-                       np.max([high for _, high in ranges], axis=0))
-    voters, count = voting["voters"], len(blocks)
+    if estimator.scale and estimator.scale_from is not None:
+        scaling = estimator._ranges(np.empty((0, features)))
+    params = dict(given)
+    if (estimator.scale and scaling is None) or "D" not in params:
+        ranges = client.gather(client.compute([dask.delayed(_chunk_range)(chunk)
+                                               for chunk in chunks]))
+        whole = (np.min([low for low, _ in ranges], axis=0),
+                 np.max([high for _, high in ranges], axis=0))
+        if estimator.scale and scaling is None:
+            scaling = whole
+    voters, count = voting["voters"], len(chunks)
     groups = [range(k, count, voters) if count >= voters else [k % count]
               for k in range(voters)]
-    params = dict(given)
     if "D" not in params:  # the whole data's: the features that vary in any chunk
-        ends = np.vstack(scaling) if scaling is not None else np.vstack(
-            [np.min(X, axis=0).compute(), np.max(X, axis=0).compute()])
+        ends = np.vstack(whole)
         scaled = _qir.scale(ends, *scaling) if scaling is not None else ends
         params["D"] = float(_core.default_D(_core.varying_features(scaled)))
     if "max_list_presentations" not in params:  # as for the largest member's rows
@@ -336,22 +418,25 @@ def _fit_partitions(client, estimator, X, y_labels, voting, given, progress, cla
             _core.default_max_presentations(most, voters))
     starts = np.concatenate([[0], np.cumsum(rows)])
     labels = client.scatter([y_labels[starts[i]:starts[i + 1]] for i in range(count)])
-    futures = client.map(_partition_member, [[blocks[i] for i in group] for group in groups],
-                         [[labels[i] for i in group] for group in groups], [params] * voters,
-                         [voting] * voters, range(voters), [scaling] * voters, pure=False)
-    trained = _gather(client, futures, progress, "member")
+    train = dask.delayed(_partition_member, pure=False)
+    futures = client.compute([train([chunks[i] for i in group], [labels[i] for i in group],
+                                    params, voting, member, scaling)
+                              for member, group in enumerate(groups)])
+    trained, warned = zip(*_gather(client, futures, progress, "member"))
+    for texts in warned:
+        _log_warnings(texts)
     return _qir.assemble_model(list(trained), features, params, voting, 1, scaling,
                                class_names, names or [])
 
 
 def _continued_member(block, labels, before, voting, member, batch):
     """Member `member` going on from its nodes `before` on the next chunk."""
-    previous, params, scaling, features = before
+    previous, params, scaling, features, warned = before
     X = check_array(block, dtype=np.float64)
     with _core.interruptible("QIR_TRAIN"):
-        trained, _ = _qir.train_member(X, labels, params, voting, member, scaling, previous,
-                                       batch)
-    return trained, params, scaling, features
+        trained, _, texts = _qir.train_member([X], labels, params, voting, member, scaling,
+                                              previous, batch)
+    return trained, params, scaling, features, warned + [texts]
 
 
 def _fit_continuing(client, estimator, X, y, names, voting, given, progress):
@@ -377,9 +462,13 @@ def _fit_continuing(client, estimator, X, y, names, voting, given, progress):
                            [batch_labels] * voters, steps, [voting] * voters, range(voters),
                            [batch] * voters, pure=False)
     try:
-        trained, params, scalings, features = zip(*_gather(client, steps, progress, "member"))
+        trained, params, scalings, features, warned = zip(*_gather(client, steps, progress,
+                                                                   "member"))
     finally:
         client.run(_forget_prepared)
+    for batch in range(len(blocks)):  # batch by batch, as partial_fit gives them
+        for texts in warned:
+            _log_warnings(texts[batch])
     model = _qir.assemble_model(list(trained), features[0], params[0], voting, len(blocks),
                                 scalings[0], _class_names(classes, labels), names or [])
     estimator.__dict__.update(_model_=model, classes_=classes, _labels=labels)

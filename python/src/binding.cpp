@@ -241,23 +241,6 @@ Modules &modules() {
   return *instance;
 }
 
-qirhost::ArrayPtr host_matrix(const Matrix &values) {
-  if (values.ndim() != 2) throw py::value_error("patterns must be a two-dimensional array");
-  const auto rows = static_cast<std::size_t>(values.shape(0));
-  const auto cols = static_cast<std::size_t>(values.shape(1));
-  qirhost::ArrayPtr array(mxCreateDoubleMatrix(rows, cols, mxREAL));
-  if (!array) throw std::bad_alloc();
-  double *out = mxGetPr(array.get());
-  const auto in = values.unchecked<2>();
-  for (std::size_t c = 0; c < cols; ++c)
-    for (std::size_t first = 0; first < rows; first += check_interval) {
-      Interruptible::check();
-      const std::size_t last = std::min(rows, first + check_interval);
-      for (std::size_t r = first; r < last; ++r) *out++ = in(r, c);
-    }
-  return array;
-}
-
 qirhost::ArrayPtr host_column(const Vector &values) {
   if (values.ndim() != 1) throw py::value_error("labels must be a one-dimensional array");
   const auto rows = static_cast<std::size_t>(values.shape(0));
@@ -739,11 +722,51 @@ py::object optional_view(const std::vector<double> &values, const py::handle &ow
   return view_of(values, owner);
 }
 
-// The patterns as the model's members see them: scaled by `range` when it
-// has one, copied once into a host array either way.
+// The rows of `blocks`, one after the other, as the model's members see
+// them: scaled by `range` when it has one, straight into the one host
+// array, through a buffer of a few rows (no scaled copy of the whole data
+// beside it: on a Dask worker the blocks are often all it can hold).
+qirhost::ArrayPtr model_patterns(const std::vector<Matrix> &blocks,
+                                 const qir::FeatureRange &range) {
+  if (blocks.empty()) throw py::value_error("patterns must have at least one block");
+  std::size_t rows = 0;
+  const Matrix &front = blocks.front();
+  const auto cols = static_cast<std::size_t>(front.ndim() == 2 ? front.shape(1) : 0);
+  for (const Matrix &block : blocks) {
+    if (block.ndim() != 2) throw py::value_error("patterns must be a two-dimensional array");
+    if (static_cast<std::size_t>(block.shape(1)) != cols)
+      throw py::value_error("the blocks of patterns must have the same columns");
+    rows += static_cast<std::size_t>(block.shape(0));
+  }
+  if (!range.min.empty() && (range.min.size() != cols || range.max.size() != cols))
+    throw py::value_error("patterns must have one column per scaling range");
+  qirhost::ArrayPtr array(mxCreateDoubleMatrix(rows, cols, mxREAL));
+  if (!array) throw std::bad_alloc();
+  double *out = mxGetPr(array.get());
+  const std::size_t step = std::max<std::size_t>(1, check_interval / std::max<std::size_t>(1, cols));
+  std::vector<double> buffer(std::min(step, rows) * cols);
+  std::size_t placed = 0;
+  for (const Matrix &block : blocks) {
+    const auto in = block.unchecked<2>();
+    const auto count = static_cast<std::size_t>(in.shape(0));
+    for (std::size_t first = 0; first < count; first += step) {
+      Interruptible::check();
+      const std::size_t taken = std::min(step, count - first);
+      for (std::size_t r = 0; r < taken; ++r)
+        for (std::size_t c = 0; c < cols; ++c)
+          buffer[r * cols + c] =
+              in(static_cast<py::ssize_t>(first + r), static_cast<py::ssize_t>(c));
+      if (!range.min.empty()) qir::scale_rows(buffer.data(), taken, cols, range.min, range.max);
+      for (std::size_t c = 0; c < cols; ++c)
+        for (std::size_t r = 0; r < taken; ++r) out[c * rows + placed + r] = buffer[r * cols + c];
+      placed += taken;
+    }
+  }
+  return array;
+}
+
 qirhost::ArrayPtr model_patterns(const Matrix &patterns, const qir::FeatureRange &range) {
-  if (range.min.empty()) return host_matrix(patterns);
-  return host_matrix(scale(patterns, range.min, range.max));
+  return model_patterns(std::vector<Matrix>{patterns}, range);
 }
 
 // A host matrix as the modules' seam takes it, borrowed.
@@ -843,10 +866,13 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
 // (`start`: the member's nodes before the model's batch `batch`) trains:
 // the library's own member, so that members trained in other processes
 // make fit's model. Parameters left out of `params` are resolved from these
-// patterns as fit resolves them. (member, the training parameters used.)
-py::tuple train_member(const Matrix &patterns, const Vector &labels, const py::dict &params,
-                       const py::dict &voting, int member, const py::object &scaling,
-                       const std::shared_ptr<qir::Member> &start, std::uint64_t batch) {
+// patterns as fit resolves them. `patterns` is a list of row blocks, taken
+// one after the other. (member, the training parameters used, the modules'
+// warnings, which the caller shows where fit would have.)
+py::tuple train_member(const std::vector<Matrix> &patterns, const Vector &labels,
+                       const py::dict &params, const py::dict &voting, int member,
+                       const py::object &scaling, const std::shared_ptr<qir::Member> &start,
+                       std::uint64_t batch) {
   const SectionScope section("QIR_TRAIN");
   const auto settings = voting_settings(voting);
   auto x = model_patterns(patterns, range_of(scaling));
@@ -854,6 +880,7 @@ py::tuple train_member(const Matrix &patterns, const Vector &labels, const py::d
   const auto p = resolved_params(params, nullptr, x.get(), settings.voters);
   Modules &m = modules();
   auto trained = std::make_shared<qir::Member>();
+  CallText text;
   {
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> guard(m.lock);
@@ -861,9 +888,9 @@ py::tuple train_member(const Matrix &patterns, const Vector &labels, const py::d
     *trained = qir::train_ensemble_member(m.get(), pattern_matrix(x.get()),
                                           qirhost::values_of(y.get()), p, settings, member,
                                           start.get(), batch);
-    take_text(m);
+    text = take_text(m);
   }
-  return py::make_tuple(trained, params_dict(p));
+  return py::make_tuple(trained, params_dict(p), text.warnings);
 }
 
 // The model of members trained apart, as fit would have made it.
