@@ -254,9 +254,10 @@ def _data_warnings(X, codes):
     return _qir.data_warnings(check_array(X, dtype=np.float64), codes)
 
 
-def _gather(client, futures, progress, what):
+def _gather(client, futures, progress, what, held=()):
     """The futures' results in order, reporting each as it finishes; Ctrl-C
-    (or an error) cancels the tasks still on the cluster."""
+    (or an error) cancels the tasks still on the cluster, and lets go of
+    the data sent for them (`held`): a caller's traceback would keep them."""
     from distributed import as_completed
     try:
         for done, _ in enumerate(as_completed(futures), start=1):
@@ -265,7 +266,7 @@ def _gather(client, futures, progress, what):
                 progress(done, len(futures))
         return client.gather(futures)
     except BaseException:
-        client.cancel(futures)
+        client.cancel(list(futures) + list(held))
         raise
 
 
@@ -351,8 +352,8 @@ def _fit_whole(client, estimator, X, y, y_labels, voting, given, progress, class
     futures = client.map(_member, [data] * voters, [labels] * voters, [estimator] * voters,
                          [given] * voters, [voting] * voters, range(voters), pure=False)
     try:
-        trained, resolved, scalings, features, warned = zip(*_gather(client, futures, progress,
-                                                                     "member"))
+        trained, resolved, scalings, features, warned = zip(*_gather(
+            client, futures, progress, "member", held=(data, labels)))
     finally:
         client.run(_forget_prepared)
     for texts in warned:  # in member order, as fit gives them
@@ -422,7 +423,7 @@ def _fit_partitions(client, estimator, X, y_labels, voting, given, progress, cla
     futures = client.compute([train([chunks[i] for i in group], [labels[i] for i in group],
                                     params, voting, member, scaling)
                               for member, group in enumerate(groups)])
-    trained, warned = zip(*_gather(client, futures, progress, "member"))
+    trained, warned = zip(*_gather(client, futures, progress, "member", held=labels))
     for texts in warned:
         _log_warnings(texts)
     return _qir.assemble_model(list(trained), features, params, voting, 1, scaling,
@@ -453,17 +454,16 @@ def _fit_continuing(client, estimator, X, y, names, voting, given, progress):
         labels = _file_labels(found, classes, labels)
         classes = found
     voters = voting["voters"]
-    first = client.scatter(labels[np.searchsorted(classes, batches[0])])
-    steps = client.map(_member, [blocks[0]] * voters, [first] * voters, [estimator] * voters,
+    sent = [client.scatter(labels[np.searchsorted(classes, batch)]) for batch in batches]
+    steps = client.map(_member, [blocks[0]] * voters, [sent[0]] * voters, [estimator] * voters,
                        [given] * voters, [voting] * voters, range(voters), pure=False)
     for batch in range(1, len(blocks)):
-        batch_labels = client.scatter(labels[np.searchsorted(classes, batches[batch])])
         steps = client.map(_continued_member, [blocks[batch]] * voters,
-                           [batch_labels] * voters, steps, [voting] * voters, range(voters),
+                           [sent[batch]] * voters, steps, [voting] * voters, range(voters),
                            [batch] * voters, pure=False)
     try:
-        trained, params, scalings, features, warned = zip(*_gather(client, steps, progress,
-                                                                   "member"))
+        trained, params, scalings, features, warned = zip(*_gather(
+            client, steps, progress, "member", held=blocks + sent))
     finally:
         client.run(_forget_prepared)
     for batch in range(len(blocks)):  # batch by batch, as partial_fit gives them
@@ -497,7 +497,7 @@ def cross_validate(X, y, folds=5, random_state=None, client=None, progress=None,
     futures = client.map(_folds, [data] * folds, [estimator._given_params()] * folds,
                          [voting] * folds, [settings] * folds, [[k] for k in range(folds)],
                          pure=False)
-    outcomes = _gather(client, futures, progress, "fold")
+    outcomes = _gather(client, futures, progress, "fold", held=[data])
     return _cv_result(_qir.combine_folds(codes, [fold for (fold,) in outcomes]))
 
 
@@ -519,5 +519,9 @@ def search(X, y, folds=5, random_state=None, scale=True, client=None, progress=N
                              [None] * count, pure=False)
         return _gather(client, futures, progress, "setting")
 
-    found = _qir.search(X, codes, int(folds), seed, bool(scale), evaluate)
+    try:
+        found = _qir.search(X, codes, int(folds), seed, bool(scale), evaluate)
+    except BaseException:
+        client.cancel([data])
+        raise
     return _search_result(found, scale, random_state)

@@ -668,13 +668,31 @@ py::array_t<double> scale(const Matrix &patterns, const std::vector<double> &lo,
 }
 
 // The training range of each feature, as the command fits it.
+// Taken a few rows at a time, so that no row-by-row copy of the whole data
+// is made (its many small pieces would stay with the process once freed).
 py::tuple feature_range(const Matrix &patterns) {
   if (patterns.ndim() != 2) throw py::value_error("patterns must be a two-dimensional array");
   const auto in = patterns.unchecked<2>();
-  std::vector<std::vector<double>> rows(static_cast<std::size_t>(in.shape(0)));
-  for (py::ssize_t r = 0; r < in.shape(0); ++r)
-    for (py::ssize_t c = 0; c < in.shape(1); ++c) rows[r].push_back(in(r, c));
-  auto range = qir::fit_feature_range(rows);
+  const auto cols = static_cast<std::size_t>(in.shape(1));
+  const std::size_t step = std::max<std::size_t>(1, check_interval / std::max<std::size_t>(1, cols));
+  std::vector<std::vector<double>> rows;
+  qir::FeatureRange range;
+  for (py::ssize_t first = 0; first < in.shape(0); first += static_cast<py::ssize_t>(step)) {
+    const auto last = std::min(in.shape(0), first + static_cast<py::ssize_t>(step));
+    rows.resize(static_cast<std::size_t>(last - first), std::vector<double>(cols));
+    for (py::ssize_t r = first; r < last; ++r)
+      for (py::ssize_t c = 0; c < in.shape(1); ++c)
+        rows[static_cast<std::size_t>(r - first)][static_cast<std::size_t>(c)] = in(r, c);
+    const auto part = qir::fit_feature_range(rows);
+    if (range.min.empty()) {
+      range = part;
+      continue;
+    }
+    for (std::size_t k = 0; k < cols; ++k) {
+      range.min[k] = std::min(range.min[k], part.min[k]);
+      range.max[k] = std::max(range.max[k], part.max[k]);
+    }
+  }
   return py::make_tuple(to_numpy(std::move(range.min)), to_numpy(std::move(range.max)));
 }
 

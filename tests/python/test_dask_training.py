@@ -2,6 +2,8 @@
 limits: the members, partitions, folds and settings as tasks."""
 import os
 import signal
+import subprocess
+import sys
 import threading
 
 import dask.array as da
@@ -58,6 +60,8 @@ def test_partitions_train_members_apart_or_carry_them_chunk_to_chunk(client, cir
     # Every member saw a quarter of the data: fewer nodes than the full fit's.
     assert sum(len(n) for n, _ in apart.members_) < sum(len(n) for n, _ in full.members_)
     np.testing.assert_array_equal(apart.feature_min_, full.feature_min_)
+    # The chunks were let go as used: nothing of the data stays on the cluster.
+    assert scheduler_tasks_left(client) == 0
     assert apart._model_.params == full._model_.params | {
         "max_list_presentations": apart._model_.params["max_list_presentations"]}
     carried = qir.dask.fit(chunks, y, client=client, n_voters=3, partitions="continue")
@@ -68,6 +72,15 @@ def test_partitions_train_members_apart_or_carry_them_chunk_to_chunk(client, cir
     assert carried._model_.batches == 4
     with pytest.raises(ValueError, match="Dask array"):
         qir.dask.fit(X, y, client=client, partitions=True)
+
+
+def scheduler_tasks_left(client):
+    count = lambda dask_scheduler: len(dask_scheduler.tasks)
+    for _ in range(50):  # futures are let go as their messages arrive
+        if client.run_on_scheduler(count) == 0:
+            break
+        threading.Event().wait(0.1)
+    return client.run_on_scheduler(count)
 
 
 def big_data():
@@ -103,12 +116,8 @@ def test_ctrl_c_cancels_the_clusters_tasks(client):
 
     with pytest.raises(KeyboardInterrupt):
         qir.dask.fit(X, y, client=client, progress=interrupt, n_voters=8, vigilance=0.6)
-    # Nothing of the fit stays queued or running on the workers.
-    for _ in range(100):
-        if not any(client.processing().values()):
-            break
-        threading.Event().wait(0.1)
-    assert not any(client.processing().values())
+    # Nothing of the fit stays queued or running on the workers, nor its data.
+    assert scheduler_tasks_left(client) == 0
 
 
 def iris():
@@ -149,3 +158,56 @@ def test_scikit_learns_tools_under_joblibs_dask_backend(client):
                                   local.cv_results_["mean_test_score"])
     np.testing.assert_array_equal(
         remote_scores, cross_val_score(qir.QIRClassifier(n_voters=3, oflag=0), X, y, cv=4))
+
+
+CTRL_C_CHILD = """
+import sys, threading, time
+import numpy as np
+from distributed import Client, LocalCluster
+import qir, qir.dask
+
+def say(*words):
+    print(*words, flush=True)
+
+if __name__ == "__main__":
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        def announce():  # once both workers train, the parent may press Ctrl-C
+            while sum(len(keys) for keys in client.processing().values()) < 2:
+                time.sleep(0.05)
+            say("training")
+        threading.Thread(target=announce, daemon=True).start()
+        rng = np.random.default_rng(7)  # random labels, high vigilance: slow members
+        X, y = rng.random((40000, 16)), rng.integers(0, 10, 40000)
+        try:
+            qir.dask.fit(X, y, client=client, n_voters=4, vigilance=0.95, scale=False)
+            say("finished")
+        except KeyboardInterrupt:
+            say("KeyboardInterrupt")
+        tasks = lambda dask_scheduler: len(dask_scheduler.tasks)
+        for _ in range(100):
+            if client.run_on_scheduler(tasks) == 0:
+                break
+            time.sleep(0.1)
+        say("tasks left", client.run_on_scheduler(tasks))
+"""
+
+
+def test_ctrl_c_in_a_process_fitting_on_a_cluster(tmp_path):
+    # pytest's own process would take the signal itself: the fit runs in a
+    # child process, pressed as a terminal presses Ctrl-C.
+    script = tmp_path / "child.py"
+    script.write_text(CTRL_C_CHILD)
+    child = subprocess.Popen([sys.executable, str(script)], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True, cwd=tmp_path)
+    guard = threading.Timer(120, child.kill)  # a hang fails the test, not the suite
+    guard.start()
+    try:
+        assert child.stdout.readline() == "training\n"
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=120)
+    finally:
+        guard.cancel()
+        child.kill()
+    assert out.splitlines() == ["KeyboardInterrupt", "tasks left 0"]
+    assert child.returncode == 0
