@@ -97,6 +97,9 @@ SETTINGS = {
     "half": {"max_features": 0.5},
     "bootstrap": {"bootstrap": True},
     "half+bootstrap": {"max_features": 0.5, "bootstrap": True},
+    "0.7": {"max_features": 0.7},
+    "0.7+bootstrap": {"max_features": 0.7, "bootstrap": True},
+    "0.7x25": {"max_features": 0.7, "n_voters": 25},
     "standard": {"scaling": "standard"},
     "standard+half": {"scaling": "standard", "max_features": 0.5},
 }

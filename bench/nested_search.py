@@ -8,6 +8,9 @@ training folds' range.
 
     PYTHONPATH=build/python python3 bench/nested_search.py [--sets iris,wine]
 
+--sets may also name the stress sets of bench/member_views_study.py
+(irrelevant_binary, scales_outliers, ...).
+
 Prints one row per set: mean accuracy and its fold-to-fold standard error
 for the defaults and the nested search, the outer folds on which the
 search's choice did worse than the defaults, the search's time per outer
@@ -17,11 +20,13 @@ as in `qir cv`. Run by hand: it takes minutes.
 import argparse
 import os
 import sys
+import tempfile
 import time
 
 import numpy as np
 
 from accuracy import BUNDLED, DATA, read_csv, sklearn_models, scaled_by_training
+from member_views_study import stress_sets
 
 
 def mean_and_error(values):
@@ -59,11 +64,14 @@ def main():
     parser.add_argument("--sets")
     args = parser.parse_args()
     sets = args.sets.split(",") if args.sets else BUNDLED
+    folder = tempfile.TemporaryDirectory()
+    paths = {name: os.path.join(DATA, name + ".csv") for name in BUNDLED}
+    paths.update(stress_sets(folder.name))  # member_views_study's stress sets by name
     print("| data | defaults | search (nested) | folds worse / kept defaults | search s/fold"
           " | 1-NN | SVC | RF |")
     print("|---|---|---|---|---|---|---|---|")
     for name in sets:
-        X, y = read_csv(os.path.join(DATA, name + ".csv"))
+        X, y = read_csv(paths[name])
         rows, others = nested(X, y)
         cells = [name]
         for key in ("defaults", "search"):

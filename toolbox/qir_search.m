@@ -10,7 +10,7 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %   best with ensembles of several sizes; and keeps the defaults of qir_fit
 %   unless the best ensemble beats them by more than the standard error of
 %   its per-fold gain. The grid (M is the number of features that vary):
-%     D          0.5, 0.71, 1, 1.41 times sqrt(M)
+%     D          0.25, 0.354, 0.5, 0.71, 1, 1.41, 2, 2.83 times sqrt(M)
 %     Vigilance  0, 0.5
 %     Ratio      0.5, 0.75, 1
 %     Alpha      0.01, 0.1

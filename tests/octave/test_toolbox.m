@@ -161,7 +161,7 @@ check(numel(unique(r.fold)) == 5 && all(abs(accumarray(r.fold, 1) - 178 / 5) < 1
 % The search is the command's: the same screening, ensembles and choice.
 iris_file = fullfile(data, 'iris.csv');
 [ranked, best, bm, outcome] = qir_search(I(:, 1:4), I(:, 5), 'Folds', 3, 'Display', false);
-check(numel(ranked) == 96 && all(diff([ranked.accuracy]) <= 0) && isstruct(bm), 'search ranking');
+check(numel(ranked) == 192 && all(diff([ranked.accuracy]) <= 0) && isstruct(bm), 'search ranking');
 out = command(qir, ['search ' iris_file ' --folds 3']);
 screened_top = regexp(out, 'Screening[^\n]*\n[^\n]*\n\s+1\s+([0-9.]+)%', 'tokens', 'once'){1};
 check(strcmp(sprintf('%.2f', ranked(1).accuracy), screened_top), 'screening %.2f vs %s', ...

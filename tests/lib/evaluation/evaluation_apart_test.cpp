@@ -3,11 +3,15 @@
 // results of the library's own runs.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <iterator>
 #include <optional>
+#include <set>
 
 #include "base/errors.h"
 #include "evaluation/cross_validation.h"
 #include "evaluation/parameter_search.h"
+#include "evaluation/search_grid.h"
 #include "modules/module_runner.h"
 
 using namespace qir;
@@ -91,4 +95,20 @@ TEST(EvaluationApart, ASearchWhoseSettingsRunElsewhereChoosesAsTheLocalOne) {
   EXPECT_EQ(apart.kept_defaults, local.kept_defaults);
   EXPECT_EQ(apart.chosen.params.D, local.chosen.params.D);
   EXPECT_EQ(apart.chosen.voting.voters, local.chosen.voting.voters);
+}
+
+// The search's D reaches past both ends where the best settings sat: from a
+// quarter to nearly three times sqrt(M), in steps of sqrt(2).
+TEST(SearchGrid, DSpansAQuarterToNearlyThreeTimesTheRootOfM) {
+  const std::vector<TrainingParams> grid = search_grid(16);
+  std::set<double> D;
+  for (const TrainingParams &p : grid) D.insert(p.D);
+  ASSERT_EQ(D.size(), 8u);
+  EXPECT_DOUBLE_EQ(*D.begin(), 1.0);   // 0.25 x sqrt(16)
+  EXPECT_NEAR(*D.rbegin(), 11.3137, 1e-4);  // 2.83 x sqrt(16)
+  for (auto at = std::next(D.begin()); at != D.end(); ++at)
+    EXPECT_NEAR(*at / *std::prev(at), std::sqrt(2.0), 1e-12);
+  EXPECT_EQ(grid.size(), 8u * 2 * 3 * 2 * 2);
+  EXPECT_NE(search_grid_text().find("0.25, 0.354, 0.5, 0.707, 1, 1.41, 2, 2.83 times sqrt(M)"),
+            std::string::npos);
 }
