@@ -8,9 +8,9 @@ The data (the overlapping workload: 25 clusters in 20 features, 5 classes)
 are made chunk by chunk on the workers from a seeded generator per chunk, so
 they never sit whole anywhere; a local cluster of two worker processes, each
 with memory_limit a quarter of the data's size, trains one member per chunk
-with qir.dask.fit(partitions=True). The workers run with QIR_PRUNE=0 (the
-same model, without the search's memory) and MALLOC_MMAP_THRESHOLD_=65536
-(large arrays given back to the system when freed, not kept in the heap). Prints the time, the workers' peak
+with qir.dask.fit(partitions=True). The workers run with
+MALLOC_MMAP_THRESHOLD_=65536 (large arrays given back to the system when
+freed, not kept in the heap). Prints the time, the workers' peak
 memory against their limit, and the held-out accuracy.
 
 A full-data model at that size is out of reach here (each of its members
@@ -66,7 +66,7 @@ def cluster(memory_limit):
     from distributed import LocalCluster
     return LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                         dashboard_address=None, memory_limit=memory_limit,
-                        env={"QIR_PRUNE": "0", "MALLOC_MMAP_THRESHOLD_": "65536"})
+                        env={"MALLOC_MMAP_THRESHOLD_": "65536"})
 
 
 def main():
