@@ -6,6 +6,8 @@
 #include "model.h"
 #include "portability.h"
 
+#include <cmath>
+
 namespace qir {
 
 namespace {
@@ -173,31 +175,47 @@ PatternDecision PackedCompetition::decide(const double *pattern, const Competiti
   else
     matcher.evaluate(packed_, pattern, params, d.evaluation, grouped_ ? &groups_ : nullptr);
   const double *free_size = packed_.view().free_size;
-  double best_cfv = 0.0;
+  const auto cfv_at = [&](std::int32_t slot) {
+    return choosing_ ? matcher.cfv(slot)
+                     : compute_cfv(matcher.fit(slot), free_size[slot], rules.alpha);
+  };
   // The decisions of compete_for_pattern for the nodes that pass VT; every
   // other node costs its VT comparison and nothing else. The choice search
   // gives the CFVs (the same operations); the nodes it left out can
-  // neither win nor tie and are counted below.
-  matcher.for_each_passing(packed_, [&](std::int32_t i) {
-    const std::int32_t slot = packed_.slot_of(i);
-    const double cfv = choosing_ ? matcher.cfv(slot)
-                                 : compute_cfv(matcher.fit(slot), free_size[slot], rules.alpha);
+  // neither win nor tie and are counted below. Visited in slot order (the
+  // packed arrays' own), the winner is the one the visit in node order
+  // picks: a later candidate wins when !(best >= cfv), so without a NaN
+  // among the candidates, the lowest-numbered of those with the greatest
+  // CFV. With one (only without CT: a NaN fails CT), the visit in node
+  // order decides.
+  std::int32_t candidates = 0;
+  bool nan_candidate = false;
+  double best_cfv = 0.0;
+  matcher.for_each_passing_slot(packed_, [&](std::int32_t slot) {
+    const double cfv = cfv_at(slot);
     d.cfv_count += 1;
     if (rules.ct_option == 1) {
       if (!(cfv >= rules.Tu)) return;
       d.pattern_comparisons += 1;
     }
-    if (d.winner < 0) {
-      d.winner = i;
-      best_cfv = cfv;
-      return;
-    }
-    d.pattern_comparisons += 1;
-    if (!(best_cfv >= cfv)) {
+    nan_candidate |= std::isnan(cfv);
+    const std::int32_t i = packed_.node_at(slot);
+    if (candidates++ == 0 || cfv > best_cfv || (cfv == best_cfv && i < d.winner)) {
       d.winner = i;
       best_cfv = cfv;
     }
   });
+  if (candidates > 1) d.pattern_comparisons += static_cast<std::uint32_t>(candidates - 1);
+  if (nan_candidate) {
+    d.winner = -1;
+    matcher.for_each_passing(packed_, [&](std::int32_t i) {
+      const double cfv = cfv_at(packed_.slot_of(i));
+      if (d.winner < 0 || !(best_cfv >= cfv)) {
+        d.winner = i;
+        best_cfv = cfv;
+      }
+    });
+  }
   d.pattern_comparisons += static_cast<std::uint32_t>(packed_.size());  // VT, every node
   d.cfv_count += static_cast<std::int32_t>(skips.passing);
   d.pattern_comparisons += static_cast<std::uint32_t>(skips.ct_passing + skips.candidates);

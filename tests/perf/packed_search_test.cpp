@@ -195,6 +195,43 @@ TEST_P(ChoiceSkippingTest, AdversarialGeometryMatchesThePlainSearch) {
   unsetenv("QIR_THREADS");
 }
 
+// Nodes as large as D allows leave no free size: with alpha 0, a pattern
+// inside one gets a CFV of 0/0, NaN, which changes the winner whenever it
+// comes in node order; the decision, made in slot order, must agree.
+TEST_P(ChoiceSkippingTest, NaNChoiceValuesPickTheWinnerOfTheNodeOrder) {
+  const qirhost::Module fast(QIR_PERF_MODULE_PATH);
+  const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
+  Generator g(57);
+  std::int64_t nan_nodes = 0;
+  for (int k = 0; k < 12; ++k) {
+    PerfCase c;
+    const std::int32_t M = 2;
+    c.D = 4.0;
+    c.ratio = 1.0;
+    c.vigilance = 0.0;
+    c.alpha = 0.0;
+    c.ct_option = 0.0;
+    c.oflag = g.one_of({0.0, 1.0});
+    for (std::int32_t i = 0; i < 150; ++i) {
+      std::vector<double> row = g.template_row(M, c.D);
+      row[0] = g.uniform(0.0, 3.0);
+      row[1] = g.uniform(0.0, 3.0);
+      const bool whole = g.pick(4) == 0;
+      nan_nodes += whole;
+      row[2 * M] = whole ? c.D / 2 : g.uniform(0.0, 0.5);
+      c.templates.push_back(row);
+      c.nlabels.push_back(static_cast<double>(1 + g.pick(4)));
+    }
+    for (std::int32_t j = 0; j < 300; ++j)
+      c.patterns.push_back({g.uniform(0.0, 3.0), g.uniform(0.0, 3.0)});
+    SCOPED_TRACE("case " + std::to_string(k));
+    const std::vector<ArrayPtr> inputs = host_inputs(c);
+    qirtest::expect_same_call(fast.call(1, raw(inputs)), plain.call(1, raw(inputs)));
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(nan_nodes, 100);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, ChoiceSkippingTest,
                          ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
 
