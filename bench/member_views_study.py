@@ -30,17 +30,8 @@ import time
 import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DATA = os.path.join(HERE, "..", "data")
-BUNDLED = ["iris", "wine", "breast_cancer", "digits"]
-
-
-def read_csv(path):
-    rows = np.loadtxt(path, delimiter=",")
-    return rows[:, :-1], rows[:, -1]
-
-
-def write_csv(path, X, y):
-    np.savetxt(path, np.column_stack([X, y]), delimiter=",", fmt="%.10g")
+sys.path.insert(0, HERE)
+from accuracy import BUNDLED, DATA, read_csv, write_csv  # noqa: E402
 
 
 def stress_sets(folder):
