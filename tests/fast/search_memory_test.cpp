@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -115,7 +116,9 @@ TEST(SearchMemory, KeepsTheFirstBlocksWithinItsShareAndOnlyRowsThatKnow) {
   memory.remember(2100, 100, nothing.data());
   memory.gaps(2100)[99] = 3;
   memory.next_search();
-  memory.remember(10, 100, failed.data());
+  std::vector<std::uint8_t> row = nothing;
+  std::copy(failed.begin(), failed.end(), row.begin());
+  memory.remember(10, 100, row.data());
   memory.next_search();
   const KnownFailures known = memory.recall(2100, 100);
   ASSERT_NE(known.gaps, nullptr);
