@@ -89,6 +89,39 @@ std::string line_path(const ChartLine &line, const Frame &f, const std::vector<d
   return svg;
 }
 
+// The heights in pixels where the lines cross pixel column px.
+void lines_at(const LineChart &chart, const ChartPanel &panel, const Frame &f, double px,
+                std::vector<double> &heights) {
+  heights.clear();
+  for (const auto &line : panel.lines)
+    for (std::size_t k = 0; k + 1 < chart.x.size(); ++k) {
+      const double a = f.x(chart.x[k]), b = f.x(chart.x[k + 1]);
+      if (!(std::min(a, b) <= px && px <= std::max(a, b))) continue;
+      if (!std::isfinite(line.y[k]) || !std::isfinite(line.y[k + 1])) continue;
+      const double t = b == a ? 0 : (px - a) / (b - a);
+      heights.push_back(f.y(line.y[k]) + t * (f.y(line.y[k + 1]) - f.y(line.y[k])));
+    }
+}
+
+// The marker's text goes along the panel's bottom or its top, whichever
+// leaves more room between the text and the lines it spans.
+double marker_text_baseline(const LineChart &chart, const ChartPanel &panel, const Frame &f) {
+  constexpr double font = 11, char_width = 6.2;
+  const double low_baseline = top + panel_height - 6, high_baseline = top + 6 + font;
+  const double from = f.x(chart.marker_x) + 4;
+  const double to = from + char_width * static_cast<double>(chart.marker_text.size());
+  double low_room = INFINITY, high_room = INFINITY;
+  std::vector<double> heights;
+  for (int step = 0; step <= 16; ++step) {
+    lines_at(chart, panel, f, from + (to - from) * step / 16.0, heights);
+    for (double h : heights) {
+      low_room = std::min(low_room, std::abs(low_baseline - font / 2 - h));
+      high_room = std::min(high_room, std::abs(high_baseline - font / 2 - h));
+    }
+  }
+  return high_room > low_room ? high_baseline : low_baseline;
+}
+
 std::string panel_svg(const LineChart &chart, const ChartPanel &panel, double x0) {
   Frame f{x0, {}, {}};
   for (double v : chart.x) f.xs.add(v);
@@ -115,8 +148,8 @@ std::string panel_svg(const LineChart &chart, const ChartPanel &panel, double x0
     svg += "<line class=\"marker\" x1=\"" + num(at) + "\" y1=\"" + num(top) + "\" x2=\"" +
            num(at) + "\" y2=\"" + num(top + panel_height) +
            "\" stroke=\"#888888\" stroke-dasharray=\"2 3\"/>\n<text x=\"" + num(at + 4) +
-           "\" y=\"" + num(top + panel_height - 6) + "\" font-size=\"11\" fill=\"#555555\">" +
-           escape(chart.marker_text) + "</text>\n";
+           "\" y=\"" + num(marker_text_baseline(chart, panel, f)) +
+           "\" font-size=\"11\" fill=\"#555555\">" + escape(chart.marker_text) + "</text>\n";
   }
   for (std::size_t k = 0; k < panel.lines.size(); ++k)
     svg += line_path(panel.lines[k], f, chart.x, colour(k));

@@ -91,3 +91,25 @@ TEST(LineChart, OneLinePerSeriesGapsAtNaNAndMismatchesRefused) {
   chart.panels[1].lines[0].y.pop_back();
   EXPECT_THROW(render_line_chart(chart), InputError);
 }
+
+// The marker's text sits along whichever edge its span leaves clear: the
+// bottom when the lines run high there, the top when they run low, even
+// where they are high elsewhere in the panel.
+TEST(LineChart, MarkerTextKeepsClearOfTheLinesItSpans) {
+  const auto baseline = [](const std::vector<double> &y) {
+    LineChart chart;
+    chart.x = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    chart.panels = {{"p", "s", {{"one", y, false}}, true}};
+    chart.marker_x = 6;
+    chart.marker_text = "class 9 appears";
+    const std::string svg = render_line_chart(chart);
+    std::smatch m;
+    EXPECT_TRUE(std::regex_search(svg, m, std::regex("<text x=\"[0-9.]+\" y=\"([0-9.]+)\"[^>]*>class 9")));
+    return std::stod(m[1]);
+  };
+  const double lines_low = baseline({0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  const double lines_high = baseline({10, 10, 10, 10, 10, 10, 10, 10, 10, 10});
+  const double high_before_the_marker = baseline({10, 10, 10, 10, 10, 0, 0, 0, 0, 0});
+  EXPECT_LT(lines_low, lines_high);
+  EXPECT_EQ(high_before_the_marker, lines_low);
+}
