@@ -76,6 +76,7 @@ QIR_GROUP_library = \
 # environment settings.
 QIR_GROUP_fast = \
   fast/choice_bound.cpp \
+  fast/choice_cut.cpp \
   fast/early_cut.cpp \
   fast/environment_settings.cpp \
   fast/match_kernel_avx2.cpp \

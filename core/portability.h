@@ -127,7 +127,8 @@
 #if defined(__GNUC__) && !defined(__clang__)
 #define QIR_AVX512_INTRINSICS_BEGIN \
   QIR_PRAGMA(GCC diagnostic push)   \
-  QIR_PRAGMA(GCC diagnostic ignored "-Wmaybe-uninitialized")
+  QIR_PRAGMA(GCC diagnostic ignored "-Wmaybe-uninitialized") \
+  QIR_PRAGMA(GCC diagnostic ignored "-Wuninitialized")
 #define QIR_AVX512_INTRINSICS_END QIR_PRAGMA(GCC diagnostic pop)
 #else
 #define QIR_AVX512_INTRINSICS_BEGIN

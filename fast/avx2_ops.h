@@ -23,6 +23,16 @@ struct Avx2Ops {
   static constexpr int width = 4;
   QIR_KERNEL_TARGET static V set1(double x) { return _mm256_set1_pd(x); }
   QIR_KERNEL_TARGET static V load(const double *p) { return _mm256_load_pd(p); }
+  QIR_KERNEL_TARGET static V load_float(const float *p) { return _mm256_cvtps_pd(_mm_load_ps(p)); }
+  // Single precision, for the choice bounds' distances.
+  using F = __m256;
+  static constexpr int float_width = 8;
+  QIR_KERNEL_TARGET static F set1f(float x) { return _mm256_set1_ps(x); }
+  QIR_KERNEL_TARGET static F loadf(const float *p) { return _mm256_loadu_ps(p); }
+  QIR_KERNEL_TARGET static void storef(float *p, F v) { _mm256_storeu_ps(p, v); }
+  QIR_KERNEL_TARGET static F addf(F a, F b) { return _mm256_add_ps(a, b); }
+  QIR_KERNEL_TARGET static F subf(F a, F b) { return _mm256_sub_ps(a, b); }
+  QIR_KERNEL_TARGET static F mulf(F a, F b) { return _mm256_mul_ps(a, b); }
   QIR_KERNEL_TARGET static void store(double *p, V v) { _mm256_store_pd(p, v); }
   QIR_KERNEL_TARGET static V add(V a, V b) { return _mm256_add_pd(a, b); }
   QIR_KERNEL_TARGET static V sub(V a, V b) { return _mm256_sub_pd(a, b); }

@@ -33,6 +33,11 @@ bool choice_bounds_enabled() {
   return pruning_enabled() && (setting == nullptr || std::strcmp(setting, "0") != 0);
 }
 
+bool training_bounds_enabled() {
+  const char *setting = std::getenv("QIR_TRAINING_BOUNDS");
+  return choice_bounds_enabled() && setting != nullptr && std::strcmp(setting, "1") == 0;
+}
+
 const char *requested_match_kernel() { return std::getenv("QIR_MATCH_KERNEL"); }
 
 }  // namespace qir

@@ -13,6 +13,11 @@
 //                     its choice values, only those beyond the vigilance
 //                     test's reach (the differential tests and benchmarks
 //                     compare both ways); QIR_PRUNE=0 turns it off too.
+//   QIR_TRAINING_BOUNDS "1": training's searches without memory leave out
+//                     the blocks whose bounds prove they cannot win
+//                     (choice_cut.h; off by default: measured, it saves no
+//                     time on this project's workloads); QIR_CHOICE_BOUNDS=0
+//                     and QIR_PRUNE=0 turn it off too.
 //   QIR_MATCH_KERNEL  scalar, sse2, avx2, avx512 or neon: that evaluation kernel
 //                     when the processor has it, else the best one it has.
 #pragma once
@@ -33,6 +38,9 @@ bool pruning_enabled();
 
 // False when QIR_CHOICE_BOUNDS or QIR_PRUNE is "0".
 bool choice_bounds_enabled();
+
+// True when QIR_TRAINING_BOUNDS is "1" and choice_bounds_enabled().
+bool training_bounds_enabled();
 
 // QIR_MATCH_KERNEL as set; null when unset.
 const char *requested_match_kernel();

@@ -40,6 +40,18 @@ QIR_TARGET_AVX512 inline __mmask8 load_mask_pair(const std::uint64_t *a, const s
   return _mm512_test_epi64_mask(m, m);
 }
 
+// Sixteen lanes of single precision, for the choice bounds' distances.
+struct Avx512FloatOps {
+  using F = __m512;
+  static constexpr int float_width = 16;
+  QIR_TARGET_AVX512 static F set1f(float x) { return _mm512_set1_ps(x); }
+  QIR_TARGET_AVX512 static F loadf(const float *p) { return _mm512_loadu_ps(p); }
+  QIR_TARGET_AVX512 static void storef(float *p, F v) { _mm512_storeu_ps(p, v); }
+  QIR_TARGET_AVX512 static F addf(F a, F b) { return _mm512_add_ps(a, b); }
+  QIR_TARGET_AVX512 static F subf(F a, F b) { return _mm512_sub_ps(a, b); }
+  QIR_TARGET_AVX512 static F mulf(F a, F b) { return _mm512_mul_ps(a, b); }
+};
+
 struct Constants512 {
   V keep, ratio, D, inside_tolerance, vt_tolerance, vt_threshold, alpha;
   QIR_TARGET_AVX512 explicit Constants512(const MatchParams &p)
@@ -145,6 +157,23 @@ QIR_UNROLL(8)
   return outside_count;
 }
 
+// Evaluates the listed blocks list[i … end-1] whole, two blocks to a
+// register; returns how many nodes lie outside.
+struct FinishPairs {
+  const PackedView &nodes;
+  const double *pattern;
+  const Constants512 &k;
+  const Constants<Avx2Ops> &k4;
+  const MatchOut &out;
+  QIR_TARGET_AVX512 std::int64_t operator()(std::int32_t i, std::int32_t end) const {
+    std::int64_t outside = 0;
+    for (; i + 8 <= end; i += 8) outside += finish_pairs<4>(nodes, pattern, k, out, i);
+    for (; i + 2 <= end; i += 2) outside += finish_pairs<1>(nodes, pattern, k, out, i);
+    if (i < end) outside += finish_listed<Avx2Ops, 1>(nodes, pattern, k4, out, i, 0);
+    return outside;
+  }
+};
+
 }  // namespace
 
 QIR_TARGET_AVX512 MatchCount match_avx512(const PackedView &nodes, const double *pattern,
@@ -152,19 +181,15 @@ QIR_TARGET_AVX512 MatchCount match_avx512(const PackedView &nodes, const double 
                                           std::int32_t listed) {
   if (params.cut && nodes.cuts.count > 0) return match_list<Avx2Ops, 4>(nodes, pattern, params, out, listed);
   const Constants512 k(params);
+  const Constants<Avx2Ops> k4(params);
+  const FinishPairs finish{nodes, pattern, k, k4, out};
+  if (params.choose && out.cfv != nullptr && nodes.choice_centre != nullptr)
+    return match_choosing<Avx2Ops, 4, Avx512FloatOps>(nodes, pattern, params, finish, out, listed);
   MatchCount count;
-  std::int32_t i = 0;
-  for (; i + 8 <= listed; i += 8) count.outside += finish_pairs<4>(nodes, pattern, k, out, i);
-  for (; i + 2 <= listed; i += 2) count.outside += finish_pairs<1>(nodes, pattern, k, out, i);
-  if (i < listed) {
-    const Constants<Avx2Ops> k4(params);
-    count.outside += finish_listed<Avx2Ops, 1>(nodes, pattern, k4, out, i, 0);
-  }
+  count.outside = finish(0, listed);
   return count;
 }
 
 }  // namespace qir::kernels
-
-QIR_AVX512_INTRINSICS_END
 
 #endif

@@ -275,13 +275,187 @@ QIR_KERNEL_TARGET inline MatchCount match_staged(const PackedView &nodes, const 
   return count;
 }
 
+// The squared distances, in single precision, from the pattern to the
+// single-precision centres of slots s0 … s1-1, into out.single.
+template <class Ops>
+QIR_KERNEL_TARGET inline void single_distances(const PackedView &nodes, const MatchOut &out,
+                                               std::int32_t s0, std::int32_t s1) {
+  using F = typename Ops::F;
+  constexpr int W = Ops::float_width;
+  constexpr int U = 4;  // independent sums in flight
+  const std::size_t stride = static_cast<std::size_t>(nodes.choice_stride);
+  const float *x = out.single_pattern;
+  std::int32_t s = s0;
+  for (; s + U * W <= s1; s += U * W) {
+    F acc[U];
+QIR_UNROLL(4)
+    for (int u = 0; u < U; ++u) acc[u] = Ops::set1f(0.0f);
+    const float *row = nodes.choice_centre + s;
+    for (std::int32_t f = 0; f < nodes.M; ++f, row += stride) {
+      const F xf = Ops::set1f(x[f]);
+QIR_UNROLL(4)
+      for (int u = 0; u < U; ++u) {
+        const F d = Ops::subf(Ops::loadf(row + u * W), xf);
+        acc[u] = Ops::addf(acc[u], Ops::mulf(d, d));
+      }
+    }
+QIR_UNROLL(4)
+    for (int u = 0; u < U; ++u) Ops::storef(out.single + s + u * W, acc[u]);
+  }
+  for (; s < s1; ++s) {
+    float acc = 0.0f;
+    const float *row = nodes.choice_centre + s;
+    for (std::int32_t f = 0; f < nodes.M; ++f, row += stride) {
+      const float d = *row - x[f];
+      acc += d * d;
+    }
+    out.single[s] = acc;
+  }
+}
+
+// The lanes of a block whose nodes that distance proves outside, passing
+// the vigilance test and below `best` (see choice_cut.h).
+template <class Ops>
+QIR_KERNEL_TARGET inline unsigned choice_holds(const PackedView &nodes, const MatchParams &params,
+                                               const MatchOut &out, std::int32_t block,
+                                               typename Ops::V best) {
+  using V = typename Ops::V;
+  const ChoiceFactors &factors = nodes.choice_factors;
+  unsigned bits = 0;
+QIR_UNROLL(4)
+  for (int r = 0; r < regs_per_block<Ops>; ++r) {
+    const std::int32_t slot = block * block_lanes + r * Ops::width;
+    const V bn = Ops::mul(best, Ops::load(nodes.choice_denominator + slot));
+    const V below = Ops::sub(Ops::load(nodes.choice_base + slot), Ops::mul(bn, Ops::set1(choice_keep)));
+    const V outside = Ops::load(nodes.choice_outside + slot);
+    const V z = Ops::select(Ops::greater(outside, below), outside, below);
+    const V least = Ops::mul(Ops::mul(Ops::set1(factors.beyond), z), z);
+    const V error = Ops::add(Ops::load(nodes.choice_error + slot), Ops::set1(params.single_error));
+    const V w2 = Ops::load_float(out.single + slot);
+    const V low = Ops::sub(Ops::mul(w2, Ops::set1(factors.low)), error);
+    const V high = Ops::add(Ops::mul(w2, Ops::set1(factors.high)), error);
+    const unsigned beyond = Ops::bits(Ops::greater(low, least));
+    const unsigned passes = Ops::bits(Ops::greater_equal(Ops::load(nodes.choice_vt_limit + slot), high));
+    bits |= (beyond & passes) << (r * Ops::width);
+  }
+  return bits;
+}
+
+// The NB blocks listed from list[i] on: those whose nodes provably cannot
+// win against `best` are left out, the others listed again from
+// list[kept] on. Returns the new `kept`.
+template <class Ops, int NB>
+QIR_KERNEL_TARGET inline std::int32_t choice_stage(const PackedView &nodes, const double *pattern,
+                                                   const MatchParams &params, const MatchOut &out,
+                                                   std::int32_t i, std::int32_t kept, double best,
+                                                   MatchCount &count) {
+  (void)pattern;
+  std::int32_t blocks[NB];
+QIR_UNROLL(8)
+  for (int j = 0; j < NB; ++j) blocks[j] = out.block_list[i + j];
+  const typename Ops::V best_v = Ops::set1(best);
+  // No branch depends on the outcome, which is hard to predict.
+QIR_UNROLL(8)
+  for (int j = 0; j < NB; ++j) {
+    const std::int32_t block = blocks[j];
+    const unsigned empty = nodes.empty_lanes[block] & 15u;
+    const unsigned proved = (choice_holds<Ops>(nodes, params, out, block, best_v) | empty) & 15u;
+    const unsigned below = static_cast<unsigned>(proved == 15u);
+    count.outside += below * nodes.block_members[block];
+    count.deferred += below * nodes.block_members[block];
+    out.failing[block] = static_cast<std::uint8_t>(empty);
+    out.deferred[block >> 4] |= static_cast<std::uint64_t>(~empty & 15u & (0u - below)) << ((block & 15) * 4);
+    out.block_list[kept] = block;
+    kept += static_cast<std::int32_t>(below ^ 1u);
+  }
+  return kept;
+}
+
+// The best CFV (not NaN) among the nodes of the `kept` blocks from list[i]
+// on that passed the vigilance test; counts those whose CFV is NaN.
+QIR_KERNEL_TARGET inline double best_after(const MatchOut &out, std::int32_t i, std::int32_t kept,
+                                           double best, MatchCount &count) {
+  std::int64_t unordered = 0;
+  for (std::int32_t j = i; j < i + kept; ++j) {
+    const std::int32_t slot = out.block_list[j] * block_lanes;
+    const unsigned lanes = static_cast<unsigned>(out.passes_vt[slot >> 6] >> (slot & 63)) & 15u;
+QIR_UNROLL(4)
+    for (int lane = 0; lane < block_lanes; ++lane) {
+      const double cfv = out.cfv[slot + lane];
+      const bool in = ((lanes >> lane) & 1u) != 0;
+      unordered += in & (cfv != cfv);
+      best = in && cfv > best ? cfv : best;
+    }
+  }
+  count.unordered += unordered;
+  return best;
+}
+
+// A training search without memory: the listed blocks in list order, a
+// run at a time; a run's blocks that provably cannot win against the best
+// CFV of the runs evaluated before it are left out, the rest evaluated.
+// Where no best bounds anything (none yet, or a NaN CFV among the nodes
+// evaluated), the run is evaluated whole.
+template <class Ops, int NB, class FloatOps, class Finish>
+QIR_KERNEL_TARGET inline MatchCount match_choosing(const PackedView &nodes, const double *pattern,
+                                                   const MatchParams &params, const Finish &finish,
+                                                   const MatchOut &out, std::int32_t listed) {
+  // Blocks per run: the first is short, so that a best is found soon.
+  constexpr std::int32_t first_run = 4, run = 32;
+  MatchCount count;
+  double best = -1.0;
+  for (std::int32_t begin = 0; begin < listed;) {
+    const std::int32_t step = begin == 0 ? first_run : run;
+    const std::int32_t end = listed - begin > step ? begin + step : listed;
+    std::int32_t kept = end;
+    // A NaN or infinite best, or one of at most 0, proves nothing.
+    if (count.unordered == 0 && best > 0.0 && best < 1e300) {
+      std::int32_t low = out.block_list[begin], high = low;
+      for (std::int32_t j = begin + 1; j < end; ++j) {
+        low = out.block_list[j] < low ? out.block_list[j] : low;
+        high = out.block_list[j] > high ? out.block_list[j] : high;
+      }
+      single_distances<FloatOps>(nodes, out, low * block_lanes, (high + 1) * block_lanes);
+      // In place: a block is listed again at or before its old place.
+      kept = begin;
+      std::int32_t i = begin;
+      for (; i + NB <= end; i += NB)
+        kept = choice_stage<Ops, NB>(nodes, pattern, params, out, i, kept, best, count);
+      for (; i < end; ++i) kept = choice_stage<Ops, 1>(nodes, pattern, params, out, i, kept, best, count);
+    }
+    count.outside += finish(begin, kept);
+    best = best_after(out, begin, kept - begin, best, count);
+    begin = end;
+  }
+  return count;
+}
+
+// Evaluates the listed blocks list[i … end-1] whole; returns how many
+// nodes lie outside.
+template <class Ops, int NB>
+struct FinishListed {
+  const PackedView &nodes;
+  const double *pattern;
+  const Constants<Ops> &k;
+  const MatchOut &out;
+  QIR_KERNEL_TARGET std::int64_t operator()(std::int32_t i, std::int32_t end) const {
+    std::int64_t outside = 0;
+    for (; i + NB <= end; i += NB) outside += finish_listed<Ops, NB>(nodes, pattern, k, out, i, 0);
+    for (; i < end; ++i) outside += finish_listed<Ops, 1>(nodes, pattern, k, out, i, 0);
+    return outside;
+  }
+};
+
 // The blocks out.block_list[0 … listed-1]; their bits in out.passes_vt must
 // be clear.
-template <class Ops, int NB>
+template <class Ops, int NB, class FloatOps = Ops>
 QIR_KERNEL_TARGET inline MatchCount match_list(const PackedView &nodes, const double *pattern,
                                                const MatchParams &params, const MatchOut &out,
                                                std::int32_t listed) {
   const Constants<Ops> k(params);
+  if (params.choose && out.cfv != nullptr && nodes.choice_centre != nullptr)
+    return match_choosing<Ops, NB, FloatOps>(nodes, pattern, params,
+                                             FinishListed<Ops, NB>{nodes, pattern, k, out}, out, listed);
   if (params.cut && nodes.cuts.count > 0) return match_staged<Ops, NB>(nodes, pattern, k, out, listed);
   MatchCount count;
   std::int32_t i = 0;

@@ -18,6 +18,16 @@ struct NeonOps {
   static constexpr int width = 2;
   static V set1(double x) { return vdupq_n_f64(x); }
   static V load(const double *p) { return vld1q_f64(p); }
+  static V load_float(const float *p) { return vcvt_f64_f32(vld1_f32(p)); }
+  // Single precision, for the choice bounds' distances.
+  using F = float32x4_t;
+  static constexpr int float_width = 4;
+  static F set1f(float x) { return vdupq_n_f32(x); }
+  static F loadf(const float *p) { return vld1q_f32(p); }
+  static void storef(float *p, F v) { vst1q_f32(p, v); }
+  static F addf(F a, F b) { return vaddq_f32(a, b); }
+  static F subf(F a, F b) { return vsubq_f32(a, b); }
+  static F mulf(F a, F b) { return vmulq_f32(a, b); }
   static void store(double *p, V v) { vst1q_f64(p, v); }
   static V add(V a, V b) { return vaddq_f64(a, b); }
   static V sub(V a, V b) { return vsubq_f64(a, b); }

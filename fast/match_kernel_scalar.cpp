@@ -13,6 +13,16 @@ struct ScalarOps {
   static constexpr int width = 1;
   static V set1(double x) { return x; }
   static V load(const double *p) { return *p; }
+  static V load_float(const float *p) { return static_cast<double>(*p); }
+  // Single precision, for the choice bounds' distances.
+  using F = float;
+  static constexpr int float_width = 1;
+  static F set1f(float x) { return x; }
+  static F loadf(const float *p) { return *p; }
+  static void storef(float *p, F v) { *p = v; }
+  static F addf(F a, F b) { return a + b; }
+  static F subf(F a, F b) { return a - b; }
+  static F mulf(F a, F b) { return a * b; }
   static void store(double *p, V v) { *p = v; }
   static V add(V a, V b) { return a + b; }
   static V sub(V a, V b) { return a - b; }

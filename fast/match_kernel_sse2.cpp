@@ -17,6 +17,18 @@ struct Sse2Ops {
   static constexpr int width = 2;
   static V set1(double x) { return _mm_set1_pd(x); }
   static V load(const double *p) { return _mm_load_pd(p); }
+  static V load_float(const float *p) {
+    return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p))));
+  }
+  // Single precision, for the choice bounds' distances.
+  using F = __m128;
+  static constexpr int float_width = 4;
+  static F set1f(float x) { return _mm_set1_ps(x); }
+  static F loadf(const float *p) { return _mm_loadu_ps(p); }
+  static void storef(float *p, F v) { _mm_storeu_ps(p, v); }
+  static F addf(F a, F b) { return _mm_add_ps(a, b); }
+  static F subf(F a, F b) { return _mm_sub_ps(a, b); }
+  static F mulf(F a, F b) { return _mm_mul_ps(a, b); }
   static void store(double *p, V v) { _mm_store_pd(p, v); }
   static V add(V a, V b) { return _mm_add_pd(a, b); }
   static V sub(V a, V b) { return _mm_sub_pd(a, b); }

@@ -35,6 +35,10 @@ void PackedNodes::reset(std::int32_t num_features, const ReachRule &rule) {
     cut_weight_[c].clear();
     cut_limit_[c].clear();
   }
+  for (auto &terms : choice_) terms.clear();
+  choice_centre_.clear();
+  choice_stride_ = 0;
+  single_.assign(static_cast<std::size_t>(num_features), 0.0f);
   block_members_.clear();
   empty_lanes_.clear();
   is_point_.clear();
@@ -58,6 +62,8 @@ void PackedNodes::reserve(std::int32_t nodes) {
     cut_weight_[c].reserve(slots);
     cut_limit_[c].reserve(slots);
   }
+  if (choosing())
+    for (auto &terms : choice_) terms.reserve(slots);
   block_members_.reserve(slots / block_lanes);
   node_at_.reserve(slots);
   is_point_.reserve(static_cast<std::size_t>(nodes));
@@ -83,6 +89,22 @@ void PackedNodes::add_block() {
     cut_weight_[c].resize(cut_weight_[c].size() + block_lanes, 0.0);
     cut_limit_[c].resize(cut_limit_[c].size() + block_lanes,
                          -std::numeric_limits<double>::infinity());
+  }
+  // A padding lane never keeps its block from being left out (the kernels
+  // mask it out); its terms are never used.
+  if (choosing()) {
+    for (auto &terms : choice_) terms.resize(terms.size() + block_lanes, 0.0);
+    const std::int32_t slots = static_cast<std::int32_t>(choice_[0].size());
+    if (slots > choice_stride_) {
+      // Rows twice as long, copied over: rare as nodes are added one by one.
+      const std::int32_t stride = std::max(64, 2 * choice_stride_);
+      AlignedVector<float> wider(static_cast<std::size_t>(M_) * static_cast<std::size_t>(stride), 0.0f);
+      for (std::int32_t f = 0; f < M_; ++f)
+        std::copy_n(choice_centre_.data() + static_cast<std::size_t>(f) * choice_stride_, choice_stride_,
+                    wider.data() + static_cast<std::size_t>(f) * stride);
+      choice_centre_.swap(wider);
+      choice_stride_ = stride;
+    }
   }
   block_members_.push_back(0);
   empty_lanes_.push_back(15u);
@@ -110,6 +132,15 @@ void PackedNodes::store(std::int32_t slot, std::int32_t i, const Node &node) {
     cut_scale_[c][slot] = cut.scale;
     cut_weight_[c][slot] = cut.weight;
     cut_limit_[c][slot] = cut.limit;
+  }
+  if (choosing()) {
+    const ChoiceCutSlot c = choice_cut(choice_rule_, node, single_.data());
+    const double terms[choice_terms] = {
+        c.usable ? c.error : std::numeric_limits<double>::quiet_NaN(), c.vt_limit, c.denominator,
+        c.base, c.outside};
+    for (int t = 0; t < choice_terms; ++t) choice_[t][slot] = terms[t];
+    for (std::int32_t f = 0; f < M_; ++f)
+      choice_centre_[static_cast<std::size_t>(f) * choice_stride_ + static_cast<std::size_t>(slot)] = single_[f];
   }
   points_ += (node.is_point != 0) - is_point_[i];
   is_point_[i] = node.is_point != 0;
@@ -156,6 +187,16 @@ PackedView PackedNodes::view() const {
   }
   v.block_members = block_members_.data();
   v.empty_lanes = empty_lanes_.data();
+  if (choosing()) {
+    v.choice_centre = choice_centre_.data();
+    v.choice_stride = choice_stride_;
+    v.choice_error = choice_[0].data();
+    v.choice_vt_limit = choice_[1].data();
+    v.choice_denominator = choice_[2].data();
+    v.choice_base = choice_[3].data();
+    v.choice_outside = choice_[4].data();
+    v.choice_factors = choice_factors(choice_rule_.reach);
+  }
   v.M = M_;
   v.blocks = blocks();
   return v;
@@ -276,6 +317,7 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
   block_list_.resize(capacity / block_lanes);
   failing_.resize(capacity / block_lanes);
   deferred_slots_.resize((capacity + 63) / 64);
+  single_.resize(capacity);
 }
 
 void BlockMatcher::passing_cfvs(const PackedNodes &nodes, double alpha) {
@@ -300,7 +342,8 @@ MatchCount BlockMatcher::run_kernel(const PackedNodes &nodes, const double *patt
                                     const MatchParams &params, std::int32_t listed) {
   const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
                      params.with_cfv ? cfv_.data() : nullptr, passes_vt_.data(),
-                     block_list_.data(), failing_.data()};
+                     block_list_.data(), failing_.data(), deferred_slots_.data(),
+                     single_pattern_.data(), single_.data()};
   return kernel_function(kernel_)(nodes.view(), pattern, params, out, listed);
 }
 
@@ -527,18 +570,60 @@ void BlockMatcher::add(MatchCount &total, const MatchCount &part) {
   cut_tests_.hits += static_cast<std::uint64_t>(part.cut_blocks);
 }
 
+// The pattern in single precision, and its share of the choice bounds'
+// error term (choice_cut.h); false when a value does not fit.
+bool BlockMatcher::single_pattern(const double *pattern, std::int32_t M, double &error) {
+  single_pattern_.resize(static_cast<std::size_t>(M));
+  double e2 = 0.0;
+  for (std::int32_t f = 0; f < M; ++f) {
+    if (!(std::fabs(pattern[f]) < choice_single_limit)) return false;
+    single_pattern_[f] = static_cast<float>(pattern[f]);
+    const double d = pattern[f] - static_cast<double>(single_pattern_[f]);  // exact
+    e2 += d * d;
+  }
+  error = choice_pattern_error(e2, M);
+  return true;
+}
+
 MatchCount BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
                                const MatchParams &params, const NodeGroups *groups,
                                const KnownFailures &known, const WinnerSearch *winner) {
   std::memset(passes_vt_.data(), 0, static_cast<std::size_t>((nodes.slots() + 63) / 64) * 8);
   MatchParams p = params;
-  p.cut = groups != nullptr && nodes.cut_points().count > 0 && cut_tests_.worth_trying() &&
-          cut_safe_pattern(pattern, nodes.features());
+  const bool safe = cut_safe_pattern(pattern, nodes.features());
+  // A search that leaves out blocks for their choice bounds tests no cuts.
+  p.choose = params.choose && params.with_cfv && nodes.choosing() && safe &&
+             single_pattern(pattern, nodes.features(), p.single_error);
+  p.cut = groups != nullptr && nodes.cut_points().count > 0 && !p.choose &&
+          cut_tests_.worth_trying() && safe;
   MatchCount total;
   const std::int32_t listed = list_blocks(nodes, pattern, p, groups,
                                           groups != nullptr ? known : KnownFailures(),
                                           groups != nullptr ? winner : nullptr, total);
-  if (listed > 0) add(total, run_kernel(nodes, pattern, p, listed));
+  if (listed == 0) return total;
+  if (p.choose && p.likely_block >= 0) {
+    // The block of the node likely to win goes first: the best CFV it sets
+    // lets more of the others be left unfinished.
+    std::int32_t *end = block_list_.data() + listed;
+    std::int32_t *at = std::lower_bound(block_list_.data(), end, p.likely_block);
+    if (at != end && *at == p.likely_block) std::rotate(block_list_.data(), at, at + 1);
+  }
+  const MatchCount part = run_kernel(nodes, pattern, p, listed);
+  add(total, part);
+  if (part.deferred == 0) return total;
+  if (part.unordered == 0) {
+    deferred_nodes_ = part.deferred;
+    skipped_ += static_cast<std::uint64_t>(part.deferred);
+    return total;
+  }
+  // A NaN CFV among the candidates: every candidate must be seen.
+  const std::int32_t words = (nodes.slots() + 63) / 64;
+  for (std::int32_t w = 0; w < words; ++w) {
+    const std::uint64_t bits = deferred_slots_[w];
+    deferred_slots_[w] = 0;
+    for (std::int32_t q = 0; q < 16; ++q)
+      if (((bits >> (q * block_lanes)) & 15u) != 0) evaluate_block(nodes, pattern, p, w * 16 + q);
+  }
   return total;
 }
 
@@ -546,6 +631,7 @@ void BlockMatcher::evaluate_block(const PackedNodes &nodes, const double *patter
                                   const MatchParams &params, std::int32_t b) {
   MatchParams p = params;
   p.cut = false;
+  p.choose = false;
   block_list_[0] = b;
   run_kernel(nodes, pattern, p, 1);
 }

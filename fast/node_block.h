@@ -6,6 +6,7 @@
 // what node_match computes for that node, bit for bit.
 #pragma once
 
+#include "choice_cut.h"
 #include "early_cut.h"
 #include "node.h"
 #include "portability.h"
@@ -71,6 +72,17 @@ struct PackedView {
   const double *cut_limit[max_cuts] = {};
   const std::int32_t *block_members = nullptr;
   const std::uint8_t *empty_lanes = nullptr;  // per block: a bit per lane without a node
+  // Each slot's choice cut (choice_cut.h); null without a usable rule:
+  // the centres in single precision, feature by feature, and the terms
+  // of ChoiceCutSlot by slot.
+  const float *choice_centre = nullptr;  // [feature][slot], rows choice_stride apart
+  std::int32_t choice_stride = 0;
+  const double *choice_error = nullptr;  // NaN where the node is never left out
+  const double *choice_vt_limit = nullptr;
+  const double *choice_denominator = nullptr;
+  const double *choice_base = nullptr;
+  const double *choice_outside = nullptr;
+  ChoiceFactors choice_factors;
   std::int32_t M = 0;
   std::int32_t blocks = 0;
   std::int32_t segments() const { return cuts.count + 1; }
@@ -94,6 +106,14 @@ struct MatchParams {
   // the cores compute it.
   bool with_cfv = false;
   double alpha = 0.0;
+  // A training search without memory (needs with_cfv and the nodes'
+  // choice cuts; no cuts): blocks go in runs in list order, and a block
+  // whose every node provably cannot win against the best CFV found so
+  // far is left unevaluated (choice_cut.h).
+  bool choose = false;
+  double inverse_D = 0.0;  // 1 / D raised by the margin, for the MFV bounds
+  double single_error = 0.0;  // the pattern's share of the error term (choice_cut.h)
+  std::int32_t likely_block = -1;  // evaluated first when choosing (-1: none)
 };
 
 // What a kernel counts over its blocks.
@@ -102,6 +122,8 @@ struct MatchCount {
   std::int64_t cut = 0;      // nodes left unfinished, all of them outside
   std::int64_t cut_tests = 0;    // blocks tested for a cut
   std::int64_t cut_blocks = 0;   // blocks cut
+  std::int64_t deferred = 0;     // nodes left unevaluated that cannot win
+  std::int64_t unordered = 0;    // evaluated nodes passing VT with a NaN CFV
 };
 
 // Where a kernel writes: one entry per node slot (padded), and one bit per
@@ -119,6 +141,13 @@ struct MatchOut {
   // a block left unfinished), and one for each lane whose node the pattern
   // lies inside (the high four).
   std::uint8_t *failing = nullptr;
+  // A bit per slot left unevaluated because it cannot win (choose only);
+  // their MFV bounds go to `mfv`.
+  std::uint64_t *deferred = nullptr;
+  // Choose only: the pattern in single precision, and room for each
+  // slot's distance to it in single precision.
+  const float *single_pattern = nullptr;
+  float *single = nullptr;
 };
 
 // The nodes' geometry in block layout. Node i (its index in the caller's
@@ -133,6 +162,10 @@ class PackedNodes {
   // Drops every node and sets the number of features. Given a usable
   // rule, every node also gets its early cut for that rule's test.
   void reset(std::int32_t num_features, const ReachRule &rule = ReachRule());
+  // Gives every node placed or refreshed from now on its choice cut under
+  // `rule` (kept over resets until set again).
+  void set_choice_rule(const ChoiceCutRule &rule) { choice_rule_ = rule; }
+  bool choosing() const { return choice_rule_.usable; }
   void reserve(std::int32_t nodes);
   // Adds a copy of the node's geometry as node size(), in the slot after
   // the highest one in use.
@@ -184,6 +217,14 @@ class PackedNodes {
   AlignedVector<double> cut_scale_[max_cuts];
   AlignedVector<double> cut_weight_[max_cuts];
   AlignedVector<double> cut_limit_[max_cuts];
+  ChoiceCutRule choice_rule_;
+  // Per slot, as ChoiceCutSlot: error, vt_limit, denominator, base,
+  // outside; and the single-precision centres.
+  static constexpr int choice_terms = 5;
+  AlignedVector<double> choice_[choice_terms];
+  AlignedVector<float> choice_centre_;  // [feature][slot]
+  std::int32_t choice_stride_ = 0;      // slots per feature row
+  std::vector<float> single_;  // one node's centre, while it is stored
   std::vector<std::int32_t> block_members_;
   std::vector<std::uint8_t> empty_lanes_;
   std::vector<std::int32_t> is_point_;  // per real node, for the point count
@@ -380,6 +421,7 @@ class BlockMatcher {
   };
 
   void grow(const PackedNodes &nodes);
+  bool single_pattern(const double *pattern, std::int32_t M, double &error);
   MatchCount match(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                    const NodeGroups *groups, const KnownFailures &known,
                    const WinnerSearch *winner);
@@ -408,6 +450,8 @@ class BlockMatcher {
   std::vector<std::int32_t> block_list_;   // the kernels' work list
   std::vector<std::uint8_t> failing_;      // by block
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
+  AlignedVector<float> single_;           // by slot, for choosing
+  std::vector<float> single_pattern_;
   std::vector<double> group_distance_;     // squared, per group
   std::vector<std::uint8_t> group_choice_; // per group, a GroupChoice
   std::vector<double> group_cfv_;          // per group, its CFV bound

@@ -171,9 +171,14 @@ void PackedSearch::start(double vigilance, const SearchRules &rules, std::int32_
   // more than they save.
   constexpr std::int32_t few_patterns = 64;
   prune_ = groups_.usable() && pruning_enabled() && rules.oflag != 4 && N >= few_patterns;
-  packed_.reset(M, prune_ ? rule : ReachRule());
   // The choice-value test would make candidates of only some passing nodes.
   by_winner_ = prune_ && rules.ct_option == 0;
+  packed_.set_choice_rule(by_winner_ && training_bounds_enabled()
+                              ? make_choice_cut_rule(rule, vigilance, test_tolerance, rules.alpha)
+                              : ChoiceCutRule());
+  packed_.reset(M, prune_ ? rule : ReachRule());
+  choosing_ = packed_.choosing();
+  bounded_ = false;
   last_winner_.assign(by_winner_ ? static_cast<std::size_t>(N) : 0, -1);
   memory_.start(N, prune_, by_winner_);
   const std::uint64_t window = gap_use_.window;
@@ -259,6 +264,11 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
     WinnerSearch winner_search{rules.alpha, -1};
     if (had_gaps && last_winner_[J] >= 0)
       winner_search.likely_block = packed_.slot_of(last_winner_[J]) / block_lanes;
+    // Without gaps, the blocks that cannot win are found from their bounds.
+    params.choose = choosing_ && params.with_cfv && !had_gaps;
+    params.inverse_D = (1.0 / model_params.D) * (1.0 + reach_margin);
+    if (params.choose && last_winner_[J] >= 0)
+      params.likely_block = packed_.slot_of(last_winner_[J]) / block_lanes;
     matcher_.evaluate(packed_, pattern, params, ops_, &groups_, memory_.recall(J, packed_.blocks()),
                       had_gaps ? &winner_search : nullptr);
     if (keeping_) memory_.remember(J, packed_.blocks(), matcher_.failing());
@@ -313,19 +323,22 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
   // candidate after the first (an evaluated node beats it), one
   // comparison, counted as if it had been evaluated.
   const std::int64_t deferred_count = matcher_.deferred_nodes();
+  bounded_ = params.choose;
   if (deferred_count > 0) {
     ops_.flops += static_cast<std::uint64_t>(cfv_flops) * static_cast<std::uint64_t>(deferred_count);
     tally.pattern_comparisons += static_cast<std::uint32_t>(deferred_count);
     deferred_total_ += static_cast<std::uint64_t>(deferred_count);
+    if (bounded_) bounded_total_ += static_cast<std::uint64_t>(deferred_count);
     defer();
   }
   sync_flags(nodes);
   if (winner >= 0) store_result(nodes, winner);
+  winner_cfv_ = winner >= 0 ? nodes[winner].cfv : 0.0;
   // The node evaluations and their CFVs reach the host in one amount.
   flush_ops(ops_);
   if (by_winner_ && skip && keeping_) {
     gap_use_.count(had_gaps ? static_cast<std::uint64_t>(count) : 0,
-                   static_cast<std::uint64_t>(deferred_count));
+                   had_gaps ? static_cast<std::uint64_t>(deferred_count) : 0);
     if (gap_use_.keep(J))
       remember_choices(nodes, J, winner);
     else if (memory_.gaps(J) != nullptr)
@@ -425,6 +438,12 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
       if (b < blocks) gaps[b] = evaluated_gaps(results, b, best, top_mfv);
     }
   }
+  if (bounded_) {
+    // Blocks left unfinished by their bounds have no gaps measured.
+    for (std::int32_t w = 0; w * 16 < blocks; ++w)
+      for (std::int32_t q = 0; q < 16 && w * 16 + q < blocks; ++q)
+        if (((deferred[w] >> (q * block_lanes)) & 15u) != 0) gaps[w * 16 + q] = 0;
+  }
   memory_.best_cfv(J) = best;
   memory_.winner_mfv(J) = top_mfv;
 }
@@ -449,6 +468,14 @@ bool PackedSearch::drops_out(std::int32_t b, double rho) {
   if (gaps == nullptr) return false;
   const std::uint32_t m = mfv_steps(gaps[b]);
   return m > 0 && upper_bound(memory_.winner_mfv(J_), m) <= rho;
+}
+
+// A node left unevaluated by its bound has a CFV below the best of the
+// nodes evaluated before it, at most the winner's: its computed MFV is
+// below winner CFV x (free size + alpha) / D (choice_cut.h).
+double PackedSearch::bounded_mfv(std::int32_t slot) const {
+  const double n = packed_.free_size(slot) + params_.alpha;
+  return winner_cfv_ * n * params_.inverse_D;
 }
 
 // Evaluates deferred block b now, for the same pattern and the same,
@@ -513,7 +540,7 @@ std::int32_t PackedSearch::choose_during_mt(NodeList &nodes, double rho, Pattern
       tally.pattern_comparisons += 1;
       // A node left unevaluated either provably drops out or is evaluated now.
       const bool deferred = ((deferred_[w] >> (slot & 63)) & 1u) != 0;
-      const bool drops = deferred && drops_out(b, rho);
+      const bool drops = deferred && (bounded_ ? bounded_mfv(slot) <= rho : drops_out(b, rho));
       if (deferred && !drops) evaluate_deferred(b);
       if (drops || !(matcher_.mfv(slot) > rho)) {
         nodes[packed_.node_at(slot)].eligible = 0;

@@ -168,6 +168,13 @@ class PackedSearch {
   // evaluating them later needs.
   bool by_winner_ = false;
   std::vector<std::int32_t> last_winner_;
+  // Leaving unfinished, in a search without memory, the blocks whose
+  // nodes provably cannot win (choice_cut.h; no CT), and whether the
+  // current search did: its deferred nodes then carry MFV bounds, not gaps.
+  bool choosing_ = false;
+  bool bounded_ = false;
+  double winner_cfv_ = 0.0;  // the search's winner's CFV
+  double bounded_mfv(std::int32_t slot) const;
   // A bit per slot, set for the nodes left unevaluated and not evaluated
   // since (as eligible_, a block's four slots in one word).
   std::vector<std::uint64_t> deferred_;
@@ -199,12 +206,15 @@ class PackedSearch {
   const double *pattern_ = nullptr;
   MatchParams params_;
   std::uint64_t deferred_total_ = 0;
+  std::uint64_t bounded_total_ = 0;
   std::uint64_t evaluations_ = 0;
   std::uint64_t evaluated_late_ = 0;  // nodes left out, then evaluated during MT
 
  public:
-  // Node evaluations left undone because the nodes could not win.
+  // Node evaluations left undone because the nodes could not win, and
+  // those of them left out by their bounds (choice_cut.h).
   std::uint64_t deferred_total() const { return deferred_total_; }
+  std::uint64_t bounded_total() const { return bounded_total_; }
   // Node evaluations the searches stood for, and those never done.
   SearchCounts counts() const {
     return SearchCounts{evaluations_, matcher_.skipped() - evaluated_late_};

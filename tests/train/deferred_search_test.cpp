@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,6 +83,7 @@ auto counted(Counts &counts, Call call) {
 
 struct Undone {
   std::uint64_t deferred = 0;  // node evaluations left undone
+  std::uint64_t bounded = 0;   // those left undone by their bounds
   std::uint64_t gap_pauses = 0;
   std::int32_t nodes = 0;
 };
@@ -155,16 +157,19 @@ Undone train_both(const Setting &s, const Data &d, std::int32_t presentations,
       if (::testing::Test::HasFailure()) return {};
     }
   }
+  // Bit for bit (a NaN pattern makes NaN centres).
   for (std::int32_t i = 0; i < plain_nodes.size(); ++i) {
-    EXPECT_EQ(packed_nodes[i].center, plain_nodes[i].center);
-    EXPECT_EQ(packed_nodes[i].radius, plain_nodes[i].radius);
+    EXPECT_EQ(std::memcmp(packed_nodes[i].center.data(), plain_nodes[i].center.data(),
+                          sizeof(double) * static_cast<std::size_t>(s.M)),
+              0);
+    EXPECT_EQ(std::memcmp(&packed_nodes[i].radius, &plain_nodes[i].radius, sizeof(double)), 0);
   }
   // What the benchmarks report: the evaluations a plain search makes, and
   // the share of them never made.
   const SearchCounts counts = packed.counts();
   EXPECT_EQ(counts.evaluations, evaluations);
   EXPECT_LE(counts.left_out, counts.evaluations);
-  return {packed.deferred_total(), packed.gap_pauses(), packed_nodes.size()};
+  return {packed.deferred_total(), packed.bounded_total(), packed.gap_pauses(), packed_nodes.size()};
 }
 
 using DeferredSearchTest = qirtest::KernelTest;
@@ -226,6 +231,120 @@ TEST_P(DeferredSearchTest, ManyBlocksOverSeveralWordsMatchThePlainSearch) {
       EXPECT_GT(undone.deferred, 0u);
     }
   }
+}
+
+// Searches without memory leave out the blocks whose bounds prove they
+// cannot win (QIR_TRAINING_BOUNDS=1). The hard cases: ties from repeated
+// patterns under other labels, grid values (equal distances, patterns on
+// node boundaries), M = 1 and 100, alpha 0 (CFVs up to 1), ratio 1 and a
+// tiny one, a vigilance that many nodes fail, patterns with a NaN or a
+// huge value, and many nodes over several runs of blocks.
+TEST_P(DeferredSearchTest, BoundedSearchesMatchThePlainSearch) {
+  struct Case {
+    Setting s;
+    std::int32_t N;
+    std::uint64_t classes;
+    bool odd_values;
+  };
+  const Case cases[] = {
+      {{16, 0.75, 0.0, 0.1}, 500, 9, false}, {{2, 0.5, 0.0, 0.1}, 300, 3, false},
+      {{1, 1.0, 0.0, 0.0}, 300, 3, false},   {{100, 0.75, 0.0, 0.1}, 150, 3, false},
+      {{16, 0.5, 0.5, 0.0}, 300, 3, false},  {{5, 0.01, 0.0, 1.0}, 200, 3, false},
+      {{8, 0.75, 0.0, 0.1}, 300, 9, true},
+  };
+  setenv("QIR_TRAINING_BOUNDS", "1", 1);
+  std::uint64_t seed = 31;
+  for (const Case &c : cases) {
+    const Setting &s = c.s;
+    SCOPED_TRACE("M " + std::to_string(s.M) + " ratio " + std::to_string(s.ratio) + " vigilance " +
+                 std::to_string(s.vigilance) + " alpha " + std::to_string(s.alpha));
+    Data d = make_data(c.N, s.M, seed++, c.classes);
+    if (c.odd_values) {
+      d.rows[40][3] = std::nan("");
+      d.rows[77][0] = 1e16;
+      d.rows[90] = d.rows[91];
+    }
+    Undone undone;
+    qirhost::run_call(0, [&](mxArray **) { undone = train_both(s, d, 4); });
+    if (HasFailure()) break;
+    // At vigilance 0 most blocks cannot win for most patterns (with
+    // enough nodes for several runs of blocks).
+    if (s.vigilance == 0.0 && s.M >= 2 && s.M <= 16 && s.ratio > 0.1) {
+      EXPECT_GT(undone.bounded, 0u);
+    }
+  }
+  unsetenv("QIR_TRAINING_BOUNDS");
+}
+
+// The same training leaves nothing out by its bounds unless asked to.
+TEST_P(DeferredSearchTest, BoundsAreUsedOnlyWhenAskedFor) {
+  const Data d = make_data(300, 16, 41, 9);
+  for (const char *setting : {"0", "1"}) {
+    setenv("QIR_TRAINING_BOUNDS", setting, 1);
+    Undone undone;
+    qirhost::run_call(0, [&](mxArray **) { undone = train_both({16, 0.75, 0.0, 0.1}, d, 2); });
+    unsetenv("QIR_TRAINING_BOUNDS");
+    if (HasFailure()) return;
+    EXPECT_EQ(undone.bounded > 0, setting[0] == '1') << setting;
+  }
+}
+
+// A node of free size 0 that holds the pattern has a NaN CFV with alpha 0:
+// after it, the nodes left out by their bounds must all be evaluated, as
+// the winner then depends on every candidate's place. The NaN node comes
+// first (it wins), or after the first run of nodes (a finite one wins).
+TEST_P(DeferredSearchTest, ANaNChoiceValueBringsBackTheNodesLeftOut) {
+  constexpr std::int32_t M = 4;
+  model_params = ModelParams{M, 2.0, 0.75, 0.0, 1.0};
+  const SearchRules rules{compute_Tu(model_params.D, 0.0), 0.0, 0, 0};
+  const std::vector<double> x{0.5, 0.5, 0.5, 0.5};
+  std::vector<const double *> patterns(64, x.data());
+  setenv("QIR_TRAINING_BOUNDS", "1", 1);
+  for (std::int32_t nan_at : {0, 30}) {
+    SCOPED_TRACE("NaN node " + std::to_string(nan_at));
+    NodeList plain_nodes, packed_nodes;
+    PlainSearch plain;
+    PackedSearch packed;
+    plain.start(0.0, rules, 64, patterns.data());
+    packed.start(0.0, rules, 64, patterns.data());
+    for (std::int32_t i = 0; i < 120; ++i) {
+      // Near points first, then far ones; all pass the vigilance test.
+      std::vector<double> c(x);
+      c[i % M] += i == nan_at ? 0.0 : (i < 16 ? 0.05 : 0.6) + 0.001 * i;
+      for (NodeList *nodes : {&plain_nodes, &packed_nodes}) {
+        Node &node = nodes->add();
+        node_init(node, c.data(), 1 + i % 2, 0);
+        if (i == nan_at) {
+          node.radius = 1.0;
+          node.free_size = 0.0;
+          node.is_point = 0;
+          node.direction = {1.0, 0.0, 0.0, 0.0};
+        }
+      }
+      plain.node_added(plain_nodes);
+      packed.node_added(packed_nodes);
+    }
+    Undone undone;
+    qirhost::run_call(0, [&](mxArray **) {
+      PatternTally ta, tb;
+      Counts ca, cb;
+      const std::int32_t wa = counted(ca, [&] { return plain.search(plain_nodes, 0, x.data(), 0.0, rules, ta); });
+      const std::int32_t wb = counted(cb, [&] { return packed.search(packed_nodes, 0, x.data(), 0.0, rules, tb); });
+      EXPECT_EQ(wb, wa);
+      EXPECT_EQ(tb.pattern_comparisons, ta.pattern_comparisons);
+      EXPECT_EQ(cb.flops, ca.flops);
+      for (std::int32_t i = 0; i < plain_nodes.size(); ++i)
+        EXPECT_EQ(packed_nodes[i].eligible, plain_nodes[i].eligible) << i;
+      if (wa >= 0) {
+        const double rho = plain_nodes[wa].mfv;
+        EXPECT_EQ(packed.choose_during_mt(packed_nodes, rho, tb), plain.choose_during_mt(plain_nodes, rho, ta));
+        EXPECT_EQ(tb.pattern_comparisons, ta.pattern_comparisons);
+      }
+      undone.deferred = packed.bounded_total();
+    });
+    EXPECT_EQ(undone.deferred, 0u);
+  }
+  unsetenv("QIR_TRAINING_BOUNDS");
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, DeferredSearchTest, ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
