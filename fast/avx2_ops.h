@@ -49,6 +49,8 @@ struct Avx2Ops {
   QIR_KERNEL_TARGET static unsigned bits(Mask m) {
     return static_cast<unsigned>(_mm256_movemask_pd(m));
   }
+  QIR_KERNEL_TARGET static Mask both(Mask a, Mask b) { return _mm256_and_pd(a, b); }
+  QIR_KERNEL_TARGET static Mask either(Mask a, Mask b) { return _mm256_or_pd(a, b); }
 };
 
 }  // namespace

@@ -54,6 +54,8 @@ struct Avx512FloatOps {
 
 struct Constants512 {
   V keep, ratio, D, inside_tolerance, vt_tolerance, vt_threshold, alpha;
+  bool vt_at_zero;  // the lean tests, as Constants has them
+  V zero, vt_floor;
   QIR_TARGET_AVX512 explicit Constants512(const MatchParams &p)
       : keep(_mm512_set1_pd(1.0 - p.ratio * p.ratio)),
         ratio(_mm512_set1_pd(p.ratio)),
@@ -61,7 +63,10 @@ struct Constants512 {
         inside_tolerance(_mm512_set1_pd(qir::inside_tolerance)),
         vt_tolerance(_mm512_set1_pd(p.vt_tolerance)),
         vt_threshold(_mm512_set1_pd(p.vt_threshold)),
-        alpha(_mm512_set1_pd(p.alpha)) {}
+        alpha(_mm512_set1_pd(p.alpha)),
+        vt_at_zero(lean_bounds::vt_at_zero(p)),
+        zero(_mm512_setzero_pd()),
+        vt_floor(_mm512_set1_pd(lean_bounds::vt_floor(p))) {}
 };
 
 // The sums of NP pairs of blocks (blocks[2p], blocks[2p+1]) over every
@@ -117,11 +122,73 @@ inline std::int64_t note_block(const PackedView &nodes, std::int32_t block, unsi
   return count[beyond & 15u];
 }
 
-// Every result of NP listed pairs (list[i] …), as finish_blocks gives them.
+// A lean evaluation's winner lanes (WinnerLanes), // held in registers while the pairs are evaluated, with counts per lane.
+struct Winner512 {
+  V best, slot;
+  __m512i passing, candidates, outside;
+  __mmask8 unordered = 0;
+  bool ct;
+  V Tu;
+  QIR_TARGET_AVX512 explicit Winner512(const WinnerLanes &lanes)
+      : best(_mm512_load_pd(lanes.best)),
+        slot(_mm512_load_pd(lanes.slot)),
+        passing(_mm512_setzero_si512()),
+        candidates(_mm512_setzero_si512()),
+        outside(_mm512_setzero_si512()),
+        ct(lanes.ct),
+        Tu(_mm512_set1_pd(lanes.Tu)) {}
+  // Into `lanes`; returns the nodes outside.
+  QIR_TARGET_AVX512 std::int64_t store(WinnerLanes &lanes) const {
+    _mm512_store_pd(lanes.best, best);
+    _mm512_store_pd(lanes.slot, slot);
+    lanes.passing += _mm512_reduce_add_epi64(passing);
+    lanes.candidates += _mm512_reduce_add_epi64(candidates);
+    lanes.unordered |= unordered != 0;
+    return _mm512_reduce_add_epi64(outside);
+  }
+};
+
+// One more in each lane of `count` that `lanes` names.
+QIR_TARGET_AVX512 inline __m512i count_lanes(__m512i count, __mmask8 lanes) {
+  return _mm512_mask_add_epi64(count, lanes, count, _mm512_set1_epi64(1));
+}
+
+// The candidates of a pair of blocks (slots a …, b …) into the winner's
+// eight lanes, as note_candidates does for four.
+QIR_TARGET_AVX512 inline void note_pair_candidates(Winner512 &w, std::int32_t a, std::int32_t b,
+                                                   __mmask8 passes, V cfv) {
+  __mmask8 candidate = passes;
+  if (w.ct) candidate &= _mm512_cmp_pd_mask(cfv, w.Tu, _CMP_GE_OQ);
+  w.passing = count_lanes(w.passing, passes);
+  w.candidates = count_lanes(w.candidates, candidate);
+  w.unordered |= candidate & _mm512_cmp_pd_mask(cfv, cfv, _CMP_UNORD_Q);
+  const V first = _mm512_insertf64x4(_mm512_set1_pd(static_cast<double>(a)),
+                                     _mm256_set1_pd(static_cast<double>(b)), 1);
+  const V slot = _mm512_add_pd(first, load_pair(lane_numbers, lane_numbers));
+  const __mmask8 equal = _mm512_cmp_pd_mask(cfv, w.best, _CMP_EQ_OQ);
+  const __mmask8 take = candidate & (_mm512_cmp_pd_mask(cfv, w.best, _CMP_GT_OQ) |
+                                     (equal & _mm512_cmp_pd_mask(w.slot, slot, _CMP_GT_OQ)));
+  w.best = _mm512_mask_blend_pd(take, w.best, cfv);
+  w.slot = _mm512_mask_blend_pd(take, w.slot, slot);
+}
+
+// lean_passes for a pair of blocks.
+QIR_TARGET_AVX512 inline __mmask8 lean_pair_passes(V fit, const Constants512 &k) {
+  if (k.vt_at_zero) {
+    const __mmask8 unsure = _mm512_cmp_pd_mask(fit, k.zero, _CMP_LT_OQ) &
+                            _mm512_cmp_pd_mask(fit, k.vt_floor, _CMP_GE_OQ);
+    if (unsure == 0) return _mm512_cmp_pd_mask(fit, k.zero, _CMP_GE_OQ);
+  }
+  return _mm512_cmp_pd_mask(_mm512_add_pd(_mm512_div_pd(fit, k.D), k.vt_tolerance),
+                            k.vt_threshold, _CMP_GE_OQ);
+}
+
+// Every result of NP listed pairs (list[i] …), as finish_blocks gives them;
+// given `lean`, only the winner's lanes.
 template <int NP>
 QIR_TARGET_AVX512 inline std::int64_t finish_pairs(const PackedView &nodes, const double *pattern,
                                                    const Constants512 &k, const MatchOut &out,
-                                                   std::int32_t i) {
+                                                   std::int32_t i, Winner512 *lean) {
   std::int32_t blocks[2 * NP];
 QIR_UNROLL(8)
   for (int j = 0; j < 2 * NP; ++j) blocks[j] = out.block_list[i + j];
@@ -141,6 +208,12 @@ QIR_UNROLL(8)
         _mm512_cmp_pd_mask(_mm512_sub_pd(distance, k.inside_tolerance), radius, _CMP_GT_OQ);
     const V beyond = _mm512_sub_pd(distance, radius);
     const V fit = _mm512_mask_blend_pd(outside, free_size, _mm512_sub_pd(free_size, beyond));
+    if (lean != nullptr) {
+      const V cfv = _mm512_div_pd(fit, _mm512_add_pd(free_size, k.alpha));
+      note_pair_candidates(*lean, a, b, lean_pair_passes(fit, k), cfv);
+      lean->outside = count_lanes(lean->outside, outside);  // padding is never outside
+      continue;
+    }
     const V mfv = _mm512_div_pd(fit, k.D);
     store_pair(out.distance + a, out.distance + b, distance);
     store_pair(out.excess + a, out.excess + b, _mm512_maskz_mov_pd(outside, beyond));
@@ -167,8 +240,8 @@ struct FinishPairs {
   const MatchOut &out;
   QIR_TARGET_AVX512 std::int64_t operator()(std::int32_t i, std::int32_t end) const {
     std::int64_t outside = 0;
-    for (; i + 8 <= end; i += 8) outside += finish_pairs<4>(nodes, pattern, k, out, i);
-    for (; i + 2 <= end; i += 2) outside += finish_pairs<1>(nodes, pattern, k, out, i);
+    for (; i + 8 <= end; i += 8) outside += finish_pairs<4>(nodes, pattern, k, out, i, nullptr);
+    for (; i + 2 <= end; i += 2) outside += finish_pairs<1>(nodes, pattern, k, out, i, nullptr);
     if (i < end) outside += finish_listed<Avx2Ops, 1>(nodes, pattern, k4, out, i, 0);
     return outside;
   }
@@ -186,6 +259,15 @@ QIR_TARGET_AVX512 MatchCount match_avx512(const PackedView &nodes, const double 
   if (params.choose && out.cfv != nullptr && nodes.choice_centre != nullptr)
     return match_choosing<Avx2Ops, 4, Avx512FloatOps>(nodes, pattern, params, finish, out, listed);
   MatchCount count;
+  if (out.winner != nullptr) {
+    Winner512 lean(*out.winner);
+    std::int32_t i = 0;
+    for (; i + 8 <= listed; i += 8) count.outside += finish_pairs<4>(nodes, pattern, k, out, i, &lean);
+    for (; i + 2 <= listed; i += 2) count.outside += finish_pairs<1>(nodes, pattern, k, out, i, &lean);
+    count.outside += lean.store(*out.winner);
+    if (i < listed) count.outside += finish_listed<Avx2Ops, 1>(nodes, pattern, k4, out, i, 0);
+    return count;
+  }
   count.outside = finish(0, listed);
   return count;
 }

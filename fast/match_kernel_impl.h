@@ -25,6 +25,22 @@
 #endif
 
 namespace qir::kernels {
+
+// The vigilance test of a lean evaluation (MatchOut with a winner) without
+// the division, where it can be decided exactly: at a threshold
+// and tolerance of 0 and D in [2^-100, 2^100], mfv = fit / D passes when
+// mfv + 0 >= 0. For fit >= 0 (-0 included) the quotient is +0, -0 or
+// positive: it passes. For fit < -D * 2^-900 (exact: a power of two times
+// D) the exact quotient is below -2^-900, and rounding, being monotone,
+// keeps it there: it fails. A NaN fit fails both comparisons and the test.
+// Only a fit in between needs the division.
+namespace lean_bounds {
+inline bool vt_at_zero(const MatchParams &p) {
+  return p.vt_threshold == 0.0 && p.vt_tolerance == 0.0 && p.D >= 0x1p-100 && p.D <= 0x1p100;
+}
+inline double vt_floor(const MatchParams &p) { return -p.D * 0x1p-900; }
+}  // namespace lean_bounds
+
 namespace {
 
 // Values that are the same for every node of one evaluation.
@@ -37,6 +53,10 @@ struct Constants {
   typename Ops::V vt_tolerance;
   typename Ops::V vt_threshold;
   typename Ops::V alpha;
+  // The vigilance test a lean evaluation takes without dividing.
+  bool vt_at_zero;
+  typename Ops::V zero;
+  typename Ops::V vt_floor;
   QIR_KERNEL_TARGET explicit Constants(const MatchParams &p)
       : keep(Ops::set1(1.0 - p.ratio * p.ratio)),
         ratio(Ops::set1(p.ratio)),
@@ -44,7 +64,10 @@ struct Constants {
         inside_tolerance(Ops::set1(qir::inside_tolerance)),
         vt_tolerance(Ops::set1(p.vt_tolerance)),
         vt_threshold(Ops::set1(p.vt_threshold)),
-        alpha(Ops::set1(p.alpha)) {}
+        alpha(Ops::set1(p.alpha)),
+        vt_at_zero(lean_bounds::vt_at_zero(p)),
+        zero(Ops::set1(0.0)),
+        vt_floor(Ops::set1(lean_bounds::vt_floor(p))) {}
 };
 
 // Registers per block of four nodes.
@@ -101,6 +124,51 @@ QIR_UNROLL(4)
     }
 }
 
+// Set bits among the low four (no popcount instruction on the baseline).
+QIR_KERNEL_TARGET inline int popcount4(unsigned bits) {
+  static constexpr std::int8_t count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+  return count[bits & 15u];
+}
+
+// The lane numbers, as doubles.
+alignas(64) constexpr double lane_numbers[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+
+// The candidates among the Ops::width nodes from slot i into the winner's
+// lanes (the first Ops::width of them; see WinnerLanes).
+template <class Ops>
+QIR_KERNEL_TARGET inline void note_candidates(WinnerLanes &lanes, std::int32_t i,
+                                              typename Ops::Mask passes, typename Ops::V cfv) {
+  using V = typename Ops::V;
+  typename Ops::Mask candidate = passes;
+  if (lanes.ct) candidate = Ops::both(candidate, Ops::greater_equal(cfv, Ops::set1(lanes.Tu)));
+  const unsigned candidate_bits = Ops::bits(candidate);
+  lanes.passing += popcount4(Ops::bits(passes));
+  lanes.candidates += popcount4(candidate_bits);
+  lanes.unordered |= (candidate_bits & ~Ops::bits(Ops::greater_equal(cfv, cfv))) != 0;
+  const V slot = Ops::add(Ops::set1(static_cast<double>(i)), Ops::load(lane_numbers));
+  const V best = Ops::load(lanes.best);
+  const V held = Ops::load(lanes.slot);
+  const typename Ops::Mask equal =
+      Ops::both(Ops::greater_equal(cfv, best), Ops::greater_equal(best, cfv));
+  const typename Ops::Mask take = Ops::both(
+      candidate, Ops::either(Ops::greater(cfv, best), Ops::both(equal, Ops::greater(held, slot))));
+  Ops::store(lanes.best, Ops::select(take, cfv, best));
+  Ops::store(lanes.slot, Ops::select(take, slot, held));
+}
+
+// The vigilance test of a lean evaluation (see lean_bounds).
+template <class Ops>
+QIR_KERNEL_TARGET inline typename Ops::Mask lean_passes(typename Ops::V fit,
+                                                        const Constants<Ops> &k) {
+  if (k.vt_at_zero) {
+    const typename Ops::Mask passes = Ops::greater_equal(fit, k.zero);
+    const unsigned unsure =
+        Ops::bits(Ops::greater(k.zero, fit)) & Ops::bits(Ops::greater_equal(fit, k.vt_floor));
+    if (unsure == 0) return passes;
+  }
+  return Ops::greater_equal(Ops::add(Ops::div(fit, k.D), k.vt_tolerance), k.vt_threshold);
+}
+
 struct LaneBits {
   unsigned outside = 0;
   unsigned passes = 0;
@@ -123,21 +191,19 @@ QIR_KERNEL_TARGET inline LaneBits finish(const PackedView &nodes, std::int32_t i
       Ops::greater(Ops::sub(distance, k.inside_tolerance), radius);
   const V beyond = Ops::sub(distance, radius);
   const V fit = Ops::select(outside, Ops::sub(free_size, beyond), free_size);
+  if (out.winner != nullptr) {
+    const typename Ops::Mask passes = lean_passes<Ops>(fit, k);
+    note_candidates<Ops>(*out.winner, i, passes, Ops::div(fit, Ops::add(free_size, k.alpha)));
+    return LaneBits{Ops::bits(outside), Ops::bits(passes)};
+  }
   const V mfv = Ops::div(fit, k.D);
   Ops::store(out.distance + i, distance);
   Ops::store(out.excess + i, Ops::select(outside, beyond, Ops::set1(0.0)));
   Ops::store(out.fit + i, fit);
   Ops::store(out.mfv + i, mfv);
   if (out.cfv != nullptr) Ops::store(out.cfv + i, Ops::div(fit, Ops::add(free_size, k.alpha)));
-  const typename Ops::Mask passes =
-      Ops::greater_equal(Ops::add(mfv, k.vt_tolerance), k.vt_threshold);
-  return LaneBits{Ops::bits(outside), Ops::bits(passes)};
-}
-
-// Set bits among the low four (no popcount instruction on the baseline).
-QIR_KERNEL_TARGET inline int popcount4(unsigned bits) {
-  static constexpr std::int8_t count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
-  return count[bits & 15u];
+  return LaneBits{Ops::bits(outside),
+                  Ops::bits(Ops::greater_equal(Ops::add(mfv, k.vt_tolerance), k.vt_threshold))};
 }
 
 // Finishes NB blocks from their sums; returns how many nodes lie outside.
@@ -163,6 +229,7 @@ QIR_UNROLL(4)
       passes |= lanes.passes << (r * Ops::width);
       beyond |= lanes.outside << (r * Ops::width);
     }
+    if (out.winner != nullptr) continue;  // a lean evaluation notes nothing per block
     out.passes_vt[block >> 4] |= static_cast<std::uint64_t>(passes) << ((block & 15) * 4);
     const unsigned empty = nodes.empty_lanes[block];
     out.failing[block] = static_cast<std::uint8_t>((~passes & (beyond | empty) & 15u) |

@@ -39,6 +39,8 @@ struct NeonOps {
   // Ordered comparisons: false when either side is NaN, like the scalar ones.
   static Mask greater(V a, V b) { return vcgtq_f64(a, b); }
   static Mask greater_equal(V a, V b) { return vcgeq_f64(a, b); }
+  static Mask both(Mask a, Mask b) { return vandq_u64(a, b); }
+  static Mask either(Mask a, Mask b) { return vorrq_u64(a, b); }
   static unsigned bits(Mask m) {
     return static_cast<unsigned>((vgetq_lane_u64(m, 0) & 1u) | ((vgetq_lane_u64(m, 1) & 1u) << 1));
   }

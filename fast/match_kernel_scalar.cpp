@@ -34,6 +34,8 @@ struct ScalarOps {
   static Mask greater(V a, V b) { return a > b; }
   static Mask greater_equal(V a, V b) { return a >= b; }
   static unsigned bits(Mask m) { return m ? 1u : 0u; }
+  static Mask both(Mask a, Mask b) { return a && b; }
+  static Mask either(Mask a, Mask b) { return a || b; }
 };
 
 }  // namespace

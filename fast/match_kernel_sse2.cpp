@@ -43,6 +43,8 @@ struct Sse2Ops {
   static Mask greater(V a, V b) { return _mm_cmpgt_pd(a, b); }
   static Mask greater_equal(V a, V b) { return _mm_cmpge_pd(a, b); }
   static unsigned bits(Mask m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
+  static Mask both(Mask a, Mask b) { return _mm_and_pd(a, b); }
+  static Mask either(Mask a, Mask b) { return _mm_or_pd(a, b); }
 };
 
 }  // namespace

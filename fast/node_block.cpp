@@ -305,6 +305,8 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
     group_choice_.resize(group_distance_.size());
     group_cfv_.resize(group_distance_.size());
   }
+  for (auto b = static_cast<std::int32_t>(every_block_.size()); b < nodes.blocks(); ++b)
+    every_block_.push_back(b);
   if (distance_.size() >= n) return;
   // Doubling keeps growth rare while a training run adds nodes one by one.
   const std::size_t capacity = std::max(n, 2 * distance_.size());
@@ -343,7 +345,7 @@ MatchCount BlockMatcher::run_kernel(const PackedNodes &nodes, const double *patt
   const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
                      params.with_cfv ? cfv_.data() : nullptr, passes_vt_.data(),
                      block_list_.data(), failing_.data(), deferred_slots_.data(),
-                     single_pattern_.data(), single_.data()};
+                     single_pattern_.data(), single_.data(), nullptr};
   return kernel_function(kernel_)(nodes.view(), pattern, params, out, listed);
 }
 
@@ -645,6 +647,42 @@ void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
   std::fill(deferred_slots_.begin(), deferred_slots_.begin() + (nodes.slots() + 63) / 64, 0);
   const std::int64_t outside = match(nodes, pattern, params, groups, known, winner).outside;
   tally_evaluations(nodes, outside, tally);
+}
+
+void WinnerLanes::reset(bool with_ct, double tu) {
+  std::fill(std::begin(best), std::end(best), -std::numeric_limits<double>::infinity());
+  std::fill(std::begin(slot), std::end(slot), std::numeric_limits<double>::infinity());
+  passing = 0;
+  candidates = 0;
+  unordered = false;
+  ct = with_ct;
+  Tu = tu;
+}
+
+std::int32_t WinnerLanes::winner() const {
+  std::int32_t lane = -1;
+  for (std::int32_t k = 0; k < 8; ++k) {
+    if (slot[k] == std::numeric_limits<double>::infinity()) continue;
+    if (lane < 0 || best[k] > best[lane] || (best[k] == best[lane] && slot[k] < slot[lane]))
+      lane = k;
+  }
+  return lane < 0 ? -1 : static_cast<std::int32_t>(slot[lane]);
+}
+
+void BlockMatcher::evaluate_lean(const PackedNodes &nodes, const double *pattern,
+                                 const MatchParams &params, OpTally &tally, WinnerLanes &winner) {
+  deferred_nodes_ = 0;
+  if (nodes.size() == 0) return;
+  grow(nodes);
+  const std::int32_t blocks = nodes.blocks();
+  MatchParams p = params;
+  p.cut = false;
+  p.with_cfv = true;
+  // Without cut points the kernels only read the list.
+  const MatchOut out{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     every_block_.data(), nullptr, nullptr, nullptr, nullptr, &winner};
+  const MatchCount count = kernel_function(kernel_)(nodes.view(), pattern, p, out, blocks);
+  tally_evaluations(nodes, count.outside, tally);
 }
 
 void BlockMatcher::tally_evaluations(const PackedNodes &nodes, std::int64_t outside,

@@ -116,6 +116,26 @@ struct MatchParams {
   std::int32_t likely_block = -1;  // evaluated first when choosing (-1: none)
 };
 
+// A classification's winner gathered lane by lane by the kernels (a lean
+// evaluation): per lane, the greatest CFV among the candidates it saw and
+// the lowest slot holding it. A candidate passes the vigilance test (and,
+// with `ct`, has a CFV of at least Tu). The update takes a greater CFV, or
+// an equal one in a lower slot, so the lanes' order of visit does not
+// matter; a NaN CFV is never taken but noted in `unordered`.
+struct alignas(64) WinnerLanes {
+  double best[8];
+  double slot[8];  // +inf: no candidate yet
+  std::int64_t passing = 0;
+  std::int64_t candidates = 0;
+  bool unordered = false;
+  bool ct = false;
+  double Tu = 0.0;
+  void reset(bool with_ct, double tu);
+  // The lowest slot of the greatest CFV over every lane, -1 when there was
+  // no candidate; meaningful only without `unordered`.
+  std::int32_t winner() const;
+};
+
 // What a kernel counts over its blocks.
 struct MatchCount {
   std::int64_t outside = 0;  // nodes outside their radius (padding never is)
@@ -129,6 +149,8 @@ struct MatchCount {
 // Where a kernel writes: one entry per node slot (padded), and one bit per
 // node slot in `passes_vt` (node i is bit i % 64 of word i / 64).
 struct MatchOut {
+  // A lean evaluation (given a winner, never with cut points) writes
+  // nothing but the winner's lanes: then all but block_list may be null.
   double *distance = nullptr;
   double *excess = nullptr;
   double *fit = nullptr;
@@ -148,6 +170,8 @@ struct MatchOut {
   // slot's distance to it in single precision.
   const float *single_pattern = nullptr;
   float *single = nullptr;
+  // Given: a lean evaluation, gathering the winner there.
+  WinnerLanes *winner = nullptr;
 };
 
 // The nodes' geometry in block layout. Node i (its index in the caller's
@@ -333,6 +357,11 @@ class BlockMatcher {
   // evaluated gets its CFV (cfv()); what was left out is counted in `tally`
   // (the evaluations) and `skips` (the rest). A NaN CFV among the
   // candidates evaluated brings back every candidate left out.
+  // Every node, without groups or cuts, for a classification: the kernels
+  // gather the winner into `winner` (reset) and keep no result per node.
+  // Adds the operations as evaluate does.
+  void evaluate_lean(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
+                     OpTally &tally, WinnerLanes &winner);
   void evaluate_choosing(const PackedNodes &nodes, const double *pattern,
                          const MatchParams &params, const NodeGroups &groups,
                          const ChoiceBounds &bounds, const ChoiceRule &rule, OpTally &tally,
@@ -448,6 +477,7 @@ class BlockMatcher {
   AlignedVector<double> cfv_;  // by the kernels given MatchParams::with_cfv, else passing_cfvs()
   std::vector<std::uint64_t> passes_vt_;   // by slot
   std::vector<std::int32_t> block_list_;   // the kernels' work list
+  std::vector<std::int32_t> every_block_;  // 0, 1, 2 …: a lean evaluation's list, read only
   std::vector<std::uint8_t> failing_;      // by block
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
   AlignedVector<float> single_;           // by slot, for choosing

@@ -164,8 +164,49 @@ void PackedCompetition::group(const std::vector<NodePtr> &nodes, std::int32_t P,
 
 void PackedCompetition::prepare(BlockMatcher &matcher) const { matcher.prepare(packed_); }
 
+// Without groups the slots follow the node order, and the kernels gather
+// the winner lane by lane from the CFVs they compute: the first candidate
+// of greatest CFV in slot order, which is the winner of the visit in node
+// order unless a candidate's CFV is NaN (see decide below).
+PatternDecision PackedCompetition::decide_in_node_order(const double *pattern,
+                                                        const CompetitionRules &rules,
+                                                        BlockMatcher &matcher) const {
+  PatternDecision d;
+  MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
+  params.alpha = rules.alpha;
+  WinnerLanes lanes;
+  const bool ct = rules.ct_option == 1;
+  lanes.reset(ct, rules.Tu);
+  matcher.evaluate_lean(packed_, pattern, params, d.evaluation, lanes);
+  d.winner = lanes.winner();
+  if (lanes.unordered) {
+    // The visit in node order, as compete_for_pattern makes it (no CT here:
+    // a NaN fails it), over the results of a full evaluation (counted once).
+    OpTally counted_already;
+    params.with_cfv = true;
+    matcher.evaluate(packed_, pattern, params, counted_already);
+    const double *cfv = matcher.cfv_data();
+    double best_cfv = 0.0;
+    d.winner = -1;
+    matcher.for_each_passing_slot(packed_, [&](std::int32_t slot) {
+      if (d.winner < 0 || !(best_cfv >= cfv[slot])) {
+        d.winner = slot;
+        best_cfv = cfv[slot];
+      }
+    });
+  }
+  const auto candidates = static_cast<std::uint32_t>(lanes.candidates);
+  d.cfv_count = static_cast<std::int32_t>(lanes.passing);
+  if (ct) d.pattern_comparisons += candidates;
+  if (candidates > 1) d.pattern_comparisons += candidates - 1;
+  d.pattern_comparisons += static_cast<std::uint32_t>(packed_.size());  // VT, every node
+  return d;
+}
+
 PatternDecision PackedCompetition::decide(const double *pattern, const CompetitionRules &rules,
                                           BlockMatcher &matcher) const {
+  if (!choosing_ && !grouped_)
+    return decide_in_node_order(pattern, rules, matcher);
   PatternDecision d;
   const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
   ChoiceSkips skips;

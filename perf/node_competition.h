@@ -109,6 +109,8 @@ class PackedCompetition {
   void consider(Node &node, std::int32_t i, const CompetitionRules &rules,
                 CompetitionResult &result, double &best_cfv);
   void group(const std::vector<NodePtr> &nodes, std::int32_t P, const double *const *patterns);
+  PatternDecision decide_in_node_order(const double *pattern, const CompetitionRules &rules,
+                                       BlockMatcher &matcher) const;
   CompetitionResult compete_traced(std::vector<NodePtr> &nodes, const double *pattern,
                                    const CompetitionRules &rules);
 
