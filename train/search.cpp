@@ -439,7 +439,7 @@ void PackedSearch::remember_choices(const NodeList &nodes, std::int32_t J, std::
     }
   }
   if (bounded_) {
-    // Blocks left unfinished by their bounds have no gaps measured.
+    // Blocks left unevaluated by their bounds have no gaps measured.
     for (std::int32_t w = 0; w * 16 < blocks; ++w)
       for (std::int32_t q = 0; q < 16 && w * 16 + q < blocks; ++q)
         if (((deferred[w] >> (q * block_lanes)) & 15u) != 0) gaps[w * 16 + q] = 0;

@@ -100,7 +100,8 @@ class PlainSearch {
 // node_groups.h), blocks are cut short (early_cut.h), blocks known to fail
 // from the pattern's last search are skipped (search_memory.h), and without
 // CT, unchanged blocks known to stay below the best CFV found are deferred
-// (choice_gaps.h). The decisions are those of search_nodes and
+// (choice_gaps.h), or, when asked for, those that searches without memory
+// prove unable to win (choice_cut.h). The decisions are those of search_nodes and
 // choose_during_mt, node by node, with the same trace and tallies; only the
 // nodes that pass VT are visited unless the trace lists the others. The
 // node operations reach count_ops once per search, in the same totals.
@@ -168,9 +169,10 @@ class PackedSearch {
   // evaluating them later needs.
   bool by_winner_ = false;
   std::vector<std::int32_t> last_winner_;
-  // Leaving unfinished, in a search without memory, the blocks whose
-  // nodes provably cannot win (choice_cut.h; no CT), and whether the
-  // current search did: its deferred nodes then carry MFV bounds, not gaps.
+  // Leaving unevaluated, in a search without memory, the blocks whose
+  // nodes provably cannot win (choice_cut.h; no CT; QIR_TRAINING_BOUNDS),
+  // and whether the current search did: its deferred nodes are then
+  // bounded by the winner's CFV, not by gaps.
   bool choosing_ = false;
   bool bounded_ = false;
   double winner_cfv_ = 0.0;  // the search's winner's CFV
