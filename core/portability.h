@@ -121,6 +121,14 @@
 #define QIR_TARGET_AVX512
 #endif
 
+// A small function the compiler must inline where it is called (a hot
+// loop's helper that grew past its inlining limits).
+#if defined(__GNUC__) || defined(__clang__)
+#define QIR_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define QIR_ALWAYS_INLINE inline
+#endif
+
 // GCC takes the undefined pass-through operand inside some AVX-512
 // intrinsics (insert, extract, sqrt) for a value that "may be used
 // uninitialized"; it never is. Around the intrinsics' header and their use.

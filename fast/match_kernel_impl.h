@@ -177,7 +177,7 @@ struct LaneBits {
 // Distance, excess, fit, MFV and the vigilance test for the Ops::width
 // nodes starting at slot i, from their sums.
 template <class Ops>
-QIR_KERNEL_TARGET inline LaneBits finish(const PackedView &nodes, std::int32_t i, typename Ops::V sq,
+QIR_KERNEL_TARGET QIR_ALWAYS_INLINE LaneBits finish(const PackedView &nodes, std::int32_t i, typename Ops::V sq,
                        typename Ops::V proj, const Constants<Ops> &k, const MatchOut &out) {
   using V = typename Ops::V;
   const typename Ops::Mask point = Ops::load_mask(nodes.point_mask + i);

@@ -205,7 +205,9 @@ PatternDecision PackedCompetition::decide_in_node_order(const double *pattern,
 
 PatternDecision PackedCompetition::decide(const double *pattern, const CompetitionRules &rules,
                                           BlockMatcher &matcher) const {
-  if (!choosing_ && !grouped_)
+  // A few nodes decide faster visited one by one than gathered in lanes.
+  constexpr std::int32_t lean_nodes = 32;
+  if (!choosing_ && !grouped_ && packed_.size() >= lean_nodes)
     return decide_in_node_order(pattern, rules, matcher);
   PatternDecision d;
   const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
