@@ -72,9 +72,12 @@ bool print_help_if_asked(const CommandSpec &command_spec, const Arguments &args)
 }
 
 OptionSpec parameter_option(const Parameter &row, const std::string &default_phrase) {
-  const std::string value_name = is_switch(row.range) ? "0|1" : row.range.whole ? "N" : "VALUE";
+  const std::string value_name = !row.choices.empty()    ? std::string(row.choices)
+                                 : is_switch(row.range) ? "0|1"
+                                 : row.range.whole      ? "N"
+                                                        : "VALUE";
   std::string help(row.description);
-  if (!is_switch(row.range)) help += ", " + range_text(row.range);
+  if (!is_switch(row.range) && row.choices.empty()) help += ", " + range_text(row.range);
   return {std::string(row.flag), "", value_name, help + " (" + default_phrase + ")"};
 }
 
@@ -148,11 +151,28 @@ TrainingParams training_params(const Arguments &args, const TrainingData &data,
   return p;
 }
 
-bool scaling_wanted(const Arguments &args) {
-  return setting_value(args, parameter("scale")) == 1;
+Scaling scaling_wanted(const Arguments &args) {
+  const Parameter &row = parameter("scale");
+  const std::optional<std::string> word = args.text(std::string(row.flag));
+  if (!word) return static_cast<Scaling>(row.default_value);
+  const std::optional<double> value = choice_value(row, *word);
+  if (!value)
+    throw UsageError("option " + std::string(row.flag) + " takes " + allowed_text(row) +
+                     " (1: minmax, 0: none)");
+  return static_cast<Scaling>(*value);
 }
 
-std::string parameter_text(const TrainingParams &p, bool scale, const std::string &D_text,
+std::string scaling_text(Scaling scaling) {
+  switch (scaling) {
+    case Scaling::min_max: return "features scaled to [0, 1]";
+    case Scaling::standard: return "features standardised";
+    case Scaling::rank: return "features scaled by rank";
+    case Scaling::none: break;
+  }
+  return "features unscaled";
+}
+
+std::string parameter_text(const TrainingParams &p, Scaling scaling, const std::string &D_text,
                            const std::string &presentations_text) {
   std::string text;
   for (const Parameter &row : parameter_table) {
@@ -165,7 +185,7 @@ std::string parameter_text(const TrainingParams &p, bool scale, const std::strin
       shown = presentations_text;
     text += (text.empty() ? "" : ", ") + shown;
   }
-  return text + (scale ? ", features scaled to [0, 1]" : ", features unscaled");
+  return text + ", " + scaling_text(scaling);
 }
 
 std::vector<OptionSpec> cv_options() {
@@ -181,7 +201,7 @@ CvSettings cv_settings(const Arguments &args) {
     throw UsageError("option --folds takes a whole number >= 2");
   settings.folds = static_cast<int>(folds);
   settings.seed = seed_value(args);
-  settings.scale = scaling_wanted(args);
+  settings.scaling = scaling_wanted(args);
   settings.voting = voting_settings(args);
   return settings;
 }

@@ -55,13 +55,14 @@ OptionSpec scale_option();
 // A parameter's option (parameters.h) with its help: what it does, its
 // range and `default_phrase` ("default 0.75", "default: the model's").
 OptionSpec parameter_option(const Parameter &row, const std::string &default_phrase);
-// --scale: whether the features are scaled to [0, 1] before training.
-bool scaling_wanted(const Arguments &args);
+// --scale: how the features are scaled before training (a word of the
+// table's choices, or 1 and 0 for minmax and none).
+Scaling scaling_wanted(const Arguments &args);
 
 // "D 2, ratio 1, ..., scaled": the setting as one line; `D_text` and
 // `presentations_text`, when given, stand for the "D 2" and the "max
 // presentations 100" parts.
-std::string parameter_text(const TrainingParams &params, bool scale,
+std::string parameter_text(const TrainingParams &params, Scaling scaling,
                            const std::string &D_text = "",
                            const std::string &presentations_text = "");
 

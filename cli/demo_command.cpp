@@ -17,7 +17,7 @@ TrainingParams demo_params(std::size_t patterns) {
   return training_params(Arguments{}, {2, patterns, 1});
 }
 constexpr std::size_t bundled_circle_patterns = 1000;
-constexpr bool demo_scaling = training_defaults.scale;
+constexpr Scaling demo_scaling = training_defaults.scaling;
 
 
 CommandSpec command_spec() {

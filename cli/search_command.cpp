@@ -54,16 +54,23 @@ std::string row(const std::string &rank, const SearchCandidate &c, bool with_gai
 const char *header =
     "Rank  Accuracy   Unknown    Nodes          D  ratio  vigilance  alpha  ct voters";
 
+// Today's spelling for none, "--scale 0", as before scaling was a choice.
+std::string scale_option_text(Scaling scaling) {
+  if (scaling == Scaling::min_max) return "";
+  if (scaling == Scaling::none) return " --scale 0";
+  return " --scale " + choice_word(parameter("scale"), static_cast<double>(scaling));
+}
+
 // The defaults kept leave D to the data the setting is trained on, as the
 // command's default does; a chosen D is the grid's value.
-std::string train_command_line(const std::string &data, const SearchCandidate &c, bool scale,
+std::string train_command_line(const std::string &data, const SearchCandidate &c, Scaling scaling,
                                bool kept_defaults) {
   const TrainingParams &p = c.params;
   return "qir train " + data + " -o MODEL" +
          (kept_defaults ? std::string() : " --D " + format_number(p.D)) + " --ratio " +
          format_number(p.ratio) + " --vigilance " + format_number(p.vigilance) + " --alpha " +
          format_number(p.alpha) + " --ct " + format_number(p.ct) + " --voters " +
-         std::to_string(c.voting.voters) + (scale ? "" : " --scale 0");
+         std::to_string(c.voting.voters) + scale_option_text(scaling);
 }
 
 }  // namespace
@@ -109,14 +116,14 @@ int search_command(const Words &words) {
                     ? "Defaults kept: no setting beats them by more than its standard error\n"
                     : "Chosen: the best ensemble, which beats the defaults by more than its "
                       "standard error\n")
-            << "Best setting: " << train_command_line(data.path, outcome.chosen, settings.scale,
+            << "Best setting: " << train_command_line(data.path, outcome.chosen, settings.scaling,
                                                   outcome.kept_defaults)
             << "\n";
   char took[80];
   std::snprintf(took, sizeof took, "Search took %.1f s\n", outcome.seconds);
   std::cout << took;
   if (output) {
-    const Model model = fit_model(runner, data, outcome.chosen.params, settings.scale, 0,
+    const Model model = fit_model(runner, data, outcome.chosen.params, settings.scaling, 0,
                                   outcome.chosen.voting);
     save_model(*output, model);
     std::cout << "Model of the chosen setting written to " << *output << ": "

@@ -105,7 +105,7 @@ int stream_demo(const Arguments &args) {
   std::cout << "QIR stream demo: " << data.path << " in " << plan.batches.size()
             << " batches, class " << format_number(plan.late_class) << " from batch "
             << plan.late_batch + 1 << " on; " << test.labels.size()
-            << " patterns kept for testing\nParameters: " << parameter_text(params, true)
+            << " patterns kept for testing\nParameters: " << parameter_text(params, Scaling::min_max)
             << ", " << voting.voters << " voters\n"
             << "Batch   Seen  Nodes  Continued  Time (s)  Alone (s)   Refit  Time (s)\n";
   ModuleRunner runner = make_runner(args);

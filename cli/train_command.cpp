@@ -51,7 +51,7 @@ int train_command(const Words &words) {
   const auto output = args.text("--output");
   if (!output || output->empty()) throw UsageError("-o MODEL is missing: name the model file to write (see --help)");
   const double oflag = args.number("--oflag", training_defaults.oflag);
-  const bool scale = scaling_wanted(args);
+  const Scaling scale = scaling_wanted(args);
   check_output_path(*output);
 
   std::optional<Model> earlier;

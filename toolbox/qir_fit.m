@@ -14,8 +14,8 @@ function model = qir_fit(X, y, varargin)
 %   takes their majority vote. The same seed gives the same members as
 %   'qir train' and the Python package. 'Voters', 1, 'Shuffle', false is one
 %   qir_train call on the data as given. The features are scaled to [0, 1]
-%   by their range in X first, and the model keeps that range, so
-%   qir_predict scales new patterns in the same way (clipping values
+%   by their range in X first ('Scale'), and the model keeps that scaling,
+%   so qir_predict scales new patterns in the same way (clipping values
 %   outside the range). Text and categorical labels are mapped to 1..K in
 %   sorted order of the names, and qir_predict maps them back.
 %
@@ -29,7 +29,10 @@ function model = qir_fit(X, y, varargin)
 %     'MaxPresentations'  most list presentations (default 480000 / patterns / voters, rounded up, 2 to 100)
 %     'Trim'              1 drops nodes no pattern chose (default 0)
 %     'CT'                1 applies the choice-value test (default 0)
-%     'Scale'             true scales the features to [0, 1] (default true)
+%     'Scale'             true or 'minmax', 'standard', 'rank', false or 'none' (default true)
+%                         (minmax: each feature to [0, 1] by its range; standard: by its
+%                         mean and deviation; rank: by its rank among the training
+%                         values, which outliers cannot squash)
 %     'Voters'            members of the ensemble, 1 to 1000 (default 15)
 %     'Shuffle'           true: each member in its own shuffled order (default true)
 %     'MaxFeatures'       share of the features each member sees, in (0, 1] (default 1)

@@ -21,7 +21,7 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %   the other, so it takes longer than 'qir search'.
 %
 %   Options: 'Folds' (default 5), 'Seed' (default 1: folds and orders),
-%   'Scale' (default true), 'Display' (default true: print the ten best
+%   'Scale' (default true; or 'standard', 'rank', as qir_fit takes it), 'Display' (default true: print the ten best
 %   screened settings, the ensembles and the choice).
 %
 %   ranked is the screened settings, a struct array, best first, with fields

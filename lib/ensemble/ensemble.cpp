@@ -282,8 +282,7 @@ Model continue_ensemble(Modules &runner, const Model &earlier, PatternMatrix pat
   Model model = train_members(runner, patterns, labels, params, earlier.voting, oflag, options,
                               {&earlier, earlier.batches, members});
   model.batches = earlier.batches + 1;
-  model.feature_min = earlier.feature_min;
-  model.feature_max = earlier.feature_max;
+  keep_scaling(model, model_scaling(earlier));
   model.class_names = earlier.class_names;
   return model;
 }

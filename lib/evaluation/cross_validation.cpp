@@ -33,7 +33,7 @@ FoldOutcome run_fold(Modules &runner, const Dataset &train, const Dataset &test,
   const auto start = Clock::now();
   EnsembleOptions options;
   options.workers = settings.workers;
-  const Model model = fit_model(runner, train, p, settings.scale, 0, settings.voting, options);
+  const Model model = fit_model(runner, train, p, settings.scaling, 0, settings.voting, options);
   result.train_seconds = seconds_since(start);
   const ClassifyParams classify{p.D, p.ratio, p.vigilance, p.alpha, p.ct, unknown, 0};
   const auto classified = Clock::now();

@@ -41,7 +41,7 @@ struct CvResult {
 struct CvSettings {
   int folds = 5;
   std::uint64_t seed = 1;  // of the folds
-  bool scale = true;
+  Scaling scaling = Scaling::min_max;
   VotingSettings voting;  // one plain member unless set
   int workers = 0;        // members trained at once (ensemble.h)
   // D and the most list presentations are the defaults for each training

@@ -258,7 +258,7 @@ class BlockStream {
   BlockStream(ModuleRunner &runner, const Model &model, const ClassifyParams &params,
               const FileClassification &job)
       : runner_(runner), model_(model), params_(params), job_(job),
-        classes_(model_classes(model).labels) {
+        classes_(model_classes(model).labels), scaling_(model_scaling(model)) {
     if (job.scores_path) {
       scores_ = std::make_unique<AtomicFileWriter>(*job.scores_path);
       scores_->write(share_header(classes_, model.class_names));
@@ -362,9 +362,9 @@ class BlockStream {
     for (std::size_t r = 0; r < n; ++r)
       for (std::size_t c = 0; c < M; ++c) {
         double value = patterns[r][c];
-        if (model_.scales()) {
+        if (scaling_.kind != Scaling::none) {
           if (!std::isfinite(value)) throw NonFiniteValue(rows_ + r + 1, c + 1);
-          value = scale_value(value, model_.feature_min[c], model_.feature_max[c]);
+          value = scale_feature(scaling_, c, value);
         }
         values[c * n + r] = value;
       }
@@ -397,6 +397,7 @@ class BlockStream {
   const ClassifyParams &params_;
   const FileClassification &job_;
   const std::vector<double> classes_;
+  const FeatureScaling scaling_;
   HeldConsole held_{runner_};
   std::unique_ptr<SummaryTally> tally_;
   std::unique_ptr<AtomicFileWriter> scores_, labels_;

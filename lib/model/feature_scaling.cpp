@@ -8,6 +8,160 @@
 
 namespace qir {
 
+namespace {
+
+void check_finite(const std::vector<std::vector<double>> &patterns) {
+  for (std::size_t r = 0; r < patterns.size(); ++r)
+    for (std::size_t k = 0; k < patterns[r].size(); ++k)
+      if (!std::isfinite(patterns[r][k])) throw NonFiniteValue(r + 1, k + 1);
+}
+
+std::vector<double> column(const std::vector<std::vector<double>> &patterns, std::size_t k) {
+  std::vector<double> values;
+  values.reserve(patterns.size());
+  for (const auto &row : patterns) values.push_back(row[k]);
+  return values;
+}
+
+// Mean and (population) standard deviation of each feature, summed in row order.
+void fit_standard(const std::vector<std::vector<double>> &patterns, FeatureScaling &scaling) {
+  const std::size_t m = patterns.front().size();
+  const double n = static_cast<double>(patterns.size());
+  scaling.low.assign(m, 0);
+  scaling.high.assign(m, 0);
+  for (std::size_t k = 0; k < m; ++k) {
+    double sum = 0;
+    for (const auto &row : patterns) sum += row[k];
+    const double mean = sum / n;
+    double squares = 0;
+    for (const auto &row : patterns) squares += (row[k] - mean) * (row[k] - mean);
+    scaling.low[k] = mean;
+    scaling.high[k] = std::sqrt(squares / n);
+  }
+}
+
+// Each distinct value's mean 0-based rank over N - 1, so the smallest of N
+// distinct values maps to 0 and the largest to 1; evenly spaced distinct
+// values kept when there are more than most_rank_values.
+void fit_rank_feature(std::vector<double> sorted, std::vector<double> &values,
+                      std::vector<double> &shares) {
+  std::sort(sorted.begin(), sorted.end());
+  const double last = static_cast<double>(sorted.size() - 1);
+  std::vector<double> distinct, mean_rank;
+  for (std::size_t below = 0; below < sorted.size();) {
+    std::size_t copies = 1;
+    while (below + copies < sorted.size() && sorted[below + copies] == sorted[below]) ++copies;
+    distinct.push_back(sorted[below]);
+    mean_rank.push_back((static_cast<double>(below) + static_cast<double>(copies - 1) / 2) / last);
+    below += copies;
+  }
+  if (distinct.size() == 1) {  // never varied
+    values = distinct;
+    shares = {0};
+    return;
+  }
+  const std::size_t k = distinct.size();
+  const std::size_t kept = std::min(k, most_rank_values);
+  values.clear();
+  shares.clear();
+  for (std::size_t j = 0; j < kept; ++j) {
+    const std::size_t at = (j * (k - 1) + (kept - 1) / 2) / (kept - 1);
+    values.push_back(distinct[at]);
+    shares.push_back(mean_rank[at]);
+  }
+}
+
+double rank_share(const std::vector<double> &values, const std::vector<double> &shares,
+                  double x) {
+  if (values.size() == 1) return 0;
+  if (x <= values.front()) return shares.front();
+  if (x >= values.back()) return shares.back();
+  const std::size_t i =
+      static_cast<std::size_t>(std::upper_bound(values.begin(), values.end(), x) - values.begin());
+  if (x == values[i - 1]) return shares[i - 1];
+  return shares[i - 1] +
+         (shares[i] - shares[i - 1]) * ((x - values[i - 1]) / (values[i] - values[i - 1]));
+}
+
+void scale_row(double *row, std::size_t features, const FeatureScaling &scaling,
+               std::size_t row_number) {
+  for (std::size_t k = 0; k < features; ++k) {
+    if (!std::isfinite(row[k])) throw NonFiniteValue(row_number, k + 1);
+    row[k] = scale_feature(scaling, k, row[k]);
+  }
+}
+
+}  // namespace
+
+FeatureScaling fit_scaling(Scaling kind, const std::vector<std::vector<double>> &patterns) {
+  FeatureScaling scaling;
+  scaling.kind = kind;
+  if (kind == Scaling::none || patterns.empty()) return scaling;
+  check_finite(patterns);
+  if (kind == Scaling::min_max) {
+    FeatureRange range = fit_feature_range(patterns);
+    scaling.low = std::move(range.min);
+    scaling.high = std::move(range.max);
+  } else if (kind == Scaling::standard) {
+    fit_standard(patterns, scaling);
+  } else {
+    const std::size_t m = patterns.front().size();
+    scaling.values.resize(m);
+    scaling.shares.resize(m);
+    for (std::size_t k = 0; k < m; ++k)
+      fit_rank_feature(column(patterns, k), scaling.values[k], scaling.shares[k]);
+  }
+  return scaling;
+}
+
+double scale_feature(const FeatureScaling &scaling, std::size_t k, double value) {
+  switch (scaling.kind) {
+    case Scaling::none: return value;
+    case Scaling::min_max: return scale_value(value, scaling.low[k], scaling.high[k]);
+    case Scaling::standard: {
+      if (scaling.high[k] == 0) return 0;
+      static const double root12 = std::sqrt(12.0);
+      return 0.5 + (value - scaling.low[k]) / (root12 * scaling.high[k]);
+    }
+    case Scaling::rank: return rank_share(scaling.values[k], scaling.shares[k], value);
+  }
+  return value;
+}
+
+double unscale_feature(const FeatureScaling &scaling, std::size_t k, double scaled) {
+  switch (scaling.kind) {
+    case Scaling::none: return scaled;
+    case Scaling::min_max: return scaling.low[k] + scaled * (scaling.high[k] - scaling.low[k]);
+    case Scaling::standard:
+      return scaling.low[k] + (scaled - 0.5) * (std::sqrt(12.0) * scaling.high[k]);
+    case Scaling::rank: {
+      const auto &values = scaling.values[k], &shares = scaling.shares[k];
+      if (values.size() == 1 || scaled <= shares.front()) return values.front();
+      if (scaled >= shares.back()) return values.back();
+      const std::size_t i = static_cast<std::size_t>(
+          std::upper_bound(shares.begin(), shares.end(), scaled) - shares.begin());
+      return values[i - 1] + (values[i] - values[i - 1]) *
+                                 ((scaled - shares[i - 1]) / (shares[i] - shares[i - 1]));
+    }
+  }
+  return scaled;
+}
+
+void scale_rows(double *values, std::size_t rows, std::size_t features,
+                const FeatureScaling &scaling) {
+  if (scaling.kind == Scaling::none) return;
+  for (std::size_t r = 0; r < rows; ++r) scale_row(values + r * features, features, scaling, r + 1);
+}
+
+std::vector<std::vector<double>> scale_patterns(const std::vector<std::vector<double>> &patterns,
+                                                const FeatureScaling &scaling) {
+  std::vector<std::vector<double>> scaled = patterns;
+  if (scaling.kind == Scaling::none) return scaled;
+  for (std::size_t r = 0; r < scaled.size(); ++r)
+    scale_row(scaled[r].data(), scaled[r].size(), scaling, r + 1);
+  return scaled;
+}
+
 FeatureRange fit_feature_range(const std::vector<std::vector<double>> &patterns) {
   FeatureRange range;
   if (patterns.empty()) return range;
@@ -34,29 +188,14 @@ NonFiniteValue::NonFiniteValue(std::size_t pattern_number, std::size_t feature_n
       pattern(pattern_number),
       feature(feature_number) {}
 
-namespace {
-
-void scale_row(double *row, std::size_t features, const std::vector<double> &min,
-               const std::vector<double> &max, std::size_t row_number) {
-  for (std::size_t k = 0; k < features; ++k) {
-    if (!std::isfinite(row[k])) throw NonFiniteValue(row_number, k + 1);
-    row[k] = scale_value(row[k], min[k], max[k]);
-  }
-}
-
-}  // namespace
-
 void scale_rows(double *values, std::size_t rows, std::size_t features,
                 const std::vector<double> &min, const std::vector<double> &max) {
-  for (std::size_t r = 0; r < rows; ++r) scale_row(values + r * features, features, min, max, r + 1);
+  scale_rows(values, rows, features, FeatureScaling{Scaling::min_max, min, max, {}, {}});
 }
 
 std::vector<std::vector<double>> scale_patterns(const std::vector<std::vector<double>> &patterns,
                                                 const FeatureRange &range) {
-  std::vector<std::vector<double>> scaled = patterns;
-  for (std::size_t r = 0; r < scaled.size(); ++r)
-    scale_row(scaled[r].data(), scaled[r].size(), range.min, range.max, r + 1);
-  return scaled;
+  return scale_patterns(patterns, FeatureScaling{Scaling::min_max, range.min, range.max, {}, {}});
 }
 
 }  // namespace qir

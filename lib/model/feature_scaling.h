@@ -1,8 +1,16 @@
-// Min-max scaling of features to [0, 1]: fitted on the training patterns,
-// stored in the model file, applied to every pattern the model classifies.
+// Scaling of features before training and classification: fitted on the
+// training patterns, stored in the model file, applied to every pattern the
+// model classifies. Four kinds:
 //
-//   x' = (x - min) / (max - min), then clipped to [0, 1];
-//   a feature whose max equals its min maps to 0.
+//   min_max   x' = (x - min) / (max - min), clipped to [0, 1]
+//   standard  x' = 0.5 + (x - mean) / (sqrt(12) sd): mean 0.5 and the spread
+//             of values even over [0, 1], so D keeps its meaning; not clipped
+//   rank      x' = the training share ranked below x (ties share their mean
+//             rank), linear between the kept values, clipped to the ends:
+//             an outlier moves no other value
+//   none      the raw features
+//
+// A feature that never varied in training maps to 0 under every kind.
 //
 // The command, the Python package and the toolbox all scale through this
 // code, so all three give identical doubles.
@@ -22,6 +30,42 @@ struct NonFiniteValue : InputError {
   std::size_t pattern, feature;
 };
 
+// In the order of the parameter table's choices for `scale`.
+enum class Scaling { none, min_max, standard, rank };
+
+// The most values a rank scaling keeps per feature: beyond that, evenly
+// spaced ones among the distinct values (each with its exact share).
+constexpr std::size_t most_rank_values = 256;
+
+struct FeatureScaling {
+  Scaling kind = Scaling::none;
+  std::vector<double> low, high;  // min_max: min and max; standard: mean and sd
+  // rank: per feature, its kept values (ascending) and their shares in [0, 1]
+  std::vector<std::vector<double>> values, shares;
+};
+
+// The scaling of `kind` fitted on `patterns` (rows of equal length). Throws
+// NonFiniteValue for a value that is not finite.
+FeatureScaling fit_scaling(Scaling kind, const std::vector<std::vector<double>> &patterns);
+
+// One value of feature `k` scaled.
+double scale_feature(const FeatureScaling &scaling, std::size_t k, double value);
+
+// A raw value of feature `k` that scales to `scaled` (within the scaled
+// values' span; the ends beyond it), as pictures of the scaled space ask.
+double unscale_feature(const FeatureScaling &scaling, std::size_t k, double scaled);
+
+// Scales `rows` row-major rows of `features` values in place. Throws
+// NonFiniteValue for the first value that is not finite: clipping
+// would quietly turn an infinity into an edge of the range.
+void scale_rows(double *values, std::size_t rows, std::size_t features,
+                const FeatureScaling &scaling);
+
+// The patterns scaled, a new copy (the patterns themselves without scaling).
+std::vector<std::vector<double>> scale_patterns(const std::vector<std::vector<double>> &patterns,
+                                                const FeatureScaling &scaling);
+
+// Min-max alone, as the streaming front ends fit it batch by batch.
 struct FeatureRange {
   std::vector<double> min, max;  // one value per feature
 };
@@ -33,13 +77,9 @@ FeatureRange fit_feature_range(const std::vector<std::vector<double>> &patterns)
 // One value scaled by its feature's range.
 double scale_value(double value, double min, double max);
 
-// Scales `rows` row-major rows of `features` values in place. Throws
-// NonFiniteValue for the first value that is not finite: clipping
-// would quietly turn an infinity into an edge of the range.
 void scale_rows(double *values, std::size_t rows, std::size_t features,
                 const std::vector<double> &min, const std::vector<double> &max);
 
-// The patterns scaled by the range, a new copy.
 std::vector<std::vector<double>> scale_patterns(const std::vector<std::vector<double>> &patterns,
                                                 const FeatureRange &range);
 

@@ -27,7 +27,9 @@ constexpr int ensemble_format = 3;
 // Members that see only some features: their rows are narrower, which
 // older readers would refuse row by row.
 constexpr int views_format = 4;
-constexpr int newest_format = views_format;
+// Scalings other than min-max: an older reader would classify raw features.
+constexpr int scaling_format = 5;
+constexpr int newest_format = scaling_format;
 
 bool is_ensemble(const Model &model) {
   return model.members.size() > 1 || model.voting.shuffle || model.voting.voters != 1 ||
@@ -44,6 +46,8 @@ bool has_feature_views(const Model &model) {
 // of an unknown key as a comment, and the model classifies the same without
 // its names.
 int format_of(const Model &model) {
+  const Scaling scaling = model.scaling();
+  if (scaling == Scaling::standard || scaling == Scaling::rank) return scaling_format;
   if (has_feature_views(model)) return views_format;
   if (is_ensemble(model)) return ensemble_format;
   return model.scales() || !model.class_names.empty() ? extended_format : plain_format;
@@ -55,7 +59,7 @@ std::string member_line(std::size_t number, std::size_t nodes, double presentati
 }
 
 enum class KeyKind { count, fraction, parameter, list, feature_name, class_name, member,
-                     member_features };
+                     member_features, scaling, rank_list };
 
 struct HeaderKey {
   std::string_view name;
@@ -70,8 +74,13 @@ struct HeaderKey {
 std::vector<HeaderKey> make_header_keys() {
   std::vector<HeaderKey> keys{{"format", KeyKind::count, plain_format, true},
                               {"features", KeyKind::count, plain_format, true},
+                              {"scaling", KeyKind::scaling, scaling_format, false},
                               {"feature_min", KeyKind::list, extended_format, false},
                               {"feature_max", KeyKind::list, extended_format, false},
+                              {"feature_mean", KeyKind::list, scaling_format, false},
+                              {"feature_sd", KeyKind::list, scaling_format, false},
+                              {"rank_values", KeyKind::rank_list, scaling_format, false},
+                              {"rank_shares", KeyKind::rank_list, scaling_format, false},
                               {"feature", KeyKind::feature_name, plain_format, false}};
   for (const Parameter &row : parameter_table)
     if (row.field != nullptr)
@@ -154,7 +163,65 @@ std::optional<Fault> parameter_fault(const Model &model) {
   return std::nullopt;
 }
 
+std::optional<Fault> finite_list_fault(const std::vector<double> &values, std::size_t m,
+                                       const std::string &key) {
+  if (values.size() != m)
+    return Fault{"'% " + key + "' needs " + std::to_string(m) + " values, one per feature",
+                 Place::key, key};
+  for (std::size_t k = 0; k < m; ++k)
+    if (!std::isfinite(values[k]))
+      return Fault{"feature " + std::to_string(k + 1) + ": '% " + key + "' is not finite",
+                   Place::key, key};
+  return std::nullopt;
+}
+
+std::optional<Fault> standard_fault(const Model &model) {
+  const std::size_t m = static_cast<std::size_t>(model.features);
+  if (auto fault = finite_list_fault(model.feature_mean, m, "feature_mean")) return fault;
+  if (auto fault = finite_list_fault(model.feature_sd, m, "feature_sd")) return fault;
+  for (std::size_t k = 0; k < m; ++k)
+    if (model.feature_sd[k] < 0)
+      return Fault{"feature " + std::to_string(k + 1) + ": '% feature_sd' is below 0", Place::key,
+                   "feature_sd"};
+  return std::nullopt;
+}
+
+// Each feature's kept values rise strictly; their shares lie in [0, 1]
+// and never fall, so that scaling keeps the order of values.
+std::optional<Fault> rank_fault(const Model &model) {
+  const std::size_t m = static_cast<std::size_t>(model.features);
+  if (model.rank_values.size() != m || model.rank_shares.size() != m)
+    return Fault{"a rank scaling needs '% rank_values' and '% rank_shares' for each of the " +
+                     std::to_string(m) + " features",
+                 Place::key, "rank_values"};
+  for (std::size_t k = 0; k < m; ++k) {
+    const auto &values = model.rank_values[k], &shares = model.rank_shares[k];
+    const std::string feature = "feature " + std::to_string(k + 1) + ": ";
+    if (values.empty() || values.size() != shares.size())
+      return Fault{feature + "'% rank_values' and '% rank_shares' need as many values, at least one",
+                   Place::key, "rank_values"};
+    for (std::size_t j = 0; j < values.size(); ++j) {
+      if (!std::isfinite(values[j]) || (j > 0 && !(values[j] > values[j - 1])))
+        return Fault{feature + "'% rank_values' must be finite and rise", Place::key,
+                     "rank_values"};
+      if (!(shares[j] >= 0 && shares[j] <= 1) || (j > 0 && shares[j] < shares[j - 1]))
+        return Fault{feature + "'% rank_shares' must lie in [0, 1] and never fall", Place::key,
+                     "rank_shares"};
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<Fault> range_fault(const Model &model) {
+  const int kinds = int{!model.feature_min.empty() || !model.feature_max.empty()} +
+                    int{!model.feature_mean.empty() || !model.feature_sd.empty()} +
+                    int{!model.rank_values.empty() || !model.rank_shares.empty()};
+  if (kinds > 1)
+    return Fault{"a model keeps one scaling: a range, a mean and deviation, or ranks", Place::key,
+                 "scaling"};
+  if (model.scaling() == Scaling::standard || !model.feature_sd.empty())
+    return standard_fault(model);
+  if (model.scaling() == Scaling::rank || !model.rank_shares.empty()) return rank_fault(model);
   if (!model.scales() && model.feature_max.empty()) return std::nullopt;
   const std::size_t m = static_cast<std::size_t>(model.features);
   if (model.feature_min.size() != m || model.feature_max.size() != m)
@@ -450,6 +517,48 @@ struct Reader {
     counts.emplace(key.name, value);
   }
 
+  std::vector<double> &list_of(const std::string &key) {
+    if (key == "feature_min") return model.feature_min;
+    if (key == "feature_max") return model.feature_max;
+    return key == "feature_mean" ? model.feature_mean : model.feature_sd;
+  }
+
+  std::string scaling_word;
+  void scaling_line(std::istringstream &words) {
+    std::string rest;
+    if (!(words >> scaling_word) || (words >> rest) ||
+        (scaling_word != "standard" && scaling_word != "rank"))
+      fail("'% scaling' takes standard or rank");
+  }
+
+  // '% rank_values K ...' and '% rank_shares K ...', K counting up from 1.
+  void rank_line(const std::string &key, std::istringstream &words) {
+    auto &lists = key == "rank_values" ? model.rank_values : model.rank_shares;
+    std::string index_word;
+    words >> index_word;
+    const auto index = parse_number(index_word);
+    if (!index || *index != static_cast<double>(lists.size() + 1))
+      fail("'% " + key + "' for feature " + quoted(index_word) + " out of order (expected " +
+           std::to_string(lists.size() + 1) + ")");
+    lists.push_back(numbers(words));
+  }
+
+  // The scaling lines agree with '% scaling'.
+  void check_scaling() const {
+    const bool standard = key_lines.count("feature_mean") + key_lines.count("feature_sd") != 0;
+    const bool rank = key_lines.count("rank_values") + key_lines.count("rank_shares") != 0;
+    if ((standard || rank) && scaling_word.empty())
+      fail_at(line_of(standard ? "feature_mean" : "rank_values"),
+              "a mean or rank scaling needs its '% scaling' line");
+    if (scaling_word.empty()) return;
+    const bool ranked = scaling_word == "rank";
+    if (ranked ? !rank : !standard)
+      fail_at(line_of("scaling"), "'% scaling " + scaling_word + "' without its values");
+    if (key_lines.count("feature_min") + key_lines.count("feature_max") != 0 ||
+        (ranked ? standard : rank))
+      fail_at(line_of("scaling"), "'% scaling " + scaling_word + "' with another scaling's values");
+  }
+
   void parameter_line(const HeaderKey &key, std::istringstream &words) {
     const double value = one_number(key, words);
     for (auto &[name, slot] : parameter_slots(model))
@@ -464,16 +573,17 @@ struct Reader {
     if (key == nullptr) return;  // a comment
     const bool repeated = key->kind == KeyKind::class_name || key->kind == KeyKind::member ||
                           key->kind == KeyKind::feature_name ||
-                          key->kind == KeyKind::member_features;
+                          key->kind == KeyKind::member_features ||
+                          key->kind == KeyKind::rank_list;
     if (!repeated && !key_lines.emplace(word, line_number).second)
       fail("header value '" + word + "' given twice");
     switch (key->kind) {
       case KeyKind::count: return count_line(*key, words);
       case KeyKind::fraction: counts.emplace(key->name, one_number(*key, words)); return;
       case KeyKind::parameter: return parameter_line(*key, words);
-      case KeyKind::list:
-        (word == "feature_min" ? model.feature_min : model.feature_max) = numbers(words);
-        return;
+      case KeyKind::list: list_of(word) = numbers(words); return;
+      case KeyKind::scaling: return scaling_line(words);
+      case KeyKind::rank_list: key_lines.emplace(word, line_number); return rank_line(word, words);
       case KeyKind::feature_name:
         key_lines.emplace(word, line_number);
         return feature_line(words);
@@ -543,6 +653,10 @@ struct Reader {
   // Format 3: the voting settings, and the members that the lines announced.
   void take_voting() {
     if (counts.at("format") < ensemble_format) return;
+    // A plain model whose scaling raised the format has no ensemble lines.
+    if (counts.at("format") >= scaling_format && counts.count("voters") == 0 &&
+        member_nodes.empty())
+      return;
     for (const char *key : {"voters", "seed", "shuffle"})
       if (counts.count(key) == 0)
         throw InputError(path + ": an ensemble needs a '% " + key + "' header line");
@@ -584,6 +698,7 @@ struct Reader {
     check_format();
     take_voting();
     check_pairs();
+    check_scaling();
     if (const auto fault = first_fault(model)) {
       const int line = line_of(*fault);
       if (line == 0) throw InputError(path + ": " + fault->what);
@@ -611,9 +726,20 @@ std::string format_model(const Model &model) {
   std::string text = "% QIR model: category nodes learned by qir_train\n";
   text += "% format " + std::to_string(format_of(model)) + "\n";
   text += "% features " + std::to_string(model.features) + "\n";
-  if (model.scales()) {
+  if (model.scaling() == Scaling::min_max) {
     text += format_list("feature_min", model.feature_min);
     text += format_list("feature_max", model.feature_max);
+  } else if (model.scaling() == Scaling::standard) {
+    text += "% scaling standard\n";
+    text += format_list("feature_mean", model.feature_mean);
+    text += format_list("feature_sd", model.feature_sd);
+  } else if (model.scaling() == Scaling::rank) {
+    text += "% scaling rank\n";
+    for (std::size_t k = 0; k < model.rank_values.size(); ++k) {
+      const std::string feature = " " + std::to_string(k + 1);
+      text += format_list("rank_values" + feature, model.rank_values[k]);
+      text += format_list("rank_shares" + feature, model.rank_shares[k]);
+    }
   }
   for (std::size_t k = 0; k < model.feature_names.size(); ++k)
     text += "% feature " + std::to_string(k + 1) + " " + std::string(trim(model.feature_names[k])) +
@@ -650,6 +776,41 @@ std::string format_model(const Model &model) {
   return text;
 }
 
+FeatureScaling model_scaling(const Model &model) {
+  FeatureScaling scaling;
+  scaling.kind = model.scaling();
+  if (scaling.kind == Scaling::min_max) {
+    scaling.low = model.feature_min;
+    scaling.high = model.feature_max;
+  } else if (scaling.kind == Scaling::standard) {
+    scaling.low = model.feature_mean;
+    scaling.high = model.feature_sd;
+  } else if (scaling.kind == Scaling::rank) {
+    scaling.values = model.rank_values;
+    scaling.shares = model.rank_shares;
+  }
+  return scaling;
+}
+
+void keep_scaling(Model &model, FeatureScaling scaling) {
+  model.feature_min.clear();
+  model.feature_max.clear();
+  model.feature_mean.clear();
+  model.feature_sd.clear();
+  model.rank_values.clear();
+  model.rank_shares.clear();
+  if (scaling.kind == Scaling::min_max) {
+    model.feature_min = std::move(scaling.low);
+    model.feature_max = std::move(scaling.high);
+  } else if (scaling.kind == Scaling::standard) {
+    model.feature_mean = std::move(scaling.low);
+    model.feature_sd = std::move(scaling.high);
+  } else if (scaling.kind == Scaling::rank) {
+    model.rank_values = std::move(scaling.values);
+    model.rank_shares = std::move(scaling.shares);
+  }
+}
+
 std::size_t Model::total_nodes() const {
   std::size_t nodes = 0;
   for (const Member &member : members) nodes += member.templates.size();
@@ -657,7 +818,7 @@ std::size_t Model::total_nodes() const {
 }
 
 Model parse_model(std::string_view text, const std::string &path) {
-  Reader reader{path, {}, {}, {}, {}, {}, {}, 0, {}, {}, 0};
+  Reader reader{path, {}, {}, {}, {}, {}, {}, 0, {}, {}, 0, {}};
   std::istringstream stream{std::string(without_byte_order_mark(text))};
   std::string line;
   while (std::getline(stream, line)) {

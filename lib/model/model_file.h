@@ -29,6 +29,14 @@
 //   % member_features i1 ... im   (ascending, from 1)
 // after its '% member' line, and its rows hold 2m+2 numbers; a member
 // without the line sees every feature.
+// Format 5: a model scaled otherwise than by min-max says how, after the
+// '% features' line:
+//   % scaling standard        with '% feature_mean' and '% feature_sd' lines
+//   % scaling rank            with one line per feature K, its kept values
+//   % rank_values K v1 ... vn   and their shares
+//   % rank_shares K s1 ... sn
+// (older readers would take those lines for comments and classify raw
+// features, so they must refuse the file).
 #pragma once
 
 #include <cstddef>
@@ -37,6 +45,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "feature_scaling.h"
 
 namespace qir {
 
@@ -90,6 +100,11 @@ struct Model {
   // The training data's range of each feature; the nodes live in the scaled
   // space (see feature_scaling.h). Empty: the model takes raw features.
   std::vector<double> feature_min, feature_max;
+  // Other scalings (feature_scaling.h), kept instead of the range: the
+  // mean and standard deviation of each feature, or its rank values and
+  // their shares. At most one kind is filled.
+  std::vector<double> feature_mean, feature_sd;
+  std::vector<std::vector<double>> rank_values, rank_shares;
   // The class names behind the integer labels; empty: numeric labels.
   // Otherwise every node label has exactly one name and every name a node.
   std::vector<std::pair<int, std::string>> class_names;
@@ -103,9 +118,18 @@ struct Model {
   // Training calls the nodes have had: 1 after a fit, one more for each
   // batch it continued on (see ensemble.h for the orders it fixes).
   std::uint64_t batches = 1;
-  bool scales() const { return !feature_min.empty(); }
+  Scaling scaling() const {
+    if (!rank_values.empty()) return Scaling::rank;
+    if (!feature_mean.empty()) return Scaling::standard;
+    return feature_min.empty() ? Scaling::none : Scaling::min_max;
+  }
+  bool scales() const { return scaling() != Scaling::none; }
   std::size_t total_nodes() const;
 };
+
+// The model's scaling as feature_scaling.h applies it, and a fitted one kept.
+FeatureScaling model_scaling(const Model &model);
+void keep_scaling(Model &model, FeatureScaling scaling);
 
 // The name of feature `index` (0-based) as pictures and messages show it:
 // its own name, else "feature K" (1-based).

@@ -37,7 +37,45 @@ std::string range_text(const ParameterRange &range) {
 
 std::string default_text(const Parameter &parameter) {
   if (std::isnan(parameter.default_value)) return std::string(parameter.default_text);
+  if (!parameter.choices.empty()) return choice_word(parameter, parameter.default_value);
   return format_number(parameter.default_value);
+}
+
+namespace {
+
+std::vector<std::string_view> words_of(std::string_view choices) {
+  std::vector<std::string_view> words;
+  while (!choices.empty()) {
+    const std::size_t bar = choices.find('|');
+    words.push_back(choices.substr(0, bar));
+    choices.remove_prefix(bar == std::string_view::npos ? choices.size() : bar + 1);
+  }
+  return words;
+}
+
+}  // namespace
+
+std::string allowed_text(const Parameter &parameter) {
+  if (parameter.choices.empty()) return range_text(parameter.range);
+  const auto words = words_of(parameter.choices);
+  std::string text;
+  for (std::size_t k = 0; k < words.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == words.size() ? " or " : ", ") + std::string(words[k]);
+  return text;
+}
+
+std::optional<double> choice_value(const Parameter &parameter, std::string_view word) {
+  if (word == "0" || word == "1") return word == "1" ? 1.0 : 0.0;
+  const auto words = words_of(parameter.choices);
+  for (std::size_t k = 0; k < words.size(); ++k)
+    if (words[k] == word) return static_cast<double>(k);
+  return std::nullopt;
+}
+
+std::string choice_word(const Parameter &parameter, double value) {
+  const auto words = words_of(parameter.choices);
+  const auto k = static_cast<std::size_t>(value);
+  return value >= 0 && k < words.size() ? std::string(words[k]) : format_number(value);
 }
 
 std::vector<double> training_inputs(const TrainingParams &params, double oflag) {

@@ -43,6 +43,9 @@ struct Parameter {
   ParameterRange range;
   bool logical;  // true/false in the toolbox and Python, 0|1 in the command
   std::string_view description;
+  // A choice: its words, "a|b|c", the value being a word's place (from 0);
+  // 0 and 1, and so true and false, also name the first two words.
+  std::string_view choices = {};
 };
 
 namespace parameter_detail {
@@ -89,9 +92,11 @@ inline constexpr Parameter parameter_table[] = {
      nullptr, parameter_detail::data_decides, "a label that no class has",
      {-2147483648.0, 2147483647.0, false, false, true}, false,
      "the label of patterns that no node classifies"},
-    {"scale", 0, 0, "", "--scale", "Scale", "scale", "", nullptr, training_defaults.scale ? 1 : 0,
-     "", parameter_detail::switch_range, true,
-     "1: scale each feature to [0, 1] by its training range"},
+    {"scale", 0, 0, "", "--scale", "Scale", "scale", "scaling", nullptr,
+     static_cast<double>(training_defaults.scaling), "", {0, 3, false, false, true}, true,
+     "how each feature is scaled by its training values: minmax to [0, 1], standard by mean "
+     "and deviation, rank by its rank (outliers cannot squash the rest), none (1 and 0: minmax and none)",
+     "none|minmax|standard|rank"},
     {"voters", 0, 0, "", "--voters", "Voters", "n_voters", "voters", nullptr,
      static_cast<double>(training_defaults.voters), "", {1, 1000, false, false, true}, false,
      "members of the ensemble (each trained in its own order; they vote)"},
@@ -123,7 +128,16 @@ bool is_switch(const ParameterRange &range);  // 0 or 1
 // As help and refusals say it: "in (0, 1]", ">= 0", "0 or 1",
 // "a whole number from 1 to 1000", "a whole number >= 0".
 std::string range_text(const ParameterRange &range);
-// The default as the command shows it: the number, else what decides it.
+// The default as the command shows it: the number (a choice's word), else
+// what decides it.
 std::string default_text(const Parameter &parameter);
+// The values a parameter takes as help and refusals say them: its range, or
+// a choice's words ("none, minmax, standard or rank").
+std::string allowed_text(const Parameter &parameter);
+// A choice's value for `word`: a word of its choices, or "0" or "1";
+// nothing for any other word.
+std::optional<double> choice_value(const Parameter &parameter, std::string_view word);
+// The word of a choice's value.
+std::string choice_word(const Parameter &parameter, double value);
 
 }  // namespace qir

@@ -27,7 +27,7 @@ struct TrainingDefaults {
   double trim;
   double ct;
   double oflag;
-  bool scale;  // min-max scaling of the features (feature_scaling.h)
+  Scaling scaling;  // of the features (feature_scaling.h)
   // Ensembles (ensemble.h): members trained in shuffled orders, and the seed
   // of their orders.
   int voters;
@@ -54,7 +54,7 @@ inline constexpr TrainingDefaults training_defaults{
     /*trim=*/0,
     /*ct=*/0,
     /*oflag=*/1,
-    /*scale=*/true,
+    /*scaling=*/Scaling::min_max,
     /*voters=*/15,
     /*shuffle=*/true,
     /*seed=*/1,

@@ -10,16 +10,13 @@
 namespace qir {
 
 Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &params,
-                bool scale, double oflag, const VotingSettings &voting,
+                Scaling scaling, double oflag, const VotingSettings &voting,
                 const EnsembleOptions &options) {
-  FeatureRange range;  // stays empty without scaling
-  if (scale) range = fit_feature_range(data.patterns);
-  const auto patterns =
-      column_major(scale ? scale_patterns(data.patterns, range) : data.patterns, data.features());
+  FeatureScaling fitted = fit_scaling(scaling, data.patterns);
+  const auto patterns = column_major(scale_patterns(data.patterns, fitted), data.features());
   Model model =
       train_ensemble(runner, patterns.view(), data.labels, params, voting, oflag, options);
-  model.feature_min = range.min;
-  model.feature_max = range.max;
+  keep_scaling(model, std::move(fitted));
   model.class_names = data.class_names;
   model.feature_names = data.feature_names;
   return model;
@@ -52,8 +49,7 @@ Model continue_model(Modules &runner, const Model &earlier, const Dataset &data,
                      ", the data have " + std::to_string(data.features()));
   ClassNames names = continued_classes(earlier, data);
   const auto patterns = column_major(
-      earlier.scales() ? scale_patterns(data.patterns, {earlier.feature_min, earlier.feature_max})
-                       : data.patterns,
+      scale_patterns(data.patterns, model_scaling(earlier)),
       static_cast<std::size_t>(earlier.features));
   Model model =
       continue_ensemble(runner, earlier, patterns.view(), data.labels, params, oflag, options);
@@ -69,7 +65,7 @@ VoteResult vote_on(Modules &runner, const Model &model,
   const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
   if (!patterns.empty()) check_feature_count(model, features);
   const auto rows = column_major(
-      model.scales() ? scale_patterns(patterns, {model.feature_min, model.feature_max}) : patterns,
+      scale_patterns(patterns, model_scaling(model)),
       features);
   return classify_ensemble(runner, model, rows.view(), params);
 }

@@ -1,6 +1,6 @@
 // Training and classification as every front end does them: the modules'
-// calls through their seam (modules.h), with the min-max scaling of the
-// features around them.
+// calls through their seam (modules.h), with the scaling of the features
+// around them (feature_scaling.h).
 #pragma once
 
 #include <vector>
@@ -12,15 +12,23 @@
 
 namespace qir {
 
-// The members' qir_train calls on `data` (one call for a plain model); with
-// `scale` the features are first scaled to [0, 1] by their range in `data`,
-// which the model keeps.
+// The members' qir_train calls on `data` (one call for a plain model), the
+// features first scaled as `scaling` fitted on `data` scales them, which
+// the model keeps.
 Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &params,
-                bool scale, double oflag, const VotingSettings &voting = {},
+                Scaling scaling, double oflag, const VotingSettings &voting = {},
                 const EnsembleOptions &options = {});
 
+// Today's switch: true scales by min-max, false not at all.
+inline Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &params,
+                       bool scale, double oflag, const VotingSettings &voting = {},
+                       const EnsembleOptions &options = {}) {
+  return fit_model(runner, data, params, scale ? Scaling::min_max : Scaling::none, oflag, voting,
+                   options);
+}
+
 // Continues `earlier` on `data` (a further batch): the patterns are scaled
-// by earlier's ranges, clipped as classification clips them, and each
+// by earlier's scaling, clipped as classification clips them, and each
 // member goes on from its own nodes (continue_ensemble). Load `data` with
 // earlier's class names as the known ones, so that a name keeps its label
 // and a new name gets a label of its own. Throws InputError when the data

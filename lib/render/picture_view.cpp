@@ -26,11 +26,16 @@ void normalise(Vector &a) {
 
 Vector to_model_space(const Model &model, const Vector &pattern) {
   if (!model.scales()) return pattern;
+  const FeatureScaling scaling = model_scaling(model);
   Vector out(pattern.size());
-  for (std::size_t k = 0; k < pattern.size(); ++k)
-    out[k] = scale_value(pattern[k], model.feature_min[k], model.feature_max[k]);
+  for (std::size_t k = 0; k < pattern.size(); ++k) out[k] = scale_feature(scaling, k, pattern[k]);
   return out;
 }
+
+// Min-max scaling maps back onto the data's units along each axis; other
+// scalings are drawn in the space the model sees.
+bool axes_in_data_units(const Model &model) { return model.scaling() != Scaling::standard &&
+                                                     model.scaling() != Scaling::rank; }
 
 Vector unit(std::size_t size, std::size_t index) {
   Vector e(size, 0.0);
@@ -100,7 +105,7 @@ void project_on_components(PictureView &view, std::vector<Vector> centred) {
 // A feature's page axis in the data's units: x = min + x' (max - min).
 void feature_axis(const Model &model, std::size_t feature, double origin, double &at,
                   double &stretch) {
-  if (!model.scales()) {
+  if (model.scaling() != Scaling::min_max) {
     at = origin;
     stretch = 1;
     return;
@@ -164,7 +169,12 @@ PictureView choose_view(const Model &model, const std::vector<std::vector<double
 
 std::array<double, 2> view_point(const PictureView &view, const Model &model,
                                  const std::vector<double> &pattern) {
-  if (!view.projected) return {pattern.at(view.pair.x), pattern.at(view.pair.y)};
+  if (!view.projected && axes_in_data_units(model))
+    return {pattern.at(view.pair.x), pattern.at(view.pair.y)};
+  if (!view.projected) {
+    const Vector p = to_model_space(model, pattern);
+    return {p.at(view.pair.x), p.at(view.pair.y)};
+  }
   Vector p = to_model_space(model, pattern);
   for (std::size_t k = 0; k < p.size(); ++k) p[k] -= view.origin[k];
   return {view.x0 + view.xs * dot(p, view.u), view.y0 + view.ys * dot(p, view.v)};
@@ -173,11 +183,15 @@ std::array<double, 2> view_point(const PictureView &view, const Model &model,
 std::vector<double> view_pattern(const PictureView &view, const Model &model, double x, double y) {
   const double a = (x - view.x0) / view.xs, b = (y - view.y0) / view.ys;
   Vector p(view.origin.size());
+  const bool in_units = axes_in_data_units(model);
+  const FeatureScaling scaling = in_units ? FeatureScaling{} : model_scaling(model);
   for (std::size_t k = 0; k < p.size(); ++k) {
     p[k] = view.origin[k] + a * view.u[k] + b * view.v[k];
-    if (model.scales()) {
+    if (model.scaling() == Scaling::min_max) {
       const double range = model.feature_max[k] - model.feature_min[k];
       p[k] = model.feature_min[k] + p[k] * range;
+    } else if (!in_units) {
+      p[k] = unscale_feature(scaling, k, p[k]);
     }
   }
   return p;

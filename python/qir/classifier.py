@@ -11,7 +11,7 @@ from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import _get_feature_names, check_is_fitted, check_X_y
 
 from . import _core
-from ._scaling import feature_range
+from ._scaling import SCALINGS, feature_range, scale_value, scaling_code
 
 _DEFAULTS = _core.training_defaults()
 # qir_train's arguments besides the data and D (whose default depends on M).
@@ -125,7 +125,9 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
     n_list_presentations_ : int
         Member 1's passes over the data (without the last, unchanged one).
     feature_min_, feature_max_ : arrays or None
-        The scaling ranges (None without ``scale``).
+        The min-max scaling's ranges (None under any other scaling).
+    scaling_ : str
+        The model's scaling: 'minmax', 'standard', 'rank' or 'none'.
 
     Every fitted attribute but ``classes_`` is read from the library's
     model that the estimator holds (``_model_``); arrays are read-only.
@@ -229,7 +231,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         else:
             learned = {"classes_": found, "_labels": _file_labels(found)}
             start = None
-            scaling = self._ranges(X) if self.scale else None
+            scaling = self._scaling(X)
             voting = self._voting()
         class_names = _class_names(learned["classes_"], learned["_labels"])
         learned["_model_"] = _core.fit(
@@ -253,6 +255,15 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError(f"n_jobs must be None or a whole number (members trained at "
                              f"once; 0 or less: one per processor core), got {self.n_jobs!r}")
         return int(self.n_jobs)
+
+    def _scaling(self, X):
+        """What fit scales by: None, the min-max ranges, or the code of a
+        scaling the library fits on X."""
+        code = scaling_code(self.scale)
+        if code > 1 and self.scale_from is not None:
+            raise ValueError(f"scale_from goes with min-max scaling (scale=True), "
+                             f"not scale={self.scale!r}")
+        return None if code == 0 else self._ranges(X) if code == 1 else code
 
     def _ranges(self, X):
         """The scaling ranges: scale_from when given, else X's."""
@@ -310,6 +321,10 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         if not names:
             raise AttributeError("feature_names_in_: fit's columns had no names")
         return np.array(names, dtype=object)
+
+    @property
+    def scaling_(self):
+        return self._model_.scaling
 
     @property
     def feature_min_(self):
@@ -407,7 +422,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         arguments = {name: stored[name] for name in ("D",) + _TRAINING_ARGUMENTS}
         for name in ("max_list_presentations", "trim_option", "ct_option"):
             arguments[name] = int(arguments[name])
-        arguments["scale"] = model.feature_min is not None
+        arguments["scale"] = scale_value(SCALINGS.index(model.scaling))
         voting = model.voting
         arguments.update(n_voters=int(voting["voters"]), shuffle=bool(voting["shuffle"]),
                          max_features=float(voting["max_features"]),
@@ -482,11 +497,18 @@ _PARAMETERS = """\
         nodes from taking patterns far beyond their size (and leaves more
         patterns unclassified). Advice: keep {ct_option} unless
         ``qir.search`` finds 1 better.
-    scale : bool, default {scale}
-        Min-max scale each feature to [0, 1] by the training data's range
-        (kept in ``feature_min_``/``feature_max_`` and applied in predict,
-        values beyond it clipped). Advice: keep it unless the features
-        share one unit and range already, since D is then in their units.
+    scale : bool or str, default {scale}
+        How each feature is scaled by the training data: True or
+        'minmax' to [0, 1] by its range (kept in ``feature_min_``/
+        ``feature_max_`` and applied in predict, values beyond it
+        clipped); 'standard' to mean 0.5 and standard deviation
+        1/sqrt(12), as values spread evenly over [0, 1] have (not
+        clipped); 'rank' by the share of training values below (ties
+        share their mean rank; linear between kept values, clipped at the
+        ends), which no outlier can squash; False or 'none' not at all.
+        The model file keeps the scaling (``scaling_``). Advice: keep it
+        unless the features share one unit and range already, since D is
+        then in their units; try 'rank' where a few values lie far out.
     n_voters : int, default {voters}
         Members of the ensemble. Each is one qir_train call on the same
         (scaled) data in its own shuffled order; predict is their majority

@@ -26,6 +26,7 @@ from sklearn.utils.validation import (check_array, check_consistent_length, chec
                                       column_or_1d)
 
 from . import _core, _qir
+from ._scaling import scaling_code
 from .classifier import QIRClassifier, _class_names, _file_labels
 
 
@@ -217,16 +218,27 @@ _prepared = None
 _prepared_lock = threading.Lock()
 
 
+def _scales(estimator):
+    """Whether members trained apart scale by min-max ranges (they share
+    ranges reduced over the chunks; standard and rank scalings need the data
+    whole, so they are refused here)."""
+    code = scaling_code(estimator.scale)
+    if code > 1:
+        raise ValueError(f"scale={estimator.scale!r} needs the training data whole; training "
+                         f"on a cluster scales by min-max (True) or not at all (False)")
+    return code == 1
+
+
 def _checked(X, estimator):
     """X checked as fit checks it, with its scaling ranges, once per worker
     and data."""
     global _prepared
-    asked = pickle.dumps((bool(estimator.scale), estimator.scale_from))
+    asked = pickle.dumps((_scales(estimator), estimator.scale_from))
     with _prepared_lock:
         if _prepared is not None and _prepared[0] is X and _prepared[1] == asked:
             return _prepared[2], _prepared[3]
         patterns = check_array(X, dtype=np.float64)
-        scaling = estimator._ranges(patterns) if estimator.scale else None
+        scaling = estimator._ranges(patterns) if _scales(estimator) else None
         _prepared = (X, asked, scaling, patterns)
         return scaling, patterns
 
@@ -396,15 +408,16 @@ def _fit_partitions(client, estimator, X, y_labels, voting, given, progress, cla
     chunks = list(X.to_delayed().ravel())
     features = X.shape[1]
     scaling = None
-    if estimator.scale and estimator.scale_from is not None:
+    scales = _scales(estimator)
+    if scales and estimator.scale_from is not None:
         scaling = estimator._ranges(np.empty((0, features)))
     params = dict(given)
-    if (estimator.scale and scaling is None) or "D" not in params:
+    if (scales and scaling is None) or "D" not in params:
         ranges = client.gather(client.compute([dask.delayed(_chunk_range)(chunk)
                                                for chunk in chunks]))
         whole = (np.min([low for low, _ in ranges], axis=0),
                  np.max([high for _, high in ranges], axis=0))
-        if estimator.scale and scaling is None:
+        if scales and scaling is None:
             scaling = whole
     voters, count = voting["voters"], len(chunks)
     groups = [range(k, count, voters) if count >= voters else [k % count]
@@ -493,7 +506,7 @@ def cross_validate(X, y, folds=5, random_state=None, client=None, progress=None,
     estimator = QIRClassifier(random_state=random_state, **params)
     X, codes, seed, voting = _cv_inputs(estimator, X, y, folds)
     data = client.scatter((X, codes), broadcast=True)
-    settings = {"folds": folds, "seed": seed, "scale": bool(estimator.scale)}
+    settings = {"folds": folds, "seed": seed, "scale": scaling_code(estimator.scale)}
     futures = client.map(_folds, [data] * folds, [estimator._given_params()] * folds,
                          [voting] * folds, [settings] * folds, [[k] for k in range(folds)],
                          pure=False)
@@ -520,7 +533,7 @@ def search(X, y, folds=5, random_state=None, scale=True, client=None, progress=N
         return _gather(client, futures, progress, "setting")
 
     try:
-        found = _qir.search(X, codes, int(folds), seed, bool(scale), evaluate)
+        found = _qir.search(X, codes, int(folds), seed, scaling_code(scale), evaluate)
     except BaseException:
         client.cancel([data])
         raise

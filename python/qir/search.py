@@ -7,6 +7,7 @@ from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_X_y
 
 from . import _core, _qir
+from ._scaling import scale_value, scaling_code
 from .classifier import QIRClassifier
 
 
@@ -30,7 +31,7 @@ def cv(X, y, folds=5, random_state=None, **params):
     with _core.interruptible("QIR_TRAIN"):
         X, codes, seed, voting = _cv_inputs(estimator, X, y, folds)
         found = _qir.cross_validate(X, codes, estimator._given_params(), folds, seed,
-                                    bool(estimator.scale), voting, estimator._workers())
+                                    scaling_code(estimator.scale), voting, estimator._workers())
     return _cv_result(found)
 
 
@@ -90,7 +91,7 @@ def search(X, y, folds=5, random_state=None, scale=True):
     """
     with _core.interruptible("QIR_TRAIN"):
         X, codes, seed = _search_inputs(X, y, folds, random_state)
-        found = _qir.search(X, codes, int(folds), seed, bool(scale))
+        found = _qir.search(X, codes, int(folds), seed, scaling_code(scale))
     return _search_result(found, scale, random_state)
 
 
@@ -111,7 +112,8 @@ def _search_result(found, scale, random_state):
     params["max_list_presentations"] = None
     if found["kept_defaults"]:
         params["D"] = None  # the default D, sqrt of the features that vary, as the command's line
-    params.update(n_voters=int(found["n_voters"]), scale=bool(scale), random_state=random_state)
+    params.update(n_voters=int(found["n_voters"]), scale=scale_value(scaling_code(scale)),
+                  random_state=random_state)
     result = {key: found[key] for key in ("accuracy", "defaults_accuracy", "gain", "gain_error",
                                           "kept_defaults", "seconds")}
     result["best_params"] = params

@@ -345,12 +345,20 @@ qir::TrainingParams cv_params(const py::dict &params, qir::CvSettings &settings)
   return p;
 }
 
-qir::CvSettings cv_settings(int folds, std::uint64_t seed, bool scale, const py::dict &voting,
+// The scaling's code, the parameter table's place of its word (True: 1, minmax).
+qir::Scaling scaling_of(int code) {
+  if (!(code >= 0 && code <= static_cast<int>(qir::Scaling::rank)))
+    throw py::value_error("scale must be " + qir::allowed_text(qir::parameter("scale")) +
+                          " (True: minmax, False: none)");
+  return static_cast<qir::Scaling>(code);
+}
+
+qir::CvSettings cv_settings(int folds, std::uint64_t seed, int scale, const py::dict &voting,
                             int workers) {
   qir::CvSettings settings;
   settings.folds = folds;
   settings.seed = seed;
-  settings.scale = scale;
+  settings.scaling = scaling_of(scale);
   settings.voting = voting_settings(voting);
   settings.workers = workers;
   return settings;
@@ -408,7 +416,7 @@ qir::FoldOutcome fold_from_python(const py::handle &item) {
 
 // `qir cv` on patterns and class codes.
 py::dict cross_validate(const Matrix &patterns, const Vector &labels, const py::dict &params,
-                        int folds, std::uint64_t seed, bool scale, const py::dict &voting,
+                        int folds, std::uint64_t seed, int scale, const py::dict &voting,
                         int workers) {
   const SectionScope section("QIR_TRAIN");
   const qir::Dataset data = dataset_of(patterns, labels);
@@ -432,7 +440,7 @@ py::dict cross_validate(const Matrix &patterns, const Vector &labels, const py::
 // The outcomes of the given folds of `qir cv` (all when `only` is None), for
 // folds and settings run as tasks in other processes.
 py::list cross_validate_folds(const Matrix &patterns, const Vector &labels,
-                              const py::dict &params, int folds, std::uint64_t seed, bool scale,
+                              const py::dict &params, int folds, std::uint64_t seed, int scale,
                               const py::dict &voting, const py::dict &defaults_per_fold,
                               const py::object &only) {
   const SectionScope section("QIR_TRAIN");
@@ -489,7 +497,7 @@ qir::CandidateEvaluator candidate_evaluator(const py::object &evaluate, const qi
     py::dict shared;
     shared["folds"] = settings.folds;
     shared["seed"] = settings.seed;
-    shared["scale"] = settings.scale;
+    shared["scale"] = static_cast<int>(settings.scaling);
     shared["defaults_per_fold"] =
         py::dict(py::arg("D") = settings.default_D_per_fold,
                  py::arg("max_list_presentations") = settings.default_presentations_per_fold);
@@ -505,13 +513,13 @@ qir::CandidateEvaluator candidate_evaluator(const py::object &evaluate, const qi
 }
 
 py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::uint64_t seed,
-                bool scale, const py::object &evaluate) {
+                int scale, const py::object &evaluate) {
   const SectionScope section("QIR_TRAIN");
   const qir::Dataset data = dataset_of(patterns, labels);
   qir::CvSettings settings;
   settings.folds = folds;
   settings.seed = seed;
-  settings.scale = scale;
+  settings.scaling = scaling_of(scale);
   settings.voting = qir::default_voting(seed);
   Modules &m = modules();
   qir::SearchOutcome outcome;
@@ -745,7 +753,7 @@ py::object optional_view(const std::vector<double> &values, const py::handle &ow
 // array, through a buffer of a few rows (no scaled copy of the whole data
 // beside it: on a Dask worker the blocks are often all it can hold).
 qirhost::ArrayPtr model_patterns(const std::vector<Matrix> &blocks,
-                                 const qir::FeatureRange &range) {
+                                 const qir::FeatureScaling &scaling) {
   if (blocks.empty()) throw py::value_error("patterns must have at least one block");
   std::size_t rows = 0;
   const Matrix &front = blocks.front();
@@ -756,7 +764,10 @@ qirhost::ArrayPtr model_patterns(const std::vector<Matrix> &blocks,
       throw py::value_error("the blocks of patterns must have the same columns");
     rows += static_cast<std::size_t>(block.shape(0));
   }
-  if (!range.min.empty() && (range.min.size() != cols || range.max.size() != cols))
+  const std::size_t scaled = scaling.kind == qir::Scaling::rank ? scaling.values.size()
+                                                                 : scaling.low.size();
+  const bool paired = scaling.kind == qir::Scaling::rank || scaling.high.size() == scaled;
+  if (scaling.kind != qir::Scaling::none && (scaled != cols || !paired))
     throw py::value_error("patterns must have one column per scaling range");
   qirhost::ArrayPtr array(mxCreateDoubleMatrix(rows, cols, mxREAL));
   if (!array) throw std::bad_alloc();
@@ -774,7 +785,7 @@ qirhost::ArrayPtr model_patterns(const std::vector<Matrix> &blocks,
         for (std::size_t c = 0; c < cols; ++c)
           buffer[r * cols + c] =
               in(static_cast<py::ssize_t>(first + r), static_cast<py::ssize_t>(c));
-      if (!range.min.empty()) qir::scale_rows(buffer.data(), taken, cols, range.min, range.max);
+      qir::scale_rows(buffer.data(), taken, cols, scaling);
       for (std::size_t c = 0; c < cols; ++c)
         for (std::size_t r = 0; r < taken; ++r) out[c * rows + placed + r] = buffer[r * cols + c];
       placed += taken;
@@ -783,8 +794,8 @@ qirhost::ArrayPtr model_patterns(const std::vector<Matrix> &blocks,
   return array;
 }
 
-qirhost::ArrayPtr model_patterns(const Matrix &patterns, const qir::FeatureRange &range) {
-  return model_patterns(std::vector<Matrix>{patterns}, range);
+qirhost::ArrayPtr model_patterns(const Matrix &patterns, const qir::FeatureScaling &scaling) {
+  return model_patterns(std::vector<Matrix>{patterns}, scaling);
 }
 
 // A host matrix as the modules' seam takes it, borrowed.
@@ -820,18 +831,35 @@ qir::TrainingParams resolved_params(const py::dict &given, const qir::Model *sta
   return p;
 }
 
-qir::FeatureRange range_of(const py::object &scaling) {
+// None or (min, max): the ranges that members trained apart share.
+qir::FeatureScaling range_of(const py::object &scaling) {
   if (scaling.is_none()) return {};
   const auto given = scaling.cast<std::pair<std::vector<double>, std::vector<double>>>();
-  return {given.first, given.second};
+  return {qir::Scaling::min_max, given.first, given.second, {}, {}};
+}
+
+// None, (min, max), or the code of a scaling fitted on `patterns` (standard
+// and rank take the rows whole, which min-max ranges need not).
+qir::FeatureScaling scaling_given(const py::object &scaling, const Matrix &patterns) {
+  if (scaling.is_none()) return {};
+  if (py::isinstance<py::int_>(scaling)) {
+    const auto in = patterns.unchecked<2>();
+    std::vector<std::vector<double>> rows(static_cast<std::size_t>(in.shape(0)),
+                                          std::vector<double>(static_cast<std::size_t>(in.shape(1))));
+    for (py::ssize_t r = 0; r < in.shape(0); ++r)
+      for (py::ssize_t c = 0; c < in.shape(1); ++c)
+        rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = in(r, c);
+    return qir::fit_scaling(scaling_of(scaling.cast<int>()), rows);
+  }
+  const auto given = scaling.cast<std::pair<std::vector<double>, std::vector<double>>>();
+  return {qir::Scaling::min_max, given.first, given.second, {}, {}};
 }
 
 // What a fit adds to the members: its scaling ranges, the class names that
 // label a node (in label order), the names of its features.
-void finish_model(qir::Model &model, qir::FeatureRange range, qir::ClassNames class_names,
+void finish_model(qir::Model &model, qir::FeatureScaling scaling, qir::ClassNames class_names,
                   std::vector<std::string> feature_names) {
-  model.feature_min = std::move(range.min);
-  model.feature_max = std::move(range.max);
+  qir::keep_scaling(model, std::move(scaling));
   model.feature_names = std::move(feature_names);
   std::sort(class_names.begin(), class_names.end());
   model.class_names = std::move(class_names);
@@ -849,10 +877,10 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
               qir::ClassNames class_names, std::vector<std::string> feature_names,
               const HeldModel &start) {
   const SectionScope section("QIR_TRAIN");
-  const qir::FeatureRange range =
-      start ? qir::FeatureRange{start->feature_min, start->feature_max} : range_of(scaling);
+  const qir::FeatureScaling fitted =
+      start ? qir::model_scaling(*start) : scaling_given(scaling, patterns);
   const auto settings = start ? start->voting : voting_settings(voting.cast<py::dict>());
-  auto x = model_patterns(patterns, range);
+  auto x = model_patterns(patterns, fitted);
   auto y = host_column(labels);
   const auto p = resolved_params(params, start.get(), x.get(), settings.voters);
   Modules &m = modules();
@@ -875,7 +903,7 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
                    : qir::train_ensemble(m.get(), xs, ys, p, settings, oflag, options);
     text = take_text(m);
   }
-  finish_model(*model, range, std::move(class_names),
+  finish_model(*model, fitted, std::move(class_names),
                start ? start->feature_names : std::move(feature_names));
   return py::make_tuple(model, text.to_python());
 }
@@ -949,7 +977,7 @@ py::tuple predict(const HeldModel &model, const Matrix &patterns, const Vector &
   options.classes.assign(classes.data(), classes.data() + classes.size());
   if (!std::is_sorted(options.classes.begin(), options.classes.end()))
     throw py::value_error("the classes must be in ascending order");
-  auto x = model_patterns(patterns, {model->feature_min, model->feature_max});
+  auto x = model_patterns(patterns, qir::model_scaling(*model));
   Modules &m = modules();
   qir::VoteResult result;
   CallText text;
@@ -990,6 +1018,9 @@ void bind_model(py::module_ &m) {
       .def_property_readonly("batches", [](const qir::Model &model) { return model.batches; })
       .def_property_readonly("voting", [](const qir::Model &model) { return voting_dict(model.voting); })
       .def_property_readonly("params", [](const qir::Model &model) { return params_dict(model.params); })
+      .def_property_readonly("scaling", [](const qir::Model &model) {
+        return qir::choice_word(qir::parameter("scale"), static_cast<double>(model.scaling()));
+      })
       .def_property_readonly("feature_min", [](const py::object &self) {
         return optional_view(self.cast<const qir::Model &>().feature_min, self);
       })
@@ -1115,7 +1146,7 @@ py::list data_warnings(const Matrix &patterns, const Vector &labels) {
 py::dict training_defaults() {
   py::dict d = defaults_dict(qir::training_defaults);
   d["oflag"] = qir::training_defaults.oflag;
-  d["scale"] = qir::training_defaults.scale;
+  d["scale"] = qir::training_defaults.scaling == qir::Scaling::min_max;
   d["voters"] = qir::training_defaults.voters;
   d["shuffle"] = qir::training_defaults.shuffle;
   d["max_features"] = qir::training_defaults.max_features;
@@ -1148,8 +1179,9 @@ py::list parameter_table() {
     d["low_open"] = row.range.low_open;
     d["high_open"] = row.range.high_open;
     d["whole"] = row.range.whole;
-    d["range_text"] = qir::range_text(row.range);
+    d["range_text"] = qir::allowed_text(row);
     d["logical"] = row.logical;
+    d["choices"] = std::string(row.choices);
     d["description"] = std::string(row.description);
     rows.append(d);
   }

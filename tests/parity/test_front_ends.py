@@ -71,6 +71,14 @@ def _command(folder, data_files):
         "--oflag", "0")
     run("classify", "views_continued.model", data_files["all"], "-o", "views_labels.csv",
         "--oflag", "0")
+    run("train", data_files["first"], "-o", "rank.model", "--seed", str(SEED), "--oflag", "0",
+        "--scale", "rank")
+    run("train", data_files["second"], "--init", "rank.model", "-o", "rank_continued.model",
+        "--oflag", "0")
+    run("classify", "rank_continued.model", data_files["all"], "-o", "rank_labels.csv",
+        "--oflag", "0")
+    run("train", data_files["first"], "-o", "standard.model", "--seed", str(SEED), "--oflag",
+        "0", "--scale", "standard")
     return {"cv": run("cv", data_files["all"], "--folds", "4", "--seed", str(SEED)),
             "search": run("search", data_files["all"], "--folds", "3", "--seed", str(SEED))}
 
@@ -84,7 +92,13 @@ def _python(folder, parts):
     views = qir.QIRClassifier(random_state=SEED, oflag=0, max_features=0.5, bootstrap=True)
     views.fit(*parts["first"]).save(os.path.join(folder, "views.model"))
     views.partial_fit(*parts["second"]).save(os.path.join(folder, "views_continued.model"))
-    return {"labels": model.predict(X_all), "views_labels": views.predict(X_all), "shares": model.predict_proba(X_all),
+    rank = qir.QIRClassifier(random_state=SEED, oflag=0, scale="rank").fit(*parts["first"])
+    rank.save(os.path.join(folder, "rank.model"))
+    rank.partial_fit(*parts["second"]).save(os.path.join(folder, "rank_continued.model"))
+    qir.QIRClassifier(random_state=SEED, oflag=0, scale="standard").fit(
+        *parts["first"]).save(os.path.join(folder, "standard.model"))
+    return {"labels": model.predict(X_all), "views_labels": views.predict(X_all),
+            "rank_labels": rank.predict(X_all), "shares": model.predict_proba(X_all),
             "classes": model.classes_,
             "cv": qir.cv(X_all, y_all, folds=4, random_state=SEED),
             "search": qir.search(X_all, y_all, folds=3, random_state=SEED)}
@@ -120,6 +134,18 @@ if iscell(views_labels)
 else
   dlmwrite('views_labels.csv', views_labels, 'precision', '%.17g');
 end
+rank = qir_fit(first, labels_of('first'), 'Seed', {seed}, 'Oflag', 0, 'Scale', 'rank');
+qir_save_model(rank, 'rank.model');
+rank = qir_fit(second, labels_of('second'), 'Model', rank, 'Oflag', 0);
+qir_save_model(rank, 'rank_continued.model');
+rank_labels = qir_predict(rank, all);
+if iscell(rank_labels)
+  fid = fopen('rank_labels.csv', 'w'); fprintf(fid, '%s\\n', rank_labels{{:}}); fclose(fid);
+else
+  dlmwrite('rank_labels.csv', rank_labels, 'precision', '%.17g');
+end
+qir_save_model(qir_fit(first, labels_of('first'), 'Seed', {seed}, 'Oflag', 0, 'Scale', ...
+                       'standard'), 'standard.model');
 y = labels_of('all');
 r = qir_cv(all, y, 'Folds', 4, 'Seed', {seed}, 'Display', false);
 dlmwrite('cv.csv', [r.fold_accuracy r.fold_unknown r.fold_nodes], 'precision', '%.17g');
@@ -169,11 +195,14 @@ def _bytes(runs, front_end, name):
 
 
 @pytest.mark.parametrize("name", ["fit.model", "continued.model", "views.model",
-                                  "views_continued.model"])
+                                  "views_continued.model", "rank.model", "rank_continued.model",
+                                  "standard.model"])
 def test_model_files_are_byte_identical(runs, name):
     command = _bytes(runs, "command", name)
     assert b"% member 15 " in command  # the default ensemble, not a plain model
     assert (b"% member_features " in command) == name.startswith("views")
+    kind = name.split("_")[0].split(".")[0]
+    assert (b"% scaling " + kind.encode() + b"\n" in command) == (kind in ("rank", "standard"))
     assert _bytes(runs, "python", name) == command
     assert _bytes(runs, "octave", name) == command
 
@@ -214,11 +243,12 @@ def test_labels_and_vote_shares_are_identical(runs):
         np.testing.assert_array_equal(octave[1:], shares)
 
 
-def test_members_with_views_classify_alike(runs):
+@pytest.mark.parametrize("kind", ["views", "rank"])
+def test_members_with_views_or_rank_scaling_classify_alike(runs, kind):
     folders, names = runs["folders"], runs["names"]
-    labels = _labels(folders["command"] / "views_labels.csv", names)
-    np.testing.assert_array_equal(runs["python"]["views_labels"], labels)
-    np.testing.assert_array_equal(_labels(folders["octave"] / "views_labels.csv", names), labels)
+    labels = _labels(folders["command"] / f"{kind}_labels.csv", names)
+    np.testing.assert_array_equal(runs["python"][f"{kind}_labels"], labels)
+    np.testing.assert_array_equal(_labels(folders["octave"] / f"{kind}_labels.csv", names), labels)
 
 
 def _command_folds(text):

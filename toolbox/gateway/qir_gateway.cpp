@@ -96,6 +96,13 @@ mxArray *text_cells(const std::vector<std::string> &texts) {
   return cells;
 }
 
+// One row per list, in a column of cells (0 x 0 for none).
+mxArray *row_cells(const std::vector<std::vector<double>> &lists) {
+  mxArray *cells = checked(mxCreateCellMatrix(lists.empty() ? 0 : lists.size(), lists.empty() ? 0 : 1));
+  for (std::size_t k = 0; k < lists.size(); ++k) mxSetCell(cells, k, row(lists[k]));
+  return cells;
+}
+
 std::string text_argument(const mxArray *array, const std::string &what) {
   if (!mxIsChar(array)) throw InputError(what + " must be text");
   char *raw = mxArrayToString(array);
@@ -228,7 +235,8 @@ mxArray *model_struct(const Model &model) {
   const char *names[] = {"Templates", "NLabels", "num_list_presentations", "features", "D",
                          "ratio", "vigilance", "alpha", "learning_rate",
                          "max_list_presentations", "trim_option", "ct_option", "feature_min",
-                         "feature_max", "feature_names", "class_names", "class_labels", "voters",
+                         "feature_max", "scaling", "feature_mean", "feature_sd", "rank_values",
+                         "rank_shares", "feature_names", "class_names", "class_labels", "voters",
                          "seed", "shuffle", "max_features", "bootstrap", "member_features",
                          "batches", "further_members"};
   mxArray *out = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
@@ -241,6 +249,12 @@ mxArray *model_struct(const Model &model) {
     mxSetField(out, 0, name, scalar(model.params.*value));
   mxSetField(out, 0, "feature_min", row(model.feature_min));
   mxSetField(out, 0, "feature_max", row(model.feature_max));
+  mxSetField(out, 0, "scaling", checked(mxCreateString(
+      choice_word(parameter("scale"), static_cast<double>(model.scaling())).c_str())));
+  mxSetField(out, 0, "feature_mean", row(model.feature_mean));
+  mxSetField(out, 0, "feature_sd", row(model.feature_sd));
+  mxSetField(out, 0, "rank_values", row_cells(model.rank_values));
+  mxSetField(out, 0, "rank_shares", row_cells(model.rank_shares));
   mxSetField(out, 0, "feature_names", text_cells(model.feature_names));
   const ModelClasses classes = model_classes(model);
   mxSetField(out, 0, "class_names", text_cells(classes.names));
@@ -255,6 +269,27 @@ mxArray *model_struct(const Model &model) {
   mxSetField(out, 0, "batches", scalar(static_cast<double>(model.batches)));
   mxSetField(out, 0, "further_members", members_struct(model));
   return out;
+}
+
+// The other scalings' fields; a struct made before them has none, and
+// scales by its range when it has one.
+void read_scaling(const mxArray *array, Model &model) {
+  if (mxGetField(array, 0, "feature_mean") != nullptr) {
+    model.feature_mean = values_of(field(array, "feature_mean"), "model.feature_mean");
+    model.feature_sd = values_of(field(array, "feature_sd"), "model.feature_sd");
+  }
+  for (const char *name : {"rank_values", "rank_shares"}) {
+    const mxArray *cells = mxGetField(array, 0, name);
+    if (cells == nullptr || mxIsEmpty(cells)) continue;
+    const std::string what = std::string("model.") + name;
+    if (!mxIsCell(cells)) throw InputError(what + " must be a cell array of one row per feature");
+    auto &lists = std::string(name) == "rank_values" ? model.rank_values : model.rank_shares;
+    for (std::size_t k = 0; k < mxGetNumberOfElements(cells); ++k) {
+      const mxArray *cell = mxGetCell(cells, k);
+      if (cell == nullptr) throw InputError(what + " must hold numbers");
+      lists.push_back(values_of(cell, what));
+    }
+  }
 }
 
 // Structs made before features had names carry none.
@@ -352,6 +387,7 @@ Model model_from_struct(const mxArray *array) {
     model.params.*value = scalar_argument(field(array, name), std::string("model.") + name);
   model.feature_min = values_of(field(array, "feature_min"), "model.feature_min");
   model.feature_max = values_of(field(array, "feature_max"), "model.feature_max");
+  read_scaling(array, model);
   model.feature_names = feature_names(array, model.features);
   const mxArray *names = field(array, "class_names");
   const std::vector<double> labels = values_of(field(array, "class_labels"), "model.class_labels");
@@ -552,7 +588,7 @@ void parameters(int nlhs, mxArray *plhs[], int nrhs, const mxArray *[]) {
     mxSetField(out, k, "low_open", flag(row.range.low_open));
     mxSetField(out, k, "high_open", flag(row.range.high_open));
     mxSetField(out, k, "whole", flag(row.range.whole));
-    mxSetField(out, k, "range_text", text(range_text(row.range)));
+    mxSetField(out, k, "range_text", text(allowed_text(row)));
     mxSetField(out, k, "logical", flag(row.logical));
     mxSetField(out, k, "description", text(row.description));
   }
@@ -616,6 +652,25 @@ std::optional<double> option(const mxArray *options, const char *name) {
 
 double option_or(const mxArray *options, const char *name, double fallback) {
   return option(options, name).value_or(fallback);
+}
+
+// 'Scale': a word of the table's choices, or true and false (minmax, none).
+Scaling scale_option(const mxArray *options) {
+  const Parameter &row = parameter("scale");
+  const mxArray *value = mxGetField(options, 0, "Scale");
+  std::optional<double> code;
+  if (value == nullptr || mxIsEmpty(value)) {
+    code = row.default_value;
+  } else if (mxIsChar(value)) {
+    code = choice_value(row, text_argument(value, "option 'Scale'"));
+  } else {
+    const double given = option_or(options, "Scale", row.default_value);
+    if (given == 0 || given == 1) code = given;
+  }
+  if (!code)
+    throw InputError("option 'Scale' must be true, false or one of " + allowed_text(row) +
+                     " (true: minmax, false: none).");
+  return static_cast<Scaling>(*code);
 }
 
 std::vector<std::string> text_option(const mxArray *options, const char *name) {
@@ -778,7 +833,7 @@ void fit(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (!limit_given)
     params.max_presentations = default_max_presentations(data.patterns.size(), voting.voters);
   const double oflag = option_or(options, "Oflag", training_defaults.oflag);
-  const bool scale = option_or(options, "Scale", training_defaults.scale ? 1 : 0) != 0;
+  const Scaling scale = scale_option(options);
   InterpreterModules modules;
   const Model model = trained(modules, oflag, [&](const EnsembleOptions &run) {
     return fit_model(modules, data, params, scale, oflag, voting, run);
@@ -877,7 +932,7 @@ CvSettings cv_settings(const mxArray *options, TrainingParams &params, std::size
   settings.folds = static_cast<int>(whole_option(options, "Folds", 5, 1e6));
   settings.voting = voting_options(options);
   settings.seed = settings.voting.seed;
-  settings.scale = option_or(options, "Scale", training_defaults.scale ? 1 : 0) != 0;
+  settings.scaling = scale_option(options);
   settings.workers = 1;
   params = training_options(options, data_defaults(varying));
   settings.default_D_per_fold = !option(options, "D");
@@ -1001,6 +1056,14 @@ void show_settings(const std::vector<SearchCandidate> &settings, bool with_gain)
   }
 }
 
+// 'Scale' as qir_fit takes it back: true and false where they say it.
+mxArray *scale_value(Scaling scaling) {
+  if (scaling == Scaling::min_max || scaling == Scaling::none)
+    return checked(mxCreateLogicalScalar(scaling == Scaling::min_max));
+  return checked(mxCreateString(
+      choice_word(parameter("scale"), static_cast<double>(scaling)).c_str()));
+}
+
 // [ranked, outcome, best] = qir_gateway('search', X, labels, options)
 void search(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 4 || nlhs > 3) throw InputError("search takes X, the labels and the options");
@@ -1010,7 +1073,7 @@ void search(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   settings.folds = static_cast<int>(whole_option(options, "Folds", 5, 1e6));
   settings.seed =
       static_cast<std::uint64_t>(whole_option(options, "Seed", 1, 9007199254740992.0));
-  settings.scale = option_or(options, "Scale", 1) != 0;
+  settings.scaling = scale_option(options);
   settings.voting = default_voting(settings.seed);
   settings.workers = 1;
   const bool display = option_or(options, "Display", 1) != 0;
@@ -1044,15 +1107,14 @@ void search(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     const char *names[] = {"D", "Ratio", "Vigilance", "Alpha", "CT", "Voters", "Scale"};
     const double values[] = {chosen.params.D,  chosen.params.ratio,
                              chosen.params.vigilance, chosen.params.alpha,
-                             chosen.params.ct, static_cast<double>(chosen.voting.voters),
-                             settings.scale ? 1.0 : 0.0};
+                             chosen.params.ct, static_cast<double>(chosen.voting.voters), 0};
     // Kept defaults leave D to the data qir_fit is given.
     const std::size_t first = outcome.kept_defaults ? 1 : 0;
     plhs[2] = checked(mxCreateCellMatrix(1, 2 * (7 - first)));
     for (std::size_t k = first; k < 7; ++k) {
       mxSetCell(plhs[2], 2 * (k - first), checked(mxCreateString(names[k])));
       mxSetCell(plhs[2], 2 * (k - first) + 1,
-                k == 6 ? checked(mxCreateLogicalScalar(settings.scale)) : scalar(values[k]));
+                k == 6 ? scale_value(settings.scaling) : scalar(values[k]));
     }
   }
 }

@@ -284,7 +284,7 @@ TEST(EnsembleModelFile, MembersRoundTripAndFaultsAreNamed) {
             std::string::npos);
   EXPECT_NE(refused("% format 3", "% format 2").find("needs model file format 3"),
             std::string::npos);
-  EXPECT_NE(refused("% format 3", "% format 5").find("reads formats up to 4"), std::string::npos);
+  EXPECT_NE(refused("% format 3", "% format 6").find("reads formats up to 5"), std::string::npos);
   EXPECT_NE(refused("% shuffle 1", "% shuffle 0").find("would all be alike"), std::string::npos);
   EXPECT_NE(refused("% shuffle 1", "% shuffle 2").find("'% shuffle'"), std::string::npos);
 

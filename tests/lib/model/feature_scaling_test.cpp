@@ -1,8 +1,11 @@
-// Min-max scaling: the range fitted on training data, clipping of values
+// Scaling: min-max ranges fitted on training data, clipping of values
 // outside it, and constant features.
 #include "model/feature_scaling.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 using namespace qir;
 
@@ -31,4 +34,79 @@ TEST(FeatureScaling, ScalesRowMajorBlocksInPlace) {
   std::vector<double> block{0, 10, 5, 20, 10, 30};  // 3 rows, 2 features
   scale_rows(block.data(), 3, 2, {0, 10}, {10, 30});
   EXPECT_EQ(block, (std::vector<double>{0, 0, 0.5, 0.5, 1, 1}));
+}
+
+// Rank scaling: the mean rank of tied values, 0 for a feature that never
+// varied, the edges' shares beyond the training values, and no outlier
+// moving the others.
+TEST(FeatureScaling, RankSharesTiesConstantsAndValuesBeyondTraining) {
+  const std::vector<std::vector<double>> train{{1, 7, 5}, {2, 7, 5}, {2, 7, 9}, {4, 7, 1e9},
+                                               {9, 7, 5}};
+  const FeatureScaling rank = fit_scaling(Scaling::rank, train);
+  ASSERT_EQ(rank.values.size(), 3u);
+  EXPECT_EQ(rank.values[0], (std::vector<double>{1, 2, 4, 9}));
+  // Ranks 0..4 over 4: the two 2s share (1 + 2) / 2.
+  EXPECT_EQ(rank.shares[0], (std::vector<double>{0, 0.375, 0.75, 1}));
+  EXPECT_EQ(scale_feature(rank, 0, 2), 0.375);
+  EXPECT_EQ(scale_feature(rank, 0, 3), 0.375 + (0.75 - 0.375) * 0.5);  // between kept values
+  EXPECT_EQ(scale_feature(rank, 0, -50), 0);
+  EXPECT_EQ(scale_feature(rank, 0, 1e300), 1);
+  // A constant feature maps to 0 whatever comes later, as min-max does.
+  EXPECT_EQ(scale_feature(rank, 1, 7), 0);
+  EXPECT_EQ(scale_feature(rank, 1, -3), 0);
+  // Ties at the low end share their mean rank there, and values below the
+  // training ones take it too; the outlier 1e9 is only the top rank.
+  EXPECT_EQ(scale_feature(rank, 2, 5), 0.25);
+  EXPECT_EQ(scale_feature(rank, 2, 0), 0.25);
+  EXPECT_EQ(scale_feature(rank, 2, 9), 0.75);
+  EXPECT_EQ(scale_feature(rank, 2, 1e9), 1);
+  // Min-max squashes the same feature's ordinary values onto 0.
+  EXPECT_LT(scale_feature(fit_scaling(Scaling::min_max, train), 2, 9), 1e-8);
+}
+
+TEST(FeatureScaling, RankKeepsAtMostItsLimitOfValuesWithExactShares) {
+  std::vector<std::vector<double>> train;
+  const std::size_t n = 3 * most_rank_values + 1;
+  for (std::size_t k = 0; k < n; ++k) train.push_back({static_cast<double>(k) * 0.5});
+  const FeatureScaling rank = fit_scaling(Scaling::rank, train);
+  ASSERT_EQ(rank.values[0].size(), most_rank_values);
+  EXPECT_EQ(rank.values[0].front(), 0);
+  EXPECT_EQ(rank.values[0].back(), static_cast<double>(n - 1) * 0.5);
+  for (std::size_t j = 0; j < most_rank_values; ++j)  // evenly spaced values: their own ranks
+    EXPECT_DOUBLE_EQ(rank.shares[0][j], rank.values[0][j] * 2 / static_cast<double>(n - 1));
+  // The shares rise with the values, so classification keeps their order.
+  EXPECT_TRUE(std::is_sorted(rank.shares[0].begin(), rank.shares[0].end()));
+}
+
+TEST(FeatureScaling, StandardCentresOnAHalfWithTheSpreadOfTheUnitInterval) {
+  const std::vector<std::vector<double>> train{{1, 4}, {3, 4}, {5, 4}, {7, 4}};
+  const FeatureScaling standard = fit_scaling(Scaling::standard, train);
+  EXPECT_EQ(standard.low, (std::vector<double>{4, 4}));
+  EXPECT_EQ(standard.high[0], std::sqrt(5.0));
+  EXPECT_EQ(standard.high[1], 0);
+  EXPECT_EQ(scale_feature(standard, 0, 4), 0.5);
+  EXPECT_EQ(scale_feature(standard, 0, 4 + std::sqrt(12.0) * std::sqrt(5.0)), 1.5);  // not clipped
+  EXPECT_EQ(scale_feature(standard, 1, 100), 0);
+  // The inverse that pictures use returns to the data's values.
+  EXPECT_DOUBLE_EQ(unscale_feature(standard, 0, scale_feature(standard, 0, 6.5)), 6.5);
+  const FeatureScaling rank = fit_scaling(Scaling::rank, train);
+  EXPECT_DOUBLE_EQ(unscale_feature(rank, 0, scale_feature(rank, 0, 4)), 4);
+}
+
+TEST(FeatureScaling, NonFiniteValuesAreRefusedWithTheirPlaceByEveryKind) {
+  const std::vector<std::vector<double>> train{{1, 2}, {3, NAN}};
+  for (Scaling kind : {Scaling::min_max, Scaling::standard, Scaling::rank}) {
+    try {
+      fit_scaling(kind, train);
+      ADD_FAILURE() << "NaN was fitted";
+    } catch (const NonFiniteValue &fault) {
+      EXPECT_EQ(fault.pattern, 2u);
+      EXPECT_EQ(fault.feature, 2u);
+    }
+    const FeatureScaling fitted = fit_scaling(kind, {{1, 2}, {3, 4}});
+    std::vector<double> row{INFINITY, 1};
+    EXPECT_THROW(scale_rows(row.data(), 1, 2, fitted), NonFiniteValue);
+  }
+  // Unscaled data go to the modules as they are.
+  EXPECT_TRUE(std::isnan(scale_patterns(train, fit_scaling(Scaling::none, train))[1][1]));
 }

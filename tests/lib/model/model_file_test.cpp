@@ -98,8 +98,8 @@ TEST(ModelFile, RefusalsNameTheFaultAndLine) {
             "m.txt:1: node row before the '% features' header line");
   EXPECT_EQ(failure("1,2,3\n4,5,6\n"), "m.txt:1: node row before the '% features' header line");
   EXPECT_EQ(failure(good_header + "% D 2\n% nodes 0\n"), "m.txt:12: header value 'D' given twice");
-  EXPECT_EQ(failure("% format 5\n% features 1\n"),
-            "m.txt:1: model file format 5 is not supported (this version reads formats up to 4)");
+  EXPECT_EQ(failure("% format 6\n% features 1\n"),
+            "m.txt:1: model file format 6 is not supported (this version reads formats up to 5)");
   EXPECT_EQ(failure("% format 1\n% features 1.5\n"),
             "m.txt:2: '% features' must be a whole number from 1 to 1000000");
   EXPECT_EQ(failure("% format 1\n% features 1000001\n"),
@@ -350,4 +350,59 @@ TEST(ModelFile, AFolderIsRefusedByName) {
   } catch (const InputError &error) {
     EXPECT_EQ(std::string(error.what()), folder + " is a directory");
   }
+}
+
+// Standard and rank scalings: format 5, exact round trips, and refusals of
+// lines that disagree with '% scaling'.
+TEST(ModelFile, OtherScalingsSayTheirKindAndRoundTrip) {
+  Model model = awkward_model();
+  model.feature_mean = {0.1, -3};
+  model.feature_sd = {1.0 / 3, 0};
+  std::string text = format_model(model);
+  EXPECT_NE(text.find("% format 5\n% features 2\n% scaling standard\n% feature_mean 0.1 -3\n"
+                      "% feature_sd 0.3333333333333333 0\n"),
+            std::string::npos);
+  Model copy = parse_model(text, "m.txt");
+  EXPECT_EQ(copy.scaling(), Scaling::standard);
+  EXPECT_EQ(copy.feature_mean, model.feature_mean);
+  EXPECT_EQ(copy.feature_sd, model.feature_sd);
+  EXPECT_EQ(format_model(copy), text);
+
+  keep_scaling(model, FeatureScaling{Scaling::rank, {}, {}, {{-1, 0.5, 2}, {7}}, {{0, 0.5, 1}, {0}}});
+  text = format_model(model);
+  EXPECT_NE(text.find("% scaling rank\n% rank_values 1 -1 0.5 2\n% rank_shares 1 0 0.5 1\n"
+                      "% rank_values 2 7\n% rank_shares 2 0\n"),
+            std::string::npos);
+  copy = parse_model(text, "m.txt");
+  EXPECT_EQ(copy.scaling(), Scaling::rank);
+  EXPECT_EQ(copy.rank_values, model.rank_values);
+  EXPECT_EQ(copy.rank_shares, model.rank_shares);
+  EXPECT_TRUE(copy.feature_mean.empty());
+  EXPECT_EQ(format_model(copy), text);
+
+  const auto refused = [&](const std::string &from, const std::string &to) {
+    std::string changed = text;
+    changed.replace(changed.find(from), from.size(), to);
+    return failure(changed);
+  };
+  EXPECT_EQ(refused("% format 5", "% format 4"), "m.txt:4: '% scaling' needs model file format 5 or later");
+  EXPECT_EQ(refused("% scaling rank\n", ""), "m.txt:4: a mean or rank scaling needs its '% scaling' line");
+  EXPECT_EQ(refused("% scaling rank", "% scaling minmax"), "m.txt:4: '% scaling' takes standard or rank");
+  EXPECT_EQ(refused("% scaling rank", "% scaling standard"),
+            "m.txt:4: '% scaling standard' without its values");
+  EXPECT_EQ(refused("% rank_values 2 7", "% rank_values 3 7"),
+            "m.txt:7: '% rank_values' for feature '3' out of order (expected 2)");
+  EXPECT_EQ(refused("% rank_values 1 -1 0.5 2", "% rank_values 1 -1 2 0.5"),
+            "m.txt:5: feature 1: '% rank_values' must be finite and rise");
+  EXPECT_EQ(refused("% rank_shares 1 0 0.5 1", "% rank_shares 1 0 0.5 0.4"),
+            "m.txt:6: feature 1: '% rank_shares' must lie in [0, 1] and never fall");
+  EXPECT_EQ(refused("% rank_shares 2 0\n", ""),
+            "m.txt:5: a rank scaling needs '% rank_values' and '% rank_shares' for each of the 2 "
+            "features");
+  EXPECT_EQ(refused("% scaling rank\n", "% scaling rank\n% feature_min 0 0\n% feature_max 1 1\n"),
+            "m.txt:4: '% scaling rank' with another scaling's values");
+  // The writer refuses what the reader would: two scalings at once.
+  model.feature_min = {0, 0};
+  model.feature_max = {1, 1};
+  EXPECT_THROW(format_model(model), InputError);
 }

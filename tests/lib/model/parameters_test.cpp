@@ -172,6 +172,8 @@ TEST(Parameters, EveryModelKeyIsWrittenAndRead) {
   model.features = 1;
   model.members = {{{{0.5, 0, 0}}, {1}, 2}, {{{0.25, 0, 0}}, {1}, 3}};
   model.voting = {2, 7, true, 0.5, true};
+  model.feature_mean = {0.5};  // a scaling that says its kind
+  model.feature_sd = {0.25};
   double value = 0.125;
   for (const Parameter &row : parameter_table)
     if (row.field != nullptr) model.params.*row.field = value *= 2;
@@ -208,7 +210,7 @@ std::string docs_row(const Parameter &row) {
   if (!row.module_name.empty()) module += ")";
   return "| " + code(row.flag) + " | " + code("'" + std::string(row.toolbox) + "'") + " | " +
          code(row.python) + " | " + code(row.model_key) + " | " + module + " | " +
-         range_text(row.range) + " | " + default_text(row) + " | " + std::string(row.description) +
+         allowed_text(row) + " | " + default_text(row) + " | " + std::string(row.description) +
          " |";
 }
 
