@@ -86,7 +86,8 @@ std::vector<OptionSpec> training_options() {
   for (const Parameter &row : parameter_table)
     if (row.field != nullptr)
       options.push_back(parameter_option(row, "default " + default_text(row)));
-  for (const char *setting : {"scale", "voters", "shuffle", "max_features", "bootstrap"}) {
+  for (const char *setting :
+       {"scale", "voters", "shuffle", "max_features", "bootstrap", "oob_weights"}) {
     const Parameter &row = parameter(setting);
     options.push_back(parameter_option(row, "default " + default_text(row)));
   }
@@ -119,9 +120,12 @@ VotingSettings voting_settings(const Arguments &args) {
   const double shuffle = setting_value(args, parameter("shuffle"));
   VotingSettings voting{static_cast<int>(voters), seed_value(args), shuffle == 1,
                         setting_value(args, parameter("max_features")),
-                        setting_value(args, parameter("bootstrap")) == 1};
+                        setting_value(args, parameter("bootstrap")) == 1,
+                        setting_value(args, parameter("oob_weights")) == 1};
   if (voting.voters > 1 && !voting.shuffle)
     throw UsageError("--voters above 1 needs --shuffle 1: unshuffled members would all be alike");
+  if (voting.oob_weights && !voting.bootstrap)
+    throw UsageError("--oob-weights 1 needs --bootstrap 1: only a draw leaves patterns out");
   if ((voting.bootstrap || voting.max_features < 1) && !voting.shuffle)
     throw UsageError("--bootstrap and --max-features below 1 need --shuffle 1: each member "
                      "draws its own view");

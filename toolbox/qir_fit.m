@@ -37,6 +37,9 @@ function model = qir_fit(X, y, varargin)
 %     'Shuffle'           true: each member in its own shuffled order (default true)
 %     'MaxFeatures'       share of the features each member sees, in (0, 1] (default 1)
 %     'Bootstrap'         true: each member trains on N patterns drawn with replacement (default false)
+%     'OobWeights'        true: votes weighted by out-of-bag accuracy (default false)
+%                         (with 'Bootstrap': each member's vote counts its accuracy on
+%                         the patterns its draw left out)
 %                         (more than one voter needs it)
 %     'Seed'              seed of the members' orders, a whole number (default 1)
 %     'Oflag'             console output of qir_train, 0 to 4 (default 1)
@@ -115,7 +118,8 @@ if isempty(earlier)
   % depend on the data and the voters).
   defaults = struct('D', [], 'Ratio', [], 'Vigilance', [], 'Alpha', [], 'LearningRate', [], ...
                     'MaxPresentations', [], 'Trim', [], 'CT', [], 'Scale', [], 'Oflag', [], ...
-                    'Voters', [], 'Shuffle', [], 'MaxFeatures', [], 'Bootstrap', [], 'Seed', [], 'FeatureNames', {{}});
+                    'Voters', [], 'Shuffle', [], 'MaxFeatures', [], 'Bootstrap', [], 'OobWeights', [], ...
+                    'Seed', [], 'FeatureNames', {{}});
   o = qir_options(defaults, varargin, 'qir_fit');
   [labels, o.ClassNames, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
@@ -168,7 +172,7 @@ for k = 1:2:numel(rest)
     error('qir_fit:model', ['qir_fit: ''Scale'' cannot change with ''Model'': the model''s ' ...
                             'scaling stays.']);
   end
-  if ischar(rest{k}) && any(strcmpi(rest{k}, {'Voters', 'Shuffle', 'MaxFeatures', 'Bootstrap', 'Seed'}))
+  if ischar(rest{k}) && any(strcmpi(rest{k}, {'Voters', 'Shuffle', 'MaxFeatures', 'Bootstrap', 'OobWeights', 'Seed'}))
     error('qir_fit:model', ['qir_fit: ''%s'' cannot change with ''Model'': the model''s ' ...
                             'members, their voters and seed stay.'], rest{k});
   end

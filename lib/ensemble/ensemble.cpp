@@ -88,6 +88,31 @@ struct Start {
   const Member *member = nullptr;  // one member's own nodes, instead of earlier's
 };
 
+// The member's accuracy on the patterns its draw left out, counted as
+// (right + 1) / (left out + 2): never 0, so no member is silenced, and a
+// draw that left nothing out weighs 1/2.
+double out_of_bag_weight(Modules &runner, const Member &member, PatternMatrix patterns,
+                         const std::vector<double> &labels, const TrainingParams &params,
+                         const std::vector<std::size_t> &order) {
+  std::vector<bool> drawn(labels.size(), false);
+  for (std::size_t row : order) drawn[row] = true;
+  std::vector<std::size_t> left_out;
+  for (std::size_t row = 0; row < labels.size(); ++row)
+    if (!drawn[row]) left_out.push_back(row);
+  std::size_t right = 0;
+  if (!left_out.empty()) {
+    OwnedPatterns seen = rows_of(patterns, left_out);
+    if (!member.features.empty()) seen = columns_of(seen.view(), member.features);
+    const double unknown = *std::min_element(labels.begin(), labels.end()) - 1;
+    const ClassifyParams classify{params.D,     params.ratio, params.vigilance,
+                                  params.alpha, params.ct,    unknown, 0};
+    const std::vector<double> given = runner.classify_member(
+        member, static_cast<int>(seen.columns), seen.view(), classify);
+    for (std::size_t k = 0; k < left_out.size(); ++k) right += given[k] == labels[left_out[k]];
+  }
+  return (static_cast<double>(right) + 1) / (static_cast<double>(left_out.size()) + 2);
+}
+
 // One member's qir_train call on its order of the patterns. A refusal names
 // the member's order, so that a front end can name the data's rows.
 Member call_member(Modules &runner, PatternMatrix patterns, const std::vector<double> &labels,
@@ -111,6 +136,7 @@ Member call_member(Modules &runner, PatternMatrix patterns, const std::vector<do
   try {
     Member made = runner.train_member(seen.view(), reordered(labels, order), own, oflag, given);
     made.features = std::move(features);
+    if (voting.oob_weights) made.weight = out_of_bag_weight(runner, made, patterns, labels, own, order);
     return made;
   } catch (const ModuleError &refusal) {
     std::vector<std::size_t> rows;
@@ -353,7 +379,8 @@ VoteResult classify_ensemble(Modules &runner, const Model &model, PatternMatrix 
     member_labels.push_back(
         runner.classify_member(member, static_cast<int>(width), seen.view, own));
   }
-  return vote(member_labels, model_classes(model).labels, params.unknown_label);
+  return vote(member_labels, model_classes(model).labels, params.unknown_label,
+              vote_weights(model));
 }
 
 }  // namespace qir

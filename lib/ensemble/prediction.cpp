@@ -125,7 +125,7 @@ VoteResult predict_ensemble(Modules &runner, const Model &model, PatternMatrix p
   const OwnedPatterns rows = rows_of(patterns, unknown);
   const double first_class = result.classes.empty() ? 0 : result.classes.front();
   VoteResult fallback = vote(best_fit_labels(runner, model, rows.view(), params, first_class),
-                             result.classes, params.unknown_label);
+                             result.classes, params.unknown_label, vote_weights(model));
   const std::size_t width = result.classes.size();
   for (std::size_t k = 0; k < unknown.size(); ++k) {
     result.labels[unknown[k]] = fallback.labels[k];

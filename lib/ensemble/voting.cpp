@@ -15,10 +15,20 @@ void check_voting(const VotingSettings &voting) {
     throw UsageError("max_features must lie in (0, 1]");
   if ((voting.bootstrap || voting.max_features < 1) && !voting.shuffle)
     throw UsageError("members' own draws of patterns or features need shuffling");
+  if (voting.oob_weights && !voting.bootstrap)
+    throw UsageError("votes weighted out of bag need bootstrap: only a draw leaves patterns out");
+}
+
+std::vector<double> vote_weights(const Model &model) {
+  if (!model.voting.oob_weights) return {};
+  std::vector<double> weights;
+  for (const Member &member : model.members) weights.push_back(member.weight);
+  return weights;
 }
 
 VoteResult vote(const std::vector<std::vector<double>> &member_labels,
-                const std::vector<double> &classes, double unknown_label) {
+                const std::vector<double> &classes, double unknown_label,
+                const std::vector<double> &weights) {
   const std::size_t patterns = member_labels.empty() ? 0 : member_labels.front().size();
   const std::size_t width = classes.size();
   VoteResult result;
@@ -26,16 +36,20 @@ VoteResult vote(const std::vector<std::vector<double>> &member_labels,
   result.labels.assign(patterns, unknown_label);
   result.shares.assign(patterns * width, 0.0);
   result.votes.assign(patterns, 0);
-  std::vector<int> counts(width);
+  // Sums of whole weights are exact, so equal weights vote as counts do.
+  std::vector<double> counts(width);
   for (std::size_t p = 0; p < patterns; ++p) {
-    std::fill(counts.begin(), counts.end(), 0);
+    std::fill(counts.begin(), counts.end(), 0.0);
     int cast = 0;
+    double weight_cast = 0;
     for (std::size_t member = 0; member < member_labels.size(); ++member) {
       const double label = member_labels[member][p];
       const auto found = std::lower_bound(classes.begin(), classes.end(), label);
       if (found == classes.end() || *found != label) continue;  // unclassified: no vote
       const auto c = static_cast<std::size_t>(found - classes.begin());
-      ++counts[c];
+      const double weight = weights.empty() ? 1.0 : weights[member];
+      counts[c] += weight;
+      weight_cast += weight;
       ++cast;
     }
     result.votes[p] = cast;
@@ -44,7 +58,7 @@ VoteResult vote(const std::vector<std::vector<double>> &member_labels,
     for (std::size_t c = 0; c < width; ++c) {
       if (counts[c] == 0) continue;
       if (best == width || counts[c] > counts[best]) best = c;  // ties: the lowest class
-      result.shares[p * width + c] = static_cast<double>(counts[c]) / cast;
+      result.shares[p * width + c] = counts[c] / weight_cast;
     }
     result.labels[p] = classes[best];
   }

@@ -8,7 +8,9 @@
 // votes wins; a tie goes to the lowest of the tied classes (so the winner
 // is always the first class with the largest share). A pattern is
 // unclassified only when no member classifies it. The vote shares of a
-// pattern are each class's votes over the votes cast.
+// pattern are each class's votes over the votes cast. With weights
+// (VotingSettings::oob_weights) a member's vote counts its weight instead
+// of 1, in the winner and in the shares alike.
 #pragma once
 
 #include <cstddef>
@@ -33,9 +35,14 @@ struct VoteResult {
 };
 
 // The vote over `member_labels` (one label vector per member, all of one
-// length) among `classes` (ascending; a label outside them casts no vote).
+// length) among `classes` (ascending; a label outside them casts no vote),
+// each member's vote counting its `weights` entry (none given: 1 each).
 VoteResult vote(const std::vector<std::vector<double>> &member_labels,
-                const std::vector<double> &classes, double unknown_label);
+                const std::vector<double> &classes, double unknown_label,
+                const std::vector<double> &weights = {});
+
+// The members' weights in the vote: empty when each counts once.
+std::vector<double> vote_weights(const Model &model);
 
 // What training prints between members: the heading of member `member`
 // (0-based) of `members` in detailed output, and the note after member 1's

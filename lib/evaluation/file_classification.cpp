@@ -383,7 +383,8 @@ class BlockStream {
               ? tally_->classify(runner_, width, seen, member_params, held_.printed)
               : runner_.worker(1).classify(member, width, seen, member_params);
     }
-    const VoteResult voted = vote(member_labels, classes_, params_.unknown_label);
+    const VoteResult voted =
+        vote(member_labels, classes_, params_.unknown_label, vote_weights(model_));
     if (scores_) scores_->write(share_rows(voted));
     if (labels_)
       labels_->write(format_labels(

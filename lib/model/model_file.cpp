@@ -29,11 +29,13 @@ constexpr int ensemble_format = 3;
 constexpr int views_format = 4;
 // Scalings other than min-max: an older reader would classify raw features.
 constexpr int scaling_format = 5;
+// Weighted votes: an older reader would count every member once.
+constexpr int weights_format = scaling_format;
 constexpr int newest_format = scaling_format;
 
 bool is_ensemble(const Model &model) {
   return model.members.size() > 1 || model.voting.shuffle || model.voting.voters != 1 ||
-         model.voting.bootstrap || model.voting.max_features != 1;
+         model.voting.bootstrap || model.voting.max_features != 1 || model.voting.oob_weights;
 }
 
 bool has_feature_views(const Model &model) {
@@ -48,6 +50,7 @@ bool has_feature_views(const Model &model) {
 int format_of(const Model &model) {
   const Scaling scaling = model.scaling();
   if (scaling == Scaling::standard || scaling == Scaling::rank) return scaling_format;
+  if (model.voting.oob_weights) return weights_format;
   if (has_feature_views(model)) return views_format;
   if (is_ensemble(model)) return ensemble_format;
   return model.scales() || !model.class_names.empty() ? extended_format : plain_format;
@@ -59,7 +62,7 @@ std::string member_line(std::size_t number, std::size_t nodes, double presentati
 }
 
 enum class KeyKind { count, fraction, parameter, list, feature_name, class_name, member,
-                     member_features, scaling, rank_list };
+                     member_features, scaling, rank_list, member_weight };
 
 struct HeaderKey {
   std::string_view name;
@@ -92,10 +95,12 @@ std::vector<HeaderKey> make_header_keys() {
                             {"batches", KeyKind::count, ensemble_format, false},
                             {"max_features", KeyKind::fraction, ensemble_format, false},
                             {"bootstrap", KeyKind::count, ensemble_format, false},
+                            {"oob_weights", KeyKind::count, weights_format, false},
                             {"class", KeyKind::class_name, extended_format, false},
                             {"nodes", KeyKind::count, plain_format, true},
                             {"member", KeyKind::member, ensemble_format, false},
-                            {"member_features", KeyKind::member_features, views_format, false}};
+                            {"member_features", KeyKind::member_features, views_format, false},
+                            {"member_weight", KeyKind::member_weight, weights_format, false}};
   keys.insert(keys.end(), std::begin(rest), std::end(rest));
   return keys;
 }
@@ -299,6 +304,14 @@ std::optional<Fault> voting_fault(const Model &model) {
     return Fault{"'% max_features' must lie in (0, 1]", Place::key, "max_features"};
   if ((model.voting.bootstrap || model.voting.max_features < 1) && !model.voting.shuffle)
     return Fault{"members' own draws need '% shuffle 1'", Place::key, "shuffle"};
+  if (model.voting.oob_weights && !model.voting.bootstrap)
+    return Fault{"'% oob_weights 1' needs '% bootstrap 1': only a draw leaves patterns out",
+                 Place::key, "oob_weights"};
+  for (const Member &member : model.members)
+    if (!(member.weight > 0 && member.weight <= 1) ||
+        (member.weight != 1 && !model.voting.oob_weights))
+      return Fault{"'% member_weight' must lie in (0, 1], with '% oob_weights 1'", Place::key,
+                   "member_weight"};
   if (model.voting.voters != static_cast<int>(model.members.size()))
     return Fault{"'% voters " + std::to_string(model.voting.voters) + "' but " +
                      std::to_string(model.members.size()) + " members",
@@ -442,6 +455,13 @@ struct Reader {
     if (current_member().features.empty()) fail("'% member_features' names no feature");
   }
 
+  // '% member_weight w' before its member's rows.
+  void member_weight_line(const HeaderKey &key, std::istringstream &words) {
+    if (member_nodes.empty() || !current_member().templates.empty())
+      fail("'% member_weight' belongs before its member's rows");
+    current_member().weight = one_number(key, words);
+  }
+
   // The member whose rows came last has as many as its line promised.
   void close_member() const {
     if (member_nodes.empty()) return;
@@ -574,7 +594,7 @@ struct Reader {
     const bool repeated = key->kind == KeyKind::class_name || key->kind == KeyKind::member ||
                           key->kind == KeyKind::feature_name ||
                           key->kind == KeyKind::member_features ||
-                          key->kind == KeyKind::rank_list;
+                          key->kind == KeyKind::rank_list || key->kind == KeyKind::member_weight;
     if (!repeated && !key_lines.emplace(word, line_number).second)
       fail("header value '" + word + "' given twice");
     switch (key->kind) {
@@ -584,6 +604,9 @@ struct Reader {
       case KeyKind::list: list_of(word) = numbers(words); return;
       case KeyKind::scaling: return scaling_line(words);
       case KeyKind::rank_list: key_lines.emplace(word, line_number); return rank_line(word, words);
+      case KeyKind::member_weight:
+        key_lines.emplace(word, line_number);
+        return member_weight_line(*key, words);
       case KeyKind::feature_name:
         key_lines.emplace(word, line_number);
         return feature_line(words);
@@ -679,6 +702,10 @@ struct Reader {
       if (bootstrap->second > 1) fail_at(line_of("bootstrap"), "'% bootstrap' must be 0 or 1");
       model.voting.bootstrap = bootstrap->second == 1;
     }
+    if (const auto weights = counts.find("oob_weights"); weights != counts.end()) {
+      if (weights->second > 1) fail_at(line_of("oob_weights"), "'% oob_weights' must be 0 or 1");
+      model.voting.oob_weights = weights->second == 1;
+    }
     // Member 1's count from its own line as well.
     model.members.front().list_presentations = member_one_presentations;
   }
@@ -755,6 +782,7 @@ std::string format_model(const Model &model) {
     if (model.voting.max_features != 1)
       text += "% max_features " + format_number(model.voting.max_features) + "\n";
     if (model.voting.bootstrap) text += "% bootstrap 1\n";
+    if (model.voting.oob_weights) text += "% oob_weights 1\n";
   }
   for (const auto &[label, name] : model.class_names)
     text += "% class " + std::to_string(label) + " " + std::string(trim(name)) + "\n";
@@ -765,6 +793,7 @@ std::string format_model(const Model &model) {
     const Member &member = model.members[k];
     if (ensemble)
       text += member_line(k + 1, member.templates.size(), member.list_presentations);
+    if (model.voting.oob_weights) text += "% member_weight " + format_number(member.weight) + "\n";
     if (!member.features.empty()) {
       text += "% member_features";
       for (std::size_t feature : member.features) text += " " + std::to_string(feature + 1);

@@ -29,6 +29,9 @@
 //   % member_features i1 ... im   (ascending, from 1)
 // after its '% member' line, and its rows hold 2m+2 numbers; a member
 // without the line sees every feature.
+// Format 5 also holds members whose votes are weighted: '% oob_weights 1'
+// after '% bootstrap', and each member's '% member_weight w' line after its
+// '% member' line.
 // Format 5: a model scaled otherwise than by min-max says how, after the
 // '% features' line:
 //   % scaling standard        with '% feature_mean' and '% feature_sd' lines
@@ -79,6 +82,9 @@ struct VotingSettings {
   // drawn with replacement instead of all N once.
   double max_features = 1;
   bool bootstrap = false;
+  // With bootstrap: each member's vote counts by its accuracy on the
+  // patterns its draw left out (Member::weight) instead of once.
+  bool oob_weights = false;
 };
 
 // One member's nodes: what one qir_train call learned.
@@ -89,6 +95,8 @@ struct Member {
   // The model's features this member sees, ascending, 0-based; its nodes
   // live in their space. Empty: all of them.
   std::vector<std::size_t> features = {};
+  // What the member's vote counts for (VotingSettings::oob_weights): in (0, 1].
+  double weight = 1;
   std::size_t width(int model_features) const {
     return features.empty() ? static_cast<std::size_t>(model_features) : features.size();
   }

@@ -109,6 +109,10 @@ inline constexpr Parameter parameter_table[] = {
     {"bootstrap", 0, 0, "", "--bootstrap", "Bootstrap", "bootstrap", "bootstrap", nullptr,
      training_defaults.bootstrap ? 1 : 0, "", parameter_detail::switch_range, true,
      "1: each member trains on N patterns drawn with replacement"},
+    {"oob_weights", 0, 0, "", "--oob-weights", "OobWeights", "oob_weights", "oob_weights", nullptr,
+     training_defaults.oob_weights ? 1 : 0, "", parameter_detail::switch_range, true,
+     "1: each member's vote (and share) counts its accuracy on the patterns its bootstrap draw "
+     "left out"},
     {"seed", 0, 0, "", "--seed", "Seed", "random_state", "seed", nullptr, training_defaults.seed,
      "", {0, parameter_detail::whole_doubles, false, false, true}, false,
      "seed of the members' shuffled orders and draws"},

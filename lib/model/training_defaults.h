@@ -37,6 +37,7 @@ struct TrainingDefaults {
   // sees, and whether it trains on a bootstrap draw of the patterns.
   double max_features;
   bool bootstrap;
+  bool oob_weights;  // votes weighted by each member's out-of-bag accuracy
   // The pattern presentations a training makes in all, over its members,
   // that the default limit on list presentations keeps to; but never fewer
   // than `fewest_presentations`, since a second pass moves the nodes the
@@ -60,6 +61,7 @@ inline constexpr TrainingDefaults training_defaults{
     /*seed=*/1,
     /*max_features=*/1,
     /*bootstrap=*/false,
+    /*oob_weights=*/false,
     /*training_work=*/480000,
     /*fewest_presentations=*/2,
 };
@@ -74,7 +76,7 @@ inline TrainingParams default_params(double D, double max_presentations) {
 // The ensemble's settings at their defaults, its draws from `seed`.
 inline VotingSettings default_voting(std::uint64_t seed) {
   const TrainingDefaults &d = training_defaults;
-  return {d.voters, seed, d.shuffle, d.max_features, d.bootstrap};
+  return {d.voters, seed, d.shuffle, d.max_features, d.bootstrap, d.oob_weights};
 }
 
 // The most list presentations the modules take (they count in 32 bits);

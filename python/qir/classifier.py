@@ -163,7 +163,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                  scale=_DEFAULTS["scale"], n_voters=int(_DEFAULTS["voters"]),
                  shuffle=bool(_DEFAULTS["shuffle"]),
                  max_features=_DEFAULTS["max_features"],
-                 bootstrap=bool(_DEFAULTS["bootstrap"]), random_state=None, n_jobs=None,
+                 bootstrap=bool(_DEFAULTS["bootstrap"]),
+                 oob_weights=bool(_DEFAULTS["oob_weights"]), random_state=None, n_jobs=None,
                  unknown_label=None, oflag=int(_DEFAULTS["oflag"]), scale_from=None):
         self.D = D
         self.ratio = ratio
@@ -178,6 +179,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         self.shuffle = shuffle
         self.max_features = max_features
         self.bootstrap = bootstrap
+        self.oob_weights = oob_weights
         self.random_state = random_state
         self.n_jobs = n_jobs
         self.unknown_label = unknown_label
@@ -244,7 +246,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         """The ensemble's settings as the library takes them."""
         return {"voters": int(self.n_voters), "seed": self._seed(),
                 "shuffle": bool(self.shuffle), "max_features": float(self.max_features),
-                "bootstrap": bool(self.bootstrap)}
+                "bootstrap": bool(self.bootstrap), "oob_weights": bool(self.oob_weights)}
 
     def _workers(self):
         """n_jobs as the library takes it: 0 for one per processor core."""
@@ -427,6 +429,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         arguments.update(n_voters=int(voting["voters"]), shuffle=bool(voting["shuffle"]),
                          max_features=float(voting["max_features"]),
                          bootstrap=bool(voting["bootstrap"]),
+                         oob_weights=bool(voting["oob_weights"]),
                          random_state=None if voting["seed"] == _DEFAULTS["seed"]
                          else int(voting["seed"]))
         arguments.update(params)
@@ -531,6 +534,11 @@ _PARAMETERS = """\
         Each member trains on n_samples patterns drawn with replacement
         from the (scaled) data instead of each pattern once. Advice: see
         docs/accuracy.md for what it buys on the bundled sets.
+    oob_weights : bool, default {oob_weights}
+        With ``bootstrap``: each member's vote, in predict and in
+        predict_proba's shares, counts its accuracy on the patterns its
+        draw left out ((right + 1) / (left out + 2)) instead of once.
+        Advice: see docs/accuracy.md.
     random_state : None, int or numpy RandomState, default None
         Seed of the members' orders; None is the library's seed
         ({seed}), so that a fit is repeatable. Advice: give one only to

@@ -301,6 +301,7 @@ qir::VotingSettings voting_settings(const py::dict &d) {
   voting.shuffle = d["shuffle"].cast<bool>();
   if (d.contains("max_features")) voting.max_features = d["max_features"].cast<double>();
   if (d.contains("bootstrap")) voting.bootstrap = d["bootstrap"].cast<bool>();
+  if (d.contains("oob_weights")) voting.oob_weights = d["oob_weights"].cast<bool>();
   return voting;
 }
 
@@ -311,6 +312,7 @@ py::dict voting_dict(const qir::VotingSettings &voting) {
   d["shuffle"] = voting.shuffle;
   d["max_features"] = voting.max_features;
   d["bootstrap"] = voting.bootstrap;
+  d["oob_weights"] = voting.oob_weights;
   return d;
 }
 
@@ -1151,6 +1153,7 @@ py::dict training_defaults() {
   d["shuffle"] = qir::training_defaults.shuffle;
   d["max_features"] = qir::training_defaults.max_features;
   d["bootstrap"] = qir::training_defaults.bootstrap;
+  d["oob_weights"] = qir::training_defaults.oob_weights;
   d["seed"] = qir::training_defaults.seed;
   d["training_work"] = qir::training_defaults.training_work;
   d["fewest_presentations"] = qir::training_defaults.fewest_presentations;

@@ -9,7 +9,7 @@ from sklearn.base import clone
 from sklearn.utils.estimator_checks import check_estimator
 
 import qir
-from qir._scaling import scale
+from qir._scaling import SCALINGS, scale, scaling_code
 
 # Raw features and a demanding vigilance: patterns away from the nodes stay
 # unclassified at the first qir_perf call.
@@ -136,7 +136,7 @@ def test_defaults_are_the_commands(qir_command, tmp_path):
                                check=True, timeout=60).stdout
     params = qir.QIRClassifier().get_params()
     options = {"ratio": "--ratio", "vigilance": "--vigilance", "alpha": "--alpha",
-               "learning_rate": "--learning-rate", "trim_option": "--trim", "ct_option": "--ct", "scale": "--scale",
+               "learning_rate": "--learning-rate", "trim_option": "--trim", "ct_option": "--ct",
                "oflag": "--oflag", "n_voters": "--voters", "shuffle": "--shuffle"}
     defaults = {}
     for line in help_text.splitlines():
@@ -144,6 +144,8 @@ def test_defaults_are_the_commands(qir_command, tmp_path):
             defaults[line.split()[0]] = line.split("(default ")[1].split(")")[0]
     for name, option in options.items():
         assert float(defaults[option]) == float(params[name]), (name, defaults[option])
+    # The scaling by name: True is minmax.
+    assert SCALINGS[scaling_code(params["scale"])] == defaults["--scale"]
     # The presentation limit's depends on the patterns and the voters.
     assert "/ patterns / voters" in defaults["--max-presentations"]
     assert params["max_list_presentations"] is None

@@ -76,7 +76,7 @@ def cases():
         "key_twice": (edited(named, "% ratio 0.5", ["% ratio 0.5", "% ratio 0.25"]), "% ratio 0.25"),
         "huge_D": (edited(numeric, "% D 1", "% D 1" + "0" * 10**7), "% D 1" + "0" * 10**7),
         "range_in_format_1": (edited(named, "% format 2", "% format 1"), "% feature_min 0 0"),
-        "newer_format": (edited(numeric, "% format 1", "% format 5"), "% format 5"),
+        "newer_format": (edited(numeric, "% format 1", "% format 6"), "% format 6"),
         "short_row": (edited(numeric, f"{NODES[2]} 1", "0.3 0.7 0 0 1"), "0.3 0.7 0 0 1"),
         "node_count": (edited(numeric, f"% nodes {len(NODES)}", "% nodes 4"), "% nodes 4"),
         "one_feature_name_of_two": (edited(named, "% feature_max 1 1",

@@ -237,7 +237,8 @@ mxArray *model_struct(const Model &model) {
                          "max_list_presentations", "trim_option", "ct_option", "feature_min",
                          "feature_max", "scaling", "feature_mean", "feature_sd", "rank_values",
                          "rank_shares", "feature_names", "class_names", "class_labels", "voters",
-                         "seed", "shuffle", "max_features", "bootstrap", "member_features",
+                         "seed", "shuffle", "max_features", "bootstrap", "oob_weights",
+                         "member_weights", "member_features",
                          "batches", "further_members"};
   mxArray *out = checked(mxCreateStructMatrix(1, 1, sizeof names / sizeof *names, names));
   const Member &first = model.members.front();
@@ -265,6 +266,9 @@ mxArray *model_struct(const Model &model) {
   mxSetField(out, 0, "shuffle", checked(mxCreateLogicalScalar(model.voting.shuffle)));
   mxSetField(out, 0, "max_features", scalar(model.voting.max_features));
   mxSetField(out, 0, "bootstrap", checked(mxCreateLogicalScalar(model.voting.bootstrap)));
+  mxSetField(out, 0, "oob_weights", checked(mxCreateLogicalScalar(model.voting.oob_weights)));
+  mxSetField(out, 0, "member_weights", row(model.voting.oob_weights ? vote_weights(model)
+                                                                     : std::vector<double>{}));
   mxSetField(out, 0, "member_features", member_features_cells(model));
   mxSetField(out, 0, "batches", scalar(static_cast<double>(model.batches)));
   mxSetField(out, 0, "further_members", members_struct(model));
@@ -338,6 +342,8 @@ void read_voting(const mxArray *array, Model &model,
     model.voting.max_features = scalar_argument(fraction, "model.max_features");
   if (const mxArray *bootstrap = mxGetField(array, 0, "bootstrap"))
     model.voting.bootstrap = flag_argument(bootstrap, "model.bootstrap");
+  if (const mxArray *weighted = mxGetField(array, 0, "oob_weights"))
+    model.voting.oob_weights = flag_argument(weighted, "model.oob_weights");
   check_voting(model.voting);
   if (const mxArray *batches = mxGetField(array, 0, "batches")) {
     const double count = seed_argument(batches, "model.batches");
@@ -364,6 +370,12 @@ void read_voting(const mxArray *array, Model &model,
   }
   if (!views.empty() && views.size() != model.members.size())
     throw InputError("model.member_features must have one entry per member");
+  const mxArray *weights = mxGetField(array, 0, "member_weights");
+  if (weights == nullptr || mxIsEmpty(weights)) return;
+  const std::vector<double> given = values_of(weights, "model.member_weights");
+  if (given.size() != model.members.size())
+    throw InputError("model.member_weights must have one entry per member");
+  for (std::size_t k = 0; k < given.size(); ++k) model.members[k].weight = given[k];
 }
 
 Model model_from_struct(const mxArray *array) {
@@ -701,7 +713,7 @@ double whole_option(const mxArray *options, const char *name, double fallback, d
   return value;
 }
 
-// Voters, Seed, Shuffle, MaxFeatures and Bootstrap, refused as the members' orders refuse them.
+// Voters, Seed, Shuffle, MaxFeatures, Bootstrap and OobWeights, refused as the members' orders refuse them.
 VotingSettings voting_options(const mxArray *options) {
   const TrainingDefaults &d = training_defaults;
   VotingSettings voting;
@@ -714,6 +726,9 @@ VotingSettings voting_options(const mxArray *options) {
   const double bootstrap = option_or(options, "Bootstrap", d.bootstrap ? 1 : 0);
   if (bootstrap != 0 && bootstrap != 1) throw InputError("Bootstrap must be true or false");
   voting.bootstrap = bootstrap == 1;
+  const double weighted = option_or(options, "OobWeights", d.oob_weights ? 1 : 0);
+  if (weighted != 0 && weighted != 1) throw InputError("OobWeights must be true or false");
+  voting.oob_weights = weighted == 1;
   if (!(voting.max_features > 0 && voting.max_features <= 1))
     throw InputError("MaxFeatures must lie in (0, 1]");
   check_voting(voting);

@@ -263,3 +263,62 @@ TEST(MemberViews, FileClassificationMatchesTheVote) {
     EXPECT_EQ(read_text_file(dir.path("labels.csv")), expected) << block;
   }
 }
+
+// Weighted votes: a heavier member outvotes lighter ones, and the shares
+// are the weights' shares; unit weights vote as counts do.
+TEST(WeightedVotes, WeightsDecideTheWinnerAndTheShares) {
+  const std::vector<std::vector<double>> labels{{1, 1, -1}, {2, 2, 2}, {2, 1, 2}};
+  const VoteResult counted = vote(labels, {1, 2}, -1);
+  EXPECT_EQ(counted.labels, (std::vector<double>{2, 1, 2}));
+  EXPECT_EQ(vote(labels, {1, 2}, -1, {1, 1, 1}).shares, counted.shares);
+  const VoteResult weighted = vote(labels, {1, 2}, -1, {0.9, 0.3, 0.5});
+  EXPECT_EQ(weighted.labels, (std::vector<double>{1, 1, 2}));  // 0.9 against 0.8
+  EXPECT_EQ(weighted.shares[0], 0.9 / (0.9 + 0.3 + 0.5));
+  EXPECT_EQ(weighted.shares[2 * 2 + 1], 1);  // member 1 left pattern 3 unclassified
+  EXPECT_EQ(weighted.votes, (std::vector<int>{3, 3, 2}));
+}
+
+// Each member's weight is its accuracy on the rows its draw left out, as
+// its own classification of them gives it; the file keeps the weights, and
+// classification, the file's included, votes by them.
+TEST(WeightedVotes, MembersWeighByTheirOutOfBagAccuracy) {
+  TempDir dir;
+  ModuleRunner runner(module_directory(std::nullopt));
+  const Data data = six_features(30);
+  const VotingSettings voting{5, 4, true, 1, true, true};
+  const Model model = train(runner, data, voting);
+  const auto x = column_major(data.rows, 6);
+  for (std::size_t k = 0; k < model.members.size(); ++k) {
+    const auto order = presentation_order(data.labels.size(), voting, static_cast<int>(k));
+    std::vector<std::size_t> left;
+    for (std::size_t r = 0; r < data.labels.size(); ++r)
+      if (std::find(order.begin(), order.end(), r) == order.end()) left.push_back(r);
+    ASSERT_FALSE(left.empty());
+    const OwnedPatterns rows = rows_of(x.view(), left);
+    const auto given = runner.classify_member(model.members[k], 6, rows.view(),
+                                              {params().D, 0.5, 0, 0.1, 0, 0, 0});
+    double right = 0;
+    for (std::size_t j = 0; j < left.size(); ++j) right += given[j] == data.labels[left[j]];
+    EXPECT_EQ(model.members[k].weight, (right + 1) / (static_cast<double>(left.size()) + 2));
+  }
+  EXPECT_EQ(vote_weights(model).size(), 5u);
+
+  const Model back = parse_model(format_model(model), "m.model");
+  EXPECT_NE(format_model(model).find("% format 5\n"), std::string::npos);
+  EXPECT_EQ(vote_weights(back), vote_weights(model));
+  ClassifyParams classify{params().D, 0.5, 0, 0.1, 0, -1, 0};
+  const VoteResult voted = classify_ensemble(runner, back, x.view(), classify);
+  std::vector<std::vector<double>> by_hand;
+  for (const Member &member : back.members)
+    by_hand.push_back(runner.classify_member(member, 6, x.view(), classify));
+  EXPECT_EQ(voted.shares, vote(by_hand, {1, 2}, -1, vote_weights(model)).shares);
+
+  // Weights without bootstrap, or beyond (0, 1], are refused.
+  EXPECT_THROW(check_voting({5, 4, true, 1, false, true}), UsageError);
+  Model wrong = back;
+  wrong.members[1].weight = 0;
+  EXPECT_THROW(format_model(wrong), InputError);
+  wrong.voting.oob_weights = false;
+  wrong.members[1].weight = 0.5;
+  EXPECT_THROW(format_model(wrong), InputError);
+}

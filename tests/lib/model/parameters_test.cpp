@@ -171,7 +171,7 @@ TEST(Parameters, EveryModelKeyIsWrittenAndRead) {
   Model model;
   model.features = 1;
   model.members = {{{{0.5, 0, 0}}, {1}, 2}, {{{0.25, 0, 0}}, {1}, 3}};
-  model.voting = {2, 7, true, 0.5, true};
+  model.voting = {2, 7, true, 0.5, true, true};
   model.feature_mean = {0.5};  // a scaling that says its kind
   model.feature_sd = {0.25};
   double value = 0.125;
