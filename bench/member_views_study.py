@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The member-views and scaling study: the default ensemble beside members
 that see their own share of the features (max_features) and their own draw
-of the patterns (bootstrap), and beside the other scalings (standard,
-rank), with 1-NN, a tuned RBF SVC (nested) and a random forest on the same
-folds, on the bundled sets and on generated stress sets.
+of the patterns (bootstrap), beside the other scalings (standard, rank)
+and votes weighted by out-of-bag accuracy (oob_weights), with 1-NN, a
+tuned RBF SVC (nested) and a random forest on the same folds, on the
+bundled sets and on generated stress sets.
 
     PYTHONPATH=build/python python3 bench/member_views_study.py [--sets iris,wine]
         [--settings defaults,half] [--no-sklearn]
@@ -93,6 +94,8 @@ SETTINGS = {
     "rank": {"scale": "rank"},
     "rank+0.7": {"scale": "rank", "max_features": 0.7},
     "rank+bootstrap": {"scale": "rank", "bootstrap": True},
+    "bootstrap+oob": {"bootstrap": True, "oob_weights": True},
+    "half+bootstrap+oob": {"max_features": 0.5, "bootstrap": True, "oob_weights": True},
 }
 
 

@@ -327,7 +327,12 @@ P = toolbox_private('qir_gateway', 'parameters');
 d = qir_fit(I(:, 1:4), I(:, 5), 'Oflag', 0);
 for k = 1:numel(P)
   if isfield(d, P(k).model_key) && ~isnan(P(k).default)
-    check(double(d.(P(k).model_key)) == P(k).default, 'default of %s', P(k).toolbox);
+    value = d.(P(k).model_key);
+    if ischar(value)  % a choice, by its word ('minmax')
+      check(strcmp(value, P(k).default_text), 'default of %s', P(k).toolbox);
+    else
+      check(double(value) == P(k).default, 'default of %s', P(k).toolbox);
+    end
   end
 end
 
