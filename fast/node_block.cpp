@@ -592,12 +592,14 @@ MatchCount BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
                                const KnownFailures &known, const WinnerSearch *winner) {
   std::memset(passes_vt_.data(), 0, static_cast<std::size_t>((nodes.slots() + 63) / 64) * 8);
   MatchParams p = params;
-  const bool safe = cut_safe_pattern(pattern, nodes.features());
+  // The pattern is checked only for a search that could use it (a small
+  // call's every pattern would pay for it).
+  const bool may_choose = params.choose && params.with_cfv && nodes.choosing();
+  const bool may_cut = groups != nullptr && nodes.cut_points().count > 0;
+  const bool safe = (may_choose || may_cut) && cut_safe_pattern(pattern, nodes.features());
   // A search that leaves out blocks for their choice bounds tests no cuts.
-  p.choose = params.choose && params.with_cfv && nodes.choosing() && safe &&
-             single_pattern(pattern, nodes.features(), p.single_error);
-  p.cut = groups != nullptr && nodes.cut_points().count > 0 && !p.choose &&
-          cut_tests_.worth_trying() && safe;
+  p.choose = may_choose && safe && single_pattern(pattern, nodes.features(), p.single_error);
+  p.cut = may_cut && !p.choose && cut_tests_.worth_trying() && safe;
   MatchCount total;
   const std::int32_t listed = list_blocks(nodes, pattern, p, groups,
                                           groups != nullptr ? known : KnownFailures(),
