@@ -129,20 +129,18 @@ qir_save_model(views, 'views.model');
 views = qir_fit(second, labels_of('second'), 'Model', views, 'Oflag', 0);
 qir_save_model(views, 'views_continued.model');
 views_labels = qir_predict(views, all);
-if iscell(views_labels)
-  fid = fopen('views_labels.csv', 'w'); fprintf(fid, '%s\\n', views_labels{{:}}); fclose(fid);
-else
-  dlmwrite('views_labels.csv', views_labels, 'precision', '%.17g');
-end
 rank = qir_fit(first, labels_of('first'), 'Seed', {seed}, 'Oflag', 0, 'Scale', 'rank');
 qir_save_model(rank, 'rank.model');
 rank = qir_fit(second, labels_of('second'), 'Model', rank, 'Oflag', 0);
 qir_save_model(rank, 'rank_continued.model');
 rank_labels = qir_predict(rank, all);
-if iscell(rank_labels)
-  fid = fopen('rank_labels.csv', 'w'); fprintf(fid, '%s\\n', rank_labels{{:}}); fclose(fid);
-else
-  dlmwrite('rank_labels.csv', rank_labels, 'precision', '%.17g');
+for named = {{{{'views_labels', views_labels}}, {{'rank_labels', rank_labels}}}}
+  [name, values] = named{{1}}{{:}};
+  if iscell(values)
+    fid = fopen([name '.csv'], 'w'); fprintf(fid, '%s\\n', values{{:}}); fclose(fid);
+  else
+    dlmwrite([name '.csv'], values, 'precision', '%.17g');
+  end
 end
 qir_save_model(qir_fit(first, labels_of('first'), 'Seed', {seed}, 'Oflag', 0, 'Scale', ...
                        'standard'), 'standard.model');
