@@ -5,6 +5,7 @@
 #include "environment_settings.h"
 #include "mex_api.h"
 #include "model.h"
+#include "passing_choice.h"
 #include "portability.h"
 
 #include <algorithm>
@@ -63,54 +64,6 @@ void consider_candidate(const Node &node, std::int32_t i, std::int32_t &winner,
     winner = i;
     best_cfv = node.cfv;
   }
-}
-
-struct PassingChoice {
-  std::int64_t candidates = 0;
-  std::int32_t winner = -1;
-};
-
-// CandidateChoice over the slots set in `passing`, in slot order, without
-// its branches: the greatest CFV wins, the lowest-numbered node among
-// equals. Only a NaN CFV can make the lowest-numbered candidate win
-// instead; then CandidateChoice decides. The greatest CFV is found first,
-// over four independent maxima (the order of comparisons does not change a
-// maximum), then the lowest-numbered node that has it.
-PassingChoice choose_passing(const PackedNodes &packed, const std::uint64_t *passing,
-                             std::int32_t words, const double *cfv) {
-  constexpr double infinite = std::numeric_limits<double>::infinity();
-  std::int64_t candidates = 0;
-  double most[4] = {-infinite, -infinite, -infinite, -infinite};
-  bool nan = false;
-  for (std::int32_t w = 0; w < words; ++w)
-    for (std::uint64_t bits = passing[w]; bits != 0; bits &= bits - 1) {
-      const double c = cfv[w * 64 + qir_count_trailing_zeros(bits)];
-      double &m = most[candidates & 3];
-      m = c > m ? c : m;
-      nan |= c != c;
-      ++candidates;
-    }
-  if (candidates == 0) return PassingChoice();
-  if (!nan) {
-    const double best_cfv = std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
-    std::int32_t best = std::numeric_limits<std::int32_t>::max();
-    for (std::int32_t w = 0; w < words; ++w)
-      for (std::uint64_t bits = passing[w]; bits != 0; bits &= bits - 1) {
-        const std::int32_t slot = w * 64 + qir_count_trailing_zeros(bits);
-        if (!(cfv[slot] == best_cfv)) continue;
-        // In node order the first slot found is the lowest-numbered node.
-        if (packed.in_node_order()) return PassingChoice{candidates, slot};
-        best = std::min(best, packed.node_at(slot));
-      }
-    return PassingChoice{candidates, best};
-  }
-  CandidateChoice choice;
-  for (std::int32_t w = 0; w < words; ++w)
-    for (std::uint64_t bits = passing[w]; bits != 0; bits &= bits - 1) {
-      const std::int32_t slot = w * 64 + qir_count_trailing_zeros(bits);
-      choice.add(packed.node_at(slot), cfv[slot]);
-    }
-  return PassingChoice{candidates, choice.winner()};
 }
 
 }  // namespace
@@ -312,7 +265,9 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
       const std::uint64_t *passing = matcher_.passing_words();
       const std::int32_t words = (packed_.slots() + 63) / 64;
       std::copy(passing, passing + words, eligible_.begin());
-      const PassingChoice choice = choose_passing(packed_, passing, words, matcher_.cfv_data());
+      word_most_.resize(static_cast<std::size_t>(words));
+      const PassingChoice choice =
+          choose_passing(packed_, passing, packed_.slots(), matcher_.cfv_data(), word_most_.data());
       winner = choice.winner;
       candidates = choice.candidates;
       ops_.flops += static_cast<std::uint64_t>(cfv_flops) * static_cast<std::uint64_t>(candidates);

@@ -163,6 +163,7 @@ class PackedSearch {
   // four slots share a word, so a whole block is marked at once).
   std::vector<std::uint64_t> eligible_;
   std::vector<std::uint64_t> was_eligible_;  // eligible_ before the current search
+  std::vector<double> word_most_;  // choose_passing's room
   // Leaving unevaluated the nodes that cannot win (no CT; first search of
   // each pattern): the node each pattern's last search chose, the nodes of
   // the current search left unevaluated (one bit per node), and what
