@@ -18,16 +18,21 @@ CommandSpec command_spec() {
   s.usage = "qir search DATA.csv [-o MODEL] [options]";
   s.summary =
       "Looks for a training setting that suits the labelled patterns of DATA.csv\n"
-      "better than the defaults, by cross-validation on DATA.csv alone: screens the\n"
-      "node settings of a grid with one shuffled member each, tries the best with\n"
-      "ensembles, and keeps the defaults unless the best ensemble beats them by more\n"
-      "than the standard error of its per-fold gain. Prints the rankings, the choice\n"
-      "and the qir train command line of the chosen setting; with -o, trains it on\n"
-      "all the data.";
+      "better than the defaults, by cross-validation on DATA.csv alone: unless --scale\n"
+      "is given, tries the defaults under each scaling (minmax, rank, standard) and\n"
+      "keeps minmax unless another beats it by more than the standard error of its\n"
+      "per-fold gain; screens the node settings of a grid under that scaling with\n"
+      "one shuffled member each, tries the best with ensembles, and keeps the\n"
+      "defaults unless the best ensemble (or the defaults under the chosen scaling)\n"
+      "beats them by more than the standard error of its per-fold gain. Prints the\n"
+      "rankings, the choice and the qir train command line of the chosen setting;\n"
+      "with -o, trains it on all the data.";
   s.options = {{"--output", "-o", "MODEL", "train the chosen setting on all data, save it here"},
                {"--show", "", "N", "number of screened settings listed (default 10)"}};
   for (auto &option : cv_options()) s.options.push_back(option);
-  s.options.push_back(scale_option());
+  OptionSpec scale = scale_option();
+  scale.help = "fixes the scaling (default: the search chooses it)";
+  s.options.push_back(scale);
   for (auto &option : data_options(false)) s.options.push_back(option);
   s.options.push_back(modules_option());
   s.details = "The grid (every combination; learning rate, presentations and trimming at\n"
@@ -49,6 +54,15 @@ std::string row(const std::string &rank, const SearchCandidate &c, bool with_gai
     text += line;
   }
   return text + "\n";
+}
+
+std::string scaling_row(const SearchCandidate &c) {
+  char line[160];
+  std::snprintf(line, sizeof line, "%8s %8.2f%% %8.2f%% %8.1f %+7.2f ± %.2f\n",
+                choice_word(parameter("scale"), static_cast<double>(c.scaling)).c_str(),
+                c.result.accuracy_percent(), c.result.unknown_percent(), c.result.nodes(), c.gain,
+                c.gain_error);
+  return line;
 }
 
 const char *header =
@@ -80,6 +94,7 @@ int search_command(const Words &words) {
   const Arguments args = parse_arguments(command, words);
   if (print_help_if_asked(command, args)) return 0;
   const CvSettings settings = cv_settings(args);
+  const bool choose_scaling = !args.text(std::string(parameter("scale").flag));
   const double shown = args.number("--show", default_rows_shown);
   if (!(shown >= 1)) throw UsageError("option --show takes a number >= 1");
   const auto output = args.text("--output");
@@ -93,7 +108,8 @@ int search_command(const Words &words) {
   std::cout << "Search on " << data.path << ": " << count_of(data.patterns.size(), "pattern")
             << ", " << count_of(data.features(), "feature") << "; "
             << count_of(settings_count, "node setting") << " screened with one shuffled member, "
-            << "the best tried with ensembles; each by "
+            << "the best tried with ensembles"
+            << (choose_scaling ? ", after the defaults under each scaling" : "") << "; each by "
             << settings.folds << "-fold cross-validation (seed " << settings.seed << ")\n";
   warn_about_training_data(data);
   ModuleRunner runner = make_runner(args);
@@ -102,9 +118,21 @@ int search_command(const Words &words) {
     Progress progress;
     outcome = run_search(runner, data, settings, [&](const std::string &step) {
       progress.show(step);
-    });
+    }, {}, choose_scaling);
   }
-  std::cout << "Screening (one shuffled member each):\n" << header << "\n";
+  if (!outcome.scalings.empty()) {
+    std::cout << "Scalings at the defaults, and their gain over minmax (points ± standard "
+                 "error):\n Scaling  Accuracy   Unknown    Nodes     gain\n";
+    for (const SearchCandidate &c : outcome.scalings) std::cout << scaling_row(c);
+  }
+  std::cout << "Screening (one shuffled member each"
+            << (outcome.scalings.empty()
+                    ? std::string()
+                    : ", features scaled by " +
+                          choice_word(parameter("scale"),
+                                      static_cast<double>(outcome.screened.front().scaling)))
+            << "):\n"
+            << header << "\n";
   for (std::size_t k = 0; k < outcome.screened.size() && k < static_cast<std::size_t>(shown); ++k)
     std::cout << row(std::to_string(k + 1), outcome.screened[k], false);
   std::cout << "Ensembles, and their gain over the defaults (points ± standard error):\n"
@@ -114,16 +142,20 @@ int search_command(const Words &words) {
   std::cout << row("def.", outcome.defaults, false);
   std::cout << (outcome.kept_defaults
                     ? "Defaults kept: no setting beats them by more than its standard error\n"
-                    : "Chosen: the best ensemble, which beats the defaults by more than its "
-                      "standard error\n")
-            << "Best setting: " << train_command_line(data.path, outcome.chosen, settings.scaling,
-                                                  outcome.kept_defaults)
+                    : outcome.chose_scaled_defaults
+                          ? "Chosen: the defaults under the chosen scaling, which beat them by "
+                            "more than its standard error\n"
+                          : "Chosen: the best ensemble, which beats the defaults by more than "
+                            "its standard error\n")
+            << "Best setting: "
+            << train_command_line(data.path, outcome.chosen, outcome.chosen.scaling,
+                                  outcome.kept_defaults)
             << "\n";
   char took[80];
   std::snprintf(took, sizeof took, "Search took %.1f s\n", outcome.seconds);
   std::cout << took;
   if (output) {
-    const Model model = fit_model(runner, data, outcome.chosen.params, settings.scaling, 0,
+    const Model model = fit_model(runner, data, outcome.chosen.params, outcome.chosen.scaling, 0,
                                   outcome.chosen.voting);
     save_model(*output, model);
     std::cout << "Model of the chosen setting written to " << *output << ": "

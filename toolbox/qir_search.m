@@ -4,12 +4,16 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %   [ranked, best, model, outcome] = qir_search(X, y, 'Name', value, ...)
 %
 %   The search of 'qir search', on the patterns X with labels y alone:
-%   cross-validates (qir_cv, the same folds for all) every node setting of
-%   the grid below with one shuffled member each and ranks them by mean
+%   unless 'Scale' is given, cross-validates (qir_cv, the same folds for
+%   all) the defaults under each scaling (minmax, rank, standard) and keeps
+%   minmax unless another beats it by more than the standard error of its
+%   per-fold gain; cross-validates every node setting of the grid below
+%   under that scaling with one shuffled member each and ranks them by mean
 %   accuracy, then fewer unclassified patterns, then fewer nodes; tries the
 %   best with ensembles of several sizes; and keeps the defaults of qir_fit
-%   unless the best ensemble beats them by more than the standard error of
-%   its per-fold gain. The grid (M is the number of features that vary):
+%   unless the best ensemble (or the defaults under the chosen scaling)
+%   beats them by more than the standard error of its per-fold gain. The
+%   grid (M is the number of features that vary):
 %     D          0.25, 0.354, 0.5, 0.71, 1, 1.41, 2, 2.83 times sqrt(M)
 %     Vigilance  0, 0.5
 %     Ratio      0.5, 0.75, 1
@@ -21,8 +25,10 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %   the other, so it takes longer than 'qir search'.
 %
 %   Options: 'Folds' (default 5), 'Seed' (default 1: folds and orders),
-%   'Scale' (default true; or 'standard', 'rank', as qir_fit takes it), 'Display' (default true: print the ten best
-%   screened settings, the ensembles and the choice).
+%   'Scale' (default: chosen by the search; or true, false, 'standard',
+%   'rank', as qir_fit takes it, the only scaling tried), 'Display'
+%   (default true: print the scalings, the ten best screened settings,
+%   the ensembles and the choice).
 %
 %   ranked is the screened settings, a struct array, best first, with fields
 %   D, Ratio, Vigilance, Alpha, CT, Voters, accuracy, unknown and nodes.
@@ -31,7 +37,9 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %   qir_fit takes from the data it is given), and model (when asked
 %   for) is qir_fit of it on all of X and y. outcome has the ensembles
 %   (finalists, best first, with gain and gain_error in points), the
-%   defaults' result, kept_defaults and seconds.
+%   defaults' result, the defaults under each scaling tried (scalings, best
+%   first, with Scale; empty when 'Scale' is given), kept_defaults and
+%   seconds.
 %
 %   Example:
 %     X = rand(120, 2);
@@ -44,7 +52,7 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 if nargin < 2
   error('qir_search:arguments', 'qir_search needs patterns X and labels y.');
 end
-o = qir_options(struct('Folds', 5, 'Seed', 1, 'Scale', true, 'Display', true), varargin, ...
+o = qir_options(struct('Folds', 5, 'Seed', 1, 'Scale', [], 'Display', true), varargin, ...
                 'qir_search');
 if ~(isnumeric(X) || islogical(X)) || ~ismatrix(X) || isempty(X)
   error('qir_search:patterns', 'qir_search: X must be a non-empty numeric matrix, one pattern per row.');

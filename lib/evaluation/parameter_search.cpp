@@ -89,9 +89,58 @@ SearchCandidate default_candidate(std::size_t varying, const VotingSettings &vot
   return candidate;
 }
 
+namespace {
+
+// Cross-validates ensembles one after the other (their members train side
+// by side), or through `evaluate` all at once; `name` labels the steps.
+void evaluate_ensembles(Modules &runner, const Dataset &data, const CvSettings &settings,
+                        std::vector<SearchCandidate> &candidates,
+                        const std::function<void(const std::string &)> &on_step,
+                        const CandidateEvaluator &evaluate, const std::string &name) {
+  if (evaluate) {
+    on_step(name + " " + std::to_string(candidates.size()));
+    evaluate(candidates, settings);
+    return;
+  }
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    on_step(name + " " + std::to_string(k + 1) + "/" + std::to_string(candidates.size()));
+    CvSettings own = settings;
+    own.voting = candidates[k].voting;
+    candidates[k].result = cross_validate(runner, data, candidates[k].params, own, [](int) {});
+  }
+}
+
+// The defaults under each other scaling, on the defaults' folds; a scaling
+// replaces the defaults' only when it beats them clearly, so that the grid
+// is screened under it.
+Scaling scaling_stage(Modules &runner, const Dataset &data, const CvSettings &as_defaults,
+                      SearchOutcome &outcome,
+                      const std::function<void(const std::string &)> &on_step,
+                      const CandidateEvaluator &evaluate) {
+  outcome.scalings.push_back(outcome.defaults);
+  for (Scaling scaling : search_scalings()) {
+    if (scaling == as_defaults.scaling) continue;
+    std::vector<SearchCandidate> scaled{outcome.defaults};
+    scaled.front().scaling = scaling;
+    CvSettings own = as_defaults;
+    own.scaling = scaling;
+    evaluate_ensembles(runner, data, own, scaled, on_step, evaluate, "scaling");
+    set_gain(scaled.front(), outcome.defaults);
+    outcome.scalings.push_back(std::move(scaled.front()));
+  }
+  rank(outcome.scalings);
+  for (const SearchCandidate &candidate : outcome.scalings)
+    if (candidate.scaling == as_defaults.scaling ||
+        clearly_better({candidate.gain, candidate.gain_error}))
+      return candidate.scaling;
+  return as_defaults.scaling;
+}
+
+}  // namespace
+
 SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings &settings,
                          const std::function<void(const std::string &)> &on_step,
-                         const CandidateEvaluator &evaluate) {
+                         const CandidateEvaluator &evaluate, bool choose_scaling) {
   const auto start = std::chrono::steady_clock::now();
   SearchOutcome outcome;
   const std::size_t varying = varying_features(data.patterns);
@@ -99,8 +148,20 @@ SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings 
   // presentations are the default for each training fold and its voters.
   CvSettings per_fold = settings;
   per_fold.default_presentations_per_fold = true;
+  CvSettings as_defaults = per_fold;  // each training fold's own D, as `qir cv` takes it
+  as_defaults.default_D_per_fold = true;
+
+  std::vector<SearchCandidate> defaults{default_candidate(varying, settings.voting)};
+  defaults.front().scaling = settings.scaling;
+  evaluate_ensembles(runner, data, as_defaults, defaults, on_step, evaluate, "the defaults");
+  outcome.defaults = std::move(defaults.front());
+  const Scaling scaling = choose_scaling ? scaling_stage(runner, data, as_defaults, outcome,
+                                                         on_step, evaluate)
+                                         : settings.scaling;
+  per_fold.scaling = scaling;
+
   for (const TrainingParams &params : search_grid(varying))
-    outcome.screened.push_back({params, {1, settings.voting.seed, true}, {}, 0, 0});
+    outcome.screened.push_back({params, {1, settings.voting.seed, true}, scaling, {}, 0, 0});
   std::size_t done = 0;
   if (evaluate) {
     on_step("screening " + std::to_string(outcome.screened.size()));
@@ -113,19 +174,6 @@ SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings 
   }
   rank(outcome.screened);
 
-  // The defaults and the finalists: ensembles, whose members train side by side.
-  on_step("the defaults");
-  outcome.defaults = default_candidate(varying, settings.voting);
-  CvSettings as_defaults = per_fold;  // each training fold's own D, as `qir cv` takes it
-  as_defaults.default_D_per_fold = true;
-  if (evaluate) {
-    std::vector<SearchCandidate> defaults{outcome.defaults};
-    evaluate(defaults, as_defaults);
-    outcome.defaults = std::move(defaults.front());
-  } else {
-    outcome.defaults.result = cross_validate(runner, data, outcome.defaults.params, as_defaults,
-                                             [](int) {});
-  }
   const std::size_t finalists = std::min(search_finalists, outcome.screened.size());
   for (std::size_t k = 0; k < finalists; ++k)
     for (int voters : search_voters()) {
@@ -133,31 +181,28 @@ SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings 
       candidate.voting = {voters, settings.voting.seed, true};
       outcome.finalists.push_back(candidate);
     }
-  if (evaluate) {
-    on_step("finalists " + std::to_string(outcome.finalists.size()));
-    evaluate(outcome.finalists, per_fold);
-  }
-  for (std::size_t k = 0; k < outcome.finalists.size(); ++k) {
-    SearchCandidate &candidate = outcome.finalists[k];
-    if (!evaluate) {
-      on_step("finalist " + std::to_string(k + 1) + "/" +
-              std::to_string(outcome.finalists.size()));
-      CvSettings own = per_fold;
-      own.voting = candidate.voting;
-      candidate.result = cross_validate(runner, data, candidate.params, own, [](int) {});
-    }
-    set_gain(candidate, outcome.defaults);
-  }
+  evaluate_ensembles(runner, data, per_fold, outcome.finalists, on_step, evaluate, "finalist");
+  for (SearchCandidate &candidate : outcome.finalists) set_gain(candidate, outcome.defaults);
   rank(outcome.finalists);
 
+  // The best finalist, or the defaults under the chosen scaling, if it
+  // clearly beats the defaults, the better by the search's ranking.
+  std::vector<SearchCandidate> rivals;
+  if (!outcome.finalists.empty()) rivals.push_back(outcome.finalists.front());
+  for (const SearchCandidate &candidate : outcome.scalings)
+    if (candidate.scaling == scaling && scaling != settings.scaling) rivals.push_back(candidate);
+  const std::size_t finalist_rivals = outcome.finalists.empty() ? 0 : 1;
+  std::vector<SettingScore> scores;
+  for (const auto &c : rivals)
+    scores.push_back({c.result.accuracy_percent(), c.result.unknown_percent(), c.result.nodes()});
   outcome.chosen = outcome.defaults;
-  if (!outcome.finalists.empty()) {
-    const SearchCandidate &best = outcome.finalists.front();
-    if (clearly_better({best.gain, best.gain_error})) {
-      outcome.chosen = best;
+  for (std::size_t k : rank_settings(scores))
+    if (clearly_better({rivals[k].gain, rivals[k].gain_error})) {
+      outcome.chosen = rivals[k];
       outcome.kept_defaults = false;
+      outcome.chose_scaled_defaults = k >= finalist_rivals;
+      break;
     }
-  }
   outcome.chosen.params.max_presentations =
       default_max_presentations(data.patterns.size(), outcome.chosen.voting.voters);
   outcome.seconds =

@@ -1,10 +1,13 @@
 // The search for a training setting that suits the data better than the
-// defaults, by cross-validation inside the given data only. It screens the
-// node settings of the grid (search_grid.h) with one shuffled member each,
-// tries the best few with several numbers of voters, and keeps the defaults
-// unless the best of those beats them by more than the standard error of
-// its per-fold gain (the same folds for all), so a search never trades a
-// sound default for a lucky split.
+// defaults, by cross-validation inside the given data only. Unless the
+// scaling is given, it first tries the defaults under each scaling of
+// search_scalings() and keeps min-max unless another beats it clearly; it
+// then screens the node settings of the grid (search_grid.h) under that
+// scaling with one shuffled member each, tries the best few with several
+// numbers of voters, and keeps the defaults unless the best of those (or
+// the defaults under the chosen scaling) beats them by more than the
+// standard error of its per-fold gain (the same folds for all), so a
+// search never trades a sound default for a lucky split.
 #pragma once
 
 #include <functional>
@@ -21,19 +24,25 @@ namespace qir {
 struct SearchCandidate {
   TrainingParams params;
   VotingSettings voting;
+  Scaling scaling = Scaling::min_max;
   CvResult result;
   double gain = 0;        // mean per-fold accuracy gain over the defaults, in points
   double gain_error = 0;  // its standard error over the folds
 };
 
 struct SearchOutcome {
+  // The defaults under each scaling tried, best first; empty when the
+  // scaling was given. Their gain is over the defaults.
+  std::vector<SearchCandidate> scalings;
   std::vector<SearchCandidate> screened;   // one shuffled member each, best first
   std::vector<SearchCandidate> finalists;  // ensembles of the best settings, best first
   SearchCandidate defaults;
-  // The defaults unless a finalist clearly beats them; its most list
-  // presentations are the default for all the data.
+  // The defaults unless a finalist or the defaults under another scaling
+  // clearly beat them; its most list presentations are the default for all
+  // the data.
   SearchCandidate chosen;
   bool kept_defaults = true;
+  bool chose_scaled_defaults = false;  // the defaults' setting under another scaling
   double seconds = 0;
 };
 
@@ -49,10 +58,13 @@ using CandidateEvaluator =
 
 // `on_step` receives a short description of the work in hand ("screening
 // 12/96", ...), one call at a time. `settings.voting` gives the seed and
-// the defaults' voters.
+// the defaults' voters; `settings.scaling` the defaults' scaling, the only
+// one tried unless `choose_scaling`. An evaluator is given each scaling's
+// candidates apart, with that scaling in its settings.
 SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings &settings,
                          const std::function<void(const std::string &)> &on_step,
-                         const CandidateEvaluator &evaluate = {});
+                         const CandidateEvaluator &evaluate = {},
+                         bool choose_scaling = false);
 
 // Best first, by the search's one ranking rule (rank_settings).
 void rank(std::vector<SearchCandidate> &candidates);

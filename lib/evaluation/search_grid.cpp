@@ -58,6 +58,11 @@ std::vector<TrainingParams> search_grid(std::size_t varying) {
 
 const std::vector<int> &search_voters() { return voter_counts; }
 
+const std::vector<Scaling> &search_scalings() {
+  static const std::vector<Scaling> scalings{Scaling::min_max, Scaling::rank, Scaling::standard};
+  return scalings;
+}
+
 std::string search_grid_text() {
   std::vector<double> voters(voter_counts.begin(), voter_counts.end());
   return "  D          " + list_text(D_factors) + " times sqrt(M)\n" +

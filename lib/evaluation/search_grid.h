@@ -25,6 +25,11 @@ const std::vector<int> &search_voters();
 // search of digits under a minute on two cores).
 constexpr std::size_t search_finalists = 1;
 
+// The scalings a search that chooses the scaling tries at the defaults
+// (feature_scaling.h), min-max first: the others stand to gain where
+// outliers squash a feature's min-max range.
+const std::vector<Scaling> &search_scalings();
+
 // The grid's values, for the help text.
 std::string search_grid_text();
 

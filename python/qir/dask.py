@@ -514,13 +514,13 @@ def cross_validate(X, y, folds=5, random_state=None, client=None, progress=None,
     return _cv_result(_qir.combine_folds(codes, [fold for (fold,) in outcomes]))
 
 
-def search(X, y, folds=5, random_state=None, scale=True, client=None, progress=None):
+def search(X, y, folds=5, random_state=None, scale=None, client=None, progress=None):
     """``qir.search`` with its settings as tasks on the cluster: each
     setting's cross-validation is one task, the library's search decides
     which settings to try and which wins, so the choice and the tables are
     the local ones (the times aside). ``progress(done, total)`` is called as
     settings finish, stage by stage."""
-    from .search import _search_inputs, _search_result
+    from .search import _search_inputs, _search_result, _search_scaling
     client = _client(client)
     X, codes, seed = _search_inputs(X, y, folds, random_state)
     data = client.scatter((X, codes), broadcast=True)
@@ -533,8 +533,9 @@ def search(X, y, folds=5, random_state=None, scale=True, client=None, progress=N
         return _gather(client, futures, progress, "setting")
 
     try:
-        found = _qir.search(X, codes, int(folds), seed, scaling_code(scale), evaluate)
+        code, choose = _search_scaling(scale)
+        found = _qir.search(X, codes, int(folds), seed, code, evaluate, choose)
     except BaseException:
         client.cancel([data])
         raise
-    return _search_result(found, scale, random_state)
+    return _search_result(found, random_state)

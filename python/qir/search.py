@@ -73,26 +73,39 @@ _MODULE_NAMES = ("D", "ratio", "vigilance", "alpha", "learning_rate",
                  "max_list_presentations", "trim_option", "ct_option")
 
 
-def search(X, y, folds=5, random_state=None, scale=True):
+def search(X, y, folds=5, random_state=None, scale=None):
     """Looks for a QIRClassifier setting that suits (X, y) better than the
-    defaults, by cross-validation on (X, y) alone, as `qir search` does: node
-    settings screened with one shuffled member each, the best tried with
-    ensembles, and the defaults kept unless the best beats them by more than
-    the standard error of its per-fold gain.
+    defaults, by cross-validation on (X, y) alone, as `qir search` does: with
+    ``scale`` None the defaults are tried under each scaling first (minmax,
+    rank, standard) and minmax kept unless another beats it by more than the
+    standard error of its per-fold gain; node settings are screened under
+    that scaling with one shuffled member each, the best tried with
+    ensembles, and the defaults kept unless the best (or the defaults under
+    the chosen scaling) beats them by more than the standard error of its
+    per-fold gain. A ``scale`` given (as QIRClassifier takes it) is the only
+    one tried.
 
     Returns a dict: ``best_params`` (for ``QIRClassifier(**best_params)``),
     ``accuracy`` and ``defaults_accuracy`` (cross-validated, percent),
     ``gain`` and ``gain_error`` (points), ``kept_defaults`` and ``seconds``;
     the tables of `qir search`: ``screened`` (one shuffled member each) and
     ``finalists`` (the ensembles), best first, each a list of dicts (the
-    module arguments, ``n_voters``, ``accuracy``, ``unknown``, ``nodes``,
-    ``gain``, ``gain_error``), and ``defaults``, one such dict.
+    module arguments, ``n_voters``, ``scale``, ``accuracy``, ``unknown``,
+    ``nodes``, ``gain``, ``gain_error``), ``scalings`` (the defaults under
+    each scaling, best first; empty when ``scale`` is given), and
+    ``defaults``, one such dict.
     ``random_state`` seeds the folds and the members' orders (None: 1).
     """
     with _core.interruptible("QIR_TRAIN"):
         X, codes, seed = _search_inputs(X, y, folds, random_state)
-        found = _qir.search(X, codes, int(folds), seed, scaling_code(scale))
-    return _search_result(found, scale, random_state)
+        code, choose = _search_scaling(scale)
+        found = _qir.search(X, codes, int(folds), seed, code, choose_scaling=choose)
+    return _search_result(found, random_state)
+
+
+def _search_scaling(scale):
+    """The search's base scaling code and whether it chooses the scaling."""
+    return (scaling_code(True), True) if scale is None else (scaling_code(scale), False)
 
 
 def _search_inputs(X, y, folds, random_state, stacklevel=3):
@@ -103,7 +116,7 @@ def _search_inputs(X, y, folds, random_state, stacklevel=3):
     return X, codes, seed
 
 
-def _search_result(found, scale, random_state):
+def _search_result(found, random_state):
     params = {name: found["params"][name] for name in _MODULE_NAMES}
     for name in ("trim_option", "ct_option"):
         params[name] = int(params[name])
@@ -112,13 +125,16 @@ def _search_result(found, scale, random_state):
     params["max_list_presentations"] = None
     if found["kept_defaults"]:
         params["D"] = None  # the default D, sqrt of the features that vary, as the command's line
-    params.update(n_voters=int(found["n_voters"]), scale=scale_value(scaling_code(scale)),
+    params.update(n_voters=int(found["n_voters"]), scale=scale_value(found["scale"]),
                   random_state=random_state)
     result = {key: found[key] for key in ("accuracy", "defaults_accuracy", "gain", "gain_error",
                                           "kept_defaults", "seconds")}
     result["best_params"] = params
     # The tables `qir search` prints: the screened settings and the
     # ensembles, best first, and the defaults.
-    for key in ("screened", "finalists", "defaults"):
+    for key in ("scalings", "screened", "finalists", "defaults"):
         result[key] = found[key]
+    for row in result["scalings"] + result["screened"] + result["finalists"] + \
+            [result["defaults"]]:
+        row["scale"] = scale_value(row["scale"])
     return result

@@ -515,7 +515,7 @@ qir::CandidateEvaluator candidate_evaluator(const py::object &evaluate, const qi
 }
 
 py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::uint64_t seed,
-                int scale, const py::object &evaluate) {
+                int scale, const py::object &evaluate, bool choose_scaling) {
   const SectionScope section("QIR_TRAIN");
   const qir::Dataset data = dataset_of(patterns, labels);
   qir::CvSettings settings;
@@ -535,7 +535,8 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
     Interruptible::check();
     qir::Progress line;
     outcome = qir::run_search(runner, data, settings,
-                              [&line](const std::string &step) { line.show(step); }, evaluator);
+                              [&line](const std::string &step) { line.show(step); }, evaluator,
+                              choose_scaling);
     if (!evaluator) take_text(m);
   }
   const auto rows = [](const std::vector<qir::SearchCandidate> &candidates) {
@@ -543,6 +544,7 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
     for (const auto &c : candidates) {
       py::dict row = params_dict(c.params);
       row["n_voters"] = c.voting.voters;
+      row["scale"] = static_cast<int>(c.scaling);
       row["accuracy"] = c.result.accuracy_percent();
       row["unknown"] = c.result.unknown_percent();
       row["nodes"] = c.result.nodes();
@@ -553,11 +555,13 @@ py::dict search(const Matrix &patterns, const Vector &labels, int folds, std::ui
     return out;
   };
   py::dict d;
+  d["scalings"] = rows(outcome.scalings);
   d["screened"] = rows(outcome.screened);
   d["finalists"] = rows(outcome.finalists);
   d["defaults"] = rows({outcome.defaults})[0];
   d["params"] = params_dict(outcome.chosen.params);
   d["n_voters"] = outcome.chosen.voting.voters;
+  d["scale"] = static_cast<int>(outcome.chosen.scaling);
   d["accuracy"] = outcome.chosen.result.accuracy_percent();
   d["defaults_accuracy"] = outcome.defaults.result.accuracy_percent();
   d["gain"] = outcome.chosen.gain;
@@ -1273,7 +1277,8 @@ PYBIND11_MODULE(_qir, m) {
         py::arg("params"), py::arg("folds"), py::arg("seed"), py::arg("scale"), py::arg("voting"),
         py::arg("workers"));
   m.def("search", &search, py::arg("patterns"), py::arg("labels"), py::arg("folds"),
-        py::arg("seed"), py::arg("scale"), py::arg("evaluate") = py::none());
+        py::arg("seed"), py::arg("scale"), py::arg("evaluate") = py::none(),
+        py::arg("choose_scaling") = false);
   m.def("cross_validate_folds", &cross_validate_folds, py::arg("patterns"), py::arg("labels"),
         py::arg("params"), py::arg("folds"), py::arg("seed"), py::arg("scale"),
         py::arg("voting"), py::arg("defaults_per_fold"), py::arg("only") = py::none());

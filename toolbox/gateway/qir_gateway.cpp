@@ -1079,6 +1079,26 @@ mxArray *scale_value(Scaling scaling) {
       choice_word(parameter("scale"), static_cast<double>(scaling)).c_str()));
 }
 
+// The defaults under each scaling tried, with their 'Scale' as qir_fit takes it.
+mxArray *scalings_struct(const std::vector<SearchCandidate> &scalings) {
+  mxArray *out = settings_struct(scalings, true);
+  if (mxAddField(out, "Scale") < 0) throw std::bad_alloc();
+  for (std::size_t k = 0; k < scalings.size(); ++k)
+    mxSetField(out, k, "Scale", scale_value(scalings[k].scaling));
+  return out;
+}
+
+void show_scalings(const std::vector<SearchCandidate> &scalings) {
+  if (scalings.empty()) return;
+  say("Scalings at the defaults, and their gain over minmax (points \u00b1 standard error):\n"
+      " Scaling  Accuracy   Unknown    Nodes     Gain\n");
+  for (const SearchCandidate &c : scalings)
+    say(format_text("%8s %8.2f%% %8.2f%% %8.1f %+7.2f \u00b1 %.2f\n",
+                    choice_word(parameter("scale"), static_cast<double>(c.scaling)).c_str(),
+                    c.result.accuracy_percent(), c.result.unknown_percent(), c.result.nodes(),
+                    c.gain, c.gain_error));
+}
+
 // [ranked, outcome, best] = qir_gateway('search', X, labels, options)
 void search(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 4 || nlhs > 3) throw InputError("search takes X, the labels and the options");
@@ -1089,15 +1109,18 @@ void search(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   settings.seed =
       static_cast<std::uint64_t>(whole_option(options, "Seed", 1, 9007199254740992.0));
   settings.scaling = scale_option(options);
+  const mxArray *scale = mxGetField(options, 0, "Scale");
+  const bool choose_scaling = scale == nullptr || mxIsEmpty(scale);  // not given: the search's
   settings.voting = default_voting(settings.seed);
   settings.workers = 1;
   const bool display = option_or(options, "Display", 1) != 0;
   InterpreterModules modules;
   const SearchOutcome outcome = evaluated(modules, [&] {
-    return run_search(modules, data, settings, [](const std::string &) {});
+    return run_search(modules, data, settings, [](const std::string &) {}, {}, choose_scaling);
   });
-  const SearchCandidate &chosen = outcome.kept_defaults ? outcome.defaults : outcome.finalists.front();
+  const SearchCandidate &chosen = outcome.chosen;
   if (display) {
+    show_scalings(outcome.scalings);
     show_settings({outcome.screened.begin(),
                    outcome.screened.begin() + std::min<std::size_t>(10, outcome.screened.size())},
                   false);
@@ -1111,8 +1134,9 @@ void search(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   }
   plhs[0] = settings_struct(outcome.screened, false);
   if (nlhs > 1) {
-    const char *names[] = {"defaults", "finalists", "kept_defaults", "seconds"};
-    plhs[1] = checked(mxCreateStructMatrix(1, 1, 4, names));
+    const char *names[] = {"defaults", "finalists", "kept_defaults", "seconds", "scalings"};
+    plhs[1] = checked(mxCreateStructMatrix(1, 1, 5, names));
+    mxSetField(plhs[1], 0, "scalings", scalings_struct(outcome.scalings));
     mxSetField(plhs[1], 0, "defaults", settings_struct({outcome.defaults}, true));
     mxSetField(plhs[1], 0, "finalists", settings_struct(outcome.finalists, true));
     mxSetField(plhs[1], 0, "kept_defaults", checked(mxCreateLogicalScalar(outcome.kept_defaults)));
@@ -1129,7 +1153,7 @@ void search(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     for (std::size_t k = first; k < 7; ++k) {
       mxSetCell(plhs[2], 2 * (k - first), checked(mxCreateString(names[k])));
       mxSetCell(plhs[2], 2 * (k - first) + 1,
-                k == 6 ? scale_value(settings.scaling) : scalar(values[k]));
+                k == 6 ? scale_value(chosen.scaling) : scalar(values[k]));
     }
   }
 }
