@@ -100,35 +100,54 @@ bool write_tiny_inputs(const std::string &dir) {
          write_csv(dir + "/nlabels.csv", labels) && write_csv(dir + "/patterns.csv", set.patterns);
 }
 
-void tiny(const std::string &perf_path) {
+void tiny(const std::string &perf_path, const std::string &compare_path) {
   const auto module = load(perf_path);
   if (!module) return;
+  const auto other = compare_path.empty() ? nullptr : load(compare_path);
+  if (!compare_path.empty() && !other) return;
   const ClassificationSet set = tiny_set();
   std::vector<qirhost::ArrayPtr> in = silent_inputs(set);
   std::vector<const mxArray *> args = pointers(in);
   const std::vector<const mxArray *> refused(args.begin(), args.begin() + 3);
   qirhost::CallOptions options;
   options.record_flop_reports = false;
-  const auto per_call = [&](const std::vector<const mxArray *> &inputs) {
-    constexpr int calls = 20000;
+  // Rounds of calls; with another build, its rounds take turns with this
+  // one's, so that both see the same load on a shared machine.
+  const int calls = other ? 2000 : 20000;
+  const int rounds = other ? 200 : 5;
+  const auto round_time = [&](qirhost::Module &m, const std::vector<const mxArray *> &inputs) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int k = 0; k < calls; ++k) m.call(1, inputs, options);
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return s * 1e6 / calls;
+  };
+  const auto per_call = [&](const std::vector<const mxArray *> &inputs, double &best_other) {
     double best = 1e9;
-    for (int round = 0; round < 5; ++round) {
-      const auto start = std::chrono::steady_clock::now();
-      for (int k = 0; k < calls; ++k) module->call(1, inputs, options);
-      const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      best = std::min(best, s * 1e6 / calls);
+    best_other = 1e9;
+    for (int round = 0; round < rounds; ++round) {
+      best = std::min(best, round_time(*module, inputs));
+      if (other) best_other = std::min(best_other, round_time(*other, inputs));
     }
     return best;
   };
-  std::printf("\ntiny call: 10 patterns x 10 nodes, M = 16, oflag 0, embedded host (best of 5 x 20000)\n");
-  const double host = per_call(refused);
-  const double oflag0 = per_call(args);
+  std::printf("\ntiny call: 10 patterns x 10 nodes, M = 16, oflag 0, embedded host (best of %d x %d)\n",
+              rounds, calls);
+  double host_other = 0.0, oflag0_other = 0.0, oflag1_other = 0.0;
+  const double host = per_call(refused, host_other);
+  const double oflag0 = per_call(args, oflag0_other);
   in[9] = qirhost::make_scalar(1.0);
   args[9] = in[9].get();
-  const double oflag1 = per_call(args);
-  std::printf("  refused at once (the host's own cost) %6.2f us\n", host);
-  std::printf("  classification, oflag 0               %6.2f us\n", oflag0);
-  std::printf("  classification, oflag 1 (summary)     %6.2f us\n", oflag1);
+  const double oflag1 = per_call(args, oflag1_other);
+  const auto line = [&](const char *what, double us, double other_us) {
+    if (other)
+      std::printf("  %-37s %6.2f us  (other %6.2f us, %+.1f%%)\n", what, us, other_us,
+                  100.0 * (us / other_us - 1.0));
+    else
+      std::printf("  %-37s %6.2f us\n", what, us);
+  };
+  line("refused at once (the host's own cost)", host, host_other);
+  line("classification, oflag 0", oflag0, oflag0_other);
+  line("classification, oflag 1 (summary)", oflag1, oflag1_other);
 }
 
 namespace {

@@ -14,7 +14,7 @@ void threads(const std::string &perf_path, std::int32_t patterns, std::int32_t n
 
 // Microseconds per call of 10 patterns x 10 nodes, M = 16, against a call
 // that the module refuses at once (the host's own cost).
-void tiny(const std::string &perf_path);
+void tiny(const std::string &perf_path, const std::string &compare_path = "");
 
 // The tiny call's inputs as templates.csv, nlabels.csv and patterns.csv in
 // `dir`, for bench/octave_tiny_call.m. False when a file cannot be written.

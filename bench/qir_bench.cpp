@@ -50,6 +50,7 @@ struct Options {
   std::int32_t memory_patterns = 1000000;
   std::int32_t repeats = 1;
   std::string write_inputs;  // tiny: write the inputs there instead of timing
+  std::string tiny_compare;
 };
 
 void usage() {
@@ -67,6 +68,7 @@ void usage() {
       "  --large-forest 0                      `large`: leave out the random forest\n"
       "  --repeats N                           keep the fastest of N runs (1)\n"
       "  --memory-patterns N                   patterns of the memory run (1000000)\n"
+      "  --tiny-compare FILE                   `tiny`: time another build's qir_perf in turns with this one\n"
       "  --write-inputs DIR                    tiny, large: write the inputs as CSV files, no timing\n"
       "  --perf FILE --train FILE --perf-reference FILE --train-reference FILE");
 }
@@ -101,6 +103,7 @@ std::optional<Options> parse(int argc, char **argv) {
     else if (key == "--large-sorted") o.large_sorted = std::atoi(value) != 0;
     else if (key == "--large-vigilance") o.large_vigilances = numbers(value);
     else if (key == "--large-compare") o.large_compare = value;
+    else if (key == "--tiny-compare") o.tiny_compare = value;
     else if (key == "--large-forest") o.large_forest = std::atoi(value) != 0;
     else if (key == "--repeats") o.repeats = std::max(1, std::atoi(value));
     else if (key == "--memory-patterns") o.memory_patterns = std::atoi(value);
@@ -353,7 +356,7 @@ int main(int argc, char **argv) {
   if (c == "threads" || c == "all") threads(o.perf, o.patterns, o.nodes, o.features, o.repeats);
   if (c == "prune" || c == "all")
     prune(o.perf, o.train, o.patterns, o.train_patterns, o.repeats);
-  if (c == "tiny" || c == "all") tiny(o.perf);
+  if (c == "tiny" || c == "all") tiny(o.perf, o.tiny_compare);
   if (c == "memory" || c == "all") memory(o.perf, o.memory_patterns);
   return mismatches() == 0 ? 0 : 1;
 }
