@@ -122,7 +122,7 @@ inline std::int64_t note_block(const PackedView &nodes, std::int32_t block, unsi
   return count[beyond & 15u];
 }
 
-// A lean evaluation's winner lanes (WinnerLanes), // held in registers while the pairs are evaluated, with counts per lane.
+// A lean evaluation's winner lanes (WinnerLanes), held in registers while the pairs are evaluated, with counts per lane.
 struct Winner512 {
   V best, slot;
   __m512i passing, candidates, outside;
@@ -184,9 +184,10 @@ QIR_TARGET_AVX512 inline __mmask8 lean_pair_passes(V fit, const Constants512 &k)
 }
 
 // Every result of NP listed pairs (list[i] …), as finish_blocks gives them;
-// given `lean`, only the winner's lanes.
-template <int NP>
-QIR_TARGET_AVX512 inline std::int64_t finish_pairs(const PackedView &nodes, const double *pattern,
+// with Lean, only the winner's lanes (kept apart so that the plain path
+// stays small enough to inline).
+template <int NP, bool Lean>
+QIR_TARGET_AVX512 QIR_ALWAYS_INLINE std::int64_t finish_pairs(const PackedView &nodes, const double *pattern,
                                                    const Constants512 &k, const MatchOut &out,
                                                    std::int32_t i, Winner512 *lean) {
   std::int32_t blocks[2 * NP];
@@ -208,7 +209,7 @@ QIR_UNROLL(8)
         _mm512_cmp_pd_mask(_mm512_sub_pd(distance, k.inside_tolerance), radius, _CMP_GT_OQ);
     const V beyond = _mm512_sub_pd(distance, radius);
     const V fit = _mm512_mask_blend_pd(outside, free_size, _mm512_sub_pd(free_size, beyond));
-    if (lean != nullptr) {
+    if constexpr (Lean) {
       const V cfv = _mm512_div_pd(fit, _mm512_add_pd(free_size, k.alpha));
       note_pair_candidates(*lean, a, b, lean_pair_passes(fit, k), cfv);
       lean->outside = count_lanes(lean->outside, outside);  // padding is never outside
@@ -240,8 +241,8 @@ struct FinishPairs {
   const MatchOut &out;
   QIR_TARGET_AVX512 std::int64_t operator()(std::int32_t i, std::int32_t end) const {
     std::int64_t outside = 0;
-    for (; i + 8 <= end; i += 8) outside += finish_pairs<4>(nodes, pattern, k, out, i, nullptr);
-    for (; i + 2 <= end; i += 2) outside += finish_pairs<1>(nodes, pattern, k, out, i, nullptr);
+    for (; i + 8 <= end; i += 8) outside += finish_pairs<4, false>(nodes, pattern, k, out, i, nullptr);
+    for (; i + 2 <= end; i += 2) outside += finish_pairs<1, false>(nodes, pattern, k, out, i, nullptr);
     if (i < end) outside += finish_listed<Avx2Ops, 1>(nodes, pattern, k4, out, i, 0);
     return outside;
   }
@@ -262,8 +263,8 @@ QIR_TARGET_AVX512 MatchCount match_avx512(const PackedView &nodes, const double 
   if (out.winner != nullptr) {
     Winner512 lean(*out.winner);
     std::int32_t i = 0;
-    for (; i + 8 <= listed; i += 8) count.outside += finish_pairs<4>(nodes, pattern, k, out, i, &lean);
-    for (; i + 2 <= listed; i += 2) count.outside += finish_pairs<1>(nodes, pattern, k, out, i, &lean);
+    for (; i + 8 <= listed; i += 8) count.outside += finish_pairs<4, true>(nodes, pattern, k, out, i, &lean);
+    for (; i + 2 <= listed; i += 2) count.outside += finish_pairs<1, true>(nodes, pattern, k, out, i, &lean);
     count.outside += lean.store(*out.winner);
     if (i < listed) count.outside += finish_listed<Avx2Ops, 1>(nodes, pattern, k4, out, i, 0);
     return count;

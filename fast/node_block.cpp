@@ -10,6 +10,7 @@
 #include "choice_gaps.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -17,6 +18,7 @@
 namespace qir {
 
 void PackedNodes::reset(std::int32_t num_features, const ReachRule &rule) {
+  stamp_.renew();
   M_ = num_features;
   rule_ = rule;
   cuts_ = rule.usable ? qir::cut_points(num_features) : CutPoints();
@@ -48,6 +50,7 @@ void PackedNodes::reset(std::int32_t num_features, const ReachRule &rule) {
 }
 
 void PackedNodes::reserve(std::int32_t nodes) {
+  stamp_.renew();
   const std::size_t slots = (static_cast<std::size_t>(nodes) + block_lanes - 1) /
                             block_lanes * block_lanes;
   for (std::int32_t s = 0; s <= cuts_.count; ++s) {
@@ -75,6 +78,7 @@ void PackedNodes::reserve(std::int32_t nodes) {
 // cut always holds, so it never keeps a block from being cut; a cut block
 // counts only its real nodes.
 void PackedNodes::add_block() {
+  stamp_.renew();
   for (std::int32_t s = 0; s <= cuts_.count; ++s) {
     const std::size_t per_block = static_cast<std::size_t>(segment_width(s)) * block_lanes;
     center_[s].resize(center_[s].size() + per_block, 0.0);
@@ -112,6 +116,7 @@ void PackedNodes::add_block() {
 }
 
 void PackedNodes::store(std::int32_t slot, std::int32_t i, const Node &node) {
+  stamp_.renew();
   const std::size_t block = static_cast<std::size_t>(slot / block_lanes);
   const std::size_t lane = static_cast<std::size_t>(slot % block_lanes);
   for (std::int32_t s = 0; s <= cuts_.count; ++s) {
@@ -168,6 +173,11 @@ void PackedNodes::refresh(std::int32_t i, const Node &node) { store(slot_of_[i],
 
 std::int32_t PackedNodes::segment_width(std::int32_t s) const {
   return segment_end(cuts_, M_, s) - segment_begin(cuts_, s);
+}
+
+std::uint64_t PackedNodes::Stamp::next() {
+  static std::atomic<std::uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 PackedView PackedNodes::view() const {
@@ -323,7 +333,7 @@ void BlockMatcher::grow(const PackedNodes &nodes) {
 }
 
 void BlockMatcher::passing_cfvs(const PackedNodes &nodes, double alpha) {
-  const double *free_size = nodes.view().free_size;
+  const double *free_size = nodes.free_sizes();
   for_each_passing_slot(nodes, [&](std::int32_t slot) {
     cfv_[slot] = compute_cfv(fit_[slot], free_size[slot], alpha);
   });
@@ -341,12 +351,14 @@ bool BlockMatcher::Adaptive::worth_trying() {
 }
 
 MatchCount BlockMatcher::run_kernel(const PackedNodes &nodes, const double *pattern,
-                                    const MatchParams &params, std::int32_t listed) {
+                                    const MatchParams &params, std::int32_t listed,
+                                    std::int32_t *list) {
   const MatchOut out{distance_.data(), excess_.data(), fit_.data(), mfv_.data(),
                      params.with_cfv ? cfv_.data() : nullptr, passes_vt_.data(),
-                     block_list_.data(), failing_.data(), deferred_slots_.data(),
+                     list != nullptr ? list : block_list_.data(), failing_.data(),
+                     deferred_slots_.data(),
                      single_pattern_.data(), single_.data(), nullptr};
-  return kernel_function(kernel_)(nodes.view(), pattern, params, out, listed);
+  return kernel_function(kernel_)(view_of(nodes), pattern, params, out, listed);
 }
 
 // Evaluates block b first and returns the best CFV among its nodes that
@@ -357,7 +369,7 @@ double BlockMatcher::evaluate_seed(const PackedNodes &nodes, const double *patte
                                    MatchCount &total) {
   block_list_[0] = b;
   add(total, run_kernel(nodes, pattern, params, 1));
-  const double *free_size = nodes.view().free_size;
+  const double *free_size = nodes.free_sizes();
   double best = std::numeric_limits<double>::quiet_NaN();
   for (std::int32_t slot = b * block_lanes; slot < (b + 1) * block_lanes; ++slot) {
     if (!passes_vt(slot)) continue;
@@ -508,7 +520,7 @@ std::int32_t BlockMatcher::list_blocks(const PackedNodes &nodes, const double *p
   constexpr std::int32_t group_blocks = group_slots / block_lanes;
   const std::int32_t blocks = nodes.blocks();
   const std::int32_t *members = nodes.block_members();
-  const std::uint8_t *empty_lanes = nodes.view().empty_lanes;
+  const std::uint8_t *empty_lanes = nodes.empty_lanes();
   std::memset(failing_.data(), 15, static_cast<std::size_t>(blocks));  // the kernel writes the rest
   const bool test_groups = groups != nullptr && groups->usable() && groups->count() > 0 &&
                            group_tests_.worth_trying();
@@ -600,6 +612,13 @@ MatchCount BlockMatcher::match(const PackedNodes &nodes, const double *pattern,
   // A search that leaves out blocks for their choice bounds tests no cuts.
   p.choose = may_choose && safe && single_pattern(pattern, nodes.features(), p.single_error);
   p.cut = may_cut && !p.choose && cut_tests_.worth_trying() && safe;
+  if (groups == nullptr && !p.choose) {
+    // Every block, in order: the kernel writes each block's failing lanes.
+    deferred_nodes_ = 0;
+    MatchCount total;
+    add(total, run_kernel(nodes, pattern, p, nodes.blocks(), every_block_.data()));
+    return total;
+  }
   MatchCount total;
   const std::int32_t listed = list_blocks(nodes, pattern, p, groups,
                                           groups != nullptr ? known : KnownFailures(),
@@ -646,7 +665,9 @@ void BlockMatcher::evaluate(const PackedNodes &nodes, const double *pattern,
   deferred_nodes_ = 0;
   if (nodes.size() == 0) return;
   grow(nodes);
-  std::fill(deferred_slots_.begin(), deferred_slots_.begin() + (nodes.slots() + 63) / 64, 0);
+  // Only a choosing kernel writes these bits.
+  if (params.choose)
+    std::fill(deferred_slots_.begin(), deferred_slots_.begin() + (nodes.slots() + 63) / 64, 0);
   const std::int64_t outside = match(nodes, pattern, params, groups, known, winner).outside;
   tally_evaluations(nodes, outside, tally);
 }
@@ -683,7 +704,7 @@ void BlockMatcher::evaluate_lean(const PackedNodes &nodes, const double *pattern
   // Without cut points the kernels only read the list.
   const MatchOut out{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                      every_block_.data(), nullptr, nullptr, nullptr, nullptr, &winner};
-  const MatchCount count = kernel_function(kernel_)(nodes.view(), pattern, p, out, blocks);
+  const MatchCount count = kernel_function(kernel_)(view_of(nodes), pattern, p, out, blocks);
   tally_evaluations(nodes, count.outside, tally);
 }
 

@@ -188,7 +188,10 @@ class PackedNodes {
   void reset(std::int32_t num_features, const ReachRule &rule = ReachRule());
   // Gives every node placed or refreshed from now on its choice cut under
   // `rule` (kept over resets until set again).
-  void set_choice_rule(const ChoiceCutRule &rule) { choice_rule_ = rule; }
+  void set_choice_rule(const ChoiceCutRule &rule) {
+    choice_rule_ = rule;
+    stamp_.renew();
+  }
   bool choosing() const { return choice_rule_.usable; }
   void reserve(std::int32_t nodes);
   // Adds a copy of the node's geometry as node size(), in the slot after
@@ -210,6 +213,7 @@ class PackedNodes {
   // Node in a slot, or -1 for padding.
   std::int32_t node_at(std::int32_t slot) const { return node_at_[slot]; }
   double free_size(std::int32_t slot) const { return free_size_[slot]; }
+  const double *free_sizes() const { return free_size_.data(); }
   // True while every node sits in the slot of its own index.
   bool in_node_order() const { return in_order_; }
   // Per block, the number of nodes in it, and a bit for each lane without
@@ -219,11 +223,28 @@ class PackedNodes {
   // Where the nodes' cuts may be tested; none without a usable rule.
   const CutPoints &cut_points() const { return cuts_; }
   PackedView view() const;
+  // Differs from every earlier value of any PackedNodes' stamp(): taken
+  // afresh on every change and by every copy, so a view built at one stamp
+  // serves as long as the stamp holds.
+  std::uint64_t stamp() const { return stamp_.value; }
 
  private:
   void add_block();
   void store(std::int32_t slot, std::int32_t i, const Node &node);
 
+  struct Stamp {
+    std::uint64_t value = next();
+    Stamp() = default;
+    Stamp(const Stamp &) : value(next()) {}
+    Stamp &operator=(const Stamp &) {
+      value = next();
+      return *this;
+    }
+    void renew() { value = next(); }
+    static std::uint64_t next();
+  };
+
+  Stamp stamp_;
   std::int32_t M_ = 0;
   std::int32_t count_ = 0;
   std::int32_t points_ = 0;
@@ -450,6 +471,14 @@ class BlockMatcher {
   };
 
   void grow(const PackedNodes &nodes);
+  // nodes.view(), built once for each of the nodes' stamps.
+  const PackedView &view_of(const PackedNodes &nodes) {
+    if (viewed_ != nodes.stamp()) {
+      view_ = nodes.view();
+      viewed_ = nodes.stamp();
+    }
+    return view_;
+  }
   bool single_pattern(const double *pattern, std::int32_t M, double &error);
   MatchCount match(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                    const NodeGroups *groups, const KnownFailures &known,
@@ -464,12 +493,15 @@ class BlockMatcher {
                       double &best) const;
   double evaluate_seed(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
                        std::int32_t b, double alpha, MatchCount &total);
+  // The kernel over `listed` blocks of `list` (block_list_ when null).
   MatchCount run_kernel(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
-                        std::int32_t listed);
+                        std::int32_t listed, std::int32_t *list = nullptr);
   void add(MatchCount &total, const MatchCount &part);
   const std::uint64_t *node_order_bits(const PackedNodes &nodes);
 
   MatchKernel kernel_;
+  PackedView view_;
+  std::uint64_t viewed_ = 0;  // the stamp view_ was built at; none is 0
   AlignedVector<double> distance_;
   AlignedVector<double> excess_;
   AlignedVector<double> fit_;

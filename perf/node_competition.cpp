@@ -217,7 +217,7 @@ PatternDecision PackedCompetition::decide(const double *pattern, const Competiti
                               d.evaluation, skips);
   else
     matcher.evaluate(packed_, pattern, params, d.evaluation, grouped_ ? &groups_ : nullptr);
-  const double *free_size = packed_.view().free_size;
+  const double *free_size = packed_.free_sizes();
   const auto cfv_at = [&](std::int32_t slot) {
     return choosing_ ? matcher.cfv(slot)
                      : compute_cfv(matcher.fit(slot), free_size[slot], rules.alpha);

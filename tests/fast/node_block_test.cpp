@@ -242,6 +242,56 @@ TEST(PackedNodes, RefreshFollowsAChangedNodeAndItsShape) {
   EXPECT_EQ(packed.point_count(), 0);
 }
 
+// One matcher kept across packings, as a module keeps it across calls and
+// a training run while it adds nodes: what it evaluates must always be the
+// packing it is handed now (its arrays may have moved, or be another's).
+TEST(PackedNodes, OneMatcherFollowsEveryPackingItIsHanded) {
+  model_params = ModelParams{5, 4.0, 0.5, 0.01, 1.0};
+  NodeFactory factory(5, 2024);
+  const MatchParams params{0.5, 4.0, 1e-7, 0.3};
+  for (MatchKernel kernel : supported_kernels()) {
+    SCOPED_TRACE(match_kernel_name(kernel));
+    BlockMatcher matcher(kernel);
+    std::vector<Node> a_nodes, b_nodes;
+    PackedNodes a(5), b(5);
+    for (int i = 0; i < 3; ++i) {
+      a_nodes.push_back(factory.make());
+      a.push_back(a_nodes.back());
+    }
+    for (int i = 0; i < 9; ++i) {
+      b_nodes.push_back(factory.make());
+      b.push_back(b_nodes.back());
+    }
+    compare_pattern(a_nodes, a, matcher, factory.pattern(), params);
+    compare_pattern(b_nodes, b, matcher, factory.pattern(), params);
+    // Grown one node at a time past many reallocations of its arrays.
+    for (int i = 0; i < 40; ++i) {
+      a_nodes.push_back(factory.make());
+      a.push_back(a_nodes.back());
+      compare_pattern(a_nodes, a, matcher, factory.pattern_near(a_nodes.back()), params);
+    }
+    // A node changed in place, then a copy and an assignment over the other.
+    a_nodes[7] = factory.make();
+    a.refresh(7, a_nodes[7]);
+    compare_pattern(a_nodes, a, matcher, factory.pattern_near(a_nodes[7]), params);
+    const PackedNodes copy = a;
+    compare_pattern(a_nodes, copy, matcher, factory.pattern(), params);
+    b = a;
+    compare_pattern(a_nodes, b, matcher, factory.pattern(), params);
+    // Emptied and refilled with fewer features.
+    model_params = ModelParams{2, 4.0, 0.5, 0.01, 1.0};
+    NodeFactory narrow(2, 7);
+    std::vector<Node> c_nodes;
+    a.reset(2);
+    for (int i = 0; i < 6; ++i) {
+      c_nodes.push_back(narrow.make());
+      a.push_back(c_nodes.back());
+    }
+    compare_pattern(c_nodes, a, matcher, narrow.pattern(), params);
+    model_params = ModelParams{5, 4.0, 0.5, 0.01, 1.0};
+  }
+}
+
 TEST(OpBatching, LargeTalliesReachCountersAndHostUnchanged) {
   // 5e9 flops and 3e9 comparisons: more than one int call can carry.
   OpTally tally{5000000000ull, 3000000000ull};
