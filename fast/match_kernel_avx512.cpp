@@ -73,7 +73,10 @@ struct Constants512 {
 // feature.
 template <int NP>
 QIR_TARGET_AVX512 inline void pair_sums(const PackedView &nodes, const std::int32_t (&blocks)[2 * NP],
-                                        const double *pattern, V (&sq)[NP], V (&proj)[NP]) {
+                                        const double *pattern, V (&sq_out)[NP], V (&proj_out)[NP]) {
+  // Summed in locals: the caller's arrays may alias the node data (vector
+  // types may alias doubles), which would keep every sum in memory.
+  V sq[NP], proj[NP];
 QIR_UNROLL(8)
   for (int p = 0; p < NP; ++p) {
     sq[p] = _mm512_setzero_pd();
@@ -102,6 +105,11 @@ QIR_UNROLL(8)
             proj[p], _mm512_mul_pd(load_pair(u[2 * p] + base, u[2 * p + 1] + base), d));
       }
     }
+  }
+QIR_UNROLL(8)
+  for (int p = 0; p < NP; ++p) {
+    sq_out[p] = sq[p];
+    proj_out[p] = proj[p];
   }
 }
 
