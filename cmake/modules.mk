@@ -86,6 +86,7 @@ QIR_GROUP_fast = \
   fast/match_kernel_sse2.cpp \
   fast/node_block.cpp \
   fast/node_groups.cpp \
+  fast/passing_most.cpp \
   fast/search_memory.cpp \
   fast/vigilance_reach.cpp \
   fast/worker_pool.cpp

@@ -267,7 +267,8 @@ std::int32_t PackedSearch::search(NodeList &nodes, std::int32_t J, const double 
       std::copy(passing, passing + words, eligible_.begin());
       word_most_.resize(static_cast<std::size_t>(words));
       const PassingChoice choice =
-          choose_passing(packed_, passing, packed_.slots(), matcher_.cfv_data(), word_most_.data());
+          choose_passing(matcher_.kernel(), packed_, passing, packed_.slots(),
+                         matcher_.cfv_data(), word_most_.data());
       winner = choice.winner;
       candidates = choice.candidates;
       ops_.flops += static_cast<std::uint64_t>(cfv_flops) * static_cast<std::uint64_t>(candidates);
