@@ -19,8 +19,8 @@ CommandSpec command_spec() {
   s.summary =
       "Looks for a training setting that suits the labelled patterns of DATA.csv\n"
       "better than the defaults, by cross-validation on DATA.csv alone: unless --scale\n"
-      "is given, tries the defaults under each scaling (minmax, rank, standard) and\n"
-      "keeps minmax unless another beats it by more than the standard error of its\n"
+      "is given, tries the defaults under minmax and under rank scaling and keeps\n"
+      "minmax unless rank beats it by more than the standard error of its\n"
       "per-fold gain; screens the node settings of a grid under that scaling with\n"
       "one shuffled member each, tries the best with ensembles, and keeps the\n"
       "defaults unless the best ensemble (or the defaults under the chosen scaling)\n"
@@ -109,7 +109,7 @@ int search_command(const Words &words) {
             << ", " << count_of(data.features(), "feature") << "; "
             << count_of(settings_count, "node setting") << " screened with one shuffled member, "
             << "the best tried with ensembles"
-            << (choose_scaling ? ", after the defaults under each scaling" : "") << "; each by "
+            << (choose_scaling ? ", after the defaults under minmax and rank" : "") << "; each by "
             << settings.folds << "-fold cross-validation (seed " << settings.seed << ")\n";
   warn_about_training_data(data);
   ModuleRunner runner = make_runner(args);

@@ -1,7 +1,7 @@
 // The search for a training setting that suits the data better than the
 // defaults, by cross-validation inside the given data only. Unless the
 // scaling is given, it first tries the defaults under each scaling of
-// search_scalings() and keeps min-max unless another beats it clearly; it
+// search_scalings() and keeps min-max unless rank beats it clearly; it
 // then screens the node settings of the grid (search_grid.h) under that
 // scaling with one shuffled member each, tries the best few with several
 // numbers of voters, and keeps the defaults unless the best of those (or

@@ -59,7 +59,7 @@ std::vector<TrainingParams> search_grid(std::size_t varying) {
 const std::vector<int> &search_voters() { return voter_counts; }
 
 const std::vector<Scaling> &search_scalings() {
-  static const std::vector<Scaling> scalings{Scaling::min_max, Scaling::rank, Scaling::standard};
+  static const std::vector<Scaling> scalings{Scaling::min_max, Scaling::rank};
   return scalings;
 }
 

@@ -76,8 +76,8 @@ _MODULE_NAMES = ("D", "ratio", "vigilance", "alpha", "learning_rate",
 def search(X, y, folds=5, random_state=None, scale=None):
     """Looks for a QIRClassifier setting that suits (X, y) better than the
     defaults, by cross-validation on (X, y) alone, as `qir search` does: with
-    ``scale`` None the defaults are tried under each scaling first (minmax,
-    rank, standard) and minmax kept unless another beats it by more than the
+    ``scale`` None the defaults are tried under minmax and rank scaling first
+    and minmax kept unless rank beats it by more than the
     standard error of its per-fold gain; node settings are screened under
     that scaling with one shuffled member each, the best tried with
     ensembles, and the defaults kept unless the best (or the defaults under

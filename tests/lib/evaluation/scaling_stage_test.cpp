@@ -60,10 +60,10 @@ TEST(ScalingStage, ChoosesRankWhereOutliersSquashMinMaxAndScreensUnderIt) {
   ModuleRunner runner(module_directory(std::nullopt));
   const SearchOutcome outcome = run_search(runner, split_by_sum(150, true), search_settings(),
                                            [](const std::string &) {}, {}, true);
-  ASSERT_EQ(outcome.scalings.size(), 3u);
+  ASSERT_EQ(outcome.scalings.size(), 2u);
   std::set<Scaling> tried;
   for (const SearchCandidate &c : outcome.scalings) tried.insert(c.scaling);
-  EXPECT_EQ(tried, (std::set<Scaling>{Scaling::min_max, Scaling::rank, Scaling::standard}));
+  EXPECT_EQ(tried, (std::set<Scaling>{Scaling::min_max, Scaling::rank}));
   EXPECT_EQ(outcome.defaults.scaling, Scaling::min_max);
   EXPECT_EQ(outcome.scalings.front().scaling, Scaling::rank);
   EXPECT_EQ(outcome.chosen.scaling, Scaling::rank);
@@ -81,7 +81,7 @@ TEST(ScalingStage, KeepsMinMaxWhereItSuitsAndTriesOnlyAGivenScaling) {
   const Dataset data = split_by_sum(150, false);
   const SearchOutcome chosen =
       run_search(runner, data, search_settings(), [](const std::string &) {}, {}, true);
-  ASSERT_EQ(chosen.scalings.size(), 3u);
+  ASSERT_EQ(chosen.scalings.size(), 2u);
   for (const SearchCandidate &c : chosen.screened) EXPECT_EQ(c.scaling, Scaling::min_max);
   EXPECT_EQ(chosen.chosen.scaling, Scaling::min_max);
   expect_guarded(chosen);
@@ -128,7 +128,7 @@ TEST(ScalingStage, ASearchRunElsewhereGetsEachScalingAndChoosesAlike) {
       true);
   EXPECT_EQ(scalings_seen.count(Scaling::standard) + scalings_seen.count(Scaling::rank) +
                 scalings_seen.count(Scaling::min_max),
-            local.screened.size() + local.finalists.size() + 3);
+            local.screened.size() + local.finalists.size() + 2);
   EXPECT_EQ(apart.chosen.scaling, local.chosen.scaling);
   EXPECT_EQ(apart.chosen.params.D, local.chosen.params.D);
   EXPECT_EQ(apart.chosen.voting.voters, local.chosen.voting.voters);
