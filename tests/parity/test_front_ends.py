@@ -292,3 +292,25 @@ def test_search_tables_are_identical(runs):
     chosen = found["best_params"]
     assert int(options["--voters"]) == chosen["n_voters"]
     assert (float(options["--D"]) if "--D" in options else None) == chosen["D"]
+
+
+def _scaling_rows(text):
+    """The rows of the search's scaling stage."""
+    return [line for line in text.splitlines() if re.match(r"^ *(minmax|rank|standard) +\d", line)]
+
+
+def _word(scale):
+    return {True: "minmax", False: "none"}.get(scale, scale)
+
+
+def test_search_scaling_stage_and_choice_are_the_same(runs):
+    command = runs["command"]["search"]
+    found = runs["python"]["search"]
+    python = ["%8s %8.2f%% %8.2f%% %8.1f %+7.2f ± %.2f" % (
+        _word(c["scale"]), c["accuracy"], c["unknown"], c["nodes"], c["gain"], c["gain_error"])
+        for c in found["scalings"]]
+    assert len(python) == 2 and python == _scaling_rows(command)
+    assert _scaling_rows(runs["octave"]["search"]) == _scaling_rows(command)
+    best = command.split("Best setting: ")[1].split()
+    options = dict(zip(best[5::2], best[6::2]))
+    assert options.get("--scale", "minmax") == _word(found["best_params"]["scale"])
