@@ -16,14 +16,8 @@
 namespace qir {
 namespace {
 
-std::vector<double> fold_accuracies(const CvResult &result) {
-  std::vector<double> accuracy;
-  for (const FoldResult &fold : result.folds) accuracy.push_back(fold.accuracy_percent());
-  return accuracy;
-}
-
 void set_gain(SearchCandidate &a, const SearchCandidate &b) {
-  const FoldGain gain = fold_gain(fold_accuracies(a.result), fold_accuracies(b.result));
+  const FoldGain gain = fold_gain(a.result, b.result);
   a.gain = gain.mean;
   a.gain_error = gain.error;
 }

@@ -85,22 +85,25 @@ std::vector<std::size_t> rank_settings(const std::vector<SettingScore> &scores) 
   return order;
 }
 
-FoldGain fold_gain(const std::vector<double> &accuracy,
-                   const std::vector<double> &default_accuracy) {
-  const std::size_t folds = std::min(accuracy.size(), default_accuracy.size());
-  double mean = 0, squares = 0;
-  for (std::size_t k = 0; k < folds; ++k) mean += accuracy[k] - default_accuracy[k];
-  mean /= static_cast<double>(std::max<std::size_t>(folds, 1));
+FoldGain fold_gain(const CvResult &result, const CvResult &defaults) {
+  const std::size_t folds = std::min(result.folds.size(), defaults.folds.size());
+  std::vector<double> gains(folds);
   for (std::size_t k = 0; k < folds; ++k) {
-    const double gain = accuracy[k] - default_accuracy[k];
-    squares += (gain - mean) * (gain - mean);
+    const FoldResult &fold = result.folds[k];
+    const double more_correct =
+        static_cast<double>(fold.correct) - static_cast<double>(defaults.folds[k].correct);
+    gains[k] = fold.patterns == 0 ? 0 : 100.0 * more_correct / static_cast<double>(fold.patterns);
   }
-  FoldGain result;
-  result.mean = mean;
-  result.error = folds < 2 ? 0
-                           : std::sqrt(squares / static_cast<double>(folds - 1) /
-                                       static_cast<double>(folds));
-  return result;
+  double mean = 0, squares = 0;
+  for (double gain : gains) mean += gain;
+  mean /= static_cast<double>(std::max<std::size_t>(folds, 1));
+  for (double gain : gains) squares += (gain - mean) * (gain - mean);
+  FoldGain outcome;
+  outcome.mean = mean;
+  outcome.error = folds < 2 ? 0
+                            : std::sqrt(squares / static_cast<double>(folds - 1) /
+                                        static_cast<double>(folds));
+  return outcome;
 }
 
 bool clearly_better(const FoldGain &gain) { return gain.mean > 0 && gain.mean > gain.error; }

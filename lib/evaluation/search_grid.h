@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../model/model_file.h"
+#include "cross_validation.h"
 
 namespace qir {
 
@@ -47,12 +48,14 @@ struct SettingScore {
 std::vector<std::size_t> rank_settings(const std::vector<SettingScore> &scores);
 
 // A setting's gain over the defaults on the same folds: the mean of the
-// per-fold accuracy differences (points) and its standard error.
+// per-fold accuracy differences (points) and its standard error. Each
+// difference is taken in patterns before it becomes points, so folds whose
+// gains cancel give a gain of exactly 0, not a rounding residue of either sign.
 struct FoldGain {
   double mean = 0;
   double error = 0;
 };
-FoldGain fold_gain(const std::vector<double> &accuracy, const std::vector<double> &default_accuracy);
+FoldGain fold_gain(const CvResult &result, const CvResult &defaults);
 
 // The search's guard: a setting replaces the defaults only when it beats
 // them by more than the standard error of its gain.
