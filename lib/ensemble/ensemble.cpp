@@ -383,4 +383,39 @@ VoteResult classify_ensemble(Modules &runner, const Model &model, PatternMatrix 
               vote_weights(model));
 }
 
+namespace {
+
+// Rows first … first + count - 1 of `patterns`.
+OwnedPatterns row_range(PatternMatrix patterns, std::size_t first, std::size_t count) {
+  OwnedPatterns out;
+  out.rows = count;
+  out.columns = patterns.columns;
+  out.values.resize(count * patterns.columns);
+  for (std::size_t c = 0; c < patterns.columns; ++c)
+    std::copy_n(patterns.values + c * patterns.rows + first, count,
+                out.values.begin() + static_cast<std::ptrdiff_t>(c * count));
+  return out;
+}
+
+}  // namespace
+
+VoteResult classify_in_blocks(Modules &runner, const Model &model, PatternMatrix patterns,
+                              const ClassifyParams &params, std::size_t block_rows) {
+  if (params.oflag != 0 || block_rows == 0 || patterns.rows <= block_rows)
+    return classify_ensemble(runner, model, patterns, params);
+  VoteResult all;
+  all.labels.reserve(patterns.rows);
+  all.votes.reserve(patterns.rows);
+  for (std::size_t first = 0; first < patterns.rows; first += block_rows) {
+    const std::size_t count = std::min(block_rows, patterns.rows - first);
+    const OwnedPatterns block = row_range(patterns, first, count);
+    const VoteResult part = classify_ensemble(runner, model, block.view(), params);
+    if (first == 0) all.classes = part.classes;
+    all.labels.insert(all.labels.end(), part.labels.begin(), part.labels.end());
+    all.shares.insert(all.shares.end(), part.shares.begin(), part.shares.end());
+    all.votes.insert(all.votes.end(), part.votes.begin(), part.votes.end());
+  }
+  return all;
+}
+
 }  // namespace qir

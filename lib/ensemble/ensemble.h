@@ -102,4 +102,17 @@ MemberPatterns member_view(const Member &member, PatternMatrix patterns);
 VoteResult classify_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                              const ClassifyParams &params);
 
+// Rows the members classify at a time when the modules print nothing.
+inline constexpr std::size_t silent_block_rows = std::size_t{1} << 14;
+
+// classify_ensemble, at oflag 0 a block of `block_rows` rows at a time: a
+// block stays in cache while every member classifies it, and a member's
+// call copies a block rather than the whole matrix. Each pattern's vote is
+// its own, so the result is that of one call per member; only the modules'
+// running operation counters differ (a member's nodes are set up once per
+// call), as with `qir classify`'s blocks.
+VoteResult classify_in_blocks(Modules &runner, const Model &model, PatternMatrix patterns,
+                              const ClassifyParams &params,
+                              std::size_t block_rows = silent_block_rows);
+
 }  // namespace qir

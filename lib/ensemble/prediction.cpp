@@ -115,7 +115,7 @@ std::vector<std::vector<double>> best_fit_labels(Modules &runner, const Model &m
 
 VoteResult predict_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                             const ClassifyParams &params, const PredictOptions &options) {
-  VoteResult result = classify_ensemble(runner, model, patterns, params);
+  VoteResult result = classify_in_blocks(runner, model, patterns, params);
   among(result, options.classes);
   if (!options.best_fit_for_unknown) return result;
   std::vector<std::size_t> unknown;

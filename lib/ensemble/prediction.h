@@ -22,7 +22,7 @@ struct PredictOptions {
 };
 
 // The members classify the patterns (N x M, scaled as the model scales)
-// and vote (classify_ensemble).
+// and vote (classify_in_blocks).
 VoteResult predict_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                             const ClassifyParams &params, const PredictOptions &options);
 

@@ -67,7 +67,7 @@ VoteResult vote_on(Modules &runner, const Model &model,
   const auto rows = column_major(
       scale_patterns(patterns, model_scaling(model)),
       features);
-  return classify_ensemble(runner, model, rows.view(), params);
+  return classify_in_blocks(runner, model, rows.view(), params);
 }
 
 void check_feature_count(const Model &model, std::size_t features) {

@@ -38,8 +38,8 @@ Model continue_model(Modules &runner, const Model &earlier, const Dataset &data,
                      const TrainingParams &params, double oflag,
                      const EnsembleOptions &options = {});
 
-// One qir_perf call per member and their vote: one label per pattern, the
-// patterns scaled first when the model scales. Throws InputError when the
+// The members' qir_perf calls (classify_in_blocks) and their vote: one
+// label per pattern, the patterns scaled first when the model scales. Throws InputError when the
 // data have a different number of features than the model.
 VoteResult vote_on(Modules &runner, const Model &model,
                    const std::vector<std::vector<double>> &patterns,

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <optional>
 
 #include "ensemble/ensemble.h"
@@ -84,4 +86,41 @@ TEST(Prediction, TheVoteIsAmongTheCallersClasses) {
     EXPECT_EQ(wider.shares[4 * r + 2], own.shares[2 * r + 1]);
     EXPECT_EQ(wider.shares[4 * r + 3], 0);
   }
+}
+
+// Silent classification goes a block of rows at a time; it must give what
+// one call per member gives, whatever the block size and wherever the
+// blocks end (a last block of one row, a block of one row each), and
+// printing calls must stay one per member.
+TEST(Prediction, SilentBlocksGiveTheVoteOfOneCallPerMember) {
+  Setting s;
+  std::vector<std::vector<double>> rows;
+  for (int k = 0; k < 57; ++k) rows.push_back({(k * 13 % 57) / 40.0 - 0.2, (k * 7 % 19) / 15.0});
+  rows.push_back({1e6, -1e6});  // no member classifies it
+  const OwnedPatterns matrix = column_major(rows, 2);
+  const VoteResult whole = classify_ensemble(s.runner, s.model, matrix.view(), s.params);
+  int unknowns = 0;
+  for (int votes : whole.votes) unknowns += votes == 0;
+  ASSERT_GT(unknowns, 0);
+  ASSERT_LT(unknowns, static_cast<int>(rows.size()));
+  for (std::size_t block : {1, 8, 19, 57, 58, 1000}) {
+    const VoteResult blocks = classify_in_blocks(s.runner, s.model, matrix.view(), s.params, block);
+    EXPECT_EQ(blocks.labels, whole.labels) << block;
+    EXPECT_EQ(blocks.shares, whole.shares) << block;
+    EXPECT_EQ(blocks.votes, whole.votes) << block;
+    EXPECT_EQ(blocks.classes, whole.classes) << block;
+  }
+  // At oflag 1 the first member's summary covers every pattern: one call.
+  std::string printed;
+  s.runner.set_console({[&](std::string_view text) { printed += text; }, {}});
+  ClassifyParams talking = s.params;
+  talking.oflag = 1;
+  const VoteResult told = classify_in_blocks(s.runner, s.model, matrix.view(), talking, 8);
+  EXPECT_EQ(told.labels, whole.labels);
+  std::size_t lines = 0;
+  for (std::size_t at = printed.find("FLOPs"); at != std::string::npos; at = printed.find("FLOPs", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 1u) << printed;
+  const VoteResult empty = classify_in_blocks(s.runner, s.model, column_major({}, 2).view(), s.params, 8);
+  EXPECT_TRUE(empty.labels.empty());
 }
