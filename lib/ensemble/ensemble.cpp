@@ -7,6 +7,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -399,8 +400,109 @@ OwnedPatterns row_range(PatternMatrix patterns, std::size_t first, std::size_t c
 
 }  // namespace
 
+namespace {
+
+// The labels of a vote that ends for each pattern once it is settled. The
+// block's rows still voting are gathered (the member's columns of them)
+// into one buffer that every member of every block reuses.
+class SettlingVote {
+ public:
+  SettlingVote(const Model &model, const ClassifyParams &params, std::size_t block_rows)
+      : model_(model), params_(params), classes_(model_classes(model).labels) {
+    counts_.reserve(block_rows * classes_.size());
+    live_.reserve(block_rows);
+    gathered_.reserve(block_rows * static_cast<std::size_t>(model.features));
+  }
+
+  // Rows first … first + count - 1 of `patterns`, their labels and votes
+  // appended to `result`.
+  void block(Modules &runner, PatternMatrix patterns, std::size_t first, std::size_t count,
+             VoteResult &result) {
+    const std::size_t width = classes_.size();
+    counts_.assign(count * width, 0);
+    live_.resize(count);
+    for (std::size_t r = 0; r < count; ++r) live_[r] = r;
+    const auto members = static_cast<int>(model_.members.size());
+    // Every member is called on the first block, if only with no rows, so
+    // that a call it would refuse is refused whatever the votes.
+    for (int k = 0; k < members && (!live_.empty() || first == 0); ++k) {
+      const Member &member = model_.members[static_cast<std::size_t>(k)];
+      const std::vector<double> given = runner.classify_member(
+          member, static_cast<int>(member.width(model_.features)),
+          gather(member, patterns, first, count), member_params(member));
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < live_.size(); ++i) {
+        int *row = counts_.data() + live_[i] * width;
+        const auto found = std::lower_bound(classes_.begin(), classes_.end(), given[i]);
+        if (found != classes_.end() && *found == given[i]) ++row[found - classes_.begin()];
+        if (!vote_settled(row, width, members - k - 1)) live_[kept++] = live_[i];
+      }
+      live_.resize(kept);
+    }
+    for (std::size_t r = 0; r < count; ++r) {
+      const int *row = counts_.data() + r * width;
+      const int *best = std::max_element(row, row + width);  // the first of a tie
+      const bool voted = best != row + width && *best > 0;
+      result.labels.push_back(voted ? classes_[static_cast<std::size_t>(best - row)]
+                                    : params_.unknown_label);
+      result.votes.push_back(std::accumulate(row, row + width, 0));
+    }
+  }
+
+  const std::vector<double> &classes() const { return classes_; }
+
+ private:
+  ClassifyParams member_params(const Member &member) const {
+    ClassifyParams own = params_;
+    own.D = member_D(params_.D, member.width(model_.features), model_.features);
+    return own;
+  }
+
+  // The member's columns of the live rows; the patterns themselves when
+  // they are all of it.
+  PatternMatrix gather(const Member &member, PatternMatrix patterns, std::size_t first,
+                       std::size_t count) {
+    const bool every_column = member.features.empty();
+    if (every_column && count == patterns.rows && live_.size() == count) return patterns;
+    const std::size_t n = live_.size();
+    const std::size_t columns = every_column ? patterns.columns : member.features.size();
+    gathered_.resize(n * columns);
+    for (std::size_t c = 0; c < columns; ++c) {
+      const double *from =
+          patterns.values + (every_column ? c : member.features[c]) * patterns.rows + first;
+      double *to = gathered_.data() + c * n;
+      for (std::size_t i = 0; i < n; ++i) to[i] = from[live_[i]];
+    }
+    return {gathered_.data(), n, columns};
+  }
+
+  const Model &model_;
+  const ClassifyParams &params_;
+  const std::vector<double> classes_;
+  std::vector<int> counts_;          // block rows x classes
+  std::vector<std::size_t> live_;    // the block's rows still voting
+  std::vector<double> gathered_;
+};
+
+}  // namespace
+
 VoteResult classify_in_blocks(Modules &runner, const Model &model, PatternMatrix patterns,
-                              const ClassifyParams &params, std::size_t block_rows) {
+                              const ClassifyParams &params, std::size_t block_rows,
+                              VoteNeeds needs) {
+  const bool settling = needs == VoteNeeds::labels && params.oflag == 0 &&
+                        !model.voting.oob_weights && !model.members.empty() &&
+                        patterns.rows > 0;
+  if (settling) {
+    const std::size_t rows = block_rows == 0 ? patterns.rows : block_rows;
+    SettlingVote settle(model, params, std::min(rows, patterns.rows));
+    VoteResult all;
+    all.classes = settle.classes();
+    all.labels.reserve(patterns.rows);
+    all.votes.reserve(patterns.rows);
+    for (std::size_t first = 0; first < patterns.rows; first += rows)
+      settle.block(runner, patterns, first, std::min(rows, patterns.rows - first), all);
+    return all;
+  }
   if (params.oflag != 0 || block_rows == 0 || patterns.rows <= block_rows)
     return classify_ensemble(runner, model, patterns, params);
   VoteResult all;

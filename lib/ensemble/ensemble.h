@@ -111,8 +111,15 @@ inline constexpr std::size_t silent_block_rows = std::size_t{1} << 14;
 // its own, so the result is that of one call per member; only the modules'
 // running operation counters differ (a member's nodes are set up once per
 // call), as with `qir classify`'s blocks.
+//
+// With `needs` VoteNeeds::labels (and counted votes: weighted ones are
+// always counted in full), the members vote in model order and each
+// classifies only the block's rows whose vote is not yet settled
+// (vote_settled): the same labels, fewer member calls per pattern, and the
+// modules' operation totals count only the rows each member saw.
 VoteResult classify_in_blocks(Modules &runner, const Model &model, PatternMatrix patterns,
                               const ClassifyParams &params,
-                              std::size_t block_rows = silent_block_rows);
+                              std::size_t block_rows = silent_block_rows,
+                              VoteNeeds needs = VoteNeeds::everything);
 
 }  // namespace qir

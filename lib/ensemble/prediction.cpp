@@ -85,6 +85,10 @@ std::vector<double> member_best_fit(Modules &runner, const Member &member, int f
 // The shares of `result` (among result.classes) spread over `classes`.
 void among(VoteResult &result, const std::vector<double> &classes) {
   if (classes.empty() || classes == result.classes) return;
+  if (result.shares.empty()) {  // the labels alone
+    result.classes = classes;
+    return;
+  }
   const std::size_t rows = result.labels.size(), from = result.classes.size();
   std::vector<double> shares(rows * classes.size(), 0.0);
   for (std::size_t c = 0; c < from; ++c) {
@@ -115,7 +119,8 @@ std::vector<std::vector<double>> best_fit_labels(Modules &runner, const Model &m
 
 VoteResult predict_ensemble(Modules &runner, const Model &model, PatternMatrix patterns,
                             const ClassifyParams &params, const PredictOptions &options) {
-  VoteResult result = classify_in_blocks(runner, model, patterns, params);
+  VoteResult result =
+      classify_in_blocks(runner, model, patterns, params, silent_block_rows, options.needs);
   among(result, options.classes);
   if (!options.best_fit_for_unknown) return result;
   std::vector<std::size_t> unknown;
@@ -126,7 +131,7 @@ VoteResult predict_ensemble(Modules &runner, const Model &model, PatternMatrix p
   const double first_class = result.classes.empty() ? 0 : result.classes.front();
   VoteResult fallback = vote(best_fit_labels(runner, model, rows.view(), params, first_class),
                              result.classes, params.unknown_label, vote_weights(model));
-  const std::size_t width = result.classes.size();
+  const std::size_t width = result.shares.empty() ? 0 : result.classes.size();
   for (std::size_t k = 0; k < unknown.size(); ++k) {
     result.labels[unknown[k]] = fallback.labels[k];
     std::copy_n(fallback.shares.begin() + static_cast<std::ptrdiff_t>(k * width), width,

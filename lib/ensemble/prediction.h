@@ -19,6 +19,9 @@ struct PredictOptions {
   // The classes the vote is among, ascending (a front end's classes may
   // include some without nodes); empty: the model's.
   std::vector<double> classes;
+  // VoteNeeds::labels: the labels alone (no shares), each pattern's vote
+  // ending once it is settled.
+  VoteNeeds needs = VoteNeeds::everything;
 };
 
 // The members classify the patterns (N x M, scaled as the model scales)

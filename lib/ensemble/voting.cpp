@@ -65,6 +65,20 @@ VoteResult vote(const std::vector<std::vector<double>> &member_labels,
   return result;
 }
 
+bool vote_settled(const int *counts, std::size_t width, int left) {
+  if (width == 0) return true;  // nothing can be voted for
+  std::size_t best = 0;
+  for (std::size_t c = 1; c < width; ++c)
+    if (counts[c] > counts[best]) best = c;
+  if (left > 0 && counts[best] == 0) return false;
+  // A rival below the winner wins a tie with it; one above it only ties.
+  for (std::size_t c = 0; c < best; ++c)
+    if (counts[c] + left >= counts[best]) return false;
+  for (std::size_t c = best + 1; c < width; ++c)
+    if (counts[c] + left > counts[best]) return false;
+  return true;
+}
+
 std::string member_heading(std::size_t member, std::size_t members) {
   return "\nMember " + std::to_string(member + 1) + " of " + std::to_string(members) + ":";
 }

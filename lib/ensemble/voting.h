@@ -41,6 +41,21 @@ VoteResult vote(const std::vector<std::vector<double>> &member_labels,
                 const std::vector<double> &classes, double unknown_label,
                 const std::vector<double> &weights = {});
 
+// What a caller takes from the vote. With the labels alone, a pattern's
+// vote may end as soon as the members still to vote cannot change its
+// label (classify_in_blocks): the labels are the full vote's, the shares
+// are left empty and `votes` counts the votes seen until then (0 exactly
+// where no member voted).
+enum class VoteNeeds { everything, labels };
+
+// Whether the winner of a pattern's vote is settled: `counts` holds its
+// votes so far, class by class (`width` of them), and `left` members are
+// still to vote, each for any class or none. The winner so far (the first
+// class with the most votes) stays the winner only when it has a vote
+// (else the pattern may stay unclassified or go to any class that gets
+// one) and no rival can reach it, or only tie it from a higher class.
+bool vote_settled(const int *counts, std::size_t width, int left);
+
 // The members' weights in the vote: empty when each counts once.
 std::vector<double> vote_weights(const Model &model);
 

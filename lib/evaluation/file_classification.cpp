@@ -85,7 +85,8 @@ FileClassificationResult classify_whole(ModuleRunner &runner, const Model &model
   Dataset data = dataset_from_table(table, job.source, job.format, model.class_names);
   if (const auto mismatch = feature_name_mismatch(model.feature_names, data))
     warnings << "Warning: " << *mismatch << "\n";
-  const VoteResult voted = vote_on(runner, model, data.patterns, params);
+  const VoteResult voted = vote_on(runner, model, data.patterns, params,
+                                   job.scores_path ? VoteNeeds::everything : VoteNeeds::labels);
   if (job.scores_path)
     write_file_atomically(*job.scores_path, format_shares(voted, model.class_names));
   if (job.labels_path)
@@ -368,6 +369,12 @@ class BlockStream {
         }
         values[c * n + r] = value;
       }
+    if (!scores_ && !tally_) {  // the labels alone: each vote ends once settled
+      const VoteResult voted = classify_in_blocks(runner_, model_, {values, n, M}, params_, 0,
+                                                  VoteNeeds::labels);
+      write_labels(voted.labels);
+      return;
+    }
     std::vector<std::vector<double>> member_labels(model_.members.size());
     for (std::size_t k = 0; k < model_.members.size(); ++k) {
       const Member &member = model_.members[k];
@@ -386,11 +393,15 @@ class BlockStream {
     const VoteResult voted =
         vote(member_labels, classes_, params_.unknown_label, vote_weights(model_));
     if (scores_) scores_->write(share_rows(voted));
+    write_labels(voted.labels);
+  }
+
+  void write_labels(const std::vector<double> &labels) {
     if (labels_)
       labels_->write(format_labels(
-          labels_to_write(voted.labels, params_.unknown_label, job_.written_unknown),
+          labels_to_write(labels, params_.unknown_label, job_.written_unknown),
           model_.class_names));
-    assigned_.insert(assigned_.end(), voted.labels.begin(), voted.labels.end());
+    assigned_.insert(assigned_.end(), labels.begin(), labels.end());
   }
 
   ModuleRunner &runner_;

@@ -61,13 +61,13 @@ Model continue_model(Modules &runner, const Model &earlier, const Dataset &data,
 
 VoteResult vote_on(Modules &runner, const Model &model,
                    const std::vector<std::vector<double>> &patterns,
-                   const ClassifyParams &params) {
+                   const ClassifyParams &params, VoteNeeds needs) {
   const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
   if (!patterns.empty()) check_feature_count(model, features);
   const auto rows = column_major(
       scale_patterns(patterns, model_scaling(model)),
       features);
-  return classify_in_blocks(runner, model, rows.view(), params);
+  return classify_in_blocks(runner, model, rows.view(), params, silent_block_rows, needs);
 }
 
 void check_feature_count(const Model &model, std::size_t features) {
@@ -79,7 +79,7 @@ void check_feature_count(const Model &model, std::size_t features) {
 std::vector<double> apply_model(Modules &runner, const Model &model,
                                 const std::vector<std::vector<double>> &patterns,
                                 const ClassifyParams &params) {
-  return vote_on(runner, model, patterns, params).labels;
+  return vote_on(runner, model, patterns, params, VoteNeeds::labels).labels;
 }
 
 double free_label(const std::vector<double> &labels) {

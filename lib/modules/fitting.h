@@ -43,13 +43,13 @@ Model continue_model(Modules &runner, const Model &earlier, const Dataset &data,
 // data have a different number of features than the model.
 VoteResult vote_on(Modules &runner, const Model &model,
                    const std::vector<std::vector<double>> &patterns,
-                   const ClassifyParams &params);
+                   const ClassifyParams &params, VoteNeeds needs = VoteNeeds::everything);
 // Throws the InputError of vote_on when patterns of `features` features
 // do not fit the model.
 void check_feature_count(const Model &model, std::size_t features);
 std::vector<double> apply_model(Modules &runner, const Model &model,
                                 const std::vector<std::vector<double>> &patterns,
-                                const ClassifyParams &params);
+                                const ClassifyParams &params);  // the labels of vote_on
 
 // A label that no class of `labels` carries (one below the smallest), for
 // patterns that no node classifies.

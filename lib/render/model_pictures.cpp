@@ -15,7 +15,7 @@ ClassifyParams picture_classify_params(const Model &model) {
 
 GridLabels classify_grid(Modules &runner, const Model &model, const PictureLayout &layout) {
   const ClassifyParams params = picture_classify_params(model);
-  return {vote_on(runner, model, layout.grid, params).labels, params.unknown_label};
+  return {vote_on(runner, model, layout.grid, params, VoteNeeds::labels).labels, params.unknown_label};
 }
 
 PictureClasses picture_class_texts(const Model &model, const Dataset &data) {

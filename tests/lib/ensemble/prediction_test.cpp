@@ -109,7 +109,17 @@ TEST(Prediction, SilentBlocksGiveTheVoteOfOneCallPerMember) {
     EXPECT_EQ(blocks.shares, whole.shares) << block;
     EXPECT_EQ(blocks.votes, whole.votes) << block;
     EXPECT_EQ(blocks.classes, whole.classes) << block;
+    // The labels alone: the same labels, and no votes exactly where none were cast.
+    const VoteResult settled = classify_in_blocks(s.runner, s.model, matrix.view(), s.params,
+                                                  block, VoteNeeds::labels);
+    EXPECT_EQ(settled.labels, whole.labels) << block;
+    EXPECT_TRUE(settled.shares.empty()) << block;
+    for (std::size_t r = 0; r < rows.size(); ++r)
+      EXPECT_EQ(settled.votes[r] == 0, whole.votes[r] == 0) << block << " row " << r;
   }
+  PredictOptions best_labels{true, {0, 1, 2}, VoteNeeds::labels};
+  EXPECT_EQ(predict_ensemble(s.runner, s.model, matrix.view(), s.params, best_labels).labels,
+            predict_ensemble(s.runner, s.model, matrix.view(), s.params, {true, {0, 1, 2}}).labels);
   // At oflag 1 the first member's summary covers every pattern: one call.
   std::string printed;
   s.runner.set_console({[&](std::string_view text) { printed += text; }, {}});
