@@ -55,6 +55,8 @@ end
 defaults = struct('UnknownLabel', [], 'Vigilance', [], 'D', [], 'Ratio', [], 'Alpha', [], ...
                   'CT', [], 'Oflag', 0);
 o = qir_options(defaults, varargin, 'qir_predict');
+% Labels alone: each pattern's vote ends once the members left cannot change it.
+o.LabelsOnly = double(nargout < 2);
 try
   [codes, info.shares, info.classes, info.votes, unknown_label] = ...
       qir_gateway('predict', model, full(double(X)), o);

@@ -116,14 +116,16 @@ def stratified_folds(labels, folds, seed):
     return _qir.stratified_folds(labels, folds, seed)
 
 
-def predict(model, patterns, classes, unknown_label, best_fit, oflag):
+def predict(model, patterns, classes, unknown_label, best_fit, oflag, labels_only=False):
     """The library's predict: the patterns scaled as the model scales, its
     members classify them and vote among `classes` (ascending model-file
     labels); with best_fit, patterns that no member classifies get the vote
     of the members' best-fitting nodes. (labels, vote shares patterns x
-    classes, votes cast)."""
+    classes, votes cast). With labels_only (silent calls), each pattern's
+    vote ends once the members left cannot change it: no shares (patterns
+    x 0), and votes are 0 exactly where no member voted."""
     labels, shares, votes, text = _qir.predict(model, patterns, classes, unknown_label,
-                                               best_fit, oflag)
+                                               best_fit, oflag, labels_only)
     _log(text)
     return labels, shares, votes
 

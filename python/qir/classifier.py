@@ -363,18 +363,21 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         check_is_fitted(self, "_model_")
         return _validate(self, X)
 
-    def _vote(self, X, best_fit):
+    def _vote(self, X, best_fit, labels_only=False):
         """The library's predict: voted classes (indices into ``classes_``),
-        vote shares (one column per class of ``classes_``) and which
-        patterns no member classified; with best_fit, those get the vote of
-        the members' best-fitting nodes."""
+        vote shares (one column per class of ``classes_``; none with
+        labels_only) and which patterns no member classified; with best_fit,
+        those get the vote of the members' best-fitting nodes."""
         order = np.argsort(self._labels, kind="stable")
         among = self._labels[order]
         labels, shares, votes = _core.predict(
-            self._model_, X, among, _free_label(among), best_fit, float(min(self.oflag, 3)))
+            self._model_, X, among, _free_label(among), best_fit, float(min(self.oflag, 3)),
+            labels_only)
         # A pattern left unknown gets a code all the same; callers look at `unknown`.
         codes = order[np.minimum(np.searchsorted(among, labels), len(among) - 1)] \
             if len(among) else np.zeros(len(labels), dtype=np.intp)
+        if shares.shape[1] != len(order):  # the labels alone
+            return codes.astype(np.intp), None, votes == 0
         in_classes_order = np.empty_like(shares)
         in_classes_order[:, order] = shares
         return codes.astype(np.intp), in_classes_order, votes == 0
@@ -383,7 +386,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         """The members' vote for each pattern of X, a class of ``classes_``
         (or ``unknown_label``, when given, for patterns no node takes)."""
         with _core.interruptible("QIR_PERF"):
-            codes, _, unknown = self._vote(self._prepared(X), self.unknown_label is None)
+            codes, _, unknown = self._vote(self._prepared(X), self.unknown_label is None,
+                                           labels_only=True)
         if self.unknown_label is None:
             return self.classes_[codes]
         labels = np.empty(len(codes), dtype=self._label_dtype())

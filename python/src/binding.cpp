@@ -964,9 +964,11 @@ HeldModel assemble_model(const std::vector<std::shared_ptr<qir::Member>> &member
 // The members' vote on patterns (scaled here as the model scales) among
 // `classes` (ascending model-file labels), the library's predict: (labels,
 // shares, votes). With `best_fit`, a pattern that no member classifies gets
-// the vote of the members' best-fitting nodes.
+// the vote of the members' best-fitting nodes. With `labels_only`, each
+// pattern's vote ends once it is settled: no shares (patterns x 0), and
+// votes are 0 exactly where no member voted.
 py::tuple predict(const HeldModel &model, const Matrix &patterns, const Vector &classes,
-                  double unknown_label, bool best_fit, double oflag) {
+                  double unknown_label, bool best_fit, double oflag, bool labels_only) {
   const SectionScope section("QIR_PERF");
   if (patterns.ndim() != 2 || patterns.shape(1) != model->features)
     throw py::value_error("patterns must have one column per feature of the model");
@@ -980,6 +982,7 @@ py::tuple predict(const HeldModel &model, const Matrix &patterns, const Vector &
   p.oflag = oflag;
   qir::PredictOptions options;
   options.best_fit_for_unknown = best_fit;
+  options.needs = labels_only ? qir::VoteNeeds::labels : qir::VoteNeeds::everything;
   options.classes.assign(classes.data(), classes.data() + classes.size());
   if (!std::is_sorted(options.classes.begin(), options.classes.end()))
     throw py::value_error("the classes must be in ascending order");
@@ -995,7 +998,8 @@ py::tuple predict(const HeldModel &model, const Matrix &patterns, const Vector &
     text = take_text(m);
   }
   const auto rows = static_cast<py::ssize_t>(result.labels.size());
-  const auto width = static_cast<py::ssize_t>(result.classes.size());
+  const auto width =
+      static_cast<py::ssize_t>(rows > 0 && result.shares.empty() ? 0 : result.classes.size());
   py::array_t<double> shares({rows, width});
   std::copy(result.shares.begin(), result.shares.end(), shares.mutable_data());
   py::array_t<int> votes(rows);
@@ -1133,7 +1137,8 @@ void bind_model(py::module_ &m) {
         py::arg("scaling"), py::arg("class_names"), py::arg("feature_names"),
         py::arg("start") = py::none());
   m.def("predict", &predict, py::arg("model"), py::arg("patterns"), py::arg("classes"),
-        py::arg("unknown_label"), py::arg("best_fit"), py::arg("oflag"));
+        py::arg("unknown_label"), py::arg("best_fit"), py::arg("oflag"),
+        py::arg("labels_only") = false);
 }
 
 // The library's warnings about training data: a list of (kind, text).

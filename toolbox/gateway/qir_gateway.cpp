@@ -921,7 +921,11 @@ void predict(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   InterpreterModules modules;
   VoteResult result;
   try {
-    result = vote_on(modules, model, patterns, params);
+    // LabelsOnly (set by qir_predict when only labels are asked for): no
+    // shares, and each pattern's vote ends once it is settled.
+    result = vote_on(modules, model, patterns, params,
+                     option_or(options, "LabelsOnly", 0) != 0 ? VoteNeeds::labels
+                                                              : VoteNeeds::everything);
   } catch (const NonFiniteValue &value) {
     throw InputError(non_finite_pattern_text("X", value.pattern, value.feature));
   } catch (const ModuleError &error) {
@@ -929,7 +933,9 @@ void predict(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   }
   const std::size_t count = result.labels.size(), width = result.classes.size();
   plhs[0] = column(result.labels);
-  if (nlhs > 1) {
+  if (nlhs > 1 && count > 0 && result.shares.empty()) {
+    plhs[1] = matrix(count, 0);
+  } else if (nlhs > 1) {
     plhs[1] = matrix(count, width);
     double *shares = mxGetPr(plhs[1]);
     for (std::size_t r = 0; r < count; ++r)
