@@ -8,8 +8,10 @@ run on this machine.
            (letters-like, overlapping) at each --test size: patterns per
            CPU-second (user + system, all threads) through the qir command
            (`qir classify`, from reading the file to writing the labels) and
-           through Python (QIRClassifier.predict on an array), and the
-           command's peak resident set.
+           through Python (QIRClassifier.predict on an array), Python's
+           rate when every member votes on every pattern (the vote that
+           predict_proba takes; predict ends a pattern's vote once it is
+           settled), and the command's peak resident set.
   train    `qir train` at its defaults against the forest's fit on the
            overlapping generator at each --rows size (held-out rows as
            above): CPU seconds, peak resident set of each (the forest in a
@@ -97,8 +99,12 @@ def predict(args, qir_py, folder):
                     py_cpu, py_labels = cpu_of(lambda: estimator.predict(Xt))
                     if not np.array_equal(command_labels, np.asarray(py_labels, dtype=float)):
                         raise SystemExit(f"{label}: the command and Python disagree")
+                    full_cpu, codes = cpu_of(lambda: estimator._vote(
+                        estimator._prepared(Xt), estimator.unknown_label is None)[0])
+                    if not np.array_equal(estimator.classes_[codes], py_labels):
+                        raise SystemExit(f"{label}: the full vote and predict disagree")
                     rows.setdefault(label, []).append((cpu, py_cpu, rss,
-                                                       np.mean(command_labels == yt)))
+                                                       np.mean(command_labels == yt), full_cpu))
                 for label, estimator in (("RandomForestClassifier(100, n_jobs=2)", forest),
                                          ("1-NN", knn)):
                     cpu, labels = cpu_of(lambda: estimator.predict(Xt))
@@ -109,17 +115,20 @@ def predict(args, qir_py, folder):
                   f"({Xt.size * 8 / 1e6:.0f} MB as doubles); patterns per CPU-second, "
                   f"median of {args.runs}")
             print("| classifier | command | Python | vs forest (command, Python) | "
-                  "command peak RSS | accuracy |")
-            print("|---|---|---|---|---|---|")
+                  "Python, every member voting (vs forest) | command peak RSS | accuracy |")
+            print("|---|---|---|---|---|---|---|")
             for label, runs in rows.items():
                 py = size / statistics.median(r[1] for r in runs)
                 if runs[0][0] is None:
-                    print(f"| {label} | | {py:,.0f} | {py / forest_rate:.2f}x | | {runs[0][3]:.4f} |")
+                    print(f"| {label} | | {py:,.0f} | {py / forest_rate:.2f}x | | | "
+                          f"{runs[0][3]:.4f} |")
                     continue
                 cmd = size / statistics.median(r[0] for r in runs)
+                full = size / statistics.median(r[4] for r in runs)
                 rss = max(r[2] for r in runs)
                 print(f"| {label} | {cmd:,.0f} | {py:,.0f} | {cmd / forest_rate:.2f}x, "
-                      f"{py / forest_rate:.2f}x | {rss / 1e6:.0f} MB ({rss / (Xt.size * 8):.2f}x) "
+                      f"{py / forest_rate:.2f}x | {full:,.0f} ({full / forest_rate:.2f}x) | "
+                      f"{rss / 1e6:.0f} MB ({rss / (Xt.size * 8):.2f}x) "
                       f"| {runs[0][3]:.4f} |", flush=True)
 
 
