@@ -1,6 +1,7 @@
 #include "fitting.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "../base/errors.h"
 #include "../ensemble/continuation.h"
@@ -68,6 +69,26 @@ VoteResult vote_on(Modules &runner, const Model &model,
       scale_patterns(patterns, model_scaling(model)),
       features);
   return classify_in_blocks(runner, model, rows.view(), params, silent_block_rows, needs);
+}
+
+VoteResult vote_on(Modules &runner, const Model &model, PatternMatrix patterns,
+                   const ClassifyParams &params, VoteNeeds needs) {
+  // No rows still have their columns: the modules pass them through empty.
+  check_feature_count(model, patterns.columns);
+  const FeatureScaling scaling = model_scaling(model);
+  if (scaling.kind == Scaling::none || patterns.rows == 0)
+    return classify_in_blocks(runner, model, patterns, params, silent_block_rows, needs);
+  const std::size_t rows = patterns.rows;
+  OwnedPatterns scaled{std::vector<double>(rows * patterns.columns), rows, patterns.columns};
+  // Row by row, so that the value refused is the first one in row order, as
+  // with rows.
+  for (std::size_t r = 0; r < rows; ++r)
+    for (std::size_t c = 0; c < patterns.columns; ++c) {
+      const double value = patterns.values[c * rows + r];
+      if (!std::isfinite(value)) throw NonFiniteValue(r + 1, c + 1);
+      scaled.values[c * rows + r] = scale_feature(scaling, c, value);
+    }
+  return classify_in_blocks(runner, model, scaled.view(), params, silent_block_rows, needs);
 }
 
 void check_feature_count(const Model &model, std::size_t features) {

@@ -44,6 +44,10 @@ Model continue_model(Modules &runner, const Model &earlier, const Dataset &data,
 VoteResult vote_on(Modules &runner, const Model &model,
                    const std::vector<std::vector<double>> &patterns,
                    const ClassifyParams &params, VoteNeeds needs = VoteNeeds::everything);
+// vote_on of patterns given column-major (N x M), as a host holds them:
+// one scaled copy, none when the model does not scale.
+VoteResult vote_on(Modules &runner, const Model &model, PatternMatrix patterns,
+                   const ClassifyParams &params, VoteNeeds needs = VoteNeeds::everything);
 // Throws the InputError of vote_on when patterns of `features` features
 // do not fit the model.
 void check_feature_count(const Model &model, std::size_t features);

@@ -29,6 +29,13 @@ check(model.D == sqrt(13) && model.ratio == 0.75 && model.alpha == 0.1, 'default
 check(mean(labels == y) > 0.95 && ~any(info.unknown), 'wine training accuracy');
 far = qir_predict(model, [X(1, :) * 1000; X(2, :) * -1000]);
 check(numel(far) == 2, 'clipped patterns classify');
+% Labels alone end each vote once settled: the labels of the full vote.
+ensemble = qir_fit(X, y, 'Oflag', 0, 'Voters', 5);
+[voted, info] = qir_predict(ensemble, X);
+check(isequal(qir_predict(ensemble, X), voted) && size(info.shares, 1) == rows(X), ...
+      'labels alone are the full vote''s');
+[none, info] = qir_predict(ensemble, zeros(0, 13));
+check(isempty(none) && isequal(size(info.shares), [0 numel(info.classes)]), 'no rows, no labels');
 
 % Model files both ways with the command give the same labels.
 file = fullfile(env.work, 'toolbox.model');

@@ -153,6 +153,15 @@ std::vector<std::vector<double>> rows_of(const mxArray *array, const std::string
   return out;
 }
 
+// The patterns of `array` (P x M, column-major) as the library takes them,
+// borrowed: refused as rows_of refuses them; no rows keep their columns.
+PatternMatrix patterns_of(const mxArray *array, const std::string &what) {
+  const double *data = real_data(array, what);
+  const std::size_t rows = mxGetM(array), cols = mxGetN(array);
+  if (rows > 0 && cols == 0) throw InputError(what + " has rows without values");
+  return {data, rows, cols};
+}
+
 const mxArray *field(const mxArray *model, const char *name) {
   const mxArray *value = mxGetField(model, 0, name);
   if (value == nullptr) throw InputError(std::string("the model struct has no field '") + name + "'");
@@ -909,7 +918,7 @@ void predict(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 4 || nlhs > 5) throw InputError("predict takes a model, X and the options");
   const Model model = model_from_struct(prhs[1]);
   const mxArray *options = options_argument(prhs[3]);
-  const std::vector<std::vector<double>> patterns = rows_of(prhs[2], "X");
+  const PatternMatrix patterns = patterns_of(prhs[2], "X");
   const TrainingParams &p = model.params;
   const ClassifyParams params{option_or(options, "D", p.D),
                               option_or(options, "Ratio", p.ratio),

@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "ensemble/ensemble.h"
+#include "model/feature_scaling.h"
+#include "modules/fitting.h"
 #include "modules/module_runner.h"
 
 using namespace qir;
@@ -133,4 +135,37 @@ TEST(Prediction, SilentBlocksGiveTheVoteOfOneCallPerMember) {
   EXPECT_EQ(lines, 1u) << printed;
   const VoteResult empty = classify_in_blocks(s.runner, s.model, column_major({}, 2).view(), s.params, 8);
   EXPECT_TRUE(empty.labels.empty());
+}
+
+// Patterns as a host holds them (column-major) are scaled in one copy and
+// vote as the same rows do; a value that is not finite is named by its
+// place in row order, as with rows.
+TEST(Prediction, ColumnMajorPatternsVoteAsTheirRows) {
+  Setting s;
+  s.model.feature_min = {-1, 0};
+  s.model.feature_max = {1, 2};
+  std::vector<std::vector<double>> rows = patterns;
+  for (int k = 0; k < 30; ++k) rows.push_back({(k % 7) / 3.5 - 1, (k % 5) / 2.0});
+  const OwnedPatterns matrix = column_major(rows, 2);
+  for (VoteNeeds needs : {VoteNeeds::everything, VoteNeeds::labels}) {
+    const VoteResult given = vote_on(s.runner, s.model, matrix.view(), s.params, needs);
+    const VoteResult expected = vote_on(s.runner, s.model, rows, s.params, needs);
+    EXPECT_EQ(given.labels, expected.labels);
+    EXPECT_EQ(given.shares, expected.shares);
+    EXPECT_EQ(given.votes, expected.votes);
+  }
+  rows[2][1] = INFINITY;
+  rows[3][0] = NAN;
+  const OwnedPatterns faulty = column_major(rows, 2);
+  try {
+    vote_on(s.runner, s.model, faulty.view(), s.params);
+    ADD_FAILURE() << "no refusal";
+  } catch (const NonFiniteValue &fault) {
+    EXPECT_EQ(fault.pattern, 3u);
+    EXPECT_EQ(fault.feature, 2u);
+  }
+  // No rows pass through as no labels (as rows, they would have no columns).
+  const double none[1] = {0};
+  EXPECT_TRUE(vote_on(s.runner, s.model, PatternMatrix{none, 0, 2}, s.params).labels.empty());
+  EXPECT_THROW(vote_on(s.runner, s.model, PatternMatrix{none, 0, 3}, s.params), InputError);
 }
