@@ -78,6 +78,7 @@ QIR_GROUP_fast = \
   fast/choice_bound.cpp \
   fast/choice_cut.cpp \
   fast/early_cut.cpp \
+  fast/lean_cut.cpp \
   fast/environment_settings.cpp \
   fast/match_kernel_avx2.cpp \
   fast/match_kernel_avx512.cpp \

@@ -33,6 +33,11 @@ bool choice_bounds_enabled() {
   return pruning_enabled() && (setting == nullptr || std::strcmp(setting, "0") != 0);
 }
 
+bool lean_cuts_enabled() {
+  const char *setting = std::getenv("QIR_LEAN_CUTS");
+  return pruning_enabled() && (setting == nullptr || std::strcmp(setting, "0") != 0);
+}
+
 bool training_bounds_enabled() {
   const char *setting = std::getenv("QIR_TRAINING_BOUNDS");
   return choice_bounds_enabled() && setting != nullptr && std::strcmp(setting, "1") == 0;

@@ -18,6 +18,10 @@
 //                     (choice_cut.h; off by default: measured, it saves no
 //                     time on this project's workloads); QIR_CHOICE_BOUNDS=0
 //                     and QIR_PRUNE=0 turn it off too.
+//   QIR_LEAN_CUTS     "0": silent classification finishes every register
+//                     of nodes with its square roots and divisions, with no
+//                     thresholds on the radicand (lean_cut.h); QIR_PRUNE=0
+//                     turns them off too.
 //   QIR_MATCH_KERNEL  scalar, sse2, avx2, avx512 or neon: that evaluation kernel
 //                     when the processor has it, else the best one it has.
 #pragma once
@@ -38,6 +42,9 @@ bool pruning_enabled();
 
 // False when QIR_CHOICE_BOUNDS or QIR_PRUNE is "0".
 bool choice_bounds_enabled();
+
+// False when QIR_LEAN_CUTS or QIR_PRUNE is "0".
+bool lean_cuts_enabled();
 
 // True when QIR_TRAINING_BOUNDS is "1" and choice_bounds_enabled().
 bool training_bounds_enabled();

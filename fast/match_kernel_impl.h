@@ -13,6 +13,7 @@
 // a full evaluation.
 #pragma once
 
+#include "lean_cut.h"
 #include "match_kernels.h"
 #include "portability.h"
 
@@ -133,17 +134,14 @@ QIR_KERNEL_TARGET inline int popcount4(unsigned bits) {
 // The lane numbers, as doubles.
 alignas(64) constexpr double lane_numbers[8] = {0, 1, 2, 3, 4, 5, 6, 7};
 
-// The candidates among the Ops::width nodes from slot i into the winner's
-// lanes (the first Ops::width of them; see WinnerLanes).
+// The winner update of the lanes of slot i that `candidate` names, with
+// their CFVs: a greater CFV, or an equal one in a lower slot, is taken; a
+// NaN is noted.
 template <class Ops>
-QIR_KERNEL_TARGET inline void note_candidates(WinnerLanes &lanes, std::int32_t i,
-                                              typename Ops::Mask passes, typename Ops::V cfv) {
+QIR_KERNEL_TARGET inline void take_candidates(WinnerLanes &lanes, std::int32_t i,
+                                              unsigned candidate_bits, typename Ops::Mask candidate,
+                                              typename Ops::V cfv) {
   using V = typename Ops::V;
-  typename Ops::Mask candidate = passes;
-  if (lanes.ct) candidate = Ops::both(candidate, Ops::greater_equal(cfv, Ops::set1(lanes.Tu)));
-  const unsigned candidate_bits = Ops::bits(candidate);
-  lanes.passing += popcount4(Ops::bits(passes));
-  lanes.candidates += popcount4(candidate_bits);
   lanes.unordered |= (candidate_bits & ~Ops::bits(Ops::greater_equal(cfv, cfv))) != 0;
   const V slot = Ops::add(Ops::set1(static_cast<double>(i)), Ops::load(lane_numbers));
   const V best = Ops::load(lanes.best);
@@ -154,6 +152,64 @@ QIR_KERNEL_TARGET inline void note_candidates(WinnerLanes &lanes, std::int32_t i
       candidate, Ops::either(Ops::greater(cfv, best), Ops::both(equal, Ops::greater(held, slot))));
   Ops::store(lanes.best, Ops::select(take, cfv, best));
   Ops::store(lanes.slot, Ops::select(take, slot, held));
+}
+
+// The candidates among the Ops::width nodes from slot i into the winner's
+// lanes (the first Ops::width of them; see WinnerLanes).
+template <class Ops>
+QIR_KERNEL_TARGET inline void note_candidates(WinnerLanes &lanes, std::int32_t i,
+                                              typename Ops::Mask passes, typename Ops::V cfv) {
+  typename Ops::Mask candidate = passes;
+  if (lanes.ct) candidate = Ops::both(candidate, Ops::greater_equal(cfv, Ops::set1(lanes.Tu)));
+  const unsigned candidate_bits = Ops::bits(candidate);
+  lanes.passing += popcount4(Ops::bits(passes));
+  lanes.candidates += popcount4(candidate_bits);
+  take_candidates<Ops>(lanes, i, candidate_bits, candidate, cfv);
+}
+
+// What a lean evaluation's thresholds prove about the lanes of slot i
+// (lean_cut.h), given their radicands and the lanes' best CFVs: false when
+// some lane is not proved. `inside_bits` is 0 (and `inside_passing` unset)
+// when every lane lies outside and passes (the usual case, tested first).
+template <class Ops>
+struct LeanProof {
+  typename Ops::Mask outside, passes, inside_passing;
+  unsigned inside_bits;
+};
+
+template <class Ops>
+QIR_KERNEL_TARGET QIR_ALWAYS_INLINE bool lean_proved(const LeanCutView &c, std::int32_t i,
+                                                     typename Ops::V r, typename Ops::V best,
+                                                     LeanProof<Ops> &proof) {
+  using V = typename Ops::V;
+  using Mask = typename Ops::Mask;
+  constexpr unsigned all = (1u << Ops::width) - 1u;
+  const V zero = Ops::set1(0.0);
+  const Mask bounded = Ops::both(Ops::greater_equal(best, zero),
+                                 Ops::greater_equal(Ops::set1(lean_cut::best_limit), best));
+  const V xr = Ops::sub(Ops::load(LeanCutView::at(c.reach, i)),
+                        Ops::mul(best, Ops::load(LeanCutView::at(c.scale, i))));
+  const V above = Ops::select(Ops::greater(xr, zero), xr, zero);
+  const Mask beatless = Ops::both(bounded, Ops::greater_equal(r, Ops::mul(above, above)));
+  const Mask out = Ops::greater_equal(r, Ops::load(LeanCutView::at(c.outside, i)));
+  const Mask pass = Ops::greater_equal(Ops::load(LeanCutView::at(c.pass, i)), r);
+  const Mask passing_out = Ops::both(out, pass);
+  if (Ops::bits(Ops::both(passing_out, beatless)) == all) {
+    proof.outside = out;
+    proof.passes = out;
+    proof.inside_bits = 0;
+    return true;
+  }
+  const Mask in = Ops::greater_equal(Ops::load(LeanCutView::at(c.inside, i)), r);
+  const Mask fail = Ops::greater_equal(r, Ops::load(LeanCutView::at(c.fail, i)));
+  const Mask sure =
+      Ops::either(in, Ops::both(out, Ops::either(fail, Ops::both(pass, beatless))));
+  if (Ops::bits(sure) != all) return false;
+  proof.outside = out;
+  proof.inside_passing = Ops::both(in, Ops::load_mask(c.passes + i));
+  proof.inside_bits = Ops::bits(proof.inside_passing);
+  proof.passes = Ops::either(proof.inside_passing, passing_out);
+  return true;
 }
 
 // The vigilance test of a lean evaluation (see lean_bounds).
@@ -182,7 +238,23 @@ QIR_KERNEL_TARGET QIR_ALWAYS_INLINE LaneBits finish(const PackedView &nodes, std
   using V = typename Ops::V;
   const typename Ops::Mask point = Ops::load_mask(nodes.point_mask + i);
   const V ellipse = Ops::sub(sq, Ops::mul(Ops::mul(k.keep, proj), proj));
-  const V root = Ops::sqrt(Ops::select(point, sq, ellipse));
+  const V r = Ops::select(point, sq, ellipse);
+  if (out.lean_cut != nullptr) {
+    LeanProof<Ops> proof;
+    const bool proved = lean_proved<Ops>(*out.lean_cut, i, r, Ops::load(out.winner->best), proof);
+    ++out.lean_counts[proved ? 0 : 1];
+    if (proved) {
+      // CT off: every lane that passes is a candidate.
+      const unsigned passes = Ops::bits(proof.passes);
+      out.winner->passing += popcount4(passes);
+      out.winner->candidates += popcount4(passes);
+      if (proof.inside_bits != 0)
+        take_candidates<Ops>(*out.winner, i, proof.inside_bits, proof.inside_passing,
+                             Ops::load(LeanCutView::at(out.lean_cut->cfv, i)));
+      return LaneBits{Ops::bits(proof.outside), passes};
+    }
+  }
+  const V root = Ops::sqrt(r);
   const V distance = Ops::select(point, root, Ops::div(root, k.ratio));
   const V radius = Ops::load(nodes.radius + i);
   const V free_size = Ops::load(nodes.free_size + i);

@@ -693,7 +693,8 @@ std::int32_t WinnerLanes::winner() const {
 }
 
 void BlockMatcher::evaluate_lean(const PackedNodes &nodes, const double *pattern,
-                                 const MatchParams &params, OpTally &tally, WinnerLanes &winner) {
+                                 const MatchParams &params, OpTally &tally, WinnerLanes &winner,
+                                 const LeanCutView *cuts) {
   deferred_nodes_ = 0;
   if (nodes.size() == 0) return;
   grow(nodes);
@@ -701,9 +702,14 @@ void BlockMatcher::evaluate_lean(const PackedNodes &nodes, const double *pattern
   MatchParams p = params;
   p.cut = false;
   p.with_cfv = true;
-  // Without cut points the kernels only read the list.
+  // Without cut points the kernels only read the list. The AVX-512 kernel
+  // finishes eight lanes at once: there the tests on the thresholds cost
+  // what the roots and divisions they spare did (measured), so it takes
+  // none.
+  const bool cut = !winner.ct && kernel_ != MatchKernel::avx512;
   const MatchOut out{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     every_block_.data(), nullptr, nullptr, nullptr, nullptr, &winner};
+                     every_block_.data(), nullptr, nullptr, nullptr, nullptr, &winner,
+                     cut ? cuts : nullptr, lean_counts_};
   const MatchCount count = kernel_function(kernel_)(view_of(nodes), pattern, p, out, blocks);
   tally_evaluations(nodes, count.outside, tally);
 }

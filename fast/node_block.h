@@ -136,6 +136,24 @@ struct alignas(64) WinnerLanes {
   std::int32_t winner() const;
 };
 
+// A lean evaluation's thresholds on the radicand r, per slot (lean_cut.h).
+struct LeanCutView {
+  const double *inside = nullptr;   // r <= inside: the pattern lies inside
+  const double *outside = nullptr;  // r >= outside: it lies outside
+  const double *pass = nullptr;     // outside, r <= pass: passes the vigilance test
+  const double *fail = nullptr;     // outside, r >= fail: fails it
+  const double *cfv = nullptr;      // inside: the CFV, fs / (fs + alpha)
+  const std::uint64_t *passes = nullptr;  // inside: all ones where the test passes
+  // With the lane's best G: r >= max(A - G B, 0)^2 proves CFV <= G.
+  const double *reach = nullptr;  // A (+inf: proves nothing)
+  const double *scale = nullptr;  // B
+  // The terms lie in runs of eight slots: slot i's is at (i / 8) * stride + i % 8.
+  static constexpr std::int32_t stride = 7 * 8;
+  static const double *at(const double *term, std::int32_t i) {
+    return term + static_cast<std::size_t>(i >> 3) * stride + (i & 7);
+  }
+};
+
 // What a kernel counts over its blocks.
 struct MatchCount {
   std::int64_t outside = 0;  // nodes outside their radius (padding never is)
@@ -172,6 +190,11 @@ struct MatchOut {
   float *single = nullptr;
   // Given: a lean evaluation, gathering the winner there.
   WinnerLanes *winner = nullptr;
+  // Given too (CT off): its registers decided from the radicand where the
+  // thresholds prove every lane (lean_cut.h).
+  const LeanCutView *lean_cut = nullptr;
+  // Registers decided from the thresholds, and those evaluated exactly.
+  std::int64_t *lean_counts = nullptr;  // [2], added to; may be null
 };
 
 // The nodes' geometry in block layout. Node i (its index in the caller's
@@ -381,8 +404,15 @@ class BlockMatcher {
   // Every node, without groups or cuts, for a classification: the kernels
   // gather the winner into `winner` (reset) and keep no result per node.
   // Adds the operations as evaluate does.
+  // Given `cuts` for these nodes and values (and CT off), registers are
+  // decided from the radicand where they prove it (lean_cut.h), by every
+  // kernel but AVX-512's.
   void evaluate_lean(const PackedNodes &nodes, const double *pattern, const MatchParams &params,
-                     OpTally &tally, WinnerLanes &winner);
+                     OpTally &tally, WinnerLanes &winner, const LeanCutView *cuts = nullptr);
+  // Registers of lean evaluations decided from the thresholds and
+  // evaluated exactly, since the matcher was made.
+  std::int64_t lean_cut_registers() const { return lean_counts_[0]; }
+  std::int64_t lean_exact_registers() const { return lean_counts_[1]; }
   void evaluate_choosing(const PackedNodes &nodes, const double *pattern,
                          const MatchParams &params, const NodeGroups &groups,
                          const ChoiceBounds &bounds, const ChoiceRule &rule, OpTally &tally,
@@ -521,6 +551,7 @@ class BlockMatcher {
   std::int64_t deferred_nodes_ = 0;
   std::uint64_t skipped_ = 0;
   bool sort_by_eight_ = true;
+  std::int64_t lean_counts_[2] = {0, 0};
   Adaptive group_tests_{16};  // a group test costs about one node's evaluation
   Adaptive cut_tests_{5};     // a cut test costs about a fifth of a block's
 };

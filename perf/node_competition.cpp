@@ -113,6 +113,12 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
       choice_(workspace.choice),
       choice_rule_{rules.vigilance, rules.alpha, rules.Tu, rules.ct_option == 1},
       matcher_(workspace.matcher) {
+  pack(nodes, rules, P, patterns, nodes_unchanged);
+  prepare_lean_cuts(rules, P, workspace.lean_cuts);
+}
+
+void PackedCompetition::pack(const std::vector<NodePtr> &nodes, const CompetitionRules &rules,
+                             std::int32_t P, const double *const *patterns, bool nodes_unchanged) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
   matcher_.select(select_match_kernel());
@@ -135,6 +141,30 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
   packed_.reset(M);
   packed_.reserve(N);
   for (const NodePtr &node : nodes) packed_.push_back(*node);
+}
+
+// A few nodes decide faster visited one by one than gathered in lanes.
+constexpr std::int32_t lean_nodes = 32;
+
+// The lean decisions' thresholds, when the nodes are decided in node
+// order, CT is off and the call is long enough to repay them (kept for
+// the next call of the same nodes and values).
+void PackedCompetition::prepare_lean_cuts(const CompetitionRules &rules, std::int32_t P,
+                                          LeanCuts &cuts) {
+  constexpr std::int32_t least_patterns = 256;
+  MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
+  params.alpha = rules.alpha;
+  // The AVX-512 kernel takes none (BlockMatcher::evaluate_lean).
+  if (choosing_ || grouped_ || packed_.size() < lean_nodes || rules.ct_option == 1 ||
+      matcher_.kernel() == MatchKernel::avx512 || !lean_cuts_enabled() ||
+      !LeanCuts::usable(params))
+    return;
+  if (!cuts.holds(packed_, params)) {
+    if (P < least_patterns) return;
+    cuts.build(packed_, params);
+  }
+  lean_view_ = cuts.view();
+  lean_cut_ = true;
 }
 
 // Groups the nodes, and keeps the groups when a sample of the patterns
@@ -177,7 +207,8 @@ PatternDecision PackedCompetition::decide_in_node_order(const double *pattern,
   WinnerLanes lanes;
   const bool ct = rules.ct_option == 1;
   lanes.reset(ct, rules.Tu);
-  matcher.evaluate_lean(packed_, pattern, params, d.evaluation, lanes);
+  matcher.evaluate_lean(packed_, pattern, params, d.evaluation, lanes,
+                        lean_cut_ ? &lean_view_ : nullptr);
   d.winner = lanes.winner();
   if (lanes.unordered) {
     // The visit in node order, as compete_for_pattern makes it (no CT here:
@@ -205,8 +236,6 @@ PatternDecision PackedCompetition::decide_in_node_order(const double *pattern,
 
 PatternDecision PackedCompetition::decide(const double *pattern, const CompetitionRules &rules,
                                           BlockMatcher &matcher) const {
-  // A few nodes decide faster visited one by one than gathered in lanes.
-  constexpr std::int32_t lean_nodes = 32;
   if (!choosing_ && !grouped_ && packed_.size() >= lean_nodes)
     return decide_in_node_order(pattern, rules, matcher);
   PatternDecision d;

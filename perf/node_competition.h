@@ -5,6 +5,7 @@
 #pragma once
 
 #include "choice_bound.h"
+#include "lean_cut.h"
 #include "node.h"
 #include "node_block.h"
 #include "node_groups.h"
@@ -43,6 +44,7 @@ struct SearchWorkspace {
   NodeGroups groups;
   ChoiceBounds choice;
   BlockMatcher matcher;
+  LeanCuts lean_cuts;
   // Gives the memory back when it is more than a small call needs.
   void trim();
 };
@@ -109,6 +111,9 @@ class PackedCompetition {
   void consider(Node &node, std::int32_t i, const CompetitionRules &rules,
                 CompetitionResult &result, double &best_cfv);
   void group(const std::vector<NodePtr> &nodes, std::int32_t P, const double *const *patterns);
+  void pack(const std::vector<NodePtr> &nodes, const CompetitionRules &rules, std::int32_t P,
+            const double *const *patterns, bool nodes_unchanged);
+  void prepare_lean_cuts(const CompetitionRules &rules, std::int32_t P, LeanCuts &cuts);
   PatternDecision decide_in_node_order(const double *pattern, const CompetitionRules &rules,
                                        BlockMatcher &matcher) const;
   CompetitionResult compete_traced(std::vector<NodePtr> &nodes, const double *pattern,
@@ -120,6 +125,8 @@ class PackedCompetition {
   ChoiceRule choice_rule_;
   bool grouped_ = false;
   bool choosing_ = false;
+  bool lean_cut_ = false;  // lean_view_ holds
+  LeanCutView lean_view_;
   BlockMatcher &matcher_;
   OpTally ops_;
 };

@@ -232,6 +232,50 @@ TEST_P(ChoiceSkippingTest, NaNChoiceValuesPickTheWinnerOfTheNodeOrder) {
   EXPECT_GT(nan_nodes, 100);
 }
 
+// Silent classification in node order decides most registers of nodes
+// from their radicands (lean_cut.h): the same adversarial geometry, CT
+// off, long enough calls for the thresholds, nodes without free size and
+// alpha 0 (NaN choice values), against the plain build and against the
+// packed build with the thresholds off.
+TEST_P(ChoiceSkippingTest, LeanDecisionsMatchThePlainSearch) {
+  const qirhost::Module fast(QIR_PERF_MODULE_PATH);
+  const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
+  Generator generator(43);
+  setenv("QIR_CHOICE_BOUNDS", "0", 1);
+  int n = 0;
+  for (std::int32_t M : {1, 16, 100})
+    for (double ratio : {1.0, 0.75, 1e-3})
+      for (double vigilance : {0.0, 0.0, 0.25}) {
+        const double D = generator.one_of({4.0, std::sqrt(static_cast<double>(M))});
+        PerfCase c = adversarial_case(generator, M, D, ratio, vigilance, 0.0);
+        // Unit directions only (the module refuses others), and the
+        // clusters moved onto one another (exactly, for nodes and the
+        // patterns made on them), so that no group is left out.
+        for (auto &row : c.templates) {
+          double length = 0.0;
+          for (std::int32_t i = 0; i < M; ++i) length += row[M + i] * row[M + i];
+          for (std::int32_t i = 0; i < M && length > 0; ++i) row[M + i] /= std::sqrt(length);
+          row[0] -= 10.0 * std::round(row[0] / 10.0);
+        }
+        for (auto &x : c.patterns) x[0] -= 10.0 * std::round(x[0] / 10.0);
+        if (n % 3 == 0) {
+          c.alpha = 0.0;
+          for (std::size_t k = 0; k < c.templates.size(); k += 4) c.templates[k][2 * M] = D / 2;
+        }
+        SCOPED_TRACE("case " + std::to_string(n++));
+        const std::vector<ArrayPtr> inputs = host_inputs(c);
+        const qirhost::CallResult expected = plain.call(1, raw(inputs));
+        ASSERT_FALSE(expected.error) << expected.error.value_or("") << expected.console;
+        qirtest::expect_same_call(fast.call(1, raw(inputs)), expected);
+        // Both modules' running totals advance by the same call.
+        setenv("QIR_LEAN_CUTS", "0", 1);
+        qirtest::expect_same_call(fast.call(1, raw(inputs)), plain.call(1, raw(inputs)));
+        unsetenv("QIR_LEAN_CUTS");
+        if (HasFatalFailure()) break;
+      }
+  unsetenv("QIR_CHOICE_BOUNDS");
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, ChoiceSkippingTest,
                          ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
 
