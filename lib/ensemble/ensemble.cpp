@@ -398,10 +398,6 @@ OwnedPatterns row_range(PatternMatrix patterns, std::size_t first, std::size_t c
   return out;
 }
 
-}  // namespace
-
-namespace {
-
 // The labels of a vote that ends for each pattern once it is settled. The
 // block's rows still voting are gathered (the member's columns of them)
 // into one buffer that every member of every block reuses.
