@@ -33,14 +33,16 @@ sys.path.insert(0, HERE)
 from accuracy import BUNDLED, DATA, read_csv, write_csv  # noqa: E402
 
 
-def stress_sets(folder):
+def stress_sets(folder, seed=33, suffix=""):
     """(name, path) of the generated stress sets, written into `folder`:
     each aims at one weakness (irrelevant features, scales and outliers,
-    unequal classes, curved boundaries)."""
-    rng = np.random.default_rng(33)
+    unequal classes, curved boundaries). Another seed draws them anew, their
+    names ending in `suffix`."""
+    rng = np.random.default_rng(seed)
     sets = []
 
     def keep(name, X, y):
+        name += suffix
         path = os.path.join(folder, name + ".csv")
         write_csv(path, X, y)
         sets.append((name, path))
