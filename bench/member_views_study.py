@@ -86,6 +86,8 @@ def stress_sets(folder, seed=33, suffix=""):
 
 SETTINGS = {
     "defaults": {},
+    "minmax": {"scale": True},  # the default scaling until the outlier rule
+    "auto": {"scale": "auto"},
     "half": {"max_features": 0.5},
     "bootstrap": {"bootstrap": True},
     "half+bootstrap": {"max_features": 0.5, "bootstrap": True},

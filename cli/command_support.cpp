@@ -171,6 +171,8 @@ std::string scaling_text(Scaling scaling) {
     case Scaling::min_max: return "features scaled to [0, 1]";
     case Scaling::standard: return "features standardised";
     case Scaling::rank: return "features scaled by rank";
+    case Scaling::automatic:
+      return "features scaled to [0, 1], or by rank where one has outliers";
     case Scaling::none: break;
   }
   return "features unscaled";

@@ -79,7 +79,7 @@ int cv_command(const Words &words) {
             << count_of(data.features(), "feature") << ", " << count_of(classes.size(), "class", "classes")
             << ", " << settings.folds << " folds (seed " << settings.seed << ")\n"
             << "Parameters: "
-            << parameter_text(params, settings.scaling,
+            << parameter_text(params, fold_scaling(data, settings),
                               settings.default_D_per_fold
                                   ? "D sqrt(features that vary in each training fold)"
                                   : "",

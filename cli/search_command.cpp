@@ -70,7 +70,7 @@ const char *header =
 
 // Today's spelling for none, "--scale 0", as before scaling was a choice.
 std::string scale_option_text(Scaling scaling) {
-  if (scaling == Scaling::min_max) return "";
+  if (scaling == training_defaults.scaling) return "";
   if (scaling == Scaling::none) return " --scale 0";
   return " --scale " + choice_word(parameter("scale"), static_cast<double>(scaling));
 }
@@ -109,7 +109,7 @@ int search_command(const Words &words) {
             << ", " << count_of(data.features(), "feature") << "; "
             << count_of(settings_count, "node setting") << " screened with one shuffled member, "
             << "the best tried with ensembles"
-            << (choose_scaling ? ", after the defaults under minmax and rank" : "") << "; each by "
+            << (choose_scaling ? ", after the defaults under another scaling" : "") << "; each by "
             << settings.folds << "-fold cross-validation (seed " << settings.seed << ")\n";
   warn_about_training_data(data);
   ModuleRunner runner = make_runner(args);
@@ -121,8 +121,8 @@ int search_command(const Words &words) {
     }, {}, choose_scaling);
   }
   if (!outcome.scalings.empty()) {
-    std::cout << "Scalings at the defaults, and their gain over minmax (points ± standard "
-                 "error):\n Scaling  Accuracy   Unknown    Nodes     gain\n";
+    std::cout << "Scalings at the defaults, and their gain over the defaults' own (points ± "
+                 "standard error):\n Scaling  Accuracy   Unknown    Nodes     gain\n";
     for (const SearchCandidate &c : outcome.scalings) std::cout << scaling_row(c);
   }
   std::cout << "Screening (one shuffled member each"

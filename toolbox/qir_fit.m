@@ -14,8 +14,9 @@ function model = qir_fit(X, y, varargin)
 %   takes their majority vote. The same seed gives the same members as
 %   'qir train' and the Python package. 'Voters', 1, 'Shuffle', false is one
 %   qir_train call on the data as given. The features are scaled to [0, 1]
-%   by their range in X first ('Scale'), and the model keeps that scaling,
-%   so qir_predict scales new patterns in the same way (clipping values
+%   by their range in X first, or by their rank where some feature has
+%   outliers ('Scale'), and the model keeps the scaling used, so
+%   qir_predict scales new patterns in the same way (clipping values
 %   outside the range). Text and categorical labels are mapped to 1..K in
 %   sorted order of the names, and qir_predict maps them back.
 %
@@ -29,10 +30,12 @@ function model = qir_fit(X, y, varargin)
 %     'MaxPresentations'  most list presentations (default 480000 / patterns / voters, rounded up, 2 to 100)
 %     'Trim'              1 drops nodes no pattern chose (default 0)
 %     'CT'                1 applies the choice-value test (default 0)
-%     'Scale'             true or 'minmax', 'standard', 'rank', false or 'none' (default true)
+%     'Scale'             true or 'minmax', 'standard', 'rank', 'auto', false or 'none' (default auto)
 %                         (minmax: each feature to [0, 1] by its range; standard: by its
 %                         mean and deviation; rank: by its rank among the training
-%                         values, which outliers cannot squash)
+%                         values, which outliers cannot squash; auto: rank when some
+%                         feature's range exceeds 10 times its interquartile range,
+%                         else minmax)
 %     'Voters'            members of the ensemble, 1 to 1000 (default 15)
 %     'Shuffle'           true: each member in its own shuffled order (default true)
 %     'MaxFeatures'       share of the features each member sees, in (0, 1] (default 1)

@@ -5,8 +5,9 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %
 %   The search of 'qir search', on the patterns X with labels y alone:
 %   unless 'Scale' is given, cross-validates (qir_cv, the same folds for
-%   all) the defaults under minmax and under rank scaling and keeps minmax
-%   unless rank beats it by more than the standard error of its
+%   all) the defaults (scaled by 'auto') and the defaults under the one of
+%   minmax and rank that 'auto' does not pick on X, and keeps 'auto'
+%   unless the other beats it by more than the standard error of its
 %   per-fold gain; cross-validates every node setting of the grid below
 %   under that scaling with one shuffled member each and ranks them by mean
 %   accuracy, then fewer unclassified patterns, then fewer nodes; tries the

@@ -37,16 +37,16 @@ for b = 1:numel(stream)
   seen = [seen; rows];
   tic;
   if isempty(model)
-    model = qir_fit(X(rows, :), y(rows), 'Oflag', 0);
+    model = qir_fit(X(rows, :), y(rows), 'Oflag', 0, 'Scale', 'minmax');
   else
     model = qir_fit(X(rows, :), y(rows), 'Model', model, 'Oflag', 0);
   end
   continued_s = toc;
   tic;
-  qir_fit(X(rows, :), y(rows), 'Oflag', 0);
+  qir_fit(X(rows, :), y(rows), 'Oflag', 0, 'Scale', 'minmax');
   alone_s = toc;
   tic;
-  refit = qir_fit(X(seen, :), y(seen), 'Oflag', 0);
+  refit = qir_fit(X(seen, :), y(seen), 'Oflag', 0, 'Scale', 'minmax');
   refit_s = toc;
   continued = 100 * mean(qir_predict(model, X(test, :)) == y(test));
   refitted = 100 * mean(qir_predict(refit, X(test, :)) == y(test));

@@ -1,9 +1,11 @@
 #include "cross_validation.h"
 
 #include <chrono>
+#include <optional>
 
 #include "../data/data_warnings.h"
 #include "../base/errors.h"
+#include "../model/feature_scaling.h"
 #include "../modules/fitting.h"
 #include "folds.h"
 #include "../model/training_defaults.h"
@@ -97,6 +99,22 @@ FoldOutcome cross_validate_fold(Modules &runner, const Dataset &data,
     fold_params.max_presentations =
         default_max_presentations(train.patterns.size(), settings.voting.voters);
   return run_fold(runner, train, held_out, fold_params, settings, free_label(data.labels));
+}
+
+Scaling fold_scaling(const Dataset &data, const CvSettings &settings) {
+  if (settings.scaling != Scaling::automatic || data.patterns.empty())
+    return resolved_scaling(settings.scaling, data.patterns);
+  check_folds(settings, data.patterns.size());
+  const std::vector<int> fold = stratified_folds(data.labels, settings.folds, settings.seed);
+  std::optional<Scaling> common;
+  for (int test = 0; test < settings.folds; ++test) {
+    Dataset train, held_out;
+    split(data, fold, test, train, held_out);
+    const Scaling scaling = resolved_scaling(settings.scaling, train.patterns);
+    if (common && *common != scaling) return Scaling::automatic;
+    common = scaling;
+  }
+  return *common;
 }
 
 CvResult combine_folds(const Dataset &data, std::vector<FoldOutcome> outcomes) {

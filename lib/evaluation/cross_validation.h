@@ -41,7 +41,7 @@ struct CvResult {
 struct CvSettings {
   int folds = 5;
   std::uint64_t seed = 1;  // of the folds
-  Scaling scaling = Scaling::min_max;
+  Scaling scaling = Scaling::min_max;  // automatic: resolved on each training fold
   VotingSettings voting;  // one plain member unless set
   int workers = 0;        // members trained at once (ensemble.h)
   // D and the most list presentations are the defaults for each training
@@ -64,6 +64,10 @@ FoldOutcome cross_validate_fold(Modules &runner, const Dataset &data,
                                 const TrainingParams &params, const CvSettings &settings,
                                 int test);
 CvResult combine_folds(const Dataset &data, std::vector<FoldOutcome> outcomes);
+
+// The scaling every training fold resolves settings.scaling to, or
+// automatic when the folds resolve it differently.
+Scaling fold_scaling(const Dataset &data, const CvSettings &settings);
 
 // `on_fold(k)` is called before fold k (0-based) is trained. The modules run
 // silently. Throws UsageError when the number of folds is below 2 or above

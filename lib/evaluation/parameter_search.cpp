@@ -106,14 +106,16 @@ void evaluate_ensembles(Modules &runner, const Dataset &data, const CvSettings &
 
 // The defaults under each other scaling, on the defaults' folds; a scaling
 // replaces the defaults' only when it beats them clearly, so that the grid
-// is screened under it.
+// is screened under it. The one the defaults' own would resolve to on the
+// data is left out: on nearly every fold it is the defaults again.
 Scaling scaling_stage(Modules &runner, const Dataset &data, const CvSettings &as_defaults,
                       SearchOutcome &outcome,
                       const std::function<void(const std::string &)> &on_step,
                       const CandidateEvaluator &evaluate) {
   outcome.scalings.push_back(outcome.defaults);
+  const Scaling resolved = resolved_scaling(as_defaults.scaling, data.patterns);
   for (Scaling scaling : search_scalings()) {
-    if (scaling == as_defaults.scaling) continue;
+    if (scaling == as_defaults.scaling || scaling == resolved) continue;
     std::vector<SearchCandidate> scaled{outcome.defaults};
     scaled.front().scaling = scaling;
     CvSettings own = as_defaults;

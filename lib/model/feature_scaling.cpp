@@ -83,6 +83,18 @@ double rank_share(const std::vector<double> &values, const std::vector<double> &
          (shares[i] - shares[i - 1]) * ((x - values[i - 1]) / (values[i] - values[i - 1]));
 }
 
+// The q-quantile of `values` (reordered), between the two sorted values
+// around q·(N - 1).
+double quantile(std::vector<double> &values, double q) {
+  const double at = q * static_cast<double>(values.size() - 1);
+  const std::size_t below = static_cast<std::size_t>(at);
+  const auto nth = values.begin() + static_cast<std::ptrdiff_t>(below);
+  std::nth_element(values.begin(), nth, values.end());
+  if (below + 1 == values.size()) return *nth;
+  const double next = *std::min_element(nth + 1, values.end());
+  return *nth + (next - *nth) * (at - static_cast<double>(below));
+}
+
 void scale_row(double *row, std::size_t features, const FeatureScaling &scaling,
                std::size_t row_number) {
   for (std::size_t k = 0; k < features; ++k) {
@@ -93,9 +105,29 @@ void scale_row(double *row, std::size_t features, const FeatureScaling &scaling,
 
 }  // namespace
 
+double largest_spread(const std::vector<std::vector<double>> &patterns) {
+  if (patterns.empty()) return 0;
+  check_finite(patterns);
+  const FeatureRange range = fit_feature_range(patterns);
+  double largest = 0;
+  std::vector<double> values;
+  for (std::size_t k = 0; k < range.min.size(); ++k) {
+    values = column(patterns, k);
+    const double middle = quantile(values, 0.75) - quantile(values, 0.25);
+    if (middle > 0) largest = std::max(largest, (range.max[k] - range.min[k]) / middle);
+  }
+  return largest;
+}
+
+Scaling resolved_scaling(Scaling kind, const std::vector<std::vector<double>> &patterns) {
+  if (kind != Scaling::automatic) return kind;
+  return largest_spread(patterns) > outlier_spread ? Scaling::rank : Scaling::min_max;
+}
+
 FeatureScaling fit_scaling(Scaling kind, const std::vector<std::vector<double>> &patterns) {
   FeatureScaling scaling;
-  scaling.kind = kind;
+  scaling.kind = resolved_scaling(kind, patterns);
+  kind = scaling.kind;
   if (kind == Scaling::none || patterns.empty()) return scaling;
   check_finite(patterns);
   if (kind == Scaling::min_max) {
@@ -124,6 +156,7 @@ double scale_feature(const FeatureScaling &scaling, std::size_t k, double value)
       return 0.5 + (value - scaling.low[k]) / (root12 * scaling.high[k]);
     }
     case Scaling::rank: return rank_share(scaling.values[k], scaling.shares[k], value);
+    case Scaling::automatic: break;  // fitted scalings are resolved
   }
   return value;
 }
@@ -143,6 +176,7 @@ double unscale_feature(const FeatureScaling &scaling, std::size_t k, double scal
       return values[i - 1] + (values[i] - values[i - 1]) *
                                  ((scaled - shares[i - 1]) / (shares[i] - shares[i - 1]));
     }
+    case Scaling::automatic: break;
   }
   return scaled;
 }

@@ -9,6 +9,9 @@
 //             rank), linear between the kept values, clipped to the ends:
 //             an outlier moves no other value
 //   none      the raw features
+//   auto      rank when some feature's training values have outliers that
+//             would squash its min-max range, min-max otherwise; a model
+//             keeps the kind it resolved to
 //
 // A feature that never varied in training maps to 0 under every kind.
 //
@@ -31,7 +34,21 @@ struct NonFiniteValue : InputError {
 };
 
 // In the order of the parameter table's choices for `scale`.
-enum class Scaling { none, min_max, standard, rank };
+enum class Scaling { none, min_max, standard, rank, automatic };
+
+// `automatic` picks rank when some feature's range exceeds this many times
+// its interquartile range. Normal data of a few thousand rows sit near 5;
+// features whose middle half is one value (binary, mostly constant) are
+// left out, since their range says nothing about outliers.
+constexpr double outlier_spread = 10;
+
+// The largest range over interquartile range among the features whose
+// middle half is more than one value; 0 when there is none. Quartiles are
+// interpolated linearly between the sorted values.
+double largest_spread(const std::vector<std::vector<double>> &patterns);
+
+// `kind`, with `automatic` resolved on `patterns` (min-max for no patterns).
+Scaling resolved_scaling(Scaling kind, const std::vector<std::vector<double>> &patterns);
 
 // The most values a rank scaling keeps per feature: beyond that, evenly
 // spaced ones among the distinct values (each with its exact share).
@@ -44,8 +61,8 @@ struct FeatureScaling {
   std::vector<std::vector<double>> values, shares;
 };
 
-// The scaling of `kind` fitted on `patterns` (rows of equal length). Throws
-// NonFiniteValue for a value that is not finite.
+// The scaling of `kind` fitted on `patterns` (rows of equal length), its
+// kind resolved. Throws NonFiniteValue for a value that is not finite.
 FeatureScaling fit_scaling(Scaling kind, const std::vector<std::vector<double>> &patterns);
 
 // One value of feature `k` scaled.

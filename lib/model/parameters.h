@@ -93,10 +93,12 @@ inline constexpr Parameter parameter_table[] = {
      {-2147483648.0, 2147483647.0, false, false, true}, false,
      "the label of patterns that no node classifies"},
     {"scale", 0, 0, "", "--scale", "Scale", "scale", "scaling", nullptr,
-     static_cast<double>(training_defaults.scaling), "", {0, 3, false, false, true}, true,
+     static_cast<double>(training_defaults.scaling), "", {0, 4, false, false, true}, true,
      "how each feature is scaled by its training values: minmax to [0, 1], standard by mean "
-     "and deviation, rank by its rank (outliers cannot squash the rest), none (1 and 0: minmax and none)",
-     "none|minmax|standard|rank"},
+     "and deviation, rank by its rank (outliers cannot squash the rest), none, auto: rank when "
+     "some feature's range exceeds 10 times its interquartile range, else minmax (1 and 0: "
+     "minmax and none)",
+     "none|minmax|standard|rank|auto"},
     {"voters", 0, 0, "", "--voters", "Voters", "n_voters", "voters", nullptr,
      static_cast<double>(training_defaults.voters), "", {1, 1000, false, false, true}, false,
      "members of the ensemble (each trained in its own order; they vote)"},
@@ -136,7 +138,7 @@ std::string range_text(const ParameterRange &range);
 // what decides it.
 std::string default_text(const Parameter &parameter);
 // The values a parameter takes as help and refusals say them: its range, or
-// a choice's words ("none, minmax, standard or rank").
+// a choice's words ("none, minmax, standard, rank or auto").
 std::string allowed_text(const Parameter &parameter);
 // A choice's value for `word`: a word of its choices, or "0" or "1";
 // nothing for any other word.

@@ -27,7 +27,9 @@ struct TrainingDefaults {
   double trim;
   double ct;
   double oflag;
-  Scaling scaling;  // of the features (feature_scaling.h)
+  // Of the features (feature_scaling.h): automatic picks rank for data whose
+  // features have outliers, min-max otherwise (docs/accuracy.md).
+  Scaling scaling;
   // Ensembles (ensemble.h): members trained in shuffled orders, and the seed
   // of their orders.
   int voters;
@@ -55,7 +57,7 @@ inline constexpr TrainingDefaults training_defaults{
     /*trim=*/0,
     /*ct=*/0,
     /*oflag=*/1,
-    /*scaling=*/Scaling::min_max,
+    /*scaling=*/Scaling::automatic,
     /*voters=*/15,
     /*shuffle=*/true,
     /*seed=*/1,

@@ -262,6 +262,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         """What fit scales by: None, the min-max ranges, or the code of a
         scaling the library fits on X."""
         code = scaling_code(self.scale)
+        if SCALINGS[code] == "auto" and self.scale_from is not None:
+            code = SCALINGS.index("minmax")  # ranges given: min-max by them
         if code > 1 and self.scale_from is not None:
             raise ValueError(f"scale_from goes with min-max scaling (scale=True), "
                              f"not scale={self.scale!r}")
@@ -512,10 +514,13 @@ _PARAMETERS = """\
         1/sqrt(12), as values spread evenly over [0, 1] have (not
         clipped); 'rank' by the share of training values below (ties
         share their mean rank; linear between kept values, clipped at the
-        ends), which no outlier can squash; False or 'none' not at all.
-        The model file keeps the scaling (``scaling_``). Advice: keep it
-        unless the features share one unit and range already, since D is
-        then in their units; try 'rank' where a few values lie far out.
+        ends), which no outlier can squash; False or 'none' not at all;
+        'auto' rank when some feature's range on the training data (fit's,
+        or the first partial_fit batch's) exceeds 10 times its
+        interquartile range, else minmax (minmax by ``scale_from`` when
+        that is given). The model file keeps the scaling used
+        (``scaling_``). Advice: keep it unless the features share one unit
+        and range already, since D is then in their units.
     n_voters : int, default {voters}
         Members of the ensemble. Each is one qir_train call on the same
         (scaled) data in its own shuffled order; predict is their majority
@@ -568,7 +573,7 @@ _PARAMETERS = """\
         max, all finite. None: the range of the data of fit or of the first
         partial_fit batch. Either way, patterns beyond the ranges are
         clipped to [0, 1], in training as in predict. Ignored without
-        ``scale``. Advice: give the ranges a stream will span when its
+        ``scale``; with 'auto' it means minmax. Advice: give the ranges a stream will span when its
         first batch does not span them.
 
 """

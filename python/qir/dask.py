@@ -26,7 +26,7 @@ from sklearn.utils.validation import (check_array, check_consistent_length, chec
                                       column_or_1d)
 
 from . import _core, _qir
-from ._scaling import scaling_code
+from ._scaling import SCALINGS, scaling_code
 from .classifier import QIRClassifier, _class_names, _file_labels
 
 
@@ -221,8 +221,11 @@ _prepared_lock = threading.Lock()
 def _scales(estimator):
     """Whether members trained apart scale by min-max ranges (they share
     ranges reduced over the chunks; standard and rank scalings need the data
-    whole, so they are refused here)."""
+    whole, so they are refused here). 'auto' is min-max here: its other
+    outcome, rank, could not be trained apart."""
     code = scaling_code(estimator.scale)
+    if SCALINGS[code] == "auto":
+        return True
     if code > 1:
         raise ValueError(f"scale={estimator.scale!r} needs the training data whole; training "
                          f"on a cluster scales by min-max (True) or not at all (False)")

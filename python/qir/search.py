@@ -76,9 +76,10 @@ _MODULE_NAMES = ("D", "ratio", "vigilance", "alpha", "learning_rate",
 def search(X, y, folds=5, random_state=None, scale=None):
     """Looks for a QIRClassifier setting that suits (X, y) better than the
     defaults, by cross-validation on (X, y) alone, as `qir search` does: with
-    ``scale`` None the defaults are tried under minmax and rank scaling first
-    and minmax kept unless rank beats it by more than the
-    standard error of its per-fold gain; node settings are screened under
+    ``scale`` None the defaults (scale='auto') are tried first under the one
+    of minmax and rank that 'auto' does not pick on (X, y), which replaces
+    'auto' only if it beats it by more than the standard error of its
+    per-fold gain; node settings are screened under
     that scaling with one shuffled member each, the best tried with
     ensembles, and the defaults kept unless the best (or the defaults under
     the chosen scaling) beats them by more than the standard error of its
@@ -105,7 +106,9 @@ def search(X, y, folds=5, random_state=None, scale=None):
 
 def _search_scaling(scale):
     """The search's base scaling code and whether it chooses the scaling."""
-    return (scaling_code(True), True) if scale is None else (scaling_code(scale), False)
+    if scale is None:
+        return scaling_code(_core.training_defaults()["scale"]), True
+    return scaling_code(scale), False
 
 
 def _search_inputs(X, y, folds, random_state, stacklevel=3):

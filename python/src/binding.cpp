@@ -349,7 +349,7 @@ qir::TrainingParams cv_params(const py::dict &params, qir::CvSettings &settings)
 
 // The scaling's code, the parameter table's place of its word (True: 1, minmax).
 qir::Scaling scaling_of(int code) {
-  if (!(code >= 0 && code <= static_cast<int>(qir::Scaling::rank)))
+  if (!(code >= 0 && code <= static_cast<int>(qir::Scaling::automatic)))
     throw py::value_error("scale must be " + qir::allowed_text(qir::parameter("scale")) +
                           " (True: minmax, False: none)");
   return static_cast<qir::Scaling>(code);
@@ -1157,7 +1157,11 @@ py::list data_warnings(const Matrix &patterns, const Vector &labels) {
 py::dict training_defaults() {
   py::dict d = defaults_dict(qir::training_defaults);
   d["oflag"] = qir::training_defaults.oflag;
-  d["scale"] = qir::training_defaults.scaling == qir::Scaling::min_max;
+  const qir::Scaling scaling = qir::training_defaults.scaling;
+  if (scaling == qir::Scaling::min_max || scaling == qir::Scaling::none)
+    d["scale"] = scaling == qir::Scaling::min_max;
+  else
+    d["scale"] = qir::choice_word(qir::parameter("scale"), static_cast<double>(scaling));
   d["voters"] = qir::training_defaults.voters;
   d["shuffle"] = qir::training_defaults.shuffle;
   d["max_features"] = qir::training_defaults.max_features;

@@ -445,6 +445,15 @@ class Practice(Base):
         self.assertIn("% format 1\n", open(raw).read())
         self.assertNotIn("feature_min", open(raw).read())
 
+        # By default a feature with outliers (breast_cancer's largest range is
+        # about 20 times its interquartile range) turns the scaling to rank,
+        # and cv says what its training folds took.
+        cancer = self.path("cancer.model")
+        self.ok("train", data("breast_cancer.csv"), "-o", cancer, "--oflag", "0", *PLAIN)
+        self.assertIn("% scaling rank\n", open(cancer).read())
+        self.assertIn("features scaled by rank\n", self.ok("cv", data("breast_cancer.csv"), *PLAIN).stdout)
+        self.assertIn("features scaled to [0, 1]\n", self.ok("cv", data("wine.csv"), *PLAIN).stdout)
+
     def test_hints_name_what_to_change(self):
         model = self.path("tiny.model")
         result = self.ok("train", data("wine.csv"), "-o", model, "--D", "0.01", "--oflag", "0")

@@ -296,7 +296,8 @@ def test_search_tables_are_identical(runs):
 
 def _scaling_rows(text):
     """The rows of the search's scaling stage."""
-    return [line for line in text.splitlines() if re.match(r"^ *(minmax|rank|standard) +\d", line)]
+    return [line for line in text.splitlines()
+            if re.match(r"^ *(minmax|rank|standard|auto) +\d", line)]
 
 
 def _word(scale):
@@ -313,4 +314,4 @@ def test_search_scaling_stage_and_choice_are_the_same(runs):
     assert _scaling_rows(runs["octave"]["search"]) == _scaling_rows(command)
     best = command.split("Best setting: ")[1].split()
     options = dict(zip(best[5::2], best[6::2]))
-    assert options.get("--scale", "minmax") == _word(found["best_params"]["scale"])
+    assert options.get("--scale", "auto") == _word(found["best_params"]["scale"])

@@ -348,3 +348,24 @@ def test_help_documents_every_parameter_with_its_default_and_advice():
         assert "Advice:" in body, f"{name} gives no advice"
     rendered = pydoc.render_doc(qir.QIRClassifier, renderer=pydoc.plaintext)
     assert all(f"{name} : " in rendered for name in signature)
+
+
+def test_the_default_scaling_takes_rank_where_a_feature_has_outliers(tmp_path):
+    rng = np.random.default_rng(11)
+    X = rng.random((200, 3))
+    y = 1 + (X[:, 0] + X[:, 1] > 1)
+    far = X.copy()
+    far[::50, 2] = 1e3  # four outliers in the idle feature
+    model = qir.QIRClassifier(oflag=0).fit(far, y)
+    assert model.scaling_ == "rank"
+    assert qir.QIRClassifier(oflag=0).fit(X, y).scaling_ == "minmax"
+    np.testing.assert_array_equal(
+        model.predict(far), qir.QIRClassifier(oflag=0, scale="rank").fit(far, y).predict(far))
+    # The file keeps the scaling used; a later batch keeps the first one's.
+    model.save(tmp_path / "m.model")
+    text = (tmp_path / "m.model").read_text()
+    assert "% scaling rank\n" in text and "auto" not in text
+    stream = qir.QIRClassifier(oflag=0).partial_fit(X[:100], y[:100])
+    assert stream.partial_fit(far[100:], y[100:]).scaling_ == "minmax"
+    # Ranges given are min-max's.
+    assert qir.QIRClassifier(oflag=0, scale_from=(0, 1)).fit(far, y).scaling_ == "minmax"

@@ -211,3 +211,16 @@ def test_ctrl_c_in_a_process_fitting_on_a_cluster(tmp_path):
         child.kill()
     assert out.splitlines() == ["KeyboardInterrupt", "tasks left 0"]
     assert child.returncode == 0
+
+
+def test_the_default_scaling_is_min_max_on_a_cluster(client, tmp_path):
+    # Rank scaling needs the rows together; members trained apart take
+    # min-max where a local fit would take rank.
+    rng = np.random.default_rng(11)
+    X = rng.random((200, 3))
+    X[::50, 2] = 1e3
+    y = 1 + (X[:, 0] + X[:, 1] > 1)
+    remote = qir.dask.fit(da.from_array(X, chunks=(50, 3)), y, client=client, n_voters=3)
+    assert qir.QIRClassifier(oflag=0).fit(X, y).scaling_ == "rank"
+    assert file_bytes(remote, tmp_path / "remote") == \
+        file_bytes(qir.QIRClassifier(n_voters=3, oflag=0, scale=True).fit(X, y), tmp_path / "local")

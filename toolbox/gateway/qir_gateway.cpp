@@ -1105,7 +1105,8 @@ mxArray *scalings_struct(const std::vector<SearchCandidate> &scalings) {
 
 void show_scalings(const std::vector<SearchCandidate> &scalings) {
   if (scalings.empty()) return;
-  say("Scalings at the defaults, and their gain over minmax (points \u00b1 standard error):\n"
+  say("Scalings at the defaults, and their gain over the defaults' own (points \u00b1 standard "
+      "error):\n"
       " Scaling  Accuracy   Unknown    Nodes     Gain\n");
   for (const SearchCandidate &c : scalings)
     say(format_text("%8s %8.2f%% %8.2f%% %8.1f %+7.2f \u00b1 %.2f\n",

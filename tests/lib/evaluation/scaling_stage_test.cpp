@@ -1,6 +1,6 @@
 // The search's scaling stage: the defaults under each scaling on the same
-// folds, a scaling kept only when it clearly beats min-max, and the grid
-// screened under the one kept.
+// folds, a scaling kept only when it clearly beats the defaults' own, and
+// the grid screened under the one kept.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -134,4 +134,32 @@ TEST(ScalingStage, ASearchRunElsewhereGetsEachScalingAndChoosesAlike) {
   EXPECT_EQ(apart.chosen.voting.voters, local.chosen.voting.voters);
   EXPECT_EQ(apart.kept_defaults, local.kept_defaults);
   EXPECT_EQ(apart.chose_scaled_defaults, local.chose_scaled_defaults);
+}
+
+// Under the automatic default the stage tries only the scaling the rule
+// did not pick on the data: the one it picks would repeat the defaults.
+TEST(ScalingStage, UnderAutoTriesOnlyTheScalingTheRuleLeftOut) {
+  ModuleRunner runner(module_directory(std::nullopt));
+  CvSettings automatic = search_settings();
+  automatic.scaling = Scaling::automatic;
+  for (bool outliers : {true, false}) {
+    SCOPED_TRACE(outliers ? "outliers" : "clean");
+    const Dataset data = split_by_sum(150, outliers);
+    const SearchOutcome outcome =
+        run_search(runner, data, automatic, [](const std::string &) {}, {}, true);
+    ASSERT_EQ(outcome.scalings.size(), 2u);
+    std::set<Scaling> tried;
+    for (const SearchCandidate &c : outcome.scalings) tried.insert(c.scaling);
+    const Scaling other = outliers ? Scaling::min_max : Scaling::rank;
+    EXPECT_EQ(tried, (std::set<Scaling>{Scaling::automatic, other}));
+    EXPECT_EQ(outcome.defaults.scaling, Scaling::automatic);
+    expect_guarded(outcome);
+    // Every training fold resolves the rule as the whole data do here.
+    EXPECT_EQ(fold_scaling(data, automatic), outliers ? Scaling::rank : Scaling::min_max);
+  }
+  // One far value: the folds that train on it take rank, the one that
+  // holds it out min-max, and cv says the folds differ.
+  Dataset one_far = split_by_sum(150, false);
+  one_far.patterns[4][0] = 1e4;
+  EXPECT_EQ(fold_scaling(one_far, automatic), Scaling::automatic);
 }

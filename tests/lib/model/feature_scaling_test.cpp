@@ -95,7 +95,7 @@ TEST(FeatureScaling, StandardCentresOnAHalfWithTheSpreadOfTheUnitInterval) {
 
 TEST(FeatureScaling, NonFiniteValuesAreRefusedWithTheirPlaceByEveryKind) {
   const std::vector<std::vector<double>> train{{1, 2}, {3, NAN}};
-  for (Scaling kind : {Scaling::min_max, Scaling::standard, Scaling::rank}) {
+  for (Scaling kind : {Scaling::min_max, Scaling::standard, Scaling::rank, Scaling::automatic}) {
     try {
       fit_scaling(kind, train);
       ADD_FAILURE() << "NaN was fitted";
@@ -109,4 +109,43 @@ TEST(FeatureScaling, NonFiniteValuesAreRefusedWithTheirPlaceByEveryKind) {
   }
   // Unscaled data go to the modules as they are.
   EXPECT_TRUE(std::isnan(scale_patterns(train, fit_scaling(Scaling::none, train))[1][1]));
+}
+
+std::vector<std::vector<double>> rows_of(const std::vector<double> &a, const std::vector<double> &b) {
+  std::vector<std::vector<double>> rows;
+  for (std::size_t r = 0; r < a.size(); ++r) rows.push_back({a[r], b[r]});
+  return rows;
+}
+
+TEST(FeatureScaling, SpreadIsRangeOverInterpolatedInterquartileRange) {
+  // Quartiles of 0..3 lie at 0.75 and 2.25: range 3 over 1.5.
+  EXPECT_DOUBLE_EQ(largest_spread(rows_of({3, 0, 2, 1}, {5, 5, 5, 5})), 2);
+  // A feature whose middle half is one value says nothing: left out, though
+  // its range is all outlier; the other's quartiles are 2 and 4.
+  EXPECT_DOUBLE_EQ(largest_spread(rows_of({0, 0, 0, 0, 100}, {1, 2, 3, 4, 100})), 49.5);
+  EXPECT_DOUBLE_EQ(largest_spread(rows_of({0, 1, 0, 0, 0, 0, 0}, {7, 7, 7, 7, 7, 7, 7})), 0);
+  EXPECT_DOUBLE_EQ(largest_spread({}), 0);
+}
+
+TEST(FeatureScaling, AutomaticTakesRankOnlyBeyondTheOutlierSpread) {
+  // Quartiles 2 and 6 of 0..7 and one far value: a range of exactly ten
+  // times 4 stays min-max, a little more takes rank.
+  const std::vector<double> steady{0, 1, 2, 3, 4, 5, 6, 7, 8};
+  auto with_far = [&](double far) {
+    std::vector<double> values{0, 1, 2, 3, 4, 5, 6, 7, far};
+    return rows_of(steady, values);
+  };
+  EXPECT_EQ(resolved_scaling(Scaling::automatic, with_far(40)), Scaling::min_max);
+  EXPECT_EQ(resolved_scaling(Scaling::automatic, with_far(41)), Scaling::rank);
+  EXPECT_EQ(resolved_scaling(Scaling::automatic, {}), Scaling::min_max);
+  // Given kinds are kept whatever the data.
+  for (Scaling kind : {Scaling::none, Scaling::min_max, Scaling::standard, Scaling::rank})
+    EXPECT_EQ(resolved_scaling(kind, with_far(1000)), kind);
+
+  // The fitted scaling is the resolved one: the far value no longer
+  // squashes the rest of its feature.
+  const FeatureScaling fitted = fit_scaling(Scaling::automatic, with_far(1000));
+  ASSERT_EQ(fitted.kind, Scaling::rank);
+  EXPECT_DOUBLE_EQ(scale_feature(fitted, 1, 4), 0.5);
+  EXPECT_EQ(fit_scaling(Scaling::automatic, with_far(40)).kind, Scaling::min_max);
 }
