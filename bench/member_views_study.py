@@ -100,6 +100,9 @@ SETTINGS = {
     "rank+bootstrap": {"scale": "rank", "bootstrap": True},
     "bootstrap+oob": {"bootstrap": True, "oob_weights": True},
     "half+bootstrap+oob": {"max_features": 0.5, "bootstrap": True, "oob_weights": True},
+    "x51": {"n_voters": 51},
+    "ratio1": {"ratio": 1.0},
+    "ratio1x51": {"ratio": 1.0, "n_voters": 51},
 }
 
 
