@@ -113,6 +113,61 @@ QIR_UNROLL(8)
   }
 }
 
+// The sums of NB patterns against NP pairs of blocks: each feature's
+// centres and directions are loaded once for the whole batch, while every
+// pattern's sums still run over its own features in order. Nodes are read
+// once per batch instead of once per pattern.
+template <int NB, int NP>
+QIR_TARGET_AVX512 inline void batch_pair_sums(const PackedView &nodes,
+                                              const std::int32_t (&blocks)[2 * NP],
+                                              const double *const *patterns, V (&sq_out)[NB][NP],
+                                              V (&proj_out)[NB][NP]) {
+  V sq[NB][NP], proj[NB][NP];
+QIR_UNROLL(8)
+  for (int q = 0; q < NB; ++q)
+QIR_UNROLL(8)
+    for (int p = 0; p < NP; ++p) {
+      sq[q][p] = _mm512_setzero_pd();
+      proj[q][p] = _mm512_setzero_pd();
+    }
+  for (std::int32_t s = 0; s < nodes.segments(); ++s) {
+    const std::int32_t begin = nodes.segment_begin(s);
+    const std::int32_t width = nodes.segment_end(s) - begin;
+    const std::size_t stride = static_cast<std::size_t>(width) * block_lanes;
+    const double *c[2 * NP];
+    const double *u[2 * NP];
+QIR_UNROLL(8)
+    for (int k = 0; k < 2 * NP; ++k) {
+      c[k] = nodes.center[s] + static_cast<std::size_t>(blocks[k]) * stride;
+      u[k] = nodes.direction[s] + static_cast<std::size_t>(blocks[k]) * stride;
+    }
+    for (std::int32_t f = 0; f < width; ++f) {
+      const std::size_t base = static_cast<std::size_t>(f) * block_lanes;
+      V x[NB];
+QIR_UNROLL(8)
+      for (int q = 0; q < NB; ++q) x[q] = _mm512_set1_pd(patterns[q][begin + f]);
+QIR_UNROLL(8)
+      for (int p = 0; p < NP; ++p) {
+        const V cp = load_pair(c[2 * p] + base, c[2 * p + 1] + base);
+        const V up = load_pair(u[2 * p] + base, u[2 * p + 1] + base);
+QIR_UNROLL(8)
+        for (int q = 0; q < NB; ++q) {
+          const V d = _mm512_sub_pd(cp, x[q]);
+          sq[q][p] = _mm512_add_pd(sq[q][p], _mm512_mul_pd(d, d));
+          proj[q][p] = _mm512_add_pd(proj[q][p], _mm512_mul_pd(up, d));
+        }
+      }
+    }
+  }
+QIR_UNROLL(8)
+  for (int q = 0; q < NB; ++q)
+QIR_UNROLL(8)
+    for (int p = 0; p < NP; ++p) {
+      sq_out[q][p] = sq[q][p];
+      proj_out[q][p] = proj[q][p];
+    }
+}
+
 // The radicand: sq for a point, sq - (1 - ratio^2) proj^2 for an ellipsoid.
 QIR_TARGET_AVX512 inline V radicand(__mmask8 point, V sq, V proj, V keep) {
   const V ellipse = _mm512_sub_pd(sq, _mm512_mul_pd(_mm512_mul_pd(keep, proj), proj));
@@ -135,8 +190,9 @@ struct Winner512 {
   V best, slot;
   __m512i passing, candidates, outside;
   __mmask8 unordered = 0;
-  bool ct;
+  bool ct = false;
   V Tu;
+  Winner512() = default;
   QIR_TARGET_AVX512 explicit Winner512(const WinnerLanes &lanes)
       : best(_mm512_load_pd(lanes.best)),
         slot(_mm512_load_pd(lanes.slot)),
@@ -191,6 +247,26 @@ QIR_TARGET_AVX512 inline __mmask8 lean_pair_passes(V fit, const Constants512 &k)
                             k.vt_threshold, _CMP_GE_OQ);
 }
 
+// A lean evaluation's finish of one pair of blocks (slots a …, b …) into
+// the winner's lanes: the same operations as the full finish below.
+QIR_TARGET_AVX512 QIR_ALWAYS_INLINE void finish_lean_pair(const PackedView &nodes, const Constants512 &k,
+                                                          std::int32_t a, std::int32_t b, V sq, V proj,
+                                                          Winner512 &lean) {
+  const __mmask8 point = load_mask_pair(nodes.point_mask + a, nodes.point_mask + b);
+  const V root = _mm512_sqrt_pd(radicand(point, sq, proj, k.keep));
+  const V distance = _mm512_mask_blend_pd(point, _mm512_div_pd(root, k.ratio), root);
+  const V radius = load_pair(nodes.radius + a, nodes.radius + b);
+  const V free_size = load_pair(nodes.free_size + a, nodes.free_size + b);
+  // NaN compares false: a NaN distance counts as inside.
+  const __mmask8 outside =
+      _mm512_cmp_pd_mask(_mm512_sub_pd(distance, k.inside_tolerance), radius, _CMP_GT_OQ);
+  const V fit = _mm512_mask_blend_pd(outside, free_size,
+                                     _mm512_sub_pd(free_size, _mm512_sub_pd(distance, radius)));
+  const V cfv = _mm512_div_pd(fit, _mm512_add_pd(free_size, k.alpha));
+  note_pair_candidates(lean, a, b, lean_pair_passes(fit, k), cfv);
+  lean.outside = count_lanes(lean.outside, outside);  // padding is never outside
+}
+
 // Every result of NP listed pairs (list[i] …), as finish_blocks gives them;
 // with Lean, only the winner's lanes (kept apart so that the plain path
 // stays small enough to inline).
@@ -218,9 +294,7 @@ QIR_UNROLL(8)
     const V beyond = _mm512_sub_pd(distance, radius);
     const V fit = _mm512_mask_blend_pd(outside, free_size, _mm512_sub_pd(free_size, beyond));
     if constexpr (Lean) {
-      const V cfv = _mm512_div_pd(fit, _mm512_add_pd(free_size, k.alpha));
-      note_pair_candidates(*lean, a, b, lean_pair_passes(fit, k), cfv);
-      lean->outside = count_lanes(lean->outside, outside);  // padding is never outside
+      finish_lean_pair(nodes, k, a, b, sq[p], proj[p], *lean);
       continue;
     }
     const V mfv = _mm512_div_pd(fit, k.D);
@@ -256,7 +330,68 @@ struct FinishPairs {
   }
 };
 
+// NP listed pairs (list[i] …) for each pattern of the batch.
+template <int NB, int NP>
+QIR_TARGET_AVX512 QIR_ALWAYS_INLINE void finish_pairs_batch(const PackedView &nodes,
+                                                            const double *const *patterns,
+                                                            const Constants512 &k,
+                                                            const std::int32_t *list, std::int32_t i,
+                                                            Winner512 *lean) {
+  std::int32_t blocks[2 * NP];
+QIR_UNROLL(8)
+  for (int j = 0; j < 2 * NP; ++j) blocks[j] = list[i + j];
+  V sq[NB][NP], proj[NB][NP];
+  batch_pair_sums<NB, NP>(nodes, blocks, patterns, sq, proj);
+QIR_UNROLL(8)
+  for (int q = 0; q < NB; ++q)
+QIR_UNROLL(8)
+    for (int p = 0; p < NP; ++p)
+      finish_lean_pair(nodes, k, blocks[2 * p] * block_lanes, blocks[2 * p + 1] * block_lanes,
+                       sq[q][p], proj[q][p], lean[q]);
+}
+
+// Lean evaluations of NB patterns in one pass over the listed blocks.
+template <int NB>
+QIR_TARGET_AVX512 void lean_batch(const PackedView &nodes, const double *const *patterns,
+                                  const MatchParams &params, const MatchOut &out,
+                                  WinnerLanes *const *winners, MatchCount *counts,
+                                  std::int32_t listed) {
+  // At most sixteen sums in flight: enough to hide the adds' latency, few
+  // enough to stay in registers beside the loads.
+  constexpr int NP = NB <= 2 ? 4 : 2;
+  const Constants512 k(params);
+  const Constants<Avx2Ops> k4(params);
+  Winner512 lean[NB];
+  for (int q = 0; q < NB; ++q) lean[q] = Winner512(*winners[q]);
+  std::int32_t i = 0;
+  for (; i + 2 * NP <= listed; i += 2 * NP)
+    finish_pairs_batch<NB, NP>(nodes, patterns, k, out.block_list, i, lean);
+  for (; i + 2 <= listed; i += 2) finish_pairs_batch<NB, 1>(nodes, patterns, k, out.block_list, i, lean);
+  for (int q = 0; q < NB; ++q) {
+    counts[q] = MatchCount();
+    counts[q].outside += lean[q].store(*winners[q]);
+    if (i < listed) {
+      MatchOut own = out;
+      own.winner = winners[q];
+      counts[q].outside += finish_listed<Avx2Ops, 1>(nodes, patterns[q], k4, own, i, 0);
+    }
+  }
+}
+
 }  // namespace
+
+QIR_TARGET_AVX512 void match_avx512_lean_batch(const PackedView &nodes,
+                                               const double *const *patterns, std::int32_t count,
+                                               const MatchParams &params, const MatchOut &out,
+                                               WinnerLanes *const *winners, MatchCount *counts,
+                                               std::int32_t listed) {
+  switch (count) {
+    case 1: return lean_batch<1>(nodes, patterns, params, out, winners, counts, listed);
+    case 2: return lean_batch<2>(nodes, patterns, params, out, winners, counts, listed);
+    case 3: return lean_batch<3>(nodes, patterns, params, out, winners, counts, listed);
+    default: return lean_batch<4>(nodes, patterns, params, out, winners, counts, listed);
+  }
+}
 
 QIR_TARGET_AVX512 MatchCount match_avx512(const PackedView &nodes, const double *pattern,
                                           const MatchParams &params, const MatchOut &out,

@@ -23,6 +23,12 @@ MatchCount match_avx2(const PackedView &nodes, const double *pattern,
                       const MatchParams &params, const MatchOut &out, std::int32_t listed);
 MatchCount match_avx512(const PackedView &nodes, const double *pattern,
                         const MatchParams &params, const MatchOut &out, std::int32_t listed);
+// Lean evaluations (every block listed, no cut points) of `count` (1-4)
+// patterns in one pass over the blocks, each into its own winner lanes and
+// count: the same values as one pattern at a time.
+void match_avx512_lean_batch(const PackedView &nodes, const double *const *patterns,
+                             std::int32_t count, const MatchParams &params, const MatchOut &out,
+                             WinnerLanes *const *winners, MatchCount *counts, std::int32_t listed);
 #endif
 #if defined(QIR_AARCH64)
 MatchCount match_neon(const PackedView &nodes, const double *pattern,

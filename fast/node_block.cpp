@@ -714,6 +714,33 @@ void BlockMatcher::evaluate_lean(const PackedNodes &nodes, const double *pattern
   tally_evaluations(nodes, count.outside, tally);
 }
 
+void BlockMatcher::evaluate_lean_batch(const PackedNodes &nodes, const double *const *patterns,
+                                       std::int32_t count, const MatchParams &params,
+                                       OpTally *tallies, WinnerLanes *winners) {
+#if defined(QIR_X86_64)
+  if (kernel_ == MatchKernel::avx512 && count > 1 && count <= lean_batch_patterns &&
+      nodes.size() > 0) {
+    deferred_nodes_ = 0;
+    grow(nodes);
+    MatchParams p = params;
+    p.cut = false;
+    p.with_cfv = true;
+    const MatchOut out{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       every_block_.data(), nullptr, nullptr, nullptr, nullptr, nullptr};
+    WinnerLanes *lanes[lean_batch_patterns];
+    MatchCount counts[lean_batch_patterns];
+    for (std::int32_t q = 0; q < count; ++q) lanes[q] = &winners[q];
+    kernels::match_avx512_lean_batch(view_of(nodes), patterns, count, p, out, lanes, counts,
+                                     nodes.blocks());
+    for (std::int32_t q = 0; q < count; ++q)
+      tally_evaluations(nodes, counts[q].outside, tallies[q]);
+    return;
+  }
+#endif
+  for (std::int32_t q = 0; q < count; ++q)
+    evaluate_lean(nodes, patterns[q], params, tallies[q], winners[q]);
+}
+
 void BlockMatcher::tally_evaluations(const PackedNodes &nodes, std::int64_t outside,
                                      OpTally &tally) const {
   // Per evaluation node_match counts 5M + 2, plus 6 for an ellipsoid and 2

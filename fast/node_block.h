@@ -154,6 +154,9 @@ struct LeanCutView {
   }
 };
 
+// The most patterns a lean evaluation takes in one pass over the nodes.
+constexpr std::int32_t lean_batch_patterns = 4;
+
 // What a kernel counts over its blocks.
 struct MatchCount {
   std::int64_t outside = 0;  // nodes outside their radius (padding never is)
@@ -413,6 +416,12 @@ class BlockMatcher {
   // evaluated exactly, since the matcher was made.
   std::int64_t lean_cut_registers() const { return lean_counts_[0]; }
   std::int64_t lean_exact_registers() const { return lean_counts_[1]; }
+  // evaluate_lean for `count` patterns (at most lean_batch_patterns), each
+  // into its own tally and winner (each reset): the AVX-512 kernel reads
+  // the nodes once for all of them, the others take one at a time.
+  void evaluate_lean_batch(const PackedNodes &nodes, const double *const *patterns,
+                           std::int32_t count, const MatchParams &params, OpTally *tallies,
+                           WinnerLanes *winners);
   void evaluate_choosing(const PackedNodes &nodes, const double *pattern,
                          const MatchParams &params, const NodeGroups &groups,
                          const ChoiceBounds &bounds, const ChoiceRule &rule, OpTally &tally,

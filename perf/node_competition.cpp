@@ -6,6 +6,7 @@
 #include "model.h"
 #include "portability.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace qir {
@@ -194,6 +195,12 @@ void PackedCompetition::group(const std::vector<NodePtr> &nodes, std::int32_t P,
 
 void PackedCompetition::prepare(BlockMatcher &matcher) const { matcher.prepare(packed_); }
 
+MatchParams PackedCompetition::lean_params(const CompetitionRules &rules) const {
+  MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
+  params.alpha = rules.alpha;
+  return params;
+}
+
 // Without groups the slots follow the node order, and the kernels gather
 // the winner lane by lane from the CFVs they compute: the first candidate
 // of greatest CFV in slot order, which is the winner of the visit in node
@@ -202,18 +209,24 @@ PatternDecision PackedCompetition::decide_in_node_order(const double *pattern,
                                                         const CompetitionRules &rules,
                                                         BlockMatcher &matcher) const {
   PatternDecision d;
-  MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
-  params.alpha = rules.alpha;
   WinnerLanes lanes;
-  const bool ct = rules.ct_option == 1;
-  lanes.reset(ct, rules.Tu);
-  matcher.evaluate_lean(packed_, pattern, params, d.evaluation, lanes,
+  lanes.reset(rules.ct_option == 1, rules.Tu);
+  matcher.evaluate_lean(packed_, pattern, lean_params(rules), d.evaluation, lanes,
                         lean_cut_ ? &lean_view_ : nullptr);
+  settle_in_node_order(pattern, rules, matcher, lanes, d);
+  return d;
+}
+
+// The winner and counts of a lean evaluation gathered in `lanes`.
+void PackedCompetition::settle_in_node_order(const double *pattern, const CompetitionRules &rules,
+                                             BlockMatcher &matcher, const WinnerLanes &lanes,
+                                             PatternDecision &d) const {
   d.winner = lanes.winner();
   if (lanes.unordered) {
     // The visit in node order, as compete_for_pattern makes it (no CT here:
     // a NaN fails it), over the results of a full evaluation (counted once).
     OpTally counted_already;
+    MatchParams params = lean_params(rules);
     params.with_cfv = true;
     matcher.evaluate(packed_, pattern, params, counted_already);
     const double *cfv = matcher.cfv_data();
@@ -228,16 +241,41 @@ PatternDecision PackedCompetition::decide_in_node_order(const double *pattern,
   }
   const auto candidates = static_cast<std::uint32_t>(lanes.candidates);
   d.cfv_count = static_cast<std::int32_t>(lanes.passing);
-  if (ct) d.pattern_comparisons += candidates;
+  if (rules.ct_option == 1) d.pattern_comparisons += candidates;
   if (candidates > 1) d.pattern_comparisons += candidates - 1;
   d.pattern_comparisons += static_cast<std::uint32_t>(packed_.size());  // VT, every node
-  return d;
+}
+
+bool PackedCompetition::lean() const {
+  return !choosing_ && !grouped_ && packed_.size() >= lean_nodes;
+}
+
+void PackedCompetition::decide_batch(const double *const *patterns, std::int32_t count,
+                                     const CompetitionRules &rules, BlockMatcher &matcher,
+                                     PatternDecision *decisions) const {
+  if (!lean()) {
+    for (std::int32_t j = 0; j < count; ++j) decisions[j] = decide(patterns[j], rules, matcher);
+    return;
+  }
+  const MatchParams params = lean_params(rules);
+  for (std::int32_t j = 0; j < count; j += lean_batch_patterns) {
+    const std::int32_t n = std::min(lean_batch_patterns, count - j);
+    WinnerLanes lanes[lean_batch_patterns];
+    OpTally tallies[lean_batch_patterns];
+    for (std::int32_t q = 0; q < n; ++q) lanes[q].reset(rules.ct_option == 1, rules.Tu);
+    matcher.evaluate_lean_batch(packed_, patterns + j, n, params, tallies, lanes);
+    for (std::int32_t q = 0; q < n; ++q) {
+      PatternDecision &d = decisions[j + q];
+      d = PatternDecision();
+      d.evaluation = tallies[q];
+      settle_in_node_order(patterns[j + q], rules, matcher, lanes[q], d);
+    }
+  }
 }
 
 PatternDecision PackedCompetition::decide(const double *pattern, const CompetitionRules &rules,
                                           BlockMatcher &matcher) const {
-  if (!choosing_ && !grouped_ && packed_.size() >= lean_nodes)
-    return decide_in_node_order(pattern, rules, matcher);
+  if (lean()) return decide_in_node_order(pattern, rules, matcher);
   PatternDecision d;
   const MatchParams params{model_params.ratio, model_params.D, 0.0, rules.vigilance};
   ChoiceSkips skips;

@@ -102,6 +102,12 @@ class PackedCompetition {
   // safe on any thread with its own matcher.
   PatternDecision decide(const double *pattern, const CompetitionRules &rules,
                          BlockMatcher &matcher) const;
+  // decide for `count` patterns (any number), into decisions[0 … count-1]:
+  // the same decisions, the lean ones taken several patterns per pass over
+  // the nodes.
+  void decide_batch(const double *const *patterns, std::int32_t count,
+                    const CompetitionRules &rules, BlockMatcher &matcher,
+                    PatternDecision *decisions) const;
   // The host calls of a decided pattern, exactly as compete makes them.
   CompetitionResult replay(const PatternDecision &decision);
 
@@ -114,8 +120,13 @@ class PackedCompetition {
   void pack(const std::vector<NodePtr> &nodes, const CompetitionRules &rules, std::int32_t P,
             const double *const *patterns, bool nodes_unchanged);
   void prepare_lean_cuts(const CompetitionRules &rules, std::int32_t P, LeanCuts &cuts);
+  bool lean() const;
+  MatchParams lean_params(const CompetitionRules &rules) const;
   PatternDecision decide_in_node_order(const double *pattern, const CompetitionRules &rules,
                                        BlockMatcher &matcher) const;
+  void settle_in_node_order(const double *pattern, const CompetitionRules &rules,
+                            BlockMatcher &matcher, const WinnerLanes &lanes,
+                            PatternDecision &d) const;
   CompetitionResult compete_traced(std::vector<NodePtr> &nodes, const double *pattern,
                                    const CompetitionRules &rules);
 

@@ -52,9 +52,9 @@ class Pipeline {
 
  private:
   void compute(std::int32_t g, BlockMatcher &matcher) {
-    PatternDecision *slot = &decisions_[static_cast<std::size_t>(g % window_) * grain];
-    for (std::int32_t j = g * grain; j < std::min(P_, (g + 1) * grain); ++j)
-      *slot++ = competition_.decide(patterns_[j], rules_, matcher);
+    const std::int32_t first = g * grain;
+    competition_.decide_batch(patterns_ + first, std::min(P_, first + grain) - first, rules_,
+                              matcher, &decisions_[static_cast<std::size_t>(g % window_) * grain]);
     done_[g % window_].store(g, std::memory_order_release);
   }
 

@@ -292,6 +292,76 @@ TEST(PackedNodes, OneMatcherFollowsEveryPackingItIsHanded) {
   }
 }
 
+// Several patterns per pass over the nodes against one at a time: every
+// lane's best choice value and slot bit for bit, the counts, the NaN flag
+// and the operations, for batches of 1 to 4 over node counts that leave
+// whole groups of pairs, a lone pair and a lone block. Nodes of radius D/2
+// with alpha 0 give NaN choice values; a NaN feature gives NaN distances.
+TEST(LeanBatch, SeveralPatternsPerPassMatchOneAtATime) {
+  bool saw_unordered = false;
+  std::uint64_t seed = 500;
+  for (MatchKernel kernel : supported_kernels())
+    for (std::int32_t M : {1, 5, 17})
+      for (std::int32_t N : {33, 45, 70, 130}) {
+        SCOPED_TRACE(std::string(match_kernel_name(kernel)) + " M=" + std::to_string(M) +
+                     " N=" + std::to_string(N));
+        model_params = ModelParams{M, 4.0, 0.5, 0.01, 1.0};
+        NodeFactory factory(M, seed++);
+        std::vector<Node> nodes;
+        PackedNodes packed(M);
+        for (std::int32_t i = 0; i < N; ++i) {
+          nodes.push_back(i % 9 == 4 ? nodes[i - 3] : factory.make());  // ties
+          if (i % 11 == 7) nodes.back().radius = 2.0, nodes.back().free_size = 0.0;
+          packed.push_back(nodes.back());
+        }
+        std::vector<std::vector<double>> patterns;
+        for (int j = 0; j < 7; ++j)
+          patterns.push_back(j % 2 == 0 ? factory.pattern_near(nodes[factory.next() % N])
+                                        : factory.pattern());
+        patterns[5][0] = std::numeric_limits<double>::quiet_NaN();
+        patterns[6] = nodes[7].center;  // inside the node of no free size
+        BlockMatcher one(kernel), batch(kernel);
+        for (double vigilance : {0.0, 0.5})
+          for (double alpha : {0.01, 0.0})
+            for (bool ct : {false, true}) {
+              MatchParams params{0.5, 4.0, 0.0, vigilance};
+              params.alpha = alpha;
+              const double Tu = ct ? 0.3 : 0.0;
+              for (std::int32_t count = 1; count <= lean_batch_patterns; ++count)
+                for (std::int32_t first = 0; first + count <= 7; first += count) {
+                  const double *x[lean_batch_patterns];
+                  WinnerLanes got[lean_batch_patterns];
+                  OpTally got_ops[lean_batch_patterns];
+                  for (std::int32_t q = 0; q < count; ++q) {
+                    x[q] = patterns[first + q].data();
+                    got[q].reset(ct, Tu);
+                  }
+                  batch.evaluate_lean_batch(packed, x, count, params, got_ops, got);
+                  for (std::int32_t q = 0; q < count; ++q) {
+                    SCOPED_TRACE("pattern " + std::to_string(first + q) + " of a batch of " +
+                                 std::to_string(count));
+                    WinnerLanes want;
+                    want.reset(ct, Tu);
+                    OpTally want_ops;
+                    one.evaluate_lean(packed, x[q], params, want_ops, want);
+                    for (int k = 0; k < 8; ++k) {
+                      EXPECT_EQ(bits_of(want.best[k]), bits_of(got[q].best[k])) << "lane " << k;
+                      EXPECT_EQ(bits_of(want.slot[k]), bits_of(got[q].slot[k])) << "lane " << k;
+                    }
+                    EXPECT_EQ(want.passing, got[q].passing);
+                    EXPECT_EQ(want.candidates, got[q].candidates);
+                    EXPECT_EQ(want.unordered, got[q].unordered);
+                    EXPECT_EQ(want_ops.flops, got_ops[q].flops);
+                    EXPECT_EQ(want_ops.comparisons, got_ops[q].comparisons);
+                    saw_unordered |= want.unordered;
+                  }
+                  if (HasFailure()) return;
+                }
+            }
+      }
+  EXPECT_TRUE(saw_unordered);  // the NaN choice values were reached
+}
+
 TEST(OpBatching, LargeTalliesReachCountersAndHostUnchanged) {
   // 5e9 flops and 3e9 comparisons: more than one int call can carry.
   OpTally tally{5000000000ull, 3000000000ull};

@@ -108,6 +108,48 @@ TEST_P(PackedSearchTest, RandomCasesMatchThePlainSearch) {
   EXPECT_GT(classified, 1000);
 }
 
+// Split calls over enough nodes to be decided lane by lane and several
+// patterns per pass: pattern counts that leave a partial batch and a
+// partial grain, ties, and nodes of no free size (NaN choice values with
+// alpha 0) met inside a batch.
+TEST_P(PackedSearchTest, PatternBatchesMatchThePlainSearch) {
+  const qirhost::Module fast(QIR_PERF_MODULE_PATH);
+  const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
+  Generator g(77);
+  setenv("QIR_THREADS", "2", 1);
+  int n = 0;
+  for (std::int32_t M : {3, 30})
+    for (double alpha : {0.01, 0.0}) {
+      PerfCase c;
+      c.D = 4.0;
+      c.ratio = 0.5;
+      c.vigilance = 0.0;
+      c.alpha = alpha;
+      c.ct_option = g.one_of({0.0, 1.0});
+      c.oflag = g.one_of({0.0, 1.0, 2.0});
+      for (std::int32_t k = 0; k < 40; ++k) {
+        c.templates.push_back(k % 7 == 3 ? c.templates[k - 2] : g.template_row(M, c.D));
+        if (k % 13 == 5) c.templates.back()[2 * M] = c.D / 2;
+        c.nlabels.push_back(static_cast<double>(1 + g.pick(4)));
+      }
+      // Enough node features for two threads; a multiple of neither 4 nor 16.
+      const std::int32_t P = (1 << 20) / (40 * (M + 4)) / 16 * 16 + 16 + 7;
+      for (std::int32_t j = 0; j < P; ++j) {
+        const auto &row = c.templates[g.pick(c.templates.size())];
+        std::vector<double> x(row.begin(), row.begin() + M);
+        for (double &v : x) v += g.uniform(-0.1, 0.1);
+        c.patterns.push_back(x);
+      }
+      SCOPED_TRACE("case " + std::to_string(n++));
+      const std::vector<ArrayPtr> inputs = host_inputs(c);
+      const qirhost::CallResult result = fast.call(1, raw(inputs));
+      ASSERT_FALSE(result.error) << *result.error;
+      qirtest::expect_same_call(result, plain.call(1, raw(inputs)));
+      if (HasFatalFailure()) break;
+    }
+  unsetenv("QIR_THREADS");
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, PackedSearchTest,
                          ::testing::Values("scalar", "sse2", "avx2", "avx512", "neon"));
 // Calls large enough for groups left out by their reach or their choice
