@@ -253,7 +253,8 @@ bool PackedCompetition::lean() const {
 void PackedCompetition::decide_batch(const double *const *patterns, std::int32_t count,
                                      const CompetitionRules &rules, BlockMatcher &matcher,
                                      PatternDecision *decisions) const {
-  if (!lean()) {
+  // Only the AVX-512 kernel reads the nodes once for several patterns.
+  if (!lean() || matcher.kernel() != MatchKernel::avx512) {
     for (std::int32_t j = 0; j < count; ++j) decisions[j] = decide(patterns[j], rules, matcher);
     return;
   }
