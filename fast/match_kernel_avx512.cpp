@@ -283,6 +283,10 @@ QIR_UNROLL(8)
 QIR_UNROLL(8)
   for (int p = 0; p < NP; ++p) {
     const std::int32_t a = blocks[2 * p] * block_lanes, b = blocks[2 * p + 1] * block_lanes;
+    if constexpr (Lean) {
+      finish_lean_pair(nodes, k, a, b, sq[p], proj[p], *lean);
+      continue;
+    }
     const __mmask8 point = load_mask_pair(nodes.point_mask + a, nodes.point_mask + b);
     const V root = _mm512_sqrt_pd(radicand(point, sq[p], proj[p], k.keep));
     const V distance = _mm512_mask_blend_pd(point, _mm512_div_pd(root, k.ratio), root);
@@ -293,10 +297,6 @@ QIR_UNROLL(8)
         _mm512_cmp_pd_mask(_mm512_sub_pd(distance, k.inside_tolerance), radius, _CMP_GT_OQ);
     const V beyond = _mm512_sub_pd(distance, radius);
     const V fit = _mm512_mask_blend_pd(outside, free_size, _mm512_sub_pd(free_size, beyond));
-    if constexpr (Lean) {
-      finish_lean_pair(nodes, k, a, b, sq[p], proj[p], *lean);
-      continue;
-    }
     const V mfv = _mm512_div_pd(fit, k.D);
     store_pair(out.distance + a, out.distance + b, distance);
     store_pair(out.excess + a, out.excess + b, _mm512_maskz_mov_pd(outside, beyond));
