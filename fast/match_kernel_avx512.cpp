@@ -69,54 +69,12 @@ struct Constants512 {
         vt_floor(_mm512_set1_pd(lean_bounds::vt_floor(p))) {}
 };
 
-// The sums of NP pairs of blocks (blocks[2p], blocks[2p+1]) over every
-// feature.
-template <int NP>
-QIR_TARGET_AVX512 inline void pair_sums(const PackedView &nodes, const std::int32_t (&blocks)[2 * NP],
-                                        const double *pattern, V (&sq_out)[NP], V (&proj_out)[NP]) {
-  // Summed in locals: the caller's arrays may alias the node data (vector
-  // types may alias doubles), which would keep every sum in memory.
-  V sq[NP], proj[NP];
-QIR_UNROLL(8)
-  for (int p = 0; p < NP; ++p) {
-    sq[p] = _mm512_setzero_pd();
-    proj[p] = _mm512_setzero_pd();
-  }
-  for (std::int32_t s = 0; s < nodes.segments(); ++s) {
-    const std::int32_t begin = nodes.segment_begin(s);
-    const std::int32_t width = nodes.segment_end(s) - begin;
-    const std::size_t stride = static_cast<std::size_t>(width) * block_lanes;
-    const double *x_at = pattern + begin;
-    const double *c[2 * NP];
-    const double *u[2 * NP];
-QIR_UNROLL(8)
-    for (int k = 0; k < 2 * NP; ++k) {
-      c[k] = nodes.center[s] + static_cast<std::size_t>(blocks[k]) * stride;
-      u[k] = nodes.direction[s] + static_cast<std::size_t>(blocks[k]) * stride;
-    }
-    for (std::int32_t f = 0; f < width; ++f) {
-      const V x = _mm512_set1_pd(x_at[f]);
-      const std::size_t base = static_cast<std::size_t>(f) * block_lanes;
-QIR_UNROLL(8)
-      for (int p = 0; p < NP; ++p) {
-        const V d = _mm512_sub_pd(load_pair(c[2 * p] + base, c[2 * p + 1] + base), x);
-        sq[p] = _mm512_add_pd(sq[p], _mm512_mul_pd(d, d));
-        proj[p] = _mm512_add_pd(
-            proj[p], _mm512_mul_pd(load_pair(u[2 * p] + base, u[2 * p + 1] + base), d));
-      }
-    }
-  }
-QIR_UNROLL(8)
-  for (int p = 0; p < NP; ++p) {
-    sq_out[p] = sq[p];
-    proj_out[p] = proj[p];
-  }
-}
-
 // The sums of NB patterns against NP pairs of blocks: each feature's
 // centres and directions are loaded once for the whole batch, while every
 // pattern's sums still run over its own features in order. Nodes are read
-// once per batch instead of once per pattern.
+// once per batch instead of once per pattern. Summed in locals: the
+// caller's arrays may alias the node data (vector types may alias doubles),
+// which would keep every sum in memory.
 template <int NB, int NP>
 QIR_TARGET_AVX512 inline void batch_pair_sums(const PackedView &nodes,
                                               const std::int32_t (&blocks)[2 * NP],
@@ -277,8 +235,10 @@ QIR_TARGET_AVX512 QIR_ALWAYS_INLINE std::int64_t finish_pairs(const PackedView &
   std::int32_t blocks[2 * NP];
 QIR_UNROLL(8)
   for (int j = 0; j < 2 * NP; ++j) blocks[j] = out.block_list[i + j];
-  V sq[NP], proj[NP];
-  pair_sums<NP>(nodes, blocks, pattern, sq, proj);
+  V sums[1][NP], projections[1][NP];
+  batch_pair_sums<1, NP>(nodes, blocks, &pattern, sums, projections);
+  const V(&sq)[NP] = sums[0];
+  const V(&proj)[NP] = projections[0];
   std::int64_t outside_count = 0;
 QIR_UNROLL(8)
   for (int p = 0; p < NP; ++p) {
