@@ -93,6 +93,43 @@ if(QIR_OCTAVE_ENABLED)
   message(STATUS "QIR: GNU Octave modules enabled (mex.h in ${_qir_octave_mex_h})")
 endif()
 
+# Code that several builds compile alike is compiled once and its objects
+# linked where it is listed: the library's part of the gateway
+# (qir_lib_module_code, lib/) and the node core with the fast path and
+# what Octave lacks, which both Octave modules carry (qir_octave_node_code).
+# Each module still gets its own copy, its symbols hidden in it.
+function(_qir_octave_shared_code sources_var)
+  set(sources ${${sources_var}})
+  set(node_code ${QIR_GROUP_core} ${QIR_GROUP_fast} ${QIR_ADD_FLOPS_FALLBACK_FILE}
+      ${QIR_OCTAVE_INTERRUPT_FILE})
+  foreach(shared qir_lib_module_code qir_octave_node_code)
+    if(shared STREQUAL "qir_octave_node_code")
+      set(code ${node_code})
+    elseif(TARGET ${shared})
+      get_target_property(code ${shared} SOURCES)
+    else()
+      continue()
+    endif()
+    set(missing ${code})
+    list(REMOVE_ITEM missing ${sources})
+    if(missing)
+      continue()
+    endif()
+    if(NOT TARGET ${shared})
+      add_library(${shared} OBJECT ${code})
+      qir_source_dirs(dirs ${code})
+      target_include_directories(${shared} PRIVATE ${dirs})
+      target_include_directories(${shared} SYSTEM PRIVATE ${QIR_OCTAVE_INCLUDE_DIRS})
+      target_compile_definitions(${shared} PRIVATE ${QIR_ADD_FLOPS_FALLBACK_DEFINE})
+      set_target_properties(${shared} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+      qir_module_flags(${shared})
+    endif()
+    list(REMOVE_ITEM sources ${code})
+    list(APPEND sources $<TARGET_OBJECTS:${shared}>)
+  endforeach()
+  set(${sources_var} ${sources} PARENT_SCOPE)
+endfunction()
+
 # qir_add_octave_module(<module> [HELP <file.m>] [DESTINATION <dir>]):
 # <build>/octave/<module>.mex from the module's sources (cmake/modules.mk)
 # and what Octave lacks, with the flags every module build shares
@@ -117,6 +154,7 @@ function(qir_add_octave_module name)
       list(APPEND sources ${QIR_VERSION_RESOURCE_FILE})
     endif()
     qir_source_dirs(source_dirs ${sources})
+    _qir_octave_shared_code(sources)
   endif()
 
   add_library(${target} MODULE ${sources})
