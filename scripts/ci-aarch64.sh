@@ -21,7 +21,7 @@ jobs=$(nproc)
 
 gtest_dir=$(ci_gtest "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain")
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${ci_build_type[@]}" \
   -DCMAKE_FIND_ROOT_PATH="$PWD/$build/gtest" -DGTest_DIR="$gtest_dir" \
   -DQIR_TESTS=ON -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF
 # The host's and the modules' suites and the golden test; the command-line

@@ -17,7 +17,7 @@ ci_install
 
 build=build-clang
 jobs=$(nproc)
-CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIR_TESTS=ON -DQIR_OCTAVE=OFF
+CXX=clang++ cmake -S . -B "$build" "${ci_build_type[@]}" -DQIR_TESTS=ON -DQIR_OCTAVE=OFF
 cmake --build "$build" -j "$jobs"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
 # The same build with the Octave modules added, for the one Octave test

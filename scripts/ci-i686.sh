@@ -36,7 +36,7 @@ if ! "$probe" 2>/dev/null; then
   skipped='|/"(avx2|avx512|neon)"$'
   echo "i686 job: this kernel does not run 32-bit programs; the tests run under qemu-i386"
 fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIR_TESTS=ON -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF \
+cmake -S . -B "$build" "${ci_build_type[@]}" -DQIR_TESTS=ON -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF -DQIR_PYTHON=OFF \
   -DGTest_DIR="$gtest_dir" "${launcher[@]}"
 targets=(host_tests core_tests fast_tests train_tests perf_tests qir qir_golden_calls)
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"

@@ -21,7 +21,7 @@ jobs=$(nproc)
 # no suite runs here.
 gtest_dir=$(ci_gtest "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain")
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${ci_build_type[@]}" \
   -DGTest_DIR="$gtest_dir" -DQIR_TESTS=ON -DQIR_OCTAVE=OFF -DQIR_MATLAB=OFF
 cmake --build "$build" -j "$jobs" --target qir_train qir_perf qir_golden_calls
 echo "mingw job: modules built: $(ls "$build"/modules/*.dll | xargs -n1 basename | tr '\n' ' ')"
