@@ -8,10 +8,18 @@ namespace qir {
 std::string format_number(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
+  char buffer[32];
+  // A whole number below 10^15 is written by %.15g as its digits: labels
+  // and counts, most of what the commands write, take the integer form.
+  if (std::trunc(value) == value && std::fabs(value) < 1e15 && !(value == 0 && std::signbit(value)))
+    return std::string(buffer, static_cast<std::size_t>(
+                                   std::to_chars(buffer, buffer + sizeof buffer,
+                                                 static_cast<long long>(value))
+                                       .ptr -
+                                   buffer));
   // The fewest digits that still read back as the same double: 0.7, not
   // 0.69999999999999996; 17 always suffice. to_chars writes what "%.*g"
   // writes, several times faster: a model file holds many numbers.
-  char buffer[32];
   std::size_t length = 0;
   for (int digits = 15; digits <= 17; ++digits) {
     length = static_cast<std::size_t>(

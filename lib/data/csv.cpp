@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <fstream>
@@ -234,16 +235,93 @@ struct Reader {
       first_columns = columns;
     }
     table.lines.push_back(line_number);
-    std::vector<double> values;
-    values.reserve(columns);
     for (std::size_t k = 0; k < columns; ++k)
-      cell(record.cells[k], record.quoted[k], k, k + 1 == columns, line_number, values);
-    table.rows.push_back(std::move(values));
+      cell(record.cells[k], record.quoted[k], k, k + 1 == columns, line_number, table.values);
   }
 };
 
 // The byte-order mark some editors put first: no part of the first cell.
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// Exact powers of ten: every one up to 10^22 is a double.
+constexpr double exact_tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Eight bytes as the digits of an integer, first byte first, when all eight
+// are digits. Each byte goes to the lane of its place, then neighbouring
+// lanes are joined, two digits, four, eight, by multiplications that keep
+// every partial sum within its own lane.
+bool eight_digits(const char *p, std::uint64_t &number) {
+  const auto byte = [p](int k) { return std::uint64_t{static_cast<unsigned char>(p[k])}; };
+  std::uint64_t v = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24 | byte(4) << 32 |
+                    byte(5) << 40 | byte(6) << 48 | byte(7) << 56;  // one load, compiled
+  constexpr std::uint64_t high = 0xF0F0F0F0F0F0F0F0, zeros = 0x3030303030303030;
+  if (((v & high) | (((v + 0x0606060606060606) & high) >> 4)) != 0x3333333333333333) return false;
+  v -= zeros;
+  v = v * 10 + (v >> 8);
+  constexpr std::uint64_t lanes = 0x000000FF000000FF;
+  number = (((v & lanes) * (100 + (std::uint64_t{1000000} << 32))) +
+            (((v >> 16) & lanes) * (1 + (std::uint64_t{10000} << 32)))) >>
+           32;
+  return true;
+}
+
+// Digits from `q` on into `digits`; the end of them.
+const char *take_digits(const char *q, const char *end, std::uint64_t &digits) {
+  std::uint64_t eight = 0;
+  while (end - q >= 8 && eight_digits(q, eight)) {
+    digits = digits * 100000000 + eight;
+    q += 8;
+  }
+  for (; q != end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
+  return q;
+}
+
+// A decimal number at `p` whose digits form an integer of at most 2^53 and
+// whose power of ten is at most 22 either way: both are exact doubles, so
+// one correctly rounded multiplication or division gives the double nearest
+// the text, the value parse_number gives. Returns the end of the number, or
+// null for any other text (which the general reading then judges).
+const char *plain_number(const char *p, const char *end, double &value) {
+  const bool negative = p != end && *p == '-';
+  if (p != end && (*p == '-' || *p == '+')) ++p;
+  const char *q = p;
+  while (q != end && *q == '0') ++q;
+  std::uint64_t digits = 0;  // wraps past 19 digits, which are refused below
+  const char *const first = q;
+  q = take_digits(q, end, digits);
+  std::ptrdiff_t significant = q - first;
+  bool any = q != p;
+  std::ptrdiff_t scale = 0;
+  if (q != end && *q == '.') {
+    const char *const fraction = ++q;
+    if (significant == 0)
+      while (q != end && *q == '0') ++q;
+    const char *const counted = q;
+    q = take_digits(q, end, digits);
+    significant += q - counted;
+    scale = fraction - q;
+    any = any || q != fraction;
+  }
+  if (!any || significant > 19) return nullptr;
+  if (q != end && (*q == 'e' || *q == 'E')) {
+    ++q;
+    const bool down = q != end && *q == '-';
+    if (q != end && (*q == '-' || *q == '+')) ++q;
+    if (q == end || !is_digit(*q)) return nullptr;
+    std::ptrdiff_t exponent = 0;
+    for (; q != end && is_digit(*q); ++q) exponent = std::min<std::ptrdiff_t>(exponent * 10 + (*q - '0'), 1000);
+    scale += down ? -exponent : exponent;
+  }
+  if (digits > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return nullptr;
+  const auto whole = static_cast<double>(digits);
+  value = scale < 0 ? whole / exact_tens[-scale] : whole * exact_tens[scale];
+  if (negative) value = -value;
+  return q;
+}
 
 }  // namespace
 
@@ -289,15 +367,20 @@ struct CsvReader::State {
   Reader reader;
   Record record;
   int record_line = 0;
+  bool general_only = false;
+  std::vector<double> name_value;  // a class name's cell as the general reading holds it
 
   // Drops what has been read and appends the next block of the file.
+  // The file is read straight into the text's own room, which stays from
+  // one block to the next.
   void read_more() {
-    text.erase(0, start);
+    text.erase(0, std::min(start, text.size()));
     start = 0;
-    std::vector<char> block(read_size);
-    file.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const std::size_t kept = text.size();
+    text.resize(kept + read_size);
+    file.read(text.data() + kept, static_cast<std::streamsize>(read_size));
     if (file.bad()) throw InputError(path + ": cannot read file");
-    text.append(block.data(), static_cast<std::size_t>(file.gcount()));
+    text.resize(kept + static_cast<std::size_t>(file.gcount()));
     if (file.gcount() == 0 || file.eof()) complete = true;
   }
 
@@ -374,7 +457,13 @@ struct CsvReader::State {
 
   bool next(Table &block, std::size_t rows) {
     std::size_t taken = 0;
-    while ((rows == 0 || taken < rows) && next_record()) {
+    if (rows != 0) reader.table.values.reserve(rows * std::max<std::size_t>(reader.first_columns, 1));
+    while (rows == 0 || taken < rows) {
+      if (plain_record()) {
+        ++taken;
+        continue;
+      }
+      if (!next_record()) break;
       if (header_pending && take_header()) continue;
       reader.row(record, record_line);
       ++taken;
@@ -384,13 +473,87 @@ struct CsvReader::State {
     Table &table = reader.table;
     block.path = path;
     block.header = table.header;
-    block.rows = std::move(table.rows);
+    block.width = reader.first_columns;
+    block.values = std::move(table.values);
     block.lines = std::move(table.lines);
     block.last_text = std::move(table.last_text);
-    table.rows.clear();
+    table.values.clear();
     table.lines.clear();
     table.last_text.clear();
     return taken > 0;
+  }
+
+  // The quick scan of a record of plain numbers, once the first row has set
+  // the columns and the kind of labels: one pass over its bytes, each
+  // number read in place into the table. It reads only what the general
+  // reading would read to the same values without a word; anything else (a
+  // quote, a blank line, an empty or odd cell, another number of columns,
+  // a record that runs past the text read so far) leaves the record, and
+  // the table, as they were, to be read the general way. So both ways give
+  // the same rows, lines and messages by construction.
+  bool plain_record() {
+    Reader &r = reader;
+    if (general_only || r.first_line == 0 || header_pending || start >= text.size()) return false;
+    const char *const begin = text.data() + start;
+    const char *const end = text.data() + text.size();
+    const bool blank_runs = delimiter == ' ';
+    const auto pad = [&](char c) {
+      return c == ' ' || c == '\r' || (c == '\t' && delimiter != '\t');
+    };
+    const std::size_t mark = r.table.values.size();
+    r.table.values.resize(mark + r.first_columns);
+    double *const row = r.table.values.data() + mark;
+    const auto give_up = [&] {
+      r.table.values.resize(mark);
+      return false;
+    };
+    const char *p = begin;
+    for (std::size_t k = 0;; ++k) {
+      while (p != end && pad(*p)) ++p;
+      if (k == r.first_columns || p == end || *p == '\n' || *p == delimiter) return give_up();
+      const bool last = k + 1 == r.first_columns;
+      double value = 0;
+      const char *stop = plain_number(p, end, value);
+      if (stop != nullptr && (stop == end || *stop == '\n' || *stop == delimiter || pad(*stop)) &&
+          (!last || (r.first_number_line != 0 && r.first_text_line == 0))) {
+        row[k] = value;
+        p = stop;
+      } else if (last && r.first_text_line != 0 && r.first_number_line == 0) {
+        // A class name: the general reading of this one cell, given the
+        // same view of it, once nothing can follow it on the line.
+        const char *cell_begin = p;
+        if (!blank_runs)
+          while (cell_begin != begin && cell_begin[-1] != delimiter) --cell_begin;
+        const char *cell_end = p;
+        while (cell_end != end && *cell_end != '\n' &&
+               !(blank_runs ? pad(*cell_end) : *cell_end == delimiter))
+          ++cell_end;
+        const char *after = cell_end;
+        while (after != end && pad(*after)) ++after;
+        if ((after == end && !complete) || (after != end && *after != '\n')) return give_up();
+        const std::string_view cell(cell_begin, static_cast<std::size_t>(cell_end - cell_begin));
+        if (cell.find('"') != std::string_view::npos) return give_up();
+        name_value.clear();
+        r.cell(cell, false, k, true, line_number + 1, name_value);
+        row[k] = name_value.front();
+        p = after;
+      } else {
+        return give_up();
+      }
+      while (p != end && pad(*p)) ++p;
+      if (p == end && !complete) return give_up();
+      if (p == end || *p == '\n') {
+        if (!last) return give_up();
+        break;
+      }
+      if (!blank_runs) {
+        if (*p != delimiter) return give_up();
+        ++p;
+      }
+    }
+    r.table.lines.push_back(++line_number);
+    start = static_cast<std::size_t>(p - text.data()) + 1;
+    return true;
   }
 };
 
@@ -424,6 +587,8 @@ CsvReader::CsvReader(CsvReader &&) noexcept = default;
 
 bool CsvReader::next(Table &block, std::size_t rows) { return state_->next(block, rows); }
 
+void CsvReader::general_records_only() { state_->general_only = true; }
+
 Table parse_csv(const std::string &text, const std::string &path, const CsvFormat &format) {
   Table table;
   CsvReader(text, path, format).next(table);
@@ -453,7 +618,11 @@ std::string csv_cell(const std::string &text) {
 
 std::string format_column(const std::vector<double> &values) {
   std::string text;
-  for (double value : values) text += format_number(value) + "\n";
+  text.reserve(values.size() * 2);
+  for (double value : values) {
+    text += format_number(value);
+    text += '\n';
+  }
   return text;
 }
 

@@ -21,13 +21,17 @@ struct CsvFormat {
 // A rectangular table read from a file, with the line number each row came
 // from so later checks can point at it. Every cell is a finite number,
 // except that the last column may hold text in every row (class names).
+// The rows lie one after another in one block: no allocation per row.
 struct Table {
   std::string path;
-  std::vector<std::vector<double>> rows;  // a text cell is held as 0
-  std::vector<int> lines;
-  std::vector<std::string> last_text;     // the last column's text, when it holds names
-  std::vector<std::string> header;        // the header line's cells, when one was skipped
-  std::size_t columns() const { return rows.empty() ? 0 : rows.front().size(); }
+  std::vector<double> values;           // row after row; a text cell is held as 0
+  std::size_t width = 0;                // values per row
+  std::vector<int> lines;               // one per row
+  std::vector<std::string> last_text;   // the last column's text, when it holds names
+  std::vector<std::string> header;      // the header line's cells, when one was skipped
+  std::size_t rows() const { return lines.size(); }
+  std::size_t columns() const { return lines.empty() ? 0 : width; }
+  const double *row(std::size_t r) const { return values.data() + r * width; }
   bool text_labels() const { return !last_text.empty(); }
 };
 
@@ -56,6 +60,11 @@ class CsvReader {
   // last_text this block's alone. False, with the block empty, when no row
   // is left. Throws InputError as read_csv does, "no data rows" included.
   bool next(Table &block, std::size_t rows = 0);
+
+  // Reads every record the general way, cell by cell, as records with
+  // quotes are read: the reference the quick scan of plain numeric records
+  // is held to (tests).
+  void general_records_only();
 
  private:
   struct State;

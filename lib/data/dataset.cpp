@@ -50,21 +50,23 @@ std::vector<double> labels_of_names_in(const std::vector<std::string> &names, Cl
 std::vector<double> column_labels(const Table &table, std::size_t column, ClassNames &classes) {
   if (table.text_labels()) return labels_of_names_in(table.last_text, classes);
   std::vector<double> labels;
-  for (std::size_t row = 0; row < table.rows.size(); ++row) {
-    check_label(table, row, table.rows[row][column]);
-    labels.push_back(table.rows[row][column]);
+  labels.reserve(table.rows());
+  for (std::size_t row = 0; row < table.rows(); ++row) {
+    const double label = table.row(row)[column];
+    check_label(table, row, label);
+    labels.push_back(label);
   }
   return labels;
 }
 
-Dataset split_last_column(const Table &table, const ClassNames &known) {
+TableLabels split_last_column(const Table &table, const ClassNames &known) {
   if (table.columns() < 2)
     throw InputError(at(table, 0) +
                      "needs at least one feature column and a label column (the last one)");
-  Dataset data;
+  TableLabels data;
   data.class_names = known;
   data.labels = column_labels(table, table.columns() - 1, data.class_names);
-  for (const auto &row : table.rows) data.patterns.emplace_back(row.begin(), row.end() - 1);
+  data.features = table.columns() - 1;
   return data;
 }
 
@@ -84,20 +86,33 @@ Dataset load_dataset(const std::string &path, const LabelSource &source, const C
   return dataset_from_table(read_csv(path, format), source, format, known);
 }
 
-Dataset dataset_from_table(const Table &table, const LabelSource &source, const CsvFormat &format,
-                           const ClassNames &known) {
-  Dataset data;
+TableLabels labels_of_table(const Table &table, const LabelSource &source,
+                            const CsvFormat &format, const ClassNames &known) {
+  TableLabels data;
   if (source.kind == LabelSource::Kind::last_column) {
     data = split_last_column(table, known);
   } else {
     refuse_text(table);
-    data.patterns = table.rows;
+    data.features = table.columns();
     data.class_names = known;
     if (source.kind == LabelSource::Kind::separate_file)
-      data.labels = read_label_file(source.file, table.rows.size(), format, data.class_names);
+      data.labels = read_label_file(source.file, table.rows(), format, data.class_names);
   }
+  data.feature_names = header_feature_names(table, data.features);
+  return data;
+}
+
+Dataset dataset_from_table(const Table &table, const LabelSource &source, const CsvFormat &format,
+                           const ClassNames &known) {
+  TableLabels labels = labels_of_table(table, source, format, known);
+  Dataset data;
   data.path = table.path;
-  data.feature_names = header_feature_names(table, data.features());
+  data.patterns.reserve(table.rows());
+  for (std::size_t r = 0; r < table.rows(); ++r)
+    data.patterns.emplace_back(table.row(r), table.row(r) + labels.features);
+  data.labels = std::move(labels.labels);
+  data.class_names = std::move(labels.class_names);
+  data.feature_names = std::move(labels.feature_names);
   return data;
 }
 
@@ -114,8 +129,8 @@ std::vector<double> read_label_file(const std::string &path, std::size_t expecte
   if (table.columns() != 1)
     throw InputError(at(table, 0) + "a label file has one column, this one has " +
                      std::to_string(table.columns()));
-  if (table.rows.size() != expected_rows)
-    throw InputError(path + ": " + std::to_string(table.rows.size()) + " labels for " +
+  if (table.rows() != expected_rows)
+    throw InputError(path + ": " + std::to_string(table.rows()) + " labels for " +
                      std::to_string(expected_rows) + " patterns");
   return column_labels(table, 0, classes);
 }
@@ -126,7 +141,12 @@ std::vector<double> labels_of_names(const std::vector<std::string> &names, Class
 
 std::optional<std::string> feature_name_mismatch(const std::vector<std::string> &model_names,
                                                  const Dataset &data) {
-  const auto &names = data.feature_names;
+  return feature_name_mismatch(model_names, data.path, data.feature_names);
+}
+
+std::optional<std::string> feature_name_mismatch(const std::vector<std::string> &model_names,
+                                                 const std::string &path,
+                                                 const std::vector<std::string> &names) {
   if (model_names.empty() || names.size() != model_names.size()) return std::nullopt;
   std::size_t differing = 0, first = 0;
   for (std::size_t k = names.size(); k-- > 0;)
@@ -135,7 +155,7 @@ std::optional<std::string> feature_name_mismatch(const std::vector<std::string> 
       first = k;
     }
   if (differing == 0) return std::nullopt;
-  return data.path + ": column " + std::to_string(first + 1) + " is '" + names[first] +
+  return path + ": column " + std::to_string(first + 1) + " is '" + names[first] +
          "' in the header but '" + model_names[first] + "' in the model" +
          (differing > 1 ? " (and " + std::to_string(differing - 1) + " more differ)" : "") +
          "; columns are taken by position, so put them in the model's order";

@@ -49,6 +49,17 @@ Dataset load_dataset(const std::string &path, const LabelSource &source,
 Dataset dataset_from_table(const Table &table, const LabelSource &source,
                            const CsvFormat &format = {}, const ClassNames &known = {});
 
+// What dataset_from_table gives but the patterns, which stay in the table:
+// the first `features` values of each row. The same checks and faults.
+struct TableLabels {
+  std::vector<double> labels;
+  ClassNames class_names;
+  std::vector<std::string> feature_names;
+  std::size_t features = 0;
+};
+TableLabels labels_of_table(const Table &table, const LabelSource &source,
+                            const CsvFormat &format = {}, const ClassNames &known = {});
+
 // The labels in a label file (one column, `expected_rows` rows) as
 // load_dataset reads them with LabelSource::Kind::separate_file; names
 // become labels as there, `classes` growing by the new ones.
@@ -60,5 +71,8 @@ std::vector<double> read_label_file(const std::string &path, std::size_t expecte
 // reordered file would be classified wrongly without a word).
 std::optional<std::string> feature_name_mismatch(const std::vector<std::string> &model_names,
                                                  const Dataset &data);
+std::optional<std::string> feature_name_mismatch(const std::vector<std::string> &model_names,
+                                                 const std::string &path,
+                                                 const std::vector<std::string> &names);
 
 }  // namespace qir

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <map>
@@ -271,7 +272,7 @@ class BlockStream {
 
   void take(const Table &block) {
     if (fault_) return;
-    std::optional<Dataset> part;
+    std::optional<TableLabels> part;
     try {
       part = checked_part(block);
     } catch (const InputError &) {
@@ -279,8 +280,8 @@ class BlockStream {
       return;
     }
     if (job_.source.kind == LabelSource::Kind::last_column) keep_truth(block, part->labels);
-    if (!feature_fault_) classify(part->patterns);
-    rows_ += block.rows.size();
+    if (!feature_fault_) classify(block);
+    rows_ += block.rows();
   }
 
   FileClassificationResult finish(std::ostream &warnings) {
@@ -304,15 +305,15 @@ class BlockStream {
  private:
   // The block's patterns and labels, with the checks that reading the file
   // whole makes on its table (the label file is read after the last block).
-  Dataset checked_part(const Table &block) {
+  TableLabels checked_part(const Table &block) {
     if (rows_ == 0) check_label_column(block, model_, job_.source);
     LabelSource source = job_.source;
     if (source.kind == LabelSource::Kind::separate_file) source.kind = LabelSource::Kind::none;
-    Dataset part = dataset_from_table(block, source, job_.format, model_.class_names);
+    TableLabels part = labels_of_table(block, source, job_.format, model_.class_names);
     if (rows_ == 0) {
-      mismatch_ = feature_name_mismatch(model_.feature_names, part);
+      mismatch_ = feature_name_mismatch(model_.feature_names, block.path, part.feature_names);
       try {
-        check_feature_count(model_, part.features());
+        check_feature_count(model_, part.features);
       } catch (const InputError &error) {
         feature_fault_ = error.what();
       }
@@ -354,21 +355,23 @@ class BlockStream {
     return own;
   }
 
-  void classify(const std::vector<std::vector<double>> &patterns) {
-    const std::size_t n = patterns.size();
+  void classify(const Table &block) {
+    const std::size_t n = block.rows();
     const auto M = static_cast<std::size_t>(model_.features);
-    // Scaled straight into the host array the modules read.
+    // Scaled straight from the rows read into the host array the modules read.
     const auto array = qirhost::make_array(mxDOUBLE_CLASS, {n, M});
     double *values = mxGetPr(array.get());
-    for (std::size_t r = 0; r < n; ++r)
+    for (std::size_t r = 0; r < n; ++r) {
+      const double *row = block.row(r);
       for (std::size_t c = 0; c < M; ++c) {
-        double value = patterns[r][c];
+        double value = row[c];
         if (scaling_.kind != Scaling::none) {
           if (!std::isfinite(value)) throw NonFiniteValue(rows_ + r + 1, c + 1);
           value = scale_feature(scaling_, c, value);
         }
         values[c * n + r] = value;
       }
+    }
     if (!scores_ && !tally_) {  // the labels alone: each vote ends once settled
       const VoteResult voted = classify_in_blocks(runner_, model_, {values, n, M}, params_, 0,
                                                   VoteNeeds::labels);
@@ -426,8 +429,19 @@ class BlockStream {
 
 std::string format_labels(const std::vector<double> &labels, const ClassNames &names) {
   if (names.empty()) return format_column(labels);
+  // Each class's text once: many labels, few classes (told apart by their
+  // bits, as -0 and 0 are written apart).
+  std::vector<std::pair<std::uint64_t, std::string>> written;
   std::string text;
-  for (double label : labels) text += class_text(label, names) + "\n";
+  for (double label : labels) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &label, sizeof bits);
+    auto known = std::find_if(written.begin(), written.end(),
+                              [&](const auto &entry) { return entry.first == bits; });
+    if (known == written.end()) known = written.emplace(known, bits, class_text(label, names));
+    text += known->second;
+    text += '\n';
+  }
   return text;
 }
 

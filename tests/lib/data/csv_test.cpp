@@ -4,16 +4,26 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <functional>
 
 #include "data/dataset.h"
 #include "base/errors.h"
 #include "base/number_text.h"
+#include "base/prng.h"
 #include "../temp_dir.h"
 
 using namespace qir;
 
 namespace {
+
+std::vector<std::vector<double>> rows_of(const Table &table) {
+  std::vector<std::vector<double>> rows;
+  for (std::size_t r = 0; r < table.rows(); ++r)
+    rows.emplace_back(table.row(r), table.row(r) + table.columns());
+  return rows;
+}
 
 std::string failure(const std::string &text) {
   try {
@@ -37,15 +47,14 @@ std::string load_failure(const std::string &path, const LabelSource &source) {
 
 TEST(Csv, ReadsRowsWithTheirLineNumbersSkippingBlankLines) {
   const Table table = parse_csv("1, 2.5 ,-3\r\n\n  \n4e-3,+5,6\n", "in.csv");
-  ASSERT_EQ(table.rows.size(), 2u);
-  EXPECT_EQ(table.rows[0], (std::vector<double>{1, 2.5, -3}));
-  EXPECT_EQ(table.rows[1], (std::vector<double>{0.004, 5, 6}));
+  ASSERT_EQ(table.rows(), 2u);
+  EXPECT_EQ(rows_of(table), (std::vector<std::vector<double>>{{1, 2.5, -3}, {0.004, 5, 6}}));
   EXPECT_EQ(table.lines, (std::vector<int>{1, 4}));
   EXPECT_EQ(table.columns(), 3u);
   // The last line needs no line end.
   const Table unended = parse_csv("1,2\n\n3,4", "in.csv");
-  ASSERT_EQ(unended.rows.size(), 2u);
-  EXPECT_EQ(unended.rows[1], (std::vector<double>{3, 4}));
+  ASSERT_EQ(unended.rows(), 2u);
+  EXPECT_EQ(rows_of(unended)[1], (std::vector<double>{3, 4}));
   EXPECT_EQ(unended.lines, (std::vector<int>{1, 3}));
 }
 
@@ -68,7 +77,7 @@ TEST(Csv, RefusalsNameFileLineAndColumn) {
 
 TEST(Csv, HeadersDelimitersAndBlankSeparatedNumbers) {
   const auto rows = [](const std::string &text, CsvFormat format = {}) {
-    return parse_csv(text, "in.csv", format).rows;
+    return rows_of(parse_csv(text, "in.csv", format));
   };
   const std::vector<std::vector<double>> expected{{1, 2.5, 3}, {4, 5, 6}};
   EXPECT_EQ(rows("a,b,label\n1,2.5,3\n4,5,6\n"), expected);   // header of words
@@ -155,7 +164,7 @@ TEST(Csv, QuotedFieldsFollowTheCsvRules) {
   // "1" to "7" included: a quoted cell that reads as a number is a number.
   const Table r = parse_csv("\"a\",\"b\",\"y\"\n1,\"2.5\",\"1\"\n\" 3 \",4,\"2\"\n", "in.csv");
   EXPECT_EQ(r.header, (std::vector<std::string>{"a", "b", "y"}));
-  EXPECT_EQ(r.rows, (std::vector<std::vector<double>>{{1, 2.5, 1}, {3, 4, 2}}));
+  EXPECT_EQ(rows_of(r), (std::vector<std::vector<double>>{{1, 2.5, 1}, {3, 4, 2}}));
   EXPECT_FALSE(r.text_labels());
 
   // Doubled quotes, delimiters and line ends inside quotes; a quoted label
@@ -199,11 +208,11 @@ TEST(Csv, QuotedFieldsFollowTheCsvRules) {
 
 TEST(Csv, ByteOrderMarkIsSkipped) {
   const std::string mark = "\xEF\xBB\xBF";
-  EXPECT_EQ(parse_csv(mark + "1,2,3\n", "in.csv").rows,
+  EXPECT_EQ(rows_of(parse_csv(mark + "1,2,3\n", "in.csv")),
             (std::vector<std::vector<double>>{{1, 2, 3}}));
   const Table named = parse_csv(mark + "a,b,y\n1,2,3\n", "in.csv");
   EXPECT_EQ(named.header.front(), "a");
-  EXPECT_EQ(named.rows.size(), 1u);
+  EXPECT_EQ(named.rows(), 1u);
   EXPECT_EQ(parse_csv(mark + "\"a\",y\n1,\"x\"\n", "in.csv").header.front(), "a");
   // Only at the very start: elsewhere it is a cell's text.
   EXPECT_EQ(failure("1,2\n" + mark + "3,4\n"), "in.csv:2: column 1: '" + mark + "3' is not a number");
@@ -238,9 +247,10 @@ TEST(Csv, BlocksOfAFileReadAsTheWholeText) {
     try {
       const Table table = read();
       for (const auto &name : table.header) text += "[" + name + "]";
-      for (std::size_t r = 0; r < table.rows.size(); ++r) {
+      for (std::size_t r = 0; r < table.rows(); ++r) {
         text += "\n" + std::to_string(table.lines[r]) + ":";
-        for (double value : table.rows[r]) text += " " + format_number(value);
+        for (std::size_t c = 0; c < table.columns(); ++c)
+          text += " " + format_number(table.row(r)[c]);
       }
       for (const auto &name : table.last_text) text += " <" + name + ">";
     } catch (const InputError &error) {
@@ -258,7 +268,8 @@ TEST(Csv, BlocksOfAFileReadAsTheWholeText) {
           Table all, block;
           while (reader.next(block, rows)) {
             all.header = block.header;
-            all.rows.insert(all.rows.end(), block.rows.begin(), block.rows.end());
+            all.width = block.width;
+            all.values.insert(all.values.end(), block.values.begin(), block.values.end());
             all.lines.insert(all.lines.end(), block.lines.begin(), block.lines.end());
             all.last_text.insert(all.last_text.end(), block.last_text.begin(),
                                  block.last_text.end());
@@ -270,4 +281,118 @@ TEST(Csv, BlocksOfAFileReadAsTheWholeText) {
   }
   const std::string first = outcome([&] { return parse_csv(texts[0], "a"); });
   EXPECT_NE(first.find("<a,b c> <say \"hi\"> <plain> <\">"), std::string::npos) << first;
+}
+
+namespace {
+
+// Everything a reading gives: header, lines, each value's bits, names, or
+// the error's words.
+std::string reading(const std::string &path, std::size_t read_size, std::size_t rows,
+                    bool general) {
+  std::string text;
+  try {
+    CsvReader reader(path, {}, read_size);
+    if (general) reader.general_records_only();
+    Table block;
+    while (reader.next(block, rows)) {
+      for (const auto &name : block.header) text += "[" + name + "]";
+      for (std::size_t r = 0; r < block.rows(); ++r) {
+        text += "\n" + std::to_string(block.lines[r]) + ":";
+        for (std::size_t c = 0; c < block.columns(); ++c) {
+          std::uint64_t bits = 0;
+          std::memcpy(&bits, block.row(r) + c, sizeof bits);
+          text += " " + std::to_string(bits);
+        }
+      }
+      for (const auto &name : block.last_text) text += " <" + name + ">";
+    }
+  } catch (const InputError &error) {
+    text += std::string("\n") + error.what();
+  }
+  return text;
+}
+
+// A cell of the kind data files hold, odd ones included.
+std::string random_cell(Xorshift64Star &random) {
+  static const char *const odd[] = {
+      "", " ", "NaN", "nan", "Inf", "-inf", "infinity", "1e", "1e+", "1e400", "1e-400", ".",
+      "-", "+", "+-1", "-+1", "0x10", ".5", "5.", "-.5", "1.e3", ".e3", "-0", "+0", "0e999",
+      "00012", "1,5", "\"3\"", "\"a b\"", "\"1\"\"\"", "x", "_y", "1x", "1 2", "\t7\t", " 8 ",
+      "9\r", "1.0000000000000000000001", "12345678901234567890", "9007199254740993",
+      "9007199254740992", "4.9406564584124654e-324", "1e22", "1e23", "1e-22", "1e-23",
+      "0.000000000000000000000001", "123456789.123456789", "\xC3\xA9t\xC3\xA9", "\xE9"};
+  const std::uint64_t pick = random.below(10);
+  if (pick < 3) return odd[random.below(sizeof odd / sizeof *odd)];
+  std::string cell;
+  if (random.below(4) == 0) cell += random.below(2) ? "-" : "+";
+  const auto digits = [&](std::uint64_t most) {
+    for (std::uint64_t n = random.below(most + 1); n > 0; --n)
+      cell += static_cast<char>('0' + random.below(10));
+  };
+  digits(pick < 7 ? 3 : 21);
+  if (random.below(2)) {
+    cell += '.';
+    digits(pick < 7 ? 12 : 21);
+  }
+  if (random.below(4) == 0) {
+    cell += random.below(2) ? "e" : "E";
+    if (random.below(2)) cell += random.below(2) ? "-" : "+";
+    digits(3);
+  }
+  return cell;
+}
+
+// A small data file of random records: delimiters, blanks, line ends,
+// blank lines, ragged rows, names, quotes and a byte-order mark, mostly
+// numbers so that many records take the quick scan.
+std::string random_file(Xorshift64Star &random) {
+  static const char delimiters[] = {',', ';', '\t', ' '};
+  const char delimiter = delimiters[random.below(4)];
+  const std::uint64_t columns = 1 + random.below(4);
+  const bool names = random.below(3) == 0;
+  std::string text = random.below(8) == 0 ? "\xEF\xBB\xBF" : "";
+  if (random.below(6) == 0) text += "a" + std::string(1, delimiter) + "b\n";
+  for (std::uint64_t r = 0, rows = 1 + random.below(8); r < rows; ++r) {
+    if (random.below(8) == 0) text += random.below(2) ? "\n" : " \r\n";
+    const std::uint64_t width = random.below(10) == 0 ? 1 + random.below(5) : columns;
+    for (std::uint64_t c = 0; c < width; ++c) {
+      if (c > 0) text += delimiter;
+      if (random.below(5) == 0) text += random.below(2) ? " " : "\t";
+      text += names && c + 1 == width && random.below(6) != 0
+                  ? std::string(random.below(2) ? "cat" : "dog")
+                  : random.below(4) == 0 ? random_cell(random) : std::to_string(random.below(1000)) + "." + std::to_string(random.below(1000));
+      if (random.below(5) == 0) text += " ";
+    }
+    if (r + 1 < rows || random.below(3) != 0) text += random.below(4) == 0 ? "\r\n" : "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+// The quick scan of plain records and the general reading give the same
+// values (to the bit), lines, names and messages on every input, wherever
+// a read or a block ends.
+TEST(Csv, QuickScanReadsAsTheGeneralReading) {
+  TempDir dir;
+  std::vector<std::string> texts{
+      "1,2,3\n4,5,6\n 7 , +8 ,\t9\r\n\n1e3,-2.5E-3,.5\n5.,-0,+0\n1,2,3",
+      "1,2,3\n4,,6\n", "1,2,3\n4,5\n", "1,2,3\n4,5,6,7\n", "1,2,3\n4,5,NaN\n",
+      "1,2,3\n4,Inf,6\n", "1,2,3\n4,\"5\",6\n", "1,2,3\n4,5,6,\n", "1,2,a\n4,5,b\n6,7,8\n",
+      "1,2,a\n4,5, b c \r\n6,7,\"d\"\n8,9,e\"f\n", "1,2,3\n4,5,x\n", "1 2 3\n\t4  5 6 \n7 8\n",
+      "1\t2\t3\n4\t\t6\n", "1;2;3\n4;5,5;6\n", "1,2\n3,1e400\n4,1e-400\n",
+      "\xEF\xBB\xBF" "a,b\n1,2\n3,4", "1,2\n12345678901234567890,3\n0.1234567890123456789,4\n",
+      "1,2\n9007199254740993,1\n1e22,1e-22\n1e23,1e-23\n", "1,2\n3\r4,5\n", "1,2\n3,4\r\r\n",
+      "1,x\n2,\xE9\n", "1,cat\n2,1\n", "1,2\n3,dog\n"};
+  Xorshift64Star random(2026);
+  for (int k = 0; k < 400; ++k) texts.push_back(random_file(random));
+  for (std::size_t t = 0; t < texts.size(); ++t) {
+    const std::string path = dir.file("in" + std::to_string(t) + ".csv", texts[t]);
+    for (std::size_t read_size : {std::size_t{3}, std::size_t{1} << 20})
+      for (std::size_t rows : {0, 2}) {
+        const std::string general = reading(path, read_size, rows, true);
+        ASSERT_EQ(reading(path, read_size, rows, false), general)
+            << "text " << t << " '" << texts[t] << "', read " << read_size << ", rows " << rows;
+      }
+  }
 }

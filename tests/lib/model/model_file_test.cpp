@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <filesystem>
 #include <limits>
 
@@ -256,6 +257,21 @@ TEST(NumberText, WritesWhatPrintfWrote) {
     std::memcpy(&value, &state, sizeof value);
     if (!std::isfinite(value)) continue;
     if (k % 2) value = static_cast<double>(state >> 11) / 9007199254740992.0;  // in [0, 1)
+    char expected[32];
+    for (int digits = 15; digits <= 17; ++digits) {
+      std::snprintf(expected, sizeof expected, "%.*g", digits, value);
+      if (std::strtod(expected, nullptr) == value) break;
+    }
+    ASSERT_EQ(format_number(value), expected);
+  }
+  // Whole numbers, written as integers below 10^15, at every magnitude and
+  // at the edges.
+  std::vector<double> wholes{0.0, -0.0, 1e15, 1e15 - 1, -1e15 + 1, 9007199254740992.0};
+  for (double whole = 1; whole < 1e17; whole = whole * 3 + 1) {
+    wholes.push_back(whole);
+    wholes.push_back(-whole);
+  }
+  for (double value : wholes) {
     char expected[32];
     for (int digits = 15; digits <= 17; ++digits) {
       std::snprintf(expected, sizeof expected, "%.*g", digits, value);
