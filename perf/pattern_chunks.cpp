@@ -113,6 +113,17 @@ std::int32_t pass_threads(std::int32_t N, std::int32_t M, std::int32_t P,
   return std::min(configured_threads(), P / grain);
 }
 
+void classify_in_batches(PackedCompetition &competition, const CompetitionRules &rules,
+                         std::int32_t P, const double *const *patterns,
+                         const LabelPattern &label) {
+  PatternDecision decisions[lean_batch_patterns];
+  for (std::int32_t first = 0; first < P; first += lean_batch_patterns) {
+    const std::int32_t count = std::min(lean_batch_patterns, P - first);
+    competition.decide_batch(patterns + first, count, rules, competition.matcher(), decisions);
+    for (std::int32_t q = 0; q < count; ++q) label(first + q, competition.replay(decisions[q]));
+  }
+}
+
 void classify_in_chunks(PackedCompetition &competition, const CompetitionRules &rules,
                         std::int32_t P, const double *const *patterns, std::int32_t threads,
                         const LabelPattern &label) {

@@ -26,4 +26,11 @@ void classify_in_chunks(PackedCompetition &competition, const CompetitionRules &
                         std::int32_t P, const double *const *patterns, std::int32_t threads,
                         const LabelPattern &label);
 
+// The same on the calling thread alone: the decisions of a few patterns at
+// a time (several per pass over the nodes where the kernel reads them so),
+// each replayed before the next few are decided. Needs replayable rules.
+void classify_in_batches(PackedCompetition &competition, const CompetitionRules &rules,
+                         std::int32_t P, const double *const *patterns,
+                         const LabelPattern &label);
+
 }  // namespace qir

@@ -148,6 +148,8 @@ void classify_patterns(Competition &competition, std::vector<NodePtr> &nodes, st
     const std::int32_t N = static_cast<std::int32_t>(nodes.size());
     const std::int32_t threads = pass_threads(N, M, P, rules);
     if (threads > 1) return classify_in_chunks(competition, rules, P, patterns, threads, label);
+    if (Competition::replayable(rules))
+      return classify_in_batches(competition, rules, P, patterns, label);
   }
   for (std::int32_t j = 0; j < P; ++j) label(j, competition.compete(nodes, patterns[j], rules));
 }

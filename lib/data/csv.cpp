@@ -474,9 +474,11 @@ struct CsvReader::State {
     block.path = path;
     block.header = table.header;
     block.width = reader.first_columns;
-    block.values = std::move(table.values);
-    block.lines = std::move(table.lines);
-    block.last_text = std::move(table.last_text);
+    // The caller's block hands its room back for the next rows: a file
+    // read a block at a time takes two blocks' memory, not one per block.
+    std::swap(block.values, table.values);
+    std::swap(block.lines, table.lines);
+    std::swap(block.last_text, table.last_text);
     table.values.clear();
     table.lines.clear();
     table.last_text.clear();

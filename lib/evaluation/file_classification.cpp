@@ -358,8 +358,10 @@ class BlockStream {
   void classify(const Table &block) {
     const std::size_t n = block.rows();
     const auto M = static_cast<std::size_t>(model_.features);
-    // Scaled straight from the rows read into the host array the modules read.
-    const auto array = qirhost::make_array(mxDOUBLE_CLASS, {n, M});
+    // Scaled straight from the rows read into the host array the modules
+    // read, one array for every block of the same size.
+    if (!array_ || mxGetM(array_.get()) != n) array_ = qirhost::make_array(mxDOUBLE_CLASS, {n, M});
+    const qirhost::ArrayPtr &array = array_;
     double *values = mxGetPr(array.get());
     for (std::size_t r = 0; r < n; ++r) {
       const double *row = block.row(r);
@@ -415,6 +417,7 @@ class BlockStream {
   const FeatureScaling scaling_;
   HeldConsole held_{runner_};
   std::unique_ptr<SummaryTally> tally_;
+  qirhost::ArrayPtr array_;
   std::unique_ptr<AtomicFileWriter> scores_, labels_;
   std::exception_ptr fault_;
   std::optional<std::string> mismatch_, feature_fault_;

@@ -142,9 +142,16 @@ TEST_P(PackedSearchTest, PatternBatchesMatchThePlainSearch) {
       }
       SCOPED_TRACE("case " + std::to_string(n++));
       const std::vector<ArrayPtr> inputs = host_inputs(c);
-      const qirhost::CallResult result = fast.call(1, raw(inputs));
-      ASSERT_FALSE(result.error) << *result.error;
-      qirtest::expect_same_call(result, plain.call(1, raw(inputs)));
+      // Two threads, and the calling thread alone, which decides a few
+      // patterns at a time too (the printed totals run on from call to call
+      // in both modules).
+      for (const char *threads : {"2", "1"}) {
+        SCOPED_TRACE(std::string("threads ") + threads);
+        setenv("QIR_THREADS", threads, 1);
+        const qirhost::CallResult result = fast.call(1, raw(inputs));
+        ASSERT_FALSE(result.error) << *result.error;
+        qirtest::expect_same_call(result, plain.call(1, raw(inputs)));
+      }
       if (HasFatalFailure()) break;
     }
   unsetenv("QIR_THREADS");
