@@ -19,10 +19,13 @@ run on this machine.
 
 Each classifier runs in turn within a round (median of --runs rounds), so
 drifts in the machine's speed hit all alike; QIR's labels through the
-command and through Python are checked to be equal.
+command and through Python are checked to be equal. With --before BUILD
+(another build folder, e.g. of an earlier commit: its bin/qir and its
+python/ package), QIR's figures through that build are taken in the same
+rounds, in turns with this one's, and its labels checked to be the same.
 
     PYTHONPATH=build/python /usr/bin/python3 bench/versus_forest.py predict
-        [--qir build/bin/qir] [--test 100000,1000000] [--runs 1]
+        [--qir build/bin/qir] [--test 100000,1000000] [--runs 1] [--before BUILD]
     PYTHONPATH=build/python /usr/bin/python3 bench/versus_forest.py train
         [--rows 10000,50000,200000] [--runs 1]
 """
@@ -60,6 +63,32 @@ def cpu_of(action):
     return time.process_time() - started, result
 
 
+PYTHON_PREDICT = """
+import sys, time
+import numpy as np
+import qir
+estimator = qir.QIRClassifier.load(sys.argv[1], oflag=0)
+X = np.load(sys.argv[2])
+started = time.process_time()
+labels = estimator.predict(X)
+print(time.process_time() - started)
+np.save(sys.argv[3], np.asarray(labels, dtype=float))
+"""
+
+
+def before_figures(build, model, test_csv, Xt_npy, folder):
+    """CPU seconds of the command and of Python's predict through another
+    build, and its labels."""
+    out_csv = os.path.join(folder, "before_labels.csv")
+    cpu, _, _ = child([os.path.join(build, "bin", "qir"), "classify", model, test_csv, "-o",
+                       out_csv, "--oflag", "0"])
+    labels_npy = os.path.join(folder, "before_labels.npy")
+    env = dict(os.environ, PYTHONPATH=os.path.join(build, "python"))
+    run = subprocess.run([sys.executable, "-c", PYTHON_PREDICT, model, Xt_npy, labels_npy],
+                         capture_output=True, text=True, timeout=7200, env=env, check=True)
+    return cpu, float(run.stdout.split()[-1]), np.loadtxt(out_csv), np.load(labels_npy)
+
+
 def workload(name, train, test, seed_shift=0):
     if name == "letters-like":
         rng = np.random.default_rng(2026 + seed_shift)
@@ -89,7 +118,9 @@ def predict(args, qir_py, folder):
             Xt, yt = Xt_all[:size], yt_all[:size]
             test_csv = os.path.join(folder, "test.csv")
             write(test_csv, Xt, yt)
-            rows = {}
+            Xt_npy = os.path.join(folder, "test.npy")
+            np.save(Xt_npy, Xt)
+            rows, before = {}, {}
             for _ in range(args.runs):
                 for label, (path, estimator) in models.items():
                     out_csv = os.path.join(folder, "labels.csv")
@@ -105,6 +136,13 @@ def predict(args, qir_py, folder):
                         raise SystemExit(f"{label}: the full vote and predict disagree")
                     rows.setdefault(label, []).append((cpu, py_cpu, rss,
                                                        np.mean(command_labels == yt), full_cpu))
+                    if args.before:
+                        b_cpu, b_py, b_cmd, b_labels = before_figures(args.before, path, test_csv,
+                                                                      Xt_npy, folder)
+                        if not (np.array_equal(b_cmd, command_labels)
+                                and np.array_equal(b_labels, command_labels)):
+                            raise SystemExit(f"{label}: the builds' labels differ")
+                        before.setdefault(label, []).append((b_cpu, b_py))
                 for label, estimator in (("RandomForestClassifier(100, n_jobs=2)", forest),
                                          ("1-NN", knn)):
                     cpu, labels = cpu_of(lambda: estimator.predict(Xt))
@@ -130,6 +168,12 @@ def predict(args, qir_py, folder):
                       f"{py / forest_rate:.2f}x | {full:,.0f} ({full / forest_rate:.2f}x) | "
                       f"{rss / 1e6:.0f} MB ({rss / (Xt.size * 8):.2f}x) "
                       f"| {runs[0][3]:.4f} |", flush=True)
+                if label in before:
+                    b_cmd = size / statistics.median(r[0] for r in before[label])
+                    b_py = size / statistics.median(r[1] for r in before[label])
+                    print(f"| {label}, before | {b_cmd:,.0f} | {b_py:,.0f} | "
+                          f"{b_cmd / forest_rate:.2f}x, {b_py / forest_rate:.2f}x | | | |",
+                          flush=True)
 
 
 FOREST_FIT = """
@@ -184,6 +228,7 @@ def main():
     parser.add_argument("--test", default="100000,1000000")
     parser.add_argument("--rows", default="10000,50000,200000")
     parser.add_argument("--runs", type=int, default=1)
+    parser.add_argument("--before", help="another build folder to measure in the same rounds")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as folder:
         if args.what == "predict":
