@@ -13,9 +13,11 @@ run on this machine.
            predict_proba takes; predict ends a pattern's vote once it is
            settled), and the command's peak resident set.
   train    `qir train` at its defaults against the forest's fit on the
-           overlapping generator at each --rows size (held-out rows as
-           above): CPU seconds, peak resident set of each (the forest in a
-           process of its own) and the accuracy of each on 20,000 held-out rows.
+           overlapping generator (or --workload letters-like) at each --rows
+           size (held-out rows as above): CPU seconds, peak resident set of
+           each (the forest in a process of its own) and the accuracy of each
+           on 20,000 held-out rows; with --samples, qir at each of those
+           --max-samples values beside the one forest of each size.
 
 Each classifier runs in turn within a round (median of --runs rounds), so
 drifts in the machine's speed hit all alike; QIR's labels through the
@@ -27,7 +29,8 @@ rounds, in turns with this one's, and its labels checked to be the same.
     PYTHONPATH=build/python /usr/bin/python3 bench/versus_forest.py predict
         [--qir build/bin/qir] [--test 100000,1000000] [--runs 1] [--before BUILD]
     PYTHONPATH=build/python /usr/bin/python3 bench/versus_forest.py train
-        [--rows 10000,50000,200000] [--runs 1]
+        [--rows 10000,50000,200000] [--runs 1] [--workload overlapping]
+        [--samples 0,50000,100000] [--all-rows-up-to 200000]
 """
 import argparse
 import os
@@ -191,34 +194,44 @@ print(fit, np.mean(forest.predict(test[:, :-1]) == test[:, -1]))
 
 
 def train(args, folder):
-    print("overlapping generator (20 features, 5 classes, seed 7), qir train at its defaults "
+    samples = [int(n) for n in args.samples.split(",")] if args.samples else [None]
+    print(f"{args.workload} generator, qir train at its defaults (max-samples as given) "
           f"against the forest's fit; CPU seconds, median of {args.runs}")
-    print("| rows | data | qir train CPU s | peak RSS | forest fit CPU s | forest process "
-          "peak RSS | QIR / forest CPU | accuracy QIR, forest |")
-    print("|---|---|---|---|---|---|---|---|")
+    print("| rows | data | qir max-samples | qir train CPU s | peak RSS | forest fit CPU s | "
+          "forest process peak RSS | QIR / forest CPU | accuracy QIR, forest |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for rows in (int(n) for n in args.rows.split(",")):
-        (X, y), (Xt, yt) = workload("overlapping", rows, 20000)
+        (X, y), (Xt, yt) = workload(args.workload, rows, 20000)
         train_csv = os.path.join(folder, "train.csv")
         test_csv = os.path.join(folder, "test.csv")
         write(train_csv, X, y)
         write(test_csv, Xt, yt)
-        model = os.path.join(folder, "m.model")
-        ours, theirs = [], []
+        theirs = []
         for _ in range(args.runs):
-            cpu, rss, _ = child([args.qir, "train", train_csv, "-o", model, "--oflag", "0"])
-            ours.append((cpu, rss))
-            _, forest_rss, out = child([sys.executable, "-c", FOREST_FIT, train_csv, test_csv])
+            fit_cpu, forest_rss, out = child([sys.executable, "-c", FOREST_FIT, train_csv, test_csv])
             fit, forest_accuracy = (float(v) for v in out.split())
             theirs.append((fit, forest_rss))
-        labels = os.path.join(folder, "labels.csv")
-        child([args.qir, "classify", model, test_csv, "-o", labels, "--oflag", "0"])
-        accuracy = np.mean(np.loadtxt(labels) == yt)
-        a = statistics.median(r[0] for r in ours)
         b = statistics.median(r[0] for r in theirs)
-        print(f"| {rows:,} | {X.size * 8 / 1e6:.0f} MB | {a:.1f} | "
-              f"{max(r[1] for r in ours) / 1e6:.0f} MB | {b:.1f} | "
-              f"{max(r[1] for r in theirs) / 1e6:.0f} MB | {a / b:.2f} | "
-              f"{accuracy:.4f}, {forest_accuracy:.4f} |", flush=True)
+        for sample in samples:
+            # Every row at sizes above --all-rows-up-to would take too long.
+            if sample is not None and (sample >= rows or (sample == 0 and rows > args.all_rows_up_to)):
+                continue
+            model = os.path.join(folder, "m.model")
+            option = [] if sample is None else ["--max-samples", str(sample)]
+            ours = []
+            for _ in range(args.runs):
+                cpu, rss, _ = child([args.qir, "train", train_csv, "-o", model, "--oflag", "0"] +
+                                    option)
+                ours.append((cpu, rss))
+            labels = os.path.join(folder, "labels.csv")
+            child([args.qir, "classify", model, test_csv, "-o", labels, "--oflag", "0"])
+            accuracy = np.mean(np.loadtxt(labels) == yt)
+            a = statistics.median(r[0] for r in ours)
+            shown = "default" if sample is None else ("all" if sample == 0 else f"{sample:,}")
+            print(f"| {rows:,} | {X.size * 8 / 1e6:.0f} MB | {shown} | {a:.1f} | "
+                  f"{max(r[1] for r in ours) / 1e6:.0f} MB | {b:.1f} | "
+                  f"{max(r[1] for r in theirs) / 1e6:.0f} MB | {a / b:.2f} | "
+                  f"{accuracy:.4f}, {forest_accuracy:.4f} |", flush=True)
 
 
 def main():
@@ -229,6 +242,13 @@ def main():
     parser.add_argument("--rows", default="10000,50000,200000")
     parser.add_argument("--runs", type=int, default=1)
     parser.add_argument("--before", help="another build folder to measure in the same rounds")
+    parser.add_argument("--workload", choices=("overlapping", "letters-like"),
+                        default="overlapping")
+    parser.add_argument("--samples", default="",
+                        help="train: qir's --max-samples values to compare (0: every row); "
+                        "none: its default alone")
+    parser.add_argument("--all-rows-up-to", type=int, default=200000,
+                        help="train: --max-samples 0 only at sizes up to this")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as folder:
         if args.what == "predict":

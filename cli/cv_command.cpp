@@ -69,7 +69,8 @@ int cv_command(const Words &words) {
 
   const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args));
   const TrainingParams params = training_params(
-      args, {varying_features(data.patterns), data.patterns.size(), settings.voting.voters});
+      args, {varying_features(data.patterns), member_rows(data.patterns.size(), settings.voting),
+             settings.voting.voters});
   settings.default_D_per_fold = !args.has("--D");
   settings.default_presentations_per_fold =
       !args.has(std::string(parameter("max_presentations").flag));

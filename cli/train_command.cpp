@@ -70,9 +70,14 @@ int train_command(const Words &words) {
                      " features; a model holds at most " + std::to_string(max_model_features));
   // A further batch may well hold one class: the model has the others.
   const bool contradictory = !earlier && warn_about_training_data(data);
+  // The members' draw of rows is the training's, not the model's: a
+  // continued model takes --max-samples as a fit does.
+  if (earlier) earlier->voting.max_samples = voting_settings(args).max_samples;
   const VotingSettings voting = earlier ? earlier->voting : voting_settings(args);
   const TrainingParams params =
-      training_params(args, {varying_features(data.patterns), data.patterns.size(), voting.voters},
+      training_params(args,
+                      {varying_features(data.patterns), member_rows(data.patterns.size(), voting),
+                       voting.voters},
                       earlier ? &earlier->params : nullptr);
   ModuleRunner runner = make_runner(args);
   Model model;

@@ -43,6 +43,9 @@ function model = qir_fit(X, y, varargin)
 %     'OobWeights'        true: votes weighted by out-of-bag accuracy (default false)
 %                         (with 'Bootstrap': each member's vote counts its accuracy on
 %                         the patterns its draw left out)
+%     'MaxSamples'        rows each member draws from larger data, a whole number >= 0 (default 100000)
+%                         (0: every row; smaller data are used whole; with
+%                         'Model', the draw from the further batch)
 %                         (more than one voter needs it)
 %     'Seed'              seed of the members' orders, a whole number (default 1)
 %     'Oflag'             console output of qir_train, 0 to 4 (default 1)
@@ -122,7 +125,7 @@ if isempty(earlier)
   defaults = struct('D', [], 'Ratio', [], 'Vigilance', [], 'Alpha', [], 'LearningRate', [], ...
                     'MaxPresentations', [], 'Trim', [], 'CT', [], 'Scale', [], 'Oflag', [], ...
                     'Voters', [], 'Shuffle', [], 'MaxFeatures', [], 'Bootstrap', [], 'OobWeights', [], ...
-                    'Seed', [], 'FeatureNames', {{}});
+                    'MaxSamples', [], 'Seed', [], 'FeatureNames', {{}});
   o = qir_options(defaults, varargin, 'qir_fit');
   [labels, o.ClassNames, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
@@ -132,7 +135,7 @@ if isempty(earlier)
 else
   o = qir_options(struct('D', [], 'Ratio', [], 'Vigilance', [], 'Alpha', [], ...
                          'LearningRate', [], 'MaxPresentations', [], 'Trim', [], 'CT', [], ...
-                         'Oflag', [], 'FeatureNames', {{}}), varargin, 'qir_fit');
+                         'MaxSamples', [], 'Oflag', [], 'FeatureNames', {{}}), varargin, 'qir_fit');
   o.FeatureNames = feature_name_list(o.FeatureNames, M);
   [labels, type] = continued_labels(y, earlier);
   check_members(earlier);

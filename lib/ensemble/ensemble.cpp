@@ -19,8 +19,8 @@ namespace {
 
 std::vector<double> reordered(const std::vector<double> &labels,
                               const std::vector<std::size_t> &order) {
-  std::vector<double> out(labels.size());
-  for (std::size_t r = 0; r < labels.size(); ++r) out[r] = labels[order[r]];
+  std::vector<double> out(order.size());
+  for (std::size_t r = 0; r < order.size(); ++r) out[r] = labels[order[r]];
   return out;
 }
 

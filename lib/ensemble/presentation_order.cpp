@@ -33,12 +33,28 @@ std::vector<std::size_t> presentation_order(std::size_t patterns, const VotingSe
   std::uint64_t seed = member_stream(voting.seed, member);
   if (batch > 0) seed = splitmix64(seed + batch);
   Xorshift64Star random(seed);
+  const std::size_t drawn = member_rows(patterns, voting);
   if (voting.bootstrap) {
+    order.resize(drawn);
     for (std::size_t &position : order) position = random.below(patterns);
+    return order;
+  }
+  if (drawn < patterns) {
+    // The shuffle's first `drawn` steps fix the last `drawn` places: a draw
+    // without replacement, already in a shuffled order.
+    for (std::size_t i = patterns; i > patterns - drawn; --i)
+      std::swap(order[i - 1], order[random.below(i)]);
+    order.erase(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(patterns - drawn));
     return order;
   }
   for (std::size_t i = patterns; i > 1; --i) std::swap(order[i - 1], order[random.below(i)]);
   return order;
+}
+
+std::size_t member_rows(std::size_t patterns, const VotingSettings &voting) {
+  if (!voting.shuffle || !(voting.max_samples >= 1)) return patterns;
+  if (voting.max_samples >= static_cast<double>(patterns)) return patterns;
+  return static_cast<std::size_t>(voting.max_samples);
 }
 
 std::size_t member_feature_count(std::size_t features, double max_features) {

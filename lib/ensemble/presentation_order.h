@@ -5,7 +5,10 @@
 // member keeps member k of seed s apart from member k+1 of seed s-1 (adding
 // first made them one stream). The order is Fisher-Yates from the last
 // position down (j = below(i + 1) for i = N-1 .. 1); with bootstrap it is N
-// draws below(N) instead. A model continued on a further batch (its b-th,
+// draws below(N) instead. On data of more than max_samples patterns a member
+// sees n = max_samples of them: the last n places after the Fisher-Yates
+// steps i = N-1 .. N-n, a draw without replacement in shuffled order (with
+// bootstrap: n draws below(N)). A model continued on a further batch (its b-th,
 // b >= 1 counting the first fit as 0) seeds member k's order on that batch
 // with splitmix64(stream + b), so a stream fed in the same batches gives the
 // same members. The member's features are drawn once, at the first fit,
@@ -25,9 +28,15 @@ namespace qir {
 
 // The position in the data of each pattern that member `member` (0-based)
 // sees, in the order it sees them, on the model's `batch`-th training call
-// (0: the first fit). With bootstrap a position may come more than once.
+// (0: the first fit). With bootstrap a position may come more than once;
+// there are member_rows(patterns, voting) of them.
 std::vector<std::size_t> presentation_order(std::size_t patterns, const VotingSettings &voting,
                                             int member, std::uint64_t batch = 0);
+
+// How many patterns each member sees of `patterns` (with bootstrap, how
+// many it draws): all of them, or max_samples when the data have more and
+// the members shuffle.
+std::size_t member_rows(std::size_t patterns, const VotingSettings &voting);
 
 // The seed of member `member`'s own draws (the order above uses it).
 std::uint64_t member_stream(std::uint64_t seed, int member);

@@ -14,7 +14,9 @@ StreamPlan stream_plan(const std::vector<double> &labels, int batches, std::uint
   const std::size_t tests = static_cast<std::size_t>(std::llround(0.2 * static_cast<double>(n)));
   if (batches < 1 || static_cast<std::size_t>(batches) > n - tests)
     throw UsageError("the stream needs from 1 to " + std::to_string(n - tests) + " batches");
-  const auto order = presentation_order(n, {1, seed, true}, 0);
+  VotingSettings every_row{1, seed, true};
+  every_row.max_samples = 0;
+  const auto order = presentation_order(n, every_row, 0);
   StreamPlan plan;
   plan.test.assign(order.begin(), order.begin() + static_cast<long>(tests));
   plan.late_class = *std::max_element(labels.begin(), labels.end());

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../base/errors.h"
+#include "../model/parameters.h"
 
 namespace qir {
 
@@ -15,6 +16,8 @@ void check_voting(const VotingSettings &voting) {
     throw UsageError("max_features must lie in (0, 1]");
   if ((voting.bootstrap || voting.max_features < 1) && !voting.shuffle)
     throw UsageError("members' own draws of patterns or features need shuffling");
+  if (const Parameter &rows = parameter("max_samples"); !in_range(rows.range, voting.max_samples))
+    throw UsageError("max_samples must be " + range_text(rows.range));
   if (voting.oob_weights && !voting.bootstrap)
     throw UsageError("votes weighted out of bag need bootstrap: only a draw leaves patterns out");
 }

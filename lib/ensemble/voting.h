@@ -24,7 +24,8 @@ namespace qir {
 
 // Throws UsageError when the settings cannot make an ensemble: fewer than
 // one voter, or more than one without shuffling (they would all be equal),
-// max_features outside (0, 1], or a member's own draws without shuffling.
+// max_features outside (0, 1], max_samples not a whole number >= 0, or a
+// member's own draws without shuffling.
 void check_voting(const VotingSettings &voting);
 
 struct VoteResult {

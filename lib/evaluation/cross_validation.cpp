@@ -6,6 +6,7 @@
 #include "../data/data_warnings.h"
 #include "../base/errors.h"
 #include "../model/feature_scaling.h"
+#include "../ensemble/presentation_order.h"
 #include "../modules/fitting.h"
 #include "folds.h"
 #include "../model/training_defaults.h"
@@ -97,7 +98,8 @@ FoldOutcome cross_validate_fold(Modules &runner, const Dataset &data,
   if (settings.default_D_per_fold) fold_params.D = default_D(varying_features(train.patterns));
   if (settings.default_presentations_per_fold)
     fold_params.max_presentations =
-        default_max_presentations(train.patterns.size(), settings.voting.voters);
+        default_max_presentations(member_rows(train.patterns.size(), settings.voting),
+                                  settings.voting.voters);
   return run_fold(runner, train, held_out, fold_params, settings, free_label(data.labels));
 }
 

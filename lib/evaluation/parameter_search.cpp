@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "../data/data_warnings.h"
+#include "../ensemble/presentation_order.h"
 #include "search_grid.h"
 #include "../model/training_defaults.h"
 
@@ -200,7 +201,8 @@ SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings 
       break;
     }
   outcome.chosen.params.max_presentations =
-      default_max_presentations(data.patterns.size(), outcome.chosen.voting.voters);
+      default_max_presentations(member_rows(data.patterns.size(), outcome.chosen.voting),
+                                outcome.chosen.voting.voters);
   outcome.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return outcome;

@@ -70,6 +70,9 @@ struct TrainingParams {
 // alike, so that every model `qir train` writes can be read back.
 constexpr int max_model_features = 1000000;
 
+// The rows a member of a large training sees by default (VotingSettings).
+inline constexpr double default_max_samples = 100000;
+
 // How the members of an ensemble were trained: `voters` qir_train calls on
 // the same data, each in its own order drawn from `seed` when `shuffle` is
 // on (see ensemble.h). One member without shuffling is a plain model.
@@ -85,6 +88,10 @@ struct VotingSettings {
   // With bootstrap: each member's vote counts by its accuracy on the
   // patterns its draw left out (Member::weight) instead of once.
   bool oob_weights = false;
+  // On data of more rows than this, each shuffled member trains on its own
+  // draw of this many (0: every row). A matter of training alone: the model
+  // file does not keep it, and a model read back continues with the default.
+  double max_samples = default_max_samples;
 };
 
 // One member's nodes: what one qir_train call learned.

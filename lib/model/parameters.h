@@ -115,6 +115,10 @@ inline constexpr Parameter parameter_table[] = {
      training_defaults.oob_weights ? 1 : 0, "", parameter_detail::switch_range, true,
      "1: each member's vote (and share) counts its accuracy on the patterns its bootstrap draw "
      "left out"},
+    {"max_samples", 0, 0, "", "--max-samples", "MaxSamples", "max_samples", "", nullptr,
+     training_defaults.max_samples, "", {0, parameter_detail::whole_doubles, false, false, true},
+     false,
+     "on data of more rows, each member trains on its own draw of this many (0: every row)"},
     {"seed", 0, 0, "", "--seed", "Seed", "random_state", "seed", nullptr, training_defaults.seed,
      "", {0, parameter_detail::whole_doubles, false, false, true}, false,
      "seed of the members' shuffled orders and draws"},

@@ -164,7 +164,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                  shuffle=bool(_DEFAULTS["shuffle"]),
                  max_features=_DEFAULTS["max_features"],
                  bootstrap=bool(_DEFAULTS["bootstrap"]),
-                 oob_weights=bool(_DEFAULTS["oob_weights"]), random_state=None, n_jobs=None,
+                 oob_weights=bool(_DEFAULTS["oob_weights"]),
+                 max_samples=int(_DEFAULTS["max_samples"]), random_state=None, n_jobs=None,
                  unknown_label=None, oflag=int(_DEFAULTS["oflag"]), scale_from=None):
         self.D = D
         self.ratio = ratio
@@ -180,6 +181,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         self.max_features = max_features
         self.bootstrap = bootstrap
         self.oob_weights = oob_weights
+        self.max_samples = max_samples
         self.random_state = random_state
         self.n_jobs = n_jobs
         self.unknown_label = unknown_label
@@ -229,7 +231,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
             _core.check_label_kinds(_names(earlier), _names(found))
             learned = {"classes_": np.union1d(earlier, found)}
             learned["_labels"] = _file_labels(learned["classes_"], earlier, self._labels)
-            start, voting, scaling = self._model_, None, None
+            # The model's ensemble goes on; the draw of rows is this call's.
+            start, voting, scaling = self._model_, {"max_samples": self._max_samples()}, None
         else:
             learned = {"classes_": found, "_labels": _file_labels(found)}
             start = None
@@ -246,7 +249,16 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         """The ensemble's settings as the library takes them."""
         return {"voters": int(self.n_voters), "seed": self._seed(),
                 "shuffle": bool(self.shuffle), "max_features": float(self.max_features),
-                "bootstrap": bool(self.bootstrap), "oob_weights": bool(self.oob_weights)}
+                "bootstrap": bool(self.bootstrap), "oob_weights": bool(self.oob_weights),
+                "max_samples": self._max_samples()}
+
+    def _max_samples(self):
+        """max_samples as the library takes it (it refuses what is not a
+        whole number >= 0)."""
+        if isinstance(self.max_samples, (bool, np.bool_)) or not isinstance(
+                self.max_samples, numbers.Real):
+            raise ValueError(f"max_samples must be a whole number >= 0, got {self.max_samples!r}")
+        return float(self.max_samples)
 
     def _workers(self):
         """n_jobs as the library takes it: 0 for one per processor core."""
@@ -436,6 +448,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                          max_features=float(voting["max_features"]),
                          bootstrap=bool(voting["bootstrap"]),
                          oob_weights=bool(voting["oob_weights"]),
+                         max_samples=int(voting["max_samples"]),
                          random_state=None if voting["seed"] == _DEFAULTS["seed"]
                          else int(voting["seed"]))
         arguments.update(params)
@@ -548,6 +561,15 @@ _PARAMETERS = """\
         predict_proba's shares, counts its accuracy on the patterns its
         draw left out ((right + 1) / (left out + 2)) instead of once.
         Advice: see docs/accuracy.md.
+    max_samples : int, default {max_samples}
+        On data of more patterns than this, each member trains on its own
+        draw of max_samples of them without replacement (with
+        ``bootstrap``: max_samples draws with replacement), in its shuffled
+        order; smaller data are used whole, and 0 means every pattern.
+        The draw is the training's: the model file does not keep it, and
+        partial_fit draws from each batch by the value set now. Advice:
+        keep it; training time then stops growing with the data's size
+        (docs/performance.md).
     random_state : None, int or numpy RandomState, default None
         Seed of the members' orders; None is the library's seed
         ({seed}), so that a fit is repeatable. Advice: give one only to

@@ -432,7 +432,7 @@ def _fit_partitions(client, estimator, X, y_labels, voting, given, progress, cla
     if "max_list_presentations" not in params:  # as for the largest member's rows
         most = max(sum(rows[i] for i in group) for group in groups)
         params["max_list_presentations"] = float(
-            _core.default_max_presentations(most, voters))
+            _core.default_max_presentations(_qir.member_rows(most, voting), voters))
     starts = np.concatenate([[0], np.cumsum(rows)])
     labels = client.scatter([y_labels[starts[i]:starts[i + 1]] for i in range(count)])
     train = dask.delayed(_partition_member, pure=False)

@@ -302,6 +302,7 @@ qir::VotingSettings voting_settings(const py::dict &d) {
   if (d.contains("max_features")) voting.max_features = d["max_features"].cast<double>();
   if (d.contains("bootstrap")) voting.bootstrap = d["bootstrap"].cast<bool>();
   if (d.contains("oob_weights")) voting.oob_weights = d["oob_weights"].cast<bool>();
+  if (d.contains("max_samples")) voting.max_samples = d["max_samples"].cast<double>();
   return voting;
 }
 
@@ -313,6 +314,7 @@ py::dict voting_dict(const qir::VotingSettings &voting) {
   d["max_features"] = voting.max_features;
   d["bootstrap"] = voting.bootstrap;
   d["oob_weights"] = voting.oob_weights;
+  d["max_samples"] = voting.max_samples;
   return d;
 }
 
@@ -814,7 +816,7 @@ qir::PatternMatrix pattern_matrix(const mxArray *matrix) {
 // out) with the rest as the data decide: a first fit takes the defaults for
 // its scaled data and ensemble, a continuation keeps what the model had.
 qir::TrainingParams resolved_params(const py::dict &given, const qir::Model *start,
-                                    const mxArray *patterns, int voters) {
+                                    const mxArray *patterns, const qir::VotingSettings &voting) {
   qir::TrainingParams p;
   for (const qir::Parameter &row : qir::parameter_table) {
     const py::str keyword(std::string(row.python));
@@ -828,8 +830,8 @@ qir::TrainingParams resolved_params(const py::dict &given, const qir::Model *sta
       p.D = qir::default_D(qir::varying_features(
           qir::PatternView{mxGetPr(patterns), dims.at(0), dims.at(1), 1, dims.at(0)}));
     } else if (row.field == &qir::TrainingParams::max_presentations) {
-      p.max_presentations =
-          qir::default_max_presentations(qirhost::dims_of(patterns).at(0), voters);
+      p.max_presentations = qir::default_max_presentations(
+          qir::member_rows(qirhost::dims_of(patterns).at(0), voting), voting.voters);
     } else {
       throw py::value_error("missing training argument " + std::string(row.python));
     }
@@ -885,10 +887,21 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
   const SectionScope section("QIR_TRAIN");
   const qir::FeatureScaling fitted =
       start ? qir::model_scaling(*start) : scaling_given(scaling, patterns);
-  const auto settings = start ? start->voting : voting_settings(voting.cast<py::dict>());
+  // A continuation keeps the model's ensemble but draws the rows this call
+  // asks for: the draw is the training's, not the model's.
+  HeldModel going_on = start;
+  if (start && !voting.is_none()) {
+    const double rows = voting.cast<py::dict>()["max_samples"].cast<double>();
+    if (rows != start->voting.max_samples) {
+      auto copy = std::make_shared<qir::Model>(*start);
+      copy->voting.max_samples = rows;
+      going_on = copy;
+    }
+  }
+  const auto settings = going_on ? going_on->voting : voting_settings(voting.cast<py::dict>());
   auto x = model_patterns(patterns, fitted);
   auto y = host_column(labels);
-  const auto p = resolved_params(params, start.get(), x.get(), settings.voters);
+  const auto p = resolved_params(params, going_on.get(), x.get(), settings);
   Modules &m = modules();
   auto model = std::make_shared<qir::Model>();
   CallText text;
@@ -905,7 +918,7 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
       };
     const qir::PatternMatrix xs = pattern_matrix(x.get());
     const std::vector<double> ys = qirhost::values_of(y.get());
-    *model = start ? qir::continue_ensemble(m.get(), *start, xs, ys, p, oflag, options)
+    *model = going_on ? qir::continue_ensemble(m.get(), *going_on, xs, ys, p, oflag, options)
                    : qir::train_ensemble(m.get(), xs, ys, p, settings, oflag, options);
     text = take_text(m);
   }
@@ -929,7 +942,7 @@ py::tuple train_member(const std::vector<Matrix> &patterns, const Vector &labels
   const auto settings = voting_settings(voting);
   auto x = model_patterns(patterns, range_of(scaling));
   auto y = host_column(labels);
-  const auto p = resolved_params(params, nullptr, x.get(), settings.voters);
+  const auto p = resolved_params(params, nullptr, x.get(), settings);
   Modules &m = modules();
   auto trained = std::make_shared<qir::Member>();
   CallText text;
@@ -1167,6 +1180,7 @@ py::dict training_defaults() {
   d["max_features"] = qir::training_defaults.max_features;
   d["bootstrap"] = qir::training_defaults.bootstrap;
   d["oob_weights"] = qir::training_defaults.oob_weights;
+  d["max_samples"] = qir::training_defaults.max_samples;
   d["seed"] = qir::training_defaults.seed;
   d["training_work"] = qir::training_defaults.training_work;
   d["fewest_presentations"] = qir::training_defaults.fewest_presentations;
@@ -1262,6 +1276,12 @@ PYBIND11_MODULE(_qir, m) {
   m.def("default_D", &qir::default_D, py::arg("varying"));
   m.def("default_max_presentations", &qir::default_max_presentations, py::arg("patterns"),
         py::arg("voters"));
+  m.def(
+      "member_rows",
+      [](std::size_t patterns, const py::dict &voting) {
+        return qir::member_rows(patterns, voting_settings(voting));
+      },
+      py::arg("patterns"), py::arg("voting"));
   m.def("varying_features", &varying_features, py::arg("patterns"));
   m.attr("most_presentations") = qir::most_presentations;
   m.def("is_class_label", &qir::is_class_label, py::arg("value"));

@@ -221,6 +221,22 @@ try
 catch err
   check(~isempty(strfind(err.message, 'needs shuffling')), 'voters refusal: %s', err.message);
 end
+% Members of larger data draw their own rows, as the command's do; a row
+% count outside its range is refused.
+drawn_file = fullfile(env.work, 'drawn.model');
+command(qir, sprintf('train %s -o %s --voters 5 --seed 7 --oflag 0 --max-samples 100', ...
+                     fullfile(data, 'wine.csv'), drawn_file));
+check(strcmp(model_text(qir_fit(X, y, 'Voters', 5, 'Seed', 7, 'Oflag', 0, 'MaxSamples', 100), env), ...
+             fileread(drawn_file)), 'qir_fit and qir train draw the same rows');
+for bad = {-1, 2.5}
+  try
+    qir_fit(X, y, 'MaxSamples', bad{1}, 'Oflag', 0);
+    check(false, 'MaxSamples %g accepted', bad{1});
+  catch err
+    check(~isempty(strfind(err.message, 'MaxSamples must be a whole number >= 0')), ...
+          'MaxSamples refusal: %s', err.message);
+  end
+end
 text = evalc('qir_fit(X, y, ''Voters'', 3, ''Oflag'', 2);');
 check(~isempty(strfind(text, 'Member 3 of 3:')) && isempty(strfind(text, sprintf('\r'))), ...
       'every member''s text at oflag 2, no progress line off a terminal');

@@ -205,6 +205,32 @@ def test_large_data_take_fewer_presentations_unless_told():
     assert stream.n_list_presentations_ == 2
 
 
+def test_members_of_larger_data_draw_their_rows_as_the_command_does(qir_command, tmp_path, circle):
+    X, y, X_more, y_more = (part[:300] for part in circle)
+    n = len(X)
+    for bad in (-1, 2.5, True, "all"):
+        with pytest.raises(ValueError, match="max_samples must be a whole number >= 0"):
+            qir.QIRClassifier(max_samples=bad, oflag=0).fit(X, y)
+    drawn = qir.QIRClassifier(n_voters=3, max_samples=n // 2, oflag=0).fit(X, y)
+    whole = qir.QIRClassifier(n_voters=3, max_samples=n, oflag=0).fit(X, y)
+    every = qir.QIRClassifier(n_voters=3, max_samples=0, oflag=0).fit(X, y)
+    for model, name in ((drawn, "drawn"), (whole, "whole"), (every, "every")):
+        model.save(tmp_path / f"{name}.model")
+    text = {name: (tmp_path / f"{name}.model").read_text() for name in ("drawn", "whole", "every")}
+    assert text["whole"] == text["every"] != text["drawn"]
+    np.savetxt(tmp_path / "data.csv", np.column_stack([X, y]), delimiter=",", fmt="%.17g")
+    subprocess.run([qir_command, "train", str(tmp_path / "data.csv"), "-o",
+                    str(tmp_path / "cli.model"), "--voters", "3", "--max-samples", str(n // 2),
+                    "--oflag", "0"], check=True, capture_output=True, timeout=60)
+    assert (tmp_path / "cli.model").read_text() == text["drawn"]
+    # partial_fit draws from its batch by the value set now.
+    few = len(X_more) // 4
+    for rows in (few, 0):
+        model = qir.QIRClassifier.load(tmp_path / "every.model", max_samples=rows)
+        model.partial_fit(X_more, y_more).save(tmp_path / f"more{rows}.model")
+    assert (tmp_path / f"more{few}.model").read_text() != (tmp_path / "more0.model").read_text()
+
+
 def test_probabilities_are_vote_shares_that_scikit_learns_tools_take(circle):
     from sklearn.calibration import CalibratedClassifierCV
     from sklearn.ensemble import VotingClassifier

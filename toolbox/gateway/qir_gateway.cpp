@@ -722,7 +722,16 @@ double whole_option(const mxArray *options, const char *name, double fallback, d
   return value;
 }
 
-// Voters, Seed, Shuffle, MaxFeatures, Bootstrap and OobWeights, refused as the members' orders refuse them.
+// 'MaxSamples': the rows each member of a large training draws.
+double max_samples_option(const mxArray *options) {
+  const Parameter &row = parameter("max_samples");
+  const double value = option_or(options, "MaxSamples", row.default_value);
+  if (!in_range(row.range, value)) throw InputError("MaxSamples must be " + range_text(row.range));
+  return value;
+}
+
+// Voters, Seed, Shuffle, MaxFeatures, Bootstrap, OobWeights and MaxSamples, refused as the
+// members' orders refuse them.
 VotingSettings voting_options(const mxArray *options) {
   const TrainingDefaults &d = training_defaults;
   VotingSettings voting;
@@ -738,6 +747,7 @@ VotingSettings voting_options(const mxArray *options) {
   const double weighted = option_or(options, "OobWeights", d.oob_weights ? 1 : 0);
   if (weighted != 0 && weighted != 1) throw InputError("OobWeights must be true or false");
   voting.oob_weights = weighted == 1;
+  voting.max_samples = max_samples_option(options);
   if (!(voting.max_features > 0 && voting.max_features <= 1))
     throw InputError("MaxFeatures must lie in (0, 1]");
   check_voting(voting);
@@ -855,7 +865,8 @@ void fit(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   TrainingParams params = training_options(options, data_defaults(varying_features(data.patterns)));
   const bool limit_given = option(options, "MaxPresentations").has_value();
   if (!limit_given)
-    params.max_presentations = default_max_presentations(data.patterns.size(), voting.voters);
+    params.max_presentations =
+        default_max_presentations(member_rows(data.patterns.size(), voting), voting.voters);
   const double oflag = option_or(options, "Oflag", training_defaults.oflag);
   const Scaling scale = scale_option(options);
   InterpreterModules modules;
@@ -874,8 +885,10 @@ void fit(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 void continue_fit(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   if (nrhs != 5 || nlhs > 1)
     throw InputError("continue takes a model, X, the labels and the options");
-  const Model earlier = model_from_struct(prhs[1]);
+  Model earlier = model_from_struct(prhs[1]);
   const mxArray *options = options_argument(prhs[4]);
+  // The members' draw of rows is the training's, not the model's.
+  earlier.voting.max_samples = max_samples_option(options);
   Dataset data;
   data.patterns = rows_of(prhs[2], "X");
   if (mxIsCell(prhs[3])) {
