@@ -157,8 +157,11 @@ SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings 
                                          : settings.scaling;
   per_fold.scaling = scaling;
 
+  // Every candidate's members draw the rows the defaults' members draw.
+  VotingSettings screening{1, settings.voting.seed, true};
+  screening.max_samples = settings.voting.max_samples;
   for (const TrainingParams &params : search_grid(varying))
-    outcome.screened.push_back({params, {1, settings.voting.seed, true}, scaling, {}, 0, 0});
+    outcome.screened.push_back({params, screening, scaling, {}, 0, 0});
   std::size_t done = 0;
   if (evaluate) {
     on_step("screening " + std::to_string(outcome.screened.size()));
@@ -175,7 +178,8 @@ SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings 
   for (std::size_t k = 0; k < finalists; ++k)
     for (int voters : search_voters()) {
       SearchCandidate candidate = outcome.screened[k];
-      candidate.voting = {voters, settings.voting.seed, true};
+      candidate.voting = screening;
+      candidate.voting.voters = voters;
       outcome.finalists.push_back(candidate);
     }
   evaluate_ensembles(runner, data, per_fold, outcome.finalists, on_step, evaluate, "finalist");

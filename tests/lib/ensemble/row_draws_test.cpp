@@ -10,6 +10,7 @@
 #include "base/errors.h"
 #include "base/prng.h"
 #include "ensemble/ensemble.h"
+#include "evaluation/parameter_search.h"
 #include "model/training_defaults.h"
 #include "modules/module_runner.h"
 
@@ -125,4 +126,26 @@ TEST(RowDraws, MembersTrainOnTheirDrawWithItsLabels) {
   EXPECT_EQ(format_model(fit(0)), format_model(fit(160)));
   EXPECT_NE(format_model(fit(0)), format_model(drawn));
   EXPECT_EQ(format_model(drawn).find("max_samples"), std::string::npos);
+}
+
+TEST(RowDraws, EverySettingOfASearchDrawsAsTheDefaultsDo) {
+  Dataset data;
+  for (int k = 0; k < 30; ++k) {
+    data.patterns.push_back({(k % 10) / 10.0, (k % 7) / 7.0});
+    data.labels.push_back(1 + k % 2);
+  }
+  CvSettings settings;
+  settings.folds = 3;
+  settings.voting = drawing(5, 2, 12);
+  std::size_t seen = 0;
+  ModuleRunner runner(module_directory(std::nullopt));
+  run_search(runner, data, settings, [](const std::string &) {},
+             [&](std::vector<SearchCandidate> &candidates, const CvSettings &) {
+               for (SearchCandidate &candidate : candidates) {
+                 EXPECT_EQ(candidate.voting.max_samples, 12) << candidate.voting.voters;
+                 candidate.result.folds.assign(3, {10, 5, 0, 1, 1, 0});
+                 ++seen;
+               }
+             });
+  EXPECT_GT(seen, 1u);
 }
