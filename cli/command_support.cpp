@@ -87,7 +87,8 @@ std::vector<OptionSpec> training_options() {
     if (row.field != nullptr)
       options.push_back(parameter_option(row, "default " + default_text(row)));
   for (const char *setting :
-       {"scale", "voters", "shuffle", "max_features", "bootstrap", "oob_weights", "max_samples"}) {
+       {"scale", "voters", "shuffle", "max_features", "bootstrap", "oob_weights", "max_samples",
+        "screen"}) {
     const Parameter &row = parameter(setting);
     options.push_back(parameter_option(row, "default " + default_text(row)));
   }
@@ -122,7 +123,8 @@ VotingSettings voting_settings(const Arguments &args) {
                         setting_value(args, parameter("max_features")),
                         setting_value(args, parameter("bootstrap")) == 1,
                         setting_value(args, parameter("oob_weights")) == 1,
-                        setting_value(args, parameter("max_samples"))};
+                        setting_value(args, parameter("max_samples")),
+                        setting_value(args, parameter("screen")) == 1};
   if (voting.voters > 1 && !voting.shuffle)
     throw UsageError("--voters above 1 needs --shuffle 1: unshuffled members would all be alike");
   if (voting.oob_weights && !voting.bootstrap)

@@ -57,7 +57,7 @@ int train_command(const Words &words) {
   std::optional<Model> earlier;
   if (const auto init = args.text("--init")) {
     for (const char *fixed : {"--voters", "--shuffle", "--max-features", "--bootstrap",
-                              "--oob-weights", "--seed", "--scale"})
+                              "--oob-weights", "--screen", "--seed", "--scale"})
       if (args.has(fixed))
         throw UsageError(std::string(fixed) +
                          " cannot change with --init: the earlier model's setting stays");

@@ -46,6 +46,7 @@ QIR_GROUP_library = \
   lib/data/dataset.cpp \
   lib/ensemble/continuation.cpp \
   lib/ensemble/ensemble.cpp \
+  lib/ensemble/feature_screen.cpp \
   lib/ensemble/presentation_order.cpp \
   lib/ensemble/stream_plan.cpp \
   lib/ensemble/voting.cpp \

@@ -33,6 +33,7 @@
 #include "modules/modules.h"
 #include "ensemble/continuation.h"
 #include "ensemble/ensemble.h"
+#include "ensemble/feature_screen.h"
 #include "ensemble/prediction.h"
 #include "ensemble/presentation_order.h"
 #include "ensemble/stream_plan.h"

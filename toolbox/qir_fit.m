@@ -46,6 +46,9 @@ function model = qir_fit(X, y, varargin)
 %     'MaxSamples'        rows each member draws from larger data, a whole number >= 0 (default 100000)
 %                         (0: every row; smaller data are used whole; with
 %                         'Model', the draw from the further batch)
+%     'Screen'            true: members see only the features whose values differ between the classes (default true)
+%                         (a chi-square test per feature on the training data, where
+%                         fewer than half pass and at least 2; else every feature)
 %                         (more than one voter needs it)
 %     'Seed'              seed of the members' orders, a whole number (default 1)
 %     'Oflag'             console output of qir_train, 0 to 4 (default 1)
@@ -126,6 +129,7 @@ if isempty(earlier)
                     'MaxPresentations', [], 'Trim', [], 'CT', [], 'Scale', [], 'Oflag', [], ...
                     'Voters', [], 'Shuffle', [], 'MaxFeatures', [], 'Bootstrap', [], 'OobWeights', [], ...
                     'MaxSamples', [], 'Seed', [], 'FeatureNames', {{}});
+                    'Screen', [], 'Seed', [], 'FeatureNames', {{}});
   o = qir_options(defaults, varargin, 'qir_fit');
   [labels, o.ClassNames, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
@@ -178,7 +182,7 @@ for k = 1:2:numel(rest)
     error('qir_fit:model', ['qir_fit: ''Scale'' cannot change with ''Model'': the model''s ' ...
                             'scaling stays.']);
   end
-  if ischar(rest{k}) && any(strcmpi(rest{k}, {'Voters', 'Shuffle', 'MaxFeatures', 'Bootstrap', 'OobWeights', 'Seed'}))
+  if ischar(rest{k}) && any(strcmpi(rest{k}, {'Voters', 'Shuffle', 'MaxFeatures', 'Bootstrap', 'OobWeights', 'Screen', 'Seed'}))
     error('qir_fit:model', ['qir_fit: ''%s'' cannot change with ''Model'': the model''s ' ...
                             'members, their voters and seed stay.'], rest{k});
   end

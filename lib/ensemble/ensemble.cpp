@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "../base/errors.h"
+#include "feature_screen.h"
 
 namespace qir {
 namespace {
@@ -87,6 +88,9 @@ struct Start {
   std::uint64_t batch = 0;
   int members = 1;
   const Member *member = nullptr;  // one member's own nodes, instead of earlier's
+  // The features that passed the screen (feature_screen.h); empty: all.
+  std::vector<std::size_t> kept = {};
+  const std::vector<Member> *views = nullptr;  // EnsembleOptions::member_views
 };
 
 // The member's accuracy on the patterns its draw left out, counted as
@@ -123,10 +127,14 @@ Member call_member(Modules &runner, PatternMatrix patterns, const std::vector<do
       start.member ? start.member
       : start.earlier ? &start.earlier->members.at(static_cast<std::size_t>(member))
                       : nullptr;
-  if (!voting.shuffle) return runner.train_member(patterns, labels, params, oflag, given);
-  // A member keeps the features it was first given; a new one draws its own.
+  // A member keeps the features it was first given; a new one draws its own
+  // (among those the screen kept).
   std::vector<std::size_t> features =
-      given ? given->features : member_features(patterns.columns, voting, member);
+      given         ? given->features
+      : start.views ? start.views->at(static_cast<std::size_t>(member)).features
+                    : member_features(patterns.columns, start.kept, voting, member);
+  if (!voting.shuffle && features.empty())
+    return runner.train_member(patterns, labels, params, oflag, given);
   const auto order = presentation_order(labels.size(), voting, member, start.batch);
   OwnedPatterns seen = rows_of(patterns, order);
   TrainingParams own = params;
@@ -165,6 +173,13 @@ Member train_member(Modules &runner, PatternMatrix patterns, const std::vector<d
       call_member(runner, patterns, labels, params, voting, member, start, called_oflag);
   reader.finish(text.console);
   return nodes;
+}
+
+// The features a new model's members choose among: those the screen
+// keeps when it is asked for, else all (empty).
+std::vector<std::size_t> kept_features(PatternMatrix patterns, const std::vector<double> &labels,
+                                       const VotingSettings &voting) {
+  return voting.screen ? screened_features(patterns, labels) : std::vector<std::size_t>{};
 }
 
 int worker_count(const EnsembleOptions &options, int members) {
@@ -293,8 +308,14 @@ Model train_ensemble(Modules &runner, PatternMatrix patterns, const std::vector<
                      const TrainingParams &params, const VotingSettings &voting, double oflag,
                      const EnsembleOptions &options) {
   check_voting(voting);
-  return train_members(runner, patterns, labels, params, voting, oflag, options,
-                       {nullptr, 0, voting.voters});
+  const std::vector<Member> *views = options.member_views;
+  if (views && views->size() != static_cast<std::size_t>(voting.voters))
+    throw UsageError(std::to_string(views->size()) + " members' features for an ensemble of " +
+                     std::to_string(voting.voters));
+  return train_members(
+      runner, patterns, labels, params, voting, oflag, options,
+      {nullptr, 0, voting.voters, nullptr,
+       views ? std::vector<std::size_t>{} : kept_features(patterns, labels, voting), views});
 }
 
 Model continue_ensemble(Modules &runner, const Model &earlier, PatternMatrix patterns,
@@ -327,7 +348,9 @@ Member train_ensemble_member(Modules &runner, PatternMatrix patterns,
   Member made;
   try {
     made = train_member(runner, patterns, labels, params, voting, member,
-                        {nullptr, batch, voting.voters, start}, 0, {}, text);
+                        {nullptr, batch, voting.voters, start,
+                         start ? std::vector<std::size_t>{} : kept_features(patterns, labels, voting)},
+                        0, {}, text);
   } catch (...) {
     runner.set_console(saved);
     throw;

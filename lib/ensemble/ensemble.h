@@ -37,6 +37,10 @@ struct EnsembleOptions {
   // through an interpreter (Modules::interpreter) it is called once a member
   // is done, with its list presentations and nodes.
   std::function<void(const MemberProgress &)> on_progress;
+  // When set (one per member), each new member sees the features of its
+  // namesake here, instead of drawing them or screening them: a model's
+  // own members, to train it again.
+  const std::vector<Member> *member_views = nullptr;
 };
 
 // A member's refusal: the module's message, and the rows of the data (from

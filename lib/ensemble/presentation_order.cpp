@@ -77,4 +77,14 @@ std::vector<std::size_t> member_features(std::size_t features, const VotingSetti
   return all;
 }
 
+std::vector<std::size_t> member_features(std::size_t features,
+                                         const std::vector<std::size_t> &kept,
+                                         const VotingSettings &voting, int member) {
+  if (kept.empty()) return member_features(features, voting, member);
+  std::vector<std::size_t> drawn = member_features(kept.size(), voting, member);
+  if (drawn.empty()) return kept;
+  for (std::size_t &place : drawn) place = kept[place];
+  return drawn;
+}
+
 }  // namespace qir

@@ -49,5 +49,10 @@ std::size_t member_feature_count(std::size_t features, double max_features);
 // when it sees all of them.
 std::vector<std::size_t> member_features(std::size_t features, const VotingSettings &voting,
                                          int member);
+// The same among the features `kept` (ascending; empty: all `features`):
+// the member draws its share of those, or sees them all.
+std::vector<std::size_t> member_features(std::size_t features,
+                                         const std::vector<std::size_t> &kept,
+                                         const VotingSettings &voting, int member);
 
 }  // namespace qir

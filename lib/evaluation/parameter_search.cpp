@@ -157,9 +157,11 @@ SearchOutcome run_search(Modules &runner, const Dataset &data, const CvSettings 
                                          : settings.scaling;
   per_fold.scaling = scaling;
 
-  // Every candidate's members draw the rows the defaults' members draw.
+  // Every candidate's members draw the rows the defaults' members draw,
+  // and keep the defaults' screen of the features (each training fold's).
   VotingSettings screening{1, settings.voting.seed, true};
   screening.max_samples = settings.voting.max_samples;
+  screening.screen = settings.voting.screen;
   for (const TrainingParams &params : search_grid(varying))
     outcome.screened.push_back({params, screening, scaling, {}, 0, 0});
   std::size_t done = 0;

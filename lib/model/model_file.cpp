@@ -33,15 +33,18 @@ constexpr int scaling_format = 5;
 constexpr int weights_format = scaling_format;
 constexpr int newest_format = scaling_format;
 
-bool is_ensemble(const Model &model) {
-  return model.members.size() > 1 || model.voting.shuffle || model.voting.voters != 1 ||
-         model.voting.bootstrap || model.voting.max_features != 1 || model.voting.oob_weights;
-}
-
 bool has_feature_views(const Model &model) {
   for (const Member &member : model.members)
     if (!member.features.empty()) return true;
   return false;
+}
+
+// A single unshuffled member that sees some features (after a screen) is
+// written as an ensemble of one: its features' line needs a member line.
+bool is_ensemble(const Model &model) {
+  return model.members.size() > 1 || model.voting.shuffle || model.voting.voters != 1 ||
+         model.voting.bootstrap || model.voting.max_features != 1 || model.voting.oob_weights ||
+         has_feature_views(model);
 }
 
 // Feature names need no format of their own: every reader takes a '%' line

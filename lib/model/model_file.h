@@ -92,6 +92,10 @@ struct VotingSettings {
   // draw of this many (0: every row). A matter of training alone: the model
   // file does not keep it, and a model read back continues with the default.
   double max_samples = default_max_samples;
+  // Whether training drops the features that carry nothing about the class
+  // (feature_screen.h), so that every member sees only the others. The
+  // model keeps the members' features, not this setting.
+  bool screen = false;
 };
 
 // One member's nodes: what one qir_train call learned.

@@ -119,6 +119,11 @@ inline constexpr Parameter parameter_table[] = {
      training_defaults.max_samples, "", {0, parameter_detail::whole_doubles, false, false, true},
      false,
      "on data of more rows, each member trains on its own draw of this many (0: every row)"},
+    {"screen", 0, 0, "", "--screen", "Screen", "screen", "", nullptr,
+     training_defaults.screen ? 1 : 0, "", parameter_detail::switch_range, true,
+     "1: members see only the features whose values differ between the classes in the training "
+     "data (a chi-square test per feature), where those are fewer than half of them and at "
+     "least 2; else every feature"},
     {"seed", 0, 0, "", "--seed", "Seed", "random_state", "seed", nullptr, training_defaults.seed,
      "", {0, parameter_detail::whole_doubles, false, false, true}, false,
      "seed of the members' shuffled orders and draws"},

@@ -42,6 +42,9 @@ struct TrainingDefaults {
   bool oob_weights;  // votes weighted by each member's out-of-bag accuracy
   // Rows a member draws when the data have more (VotingSettings::max_samples).
   double max_samples;
+  // Members see only the features that the screen finds carry something
+  // about the class (feature_screen.h; docs/accuracy.md).
+  bool screen;
   // The pattern presentations a training makes in all, over its members,
   // that the default limit on list presentations keeps to; but never fewer
   // than `fewest_presentations`, since a second pass moves the nodes the
@@ -67,6 +70,7 @@ inline constexpr TrainingDefaults training_defaults{
     /*bootstrap=*/false,
     /*oob_weights=*/false,
     /*max_samples=*/default_max_samples,
+    /*screen=*/true,
     /*training_work=*/480000,
     /*fewest_presentations=*/2,
 };
@@ -81,7 +85,8 @@ inline TrainingParams default_params(double D, double max_presentations) {
 // The ensemble's settings at their defaults, its draws from `seed`.
 inline VotingSettings default_voting(std::uint64_t seed) {
   const TrainingDefaults &d = training_defaults;
-  return {d.voters, seed, d.shuffle, d.max_features, d.bootstrap, d.oob_weights, d.max_samples};
+  return {d.voters, seed, d.shuffle, d.max_features, d.bootstrap, d.oob_weights, d.max_samples,
+          d.screen};
 }
 
 // The most list presentations the modules take (they count in 32 bits);

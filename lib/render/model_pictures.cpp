@@ -61,11 +61,14 @@ std::vector<ProgressStep> training_progress(Modules &runner, const Model &model,
                                             const Dataset &train, const Dataset &test,
                                             const EnsembleOptions &options) {
   std::vector<ProgressStep> steps;
+  // Each member sees its own features again (drawn, or kept by the screen).
+  EnsembleOptions own = options;
+  own.member_views = &model.members;
   TrainingParams params = model.params;
   const double limit = std::max(1.0, model.params.max_presentations);
   for (double p = 1; p <= limit; ++p) {
     params.max_presentations = p;
-    const Model step = fit_model(runner, train, params, model.scaling(), 0, model.voting, options);
+    const Model step = fit_model(runner, train, params, model.scaling(), 0, model.voting, own);
     const ClassifyParams classify = picture_classify_params(step);
     const auto assigned = apply_model(runner, step, test.patterns, classify);
     const Scores scores = score(test.labels, assigned, classify.unknown_label);

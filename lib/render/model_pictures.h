@@ -43,7 +43,8 @@ std::string draw_picture(Modules &runner, const Model &model, const std::string 
                          const std::vector<double> &chosen_features = {});
 
 // Accuracy on `test` and nodes of every member after training on `train`
-// with the model's settings (parameters, scaling, voters, seed) stopped
+// with the model's settings (parameters, scaling, voters, seed, each
+// member's features) stopped
 // after 1, 2, ... list presentations, until no member uses the whole limit
 // or the model's own limit is reached.
 std::vector<ProgressStep> training_progress(Modules &runner, const Model &model,

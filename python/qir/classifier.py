@@ -165,7 +165,8 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
                  max_features=_DEFAULTS["max_features"],
                  bootstrap=bool(_DEFAULTS["bootstrap"]),
                  oob_weights=bool(_DEFAULTS["oob_weights"]),
-                 max_samples=int(_DEFAULTS["max_samples"]), random_state=None, n_jobs=None,
+                 max_samples=int(_DEFAULTS["max_samples"]),
+                 screen=bool(_DEFAULTS["screen"]), random_state=None, n_jobs=None,
                  unknown_label=None, oflag=int(_DEFAULTS["oflag"]), scale_from=None):
         self.D = D
         self.ratio = ratio
@@ -182,6 +183,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         self.bootstrap = bootstrap
         self.oob_weights = oob_weights
         self.max_samples = max_samples
+        self.screen = screen
         self.random_state = random_state
         self.n_jobs = n_jobs
         self.unknown_label = unknown_label
@@ -250,7 +252,7 @@ class QIRClassifier(ClassifierMixin, BaseEstimator):
         return {"voters": int(self.n_voters), "seed": self._seed(),
                 "shuffle": bool(self.shuffle), "max_features": float(self.max_features),
                 "bootstrap": bool(self.bootstrap), "oob_weights": bool(self.oob_weights),
-                "max_samples": self._max_samples()}
+                "max_samples": self._max_samples(), "screen": bool(self.screen)}
 
     def _max_samples(self):
         """max_samples as the library takes it (it refuses what is not a
@@ -570,6 +572,12 @@ _PARAMETERS = """\
         partial_fit draws from each batch by the value set now. Advice:
         keep it; training time then stops growing with the data's size
         (docs/performance.md).
+    screen : bool, default {screen}
+        Each member sees only the features whose values differ between the
+        classes in the training data (a chi-square test per feature), where
+        those are fewer than half of the features and at least 2; else every
+        feature. The kept features are the members' own
+        (``member_features_``). Advice: keep it; see docs/accuracy.md.
     random_state : None, int or numpy RandomState, default None
         Seed of the members' orders; None is the library's seed
         ({seed}), so that a fit is repeatable. Advice: give one only to

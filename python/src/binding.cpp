@@ -303,6 +303,7 @@ qir::VotingSettings voting_settings(const py::dict &d) {
   if (d.contains("bootstrap")) voting.bootstrap = d["bootstrap"].cast<bool>();
   if (d.contains("oob_weights")) voting.oob_weights = d["oob_weights"].cast<bool>();
   if (d.contains("max_samples")) voting.max_samples = d["max_samples"].cast<double>();
+  if (d.contains("screen")) voting.screen = d["screen"].cast<bool>();
   return voting;
 }
 
@@ -496,8 +497,12 @@ qir::CandidateEvaluator candidate_evaluator(const py::object &evaluate, const qi
                     const qir::CvSettings &settings) {
     py::gil_scoped_acquire locked;
     py::list given;
-    for (const auto &c : candidates)
-      given.append(py::make_tuple(params_dict(c.params), voting_dict(c.voting)));
+    for (const auto &c : candidates) {
+      // The screen travels with the setting, though a model does not keep it.
+      py::dict voting = voting_dict(c.voting);
+      voting["screen"] = c.voting.screen;
+      given.append(py::make_tuple(params_dict(c.params), voting));
+    }
     py::dict shared;
     shared["folds"] = settings.folds;
     shared["seed"] = settings.seed;
@@ -1181,6 +1186,7 @@ py::dict training_defaults() {
   d["bootstrap"] = qir::training_defaults.bootstrap;
   d["oob_weights"] = qir::training_defaults.oob_weights;
   d["max_samples"] = qir::training_defaults.max_samples;
+  d["screen"] = qir::training_defaults.screen;
   d["seed"] = qir::training_defaults.seed;
   d["training_work"] = qir::training_defaults.training_work;
   d["fewest_presentations"] = qir::training_defaults.fewest_presentations;

@@ -14,8 +14,10 @@ import pytest
 import qir
 
 SEED = 7
-# Members that see their own features and their own draw of the patterns.
-VIEWS_OPTIONS = ("--max-features", "0.5", "--bootstrap", "1")
+# Members that see their own features and their own draw of the patterns,
+# on the data with idle columns after their own, which the screen drops.
+VIEWS_OPTIONS = ("--max-features", "0.5", "--bootstrap", "1", "--screen", "1")
+IDLE_COLUMNS = 30
 
 
 def _env(name):
@@ -65,11 +67,11 @@ def _command(folder, data_files):
         "--oflag", "0")
     run("classify", "continued.model", data_files["all"], "-o", "labels.csv", "--scores",
         "scores.csv", "--oflag", "0")
-    run("train", data_files["first"], "-o", "views.model", "--seed", str(SEED), "--oflag", "0",
-        *VIEWS_OPTIONS)
-    run("train", data_files["second"], "--init", "views.model", "-o", "views_continued.model",
-        "--oflag", "0")
-    run("classify", "views_continued.model", data_files["all"], "-o", "views_labels.csv",
+    run("train", data_files["idle_first"], "-o", "views.model", "--seed", str(SEED), "--oflag",
+        "0", *VIEWS_OPTIONS)
+    run("train", data_files["idle_second"], "--init", "views.model", "-o",
+        "views_continued.model", "--oflag", "0")
+    run("classify", "views_continued.model", data_files["idle_all"], "-o", "views_labels.csv",
         "--oflag", "0")
     run("train", data_files["first"], "-o", "rank.model", "--seed", str(SEED), "--oflag", "0",
         "--scale", "rank")
@@ -89,15 +91,16 @@ def _python(folder, parts):
     model.partial_fit(*parts["second"])
     model.save(os.path.join(folder, "continued.model"))
     X_all, y_all = parts["all"]
-    views = qir.QIRClassifier(random_state=SEED, oflag=0, max_features=0.5, bootstrap=True)
-    views.fit(*parts["first"]).save(os.path.join(folder, "views.model"))
-    views.partial_fit(*parts["second"]).save(os.path.join(folder, "views_continued.model"))
+    views = qir.QIRClassifier(random_state=SEED, oflag=0, max_features=0.5, bootstrap=True,
+                              screen=True)
+    views.fit(*parts["idle_first"]).save(os.path.join(folder, "views.model"))
+    views.partial_fit(*parts["idle_second"]).save(os.path.join(folder, "views_continued.model"))
     rank = qir.QIRClassifier(random_state=SEED, oflag=0, scale="rank").fit(*parts["first"])
     rank.save(os.path.join(folder, "rank.model"))
     rank.partial_fit(*parts["second"]).save(os.path.join(folder, "rank_continued.model"))
     qir.QIRClassifier(random_state=SEED, oflag=0, scale="standard").fit(
         *parts["first"]).save(os.path.join(folder, "standard.model"))
-    return {"labels": model.predict(X_all), "views_labels": views.predict(X_all),
+    return {"labels": model.predict(X_all), "views_labels": views.predict(parts["idle_all"][0]),
             "rank_labels": rank.predict(X_all), "shares": model.predict_proba(X_all),
             "classes": model.classes_,
             "cv": qir.cv(X_all, y_all, folds=4, random_state=SEED),
@@ -123,12 +126,13 @@ else
   dlmwrite('labels.csv', labels, 'precision', '%.17g');
   dlmwrite('shares.csv', [info.classes; info.shares], 'precision', '%.17g');
 end
-views = qir_fit(first, labels_of('first'), 'Seed', {seed}, 'Oflag', 0, 'MaxFeatures', 0.5, ...
-               'Bootstrap', true);
+views = qir_fit(dlmread('idle_first_X.csv'), labels_of('idle_first'), 'Seed', {seed}, ...
+               'Oflag', 0, 'MaxFeatures', 0.5, 'Bootstrap', true, 'Screen', true);
 qir_save_model(views, 'views.model');
-views = qir_fit(second, labels_of('second'), 'Model', views, 'Oflag', 0);
+views = qir_fit(dlmread('idle_second_X.csv'), labels_of('idle_second'), 'Model', views, ...
+               'Oflag', 0);
 qir_save_model(views, 'views_continued.model');
-views_labels = qir_predict(views, all);
+views_labels = qir_predict(views, dlmread('idle_all_X.csv'));
 rank = qir_fit(first, labels_of('first'), 'Seed', {seed}, 'Oflag', 0, 'Scale', 'rank');
 qir_save_model(rank, 'rank.model');
 rank = qir_fit(second, labels_of('second'), 'Model', rank, 'Oflag', 0);
@@ -175,6 +179,9 @@ def runs(request, tmp_path_factory):
     if request.param.endswith("_names"):
         y = NAMES[y.astype(int) - 1]
     parts = _split(X, y)
+    idle = np.random.RandomState(5).rand(len(y), IDLE_COLUMNS)
+    parts.update({"idle_" + name: part
+                  for name, part in _split(np.hstack([X, idle]), y).items()})
     folders = {name: tmp_path_factory.mktemp(f"{request.param}_{name}")
                for name in ("command", "python", "octave")}
     files = {}
@@ -199,6 +206,11 @@ def test_model_files_are_byte_identical(runs, name):
     command = _bytes(runs, "command", name)
     assert b"% member 15 " in command  # the default ensemble, not a plain model
     assert (b"% member_features " in command) == name.startswith("views")
+    if name.startswith("views"):  # the screen left few if any of the idle columns
+        seen = {int(k) for line in command.splitlines()
+                if line.startswith(b"% member_features ") for k in line.split()[2:]}
+        own = int(re.search(rb"% features (\d+)", command)[1]) - IDLE_COLUMNS
+        assert len([k for k in seen if k > own]) <= 3 and len(seen) <= own + 3
     kind = name.split("_")[0].split(".")[0]
     assert (b"% scaling " + kind.encode() + b"\n" in command) == (kind in ("rank", "standard"))
     assert _bytes(runs, "python", name) == command

@@ -730,7 +730,8 @@ double max_samples_option(const mxArray *options) {
   return value;
 }
 
-// Voters, Seed, Shuffle, MaxFeatures, Bootstrap, OobWeights and MaxSamples, refused as the
+// Voters, Seed, Shuffle, MaxFeatures, Bootstrap, OobWeights, MaxSamples and
+// Screen, refused as the
 // members' orders refuse them.
 VotingSettings voting_options(const mxArray *options) {
   const TrainingDefaults &d = training_defaults;
@@ -748,6 +749,9 @@ VotingSettings voting_options(const mxArray *options) {
   if (weighted != 0 && weighted != 1) throw InputError("OobWeights must be true or false");
   voting.oob_weights = weighted == 1;
   voting.max_samples = max_samples_option(options);
+  const double screen = option_or(options, "Screen", d.screen ? 1 : 0);
+  if (screen != 0 && screen != 1) throw InputError("Screen must be true or false");
+  voting.screen = screen == 1;
   if (!(voting.max_features > 0 && voting.max_features <= 1))
     throw InputError("MaxFeatures must lie in (0, 1]");
   check_voting(voting);
