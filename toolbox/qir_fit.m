@@ -128,8 +128,7 @@ if isempty(earlier)
   defaults = struct('D', [], 'Ratio', [], 'Vigilance', [], 'Alpha', [], 'LearningRate', [], ...
                     'MaxPresentations', [], 'Trim', [], 'CT', [], 'Scale', [], 'Oflag', [], ...
                     'Voters', [], 'Shuffle', [], 'MaxFeatures', [], 'Bootstrap', [], 'OobWeights', [], ...
-                    'MaxSamples', [], 'Seed', [], 'FeatureNames', {{}});
-                    'Screen', [], 'Seed', [], 'FeatureNames', {{}});
+                    'MaxSamples', [], 'Screen', [], 'Seed', [], 'FeatureNames', {{}});
   o = qir_options(defaults, varargin, 'qir_fit');
   [labels, o.ClassNames, type] = qir_labels(y, 'qir_fit');
   % Only here: a further batch may well hold one class, the model the others.
