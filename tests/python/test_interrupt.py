@@ -15,6 +15,12 @@ import qir.classifier
 import qir.dask
 
 
+# How soon the work must end after Ctrl-C: promptly, with room for a busy
+# machine (CI runs other jobs on the same cores); work that ignored Ctrl-C
+# would go on for many times longer.
+PROMPTLY = 5.0
+
+
 def ctrl_c():
     os.kill(os.getpid(), signal.SIGINT)
 
@@ -51,7 +57,7 @@ def test_a_long_fit_stops_and_the_next_call_still_works(circle):
     y = rng.integers(0, 10, 60000)
     slow = qir.QIRClassifier(vigilance=0.95, scale=False, oflag=0)
     message, delay = interrupted_after(lambda: slow.fit(X, y), 0.5)
-    assert message == "QIR_TRAIN: Interrupted." and delay < 1
+    assert message == "QIR_TRAIN: Interrupted." and delay < PROMPTLY
     X_small, y_small, X_test, y_test = circle
     assert qir.QIRClassifier().fit(X_small, y_small).score(X_test, y_test) > 0.9
 
@@ -96,7 +102,7 @@ def test_ctrl_c_while_predict_prepares_the_patterns(monkeypatch, circle):
     started = time.monotonic()
     with pytest.raises(KeyboardInterrupt, match=r"^QIR_PERF: Interrupted\.$"):
         model.predict(big)
-    assert time.monotonic() - started < 1
+    assert time.monotonic() - started < PROMPTLY
     monkeypatch.setattr(qir.classifier, "_validate", real_validate)
     assert model.score(X, y) > 0.9
 
@@ -135,13 +141,13 @@ def test_ctrl_c_in_dasks_threaded_scheduler(crowded, monkeypatch):
         lazy.compute(scheduler="threads", num_workers=2)
     failed.set()
     assert str(caught.value) == "QIR_PERF: Interrupted."
-    assert time.monotonic() - sent[0] < 1
+    assert time.monotonic() - sent[0] < PROMPTLY
     # The late block gives up at once instead of classifying for nobody.
     for _ in range(100):
         if late:
             break
         time.sleep(0.05)
-    assert late and late[0] < 1
+    assert late and late[0] < PROMPTLY
     # Later computes run in full.
     monkeypatch.setattr(qir.dask, "_predict_block", real_block)
     small = qir.dask.predict(crowded, da.from_array(patterns[:2000], chunks=(500, 16)))
