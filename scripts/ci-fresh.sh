@@ -60,9 +60,20 @@ mounted=()
 # Ends what still runs inside the root, unmounts everything mounted there
 # (innermost first) and removes the root; on every exit, failures included.
 cleanup() {
-  local status=$? pid target
+  local status=$? pid target left
+  # Tidying up decides nothing: the commands' outcome is the job's.
+  set +e
   for pid in $(ls /proc | grep -E '^[0-9]+$'); do
     [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "$pid" 2>/dev/null
+  done
+  # Killed processes may still hold the mounts and write files for a moment.
+  for _ in $(seq 50); do
+    left=0
+    for pid in $(ls /proc | grep -E '^[0-9]+$'); do
+      [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && left=1 && break
+    done
+    [ "$left" = 0 ] && break
+    sleep 0.2
   done
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
     target=${mounted[i]}
@@ -74,7 +85,7 @@ cleanup() {
   elif [ "${QIR_FRESH_KEEP:-}" = 1 ]; then
     echo "fresh job: root kept in $root"
   else
-    rm -rf --one-file-system "$root"
+    rm -rf --one-file-system "$root" || echo "fresh job: could not remove all of $root" >&2
   fi
   rm -f "$root.debootstrap.log"
   exit $status
