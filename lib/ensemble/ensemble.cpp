@@ -175,13 +175,6 @@ Member train_member(Modules &runner, PatternMatrix patterns, const std::vector<d
   return nodes;
 }
 
-// The features a new model's members choose among: those the screen
-// keeps when it is asked for, else all (empty).
-std::vector<std::size_t> kept_features(PatternMatrix patterns, const std::vector<double> &labels,
-                                       const VotingSettings &voting) {
-  return voting.screen ? screened_features(patterns, labels) : std::vector<std::size_t>{};
-}
-
 int worker_count(const EnsembleOptions &options, int members) {
   int workers = options.workers;
   if (workers <= 0) workers = static_cast<int>(std::thread::hardware_concurrency());
@@ -315,7 +308,7 @@ Model train_ensemble(Modules &runner, PatternMatrix patterns, const std::vector<
   return train_members(
       runner, patterns, labels, params, voting, oflag, options,
       {nullptr, 0, voting.voters, nullptr,
-       views ? std::vector<std::size_t>{} : kept_features(patterns, labels, voting), views});
+       views ? std::vector<std::size_t>{} : ensemble_features(patterns, labels, voting), views});
 }
 
 Model continue_ensemble(Modules &runner, const Model &earlier, PatternMatrix patterns,
@@ -335,21 +328,36 @@ Model continue_ensemble(Modules &runner, const Model &earlier, PatternMatrix pat
   return model;
 }
 
+std::vector<std::size_t> ensemble_features(PatternMatrix patterns,
+                                           const std::vector<double> &labels,
+                                           const VotingSettings &voting) {
+  return voting.screen ? screened_features(patterns, labels) : std::vector<std::size_t>{};
+}
+
 Member train_ensemble_member(Modules &runner, PatternMatrix patterns,
                              const std::vector<double> &labels, const TrainingParams &params,
                              const VotingSettings &voting, int member, const Member *start,
-                             std::uint64_t batch) {
+                             std::uint64_t batch, const std::vector<std::size_t> *features) {
   check_voting(voting);
   if (member < 0 || member >= voting.voters)
     throw UsageError("member " + std::to_string(member + 1) + " of an ensemble of " +
                      std::to_string(voting.voters));
+  // A member's columns are read by these indices: a list from elsewhere
+  // must name this data's features, each once.
+  if (features && !start)
+    for (std::size_t k = 0; k < features->size(); ++k)
+      if ((*features)[k] >= patterns.columns || (k > 0 && (*features)[k] <= (*features)[k - 1]))
+        throw UsageError("the ensemble's features must be ascending column numbers below " +
+                         std::to_string(patterns.columns));
   MemberText text;
   const Console saved = runner.console();
   Member made;
   try {
     made = train_member(runner, patterns, labels, params, voting, member,
                         {nullptr, batch, voting.voters, start,
-                         start ? std::vector<std::size_t>{} : kept_features(patterns, labels, voting)},
+                         start      ? std::vector<std::size_t>{}
+                         : features ? *features
+                                    : ensemble_features(patterns, labels, voting)},
                         0, {}, text);
   } catch (...) {
     runner.set_console(saved);

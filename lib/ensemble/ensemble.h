@@ -70,16 +70,28 @@ Model continue_ensemble(Modules &runner, const Model &earlier, PatternMatrix pat
                         double oflag,
                         const EnsembleOptions &options);
 
+// The features a new ensemble's members choose among, found once for all
+// of them: those the feature screen keeps on these patterns when `voting`
+// asks for it, else none (empty: all).
+std::vector<std::size_t> ensemble_features(PatternMatrix patterns,
+                                           const std::vector<double> &labels,
+                                           const VotingSettings &voting);
+
 // Member `member` (0-based) of the ensemble that train_ensemble (no `start`)
 // or continue_ensemble (`start`: the member's nodes before the model's batch
 // `batch`) would train: one silent qir_train call on the patterns in the
 // member's own order, drawn as those draw it. Members trained apart (in
 // other processes or on other machines) and put together by
-// assemble_ensemble make the model those functions make.
+// assemble_ensemble make the model those functions make. A new member
+// chooses among `features`, ensemble_features of the same patterns, labels
+// and voting, found once by the caller for every member (the screen reads
+// the whole data); nullptr: found here. A list that is not ascending
+// column numbers of the patterns is refused.
 Member train_ensemble_member(Modules &runner, PatternMatrix patterns,
                              const std::vector<double> &labels, const TrainingParams &params,
                              const VotingSettings &voting, int member,
-                             const Member *start = nullptr, std::uint64_t batch = 0);
+                             const Member *start = nullptr, std::uint64_t batch = 0,
+                             const std::vector<std::size_t> *features = nullptr);
 
 // The model of an ensemble's members, in member order, as train_ensemble
 // (batches 1) or continue_ensemble (the earlier model's batches + 1) leaves

@@ -252,12 +252,22 @@ def _forget_prepared():
         _prepared = None
 
 
-def _member(X, y, estimator, given, voting, member):
-    """One member trained on the whole data, as fit trains it."""
+def _features(X, y, estimator, voting):
+    """The features every member of a fit chooses among (the feature
+    screen's, which reads the whole data): found once, by one task, for all
+    the members."""
+    scaling, patterns = _checked(X, estimator)
+    with _core.interruptible("QIR_TRAIN"):
+        return _qir.ensemble_features([patterns], y, voting, scaling)
+
+
+def _member(X, y, estimator, given, voting, member, features=None):
+    """One member trained on the whole data, as fit trains it, among the
+    ensemble's `features` (from _features)."""
     scaling, patterns = _checked(X, estimator)
     with _core.interruptible("QIR_TRAIN"):
         trained, params, warned = _qir.train_member([patterns], y, given, voting, member,
-                                                    scaling)
+                                                    scaling, features=features)
     return trained, params, scaling, patterns.shape[1], [warned]
 
 
@@ -364,11 +374,13 @@ def _fit_whole(client, estimator, X, y, y_labels, voting, given, progress, class
     for kind, text in client.submit(_data_warnings, data, codes.astype(np.float64)).result():
         warnings.warn(_core.QIRWarning(text, kind), stacklevel=4)
     voters = voting["voters"]
-    futures = client.map(_member, [data] * voters, [labels] * voters, [estimator] * voters,
-                         [given] * voters, [voting] * voters, range(voters), pure=False)
     try:
+        kept = client.submit(_features, data, labels, estimator, voting, pure=False)
+        futures = client.map(_member, [data] * voters, [labels] * voters, [estimator] * voters,
+                             [given] * voters, [voting] * voters, range(voters),
+                             [kept] * voters, pure=False)
         trained, resolved, scalings, features, warned = zip(*_gather(
-            client, futures, progress, "member", held=(data, labels)))
+            client, futures, progress, "member", held=(data, labels, kept)))
     finally:
         client.run(_forget_prepared)
     for texts in warned:  # in member order, as fit gives them
@@ -471,15 +483,17 @@ def _fit_continuing(client, estimator, X, y, names, voting, given, progress):
         classes = found
     voters = voting["voters"]
     sent = [client.scatter(labels[np.searchsorted(classes, batch)]) for batch in batches]
+    kept = client.submit(_features, blocks[0], sent[0], estimator, voting, pure=False)
     steps = client.map(_member, [blocks[0]] * voters, [sent[0]] * voters, [estimator] * voters,
-                       [given] * voters, [voting] * voters, range(voters), pure=False)
+                       [given] * voters, [voting] * voters, range(voters),
+                       [kept] * voters, pure=False)
     for batch in range(1, len(blocks)):
         steps = client.map(_continued_member, [blocks[batch]] * voters,
                            [sent[batch]] * voters, steps, [voting] * voters, range(voters),
                            [batch] * voters, pure=False)
     try:
         trained, params, scalings, features, warned = zip(*_gather(
-            client, steps, progress, "member", held=blocks + sent))
+            client, steps, progress, "member", held=blocks + sent + [kept]))
     finally:
         client.run(_forget_prepared)
     for batch in range(len(blocks)):  # batch by batch, as partial_fit gives them

@@ -939,10 +939,15 @@ py::tuple fit(const Matrix &patterns, const Vector &labels, const py::dict &para
 // patterns as fit resolves them. `patterns` is a list of row blocks, taken
 // one after the other. (member, the training parameters used, the modules'
 // warnings, which the caller shows where fit would have.)
+//
+// `features`: the ensemble's features (ensemble_features below, of the same
+// patterns, labels, voting and scaling), found once for all the members;
+// None: found here, for this member alone.
 py::tuple train_member(const std::vector<Matrix> &patterns, const Vector &labels,
                        const py::dict &params, const py::dict &voting, int member,
                        const py::object &scaling, const std::shared_ptr<qir::Member> &start,
-                       std::uint64_t batch) {
+                       std::uint64_t batch,
+                       const std::optional<std::vector<std::size_t>> &features) {
   const SectionScope section("QIR_TRAIN");
   const auto settings = voting_settings(voting);
   auto x = model_patterns(patterns, range_of(scaling));
@@ -957,10 +962,24 @@ py::tuple train_member(const std::vector<Matrix> &patterns, const Vector &labels
     Interruptible::check();
     *trained = qir::train_ensemble_member(m.get(), pattern_matrix(x.get()),
                                           qirhost::values_of(y.get()), p, settings, member,
-                                          start.get(), batch);
+                                          start.get(), batch, features ? &*features : nullptr);
     text = take_text(m);
   }
   return py::make_tuple(trained, params_dict(p), text.warnings);
+}
+
+// The features every new member of the ensemble that train_member trains
+// chooses among (the screen's, when `voting` asks for it), the patterns
+// scaled as there: ascending 0-based columns, empty for all of them.
+std::vector<std::size_t> ensemble_features(const std::vector<Matrix> &patterns,
+                                           const Vector &labels, const py::dict &voting,
+                                           const py::object &scaling) {
+  const SectionScope section("QIR_TRAIN");
+  const auto settings = voting_settings(voting);
+  auto x = model_patterns(patterns, range_of(scaling));
+  auto y = host_column(labels);
+  py::gil_scoped_release unlocked;
+  return qir::ensemble_features(pattern_matrix(x.get()), qirhost::values_of(y.get()), settings);
 }
 
 // The model of members trained apart, as fit would have made it.
@@ -1143,7 +1162,9 @@ void bind_model(py::module_ &m) {
           }));
   m.def("train_member", &train_member, py::arg("patterns"), py::arg("labels"), py::arg("params"),
         py::arg("voting"), py::arg("member"), py::arg("scaling"), py::arg("start") = py::none(),
-        py::arg("batch") = 0);
+        py::arg("batch") = 0, py::arg("features") = py::none());
+  m.def("ensemble_features", &ensemble_features, py::arg("patterns"), py::arg("labels"),
+        py::arg("voting"), py::arg("scaling"));
   m.def("assemble_model", &assemble_model, py::arg("members"), py::arg("features"),
         py::arg("params"), py::arg("voting"), py::arg("batches"), py::arg("scaling"),
         py::arg("class_names"), py::arg("feature_names"));

@@ -224,3 +224,40 @@ def test_the_default_scaling_is_min_max_on_a_cluster(client, tmp_path):
     assert qir.QIRClassifier(oflag=0).fit(X, y).scaling_ == "rank"
     assert file_bytes(remote, tmp_path / "remote") == \
         file_bytes(qir.QIRClassifier(n_voters=3, oflag=0, scale=True).fit(X, y), tmp_path / "local")
+
+
+def test_the_feature_screen_is_found_once_for_every_member(circle, tmp_path, monkeypatch):
+    # Threads of this process, so that the calls on the workers are seen here.
+    X, y, _, _ = circle
+    wide = np.column_stack([X, np.random.default_rng(3).uniform(size=(len(X), 6))])
+    found, given = [], []
+    screen, member = qir.dask._qir.ensemble_features, qir.dask._qir.train_member
+
+    def counted_screen(*args, **kwargs):
+        found.append(screen(*args, **kwargs))
+        return found[-1]
+
+    def counted_member(*args, features=None, **kwargs):
+        given.append(features)
+        return member(*args, features=features, **kwargs)
+
+    monkeypatch.setattr(qir.dask._qir, "ensemble_features", counted_screen)
+    monkeypatch.setattr(qir.dask._qir, "train_member", counted_member)
+    chunks = da.from_array(wide, chunks=(len(wide) // 3 + 1, -1))
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                      dashboard_address=None) as cluster, Client(cluster) as threads:
+        remote = qir.dask.fit(chunks, y, client=threads, n_voters=5, screen=True)
+        assert found == [[0, 1]]  # the idle features dropped, once for all five
+        assert given == [[0, 1]] * 5
+        local = qir.QIRClassifier(n_voters=5, screen=True, oflag=0).fit(wide, y)
+        assert file_bytes(remote, tmp_path / "remote") == file_bytes(local, tmp_path / "local")
+
+        # Chunk to chunk: found on the first chunk, once; the members keep it.
+        found.clear(), given.clear()
+        carried = qir.dask.fit(chunks, y, client=threads, n_voters=3, screen=True,
+                               partitions="continue")
+        assert len(found) == 1 and given == found * 3 + [None] * 6
+        stream = qir.QIRClassifier(n_voters=3, screen=True, oflag=0)
+        for block in np.array_split(np.arange(len(wide)), np.cumsum(chunks.chunks[0])[:-1]):
+            stream.partial_fit(wide[block], y[block])
+        assert file_bytes(carried, tmp_path / "carried") == file_bytes(stream, tmp_path / "stream")

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "base/errors.h"
+#include "base/prng.h"
 #include "modules/module_runner.h"
 #include "qirhost/host.h"
 #include "../temp_dir.h"
@@ -192,6 +193,63 @@ TEST(EnsembleTraining, MembersTrainedApartAssembleIntoTheEnsemblesModel) {
             format_model(continued));
   EXPECT_THROW(train_ensemble_member(runner, x.view(), y, params(), voting, 3), UsageError);
   EXPECT_THROW(assemble_ensemble(next, whole.features, params(), {4, 5, true}, 2), UsageError);
+}
+
+TEST(EnsembleTraining, MembersTrainedApartChooseAmongTheFeaturesFoundOnceForAll) {
+  ModuleRunner runner(module_directory(std::nullopt));
+  runner.set_console({[](std::string_view) {}, {}});
+  // A circle in features 0 and 1, six idle features beside it.
+  Data data;
+  Xorshift64Star random(11);
+  const auto uniform = [&] { return static_cast<double>(random.next() >> 11) / 9007199254740992.0; };
+  for (int r = 0; r < 240; ++r) {
+    std::vector<double> row(8);
+    for (double &value : row) value = uniform();
+    const double dx = row[0] - 0.5, dy = row[1] - 0.5;
+    data.rows.push_back(row);
+    data.labels.push_back(dx * dx + dy * dy < 0.16 ? 2 : 1);
+  }
+  const OwnedPatterns x = column_major(data.rows, 8);
+  const std::vector<double> &y = data.labels;
+  VotingSettings voting{3, 4, true};
+  voting.screen = true;
+  const std::vector<std::size_t> found = ensemble_features(x.view(), y, voting);
+  ASSERT_EQ(found, (std::vector<std::size_t>{0, 1}));  // the idle ones are dropped
+  EXPECT_TRUE(ensemble_features(x.view(), y, {3, 4, true}).empty());
+
+  // Found once and given to every member, or found by each: the same
+  // members, and the model train_ensemble makes.
+  const Model whole = train_ensemble(runner, x.view(), y, params(), voting, 0, {});
+  std::vector<Member> given, own;
+  for (int k = 0; k < voting.voters; ++k) {
+    given.push_back(
+        train_ensemble_member(runner, x.view(), y, params(), voting, k, nullptr, 0, &found));
+    own.push_back(train_ensemble_member(runner, x.view(), y, params(), voting, k));
+  }
+  const std::string expected = format_model(whole);
+  EXPECT_NE(expected.find("% member_features 1 2\n"), std::string::npos);
+  EXPECT_EQ(format_model(assemble_ensemble(given, 8, params(), voting, 1)), expected);
+  EXPECT_EQ(format_model(assemble_ensemble(own, 8, params(), voting, 1)), expected);
+
+  // The list given is the one used: the screen is not run again.
+  const std::vector<std::size_t> other{1, 5};
+  const Member chosen =
+      train_ensemble_member(runner, x.view(), y, params(), voting, 0, nullptr, 0, &other);
+  EXPECT_EQ(chosen.features, other);
+  const std::vector<std::size_t> none;
+  EXPECT_TRUE(
+      train_ensemble_member(runner, x.view(), y, params(), voting, 0, nullptr, 0, &none)
+          .features.empty());
+  // A member going on keeps its own features whatever the list.
+  const Member next = train_ensemble_member(runner, x.view(), y, params(), voting, 0,
+                                            &whole.members[0], 1, &other);
+  EXPECT_EQ(next.features, found);
+  // Columns the data lack, repeated or out of order would be read wrongly.
+  for (const std::vector<std::size_t> &bad : {std::vector<std::size_t>{0, 8},
+                                              std::vector<std::size_t>{1, 1},
+                                              std::vector<std::size_t>{3, 2}})
+    EXPECT_THROW(train_ensemble_member(runner, x.view(), y, params(), voting, 0, nullptr, 0, &bad),
+                 UsageError);
 }
 
 TEST(EnsembleTraining, ProgressFollowsEveryPresentationAndKeepsTheConsoleAsAsked) {
