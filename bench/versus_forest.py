@@ -17,7 +17,8 @@ run on this machine.
            size (held-out rows as above): CPU seconds, peak resident set of
            each (the forest in a process of its own) and the accuracy of each
            on 20,000 held-out rows; with --samples, qir at each of those
-           --max-samples values beside the one forest of each size.
+           --max-samples values beside the one forest of each size; then
+           each one's growth exponent k (CPU time as N^k) between sizes.
 
 Each classifier runs in turn within a round (median of --runs rounds), so
 drifts in the machine's speed hit all alike; QIR's labels through the
@@ -200,6 +201,7 @@ def train(args, folder):
     print("| rows | data | qir max-samples | qir train CPU s | peak RSS | forest fit CPU s | "
           "forest process peak RSS | QIR / forest CPU | accuracy QIR, forest |")
     print("|---|---|---|---|---|---|---|---|---|")
+    grown = {}  # (qir's setting, size): CPU seconds; forest under None
     for rows in (int(n) for n in args.rows.split(",")):
         (X, y), (Xt, yt) = workload(args.workload, rows, 20000)
         train_csv = os.path.join(folder, "train.csv")
@@ -212,6 +214,7 @@ def train(args, folder):
             fit, forest_accuracy = (float(v) for v in out.split())
             theirs.append((fit, forest_rss))
         b = statistics.median(r[0] for r in theirs)
+        grown[None, rows] = b
         for sample in samples:
             # Every row at sizes above --all-rows-up-to would take too long.
             if sample is not None and (sample >= rows or (sample == 0 and rows > args.all_rows_up_to)):
@@ -228,10 +231,18 @@ def train(args, folder):
             accuracy = np.mean(np.loadtxt(labels) == yt)
             a = statistics.median(r[0] for r in ours)
             shown = "default" if sample is None else ("all" if sample == 0 else f"{sample:,}")
+            grown[shown, rows] = a
             print(f"| {rows:,} | {X.size * 8 / 1e6:.0f} MB | {shown} | {a:.1f} | "
                   f"{max(r[1] for r in ours) / 1e6:.0f} MB | {b:.1f} | "
                   f"{max(r[1] for r in theirs) / 1e6:.0f} MB | {a / b:.2f} | "
                   f"{accuracy:.4f}, {forest_accuracy:.4f} |", flush=True)
+    # CPU time as N^k between consecutive sizes each setting ran at.
+    for setting in dict.fromkeys(key for key, _ in grown):
+        sizes = sorted(n for key, n in grown if key == setting)
+        for low, high in zip(sizes, sizes[1:]):
+            k = np.log(grown[setting, high] / grown[setting, low]) / np.log(high / low)
+            print(f"growth {low:,} to {high:,} rows, "
+                  f"{'forest' if setting is None else 'qir ' + setting}: N^{k:.2f}")
 
 
 def main():
