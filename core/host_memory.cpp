@@ -12,10 +12,11 @@ HostRows HostRows::with_row_slots(std::int32_t rows, std::int32_t cols) {
   return result;
 }
 
-HostRows::HostRows(std::int32_t rows, std::int32_t cols)
+HostRows::HostRows(std::int32_t rows, std::int32_t cols, bool zeroed)
     : HostRows(with_row_slots(rows, cols)) {
   const std::size_t width = static_cast<std::size_t>(cols);
-  slab_ = host_calloc<double>(static_cast<std::size_t>(rows) * width);
+  const std::size_t values = static_cast<std::size_t>(rows) * width;
+  slab_ = zeroed ? host_calloc<double>(values) : host_malloc<double>(values);
   if (!slab_) return;  // no values: every row stays null, as an empty block would
   for (std::int32_t i = 0; i < rows; ++i) row_array_[i] = slab_.get() + i * width;
 }

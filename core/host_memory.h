@@ -28,6 +28,17 @@ HostBlock<T> host_calloc(std::size_t n) {
   return HostBlock<T>(static_cast<T *>(block));
 }
 
+// The same from mxMalloc, its values left as they come: only for blocks
+// that are written whole before they are read.
+template <class T>
+HostBlock<T> host_malloc(std::size_t n) {
+  if (n == 0) return HostBlock<T>();
+  if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+  void *block = mxMalloc(n * sizeof(T));
+  if (block == nullptr) throw std::bad_alloc();
+  return HostBlock<T>(static_cast<T *>(block));
+}
+
 // Module vector: n doubles in one host block.
 struct HostVector {
   HostBlock<double> data;
@@ -41,8 +52,10 @@ struct HostVector {
 class HostRows {
  public:
   HostRows() = default;
-  // Rows in one block. Throws std::bad_alloc; nothing is kept then.
-  HostRows(std::int32_t rows, std::int32_t cols);
+  // Rows in one block, zero-filled, or unset with `zeroed` false for a
+  // caller that writes every value. Throws std::bad_alloc; nothing is kept
+  // then.
+  HostRows(std::int32_t rows, std::int32_t cols, bool zeroed = true);
   ~HostRows() { clear(); }
   HostRows(HostRows &&other) noexcept { *this = std::move(other); }
   HostRows &operator=(HostRows &&other) noexcept;

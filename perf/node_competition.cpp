@@ -113,7 +113,8 @@ PackedCompetition::PackedCompetition(const std::vector<NodePtr> &nodes,
       groups_(workspace.groups),
       choice_(workspace.choice),
       choice_rule_{rules.vigilance, rules.alpha, rules.Tu, rules.ct_option == 1},
-      matcher_(workspace.matcher) {
+      matcher_(workspace.matcher),
+      compact_order_(workspace.compact_order) {
   pack(nodes, rules, P, patterns, nodes_unchanged);
   prepare_lean_cuts(rules, P, workspace.lean_cuts);
 }
@@ -122,6 +123,7 @@ void PackedCompetition::pack(const std::vector<NodePtr> &nodes, const Competitio
                              std::int32_t P, const double *const *patterns, bool nodes_unchanged) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
+  if (!nodes_unchanged) compact_order_.clear();  // of other nodes
   matcher_.select(select_match_kernel());
   const ReachRule rule =
       make_reach_rule(M, model_params.D, model_params.ratio, rules.vigilance, 0.0);
@@ -175,9 +177,12 @@ void PackedCompetition::group(const std::vector<NodePtr> &nodes, std::int32_t P,
                               const double *const *patterns) {
   const std::int32_t N = static_cast<std::int32_t>(nodes.size());
   const std::int32_t M = model_params.num_features;
-  // Slot k holds node order[k]; nodes are added in index order.
+  // Slot k holds node order[k]; nodes are added in index order. A model
+  // classified block by block orders its nodes once, not once per block.
   const std::vector<const Node *> all = views(nodes);
-  const std::vector<std::int32_t> order = NodeGroups::compact_order(all, M);
+  if (compact_order_.size() != static_cast<std::size_t>(N))
+    compact_order_ = NodeGroups::compact_order(all, M);
+  const std::vector<std::int32_t> &order = compact_order_;
   std::vector<std::int32_t> slot(order.size());
   for (std::size_t k = 0; k < order.size(); ++k) slot[order[k]] = static_cast<std::int32_t>(k);
   for (std::int32_t i = 0; i < N; ++i) packed_.place(*nodes[i], slot[i]);

@@ -45,6 +45,9 @@ struct SearchWorkspace {
   ChoiceBounds choice;
   BlockMatcher matcher;
   LeanCuts lean_cuts;
+  // The nodes' order for grouping (NodeGroups::compact_order) as the last
+  // call worked it out; it depends on the nodes alone.
+  std::vector<std::int32_t> compact_order;
   // Gives the memory back when it is more than a small call needs.
   void trim();
 };
@@ -139,6 +142,7 @@ class PackedCompetition {
   bool lean_cut_ = false;  // lean_view_ holds
   LeanCutView lean_view_;
   BlockMatcher &matcher_;
+  std::vector<std::int32_t> &compact_order_;
   OpTally ops_;
 };
 

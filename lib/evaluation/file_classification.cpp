@@ -363,17 +363,7 @@ class BlockStream {
     if (!array_ || mxGetM(array_.get()) != n) array_ = qirhost::make_array(mxDOUBLE_CLASS, {n, M});
     const qirhost::ArrayPtr &array = array_;
     double *values = mxGetPr(array.get());
-    for (std::size_t r = 0; r < n; ++r) {
-      const double *row = block.row(r);
-      for (std::size_t c = 0; c < M; ++c) {
-        double value = row[c];
-        if (scaling_.kind != Scaling::none) {
-          if (!std::isfinite(value)) throw NonFiniteValue(rows_ + r + 1, c + 1);
-          value = scale_feature(scaling_, c, value);
-        }
-        values[c * n + r] = value;
-      }
-    }
+    scale_rows_into_columns(block.row(0), n, M, block.width, scaling_, values, rows_);
     if (!scores_ && !tally_) {  // the labels alone: each vote ends once settled
       const VoteResult voted = classify_in_blocks(runner_, model_, {values, n, M}, params_, 0,
                                                   VoteNeeds::labels);

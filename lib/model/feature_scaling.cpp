@@ -161,6 +161,46 @@ double scale_feature(const FeatureScaling &scaling, std::size_t k, double value)
   return value;
 }
 
+namespace {
+
+// The rows into columns with scale(k, value) for feature k, the kind's
+// choice made once for the whole block rather than once per value.
+template <class Scale>
+void scaled_columns(const double *values, std::size_t rows, std::size_t features,
+                    std::size_t stride, double *columns, std::size_t first_row, Scale scale) {
+  for (std::size_t r = 0; r < rows; ++r) {
+    const double *row = values + r * stride;
+    double *to = columns + r;
+    for (std::size_t k = 0; k < features; ++k, to += rows) {
+      if (!std::isfinite(row[k])) throw NonFiniteValue(first_row + r + 1, k + 1);
+      *to = scale(k, row[k]);
+    }
+  }
+}
+
+}  // namespace
+
+void scale_rows_into_columns(const double *values, std::size_t rows, std::size_t features,
+                             std::size_t stride, const FeatureScaling &scaling, double *columns,
+                             std::size_t first_row) {
+  const double *low = scaling.low.data(), *high = scaling.high.data();
+  switch (scaling.kind) {
+    case Scaling::none:
+      for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t k = 0; k < features; ++k)
+          columns[k * rows + r] = values[r * stride + k];
+      return;
+    case Scaling::min_max:
+      return scaled_columns(values, rows, features, stride, columns, first_row,
+                            [&](std::size_t k, double x) { return scale_value(x, low[k], high[k]); });
+    case Scaling::automatic:  // fitted scalings are resolved: checked, kept as they are
+    case Scaling::standard:
+    case Scaling::rank:
+      return scaled_columns(values, rows, features, stride, columns, first_row,
+                            [&](std::size_t k, double x) { return scale_feature(scaling, k, x); });
+  }
+}
+
 double unscale_feature(const FeatureScaling &scaling, std::size_t k, double scaled) {
   switch (scaling.kind) {
     case Scaling::none: return scaled;

@@ -78,6 +78,15 @@ double unscale_feature(const FeatureScaling &scaling, std::size_t k, double scal
 void scale_rows(double *values, std::size_t rows, std::size_t features,
                 const FeatureScaling &scaling);
 
+// The first `features` values of `rows` rows, each `stride` values after
+// the one before, scaled into `columns`, a column-major block of rows x
+// features. Throws NonFiniteValue, rows counted
+// from first_row + 1, for the first value in row order that is not finite,
+// as scale_rows does (none: copied as they are, unchecked).
+void scale_rows_into_columns(const double *values, std::size_t rows, std::size_t features,
+                             std::size_t stride, const FeatureScaling &scaling, double *columns,
+                             std::size_t first_row);
+
 // The patterns scaled, a new copy (the patterns themselves without scaling).
 std::vector<std::vector<double>> scale_patterns(const std::vector<std::vector<double>> &patterns,
                                                 const FeatureScaling &scaling);
