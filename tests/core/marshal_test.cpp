@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -37,25 +40,56 @@ TEST(MarshalIn, MatrixIsTransposedIntoRows) {
   EXPECT_EQ(result.blocks_left, 0u);  // rows and row array released
 }
 
-// The copy goes four rows at a time and then row by row: every element of
-// every shape up to 9 x 5 lands in its place.
+// The copy goes in tiles of eight rows by up to 64 columns, then row by
+// row: every element of every shape lands in its place with its bits (NaN
+// payloads, -0), on shapes at and around the tiles' edges.
 TEST(MarshalIn, EveryShapeIsTransposedIntoRows) {
-  for (std::size_t rows = 1; rows <= 9; ++rows)
-    for (std::size_t cols = 1; cols <= 5; ++cols) {
+  std::vector<std::size_t> row_counts, column_counts{63, 64, 65, 129};
+  for (std::size_t n = 1; n <= 17; ++n) row_counts.push_back(n);
+  for (std::size_t n = 1; n <= 9; ++n) column_counts.push_back(n);
+  for (std::size_t rows : row_counts)
+    for (std::size_t cols : column_counts) {
       std::vector<double> column_major(rows * cols);
       for (std::size_t k = 0; k < column_major.size(); ++k)
         column_major[k] = static_cast<double>(k);
+      // Odd values where tiles meet: a NaN with a payload, -0, an infinity.
+      std::uint64_t payload = 0x7FF8000000012345;
+      std::memcpy(&column_major[column_major.size() / 2], &payload, sizeof payload);
+      column_major.back() = -0.0;
+      column_major.front() = -INFINITY;
       const auto host = qirhost::make_matrix(rows, cols, column_major);
       run_call(0, [&](mxArray **) {
         std::int32_t r = -1, c = -1;
         auto matrix = mxArray2D_to_cArray2D(r, c, host.get());
         ASSERT_TRUE(matrix.has_value());
+        ASSERT_EQ(static_cast<std::size_t>(r), rows);
+        ASSERT_EQ(static_cast<std::size_t>(c), cols);
         for (std::size_t i = 0; i < rows; ++i)
           for (std::size_t j = 0; j < cols; ++j)
-            ASSERT_EQ((*matrix)[static_cast<std::int32_t>(i)][j], column_major[j * rows + i])
+            ASSERT_EQ(std::memcmp(&(*matrix)[static_cast<std::int32_t>(i)][j],
+                                  &column_major[j * rows + i], sizeof(double)),
+                      0)
                 << rows << " x " << cols << " at " << i << ", " << j;
       });
     }
+}
+
+// Blocks left unset ask the host as zeroed ones do: nothing for no
+// elements, a refusal for a size that overflows, and the rows of an unset
+// matrix in one block.
+TEST(HostMemory, UnsetBlocksAskTheHostAsZeroedOnesDo) {
+  const auto result = run_call(0, [&](mxArray **) {
+    EXPECT_FALSE(host_malloc<double>(0));
+    EXPECT_THROW(host_malloc<double>(static_cast<std::size_t>(-1) / 4), std::bad_alloc);
+    HostRows rows(3, 2, false);
+    ASSERT_EQ(rows.rows(), 3);
+    EXPECT_EQ(rows[1], rows[0] + 2);
+    EXPECT_EQ(rows[2], rows[0] + 4);
+    HostRows none(4, 0, false);
+    EXPECT_EQ(none[0], nullptr);
+  });
+  EXPECT_EQ(result.allocation_requests, 3u);  // two row arrays, one block of rows, no more
+  EXPECT_EQ(result.blocks_left, 0u);
 }
 
 TEST(MarshalIn, RowsAndColumnsBothGiveVectors) {

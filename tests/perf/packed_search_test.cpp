@@ -399,6 +399,33 @@ TEST(LargeCalls, SplitAndPrunedCallsMatchThePlainSearch) {
 }
 
 
+// A model classified block by block orders its nodes for grouping once;
+// other nodes of the same number, and the same nodes after a call too
+// small to group them, are ordered afresh. In turn against the plain
+// build: labels, text and totals agree at every call.
+TEST(KeptNodes, GroupedBlocksInTurnMatchThePlainSearch) {
+  const qirhost::Module fast(QIR_PERF_MODULE_PATH);
+  const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
+  Generator g(31);
+  const PerfCase a = large_case(g, 16, 0.5, 0.75, 1.0);
+  PerfCase b = large_case(g, 16, 0.5, 0.75, 1.0);
+  ASSERT_EQ(a.templates.size(), b.templates.size());
+  PerfCase few = a;
+  few.patterns.resize(10);
+  PerfCase other_patterns = a;
+  other_patterns.patterns = b.patterns;
+  const std::vector<std::pair<const char *, const PerfCase *>> calls{
+      {"A", &a},           {"A again", &a}, {"A, other patterns", &other_patterns},
+      {"B", &b},           {"A", &a},       {"A, few patterns", &few},
+      {"A, all of them", &a}, {"B", &b},    {"B again", &b}};
+  for (const auto &[name, c] : calls) {
+    SCOPED_TRACE(name);
+    const std::vector<ArrayPtr> inputs = host_inputs(*c);
+    qirtest::expect_same_call(fast.call(1, raw(inputs)), plain.call(1, raw(inputs)));
+    if (HasFatalFailure()) return;
+  }
+}
+
 // Calls long enough for the ring of decisions to wrap around many times,
 // with the per-pattern trace: every label and line in pattern order.
 TEST(LargeCalls, LongSplitCallsMatchThePlainSearch) {

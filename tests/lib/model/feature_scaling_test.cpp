@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 using namespace qir;
 
@@ -148,4 +149,52 @@ TEST(FeatureScaling, AutomaticTakesRankOnlyBeyondTheOutlierSpread) {
   ASSERT_EQ(fitted.kind, Scaling::rank);
   EXPECT_DOUBLE_EQ(scale_feature(fitted, 1, 4), 0.5);
   EXPECT_EQ(fit_scaling(Scaling::automatic, with_far(40)).kind, Scaling::min_max);
+}
+
+// A block of rows (with a column beyond the features, as a label column)
+// scaled into the host's column-major layout: each value as scale_feature
+// gives it, bit for bit, under every kind, values beyond the training
+// range included; the first value in row order that is not finite named
+// with its row counted on from the rows before the block.
+TEST(FeatureScaling, RowsScaledIntoColumnsAsValueByValue) {
+  const std::vector<std::vector<double>> train{{1, -2, 0.1}, {3, 4, 0.1}, {2.5, 1e9, 0.1},
+                                               {-7, 0.25, 0.1}};
+  const std::size_t rows = 5, features = 3, stride = 4;
+  const std::vector<double> block{0.3,  -5,   0.1, 99, 2,    1e10, 7,  98, -7,  0.25, 0.1, 97,
+                                  1e-9, -0.0, 3,   96, 2.75, 4,    -1, 95};
+  for (Scaling kind :
+       {Scaling::none, Scaling::min_max, Scaling::standard, Scaling::rank, Scaling::automatic}) {
+    FeatureScaling scaling = fit_scaling(kind == Scaling::automatic ? Scaling::min_max : kind, train);
+    scaling.kind = kind;
+    std::vector<double> columns(rows * features, -1);
+    scale_rows_into_columns(block.data(), rows, features, stride, scaling, columns.data(), 40);
+    for (std::size_t r = 0; r < rows; ++r)
+      for (std::size_t k = 0; k < features; ++k) {
+        const double expected = scale_feature(scaling, k, block[r * stride + k]);
+        EXPECT_EQ(std::memcmp(&columns[k * rows + r], &expected, sizeof expected), 0)
+            << "kind " << static_cast<int>(kind) << ", row " << r << ", feature " << k;
+      }
+  }
+  // An infinity in row 2's last feature comes before a NaN in row 3's first.
+  std::vector<double> faulty = block;
+  faulty[1 * stride + 2] = INFINITY;
+  faulty[2 * stride + 0] = NAN;
+  std::vector<double> columns(rows * features);
+  for (Scaling kind : {Scaling::min_max, Scaling::standard, Scaling::rank}) {
+    try {
+      scale_rows_into_columns(faulty.data(), rows, features, stride, fit_scaling(kind, train),
+                              columns.data(), 40);
+      ADD_FAILURE() << "an infinity was scaled";
+    } catch (const NonFiniteValue &fault) {
+      EXPECT_EQ(fault.pattern, 42u);
+      EXPECT_EQ(fault.feature, 3u);
+    }
+  }
+  // Unscaled, they go to the modules as they are.
+  scale_rows_into_columns(faulty.data(), rows, features, stride, FeatureScaling{}, columns.data(), 0);
+  EXPECT_EQ(columns[2 * rows + 1], INFINITY);
+  EXPECT_TRUE(std::isnan(columns[0 * rows + 2]));
+  // No rows: nothing read or written.
+  scale_rows_into_columns(nullptr, 0, features, stride, fit_scaling(Scaling::min_max, train),
+                          nullptr, 0);
 }
