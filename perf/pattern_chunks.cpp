@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -17,6 +19,45 @@ constexpr std::int64_t min_parallel_work = std::int64_t{1} << 20;  // node featu
 // Patterns a thread takes at a time, and grains in flight per thread.
 constexpr std::int32_t grain = 16;
 constexpr std::int32_t grains_per_thread = 128;
+
+// A thread that must wait for another's progress yields a few times (a
+// grain in hand is usually done by then), then sleeps until woken: on a
+// busy machine the other thread may be off the processor for a whole time
+// slice, and yielding all that while burned processor time.
+class Progress {
+ public:
+  template <class Ready>
+  void wait(const Ready &ready) {
+    constexpr int yields = 32;
+    for (int k = 0; k < yields; ++k) {
+      if (ready()) return;
+      std::this_thread::yield();
+    }
+    // Announced before the last look under the lock; made() looks for an
+    // announcement after its change (the fences on both sides order the
+    // two), so either this look sees the change or made() wakes it.
+    waiting_.fetch_add(1);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, ready);
+    }
+    waiting_.fetch_sub(1);
+  }
+
+  // After a change a waiting thread may be waiting for.
+  void made() {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (waiting_.load(std::memory_order_relaxed) == 0) return;
+    { const std::lock_guard<std::mutex> lock(mutex_); }
+    changed_.notify_all();
+  }
+
+ private:
+  std::atomic<std::int32_t> waiting_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
 
 // The decisions of a ring of grains: grain g sits in slot g % window until
 // the calling thread has replayed it. Any thread computes grains; only the
@@ -46,6 +87,7 @@ class Pipeline {
         compute_all(matcher);
     } catch (...) {
       stop_.store(true);
+      progress_.made();
       throw;
     }
   }
@@ -56,15 +98,15 @@ class Pipeline {
     competition_.decide_batch(patterns_ + first, std::min(P_, first + grain) - first, rules_,
                               matcher, &decisions_[static_cast<std::size_t>(g % window_) * grain]);
     done_[g % window_].store(g, std::memory_order_release);
+    progress_.made();
   }
 
   // A helper takes the next grain and waits, if need be, for its slot.
   void compute_all(BlockMatcher &matcher) {
     for (std::int32_t g = next_.fetch_add(1); g < grains_; g = next_.fetch_add(1)) {
-      while (g >= replayed_.load(std::memory_order_acquire) + window_) {
-        if (stop_.load()) return;
-        std::this_thread::yield();
-      }
+      progress_.wait([&] {
+        return g < replayed_.load(std::memory_order_acquire) + window_ || stop_.load();
+      });
       if (stop_.load()) return;
       compute(g, matcher);
     }
@@ -79,14 +121,20 @@ class Pipeline {
         for (std::int32_t j = r * grain; j < std::min(P_, (r + 1) * grain); ++j)
           label(j, competition_.replay(*slot++));
         replayed_.store(++r, std::memory_order_release);
+        progress_.made();
         continue;
       }
       if (stop_.load()) return;  // a helper failed: its error ends the call
       std::int32_t g = next_.load();
-      if (g < grains_ && g < r + window_ && next_.compare_exchange_weak(g, g + 1))
-        compute(g, matcher);
-      else
-        std::this_thread::yield();
+      if (g < grains_ && g < r + window_) {
+        if (next_.compare_exchange_weak(g, g + 1)) compute(g, matcher);
+        continue;
+      }
+      // Every grain it may take is taken: only a helper finishing grain r
+      // (or failing) lets it go on.
+      progress_.wait([&] {
+        return done_[r % window_].load(std::memory_order_acquire) == r || stop_.load();
+      });
     }
   }
 
@@ -101,6 +149,7 @@ class Pipeline {
   std::atomic<std::int32_t> next_{0};      // the next grain nobody has taken
   std::atomic<std::int32_t> replayed_{0};  // grains replayed so far
   std::atomic<bool> stop_{false};
+  Progress progress_;
 };
 
 }  // namespace
