@@ -427,12 +427,14 @@ TEST(KeptNodes, GroupedBlocksInTurnMatchThePlainSearch) {
 }
 
 // Calls long enough for the ring of decisions to wrap around many times,
-// with the per-pattern trace: every label and line in pattern order.
+// with the per-pattern trace: every label and line in pattern order; with
+// more threads than processors too, so that threads fall asleep waiting
+// for each other and must be woken.
 TEST(LargeCalls, LongSplitCallsMatchThePlainSearch) {
   const qirhost::Module fast(QIR_PERF_MODULE_PATH);
   const qirhost::Module plain(QIR_PERF_REFERENCE_PATH);
   Generator generator(5);
-  for (const char *threads : {"2", "3"}) {
+  for (const char *threads : {"2", "3", "8"}) {
     setenv("QIR_THREADS", threads, 1);
     PerfCase c = generator.make_case();
     c.templates.clear();
