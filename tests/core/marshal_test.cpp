@@ -40,9 +40,10 @@ TEST(MarshalIn, MatrixIsTransposedIntoRows) {
   EXPECT_EQ(result.blocks_left, 0u);  // rows and row array released
 }
 
-// The copy goes in tiles of eight rows by up to 64 columns, then row by
-// row: every element of every shape lands in its place with its bits (NaN
-// payloads, -0), on shapes at and around the tiles' edges.
+// The copy goes four rows at a time up to 64 columns, in tiles of eight
+// rows by 64 columns beyond, then row by row: every element of every shape
+// lands in its place with its bits (NaN payloads, -0), on shapes at and
+// around the steps' and tiles' edges.
 TEST(MarshalIn, EveryShapeIsTransposedIntoRows) {
   std::vector<std::size_t> row_counts, column_counts{63, 64, 65, 129};
   for (std::size_t n = 1; n <= 17; ++n) row_counts.push_back(n);
