@@ -19,6 +19,24 @@ the mean accuracy over the folds, then its ROC AUC from predict_proba
 evaluations per pattern when classifying) and the seconds of fit and
 predict over the five folds. docs/accuracy.md shows a run; it takes tens
 of minutes on a shared 2-core machine, so --sets picks a few.
+
+    PYTHONPATH=build/python python3 bench/member_views_study.py \
+        --levers rows0.6x25,ties\ by\ prior [--fold-seed 2 --seed-offset 100 \
+        --stress-seed 3316 --fresh 3317]
+
+--levers sets cheap levers (LEVERS: more members on a share of the rows,
+members at several D or at two scalings, ties broken by the classes'
+sizes) beside the defaults on the same folds, with each lever's mean
+per-fold gain and its nodes as a multiple of the defaults'. The rule for
+adopting one was fixed before the first run: on the first run (folds and
+members of seed 1, stress sets of seed 33) a lever is a candidate when it
+gains on the mean of the four bundled sets, loses no more than 0.5 point
+on any bundled or stress set, and costs at most 1.5 times the defaults'
+nodes on every set; the candidate with the largest mean gain is then run
+on fresh draws (folds of seed 2, members' seeds shifted by 100, stress
+sets of seed 3316, the outlier study's fresh sets of seed 3317) and is
+adopted only if it gains there too on the mean of the bundled sets and
+loses no more than 0.5 point on any set, within the same node budget.
 """
 import argparse
 import os
@@ -105,6 +123,67 @@ SETTINGS = {
     "ratio1x51": {"ratio": 1.0, "n_voters": 51},
 }
 
+# Cheap levers within 1.5 times the defaults' nodes, each a list of parts
+# whose members vote together: (members, options, seed of their draws).
+# "rows" is a member's share of the training rows, drawn without
+# replacement (max_samples as a count, set per fold); "D" a factor of the
+# default size bound sqrt(M). A part's votes are its shares times its
+# members, so the mixtures count every member's vote once, as one
+# ensemble of their members would.
+LEVERS = {
+    "defaults": [(15, {}, 1)],
+    "rows0.7x20": [(20, {"rows": 0.7}, 1)],
+    "rows0.6x25": [(25, {"rows": 0.6}, 1)],
+    "rows0.5x30": [(30, {"rows": 0.5}, 1)],
+    "D0.7/1/1.4": [(5, {"D": 0.71}, 1), (5, {}, 2), (5, {"D": 1.41}, 3)],
+    "D0.84/1/1.19": [(5, {"D": 0.84}, 1), (5, {}, 2), (5, {"D": 1.19}, 3)],
+    "minmax+rank": [(8, {"scale": True}, 1), (7, {"scale": "rank"}, 2)],
+    "ties by prior": [(15, {}, 1)],
+    # A second round, after the first found no candidate.
+    "x21": [(21, {}, 1)],
+    "rows0.8x18": [(18, {"rows": 0.8}, 1)],
+    "D0.84": [(15, {"D": 0.84}, 1)],
+    "D1.19": [(15, {"D": 1.19}, 1)],
+    "D0.84/1.19": [(8, {"D": 0.84}, 1), (7, {"D": 1.19}, 2)],
+}
+TIES_BY_PRIOR = {"ties by prior"}
+
+
+def lever_scores(X, y, fold, lever, seed_offset=0):
+    """Per-fold accuracy, mean ROC AUC, mean nodes and CPU seconds of the
+    members of `lever` voting together. Ties go to the lowest class, as the
+    library's vote does, or (TIES_BY_PRIOR) to the tied class with the most
+    training patterns."""
+    import qir
+    correct, aucs, nodes, seconds = [], [], [], 0.0
+    for k in range(5):
+        train, test = fold != k, fold == k
+        started = time.process_time()
+        counts, fold_nodes, classes = 0, 0, None
+        for members, options, seed in LEVERS[lever]:
+            options = dict(options)
+            if "rows" in options:
+                options["max_samples"] = int(round(options.pop("rows") * train.sum()))
+            if "D" in options:
+                varying = int(np.sum(X[train].max(axis=0) > X[train].min(axis=0)))
+                options["D"] = options["D"] * np.sqrt(max(varying, 1))
+            model = qir.QIRClassifier(oflag=0, n_voters=members, random_state=seed + seed_offset,
+                                      **options).fit(X[train], y[train])
+            counts = counts + members * model.predict_proba(X[test])
+            fold_nodes += sum(len(n) for n, _ in model.members_)
+            classes = model.classes_
+        if lever in TIES_BY_PRIOR:
+            prior = np.array([np.sum(y[train] == c) for c in classes])
+            top = counts == counts.max(axis=1, keepdims=True)
+            labels = classes[np.argmax(np.where(top, prior, -1), axis=1)]
+        else:
+            labels = classes[np.argmax(counts, axis=1)]
+        seconds += time.process_time() - started
+        correct.append(100 * np.mean(labels == y[test]))
+        aucs.append(auc(y[test], counts / counts.sum(axis=1, keepdims=True), classes))
+        nodes.append(fold_nodes)
+    return np.array(correct), np.mean(aucs), np.mean(nodes), seconds
+
 
 def auc(y, proba, classes):
     from sklearn.metrics import roc_auc_score
@@ -164,19 +243,58 @@ def sklearn_scores(X, y, fold):
     return scores
 
 
+def lever_table(sets, levers, fold_seed, seed_offset, with_sklearn):
+    """The levers beside the defaults (the same folds, members drawn from
+    seeds shifted by `seed_offset`): mean accuracy, then the mean per-fold
+    gain over the defaults with its standard error, ROC AUC, the nodes as a
+    multiple of the defaults' and the CPU seconds."""
+    from qir import _core
+    head = ["data", "defaults"] + levers + (list(sklearn_models()) if with_sklearn else [])
+    print("| " + " | ".join(head) + " |")
+    print("|" + "---|" * len(head), flush=True)
+    for name, path in sets:
+        X, y = read_csv(path)
+        fold = np.asarray(_core.stratified_folds(list(y), 5, fold_seed))
+        base, base_auc, base_nodes, base_seconds = lever_scores(X, y, fold, "defaults", seed_offset)
+        cells = [name, f"{base.mean():.2f} (AUC {base_auc:.3f}, {base_nodes:.0f} nodes, "
+                       f"{base_seconds:.2f} s)"]
+        for lever in levers:
+            correct, area, nodes, seconds = lever_scores(X, y, fold, lever, seed_offset)
+            gain = correct - base
+            cells.append(f"{correct.mean():.2f} ({gain.mean():+.2f} ± {gain.std(ddof=1) / np.sqrt(5):.2f}, "
+                         f"AUC {area:.3f}, {nodes / base_nodes:.2f}x nodes, {seconds:.2f} s)")
+        if with_sklearn:
+            cells += list(sklearn_scores(X, y, fold).values())
+        print("| " + " | ".join(cells) + " |", flush=True)
+
+
 def main():
     from qir import _core
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--settings", default=",".join(SETTINGS))
+    parser.add_argument("--levers", help="the cheap levers (LEVERS) beside the defaults instead")
+    parser.add_argument("--fold-seed", type=int, default=1, help="seed of the folds (levers)")
+    parser.add_argument("--seed-offset", type=int, default=0,
+                        help="added to the seeds of the members' draws (levers)")
+    parser.add_argument("--stress-seed", type=int, default=33, help="seed of the stress sets")
+    parser.add_argument("--fresh", type=int, metavar="SEED",
+                        help="add bench/outlier_rule.py's fresh sets drawn with SEED")
     parser.add_argument("--sets")
     parser.add_argument("--no-sklearn", action="store_true")
     args = parser.parse_args()
     settings = args.settings.split(",")
     with tempfile.TemporaryDirectory() as folder:
         sets = [(name, os.path.join(DATA, name + ".csv")) for name in BUNDLED]
-        sets += stress_sets(folder)
+        suffix = "" if args.stress_seed == 33 else f"_{args.stress_seed}"
+        sets += stress_sets(folder, args.stress_seed, suffix)
+        if args.fresh is not None:
+            from outlier_rule import fresh_sets
+            sets += fresh_sets(folder, args.fresh)
         if args.sets:
             sets = [s for s in sets if s[0] in args.sets.split(",")]
+        if args.levers:
+            return lever_table(sets, args.levers.split(","), args.fold_seed, args.seed_offset,
+                               not args.no_sklearn)
         head = ["data"] + settings
         if not args.no_sklearn:
             head += list(sklearn_models())
