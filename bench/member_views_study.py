@@ -145,6 +145,10 @@ LEVERS = {
     "D0.84": [(15, {"D": 0.84}, 1)],
     "D1.19": [(15, {"D": 1.19}, 1)],
     "D0.84/1.19": [(8, {"D": 0.84}, 1), (7, {"D": 1.19}, 2)],
+    # 21 members, each allowed the presentations a member of 15 has (the
+    # training work 21/15 times larger), so that every member of the
+    # bundled sets converges as before.
+    "x21 at 15's presentations": [(21, {"presentations_of": 15}, 1)],
 }
 TIES_BY_PRIOR = {"ties by prior"}
 
@@ -164,6 +168,9 @@ def lever_scores(X, y, fold, lever, seed_offset=0):
             options = dict(options)
             if "rows" in options:
                 options["max_samples"] = int(round(options.pop("rows") * train.sum()))
+            if "presentations_of" in options:
+                options["max_list_presentations"] = int(qir._core.default_max_presentations(
+                    int(train.sum()), options.pop("presentations_of")))
             if "D" in options:
                 varying = int(np.sum(X[train].max(axis=0) > X[train].min(axis=0)))
                 options["D"] = options["D"] * np.sqrt(max(varying, 1))

@@ -77,7 +77,7 @@ inline constexpr Parameter parameter_table[] = {
     {"max_presentations", 8, 0, "max_list_presentations", "--max-presentations",
      "MaxPresentations", "max_list_presentations", "max_list_presentations",
      &TrainingParams::max_presentations, parameter_detail::data_decides,
-     "480000 / patterns / voters, rounded up, 2 to 100",
+     "672000 / patterns / voters, rounded up, 2 to 100",
      {1, most_presentations, false, false, true}, false, "most list presentations"},
     {"trim", 9, 0, "trim_option", "--trim", "Trim", "trim_option", "trim_option",
      &TrainingParams::trim, training_defaults.trim, "", parameter_detail::switch_range, false,

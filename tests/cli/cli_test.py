@@ -642,8 +642,8 @@ class Messages(Base):
         lines = [f"{r},{1 + (float(r.split(',')[0]) > 0.5)}\n" for r in rows]
         lines += ["0.25,0.25,1\n", "0.25,0.25,2\n"]
         big = self.write("big.csv", "".join(lines))
-        # Members that draw 1000 rows take the limit of 1000 rows: 480000 / (1000 x 15).
-        limits = {(): 2, ("--voters", "1"): 30, ("--max-presentations", "3"): 3,
+        # Members that draw 1000 rows take the limit of 1000 rows: 672000 / (1000 x 21).
+        limits = {(): 2, ("--voters", "1"): 42, ("--max-presentations", "3"): 3,
                   ("--max-samples", "1000"): 32}
         for options, limit in limits.items():
             with self.subTest(options=options):
@@ -662,7 +662,7 @@ class Messages(Base):
         cv = self.ok("cv", big, "--folds", "2", "--voters", "3")
         self.assertIn("max presentations for each training fold's size", cv.stdout)
         presentations = float(re.search(r"^Mean(?:\s+\S+){4}\s+(\S+)", cv.stdout, re.M).group(1))
-        self.assertLessEqual(presentations, 20)  # 480000 / (8001 x 3)
+        self.assertLessEqual(presentations, 28)  # 672000 / (8001 x 3)
 
     def test_contradicting_labels_get_a_hint_that_counts_nodes(self):
         rows = [f"{k / 40:.3f},{(k * 7 % 40) / 40:.3f}" for k in range(40)]

@@ -249,7 +249,7 @@ big = mod((0:15999)' * [7919 104729], 16000) / 16000;
 big_y = 1 + (big(:, 1) > 0.5);
 big(1:2, :) = 0.25;
 big_y(1:2) = [1; 2];
-limits = {{}, 2; {'Voters', 1}, 30; {'MaxPresentations', 3}, 3};
+limits = {{}, 2; {'Voters', 1}, 42; {'MaxPresentations', 3}, 3};
 for k = 1:rows(limits)
   [text, big_model] = evalc('qir_fit(big, big_y, limits{k, 1}{:});');
   check(big_model.max_list_presentations == limits{k, 2} && ...

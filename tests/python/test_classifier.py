@@ -197,7 +197,7 @@ def test_large_data_take_fewer_presentations_unless_told():
     X[:2] = 0.25
     y = 1 + (X[:, 0] > 0.5)
     y[1] = 2
-    for params, limit in (({}, 2), ({"n_voters": 1}, 30), ({"max_list_presentations": 3}, 3)):
+    for params, limit in (({}, 2), ({"n_voters": 1}, 42), ({"max_list_presentations": 3}, 3)):
         model = qir.QIRClassifier(oflag=0, **params).fit(X, y)
         assert model.n_list_presentations_ == limit, params
     # A stream keeps its first batch's limit, as it keeps its D.
@@ -395,3 +395,16 @@ def test_the_default_scaling_takes_rank_where_a_feature_has_outliers(tmp_path):
     assert stream.partial_fit(far[100:], y[100:]).scaling_ == "minmax"
     # Ranges given are min-max's.
     assert qir.QIRClassifier(oflag=0, scale_from=(0, 1)).fit(far, y).scaling_ == "minmax"
+
+
+@pytest.mark.parametrize("name", ["iris", "wine", "breast_cancer", "digits"])
+def test_every_default_member_of_the_bundled_sets_converges(name):
+    # The default limit shares a fixed work among the members: a larger
+    # default ensemble must not cut its members short on these sets, where
+    # a member stopped before converging votes with nodes still moving.
+    data = np.loadtxt(os.path.join(os.environ["QIR_DATA_DIR"], name + ".csv"), delimiter=",")
+    model = qir.QIRClassifier(oflag=0).fit(data[:, :-1], data[:, -1])
+    limit = model._model_.params["max_list_presentations"]
+    presentations = np.asarray(model._model_.list_presentations)
+    assert len(presentations) == model.n_voters
+    assert presentations.max() < limit, f"{name}: members at the limit of {limit}"

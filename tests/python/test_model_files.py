@@ -120,7 +120,7 @@ def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_pa
                                   _labels_file(tmp_path / "labels.csv"))
     # The same training in Python, with the parameters the file holds, gives the same nodes.
     refit = clone(model).fit(circle[0], circle[1])
-    assert len(refit.members_) == len(model.members_) == 15
+    assert len(refit.members_) == len(model.members_) == 21
     for (nodes, labels), (file_nodes, file_labels) in zip(refit.members_, model.members_):
         np.testing.assert_array_equal(nodes, file_nodes)
         np.testing.assert_array_equal(labels, file_labels)
