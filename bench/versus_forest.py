@@ -3,8 +3,8 @@
 1-NN, as a user choosing a classifier would see them, every figure from one
 run on this machine.
 
-  predict  the default model (15 members), one member, the forest and 1-NN
-           on held-out patterns of both workloads of bench/predict_vs_forest.py
+  predict  the default model, 15 members (the earlier default), one member,
+           the forest and 1-NN on held-out patterns of both workloads of bench/predict_vs_forest.py
            (letters-like, overlapping) at each --test size: patterns per
            CPU-second (user + system, all threads) through the qir command
            (`qir classify`, from reading the file to writing the labels) and
@@ -122,9 +122,11 @@ def predict(args, qir_py, folder):
         train_csv = os.path.join(folder, "train.csv")
         write(train_csv, X, y)
         models = {}
-        for label, voters in (("QIR default model (15 members)", 15), ("QIR one member", 1)):
-            path = os.path.join(folder, f"m{voters}.model")
-            child([args.qir, "train", train_csv, "-o", path, "--oflag", "0", "--voters", str(voters)])
+        for label, voters in (("QIR default model", None), ("QIR 15 members (the earlier default)", 15),
+                              ("QIR one member", 1)):
+            path = os.path.join(folder, f"m{voters or 'default'}.model")
+            choice = [] if voters is None else ["--voters", str(voters)]
+            child([args.qir, "train", train_csv, "-o", path, "--oflag", "0"] + choice)
             models[label] = (path, qir_py.QIRClassifier.load(path, oflag=0))
         forest = RandomForestClassifier(n_estimators=100, n_jobs=2, random_state=0).fit(X, y)
         knn = KNeighborsClassifier(n_neighbors=1).fit(X, y)
