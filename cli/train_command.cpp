@@ -107,10 +107,11 @@ int train_command(const Words &words) {
     std::cout << "Continued from " << *args.text("--init") << ": "
               << count_of(model.total_nodes() - earlier->total_nodes(), "node")
               << " added\n";
-  // Judged on the nodes this batch made, as a fit on it alone would be.
+  // Judged on the nodes this batch made, as a fit on it alone would be, and
+  // on the rows member 1 drew of it.
   const std::size_t made = model.members.front().templates.size() -
                            (earlier ? earlier->members.front().templates.size() : 0);
-  if (const auto hint = training_hint(made, data.patterns.size()))
+  if (const auto hint = training_hint(made, member_rows(data.patterns.size(), voting)))
     std::cerr << *hint << "\n";
   double most_presentations = 0;
   for (const Member &member : model.members)

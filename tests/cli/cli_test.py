@@ -466,6 +466,11 @@ class Practice(Base):
         result = self.ok("cv", data("wine.csv"), "--D", "0.01")
         self.assertRegex(result.stderr, r"Hint: \d+% of the patterns were left unclassified")
         self.assertNotIn("Hint", self.ok("cv", data("wine.csv")).stderr)
+        # Members on a draw of the rows: the share is of the rows drawn (100
+        # nodes for wine's 178 rows would be 56%, below the hint's mark).
+        result = self.ok("train", data("wine.csv"), "-o", model, "--D", "0.01", "--oflag", "0",
+                         "--voters", "3", "--max-samples", "100")
+        self.assertRegex(result.stderr, r"Hint: 100% of the patterns got a node of their own")
 
 
 class Polish(Base):

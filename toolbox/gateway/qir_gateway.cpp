@@ -821,12 +821,14 @@ double most_presentations(const Model &model) {
   return most;
 }
 
-// The advice after training, judged on the nodes this call made. A larger
-// limit never lets contradictory patterns converge: their warning said so.
+// The advice after training, judged on the nodes this call made from the
+// rows member 1 drew. A larger limit never lets contradictory patterns
+// converge: their warning said so.
 void training_hints(const Model &model, std::size_t made, std::size_t patterns, double limit,
                     bool limit_given, bool contradictory = false) {
-  std::optional<std::string> hints[] = {training_hint(made, patterns, toolbox_option_names()),
-                                        std::nullopt};
+  std::optional<std::string> hints[] = {
+      training_hint(made, member_rows(patterns, model.voting), toolbox_option_names()),
+      std::nullopt};
   if (!contradictory)
     hints[1] = presentation_limit_hint(most_presentations(model), limit, limit_given,
                                        toolbox_option_names());
