@@ -256,7 +256,9 @@ def test_the_feature_screen_is_found_once_for_every_member(circle, tmp_path, mon
         found.clear(), given.clear()
         carried = qir.dask.fit(chunks, y, client=threads, n_voters=3, screen=True,
                                partitions="continue")
-        assert len(found) == 1 and given == found * 3 + [None] * 6
+        # (the members run side by side: a later chunk's call may come first)
+        assert len(found) == 1
+        assert [g for g in given if g is not None] == found * 3 and given.count(None) == 6
         stream = qir.QIRClassifier(n_voters=3, screen=True, oflag=0)
         for block in np.array_split(np.arange(len(wide)), np.cumsum(chunks.chunks[0])[:-1]):
             stream.partial_fit(wide[block], y[block])
