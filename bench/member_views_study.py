@@ -37,6 +37,18 @@ on fresh draws (folds of seed 2, members' seeds shifted by 100, stress
 sets of seed 3316, the outlier study's fresh sets of seed 3317) and is
 adopted only if it gains there too on the mean of the bundled sets and
 loses no more than 0.5 point on any set, within the same node budget.
+
+    PYTHONPATH=build/python python3 bench/member_views_study.py --baseline defaults21 \
+        --member-seeds 3 --levers views21,strat0.7x25,D0.71-1.41,sqrtM-M/2
+
+--baseline names the lever the gains are measured against (defaults21:
+today's 21 members), and --member-seeds makes every figure the mean over
+that many draws of the members (one draw moves a small set's figure by a
+point or more). The levers in VIEWS are members the library cannot draw
+yet (rows stratified or balanced by class, a D drawn per member, a share
+of the features drawn per member), emulated by one-member fits with
+their own seeds; views21 is the defaults emulated the same way, their
+baseline with the same streams.
 """
 import argparse
 import os
@@ -152,8 +164,162 @@ LEVERS = {
 }
 TIES_BY_PRIOR = {"ties by prior"}
 
+# Members whose views the library cannot draw yet, emulated member by member
+# (one-member fits, each at the presentations a member of the ensemble
+# has): ("views", members, draw) where draw(rng, y_train) gives the
+# member's rows (indices into the training rows; None: all of them) and
+# its options. Where a member sees a share of the rows, the screen and the
+# scaling are the whole training fold's, as the library's own draws of
+# rows keep them: the member trains on the screened columns, min-max by
+# the fold's ranges (rank, where the fold's rule picks it, is fitted on
+# the member's rows).
+def _stratified(share):
+    def draw(rng, y):
+        rows = [rng.choice(np.flatnonzero(y == c), max(1, int(round(share * np.sum(y == c)))),
+                           replace=False) for c in np.unique(y)]
+        return np.concatenate(rows), {}
+    return draw
 
-def lever_scores(X, y, fold, lever, seed_offset=0):
+
+def _weighted(draw):
+    """The same draws, each member's vote counting its accuracy on the
+    training rows its draw left out, (right + 1) / (left out + 2)."""
+    def weighted(rng, y):
+        rows, options = draw(rng, y)
+        return rows, dict(options, oob=True)
+    return weighted
+
+
+def _balanced(share):
+    def draw(rng, y):
+        classes = np.unique(y)
+        each = max(1, int(round(share * len(y) / len(classes))))
+        return np.concatenate([rng.choice(np.flatnonzero(y == c), each, replace=True)
+                               for c in classes]), {}
+    return draw
+
+
+def _d_around(low, high):
+    def draw(rng, y):
+        return None, {"D_factor": float(np.exp(rng.uniform(np.log(low), np.log(high))))}
+    return draw
+
+
+def _subspace_up_to(high_share):
+    """Each member a share of the screened features drawn between sqrt(m)/m
+    and high_share (m of them; only where m >= 16)."""
+    def draw(rng, y):
+        return None, {"subspace": high_share}
+    return draw
+
+
+def _whole():
+    def draw(rng, y):
+        return None, {}
+    return draw
+
+
+VIEWS = {
+    # The defaults' views, member by member: the emulated levers' baseline
+    # (the same streams as theirs; the library's members draw other orders).
+    "views21": (21, _whole()),
+    "strat0.7x25": (25, _stratified(0.7)),
+    "strat0.5x30": (30, _stratified(0.5)),
+    "strat0.85x21": (21, _stratified(0.85)),
+    "balanced0.7x25": (25, _balanced(0.7)),
+    "D0.71-1.41": (21, _d_around(0.71, 1.41)),
+    # A second round, after the first found no candidate.
+    "strat0.7x25+oob": (25, _weighted(_stratified(0.7))),
+    "strat0.85x25+oob": (25, _weighted(_stratified(0.85))),
+    "strat0.85x25": (25, _stratified(0.85)),
+    "D0.84-1.19": (21, _d_around(0.84, 1.19)),
+    "D0.71-1": (21, _d_around(0.71, 1.0)),
+    "sqrtM-M/2": (21, _subspace_up_to(0.5)),
+}
+LEVERS.update({
+    # The defaults since 21 members: the baseline of the third round.
+    "defaults21": [(21, {}, 1)],
+    "screened0.5x21": [(21, {"max_features": 0.5}, 1)],
+    "screened0.7x21": [(21, {"max_features": 0.7}, 1)],
+})
+LEVERS.update({name: [("views",) + view] for name, view in VIEWS.items()})
+
+
+def screened_count(X, y):
+    """How many features the screen leaves the members of a fit on (X, y)."""
+    import qir
+    kept = qir.QIRClassifier(oflag=0, n_voters=1, max_list_presentations=1).fit(X, y).member_features_
+    return X.shape[1] if kept[0] is None or len(kept[0]) == 0 else len(kept[0])
+
+
+def view_votes(X, y, train, test, members, draw, seed, classes):
+    """Votes (test rows x classes) of `members` one-member fits, each on the
+    view `draw` gives it, and their nodes."""
+    import qir
+    Xt, yt = X[train], y[train]
+    rng = np.random.default_rng(seed)
+    whole, kept, seen = None, None, None
+    varying = int(np.sum(Xt.max(axis=0) > Xt.min(axis=0)))
+    counts, nodes = np.zeros((int(test.sum()), len(classes))), 0
+    best = np.zeros_like(counts)
+    for k in range(members):
+        rows, options = draw(rng, yt)
+        fit_options = {"oflag": 0, "n_voters": 1, "random_state": seed * 1000 + k + 1}
+        Xm, Xs = Xt, X[test]
+        if rows is not None:
+            if whole is None:
+                whole = qir.QIRClassifier(oflag=0, n_voters=1, random_state=seed).fit(Xt, yt)
+                kept = whole.member_features_[0]
+                kept = np.arange(X.shape[1]) if kept is None or len(kept) == 0 else np.asarray(kept)
+            # The fold's screen and scaling, not the member's own.
+            Xm, Xs = Xt[rows][:, kept], X[test][:, kept]
+            fit_options["screen"] = False
+            if whole.scaling_ == "minmax":
+                fit_options.update(scale=True, scale_from=(np.asarray(whole.feature_min_)[kept],
+                                                           np.asarray(whole.feature_max_)[kept]))
+            else:
+                fit_options["scale"] = whole.scaling_
+        ym = yt if rows is None else yt[rows]
+        fit_options["max_list_presentations"] = int(qir._core.default_max_presentations(
+            len(ym), members))
+        if "D_factor" in options:
+            fit_options["D"] = options["D_factor"] * np.sqrt(max(varying, 1))
+        if "subspace" in options:
+            # Only where the screen leaves many features: a few are all needed.
+            high_share = options["subspace"]
+            if seen is None:
+                seen = screened_count(Xt, yt)
+            if seen >= 16:
+                fit_options["max_features"] = float(rng.uniform(np.sqrt(seen) / seen, high_share))
+        model = qir.QIRClassifier(**fit_options).fit(Xm, ym)
+        columns = np.searchsorted(classes, model.classes_)
+        weight = 1.0
+        if options.get("oob"):
+            left = np.setdiff1d(np.arange(len(yt)), rows)
+            right = np.sum(model.predict(Xt[left][:, kept]) == yt[left]) if len(left) else 0
+            weight = (right + 1) / (len(left) + 2)
+        # A member that leaves a pattern unclassified casts no vote for it;
+        # only where none votes do the best-fitting nodes vote (as the
+        # library's vote does).
+        counts[:, columns] += weight * model._vote(model._prepared(Xs), False)[1]
+        best[:, columns] += weight * model.predict_proba(Xs)
+        nodes += sum(len(n) for n, _ in model.members_)
+    unvoted = counts.sum(axis=1) == 0
+    counts[unvoted] = best[unvoted]
+    return counts, nodes
+
+
+def lever_scores(X, y, fold, lever, seed_offset=0, member_seeds=1):
+    """lever_scores_once averaged over `member_seeds` draws of the members
+    (seed offsets seed_offset, + 1000, + 2000, ...): one draw's members move
+    a small set's figure by a point or more."""
+    runs = [lever_scores_once(X, y, fold, lever, seed_offset + 1000 * r)
+            for r in range(member_seeds)]
+    return (np.mean([r[0] for r in runs], axis=0), np.mean([r[1] for r in runs]),
+            np.mean([r[2] for r in runs]), sum(r[3] for r in runs) / member_seeds)
+
+
+def lever_scores_once(X, y, fold, lever, seed_offset=0):
     """Per-fold accuracy, mean ROC AUC, mean nodes and CPU seconds of the
     members of `lever` voting together. Ties go to the lowest class, as the
     library's vote does, or (TIES_BY_PRIOR) to the tied class with the most
@@ -164,7 +330,14 @@ def lever_scores(X, y, fold, lever, seed_offset=0):
         train, test = fold != k, fold == k
         started = time.process_time()
         counts, fold_nodes, classes = 0, 0, None
-        for members, options, seed in LEVERS[lever]:
+        for part in LEVERS[lever]:
+            if part[0] == "views":
+                classes = np.unique(y[train])
+                part_counts, part_nodes = view_votes(X, y, train, test, part[1], part[2],
+                                                     1 + seed_offset, classes)
+                counts, fold_nodes = counts + part_counts, fold_nodes + part_nodes
+                continue
+            members, options, seed = part
             options = dict(options)
             if "rows" in options:
                 options["max_samples"] = int(round(options.pop("rows") * train.sum()))
@@ -250,23 +423,26 @@ def sklearn_scores(X, y, fold):
     return scores
 
 
-def lever_table(sets, levers, fold_seed, seed_offset, with_sklearn):
+def lever_table(sets, levers, fold_seed, seed_offset, with_sklearn, baseline="defaults",
+                member_seeds=1):
     """The levers beside the defaults (the same folds, members drawn from
     seeds shifted by `seed_offset`): mean accuracy, then the mean per-fold
     gain over the defaults with its standard error, ROC AUC, the nodes as a
     multiple of the defaults' and the CPU seconds."""
     from qir import _core
-    head = ["data", "defaults"] + levers + (list(sklearn_models()) if with_sklearn else [])
+    head = ["data", baseline] + levers + (list(sklearn_models()) if with_sklearn else [])
     print("| " + " | ".join(head) + " |")
     print("|" + "---|" * len(head), flush=True)
     for name, path in sets:
         X, y = read_csv(path)
         fold = np.asarray(_core.stratified_folds(list(y), 5, fold_seed))
-        base, base_auc, base_nodes, base_seconds = lever_scores(X, y, fold, "defaults", seed_offset)
+        base, base_auc, base_nodes, base_seconds = lever_scores(X, y, fold, baseline, seed_offset,
+                                                                member_seeds)
         cells = [name, f"{base.mean():.2f} (AUC {base_auc:.3f}, {base_nodes:.0f} nodes, "
                        f"{base_seconds:.2f} s)"]
         for lever in levers:
-            correct, area, nodes, seconds = lever_scores(X, y, fold, lever, seed_offset)
+            correct, area, nodes, seconds = lever_scores(X, y, fold, lever, seed_offset,
+                                                         member_seeds)
             gain = correct - base
             cells.append(f"{correct.mean():.2f} ({gain.mean():+.2f} ± {gain.std(ddof=1) / np.sqrt(5):.2f}, "
                          f"AUC {area:.3f}, {nodes / base_nodes:.2f}x nodes, {seconds:.2f} s)")
@@ -276,7 +452,9 @@ def lever_table(sets, levers, fold_seed, seed_offset, with_sklearn):
 
 
 def main():
+    import warnings
     from qir import _core
+    warnings.simplefilter("ignore")  # the data's warnings, once per member and fold
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--settings", default=",".join(SETTINGS))
     parser.add_argument("--levers", help="the cheap levers (LEVERS) beside the defaults instead")
@@ -286,6 +464,10 @@ def main():
     parser.add_argument("--stress-seed", type=int, default=33, help="seed of the stress sets")
     parser.add_argument("--fresh", type=int, metavar="SEED",
                         help="add bench/outlier_rule.py's fresh sets drawn with SEED")
+    parser.add_argument("--baseline", default="defaults",
+                        help="the lever the others' gains are measured against")
+    parser.add_argument("--member-seeds", type=int, default=1,
+                        help="draws of the members each figure is the mean of (levers)")
     parser.add_argument("--sets")
     parser.add_argument("--no-sklearn", action="store_true")
     args = parser.parse_args()
@@ -301,7 +483,7 @@ def main():
             sets = [s for s in sets if s[0] in args.sets.split(",")]
         if args.levers:
             return lever_table(sets, args.levers.split(","), args.fold_seed, args.seed_offset,
-                               not args.no_sklearn)
+                               not args.no_sklearn, args.baseline, args.member_seeds)
         head = ["data"] + settings
         if not args.no_sklearn:
             head += list(sklearn_models())
