@@ -163,6 +163,13 @@ LEVERS = {
     "x21 at 15's presentations": [(21, {"presentations_of": 15}, 1)],
 }
 TIES_BY_PRIOR = {"ties by prior"}
+# The defaults' members with each class's votes scaled by (its training
+# patterns / the largest class's) ** power: a class that few patterns, and
+# so few nodes, stand for needs more votes to win.
+PRIOR_POWER = {"prior^0.25 vote": 0.25, "prior^0.5 vote": 0.5,
+               # the other way, after both lost on unequal
+               "prior^-0.25 vote": -0.25, "prior^-0.5 vote": -0.5}
+LEVERS.update({name: [(21, {}, 1)] for name in PRIOR_POWER})
 
 # Members whose views the library cannot draw yet, emulated member by member
 # (one-member fits, each at the presentations a member of the ensemble
@@ -352,6 +359,9 @@ def lever_scores_once(X, y, fold, lever, seed_offset=0):
             counts = counts + members * model.predict_proba(X[test])
             fold_nodes += sum(len(n) for n, _ in model.members_)
             classes = model.classes_
+        if lever in PRIOR_POWER:
+            prior = np.array([np.sum(y[train] == c) for c in classes], dtype=float)
+            counts = counts * (prior / prior.max()) ** PRIOR_POWER[lever]
         if lever in TIES_BY_PRIOR:
             prior = np.array([np.sum(y[train] == c) for c in classes])
             top = counts == counts.max(axis=1, keepdims=True)
