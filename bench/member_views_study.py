@@ -244,7 +244,7 @@ VIEWS = {
     "sqrtM-M/2": (21, _subspace_up_to(0.5)),
 }
 LEVERS.update({
-    # The defaults since 21 members: the baseline of the third round.
+    # The defaults since 21 members: the baseline of the rounds after them.
     "defaults21": [(21, {}, 1)],
     "screened0.5x21": [(21, {"max_features": 0.5}, 1)],
     "screened0.7x21": [(21, {"max_features": 0.7}, 1)],
