@@ -16,6 +16,7 @@
 
 #include "../base/errors.h"
 #include "../base/number_text.h"
+#include "number_scan.h"
 
 namespace qir {
 namespace {
@@ -243,86 +244,6 @@ struct Reader {
 // The byte-order mark some editors put first: no part of the first cell.
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
-// Exact powers of ten: every one up to 10^22 is a double.
-constexpr double exact_tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-// Eight bytes as the digits of an integer, first byte first, when all eight
-// are digits. Each byte goes to the lane of its place, then neighbouring
-// lanes are joined, two digits, four, eight, by multiplications that keep
-// every partial sum within its own lane.
-bool eight_digits(const char *p, std::uint64_t &number) {
-  const auto byte = [p](int k) { return std::uint64_t{static_cast<unsigned char>(p[k])}; };
-  std::uint64_t v = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24 | byte(4) << 32 |
-                    byte(5) << 40 | byte(6) << 48 | byte(7) << 56;  // one load, compiled
-  constexpr std::uint64_t high = 0xF0F0F0F0F0F0F0F0, zeros = 0x3030303030303030;
-  if (((v & high) | (((v + 0x0606060606060606) & high) >> 4)) != 0x3333333333333333) return false;
-  v -= zeros;
-  v = v * 10 + (v >> 8);
-  constexpr std::uint64_t lanes = 0x000000FF000000FF;
-  number = (((v & lanes) * (100 + (std::uint64_t{1000000} << 32))) +
-            (((v >> 16) & lanes) * (1 + (std::uint64_t{10000} << 32)))) >>
-           32;
-  return true;
-}
-
-// Digits from `q` on into `digits`; the end of them.
-const char *take_digits(const char *q, const char *end, std::uint64_t &digits) {
-  std::uint64_t eight = 0;
-  while (end - q >= 8 && eight_digits(q, eight)) {
-    digits = digits * 100000000 + eight;
-    q += 8;
-  }
-  for (; q != end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
-  return q;
-}
-
-// A decimal number at `p` whose digits form an integer of at most 2^53 and
-// whose power of ten is at most 22 either way: both are exact doubles, so
-// one correctly rounded multiplication or division gives the double nearest
-// the text, the value parse_number gives. Returns the end of the number, or
-// null for any other text (which the general reading then judges).
-const char *plain_number(const char *p, const char *end, double &value) {
-  const bool negative = p != end && *p == '-';
-  if (p != end && (*p == '-' || *p == '+')) ++p;
-  const char *q = p;
-  while (q != end && *q == '0') ++q;
-  std::uint64_t digits = 0;  // wraps past 19 digits, which are refused below
-  const char *const first = q;
-  q = take_digits(q, end, digits);
-  std::ptrdiff_t significant = q - first;
-  bool any = q != p;
-  std::ptrdiff_t scale = 0;
-  if (q != end && *q == '.') {
-    const char *const fraction = ++q;
-    if (significant == 0)
-      while (q != end && *q == '0') ++q;
-    const char *const counted = q;
-    q = take_digits(q, end, digits);
-    significant += q - counted;
-    scale = fraction - q;
-    any = any || q != fraction;
-  }
-  if (!any || significant > 19) return nullptr;
-  if (q != end && (*q == 'e' || *q == 'E')) {
-    ++q;
-    const bool down = q != end && *q == '-';
-    if (q != end && (*q == '-' || *q == '+')) ++q;
-    if (q == end || !is_digit(*q)) return nullptr;
-    std::ptrdiff_t exponent = 0;
-    for (; q != end && is_digit(*q); ++q) exponent = std::min<std::ptrdiff_t>(exponent * 10 + (*q - '0'), 1000);
-    scale += down ? -exponent : exponent;
-  }
-  if (digits > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return nullptr;
-  const auto whole = static_cast<double>(digits);
-  value = scale < 0 ? whole / exact_tens[-scale] : whole * exact_tens[scale];
-  if (negative) value = -value;
-  return q;
-}
-
 }  // namespace
 
 std::string read_text_file(const std::string &path) {
@@ -515,7 +436,7 @@ struct CsvReader::State {
       if (k == r.first_columns || p == end || *p == '\n' || *p == delimiter) return give_up();
       const bool last = k + 1 == r.first_columns;
       double value = 0;
-      const char *stop = plain_number(p, end, value);
+      const char *stop = number_scan::plain_number(p, end, value);
       if (stop != nullptr && (stop == end || *stop == '\n' || *stop == delimiter || pad(*stop)) &&
           (!last || (r.first_number_line != 0 && r.first_text_line == 0))) {
         row[k] = value;

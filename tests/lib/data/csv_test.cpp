@@ -320,7 +320,8 @@ std::string random_cell(Xorshift64Star &random) {
       "00012", "1,5", "\"3\"", "\"a b\"", "\"1\"\"\"", "x", "_y", "1x", "1 2", "\t7\t", " 8 ",
       "9\r", "1.0000000000000000000001", "12345678901234567890", "9007199254740993",
       "9007199254740992", "4.9406564584124654e-324", "1e22", "1e23", "1e-22", "1e-23",
-      "0.000000000000000000000001", "123456789.123456789", "\xC3\xA9t\xC3\xA9", "\xE9"};
+      "0.000000000000000000000001", "123456789.123456789", "\xC3\xA9t\xC3\xA9", "\xE9",
+      "-1.672038998", "0.002124883779", "-0.01056191182", "12345678.87654321", "1\xCA"};
   const std::uint64_t pick = random.below(10);
   if (pick < 3) return odd[random.below(sizeof odd / sizeof *odd)];
   std::string cell;
@@ -345,14 +346,14 @@ std::string random_cell(Xorshift64Star &random) {
 // A small data file of random records: delimiters, blanks, line ends,
 // blank lines, ragged rows, names, quotes and a byte-order mark, mostly
 // numbers so that many records take the quick scan.
-std::string random_file(Xorshift64Star &random) {
+std::string random_file(Xorshift64Star &random, std::uint64_t most_rows = 8) {
   static const char delimiters[] = {',', ';', '\t', ' '};
   const char delimiter = delimiters[random.below(4)];
   const std::uint64_t columns = 1 + random.below(4);
   const bool names = random.below(3) == 0;
   std::string text = random.below(8) == 0 ? "\xEF\xBB\xBF" : "";
   if (random.below(6) == 0) text += "a" + std::string(1, delimiter) + "b\n";
-  for (std::uint64_t r = 0, rows = 1 + random.below(8); r < rows; ++r) {
+  for (std::uint64_t r = 0, rows = 1 + random.below(most_rows); r < rows; ++r) {
     if (random.below(8) == 0) text += random.below(2) ? "\n" : " \r\n";
     const std::uint64_t width = random.below(10) == 0 ? 1 + random.below(5) : columns;
     for (std::uint64_t c = 0; c < width; ++c) {
@@ -386,6 +387,8 @@ TEST(Csv, QuickScanReadsAsTheGeneralReading) {
       "1,x\n2,\xE9\n", "1,cat\n2,1\n", "1,2\n3,dog\n"};
   Xorshift64Star random(2026);
   for (int k = 0; k < 400; ++k) texts.push_back(random_file(random));
+  // Long files, whose cells mostly lie well before the end of the bytes read.
+  for (int k = 0; k < 40; ++k) texts.push_back(random_file(random, 300));
   for (std::size_t t = 0; t < texts.size(); ++t) {
     const std::string path = dir.file("in" + std::to_string(t) + ".csv", texts[t]);
     for (std::size_t read_size : {std::size_t{3}, std::size_t{1} << 20})
