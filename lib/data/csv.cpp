@@ -378,7 +378,13 @@ struct CsvReader::State {
 
   bool next(Table &block, std::size_t rows) {
     std::size_t taken = 0;
-    if (rows != 0) reader.table.values.reserve(rows * std::max<std::size_t>(reader.first_columns, 1));
+    // Room for the rows asked for, within a few megabytes: a block of a
+    // wide file may hold far fewer rows than asked, and the room for all
+    // of them would not be had.
+    constexpr std::size_t most_reserved = std::size_t{1} << 21;
+    if (rows != 0)
+      reader.table.values.reserve(
+          std::min(rows * std::max<std::size_t>(reader.first_columns, 1), most_reserved));
     while (rows == 0 || taken < rows) {
       if (plain_record()) {
         ++taken;

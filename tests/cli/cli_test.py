@@ -143,6 +143,16 @@ class ErrorCases(Base):
         self.assertIn(wide + ": 1000001 features; a model holds at most 1000000", result.stderr)
         self.assertFalse(os.path.exists(out))
 
+    def test_classify_names_the_feature_count_of_a_wide_file(self):
+        # Read in blocks of rows: room for a whole block of such rows
+        # would not be had, and the fault is the data's, not the memory's.
+        wide = self.write("wide.csv", ("0," * 1000001 + "1\n") * 2)
+        out = self.path("wide.labels")
+        result = run("classify", self.model(), wide, "-o", out)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("the model has 2 features, the data have 1000001", result.stderr)
+        self.assertFalse(os.path.exists(out))
+
     def test_existing_output_survives_a_failure(self):
         out = self.write("keep.model", "previous\n")
         bad = self.write("bad.csv", "1,2,1\n3,x,1\n")
