@@ -63,7 +63,7 @@ int train_command(const Words &words) {
                          " cannot change with --init: the earlier model's setting stays");
     earlier = load_model_argument(*init, command);
   }
-  const Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args),
+  Dataset data = load_dataset(args.positional[0], label_source(args), csv_format(args),
                                     earlier ? earlier->class_names : ClassNames{});
   if (data.features() > static_cast<std::size_t>(max_model_features))
     throw InputError(data.path + ": " + std::to_string(data.features()) +
@@ -79,6 +79,7 @@ int train_command(const Words &words) {
                       {varying_features(data.patterns), member_rows(data.patterns.size(), voting),
                        voting.voters},
                       earlier ? &earlier->params : nullptr);
+  const std::size_t rows = data.patterns.size();
   ModuleRunner runner = make_runner(args);
   Model model;
   {
@@ -89,7 +90,7 @@ int train_command(const Words &words) {
         progress.show(training_step(step.member, step.members, step.presentation, step.nodes));
       };
     model = earlier ? continue_model(runner, *earlier, data, params, oflag, options)
-                    : fit_model(runner, data, params, scale, oflag, voting, options);
+                    : fit_model(runner, std::move(data), params, scale, oflag, voting, options);
   }
   save_model(*output, model);
   std::cout << "Model written to " << *output << ": ";
@@ -111,7 +112,7 @@ int train_command(const Words &words) {
   // on the rows member 1 drew of it.
   const std::size_t made = model.members.front().templates.size() -
                            (earlier ? earlier->members.front().templates.size() : 0);
-  if (const auto hint = training_hint(made, member_rows(data.patterns.size(), voting)))
+  if (const auto hint = training_hint(made, member_rows(rows, voting)))
     std::cerr << *hint << "\n";
   double most_presentations = 0;
   for (const Member &member : model.members)

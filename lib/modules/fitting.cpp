@@ -7,20 +7,59 @@
 #include "../ensemble/continuation.h"
 #include "../model/feature_scaling.h"
 #include "../base/number_text.h"
+#include "../platform/freed_memory.h"
 
 namespace qir {
 
-Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &params,
-                Scaling scaling, double oflag, const VotingSettings &voting,
-                const EnsembleOptions &options) {
-  FeatureScaling fitted = fit_scaling(scaling, data.patterns);
-  const auto patterns = column_major(scale_patterns(data.patterns, fitted), data.features());
+namespace {
+
+// The rows scaled straight into the modules' column-major form: one copy,
+// where a scaled copy of the rows and then its transpose made two. Row by
+// row, so that the value refused is the first one in row order.
+OwnedPatterns scaled_columns(const std::vector<std::vector<double>> &rows, std::size_t features,
+                             const FeatureScaling &scaling) {
+  const std::size_t n = rows.size();
+  OwnedPatterns out{std::vector<double>(n * features), n, features};
+  const bool scaled = scaling.kind != Scaling::none;
+  for (std::size_t r = 0; r < n; ++r) {
+    const double *row = rows[r].data();
+    for (std::size_t k = 0; k < features; ++k) {
+      if (scaled && !std::isfinite(row[k])) throw NonFiniteValue(r + 1, k + 1);
+      out.values[k * n + r] = scaled ? scale_feature(scaling, k, row[k]) : row[k];
+    }
+  }
+  return out;
+}
+
+Model fitted_model(Modules &runner, const Dataset &data, const OwnedPatterns &patterns,
+                   FeatureScaling fitted, const TrainingParams &params, double oflag,
+                   const VotingSettings &voting, const EnsembleOptions &options) {
   Model model =
       train_ensemble(runner, patterns.view(), data.labels, params, voting, oflag, options);
   keep_scaling(model, std::move(fitted));
   model.class_names = data.class_names;
   model.feature_names = data.feature_names;
   return model;
+}
+
+}  // namespace
+
+Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &params,
+                Scaling scaling, double oflag, const VotingSettings &voting,
+                const EnsembleOptions &options) {
+  FeatureScaling fitted = fit_scaling(scaling, data.patterns);
+  const auto patterns = scaled_columns(data.patterns, data.features(), fitted);
+  return fitted_model(runner, data, patterns, std::move(fitted), params, oflag, voting, options);
+}
+
+Model fit_model(Modules &runner, Dataset &&data, const TrainingParams &params, Scaling scaling,
+                double oflag, const VotingSettings &voting, const EnsembleOptions &options) {
+  FeatureScaling fitted = fit_scaling(scaling, data.patterns);
+  const auto patterns = scaled_columns(data.patterns, data.features(), fitted);
+  // The members train on the scaled copy alone.
+  std::vector<std::vector<double>>().swap(data.patterns);
+  return_freed_memory();
+  return fitted_model(runner, data, patterns, std::move(fitted), params, oflag, voting, options);
 }
 
 namespace {
@@ -49,9 +88,8 @@ Model continue_model(Modules &runner, const Model &earlier, const Dataset &data,
                      count_of(static_cast<std::size_t>(earlier.features), "feature") +
                      ", the data have " + std::to_string(data.features()));
   ClassNames names = continued_classes(earlier, data);
-  const auto patterns = column_major(
-      scale_patterns(data.patterns, model_scaling(earlier)),
-      static_cast<std::size_t>(earlier.features));
+  const auto patterns = scaled_columns(data.patterns, static_cast<std::size_t>(earlier.features),
+                                       model_scaling(earlier));
   Model model =
       continue_ensemble(runner, earlier, patterns.view(), data.labels, params, oflag, options);
   model.class_names = std::move(names);
@@ -65,9 +103,7 @@ VoteResult vote_on(Modules &runner, const Model &model,
                    const ClassifyParams &params, VoteNeeds needs) {
   const std::size_t features = patterns.empty() ? 0 : patterns.front().size();
   if (!patterns.empty()) check_feature_count(model, features);
-  const auto rows = column_major(
-      scale_patterns(patterns, model_scaling(model)),
-      features);
+  const auto rows = scaled_columns(patterns, features, model_scaling(model));
   return classify_in_blocks(runner, model, rows.view(), params, silent_block_rows, needs);
 }
 

@@ -19,6 +19,13 @@ Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &para
                 Scaling scaling, double oflag, const VotingSettings &voting = {},
                 const EnsembleOptions &options = {});
 
+// The same, releasing `data`'s rows once the members' scaled copy is made:
+// what a command that trains once and is done needs (a large file's rows
+// and the copy would otherwise be held side by side all through training).
+Model fit_model(Modules &runner, Dataset &&data, const TrainingParams &params, Scaling scaling,
+                double oflag, const VotingSettings &voting = {},
+                const EnsembleOptions &options = {});
+
 // Today's switch: true scales by min-max, false not at all.
 inline Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &params,
                        bool scale, double oflag, const VotingSettings &voting = {},

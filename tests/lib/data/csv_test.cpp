@@ -399,3 +399,67 @@ TEST(Csv, QuickScanReadsAsTheGeneralReading) {
       }
   }
 }
+
+namespace {
+
+// A data set as load_dataset gives it, every value's bits, or its error.
+std::string loaded(const std::function<Dataset()> &load) {
+  std::string text;
+  try {
+    const Dataset data = load();
+    text = data.path + " " + std::to_string(data.patterns.size()) + "x" +
+           std::to_string(data.features());
+    for (const auto &row : data.patterns)
+      for (double value : row) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        text += " " + std::to_string(bits);
+      }
+    for (double label : data.labels) text += " L" + format_number(label);
+    for (const auto &[label, name] : data.class_names) text += " C" + std::to_string(label) + name;
+    for (const auto &name : data.feature_names) text += " F" + name;
+  } catch (const InputError &error) {
+    text = error.what();
+  }
+  return text;
+}
+
+}  // namespace
+
+// A large file is read a block of rows at a time, never as one table beside
+// the patterns: the same patterns, labels, class names and feature names as
+// a table read whole, and the same first fault where there are several,
+// with rows, names and faults on either side of a block's end.
+TEST(Csv, LargeFilesLoadAsATableReadWhole) {
+  TempDir dir;
+  const auto rows = [](std::size_t n, const std::function<std::string(std::size_t)> &row) {
+    std::string text;
+    for (std::size_t r = 0; r < n; ++r) text += row(r) + "\n";
+    return text;
+  };
+  constexpr std::size_t n = 70000;  // more than a block
+  const std::vector<std::string> texts{
+      rows(n, [](std::size_t r) { return std::to_string(r % 97) + ".25," + std::to_string(r % 3 + 1); }),
+      "x,class\n" + rows(n, [](std::size_t r) {
+        return std::to_string(r) + (r < 66000 ? ",dog" : r % 2 ? ",cat" : ",eel");
+      }),
+      rows(n, [](std::size_t r) { return r == 4 ? std::string("1,2.5") : r == 68000 ? "1,2,3" : "1,2"; }),
+      rows(n, [](std::size_t r) { return r == 69000 ? std::string("1,2.5") : "1,2"; }),
+      rows(n, [](std::size_t r) { return std::string("1,") + (r == 67000 ? "4" : "cat"); }),
+      rows(n, [](std::size_t r) { return std::to_string(r); }),
+      rows(n, [](std::size_t r) { return r == 69999 ? std::string("1,x") : "1,2"; })};
+  const std::string labels_file = dir.file("labels.csv", rows(n, [](std::size_t r) {
+    return std::to_string(r % 4);
+  }));
+  for (std::size_t t = 0; t < texts.size(); ++t) {
+    const std::string path = dir.file("big" + std::to_string(t) + ".csv", texts[t]);
+    for (const LabelSource &source :
+         {LabelSource{}, LabelSource{LabelSource::Kind::none, ""},
+          LabelSource{LabelSource::Kind::separate_file, labels_file}}) {
+      const std::string whole =
+          loaded([&] { return dataset_from_table(read_csv(path), source); });
+      EXPECT_EQ(loaded([&] { return load_dataset(path, source); }), whole)
+          << "file " << t << ", labels " << static_cast<int>(source.kind);
+    }
+  }
+}

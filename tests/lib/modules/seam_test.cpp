@@ -173,6 +173,22 @@ TEST(Seam, AnInterpreterTrainsTheEmbeddedHostsMembersInTurnOnItsOwnThread) {
   EXPECT_EQ(interpreter.printed(), "trained 3 nodes\n" + members_note(5));
 }
 
+// A data set handed over to training gives the model one lent would, and
+// lets its rows go.
+TEST(Seam, DataHandedOverTrainTheSameModelAndLetTheirRowsGo) {
+  const VotingSettings voting{3, 2, true};
+  for (const Scaling scaling : {Scaling::min_max, Scaling::none, Scaling::standard}) {
+    const Dataset data = three_classes(7);
+    FakeModules lent_to(false), handed_to(false);
+    const Model lent = fit_model(lent_to, data, some_params, scaling, 0, voting);
+    Dataset handed = data;
+    const Model trained = fit_model(handed_to, std::move(handed), some_params, scaling, 0, voting);
+    EXPECT_EQ(format_model(trained), format_model(lent));
+    EXPECT_TRUE(handed.patterns.empty());
+    EXPECT_EQ(handed.labels, data.labels);
+  }
+}
+
 TEST(Seam, EveryMemberSpeaksUnderItsHeadingFromOflag2AndProgressFollowsEachMember) {
   FakeModules interpreter(true);
   std::vector<int> progressed;
