@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "../base/errors.h"
 #include "../ensemble/continuation.h"
@@ -31,11 +34,53 @@ OwnedPatterns scaled_columns(const std::vector<std::vector<double>> &rows, std::
   return out;
 }
 
-Model fitted_model(Modules &runner, const Dataset &data, const OwnedPatterns &patterns,
+// Room whose values are left unset until written: pages of a large matrix
+// then come into the resident set as they are filled, not all at once.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UnsetAllocator<U>;
+  };
+  UnsetAllocator() = default;
+  template <class U>
+  UnsetAllocator(const UnsetAllocator<U> &) noexcept {}
+  template <class U>
+  void construct(U *place) noexcept {
+    ::new (static_cast<void *>(place)) U;
+  }
+};
+
+// Rows handed over scaled into the column-major form block by block, each
+// block's rows let go as soon as it is written: the rows and the copy are
+// never held whole side by side. The rows are left empty.
+std::vector<double, UnsetAllocator<double>> scaled_columns_of_own(
+    std::vector<std::vector<double>> &rows, std::size_t features, const FeatureScaling &scaling) {
+  const std::size_t n = rows.size();
+  std::vector<double, UnsetAllocator<double>> columns(n * features);
+  const bool scaled = scaling.kind != Scaling::none;
+  constexpr std::size_t block = 65536;
+  for (std::size_t start = 0; start < n; start += block) {
+    const std::size_t stop = std::min(n, start + block);
+    for (std::size_t r = start; r < stop; ++r) {
+      const double *row = rows[r].data();
+      for (std::size_t k = 0; k < features; ++k) {
+        if (scaled && !std::isfinite(row[k])) throw NonFiniteValue(r + 1, k + 1);
+        columns[k * n + r] = scaled ? scale_feature(scaling, k, row[k]) : row[k];
+      }
+      std::vector<double>().swap(rows[r]);
+    }
+    return_freed_memory();
+  }
+  std::vector<std::vector<double>>().swap(rows);
+  return_freed_memory();
+  return columns;
+}
+
+Model fitted_model(Modules &runner, const Dataset &data, PatternMatrix patterns,
                    FeatureScaling fitted, const TrainingParams &params, double oflag,
                    const VotingSettings &voting, const EnsembleOptions &options) {
-  Model model =
-      train_ensemble(runner, patterns.view(), data.labels, params, voting, oflag, options);
+  Model model = train_ensemble(runner, patterns, data.labels, params, voting, oflag, options);
   keep_scaling(model, std::move(fitted));
   model.class_names = data.class_names;
   model.feature_names = data.feature_names;
@@ -49,17 +94,17 @@ Model fit_model(Modules &runner, const Dataset &data, const TrainingParams &para
                 const EnsembleOptions &options) {
   FeatureScaling fitted = fit_scaling(scaling, data.patterns);
   const auto patterns = scaled_columns(data.patterns, data.features(), fitted);
-  return fitted_model(runner, data, patterns, std::move(fitted), params, oflag, voting, options);
+  return fitted_model(runner, data, patterns.view(), std::move(fitted), params, oflag, voting,
+                      options);
 }
 
 Model fit_model(Modules &runner, Dataset &&data, const TrainingParams &params, Scaling scaling,
                 double oflag, const VotingSettings &voting, const EnsembleOptions &options) {
   FeatureScaling fitted = fit_scaling(scaling, data.patterns);
-  const auto patterns = scaled_columns(data.patterns, data.features(), fitted);
-  // The members train on the scaled copy alone.
-  std::vector<std::vector<double>>().swap(data.patterns);
-  return_freed_memory();
-  return fitted_model(runner, data, patterns, std::move(fitted), params, oflag, voting, options);
+  const std::size_t rows = data.patterns.size(), features = data.features();
+  const auto columns = scaled_columns_of_own(data.patterns, features, fitted);
+  return fitted_model(runner, data, {columns.data(), rows, features}, std::move(fitted), params,
+                      oflag, voting, options);
 }
 
 namespace {
