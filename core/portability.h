@@ -143,6 +143,24 @@
 #define QIR_AVX512_INTRINSICS_END
 #endif
 
+// std::from_chars for double: in libstdc++ from GCC 11 and in MSVC's
+// library (both say so by __cpp_lib_to_chars, or by the release); libc++
+// long lacked it, and Apple's clang ships such a libc++. Without it the
+// library reads numbers through its own check of the text and strtod
+// (-DQIR_FROM_CHARS_DOUBLE=0 chooses that way anywhere).
+#if defined(__has_include)
+#if __has_include(<version>)
+#include <version>
+#endif
+#endif
+#if !defined(QIR_FROM_CHARS_DOUBLE)
+#if defined(__cpp_lib_to_chars) || (defined(_GLIBCXX_RELEASE) && _GLIBCXX_RELEASE >= 11)
+#define QIR_FROM_CHARS_DOUBLE 1
+#else
+#define QIR_FROM_CHARS_DOUBLE 0
+#endif
+#endif
+
 // Index of the lowest set bit; `bits` must not be 0.
 inline int qir_count_trailing_zeros(std::uint64_t bits) {
 #if defined(QIR_MSVC) && (defined(_M_X64) || defined(_M_ARM64))

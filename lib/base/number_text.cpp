@@ -1,7 +1,14 @@
 #include "number_text.h"
 
+#include <cctype>
 #include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "../../core/portability.h"
 
 namespace qir {
 
@@ -103,15 +110,95 @@ std::string shown_text(std::string_view text) {
   return shown;
 }
 
+DoubleText read_double_portably(std::string_view text, double &value) {
+  const char *p = text.data(), *const end = p + text.size();
+  const bool negative = p != end && *p == '-';
+  p += negative;
+  const auto rest_is = [&](const char *word) {
+    const std::size_t length = std::strlen(word);
+    if (static_cast<std::size_t>(end - p) != length) return false;
+    for (std::size_t k = 0; k < length; ++k)
+      if (std::tolower(static_cast<unsigned char>(p[k])) != word[k]) return false;
+    return true;
+  };
+  if (rest_is("inf") || rest_is("infinity")) {
+    value = negative ? -std::numeric_limits<double>::infinity()
+                     : std::numeric_limits<double>::infinity();
+    return DoubleText::number;
+  }
+  const bool nan_sequence = [&] {  // "nan(" letters, digits and '_' ")"
+    if (end - p < 5 || !(std::tolower(static_cast<unsigned char>(p[0])) == 'n' &&
+                         std::tolower(static_cast<unsigned char>(p[1])) == 'a' &&
+                         std::tolower(static_cast<unsigned char>(p[2])) == 'n' && p[3] == '(' &&
+                         end[-1] == ')'))
+      return false;
+    for (const char *q = p + 4; q != end - 1; ++q)
+      if (!std::isalnum(static_cast<unsigned char>(*q)) && *q != '_') return false;
+    return true;
+  }();
+  if (rest_is("nan") || nan_sequence) {
+    value = std::copysign(std::numeric_limits<double>::quiet_NaN(), negative ? -1.0 : 1.0);
+    return DoubleText::number;
+  }
+  // Digits, a point, digits (one digit at least), then an exponent with
+  // its digits; nothing else.
+  const char *q = p;
+  bool any = false, nonzero = false;
+  for (; q != end && std::isdigit(static_cast<unsigned char>(*q)); ++q) {
+    any = true;
+    nonzero = nonzero || *q != '0';
+  }
+  const char *point = nullptr;
+  if (q != end && *q == '.') {
+    point = q++;
+    for (; q != end && std::isdigit(static_cast<unsigned char>(*q)); ++q) {
+      any = true;
+      nonzero = nonzero || *q != '0';
+    }
+  }
+  if (!any) return DoubleText::not_a_number;
+  if (q != end && (*q == 'e' || *q == 'E')) {
+    ++q;
+    if (q != end && (*q == '+' || *q == '-')) ++q;
+    if (q == end || !std::isdigit(static_cast<unsigned char>(*q))) return DoubleText::not_a_number;
+    while (q != end && std::isdigit(static_cast<unsigned char>(*q))) ++q;
+  }
+  if (q != end) return DoubleText::not_a_number;
+  // strtod reads the point of the running locale.
+  std::string copy(text);
+  if (point != nullptr) {
+    const char *decimal = std::localeconv()->decimal_point;
+    if (decimal != nullptr && std::strcmp(decimal, ".") != 0)
+      copy.replace(static_cast<std::size_t>(point - text.data()), 1, decimal);
+  }
+  const double read = std::strtod(copy.c_str(), nullptr);
+  if (std::isinf(read) || (read == 0 && nonzero)) return DoubleText::out_of_range;
+  value = read;
+  return DoubleText::number;
+}
+
+DoubleText read_double(std::string_view text, double &value) {
+#if QIR_FROM_CHARS_DOUBLE
+  const char *end = text.data() + text.size();
+  double read = 0;
+  const auto [stop, error] = std::from_chars(text.data(), end, read);
+  if (stop != end) return DoubleText::not_a_number;
+  if (error == std::errc::result_out_of_range) return DoubleText::out_of_range;
+  if (error != std::errc()) return DoubleText::not_a_number;
+  value = read;
+  return DoubleText::number;
+#else
+  return read_double_portably(text, value);
+#endif
+}
+
 std::optional<double> parse_number(std::string_view text) {
   text = trim(text);
   // from_chars refuses a leading '+', which spreadsheets sometimes write.
   if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
   if (text.empty()) return std::nullopt;
   double value = 0;
-  const char *end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || stop != end) return std::nullopt;
+  if (read_double(text, value) != DoubleText::number) return std::nullopt;
   return value;
 }
 

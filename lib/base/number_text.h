@@ -16,6 +16,17 @@ std::string format_number(double value);
 // any other character is present or the text is empty.
 std::optional<double> parse_number(std::string_view text);
 
+// How the whole of a text reads as a double, by std::from_chars's rules
+// (no leading '+' or blanks, no hex): a number, one no double holds (its
+// magnitude beyond the largest, or rounding to zero though not zero), or
+// no number at all.
+enum class DoubleText { number, out_of_range, not_a_number };
+DoubleText read_double(std::string_view text, double &value);
+// The same by a check of the text and strtod, for libraries without
+// std::from_chars for double (read_double uses it there; tests hold the two
+// to each other where both exist).
+DoubleText read_double_portably(std::string_view text, double &value);
+
 // "1 node", "3 nodes", "2 classes": a count with its noun in the right
 // number (the plural is the noun with an 's' unless given).
 std::string count_of(std::size_t count, const std::string &noun, const std::string &plural = "");

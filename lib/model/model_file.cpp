@@ -403,9 +403,7 @@ std::string_view without_byte_order_mark(std::string_view text) {
 bool beyond_doubles(std::string_view word) {
   if (word.size() > 1 && word.front() == '+' && word[1] != '-') word.remove_prefix(1);
   double value = 0;
-  const char *end = word.data() + word.size();
-  const auto [stop, error] = std::from_chars(word.data(), end, value);
-  return error == std::errc::result_out_of_range && stop == end;
+  return read_double(word, value) == DoubleText::out_of_range;
 }
 
 // Parsing state: the header values seen, where each was, and the node rows.

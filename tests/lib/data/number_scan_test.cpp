@@ -144,3 +144,32 @@ TEST(NumberScan, TakesPlainNumbersLeavesTheRest) {
   EXPECT_EQ(read_with(number_scan::plain_number, "0.00000000000000000000001" + padding).end, -1);
   EXPECT_EQ(read_with(number_scan::plain_number, "1e23" + padding).end, -1);
 }
+
+// Without std::from_chars for double, numbers are read by a check of the
+// text and strtod: the same verdict and the same bits as from_chars (where
+// this library has it) on every cell above and on the texts where the two
+// could part: spellings of infinity and NaN, signs, blanks, ranges' edges.
+TEST(NumberScan, PortableReadingReadsAsFromChars) {
+  std::vector<std::string> texts = cells();
+  for (const char *text :
+       {"", " 1", "1 ", "+1", "-", "--1", "inf", "-inf", "INFINITY", "Infinity", "infinit",
+        "infx", "nan", "-nan", "NaN", "nan()", "nan(abc_1)", "nan(-)", "nan(", "nanx", "1e",
+        "1e+", "1E+5", "1e-5", ".e1", "e1", "0e9999999999", "1e-9999999999", "1e-400",
+        "2e-324", "3e-324", "2.4703282292062327e-324", "2.4703282292062328e-324",
+        "1.7976931348623158e308", "1.7976931348623159e308", "-1.7976931348623159e308",
+        "0x1p3", "0X10", "1_000", "1.5f", "\xC2\xB9"})
+    texts.push_back(text);
+  for (const std::string &text : texts) {
+    double fast = 7, portable = 7;
+    const DoubleText a = read_double(text, fast);
+    const DoubleText b = read_double_portably(text, portable);
+    ASSERT_EQ(static_cast<int>(b), static_cast<int>(a)) << "'" << text << "'";
+    if (a != DoubleText::number) continue;
+    if (std::isnan(fast)) {
+      EXPECT_TRUE(std::isnan(portable)) << "'" << text << "'";
+      EXPECT_EQ(std::signbit(portable), std::signbit(fast)) << "'" << text << "'";
+    } else {
+      EXPECT_EQ(bits_of(portable), bits_of(fast)) << "'" << text << "'";
+    }
+  }
+}
