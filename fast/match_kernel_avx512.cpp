@@ -15,6 +15,7 @@ QIR_AVX512_INTRINSICS_BEGIN
 #include <immintrin.h>
 
 #include <cstdint>
+#include <limits>
 
 #define QIR_KERNEL_TARGET QIR_TARGET_AVX512
 #include "avx2_ops.h"
@@ -338,6 +339,122 @@ QIR_TARGET_AVX512 void lean_batch(const PackedView &nodes, const double *const *
   }
 }
 
+// Lean evaluations with the patterns across the lanes: each register holds
+// one node's sums for eight patterns, so a node's centre and direction are
+// broadcast once per feature for all of them (no lanes of two blocks to
+// join), its radius and free size once per node, and each pattern's winner
+// and counts stay in its own lane. Every lane takes the operations of
+// finish_lean_pair in the same order, over the nodes in slot order, so each
+// pattern's values, winner and counts are those of one pattern alone.
+// P registers of patterns (8 P patterns; lanes beyond `count` repeat the
+// first pattern and are dropped), four nodes (a block) at a time.
+template <int P, bool CT>
+QIR_TARGET_AVX512 void lean_wide(const PackedView &nodes, const double *const *patterns,
+                                 std::int32_t count, const MatchParams &params,
+                                 WinnerLanes *const *winners, MatchCount *counts) {
+  constexpr int W = 8 * P;
+  // The patterns feature by feature: x[f * W + lane].
+  alignas(64) double x[lean_wide_features * W];
+  for (std::int32_t f = 0; f < nodes.M; ++f)
+    for (int q = 0; q < W; ++q) x[f * W + q] = patterns[q < count ? q : 0][f];
+  const Constants512 k(params);
+  const V Tu = _mm512_set1_pd(winners[0]->Tu);
+  V best[P], slot[P];
+  __m512i passing[P], candidates[P], outside[P];
+  __mmask8 unordered[P];
+  for (int p = 0; p < P; ++p) {
+    best[p] = _mm512_set1_pd(-std::numeric_limits<double>::infinity());
+    slot[p] = _mm512_set1_pd(std::numeric_limits<double>::infinity());
+    passing[p] = candidates[p] = outside[p] = _mm512_setzero_si512();
+    unordered[p] = 0;
+  }
+  for (std::int32_t b = 0; b < nodes.blocks; ++b) {
+    V sq[block_lanes][P], proj[block_lanes][P];
+QIR_UNROLL(4)
+    for (int n = 0; n < block_lanes; ++n)
+QIR_UNROLL(2)
+      for (int p = 0; p < P; ++p) sq[n][p] = proj[n][p] = _mm512_setzero_pd();
+    for (std::int32_t s = 0; s < nodes.segments(); ++s) {
+      const std::int32_t begin = nodes.segment_begin(s);
+      const std::int32_t width = nodes.segment_end(s) - begin;
+      const std::size_t at = static_cast<std::size_t>(b) * static_cast<std::size_t>(width) * block_lanes;
+      const double *c = nodes.center[s] + at;
+      const double *u = nodes.direction[s] + at;
+      const double *xs = x + static_cast<std::size_t>(begin) * W;
+      for (std::int32_t f = 0; f < width; ++f, c += block_lanes, u += block_lanes, xs += W) {
+        V xv[P];
+QIR_UNROLL(2)
+        for (int p = 0; p < P; ++p) xv[p] = _mm512_load_pd(xs + 8 * p);
+QIR_UNROLL(4)
+        for (int n = 0; n < block_lanes; ++n) {
+          const V cn = _mm512_set1_pd(c[n]);
+          const V un = _mm512_set1_pd(u[n]);
+QIR_UNROLL(2)
+          for (int p = 0; p < P; ++p) {
+            const V d = _mm512_sub_pd(cn, xv[p]);
+            sq[n][p] = _mm512_add_pd(sq[n][p], _mm512_mul_pd(d, d));
+            proj[n][p] = _mm512_add_pd(proj[n][p], _mm512_mul_pd(un, d));
+          }
+        }
+      }
+    }
+QIR_UNROLL(4)
+    for (int n = 0; n < block_lanes; ++n) {
+      const std::int32_t i = b * block_lanes + n;
+      const __mmask8 point = nodes.point_mask[i] != 0 ? 0xFFu : 0u;
+      const V radius = _mm512_set1_pd(nodes.radius[i]);
+      const V free_size = _mm512_set1_pd(nodes.free_size[i]);
+      const V here = _mm512_set1_pd(static_cast<double>(i));
+QIR_UNROLL(2)
+      for (int p = 0; p < P; ++p) {
+        const V root = _mm512_sqrt_pd(radicand(point, sq[n][p], proj[n][p], k.keep));
+        const V distance = _mm512_mask_blend_pd(point, _mm512_div_pd(root, k.ratio), root);
+        // NaN compares false: a NaN distance counts as inside.
+        const __mmask8 out =
+            _mm512_cmp_pd_mask(_mm512_sub_pd(distance, k.inside_tolerance), radius, _CMP_GT_OQ);
+        const V fit = _mm512_mask_blend_pd(out, free_size,
+                                           _mm512_sub_pd(free_size, _mm512_sub_pd(distance, radius)));
+        const V cfv = _mm512_div_pd(fit, _mm512_add_pd(free_size, k.alpha));
+        const __mmask8 passes = lean_pair_passes(fit, k);
+        __mmask8 candidate = passes;
+        if constexpr (CT) {
+          candidate &= _mm512_cmp_pd_mask(cfv, Tu, _CMP_GE_OQ);
+          candidates[p] = count_lanes(candidates[p], candidate);
+        }
+        passing[p] = count_lanes(passing[p], passes);
+        outside[p] = count_lanes(outside[p], out);
+        unordered[p] |= candidate & _mm512_cmp_pd_mask(cfv, cfv, _CMP_UNORD_Q);
+        const __mmask8 equal = _mm512_cmp_pd_mask(cfv, best[p], _CMP_EQ_OQ);
+        const __mmask8 take = candidate & (_mm512_cmp_pd_mask(cfv, best[p], _CMP_GT_OQ) |
+                                           (equal & _mm512_cmp_pd_mask(slot[p], here, _CMP_GT_OQ)));
+        best[p] = _mm512_mask_blend_pd(take, best[p], cfv);
+        slot[p] = _mm512_mask_blend_pd(take, slot[p], here);
+      }
+    }
+  }
+  alignas(64) double best_of[W], slot_of[W];
+  alignas(64) std::int64_t passing_of[W], candidates_of[W], outside_of[W];
+  unsigned unordered_of = 0;
+  for (int p = 0; p < P; ++p) {
+    _mm512_store_pd(best_of + 8 * p, best[p]);
+    _mm512_store_pd(slot_of + 8 * p, slot[p]);
+    _mm512_store_si512(passing_of + 8 * p, passing[p]);
+    _mm512_store_si512(candidates_of + 8 * p, CT ? candidates[p] : passing[p]);  // CT off: the same
+    _mm512_store_si512(outside_of + 8 * p, outside[p]);
+    unordered_of |= static_cast<unsigned>(unordered[p]) << (8 * p);
+  }
+  for (std::int32_t q = 0; q < count; ++q) {
+    WinnerLanes &lanes = *winners[q];
+    lanes.best[0] = best_of[q];
+    lanes.slot[0] = slot_of[q];
+    lanes.passing += passing_of[q];
+    lanes.candidates += candidates_of[q];
+    lanes.unordered |= ((unordered_of >> q) & 1u) != 0;
+    counts[q] = MatchCount();
+    counts[q].outside = outside_of[q];
+  }
+}
+
 }  // namespace
 
 QIR_TARGET_AVX512 void match_avx512_lean_batch(const PackedView &nodes,
@@ -351,6 +468,17 @@ QIR_TARGET_AVX512 void match_avx512_lean_batch(const PackedView &nodes,
     case 3: return lean_batch<3>(nodes, patterns, params, out, winners, counts, listed);
     default: return lean_batch<4>(nodes, patterns, params, out, winners, counts, listed);
   }
+}
+
+QIR_TARGET_AVX512 void match_avx512_lean_wide(const PackedView &nodes, const double *const *patterns,
+                                              std::int32_t count, const MatchParams &params,
+                                              WinnerLanes *const *winners, MatchCount *counts) {
+  const bool ct = winners[0]->ct;
+  if (count <= 8)
+    return ct ? lean_wide<1, true>(nodes, patterns, count, params, winners, counts)
+              : lean_wide<1, false>(nodes, patterns, count, params, winners, counts);
+  return ct ? lean_wide<2, true>(nodes, patterns, count, params, winners, counts)
+            : lean_wide<2, false>(nodes, patterns, count, params, winners, counts);
 }
 
 QIR_TARGET_AVX512 MatchCount match_avx512(const PackedView &nodes, const double *pattern,

@@ -725,13 +725,19 @@ void BlockMatcher::evaluate_lean_batch(const PackedNodes &nodes, const double *c
     MatchParams p = params;
     p.cut = false;
     p.with_cfv = true;
-    const MatchOut out{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       every_block_.data(), nullptr, nullptr, nullptr, nullptr, nullptr};
     WinnerLanes *lanes[lean_batch_patterns];
     MatchCount counts[lean_batch_patterns];
     for (std::int32_t q = 0; q < count; ++q) lanes[q] = &winners[q];
-    kernels::match_avx512_lean_batch(view_of(nodes), patterns, count, p, out, lanes, counts,
-                                     nodes.blocks());
+    if (count >= 8 && nodes.features() <= lean_wide_features) {
+      kernels::match_avx512_lean_wide(view_of(nodes), patterns, count, p, lanes, counts);
+    } else {
+      const MatchOut out{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         every_block_.data(), nullptr, nullptr, nullptr, nullptr, nullptr};
+      for (std::int32_t j = 0; j < count; j += lean_pass_patterns)
+        kernels::match_avx512_lean_batch(view_of(nodes), patterns + j,
+                                         std::min(lean_pass_patterns, count - j), p, out,
+                                         lanes + j, counts + j, nodes.blocks());
+    }
     for (std::int32_t q = 0; q < count; ++q)
       tally_evaluations(nodes, counts[q].outside, tallies[q]);
     return;

@@ -154,8 +154,14 @@ struct LeanCutView {
   }
 };
 
-// The most patterns a lean evaluation takes in one pass over the nodes.
-constexpr std::int32_t lean_batch_patterns = 4;
+// The most patterns a lean evaluation is handed at once; the AVX-512
+// kernel takes up to lean_wide_patterns of at most lean_wide_features
+// features in one pass over the nodes (eight or more; fewer go
+// lean_pass_patterns at a time).
+constexpr std::int32_t lean_batch_patterns = 16;
+constexpr std::int32_t lean_wide_patterns = 16;
+constexpr std::int32_t lean_wide_features = 64;
+constexpr std::int32_t lean_pass_patterns = 4;
 
 // What a kernel counts over its blocks.
 struct MatchCount {
