@@ -457,12 +457,17 @@ class SettlingVote {
       const std::vector<double> given = runner.classify_member(
           member, static_cast<int>(member.width(model_.features)),
           gather(member, patterns, first, count), member_params(member));
+      // While more members are left than have voted, no vote can be
+      // settled: any rival may still pass the leader, who has at most one
+      // vote per member so far.
+      const int left = members - k - 1;
+      const bool may_settle = width < 2 || left <= k + 1;
       std::size_t kept = 0;
       for (std::size_t i = 0; i < live_.size(); ++i) {
         int *row = counts_.data() + live_[i] * width;
         const auto found = std::lower_bound(classes_.begin(), classes_.end(), given[i]);
         if (found != classes_.end() && *found == given[i]) ++row[found - classes_.begin()];
-        if (!vote_settled(row, width, members - k - 1)) live_[kept++] = live_[i];
+        if (!may_settle || !vote_settled(row, width, left)) live_[kept++] = live_[i];
       }
       live_.resize(kept);
     }
