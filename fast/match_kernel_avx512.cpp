@@ -344,14 +344,119 @@ QIR_TARGET_AVX512 void lean_batch(const PackedView &nodes, const double *const *
 // broadcast once per feature for all of them (no lanes of two blocks to
 // join), its radius and free size once per node, and each pattern's winner
 // and counts stay in its own lane. Every lane takes the operations of
-// finish_lean_pair in the same order, over the nodes in slot order, so each
-// pattern's values, winner and counts are those of one pattern alone.
-// P registers of patterns (8 P patterns; lanes beyond `count` repeat the
-// first pattern and are dropped), four nodes (a block) at a time.
+// finish_lean_pair in the same order, so each pattern's values are those of
+// one pattern alone. A lane keeps the greatest CFV and, among equal ones,
+// the lowest slot: a total order, so the nodes may come in any order, and
+// the ellipsoids come first, then the points, whose projections (on a
+// direction of zeros) the radicand never reads, nor their distance the
+// division by the ratio. P registers of patterns (8 P patterns; lanes
+// beyond `count` repeat the first pattern and are dropped).
+template <int P>
+struct WideLanes {
+  V best[P], slot[P];
+  __m512i passing[P], candidates[P], outside[P];
+  __mmask8 unordered[P];
+};
+
+// K nodes (slots s[0 …]), all points or all ellipsoids, for every register
+// of patterns x (feature by feature, W = 8 P to a feature).
+template <int P, bool CT, bool Points, int K>
+QIR_TARGET_AVX512 QIR_ALWAYS_INLINE void wide_nodes(const PackedView &nodes, const std::int32_t *s,
+                                                    const double *x, const Constants512 &k, V Tu,
+                                                    WideLanes<P> &w) {
+  constexpr int W = 8 * P;
+  V sq[K][P], proj[K][P];
+QIR_UNROLL(4)
+  for (int n = 0; n < K; ++n)
+QIR_UNROLL(2)
+    for (int p = 0; p < P; ++p) sq[n][p] = proj[n][p] = _mm512_setzero_pd();
+  for (std::int32_t g = 0; g < nodes.segments(); ++g) {
+    const std::int32_t begin = nodes.segment_begin(g);
+    const std::int32_t width = nodes.segment_end(g) - begin;
+    const double *c[K];
+    const double *u[K];
+QIR_UNROLL(4)
+    for (int n = 0; n < K; ++n) {
+      const std::size_t at = static_cast<std::size_t>(s[n] / block_lanes) *
+                                 static_cast<std::size_t>(width) * block_lanes +
+                             static_cast<std::size_t>(s[n] % block_lanes);
+      c[n] = nodes.center[g] + at;
+      u[n] = nodes.direction[g] + at;
+    }
+    const double *xs = x + static_cast<std::size_t>(begin) * W;
+    for (std::int32_t f = 0; f < width; ++f, xs += W) {
+      const std::size_t at = static_cast<std::size_t>(f) * block_lanes;
+      V xv[P];
+QIR_UNROLL(2)
+      for (int p = 0; p < P; ++p) xv[p] = _mm512_load_pd(xs + 8 * p);
+QIR_UNROLL(4)
+      for (int n = 0; n < K; ++n) {
+        const V cn = _mm512_set1_pd(c[n][at]);
+QIR_UNROLL(2)
+        for (int p = 0; p < P; ++p) {
+          const V d = _mm512_sub_pd(cn, xv[p]);
+          sq[n][p] = _mm512_add_pd(sq[n][p], _mm512_mul_pd(d, d));
+          if constexpr (!Points)
+            proj[n][p] = _mm512_add_pd(proj[n][p], _mm512_mul_pd(_mm512_set1_pd(u[n][at]), d));
+        }
+      }
+    }
+  }
+QIR_UNROLL(4)
+  for (int n = 0; n < K; ++n) {
+    const std::int32_t i = s[n];
+    const V radius = _mm512_set1_pd(nodes.radius[i]);
+    const V free_size = _mm512_set1_pd(nodes.free_size[i]);
+    const V here = _mm512_set1_pd(static_cast<double>(i));
+QIR_UNROLL(2)
+    for (int p = 0; p < P; ++p) {
+      V distance;
+      if constexpr (Points) {
+        distance = _mm512_sqrt_pd(sq[n][p]);
+      } else {
+        const V r = _mm512_sub_pd(sq[n][p], _mm512_mul_pd(_mm512_mul_pd(k.keep, proj[n][p]), proj[n][p]));
+        distance = _mm512_div_pd(_mm512_sqrt_pd(r), k.ratio);
+      }
+      // NaN compares false: a NaN distance counts as inside.
+      const __mmask8 out =
+          _mm512_cmp_pd_mask(_mm512_sub_pd(distance, k.inside_tolerance), radius, _CMP_GT_OQ);
+      const V fit = _mm512_mask_blend_pd(out, free_size,
+                                         _mm512_sub_pd(free_size, _mm512_sub_pd(distance, radius)));
+      const V cfv = _mm512_div_pd(fit, _mm512_add_pd(free_size, k.alpha));
+      const __mmask8 passes = lean_pair_passes(fit, k);
+      __mmask8 candidate = passes;
+      if constexpr (CT) {
+        candidate &= _mm512_cmp_pd_mask(cfv, Tu, _CMP_GE_OQ);
+        w.candidates[p] = count_lanes(w.candidates[p], candidate);
+      }
+      w.passing[p] = count_lanes(w.passing[p], passes);
+      w.outside[p] = count_lanes(w.outside[p], out);
+      w.unordered[p] |= candidate & _mm512_cmp_pd_mask(cfv, cfv, _CMP_UNORD_Q);
+      const __mmask8 equal = _mm512_cmp_pd_mask(cfv, w.best[p], _CMP_EQ_OQ);
+      const __mmask8 take = candidate & (_mm512_cmp_pd_mask(cfv, w.best[p], _CMP_GT_OQ) |
+                                         (equal & _mm512_cmp_pd_mask(w.slot[p], here, _CMP_GT_OQ)));
+      w.best[p] = _mm512_mask_blend_pd(take, w.best[p], cfv);
+      w.slot[p] = _mm512_mask_blend_pd(take, w.slot[p], here);
+    }
+  }
+}
+
+// The listed slots, all points or all ellipsoids, four at a time.
+template <int P, bool CT, bool Points>
+QIR_TARGET_AVX512 QIR_ALWAYS_INLINE void wide_list(const PackedView &nodes, const std::int32_t *s,
+                                                   std::int32_t n, const double *x,
+                                                   const Constants512 &k, V Tu, WideLanes<P> &w) {
+  std::int32_t i = 0;
+  for (; i + 4 <= n; i += 4) wide_nodes<P, CT, Points, 4>(nodes, s + i, x, k, Tu, w);
+  for (; i < n; ++i) wide_nodes<P, CT, Points, 1>(nodes, s + i, x, k, Tu, w);
+}
+
 template <int P, bool CT>
 QIR_TARGET_AVX512 void lean_wide(const PackedView &nodes, const double *const *patterns,
                                  std::int32_t count, const MatchParams &params,
-                                 WinnerLanes *const *winners, MatchCount *counts) {
+                                 const std::int32_t *slots, std::int32_t ellipsoids,
+                                 std::int32_t points, WinnerLanes *const *winners,
+                                 MatchCount *counts) {
   constexpr int W = 8 * P;
   // The patterns feature by feature: x[f * W + lane].
   alignas(64) double x[lean_wide_features * W];
@@ -359,89 +464,25 @@ QIR_TARGET_AVX512 void lean_wide(const PackedView &nodes, const double *const *p
     for (int q = 0; q < W; ++q) x[f * W + q] = patterns[q < count ? q : 0][f];
   const Constants512 k(params);
   const V Tu = _mm512_set1_pd(winners[0]->Tu);
-  V best[P], slot[P];
-  __m512i passing[P], candidates[P], outside[P];
-  __mmask8 unordered[P];
+  WideLanes<P> w;
   for (int p = 0; p < P; ++p) {
-    best[p] = _mm512_set1_pd(-std::numeric_limits<double>::infinity());
-    slot[p] = _mm512_set1_pd(std::numeric_limits<double>::infinity());
-    passing[p] = candidates[p] = outside[p] = _mm512_setzero_si512();
-    unordered[p] = 0;
+    w.best[p] = _mm512_set1_pd(-std::numeric_limits<double>::infinity());
+    w.slot[p] = _mm512_set1_pd(std::numeric_limits<double>::infinity());
+    w.passing[p] = w.candidates[p] = w.outside[p] = _mm512_setzero_si512();
+    w.unordered[p] = 0;
   }
-  for (std::int32_t b = 0; b < nodes.blocks; ++b) {
-    V sq[block_lanes][P], proj[block_lanes][P];
-QIR_UNROLL(4)
-    for (int n = 0; n < block_lanes; ++n)
-QIR_UNROLL(2)
-      for (int p = 0; p < P; ++p) sq[n][p] = proj[n][p] = _mm512_setzero_pd();
-    for (std::int32_t s = 0; s < nodes.segments(); ++s) {
-      const std::int32_t begin = nodes.segment_begin(s);
-      const std::int32_t width = nodes.segment_end(s) - begin;
-      const std::size_t at = static_cast<std::size_t>(b) * static_cast<std::size_t>(width) * block_lanes;
-      const double *c = nodes.center[s] + at;
-      const double *u = nodes.direction[s] + at;
-      const double *xs = x + static_cast<std::size_t>(begin) * W;
-      for (std::int32_t f = 0; f < width; ++f, c += block_lanes, u += block_lanes, xs += W) {
-        V xv[P];
-QIR_UNROLL(2)
-        for (int p = 0; p < P; ++p) xv[p] = _mm512_load_pd(xs + 8 * p);
-QIR_UNROLL(4)
-        for (int n = 0; n < block_lanes; ++n) {
-          const V cn = _mm512_set1_pd(c[n]);
-          const V un = _mm512_set1_pd(u[n]);
-QIR_UNROLL(2)
-          for (int p = 0; p < P; ++p) {
-            const V d = _mm512_sub_pd(cn, xv[p]);
-            sq[n][p] = _mm512_add_pd(sq[n][p], _mm512_mul_pd(d, d));
-            proj[n][p] = _mm512_add_pd(proj[n][p], _mm512_mul_pd(un, d));
-          }
-        }
-      }
-    }
-QIR_UNROLL(4)
-    for (int n = 0; n < block_lanes; ++n) {
-      const std::int32_t i = b * block_lanes + n;
-      const __mmask8 point = nodes.point_mask[i] != 0 ? 0xFFu : 0u;
-      const V radius = _mm512_set1_pd(nodes.radius[i]);
-      const V free_size = _mm512_set1_pd(nodes.free_size[i]);
-      const V here = _mm512_set1_pd(static_cast<double>(i));
-QIR_UNROLL(2)
-      for (int p = 0; p < P; ++p) {
-        const V root = _mm512_sqrt_pd(radicand(point, sq[n][p], proj[n][p], k.keep));
-        const V distance = _mm512_mask_blend_pd(point, _mm512_div_pd(root, k.ratio), root);
-        // NaN compares false: a NaN distance counts as inside.
-        const __mmask8 out =
-            _mm512_cmp_pd_mask(_mm512_sub_pd(distance, k.inside_tolerance), radius, _CMP_GT_OQ);
-        const V fit = _mm512_mask_blend_pd(out, free_size,
-                                           _mm512_sub_pd(free_size, _mm512_sub_pd(distance, radius)));
-        const V cfv = _mm512_div_pd(fit, _mm512_add_pd(free_size, k.alpha));
-        const __mmask8 passes = lean_pair_passes(fit, k);
-        __mmask8 candidate = passes;
-        if constexpr (CT) {
-          candidate &= _mm512_cmp_pd_mask(cfv, Tu, _CMP_GE_OQ);
-          candidates[p] = count_lanes(candidates[p], candidate);
-        }
-        passing[p] = count_lanes(passing[p], passes);
-        outside[p] = count_lanes(outside[p], out);
-        unordered[p] |= candidate & _mm512_cmp_pd_mask(cfv, cfv, _CMP_UNORD_Q);
-        const __mmask8 equal = _mm512_cmp_pd_mask(cfv, best[p], _CMP_EQ_OQ);
-        const __mmask8 take = candidate & (_mm512_cmp_pd_mask(cfv, best[p], _CMP_GT_OQ) |
-                                           (equal & _mm512_cmp_pd_mask(slot[p], here, _CMP_GT_OQ)));
-        best[p] = _mm512_mask_blend_pd(take, best[p], cfv);
-        slot[p] = _mm512_mask_blend_pd(take, slot[p], here);
-      }
-    }
-  }
+  wide_list<P, CT, false>(nodes, slots, ellipsoids, x, k, Tu, w);
+  wide_list<P, CT, true>(nodes, slots + ellipsoids, points, x, k, Tu, w);
   alignas(64) double best_of[W], slot_of[W];
   alignas(64) std::int64_t passing_of[W], candidates_of[W], outside_of[W];
   unsigned unordered_of = 0;
   for (int p = 0; p < P; ++p) {
-    _mm512_store_pd(best_of + 8 * p, best[p]);
-    _mm512_store_pd(slot_of + 8 * p, slot[p]);
-    _mm512_store_si512(passing_of + 8 * p, passing[p]);
-    _mm512_store_si512(candidates_of + 8 * p, CT ? candidates[p] : passing[p]);  // CT off: the same
-    _mm512_store_si512(outside_of + 8 * p, outside[p]);
-    unordered_of |= static_cast<unsigned>(unordered[p]) << (8 * p);
+    _mm512_store_pd(best_of + 8 * p, w.best[p]);
+    _mm512_store_pd(slot_of + 8 * p, w.slot[p]);
+    _mm512_store_si512(passing_of + 8 * p, w.passing[p]);
+    _mm512_store_si512(candidates_of + 8 * p, CT ? w.candidates[p] : w.passing[p]);  // CT off: the same
+    _mm512_store_si512(outside_of + 8 * p, w.outside[p]);
+    unordered_of |= static_cast<unsigned>(w.unordered[p]) << (8 * p);
   }
   for (std::int32_t q = 0; q < count; ++q) {
     WinnerLanes &lanes = *winners[q];
@@ -472,13 +513,15 @@ QIR_TARGET_AVX512 void match_avx512_lean_batch(const PackedView &nodes,
 
 QIR_TARGET_AVX512 void match_avx512_lean_wide(const PackedView &nodes, const double *const *patterns,
                                               std::int32_t count, const MatchParams &params,
-                                              WinnerLanes *const *winners, MatchCount *counts) {
+                                              const std::int32_t *slots, std::int32_t ellipsoids,
+                                              std::int32_t points, WinnerLanes *const *winners,
+                                              MatchCount *counts) {
   const bool ct = winners[0]->ct;
   if (count <= 8)
-    return ct ? lean_wide<1, true>(nodes, patterns, count, params, winners, counts)
-              : lean_wide<1, false>(nodes, patterns, count, params, winners, counts);
-  return ct ? lean_wide<2, true>(nodes, patterns, count, params, winners, counts)
-            : lean_wide<2, false>(nodes, patterns, count, params, winners, counts);
+    return ct ? lean_wide<1, true>(nodes, patterns, count, params, slots, ellipsoids, points, winners, counts)
+              : lean_wide<1, false>(nodes, patterns, count, params, slots, ellipsoids, points, winners, counts);
+  return ct ? lean_wide<2, true>(nodes, patterns, count, params, slots, ellipsoids, points, winners, counts)
+            : lean_wide<2, false>(nodes, patterns, count, params, slots, ellipsoids, points, winners, counts);
 }
 
 QIR_TARGET_AVX512 MatchCount match_avx512(const PackedView &nodes, const double *pattern,

@@ -29,13 +29,16 @@ MatchCount match_avx512(const PackedView &nodes, const double *pattern,
 void match_avx512_lean_batch(const PackedView &nodes, const double *const *patterns,
                              std::int32_t count, const MatchParams &params, const MatchOut &out,
                              WinnerLanes *const *winners, MatchCount *counts, std::int32_t listed);
-// Lean evaluations (every block, CT as the first winner's) of `count` (1 to
+// Lean evaluations (CT as the first winner's) of `count` (1 to
 // lean_wide_patterns) patterns of at most lean_wide_features features, the
-// patterns across the lanes: each winner gets its best in lane 0 (the
-// others as reset), and the same winner and counts as one pattern alone.
+// patterns across the lanes, over every node: `slots` lists the ellipsoids'
+// slots, then the points'. Each winner gets its best in lane 0 (the others
+// as reset), and the same winner and counts as one pattern alone.
 void match_avx512_lean_wide(const PackedView &nodes, const double *const *patterns,
                             std::int32_t count, const MatchParams &params,
-                            WinnerLanes *const *winners, MatchCount *counts);
+                            const std::int32_t *slots, std::int32_t ellipsoids,
+                            std::int32_t points, WinnerLanes *const *winners,
+                            MatchCount *counts);
 #endif
 #if defined(QIR_AARCH64)
 MatchCount match_neon(const PackedView &nodes, const double *pattern,

@@ -729,7 +729,11 @@ void BlockMatcher::evaluate_lean_batch(const PackedNodes &nodes, const double *c
     MatchCount counts[lean_batch_patterns];
     for (std::int32_t q = 0; q < count; ++q) lanes[q] = &winners[q];
     if (count >= 8 && nodes.features() <= lean_wide_features) {
-      kernels::match_avx512_lean_wide(view_of(nodes), patterns, count, p, lanes, counts);
+      list_slots_by_shape(nodes);
+      kernels::match_avx512_lean_wide(view_of(nodes), patterns, count, p, shape_slots_.data(),
+                                      shape_ellipsoids_,
+                                      static_cast<std::int32_t>(shape_slots_.size()) - shape_ellipsoids_,
+                                      lanes, counts);
     } else {
       const MatchOut out{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                          every_block_.data(), nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -745,6 +749,25 @@ void BlockMatcher::evaluate_lean_batch(const PackedNodes &nodes, const double *c
 #endif
   for (std::int32_t q = 0; q < count; ++q)
     evaluate_lean(nodes, patterns[q], params, tallies[q], winners[q]);
+}
+
+void BlockMatcher::list_slots_by_shape(const PackedNodes &nodes) {
+  if (shape_stamp_ == nodes.stamp() && shape_slots_.size() == static_cast<std::size_t>(nodes.size()))
+    return;
+  shape_slots_.clear();
+  const PackedView v = nodes.view();
+  for (bool point : {false, true})
+    for (std::int32_t b = 0; b < nodes.blocks(); ++b)
+      for (std::int32_t lane = 0; lane < block_lanes; ++lane) {
+        const std::int32_t slot = b * block_lanes + lane;
+        if ((v.empty_lanes[b] >> lane & 1u) == 0 && (v.point_mask[slot] != 0) == point)
+          shape_slots_.push_back(slot);
+      }
+  shape_ellipsoids_ = 0;
+  while (shape_ellipsoids_ < static_cast<std::int32_t>(shape_slots_.size()) &&
+         v.point_mask[shape_slots_[static_cast<std::size_t>(shape_ellipsoids_)]] == 0)
+    ++shape_ellipsoids_;
+  shape_stamp_ = nodes.stamp();
 }
 
 void BlockMatcher::tally_evaluations(const PackedNodes &nodes, std::int64_t outside,

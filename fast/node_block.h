@@ -555,6 +555,13 @@ class BlockMatcher {
   std::vector<std::uint64_t> passes_vt_;   // by slot
   std::vector<std::int32_t> block_list_;   // the kernels' work list
   std::vector<std::int32_t> every_block_;  // 0, 1, 2 …: a lean evaluation's list, read only
+  // The slots of the nodes, the ellipsoids' then the points', for the
+  // AVX-512 kernel with the patterns across the lanes; of the nodes stamped
+  // shape_stamp_.
+  void list_slots_by_shape(const PackedNodes &nodes);
+  std::vector<std::int32_t> shape_slots_;
+  std::int32_t shape_ellipsoids_ = 0;
+  std::uint64_t shape_stamp_ = 0;
   std::vector<std::uint8_t> failing_;      // by block
   std::vector<std::uint64_t> node_bits_;   // by node, when slots are not in node order
   AlignedVector<float> single_;           // by slot, for choosing

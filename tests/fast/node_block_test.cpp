@@ -292,6 +292,19 @@ TEST(PackedNodes, OneMatcherFollowsEveryPackingItIsHanded) {
   }
 }
 
+// A ball (a point of radius 0.5) or, with `ellipsoid`, an ellipsoid of the
+// same radius along the first feature, centred at 0.5 in every feature:
+// a pattern there lies inside both, at the same choice value.
+Node centred_node(std::int32_t M, bool ellipsoid) {
+  std::vector<double> row(2 * M + 1, 0.0);
+  for (std::int32_t f = 0; f < M; ++f) row[f] = 0.5;
+  if (ellipsoid) row[M] = 1.0;
+  row[2 * M] = 0.5;
+  Node node;
+  node_init(node, row.data(), 1, 1);
+  return node;
+}
+
 // Several patterns per pass over the nodes against one at a time: the
 // winner (greatest choice value, lowest slot), the counts, the NaN flag and
 // the operations, for batches of 1 to 16 (up to 4 share the nodes' loads;
@@ -302,9 +315,11 @@ TEST(PackedNodes, OneMatcherFollowsEveryPackingItIsHanded) {
 // nodes of radius D/2 with alpha 0 give NaN choice values; a NaN feature
 // gives NaN distances, huge and infinite features infinite ones (0 * inf in
 // a point's projection must not leak into its radicand); a pattern at a
-// node's centre lies inside it.
+// node's centre lies inside it. Ellipsoids are visited before points in
+// the wide batches, so a point (slot 2) tying an ellipsoid (slot 20) must
+// still win.
 TEST(LeanBatch, SeveralPatternsPerPassMatchOneAtATime) {
-  bool saw_unordered = false, saw_tie = false;
+  bool saw_unordered = false, saw_tie = false, saw_shapes_tie = false;
   std::uint64_t seed = 500;
   constexpr int patterns_made = 21;
   for (MatchKernel kernel : supported_kernels())
@@ -320,6 +335,7 @@ TEST(LeanBatch, SeveralPatternsPerPassMatchOneAtATime) {
         for (std::int32_t i = 0; i < N; ++i) {
           nodes.push_back(i % 9 == 4 ? nodes[i - 3] : factory.make());  // ties
           if (i % 11 == 7) nodes.back().radius = 2.0, nodes.back().free_size = 0.0;
+          if (i == 2 || i == 20) nodes.back() = centred_node(M, i == 20 && M > 1);
           packed.push_back(nodes.back());
         }
         std::vector<std::vector<double>> patterns;
@@ -331,6 +347,7 @@ TEST(LeanBatch, SeveralPatternsPerPassMatchOneAtATime) {
         patterns[9] = nodes[4].center;  // inside a node and its copy
         patterns[12][M - 1] = 1e300;     // a sum that overflows
         patterns[15][0] = -std::numeric_limits<double>::infinity();
+        patterns[18] = std::vector<double>(static_cast<std::size_t>(M), 0.5);
         BlockMatcher one(kernel), batch(kernel);
         for (double vigilance : {0.0, 0.5})
           for (double alpha : {0.01, 0.0})
@@ -367,6 +384,7 @@ TEST(LeanBatch, SeveralPatternsPerPassMatchOneAtATime) {
                     // The winner's copy (slot 4 holds a copy of slot 1)
                     // ties it: the lower slot must win.
                     saw_tie |= !want.unordered && want.winner() == 1 && count >= 8;
+                    saw_shapes_tie |= first + q == 18 && want.winner() == 2 && count >= 8;
                   }
                   if (HasFailure()) return;
                 }
@@ -374,6 +392,7 @@ TEST(LeanBatch, SeveralPatternsPerPassMatchOneAtATime) {
       }
   EXPECT_TRUE(saw_unordered);  // the NaN choice values were reached
   EXPECT_TRUE(saw_tie);        // and a tie between copies in a wide batch
+  EXPECT_TRUE(saw_shapes_tie);  // and between a point and an ellipsoid
 }
 
 TEST(OpBatching, LargeTalliesReachCountersAndHostUnchanged) {
