@@ -395,6 +395,62 @@ TEST(LeanBatch, SeveralPatternsPerPassMatchOneAtATime) {
   EXPECT_TRUE(saw_shapes_tie);  // and between a point and an ellipsoid
 }
 
+// One matcher kept across changes of its nodes, as a module keeps it from
+// call to call: a point that becomes an ellipsoid in place (the same
+// number of nodes), a node added, the nodes emptied and filled anew. The
+// wide batches must follow each change as one pattern at a time does.
+TEST(LeanBatch, KeptMatcherFollowsNodesThatChangeShape) {
+  for (MatchKernel kernel : supported_kernels()) {
+    SCOPED_TRACE(match_kernel_name(kernel));
+    const std::int32_t M = 6;
+    model_params = ModelParams{M, 4.0, 0.5, 0.01, 1.0};
+    NodeFactory factory(M, 77);
+    std::vector<Node> nodes;
+    PackedNodes packed(M);
+    for (std::int32_t i = 0; i < 40; ++i) {
+      nodes.push_back(i % 2 == 0 ? centred_node(M, false) : factory.make());
+      packed.push_back(nodes.back());
+    }
+    std::vector<std::vector<double>> patterns(16, std::vector<double>(M, 0.5));
+    for (int j = 1; j < 16; ++j) patterns[j] = factory.pattern_near(nodes[j]);
+    const double *x[16];
+    for (int j = 0; j < 16; ++j) x[j] = patterns[j].data();
+    BlockMatcher kept(kernel);
+    const MatchParams params{0.5, 4.0, 0.0, 0.0};
+    const auto compare = [&](const char *step) {
+      SCOPED_TRACE(step);
+      WinnerLanes got[16];
+      OpTally got_ops[16];
+      for (WinnerLanes &w : got) w.reset(false, 0.0);
+      kept.evaluate_lean_batch(packed, x, 16, params, got_ops, got);
+      BlockMatcher fresh(kernel);
+      for (int q = 0; q < 16; ++q) {
+        WinnerLanes want;
+        want.reset(false, 0.0);
+        OpTally want_ops;
+        fresh.evaluate_lean(packed, x[q], params, want_ops, want);
+        EXPECT_EQ(want.winner(), got[q].winner()) << "pattern " << q;
+        EXPECT_EQ(want.passing, got[q].passing) << "pattern " << q;
+        EXPECT_EQ(want_ops.flops, got_ops[q].flops) << "pattern " << q;
+      }
+    };
+    compare("as made");
+    // The ball at slot 0, which pattern 0 lies at the centre of, becomes an
+    // ellipsoid of the same radius: it still ties the ball at slot 2.
+    nodes[0] = centred_node(M, true);
+    packed.refresh(0, nodes[0]);
+    compare("a point made an ellipsoid");
+    nodes.push_back(centred_node(M, false));
+    packed.push_back(nodes.back());
+    compare("a node added");
+    packed.reset(M);
+    for (std::int32_t i = 0; i < 33; ++i) packed.push_back(factory.make());
+    compare("emptied and filled anew");
+    if (HasFailure()) return;
+  }
+  model_params = ModelParams{5, 4.0, 0.5, 0.01, 1.0};
+}
+
 TEST(OpBatching, LargeTalliesReachCountersAndHostUnchanged) {
   // 5e9 flops and 3e9 comparisons: more than one int call can carry.
   OpTally tally{5000000000ull, 3000000000ull};
