@@ -139,6 +139,9 @@ for step in "${order[@]}"; do
        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
        /bin/bash -c "cd /root/qir && ${commands[$step]}" > "$log" 2>&1; then
     tail -60 "$log"
+    # A failed test's own output sits far above the tail: each one in full.
+    awk '/\*\*\*(Failed|Timeout|Exception)|\(Failed\)/ && !/^[[:space:]]+[0-9]+ - / {show = 150}
+         show > 0 {print; show--}' "$log" | head -600
     echo "fresh job: '${commands[$step]}' failed in the fresh root" >&2
     exit 1
   fi
