@@ -16,21 +16,25 @@ namespace qir {
 
 namespace {
 
-// The rows scaled straight into the modules' column-major form: one copy,
-// where a scaled copy of the rows and then its transpose made two. Row by
-// row, so that the value refused is the first one in row order.
+// Row r of n scaled into its place in the modules' column-major form. Called
+// row by row, so that the value refused is the first one in row order.
+void write_scaled_row(const std::vector<double> &row, std::size_t r, std::size_t n,
+                      std::size_t features, const FeatureScaling &scaling, double *columns) {
+  const bool scaled = scaling.kind != Scaling::none;
+  for (std::size_t k = 0; k < features; ++k) {
+    if (scaled && !std::isfinite(row[k])) throw NonFiniteValue(r + 1, k + 1);
+    columns[k * n + r] = scaled ? scale_feature(scaling, k, row[k]) : row[k];
+  }
+}
+
+// The rows scaled straight into the column-major form: one copy, where a
+// scaled copy of the rows and then its transpose made two.
 OwnedPatterns scaled_columns(const std::vector<std::vector<double>> &rows, std::size_t features,
                              const FeatureScaling &scaling) {
   const std::size_t n = rows.size();
   OwnedPatterns out{std::vector<double>(n * features), n, features};
-  const bool scaled = scaling.kind != Scaling::none;
-  for (std::size_t r = 0; r < n; ++r) {
-    const double *row = rows[r].data();
-    for (std::size_t k = 0; k < features; ++k) {
-      if (scaled && !std::isfinite(row[k])) throw NonFiniteValue(r + 1, k + 1);
-      out.values[k * n + r] = scaled ? scale_feature(scaling, k, row[k]) : row[k];
-    }
-  }
+  for (std::size_t r = 0; r < n; ++r)
+    write_scaled_row(rows[r], r, n, features, scaling, out.values.data());
   return out;
 }
 
@@ -58,16 +62,11 @@ std::vector<double, UnsetAllocator<double>> scaled_columns_of_own(
     std::vector<std::vector<double>> &rows, std::size_t features, const FeatureScaling &scaling) {
   const std::size_t n = rows.size();
   std::vector<double, UnsetAllocator<double>> columns(n * features);
-  const bool scaled = scaling.kind != Scaling::none;
   constexpr std::size_t block = 65536;
   for (std::size_t start = 0; start < n; start += block) {
     const std::size_t stop = std::min(n, start + block);
     for (std::size_t r = start; r < stop; ++r) {
-      const double *row = rows[r].data();
-      for (std::size_t k = 0; k < features; ++k) {
-        if (scaled && !std::isfinite(row[k])) throw NonFiniteValue(r + 1, k + 1);
-        columns[k * n + r] = scaled ? scale_feature(scaling, k, row[k]) : row[k];
-      }
+      write_scaled_row(rows[r], r, n, features, scaling, columns.data());
       std::vector<double>().swap(rows[r]);
     }
     return_freed_memory();
