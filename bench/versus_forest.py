@@ -3,7 +3,7 @@
 1-NN, as a user choosing a classifier would see them, every figure from one
 run on this machine.
 
-  predict  the default model, 15 members (the earlier default), one member,
+  predict  the default model, 21 members at alpha 0.1 (the earlier default), one member,
            the forest and 1-NN on held-out patterns of both workloads of bench/predict_vs_forest.py
            (letters-like, overlapping) at each --test size: patterns per
            CPU-second (user + system, all threads) through the qir command
@@ -122,10 +122,13 @@ def predict(args, qir_py, folder):
         train_csv = os.path.join(folder, "train.csv")
         write(train_csv, X, y)
         models = {}
-        for label, voters in (("QIR default model", None), ("QIR 15 members (the earlier default)", 15),
-                              ("QIR one member", 1)):
+        # The earlier defaults trained at alpha 0.1.
+        for label, voters, alpha in (("QIR default model", None, None),
+                                     ("QIR 21 members at alpha 0.1 (the earlier default)", 21, 0.1),
+                                     ("QIR one member", 1, None)):
             path = os.path.join(folder, f"m{voters or 'default'}.model")
             choice = [] if voters is None else ["--voters", str(voters)]
+            choice += [] if alpha is None else ["--alpha", str(alpha)]
             child([args.qir, "train", train_csv, "-o", path, "--oflag", "0"] + choice)
             models[label] = (path, qir_py.QIRClassifier.load(path, oflag=0))
         forest = RandomForestClassifier(n_estimators=100, n_jobs=2, random_state=0).fit(X, y)

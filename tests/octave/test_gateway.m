@@ -23,7 +23,7 @@ function [gateway, train] = calls_of(run)
 end
 [gateway, train] = calls_of(@() qir_fit(X, y, 'Oflag', 0));
 check(gateway >= 1 && gateway <= 3, 'qir_fit made %d gateway calls', gateway);
-check(train == 21, 'qir_fit made %d qir_train calls for 21 members', train);
+check(train == 23, 'qir_fit made %d qir_train calls for 23 members', train);
 [gateway, ~] = calls_of(@() qir_predict(qir_fit(X, y, 'Oflag', 0, 'Voters', 3), X));
 check(gateway <= 4, 'qir_fit and qir_predict made %d gateway calls', gateway);
 

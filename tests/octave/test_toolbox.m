@@ -24,7 +24,7 @@ W = dlmread(fullfile(data, 'wine.csv'));
 X = W(:, 1:13); y = W(:, 14);
 model = qir_fit(X, y, 'Oflag', 0);
 check(isequal(model.feature_min, min(X)) && isequal(model.feature_max, max(X)), 'range kept');
-check(model.D == sqrt(13) && model.ratio == 0.75 && model.alpha == 0.1, 'defaults');
+check(model.D == sqrt(13) && model.ratio == 0.75 && model.alpha == 0.03, 'defaults');
 [labels, info] = qir_predict(model, X);
 check(mean(labels == y) > 0.95 && ~any(info.unknown), 'wine training accuracy');
 far = qir_predict(model, [X(1, :) * 1000; X(2, :) * -1000]);
@@ -211,7 +211,7 @@ check(strcmp(fileread(file), fileread(continued_file)) && qir_load_model(file).b
       'a continued ensemble keeps its batches');
 scaled = min(max((X - model.feature_min) ./ (model.feature_max - model.feature_min), 0), 1);
 [T, NL, P] = qir_train(scaled, y, ...
-                       sqrt(13), 0.75, 0, 0.1, 1, 100, 0, 0, 0);
+                       sqrt(13), 0.75, 0, 0.03, 1, 100, 0, 0, 0);
 plain = qir_fit(X, y, 'Voters', 1, 'Shuffle', false, 'Oflag', 0);
 check(isequal(plain.Templates, T) && isequal(plain.NLabels, NL) && isempty(plain.further_members), ...
       'one voter without shuffling is one qir_train call');

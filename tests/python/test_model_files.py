@@ -30,7 +30,7 @@ def test_save_and_load_keep_every_label(circle, far_and_test, tmp_path):
     model.save(tmp_path / "m.model")
     loaded = qir.QIRClassifier.load(tmp_path / "m.model")
     # The file keeps the limit that the default came to for these data.
-    assert loaded.get_params() == {**model.get_params(), "max_list_presentations": 32}
+    assert loaded.get_params() == {**model.get_params(), "max_list_presentations": 30}
     np.testing.assert_array_equal(loaded.nodes_, model.nodes_)
     np.testing.assert_array_equal(loaded.node_labels_, model.node_labels_)
     np.testing.assert_array_equal(loaded.predict(far_and_test), model.predict(far_and_test))
@@ -120,7 +120,7 @@ def test_command_model_classifies_the_same_in_python(circle, qir_command, tmp_pa
                                   _labels_file(tmp_path / "labels.csv"))
     # The same training in Python, with the parameters the file holds, gives the same nodes.
     refit = clone(model).fit(circle[0], circle[1])
-    assert len(refit.members_) == len(model.members_) == 21
+    assert len(refit.members_) == len(model.members_) == 23
     for (nodes, labels), (file_nodes, file_labels) in zip(refit.members_, model.members_):
         np.testing.assert_array_equal(nodes, file_nodes)
         np.testing.assert_array_equal(labels, file_labels)
