@@ -28,7 +28,7 @@ check(~isempty(strfind(get_help_text('qir_fit'), 'qir_fit(X, y')), 'qir_fit help
 
 set(0, 'defaultfigurevisible', 'off');
 evalc('accuracy = qir_demo();');
-check(abs(accuracy - 95.80) < 1e-9, 'demo accuracy %.2f', accuracy);
+check(abs(accuracy - 94.45) < 1e-9, 'demo accuracy %.2f', accuracy);
 close all
 % The stream demo's digits travel with the package.
 evalc('figures = qir_stream_demo(2);');
