@@ -255,6 +255,15 @@ LEVERS.update({name: [("views",) + view] for name, view in VIEWS.items()})
 BEFORE_ALPHA_ROUND = {"alpha": 0.1}
 # The defaults since that round: 23 members at alpha 0.03.
 LEVERS["defaults23"] = [(23, {"alpha": 0.03}, 1)]
+# Around the new defaults: D, ratio and alpha a step away, and more members.
+LEVERS.update({
+    "a0.03x23 D0.9": [(23, {"alpha": 0.03, "D": 0.9}, 1)],
+    "a0.03x23 D1.1": [(23, {"alpha": 0.03, "D": 1.1}, 1)],
+    "a0.03x23 ratio0.7": [(23, {"alpha": 0.03, "ratio": 0.7}, 1)],
+    "a0.03x23 ratio0.8": [(23, {"alpha": 0.03, "ratio": 0.8}, 1)],
+    "a0.02x23": [(23, {"alpha": 0.02}, 1)],
+    "a0.03x25": [(25, {"alpha": 0.03}, 1)],
+})
 # The node's own parameters at other fixed values, 21 members each: the
 # search varies some of them per data set, but none was tried as the
 # default of every set.

@@ -33,9 +33,9 @@ struct TrainingDefaults {
   // Ensembles (ensemble.h): members trained in shuffled orders, and the seed
   // of their orders. 23 with alpha 0.03 rather than 15 with 0.1: on the
   // bundled sets and on freshly drawn ones the larger vote gained without a
-  // loss beyond a fold's noise; the smaller alpha's members keep fewer nodes,
-  // so a pattern is classified by at most 1.5 times the nodes of 15
-  // members at 0.1 (docs/accuracy.md).
+  // loss beyond a fold's noise (level on a third draw); the smaller alpha's
+  // members keep fewer nodes, so a pattern is classified by at most 1.5
+  // times the nodes of 15 members at 0.1 (docs/accuracy.md).
   int voters;
   bool shuffle;
   double seed;
