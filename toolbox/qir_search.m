@@ -20,7 +20,7 @@ function [ranked, best, model, outcome] = qir_search(X, y, varargin)
 %     Ratio      0.5, 0.75, 1
 %     Alpha      0.01, 0.1
 %     CT         0, 1
-%     Voters     5, 21 (for the best node setting)
+%     Voters     5, 23 (for the best node setting)
 %   The other parameters keep the defaults of qir_fit. This is the library's
 %   search, calling this session's modules; the members train one after
 %   the other, so it takes longer than 'qir search'.
