@@ -226,6 +226,16 @@ def _whole():
     return draw
 
 
+def _best_fit_at(d_factor):
+    """Every member at D = d_factor * sqrt(M) and today's alpha, voting on
+    every pattern: where it leaves one unclassified, its best-fitting node
+    votes. At a D so small that every training pattern keeps a node of its
+    own, one such member is 1-NN."""
+    def draw(rng, y):
+        return None, {"D_factor": d_factor, "best_fit": True, "alpha": 0.03}
+    return draw
+
+
 VIEWS = {
     # The defaults' views, member by member: the emulated levers' baseline
     # (the same streams as theirs; the library's members draw other orders).
@@ -242,6 +252,12 @@ VIEWS = {
     "D0.84-1.19": (21, _d_around(0.84, 1.19)),
     "D0.71-1": (21, _d_around(0.71, 1.0)),
     "sqrtM-M/2": (21, _subspace_up_to(0.5)),
+    # How near 1-NN the nodes come: smaller nodes, fewer members, each
+    # member answering every pattern.
+    "points x1": (1, _best_fit_at(0.01)),
+    "best fit D0.7x9": (9, _best_fit_at(0.7)),
+    "best fit D0.5x9": (9, _best_fit_at(0.5)),
+    "best fit D0.7x23": (23, _best_fit_at(0.7)),
 }
 LEVERS.update({
     # The defaults since 21 members: the baseline of the rounds after them.
@@ -314,6 +330,8 @@ def view_votes(X, y, train, test, members, draw, seed, classes):
         rows, options = draw(rng, yt)
         fit_options = {"oflag": 0, "n_voters": 1, "random_state": seed * 1000 + k + 1,
                        **BEFORE_ALPHA_ROUND}
+        if "alpha" in options:
+            fit_options["alpha"] = options["alpha"]
         Xm, Xs = Xt, X[test]
         if rows is not None:
             if whole is None:
@@ -350,8 +368,10 @@ def view_votes(X, y, train, test, members, draw, seed, classes):
         # A member that leaves a pattern unclassified casts no vote for it;
         # only where none votes do the best-fitting nodes vote (as the
         # library's vote does).
-        counts[:, columns] += weight * model._vote(model._prepared(Xs), False)[1]
-        best[:, columns] += weight * model.predict_proba(Xs)
+        best_fit = model.predict_proba(Xs)
+        own = best_fit if options.get("best_fit") else model._vote(model._prepared(Xs), False)[1]
+        counts[:, columns] += weight * own
+        best[:, columns] += weight * best_fit
         nodes += sum(len(n) for n, _ in model.members_)
     unvoted = counts.sum(axis=1) == 0
     counts[unvoted] = best[unvoted]
