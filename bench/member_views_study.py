@@ -309,6 +309,18 @@ LEVERS.update({
 })
 
 
+def study_sets(folder, stress_seed=33, fresh=None, names=None):
+    """(name, path) of the bundled sets, the stress sets of `stress_seed`
+    (written into `folder`) and, with `fresh`, bench/outlier_rule.py's
+    fresh sets of that seed; `names` (comma-separated) picks some."""
+    sets = [(name, os.path.join(DATA, name + ".csv")) for name in BUNDLED]
+    sets += stress_sets(folder, stress_seed, "" if stress_seed == 33 else f"_{stress_seed}")
+    if fresh is not None:
+        from outlier_rule import fresh_sets
+        sets += fresh_sets(folder, fresh)
+    return [s for s in sets if names is None or s[0] in names.split(",")]
+
+
 def screened_count(X, y):
     """How many features the screen leaves the members of a fit on (X, y)."""
     import qir
@@ -545,14 +557,7 @@ def main():
     args = parser.parse_args()
     settings = args.settings.split(",")
     with tempfile.TemporaryDirectory() as folder:
-        sets = [(name, os.path.join(DATA, name + ".csv")) for name in BUNDLED]
-        suffix = "" if args.stress_seed == 33 else f"_{args.stress_seed}"
-        sets += stress_sets(folder, args.stress_seed, suffix)
-        if args.fresh is not None:
-            from outlier_rule import fresh_sets
-            sets += fresh_sets(folder, args.fresh)
-        if args.sets:
-            sets = [s for s in sets if s[0] in args.sets.split(",")]
+        sets = study_sets(folder, args.stress_seed, args.fresh, args.sets)
         if args.levers:
             return lever_table(sets, args.levers.split(","), args.fold_seed, args.seed_offset,
                                not args.no_sklearn, args.baseline, args.member_seeds)

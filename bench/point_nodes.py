@@ -33,8 +33,8 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from accuracy import BUNDLED, DATA, read_csv  # noqa: E402
-from member_views_study import stress_sets  # noqa: E402
+from accuracy import read_csv  # noqa: E402
+from member_views_study import study_sets  # noqa: E402
 
 
 def node_count(model):
@@ -106,14 +106,7 @@ def main():
     parser.add_argument("--sets")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as folder:
-        sets = [(name, os.path.join(DATA, name + ".csv")) for name in BUNDLED]
-        suffix = "" if args.stress_seed == 33 else f"_{args.stress_seed}"
-        sets += stress_sets(folder, args.stress_seed, suffix)
-        if args.fresh is not None:
-            from outlier_rule import fresh_sets
-            sets += fresh_sets(folder, args.fresh)
-        if args.sets:
-            sets = [s for s in sets if s[0] in args.sets.split(",")]
+        sets = study_sets(folder, args.stress_seed, args.fresh, args.sets)
         print("| data | ensemble | point member (1-NN) | choice (nested) | gain | chose points "
               "| point / ensemble nodes | fit s, choice / ensemble |")
         print("|---|---|---|---|---|---|---|---|")
