@@ -232,7 +232,9 @@ def _best_fit_at(d_factor):
     votes. At a D so small that every training pattern keeps a node of its
     own, one such member is 1-NN."""
     def draw(rng, y):
-        return None, {"D_factor": d_factor, "best_fit": True, "alpha": 0.03}
+        from qir import _core
+        return None, {"D_factor": d_factor, "best_fit": True,
+                      "alpha": _core.training_defaults()["alpha"]}
     return draw
 
 
